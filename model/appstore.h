@@ -1,0 +1,95 @@
+#pragma once
+
+#include "receipt.h"
+#include "sharedinstance.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <optional>
+
+// Holds what the receipt screens share: the receipts of the current date range, the
+// list selection, the receipt being entered or edited, the receipt to print, the range
+// and the current sidebar destination. Loads and saves tb_receipt. One instance per
+// process; creating it reads the remembered form choices but not the database.
+class AppStore : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(std::optional<NavigationItem> selectionNav READ selectionNav WRITE
+                       setSelectionNav NOTIFY selectionNavChanged)
+    Q_PROPERTY(QString beginDate READ beginDate WRITE setBeginDate NOTIFY beginDateChanged)
+    Q_PROPERTY(QString endDate READ endDate WRITE setEndDate NOTIFY endDateChanged)
+    Q_PROPERTY(QList<Receipt> receipts READ receipts WRITE setReceipts NOTIFY receiptsChanged)
+    Q_PROPERTY(std::optional<QString> selectedId READ selectedId WRITE setSelectedId NOTIFY
+                       selectedIdChanged)
+    Q_PROPERTY(QSet<QString> selection READ selection WRITE setSelection NOTIFY selectionChanged)
+    Q_PROPERTY(std::optional<Receipt> receiptPrint READ receiptPrint WRITE setReceiptPrint NOTIFY
+                       receiptPrintChanged)
+    Q_PROPERTY(Receipt receiptEdit READ receiptEdit WRITE setReceiptEdit NOTIFY receiptEditChanged)
+
+public:
+    enum class RangeBound { Begin, End };
+
+    static AppStore &shared();
+
+    std::optional<NavigationItem> selectionNav() const { return m_selectionNav; }
+    void setSelectionNav(std::optional<NavigationItem> selectionNav);
+    QString beginDate() const { return m_beginDate; }
+    void setBeginDate(const QString &beginDate);
+    QString endDate() const { return m_endDate; }
+    void setEndDate(const QString &endDate);
+    const QList<Receipt> &receipts() const { return m_receipts; }
+    void setReceipts(const QList<Receipt> &receipts);
+    std::optional<QString> selectedId() const { return m_selectedId; }
+    void setSelectedId(const std::optional<QString> &selectedId);
+    QSet<QString> selection() const { return m_selection; }
+    void setSelection(const QSet<QString> &selection);
+    std::optional<Receipt> receiptPrint() const { return m_receiptPrint; }
+    void setReceiptPrint(const std::optional<Receipt> &receiptPrint);
+    Receipt receiptEdit() const { return m_receiptEdit; }
+    void setReceiptEdit(const Receipt &receiptEdit);
+
+    // Blanks the form for the next receipt and takes the next free number. Keeps the
+    // date, the payment method, payee, approver, accountant and the capitals text.
+    void newReceipt();
+    // The receipts whose date lies between beginDate and endDate, highest number first.
+    void loadReceipts();
+    // Reads the receipt of selectedId into receiptPrint, and into receiptEdit as well
+    // when forEditing is set. Nothing changes when there is no such receipt.
+    void loadSelected(bool forEditing);
+    bool insertReceipt();
+    bool updateReceipt();
+    // Deletes every receipt of selection for good, then reloads the list.
+    void deleteSelected();
+
+    // Sets the list range from selectionNav (today, yesterday, this month, this year,
+    // everything up to the end of this year), as of Clock::now().
+    void applyRangePreset();
+    // A date picked for one end of the range becomes its bound, then the list reloads.
+    void setRangeBound(RangeBound bound, const QDateTime &dateTime);
+
+Q_SIGNALS:
+    void selectionNavChanged();
+    void beginDateChanged();
+    void endDateChanged();
+    void receiptsChanged();
+    void selectedIdChanged();
+    void selectionChanged();
+    void receiptPrintChanged();
+    void receiptEditChanged();
+
+private:
+    friend class SharedInstance<AppStore>;
+    AppStore();
+
+    std::optional<NavigationItem> m_selectionNav = NavigationItem::add;
+    QString m_beginDate;
+    QString m_endDate;
+    QList<Receipt> m_receipts;
+    std::optional<QString> m_selectedId;
+    QSet<QString> m_selection;
+    std::optional<Receipt> m_receiptPrint;
+    Receipt m_receiptEdit;
+};

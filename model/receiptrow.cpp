@@ -1,0 +1,73 @@
+#include "receiptrow.h"
+
+#include "database.h"
+#include "datetext.h"
+
+using namespace Qt::StringLiterals;
+
+ReceiptRowMapper::ReceiptRowMapper(ResultSet &resultSet, const QString &receiptNoColumn)
+    : m_resultSet(resultSet)
+    , m_id(resultSet.columnIndexForName(u"id"_s))
+    , m_receiptNo(resultSet.columnIndexForName(receiptNoColumn))
+    , m_receiptDate(resultSet.columnIndexForName(u"receiptDate"_s))
+    , m_payer(resultSet.columnIndexForName(u"payer"_s))
+    , m_reason1(resultSet.columnIndexForName(u"reason1"_s))
+    , m_reason2(resultSet.columnIndexForName(u"reason2"_s))
+    , m_remark(resultSet.columnIndexForName(u"remark"_s))
+    , m_paytype(resultSet.columnIndexForName(u"paytype"_s))
+    , m_payee(resultSet.columnIndexForName(u"payee"_s))
+    , m_approve(resultSet.columnIndexForName(u"approve"_s))
+    , m_accountant(resultSet.columnIndexForName(u"accountant"_s))
+    , m_creator(resultSet.columnIndexForName(u"creator"_s))
+    , m_createDate(resultSet.columnIndexForName(u"createDate"_s))
+    , m_total(resultSet.columnIndexForName(u"total"_s))
+    , m_totalBig(resultSet.columnIndexForName(u"totalBig"_s))
+    , m_isDeleted(resultSet.columnIndexForName(u"isDeleted"_s))
+{
+}
+
+std::optional<Receipt> ReceiptRowMapper::map() const
+{
+    const auto text = [this](int column) {
+        return m_resultSet.stringForColumnIndex(column).value_or(QString());
+    };
+    const auto skip = [](const QString &id, const char16_t *why) -> std::optional<Receipt> {
+        writeDatabaseDiagnostic(u"Skipping receipt row "_s + (id.isEmpty() ? u"?"_s : id)
+                                + u": "_s + QString::fromUtf16(why));
+        return std::nullopt;
+    };
+
+    const std::optional<QString> id = m_resultSet.stringForColumnIndex(m_id);
+    if (!id)
+        return skip({}, u"no id");
+    const std::optional<QString> receiptNo = m_resultSet.stringForColumnIndex(m_receiptNo);
+    if (!receiptNo)
+        return skip(*id, u"no receipt number");
+    const std::optional<QString> receiptDateText = m_resultSet.stringForColumnIndex(m_receiptDate);
+    const std::optional<QString> createDateText = m_resultSet.stringForColumnIndex(m_createDate);
+    if (!receiptDateText || !createDateText)
+        return skip(*id, u"no receipt date or creation date");
+    const QDateTime receiptDate = parseDateText(*receiptDateText, DateText::dateTime);
+    const QDateTime createDate = parseDateText(*createDateText, DateText::dateTime);
+    if (!receiptDate.isValid() || !createDate.isValid())
+        return skip(*id, u"a date is not of the form yyyy-MM-dd HH:mm:ss");
+
+    Receipt receipt;
+    receipt.id = *id;
+    receipt.receiptNo = *receiptNo;
+    receipt.receiptDate = receiptDate;
+    receipt.payer = text(m_payer);
+    receipt.reason1 = text(m_reason1);
+    receipt.reason2 = text(m_reason2);
+    receipt.remark = text(m_remark);
+    receipt.paytype = text(m_paytype);
+    receipt.payee = text(m_payee);
+    receipt.approve = text(m_approve);
+    receipt.accountant = text(m_accountant);
+    receipt.creator = text(m_creator);
+    receipt.createDate = createDate;
+    receipt.total = m_resultSet.doubleForColumnIndex(m_total);
+    receipt.totalBig = text(m_totalBig);
+    receipt.isDeleted = m_resultSet.intForColumnIndex(m_isDeleted);
+    return receipt;
+}

@@ -1,0 +1,12 @@
+#include "translatestore.h"
+
+TranslateStore &TranslateStore::shared()
+{
+    return SharedInstance<TranslateStore>::get();
+}
+
+void TranslateStore::setDatas(const QList<Translate> &datas)
+{
+    m_datas = datas;
+    Q_EMIT datasChanged();
+}

@@ -1,0 +1,365 @@
+#include "database.h"
+
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+void writeDatabaseDiagnostic(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fprintf(stderr, "%s\n", bytes.constData());
+    std::fflush(stderr);
+}
+
+namespace {
+
+double monotonicSeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+QString errorMessageOf(sqlite3 *handle)
+{
+    return QString::fromUtf8(sqlite3_errmsg(handle));
+}
+
+// Column text as UTF-8, or nothing when the bytes are not valid UTF-8. Plain ASCII, by
+// far the commonest case (numbers, ids, dates), skips the decoder.
+std::optional<QString> decodeText(const unsigned char *text, int length)
+{
+    const auto *bytes = reinterpret_cast<const char *>(text);
+    bool ascii = true;
+    for (int i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii)
+        return QString::fromLatin1(bytes, length);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString result = decoder.decode(QByteArrayView(bytes, length));
+    if (decoder.hasError())
+        return std::nullopt;
+    return result;
+}
+
+} // namespace
+
+// --- Statement ---------------------------------------------------------------
+
+Statement::Statement(sqlite3_stmt *statement) : m_statement(statement) { }
+
+Statement::~Statement()
+{
+    close();
+}
+
+void Statement::reset()
+{
+    if (m_statement)
+        sqlite3_reset(m_statement);
+}
+
+void Statement::close()
+{
+    if (m_statement) {
+        sqlite3_finalize(m_statement);
+        m_statement = nullptr;
+    }
+}
+
+// --- ResultSet ---------------------------------------------------------------
+
+ResultSet::ResultSet(std::shared_ptr<Statement> statement, Database *parent, bool shouldAutoClose)
+    : m_statement(std::move(statement))
+    , m_parent(parent)
+    , m_shouldAutoClose(shouldAutoClose)
+{
+}
+
+ResultSet::~ResultSet()
+{
+    close();
+}
+
+bool ResultSet::next()
+{
+    sqlite3_stmt *handle = m_statement ? m_statement->handle() : nullptr;
+    const int code = handle ? sqlite3_step(handle) : SQLITE_MISUSE;
+    if (code == SQLITE_ROW)
+        return true;
+    if (code != SQLITE_DONE) {
+        const QString message = m_parent && m_parent->handle()
+                ? errorMessageOf(m_parent->handle())
+                : QString::fromUtf8(sqlite3_errstr(code));
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+            const QString path = m_parent ? m_parent->databasePath() : QString();
+            writeDatabaseDiagnostic(u"ResultSet::next: Database busy (%1)"_s.arg(path));
+            writeDatabaseDiagnostic(u"Database busy"_s);
+        } else if (code == SQLITE_MISUSE || code == SQLITE_ERROR) {
+            writeDatabaseDiagnostic(
+                    u"Error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
+        } else {
+            writeDatabaseDiagnostic(
+                    u"Unknown error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
+        }
+    }
+    if (m_shouldAutoClose)
+        close();
+    return false;
+}
+
+void ResultSet::close()
+{
+    if (m_statement) {
+        m_statement->reset();
+        m_statement.reset();
+    }
+    if (m_parent) {
+        m_parent->resultSetDidClose(this);
+        m_parent = nullptr;
+    }
+}
+
+int ResultSet::columnCount() const
+{
+    return m_statement && m_statement->handle() ? sqlite3_column_count(m_statement->handle()) : 0;
+}
+
+int ResultSet::columnIndexForName(const QString &name)
+{
+    const QString key = name.toLower();
+    if (m_columnNameToIndexMap.isEmpty() && m_statement && m_statement->handle()) {
+        const int count = columnCount();
+        for (int i = 0; i < count; ++i) {
+            const char *columnName = sqlite3_column_name(m_statement->handle(), i);
+            // Later columns win over earlier ones of the same name.
+            m_columnNameToIndexMap.insert(QString::fromUtf8(columnName).toLower(), i);
+        }
+    }
+    const auto found = m_columnNameToIndexMap.constFind(key);
+    if (found == m_columnNameToIndexMap.constEnd()) {
+        writeDatabaseDiagnostic(u"Warning: I could not find the column named '"_s + key + u"'."_s);
+        return -1;
+    }
+    return found.value();
+}
+
+std::optional<QString> ResultSet::stringForColumn(const QString &name)
+{
+    return stringForColumnIndex(columnIndexForName(name));
+}
+
+std::optional<QString> ResultSet::stringForColumnIndex(int index) const
+{
+    if (index < 0 || index >= columnCount())
+        return std::nullopt;
+    sqlite3_stmt *handle = m_statement->handle();
+    if (sqlite3_column_type(handle, index) == SQLITE_NULL)
+        return std::nullopt;
+    const unsigned char *text = sqlite3_column_text(handle, index);
+    if (!text)
+        return std::nullopt;
+    return decodeText(text, sqlite3_column_bytes(handle, index));
+}
+
+int ResultSet::intForColumn(const QString &name)
+{
+    return intForColumnIndex(columnIndexForName(name));
+}
+
+int ResultSet::intForColumnIndex(int index) const
+{
+    if (index < 0 || index >= columnCount())
+        return 0;
+    return sqlite3_column_int(m_statement->handle(), index);
+}
+
+qint64 ResultSet::int64ForColumnIndex(int index) const
+{
+    if (index < 0 || index >= columnCount())
+        return 0;
+    return sqlite3_column_int64(m_statement->handle(), index);
+}
+
+double ResultSet::doubleForColumn(const QString &name)
+{
+    return doubleForColumnIndex(columnIndexForName(name));
+}
+
+double ResultSet::doubleForColumnIndex(int index) const
+{
+    if (index < 0 || index >= columnCount())
+        return 0.0;
+    return sqlite3_column_double(m_statement->handle(), index);
+}
+
+// --- Database ----------------------------------------------------------------
+
+Database::Database(const QString &databasePath, OpenMode openMode)
+    : m_databasePath(databasePath)
+    , m_openMode(openMode)
+{
+    Q_ASSERT_X(sqlite3_threadsafe() != 0, "Database", "SQLite must be built thread-safe");
+}
+
+Database::~Database()
+{
+    close();
+}
+
+QString Database::description() const
+{
+    return u"<Database: %1>"_s.arg(m_databasePath);
+}
+
+QString Database::lastErrorMessage() const
+{
+    return m_handle ? errorMessageOf(m_handle) : QString();
+}
+
+bool Database::open()
+{
+    if (m_isOpen)
+        return true;
+    if (m_handle)
+        close();
+
+    int flags = SQLITE_OPEN_READWRITE;
+    if (m_openMode == OpenMode::CreateIfMissing)
+        flags |= SQLITE_OPEN_CREATE;
+    const QByteArray path = m_databasePath.toUtf8();
+    const int code = sqlite3_open_v2(path.constData(), &m_handle, flags, nullptr);
+    if (code != SQLITE_OK) {
+        writeDatabaseDiagnostic(u"error opening!: %1"_s.arg(code));
+        return false;
+    }
+    if (m_maxBusyRetryTimeInterval > 0)
+        sqlite3_busy_handler(m_handle, &Database::busyHandler, this);
+    m_isOpen = true;
+    return true;
+}
+
+int Database::busyHandler(void *context, int count)
+{
+    auto *self = static_cast<Database *>(context);
+    if (count == 0) {
+        self->m_busyStartTime = monotonicSeconds();
+        return 1;
+    }
+    if (monotonicSeconds() - self->m_busyStartTime >= self->m_maxBusyRetryTimeInterval)
+        return 0;
+    const int requested = 50 + int(QRandomGenerator::global()->bounded(50));
+    const int actual = sqlite3_sleep(requested);
+    if (actual != requested) {
+        writeDatabaseDiagnostic(u"WARNING: Requested sleep of %1 milliseconds, but SQLite returned "
+                                u"%2. Maybe SQLite wasn't built with HAVE_USLEEP=1?"_s.arg(requested)
+                                        .arg(actual));
+    }
+    return 1;
+}
+
+bool Database::close()
+{
+    // Closing a result set removes it from the set, so walk a copy.
+    const QSet<ResultSet *> openResultSets = m_openResultSets;
+    for (ResultSet *resultSet : openResultSets)
+        resultSet->close();
+    m_openResultSets.clear();
+
+    if (!m_handle)
+        return true;
+
+    int code = sqlite3_close(m_handle);
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        while (sqlite3_stmt *leaked = sqlite3_next_stmt(m_handle, nullptr)) {
+            writeDatabaseDiagnostic(u"Closing leaked statement"_s);
+            sqlite3_finalize(leaked);
+        }
+        code = sqlite3_close(m_handle);
+    }
+    if (code != SQLITE_OK)
+        writeDatabaseDiagnostic(u"error closing!: %1"_s.arg(code));
+
+    m_handle = nullptr;
+    m_isOpen = false;
+    return true;
+}
+
+bool Database::executeStatements(const QString &sql)
+{
+    char *errorMessage = nullptr;
+    const QByteArray text = sql.toUtf8();
+    const int code = m_handle ? sqlite3_exec(m_handle, text.constData(), nullptr, nullptr,
+                                             &errorMessage)
+                              : SQLITE_MISUSE;
+    if (!m_handle && m_logsErrors)
+        writeDatabaseDiagnostic(u"Error inserting batch: %1"_s.arg(u"database is not open"_s));
+    if (errorMessage) {
+        if (m_logsErrors)
+            writeDatabaseDiagnostic(u"Error inserting batch: "_s + QString::fromUtf8(errorMessage));
+        sqlite3_free(errorMessage);
+    }
+    return code == SQLITE_OK;
+}
+
+std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStringList &arguments)
+{
+    if (!m_isOpen) {
+        writeDatabaseDiagnostic(u"The Database "_s + description() + u" is not open."_s);
+        return nullptr;
+    }
+    if (m_isExecuting) {
+        writeDatabaseDiagnostic(u"The Database "_s + description() + u" is currently in use."_s);
+        return nullptr;
+    }
+    m_isExecuting = true;
+
+    const QByteArray text = sql.toUtf8();
+    sqlite3_stmt *handle = nullptr;
+    const int code = sqlite3_prepare_v2(m_handle, text.constData(), -1, &handle, nullptr);
+    if (code != SQLITE_OK) {
+        if (m_logsErrors) {
+            writeDatabaseDiagnostic(u"DB Error: %1 \"%2\""_s.arg(sqlite3_errcode(m_handle))
+                                            .arg(errorMessageOf(m_handle)));
+            writeDatabaseDiagnostic(u"DB Query: "_s + sql);
+            writeDatabaseDiagnostic(u"DB Path: "_s + m_databasePath);
+        }
+        sqlite3_finalize(handle);
+        m_isExecuting = false;
+        return nullptr;
+    }
+
+    if (!handle) {
+        // Only white space or a comment: there is no statement to step.
+        if (m_logsErrors)
+            writeDatabaseDiagnostic(u"DB Query: "_s + sql + u" (no statement)"_s);
+        m_isExecuting = false;
+        return nullptr;
+    }
+    auto statement = std::make_shared<Statement>(handle);
+    if (sqlite3_bind_parameter_count(handle) != arguments.size()) {
+        writeDatabaseDiagnostic(
+                u"Error: the bind count is not correct for the # of variables (executeQuery)"_s);
+        m_isExecuting = false;
+        return nullptr;
+    }
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QByteArray value = arguments.at(i).toUtf8();
+        sqlite3_bind_text(handle, i + 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+    }
+
+    auto resultSet = std::make_unique<ResultSet>(std::move(statement), this, true);
+    m_openResultSets.insert(resultSet.get());
+    m_isExecuting = false;
+    return resultSet;
+}

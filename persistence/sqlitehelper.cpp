@@ -1,0 +1,180 @@
+#include "sqlitehelper.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+std::unique_ptr<SQLiteHelper> &sharedSlot()
+{
+    static std::unique_ptr<SQLiteHelper> instance;
+    return instance;
+}
+
+void printLine(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fprintf(stdout, "%s\n", bytes.constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+SQLiteHelper &SQLiteHelper::shared()
+{
+    auto &instance = sharedSlot();
+    if (!instance)
+        instance.reset(new SQLiteHelper);
+    return *instance;
+}
+
+void SQLiteHelper::resetShared()
+{
+    sharedSlot().reset();
+}
+
+QString SQLiteHelper::templatePath()
+{
+    const QString fileName = dbName() + u".db"_s;
+    const QString fromEnvironment = qEnvironmentVariable("QUENTA_TEMPLATE");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    const QString appDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                        : QDir::currentPath();
+    const QString beside = appDir + u'/' + fileName;
+    if (QFileInfo::exists(beside))
+        return beside;
+    return QDir::cleanPath(appDir + u"/../share/quenta/"_s + fileName);
+}
+
+QString SQLiteHelper::documentsDirectory()
+{
+    static const QString fromStandardPaths =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString fromEnvironment = qEnvironmentVariable("QUENTA_DOCUMENTS_DIR");
+    return fromEnvironment.isEmpty() ? fromStandardPaths : fromEnvironment;
+}
+
+Database &SQLiteHelper::db()
+{
+    if (!m_db) {
+        computeURL();
+        m_db = std::make_unique<Database>(m_dbURL, Database::OpenMode::ExistingFileOnly);
+    }
+    return *m_db;
+}
+
+QString SQLiteHelper::dbURL()
+{
+    computeURL();
+    return m_dbURL;
+}
+
+bool SQLiteHelper::isAvailable()
+{
+    computeURL();
+    return m_available;
+}
+
+QString SQLiteHelper::failureMessage()
+{
+    computeURL();
+    return m_failureMessage;
+}
+
+void SQLiteHelper::computeURL()
+{
+    if (m_computed)
+        return;
+    m_computed = true;
+
+    const QString documents = documentsDirectory();
+    const QString path = QDir(documents).filePath(dbName() + u".db"_s);
+
+    if (!QFileInfo::exists(path)) {
+        printLine(u"数据库不存在："_s + path);
+        if (!QFileInfo::exists(documents) && !QDir().mkpath(documents))
+            printLine(u"创建Document下的软件目录出错："_s + u"无法创建目录 "_s + documents);
+
+        // Copy to a temporary name and rename, so that a first run cut short never leaves
+        // half a database behind for every later start to trust.
+        const QString source = templatePath();
+        const QString partial = path + u".partial"_s;
+        QFile::remove(partial);
+        QString error;
+        if (!QFileInfo::exists(source)) {
+            error = u"数据库模板不存在："_s + source;
+        } else {
+            QFile sourceFile(source);
+            if (!sourceFile.copy(partial)) {
+                error = u"复制数据库模板失败："_s + source + u" → "_s + path + u"（"_s
+                        + sourceFile.errorString() + u"）"_s;
+            } else if (!QFile::rename(partial, path)) {
+                error = u"复制数据库模板失败：无法写入 "_s + path;
+            }
+        }
+        if (!error.isEmpty()) {
+            QFile::remove(partial);
+            printLine(error);
+            m_available = false;
+            m_failureMessage = error;
+        }
+    }
+    printLine(u"数据库路径: "_s + path);
+    m_dbURL = path;
+}
+
+std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql)
+{
+    Database &database = db();
+    if (!database.open())
+        return nullptr;
+    return database.executeQuery(sql);
+}
+
+bool SQLiteHelper::write(const QString &sql)
+{
+    Database &database = db();
+    if (!database.open() || !database.executeStatements(sql)) {
+        database.close();
+        return false;
+    }
+    return true;
+}
+
+bool SQLiteHelper::exists(const QString &sql)
+{
+    std::unique_ptr<ResultSet> resultSet = query(sql);
+    if (!resultSet || !resultSet->next())
+        return false;
+    return resultSet->intForColumnIndex(0) > 0;
+}
+
+bool SQLiteHelper::checkUsable(QString *error)
+{
+    auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (!isAvailable())
+        return fail(m_failureMessage);
+    Database &database = db();
+    if (!database.open())
+        return fail(u"无法打开数据库：%1"_s.arg(m_dbURL));
+    std::unique_ptr<ResultSet> resultSet =
+            database.executeQuery(u"select count(*) from tb_receipt"_s);
+    if (!resultSet || !resultSet->next()) {
+        const QString reason = database.lastErrorMessage();
+        database.close();
+        return fail(u"数据库文件无法使用：%1（%2）"_s.arg(m_dbURL, reason));
+    }
+    return true;
+}

@@ -1,0 +1,66 @@
+-- Schema and first rows of the template database. The build turns this file into
+-- Tovalin.db, which the application copies into the documents folder on first start.
+--
+-- Every column is TEXT: the program writes every value as a quoted text, and a receipt
+-- number such as 0000012 must read back with its leading zeros. Dates are fixed-width
+-- "yyyy-MM-dd HH:mm:ss" texts, so they compare as text in time order.
+
+create table tb_receipt (
+    id          text primary key not null,
+    receiptNo   text,
+    receiptDate text,
+    payer       text,
+    reason1     text,
+    reason2     text,
+    remark      text,
+    paytype     text,
+    payee       text,
+    approve     text,
+    accountant  text,
+    creator     text,
+    createDate  text,
+    total       text,
+    totalBig    text,
+    isDeleted   text
+);
+-- The numbering asks "is this number taken?" once per candidate, and the lists select
+-- a date range: both must find their rows without reading the whole table.
+create index idx_receipt_receiptNo on tb_receipt (receiptNo);
+create index idx_receipt_receiptDate on tb_receipt (receiptDate);
+
+create table tb_receiptNo (
+    numLong text,
+    currNum text
+);
+insert into tb_receiptNo (numLong, currNum) values ('7', '1');
+
+create table tb_company (
+    id     text primary key not null,
+    title  text,
+    label  text,
+    remark text
+);
+insert into tb_company (id, title, label, remark)
+values ('1DE66976-663D-4270-9207-4F9E4CEF354C', '收款收据', '交款人收执', '');
+
+create table tb_payer   (id text primary key not null, content text);
+create table tb_reason1 (id text primary key not null, content text);
+create table tb_reason2 (id text primary key not null, content text);
+create table tb_remark  (id text primary key not null, content text);
+create table tb_paytype (id text primary key not null, content text);
+
+insert into tb_paytype (id, content) values
+    ('87F8C756-DF81-4C3C-A577-C477275183C2', '现金'),
+    ('56D3D3AB-DE56-43AB-93AC-4ED0E730E9A3', '银行转账'),
+    ('1B970298-D54C-460D-8AED-DC80333BE183', '微信'),
+    ('F63E5B79-F600-4B9A-A7ED-ADFD57FD22B5', '支付宝');
+
+-- password, power and status are read but never written by the program; rows it
+-- inserts leave them NULL, which reads back as empty text.
+create table tb_account (
+    id       text primary key not null,
+    userName text,
+    password text,
+    power    text,
+    status   text
+);

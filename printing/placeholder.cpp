@@ -1,0 +1,1 @@
+// The print layout and print job arrive with the printing work.

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quenta needs to build, test and run, and nothing
+# else. Safe to run again: it asks dpkg first and only calls apt-get when
+# something is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
+    libgl-dev
+    libsqlite3-dev sqlite3
+    libicu-dev
+    fonts-noto-cjk
+    tzdata
+    xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -q
+    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+else
+    echo "setup: every package is already installed"
+fi

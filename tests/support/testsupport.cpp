@@ -1,0 +1,137 @@
+#include "testsupport.h"
+
+#include "sqlitehelper.h"
+#include "sqlliteral.h"
+#include "stores.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+TestEnvironment::TestEnvironment()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            + u"/Quenta/Quenta.conf"_s;
+    QFile::remove(config);
+    qputenv("QUENTA_DOCUMENTS_DIR", m_dir.path().toUtf8());
+    qunsetenv("QUENTA_TEMPLATE");
+    resetSharedStores();
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    resetSharedStores();
+    qunsetenv("QUENTA_DOCUMENTS_DIR");
+    qunsetenv("QUENTA_TEMPLATE");
+}
+
+QString TestEnvironment::databasePath() const
+{
+    return m_dir.filePath(u"Tovalin.db"_s);
+}
+
+QString TestEnvironment::createDatabase()
+{
+    return SQLiteHelper::shared().dbURL();
+}
+
+namespace {
+struct RawConnection
+{
+    explicit RawConnection(const QString &path)
+    {
+        sqlite3_open_v2(path.toUtf8().constData(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+    }
+    ~RawConnection() { sqlite3_close(handle); }
+    sqlite3 *handle = nullptr;
+};
+} // namespace
+
+bool TestEnvironment::execRaw(const QString &sql) const
+{
+    RawConnection db(databasePath());
+    char *error = nullptr;
+    const int code = sqlite3_exec(db.handle, sql.toUtf8().constData(), nullptr, nullptr, &error);
+    if (error) {
+        qWarning("raw exec failed: %s", error);
+        sqlite3_free(error);
+    }
+    return code == SQLITE_OK;
+}
+
+QString TestEnvironment::queryRaw(const QString &sql) const
+{
+    RawConnection db(databasePath());
+    sqlite3_stmt *statement = nullptr;
+    QString result = u"<none>"_s;
+    if (sqlite3_prepare_v2(db.handle, sql.toUtf8().constData(), -1, &statement, nullptr)
+                == SQLITE_OK
+        && sqlite3_step(statement) == SQLITE_ROW) {
+        const auto *text = sqlite3_column_text(statement, 0);
+        result = text ? QString::fromUtf8(reinterpret_cast<const char *>(text),
+                                          sqlite3_column_bytes(statement, 0))
+                      : u"<null>"_s;
+    }
+    sqlite3_finalize(statement);
+    return result;
+}
+
+int TestEnvironment::countRaw(const QString &sql) const
+{
+    return queryRaw(sql).toInt();
+}
+
+StreamCapture::StreamCapture(int fd) : m_fd(fd), m_dir(std::make_unique<QTemporaryDir>())
+{
+    m_path = m_dir->filePath(u"capture.txt"_s);
+    std::fflush(fd == 1 ? stdout : stderr);
+    m_saved = ::dup(fd);
+    const int file = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                            0600);
+    ::dup2(file, fd);
+    ::close(file);
+}
+
+StreamCapture::~StreamCapture()
+{
+    restore();
+}
+
+void StreamCapture::restore()
+{
+    if (m_saved < 0)
+        return;
+    std::fflush(m_fd == 1 ? stdout : stderr);
+    ::dup2(m_saved, m_fd);
+    ::close(m_saved);
+    m_saved = -1;
+}
+
+QString StreamCapture::text()
+{
+    std::fflush(m_fd == 1 ? stdout : stderr);
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+QString receiptInsertSql(const QString &id, const QString &receiptNo, const QString &receiptDate,
+                         const QString &payer, double total)
+{
+    return u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, reason2, remark, "
+           u"paytype, payee, approve, accountant, creator, createDate, total, totalBig, isDeleted) "
+           u"values (%1, %2, %3, %4, '事由', '', '', '现金', '', '', '', '', "
+           u"'2024-01-01 10:00:00', %5, '壹元整', '0');"_s
+            .arg(sqlQuote(id), sqlQuote(receiptNo), sqlQuote(receiptDate), sqlQuote(payer),
+                 sqlQuote(QString::number(total, 'f', 2)));
+}

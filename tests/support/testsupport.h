@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A fresh documents folder for one test: the environment points the database helper
+// at it, every shared store is dropped, and the remembered preferences are cleared.
+// The database itself is copied from the template at the first store access, exactly
+// as on a first start.
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+
+    QString documentsPath() const { return m_dir.path(); }
+    QString databasePath() const;
+    // Makes the database now (first-run copy) and answers its path.
+    QString createDatabase();
+    // Runs SQL straight on the database file with libsqlite3, beside the program's own
+    // connection, to arrange rows or inspect what the program wrote.
+    bool execRaw(const QString &sql) const;
+    QString queryRaw(const QString &sql) const; // first column of the first row, or "<null>"
+    int countRaw(const QString &sql) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Sends what is written to a standard stream (1 or 2) into a file while it lives;
+// text() gives what was captured so far.
+class StreamCapture
+{
+public:
+    explicit StreamCapture(int fd);
+    ~StreamCapture();
+    QString text();
+
+private:
+    void restore();
+    int m_fd;
+    int m_saved = -1;
+    QString m_path;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+// Inserts a receipt row directly, with the texts as given (for arranging lists).
+QString receiptInsertSql(const QString &id, const QString &receiptNo, const QString &receiptDate,
+                         const QString &payer = QStringLiteral("甲"), double total = 1.0);

@@ -1,0 +1,1 @@
+// The screens arrive with the screens work.
