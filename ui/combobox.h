@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QComboBox>
+#include <QStringList>
+
+// An editable text field with a drop-down of offered texts (a lookup list) and
+// completion from them. The user may type anything; nothing forces the text to be one
+// of the offered texts. Every keystroke and every pick is reported by textEdited, so the
+// form can write it to the receipt at once.
+class ComboBox : public QComboBox
+{
+    Q_OBJECT
+
+public:
+    explicit ComboBox(QWidget *parent = nullptr);
+
+    // Replaces the offered texts, keeping what is typed and where the cursor is.
+    void setItems(const QStringList &items);
+    QStringList items() const { return m_items; }
+
+    QString text() const;
+    // Shows a text set from elsewhere (a loaded or blanked receipt) without reporting
+    // it as an edit.
+    void setText(const QString &text);
+
+    // The index of the first offered text equal to `text` under Unicode canonical
+    // equivalence (a composed and a decomposed form match), or -1.
+    int indexOfItem(const QString &text) const;
+
+Q_SIGNALS:
+    void textEdited(const QString &text);
+    void editingChanged(bool editing);
+
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    QStringList m_items;
+    bool m_updating = false;
+};

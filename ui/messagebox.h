@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+// The program's dialogs, in one place so tests can answer them in advance instead of
+// facing a modal window (as KeePassXC does).
+namespace MessageBox {
+
+// "确认" / "永久删除？" with a destructive "删除" and the cancel button "取消".
+// True when the user chose 删除.
+bool confirmDelete(QWidget *parent);
+
+// A blocking error message with one button, for failures the program cannot go on
+// from (the database at start).
+void critical(QWidget *parent, const QString &title, const QString &text);
+
+// Tests: while set, dialogs are not shown; confirmations answer `deleteChosen` and each
+// dialog's text is kept for lastText().
+void setTestAnswer(std::optional<bool> deleteChosen);
+QString lastText();
+
+} // namespace MessageBox

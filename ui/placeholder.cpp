@@ -1,1 +1,0 @@
-// The screens arrive with the screens work.

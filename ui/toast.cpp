@@ -1,0 +1,114 @@
+#include "toast.h"
+
+#include "icons.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Covers the whole window and swallows its input while the notification is up, the
+// way a sheet holds its window.
+class ToastOverlay : public QWidget
+{
+public:
+    ToastOverlay(QWidget *window, Toast::Kind kind, const QString &text) : QWidget(window)
+    {
+        setObjectName(u"toastOverlay"_s);
+        setAttribute(Qt::WA_NoMousePropagation);
+        setFocusPolicy(Qt::StrongFocus);
+        setGeometry(window->rect());
+        window->installEventFilter(this);
+
+        auto *panel = new QFrame(this);
+        panel->setObjectName(u"toastPanel"_s);
+        panel->setStyleSheet(u"#toastPanel { background: palette(window); border: 1px solid "
+                             u"palette(mid); border-radius: 8px; }"_s);
+        auto *row = new QHBoxLayout(panel);
+        row->setContentsMargins(18, 12, 18, 12);
+        row->setSpacing(10);
+        auto *icon = new QLabel(panel);
+        icon->setPixmap(Icons::bundled(kind == Toast::Kind::Success ? u"checkmark.circle.fill"_s
+                                                                    : u"xmark.circle.fill"_s)
+                                .pixmap(22, 22));
+        m_label = new QLabel(text, panel);
+        m_label->setObjectName(u"toastText"_s);
+        row->addWidget(icon);
+        row->addWidget(m_label);
+
+        auto *column = new QVBoxLayout(this);
+        column->setContentsMargins(0, 40, 0, 0);
+        column->addWidget(panel, 0, Qt::AlignHCenter | Qt::AlignTop);
+        column->addStretch();
+    }
+
+    void setText(const QString &text) { m_label->setText(text); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == parent() && event->type() == QEvent::Resize)
+            setGeometry(parentWidget()->rect());
+        return false;
+    }
+    void keyPressEvent(QKeyEvent *) override { }
+    void mousePressEvent(QMouseEvent *) override { }
+
+private:
+    QLabel *m_label;
+};
+
+} // namespace
+
+Toast::Toast(Kind kind, std::chrono::milliseconds duration, QWidget *screen)
+    : QObject(screen)
+    , m_kind(kind)
+    , m_duration(duration)
+    , m_screen(screen)
+    , m_timer(new QTimer(this))
+{
+    setObjectName(kind == Kind::Success ? u"successToast"_s : u"errorToast"_s);
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &Toast::close);
+}
+
+Toast::~Toast()
+{
+    delete m_overlay;
+}
+
+void Toast::show(const QString &text)
+{
+    m_text = text;
+    QWidget *window = m_screen->window();
+    if (m_overlay) {
+        static_cast<ToastOverlay *>(m_overlay.data())->setText(text);
+    } else {
+        m_overlay = new ToastOverlay(window, m_kind, text);
+        m_overlay->show();
+        m_overlay->raise();
+        m_overlay->setFocus();
+    }
+    m_timer->start(m_duration);
+    if (!m_shown) {
+        m_shown = true;
+        Q_EMIT shownChanged(true);
+    }
+}
+
+void Toast::close()
+{
+    m_timer->stop();
+    delete m_overlay;
+    if (m_shown) {
+        m_shown = false;
+        Q_EMIT shownChanged(false);
+    }
+}
