@@ -18,10 +18,9 @@ using namespace Qt::StringLiterals;
 
 TestEnvironment::TestEnvironment()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-            + u"/Quenta/Quenta.conf"_s;
-    QFile::remove(config);
+    // Preferences go to a config folder of this test's own: tests run in parallel and
+    // must not see each other's remembered choices, nor the user's.
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath(u"config"_s).toUtf8());
     qputenv("QUENTA_DOCUMENTS_DIR", m_dir.path().toUtf8());
     qunsetenv("QUENTA_TEMPLATE");
     resetSharedStores();

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Configures and builds Quenta into build/ (or $QUENTA_BUILD_DIR). Safe to run again:
+# only what changed is rebuilt.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QUENTA_BUILD_DIR:-$root/build}"
+
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$build" -j "$(nproc)"
