@@ -1,14 +1,15 @@
-#include "sqlitehelper.h"
+#include "contentview.h"
+#include "startup.h"
 
-#include <QCoreApplication>
-
-#include <cstdio>
+#include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    // Until the window exists, the entry only puts the database in place.
-    SQLiteHelper::shared().db();
-    std::fputs("Quenta: the window is not there yet; the database is ready.\n", stdout);
-    return SQLiteHelper::shared().isAvailable() ? 0 : 1;
+    QApplication app(argc, argv);
+    Startup::setUpApplication(app);
+    if (!Startup::checkDatabase(nullptr))
+        return 1;
+    ContentView window;
+    window.show();
+    return app.exec();
 }

@@ -43,6 +43,13 @@ QString TestEnvironment::createDatabase()
     return SQLiteHelper::shared().dbURL();
 }
 
+void TestEnvironment::makeDatabaseUnopenable()
+{
+    createDatabase();
+    SQLiteHelper::shared().db().close();
+    QFile::remove(databasePath());
+}
+
 namespace {
 struct RawConnection
 {
@@ -122,6 +129,14 @@ QString StreamCapture::text()
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll());
+}
+
+QStringList StreamCapture::lines()
+{
+    QStringList lines = text().split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
 }
 
 QString receiptInsertSql(const QString &id, const QString &receiptNo, const QString &receiptDate,

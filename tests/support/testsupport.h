@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -24,6 +25,10 @@ public:
     bool execRaw(const QString &sql) const;
     QString queryRaw(const QString &sql) const; // first column of the first row, or "<null>"
     int countRaw(const QString &sql) const;
+    // Makes the database now, then takes the file away and closes the connection: the
+    // next open fails (the connection never creates a missing file), as with a
+    // database that cannot be opened.
+    void makeDatabaseUnopenable();
 
 private:
     QTemporaryDir m_dir;
@@ -37,6 +42,8 @@ public:
     explicit StreamCapture(int fd);
     ~StreamCapture();
     QString text();
+    // The captured text split into lines, without the empty tail after the last break.
+    QStringList lines();
 
 private:
     void restore();

@@ -1,1 +1,0 @@
-// The print layout and print job arrive with the printing work.

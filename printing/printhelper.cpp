@@ -1,0 +1,167 @@
+#include "printhelper.h"
+
+#include "appstore.h"
+#include "companystore.h"
+#include "receiptpagelayout.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProgressDialog>
+
+#include <cmath>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// One print job: what to print, copied from the stores when the job was asked for, and
+// the paper it is laid out on.
+struct PrintJob
+{
+    std::optional<Receipt> receipt;
+    Company company;
+    QSizeF paper;
+
+    static PrintJob fromStores(double width, double height)
+    {
+        return {AppStore::shared().receiptPrint(), CompanyStore::shared().company(),
+                QSizeF(width, height)};
+    }
+
+    bool hasPaper() const
+    {
+        return std::isfinite(paper.width()) && std::isfinite(paper.height())
+                && paper.width() > 0 && paper.height() > 0;
+    }
+
+    QString documentName() const
+    {
+        return receipt ? u"收据 No."_s + receipt->receiptNo : u"收据"_s;
+    }
+
+    // Draws the page scaled to fit `target` (device coordinates) in both directions and
+    // centred in it. The painter draws vectors at the device's own resolution: the page
+    // is never made a bitmap first, which would print coarse on a 241 mm sheet.
+    void draw(QPainter &painter, const QRectF &target) const
+    {
+        const qreal scale
+                = std::min(target.width() / paper.width(), target.height() / paper.height());
+        painter.translate(target.left() + (target.width() - paper.width() * scale) / 2,
+                          target.top() + (target.height() - paper.height() * scale) / 2);
+        painter.scale(scale, scale);
+        paintReceiptPage(painter, QRectF(QPointF(0, 0), paper), receipt, company);
+    }
+
+    // Paper of exactly the receipt's size, no margins, the painter's origin at the
+    // paper's corner and one page. Called after the target is chosen, since switching a
+    // QPrinter between PDF and a print queue replaces its engine.
+    void preparePrinter(QPrinter &printer) const
+    {
+        printer.setDocName(documentName());
+        printer.setCreator(QCoreApplication::applicationName());
+        const QPageSize pageSize(paper, QPageSize::Point, u"收据 241 × 93 mm"_s,
+                                 QPageSize::ExactMatch);
+        printer.setPageLayout(QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(),
+                                          QPageLayout::Point));
+        printer.setFullPage(true);
+        printer.setFromTo(1, 1);
+    }
+
+    // The one path both the dialog and the file take once the target is set.
+    bool printOn(QPrinter &printer) const
+    {
+        QPainter painter;
+        if (!painter.begin(&printer))
+            return false;
+        draw(painter, printer.paperRect(QPrinter::DevicePixel));
+        return painter.end();
+    }
+};
+
+// The busy cursor and a small modal progress window while the page is produced and
+// handed to the print system. Produce is quick for one page, but handing a job to a
+// slow queue is not.
+class ProgressIndication
+{
+public:
+    ProgressIndication()
+    {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+            return;
+        m_dialog = std::make_unique<QProgressDialog>(u"正在打印收据…"_s, QString(), 0, 0,
+                                                     QApplication::activeWindow());
+        m_dialog->setWindowTitle(u"打印"_s);
+        m_dialog->setWindowModality(Qt::ApplicationModal);
+        m_dialog->setMinimumDuration(0);
+        m_dialog->show();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    ~ProgressIndication() { QGuiApplication::restoreOverrideCursor(); }
+
+private:
+    std::unique_ptr<QProgressDialog> m_dialog;
+};
+
+} // namespace
+
+void PrintHelper::printReceipt(double width, double height)
+{
+    const PrintJob job = PrintJob::fromStores(width, height);
+    if (!job.hasPaper())
+        return;
+    QPrinter printer(QPrinter::HighResolution);
+    job.preparePrinter(printer);
+
+    // With no printer installed the dialog still offers "Print to File (PDF)".
+    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    dialog.setWindowTitle(u"打印收据"_s);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setMinMax(1, 1);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    const ProgressIndication progress;
+    if (!job.printOn(printer))
+        qWarning("Printing the receipt failed: the printer could not be opened");
+}
+
+bool PrintHelper::printReceiptToFile(const QString &pdfPath, double width, double height)
+{
+    const PrintJob job = PrintJob::fromStores(width, height);
+    if (!job.hasPaper() || pdfPath.isEmpty())
+        return false;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfPath);
+    job.preparePrinter(printer);
+    return job.printOn(printer) && QFileInfo(pdfPath).size() > 0;
+}
+
+QImage PrintHelper::renderReceiptImage(double width, double height, qreal dpi)
+{
+    const PrintJob job = PrintJob::fromStores(width, height);
+    if (!job.hasPaper() || !(dpi > 0))
+        return {};
+    const qreal scale = dpi / 72;
+    QImage image(int(std::ceil(width * scale)), int(std::ceil(height * scale)),
+                 QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    const int dotsPerMeter = qRound(dpi / 0.0254);
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    job.draw(painter, QRectF(0, 0, width * scale, height * scale));
+    return image;
+}

@@ -1,0 +1,36 @@
+#include "printview.h"
+
+#include "appstore.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+PrintView::PrintView(QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedSize(sizeHint());
+    connect(&AppStore::shared(), &AppStore::receiptPrintChanged, this,
+            qOverload<>(&QWidget::update));
+    connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this,
+            qOverload<>(&QWidget::update));
+}
+
+ReceiptPageLayout PrintView::pageLayout() const
+{
+    return ReceiptPageLayout(QRectF(0, 0, paperWidth, paperHeight),
+                             AppStore::shared().receiptPrint(), CompanyStore::shared().company());
+}
+
+QSize PrintView::sizeHint() const
+{
+    return QSize(int(std::ceil(paperWidth)), int(std::ceil(paperHeight)));
+}
+
+void PrintView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    // The fraction of a pixel the page does not cover stays white like the paper.
+    painter.fillRect(rect(), Qt::white);
+    pageLayout().paint(painter);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "receiptpagelayout.h"
+
+#include <QSizeF>
+#include <QWidget>
+
+// The printed receipt as a widget: the receipt held in AppStore::receiptPrint under the
+// header of CompanyStore::company, one point of paper per pixel, redrawn whenever
+// either store changes. It holds no state of its own; the drawing is ReceiptPageLayout's,
+// which the print job uses too.
+class PrintView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The receipt paper, 241 mm by 93 mm, in points (mm / 25.4 * 72). Both print actions
+    // pass these to PrintHelper.
+    static constexpr double paperWidth = 683.1496062992127;
+    static constexpr double paperHeight = 263.6220472440945;
+
+    explicit PrintView(QWidget *parent = nullptr);
+
+    // The page as it would be drawn now, at the paper size.
+    ReceiptPageLayout pageLayout() const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};

@@ -1,0 +1,452 @@
+#include "receiptpagelayout.h"
+
+#include "clock.h"
+#include "datetext.h"
+
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Text sizes of the three styles the page uses, in points (= pixels of the layout).
+constexpr int captionSize = 10;
+constexpr int subheadlineSize = 12;
+constexpr int titleSize = 17;
+// The amount in figures shrinks down to this size before anything of it is cut off
+// (a shortened number would print a different amount); so does a character too wide
+// for the vertical label's column.
+constexpr int smallestSize = 6;
+
+constexpr qreal sideColumnWidth = 15;
+constexpr qreal sideColumnTrailing = 50;
+constexpr qreal headerLeading = 20;
+constexpr qreal headerTrailing = 10;
+constexpr qreal tableLeading = 60;
+constexpr qreal tableTrailing = 10;
+constexpr qreal tableRowSpacing = 15;
+// Between the border and the first and last row, so that no glyph touches the line.
+constexpr qreal tablePadding = 6;
+constexpr qreal rowPadding = 30;
+constexpr qreal rowSpacing = 10;
+constexpr qreal valueInset = 10;
+constexpr qreal figuresWidth = 100;
+constexpr qreal figuresInset = 10;
+constexpr qreal figuresLift = 1;
+constexpr qreal footerLeading = 90;
+constexpr qreal footerTrailing = 100;
+constexpr qreal footerSpacing = 2;
+constexpr qreal borderWidth = 1;
+constexpr qreal ruleHeight = 1;
+constexpr qreal ruleWidth = 0.5;
+
+using Item = ReceiptPageLayout::Item;
+
+// Each text is one line on the page: line breaks, tabs and other control characters
+// would otherwise be drawn as boxes or make QPainter start a second line.
+QString singleLine(const QString &text)
+{
+    QString line = text;
+    for (QChar &c : line) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            c = u' ';
+    }
+    return line;
+}
+
+// What the user sees as characters: an emoji with its modifiers, or a letter with its
+// accents, stays on one line of the vertical label.
+QStringList graphemes(const QString &text)
+{
+    QStringList result;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() != -1) {
+        result.append(text.mid(start, finder.position() - start));
+        start = finder.position();
+    }
+    return result;
+}
+
+struct PageTexts
+{
+    QString number;
+    QString date;
+    QString payer;
+    QString reason1;
+    QString reason2;
+    QString remark;
+    QString capitals;
+    QString figures;
+    QString paytype;
+    QString payee;
+    QString approve;
+    QString accountant;
+};
+
+PageTexts pageTexts(const std::optional<Receipt> &receipt)
+{
+    if (!receipt) {
+        // The form as it looks before a receipt is loaded: the field names stand in for
+        // the values.
+        return {u"No.1234567"_s,
+                formatDateText(Clock::now(), DateText::date),
+                u"[交款单位]"_s,
+                u"[收款事由]"_s,
+                u"[其它说明]"_s,
+                u"[备注信息]"_s,
+                u"零"_s,
+                ReceiptPageLayout::figuresText(0),
+                u"收款方式"_s,
+                u"收款人"_s,
+                u"核准"_s,
+                u"会计"_s};
+    }
+    const Receipt &r = *receipt;
+    return {u"No."_s + r.receiptNo,
+            formatDateText(r.receiptDate, DateText::date),
+            r.payer,
+            r.reason1,
+            r.reason2,
+            r.remark,
+            r.totalBig,
+            ReceiptPageLayout::figuresText(r.total),
+            r.paytype,
+            r.payee,
+            r.approve,
+            r.accountant};
+}
+
+// Shares `room` out among groups wanting `wanted` each: a group within an even share
+// keeps its width and the rest split what is left, so one long name shortens only
+// itself and cannot push the other groups off the page.
+QList<qreal> shareOut(const QList<qreal> &wanted, qreal room)
+{
+    const qreal total = std::accumulate(wanted.cbegin(), wanted.cend(), qreal(0));
+    if (total <= room)
+        return wanted;
+    QList<qsizetype> order(wanted.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return wanted[a] < wanted[b];
+    });
+    QList<qreal> given(wanted.size());
+    qreal left = room;
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        const qreal share = left / qreal(order.size() - i);
+        given[order[i]] = std::min(wanted[order[i]], share);
+        left -= given[order[i]];
+    }
+    return given;
+}
+
+} // namespace
+
+ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional<Receipt> &receipt,
+                                     const Company &company)
+    : m_pageRect(pageRect)
+{
+    const PageTexts t = pageTexts(receipt);
+    const QFont caption = font(FontRole::Caption);
+    const QFont subheadline = font(FontRole::Subheadline);
+    const QFont title = font(FontRole::Title);
+    const QFontMetricsF captionMetrics(caption);
+    const QFontMetricsF subheadlineMetrics(subheadline);
+    const qreal lineHeight = captionMetrics.height();
+    const qreal subheadlineHeight = subheadlineMetrics.height();
+    const qreal titleHeight = QFontMetricsF(title).height();
+    constexpr qreal s = defaultSpace;
+
+    // The framed container fills the page less the default space on every side; inside
+    // it, the receipt body and the vertical label stand side by side, centred vertically.
+    const QRectF content = pageRect.adjusted(s, s, -s, -s);
+    const qreal bodyWidth = content.width() - s - sideColumnWidth - sideColumnTrailing;
+    const qreal bodyLeft = content.left();
+
+    const qreal numberColumnHeight = subheadlineHeight + lineHeight;
+    const qreal bandHeight = std::max(titleHeight, numberColumnHeight);
+    const qreal valueRowHeight = lineHeight + ruleHeight;
+    const qreal amountRowHeight = std::max(valueRowHeight, subheadlineHeight + ruleHeight);
+    const qreal tableHeight = 2 * tablePadding + 4 * valueRowHeight + amountRowHeight
+            + 4 * tableRowSpacing;
+    const qreal bodyHeight = s + bandHeight + s + tableHeight + s + lineHeight + s;
+    const qreal bodyTop = std::max(content.top(), content.center().y() - bodyHeight / 2);
+
+    // Header: the title centred on the band, and at the band's right end the number over
+    // the date. The title keeps clear of that column on both sides so it stays centred.
+    const QRectF band(bodyLeft + headerLeading, bodyTop + s,
+                      bodyWidth - headerLeading - headerTrailing, bandHeight);
+    const qreal columnWidth = std::min(std::max(subheadlineMetrics.horizontalAdvance(t.number),
+                                                captionMetrics.horizontalAdvance(t.date)),
+                                       band.width() / 3);
+    const qreal columnTop = band.center().y() - numberColumnHeight / 2;
+    addText(Item::Number, t.number, subheadline,
+            QRectF(band.right() - columnWidth, columnTop, columnWidth, subheadlineHeight),
+            Qt::AlignRight);
+    addText(Item::Date, t.date, caption,
+            QRectF(band.right() - columnWidth, columnTop + subheadlineHeight, columnWidth,
+                   lineHeight),
+            Qt::AlignRight);
+    const qreal titleRoom = band.width() - 2 * (columnWidth + s);
+    addText(Item::Title, company.title, title,
+            QRectF(band.center().x() - titleRoom / 2, band.center().y() - titleHeight / 2,
+                   titleRoom, titleHeight),
+            Qt::AlignHCenter);
+
+    // Table: four value rows and the amount row inside the border.
+    m_tableRect = QRectF(bodyLeft + tableLeading, band.bottom() + s,
+                         bodyWidth - tableLeading - tableTrailing, tableHeight);
+    const qreal rowLeft = m_tableRect.left() + rowPadding;
+    const qreal rowRight = m_tableRect.right() - rowPadding;
+    const auto addLabel = [&](Item item, const QString &text, qreal rowTop, qreal rowHeight) {
+        const qreal width = captionMetrics.horizontalAdvance(text);
+        addText(item, text, caption,
+                QRectF(rowLeft, rowTop + (rowHeight - lineHeight) / 2, width, lineHeight),
+                Qt::AlignLeft);
+        return rowLeft + width;
+    };
+    // A value cell: the text, inset from the cell's left edge, with the rule right under it.
+    const auto addValueCell = [&](Item item, const QString &text, qreal left, qreal right,
+                                  qreal top) {
+        addText(item, text, caption,
+                QRectF(left + valueInset, top, right - left - valueInset, lineHeight),
+                Qt::AlignLeft);
+        const qreal ruleY = top + lineHeight + ruleHeight / 2;
+        m_rules.append(QLineF(left, ruleY, right, ruleY));
+    };
+
+    const struct
+    {
+        Item label;
+        QString labelText;
+        Item value;
+        QString valueText;
+    } rows[] = {
+        {Item::PayerLabel, u"交款单位"_s, Item::Payer, t.payer},
+        {Item::Reason1Label, u"收款事由"_s, Item::Reason1, t.reason1},
+        {Item::Reason2Label, u"其它说明"_s, Item::Reason2, t.reason2},
+        {Item::RemarkLabel, u"备注信息"_s, Item::Remark, t.remark},
+    };
+    qreal rowTop = m_tableRect.top() + tablePadding;
+    for (const auto &row : rows) {
+        const qreal labelRight = addLabel(row.label, row.labelText, rowTop, valueRowHeight);
+        addValueCell(row.value, row.valueText, labelRight + rowSpacing, rowRight, rowTop);
+        rowTop += valueRowHeight + tableRowSpacing;
+    }
+
+    // Amount row: capitals, "¥", then the figures in a cell of their own, one point higher.
+    const qreal capitalsLeft
+            = addLabel(Item::CapitalsLabel, u"金额（大写）"_s, rowTop, amountRowHeight) + rowSpacing;
+    const QRectF figuresCell(rowRight - figuresWidth,
+                             rowTop + (amountRowHeight - subheadlineHeight - ruleHeight) / 2
+                                     - figuresLift,
+                             figuresWidth, subheadlineHeight + ruleHeight);
+    const QString yuan = u"¥"_s;
+    const qreal yuanWidth = captionMetrics.horizontalAdvance(yuan);
+    const QRectF yuanRect(figuresCell.left() - rowSpacing - yuanWidth,
+                          rowTop + (amountRowHeight - lineHeight) / 2, yuanWidth, lineHeight);
+    addText(Item::YuanSign, yuan, caption, yuanRect, Qt::AlignLeft);
+    addValueCell(Item::Capitals, t.capitals, capitalsLeft, yuanRect.left() - rowSpacing,
+                 rowTop + (amountRowHeight - valueRowHeight) / 2);
+
+    const qreal figuresRoom = figuresWidth - figuresInset;
+    QFont figuresFont = subheadline;
+    for (int size = subheadlineSize; size > smallestSize; --size) {
+        figuresFont.setPixelSize(size);
+        if (QFontMetricsF(figuresFont).horizontalAdvance(t.figures) <= figuresRoom)
+            break;
+    }
+    const qreal figuresHeight = QFontMetricsF(figuresFont).height();
+    const qreal figuresRuleY = figuresCell.bottom() - ruleHeight / 2;
+    addText(Item::Figures, t.figures, figuresFont,
+            QRectF(figuresCell.left(), figuresCell.bottom() - ruleHeight - figuresHeight,
+                   figuresRoom, figuresHeight),
+            Qt::AlignRight);
+    m_rules.append(QLineF(figuresCell.left(), figuresRuleY, figuresCell.right(), figuresRuleY));
+
+    // Footer: four "label : value" groups, the first at the left end, the last at the right
+    // end, the free room split evenly between them.
+    const QRectF footer(bodyLeft + footerLeading, m_tableRect.bottom() + s,
+                        bodyWidth - footerLeading - footerTrailing, lineHeight);
+    const struct
+    {
+        Item label;
+        QString labelText;
+        Item value;
+        QString valueText;
+    } groups[] = {
+        {Item::PaytypeLabel, u"收款方式"_s, Item::Paytype, t.paytype},
+        {Item::PayeeLabel, u"收款人"_s, Item::Payee, t.payee},
+        {Item::ApproveLabel, u"核准"_s, Item::Approve, t.approve},
+        {Item::AccountantLabel, u"会计"_s, Item::Accountant, t.accountant},
+    };
+    const QString colon = u":"_s;
+    const qreal colonWidth = captionMetrics.horizontalAdvance(colon);
+    QList<qreal> fixedWidths;
+    QList<qreal> wanted;
+    for (const auto &group : groups) {
+        fixedWidths.append(captionMetrics.horizontalAdvance(group.labelText) + footerSpacing
+                           + colonWidth + footerSpacing);
+        wanted.append(fixedWidths.last()
+                      + captionMetrics.horizontalAdvance(singleLine(group.valueText)));
+    }
+    const QList<qreal> given = shareOut(wanted, footer.width());
+    const qreal gap = (footer.width() - std::accumulate(given.cbegin(), given.cend(), qreal(0)))
+            / qreal(std::size(groups) - 1);
+    qreal x = footer.left();
+    for (qsizetype i = 0; i < qsizetype(std::size(groups)); ++i) {
+        const auto &group = groups[i];
+        const qreal labelWidth = captionMetrics.horizontalAdvance(group.labelText);
+        addText(group.label, group.labelText, caption,
+                QRectF(x, footer.top(), labelWidth, lineHeight), Qt::AlignLeft);
+        addText(Item::Colon, colon, caption,
+                QRectF(x + labelWidth + footerSpacing, footer.top(), colonWidth, lineHeight),
+                Qt::AlignLeft);
+        addText(group.value, group.valueText, caption,
+                QRectF(x + fixedWidths[i], footer.top(), std::max<qreal>(0, given[i] - fixedWidths[i]),
+                       lineHeight),
+                Qt::AlignLeft);
+        x += given[i] + gap;
+    }
+
+    // The vertical label: one character per line in its narrow column, centred beside the
+    // body. What does not fit the page's height ends in a vertical ellipsis.
+    QStringList characters = graphemes(singleLine(company.label));
+    const auto fitting = qsizetype(std::floor((content.height() - s) / lineHeight));
+    if (characters.size() > fitting) {
+        characters.resize(std::max<qsizetype>(fitting - 1, 0));
+        if (fitting > 0)
+            characters.append(u"︙"_s);
+    }
+    const qreal columnLeft = bodyLeft + bodyWidth + s;
+    const qreal sideHeight = qreal(characters.size()) * lineHeight + s;
+    const qreal sideTop = content.center().y() - sideHeight / 2;
+    for (qsizetype i = 0; i < characters.size(); ++i) {
+        // A character wider than the column (an emoji from a colour font) is drawn smaller
+        // rather than replaced by an ellipsis.
+        QFont characterFont = caption;
+        for (int size = captionSize; size > smallestSize; --size) {
+            characterFont.setPixelSize(size);
+            if (QFontMetricsF(characterFont).horizontalAdvance(characters[i]) <= sideColumnWidth)
+                break;
+        }
+        addText(Item::SideLabel, characters[i], characterFont,
+                QRectF(columnLeft, sideTop + qreal(i) * lineHeight, sideColumnWidth, lineHeight),
+                Qt::AlignHCenter);
+    }
+}
+
+void ReceiptPageLayout::addText(Item item, const QString &text, const QFont &font,
+                                const QRectF &cell, Qt::Alignment alignment)
+{
+    const QFontMetricsF metrics(font);
+    QString line = singleLine(text);
+    if (metrics.horizontalAdvance(line) > cell.width())
+        line = metrics.elidedText(line, Qt::ElideRight, cell.width());
+    const qreal width = std::min(metrics.horizontalAdvance(line), cell.width());
+    qreal x = cell.left();
+    if (alignment & Qt::AlignRight)
+        x = cell.right() - width;
+    else if (alignment & Qt::AlignHCenter)
+        x = cell.center().x() - width / 2;
+    m_texts.append({item, line, font, QRectF(x, cell.top(), width, cell.height()), cell});
+}
+
+const ReceiptPageLayout::TextItem *ReceiptPageLayout::find(Item item) const
+{
+    const auto it = std::find_if(m_texts.cbegin(), m_texts.cend(),
+                                 [item](const TextItem &text) { return text.item == item; });
+    return it == m_texts.cend() ? nullptr : &*it;
+}
+
+QList<ReceiptPageLayout::TextItem> ReceiptPageLayout::findAll(Item item) const
+{
+    QList<TextItem> result;
+    std::copy_if(m_texts.cbegin(), m_texts.cend(), std::back_inserter(result),
+                 [item](const TextItem &text) { return text.item == item; });
+    return result;
+}
+
+QString ReceiptPageLayout::text(Item item) const
+{
+    const TextItem *found = find(item);
+    return found ? found->text : QString();
+}
+
+void ReceiptPageLayout::paint(QPainter &painter) const
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.fillRect(m_pageRect, Qt::white);
+
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Qt::black, borderWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    const qreal inset = borderWidth / 2;
+    painter.drawRect(m_tableRect.adjusted(inset, inset, -inset, -inset));
+
+    painter.setPen(QPen(Qt::black, ruleWidth, Qt::SolidLine, Qt::FlatCap));
+    for (const QLineF &rule : m_rules)
+        painter.drawLine(rule);
+
+    painter.setPen(Qt::black);
+    for (const TextItem &text : m_texts) {
+        if (text.text.isEmpty())
+            continue;
+        const QFontMetricsF metrics(text.font);
+        // Only a single character wider than its column (the vertical label) can overrun
+        // its cell after eliding; it is cut rather than drawn over its neighbours.
+        const bool overruns = metrics.horizontalAdvance(text.text) > text.cell.width() + 0.01;
+        if (overruns) {
+            painter.save();
+            painter.setClipRect(text.cell, Qt::IntersectClip);
+        }
+        painter.setFont(text.font);
+        painter.drawText(QPointF(text.rect.left(), text.rect.top() + metrics.ascent()), text.text);
+        if (overruns)
+            painter.restore();
+    }
+    painter.restore();
+}
+
+QFont ReceiptPageLayout::font(FontRole role)
+{
+    QFont font = QGuiApplication::font();
+    // The Chinese family first; the system family after it covers what it lacks.
+    font.setFamilies({u"Noto Sans CJK SC"_s, QGuiApplication::font().family()});
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    // Advances as designed, not snapped to whole pixels at 10 px: the page is drawn
+    // scaled up to the printer's resolution, where snapped spacing looks uneven.
+    font.setHintingPreference(QFont::PreferNoHinting);
+    switch (role) {
+    case FontRole::Caption:
+        font.setPixelSize(captionSize);
+        break;
+    case FontRole::Subheadline:
+        font.setPixelSize(subheadlineSize);
+        break;
+    case FontRole::Title:
+        font.setPixelSize(titleSize);
+        break;
+    }
+    return font;
+}
+
+QString ReceiptPageLayout::figuresText(double total)
+{
+    return QString::asprintf("%.2f", total);
+}
+
+void paintReceiptPage(QPainter &painter, const QRectF &pageRect,
+                      const std::optional<Receipt> &receipt, const Company &company)
+{
+    ReceiptPageLayout(pageRect, receipt, company).paint(painter);
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "companystore.h"
+#include "receipt.h"
+
+#include <QFont>
+#include <QLineF>
+#include <QList>
+#include <QRectF>
+#include <QString>
+
+#include <optional>
+
+class QPainter;
+
+// Works out where every text, rule and the table border of one printed receipt go on a
+// page rectangle given in points, and draws them on any QPainter. The widget on screen,
+// the print job and the image renderer all draw through this class, so what the tests
+// measure here is what the printer gets. A value: build one per drawing.
+class ReceiptPageLayout
+{
+public:
+    // Every text on the page. Fixed captions have their own entry so that a test (or a
+    // reader of the code) can find each one without matching on its words.
+    enum class Item {
+        Title,
+        Number,
+        Date,
+        PayerLabel,
+        Payer,
+        Reason1Label,
+        Reason1,
+        Reason2Label,
+        Reason2,
+        RemarkLabel,
+        Remark,
+        CapitalsLabel,
+        Capitals,
+        YuanSign,
+        Figures,
+        PaytypeLabel,
+        Paytype,
+        PayeeLabel,
+        Payee,
+        ApproveLabel,
+        Approve,
+        AccountantLabel,
+        Accountant,
+        Colon,
+        SideLabel, // one entry per character, top to bottom
+    };
+
+    enum class FontRole { Caption, Subheadline, Title };
+
+    struct TextItem
+    {
+        Item item;
+        QString text; // as drawn: single line, elided when it did not fit
+        QFont font;
+        QRectF rect; // the drawn line: advance width by line height
+        QRectF cell; // the space the text is allowed to take
+    };
+
+    // The space the page keeps around its parts where the layout asks for "some room"
+    // rather than a measure: page edge, header top, between the three blocks, footer foot.
+    static constexpr qreal defaultSpace = 8;
+
+    ReceiptPageLayout(const QRectF &pageRect, const std::optional<Receipt> &receipt,
+                      const Company &company);
+
+    QRectF pageRect() const { return m_pageRect; }
+    // The outer edge of the 1-wide border around the table; the line lies inside it.
+    QRectF tableRect() const { return m_tableRect; }
+    const QList<TextItem> &textItems() const { return m_texts; }
+    // Rules under the value cells, as drawn (centre line of a hairline).
+    const QList<QLineF> &rules() const { return m_rules; }
+
+    // The first text of that kind, or nullptr.
+    const TextItem *find(Item item) const;
+    QList<TextItem> findAll(Item item) const;
+    QString text(Item item) const;
+
+    void paint(QPainter &painter) const;
+
+    // Fonts are set by pixel size, and the page is laid out in points with one point per
+    // pixel, so the same font measures the same on screen, on a 1200 dpi printer (whose
+    // painter is scaled) and in an image: a point size would grow with the device's dpi.
+    static QFont font(FontRole role);
+    // "%.2f": two decimals, a point, no grouping, a leading minus.
+    static QString figuresText(double total);
+
+private:
+    void addText(Item item, const QString &text, const QFont &font, const QRectF &cell,
+                 Qt::Alignment alignment);
+
+    QRectF m_pageRect;
+    QRectF m_tableRect;
+    QList<TextItem> m_texts;
+    QList<QLineF> m_rules;
+};
+
+// Draws one receipt filling pageRect (in the painter's current coordinates, taken as
+// points): white background, black text, the bordered table.
+void paintReceiptPage(QPainter &painter, const QRectF &pageRect,
+                      const std::optional<Receipt> &receipt, const Company &company);

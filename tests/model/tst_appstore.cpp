@@ -1,0 +1,448 @@
+#include "appstore.h"
+#include "clock.h"
+#include "preferences.h"
+#include "sqlitehelper.h"
+#include "stores.h"
+#include "testsupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QDateTime pinnedNow(QDate(2024, 5, 1), QTime(14, 3, 9));
+
+QStringList numbersOf(const QList<Receipt> &receipts)
+{
+    QStringList numbers;
+    for (const Receipt &receipt : receipts)
+        numbers.append(receipt.receiptNo);
+    return numbers;
+}
+
+Receipt filledReceipt(const QString &id)
+{
+    Receipt r;
+    r.id = id;
+    r.receiptNo = u"0000042"_s;
+    r.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
+    r.payer = u"王's 店"_s;
+    r.reason1 = u"'); drop table tb_receipt; --"_s;
+    r.reason2 = u"🧾 押金 \"退还\""_s;
+    r.remark = u"备注很长。"_s.repeated(500);
+    r.paytype = u"银行转账"_s;
+    r.payee = u"张三"_s;
+    r.approve = u"O'Neil"_s;
+    r.accountant = u"李四"_s;
+    r.createDate = pinnedNow;
+    r.total = 1234567.89;
+    r.totalBig = u"壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分"_s;
+    return r;
+}
+
+} // namespace
+
+class tst_AppStore : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void loadReceipts_data();
+    void loadReceipts();
+    void damagedRowIsSkipped_data();
+    void damagedRowIsSkipped();
+    void insertStoresDayStartAndInsertTime();
+    void totalText_data();
+    void totalText();
+    void insertedValuesReadBackExactly();
+    void failedInsertChangesNothing();
+    void updateReceipt();
+    void updateWithoutSelectionRunsNothing();
+    void deleteSelected_data();
+    void deleteSelected();
+    void loadSelected_data();
+    void loadSelected();
+    void newReceiptKeepsChoices();
+    void preferencesSurviveRestart();
+    void unopenableDatabase();
+
+private:
+    void arrangeReceipts();
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+void tst_AppStore::init()
+{
+    m_env = std::make_unique<TestEnvironment>();
+    Clock::pin(pinnedNow);
+}
+
+void tst_AppStore::cleanup()
+{
+    m_env.reset();
+    Clock::unpin();
+}
+
+void tst_AppStore::arrangeReceipts()
+{
+    m_env->createDatabase();
+    const struct
+    {
+        const char16_t *id, *number, *date;
+    } rows[] = {
+        {u"A", u"0000001", u"2024-05-01 00:00:00"}, {u"B", u"0000003", u"2024-05-01 00:00:00"},
+        {u"C", u"0000002", u"2024-05-01 00:00:00"}, {u"D", u"0000004", u"2024-05-02 00:00:00"},
+        {u"E", u"0000005", u"2024-04-30 00:00:00"}, {u"F", u"0000006", u"2024-05-01 00:00:00"},
+        {u"G", u"0000010", u"2024-05-01 00:00:00"},
+    };
+    for (const auto &row : rows) {
+        QVERIFY(m_env->execRaw(receiptInsertSql(QString::fromUtf16(row.id),
+                                                QString::fromUtf16(row.number),
+                                                QString::fromUtf16(row.date))));
+    }
+    QVERIFY(m_env->execRaw(u"update tb_receipt set isDeleted = '1' where id = 'F'"_s));
+}
+
+void tst_AppStore::loadReceipts_data()
+{
+    QTest::addColumn<QString>("begin");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("numbers");
+    QTest::newRow("one day, highest number first, deleted hidden")
+            << u"2024-05-01 00:00:00"_s << u"2024-05-01 23:59:59"_s
+            << QStringList({u"0000010"_s, u"0000003"_s, u"0000002"_s, u"0000001"_s});
+    QTest::newRow("three days")
+            << u"2024-04-30 00:00:00"_s << u"2024-05-02 23:59:59"_s
+            << QStringList({u"0000010"_s, u"0000005"_s, u"0000004"_s, u"0000003"_s, u"0000002"_s,
+                            u"0000001"_s});
+    QTest::newRow("picked times") << u"2024-05-01 00:00:01"_s << u"2024-05-02 00:00:00"_s
+                                  << QStringList(u"0000004"_s);
+    QTest::newRow("initial empty bounds") << QString() << QString() << QStringList();
+    QTest::newRow("inverted bounds")
+            << u"2024-05-02 23:59:59"_s << u"2024-04-30 00:00:00"_s << QStringList();
+}
+
+void tst_AppStore::loadReceipts()
+{
+    QFETCH(QString, begin);
+    QFETCH(QString, end);
+    QFETCH(QStringList, numbers);
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    store.setBeginDate(begin);
+    store.setEndDate(end);
+    QSignalSpy changed(&store, &AppStore::receiptsChanged);
+    store.loadReceipts();
+    QCOMPARE(numbersOf(store.receipts()), numbers);
+    QCOMPARE(changed.count(), 2); // emptied before the query, then filled
+    for (const Receipt &receipt : store.receipts()) {
+        QCOMPARE(receipt.payer, u"甲"_s);
+        QCOMPARE(receipt.total, 1.0);
+        QCOMPARE(receipt.createDate, QDateTime(QDate(2024, 1, 1), QTime(10, 0)));
+    }
+}
+
+void tst_AppStore::damagedRowIsSkipped_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("NULL id") << u"id = null"_s;
+    QTest::newRow("NULL receiptNo") << u"receiptNo = null"_s;
+    QTest::newRow("NULL receiptDate") << u"receiptDate = null"_s;
+    QTest::newRow("NULL createDate") << u"createDate = null"_s;
+    QTest::newRow("date without time") << u"receiptDate = '2024-05-01'"_s;
+    QTest::newRow("unreadable creation date") << u"createDate = '昨天'"_s;
+    QTest::newRow("impossible date") << u"createDate = '2024-02-30 10:00:00'"_s;
+    QTest::newRow("NULL payer and total") << u"payer = null, total = null"_s;
+}
+
+void tst_AppStore::damagedRowIsSkipped()
+{
+    QFETCH(QString, damage);
+    m_env->createDatabase();
+    // A foreign copy of the table without its constraints, so even an id can be NULL.
+    QVERIFY(m_env->execRaw(u"create table x as select * from tb_receipt; drop table tb_receipt;"
+                           u"alter table x rename to tb_receipt;"_s));
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(m_env->execRaw(u"update tb_receipt set %1 where id = 'B'"_s.arg(damage)));
+
+    AppStore &store = AppStore::shared();
+    store.setBeginDate(u"1970-01-01 00:00:00"_s);
+    store.setEndDate(u"2024-12-31 23:59:59"_s);
+    StreamCapture err(2);
+    store.loadReceipts();
+    if (damage.startsWith(u"payer"_s)) { // missing optional values are not damage
+        QCOMPARE(numbersOf(store.receipts()), QStringList({u"0000002"_s, u"0000001"_s}));
+        QCOMPARE(store.receipts().first().payer, QString());
+        QCOMPARE(err.text(), QString());
+        return;
+    }
+    QCOMPARE(numbersOf(store.receipts()), QStringList(u"0000001"_s));
+    QCOMPARE(err.lines().size(), 1);
+}
+
+void tst_AppStore::insertStoresDayStartAndInsertTime()
+{
+    m_env->createDatabase();
+    AppStore &store = AppStore::shared();
+    Receipt edit = filledReceipt(u"ID-1"_s);
+    edit.receiptDate = QDateTime(QDate(2024, 4, 30), QTime(18, 30, 45));
+    edit.createDate = QDateTime(QDate(2020, 1, 1), QTime(1, 2, 3));
+    edit.creator = u"某人"_s;
+    store.setReceiptEdit(edit);
+    QSignalSpy changed(&store, &AppStore::receiptsChanged);
+    QVERIFY(store.insertReceipt());
+    QCOMPARE(m_env->queryRaw(u"select receiptDate || '|' || createDate || '|' || total || '|' || "
+                             u"isDeleted || '|' || creator || '|' || receiptNo from tb_receipt"_s),
+             u"2024-04-30 00:00:00|2024-05-01 14:03:09|1234567.89|0|某人|0000042"_s);
+    // The list gets the receipt as it was in memory, whatever the range.
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(store.receipts(), QList<Receipt>({edit}));
+}
+
+void tst_AppStore::totalText_data()
+{
+    QTest::addColumn<double>("total");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("100") << 100.0 << u"100.0"_s;
+    QTest::newRow("0.1") << 0.1 << u"0.1"_s;
+    QTest::newRow("12.5") << 12.5 << u"12.5"_s;
+    QTest::newRow("zero") << 0.0 << u"0.0"_s;
+    QTest::newRow("negative") << -5.5 << u"-5.5"_s;
+    QTest::newRow("0.1 + 0.2") << 0.1 + 0.2 << u"0.30000000000000004"_s;
+    QTest::newRow("large, no exponent") << 1e16 << u"10000000000000000.0"_s;
+}
+
+void tst_AppStore::totalText()
+{
+    QFETCH(double, total);
+    QFETCH(QString, text);
+    m_env->createDatabase();
+    AppStore &store = AppStore::shared();
+    Receipt edit = filledReceipt(u"T"_s);
+    edit.total = total;
+    store.setReceiptEdit(edit);
+    QVERIFY(store.insertReceipt());
+    QCOMPARE(m_env->queryRaw(u"select total from tb_receipt"_s), text);
+    store.setSelectedId(u"T"_s);
+    store.loadSelected(false);
+    QVERIFY(store.receiptPrint());
+    QCOMPARE(store.receiptPrint()->total, total); // the same double, not a near one
+}
+
+void tst_AppStore::insertedValuesReadBackExactly()
+{
+    m_env->createDatabase();
+    AppStore &store = AppStore::shared();
+    const Receipt edit = filledReceipt(u"8C1F0D6E-2A41-4B8E-9F0C-5D6E7F8A9B0C"_s);
+    store.setReceiptEdit(edit);
+    QVERIFY(store.insertReceipt());
+    store.setReceiptEdit(Receipt());
+    store.setSelectedId(edit.id);
+    store.loadSelected(true);
+    QCOMPARE(store.receiptEdit(), edit);
+    QCOMPARE(store.receiptPrint(), std::optional<Receipt>(edit));
+    QCOMPARE(m_env->countRaw(u"select count(*) from sqlite_master where name = 'tb_receipt'"_s), 1);
+}
+
+void tst_AppStore::failedInsertChangesNothing()
+{
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    store.setBeginDate(u"2024-05-01 00:00:00"_s);
+    store.setEndDate(u"2024-05-01 23:59:59"_s);
+    store.loadReceipts();
+    const QList<Receipt> before = store.receipts();
+    store.setReceiptEdit(filledReceipt(u"A"_s)); // the id is taken
+    QSignalSpy changed(&store, &AppStore::receiptsChanged);
+    StreamCapture err(2);
+    QVERIFY(!store.insertReceipt());
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(store.receipts(), before);
+    QVERIFY(err.text().startsWith(u"Error inserting batch: UNIQUE constraint failed"_s));
+    QVERIFY(!SQLiteHelper::shared().db().isOpen());
+}
+
+void tst_AppStore::updateReceipt()
+{
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    store.setBeginDate(u"2024-05-01 00:00:00"_s);
+    store.setEndDate(u"2024-05-01 23:59:59"_s);
+    store.loadReceipts();
+    QCOMPARE(store.receipts().size(), 4);
+
+    Receipt edit = filledReceipt(u"OTHER"_s); // the row is found by selectedId
+    edit.receiptDate = QDateTime(QDate(2024, 5, 3), QTime(15, 0));
+    edit.creator = u"不写"_s;
+    edit.total = 12.5;
+    store.setReceiptEdit(edit);
+    store.setSelectedId(u"A"_s);
+    QVERIFY(store.updateReceipt());
+
+    QCOMPARE(m_env->queryRaw(u"select receiptNo || '|' || receiptDate || '|' || payer || '|' || "
+                             u"reason1 || '|' || approve || '|' || total || '|' || creator || '|' || "
+                             u"createDate from tb_receipt where id = 'A'"_s),
+             u"0000001|2024-05-03 00:00:00|王's 店|'); drop table tb_receipt; --|O'Neil|12.5||"
+             u"2024-01-01 10:00:00"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where payer = '甲'"_s), 6);
+    // Reloaded: A has left the day's list.
+    QCOMPARE(numbersOf(store.receipts()),
+             QStringList({u"0000010"_s, u"0000003"_s, u"0000002"_s}));
+}
+
+void tst_AppStore::updateWithoutSelectionRunsNothing()
+{
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    store.setReceiptEdit(filledReceipt(u"A"_s));
+    QSignalSpy changed(&store, &AppStore::receiptsChanged);
+    QVERIFY(!store.updateReceipt());
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where payer = '甲'"_s), 7);
+}
+
+void tst_AppStore::deleteSelected_data()
+{
+    QTest::addColumn<QStringList>("selection");
+    QTest::addColumn<QStringList>("remaining");
+    QTest::addColumn<int>("rowsLeft");
+    QTest::newRow("two ids") << QStringList({u"A"_s, u"C"_s})
+                             << QStringList({u"0000010"_s, u"0000003"_s}) << 5;
+    QTest::newRow("empty selection")
+            << QStringList() << QStringList({u"0000010"_s, u"0000003"_s, u"0000002"_s, u"0000001"_s})
+            << 7;
+    QTest::newRow("unknown and quoted ids")
+            << QStringList({u"B"_s, u"X'); delete from tb_receipt; --"_s})
+            << QStringList({u"0000010"_s, u"0000002"_s, u"0000001"_s}) << 6;
+}
+
+void tst_AppStore::deleteSelected()
+{
+    QFETCH(QStringList, selection);
+    QFETCH(QStringList, remaining);
+    QFETCH(int, rowsLeft);
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    store.setBeginDate(u"2024-05-01 00:00:00"_s);
+    store.setEndDate(u"2024-05-01 23:59:59"_s);
+    const QSet<QString> ids(selection.cbegin(), selection.cend());
+    store.setSelection(ids);
+    StreamCapture err(2);
+    store.deleteSelected();
+    QCOMPARE(err.text(), QString());
+    QCOMPARE(numbersOf(store.receipts()), remaining);
+    QCOMPARE(store.selection(), ids);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), rowsLeft);
+}
+
+void tst_AppStore::loadSelected_data()
+{
+    QTest::addColumn<QString>("selectedId"); // empty: none
+    QTest::addColumn<bool>("forEditing");
+    QTest::addColumn<bool>("printChanges");
+    QTest::addColumn<bool>("editChanges");
+    QTest::newRow("for printing") << u"B"_s << false << true << false;
+    QTest::newRow("for editing") << u"B"_s << true << true << true;
+    QTest::newRow("no selection") << QString() << true << false << false;
+    QTest::newRow("deleted receipt") << u"GONE"_s << true << false << false;
+}
+
+void tst_AppStore::loadSelected()
+{
+    QFETCH(QString, selectedId);
+    QFETCH(bool, forEditing);
+    QFETCH(bool, printChanges);
+    QFETCH(bool, editChanges);
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    const Receipt sentinel = filledReceipt(u"SENTINEL"_s);
+    store.setReceiptPrint(sentinel);
+    store.setReceiptEdit(sentinel);
+    store.setSelectedId(selectedId.isEmpty() ? std::nullopt : std::optional(selectedId));
+    store.loadSelected(forEditing);
+    QCOMPARE(store.receiptPrint()->id, printChanges ? u"B"_s : u"SENTINEL"_s);
+    QCOMPARE(store.receiptEdit().id, editChanges ? u"B"_s : u"SENTINEL"_s);
+    if (printChanges) {
+        QCOMPARE(store.receiptPrint()->receiptNo, u"0000003"_s);
+        QCOMPARE(store.receiptPrint()->receiptDate, QDateTime(QDate(2024, 5, 1), QTime(0, 0)));
+    }
+}
+
+void tst_AppStore::newReceiptKeepsChoices()
+{
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    Receipt edit = filledReceipt(u"A"_s);
+    edit.creator = u"某人"_s;
+    store.setReceiptEdit(edit);
+    store.setSelectedId(u"A"_s);
+    store.newReceipt();
+
+    Receipt expected = edit;
+    expected.id.clear();
+    expected.payer.clear();
+    expected.reason1.clear();
+    expected.reason2.clear();
+    expected.remark.clear();
+    expected.total = 0;
+    expected.receiptNo = u"0000007"_s; // 1 to 6 are taken (6 is only marked deleted)
+    QCOMPARE(store.receiptEdit(), expected);
+    QCOMPARE(store.selectedId(), std::nullopt);
+}
+
+void tst_AppStore::preferencesSurviveRestart()
+{
+    QCOMPARE(AppStore::shared().receiptEdit().paytype, QString());
+    Preferences::setValue(u"paytype"_s, u"微信"_s);
+    Preferences::setValue(u"payee"_s, u"张三"_s);
+    Preferences::setValue(u"approve"_s, u"O'Neil"_s);
+    Preferences::setValue(u"accountant"_s, u"李四"_s);
+    resetSharedStores(); // a new start of the program
+
+    const Receipt edit = AppStore::shared().receiptEdit();
+    QCOMPARE(edit.paytype, u"微信"_s);
+    QCOMPARE(edit.payee, u"张三"_s);
+    QCOMPARE(edit.approve, u"O'Neil"_s);
+    QCOMPARE(edit.accountant, u"李四"_s);
+    QCOMPARE(edit.totalBig, u"零"_s);
+    QCOMPARE(edit.receiptDate, pinnedNow);
+    QCOMPARE(edit.createDate, pinnedNow);
+}
+
+void tst_AppStore::unopenableDatabase()
+{
+    arrangeReceipts();
+    AppStore &store = AppStore::shared();
+    store.setBeginDate(u"2024-05-01 00:00:00"_s);
+    store.setEndDate(u"2024-05-01 23:59:59"_s);
+    store.loadReceipts();
+    QCOMPARE(store.receipts().size(), 4);
+    const QList<Receipt> before = store.receipts();
+
+    m_env->makeDatabaseUnopenable();
+    store.setSelection({u"A"_s});
+    store.deleteSelected();
+    QCOMPARE(store.receipts(), before);
+
+    store.setReceiptPrint(std::nullopt);
+    store.setSelectedId(u"A"_s);
+    store.loadSelected(true);
+    QCOMPARE(store.receiptPrint(), std::nullopt);
+
+    store.setReceiptEdit(filledReceipt(u"NEW"_s));
+    QVERIFY(!store.insertReceipt());
+    QVERIFY(!store.updateReceipt());
+    QCOMPARE(store.receipts(), before);
+
+    store.loadReceipts(); // empty, not stale
+    QCOMPARE(store.receipts(), QList<Receipt>());
+}
+
+QTEST_GUILESS_MAIN(tst_AppStore)
+#include "tst_appstore.moc"

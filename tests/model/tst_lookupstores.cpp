@@ -1,0 +1,264 @@
+#include "appstore.h"
+#include "companystore.h"
+#include "lookupstores.h"
+#include "receiptnostore.h"
+#include "sqlitehelper.h"
+#include "stores.h"
+#include "testsupport.h"
+#include "translatestore.h"
+
+#include <QMetaProperty>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QObject *sharedStore(const QString &name)
+{
+    const QHash<QString, QObject *(*)()> stores = {
+        {u"payer"_s, []() -> QObject * { return &PayerStore::shared(); }},
+        {u"reason1"_s, []() -> QObject * { return &Reason1Store::shared(); }},
+        {u"reason2"_s, []() -> QObject * { return &Reason2Store::shared(); }},
+        {u"remark"_s, []() -> QObject * { return &RemarkStore::shared(); }},
+        {u"paytype"_s, []() -> QObject * { return &PaytypeStore::shared(); }},
+        {u"account"_s, []() -> QObject * { return &AccountStore::shared(); }},
+        {u"app"_s, []() -> QObject * { return &AppStore::shared(); }},
+        {u"company"_s, []() -> QObject * { return &CompanyStore::shared(); }},
+        {u"receiptNo"_s, []() -> QObject * { return &ReceiptNoStore::shared(); }},
+        {u"translate"_s, []() -> QObject * { return &TranslateStore::shared(); }},
+    };
+    return stores.value(name)();
+}
+
+// (id, index, value) of each loaded record, whatever the record type.
+QStringList loaded(QObject *store)
+{
+    QStringList rows;
+    const QVariant datas = store->property("datas");
+    if (auto *account = qobject_cast<AccountStore *>(store)) {
+        for (const Account &a : account->datas())
+            rows.append(u"%1/%2/%3"_s.arg(a.id).arg(a.index).arg(a.userName));
+        return rows;
+    }
+    for (const LookupEntry &e : datas.value<QList<LookupEntry>>())
+        rows.append(u"%1/%2/%3"_s.arg(e.id).arg(e.index).arg(e.content));
+    return rows;
+}
+
+} // namespace
+
+class tst_LookupStores : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void everyAssignmentNotifies_data();
+    void everyAssignmentNotifies();
+    void loadOrdersByValue_data();
+    void loadOrdersByValue();
+    void insertUpdateRemove();
+    void failedWritesLeaveListsAlone();
+    void accountExtras();
+    void duplicateTestFindsQuotedValue();
+    void unopenableDatabase();
+    void companySaveAndRestart();
+    void emptyCompanyTable();
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+void tst_LookupStores::init()
+{
+    m_env = std::make_unique<TestEnvironment>();
+    m_env->createDatabase();
+}
+
+void tst_LookupStores::cleanup()
+{
+    m_env.reset();
+}
+
+void tst_LookupStores::everyAssignmentNotifies_data()
+{
+    QTest::addColumn<QString>("store");
+    for (const char *name : {"payer", "reason1", "reason2", "remark", "paytype", "account", "app",
+                             "company", "receiptNo", "translate"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void tst_LookupStores::everyAssignmentNotifies()
+{
+    QFETCH(QString, store);
+    QObject *object = sharedStore(store);
+    const QMetaObject *meta = object->metaObject();
+    int checked = 0;
+    for (int i = QObject::staticMetaObject.propertyCount(); i < meta->propertyCount(); ++i) {
+        const QMetaProperty property = meta->property(i);
+        QVERIFY2(property.hasNotifySignal(), property.name());
+        QSignalSpy spy(object, property.notifySignal());
+        const QVariant value = property.read(object);
+        // Assigning the value it already holds still notifies, each time.
+        QVERIFY2(property.write(object, value), property.name());
+        QVERIFY2(property.write(object, value), property.name());
+        QVERIFY2(spy.count() == 2, property.name());
+        QCOMPARE(property.read(object), value);
+        ++checked;
+    }
+    QVERIFY(checked > 0);
+}
+
+void tst_LookupStores::loadOrdersByValue_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("column");
+    QTest::newRow("payer") << u"payer"_s << u"tb_payer"_s << u"content"_s;
+    QTest::newRow("reason1") << u"reason1"_s << u"tb_reason1"_s << u"content"_s;
+    QTest::newRow("reason2") << u"reason2"_s << u"tb_reason2"_s << u"content"_s;
+    QTest::newRow("remark") << u"remark"_s << u"tb_remark"_s << u"content"_s;
+    QTest::newRow("paytype") << u"paytype"_s << u"tb_paytype"_s << u"content"_s;
+    QTest::newRow("account") << u"account"_s << u"tb_account"_s << u"userName"_s;
+}
+
+void tst_LookupStores::loadOrdersByValue()
+{
+    QFETCH(QString, store);
+    QFETCH(QString, table);
+    QFETCH(QString, column);
+    QVERIFY(m_env->execRaw(u"delete from %1; insert into %1 (id, %2) values ('1', 'C'), "
+                           u"('2', 'A'), ('3', 'B');"_s.arg(table, column)));
+    auto *lookup = static_cast<LookupStoreBase *>(sharedStore(store));
+    QCOMPARE(lookup->items(), QStringList({u"A"_s, u"B"_s, u"C"_s}));
+    QCOMPARE(loaded(lookup), QStringList({u"2/1/A"_s, u"3/2/B"_s, u"1/3/C"_s}));
+}
+
+void tst_LookupStores::insertUpdateRemove()
+{
+    PayerStore &store = PayerStore::shared();
+    QCOMPARE(store.items(), QStringList()); // empty table
+    QSignalSpy items(&store, &LookupStoreBase::itemsChanged);
+
+    QVERIFY(store.insert({u"X"_s, 99, u"王's 店"_s}));
+    QVERIFY(store.insert({u"Y"_s, 0, u"'); drop table tb_payer; --"_s}));
+    QVERIFY(store.insert({u"Z"_s, 0, u"乙"_s}));
+    QCOMPARE(items.count(), 6); // each reload empties, then fills
+    QCOMPARE(loaded(&store),
+             QStringList({u"Y/1/'); drop table tb_payer; --"_s, u"X/2/王's 店"_s, u"Z/3/乙"_s}));
+
+    QVERIFY(store.update({u"X"_s, 0, u"甲's"_s}));
+    QCOMPARE(m_env->queryRaw(u"select content from tb_payer where id = 'X'"_s), u"甲's"_s);
+    QCOMPARE(store.items(),
+             QStringList({u"'); drop table tb_payer; --"_s, u"乙"_s, u"甲's"_s}));
+    QVERIFY(store.update({u"NONE"_s, 0, u"无"_s})); // ran, changed nothing
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_payer"_s), 3);
+
+    StreamCapture err(2);
+    items.clear();
+    QVERIFY(!store.remove({}));
+    QCOMPARE(items.count(), 0);
+    QVERIFY(store.remove({u"X"_s, u"Y"_s}));
+    QCOMPARE(loaded(&store), QStringList(u"Z/1/乙"_s));
+    QCOMPARE(m_env->queryRaw(u"select group_concat(id) from tb_payer"_s), u"Z"_s);
+    QCOMPARE(err.text(), QString());
+}
+
+void tst_LookupStores::failedWritesLeaveListsAlone()
+{
+    RemarkStore &store = RemarkStore::shared();
+    QVERIFY(store.insert({u"X"_s, 0, u"一"_s}));
+    QSignalSpy datas(&store, &LookupStoreBase::datasChanged);
+    StreamCapture err(2);
+    QVERIFY(!store.insert({u"X"_s, 0, u"二"_s})); // the id is taken
+    QCOMPARE(datas.count(), 0);
+    QCOMPARE(store.items(), QStringList(u"一"_s));
+    QVERIFY(!SQLiteHelper::shared().db().isOpen());
+    QCOMPARE(err.lines(),
+             QStringList(u"Error inserting batch: UNIQUE constraint failed: tb_remark.id"_s));
+}
+
+void tst_LookupStores::accountExtras()
+{
+    QVERIFY(m_env->execRaw(u"insert into tb_account values ('B', '乙', 'secret', 'admin', '1')"_s));
+    AccountStore &store = AccountStore::shared();
+    QVERIFY(store.insert({u"A"_s, 0, u"甲"_s, u"pw"_s, u"power"_s, u"on"_s}));
+    QCOMPARE(m_env->queryRaw(u"select typeof(password) || typeof(power) || typeof(status) "
+                             u"from tb_account where id = 'A'"_s),
+             u"nullnullnull"_s);
+    const QList<Account> accounts = store.datas();
+    QCOMPARE(accounts.size(), 2);
+    QCOMPARE(accounts.at(0), (Account{u"B"_s, 1, u"乙"_s, u"secret"_s, u"admin"_s, u"1"_s}));
+    QCOMPARE(accounts.at(1), (Account{u"A"_s, 2, u"甲"_s, {}, {}, {}}));
+    QCOMPARE(store.items(), QStringList({u"乙"_s, u"甲"_s}));
+
+    QVERIFY(store.update({u"B"_s, 0, u"丙"_s, u"changed"_s, {}, {}}));
+    QCOMPARE(m_env->queryRaw(u"select userName || password from tb_account where id = 'B'"_s),
+             u"丙secret"_s);
+}
+
+void tst_LookupStores::duplicateTestFindsQuotedValue()
+{
+    PayerStore &store = PayerStore::shared();
+    QVERIFY(store.insert({u"X"_s, 0, u"王's 店"_s}));
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QVERIFY(helper.exists(store.duplicateTestSql(u"王's 店"_s)));
+    QVERIFY(!helper.exists(store.duplicateTestSql(u"王"_s)));
+    QVERIFY(!helper.exists(store.duplicateTestSql(u"x' or '1' = '1"_s)));
+    QVERIFY(helper.exists(PaytypeStore::shared().duplicateTestSql(u"微信"_s)));
+    QVERIFY(!helper.exists(AccountStore::shared().duplicateTestSql(u"微信"_s)));
+}
+
+void tst_LookupStores::unopenableDatabase()
+{
+    m_env->makeDatabaseUnopenable();
+    PaytypeStore &store = PaytypeStore::shared();
+    QCOMPARE(store.items(), QStringList());
+    QVERIFY(!store.insert({u"X"_s, 0, u"一"_s}));
+    QVERIFY(!store.update({u"X"_s, 0, u"一"_s}));
+    QVERIFY(!store.remove({u"X"_s}));
+    QCOMPARE(CompanyStore::shared().company(), Company());
+    QVERIFY(!CompanyStore::shared().save());
+}
+
+void tst_LookupStores::companySaveAndRestart()
+{
+    CompanyStore &store = CompanyStore::shared();
+    Company company = store.company();
+    QCOMPARE(company.title, u"收款收据"_s);
+    QVERIFY(!company.id.isEmpty());
+
+    company.title = u"王's 店 收据"_s;
+    company.label = u"第二联"_s;
+    company.remark = u"'); drop table tb_company; --"_s;
+    store.setCompany(company);
+    QVERIFY(store.save());
+    QCOMPARE(store.company(), company); // no reload needed
+
+    resetSharedStores();
+    QCOMPARE(CompanyStore::shared().company(), company);
+
+    // Edited but not saved: gone after a restart.
+    Company unsaved = company;
+    unsaved.title = u"未保存"_s;
+    CompanyStore::shared().setCompany(unsaved);
+    resetSharedStores();
+    QCOMPARE(CompanyStore::shared().company(), company);
+}
+
+void tst_LookupStores::emptyCompanyTable()
+{
+    QVERIFY(m_env->execRaw(u"delete from tb_company"_s));
+    CompanyStore &store = CompanyStore::shared();
+    QCOMPARE(store.company(), Company());
+    store.setCompany({QString(), u"标题"_s, u"标签"_s, QString()});
+    QVERIFY(store.save());
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_company"_s), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_LookupStores)
+#include "tst_lookupstores.moc"

@@ -1,0 +1,386 @@
+#include "database.h"
+#include "sqlliteral.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A second connection, on its own thread, that takes an exclusive lock on the file
+// and keeps it for `holdFor` or until it is destroyed, whichever comes first.
+class ExclusiveLock
+{
+public:
+    ExclusiveLock(const QString &path, std::chrono::milliseconds holdFor)
+    {
+        std::unique_lock lock(m_mutex);
+        m_thread = std::thread([this, file = path.toUtf8(), holdFor] {
+            sqlite3 *handle = nullptr;
+            sqlite3_open_v2(file.constData(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+            const bool locked =
+                    sqlite3_exec(handle, "begin exclusive", nullptr, nullptr, nullptr) == SQLITE_OK;
+            std::unique_lock lock(m_mutex);
+            m_locked = locked;
+            m_state = State::Holding;
+            m_changed.notify_all();
+            m_changed.wait_for(lock, holdFor, [this] { return m_state == State::Released; });
+            sqlite3_exec(handle, "commit", nullptr, nullptr, nullptr);
+            sqlite3_close(handle);
+        });
+        m_changed.wait(lock, [this] { return m_state != State::Starting; });
+    }
+    ~ExclusiveLock()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_state = State::Released;
+            m_changed.notify_all();
+        }
+        m_thread.join();
+    }
+    bool isLocked() const { return m_locked; }
+
+private:
+    enum class State { Starting, Holding, Released };
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    State m_state = State::Starting;
+    bool m_locked = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
+class tst_Database : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void openTwiceOpensOnce();
+    void closeNeverOpenedWritesNothing();
+    void openFailures();
+    void columnLookup_data();
+    void columnLookup();
+    void missingColumnWarnsOncePerRead();
+    void executeStatementsSyntaxError();
+    void executeQuerySyntaxError();
+    void unboundParameterRefused();
+    void resultSetLeavesOpenSetAfterLastRow();
+    void closingConnectionClosesResultSets();
+    void defaultResultSetYieldsNoRow();
+    void valuesSurviveRoundTrip_data();
+    void valuesSurviveRoundTrip();
+    void invalidUtf8ReadsAsNone();
+    void busyHandler_data();
+    void busyHandler();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+};
+
+void tst_Database::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_path = m_dir->filePath(u"test.db"_s);
+    Database db(m_path);
+    QVERIFY(db.open());
+    QVERIFY(db.executeStatements(u"create table t (v text, n text)"_s));
+}
+
+void tst_Database::cleanup()
+{
+    m_dir.reset();
+}
+
+void tst_Database::openTwiceOpensOnce()
+{
+    Database db(m_path);
+    QVERIFY(db.open());
+    sqlite3 *first = db.handle();
+    QVERIFY(db.open());
+    QCOMPARE(db.handle(), first);
+    QVERIFY(db.close());
+    QVERIFY(!db.isOpen());
+    QVERIFY(db.open()); // reopens after close
+}
+
+void tst_Database::closeNeverOpenedWritesNothing()
+{
+    StreamCapture err(2);
+    Database db(m_path);
+    QVERIFY(db.close());
+    QVERIFY(db.close());
+    QCOMPARE(err.text(), QString());
+}
+
+void tst_Database::openFailures()
+{
+    StreamCapture err(2);
+    Database inMissingFolder(m_dir->filePath(u"no/such/folder/x.db"_s));
+    QVERIFY(!inMissingFolder.open());
+    QVERIFY(!inMissingFolder.isOpen());
+    QVERIFY(!inMissingFolder.executeQuery(u"select 1"_s));
+
+    // The application's own connection never turns a missing file into an empty one.
+    const QString missing = m_dir->filePath(u"missing.db"_s);
+    Database existingOnly(missing, Database::OpenMode::ExistingFileOnly);
+    QVERIFY(!existingOnly.open());
+    QVERIFY(!existingOnly.open()); // the failed handle is released, not reused
+    QVERIFY(!QFileInfo::exists(missing));
+
+    const QStringList lines = err.lines();
+    QCOMPARE(lines.count(u"error opening!: 14"_s), 3);
+    QVERIFY(lines.contains(u"The Database <Database: %1> is not open."_s.arg(
+            inMissingFolder.databasePath())));
+}
+
+void tst_Database::columnLookup_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QVariant>("text"); // invalid: none
+    QTest::addColumn<int>("integer");
+    QTest::addColumn<double>("real");
+
+    QTest::newRow("other letter case") << u"select 'x' as ReceiptNo"_s << u"receiptNO"_s
+                                       << QVariant(u"x"_s) << 0 << 0.0;
+    QTest::newRow("later duplicate wins")
+            << u"select '1' as a, '2' as A"_s << u"a"_s << QVariant(u"2"_s) << 2 << 2.0;
+    QTest::newRow("NULL") << u"select null as n"_s << u"n"_s << QVariant() << 0 << 0.0;
+    QTest::newRow("integer text") << u"select '12' as n"_s << u"n"_s << QVariant(u"12"_s) << 12
+                                  << 12.0;
+    QTest::newRow("decimal text") << u"select '100.0' as total"_s << u"TOTAL"_s
+                                  << QVariant(u"100.0"_s) << 100 << 100.0;
+    QTest::newRow("empty text") << u"select '' as e"_s << u"e"_s << QVariant(u""_s) << 0 << 0.0;
+}
+
+void tst_Database::columnLookup()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, column);
+    QFETCH(QVariant, text);
+    QFETCH(int, integer);
+    QFETCH(double, real);
+
+    Database db(m_path);
+    QVERIFY(db.open());
+    StreamCapture err(2);
+    std::unique_ptr<ResultSet> rows = db.executeQuery(sql);
+    QVERIFY(rows);
+    QVERIFY(rows->next());
+    const std::optional<QString> value = rows->stringForColumn(column);
+    QCOMPARE(value.has_value(), text.isValid());
+    if (value)
+        QCOMPARE(*value, text.toString());
+    QCOMPARE(rows->intForColumn(column), integer);
+    QCOMPARE(rows->doubleForColumn(column), real);
+    QCOMPARE(rows->intForColumnIndex(7), 0);
+    QVERIFY(!rows->stringForColumnIndex(-1));
+    QCOMPARE(err.text(), QString());
+}
+
+void tst_Database::missingColumnWarnsOncePerRead()
+{
+    Database db(m_path);
+    QVERIFY(db.open());
+    std::unique_ptr<ResultSet> rows = db.executeQuery(u"select 'x' as here"_s);
+    QVERIFY(rows && rows->next());
+    StreamCapture err(2);
+    QVERIFY(!rows->stringForColumn(u"NotThere"_s));
+    QCOMPARE(rows->intForColumn(u"NotThere"_s), 0);
+    QCOMPARE(rows->doubleForColumn(u"NotThere"_s), 0.0);
+    const QString warning = u"Warning: I could not find the column named 'notthere'."_s;
+    QCOMPARE(err.lines(), QStringList({warning, warning, warning}));
+}
+
+void tst_Database::executeStatementsSyntaxError()
+{
+    Database db(m_path);
+    QVERIFY(db.open());
+    StreamCapture err(2);
+    QVERIFY(!db.executeStatements(u"insert into nosuch values ('1')"_s));
+    QVERIFY(!db.executeStatements(u"insert into t values ('1', '2'); insret into t"_s));
+    QCOMPARE(err.lines(),
+             QStringList({u"Error inserting batch: no such table: nosuch"_s,
+                          u"Error inserting batch: near \"insret\": syntax error"_s}));
+
+    db.setLogsErrors(false);
+    StreamCapture quiet(2);
+    QVERIFY(!db.executeStatements(u"bogus"_s));
+    QCOMPARE(quiet.text(), QString());
+}
+
+void tst_Database::executeQuerySyntaxError()
+{
+    Database db(m_path);
+    QVERIFY(db.open());
+    StreamCapture err(2);
+    QVERIFY(!db.executeQuery(u"selec * from t"_s));
+    QCOMPARE(err.lines(),
+             QStringList({u"DB Error: 1 \"near \"selec\": syntax error\""_s,
+                          u"DB Query: selec * from t"_s, u"DB Path: "_s + m_path}));
+    // The connection is usable afterwards: the in-use guard was cleared.
+    QVERIFY(db.executeQuery(u"select 1"_s));
+}
+
+void tst_Database::unboundParameterRefused()
+{
+    Database db(m_path);
+    QVERIFY(db.open());
+    StreamCapture err(2);
+    QVERIFY(!db.executeQuery(u"select * from t where v = ?"_s));
+    QCOMPARE(err.lines(),
+             QStringList(
+                     {u"Error: the bind count is not correct for the # of variables (executeQuery)"_s}));
+    QCOMPARE(db.openResultSetCount(), 0);
+}
+
+void tst_Database::resultSetLeavesOpenSetAfterLastRow()
+{
+    Database db(m_path);
+    QVERIFY(db.open());
+    QVERIFY(db.executeStatements(u"insert into t values ('a', '1'); insert into t values ('b', '2')"_s));
+    std::unique_ptr<ResultSet> rows = db.executeQuery(u"select * from t order by v"_s);
+    QVERIFY(rows);
+    QCOMPARE(db.openResultSetCount(), 1);
+    QVERIFY(rows->next());
+    QVERIFY(rows->next());
+    QCOMPARE(rows->stringForColumn(u"v"_s), u"b"_s);
+    QCOMPARE(db.openResultSetCount(), 1);
+    QVERIFY(!rows->next());
+    QCOMPARE(db.openResultSetCount(), 0);
+}
+
+void tst_Database::closingConnectionClosesResultSets()
+{
+    auto db = std::make_unique<Database>(m_path);
+    QVERIFY(db->open());
+    std::unique_ptr<ResultSet> first = db->executeQuery(u"select 1"_s);
+    std::unique_ptr<ResultSet> second = db->executeQuery(u"select 2"_s);
+    QCOMPARE(db->openResultSetCount(), 2);
+    StreamCapture err(2);
+    QVERIFY(db->close());
+    QCOMPARE(db->openResultSetCount(), 0);
+    QVERIFY(!err.text().contains(u"error closing"_s));
+    db.reset(); // the result sets outlive their connection without touching it
+    QVERIFY(!first->next());
+}
+
+void tst_Database::defaultResultSetYieldsNoRow()
+{
+    StreamCapture err(2);
+    ResultSet empty;
+    QVERIFY(!empty.next());
+    QVERIFY(!empty.stringForColumnIndex(0));
+    QCOMPARE(empty.intForColumnIndex(0), 0);
+    const QStringList lines = err.lines();
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(u"Error calling sqlite3_step (21: "_s), qPrintable(lines.first()));
+}
+
+void tst_Database::valuesSurviveRoundTrip_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("single quote") << u"王's 店"_s;
+    QTest::newRow("statement breaker") << u"'); drop table t; --"_s;
+    QTest::newRow("double quotes") << u"他说\"好\""_s;
+    QTest::newRow("emoji") << u"🧾 收据 👍🏽"_s;
+    QTest::newRow("long Chinese") << u"收款收据壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分。"_s.repeated(2000);
+    QTest::newRow("byte order mark first") << u"\uFEFF开头"_s;
+    QTest::newRow("line breaks and tab") << u"第一行\n第二行\r\n\t末"_s;
+    QTest::newRow("percent and backslash") << u"%1 %s \\n 100%"_s;
+    QTest::newRow("empty") << QString();
+}
+
+void tst_Database::valuesSurviveRoundTrip()
+{
+    QFETCH(QString, value);
+    Database db(m_path);
+    QVERIFY(db.open());
+    QVERIFY(db.executeStatements(u"insert into t (v, n) values ("_s + sqlQuote(value)
+                                 + u", '1');"_s));
+    std::unique_ptr<ResultSet> rows =
+            db.executeQuery(u"select v, (select count(*) from t) as c from t where v = "_s
+                            + sqlQuote(value));
+    QVERIFY(rows && rows->next());
+    QCOMPARE(rows->stringForColumn(u"v"_s).value_or(u"<none>"_s), value);
+    QCOMPARE(rows->intForColumn(u"c"_s), 1);
+}
+
+void tst_Database::invalidUtf8ReadsAsNone()
+{
+    Database db(m_path);
+    QVERIFY(db.open());
+    std::unique_ptr<ResultSet> rows = db.executeQuery(u"select cast(x'c328' as text) as bad"_s);
+    QVERIFY(rows && rows->next());
+    QVERIFY(!rows->stringForColumn(u"bad"_s));
+}
+
+void tst_Database::busyHandler_data()
+{
+    QTest::addColumn<int>("holdMilliseconds");
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("write waits for a lock released after 1 s") << 1000 << true << true;
+    QTest::newRow("write gives up on a lock held for 3 s") << 3000 << true << false;
+    QTest::newRow("read gives up on a lock held for 3 s") << 3000 << false << false;
+}
+
+void tst_Database::busyHandler()
+{
+    QFETCH(int, holdMilliseconds);
+    QFETCH(bool, write);
+    QFETCH(bool, succeeds);
+
+    Database db(m_path);
+    QVERIFY(db.open());
+    // Read the schema first, so that the attempt below waits on the lock while it
+    // runs rather than while it prepares.
+    QVERIFY(db.executeQuery(u"select * from t"_s));
+    StreamCapture err(2);
+    QElapsedTimer timer;
+    bool done = false;
+    {
+        ExclusiveLock lock(m_path, std::chrono::milliseconds(holdMilliseconds));
+        QVERIFY(lock.isLocked());
+        timer.start();
+        if (write) {
+            done = db.executeStatements(u"insert into t values ('x', '1')"_s);
+        } else {
+            std::unique_ptr<ResultSet> rows = db.executeQuery(u"select * from t"_s);
+            done = rows && rows->next();
+        }
+    } // releases the lock at once when the attempt gave up
+    const double seconds = timer.elapsed() / 1000.0;
+
+    QCOMPARE(done, succeeds);
+    if (succeeds) {
+        QVERIFY2(seconds > 0.8, qPrintable(QString::number(seconds)));
+        QCOMPARE(err.text(), QString());
+    } else {
+        // About the 2 s of retrying; the lock itself would have lasted 3 s.
+        QVERIFY2(seconds > 1.9 && seconds < 2.9, qPrintable(QString::number(seconds)));
+        QVERIFY2(err.text().contains(write ? u"Error inserting batch: database is locked"_s
+                                           : u"Database busy"_s),
+                 qPrintable(err.text()));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Database)
+#include "tst_database.moc"

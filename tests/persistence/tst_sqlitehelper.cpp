@@ -1,0 +1,161 @@
+#include "appstore.h"
+#include "companystore.h"
+#include "lookupstores.h"
+#include "sqlitehelper.h"
+#include "stores.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class tst_SQLiteHelper : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void firstRunCopiesTemplate();
+    void secondRunUsesFileAsItIs();
+    void templateMissing();
+    void exists_data();
+    void exists();
+    void existsOnUnopenableDatabase();
+    void writeFailureClosesConnection();
+
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+void tst_SQLiteHelper::init()
+{
+    m_env = std::make_unique<TestEnvironment>();
+}
+
+void tst_SQLiteHelper::cleanup()
+{
+    m_env.reset();
+}
+
+void tst_SQLiteHelper::firstRunCopiesTemplate()
+{
+    const QString path = m_env->databasePath();
+    StreamCapture out(1);
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QCOMPARE(out.text(), QString()); // nothing is printed before the first use
+    QCOMPARE(helper.dbURL(), path);
+    QCOMPARE(helper.db().databasePath(), path);
+    QVERIFY(!helper.db().isOpen());
+    QCOMPARE(out.lines(), QStringList({u"数据库不存在："_s + path, u"数据库路径: "_s + path}));
+
+    const QByteArray copy = fileBytes(path);
+    QVERIFY(!copy.isEmpty());
+    QCOMPARE(copy, fileBytes(SQLiteHelper::templatePath()));
+    QCOMPARE(QDir(m_env->documentsPath()).entryList(QDir::Files), QStringList(u"Tovalin.db"_s));
+    QVERIFY(helper.isAvailable());
+    QVERIFY(helper.checkUsable());
+}
+
+void tst_SQLiteHelper::secondRunUsesFileAsItIs()
+{
+    const QString path = m_env->createDatabase();
+    QVERIFY(m_env->execRaw(u"update tb_company set title = '第二次'"_s));
+    const QByteArray before = fileBytes(path);
+    resetSharedStores(); // a new start of the program
+
+    StreamCapture out(1);
+    QCOMPARE(SQLiteHelper::shared().dbURL(), path);
+    QCOMPARE(out.lines(), QStringList(u"数据库路径: "_s + path));
+    QCOMPARE(CompanyStore::shared().company().title, u"第二次"_s);
+    QCOMPARE(fileBytes(path), before);
+}
+
+void tst_SQLiteHelper::templateMissing()
+{
+    qputenv("QUENTA_TEMPLATE", "/nonexistent/Tovalin.db");
+    const QString path = m_env->databasePath();
+    StreamCapture out(1);
+    StreamCapture err(2);
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QVERIFY(!helper.isAvailable());
+    const QStringList lines = out.lines();
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.at(0), u"数据库不存在："_s + path);
+    QVERIFY2(lines.at(1).contains(u"/nonexistent/Tovalin.db"_s), qPrintable(lines.at(1)));
+    QCOMPARE(lines.at(2), u"数据库路径: "_s + path);
+    QCOMPARE(helper.failureMessage(), lines.at(1));
+
+    // Nothing loads, nothing saves, and no empty database appears for a later start.
+    touchSharedStores();
+    QCOMPARE(PaytypeStore::shared().items(), QStringList());
+    QCOMPARE(CompanyStore::shared().company(), Company());
+    QVERIFY(!PayerStore::shared().insert({u"A"_s, 0, u"甲"_s}));
+    Receipt edit = AppStore::shared().receiptEdit();
+    edit.id = u"B"_s;
+    AppStore::shared().setReceiptEdit(edit);
+    QVERIFY(!AppStore::shared().insertReceipt());
+    QString error;
+    QVERIFY(!helper.checkUsable(&error));
+    QCOMPARE(error, lines.at(1));
+    QVERIFY(QDir(m_env->documentsPath()).entryList(QDir::Files).isEmpty());
+}
+
+void tst_SQLiteHelper::exists_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("count 4") << u"select count(*)\nfrom   tb_paytype"_s << true;
+    QTest::newRow("count 1") << u"select count(*) from tb_paytype where content = '微信'"_s << true;
+    QTest::newRow("count 0") << u"select count(*) from tb_receipt"_s << false;
+    QTest::newRow("no row") << u"select 1 from tb_receipt"_s << false;
+    QTest::newRow("does not prepare") << u"select count(*) from tb_nosuch"_s << false;
+}
+
+void tst_SQLiteHelper::exists()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, expected);
+    m_env->createDatabase();
+    QCOMPARE(SQLiteHelper::shared().exists(sql), expected);
+    QCOMPARE(SQLiteHelper::shared().db().openResultSetCount(), 0);
+}
+
+void tst_SQLiteHelper::existsOnUnopenableDatabase()
+{
+    m_env->makeDatabaseUnopenable();
+    StreamCapture err(2);
+    QVERIFY(!SQLiteHelper::shared().exists(u"select count(*) from tb_paytype"_s));
+    QCOMPARE(err.lines(), QStringList(u"error opening!: 14"_s));
+    QVERIFY(!QFileInfo::exists(m_env->databasePath()));
+}
+
+void tst_SQLiteHelper::writeFailureClosesConnection()
+{
+    m_env->createDatabase();
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QVERIFY(helper.write(u"insert into tb_payer (id, content) values ('A', '甲')"_s));
+    QVERIFY(helper.db().isOpen());
+    StreamCapture err(2);
+    QVERIFY(!helper.write(u"insert into tb_payer (id, content) values ('A', '乙')"_s));
+    QVERIFY(!helper.db().isOpen());
+    QCOMPARE(err.lines(),
+             QStringList(u"Error inserting batch: UNIQUE constraint failed: tb_payer.id"_s));
+    // The next use opens it again.
+    QVERIFY(helper.exists(u"select count(*) from tb_payer"_s));
+}
+
+QTEST_GUILESS_MAIN(tst_SQLiteHelper)
+#include "tst_sqlitehelper.moc"

@@ -1,0 +1,517 @@
+#include "addview.h"
+
+#include "amountfield.h"
+#include "amountincapitals.h"
+#include "appstore.h"
+#include "combobox.h"
+#include "companystore.h"
+#include "icons.h"
+#include "lookupstores.h"
+#include "preferences.h"
+#include "printaction.h"
+#include "toast.h"
+
+#include <QDateEdit>
+#include <QEvent>
+#include <QFrame>
+#include <QGraphicsDropShadowEffect>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QUuid>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QStringList rememberedKeys = {u"paytype"_s, u"payee"_s, u"approve"_s, u"accountant"_s};
+
+QStringList rememberedValues(const Receipt &receipt)
+{
+    return {receipt.paytype, receipt.payee, receipt.approve, receipt.accountant};
+}
+
+QFont scaledFont(const QFont &base, qreal factor, bool bold)
+{
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * factor);
+    font.setBold(bold);
+    return font;
+}
+
+// An icon that grows a little under the pointer, like the form's round buttons.
+class HoverIconButton : public QToolButton
+{
+public:
+    HoverIconButton(const QString &icon, const QString &toolTip, QWidget *parent)
+        : QToolButton(parent)
+    {
+        setIcon(Icons::icon(icon));
+        setToolTip(toolTip);
+        setAccessibleName(toolTip);
+        setAutoRaise(true);
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
+        setIconSize(QSize(32, 32));
+        // The frame stays at the hover size so growing does not move its neighbours.
+        setFixedSize(40, 40);
+        setStyleSheet(u"QToolButton { border: none; background: transparent; }"_s);
+    }
+
+protected:
+    void enterEvent(QEnterEvent *event) override
+    {
+        setIconSize(QSize(35, 35));
+        QToolButton::enterEvent(event);
+    }
+    void leaveEvent(QEvent *event) override
+    {
+        setIconSize(QSize(32, 32));
+        QToolButton::leaveEvent(event);
+    }
+};
+
+// Shows `value` in a picker offering `items`. A value that is not offered (a remembered
+// payee deleted from the user list since) shows as an extra first entry, so the form
+// shows what the receipt will hold rather than an empty box.
+void showChoice(QComboBox *picker, const QStringList &items, const QString &value)
+{
+    QStringList entries = items;
+    if (!value.isEmpty() && !items.contains(value))
+        entries.prepend(value);
+    QStringList shown;
+    for (int i = 0; i < picker->count(); ++i)
+        shown.append(picker->itemText(i));
+    const QSignalBlocker blocker(picker);
+    if (shown != entries) {
+        picker->clear();
+        picker->addItems(entries);
+    }
+    picker->setCurrentIndex(value.isEmpty() ? -1 : int(entries.indexOf(value)));
+}
+
+QLabel *fieldLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+} // namespace
+
+AddView::AddView(QWidget *parent)
+    : QWidget(parent)
+    , m_store(AppStore::shared())
+    , m_errorToast(new Toast(Toast::Kind::Error, 2s, this))
+{
+    setObjectName(u"addView"_s);
+
+    auto *box = new QGroupBox(this);
+    box->setObjectName(u"receiptGroupBox"_s);
+    box->setFixedSize(900, 400);
+    auto *shadow = new QGraphicsDropShadowEffect(box);
+    shadow->setBlurRadius(1);
+    shadow->setOffset(1, 1);
+    shadow->setColor(palette().color(QPalette::Mid));
+    box->setGraphicsEffect(shadow);
+
+    auto *mainColumn = new QVBoxLayout;
+    mainColumn->setSpacing(0);
+    mainColumn->setContentsMargins(0, 0, 0, 0);
+    mainColumn->addWidget(createHeader(box));
+    mainColumn->addWidget(createBody(box));
+    mainColumn->addStretch();
+    mainColumn->addWidget(createFooter(box));
+
+    // The receipt's right-hand label runs top to bottom, one character per line.
+    m_sideLabel = new QLabel(box);
+    m_sideLabel->setObjectName(u"sideLabel"_s);
+    m_sideLabel->setFixedWidth(fontMetrics().horizontalAdvance(u"联"_s) + 4);
+    m_sideLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_sideLabel->setWordWrap(false);
+
+    auto *boxRow = new QHBoxLayout(box);
+    boxRow->setContentsMargins(0, 8, 30, 8);
+    boxRow->setSpacing(10);
+    boxRow->addLayout(mainColumn, 1);
+    auto *sideColumn = new QVBoxLayout;
+    sideColumn->setContentsMargins(0, 40, 0, 20);
+    sideColumn->addWidget(m_sideLabel, 1);
+    boxRow->addLayout(sideColumn);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->addWidget(box, 0, Qt::AlignCenter);
+
+    connect(&m_store, &AppStore::receiptEditChanged, this, &AddView::onReceiptEditChanged);
+    auto showCompany = [this] {
+        const Company company = CompanyStore::shared().company();
+        m_titleLabel->setText(company.title);
+        m_sideLabel->setText(
+            QStringList(company.label.split(QString(), Qt::SkipEmptyParts)).join(u'\n'));
+    };
+    connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this, showCompany);
+    showCompany();
+
+    const auto offer = [this](LookupStoreBase &lookup, const QList<QWidget *> &targets) {
+        auto update = [this, &lookup, targets] {
+            for (QWidget *target : targets) {
+                if (auto *comboBox = qobject_cast<ComboBox *>(target))
+                    comboBox->setItems(lookup.items());
+            }
+            showReceipt();
+        };
+        connect(&lookup, &LookupStoreBase::itemsChanged, this, update);
+        update();
+    };
+    offer(PayerStore::shared(), {m_payerComboBox});
+    offer(Reason1Store::shared(), {m_reason1ComboBox});
+    offer(Reason2Store::shared(), {m_reason2ComboBox});
+    offer(RemarkStore::shared(), {m_remarkComboBox});
+    offer(PaytypeStore::shared(), {});
+    offer(AccountStore::shared(), {});
+
+    m_capitalsTotal = m_store.receiptEdit().total;
+    m_rememberedChoices = rememberedValues(m_store.receiptEdit());
+    showReceipt();
+}
+
+QWidget *AddView::createHeader(QWidget *parent)
+{
+    auto *header = new QWidget(parent);
+    header->setFixedHeight(96);
+    auto *layers = new QGridLayout(header);
+    layers->setContentsMargins(60, 16, 10, 0);
+
+    auto *buttons = new QWidget(header);
+    auto *buttonRow = new QHBoxLayout(buttons);
+    buttonRow->setContentsMargins(0, 0, 0, 15);
+    buttonRow->setSpacing(6);
+    m_addButton = new HoverIconButton(u"plus.circle.fill"_s, u"添加"_s, buttons);
+    m_addButton->setObjectName(u"addButton"_s);
+    m_addPrintButton = new HoverIconButton(u"printer.filled.and.paper"_s, u"添加并打印"_s, buttons);
+    m_addPrintButton->setObjectName(u"addPrintButton"_s);
+    m_saveButton = new HoverIconButton(u"pencil.circle.fill"_s, u"保存修改"_s, buttons);
+    m_saveButton->setObjectName(u"saveButton"_s);
+    m_cancelButton = new HoverIconButton(u"x.circle.fill"_s, u"取消修改"_s, buttons);
+    m_cancelButton->setObjectName(u"cancelButton"_s);
+    for (QToolButton *button : {m_addButton, m_addPrintButton, m_saveButton, m_cancelButton})
+        buttonRow->addWidget(button);
+    connect(m_addButton, &QToolButton::clicked, this, &AddView::add);
+    connect(m_addPrintButton, &QToolButton::clicked, this, &AddView::addAndPrint);
+    connect(m_saveButton, &QToolButton::clicked, this, &AddView::saveChanges);
+    connect(m_cancelButton, &QToolButton::clicked, this, &AddView::cancel);
+
+    auto *title = new QWidget(header);
+    auto *titleColumn = new QVBoxLayout(title);
+    titleColumn->setContentsMargins(0, 0, 0, 20);
+    m_titleLabel = new QLabel(title);
+    m_titleLabel->setObjectName(u"titleLabel"_s);
+    m_titleLabel->setFont(scaledFont(font(), 2.0, true));
+    m_titleLabel->setAlignment(Qt::AlignCenter);
+    titleColumn->addWidget(m_titleLabel);
+
+    auto *numberAndDate = new QWidget(header);
+    auto *numberColumn = new QVBoxLayout(numberAndDate);
+    numberColumn->setContentsMargins(0, 0, 0, 0);
+    numberColumn->setSpacing(2);
+    auto *numberRow = new QHBoxLayout;
+    numberRow->setSpacing(4);
+    numberRow->addStretch();
+    numberRow->addWidget(new QLabel(u"No."_s, numberAndDate), 0, Qt::AlignBaseline);
+    m_receiptNoLabel = new QLabel(numberAndDate);
+    m_receiptNoLabel->setObjectName(u"receiptNoLabel"_s);
+    m_receiptNoLabel->setFont(scaledFont(font(), 1.5, false));
+    m_receiptNoLabel->setStyleSheet(u"color: #d93025;"_s);
+    m_receiptNoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    numberRow->addWidget(m_receiptNoLabel, 0, Qt::AlignBaseline);
+    numberColumn->addLayout(numberRow);
+    m_receiptDateEdit = new QDateEdit(numberAndDate);
+    m_receiptDateEdit->setObjectName(u"receiptDateEdit"_s);
+    m_receiptDateEdit->setAccessibleName(u"收款日期"_s);
+    m_receiptDateEdit->setCalendarPopup(true);
+    m_receiptDateEdit->setDisplayFormat(u"yyyy-MM-dd"_s);
+    m_receiptDateEdit->setFixedWidth(150);
+    numberColumn->addWidget(m_receiptDateEdit, 0, Qt::AlignRight);
+    connect(m_receiptDateEdit, &QDateEdit::dateChanged, this, [this](QDate date) {
+        editReceipt([date](Receipt &receipt) {
+            receipt.receiptDate = QDateTime(date, receipt.receiptDate.time());
+        });
+    });
+
+    layers->addWidget(buttons, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    layers->addWidget(title, 0, 0, Qt::AlignCenter);
+    layers->addWidget(numberAndDate, 0, 0, Qt::AlignRight | Qt::AlignVCenter);
+    return header;
+}
+
+QWidget *AddView::createBody(QWidget *parent)
+{
+    auto *body = new QWidget(parent);
+    auto *outer = new QHBoxLayout(body);
+    outer->setContentsMargins(60, 6, 10, 0);
+
+    auto *frame = new QFrame(body);
+    frame->setObjectName(u"bodyFrame"_s);
+    frame->setStyleSheet(u"#bodyFrame { border: 1px solid palette(mid); }"_s);
+    outer->addWidget(frame);
+
+    auto *rows = new QGridLayout(frame);
+    rows->setContentsMargins(30, 18, 20, 18);
+    rows->setHorizontalSpacing(12);
+    rows->setVerticalSpacing(14);
+    rows->setColumnStretch(1, 1);
+
+    struct Row
+    {
+        const char16_t *label;
+        const char16_t *name;
+        ComboBox **comboBox;
+        QString Receipt::*field;
+    };
+    const Row comboRows[] = {
+        {u"交款单位", u"payerComboBox", &m_payerComboBox, &Receipt::payer},
+        {u"收款事由", u"reason1ComboBox", &m_reason1ComboBox, &Receipt::reason1},
+        {u"其它说明", u"reason2ComboBox", &m_reason2ComboBox, &Receipt::reason2},
+        {u"备注信息", u"remarkComboBox", &m_remarkComboBox, &Receipt::remark},
+    };
+    int row = 0;
+    for (const Row &spec : comboRows) {
+        const QString label = QString::fromUtf16(spec.label);
+        auto *comboBox = new ComboBox(frame);
+        comboBox->setObjectName(QString::fromUtf16(spec.name));
+        comboBox->setAccessibleName(label);
+        *spec.comboBox = comboBox;
+        rows->addWidget(fieldLabel(label, frame), row, 0);
+        rows->addWidget(comboBox, row, 1);
+        const auto field = spec.field;
+        connect(comboBox, &ComboBox::textEdited, this, [this, field](const QString &text) {
+            editReceipt([&](Receipt &receipt) { receipt.*field = text; });
+        });
+        ++row;
+    }
+
+    auto *amountRow = new QHBoxLayout;
+    amountRow->setSpacing(0);
+    m_totalBigLineEdit = new QLineEdit(frame);
+    m_totalBigLineEdit->setObjectName(u"totalBigLineEdit"_s);
+    m_totalBigLineEdit->setAccessibleName(u"金额（大写）"_s);
+    m_totalBigLineEdit->setReadOnly(true);
+    m_totalBigLineEdit->setFocusPolicy(Qt::NoFocus);
+    amountRow->addWidget(m_totalBigLineEdit, 1);
+    amountRow->addSpacing(20);
+    auto *yuanSign = new QLabel(u"¥"_s, frame);
+    yuanSign->setFont(scaledFont(font(), 1.5, false));
+    amountRow->addWidget(yuanSign);
+    amountRow->addSpacing(6);
+    m_totalLineEdit = new AmountField(frame);
+    m_totalLineEdit->setObjectName(u"totalLineEdit"_s);
+    m_totalLineEdit->setAccessibleName(u"金额"_s);
+    m_totalLineEdit->setFixedWidth(160);
+    m_totalLineEdit->setFont(scaledFont(font(), 1.3, false));
+    m_totalLineEdit->setStyleSheet(u"color: #d93025;"_s);
+    amountRow->addWidget(m_totalLineEdit);
+    connect(m_totalLineEdit, &AmountField::amountEdited, this, [this](double amount) {
+        editReceipt([amount](Receipt &receipt) { receipt.total = amount; });
+    });
+    connect(m_totalLineEdit, &AmountField::amountRefused, this,
+            [this] { m_errorToast->show(u"金额过大：不能超过 999999999999.99"_s); });
+    rows->addWidget(fieldLabel(u"金额（大写）"_s, frame), row, 0);
+    rows->addLayout(amountRow, row, 1);
+    return body;
+}
+
+QWidget *AddView::createFooter(QWidget *parent)
+{
+    auto *footer = new QWidget(parent);
+    auto *row = new QHBoxLayout(footer);
+    row->setContentsMargins(90, 0, 40, 14);
+    row->setSpacing(6);
+
+    struct Picker
+    {
+        const char16_t *label;
+        const char16_t *name;
+        QComboBox **picker;
+        QString Receipt::*field;
+    };
+    const Picker pickers[] = {
+        {u"收款方式", u"paytypeComboBox", &m_paytypeComboBox, &Receipt::paytype},
+        {u"收款人", u"payeeComboBox", &m_payeeComboBox, &Receipt::payee},
+        {u"核准", u"approveComboBox", &m_approveComboBox, &Receipt::approve},
+        {u"会计", u"accountantComboBox", &m_accountantComboBox, &Receipt::accountant},
+    };
+    bool first = true;
+    for (const Picker &spec : pickers) {
+        const QString label = QString::fromUtf16(spec.label);
+        auto *picker = new QComboBox(footer);
+        picker->setObjectName(QString::fromUtf16(spec.name));
+        picker->setAccessibleName(label);
+        picker->setMinimumWidth(first ? 110 : 90);
+        picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        *spec.picker = picker;
+        if (!first)
+            row->addSpacing(14);
+        row->addWidget(fieldLabel(label, footer));
+        row->addWidget(picker);
+        if (first)
+            row->addStretch();
+        first = false;
+        const auto field = spec.field;
+        connect(picker, &QComboBox::textActivated, this, [this, field](const QString &text) {
+            editReceipt([&](Receipt &receipt) { receipt.*field = text; });
+        });
+    }
+    return footer;
+}
+
+void AddView::editReceipt(const std::function<void(Receipt &)> &change)
+{
+    Receipt receipt = m_store.receiptEdit();
+    const Receipt before = receipt;
+    change(receipt);
+    if (receipt != before)
+        m_store.setReceiptEdit(receipt);
+}
+
+void AddView::showReceipt()
+{
+    const Receipt receipt = m_store.receiptEdit();
+    const bool isNew = receipt.id.isEmpty();
+    m_addButton->setVisible(isNew);
+    m_addPrintButton->setVisible(isNew);
+    m_saveButton->setVisible(!isNew);
+    m_cancelButton->setVisible(!isNew);
+
+    m_receiptNoLabel->setText(receipt.receiptNo);
+    {
+        const QSignalBlocker blocker(m_receiptDateEdit);
+        m_receiptDateEdit->setDate(receipt.receiptDate.date());
+    }
+    m_payerComboBox->setText(receipt.payer);
+    m_reason1ComboBox->setText(receipt.reason1);
+    m_reason2ComboBox->setText(receipt.reason2);
+    m_remarkComboBox->setText(receipt.remark);
+    if (m_totalBigLineEdit->text() != receipt.totalBig)
+        m_totalBigLineEdit->setText(receipt.totalBig);
+    m_totalLineEdit->setAmount(receipt.total);
+    const QStringList paytypes = PaytypeStore::shared().items();
+    const QStringList users = AccountStore::shared().items();
+    showChoice(m_paytypeComboBox, paytypes, receipt.paytype);
+    showChoice(m_payeeComboBox, users, receipt.payee);
+    showChoice(m_approveComboBox, users, receipt.approve);
+    showChoice(m_accountantComboBox, users, receipt.accountant);
+}
+
+void AddView::onReceiptEditChanged()
+{
+    if (isVisible()) {
+        updateCapitals();
+        rememberChoices();
+    }
+    showReceipt();
+}
+
+void AddView::updateCapitals()
+{
+    const double total = m_store.receiptEdit().total;
+    if (total == m_capitalsTotal)
+        return;
+    m_capitalsTotal = total;
+    // Writing back re-enters onReceiptEditChanged once, which finds the amount already
+    // converted and stops.
+    editReceipt(
+        [total](Receipt &receipt) { receipt.totalBig = amountInCapitals(amountText(total)); });
+}
+
+void AddView::rememberChoices()
+{
+    const QStringList values = rememberedValues(m_store.receiptEdit());
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (values.at(i) != m_rememberedChoices.at(i))
+            Preferences::setValue(rememberedKeys.at(i), values.at(i));
+    }
+    m_rememberedChoices = values;
+}
+
+void AddView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    const Receipt receipt = m_store.receiptEdit();
+    // Changes made while the form was away are not choices made on it: a receipt loaded
+    // for editing keeps its stored capitals and does not touch the remembered choices.
+    // A form blanked meanwhile (after a save, or by a list selection) gets capitals for
+    // its amount again.
+    m_rememberedChoices = rememberedValues(receipt);
+    if (receipt.id.isEmpty())
+        updateCapitals();
+    else
+        m_capitalsTotal = receipt.total;
+}
+
+bool AddView::validate()
+{
+    const Receipt receipt = m_store.receiptEdit();
+    QString message;
+    if (receipt.payer.isEmpty())
+        message = u"必填：交款单位"_s;
+    else if (receipt.reason1.isEmpty())
+        message = u"必填：收款事由"_s;
+    else if (receipt.total == 0)
+        message = u"必填：金额"_s;
+    if (message.isEmpty())
+        return true;
+    m_errorToast->show(message);
+    return false;
+}
+
+bool AddView::insertNew()
+{
+    editReceipt([](Receipt &receipt) {
+        receipt.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    });
+    if (m_store.insertReceipt())
+        return true;
+    editReceipt([](Receipt &receipt) { receipt.id.clear(); });
+    m_errorToast->show(u"保存失败"_s);
+    return false;
+}
+
+void AddView::add()
+{
+    if (!validate() || !insertNew())
+        return;
+    m_store.setSelectionNav(NavigationItem::stat_today);
+    m_store.newReceipt();
+}
+
+void AddView::addAndPrint()
+{
+    if (!validate() || !insertNew())
+        return;
+    m_store.setSelectedId(m_store.receiptEdit().id);
+    m_store.loadSelected(false);
+    PrintAction::printReceipt();
+    m_store.newReceipt();
+}
+
+void AddView::saveChanges()
+{
+    if (!validate())
+        return;
+    if (!m_store.updateReceipt()) {
+        m_errorToast->show(u"保存失败"_s);
+        return;
+    }
+    m_store.setSelectionNav(NavigationItem::stat_today);
+    m_store.newReceipt();
+}
+
+void AddView::cancel()
+{
+    m_store.newReceipt();
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "receipt.h"
+
+#include <QStringList>
+#include <QWidget>
+
+class AmountField;
+class AppStore;
+class ComboBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+class Toast;
+
+// The receipt entry form ("开单"): shows AppStore::receiptEdit and writes every edit
+// straight back to it. An empty id means a new receipt (add, add and print), any other
+// id a stored one being changed (save, cancel). While shown it keeps the capitals in
+// step with the amount and remembers the payment method, payee, approver and
+// accountant for the next start. One instance, owned by the sidebar.
+class AddView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit AddView(QWidget *parent);
+
+    // The actions of the four buttons.
+    void add();
+    void addAndPrint();
+    void saveChanges();
+    void cancel();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *createHeader(QWidget *parent);
+    QWidget *createBody(QWidget *parent);
+    QWidget *createFooter(QWidget *parent);
+
+    void showReceipt();
+    void onReceiptEditChanged();
+    void updateCapitals();
+    void rememberChoices();
+    void editReceipt(const std::function<void(Receipt &)> &change);
+    // The first failing check shows its message; true when all pass.
+    bool validate();
+    // Gives the receipt its id and stores it; on failure the id goes again, so the form
+    // stays a new receipt with everything typed.
+    bool insertNew();
+
+    AppStore &m_store;
+    Toast *m_errorToast;
+
+    QLabel *m_titleLabel = nullptr;
+    QLabel *m_sideLabel = nullptr;
+    QLabel *m_receiptNoLabel = nullptr;
+    QDateEdit *m_receiptDateEdit = nullptr;
+    ComboBox *m_payerComboBox = nullptr;
+    ComboBox *m_reason1ComboBox = nullptr;
+    ComboBox *m_reason2ComboBox = nullptr;
+    ComboBox *m_remarkComboBox = nullptr;
+    QLineEdit *m_totalBigLineEdit = nullptr;
+    AmountField *m_totalLineEdit = nullptr;
+    QComboBox *m_paytypeComboBox = nullptr;
+    QComboBox *m_payeeComboBox = nullptr;
+    QComboBox *m_approveComboBox = nullptr;
+    QComboBox *m_accountantComboBox = nullptr;
+    QToolButton *m_addButton = nullptr;
+    QToolButton *m_addPrintButton = nullptr;
+    QToolButton *m_saveButton = nullptr;
+    QToolButton *m_cancelButton = nullptr;
+
+    // The amount the capitals were last written for, and the four choices as last
+    // written to the preferences: changes are measured against these.
+    double m_capitalsTotal = 0;
+    QStringList m_rememberedChoices;
+};

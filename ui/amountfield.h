@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QLineEdit>
+
+#include <optional>
+
+// The entry form's number field for an amount of yuan. It takes only what reads as a
+// decimal number (optional sign, digits, one point) and reports each accepted edit as
+// the number typed, so the receipt holds exactly what was typed. While it has no focus
+// it shows the amount with the locale's grouping and at most three decimals; editing
+// shows the plain digits.
+class AmountField : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    // The largest amount the capitals are written for is just below 10^12 yuan; an
+    // amount that rounds to 10^12 at the fen is refused.
+    static constexpr double refusedFrom = 999999999999.995;
+
+    explicit AmountField(QWidget *parent);
+
+    // Shows an amount set from elsewhere (a load, a blank form). While the user types,
+    // a value equal to what the field holds leaves the text alone, so "12." stays as
+    // typed when its 12 comes back from the store.
+    void setAmount(double amount);
+    double amount() const { return m_amount; }
+
+    // The number a typed text stands for: empty text, a lone sign or point count as 0;
+    // nothing when the text is not a number.
+    static std::optional<double> parse(const QString &text);
+    static QString displayText(double amount);
+    static QString editText(double amount);
+
+Q_SIGNALS:
+    void amountEdited(double amount);
+    // A typed amount too large to write in capitals; the field went back to the last
+    // accepted text.
+    void amountRefused();
+
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    void onTextEdited(const QString &text);
+
+    double m_amount = 0;
+    QString m_acceptedText;
+};

@@ -1,0 +1,43 @@
+#include "contentview.h"
+
+#include "icons.h"
+#include "sidebar.h"
+#include "stores.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QToolBar>
+
+using namespace Qt::StringLiterals;
+
+ContentView::ContentView(QWidget *parent)
+    : QMainWindow(parent)
+{
+    // Before any screen is built, so every screen finds the stores loaded, and in the
+    // one order the stores are always created in.
+    touchSharedStores();
+    m_sidebar = new Sidebar(this);
+    m_toggleSidebarAction = new QAction(Icons::icon(u"sidebar.left"_s), u"显示/隐藏侧边栏"_s, this);
+    setObjectName(u"contentView"_s);
+    setCentralWidget(m_sidebar);
+
+    auto *toolBar = new QToolBar(this);
+    toolBar->setObjectName(u"mainToolBar"_s);
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->toggleViewAction()->setVisible(false);
+    toolBar->setIconSize(QSize(18, 18));
+    m_toggleSidebarAction->setObjectName(u"toggleSidebarAction"_s);
+    toolBar->addAction(m_toggleSidebarAction);
+    addToolBar(Qt::TopToolBarArea, toolBar);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    connect(m_toggleSidebarAction, &QAction::triggered, this, &ContentView::toggleSidebar);
+
+    resize(1200, 680);
+}
+
+void ContentView::toggleSidebar()
+{
+    QListWidget *list = m_sidebar->list();
+    list->setVisible(!list->isVisibleTo(this));
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class Sidebar;
+
+// The application's one window: the sidebar with its screens, and a toolbar button that
+// hides and shows the sidebar list. Building it creates the shared stores in their
+// start-up order, so the first screens find them loaded.
+class ContentView : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit ContentView(QWidget *parent = nullptr);
+
+    Sidebar *sidebar() const { return m_sidebar; }
+    void toggleSidebar();
+
+private:
+    Sidebar *m_sidebar = nullptr;
+    QAction *m_toggleSidebarAction = nullptr;
+};

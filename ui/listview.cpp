@@ -1,0 +1,271 @@
+#include "listview.h"
+
+#include "datetext.h"
+#include "icons.h"
+#include "messagebox.h"
+#include "printaction.h"
+#include "receipttablemodel.h"
+
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QDateEdit *createDatePicker(const QString &name, const QString &label, QWidget *parent)
+{
+    auto *picker = new QDateEdit(parent);
+    picker->setObjectName(name);
+    picker->setAccessibleName(label);
+    picker->setCalendarPopup(true);
+    picker->setDisplayFormat(u"yyyy-MM-dd"_s);
+    picker->setFixedWidth(140);
+    return picker;
+}
+
+QPushButton *createActionButton(const QString &name, const QString &icon, const QString &title,
+                                QWidget *parent)
+{
+    auto *button = new QPushButton(Icons::icon(icon), title, parent);
+    button->setObjectName(name);
+    button->setEnabled(false);
+    return button;
+}
+
+} // namespace
+
+DatePart::DatePart(QWidget *parent)
+    : QWidget(parent)
+    , m_store(AppStore::shared())
+    , m_beginDateEdit(createDatePicker(u"beginDateEdit"_s, u"起始时间"_s, this))
+    , m_endDateEdit(createDatePicker(u"endDateEdit"_s, u"结束时间"_s, this))
+    , m_printButton(
+          createActionButton(u"printButton"_s, u"printer.filled.and.paper"_s, u"打印"_s, this))
+    , m_editButton(createActionButton(u"editButton"_s, u"square.and.pencil"_s, u"修改"_s, this))
+    , m_deleteButton(createActionButton(u"deleteButton"_s, u"trash"_s, u"删除"_s, this))
+{
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addStretch();
+    // Label and picker together take the 200 of a labelled picker.
+    row->addWidget(new QLabel(u"起始时间"_s, this));
+    row->addWidget(m_beginDateEdit);
+    row->addSpacing(20);
+    row->addWidget(new QLabel(u"结束时间"_s, this));
+    row->addWidget(m_endDateEdit);
+    row->addSpacing(12);
+    row->addWidget(m_printButton);
+    row->addWidget(m_editButton);
+    row->addWidget(m_deleteButton);
+    row->addStretch();
+
+    connect(m_beginDateEdit, &QDateEdit::dateChanged, this,
+            [this](QDate date) { Q_EMIT datePicked(AppStore::RangeBound::Begin, date); });
+    connect(m_endDateEdit, &QDateEdit::dateChanged, this,
+            [this](QDate date) { Q_EMIT datePicked(AppStore::RangeBound::End, date); });
+    connect(m_printButton, &QPushButton::clicked, this, &DatePart::print);
+    connect(m_editButton, &QPushButton::clicked, this, &DatePart::edit);
+    connect(m_deleteButton, &QPushButton::clicked, this, &DatePart::deleteSelected);
+    connect(&m_store, &AppStore::selectedIdChanged, this, &DatePart::updateButtons);
+    updateButtons();
+}
+
+void DatePart::showRange(const QDateTime &begin, const QDateTime &end)
+{
+    const QSignalBlocker beginBlocker(m_beginDateEdit);
+    const QSignalBlocker endBlocker(m_endDateEdit);
+    m_beginDateEdit->setDate(begin.date());
+    m_endDateEdit->setDate(end.date());
+}
+
+void DatePart::updateButtons()
+{
+    const bool hasSelected = m_store.selectedId().has_value();
+    m_printButton->setEnabled(hasSelected);
+    m_editButton->setEnabled(hasSelected);
+    m_deleteButton->setEnabled(hasSelected);
+}
+
+void DatePart::print()
+{
+    if (!m_store.selectedId())
+        return;
+    m_store.loadSelected(false);
+    PrintAction::printReceipt();
+}
+
+void DatePart::edit()
+{
+    if (!m_store.selectedId())
+        return;
+    m_store.loadSelected(true);
+    m_store.setSelectionNav(NavigationItem::add);
+}
+
+void DatePart::deleteSelected()
+{
+    if (!m_store.selectedId() || !MessageBox::confirmDelete(this))
+        return;
+    m_store.deleteSelected();
+    // The deleted ids would otherwise stay selected: the buttons would still act on a
+    // receipt that no longer exists, and 打印 would print the last one loaded.
+    m_store.setSelection({});
+}
+
+ReceiptPart::ReceiptPart(QWidget *parent)
+    : QWidget(parent)
+    , m_store(AppStore::shared())
+    , m_model(new ReceiptTableModel(m_store, this))
+    , m_tableView(new QTableView(this))
+{
+    m_tableView->setObjectName(u"receiptTableView"_s);
+    m_tableView->setModel(m_model);
+    m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tableView->setContextMenuPolicy(Qt::NoContextMenu);
+    m_tableView->setAlternatingRowColors(true);
+    m_tableView->setWordWrap(false);
+    m_tableView->verticalHeader()->hide();
+    m_tableView->setMinimumHeight(60);
+
+    // Header clicks sort, and nothing else does: sorting enabled on the view would also
+    // sort at once and after every load, while the store's load order (highest number
+    // first) is what a list shows until the user asks for another.
+    QHeaderView *header = m_tableView->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(ReceiptTableModel::ReceiptNoColumn, Qt::AscendingOrder);
+    header->setStretchLastSection(true);
+    header->setHighlightSections(false);
+    connect(header, &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) { m_model->sort(column, order); });
+    // After the model's own reset, which drops the view's selection.
+    connect(&m_store, &AppStore::receiptsChanged, this, [this] {
+        selectStoredSelection();
+        fitColumns();
+    });
+    connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ReceiptPart::onViewSelectionChanged);
+    connect(&m_store, &AppStore::selectionChanged, this, &ReceiptPart::onStoreSelectionChanged);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_tableView);
+    fitColumns();
+}
+
+void ReceiptPart::fitColumns()
+{
+    m_tableView->resizeColumnsToContents();
+    QHeaderView *header = m_tableView->horizontalHeader();
+    for (int column = 0; column < ReceiptTableModel::ColumnCount; ++column)
+        header->resizeSection(column, std::max(header->sectionSize(column), 80));
+    header->resizeSection(ReceiptTableModel::ReceiptDateColumn,
+                          std::max(header->sectionSize(ReceiptTableModel::ReceiptDateColumn), 95));
+    header->resizeSection(ReceiptTableModel::CreateDateColumn,
+                          std::max(header->sectionSize(ReceiptTableModel::CreateDateColumn), 180));
+}
+
+void ReceiptPart::onViewSelectionChanged()
+{
+    if (m_applyingSelection)
+        return;
+    QSet<QString> ids;
+    const QModelIndexList rows = m_tableView->selectionModel()->selectedRows();
+    for (const QModelIndex &row : rows)
+        ids.insert(row.data(ReceiptTableModel::IdRole).toString());
+    m_store.setSelection(ids);
+}
+
+void ReceiptPart::selectStoredSelection()
+{
+    const QSet<QString> ids = m_store.selection();
+    QItemSelection selection;
+    if (!ids.isEmpty()) {
+        const QList<Receipt> &receipts = m_store.receipts();
+        for (int row = 0; row < receipts.size(); ++row) {
+            if (ids.contains(receipts.at(row).id))
+                selection.select(m_model->index(row, 0),
+                                 m_model->index(row, ReceiptTableModel::ColumnCount - 1));
+        }
+    }
+    m_applyingSelection = true;
+    m_tableView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    m_applyingSelection = false;
+}
+
+void ReceiptPart::onStoreSelectionChanged()
+{
+    // Only the list on screen answers: every list shares the one selection, and the
+    // hidden ones must not each blank the form again.
+    if (!isVisible())
+        return;
+    selectStoredSelection();
+    m_store.newReceipt();
+    const QSet<QString> ids = m_store.selection();
+    if (ids.isEmpty())
+        return;
+    // The one receipt print and edit act on: the first selected row as listed.
+    for (const Receipt &receipt : m_store.receipts()) {
+        if (ids.contains(receipt.id)) {
+            m_store.setSelectedId(receipt.id);
+            return;
+        }
+    }
+    m_store.setSelectedId(*ids.cbegin());
+}
+
+ListView::ListView(QWidget *parent)
+    : QWidget(parent)
+    , m_store(AppStore::shared())
+    , m_beginDate(QDateTime::currentDateTime())
+    , m_endDate(m_beginDate)
+    , m_datePart(new DatePart(this))
+    , m_receiptPart(new ReceiptPart(this))
+{
+    m_datePart->setFixedHeight(30);
+    m_datePart->showRange(m_beginDate, m_endDate);
+    connect(m_datePart, &DatePart::datePicked, this, &ListView::onDatePicked);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(11, 21, 11, 11);
+    column->setSpacing(11);
+    column->addWidget(m_datePart);
+    column->addWidget(m_receiptPart, 1);
+}
+
+void ListView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // A window coming back from the task bar is not the list being opened.
+    if (!event->spontaneous())
+        applyPreset();
+}
+
+void ListView::applyPreset()
+{
+    m_store.applyRangePreset();
+    m_beginDate = parseDateText(m_store.beginDate(), DateText::dateTime);
+    m_endDate = parseDateText(m_store.endDate(), DateText::dateTime);
+    // Setting the pickers from the range itself writes nothing back: the texts would be
+    // the ones just read.
+    m_datePart->showRange(m_beginDate, m_endDate);
+    m_store.loadReceipts();
+}
+
+void ListView::onDatePicked(AppStore::RangeBound bound, QDate date)
+{
+    QDateTime &held = bound == AppStore::RangeBound::Begin ? m_beginDate : m_endDate;
+    held = QDateTime(date, held.time());
+    m_store.setRangeBound(bound, held);
+}

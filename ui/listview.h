@@ -1,0 +1,96 @@
+#pragma once
+
+#include "appstore.h"
+
+#include <QDateTime>
+#include <QWidget>
+
+class QDateEdit;
+class QPushButton;
+class QTableView;
+class ReceiptTableModel;
+
+// The date bar of a receipt list: the range pickers and the print, edit and delete
+// actions on the selected receipt(s).
+class DatePart : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit DatePart(QWidget *parent);
+
+    // Shows the days of a range set from elsewhere, without reporting them as picks.
+    void showRange(const QDateTime &begin, const QDateTime &end);
+
+    void print();
+    void edit();
+    // Asks first; on 删除 every selected receipt goes.
+    void deleteSelected();
+
+Q_SIGNALS:
+    void datePicked(AppStore::RangeBound bound, QDate date);
+
+private:
+    void updateButtons();
+
+    AppStore &m_store;
+    QDateEdit *m_beginDateEdit;
+    QDateEdit *m_endDateEdit;
+    QPushButton *m_printButton;
+    QPushButton *m_editButton;
+    QPushButton *m_deleteButton;
+};
+
+// The receipt table: AppStore::receipts with its selection bound to
+// AppStore::selection, sorted in the store by header clicks.
+class ReceiptPart : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ReceiptPart(QWidget *parent);
+
+    QTableView *tableView() const { return m_tableView; }
+
+private:
+    void onViewSelectionChanged();
+    void onStoreSelectionChanged();
+    void selectStoredSelection();
+    void fitColumns();
+
+    AppStore &m_store;
+    ReceiptTableModel *m_model;
+    QTableView *m_tableView;
+    // Set while the view's selection is being made to match the store, so that change
+    // is not written back as the user's.
+    bool m_applyingSelection = false;
+};
+
+// One receipt list screen ("今天收据" … "全部收据"). Each time it is shown it takes the
+// date range of the current sidebar destination and loads that range; the pickers then
+// narrow or widen it. Each list row of the sidebar owns one.
+class ListView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ListView(QWidget *parent);
+
+    QDateTime beginDate() const { return m_beginDate; }
+    QDateTime endDate() const { return m_endDate; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void applyPreset();
+    void onDatePicked(AppStore::RangeBound bound, QDate date);
+
+    AppStore &m_store;
+    // The held bounds: the pickers show their days, and a picked day keeps the bound's
+    // time of day (00:00:00 or 23:59:59 from the preset).
+    QDateTime m_beginDate;
+    QDateTime m_endDate;
+    DatePart *m_datePart;
+    ReceiptPart *m_receiptPart;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <functional>
+
+// The one way the screens print AppStore::receiptPrint: through the print job on receipt
+// paper. Tests replace the job (to write a PDF instead of facing the print dialog).
+namespace PrintAction {
+
+// Receipt paper, 241 × 93 mm, in points (mm ÷ 25.4 × 72).
+inline constexpr double paperWidth = 683.1496062992127;
+inline constexpr double paperHeight = 263.6220472440945;
+
+using Function = std::function<void(double width, double height)>;
+
+// Runs the print job for AppStore::receiptPrint at the paper size; returns when the
+// print dialog has been answered.
+void printReceipt();
+
+// Tests: `function` runs instead of the print job; an empty function restores the job.
+void setFunction(Function function);
+
+} // namespace PrintAction

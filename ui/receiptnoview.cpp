@@ -1,0 +1,176 @@
+#include "receiptnoview.h"
+
+#include "appstore.h"
+#include "receiptnostore.h"
+#include "settingsscreens.h"
+#include "toast.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QValidator>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Counters are identifiers, not amounts: written without group separators, though a
+// typed separator is still understood.
+QLocale numberLocale()
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale;
+}
+
+std::optional<qint64> parseWholeNumber(const QString &text)
+{
+    bool ok = false;
+    const qint64 value = numberLocale().toLongLong(text.trimmed(), &ok);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+// Accepts the whole numbers a qint64 holds. A keystroke that would make anything else,
+// including a number past the largest 64-bit value, is refused. A half-typed field (empty,
+// a lone minus sign) is let through while typing and falls back to the stored value when
+// the user leaves it.
+class WholeNumberValidator : public QValidator
+{
+public:
+    WholeNumberValidator(std::function<qint64()> storedValue, QObject *parent)
+        : QValidator(parent)
+        , m_storedValue(std::move(storedValue))
+    { }
+
+    State validate(QString &input, int &) const override
+    {
+        const QString text = input.trimmed();
+        if (text.isEmpty() || text == numberLocale().negativeSign())
+            return Intermediate;
+        return parseWholeNumber(text) ? Acceptable : Invalid;
+    }
+
+    void fixup(QString &input) const override
+    {
+        if (!parseWholeNumber(input))
+            input = numberLocale().toString(m_storedValue());
+    }
+
+private:
+    std::function<qint64()> m_storedValue;
+};
+
+void showNumber(QLineEdit *lineEdit, qint64 value)
+{
+    const QString text = numberLocale().toString(value);
+    if (lineEdit->text() != text)
+        lineEdit->setText(text);
+}
+
+} // namespace
+
+ReceiptNoView::ReceiptNoView(QWidget *parent)
+    : QWidget(parent)
+    , m_saveButton(
+          SettingsScreen::createButton(u"square.and.pencil"_s, u"修改"_s, u"saveButton"_s, this))
+    , m_currNumLineEdit(new QLineEdit(this))
+    , m_numLongLineEdit(new QLineEdit(this))
+    , m_previewLabel(new QLabel(this))
+    , m_successToast(new Toast(Toast::Kind::Success, SettingsScreen::toastDuration, this))
+    , m_errorToast(new Toast(Toast::Kind::Error, SettingsScreen::toastDuration, this))
+{
+    setObjectName(u"ReceiptNoView"_s);
+    m_currNumLineEdit->setObjectName(u"currNumLineEdit"_s);
+    m_numLongLineEdit->setObjectName(u"numLongLineEdit"_s);
+    m_previewLabel->setObjectName(u"previewLabel"_s);
+    m_previewLabel->setTextFormat(Qt::RichText);
+    m_previewLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    m_currNumLineEdit->setValidator(new WholeNumberValidator(
+        [] { return ReceiptNoStore::shared().receiptNoSetting().currNum; }, m_currNumLineEdit));
+    m_numLongLineEdit->setValidator(new WholeNumberValidator(
+        [] { return ReceiptNoStore::shared().receiptNoSetting().numLong; }, m_numLongLineEdit));
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(m_saveButton);
+    buttonRow->addStretch();
+
+    auto *fields = new QFormLayout;
+    fields->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    fields->addRow(u"当前单号"_s, m_currNumLineEdit);
+    fields->addRow(u"单号长度"_s, m_numLongLineEdit);
+    fields->addRow(u"单号预览"_s, m_previewLabel);
+
+    auto *column = new QVBoxLayout(this);
+    column->addLayout(buttonRow);
+    column->addLayout(fields);
+    column->addStretch();
+
+    showSetting();
+    showPreview();
+
+    connect(m_currNumLineEdit, &QLineEdit::editingFinished, this,
+            [this] { commit(Field::CurrNum); });
+    connect(m_numLongLineEdit, &QLineEdit::editingFinished, this,
+            [this] { commit(Field::NumLong); });
+    connect(&ReceiptNoStore::shared(), &ReceiptNoStore::receiptNoSettingChanged, this,
+            &ReceiptNoView::showSetting);
+    connect(&AppStore::shared(), &AppStore::receiptEditChanged, this, &ReceiptNoView::showPreview);
+    connect(m_saveButton, &QPushButton::clicked, this, &ReceiptNoView::save);
+}
+
+void ReceiptNoView::commit(Field field)
+{
+    QLineEdit *lineEdit = field == Field::CurrNum ? m_currNumLineEdit : m_numLongLineEdit;
+    const std::optional<qint64> typed = parseWholeNumber(lineEdit->text());
+    ReceiptNoStore &store = ReceiptNoStore::shared();
+    ReceiptNoSetting setting = store.receiptNoSetting();
+    qint64 &target = field == Field::CurrNum ? setting.currNum : setting.numLong;
+    // Leaving a field without changing its value is no change and runs nothing.
+    if (!typed || *typed == target)
+        return;
+    target = *typed;
+    store.setReceiptNoSetting(setting);
+
+    // nextReceiptNo may itself move the counter past taken numbers or lengthen the number
+    // by one digit; each such change is a new value of a field and runs its action again,
+    // until a run leaves both values as they were.
+    for (;;) {
+        const ReceiptNoSetting before = store.receiptNoSetting();
+        store.nextReceiptNo();
+        const ReceiptNoSetting after = store.receiptNoSetting();
+        if (after.currNum == before.currNum && after.numLong == before.numLong)
+            break;
+    }
+}
+
+void ReceiptNoView::showSetting()
+{
+    const ReceiptNoSetting setting = ReceiptNoStore::shared().receiptNoSetting();
+    showNumber(m_currNumLineEdit, setting.currNum);
+    showNumber(m_numLongLineEdit, setting.numLong);
+}
+
+void ReceiptNoView::showPreview()
+{
+    const QString number = AppStore::shared().receiptEdit().receiptNo.toHtmlEscaped();
+    const qreal titleSize = font().pointSizeF() * 2;
+    m_previewLabel->setText(u"No.<span style=\"color:#e0262b; font-size:%1pt\">%2</span>"_s.arg(
+        QString::number(titleSize), number));
+}
+
+void ReceiptNoView::save()
+{
+    ReceiptNoStore &store = ReceiptNoStore::shared();
+    store.nextReceiptNo();
+    if (store.saveSetting())
+        m_successToast->show(u"修改成功"_s);
+    else
+        m_errorToast->show(u"保存失败"_s);
+}

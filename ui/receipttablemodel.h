@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+class AppStore;
+struct Receipt;
+
+// Adapts AppStore::receipts to the receipt list's table: twelve columns, one row per
+// receipt, in the store's order. The store stays the owner of the rows; sorting here
+// reorders the store's list itself, so every list screen and the print and edit actions
+// see the same order.
+class ReceiptTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column {
+        ReceiptNoColumn,
+        ReceiptDateColumn,
+        PayerColumn,
+        TotalColumn,
+        Reason1Column,
+        Reason2Column,
+        RemarkColumn,
+        PaytypeColumn,
+        PayeeColumn,
+        ApproveColumn,
+        AccountantColumn,
+        CreateDateColumn,
+        ColumnCount
+    };
+    // The receipt id of a row, for keeping the selection as a set of ids.
+    static constexpr int IdRole = Qt::UserRole + 1;
+
+    explicit ReceiptTableModel(AppStore &store, QObject *parent);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    // Reorders AppStore::receipts (stable, so rows equal under this column keep the order
+    // of the previous sort).
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // What a cell shows: the local receipt day, the amount's stored text, the creation
+    // time in UTC with its offset.
+    static QString cellText(const Receipt &receipt, int column);
+
+private:
+    AppStore &m_store;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+class QApplication;
+class QWidget;
+
+// What the entry does before the window: the program's identity and font, and the
+// check that the database can be used at all.
+namespace Startup {
+
+// Name, organisation and window icon; the Noto Sans CJK SC font when it is installed,
+// so Chinese text does not fall back to whatever the desktop picks glyph by glyph.
+void setUpApplication(QApplication &app);
+
+// Puts the database in place and opens it. When it cannot be used (no template, failed
+// copy, a file that is not a database) says so, and where, in a message box and answers
+// false: the program must not start on a database it cannot save to.
+bool checkDatabase(QWidget *parent);
+
+} // namespace Startup
