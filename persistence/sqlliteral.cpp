@@ -6,8 +6,14 @@ QString sqlQuote(const QString &value)
     literal.reserve(value.size() + 2);
     literal += QLatin1Char('\'');
     for (const QChar c : value) {
-        if (c == QLatin1Char('\''))
+        if (c == QLatin1Char('\'')) {
             literal += QLatin1Char('\'');
+        } else if (c.unicode() == 0) {
+            // The statement text goes to SQLite as a C string, which a NUL would cut
+            // short; splice the character in instead so the value is stored whole.
+            literal += QLatin1String("' || char(0) || '");
+            continue;
+        }
         literal += c;
     }
     literal += QLatin1Char('\'');
