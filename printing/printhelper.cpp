@@ -5,6 +5,7 @@
 #include "receiptpagelayout.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPageSize>
@@ -36,8 +37,8 @@ struct PrintJob
 
     bool hasPaper() const
     {
-        return std::isfinite(paper.width()) && std::isfinite(paper.height())
-                && paper.width() > 0 && paper.height() > 0;
+        return std::isfinite(paper.width()) && std::isfinite(paper.height()) && paper.width() > 0
+            && paper.height() > 0;
     }
 
     QString documentName() const
@@ -45,15 +46,14 @@ struct PrintJob
         return receipt ? u"收据 No."_s + receipt->receiptNo : u"收据"_s;
     }
 
-    // Draws the page scaled to fit `target` (device coordinates) in both directions and
-    // centred in it. The painter draws vectors at the device's own resolution: the page
-    // is never made a bitmap first, which would print coarse on a 241 mm sheet.
+    // Draws the page scaled to fit `target` (device coordinates) in both directions, from
+    // its top-left corner. The painter draws vectors at the device's own resolution: the
+    // page is never made a bitmap first, which would print coarse on a 241 mm sheet.
     void draw(QPainter &painter, const QRectF &target) const
     {
         const qreal scale
-                = std::min(target.width() / paper.width(), target.height() / paper.height());
-        painter.translate(target.left() + (target.width() - paper.width() * scale) / 2,
-                          target.top() + (target.height() - paper.height() * scale) / 2);
+            = std::min(target.width() / paper.width(), target.height() / paper.height());
+        painter.translate(target.topLeft());
         painter.scale(scale, scale);
         paintReceiptPage(painter, QRectF(QPointF(0, 0), paper), receipt, company);
     }
@@ -67,8 +67,8 @@ struct PrintJob
         printer.setCreator(QCoreApplication::applicationName());
         const QPageSize pageSize(paper, QPageSize::Point, u"收据 241 × 93 mm"_s,
                                  QPageSize::ExactMatch);
-        printer.setPageLayout(QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(),
-                                          QPageLayout::Point));
+        printer.setPageLayout(
+            QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(), QPageLayout::Point));
         printer.setFullPage(true);
         printer.setFromTo(1, 1);
     }
@@ -80,7 +80,40 @@ struct PrintJob
         if (!painter.begin(&printer))
             return false;
         draw(painter, printer.paperRect(QPrinter::DevicePixel));
-        return painter.end();
+        if (!painter.end())
+            return false;
+        if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+            correctMediaBox(printer.outputFileName());
+        return true;
+    }
+
+    // Qt keeps page sizes in whole points, so its PDF says 683 × 264 (93.13 mm) for the
+    // 683.15 × 263.62 receipt. The page box is rewritten to the true size in text of the
+    // same length, which keeps the file's cross-reference offsets valid; its lower edge
+    // moves up, since the page is drawn from the top. A file not in the expected form
+    // keeps Qt's box, a fraction of a millimetre off.
+    void correctMediaBox(const QString &path) const
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadWrite))
+            return;
+        QByteArray pdf = file.readAll();
+        const QSizeF rounded = QSizeF(QPageSize(paper, QPageSize::Point).sizePoints());
+        const QByteArray written = "/MediaBox [0 0 " + QByteArray::number(rounded.width(), 'f')
+            + ' ' + QByteArray::number(rounded.height(), 'f') + ']';
+        const qsizetype at = pdf.indexOf(written);
+        if (at < 0 || pdf.indexOf(written, at + 1) >= 0)
+            return;
+        QByteArray exact = "/MediaBox [0 "
+            + QByteArray::number(rounded.height() - paper.height(), 'f', 4) + " "
+            + QByteArray::number(paper.width(), 'f', 4) + ' '
+            + QByteArray::number(rounded.height(), 'f', 0) + ']';
+        if (exact.size() > written.size())
+            return;
+        exact.insert(exact.size() - 1, QByteArray(written.size() - exact.size(), ' '));
+        pdf.replace(at, written.size(), exact);
+        file.seek(0);
+        file.write(pdf);
     }
 };
 
@@ -129,6 +162,9 @@ void PrintHelper::printReceipt(double width, double height)
     dialog.setMinMax(1, 1);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    // Choosing another printer, "Print to File" among them, resets the paper to that
+    // printer's default; the receipt always goes on its own paper.
+    job.preparePrinter(printer);
 
     const ProgressIndication progress;
     if (!job.printOn(printer))

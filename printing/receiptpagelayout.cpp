@@ -96,18 +96,12 @@ PageTexts pageTexts(const std::optional<Receipt> &receipt)
     if (!receipt) {
         // The form as it looks before a receipt is loaded: the field names stand in for
         // the values.
-        return {u"No.1234567"_s,
-                formatDateText(Clock::now(), DateText::date),
-                u"[交款单位]"_s,
-                u"[收款事由]"_s,
-                u"[其它说明]"_s,
-                u"[备注信息]"_s,
-                u"零"_s,
-                ReceiptPageLayout::figuresText(0),
-                u"收款方式"_s,
-                u"收款人"_s,
-                u"核准"_s,
-                u"会计"_s};
+        return {u"No.1234567"_s, formatDateText(Clock::now(), DateText::date),
+                u"[交款单位]"_s, u"[收款事由]"_s,
+                u"[其它说明]"_s, u"[备注信息]"_s,
+                u"零"_s,         ReceiptPageLayout::figuresText(0),
+                u"收款方式"_s,   u"收款人"_s,
+                u"核准"_s,       u"会计"_s};
     }
     const Receipt &r = *receipt;
     return {u"No."_s + r.receiptNo,
@@ -134,9 +128,8 @@ QList<qreal> shareOut(const QList<qreal> &wanted, qreal room)
         return wanted;
     QList<qsizetype> order(wanted.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        return wanted[a] < wanted[b];
-    });
+    std::sort(order.begin(), order.end(),
+              [&](qsizetype a, qsizetype b) { return wanted[a] < wanted[b]; });
     QList<qreal> given(wanted.size());
     qreal left = room;
     for (qsizetype i = 0; i < order.size(); ++i) {
@@ -174,8 +167,8 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     const qreal bandHeight = std::max(titleHeight, numberColumnHeight);
     const qreal valueRowHeight = lineHeight + ruleHeight;
     const qreal amountRowHeight = std::max(valueRowHeight, subheadlineHeight + ruleHeight);
-    const qreal tableHeight = 2 * tablePadding + 4 * valueRowHeight + amountRowHeight
-            + 4 * tableRowSpacing;
+    const qreal tableHeight
+        = 2 * tablePadding + 4 * valueRowHeight + amountRowHeight + 4 * tableRowSpacing;
     const qreal bodyHeight = s + bandHeight + s + tableHeight + s + lineHeight + s;
     const qreal bodyTop = std::max(content.top(), content.center().y() - bodyHeight / 2);
 
@@ -190,10 +183,10 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     addText(Item::Number, t.number, subheadline,
             QRectF(band.right() - columnWidth, columnTop, columnWidth, subheadlineHeight),
             Qt::AlignRight);
-    addText(Item::Date, t.date, caption,
-            QRectF(band.right() - columnWidth, columnTop + subheadlineHeight, columnWidth,
-                   lineHeight),
-            Qt::AlignRight);
+    addText(
+        Item::Date, t.date, caption,
+        QRectF(band.right() - columnWidth, columnTop + subheadlineHeight, columnWidth, lineHeight),
+        Qt::AlignRight);
     const qreal titleRoom = band.width() - 2 * (columnWidth + s);
     addText(Item::Title, company.title, title,
             QRectF(band.center().x() - titleRoom / 2, band.center().y() - titleHeight / 2,
@@ -213,14 +206,14 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         return rowLeft + width;
     };
     // A value cell: the text, inset from the cell's left edge, with the rule right under it.
-    const auto addValueCell = [&](Item item, const QString &text, qreal left, qreal right,
-                                  qreal top) {
-        addText(item, text, caption,
-                QRectF(left + valueInset, top, right - left - valueInset, lineHeight),
-                Qt::AlignLeft);
-        const qreal ruleY = top + lineHeight + ruleHeight / 2;
-        m_rules.append(QLineF(left, ruleY, right, ruleY));
-    };
+    const auto addValueCell
+        = [&](Item item, const QString &text, qreal left, qreal right, qreal top) {
+              addText(item, text, caption,
+                      QRectF(left + valueInset, top, right - left - valueInset, lineHeight),
+                      Qt::AlignLeft);
+              const qreal ruleY = top + lineHeight + ruleHeight / 2;
+              m_rules.append(QLineF(left, ruleY, right, ruleY));
+          };
 
     const struct
     {
@@ -243,10 +236,10 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
 
     // Amount row: capitals, "¥", then the figures in a cell of their own, one point higher.
     const qreal capitalsLeft
-            = addLabel(Item::CapitalsLabel, u"金额（大写）"_s, rowTop, amountRowHeight) + rowSpacing;
+        = addLabel(Item::CapitalsLabel, u"金额（大写）"_s, rowTop, amountRowHeight) + rowSpacing;
     const QRectF figuresCell(rowRight - figuresWidth,
                              rowTop + (amountRowHeight - subheadlineHeight - ruleHeight) / 2
-                                     - figuresLift,
+                                 - figuresLift,
                              figuresWidth, subheadlineHeight + ruleHeight);
     const QString yuan = u"¥"_s;
     const qreal yuanWidth = captionMetrics.horizontalAdvance(yuan);
@@ -258,7 +251,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
 
     const qreal figuresRoom = figuresWidth - figuresInset;
     QFont figuresFont = subheadline;
-    for (int size = subheadlineSize; size > smallestSize; --size) {
+    for (int size = subheadlineSize; size >= smallestSize; --size) {
         figuresFont.setPixelSize(size);
         if (QFontMetricsF(figuresFont).horizontalAdvance(t.figures) <= figuresRoom)
             break;
@@ -299,7 +292,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     }
     const QList<qreal> given = shareOut(wanted, footer.width());
     const qreal gap = (footer.width() - std::accumulate(given.cbegin(), given.cend(), qreal(0)))
-            / qreal(std::size(groups) - 1);
+        / qreal(std::size(groups) - 1);
     qreal x = footer.left();
     for (qsizetype i = 0; i < qsizetype(std::size(groups)); ++i) {
         const auto &group = groups[i];
@@ -310,8 +303,8 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
                 QRectF(x + labelWidth + footerSpacing, footer.top(), colonWidth, lineHeight),
                 Qt::AlignLeft);
         addText(group.value, group.valueText, caption,
-                QRectF(x + fixedWidths[i], footer.top(), std::max<qreal>(0, given[i] - fixedWidths[i]),
-                       lineHeight),
+                QRectF(x + fixedWidths[i], footer.top(),
+                       std::max<qreal>(0, given[i] - fixedWidths[i]), lineHeight),
                 Qt::AlignLeft);
         x += given[i] + gap;
     }
@@ -332,7 +325,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         // A character wider than the column (an emoji from a colour font) is drawn smaller
         // rather than replaced by an ellipsis.
         QFont characterFont = caption;
-        for (int size = captionSize; size > smallestSize; --size) {
+        for (int size = captionSize; size >= smallestSize; --size) {
             characterFont.setPixelSize(size);
             if (QFontMetricsF(characterFont).horizontalAdvance(characters[i]) <= sideColumnWidth)
                 break;

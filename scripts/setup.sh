@@ -11,6 +11,7 @@ packages=(
     libsqlite3-dev sqlite3
     libicu-dev
     fonts-noto-cjk
+    poppler-utils
     clang libclang-rt-14-dev
     tzdata
     xvfb xauth

@@ -2,6 +2,7 @@
 // database in a temporary folder and is read back by AppStore::loadSelected, so the
 // picture shows a stored receipt exactly as the print job would print it.
 
+#include "amountincapitals.h"
 #include "appstore.h"
 #include "printhelper.h"
 #include "printview.h"
@@ -42,7 +43,7 @@ int main(int argc, char *argv[])
     receipt.approve = u"陈建国"_s;
     receipt.accountant = u"李敏"_s;
     receipt.total = 12800.5;
-    receipt.totalBig = u"壹万贰仟捌佰元伍角"_s;
+    receipt.totalBig = amountInCapitals(amountText(receipt.total));
     store.setReceiptEdit(receipt);
     if (!store.insertReceipt()) {
         std::fprintf(stderr, "could not store the sample receipt\n");
@@ -52,7 +53,7 @@ int main(int argc, char *argv[])
     store.loadSelected(false);
 
     const QImage image
-            = PrintHelper::renderReceiptImage(PrintView::paperWidth, PrintView::paperHeight, dpi);
+        = PrintHelper::renderReceiptImage(PrintView::paperWidth, PrintView::paperHeight, dpi);
     if (image.isNull() || !image.save(args.at(1))) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(args.at(1)));
         return 1;
