@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 

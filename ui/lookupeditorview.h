@@ -84,9 +84,6 @@ public:
                      QWidget *parent);
     ~LookupEditorView() override;
 
-    QString selectedId() const { return m_selectedId; }
-    QSet<QString> selection() const { return m_selection; }
-
 private:
     void add();
     void rename();

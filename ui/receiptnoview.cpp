@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
+#include <functional>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -90,6 +91,9 @@ ReceiptNoView::ReceiptNoView(QWidget *parent)
     m_previewLabel->setObjectName(u"previewLabel"_s);
     m_previewLabel->setTextFormat(Qt::RichText);
     m_previewLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Numbers of a few digits: a field across the whole window would only look empty.
+    m_currNumLineEdit->setMaximumWidth(260);
+    m_numLongLineEdit->setMaximumWidth(260);
 
     m_currNumLineEdit->setValidator(new WholeNumberValidator(
         [] { return ReceiptNoStore::shared().receiptNoSetting().currNum; }, m_currNumLineEdit));
@@ -105,7 +109,8 @@ ReceiptNoView::ReceiptNoView(QWidget *parent)
     fields->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     fields->addRow(u"当前单号"_s, m_currNumLineEdit);
     fields->addRow(u"单号长度"_s, m_numLongLineEdit);
-    fields->addRow(u"单号预览"_s, m_previewLabel);
+    auto *previewTitle = new QLabel(u"单号预览"_s, this);
+    fields->addRow(previewTitle, m_previewLabel);
 
     auto *column = new QVBoxLayout(this);
     column->addLayout(buttonRow);
@@ -114,6 +119,10 @@ ReceiptNoView::ReceiptNoView(QWidget *parent)
 
     showSetting();
     showPreview();
+    // The form puts a label at the top of its row; this row is as tall as the title-size
+    // number, so its label is made as tall and centred to stand beside the digits.
+    previewTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    previewTitle->setMinimumHeight(m_previewLabel->sizeHint().height());
 
     connect(m_currNumLineEdit, &QLineEdit::editingFinished, this,
             [this] { commit(Field::CurrNum); });
@@ -132,9 +141,12 @@ void ReceiptNoView::commit(Field field)
     ReceiptNoStore &store = ReceiptNoStore::shared();
     ReceiptNoSetting setting = store.receiptNoSetting();
     qint64 &target = field == Field::CurrNum ? setting.currNum : setting.numLong;
-    // Leaving a field without changing its value is no change and runs nothing.
-    if (!typed || *typed == target)
+    // Leaving a field without changing its value is no change and runs nothing; the
+    // field goes back to the stored value's own form (007 shows as 7).
+    if (!typed || *typed == target) {
+        showSetting();
         return;
+    }
     target = *typed;
     store.setReceiptNoSetting(setting);
 
