@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 // The text forms of date-times kept in the database and in the list range. All are
@@ -21,3 +22,25 @@ QString formatDateText(const QDateTime &dateTime, QStringView pattern);
 // invalid QDateTime. The stored form "yyyy-MM-dd HH:mm:ss" is read directly, without a
 // general formatter, since lists of many receipts parse two of them per row.
 QDateTime parseDateText(QStringView text, QStringView pattern);
+
+// Reads many texts of the stored form "yyyy-MM-dd HH:mm:ss" in a row, giving exactly
+// what parseDateText gives. Building a local QDateTime asks the C library, which
+// re-checks the zone file on every call when TZ is unset; that cost dominated long
+// receipt lists. The reader asks once per calendar day: it keeps each day's local
+// midnight (most receipt dates are day starts) and, for a day without an offset
+// change, places other times from it. Use one reader per load, so a change of the
+// system time zone is seen by the next one.
+class StoredDateTimeReader
+{
+public:
+    QDateTime read(QStringView text);
+
+private:
+    struct Day
+    {
+        QDateTime midnight;
+        qint64 midnightMSecs = 0;
+        bool uniform = false;
+    };
+    QHash<qint64, Day> m_days;
+};

@@ -23,8 +23,7 @@ ReceiptRowMapper::ReceiptRowMapper(ResultSet &resultSet, const QString &receiptN
     , m_total(resultSet.columnIndexForName(u"total"_s))
     , m_totalBig(resultSet.columnIndexForName(u"totalBig"_s))
     , m_isDeleted(resultSet.columnIndexForName(u"isDeleted"_s))
-{
-}
+{ }
 
 std::optional<Receipt> ReceiptRowMapper::map() const
 {
@@ -32,8 +31,8 @@ std::optional<Receipt> ReceiptRowMapper::map() const
         return m_resultSet.stringForColumnIndex(column).value_or(QString());
     };
     const auto skip = [](const QString &id, const char16_t *why) -> std::optional<Receipt> {
-        writeDatabaseDiagnostic(u"Skipping receipt row "_s + (id.isEmpty() ? u"?"_s : id)
-                                + u": "_s + QString::fromUtf16(why));
+        writeDatabaseDiagnostic(u"Skipping receipt row "_s + (id.isEmpty() ? u"?"_s : id) + u": "_s
+                                + QString::fromUtf16(why));
         return std::nullopt;
     };
 
@@ -47,8 +46,8 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     const std::optional<QString> createDateText = m_resultSet.stringForColumnIndex(m_createDate);
     if (!receiptDateText || !createDateText)
         return skip(*id, u"no receipt date or creation date");
-    const QDateTime receiptDate = parseDateText(*receiptDateText, DateText::dateTime);
-    const QDateTime createDate = parseDateText(*createDateText, DateText::dateTime);
+    const QDateTime receiptDate = m_dates.read(*receiptDateText);
+    const QDateTime createDate = m_dates.read(*createDateText);
     if (!receiptDate.isValid() || !createDate.isValid())
         return skip(*id, u"a date is not of the form yyyy-MM-dd HH:mm:ss");
 

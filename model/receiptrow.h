@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datetext.h"
 #include "receipt.h"
 
 #include <optional>
@@ -23,7 +24,7 @@ public:
 
 private:
     ResultSet &m_resultSet;
+    mutable StoredDateTimeReader m_dates;
     int m_id, m_receiptNo, m_receiptDate, m_payer, m_reason1, m_reason2, m_remark, m_paytype,
-            m_payee, m_approve, m_accountant, m_creator, m_createDate, m_total, m_totalBig,
-            m_isDeleted;
+        m_payee, m_approve, m_accountant, m_creator, m_createDate, m_total, m_totalBig, m_isDeleted;
 };

@@ -45,7 +45,11 @@ std::optional<QString> decodeText(const unsigned char *text, int length)
     }
     if (ascii)
         return QString::fromLatin1(bytes, length);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // ConvertInitialBom: a value that begins with U+FEFF keeps it; the decoder would
+    // otherwise take it for a byte order mark and drop it.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless
+                               | QStringDecoder::Flag::ConvertInitialBom);
     QString result = decoder.decode(QByteArrayView(bytes, length));
     if (decoder.hasError())
         return std::nullopt;
@@ -56,7 +60,9 @@ std::optional<QString> decodeText(const unsigned char *text, int length)
 
 // --- Statement ---------------------------------------------------------------
 
-Statement::Statement(sqlite3_stmt *statement) : m_statement(statement) { }
+Statement::Statement(sqlite3_stmt *statement)
+    : m_statement(statement)
+{ }
 
 Statement::~Statement()
 {
@@ -83,8 +89,7 @@ ResultSet::ResultSet(std::shared_ptr<Statement> statement, Database *parent, boo
     : m_statement(std::move(statement))
     , m_parent(parent)
     , m_shouldAutoClose(shouldAutoClose)
-{
-}
+{ }
 
 ResultSet::~ResultSet()
 {
@@ -99,18 +104,18 @@ bool ResultSet::next()
         return true;
     if (code != SQLITE_DONE) {
         const QString message = m_parent && m_parent->handle()
-                ? errorMessageOf(m_parent->handle())
-                : QString::fromUtf8(sqlite3_errstr(code));
+            ? errorMessageOf(m_parent->handle())
+            : QString::fromUtf8(sqlite3_errstr(code));
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
             const QString path = m_parent ? m_parent->databasePath() : QString();
             writeDatabaseDiagnostic(u"ResultSet::next: Database busy (%1)"_s.arg(path));
             writeDatabaseDiagnostic(u"Database busy"_s);
         } else if (code == SQLITE_MISUSE || code == SQLITE_ERROR) {
             writeDatabaseDiagnostic(
-                    u"Error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
+                u"Error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
         } else {
             writeDatabaseDiagnostic(
-                    u"Unknown error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
+                u"Unknown error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
         }
     }
     if (m_shouldAutoClose)
@@ -261,9 +266,10 @@ int Database::busyHandler(void *context, int count)
     const int requested = 50 + int(QRandomGenerator::global()->bounded(50));
     const int actual = sqlite3_sleep(requested);
     if (actual != requested) {
-        writeDatabaseDiagnostic(u"WARNING: Requested sleep of %1 milliseconds, but SQLite returned "
-                                u"%2. Maybe SQLite wasn't built with HAVE_USLEEP=1?"_s.arg(requested)
-                                        .arg(actual));
+        writeDatabaseDiagnostic(
+            u"WARNING: Requested sleep of %1 milliseconds, but SQLite returned "
+            u"%2. Maybe SQLite wasn't built with HAVE_USLEEP=1?"_s.arg(requested)
+                .arg(actual));
     }
     return 1;
 }
@@ -299,9 +305,9 @@ bool Database::executeStatements(const QString &sql)
 {
     char *errorMessage = nullptr;
     const QByteArray text = sql.toUtf8();
-    const int code = m_handle ? sqlite3_exec(m_handle, text.constData(), nullptr, nullptr,
-                                             &errorMessage)
-                              : SQLITE_MISUSE;
+    const int code = m_handle
+        ? sqlite3_exec(m_handle, text.constData(), nullptr, nullptr, &errorMessage)
+        : SQLITE_MISUSE;
     if (!m_handle && m_logsErrors)
         writeDatabaseDiagnostic(u"Error inserting batch: %1"_s.arg(u"database is not open"_s));
     if (errorMessage) {
@@ -330,7 +336,7 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
     if (code != SQLITE_OK) {
         if (m_logsErrors) {
             writeDatabaseDiagnostic(u"DB Error: %1 \"%2\""_s.arg(sqlite3_errcode(m_handle))
-                                            .arg(errorMessageOf(m_handle)));
+                                        .arg(errorMessageOf(m_handle)));
             writeDatabaseDiagnostic(u"DB Query: "_s + sql);
             writeDatabaseDiagnostic(u"DB Path: "_s + m_databasePath);
         }
@@ -349,7 +355,7 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
     auto statement = std::make_shared<Statement>(handle);
     if (sqlite3_bind_parameter_count(handle) != arguments.size()) {
         writeDatabaseDiagnostic(
-                u"Error: the bind count is not correct for the # of variables (executeQuery)"_s);
+            u"Error: the bind count is not correct for the # of variables (executeQuery)"_s);
         m_isExecuting = false;
         return nullptr;
     }

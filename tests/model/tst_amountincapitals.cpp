@@ -75,8 +75,8 @@ void tst_AmountInCapitals::notANumber_data()
 {
     QTest::addColumn<QString>("amount");
     for (const QString &text :
-         {u"nan"_s, u"NaN"_s, u"inf"_s, u"-inf"_s, u"0x10"_s, u" 1"_s, u"1 "_s, u"1e"_s,
-          u"1,000"_s, u""_s, u"."_s, u"-"_s, u"1.2.3"_s, u"壹"_s, u"１２"_s, u"1e999"_s, u"12元"_s})
+         {u"nan"_s, u"NaN"_s, u"inf"_s, u"-inf"_s, u"0x10"_s, u" 1"_s, u"1 "_s, u"1e"_s, u"1,000"_s,
+          u""_s, u"."_s, u"-"_s, u"1.2.3"_s, u"壹"_s, u"１２"_s, u"1e999"_s, u"12元"_s})
         QTest::newRow(qPrintable(u"\""_s + text + u"\""_s)) << text;
 }
 
@@ -95,8 +95,8 @@ void tst_AmountInCapitals::rewrite_data()
     QTest::newRow("whole drops fraction digits") << u"十二点三四"_s << true << u"拾贰元整"_s;
     QTest::newRow("third digit dropped") << u"十二点三四五"_s << false << u"拾贰元叁角肆分"_s;
     QTest::newRow("units kept") << u"负一亿〇三万点〇"_s << false << u"负壹亿零叁万元零角整"_s;
-    QTest::newRow("every numeral") << u"一二三四五六七八九十百千〇"_s << true
-                                   << u"壹贰叁肆伍陆柒捌玖拾佰仟零元整"_s;
+    QTest::newRow("every numeral")
+        << u"一二三四五六七八九十百千〇"_s << true << u"壹贰叁肆伍陆柒捌玖拾佰仟零元整"_s;
 }
 
 void tst_AmountInCapitals::rewrite()

@@ -49,13 +49,13 @@ void tst_DateRange::presets_data()
     QTest::newRow("today") << march1 << std::optional(stat_today) << u"2024-03-01 00:00:00"_s
                            << u"2024-03-01 23:59:59"_s;
     QTest::newRow("today, just after midnight")
-            << QDateTime(QDate(2024, 3, 1), QTime(0, 0)) << std::optional(stat_today)
-            << u"2024-03-01 00:00:00"_s << u"2024-03-01 23:59:59"_s;
+        << QDateTime(QDate(2024, 3, 1), QTime(0, 0)) << std::optional(stat_today)
+        << u"2024-03-01 00:00:00"_s << u"2024-03-01 23:59:59"_s;
     QTest::newRow("yesterday, leap day") << march1 << std::optional(stat_yesterday)
                                          << u"2024-02-29 00:00:00"_s << u"2024-02-29 23:59:59"_s;
     QTest::newRow("yesterday, last second of the day")
-            << QDateTime(QDate(2024, 3, 1), QTime(23, 59, 59)) << std::optional(stat_yesterday)
-            << u"2024-02-29 00:00:00"_s << u"2024-02-29 23:59:59"_s;
+        << QDateTime(QDate(2024, 3, 1), QTime(23, 59, 59)) << std::optional(stat_yesterday)
+        << u"2024-02-29 00:00:00"_s << u"2024-02-29 23:59:59"_s;
     QTest::newRow("month") << march1 << std::optional(stat_month) << u"2024-03-01 00:00:00"_s
                            << u"2024-03-31 23:59:59"_s;
     QTest::newRow("year") << march1 << std::optional(stat_year) << u"2024-01-01 00:00:00"_s
@@ -63,17 +63,17 @@ void tst_DateRange::presets_data()
     QTest::newRow("all") << march1 << std::optional(stat_all) << u"1970-01-01 00:00:00"_s
                          << u"2024-12-31 23:59:59"_s;
     QTest::newRow("yesterday on 1 January")
-            << QDateTime(QDate(2025, 1, 1), QTime(8, 0)) << std::optional(stat_yesterday)
-            << u"2024-12-31 00:00:00"_s << u"2024-12-31 23:59:59"_s;
+        << QDateTime(QDate(2025, 1, 1), QTime(8, 0)) << std::optional(stat_yesterday)
+        << u"2024-12-31 00:00:00"_s << u"2024-12-31 23:59:59"_s;
     QTest::newRow("month, leap February")
-            << QDateTime(QDate(2024, 2, 15), QTime(9, 0)) << std::optional(stat_month)
-            << u"2024-02-01 00:00:00"_s << u"2024-02-29 23:59:59"_s;
+        << QDateTime(QDate(2024, 2, 15), QTime(9, 0)) << std::optional(stat_month)
+        << u"2024-02-01 00:00:00"_s << u"2024-02-29 23:59:59"_s;
     QTest::newRow("month, common February")
-            << QDateTime(QDate(2023, 2, 28), QTime(23, 0)) << std::optional(stat_month)
-            << u"2023-02-01 00:00:00"_s << u"2023-02-28 23:59:59"_s;
-    QTest::newRow("month, December") << QDateTime(QDate(2023, 12, 31), QTime(12, 0))
-                                     << std::optional(stat_month) << u"2023-12-01 00:00:00"_s
-                                     << u"2023-12-31 23:59:59"_s;
+        << QDateTime(QDate(2023, 2, 28), QTime(23, 0)) << std::optional(stat_month)
+        << u"2023-02-01 00:00:00"_s << u"2023-02-28 23:59:59"_s;
+    QTest::newRow("month, December")
+        << QDateTime(QDate(2023, 12, 31), QTime(12, 0)) << std::optional(stat_month)
+        << u"2023-12-01 00:00:00"_s << u"2023-12-31 23:59:59"_s;
     QTest::newRow("settings destination") << march1 << std::optional(settings_payer)
                                           << u"1970-01-01 00:00:00"_s << u"1970-01-01 23:59:59"_s;
     QTest::newRow("entry form") << march1 << std::optional(add) << u"1970-01-01 00:00:00"_s
@@ -127,8 +127,7 @@ void tst_DateRange::setRangeBound()
     QVERIFY(m_env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, u"2024-05-05 00:00:00"_s)));
     AppStore &store = AppStore::shared();
     store.setEndDate(u"2024-05-31 23:59:59"_s);
-    store.setRangeBound(AppStore::RangeBound::Begin,
-                        QDateTime(QDate(2024, 5, 5), QTime(0, 0)));
+    store.setRangeBound(AppStore::RangeBound::Begin, QDateTime(QDate(2024, 5, 5), QTime(0, 0)));
     QCOMPARE(store.beginDate(), u"2024-05-05 00:00:00"_s);
     QCOMPARE(store.receipts().size(), 1); // reloaded with the new bound
     QCOMPARE(store.receipts().first().id, u"B"_s);

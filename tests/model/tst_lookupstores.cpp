@@ -18,16 +18,46 @@ namespace {
 QObject *sharedStore(const QString &name)
 {
     const QHash<QString, QObject *(*)()> stores = {
-        {u"payer"_s, []() -> QObject * { return &PayerStore::shared(); }},
-        {u"reason1"_s, []() -> QObject * { return &Reason1Store::shared(); }},
-        {u"reason2"_s, []() -> QObject * { return &Reason2Store::shared(); }},
-        {u"remark"_s, []() -> QObject * { return &RemarkStore::shared(); }},
-        {u"paytype"_s, []() -> QObject * { return &PaytypeStore::shared(); }},
-        {u"account"_s, []() -> QObject * { return &AccountStore::shared(); }},
-        {u"app"_s, []() -> QObject * { return &AppStore::shared(); }},
-        {u"company"_s, []() -> QObject * { return &CompanyStore::shared(); }},
-        {u"receiptNo"_s, []() -> QObject * { return &ReceiptNoStore::shared(); }},
-        {u"translate"_s, []() -> QObject * { return &TranslateStore::shared(); }},
+        {u"payer"_s,
+         []() -> QObject * {
+             return &PayerStore::shared();
+         }},
+        {u"reason1"_s,
+         []() -> QObject * {
+             return &Reason1Store::shared();
+         }},
+        {u"reason2"_s,
+         []() -> QObject * {
+             return &Reason2Store::shared();
+         }},
+        {u"remark"_s,
+         []() -> QObject * {
+             return &RemarkStore::shared();
+         }},
+        {u"paytype"_s,
+         []() -> QObject * {
+             return &PaytypeStore::shared();
+         }},
+        {u"account"_s,
+         []() -> QObject * {
+             return &AccountStore::shared();
+         }},
+        {u"app"_s,
+         []() -> QObject * {
+             return &AppStore::shared();
+         }},
+        {u"company"_s,
+         []() -> QObject * {
+             return &CompanyStore::shared();
+         }},
+        {u"receiptNo"_s,
+         []() -> QObject * {
+             return &ReceiptNoStore::shared();
+         }},
+        {u"translate"_s,
+         []() -> QObject * {
+             return &TranslateStore::shared();
+         }},
     };
     return stores.value(name)();
 }
@@ -149,12 +179,11 @@ void tst_LookupStores::insertUpdateRemove()
     QVERIFY(store.insert({u"Z"_s, 0, u"乙"_s}));
     QCOMPARE(items.count(), 6); // each reload empties, then fills
     QCOMPARE(loaded(&store),
-             QStringList({u"Y/1/'); drop table tb_payer; --"_s, u"X/2/王's 店"_s, u"Z/3/乙"_s}));
+             QStringList({u"Y/1/'); drop table tb_payer; --"_s, u"Z/2/乙"_s, u"X/3/王's 店"_s}));
 
     QVERIFY(store.update({u"X"_s, 0, u"甲's"_s}));
     QCOMPARE(m_env->queryRaw(u"select content from tb_payer where id = 'X'"_s), u"甲's"_s);
-    QCOMPARE(store.items(),
-             QStringList({u"'); drop table tb_payer; --"_s, u"乙"_s, u"甲's"_s}));
+    QCOMPARE(store.items(), QStringList({u"'); drop table tb_payer; --"_s, u"乙"_s, u"甲's"_s}));
     QVERIFY(store.update({u"NONE"_s, 0, u"无"_s})); // ran, changed nothing
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_payer"_s), 3);
 
@@ -192,8 +221,8 @@ void tst_LookupStores::accountExtras()
              u"nullnullnull"_s);
     const QList<Account> accounts = store.datas();
     QCOMPARE(accounts.size(), 2);
-    QCOMPARE(accounts.at(0), (Account{u"B"_s, 1, u"乙"_s, u"secret"_s, u"admin"_s, u"1"_s}));
-    QCOMPARE(accounts.at(1), (Account{u"A"_s, 2, u"甲"_s, {}, {}, {}}));
+    QCOMPARE(accounts.at(0), (Account {u"B"_s, 1, u"乙"_s, u"secret"_s, u"admin"_s, u"1"_s}));
+    QCOMPARE(accounts.at(1), (Account {u"A"_s, 2, u"甲"_s, {}, {}, {}}));
     QCOMPARE(store.items(), QStringList({u"乙"_s, u"甲"_s}));
 
     QVERIFY(store.update({u"B"_s, 0, u"丙"_s, u"changed"_s, {}, {}}));

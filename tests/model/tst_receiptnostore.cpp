@@ -51,28 +51,28 @@ void tst_ReceiptNoStore::nextReceiptNo_data()
     QTest::addColumn<qint64>("finalNumLong");
     QTest::addColumn<qint64>("finalCurrNum");
 
-    QTest::newRow("defaults, no receipts") << 7LL << 1LL << QStringList() << u"0000001"_s << 7LL
-                                           << 1LL;
-    QTest::newRow("first two taken") << 7LL << 1LL << QStringList({u"0000001"_s, u"0000002"_s})
-                                     << u"0000003"_s << 7LL << 3LL;
+    QTest::newRow("defaults, no receipts")
+        << 7LL << 1LL << QStringList() << u"0000001"_s << 7LL << 1LL;
+    QTest::newRow("first two taken")
+        << 7LL << 1LL << QStringList({u"0000001"_s, u"0000002"_s}) << u"0000003"_s << 7LL << 3LL;
     QTest::newRow("gap is used") << 7LL << 1LL << QStringList({u"0000001"_s, u"0000003"_s})
                                  << u"0000002"_s << 7LL << 2LL;
-    QTest::newRow("number wider than length") << 7LL << 12345678LL << QStringList()
-                                              << u"12345678"_s << 8LL << 12345678LL;
+    QTest::newRow("number wider than length")
+        << 7LL << 12345678LL << QStringList() << u"12345678"_s << 8LL << 12345678LL;
     QTest::newRow("length grows one step only")
-            << 1LL << 123LL << QStringList() << u"123"_s << 2LL << 123LL;
+        << 1LL << 123LL << QStringList() << u"123"_s << 2LL << 123LL;
     QTest::newRow("length 0") << 0LL << 5LL << QStringList() << u"5"_s << 1LL << 5LL;
     QTest::newRow("negative length") << -3LL << 42LL << QStringList() << u"42"_s << -2LL << 42LL;
-    QTest::newRow("compared as text") << 8LL << 3LL << QStringList(u"0000003"_s)
-                                      << u"00000003"_s << 8LL << 3LL;
+    QTest::newRow("compared as text")
+        << 8LL << 3LL << QStringList(u"0000003"_s) << u"00000003"_s << 8LL << 3LL;
     QTest::newRow("beyond 32 bits") << 7LL << 4294967296LL << QStringList(u"4294967296"_s)
                                     << u"4294967297"_s << 8LL << 4294967297LL;
     QTest::newRow("largest counter taken: stops, no wrap")
-            << 19LL << largest << QStringList(QString::number(largest)) << QString::number(largest)
-            << 19LL << largest;
+        << 19LL << largest << QStringList(QString::number(largest)) << QString::number(largest)
+        << 19LL << largest;
     QTest::newRow("absurd length is capped")
-            << largest << 1LL << QStringList()
-            << QString(ReceiptNoStore::maximumNumberLength - 1, u'0') + u"1"_s << largest << 1LL;
+        << largest << 1LL << QStringList()
+        << QString(ReceiptNoStore::maximumNumberLength - 1, u'0') + u"1"_s << largest << 1LL;
 }
 
 void tst_ReceiptNoStore::nextReceiptNo()
@@ -84,11 +84,11 @@ void tst_ReceiptNoStore::nextReceiptNo()
     QFETCH(qint64, finalNumLong);
     QFETCH(qint64, finalCurrNum);
 
-    QVERIFY(m_env->execRaw(u"update tb_receiptNo set numLong = '%1', currNum = '%2'"_s.arg(numLong)
-                                   .arg(currNum)));
+    QVERIFY(m_env->execRaw(
+        u"update tb_receiptNo set numLong = '%1', currNum = '%2'"_s.arg(numLong).arg(currNum)));
     for (qsizetype i = 0; i < taken.size(); ++i) {
-        QVERIFY(m_env->execRaw(receiptInsertSql(u"ID%1"_s.arg(i), taken.at(i),
-                                                u"2024-05-01 00:00:00"_s)));
+        QVERIFY(m_env->execRaw(
+            receiptInsertSql(u"ID%1"_s.arg(i), taken.at(i), u"2024-05-01 00:00:00"_s)));
     }
 
     // Creating the store loads the setting and takes the next free number at once.
@@ -129,6 +129,7 @@ void tst_ReceiptNoStore::unopenableDatabaseKeepsDefaults()
 
 void tst_ReceiptNoStore::savedReceiptIsPassedOverNextTime()
 {
+    ReceiptNoStore::shared();
     AppStore &app = AppStore::shared();
     QCOMPARE(app.receiptEdit().receiptNo, u"0000001"_s);
     Receipt edit = app.receiptEdit();

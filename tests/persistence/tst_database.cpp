@@ -29,8 +29,8 @@ public:
         m_thread = std::thread([this, file = path.toUtf8(), holdFor] {
             sqlite3 *handle = nullptr;
             sqlite3_open_v2(file.constData(), &handle, SQLITE_OPEN_READWRITE, nullptr);
-            const bool locked =
-                    sqlite3_exec(handle, "begin exclusive", nullptr, nullptr, nullptr) == SQLITE_OK;
+            const bool locked
+                = sqlite3_exec(handle, "begin exclusive", nullptr, nullptr, nullptr) == SQLITE_OK;
             std::unique_lock lock(m_mutex);
             m_locked = locked;
             m_state = State::Holding;
@@ -146,8 +146,8 @@ void tst_Database::openFailures()
 
     const QStringList lines = err.lines();
     QCOMPARE(lines.count(u"error opening!: 14"_s), 3);
-    QVERIFY(lines.contains(u"The Database <Database: %1> is not open."_s.arg(
-            inMissingFolder.databasePath())));
+    QVERIFY(lines.contains(
+        u"The Database <Database: %1> is not open."_s.arg(inMissingFolder.databasePath())));
 }
 
 void tst_Database::columnLookup_data()
@@ -158,10 +158,10 @@ void tst_Database::columnLookup_data()
     QTest::addColumn<int>("integer");
     QTest::addColumn<double>("real");
 
-    QTest::newRow("other letter case") << u"select 'x' as ReceiptNo"_s << u"receiptNO"_s
-                                       << QVariant(u"x"_s) << 0 << 0.0;
+    QTest::newRow("other letter case")
+        << u"select 'x' as ReceiptNo"_s << u"receiptNO"_s << QVariant(u"x"_s) << 0 << 0.0;
     QTest::newRow("later duplicate wins")
-            << u"select '1' as a, '2' as A"_s << u"a"_s << QVariant(u"2"_s) << 2 << 2.0;
+        << u"select '1' as a, '2' as A"_s << u"a"_s << QVariant(u"2"_s) << 2 << 2.0;
     QTest::newRow("NULL") << u"select null as n"_s << u"n"_s << QVariant() << 0 << 0.0;
     QTest::newRow("integer text") << u"select '12' as n"_s << u"n"_s << QVariant(u"12"_s) << 12
                                   << 12.0;
@@ -245,9 +245,10 @@ void tst_Database::unboundParameterRefused()
     QVERIFY(db.open());
     StreamCapture err(2);
     QVERIFY(!db.executeQuery(u"select * from t where v = ?"_s));
-    QCOMPARE(err.lines(),
-             QStringList(
-                     {u"Error: the bind count is not correct for the # of variables (executeQuery)"_s}));
+    QCOMPARE(
+        err.lines(),
+        QStringList(
+            {u"Error: the bind count is not correct for the # of variables (executeQuery)"_s}));
     QCOMPARE(db.openResultSetCount(), 0);
 }
 
@@ -255,7 +256,8 @@ void tst_Database::resultSetLeavesOpenSetAfterLastRow()
 {
     Database db(m_path);
     QVERIFY(db.open());
-    QVERIFY(db.executeStatements(u"insert into t values ('a', '1'); insert into t values ('b', '2')"_s));
+    QVERIFY(db.executeStatements(
+        u"insert into t values ('a', '1'); insert into t values ('b', '2')"_s));
     std::unique_ptr<ResultSet> rows = db.executeQuery(u"select * from t order by v"_s);
     QVERIFY(rows);
     QCOMPARE(db.openResultSetCount(), 1);
@@ -291,7 +293,8 @@ void tst_Database::defaultResultSetYieldsNoRow()
     QCOMPARE(empty.intForColumnIndex(0), 0);
     const QStringList lines = err.lines();
     QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines.first().startsWith(u"Error calling sqlite3_step (21: "_s), qPrintable(lines.first()));
+    QVERIFY2(lines.first().startsWith(u"Error calling sqlite3_step (21: "_s),
+             qPrintable(lines.first()));
 }
 
 void tst_Database::valuesSurviveRoundTrip_data()
@@ -301,7 +304,8 @@ void tst_Database::valuesSurviveRoundTrip_data()
     QTest::newRow("statement breaker") << u"'); drop table t; --"_s;
     QTest::newRow("double quotes") << u"他说\"好\""_s;
     QTest::newRow("emoji") << u"🧾 收据 👍🏽"_s;
-    QTest::newRow("long Chinese") << u"收款收据壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分。"_s.repeated(2000);
+    QTest::newRow("long Chinese") << u"收款收据壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分。"_s.repeated(
+        2000);
     QTest::newRow("byte order mark first") << u"\uFEFF开头"_s;
     QTest::newRow("line breaks and tab") << u"第一行\n第二行\r\n\t末"_s;
     QTest::newRow("percent and backslash") << u"%1 %s \\n 100%"_s;
@@ -313,11 +317,10 @@ void tst_Database::valuesSurviveRoundTrip()
     QFETCH(QString, value);
     Database db(m_path);
     QVERIFY(db.open());
-    QVERIFY(db.executeStatements(u"insert into t (v, n) values ("_s + sqlQuote(value)
-                                 + u", '1');"_s));
-    std::unique_ptr<ResultSet> rows =
-            db.executeQuery(u"select v, (select count(*) from t) as c from t where v = "_s
-                            + sqlQuote(value));
+    QVERIFY(
+        db.executeStatements(u"insert into t (v, n) values ("_s + sqlQuote(value) + u", '1');"_s));
+    std::unique_ptr<ResultSet> rows = db.executeQuery(
+        u"select v, (select count(*) from t) as c from t where v = "_s + sqlQuote(value));
     QVERIFY(rows && rows->next());
     QCOMPARE(rows->stringForColumn(u"v"_s).value_or(u"<none>"_s), value);
     QCOMPARE(rows->intForColumn(u"c"_s), 1);

@@ -80,7 +80,7 @@ QString TestEnvironment::queryRaw(const QString &sql) const
     sqlite3_stmt *statement = nullptr;
     QString result = u"<none>"_s;
     if (sqlite3_prepare_v2(db.handle, sql.toUtf8().constData(), -1, &statement, nullptr)
-                == SQLITE_OK
+            == SQLITE_OK
         && sqlite3_step(statement) == SQLITE_ROW) {
         const auto *text = sqlite3_column_text(statement, 0);
         result = text ? QString::fromUtf8(reinterpret_cast<const char *>(text),
@@ -96,13 +96,15 @@ int TestEnvironment::countRaw(const QString &sql) const
     return queryRaw(sql).toInt();
 }
 
-StreamCapture::StreamCapture(int fd) : m_fd(fd), m_dir(std::make_unique<QTemporaryDir>())
+StreamCapture::StreamCapture(int fd)
+    : m_fd(fd)
+    , m_dir(std::make_unique<QTemporaryDir>())
 {
     m_path = m_dir->filePath(u"capture.txt"_s);
     std::fflush(fd == 1 ? stdout : stderr);
     m_saved = ::dup(fd);
-    const int file = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_TRUNC,
-                            0600);
+    const int file
+        = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(file, fd);
     ::close(file);
 }
@@ -145,7 +147,7 @@ QString receiptInsertSql(const QString &id, const QString &receiptNo, const QStr
     return u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, reason2, remark, "
            u"paytype, payee, approve, accountant, creator, createDate, total, totalBig, isDeleted) "
            u"values (%1, %2, %3, %4, '事由', '', '', '现金', '', '', '', '', "
-           u"'2024-01-01 10:00:00', %5, '壹元整', '0');"_s
-            .arg(sqlQuote(id), sqlQuote(receiptNo), sqlQuote(receiptDate), sqlQuote(payer),
-                 sqlQuote(QString::number(total, 'f', 2)));
+           u"'2024-01-01 10:00:00', %5, '壹元整', '0');"_s.arg(
+               sqlQuote(id), sqlQuote(receiptNo), sqlQuote(receiptDate), sqlQuote(payer),
+               sqlQuote(QString::number(total, 'f', 2)));
 }
