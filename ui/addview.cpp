@@ -14,7 +14,6 @@
 #include <QDateEdit>
 #include <QEvent>
 #include <QFrame>
-#include <QGraphicsDropShadowEffect>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -114,19 +113,20 @@ AddView::AddView(QWidget *parent)
     auto *box = new QGroupBox(this);
     box->setObjectName(u"receiptGroupBox"_s);
     box->setFixedSize(900, 400);
-    auto *shadow = new QGraphicsDropShadowEffect(box);
-    shadow->setBlurRadius(1);
-    shadow->setOffset(1, 1);
-    shadow->setColor(palette().color(QPalette::Mid));
-    box->setGraphicsEffect(shadow);
+    // The shadow is drawn as a darker right and bottom edge: a QGraphicsEffect would
+    // shadow every label and field inside the box as well.
+    box->setStyleSheet(u"#receiptGroupBox { background: palette(base); border: 1px solid "
+                       u"palette(midlight); border-right: 2px solid palette(mid); "
+                       u"border-bottom: 2px solid palette(mid); border-radius: 4px; }"_s);
 
     auto *mainColumn = new QVBoxLayout;
     mainColumn->setSpacing(0);
     mainColumn->setContentsMargins(0, 0, 0, 0);
     mainColumn->addWidget(createHeader(box));
     mainColumn->addWidget(createBody(box));
-    mainColumn->addStretch();
+    mainColumn->addSpacing(14);
     mainColumn->addWidget(createFooter(box));
+    mainColumn->addStretch();
 
     // The receipt's right-hand label runs top to bottom, one character per line.
     m_sideLabel = new QLabel(box);
@@ -157,23 +157,21 @@ AddView::AddView(QWidget *parent)
     connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this, showCompany);
     showCompany();
 
-    const auto offer = [this](LookupStoreBase &lookup, const QList<QWidget *> &targets) {
-        auto update = [this, &lookup, targets] {
-            for (QWidget *target : targets) {
-                if (auto *comboBox = qobject_cast<ComboBox *>(target))
-                    comboBox->setItems(lookup.items());
-            }
-            showReceipt();
-        };
-        connect(&lookup, &LookupStoreBase::itemsChanged, this, update);
-        update();
+    // The combo boxes offer their lookup list; the pickers are rebuilt from theirs
+    // whenever the receipt is shown.
+    const std::pair<LookupStoreBase *, ComboBox *> offered[] = {
+        {&PayerStore::shared(), m_payerComboBox},
+        {&Reason1Store::shared(), m_reason1ComboBox},
+        {&Reason2Store::shared(), m_reason2ComboBox},
+        {&RemarkStore::shared(), m_remarkComboBox},
     };
-    offer(PayerStore::shared(), {m_payerComboBox});
-    offer(Reason1Store::shared(), {m_reason1ComboBox});
-    offer(Reason2Store::shared(), {m_reason2ComboBox});
-    offer(RemarkStore::shared(), {m_remarkComboBox});
-    offer(PaytypeStore::shared(), {});
-    offer(AccountStore::shared(), {});
+    for (const auto &[lookup, comboBox] : offered) {
+        comboBox->setItems(lookup->items());
+        connect(lookup, &LookupStoreBase::itemsChanged, comboBox,
+                [lookup, comboBox] { comboBox->setItems(lookup->items()); });
+    }
+    connect(&PaytypeStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
+    connect(&AccountStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
 
     m_capitalsTotal = m_store.receiptEdit().total;
     m_rememberedChoices = rememberedValues(m_store.receiptEdit());
@@ -280,15 +278,15 @@ QWidget *AddView::createBody(QWidget *parent)
         {u"备注信息", u"remarkComboBox", &m_remarkComboBox, &Receipt::remark},
     };
     int row = 0;
-    for (const Row &spec : comboRows) {
-        const QString label = QString::fromUtf16(spec.label);
+    for (const Row &entry : comboRows) {
+        const QString label = QString::fromUtf16(entry.label);
         auto *comboBox = new ComboBox(frame);
-        comboBox->setObjectName(QString::fromUtf16(spec.name));
+        comboBox->setObjectName(QString::fromUtf16(entry.name));
         comboBox->setAccessibleName(label);
-        *spec.comboBox = comboBox;
+        *entry.comboBox = comboBox;
         rows->addWidget(fieldLabel(label, frame), row, 0);
         rows->addWidget(comboBox, row, 1);
-        const auto field = spec.field;
+        const auto field = entry.field;
         connect(comboBox, &ComboBox::textEdited, this, [this, field](const QString &text) {
             editReceipt([&](Receipt &receipt) { receipt.*field = text; });
         });
@@ -346,14 +344,14 @@ QWidget *AddView::createFooter(QWidget *parent)
         {u"会计", u"accountantComboBox", &m_accountantComboBox, &Receipt::accountant},
     };
     bool first = true;
-    for (const Picker &spec : pickers) {
-        const QString label = QString::fromUtf16(spec.label);
+    for (const Picker &entry : pickers) {
+        const QString label = QString::fromUtf16(entry.label);
         auto *picker = new QComboBox(footer);
-        picker->setObjectName(QString::fromUtf16(spec.name));
+        picker->setObjectName(QString::fromUtf16(entry.name));
         picker->setAccessibleName(label);
         picker->setMinimumWidth(first ? 110 : 90);
         picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-        *spec.picker = picker;
+        *entry.picker = picker;
         if (!first)
             row->addSpacing(14);
         row->addWidget(fieldLabel(label, footer));
@@ -361,7 +359,7 @@ QWidget *AddView::createFooter(QWidget *parent)
         if (first)
             row->addStretch();
         first = false;
-        const auto field = spec.field;
+        const auto field = entry.field;
         connect(picker, &QComboBox::textActivated, this, [this, field](const QString &text) {
             editReceipt([&](Receipt &receipt) { receipt.*field = text; });
         });

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 class AmountField;
 class AppStore;
 class ComboBox;

@@ -1,5 +1,6 @@
 #include "listview.h"
 
+#include "clock.h"
 #include "datetext.h"
 #include "icons.h"
 #include "messagebox.h"
@@ -16,6 +17,8 @@
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -149,8 +152,16 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     header->setHighlightSections(false);
     connect(header, &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) { m_model->sort(column, order); });
-    // After the model's own reset, which drops the view's selection.
+    // A reset drops the view's selection; that is not the user deselecting.
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { m_applyingSelection = true; });
+    connect(m_model, &QAbstractItemModel::modelReset, this,
+            [this] { m_applyingSelection = false; });
+    // After the model's own reset: the rows of the stored selection are selected again.
     connect(&m_store, &AppStore::receiptsChanged, this, [this] {
+        // A hidden list catches up when it is shown, which always loads.
+        if (!isVisible())
+            return;
         selectStoredSelection();
         fitColumns();
     });
@@ -167,13 +178,16 @@ ReceiptPart::ReceiptPart(QWidget *parent)
 void ReceiptPart::fitColumns()
 {
     m_tableView->resizeColumnsToContents();
+    // The two date columns keep room for a whole date (and time) even while empty.
     QHeaderView *header = m_tableView->horizontalHeader();
-    for (int column = 0; column < ReceiptTableModel::ColumnCount; ++column)
-        header->resizeSection(column, std::max(header->sectionSize(column), 80));
-    header->resizeSection(ReceiptTableModel::ReceiptDateColumn,
-                          std::max(header->sectionSize(ReceiptTableModel::ReceiptDateColumn), 95));
-    header->resizeSection(ReceiptTableModel::CreateDateColumn,
-                          std::max(header->sectionSize(ReceiptTableModel::CreateDateColumn), 180));
+    const auto atLeast = [header](int column, int width) {
+        header->resizeSection(column, std::max(header->sectionSize(column), width));
+    };
+    const QFontMetrics metrics = m_tableView->fontMetrics();
+    atLeast(ReceiptTableModel::ReceiptDateColumn,
+            std::max(75, metrics.horizontalAdvance(u"0000-00-00"_s) + 16));
+    atLeast(ReceiptTableModel::CreateDateColumn,
+            std::max(140, metrics.horizontalAdvance(u"0000-00-00 00:00:00 +0000"_s) + 16));
 }
 
 void ReceiptPart::onViewSelectionChanged()
@@ -189,7 +203,10 @@ void ReceiptPart::onViewSelectionChanged()
 
 void ReceiptPart::selectStoredSelection()
 {
-    const QSet<QString> ids = m_store.selection();
+    // Rows show as selected only while print, edit and delete can act on them: once the
+    // form has been blanked (which forgets selectedId) a highlighted row with disabled
+    // buttons would only puzzle, and clicking it again must count as a new selection.
+    const QSet<QString> ids = m_store.selectedId() ? m_store.selection() : QSet<QString>();
     QItemSelection selection;
     if (!ids.isEmpty()) {
         const QList<Receipt> &receipts = m_store.receipts();
@@ -210,25 +227,22 @@ void ReceiptPart::onStoreSelectionChanged()
     // hidden ones must not each blank the form again.
     if (!isVisible())
         return;
-    selectStoredSelection();
     m_store.newReceipt();
     const QSet<QString> ids = m_store.selection();
-    if (ids.isEmpty())
-        return;
-    // The one receipt print and edit act on: the first selected row as listed.
-    for (const Receipt &receipt : m_store.receipts()) {
-        if (ids.contains(receipt.id)) {
-            m_store.setSelectedId(receipt.id);
-            return;
-        }
+    if (!ids.isEmpty()) {
+        // The one receipt print and edit act on: the first selected row as listed.
+        const QList<Receipt> &receipts = m_store.receipts();
+        const auto first = std::find_if(receipts.cbegin(), receipts.cend(),
+                                        [&](const Receipt &r) { return ids.contains(r.id); });
+        m_store.setSelectedId(first != receipts.cend() ? first->id : *ids.cbegin());
     }
-    m_store.setSelectedId(*ids.cbegin());
+    selectStoredSelection();
 }
 
 ListView::ListView(QWidget *parent)
     : QWidget(parent)
     , m_store(AppStore::shared())
-    , m_beginDate(QDateTime::currentDateTime())
+    , m_beginDate(Clock::now())
     , m_endDate(m_beginDate)
     , m_datePart(new DatePart(this))
     , m_receiptPart(new ReceiptPart(this))

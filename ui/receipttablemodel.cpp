@@ -8,6 +8,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 

@@ -168,8 +168,11 @@ void Sidebar::onCurrentItemChanged(QListWidgetItem *item)
 void Sidebar::onItemClicked(QListWidgetItem *item)
 {
     const QString key = item ? item->data(LinkRole).toString() : QString();
-    if (!key.isEmpty())
-        QDesktopServices::openUrl(linkUrl(key));
+    if (key.isEmpty())
+        return;
+    QDesktopServices::openUrl(linkUrl(key));
+    // The click made the link the list's current row; the screen shown has not changed.
+    showDestination();
 }
 
 void Sidebar::showDestination()

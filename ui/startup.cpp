@@ -14,6 +14,8 @@ void Startup::setUpApplication(QApplication &app)
     QApplication::setApplicationName(u"Quenta"_s);
     QApplication::setOrganizationName(u"Quenta"_s);
     QApplication::setWindowIcon(Icons::bundled(u"quenta"_s));
+    // Matches the installed launcher, so desktops show its name and icon for the window.
+    QGuiApplication::setDesktopFileName(u"quenta"_s);
     const QString family = u"Noto Sans CJK SC"_s;
     if (QFontDatabase::families().contains(family)) {
         QFont font = app.font();

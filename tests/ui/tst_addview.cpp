@@ -1,0 +1,319 @@
+#include "addview.h"
+#include "printhelper.h"
+#include "uitesthelpers.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QTableView>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+// The entry form in the window: what it shows, what it stores and where it goes next.
+class tst_AddView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m.start();
+        QVERIFY(m.env->execRaw(u"insert into tb_account (id, userName) values "
+                               u"('U1', '张三'), ('U2', '李四');"_s));
+        m.openWindow();
+    }
+    void cleanup() { m.stop(); }
+
+    void validation_data();
+    void validation();
+    void addShowsTodaysListAndBlanksTheForm();
+    void addAndPrintWritesTheStoredReceipt();
+    void editThenCancelOrSave();
+    void capitalsFollowTyping_data();
+    void capitalsFollowTyping();
+    void amountRefusesWhatIsNotANumberOrTooLarge();
+    void rememberedChoicesSurviveARestart();
+    void failedSavesKeepTheForm();
+
+private:
+    void fill(const QString &payer, const QString &reason, const QString &amount)
+    {
+        if (!payer.isEmpty())
+            typeText(m.find<QComboBox>(u"payerComboBox"_s), payer);
+        if (!reason.isEmpty())
+            typeText(m.find<QComboBox>(u"reason1ComboBox"_s), reason);
+        if (!amount.isEmpty())
+            typeText(m.find<QLineEdit>(u"totalLineEdit"_s), amount);
+    }
+    void click(const QString &button)
+    {
+        QTest::mouseClick(m.find<QToolButton>(button), Qt::LeftButton);
+    }
+    // What a control shows, whatever its kind.
+    QString shown(const QString &name) const
+    {
+        if (auto *comboBox = m.window->findChild<QComboBox *>(name))
+            return comboBox->currentText();
+        if (auto *lineEdit = m.window->findChild<QLineEdit *>(name))
+            return lineEdit->text();
+        return m.find<QLabel>(name)->text();
+    }
+    bool isNewReceiptMode() const
+    {
+        return m.find<QToolButton>(u"addButton"_s)->isVisible()
+            && !m.find<QToolButton>(u"saveButton"_s)->isVisible();
+    }
+    // Stores a receipt dated today and opens it with the list's 修改.
+    void editStored(const QString &payer)
+    {
+        const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
+        QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000007"_s, today, payer, 50)));
+        m.clickRow(u"今天收据"_s);
+        auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualRect(table->model()->index(0, 0)).center());
+        QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"editButton"_s),
+                          Qt::LeftButton);
+        QCOMPARE(m.currentRowText(), u"开单"_s);
+    }
+    Toast *toast() const { return errorToast(m.find<AddView>(u"addView"_s)); }
+    int storedReceipts() const { return m.env->countRaw(u"select count(*) from tb_receipt"_s); }
+    QString stored(const QString &column) const
+    {
+        return m.env->queryRaw(u"select "_s + column + u" from tb_receipt"_s);
+    }
+
+    WindowFixture m;
+};
+
+void tst_AddView::validation_data()
+{
+    QTest::addColumn<QString>("payer");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("amount");
+    QTest::addColumn<QString>("message"); // empty: stored
+
+    QTest::newRow("nothing") << QString() << QString() << QString() << u"必填：交款单位"_s;
+    QTest::newRow("no payer") << QString() << u"房租"_s << u"5"_s << u"必填：交款单位"_s;
+    QTest::newRow("no reason") << u"甲公司"_s << QString() << u"5"_s << u"必填：收款事由"_s;
+    QTest::newRow("no amount") << u"甲公司"_s << u"房租"_s << QString() << u"必填：金额"_s;
+    QTest::newRow("amount 0.00") << u"甲公司"_s << u"房租"_s << u"0.00"_s << u"必填：金额"_s;
+    QTest::newRow("spaces are text") << u" "_s << u" "_s << u"1"_s << QString();
+    QTest::newRow("negative amount") << u"甲公司"_s << u"退款"_s << u"-5"_s << QString();
+}
+
+void tst_AddView::validation()
+{
+    QFETCH(QString, payer);
+    QFETCH(QString, reason);
+    QFETCH(QString, amount);
+    QFETCH(QString, message);
+
+    fill(payer, reason, amount);
+    click(u"addButton"_s);
+    if (message.isEmpty()) {
+        QVERIFY(!toast()->isShown());
+        QCOMPARE(stored(u"total"_s).toDouble(), amount.toDouble());
+        return;
+    }
+    QVERIFY(toast()->isShown());
+    QCOMPARE(toast()->text(), message);
+    QCOMPARE(toast()->duration(), 2000ms);
+    QCOMPARE(storedReceipts(), 0);
+    QCOMPARE(shown(u"payerComboBox"_s), payer); // typed text stays to be completed
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    if (QTest::currentDataTag() == QByteArrayView("nothing"))
+        QTRY_VERIFY_WITH_TIMEOUT(!toast()->isShown(), 3000);
+}
+
+void tst_AddView::addShowsTodaysListAndBlanksTheForm()
+{
+    pick(m.find<QComboBox>(u"paytypeComboBox"_s), u"微信"_s);
+    pick(m.find<QComboBox>(u"payeeComboBox"_s), u"李四"_s);
+    typeText(m.find<QComboBox>(u"remarkComboBox"_s), u"它's \"引号\"'); --"_s);
+    fill(u"甲公司"_s, u"房租"_s, u"123.45"_s);
+    click(u"addButton"_s);
+
+    QCOMPARE(m.currentRowText(), u"今天收据"_s);
+    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    QCOMPARE(table->model()->rowCount(), 1);
+    QCOMPARE(table->model()->index(0, 2).data().toString(), u"甲公司"_s);
+    QCOMPARE(stored(u"receiptNo || '|' || totalBig || '|' || paytype || '|' || payee"_s),
+             u"0000001|壹佰贰拾叁元肆角伍分|微信|李四"_s);
+    QCOMPARE(stored(u"remark"_s), u"它's \"引号\"'); --"_s);
+    QCOMPARE(stored(u"length(id) = 36 and id = upper(id)"_s), u"1"_s);
+
+    // Back on the form: the next number, a blank receipt, the same choices.
+    m.clickRow(u"开单"_s);
+    QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), QString());
+    QCOMPARE(shown(u"remarkComboBox"_s), QString());
+    QCOMPARE(shown(u"totalLineEdit"_s), u"0"_s);
+    QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
+    QCOMPARE(shown(u"paytypeComboBox"_s), u"微信"_s);
+    QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
+    QVERIFY(isNewReceiptMode());
+}
+
+void tst_AddView::addAndPrintWritesTheStoredReceipt()
+{
+    const QString pdf = m.env->documentsPath() + u"/receipt.pdf"_s;
+    QString printedPayer;
+    PrintAction::setFunction([&](double width, double height) {
+        printedPayer = AppStore::shared().receiptPrint().value_or(Receipt()).payer;
+        QCOMPARE(QSizeF(width, height), QSizeF(683.1496062992127, 263.6220472440945));
+        QVERIFY(PrintHelper::printReceiptToFile(pdf, width, height));
+    });
+    fill(u"乙单位"_s, u"押金"_s, u"88"_s);
+    click(u"addPrintButton"_s);
+
+    QCOMPARE(printedPayer, u"乙单位"_s);
+    QVERIFY(QFileInfo(pdf).size() > 0);
+    QCOMPARE(storedReceipts(), 1);
+    // The form stays, blanked for the next receipt.
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), QString());
+    QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
+    QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
+}
+
+void tst_AddView::editThenCancelOrSave()
+{
+    editStored(u"丙"_s);
+    QVERIFY(!isNewReceiptMode());
+    QCOMPARE(shown(u"receiptNoLabel"_s), u"0000007"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), u"丙"_s);
+    // The stored capitals stay until the amount is changed on the form.
+    QCOMPARE(shown(u"totalBigLineEdit"_s), u"壹元整"_s);
+
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"丁"_s);
+    click(u"cancelButton"_s);
+    QCOMPARE(stored(u"payer"_s), u"丙"_s);
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    QVERIFY(isNewReceiptMode());
+    QCOMPARE(shown(u"payerComboBox"_s), QString());
+
+    // Again, and this time save.
+    QVERIFY(m.env->execRaw(u"delete from tb_receipt;"_s));
+    editStored(u"丙"_s);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"丁"_s);
+    typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"60.5"_s);
+    click(u"saveButton"_s);
+    QCOMPARE(m.currentRowText(), u"今天收据"_s);
+    QCOMPARE(stored(u"payer || '|' || total || '|' || totalBig"_s), u"丁|60.5|陆拾元伍角整"_s);
+    QCOMPARE(storedReceipts(), 1);
+}
+
+void tst_AddView::capitalsFollowTyping_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("capitals");
+    QTest::newRow("whole") << u"10"_s << u"拾元整"_s;
+    QTest::newRow("fen") << u"1234567.89"_s << u"壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分"_s;
+    QTest::newRow("point being typed") << u"100."_s << u"壹佰元整"_s;
+    QTest::newRow("negative") << u"-5.5"_s << u"负伍元伍角整"_s;
+    QTest::newRow("largest") << u"999999999999.99"_s
+                             << u"玖仟玖佰玖拾玖亿玖仟玖佰玖拾玖万玖仟玖佰玖拾玖元玖角玖分"_s;
+    QTest::newRow("cleared") << QString() << u"零元整"_s;
+}
+
+void tst_AddView::capitalsFollowTyping()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, capitals);
+    auto *field = m.find<QLineEdit>(u"totalLineEdit"_s);
+    auto *capitalsField = m.find<QLineEdit>(u"totalBigLineEdit"_s);
+    typeText(field, u"7"_s);
+    QCOMPARE(capitalsField->text(), u"柒元整"_s);
+    typeText(field, typed);
+    QCOMPARE(field->text(), typed); // what is typed stays as typed
+    QCOMPARE(AppStore::shared().receiptEdit().totalBig, capitals);
+    QCOMPARE(capitalsField->text(), capitals);
+
+    typeText(capitalsField, u"伪造"_s);
+    QCOMPARE(capitalsField->text(), capitals);
+}
+
+void tst_AddView::amountRefusesWhatIsNotANumberOrTooLarge()
+{
+    auto *field = m.find<QLineEdit>(u"totalLineEdit"_s);
+    field->setFocus();
+    QTest::keyClicks(field, u"12a.3.4x"_s);
+    QCOMPARE(field->text(), u"12.34"_s);
+    typeText(field, u"abc"_s);
+    QCOMPARE(field->text(), u"12.34"_s);
+    QCOMPARE(AppStore::shared().receiptEdit().total, 12.34);
+
+    typeText(field, u"1000000000000"_s);
+    QVERIFY(toast()->isShown());
+    QCOMPARE(toast()->text(), u"金额过大：不能超过 999999999999.99"_s);
+    QCOMPARE(AppStore::shared().receiptEdit().total, 12.34);
+    QCOMPARE(AppStore::shared().receiptEdit().totalBig, u"拾贰元叁角肆分"_s);
+    toast()->close();
+
+    // Off the field the amount shows with grouping; editing shows the digits typed.
+    typeText(field, u"1234567.5"_s);
+    m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
+    QCOMPARE(field->text(), QLocale().toString(1234567.5, 'f', 1));
+    field->setFocus();
+    QCOMPARE(field->text(), u"1234567.5"_s);
+}
+
+void tst_AddView::rememberedChoicesSurviveARestart()
+{
+    pick(m.find<QComboBox>(u"payeeComboBox"_s), u"李四"_s);
+    pick(m.find<QComboBox>(u"paytypeComboBox"_s), u"支付宝"_s);
+    m.restart(); // without saving anything
+    QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
+    QCOMPARE(shown(u"paytypeComboBox"_s), u"支付宝"_s);
+    QCOMPARE(m.find<QComboBox>(u"approveComboBox"_s)->currentIndex(), -1);
+
+    // A remembered user deleted since still shows, as what the receipt will hold.
+    QVERIFY(m.env->execRaw(u"delete from tb_account where userName = '李四';"_s));
+    m.restart();
+    QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
+
+    // Choices arriving with a receipt loaded for editing are not remembered.
+    editStored(u"丙"_s);
+    QCOMPARE(shown(u"paytypeComboBox"_s), u"现金"_s);
+    m.restart();
+    QCOMPARE(shown(u"paytypeComboBox"_s), u"支付宝"_s);
+}
+
+void tst_AddView::failedSavesKeepTheForm()
+{
+    // A failed update keeps the stored receipt open on the form.
+    editStored(u"丙"_s);
+    QVERIFY(m.env->execRaw(u"drop table tb_receipt;"_s));
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
+    click(u"saveButton"_s);
+    QVERIFY(toast()->isShown());
+    QCOMPARE(toast()->text(), u"保存失败"_s);
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    QVERIFY(!isNewReceiptMode());
+    QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
+    toast()->close();
+    click(u"cancelButton"_s);
+
+    fill(u"甲公司"_s, u"房租"_s, u"10"_s);
+    for (const QString &button : {u"addButton"_s, u"addPrintButton"_s}) {
+        bool printed = false;
+        PrintAction::setFunction([&](double, double) { printed = true; });
+        click(button);
+        QVERIFY(toast()->isShown());
+        QCOMPARE(toast()->text(), u"保存失败"_s);
+        QCOMPARE(toast()->duration(), 2000ms);
+        QVERIFY(!printed);
+        QCOMPARE(m.currentRowText(), u"开单"_s);
+        // Still a new receipt, with everything typed.
+        QCOMPARE(AppStore::shared().receiptEdit().id, QString());
+        QVERIFY(isNewReceiptMode());
+        QCOMPARE(shown(u"payerComboBox"_s), u"甲公司"_s);
+        QCOMPARE(AppStore::shared().receiptEdit().total, 10.0);
+        toast()->close();
+    }
+}
+
+QTEST_MAIN(tst_AddView)
+#include "tst_addview.moc"

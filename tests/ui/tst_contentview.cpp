@@ -1,0 +1,181 @@
+#include "addview.h"
+#include "listview.h"
+#include "preferences.h"
+#include "sqlitehelper.h"
+#include "startup.h"
+#include "uitesthelpers.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QFile>
+#include <QLabel>
+
+using namespace Qt::StringLiterals;
+
+// Catches the addresses the sidebar's links open, instead of a browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+// The window as a whole: start-up, the sidebar and its binding to the navigation state.
+class tst_ContentView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { m.start(); }
+    void cleanup() { m.stop(); }
+
+    void sidebarRowsInOrder();
+    void sidebarAndNavigationFollowEachOther();
+    void toolbarButtonHidesAndShowsTheSidebar();
+    void linksOpenConfiguredAddresses();
+    void unusableDatabaseStopsTheStart_data();
+    void unusableDatabaseStopsTheStart();
+
+private:
+    WindowFixture m;
+};
+
+void tst_ContentView::sidebarRowsInOrder()
+{
+    m.openWindow();
+    QListWidget *list = m.find<QListWidget>(u"sidebarList"_s);
+    QStringList rows;
+    QStringList selectable;
+    for (int i = 0; i < list->count(); ++i) {
+        rows.append(list->item(i)->text());
+        if (list->item(i)->flags() & Qt::ItemIsSelectable)
+            selectable.append(list->item(i)->text());
+    }
+    QCOMPARE(
+        rows,
+        (QStringList {u"收据管理"_s, u"开单"_s, u"今天收据"_s, u"昨天收据"_s, u"本月收据"_s,
+                      u"今年收据"_s, u"全部收据"_s, u"基本设置"_s, u"交款单位"_s, u"收款事由"_s,
+                      u"其它说明"_s, u"备注信息"_s, u"收据抬头"_s, u"收据单号"_s, u"收款方式"_s,
+                      u"系统用户"_s, u"关于"_s, u"视频教程"_s, u"官方网站"_s}));
+    // Headers and links are never selected.
+    QCOMPARE(selectable.size(), 14);
+    QVERIFY(!selectable.contains(u"视频教程"_s));
+    for (int i = 0; i < list->count(); ++i) {
+        const bool isHeader = list->item(i)->flags() == Qt::NoItemFlags;
+        QCOMPARE(list->item(i)->icon().isNull(), isHeader);
+    }
+    // Each list row has a list screen of its own.
+    QSet<QWidget *> screens;
+    for (NavigationItem item :
+         {NavigationItem::stat_today, NavigationItem::stat_yesterday, NavigationItem::stat_month,
+          NavigationItem::stat_year, NavigationItem::stat_all}) {
+        QVERIFY(qobject_cast<ListView *>(m.window->sidebar()->screen(item)));
+        screens.insert(m.window->sidebar()->screen(item));
+    }
+    QCOMPARE(screens.size(), 5);
+    QVERIFY(!m.window->sidebar()->screen(NavigationItem::settings_payee));
+    QVERIFY(!m.window->sidebar()->screen(NavigationItem::settings_dictionary));
+}
+
+void tst_ContentView::sidebarAndNavigationFollowEachOther()
+{
+    m.openWindow();
+    AppStore &store = AppStore::shared();
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    QVERIFY(qobject_cast<AddView *>(m.currentScreen()));
+
+    m.clickRow(u"本月收据"_s);
+    QCOMPARE(store.selectionNav(), NavigationItem::stat_month);
+    QCOMPARE(m.currentScreen(), m.window->sidebar()->screen(NavigationItem::stat_month));
+
+    m.clickRow(u"收据抬头"_s);
+    QCOMPARE(store.selectionNav(), NavigationItem::settings_company);
+    QCOMPARE(m.currentScreen(), m.window->sidebar()->screen(NavigationItem::settings_company));
+
+    store.setSelectionNav(NavigationItem::stat_year);
+    QCOMPARE(m.currentRowText(), u"今年收据"_s);
+    QCOMPARE(m.currentScreen(), m.window->sidebar()->screen(NavigationItem::stat_year));
+
+    // Destinations without a row: nothing selected, an empty detail area.
+    for (std::optional<NavigationItem> item :
+         {std::optional(NavigationItem::settings_dictionary), std::optional<NavigationItem>()}) {
+        store.setSelectionNav(item);
+        QCOMPARE(m.window->sidebar()->list()->selectedItems().size(), 0);
+        QVERIFY(!qobject_cast<ListView *>(m.currentScreen()));
+        QVERIFY(!qobject_cast<AddView *>(m.currentScreen()));
+    }
+    m.clickRow(u"开单"_s);
+    QCOMPARE(store.selectionNav(), NavigationItem::add);
+
+    // A section header takes no click.
+    m.clickRow(u"基本设置"_s);
+    QCOMPARE(store.selectionNav(), NavigationItem::add);
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+}
+
+void tst_ContentView::toolbarButtonHidesAndShowsTheSidebar()
+{
+    m.openWindow();
+    auto *action = m.find<QAction>(u"toggleSidebarAction"_s);
+    QListWidget *list = m.window->sidebar()->list();
+    QVERIFY(list->isVisible());
+    action->trigger();
+    QVERIFY(!list->isVisible());
+    QVERIFY(qobject_cast<AddView *>(m.currentScreen())->isVisible());
+    action->trigger();
+    QVERIFY(list->isVisible());
+}
+
+void tst_ContentView::linksOpenConfiguredAddresses()
+{
+    Preferences::setValue(u"videoTutorialUrl"_s, u"https://example.org/tutorial"_s);
+    m.openWindow();
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
+    QDesktopServices::setUrlHandler(u"file"_s, &catcher, "open");
+    m.clickRow(u"视频教程"_s);
+    m.clickRow(u"官方网站"_s);
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+    QDesktopServices::unsetUrlHandler(u"file"_s);
+
+    QCOMPARE(catcher.urls.size(), 2);
+    QCOMPARE(catcher.urls.at(0), QUrl(u"https://example.org/tutorial"_s));
+    // Not configured: the user guide that comes with the program.
+    QVERIFY(catcher.urls.at(1).isLocalFile());
+    QVERIFY(catcher.urls.at(1).path().endsWith(u"README.md"_s));
+    // Opening a page leaves the window where it was.
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+}
+
+void tst_ContentView::unusableDatabaseStopsTheStart_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("no template") << u"template"_s;
+    QTest::newRow("not a database") << u"garbage"_s;
+}
+
+void tst_ContentView::unusableDatabaseStopsTheStart()
+{
+    QFETCH(QString, problem);
+    m.stop();
+    TestEnvironment env;
+    if (problem == u"template"_s) {
+        qputenv("QUENTA_TEMPLATE", (env.documentsPath() + u"/missing.db"_s).toUtf8());
+    } else {
+        QFile file(env.databasePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    }
+    MessageBox::setTestAnswer(false);
+    QVERIFY(!Startup::checkDatabase(nullptr));
+    const QString text = MessageBox::lastText();
+    QVERIFY2(text.contains(u"无法使用数据库"_s), qPrintable(text));
+    QVERIFY2(text.contains(env.databasePath()), qPrintable(text));
+    qunsetenv("QUENTA_TEMPLATE");
+    MessageBox::setTestAnswer(std::nullopt);
+}
+
+QTEST_MAIN(tst_ContentView)
+#include "tst_contentview.moc"

@@ -1,0 +1,276 @@
+#include "listview.h"
+#include "receipttablemodel.h"
+#include "uitesthelpers.h"
+
+#include <QAbstractItemModelTester>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QTableView>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QString day(int daysFromToday)
+{
+    return QDate::currentDate().addDays(daysFromToday).toString(u"yyyy-MM-dd 00:00:00"_s);
+}
+
+Receipt receipt(const QString &id, const QString &payer, double total)
+{
+    Receipt r;
+    r.id = id;
+    r.receiptNo = id;
+    r.payer = payer;
+    r.total = total;
+    r.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
+    r.createDate = QDateTime(QDate(2024, 5, 1), QTime(8, 30), Qt::UTC);
+    return r;
+}
+} // namespace
+
+// The receipt lists: ranges, table, sorting, selection and the three actions.
+class tst_ListView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { m.start(); }
+    void cleanup() { m.stop(); }
+
+    void modelFollowsTheStore();
+    void sortingReordersTheStore_data();
+    void sortingReordersTheStore();
+    void eachListAppliesItsOwnRange();
+    void pickedDatesNarrowTheRange();
+    void buttonsFollowTheSelection();
+    void deleteAfterConfirmation_data();
+    void deleteAfterConfirmation();
+    void printFromTheList();
+
+private:
+    QTableView *table() const
+    {
+        return m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    }
+    QPushButton *button(const QString &name) const
+    {
+        return m.currentScreen()->findChild<QPushButton *>(name);
+    }
+    QStringList column(int col) const
+    {
+        QStringList texts;
+        for (int row = 0; row < table()->model()->rowCount(); ++row)
+            texts.append(table()->model()->index(row, col).data().toString());
+        return texts;
+    }
+    void clickRow(int row, Qt::KeyboardModifiers modifiers = {})
+    {
+        QTest::mouseClick(table()->viewport(), Qt::LeftButton, modifiers,
+                          table()->visualRect(table()->model()->index(row, 0)).center());
+    }
+    void clickHeader(int section)
+    {
+        QHeaderView *header = table()->horizontalHeader();
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                   header->height() / 2));
+    }
+
+    WindowFixture m;
+};
+
+void tst_ListView::modelFollowsTheStore()
+{
+    AppStore &store = AppStore::shared();
+    ReceiptTableModel model(store, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    store.setReceipts({receipt(u"A"_s, u"甲"_s, 100), receipt(u"B"_s, u"乙"_s, 12.5)});
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.columnCount(), 12);
+    QCOMPARE(model.index(0, ReceiptTableModel::TotalColumn).data().toString(), u"100.0"_s);
+    QCOMPARE(model.index(1, ReceiptTableModel::TotalColumn).data().toString(), u"12.5"_s);
+    QCOMPARE(model.index(0, ReceiptTableModel::ReceiptDateColumn).data().toString(),
+             u"2024-05-01"_s);
+    // The creation time in UTC, not the local 16:30.
+    QCOMPARE(model.index(0, ReceiptTableModel::CreateDateColumn).data().toString(),
+             u"2024-05-01 08:30:00 +0000"_s);
+    QCOMPARE(model.index(1, 0).data(ReceiptTableModel::IdRole).toString(), u"B"_s);
+
+    store.setReceipts({});
+    QCOMPARE(model.rowCount(), 0);
+    model.sort(ReceiptTableModel::PayerColumn); // sorting nothing is fine
+}
+
+void tst_ListView::sortingReordersTheStore_data()
+{
+    QTest::addColumn<int>("sortColumn");
+    QTest::addColumn<QStringList>("payers");
+    QTest::addColumn<QList<double>>("totals");
+    QTest::addColumn<QStringList>("ascending"); // the column's cells after one click
+
+    QTest::newRow("amount by value")
+        << int(ReceiptTableModel::TotalColumn) << QStringList {u"a"_s, u"b"_s, u"c"_s, u"d"_s}
+        << QList<double> {20.5, 100, 20.25, 9.5}
+        << QStringList {u"9.5"_s, u"20.25"_s, u"20.5"_s, u"100.0"_s};
+    // zh_CN puts Chinese before Latin letters.
+    QTest::newRow("payer: digits by value, case ignored")
+        << int(ReceiptTableModel::PayerColumn)
+        << QStringList {u"单位10"_s, u"B"_s, u"单位2"_s, u"a"_s} << QList<double> {1, 1, 1, 1}
+        << QStringList {u"单位2"_s, u"单位10"_s, u"a"_s, u"B"_s};
+}
+
+void tst_ListView::sortingReordersTheStore()
+{
+    QFETCH(int, sortColumn);
+    QFETCH(QStringList, payers);
+    QFETCH(QList<double>, totals);
+    QFETCH(QStringList, ascending);
+    for (int i = 0; i < payers.size(); ++i) {
+        QVERIFY(m.env->execRaw(receiptInsertSql(u"R%1"_s.arg(i), u"000000%1"_s.arg(i), day(0),
+                                                payers.at(i), totals.at(i))));
+    }
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    // Shown as loaded, highest number first, though the indicator says number ascending.
+    QCOMPARE(column(0), (QStringList {u"0000003"_s, u"0000002"_s, u"0000001"_s, u"0000000"_s}));
+
+    clickHeader(sortColumn);
+    QCOMPARE(column(sortColumn), ascending);
+    QCOMPARE(AppStore::shared().receipts().first().id,
+             table()->model()->index(0, 0).data(ReceiptTableModel::IdRole).toString());
+    clickHeader(sortColumn);
+    QStringList descending = ascending;
+    std::reverse(descending.begin(), descending.end());
+    QCOMPARE(column(sortColumn), descending);
+}
+
+void tst_ListView::eachListAppliesItsOwnRange()
+{
+    const int year = QDate::currentDate().year();
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"T"_s, u"0000001"_s, day(0), u"今天"_s)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"Y"_s, u"0000002"_s, day(-1), u"昨天"_s)));
+    QVERIFY(m.env->execRaw(
+        receiptInsertSql(u"O"_s, u"0000003"_s, u"2001-02-03 00:00:00"_s, u"早年"_s)));
+    QVERIFY(m.env->execRaw(
+        receiptInsertSql(u"F"_s, u"0000004"_s, u"%1-01-01 00:00:00"_s.arg(year + 1), u"明年"_s)));
+    m.openWindow();
+
+    m.clickRow(u"今天收据"_s);
+    QWidget *today = m.currentScreen();
+    QCOMPARE(column(2), QStringList {u"今天"_s});
+    QCOMPARE(today->findChild<QDateEdit *>(u"beginDateEdit"_s)->date(), QDate::currentDate());
+    QCOMPARE(today->findChild<QDateEdit *>(u"endDateEdit"_s)->date(), QDate::currentDate());
+
+    m.clickRow(u"昨天收据"_s);
+    QCOMPARE(column(2), QStringList {u"昨天"_s});
+
+    m.clickRow(u"全部收据"_s);
+    QVERIFY(m.currentScreen() != today);
+    QCOMPARE(column(2), (QStringList {u"早年"_s, u"昨天"_s, u"今天"_s}));
+    QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"beginDateEdit"_s)->date(),
+             QDate(1970, 1, 1));
+    QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"endDateEdit"_s)->date(),
+             QDate(year, 12, 31));
+
+    // Coming back re-applies today's range whatever the store's range is now.
+    m.clickRow(u"今天收据"_s);
+    QCOMPARE(m.currentScreen(), today);
+    QCOMPARE(column(2), QStringList {u"今天"_s});
+}
+
+void tst_ListView::pickedDatesNarrowTheRange()
+{
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, u"2024-05-03 00:00:00"_s)));
+    m.openWindow();
+    m.clickRow(u"全部收据"_s);
+    QCOMPARE(table()->model()->rowCount(), 2);
+
+    auto *begin = m.currentScreen()->findChild<QDateEdit *>(u"beginDateEdit"_s);
+    auto *end = m.currentScreen()->findChild<QDateEdit *>(u"endDateEdit"_s);
+    begin->setDate(QDate(2024, 5, 2));
+    QCOMPARE(AppStore::shared().beginDate(), u"2024-05-02 00:00:00"_s);
+    QCOMPARE(column(0), QStringList {u"0000002"_s});
+    end->setDate(QDate(2024, 5, 3));
+    // The end keeps the preset's time of day, so the whole last day is in.
+    QCOMPARE(AppStore::shared().endDate(), u"2024-05-03 23:59:59"_s);
+    QCOMPARE(column(0), QStringList {u"0000002"_s});
+    begin->setDate(QDate(2024, 6, 1)); // after the end: nothing, and no complaint
+    QCOMPARE(table()->model()->rowCount(), 0);
+}
+
+void tst_ListView::buttonsFollowTheSelection()
+{
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, day(0))));
+    m.openWindow();
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"未存的"_s);
+    m.clickRow(u"今天收据"_s);
+    const QStringList names = {u"printButton"_s, u"editButton"_s, u"deleteButton"_s};
+    for (const QString &name : names)
+        QVERIFY(!button(name)->isEnabled());
+    clickRow(0);
+    for (const QString &name : names)
+        QVERIFY(button(name)->isEnabled());
+    QCOMPARE(AppStore::shared().selectedId(), u"A"_s);
+    // Selecting blanks the form (and the list stays on screen).
+    QCOMPARE(AppStore::shared().receiptEdit().payer, QString());
+}
+
+void tst_ListView::deleteAfterConfirmation_data()
+{
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("删除") << true;
+    QTest::newRow("取消") << false;
+}
+
+void tst_ListView::deleteAfterConfirmation()
+{
+    QFETCH(bool, confirmed);
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(m.env->execRaw(receiptInsertSql(u"R%1"_s.arg(i), u"000000%1"_s.arg(i), day(0))));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    clickRow(0);
+    clickRow(2, Qt::ControlModifier);
+    QCOMPARE(AppStore::shared().selection(), (QSet<QString> {u"R3"_s, u"R1"_s}));
+
+    MessageBox::setTestAnswer(confirmed);
+    QTest::mouseClick(button(u"deleteButton"_s), Qt::LeftButton);
+    QCOMPARE(MessageBox::lastText(), u"永久删除？"_s);
+    const int left = m.env->countRaw(u"select count(*) from tb_receipt"_s);
+    if (confirmed) {
+        QCOMPARE(left, 1);
+        QCOMPARE(column(0), QStringList {u"0000002"_s});
+        QVERIFY(!button(u"deleteButton"_s)->isEnabled());
+        QVERIFY(!button(u"printButton"_s)->isEnabled());
+    } else {
+        QCOMPARE(left, 3);
+        QCOMPARE(table()->selectionModel()->selectedRows().size(), 2);
+        QCOMPARE(AppStore::shared().selection(), (QSet<QString> {u"R3"_s, u"R1"_s}));
+        QVERIFY(button(u"deleteButton"_s)->isEnabled());
+    }
+}
+
+void tst_ListView::printFromTheList()
+{
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, day(0), u"甲"_s)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, day(0), u"乙"_s)));
+    m.openWindow();
+    QStringList printed;
+    PrintAction::setFunction([&](double width, double height) {
+        QCOMPARE(width, PrintAction::paperWidth);
+        QCOMPARE(height, PrintAction::paperHeight);
+        printed.append(AppStore::shared().receiptPrint().value_or(Receipt()).payer);
+    });
+    m.clickRow(u"今天收据"_s);
+    clickRow(1); // 0000001, listed second
+    QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
+    clickRow(0);
+    QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
+    QCOMPARE(printed, (QStringList {u"甲"_s, u"乙"_s}));
+    QCOMPARE(m.currentRowText(), u"今天收据"_s);
+}
+
+QTEST_MAIN(tst_ListView)
+#include "tst_listview.moc"

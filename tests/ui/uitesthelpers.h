@@ -1,0 +1,120 @@
+#pragma once
+
+// Drives the real window headless: a fresh database per test, the window built and
+// shown as at start, and input sent the way the keyboard and mouse send it.
+
+#include "appstore.h"
+#include "contentview.h"
+#include "messagebox.h"
+#include "printaction.h"
+#include "sidebar.h"
+#include "stores.h"
+#include "testsupport.h"
+#include "toast.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+class WindowFixture
+{
+public:
+    // The database is in place (and may be arranged) before the window is built.
+    void start()
+    {
+        MessageBox::setTestAnswer(false);
+        PrintAction::setFunction({});
+        env = std::make_unique<TestEnvironment>();
+        env->createDatabase();
+    }
+    void openWindow()
+    {
+        window = std::make_unique<ContentView>();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+    // As at quitting and starting again: the stores are dropped and read afresh from
+    // the database and the preferences.
+    void restart()
+    {
+        window.reset();
+        resetSharedStores();
+        openWindow();
+    }
+    void stop()
+    {
+        window.reset();
+        env.reset();
+        PrintAction::setFunction({});
+        MessageBox::setTestAnswer(std::nullopt);
+    }
+
+    template<typename T>
+    T *find(const QString &name) const
+    {
+        T *child = window->findChild<T *>(name);
+        if (!child)
+            qWarning("no child named %s", qPrintable(name));
+        return child;
+    }
+    QWidget *currentScreen() const { return window->sidebar()->currentScreen(); }
+    QString currentRowText() const
+    {
+        QListWidgetItem *item = window->sidebar()->list()->currentItem();
+        return item ? item->text() : QString();
+    }
+    void clickRow(const QString &title) const
+    {
+        QListWidget *list = window->sidebar()->list();
+        const QList<QListWidgetItem *> items = list->findItems(title, Qt::MatchExactly);
+        QVERIFY2(items.size() == 1, qPrintable(title));
+        const QRect rect = list->visualItemRect(items.first());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<ContentView> window;
+};
+
+// Replaces a field's text as typing does (textEdited fires, the validator judges it),
+// for any text, Chinese included, which QTest::keyClicks cannot send.
+inline void typeText(QLineEdit *lineEdit, const QString &text)
+{
+    lineEdit->setFocus();
+    lineEdit->selectAll();
+    if (text.isEmpty()) {
+        QTest::keyClick(lineEdit, Qt::Key_Backspace);
+        return;
+    }
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(lineEdit, &press);
+}
+
+inline void typeText(QComboBox *comboBox, const QString &text)
+{
+    typeText(comboBox->lineEdit(), text);
+}
+
+// Picks an entry of a pop-up picker with the keyboard, as a user does.
+inline void pick(QComboBox *picker, const QString &text)
+{
+    const int wanted = picker->findText(text);
+    QVERIFY2(wanted >= 0, qPrintable(text));
+    picker->setFocus();
+    while (picker->currentIndex() < wanted)
+        QTest::keyClick(picker, Qt::Key_Down);
+    while (picker->currentIndex() > wanted)
+        QTest::keyClick(picker, Qt::Key_Up);
+}
+
+inline Toast *errorToast(QWidget *screen)
+{
+    return screen->findChild<Toast *>(QStringLiteral("errorToast"));
+}
