@@ -1,3 +1,4 @@
+#include "clock.h"
 #include "contentview.h"
 #include "startup.h"
 
@@ -5,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    Clock::cacheLocalTimeZone();
     QApplication app(argc, argv);
     Startup::setUpApplication(app);
     if (!Startup::checkDatabase(nullptr))

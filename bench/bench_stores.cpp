@@ -141,6 +141,8 @@ qint64 rawLoadNanoseconds(const QString &path, const QString &sql, qint64 *rows)
 
 int main(int argc, char **argv)
 {
+    // As the application does: see Clock::cacheLocalTimeZone.
+    Clock::cacheLocalTimeZone();
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     qputenv("QUENTA_DOCUMENTS_DIR", dir.path().toUtf8());

@@ -1,5 +1,7 @@
 #include "clock.h"
 
+#include <QFile>
+
 namespace {
 QDateTime &pinned()
 {
@@ -21,4 +23,10 @@ void Clock::pin(const QDateTime &moment)
 void Clock::unpin()
 {
     pinned() = QDateTime();
+}
+
+void Clock::cacheLocalTimeZone()
+{
+    if (qEnvironmentVariableIsEmpty("TZ") && QFile::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
 }

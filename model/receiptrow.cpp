@@ -30,6 +30,17 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     const auto text = [this](int column) {
         return m_resultSet.stringForColumnIndex(column).value_or(QString());
     };
+    // The people and the payment method come from short lists, so a long list holds the
+    // same few texts over and over: share one copy of each instead of one per row.
+    const auto shared = [this](int column) {
+        const QString value = m_resultSet.stringForColumnIndex(column).value_or(QString());
+        if (value.isEmpty())
+            return value;
+        auto found = m_sharedTexts.constFind(value);
+        if (found == m_sharedTexts.constEnd())
+            found = m_sharedTexts.insert(value, value);
+        return found.value();
+    };
     const auto skip = [](const QString &id, const char16_t *why) -> std::optional<Receipt> {
         writeDatabaseDiagnostic(u"Skipping receipt row "_s + (id.isEmpty() ? u"?"_s : id) + u": "_s
                                 + QString::fromUtf16(why));
@@ -59,11 +70,11 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     receipt.reason1 = text(m_reason1);
     receipt.reason2 = text(m_reason2);
     receipt.remark = text(m_remark);
-    receipt.paytype = text(m_paytype);
-    receipt.payee = text(m_payee);
-    receipt.approve = text(m_approve);
-    receipt.accountant = text(m_accountant);
-    receipt.creator = text(m_creator);
+    receipt.paytype = shared(m_paytype);
+    receipt.payee = shared(m_payee);
+    receipt.approve = shared(m_approve);
+    receipt.accountant = shared(m_accountant);
+    receipt.creator = shared(m_creator);
     receipt.createDate = createDate;
     receipt.total = m_resultSet.doubleForColumnIndex(m_total);
     receipt.totalBig = text(m_totalBig);
