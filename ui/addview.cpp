@@ -6,6 +6,7 @@
 #include "combobox.h"
 #include "companystore.h"
 #include "icons.h"
+#include "keyboard.h"
 #include "lookupstores.h"
 #include "preferences.h"
 #include "printaction.h"
@@ -43,19 +44,20 @@ QFont scaledFont(const QFont &base, qreal factor, bool bold)
     return font;
 }
 
-// An icon that grows a little under the pointer, like the form's round buttons.
+// An icon that grows a little under the pointer, like the form's round buttons. It has no
+// text, so its action's name is what a screen reader says and the tooltip shows.
 class HoverIconButton : public QToolButton
 {
 public:
-    HoverIconButton(const QString &icon, const QString &toolTip, QWidget *parent)
+    HoverIconButton(const QString &icon, const QString &name, QWidget *parent)
         : QToolButton(parent)
     {
         setIcon(Icons::icon(icon));
-        setToolTip(toolTip);
-        setAccessibleName(toolTip);
+        setToolTip(name);
+        setAccessibleName(name);
         setAutoRaise(true);
         setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::TabFocus);
+        setFocusPolicy(Qt::StrongFocus);
         setIconSize(QSize(32, 32));
         // The frame stays at the hover size so growing does not move its neighbours.
         setFixedSize(40, 40);
@@ -94,10 +96,12 @@ void showChoice(QComboBox *picker, const QStringList &items, const QString &valu
     picker->setCurrentIndex(value.isEmpty() ? -1 : int(entries.indexOf(value)));
 }
 
-QLabel *fieldLabel(const QString &text, QWidget *parent)
+// The label is the field's buddy, so screen readers announce the field by it.
+QLabel *fieldLabel(const QString &text, QWidget *field, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setBuddy(field);
     return label;
 }
 
@@ -173,6 +177,19 @@ AddView::AddView(QWidget *parent)
     connect(&PaytypeStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
     connect(&AccountStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
 
+    // Top to bottom as the receipt reads: the header band (its buttons left of the date),
+    // the four text rows, the amount, then the pickers along the foot. Stated here so it
+    // does not hang on the order the bands are built in. The capitals are written by the
+    // form, not typed, and stay out of the chain.
+    const QList<QWidget *> tabChain = {
+        m_addButton,       m_addPrintButton,     m_saveButton,      m_cancelButton,
+        m_receiptDateEdit, m_payerComboBox,      m_reason1ComboBox, m_reason2ComboBox,
+        m_remarkComboBox,  m_totalLineEdit,      m_paytypeComboBox, m_payeeComboBox,
+        m_approveComboBox, m_accountantComboBox,
+    };
+    for (qsizetype i = 1; i < tabChain.size(); ++i)
+        setTabOrder(tabChain.at(i - 1), tabChain.at(i));
+
     m_capitalsTotal = m_store.receiptEdit().total;
     m_rememberedChoices = rememberedValues(m_store.receiptEdit());
     showReceipt();
@@ -189,9 +206,9 @@ QWidget *AddView::createHeader(QWidget *parent)
     auto *buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(0, 0, 0, 15);
     buttonRow->setSpacing(6);
-    m_addButton = new HoverIconButton(u"plus.circle.fill"_s, u"添加"_s, buttons);
+    m_addButton = new HoverIconButton(u"plus.circle.fill"_s, u"增加"_s, buttons);
     m_addButton->setObjectName(u"addButton"_s);
-    m_addPrintButton = new HoverIconButton(u"printer.filled.and.paper"_s, u"添加并打印"_s, buttons);
+    m_addPrintButton = new HoverIconButton(u"printer.filled.and.paper"_s, u"增加并打印"_s, buttons);
     m_addPrintButton->setObjectName(u"addPrintButton"_s);
     m_saveButton = new HoverIconButton(u"pencil.circle.fill"_s, u"保存修改"_s, buttons);
     m_saveButton->setObjectName(u"saveButton"_s);
@@ -199,6 +216,12 @@ QWidget *AddView::createHeader(QWidget *parent)
     m_cancelButton->setObjectName(u"cancelButton"_s);
     for (QToolButton *button : {m_addButton, m_addPrintButton, m_saveButton, m_cancelButton})
         buttonRow->addWidget(button);
+    // Ctrl+S stores the form whichever pair is shown: only the visible button's shortcut
+    // is live, so the two never compete.
+    Keyboard::setShortcut(m_addButton, QKeySequence::Save);
+    Keyboard::setShortcut(m_addPrintButton, QKeySequence::Print);
+    Keyboard::setShortcut(m_saveButton, QKeySequence::Save);
+    Keyboard::setShortcut(m_cancelButton, QKeySequence(Qt::Key_Escape));
     connect(m_addButton, &QToolButton::clicked, this, &AddView::add);
     connect(m_addPrintButton, &QToolButton::clicked, this, &AddView::addAndPrint);
     connect(m_saveButton, &QToolButton::clicked, this, &AddView::saveChanges);
@@ -220,8 +243,12 @@ QWidget *AddView::createHeader(QWidget *parent)
     auto *numberRow = new QHBoxLayout;
     numberRow->setSpacing(4);
     numberRow->addStretch();
-    numberRow->addWidget(new QLabel(u"No."_s, numberAndDate), 0, Qt::AlignBaseline);
+    auto *numberTitle = new QLabel(u"No."_s, numberAndDate);
+    // "No." read aloud means nothing; the buddy ties the name to the number beside it.
+    numberTitle->setAccessibleName(u"收据单号"_s);
+    numberRow->addWidget(numberTitle, 0, Qt::AlignBaseline);
     m_receiptNoLabel = new QLabel(numberAndDate);
+    numberTitle->setBuddy(m_receiptNoLabel);
     m_receiptNoLabel->setObjectName(u"receiptNoLabel"_s);
     m_receiptNoLabel->setFont(scaledFont(font(), 1.5, false));
     m_receiptNoLabel->setStyleSheet(u"color: #d93025;"_s);
@@ -284,7 +311,7 @@ QWidget *AddView::createBody(QWidget *parent)
         comboBox->setObjectName(QString::fromUtf16(entry.name));
         comboBox->setAccessibleName(label);
         *entry.comboBox = comboBox;
-        rows->addWidget(fieldLabel(label, frame), row, 0);
+        rows->addWidget(fieldLabel(label, comboBox, frame), row, 0);
         rows->addWidget(comboBox, row, 1);
         const auto field = entry.field;
         connect(comboBox, &ComboBox::textEdited, this, [this, field](const QString &text) {
@@ -303,12 +330,14 @@ QWidget *AddView::createBody(QWidget *parent)
     amountRow->addWidget(m_totalBigLineEdit, 1);
     amountRow->addSpacing(20);
     auto *yuanSign = new QLabel(u"¥"_s, frame);
+    yuanSign->setAccessibleName(u"金额"_s);
     yuanSign->setFont(scaledFont(font(), 1.5, false));
     amountRow->addWidget(yuanSign);
     amountRow->addSpacing(6);
     m_totalLineEdit = new AmountField(frame);
     m_totalLineEdit->setObjectName(u"totalLineEdit"_s);
     m_totalLineEdit->setAccessibleName(u"金额"_s);
+    yuanSign->setBuddy(m_totalLineEdit);
     m_totalLineEdit->setFixedWidth(160);
     m_totalLineEdit->setFont(scaledFont(font(), 1.3, false));
     m_totalLineEdit->setStyleSheet(u"color: #d93025;"_s);
@@ -318,7 +347,7 @@ QWidget *AddView::createBody(QWidget *parent)
     });
     connect(m_totalLineEdit, &AmountField::amountRefused, this,
             [this] { m_errorToast->show(u"金额过大：不能超过 999999999999.99"_s); });
-    rows->addWidget(fieldLabel(u"金额（大写）"_s, frame), row, 0);
+    rows->addWidget(fieldLabel(u"金额（大写）"_s, m_totalBigLineEdit, frame), row, 0);
     rows->addLayout(amountRow, row, 1);
     return body;
 }
@@ -354,7 +383,7 @@ QWidget *AddView::createFooter(QWidget *parent)
         *entry.picker = picker;
         if (!first)
             row->addSpacing(14);
-        row->addWidget(fieldLabel(label, footer));
+        row->addWidget(fieldLabel(label, picker, footer));
         row->addWidget(picker);
         if (first)
             row->addStretch();

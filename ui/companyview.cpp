@@ -1,6 +1,7 @@
 #include "companyview.h"
 
 #include "companystore.h"
+#include "keyboard.h"
 #include "settingsscreens.h"
 #include "toast.h"
 
@@ -48,6 +49,12 @@ CompanyView::CompanyView(QWidget *parent)
     m_titleLineEdit->setObjectName(u"titleLineEdit"_s);
     m_labelLineEdit->setObjectName(u"labelLineEdit"_s);
     m_remarkLineEdit->setObjectName(u"remarkLineEdit"_s);
+    m_titleLineEdit->setAccessibleName(u"收据抬头"_s);
+    m_labelLineEdit->setAccessibleName(u"右侧标签"_s);
+    m_remarkLineEdit->setAccessibleName(u"固定备注"_s);
+    // The fields write to the store as they are typed in, so the key can save from
+    // within a field.
+    Keyboard::setShortcut(m_saveButton, QKeySequence::Save);
 
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addStretch();

@@ -1,6 +1,7 @@
 #include "contentview.h"
 
 #include "icons.h"
+#include "keyboard.h"
 #include "sidebar.h"
 #include "stores.h"
 
@@ -28,6 +29,12 @@ ContentView::ContentView(QWidget *parent)
     toolBar->toggleViewAction()->setVisible(false);
     toolBar->setIconSize(QSize(18, 18));
     m_toggleSidebarAction->setObjectName(u"toggleSidebarAction"_s);
+    // Ctrl+B as in most editors with a side panel, F9 as in KDE's file managers; neither
+    // is taken by a text field.
+    const QList<QKeySequence> toggleKeys
+        = {QKeySequence(Qt::CTRL | Qt::Key_B), QKeySequence(Qt::Key_F9)};
+    m_toggleSidebarAction->setShortcuts(toggleKeys);
+    m_toggleSidebarAction->setToolTip(Keyboard::toolTip(m_toggleSidebarAction->text(), toggleKeys));
     toolBar->addAction(m_toggleSidebarAction);
     addToolBar(Qt::TopToolBarArea, toolBar);
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -39,5 +46,9 @@ ContentView::ContentView(QWidget *parent)
 void ContentView::toggleSidebar()
 {
     QListWidget *list = m_sidebar->list();
-    list->setVisible(!list->isVisibleTo(this));
+    const bool show = !list->isVisibleTo(this);
+    list->setVisible(show);
+    // Brought back from the keyboard, the list is where the arrow keys should act next.
+    if (show)
+        list->setFocus(Qt::ShortcutFocusReason);
 }

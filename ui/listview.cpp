@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "datetext.h"
 #include "icons.h"
+#include "keyboard.h"
 #include "messagebox.h"
 #include "printaction.h"
 #include "receipttablemodel.h"
@@ -40,6 +41,7 @@ QPushButton *createActionButton(const QString &name, const QString &icon, const 
 {
     auto *button = new QPushButton(Icons::icon(icon), title, parent);
     button->setObjectName(name);
+    button->setAccessibleName(title);
     button->setEnabled(false);
     return button;
 }
@@ -60,10 +62,14 @@ DatePart::DatePart(QWidget *parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->addStretch();
     // Label and picker together take the 200 of a labelled picker.
-    row->addWidget(new QLabel(u"起始时间"_s, this));
+    auto *beginLabel = new QLabel(u"起始时间"_s, this);
+    beginLabel->setBuddy(m_beginDateEdit);
+    row->addWidget(beginLabel);
     row->addWidget(m_beginDateEdit);
     row->addSpacing(20);
-    row->addWidget(new QLabel(u"结束时间"_s, this));
+    auto *endLabel = new QLabel(u"结束时间"_s, this);
+    endLabel->setBuddy(m_endDateEdit);
+    row->addWidget(endLabel);
     row->addWidget(m_endDateEdit);
     row->addSpacing(12);
     row->addWidget(m_printButton);
@@ -78,6 +84,13 @@ DatePart::DatePart(QWidget *parent)
     connect(m_printButton, &QPushButton::clicked, this, &DatePart::print);
     connect(m_editButton, &QPushButton::clicked, this, &DatePart::edit);
     connect(m_deleteButton, &QPushButton::clicked, this, &DatePart::deleteSelected);
+    // The keys belong to the buttons, so they act only while the buttons could be clicked
+    // (a receipt selected). Delete works anywhere on the list screen (the parent), which
+    // mostly means from the table, but not from the sidebar; the date fields keep Delete
+    // for their own text.
+    Keyboard::setShortcut(m_printButton, QKeySequence::Print);
+    Keyboard::setShortcut(m_editButton, QKeySequence(Qt::Key_F2));
+    Keyboard::addScopedShortcut(parent, QKeySequence::Delete, m_deleteButton);
     connect(&m_store, &AppStore::selectedIdChanged, this, &DatePart::updateButtons);
     updateButtons();
 }
@@ -131,6 +144,7 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     , m_tableView(new QTableView(this))
 {
     m_tableView->setObjectName(u"receiptTableView"_s);
+    m_tableView->setAccessibleName(u"收据列表"_s);
     m_tableView->setModel(m_model);
     m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -1,5 +1,6 @@
 #include "lookupeditorview.h"
 
+#include "keyboard.h"
 #include "lookupstores.h"
 #include "messagebox.h"
 #include "settingsscreens.h"
@@ -196,7 +197,10 @@ LookupEditorView::LookupEditorView(const QString &label, std::unique_ptr<LookupL
     , m_errorToast(new Toast(Toast::Kind::Error, SettingsScreen::toastDuration, this))
 {
     m_contentLineEdit->setObjectName(u"contentLineEdit"_s);
+    m_contentLineEdit->setAccessibleName(label);
     m_tableView->setObjectName(u"lookupTableView"_s);
+    // Not the bare label, which already names the field above it.
+    m_tableView->setAccessibleName(label + u"列表"_s);
 
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
@@ -206,7 +210,9 @@ LookupEditorView::LookupEditorView(const QString &label, std::unique_ptr<LookupL
     buttonRow->addStretch();
 
     auto *fieldRow = new QHBoxLayout;
-    fieldRow->addWidget(new QLabel(label, this));
+    auto *fieldLabel = new QLabel(label, this);
+    fieldLabel->setBuddy(m_contentLineEdit);
+    fieldRow->addWidget(fieldLabel);
     fieldRow->addWidget(m_contentLineEdit, 1);
 
     m_tableView->setModel(m_model);
@@ -240,6 +246,11 @@ LookupEditorView::LookupEditorView(const QString &label, std::unique_ptr<LookupL
     connect(m_addButton, &QPushButton::clicked, this, &LookupEditorView::add);
     connect(m_editButton, &QPushButton::clicked, this, &LookupEditorView::rename);
     connect(m_deleteButton, &QPushButton::clicked, this, &LookupEditorView::deleteSelection);
+    // 增加 takes the typed text as a new entry, 修改 saves it over the selected one. Delete
+    // is kept to this screen, and the field keeps it for its own text.
+    Keyboard::setShortcut(m_addButton, QKeySequence::New);
+    Keyboard::setShortcut(m_editButton, QKeySequence::Save);
+    Keyboard::addScopedShortcut(this, QKeySequence::Delete, m_deleteButton);
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &LookupEditorView::selectionChanged);
     connect(m_model, &QAbstractItemModel::modelReset, this, &LookupEditorView::restoreSelection);

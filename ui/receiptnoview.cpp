@@ -1,6 +1,7 @@
 #include "receiptnoview.h"
 
 #include "appstore.h"
+#include "keyboard.h"
 #include "receiptnostore.h"
 #include "settingsscreens.h"
 #include "toast.h"
@@ -89,6 +90,9 @@ ReceiptNoView::ReceiptNoView(QWidget *parent)
     m_currNumLineEdit->setObjectName(u"currNumLineEdit"_s);
     m_numLongLineEdit->setObjectName(u"numLongLineEdit"_s);
     m_previewLabel->setObjectName(u"previewLabel"_s);
+    m_currNumLineEdit->setAccessibleName(u"当前单号"_s);
+    m_numLongLineEdit->setAccessibleName(u"单号长度"_s);
+    Keyboard::setShortcut(m_saveButton, QKeySequence::Save);
     m_previewLabel->setTextFormat(Qt::RichText);
     m_previewLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Numbers of a few digits: a field across the whole window would only look empty.
@@ -111,6 +115,9 @@ ReceiptNoView::ReceiptNoView(QWidget *parent)
     fields->addRow(u"单号长度"_s, m_numLongLineEdit);
     auto *previewTitle = new QLabel(u"单号预览"_s, this);
     fields->addRow(previewTitle, m_previewLabel);
+    // Read-only, so not a tab stop; the buddy still tells a screen reader what the
+    // number is.
+    previewTitle->setBuddy(m_previewLabel);
 
     auto *column = new QVBoxLayout(this);
     column->addLayout(buttonRow);
@@ -179,6 +186,10 @@ void ReceiptNoView::showPreview()
 
 void ReceiptNoView::save()
 {
+    // Ctrl+S saves without leaving the field typed in, so what it holds is taken first,
+    // as leaving it would have; a field already taken is no change.
+    commit(Field::CurrNum);
+    commit(Field::NumLong);
     ReceiptNoStore &store = ReceiptNoStore::shared();
     store.nextReceiptNo();
     if (store.saveSetting())

@@ -5,11 +5,12 @@
 #include "datetext.h"
 
 #include <QCollator>
+#include <QHash>
 #include <QLocale>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
+#include <numeric>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -41,40 +42,103 @@ const QString &textField(const Receipt &receipt, int column)
     }
 }
 
-// Three-way comparison of two receipts under one column's order.
-using Compare = std::function<int(const Receipt &, const Receipt &)>;
-
 template<typename T>
 int threeWay(const T &a, const T &b)
 {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-Compare comparatorFor(int column)
+// Each row's place under a text column's collation: rows whose texts the collator finds
+// equal share a rank, and a lower rank sorts first. A list has far fewer distinct texts
+// than rows, and comparing two sort keys costs a fraction of a collator comparison of
+// two texts, so 100,000 rows sort by int instead of through ICU 1.7 million times.
+std::vector<int> collationRanks(const QList<Receipt> &receipts, int column)
 {
+    // Digit runs compare by value (receipt numbers of different lengths, "2号" before
+    // "10号"), case does not count, Chinese follows the zh_CN collation.
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+
+    std::vector<int> distinctOfRow(size_t(receipts.size()));
+    QHash<QString, int> distinctIndex;
+    QList<QString> distinct;
+    for (qsizetype row = 0; row < receipts.size(); ++row) {
+        const QString &text = textField(receipts.at(row), column);
+        auto found = distinctIndex.constFind(text);
+        if (found == distinctIndex.constEnd()) {
+            found = distinctIndex.insert(text, int(distinct.size()));
+            distinct.append(text);
+        }
+        distinctOfRow[size_t(row)] = *found;
+    }
+
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(distinct.size()));
+    for (const QString &text : std::as_const(distinct))
+        keys.push_back(collator.sortKey(text));
+    // The same answers as QCollator::compare, which puts an empty text before any
+    // other, even one of characters the collation ignores, whose sort key equals the
+    // empty text's; for the rest ICU's sort keys order exactly as its comparison does.
+    const auto compareDistinct = [&](int a, int b) {
+        const bool aEmpty = distinct.at(a).isEmpty(), bEmpty = distinct.at(b).isEmpty();
+        if (aEmpty || bEmpty)
+            return aEmpty == bEmpty ? 0 : (aEmpty ? -1 : 1);
+        return keys[size_t(a)].compare(keys[size_t(b)]);
+    };
+
+    std::vector<int> order(size_t(distinct.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return compareDistinct(a, b) < 0; });
+    std::vector<int> rankOfDistinct(order.size());
+    int rank = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && compareDistinct(order[i - 1], order[i]) != 0)
+            ++rank;
+        rankOfDistinct[size_t(order[i])] = rank;
+    }
+
+    std::vector<int> ranks(distinctOfRow.size());
+    for (size_t row = 0; row < ranks.size(); ++row)
+        ranks[row] = rankOfDistinct[size_t(distinctOfRow[row])];
+    return ranks;
+}
+
+// Row indices in the order of compare (three-way: below 0 puts row a before row b), ties in
+// their present order. Sorting indices rather than the receipts themselves keeps the
+// sixteen fields of each receipt from being moved at every step of the merge.
+template<typename Compare>
+std::vector<int> sortedRows(qsizetype count, Qt::SortOrder order, Compare compare)
+{
+    std::vector<int> rows(static_cast<size_t>(count));
+    std::iota(rows.begin(), rows.end(), 0);
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) { return compare(a, b) < 0; });
+    else
+        std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) { return compare(a, b) > 0; });
+    return rows;
+}
+
+std::vector<int> sortedRows(const QList<Receipt> &receipts, int column, Qt::SortOrder order)
+{
+    const auto field = [&](const auto member) {
+        return sortedRows(receipts.size(), order, [&](int a, int b) {
+            return threeWay(receipts.at(a).*member, receipts.at(b).*member);
+        });
+    };
     switch (column) {
     case ReceiptTableModel::ReceiptDateColumn:
-        return [](const Receipt &a, const Receipt &b) {
-            return threeWay(a.receiptDate, b.receiptDate);
-        };
+        return field(&Receipt::receiptDate);
     case ReceiptTableModel::CreateDateColumn:
-        return [](const Receipt &a, const Receipt &b) {
-            return threeWay(a.createDate, b.createDate);
-        };
+        return field(&Receipt::createDate);
     case ReceiptTableModel::TotalColumn:
         // By value: as text 20.25 would come after 20.5 (the digit runs 25 > 5).
-        return [](const Receipt &a, const Receipt &b) {
-            return threeWay(a.total, b.total);
-        };
+        return field(&Receipt::total);
     default: {
-        // Digit runs compare by value (receipt numbers of different lengths, "2号" before
-        // "10号"), case does not count, Chinese follows the zh_CN collation.
-        auto collator = std::make_shared<QCollator>(QLocale(QLocale::Chinese, QLocale::China));
-        collator->setNumericMode(true);
-        collator->setCaseSensitivity(Qt::CaseInsensitive);
-        return [collator, column](const Receipt &a, const Receipt &b) {
-            return collator->compare(textField(a, column), textField(b, column));
-        };
+        const std::vector<int> ranks = collationRanks(receipts, column);
+        return sortedRows(receipts.size(), order, [&](int a, int b) {
+            return threeWay(ranks[size_t(a)], ranks[size_t(b)]);
+        });
     }
     }
 }
@@ -153,14 +217,11 @@ void ReceiptTableModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= ColumnCount)
         return;
-    const Compare compare = comparatorFor(column);
-    QList<Receipt> receipts = m_store.receipts();
-    if (order == Qt::AscendingOrder) {
-        std::stable_sort(receipts.begin(), receipts.end(),
-                         [&](const Receipt &a, const Receipt &b) { return compare(a, b) < 0; });
-    } else {
-        std::stable_sort(receipts.begin(), receipts.end(),
-                         [&](const Receipt &a, const Receipt &b) { return compare(a, b) > 0; });
-    }
-    m_store.setReceipts(receipts);
+    const QList<Receipt> &receipts = m_store.receipts();
+    const std::vector<int> rows = sortedRows(receipts, column, order);
+    QList<Receipt> sorted;
+    sorted.reserve(receipts.size());
+    for (const int row : rows)
+        sorted.append(receipts.at(row));
+    m_store.setReceipts(sorted);
 }

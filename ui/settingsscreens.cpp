@@ -39,6 +39,7 @@ QPushButton *SettingsScreen::createButton(const QString &iconName, const QString
 {
     auto *button = new QPushButton(Icons::icon(iconName), text, parent);
     button->setObjectName(objectName);
+    button->setAccessibleName(text);
     const int textFrame = 60;
     const int padding = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) + 8;
     button->setMinimumWidth(button->iconSize().width() + textFrame + padding);

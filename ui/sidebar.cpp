@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QSplitter>
@@ -47,6 +48,7 @@ Sidebar::Sidebar(QWidget *parent)
     , m_emptyScreen(new QWidget(m_detail))
 {
     m_list->setObjectName(u"sidebarList"_s);
+    m_list->setAccessibleName(u"导航"_s);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setMinimumWidth(50);
     m_list->setIconSize(QSize(16, 16));
@@ -106,6 +108,7 @@ Sidebar::Sidebar(QWidget *parent)
 
     connect(m_list, &QListWidget::currentItemChanged, this, &Sidebar::onCurrentItemChanged);
     connect(m_list, &QListWidget::itemClicked, this, &Sidebar::onItemClicked);
+    m_list->installEventFilter(this);
     connect(&m_store, &AppStore::selectionNavChanged, this, &Sidebar::showDestination);
     showDestination();
 }
@@ -151,6 +154,23 @@ QUrl Sidebar::linkUrl(const QString &key)
     if (!configured.isEmpty())
         return QUrl::fromUserInput(configured);
     return userGuideUrl();
+}
+
+bool Sidebar::eventFilter(QObject *watched, QEvent *event)
+{
+    // The arrow keys reach a link row but a click opens it; Return, Enter and Space open
+    // it from the keyboard. Not itemActivated: a double-click also sends that, after the
+    // click that has already opened the page.
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        QListWidgetItem *item = m_list->currentItem();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && item
+            && item->data(LinkRole).isValid()) {
+            onItemClicked(item);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QWidget *Sidebar::currentScreen() const

@@ -35,6 +35,9 @@ public:
     // the installed user guide.
     static QUrl linkUrl(const QString &key);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void addSection(const QString &title);
     void addMenuRow(const QString &title, const QString &icon, NavigationItem item,

@@ -19,9 +19,12 @@ namespace {
 class ToastOverlay : public QWidget
 {
 public:
-    ToastOverlay(QWidget *window, Toast::Kind kind, const QString &text) : QWidget(window)
+    ToastOverlay(QWidget *window, Toast::Kind kind, const QString &text)
+        : QWidget(window)
     {
         setObjectName(u"toastOverlay"_s);
+        // It takes the focus, so a screen reader says the message.
+        setAccessibleName(text);
         setAttribute(Qt::WA_NoMousePropagation);
         setFocusPolicy(Qt::StrongFocus);
         setGeometry(window->rect());
@@ -37,7 +40,7 @@ public:
         auto *icon = new QLabel(panel);
         icon->setPixmap(Icons::bundled(kind == Toast::Kind::Success ? u"checkmark.circle.fill"_s
                                                                     : u"xmark.circle.fill"_s)
-                                .pixmap(22, 22));
+                            .pixmap(22, 22));
         m_label = new QLabel(text, panel);
         m_label->setObjectName(u"toastText"_s);
         row->addWidget(icon);
@@ -49,9 +52,23 @@ public:
         column->addStretch();
     }
 
-    void setText(const QString &text) { m_label->setText(text); }
+    void setText(const QString &text)
+    {
+        m_label->setText(text);
+        setAccessibleName(text);
+    }
 
 protected:
+    // Shortcuts reach the window before its focused widget: claiming every key here keeps
+    // Ctrl+S and the like from acting behind the notification.
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride) {
+            event->accept();
+            return true;
+        }
+        return QWidget::event(event);
+    }
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == parent() && event->type() == QEvent::Resize)
@@ -91,6 +108,7 @@ void Toast::show(const QString &text)
     if (m_overlay) {
         static_cast<ToastOverlay *>(m_overlay.data())->setText(text);
     } else {
+        m_focusBefore = window->focusWidget();
         m_overlay = new ToastOverlay(window, m_kind, text);
         m_overlay->show();
         m_overlay->raise();
@@ -106,7 +124,12 @@ void Toast::show(const QString &text)
 void Toast::close()
 {
     m_timer->stop();
+    const bool hadFocus = m_overlay && m_overlay->window()->focusWidget() == m_overlay;
     delete m_overlay;
+    // The keyboard user goes on where they were (the field a failed check was typed in)
+    // rather than wherever Qt would move the focus of a deleted widget.
+    if (hadFocus && m_focusBefore && m_focusBefore->isVisible())
+        m_focusBefore->setFocus(Qt::OtherFocusReason);
     if (m_shown) {
         m_shown = false;
         Q_EMIT shownChanged(false);

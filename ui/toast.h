@@ -44,6 +44,7 @@ private:
     QWidget *m_screen;
     QTimer *m_timer;
     QPointer<QWidget> m_overlay;
+    QPointer<QWidget> m_focusBefore;
     QString m_text;
     bool m_shown = false;
 };

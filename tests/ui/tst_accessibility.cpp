@@ -1,0 +1,335 @@
+#include "addview.h"
+#include "listview.h"
+#include "preferences.h"
+#include "uitesthelpers.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A tab stop as QApplication counts one when Tab is pressed: the widget takes Tab focus
+// itself (a combo box's line edit passes it to the combo box).
+bool isTabStop(const QWidget *widget)
+{
+    return (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !widget->focusProxy();
+}
+
+QString accessibleName(QWidget *widget)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+QString describe(const QWidget *widget)
+{
+    return u"%1 (%2)"_s.arg(widget->objectName(),
+                            QString::fromLatin1(widget->metaObject()->className()));
+}
+
+// Types what the keyboard would into the focused widget, Chinese included.
+void type(const QString &text)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(QApplication::focusWidget(), &press);
+}
+
+void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+}
+
+} // namespace
+
+// Catches the addresses the sidebar's links open, instead of a browser.
+class LinkCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+// The window used without a mouse and through a screen reader: names, tab order, keys.
+class tst_Accessibility : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m.start();
+        QVERIFY(m.env->execRaw(u"insert into tb_account (id, userName) values ('U1', '张三');"_s));
+        m.openWindow();
+    }
+    void cleanup() { m.stop(); }
+
+    void everyControlIsNamedAndLabelled();
+    void formTabChainFollowsTheForm_data();
+    void formTabChainFollowsTheForm();
+    void receiptEnteredFromTheKeyboardOnly();
+    void listKeysPrintEditAndDelete();
+    void settingsKeys();
+    void sidebarByKeyboard();
+
+private:
+    void storeReceiptDatedToday()
+    {
+        const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
+        QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000007"_s, today, u"甲"_s, 50)));
+    }
+    int storedReceipts() const { return m.env->countRaw(u"select count(*) from tb_receipt"_s); }
+
+    WindowFixture m;
+};
+
+void tst_Accessibility::everyControlIsNamedAndLabelled()
+{
+    QListWidget *list = m.window->sidebar()->list();
+    auto check = [](QWidget *area, const QString &where) {
+        int controls = 0;
+        // Hidden ones too: the form's 保存修改 and the editors' 删除 show only in some states.
+        const QList<QWidget *> widgets = area->findChildren<QWidget *>();
+        for (QWidget *widget : widgets) {
+            if (!isTabStop(widget) || widget->window() != area->window())
+                continue;
+            ++controls;
+            const QString name = accessibleName(widget);
+            QVERIFY2(!name.isEmpty(), qPrintable(where + u": "_s + describe(widget)));
+            // A visible label saying the same must be tied to the control.
+            for (QLabel *label : area->findChildren<QLabel *>()) {
+                if (label->isVisible() && label->text() == name)
+                    QVERIFY2(label->buddy() == widget, qPrintable(where + u": "_s + name));
+            }
+        }
+        QVERIFY2(controls > 0, qPrintable(where));
+    };
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem *item = list->item(row);
+        if (!item->data(Sidebar::NavigationRole).isValid())
+            continue;
+        m.clickRow(item->text());
+        check(m.currentScreen(), item->text());
+    }
+    // What is around the screens: the sidebar list and the toolbar.
+    QCOMPARE(accessibleName(list), u"导航"_s);
+    for (QWidget *widget : m.window->findChildren<QWidget *>()) {
+        if (isTabStop(widget) && widget->window() == m.window.get()
+            && !m.find<QStackedWidget>(u"detailStack"_s)->isAncestorOf(widget))
+            QVERIFY2(!accessibleName(widget).isEmpty(), qPrintable(describe(widget)));
+    }
+}
+
+void tst_Accessibility::formTabChainFollowsTheForm_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QStringList>("chain");
+    const QStringList fields = {
+        u"receiptDateEdit"_s, u"payerComboBox"_s,      u"reason1ComboBox"_s, u"reason2ComboBox"_s,
+        u"remarkComboBox"_s,  u"totalLineEdit"_s,      u"paytypeComboBox"_s, u"payeeComboBox"_s,
+        u"approveComboBox"_s, u"accountantComboBox"_s,
+    };
+    QTest::newRow("new receipt") << false
+                                 << QStringList {u"addButton"_s, u"addPrintButton"_s} + fields;
+    QTest::newRow("stored receipt")
+        << true << QStringList {u"saveButton"_s, u"cancelButton"_s} + fields;
+}
+
+void tst_Accessibility::formTabChainFollowsTheForm()
+{
+    QFETCH(bool, stored);
+    QFETCH(QStringList, chain);
+    if (stored) {
+        storeReceiptDatedToday();
+        AppStore &store = AppStore::shared();
+        store.setSelectedId(u"R1"_s);
+        store.loadSelected(true);
+        store.setSelectionNav(NavigationItem::add);
+    }
+    auto *form = m.find<AddView>(u"addView"_s);
+    QVERIFY(form->isVisible());
+    QWidget *first = m.find<QWidget>(chain.first());
+    QStringList visited;
+    QWidget *widget = first;
+    do {
+        if (isTabStop(widget) && widget->isVisible() && widget->isEnabled()
+            && form->isAncestorOf(widget))
+            visited.append(widget->objectName());
+        widget = widget->nextInFocusChain();
+    } while (widget != first);
+    QCOMPARE(visited, chain);
+}
+
+void tst_Accessibility::receiptEnteredFromTheKeyboardOnly()
+{
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    auto *payer = m.find<QComboBox>(u"payerComboBox"_s);
+    for (int tabs = 0; tabs < 20 && QApplication::focusWidget() != payer; ++tabs)
+        press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), payer);
+
+    // A failed check keeps the keyboard where it was, and its notification takes every
+    // key, shortcuts included, until it closes.
+    press(Qt::Key_S, Qt::ControlModifier);
+    Toast *toast = errorToast(m.find<AddView>(u"addView"_s));
+    QTRY_VERIFY(toast->isShown());
+    QCOMPARE(toast->text(), u"必填：交款单位"_s);
+    QCOMPARE(accessibleName(QApplication::focusWidget()), u"必填：交款单位"_s);
+    press(Qt::Key_B, Qt::ControlModifier);
+    QVERIFY(m.window->sidebar()->list()->isVisible());
+    toast->close();
+    QCOMPARE(QApplication::focusWidget(), payer);
+
+    type(u"甲公司"_s);
+    press(Qt::Key_Tab);
+    type(u"房租"_s);
+    press(Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), u"May"_s);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), u"totalLineEdit"_s);
+    QTest::keyClicks(QApplication::focusWidget(), u"1250.5"_s);
+    press(Qt::Key_Tab);
+    auto *paytype = m.find<QComboBox>(u"paytypeComboBox"_s);
+    QCOMPARE(QApplication::focusWidget(), paytype);
+    press(Qt::Key_Down);
+    QVERIFY(paytype->currentIndex() >= 0);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Down);
+    press(Qt::Key_S, Qt::ControlModifier);
+
+    QTRY_COMPARE(storedReceipts(), 1);
+    const auto stored = [this](const QString &column) {
+        return m.env->queryRaw(u"select "_s + column + u" from tb_receipt"_s);
+    };
+    QCOMPARE(stored(u"payer"_s), u"甲公司"_s);
+    QCOMPARE(stored(u"reason1"_s), u"房租"_s);
+    QCOMPARE(stored(u"reason2"_s), u"May"_s);
+    QCOMPARE(stored(u"total"_s).toDouble(), 1250.5);
+    QCOMPARE(stored(u"paytype"_s), paytype->currentText());
+    QCOMPARE(stored(u"payee"_s), u"张三"_s);
+    QCOMPARE(m.currentRowText(), u"今天收据"_s);
+}
+
+void tst_Accessibility::listKeysPrintEditAndDelete()
+{
+    storeReceiptDatedToday();
+    int printed = 0;
+    PrintAction::setFunction([&printed](double, double) { ++printed; });
+    m.clickRow(u"今天收据"_s);
+    QWidget *screen = m.currentScreen();
+    auto *table = screen->findChild<QTableView *>(u"receiptTableView"_s);
+    table->setFocus();
+
+    // Nothing selected: the keys act no more than the disabled buttons would.
+    press(Qt::Key_Delete);
+    press(Qt::Key_P, Qt::ControlModifier);
+    QTest::qWait(200);
+    QCOMPARE(printed, 0);
+    QVERIFY(MessageBox::lastText().isEmpty());
+
+    // Focus puts the cursor on the first row; Space selects it.
+    press(Qt::Key_Space);
+    QVERIFY(AppStore::shared().selectedId().has_value());
+    press(Qt::Key_P, Qt::ControlModifier);
+    QTRY_COMPARE(printed, 1);
+
+    // F2 opens the receipt on the form, Esc gives it up again.
+    press(Qt::Key_F2);
+    QTRY_COMPARE(m.currentRowText(), u"开单"_s);
+    QTRY_VERIFY(m.find<QToolButton>(u"cancelButton"_s)->isVisible());
+    m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
+    press(Qt::Key_Escape);
+    QTRY_VERIFY(m.find<QToolButton>(u"addButton"_s)->isVisible());
+    QVERIFY(AppStore::shared().receiptEdit().id.isEmpty());
+
+    // Delete asks first; 取消 keeps the receipt, 删除 removes it. From the sidebar the key
+    // does nothing.
+    m.clickRow(u"今天收据"_s);
+    table->setFocus();
+    press(Qt::Key_Space);
+    m.window->sidebar()->list()->setFocus();
+    press(Qt::Key_Delete);
+    QVERIFY(MessageBox::lastText().isEmpty());
+    table->setFocus();
+    press(Qt::Key_Delete);
+    QCOMPARE(MessageBox::lastText(), u"永久删除？"_s);
+    QCOMPARE(storedReceipts(), 1);
+    MessageBox::setTestAnswer(true);
+    press(Qt::Key_Delete);
+    QCOMPARE(storedReceipts(), 0);
+}
+
+void tst_Accessibility::settingsKeys()
+{
+    // Ctrl+S from inside the number field saves what it holds, though the field was never
+    // left (which is when a typed number is otherwise taken).
+    m.clickRow(u"收据单号"_s);
+    auto *currNum = m.currentScreen()->findChild<QLineEdit *>(u"currNumLineEdit"_s);
+    currNum->setFocus();
+    currNum->selectAll();
+    QTest::keyClicks(currNum, u"42"_s);
+    press(Qt::Key_S, Qt::ControlModifier);
+    QTRY_COMPARE(m.env->queryRaw(u"select currNum from tb_receiptNo"_s), u"42"_s);
+
+    // A lookup list: Ctrl+N adds the typed text, Delete removes the selected entry.
+    m.clickRow(u"交款单位"_s);
+    QWidget *screen = m.currentScreen();
+    const auto count = [this] {
+        return m.env->countRaw(u"select count(*) from tb_payer"_s);
+    };
+    const int before = count();
+    screen->findChild<QLineEdit *>(u"contentLineEdit"_s)->setFocus();
+    type(u"乙商店"_s);
+    press(Qt::Key_N, Qt::ControlModifier);
+    QTRY_COMPARE(count(), before + 1);
+    auto *table = screen->findChild<QTableView *>(u"lookupTableView"_s);
+    table->setFocus();
+    press(Qt::Key_Space);
+    MessageBox::setTestAnswer(true);
+    press(Qt::Key_Delete);
+    QCOMPARE(count(), before);
+}
+
+void tst_Accessibility::sidebarByKeyboard()
+{
+    QListWidget *list = m.window->sidebar()->list();
+    list->setFocus();
+    press(Qt::Key_Down);
+    QCOMPARE(m.currentRowText(), u"今天收据"_s);
+    QVERIFY(qobject_cast<ListView *>(m.currentScreen()));
+    press(Qt::Key_Up);
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    // The heading rows are passed over.
+    press(Qt::Key_Up);
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+
+    // The last row is a link; Return opens it and the window stays where it was.
+    Preferences::setValue(u"websiteUrl"_s, u"https://example.org/"_s);
+    LinkCatcher catcher;
+    QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
+    press(Qt::Key_End);
+    QCOMPARE(list->currentItem()->text(), u"官方网站"_s);
+    press(Qt::Key_Return);
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+    QCOMPARE(catcher.urls, QList<QUrl> {QUrl(u"https://example.org/"_s)});
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+
+    // F9 hides the list; Ctrl+B brings it back with the focus in it.
+    press(Qt::Key_F9);
+    QVERIFY(!list->isVisible());
+    press(Qt::Key_B, Qt::ControlModifier);
+    QVERIFY(list->isVisible());
+    QCOMPARE(QApplication::focusWidget(), list);
+}
+
+QTEST_MAIN(tst_Accessibility)
+#include "tst_accessibility.moc"
