@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sqlite3.h>
+
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -23,6 +25,19 @@ void printLine(const QString &line)
     const QByteArray bytes = line.toUtf8();
     std::fprintf(stdout, "%s\n", bytes.constData());
     std::fflush(stdout);
+}
+
+// Whether the file the connection has open is no longer the one at its path: deleted,
+// or replaced by another file (a backup moved into place). SQLite's own check stats the
+// path and compares its inode with the open file's; one stat per write.
+bool fileHasMoved(const Database &database)
+{
+    int moved = 0;
+    const int code
+        = sqlite3_file_control(database.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved);
+    if (code != SQLITE_OK) // a file system layer without the check: existence at least
+        return !QFileInfo::exists(database.databasePath());
+    return moved != 0;
 }
 
 } // namespace
@@ -142,6 +157,16 @@ std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql)
 bool SQLiteHelper::write(const QString &sql)
 {
     Database &database = db();
+    // A connection keeps writing into a file deleted from under it, and everything saved
+    // after that is gone when the program ends. So a write never goes to a file that is
+    // no longer at the path: it fails, and the connection closes. The next use opens
+    // whatever is at the path then, and a missing file is refused, not created empty.
+    if (database.isOpen() && fileHasMoved(database)) {
+        writeDatabaseDiagnostic(u"The database file has been deleted or replaced: "_s
+                                + database.databasePath());
+        database.close();
+        return false;
+    }
     if (!database.open() || !database.executeStatements(sql)) {
         database.close();
         return false;

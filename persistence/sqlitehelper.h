@@ -32,7 +32,8 @@ public:
     // connection does not open or the statement does not prepare.
     std::unique_ptr<ResultSet> query(const QString &sql);
     // The write pattern of every insert, update and delete: open, execute, and close
-    // the connection again when either fails (the next use reopens it).
+    // the connection again when either fails (the next use reopens it). A write to an
+    // open connection whose file has been deleted or replaced since it opened fails too.
     bool write(const QString &sql);
 
     // Runs a "select count(*)" statement and answers whether the count is above 0.

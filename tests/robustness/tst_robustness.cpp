@@ -1,0 +1,356 @@
+#include "../ui/uitesthelpers.h"
+#include "addview.h"
+#include "sqlitehelper.h"
+
+#include <QClipboard>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QToolButton>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Another process holding the database: the sqlite3 shell takes an exclusive lock,
+// says so on its output, and lets go after the given time.
+class LockingProcess
+{
+public:
+    ~LockingProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    void lock(const QString &path, const QString &seconds)
+    {
+        const QString shell = QStandardPaths::findExecutable(u"sqlite3"_s);
+        QVERIFY2(!shell.isEmpty(), "the sqlite3 shell is missing (scripts/setup.sh)");
+        // -bail: were the lock refused, the shell stops before claiming it holds it.
+        m_process.start(shell, {u"-bail"_s, path});
+        QVERIFY(m_process.waitForStarted());
+        m_process.write(u".timeout 5000\nBEGIN EXCLUSIVE;\nSELECT 'locked';\n.shell sleep %1\n"
+                        u"COMMIT;\n"_s.arg(seconds)
+                            .toUtf8());
+        m_process.closeWriteChannel();
+        QByteArray said;
+        while (!said.contains("locked") && m_process.waitForReadyRead(10000))
+            said += m_process.readAllStandardOutput();
+        QVERIFY2(said.contains("locked"), m_process.readAllStandardError().constData());
+    }
+    bool isHolding() const { return m_process.state() == QProcess::Running; }
+    void waitUntilReleased()
+    {
+        QVERIFY(m_process.waitForFinished(20000));
+        QCOMPARE(m_process.exitCode(), 0);
+    }
+
+private:
+    QProcess m_process;
+};
+
+// Root writes to any file whatever its mode, through CAP_DAC_OVERRIDE, so a file of mode
+// 0444 is read-only only for others. While this lives the capability is out of the
+// effective set of this thread, where the program's connection lives (it stays permitted,
+// so it comes back after); for anyone else it changes nothing.
+class WithoutWriteOverride
+{
+public:
+    WithoutWriteOverride() { m_dropped = setOverride(false); }
+    ~WithoutWriteOverride()
+    {
+        if (m_dropped)
+            setOverride(true);
+    }
+
+private:
+    static bool setOverride(bool on)
+    {
+        __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (::syscall(SYS_capget, &header, data) != 0)
+            return false;
+        quint32 &effective = data[CAP_TO_INDEX(CAP_DAC_OVERRIDE)].effective;
+        const quint32 bit = CAP_TO_MASK(CAP_DAC_OVERRIDE);
+        if (bool(effective & bit) == on)
+            return false; // nothing to change
+        effective = on ? effective | bit : effective & ~bit;
+        return ::syscall(SYS_capset, &header, data) == 0;
+    }
+    bool m_dropped = false;
+};
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+// The entry form when the database file is locked, read-only, not a database, deleted
+// or full of unusual text: a save either lands whole or fails visibly with the receipt
+// still on the form.
+class tst_Robustness : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { m.start(); }
+    void cleanup() { m.stop(); }
+
+    void lockedByAnotherProcess_data();
+    void lockedByAnotherProcess();
+    void readOnlyFile();
+    void notADatabase_data();
+    void notADatabase();
+    void fileGoneWhileRunning_data();
+    void fileGoneWhileRunning();
+    void unusualTextRoundTrips();
+    void invalidUtf8LoadsAsEmpty();
+
+private:
+    void fill()
+    {
+        typeText(m.find<QComboBox>(u"payerComboBox"_s), u"甲公司"_s);
+        typeText(m.find<QComboBox>(u"reason1ComboBox"_s), u"房租"_s);
+        typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"123.45"_s);
+    }
+    void clickAdd() { QTest::mouseClick(m.find<QToolButton>(u"addButton"_s), Qt::LeftButton); }
+    Toast *toast() const { return errorToast(m.find<AddView>(u"addView"_s)); }
+    // After a refused save: the message, and the new receipt still on the form as typed.
+    void verifyRefusedAndKept()
+    {
+        QVERIFY(toast()->isShown());
+        QCOMPARE(toast()->text(), u"保存失败"_s);
+        QCOMPARE(m.currentRowText(), u"开单"_s);
+        const Receipt kept = AppStore::shared().receiptEdit();
+        QCOMPARE(kept.id, QString());
+        QCOMPARE(kept.payer, u"甲公司"_s);
+        QCOMPARE(kept.reason1, u"房租"_s);
+        QCOMPARE(kept.total, 123.45);
+        QCOMPARE(m.find<QComboBox>(u"payerComboBox"_s)->currentText(), u"甲公司"_s);
+        toast()->close();
+    }
+    // After a save that went through: today's list, and the row in the file.
+    void verifySaved()
+    {
+        QVERIFY(!toast()->isShown());
+        QCOMPARE(m.currentRowText(), u"今天收据"_s);
+        QCOMPARE(m.env->queryRaw(u"select payer || '|' || total from tb_receipt"_s),
+                 u"甲公司|123.45"_s);
+    }
+    int storedReceipts() const { return m.env->countRaw(u"select count(*) from tb_receipt"_s); }
+
+    WindowFixture m;
+};
+
+void tst_Robustness::lockedByAnotherProcess_data()
+{
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<bool>("saved");
+    // The busy handler waits 2 s for a lock to go.
+    QTest::newRow("1 s: waits, then saves") << u"1"_s << true;
+    QTest::newRow("5 s: gives up") << u"5"_s << false;
+}
+
+void tst_Robustness::lockedByAnotherProcess()
+{
+    QFETCH(QString, seconds);
+    QFETCH(bool, saved);
+    m.openWindow();
+    fill();
+    LockingProcess other;
+    other.lock(m.env->databasePath(), seconds);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(other.isHolding());
+    clickAdd();
+    if (saved) {
+        verifySaved();
+        other.waitUntilReleased();
+        return;
+    }
+    verifyRefusedAndKept();
+    other.waitUntilReleased();
+    QCOMPARE(storedReceipts(), 0);
+    QCOMPARE(m.env->queryRaw(u"pragma integrity_check"_s), u"ok"_s);
+    QVERIFY(!QFileInfo::exists(m.env->databasePath() + u"-journal"_s));
+    // The lock is gone: the same receipt, saved again, goes through.
+    clickAdd();
+    verifySaved();
+}
+
+void tst_Robustness::readOnlyFile()
+{
+    const QString path = m.env->databasePath();
+    const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000001"_s, today, u"乙"_s)));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const QByteArray before = fileHash(path);
+    WithoutWriteOverride readOnlyForRoot;
+    const int probe = ::open(QFile::encodeName(path).constData(), O_RDWR);
+    const int probeError = errno;
+    if (probe >= 0)
+        ::close(probe);
+    QVERIFY2(probe < 0 && probeError == EACCES, "the file is still writable for this process");
+
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    QCOMPARE(table->model()->rowCount(), 1);
+    QCOMPARE(table->model()->index(0, 2).data().toString(), u"乙"_s);
+
+    m.clickRow(u"开单"_s);
+    fill();
+    clickAdd();
+    verifyRefusedAndKept();
+    QCOMPARE(fileHash(path), before);
+    QCOMPARE(storedReceipts(), 1);
+}
+
+void tst_Robustness::notADatabase_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("4 KB of text") << QByteArray("这不是数据库。\n").repeated(205).left(4096);
+    QTest::newRow("empty file") << QByteArray();
+}
+
+void tst_Robustness::notADatabase()
+{
+    QFETCH(QByteArray, content);
+    QFile file(m.env->databasePath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+    QString error;
+    QVERIFY(!SQLiteHelper::shared().checkUsable(&error));
+    QVERIFY2(error.contains(m.env->databasePath()), qPrintable(error));
+
+    // Were the start-up check passed by, the window still works on nothing.
+    m.openWindow();
+    m.clickRow(u"全部收据"_s);
+    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    QCOMPARE(table->model()->rowCount(), 0);
+    m.clickRow(u"开单"_s);
+    fill();
+    clickAdd();
+    verifyRefusedAndKept();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+}
+
+void tst_Robustness::fileGoneWhileRunning_data()
+{
+    QTest::addColumn<QString>("journal");
+    QTest::addColumn<bool>("replaced");
+    // SQLite itself refuses to open a rollback journal for a moved file; with a
+    // write-ahead log it goes on writing, which only the write pattern's own check stops.
+    QTest::newRow("deleted") << u"delete"_s << false;
+    QTest::newRow("replaced by a copy") << u"delete"_s << true;
+    QTest::newRow("deleted, write-ahead log") << u"wal"_s << false;
+}
+
+// An open connection can go on saving into a file deleted from under it, and every
+// receipt saved after that is lost at exit; nor may a save create an empty database.
+void tst_Robustness::fileGoneWhileRunning()
+{
+    QFETCH(QString, journal);
+    QFETCH(bool, replaced);
+    const QString path = m.env->databasePath();
+    const QString backup = m.env->documentsPath() + u"/backup.db"_s;
+    QVERIFY(m.env->execRaw(u"pragma journal_mode = "_s + journal));
+    m.openWindow();
+    QVERIFY(SQLiteHelper::shared().db().isOpen());
+    QVERIFY(QFile::copy(path, backup));
+    QVERIFY(QFile::remove(path));
+    if (replaced)
+        QVERIFY(QFile::copy(backup, path));
+
+    fill();
+    clickAdd();
+    verifyRefusedAndKept();
+    QCOMPARE(QFileInfo::exists(path), replaced); // no empty database in its place
+
+    // The file is back at its path (a copy put there): the next try saves into it.
+    if (!replaced)
+        QVERIFY(QFile::copy(backup, path));
+    clickAdd();
+    verifySaved();
+}
+
+void tst_Robustness::unusualTextRoundTrips()
+{
+    const QString payer = u"它's \"引号\"'); drop table tb_receipt; -- 😀"_s;
+    const QString reason1 = QString(10000, QChar(u'税'));
+    const QString reason2
+        = u"👨‍👩‍👧 🧾 𠀀"_s; // a joined sequence and characters beyond U+FFFF
+    const QString remark = u"第一行\n第二行\r\n第三行"_s;
+    m.openWindow();
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), payer);
+    typeText(m.find<QComboBox>(u"reason1ComboBox"_s), reason1);
+    typeText(m.find<QComboBox>(u"reason2ComboBox"_s), reason2);
+    // A line break cannot be typed into the field, but comes in with pasted text.
+    QGuiApplication::clipboard()->setText(remark);
+    QLineEdit *remarkEdit = m.find<QComboBox>(u"remarkComboBox"_s)->lineEdit();
+    remarkEdit->setFocus();
+    QTest::keyClick(remarkEdit, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(AppStore::shared().receiptEdit().remark, remark);
+    typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"1"_s);
+    clickAdd();
+    QVERIFY(!toast()->isShown());
+
+    QCOMPARE(m.env->queryRaw(u"select payer from tb_receipt"_s), payer);
+    QCOMPARE(m.env->queryRaw(u"select length(reason1) from tb_receipt"_s), u"10000"_s);
+    QCOMPARE(m.env->queryRaw(u"select reason1 from tb_receipt"_s), reason1);
+    QCOMPARE(m.env->queryRaw(u"select reason2 from tb_receipt"_s), reason2);
+    QCOMPARE(m.env->queryRaw(u"select remark from tb_receipt"_s), remark);
+
+    // Read back from the file by a fresh start.
+    m.restart();
+    m.clickRow(u"今天收据"_s);
+    QCOMPARE(AppStore::shared().receipts().size(), 1);
+    const Receipt loaded = AppStore::shared().receipts().first();
+    QCOMPARE(loaded.payer, payer);
+    QCOMPARE(loaded.reason1, reason1);
+    QCOMPARE(loaded.reason2, reason2);
+    QCOMPARE(loaded.remark, remark);
+}
+
+void tst_Robustness::invalidUtf8LoadsAsEmpty()
+{
+    const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000001"_s, today, u"丙"_s)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"R2"_s, u"0000002"_s, today, u"x"_s)));
+    QVERIFY(m.env->execRaw(u"update tb_receipt set payer = cast(X'C328' as text), "
+                           u"remark = cast(X'E6B1' as text) where id = 'R2';"_s));
+
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    const QList<Receipt> receipts = AppStore::shared().receipts();
+    QCOMPARE(receipts.size(), 2);
+    QCOMPARE(receipts.at(0).id, u"R2"_s);
+    QCOMPARE(receipts.at(0).payer, QString());
+    QCOMPARE(receipts.at(0).remark, QString());
+    QCOMPARE(receipts.at(0).reason1, u"事由"_s);
+    QCOMPARE(receipts.at(1).payer, u"丙"_s);
+    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    QCOMPARE(table->model()->rowCount(), 2);
+}
+
+QTEST_MAIN(tst_Robustness)
+#include "tst_robustness.moc"
