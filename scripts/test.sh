@@ -1,8 +1,33 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quenta and runs the whole test suite headless.
+# Installs what is missing, builds Quenta and runs every test headless:
+#   1. the suite on the normal build (build/);
+#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+#      (build-sanitize/);
+#   3. short libFuzzer runs of the amount conversion, the SQL quoting and the receipt row
+#      mapping, built with clang (build-fuzz/).
+# QUENTA_QUICK_TEST=1 runs only the first, for a quick check while working.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh"
-cd "${QUENTA_BUILD_DIR:-$root/build}"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+
+run_suite() {
+    local build="$1"
+    shift
+    QUENTA_BUILD_DIR="$build" bash "$root/scripts/build.sh" "$@"
+    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+}
+
+run_suite "${QUENTA_BUILD_DIR:-$root/build}"
+if [ "${QUENTA_QUICK_TEST:-0}" = 1 ]; then
+    exit 0
+fi
+
+# Qt and fontconfig keep caches for the life of the process, which LeakSanitizer would
+# report at exit; memory errors and undefined behaviour stop the test at once.
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer =="
+run_suite "$root/build-sanitize" -DQUENTA_SANITIZE=ON
+
+echo "== Fuzz smoke runs =="
+CC=clang CXX=clang++ run_suite "$root/build-fuzz" -DQUENTA_FUZZ=ON

@@ -5,9 +5,57 @@
 #include "sqlitehelper.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QFontDatabase>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Waits for the window's first paint. show() only asks for one: the window is on screen
+// once the platform has exposed it and the widgets have drawn into it.
+class FirstPaintWatcher : public QObject
+{
+public:
+    FirstPaintWatcher(QWidget *window, const QElapsedTimer &sinceStart)
+        : QObject(window)
+        , m_window(window)
+        , m_sinceStart(sinceStart)
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Paint && !m_painted) {
+            m_painted = true;
+            // After this paint and whatever it queued (the backing store's flush among
+            // them), not in its middle.
+            QTimer::singleShot(0, this, &FirstPaintWatcher::report);
+        }
+        return false;
+    }
+
+private:
+    void report()
+    {
+        std::fprintf(stderr, "quenta: window shown after %.1f ms\n",
+                     m_sinceStart.nsecsElapsed() / 1e6);
+        std::fflush(stderr);
+        QCoreApplication::exit(0);
+    }
+
+    QWidget *m_window;
+    QElapsedTimer m_sinceStart;
+    bool m_painted = false;
+};
+
+} // namespace
 
 void Startup::setUpApplication(QApplication &app)
 {
@@ -33,4 +81,14 @@ bool Startup::checkDatabase(QWidget *parent)
         error, SQLiteHelper::shared().dbURL());
     MessageBox::critical(parent, u"数据库错误"_s, text);
     return false;
+}
+
+bool Startup::quitWhenShownRequested(const QApplication &app)
+{
+    return app.arguments().contains(u"--quit-when-shown"_s);
+}
+
+void Startup::quitWhenShown(QWidget *window, const QElapsedTimer &sinceStart)
+{
+    new FirstPaintWatcher(window, sinceStart);
 }

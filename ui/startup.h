@@ -1,6 +1,7 @@
 #pragma once
 
 class QApplication;
+class QElapsedTimer;
 class QWidget;
 
 // What the entry does before the window: the program's identity and font, and the
@@ -15,5 +16,14 @@ void setUpApplication(QApplication &app);
 // copy, a file that is not a database) says so, and where, in a message box and answers
 // false: the program must not start on a database it cannot save to.
 bool checkDatabase(QWidget *parent);
+
+// True when the command line holds --quit-when-shown: the start-up benchmark's way of
+// timing the real program from its start to a window on screen.
+bool quitWhenShownRequested(const QApplication &app);
+
+// Once window has been painted for the first time and the events that painting queued
+// are done, writes "quenta: window shown after N ms" (N measured by sinceStart) on
+// stderr and quits the event loop with status 0.
+void quitWhenShown(QWidget *window, const QElapsedTimer &sinceStart);
 
 } // namespace Startup
