@@ -227,6 +227,11 @@ QString Database::description() const
     return u"<Database: %1>"_s.arg(m_databasePath);
 }
 
+bool Database::isReadOnly() const
+{
+    return m_handle && sqlite3_db_readonly(m_handle, "main") == 1;
+}
+
 QString Database::lastErrorMessage() const
 {
     return m_handle ? errorMessageOf(m_handle) : QString();

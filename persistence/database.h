@@ -84,6 +84,9 @@ public:
 
     QString databasePath() const { return m_databasePath; }
     bool isOpen() const { return m_isOpen; }
+    // True when the open file can only be read (SQLite falls back to reading when the
+    // file is write-protected); every write will then fail.
+    bool isReadOnly() const;
     sqlite3 *handle() const { return m_handle; }
 
     bool logsErrors() const { return m_logsErrors; }

@@ -44,6 +44,16 @@ void MessageBox::critical(QWidget *parent, const QString &title, const QString &
     box.exec();
 }
 
+void MessageBox::warning(QWidget *parent, const QString &title, const QString &text)
+{
+    lastShownText() = text;
+    if (testAnswer())
+        return;
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    box.addButton(u"好"_s, QMessageBox::AcceptRole);
+    box.exec();
+}
+
 void MessageBox::setTestAnswer(std::optional<bool> deleteChosen)
 {
     testAnswer() = deleteChosen;

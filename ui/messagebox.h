@@ -18,6 +18,9 @@ bool confirmDelete(QWidget *parent);
 // from (the database at start).
 void critical(QWidget *parent, const QString &title, const QString &text);
 
+// A message the user should read before going on, with one button "好".
+void warning(QWidget *parent, const QString &title, const QString &text);
+
 // Tests: while set, dialogs are not shown; confirmations answer `deleteChosen` and each
 // dialog's text is kept for lastText().
 void setTestAnswer(std::optional<bool> deleteChosen);

@@ -75,8 +75,14 @@ void Startup::setUpApplication(QApplication &app)
 bool Startup::checkDatabase(QWidget *parent)
 {
     QString error;
-    if (SQLiteHelper::shared().checkUsable(&error))
+    if (SQLiteHelper::shared().checkUsable(&error)) {
+        if (SQLiteHelper::shared().db().isReadOnly()) {
+            MessageBox::warning(parent, u"数据库只读"_s,
+                                u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"
+                                u"\n\n数据库位置：%1"_s.arg(SQLiteHelper::shared().dbURL()));
+        }
         return true;
+    }
     const QString text = u"无法使用数据库，Quenta 无法启动。\n\n%1\n\n数据库位置：%2"_s.arg(
         error, SQLiteHelper::shared().dbURL());
     MessageBox::critical(parent, u"数据库错误"_s, text);

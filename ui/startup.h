@@ -15,6 +15,8 @@ void setUpApplication(QApplication &app);
 // Puts the database in place and opens it. When it cannot be used (no template, failed
 // copy, a file that is not a database) says so, and where, in a message box and answers
 // false: the program must not start on a database it cannot save to.
+// A database file that can only be read is not refused (the receipts can still be
+// looked at and printed) but the user is told at once that nothing can be saved.
 bool checkDatabase(QWidget *parent);
 
 // True when the command line holds --quit-when-shown: the start-up benchmark's way of

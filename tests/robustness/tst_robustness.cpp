@@ -1,6 +1,7 @@
 #include "../ui/uitesthelpers.h"
 #include "addview.h"
 #include "sqlitehelper.h"
+#include "startup.h"
 
 #include <QClipboard>
 #include <QCryptographicHash>
@@ -208,6 +209,10 @@ void tst_Robustness::readOnlyFile()
     if (probe >= 0)
         ::close(probe);
     QVERIFY2(probe < 0 && probeError == EACCES, "the file is still writable for this process");
+
+    // The start is not refused, but the user is told at once that nothing can be saved.
+    QVERIFY(Startup::checkDatabase(nullptr));
+    QVERIFY(MessageBox::lastText().contains(u"只能读取"_s));
 
     m.openWindow();
     m.clickRow(u"今天收据"_s);
