@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         database->setLogsErrors(false);
         if (!database->open()
             || !database->executeStatements(
-                    u"create table tb_receipt (id, receiptNo, receiptDate, payer, reason1, "
-                    u"reason2, remark, paytype, payee, approve, accountant, creator, createDate, "
-                    u"total, totalBig, isDeleted);"_s))
+                u"create table tb_receipt (id, receiptNo, receiptDate, payer, reason1, "
+                u"reason2, remark, paytype, payee, approve, accountant, creator, createDate, "
+                u"total, totalBig, isDeleted);"_s))
             std::abort();
         return database;
     }();
@@ -39,9 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sqlite3 *handle = db->handle();
     sqlite3_exec(handle, "delete from tb_receipt;", nullptr, nullptr, nullptr);
     sqlite3_stmt *insert = nullptr;
-    sqlite3_prepare_v2(handle,
-                       "insert into tb_receipt values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", -1,
-                       &insert, nullptr);
+    sqlite3_prepare_v2(handle, "insert into tb_receipt values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                       -1, &insert, nullptr);
     for (int column = 0; column < 16; ++column) {
         const std::string &field = fields[column];
         const int slot = column + 1;
@@ -67,8 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const ReceiptRowMapper mapper(*rows, u"ReceiptNo"_s);
     while (rows->next()) {
         const std::optional<Receipt> receipt = mapper.map();
-        if (receipt && (receipt->id.isNull() || !receipt->receiptDate.isValid()
-                        || !receipt->createDate.isValid()))
+        if (receipt
+            && (receipt->id.isNull() || !receipt->receiptDate.isValid()
+                || !receipt->createDate.isValid()))
             std::abort();
     }
     return 0;

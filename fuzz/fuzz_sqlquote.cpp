@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                + u");"_s))
         std::abort();
 
-    auto rows = db->executeQuery(u"select content, (select count(*) from t) from t where content = "_s
-                                 + sqlQuote(value));
+    auto rows = db->executeQuery(
+        u"select content, (select count(*) from t) from t where content = "_s + sqlQuote(value));
     if (!rows || !rows->next())
         std::abort();
     if (rows->stringForColumnIndex(0) != value || rows->intForColumnIndex(1) != 1)

@@ -16,7 +16,7 @@ namespace {
 bool matchesNumberGrammar(const QString &text)
 {
     static const QRegularExpression grammar(
-            u"\\A[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?\\z"_s);
+        u"\\A[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?\\z"_s);
     return grammar.match(text).hasMatch();
 }
 
@@ -27,8 +27,8 @@ QString spellOut(double value)
     // Building the formatter parses the locale's rule set; keep one per thread.
     thread_local std::unique_ptr<icu::RuleBasedNumberFormat> formatter = [] {
         UErrorCode status = U_ZERO_ERROR;
-        auto made = std::make_unique<icu::RuleBasedNumberFormat>(
-                icu::URBNF_SPELLOUT, icu::Locale("zh", "CN"), status);
+        auto made = std::make_unique<icu::RuleBasedNumberFormat>(icu::URBNF_SPELLOUT,
+                                                                 icu::Locale("zh", "CN"), status);
         if (U_FAILURE(status))
             made.reset();
         return made;

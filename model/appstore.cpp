@@ -96,9 +96,9 @@ void AppStore::newReceipt()
 
 void AppStore::loadReceipts()
 {
-    const QString sql = u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   ReceiptDate between "_s
-            + sqlQuote(m_beginDate) + u" and "_s + sqlQuote(m_endDate)
-            + u"\norder by ReceiptNo desc"_s;
+    const QString sql
+        = u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   ReceiptDate between "_s
+        + sqlQuote(m_beginDate) + u" and "_s + sqlQuote(m_endDate) + u"\norder by ReceiptNo desc"_s;
     setReceipts({});
 
     QList<Receipt> loaded;
@@ -116,8 +116,8 @@ void AppStore::loadSelected(bool forEditing)
 {
     if (!m_selectedId)
         return;
-    const QString sql = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(*m_selectedId)
-            + u";"_s;
+    const QString sql
+        = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(*m_selectedId) + u";"_s;
     std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(sql);
     if (!resultSet)
         return;
@@ -173,18 +173,15 @@ bool AppStore::updateReceipt()
         return false;
     const Receipt &r = m_receiptEdit;
     const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
-            + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
-            + u",\n       payer       = "_s + sqlQuote(r.payer)
-            + u",\n       reason1     = "_s + sqlQuote(r.reason1)
-            + u",\n       reason2     = "_s + sqlQuote(r.reason2)
-            + u",\n       remark      = "_s + sqlQuote(r.remark)
-            + u",\n       paytype     = "_s + sqlQuote(r.paytype)
-            + u",\n       payee       = "_s + sqlQuote(r.payee)
-            + u",\n       approve     = "_s + sqlQuote(r.approve)
-            + u",\n       accountant  = "_s + sqlQuote(r.accountant)
-            + u",\n       total       = "_s + sqlQuote(amountText(r.total))
-            + u",\n       totalBig    = "_s + sqlQuote(r.totalBig)
-            + u"\nwhere  id          = "_s + sqlQuote(*m_selectedId) + u" ;"_s;
+        + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
+        + u",\n       payer       = "_s + sqlQuote(r.payer) + u",\n       reason1     = "_s
+        + sqlQuote(r.reason1) + u",\n       reason2     = "_s + sqlQuote(r.reason2)
+        + u",\n       remark      = "_s + sqlQuote(r.remark) + u",\n       paytype     = "_s
+        + sqlQuote(r.paytype) + u",\n       payee       = "_s + sqlQuote(r.payee)
+        + u",\n       approve     = "_s + sqlQuote(r.approve) + u",\n       accountant  = "_s
+        + sqlQuote(r.accountant) + u",\n       total       = "_s + sqlQuote(amountText(r.total))
+        + u",\n       totalBig    = "_s + sqlQuote(r.totalBig) + u"\nwhere  id          = "_s
+        + sqlQuote(*m_selectedId) + u" ;"_s;
     if (!SQLiteHelper::shared().write(sql))
         return false;
     loadReceipts();
@@ -195,8 +192,8 @@ void AppStore::deleteSelected()
 {
     // Single-quoted: SQLite builds without double-quoted string literals read "A" as
     // a column name and refuse the statement.
-    const QString sql = u"delete from tb_receipt\nwhere  id in ("_s + sqlQuoteList(m_selection)
-            + u");"_s;
+    const QString sql
+        = u"delete from tb_receipt\nwhere  id in ("_s + sqlQuoteList(m_selection) + u");"_s;
     if (SQLiteHelper::shared().write(sql))
         loadReceipts();
 }

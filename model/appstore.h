@@ -17,16 +17,16 @@
 class AppStore : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(std::optional<NavigationItem> selectionNav READ selectionNav WRITE
-                       setSelectionNav NOTIFY selectionNavChanged)
+    Q_PROPERTY(std::optional<NavigationItem> selectionNav READ selectionNav WRITE setSelectionNav
+                   NOTIFY selectionNavChanged)
     Q_PROPERTY(QString beginDate READ beginDate WRITE setBeginDate NOTIFY beginDateChanged)
     Q_PROPERTY(QString endDate READ endDate WRITE setEndDate NOTIFY endDateChanged)
     Q_PROPERTY(QList<Receipt> receipts READ receipts WRITE setReceipts NOTIFY receiptsChanged)
     Q_PROPERTY(std::optional<QString> selectedId READ selectedId WRITE setSelectedId NOTIFY
-                       selectedIdChanged)
+                   selectedIdChanged)
     Q_PROPERTY(QSet<QString> selection READ selection WRITE setSelection NOTIFY selectionChanged)
     Q_PROPERTY(std::optional<Receipt> receiptPrint READ receiptPrint WRITE setReceiptPrint NOTIFY
-                       receiptPrintChanged)
+                   receiptPrintChanged)
     Q_PROPERTY(Receipt receiptEdit READ receiptEdit WRITE setReceiptEdit NOTIFY receiptEditChanged)
 
 public:

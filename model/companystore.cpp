@@ -24,7 +24,8 @@ void CompanyStore::setCompany(const Company &company)
 
 void CompanyStore::load()
 {
-    std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(u"select *\nfrom  tb_company"_s);
+    std::unique_ptr<ResultSet> resultSet
+        = SQLiteHelper::shared().query(u"select *\nfrom  tb_company"_s);
     if (!resultSet)
         return;
     const int id = resultSet->columnIndexForName(u"id"_s);
@@ -41,8 +42,7 @@ void CompanyStore::load()
 bool CompanyStore::save()
 {
     const QString sql = u"update tb_company\nset    title    = "_s + sqlQuote(m_company.title)
-            + u",\n       label    = "_s + sqlQuote(m_company.label)
-            + u",\n       remark   = "_s + sqlQuote(m_company.remark)
-            + u"\nwhere  id       = "_s + sqlQuote(m_company.id) + u";"_s;
+        + u",\n       label    = "_s + sqlQuote(m_company.label) + u",\n       remark   = "_s
+        + sqlQuote(m_company.remark) + u"\nwhere  id       = "_s + sqlQuote(m_company.id) + u";"_s;
     return SQLiteHelper::shared().write(sql);
 }

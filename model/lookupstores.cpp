@@ -55,7 +55,9 @@ LookupTable contentTable(const QString &table)
 
 } // namespace
 
-LookupStoreBase::LookupStoreBase(LookupTable table) : m_table(std::move(table)) { }
+LookupStoreBase::LookupStoreBase(LookupTable table)
+    : m_table(std::move(table))
+{ }
 
 void LookupStoreBase::setItems(const QStringList &items)
 {
@@ -71,8 +73,8 @@ QString LookupStoreBase::loadSql() const
 QString LookupStoreBase::insertSql(const QString &id, const QString &value) const
 {
     return u"insert into "_s + m_table.table + u" (\n       id,\n       "_s + m_table.valueColumn
-            + u"\n) values (\n      "_s + sqlQuote(id) + u",\n"_s
-            + QString(m_table.insertValueIndent, u' ') + sqlQuote(value) + u"\n);"_s;
+        + u"\n) values (\n      "_s + sqlQuote(id) + u",\n"_s
+        + QString(m_table.insertValueIndent, u' ') + sqlQuote(value) + u"\n);"_s;
 }
 
 QString LookupStoreBase::updateSql(const QString &id, const QString &value) const
@@ -80,13 +82,13 @@ QString LookupStoreBase::updateSql(const QString &id, const QString &value) cons
     // "where  id" is padded so that its "=" stands under the value column's "=".
     const QString idPadding(m_table.valueColumn.size() - 1, u' ');
     return u"update "_s + m_table.table + u"\nset    "_s + m_table.valueColumn + u" = "_s
-            + sqlQuote(value) + u"\nwhere  id"_s + idPadding + u"= "_s + sqlQuote(id) + u";"_s;
+        + sqlQuote(value) + u"\nwhere  id"_s + idPadding + u"= "_s + sqlQuote(id) + u";"_s;
 }
 
 QString LookupStoreBase::duplicateTestSql(const QString &value) const
 {
     return u"select count(*)\nfrom   "_s + m_table.table + u"\nwhere  "_s + m_table.valueColumn
-            + u" = "_s + sqlQuote(value) + u";"_s;
+        + u" = "_s + sqlQuote(value) + u";"_s;
 }
 
 bool LookupStoreBase::writeAndReload(const QString &sql)
@@ -150,13 +152,20 @@ bool LookupStore<Record>::update(const Record &record)
 template class LookupStore<LookupEntry>;
 template class LookupStore<Account>;
 
-#define QUENTA_LOOKUP_STORE(Store, tableDescription)                                              \
-    Store &Store::shared() { return SharedInstance<Store>::get(); }                              \
-    Store::Store() : LookupStore(tableDescription) { load(); }
+#define QUENTA_LOOKUP_STORE(Store, tableDescription)                                               \
+    Store &Store::shared()                                                                         \
+    {                                                                                              \
+        return SharedInstance<Store>::get();                                                       \
+    }                                                                                              \
+    Store::Store()                                                                                 \
+        : LookupStore(tableDescription)                                                            \
+    {                                                                                              \
+        load();                                                                                    \
+    }
 
 QUENTA_LOOKUP_STORE(PayerStore, contentTable(u"tb_payer"_s))
 QUENTA_LOOKUP_STORE(Reason1Store, contentTable(u"tb_reason1"_s))
 QUENTA_LOOKUP_STORE(Reason2Store, contentTable(u"tb_reason2"_s))
 QUENTA_LOOKUP_STORE(RemarkStore, contentTable(u"tb_remark"_s))
 QUENTA_LOOKUP_STORE(PaytypeStore, contentTable(u"tb_paytype"_s))
-QUENTA_LOOKUP_STORE(AccountStore, (LookupTable{u"tb_account"_s, u"userName"_s, u"UserName"_s, 7}))
+QUENTA_LOOKUP_STORE(AccountStore, (LookupTable {u"tb_account"_s, u"userName"_s, u"UserName"_s, 7}))

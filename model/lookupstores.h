@@ -42,9 +42,9 @@ struct Account
 // names and, for tb_account, in a few spaces; the statements are built from these.
 struct LookupTable
 {
-    QString table;         // tb_payer
-    QString valueColumn;   // content, userName
-    QString loadColumn;    // the name the load reads the value under
+    QString table; // tb_payer
+    QString valueColumn; // content, userName
+    QString loadColumn; // the name the load reads the value under
     int insertValueIndent; // spaces before the value's quote in the insert
 };
 
@@ -114,6 +114,7 @@ class PayerStore : public LookupStore<Payer>
     Q_PROPERTY(QList<Payer> datas READ datas WRITE setDatas NOTIFY datasChanged)
 public:
     static PayerStore &shared();
+
 private:
     friend class SharedInstance<PayerStore>;
     PayerStore();
@@ -125,6 +126,7 @@ class Reason1Store : public LookupStore<Reason1>
     Q_PROPERTY(QList<Reason1> datas READ datas WRITE setDatas NOTIFY datasChanged)
 public:
     static Reason1Store &shared();
+
 private:
     friend class SharedInstance<Reason1Store>;
     Reason1Store();
@@ -136,6 +138,7 @@ class Reason2Store : public LookupStore<Reason2>
     Q_PROPERTY(QList<Reason2> datas READ datas WRITE setDatas NOTIFY datasChanged)
 public:
     static Reason2Store &shared();
+
 private:
     friend class SharedInstance<Reason2Store>;
     Reason2Store();
@@ -147,6 +150,7 @@ class RemarkStore : public LookupStore<Remark>
     Q_PROPERTY(QList<Remark> datas READ datas WRITE setDatas NOTIFY datasChanged)
 public:
     static RemarkStore &shared();
+
 private:
     friend class SharedInstance<RemarkStore>;
     RemarkStore();
@@ -158,6 +162,7 @@ class PaytypeStore : public LookupStore<Paytype>
     Q_PROPERTY(QList<Paytype> datas READ datas WRITE setDatas NOTIFY datasChanged)
 public:
     static PaytypeStore &shared();
+
 private:
     friend class SharedInstance<PaytypeStore>;
     PaytypeStore();
@@ -169,6 +174,7 @@ class AccountStore : public LookupStore<Account>
     Q_PROPERTY(QList<Account> datas READ datas WRITE setDatas NOTIFY datasChanged)
 public:
     static AccountStore &shared();
+
 private:
     friend class SharedInstance<AccountStore>;
     AccountStore();

@@ -9,7 +9,7 @@ QSettings settings()
     // An explicit file under the config location (rather than the organisation-name
     // default) keeps the file in one known place, and under QStandardPaths' test mode.
     const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-            + QStringLiteral("/Quenta/Quenta.conf");
+        + QStringLiteral("/Quenta/Quenta.conf");
     return QSettings(path, QSettings::IniFormat);
 }
 } // namespace

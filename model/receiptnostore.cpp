@@ -36,8 +36,8 @@ QString ReceiptNoStore::receiptNumberText(const ReceiptNoSetting &setting)
 
 void ReceiptNoStore::loadSetting()
 {
-    std::unique_ptr<ResultSet> resultSet =
-            SQLiteHelper::shared().query(u"select *\nfrom tb_receiptNo"_s);
+    std::unique_ptr<ResultSet> resultSet
+        = SQLiteHelper::shared().query(u"select *\nfrom tb_receiptNo"_s);
     if (!resultSet)
         return;
     const int numLong = resultSet->columnIndexForName(u"numLong"_s);
@@ -70,8 +70,8 @@ void ReceiptNoStore::nextReceiptNo()
     for (;;) {
         applyReceiptNo();
         const QString number = AppStore::shared().receiptEdit().receiptNo;
-        const QString sql = u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s
-                + sqlQuote(number) + u";"_s;
+        const QString sql
+            = u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s;
         if (!helper.exists(sql))
             break;
         // The counter stops at the largest 64-bit number rather than wrapping round.
@@ -87,7 +87,7 @@ void ReceiptNoStore::nextReceiptNo()
 bool ReceiptNoStore::saveSetting()
 {
     const QString sql = u"update tb_receiptNo\nset    numLong = "_s
-            + sqlQuote(QString::number(m_setting.numLong)) + u" ,\n       currNum = "_s
-            + sqlQuote(QString::number(m_setting.currNum)) + u" ;"_s;
+        + sqlQuote(QString::number(m_setting.numLong)) + u" ,\n       currNum = "_s
+        + sqlQuote(QString::number(m_setting.currNum)) + u" ;"_s;
     return SQLiteHelper::shared().write(sql);
 }

@@ -22,7 +22,7 @@ class ReceiptNoStore : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(ReceiptNoSetting receiptNoSetting READ receiptNoSetting WRITE setReceiptNoSetting
-                       NOTIFY receiptNoSettingChanged)
+                   NOTIFY receiptNoSettingChanged)
 
 public:
     // A receipt number never pads beyond this many digits, whatever length is set, so

@@ -76,8 +76,7 @@ public:
     // that every later start would find and use.
     enum class OpenMode { CreateIfMissing, ExistingFileOnly };
 
-    explicit Database(const QString &databasePath,
-                      OpenMode openMode = OpenMode::CreateIfMissing);
+    explicit Database(const QString &databasePath, OpenMode openMode = OpenMode::CreateIfMissing);
     ~Database();
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
@@ -97,8 +96,7 @@ public:
     bool open();
     bool close();
     bool executeStatements(const QString &sql);
-    std::unique_ptr<ResultSet> executeQuery(const QString &sql,
-                                            const QStringList &arguments = {});
+    std::unique_ptr<ResultSet> executeQuery(const QString &sql, const QStringList &arguments = {});
 
     qsizetype openResultSetCount() const { return m_openResultSets.size(); }
     QString lastErrorMessage() const;

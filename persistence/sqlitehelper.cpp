@@ -71,8 +71,8 @@ QString SQLiteHelper::templatePath()
 
 QString SQLiteHelper::documentsDirectory()
 {
-    static const QString fromStandardPaths =
-            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    static const QString fromStandardPaths
+        = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString fromEnvironment = qEnvironmentVariable("QUENTA_DOCUMENTS_DIR");
     return fromEnvironment.isEmpty() ? fromStandardPaths : fromEnvironment;
 }
@@ -130,7 +130,7 @@ void SQLiteHelper::computeURL()
             QFile sourceFile(source);
             if (!sourceFile.copy(partial)) {
                 error = u"复制数据库模板失败："_s + source + u" → "_s + path + u"（"_s
-                        + sourceFile.errorString() + u"）"_s;
+                    + sourceFile.errorString() + u"）"_s;
             } else if (!QFile::rename(partial, path)) {
                 error = u"复制数据库模板失败：无法写入 "_s + path;
             }
@@ -194,8 +194,8 @@ bool SQLiteHelper::checkUsable(QString *error)
     Database &database = db();
     if (!database.open())
         return fail(u"无法打开数据库：%1"_s.arg(m_dbURL));
-    std::unique_ptr<ResultSet> resultSet =
-            database.executeQuery(u"select count(*) from tb_receipt"_s);
+    std::unique_ptr<ResultSet> resultSet
+        = database.executeQuery(u"select count(*) from tb_receipt"_s);
     if (!resultSet || !resultSet->next()) {
         const QString reason = database.lastErrorMessage();
         database.close();

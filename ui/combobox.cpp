@@ -5,7 +5,8 @@
 #include <QSignalBlocker>
 #include <QStringListModel>
 
-ComboBox::ComboBox(QWidget *parent) : QComboBox(parent)
+ComboBox::ComboBox(QWidget *parent)
+    : QComboBox(parent)
 {
     setEditable(true);
     // Return must not add the typed text to the offered list: the list belongs to its

@@ -24,7 +24,8 @@ bool MessageBox::confirmDelete(QWidget *parent)
     if (testAnswer())
         return *testAnswer();
 
-    QMessageBox box(QMessageBox::Warning, u"确认"_s, u"永久删除？"_s, QMessageBox::NoButton, parent);
+    QMessageBox box(QMessageBox::Warning, u"确认"_s, u"永久删除？"_s, QMessageBox::NoButton,
+                    parent);
     QPushButton *deleteButton = box.addButton(u"删除"_s, QMessageBox::DestructiveRole);
     QPushButton *cancelButton = box.addButton(u"取消"_s, QMessageBox::RejectRole);
     box.setDefaultButton(cancelButton);
