@@ -15,64 +15,24 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QObject *sharedStore(const QString &name)
+// The lookup stores, in the order of the table names below.
+const char *const lookupTables[] = {"payer", "reason1", "reason2", "remark", "paytype", "account"};
+
+QList<LookupStoreBase *> lookupStores()
 {
-    const QHash<QString, QObject *(*)()> stores = {
-        {u"payer"_s,
-         []() -> QObject * {
-             return &PayerStore::shared();
-         }},
-        {u"reason1"_s,
-         []() -> QObject * {
-             return &Reason1Store::shared();
-         }},
-        {u"reason2"_s,
-         []() -> QObject * {
-             return &Reason2Store::shared();
-         }},
-        {u"remark"_s,
-         []() -> QObject * {
-             return &RemarkStore::shared();
-         }},
-        {u"paytype"_s,
-         []() -> QObject * {
-             return &PaytypeStore::shared();
-         }},
-        {u"account"_s,
-         []() -> QObject * {
-             return &AccountStore::shared();
-         }},
-        {u"app"_s,
-         []() -> QObject * {
-             return &AppStore::shared();
-         }},
-        {u"company"_s,
-         []() -> QObject * {
-             return &CompanyStore::shared();
-         }},
-        {u"receiptNo"_s,
-         []() -> QObject * {
-             return &ReceiptNoStore::shared();
-         }},
-        {u"translate"_s,
-         []() -> QObject * {
-             return &TranslateStore::shared();
-         }},
-    };
-    return stores.value(name)();
+    return {&PayerStore::shared(),  &Reason1Store::shared(), &Reason2Store::shared(),
+            &RemarkStore::shared(), &PaytypeStore::shared(), &AccountStore::shared()};
 }
 
 // (id, index, value) of each loaded record, whatever the record type.
 QStringList loaded(QObject *store)
 {
     QStringList rows;
-    const QVariant datas = store->property("datas");
     if (auto *account = qobject_cast<AccountStore *>(store)) {
         for (const Account &a : account->datas())
             rows.append(u"%1/%2/%3"_s.arg(a.id).arg(a.index).arg(a.userName));
-        return rows;
     }
-    for (const LookupEntry &e : datas.value<QList<LookupEntry>>())
+    for (const LookupEntry &e : store->property("datas").value<QList<LookupEntry>>())
         rows.append(u"%1/%2/%3"_s.arg(e.id).arg(e.index).arg(e.content));
     return rows;
 }
@@ -84,10 +44,13 @@ class tst_LookupStores : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        m_env->createDatabase();
+    }
+    void cleanup() { m_env.reset(); }
 
-    void everyAssignmentNotifies_data();
     void everyAssignmentNotifies();
     void loadOrdersByValue_data();
     void loadOrdersByValue();
@@ -103,67 +66,44 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
 };
 
-void tst_LookupStores::init()
-{
-    m_env = std::make_unique<TestEnvironment>();
-    m_env->createDatabase();
-}
-
-void tst_LookupStores::cleanup()
-{
-    m_env.reset();
-}
-
-void tst_LookupStores::everyAssignmentNotifies_data()
-{
-    QTest::addColumn<QString>("store");
-    for (const char *name : {"payer", "reason1", "reason2", "remark", "paytype", "account", "app",
-                             "company", "receiptNo", "translate"})
-        QTest::newRow(name) << QString::fromLatin1(name);
-}
-
+// Every property of every store notifies, even when assigned the value it already holds.
 void tst_LookupStores::everyAssignmentNotifies()
 {
-    QFETCH(QString, store);
-    QObject *object = sharedStore(store);
-    const QMetaObject *meta = object->metaObject();
-    int checked = 0;
-    for (int i = QObject::staticMetaObject.propertyCount(); i < meta->propertyCount(); ++i) {
-        const QMetaProperty property = meta->property(i);
-        QVERIFY2(property.hasNotifySignal(), property.name());
-        QSignalSpy spy(object, property.notifySignal());
-        const QVariant value = property.read(object);
-        // Assigning the value it already holds still notifies, each time.
-        QVERIFY2(property.write(object, value), property.name());
-        QVERIFY2(property.write(object, value), property.name());
-        QVERIFY2(spy.count() == 2, property.name());
-        QCOMPARE(property.read(object), value);
-        ++checked;
+    const QList<LookupStoreBase *> lookups = lookupStores();
+    QList<QObject *> stores(lookups.cbegin(), lookups.cend());
+    stores << &AppStore::shared() << &CompanyStore::shared() << &ReceiptNoStore::shared()
+           << &TranslateStore::shared();
+    for (QObject *store : std::as_const(stores)) {
+        const QMetaObject *meta = store->metaObject();
+        QVERIFY2(meta->propertyCount() > QObject::staticMetaObject.propertyCount(),
+                 meta->className());
+        for (int i = QObject::staticMetaObject.propertyCount(); i < meta->propertyCount(); ++i) {
+            const QMetaProperty property = meta->property(i);
+            const QByteArray where = meta->className() + QByteArray("::") + property.name();
+            QVERIFY2(property.hasNotifySignal(), where);
+            QSignalSpy spy(store, property.notifySignal());
+            const QVariant value = property.read(store);
+            QVERIFY2(property.write(store, value) && property.write(store, value), where);
+            QVERIFY2(spy.count() == 2 && property.read(store) == value, where);
+        }
     }
-    QVERIFY(checked > 0);
 }
 
 void tst_LookupStores::loadOrdersByValue_data()
 {
-    QTest::addColumn<QString>("store");
-    QTest::addColumn<QString>("table");
-    QTest::addColumn<QString>("column");
-    QTest::newRow("payer") << u"payer"_s << u"tb_payer"_s << u"content"_s;
-    QTest::newRow("reason1") << u"reason1"_s << u"tb_reason1"_s << u"content"_s;
-    QTest::newRow("reason2") << u"reason2"_s << u"tb_reason2"_s << u"content"_s;
-    QTest::newRow("remark") << u"remark"_s << u"tb_remark"_s << u"content"_s;
-    QTest::newRow("paytype") << u"paytype"_s << u"tb_paytype"_s << u"content"_s;
-    QTest::newRow("account") << u"account"_s << u"tb_account"_s << u"userName"_s;
+    QTest::addColumn<int>("store");
+    for (int i = 0; i < int(std::size(lookupTables)); ++i)
+        QTest::newRow(lookupTables[i]) << i;
 }
 
 void tst_LookupStores::loadOrdersByValue()
 {
-    QFETCH(QString, store);
-    QFETCH(QString, table);
-    QFETCH(QString, column);
-    QVERIFY(m_env->execRaw(u"delete from %1; insert into %1 (id, %2) values ('1', 'C'), "
-                           u"('2', 'A'), ('3', 'B');"_s.arg(table, column)));
-    auto *lookup = static_cast<LookupStoreBase *>(sharedStore(store));
+    QFETCH(int, store);
+    const QString table = QString::fromLatin1(lookupTables[store]);
+    QVERIFY(m_env->execRaw(u"delete from tb_%1; insert into tb_%1 (id, %2) values ('1', 'C'), "
+                           u"('2', 'A'), ('3', 'B');"_s.arg(
+                               table, table == u"account"_s ? u"userName"_s : u"content"_s)));
+    LookupStoreBase *lookup = lookupStores().at(store);
     QCOMPARE(lookup->items(), QStringList({u"A"_s, u"B"_s, u"C"_s}));
     QCOMPARE(loaded(lookup), QStringList({u"2/1/A"_s, u"3/2/B"_s, u"1/3/C"_s}));
 }
