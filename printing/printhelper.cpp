@@ -41,10 +41,9 @@ struct PrintJob
             && paper.height() > 0;
     }
 
-    QString documentName() const
-    {
-        return receipt ? u"收据 No."_s + receipt->receiptNo : u"收据"_s;
-    }
+    // No "." in it: the print dialog makes its default file name from the document
+    // name and would take ".0000042" for an extension and drop the number.
+    QString documentName() const { return receipt ? u"收据 "_s + receipt->receiptNo : u"收据"_s; }
 
     // Draws the page scaled to fit `target` (device coordinates) in both directions, from
     // its top-left corner. The painter draws vectors at the device's own resolution: the

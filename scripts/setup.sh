@@ -10,7 +10,7 @@ packages=(
     libgl-dev
     libsqlite3-dev sqlite3
     libicu-dev
-    fonts-noto-cjk
+    fonts-noto-cjk qt6-translations-l10n
     poppler-utils
     clang libclang-rt-14-dev
     tzdata

@@ -8,7 +8,10 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 
 #include <cstdio>
@@ -70,6 +73,14 @@ void Startup::setUpApplication(QApplication &app)
         font.setFamily(family);
         app.setFont(font);
     }
+
+    // Everything the user reads is Chinese, including Qt's own dialogs (the print
+    // dialog) and the calendar of the date pickers, whatever the desktop's language.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QLocale(), u"qtbase"_s, u"_"_s,
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
 }
 
 bool Startup::checkDatabase(QWidget *parent)

@@ -9,7 +9,8 @@ class QWidget;
 namespace Startup {
 
 // Name, organisation and window icon; the Noto Sans CJK SC font when it is installed,
-// so Chinese text does not fall back to whatever the desktop picks glyph by glyph.
+// so Chinese text does not fall back to whatever the desktop picks glyph by glyph; the
+// Chinese locale and Qt's own Chinese translations for its dialogs.
 void setUpApplication(QApplication &app);
 
 // Puts the database in place and opens it. When it cannot be used (no template, failed

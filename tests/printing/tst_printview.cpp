@@ -328,7 +328,7 @@ void tst_PrintView::pdf()
     }
     // Qt's PDF maps the digit glyphs that follow "No." to no character, so the number
     // line cannot be read back; the document title carries it instead.
-    const QByteArray title = QStringEncoder(QStringEncoder::Utf16BE).encode(u"No.0000042"_s);
+    const QByteArray title = QStringEncoder(QStringEncoder::Utf16BE).encode(u"收据 0000042"_s);
     QVERIFY(!receipt || readFile(path).contains(title));
     const QList<Item> placed
         = {Item::Title,  Item::Date,     Item::Payer,   Item::Reason1,  Item::Reason2,
