@@ -3,12 +3,12 @@
 // and the print engine, is reported on its own; the rest as best and median.
 // Run by hand: build-dir/bin/bench_print [pages]
 
-#include "amountincapitals.h"
 #include "appstore.h"
 #include "benchdata.h"
 #include "clock.h"
 #include "printhelper.h"
 #include "printview.h"
+#include "samplereceipt.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -24,25 +24,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr double targetMs = 200;
-
-Receipt sampleReceipt()
-{
-    Receipt receipt = AppStore::shared().receiptEdit();
-    receipt.id = u"6F1C2A9E-3B7D-4E21-9A55-0C8D7E4B1F30"_s;
-    receipt.receiptNo = u"0000128"_s;
-    receipt.receiptDate = QDateTime(QDate(2024, 5, 18), QTime(10, 30));
-    receipt.payer = u"杭州青禾文化传播有限公司"_s;
-    receipt.reason1 = u"2024年第二季度场地租金"_s;
-    receipt.reason2 = u"含物业管理费"_s;
-    receipt.remark = u"银行转账已到账"_s;
-    receipt.paytype = u"银行转账"_s;
-    receipt.payee = u"王丽"_s;
-    receipt.approve = u"陈建国"_s;
-    receipt.accountant = u"李敏"_s;
-    receipt.total = 12800.5;
-    receipt.totalBig = amountInCapitals(amountText(receipt.total));
-    return receipt;
-}
 
 } // namespace
 
