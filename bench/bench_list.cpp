@@ -52,11 +52,7 @@ QListWidgetItem *sidebarRow(QListWidget *list, const QString &title)
 
 int main(int argc, char **argv)
 {
-    // As the application does: see Clock::cacheLocalTimeZone.
-    Clock::cacheLocalTimeZone();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    BenchData::prepareProcess();
     QApplication app(argc, argv);
     Startup::setUpApplication(app);
     const int runs = std::max(1, app.arguments().value(1, u"3"_s).toInt());

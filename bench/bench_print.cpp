@@ -5,7 +5,6 @@
 
 #include "appstore.h"
 #include "benchdata.h"
-#include "clock.h"
 #include "printhelper.h"
 #include "printview.h"
 #include "samplereceipt.h"
@@ -29,10 +28,7 @@ constexpr double targetMs = 200;
 
 int main(int argc, char **argv)
 {
-    Clock::cacheLocalTimeZone();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    BenchData::prepareProcess();
     QApplication app(argc, argv);
     // The program's font, as the printed page uses it.
     Startup::setUpApplication(app);

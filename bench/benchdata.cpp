@@ -1,5 +1,7 @@
 #include "benchdata.h"
 
+#include "clock.h"
+
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 
@@ -175,6 +177,14 @@ double median(QList<double> values)
 const char *verdict(bool met)
 {
     return met ? "OK" : "MISSED";
+}
+
+void prepareProcess()
+{
+    Clock::cacheLocalTimeZone();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
 }
 
 } // namespace BenchData

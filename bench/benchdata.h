@@ -13,6 +13,10 @@ constexpr int receiptCount = 100000;
 // False (with a message on stderr) when the file cannot be opened or a row not written.
 bool fillReceipts(const QString &path, int count = receiptCount);
 
+// As the application starts (Clock::cacheLocalTimeZone), on the offscreen platform unless
+// another is asked for, without the platform's chatter. Call before the QApplication.
+void prepareProcess();
+
 // Points the program's database and preferences into folder (QUENTA_DOCUMENTS_DIR,
 // XDG_CONFIG_HOME), for this process and the ones it starts.
 void pointAt(const QString &folder);

@@ -24,15 +24,6 @@ void editCompany(QString Company::*field, const QString &text)
     store.setCompany(company);
 }
 
-// Only a text that differs is put into the field: the store notifies on every assignment,
-// including the one this field's own keystroke made, and setText would move the cursor
-// to the end.
-void showText(QLineEdit *lineEdit, const QString &text)
-{
-    if (lineEdit->text() != text)
-        lineEdit->setText(text);
-}
-
 } // namespace
 
 CompanyView::CompanyView(QWidget *parent)
@@ -90,9 +81,9 @@ CompanyView::CompanyView(QWidget *parent)
 void CompanyView::showCompany()
 {
     const Company company = CompanyStore::shared().company();
-    showText(m_titleLineEdit, company.title);
-    showText(m_labelLineEdit, company.label);
-    showText(m_remarkLineEdit, company.remark);
+    SettingsScreen::showText(m_titleLineEdit, company.title);
+    SettingsScreen::showText(m_labelLineEdit, company.label);
+    SettingsScreen::showText(m_remarkLineEdit, company.remark);
 }
 
 void CompanyView::save()

@@ -69,9 +69,7 @@ private:
 
 void showNumber(QLineEdit *lineEdit, qint64 value)
 {
-    const QString text = numberLocale().toString(value);
-    if (lineEdit->text() != text)
-        lineEdit->setText(text);
+    SettingsScreen::showText(lineEdit, numberLocale().toString(value));
 }
 
 } // namespace

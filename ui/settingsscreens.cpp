@@ -1,5 +1,7 @@
 #include "settingsscreens.h"
 
+#include <QLineEdit>
+
 #include "companyview.h"
 #include "icons.h"
 #include "lookupeditorview.h"
@@ -44,4 +46,10 @@ QPushButton *SettingsScreen::createButton(const QString &iconName, const QString
     const int padding = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) + 8;
     button->setMinimumWidth(button->iconSize().width() + textFrame + padding);
     return button;
+}
+
+void SettingsScreen::showText(QLineEdit *lineEdit, const QString &text)
+{
+    if (lineEdit->text() != text)
+        lineEdit->setText(text);
 }

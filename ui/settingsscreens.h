@@ -7,6 +7,7 @@
 #include <chrono>
 
 class QPushButton;
+class QLineEdit;
 class QWidget;
 
 // Builds the screen of a "基本设置" sidebar row (settings_payer … settings_account), or
@@ -22,5 +23,10 @@ inline constexpr std::chrono::milliseconds toastDuration {1000};
 // frame, so 增加, 修改 and 删除 line up whatever the font.
 QPushButton *createButton(const QString &iconName, const QString &text, const QString &objectName,
                           QWidget *parent);
+
+// Shows a store value in a field. Only a text that differs is put in: the stores notify
+// on every assignment, including the one the field's own keystroke made, and setText
+// would move the cursor to the end.
+void showText(QLineEdit *lineEdit, const QString &text);
 
 } // namespace SettingsScreen
