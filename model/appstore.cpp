@@ -6,6 +6,7 @@
 #include "daterange.h"
 #include "datetext.h"
 #include "preferences.h"
+#include "receiptissue.h"
 #include "receiptnostore.h"
 #include "receiptrow.h"
 #include "sqlitehelper.h"
@@ -91,6 +92,7 @@ void AppStore::newReceipt()
     blank.reason2.clear();
     blank.remark.clear();
     blank.total = 0;
+    blank.unreadableTotal.reset();
     setReceiptEdit(blank);
 }
 
@@ -99,71 +101,87 @@ void AppStore::loadReceipts()
     const QString sql
         = u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   ReceiptDate between "_s
         + sqlQuote(m_beginDate) + u" and "_s + sqlQuote(m_endDate) + u"\norder by ReceiptNo desc"_s;
-    setReceipts({});
 
+    // A load that fails keeps the rows of the last good one and says so: an empty list
+    // would tell the user that receipts which exist are not there.
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QString error;
     QList<Receipt> loaded;
-    if (std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(sql)) {
+    if (std::unique_ptr<ResultSet> resultSet = helper.query(sql)) {
         const ReceiptRowMapper mapper(*resultSet, u"ReceiptNo"_s);
-        while (resultSet->next()) {
-            if (std::optional<Receipt> receipt = mapper.map())
-                loaded.append(std::move(*receipt));
+        if (!mapper.missingColumn().isEmpty()) {
+            error = u"数据库缺少列 %1"_s.arg(mapper.missingColumn());
+        } else {
+            while (resultSet->next()) {
+                if (std::optional<Receipt> receipt = mapper.map())
+                    loaded.append(std::move(*receipt));
+            }
+            if (resultSet->hasError())
+                error = helper.noteFailure(resultSet->errorCode(), resultSet->errorMessage());
         }
+    } else {
+        error = helper.lastError();
     }
+    if (!error.isEmpty()) {
+        setLoadError(u"读取收据失败："_s + error);
+        return;
+    }
+    setLoadError({});
     setReceipts(loaded);
 }
 
-void AppStore::loadSelected(bool forEditing)
+void AppStore::setLoadError(const QString &error)
+{
+    if (error == m_loadError)
+        return;
+    m_loadError = error;
+    Q_EMIT loadErrorChanged();
+}
+
+bool AppStore::loadSelected(bool forEditing)
 {
     if (!m_selectedId)
-        return;
+        return false;
     const QString sql
         = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(*m_selectedId) + u";"_s;
     std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(sql);
     if (!resultSet)
-        return;
+        return false;
     const ReceiptRowMapper mapper(*resultSet, u"receiptNo"_s);
+    bool found = false;
     while (resultSet->next()) {
         const std::optional<Receipt> receipt = mapper.map();
         if (!receipt)
             continue;
+        found = true;
         setReceiptPrint(receipt);
         if (forEditing)
             setReceiptEdit(*receipt);
     }
+    return found && !resultSet->hasError();
 }
 
 bool AppStore::insertReceipt()
 {
-    const Receipt &r = m_receiptEdit;
-    const QStringList values = {
-        r.id,
-        r.receiptNo,
-        formatDateText(r.receiptDate, DateText::dayStart),
-        r.payer,
-        r.reason1,
-        r.reason2,
-        r.remark,
-        r.paytype,
-        r.payee,
-        r.approve,
-        r.accountant,
-        r.creator,
-        formatDateText(Clock::now(), DateText::dateTime),
-        amountText(r.total),
-        r.totalBig,
-        QString::number(r.isDeleted),
-    };
-    QString sql = u"insert into tb_receipt (\nId,\nreceiptNo ,\nreceiptDate ,\npayer ,\nreason1 ,\n"
-                  u"reason2 ,\nremark ,\npaytype ,\npayee ,\napprove ,\naccountant ,\ncreator ,\n"
-                  u"createDate ,\ntotal ,\ntotalBig,\nisDeleted\n)\nvalues (\n"_s;
-    for (qsizetype i = 0; i < values.size(); ++i)
-        sql += sqlQuote(values.at(i)) + (i + 1 < values.size() ? u",\n"_s : u"\n);"_s);
-
-    if (!SQLiteHelper::shared().write(sql))
+    if (m_receiptEdit.unreadableTotal) {
+        m_saveError = u"金额无法识别，请重新输入金额"_s;
         return false;
+    }
+    const IssueResult result = issueReceipt(Receipt(m_receiptEdit));
+    m_saveError = result.error;
+    if (!result.saved)
+        return false;
+    const bool reassigned = result.receiptNo != m_receiptEdit.receiptNo;
+    if (reassigned) {
+        Receipt edit = m_receiptEdit;
+        edit.receiptNo = result.receiptNo;
+        setReceiptEdit(edit);
+    }
     QList<Receipt> receipts = m_receipts;
     receipts.append(m_receiptEdit);
     setReceipts(receipts);
+    if (reassigned)
+        Q_EMIT receiptNoReassigned(result.receiptNo);
     return true;
 }
 
@@ -172,6 +190,12 @@ bool AppStore::updateReceipt()
     if (!m_selectedId)
         return false;
     const Receipt &r = m_receiptEdit;
+    // An amount that could not be read when the receipt was loaded is never written
+    // back: the form asks for it to be typed again first.
+    if (r.unreadableTotal) {
+        m_saveError = u"金额无法识别，请重新输入金额"_s;
+        return false;
+    }
     const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
         + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
         + u",\n       payer       = "_s + sqlQuote(r.payer) + u",\n       reason1     = "_s
@@ -182,8 +206,12 @@ bool AppStore::updateReceipt()
         + sqlQuote(r.accountant) + u",\n       total       = "_s + sqlQuote(amountText(r.total))
         + u",\n       totalBig    = "_s + sqlQuote(r.totalBig) + u"\nwhere  id          = "_s
         + sqlQuote(*m_selectedId) + u" ;"_s;
-    if (!SQLiteHelper::shared().write(sql))
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    if (!helper.write(sql, SQLiteHelper::Changes::AtLeastOne)) {
+        m_saveError = u"保存失败：%1"_s.arg(helper.lastError());
         return false;
+    }
+    m_saveError.clear();
     loadReceipts();
     return true;
 }

@@ -28,6 +28,7 @@ class AppStore : public QObject
     Q_PROPERTY(std::optional<Receipt> receiptPrint READ receiptPrint WRITE setReceiptPrint NOTIFY
                    receiptPrintChanged)
     Q_PROPERTY(Receipt receiptEdit READ receiptEdit WRITE setReceiptEdit NOTIFY receiptEditChanged)
+    Q_PROPERTY(QString loadError READ loadError NOTIFY loadErrorChanged)
 
 public:
     enum class RangeBound { Begin, End };
@@ -51,15 +52,25 @@ public:
     Receipt receiptEdit() const { return m_receiptEdit; }
     void setReceiptEdit(const Receipt &receiptEdit);
 
+    // Why the last loadReceipts() failed ("读取收据失败：…"), empty after a good load. A
+    // failed load keeps the receipts of the last good one.
+    QString loadError() const { return m_loadError; }
+    // Why the last insertReceipt() or updateReceipt() failed, in Chinese.
+    QString saveError() const { return m_saveError; }
+
     // Blanks the form for the next receipt and takes the next free number. Keeps the
     // date, the payment method, payee, approver, accountant and the capitals text.
     void newReceipt();
     // The receipts whose date lies between beginDate and endDate, highest number first.
     void loadReceipts();
     // Reads the receipt of selectedId into receiptPrint, and into receiptEdit as well
-    // when forEditing is set. Nothing changes when there is no such receipt.
-    void loadSelected(bool forEditing);
+    // when forEditing is set. Nothing changes when there is no such receipt: true only
+    // when the receipt was read.
+    bool loadSelected(bool forEditing);
+    // Stores receiptEdit under its number, or under the next free one when another copy
+    // of the program took that number meanwhile (receiptNoReassigned tells which).
     bool insertReceipt();
+    // Fails when no stored receipt was changed (deleted meanwhile).
     bool updateReceipt();
     // Deletes every receipt of selection for good, then reloads the list.
     void deleteSelected();
@@ -79,10 +90,14 @@ Q_SIGNALS:
     void selectionChanged();
     void receiptPrintChanged();
     void receiptEditChanged();
+    void loadErrorChanged();
+    // The receipt just saved got `number` instead of the one the form showed.
+    void receiptNoReassigned(const QString &number);
 
 private:
     friend class SharedInstance<AppStore>;
     AppStore();
+    void setLoadError(const QString &error);
 
     std::optional<NavigationItem> m_selectionNav = NavigationItem::add;
     QString m_beginDate;
@@ -92,4 +107,6 @@ private:
     QSet<QString> m_selection;
     std::optional<Receipt> m_receiptPrint;
     Receipt m_receiptEdit;
+    QString m_loadError;
+    QString m_saveError;
 };

@@ -44,5 +44,6 @@ bool CompanyStore::save()
     const QString sql = u"update tb_company\nset    title    = "_s + sqlQuote(m_company.title)
         + u",\n       label    = "_s + sqlQuote(m_company.label) + u",\n       remark   = "_s
         + sqlQuote(m_company.remark) + u"\nwhere  id       = "_s + sqlQuote(m_company.id) + u";"_s;
-    return SQLiteHelper::shared().write(sql);
+    // A header row that is not there is not saved to: that is a failure, not a success.
+    return SQLiteHelper::shared().write(sql, SQLiteHelper::Changes::AtLeastOne);
 }

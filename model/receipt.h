@@ -5,8 +5,10 @@
 #include <QMetaType>
 #include <QString>
 
+#include <optional>
+
 // One receipt as stored in tb_receipt. A plain value: two receipts are equal when all
-// sixteen fields are.
+// their fields are.
 struct Receipt
 {
     QString id;
@@ -25,6 +27,10 @@ struct Receipt
     double total = 0;
     QString totalBig;
     qint64 isDeleted = 0;
+    // The stored total as it is, when it is not a plain decimal number the program can
+    // read (total is then 0). Such a receipt is shown as stored and marked, and its amount
+    // must be typed again before it can be saved.
+    std::optional<QString> unreadableTotal;
 
     friend bool operator==(const Receipt &, const Receipt &) = default;
 };

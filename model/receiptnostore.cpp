@@ -34,6 +34,53 @@ QString ReceiptNoStore::receiptNumberText(const ReceiptNoSetting &setting)
     return pad >= 1 ? QString(pad, u'0') + digits : digits;
 }
 
+void ReceiptNoStore::setStatus(Status status)
+{
+    if (status == m_status)
+        return;
+    m_status = status;
+    Q_EMIT statusChanged();
+}
+
+QString ReceiptNoStore::statusText(Status status)
+{
+    switch (status) {
+    case Status::Ready:
+        return {};
+    case Status::CheckFailed:
+        return u"单号检查失败"_s;
+    case Status::Exhausted:
+        return u"单号已用尽，请在收据单号中重新设置"_s;
+    }
+    return {};
+}
+
+std::optional<bool> ReceiptNoStore::isTaken(const QString &number, qint64 value)
+{
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    const std::optional<qint64> asText = helper.count(
+        u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s);
+    if (!asText)
+        return std::nullopt;
+    if (*asText > 0)
+        return true;
+    // Both terms can use the index on receiptNo; typeof() keeps a text '4' from
+    // counting as the number 4, since number texts compare as texts.
+    const std::optional<qint64> otherwise
+        = helper.count(u"select count(*) from tb_receipt where receiptNo = X'%1' or "
+                       u"(typeof(receiptNo) in ('integer', 'real') and receiptNo = %2)"_s.arg(
+                           QString::fromLatin1(number.toUtf8().toHex()), QString::number(value)));
+    if (!otherwise)
+        return std::nullopt;
+    return *otherwise > 0;
+}
+
+QString ReceiptNoStore::saveStatement(const ReceiptNoSetting &setting)
+{
+    return u"update tb_receiptNo\nset    numLong = "_s + sqlQuote(QString::number(setting.numLong))
+        + u" ,\n       currNum = "_s + sqlQuote(QString::number(setting.currNum)) + u" ;"_s;
+}
+
 void ReceiptNoStore::loadSetting()
 {
     std::unique_ptr<ResultSet> resultSet
@@ -66,28 +113,32 @@ void ReceiptNoStore::nextReceiptNo()
         setReceiptNoSetting(setting);
     }
 
-    SQLiteHelper &helper = SQLiteHelper::shared();
     for (;;) {
         applyReceiptNo();
         const QString number = AppStore::shared().receiptEdit().receiptNo;
-        const QString sql
-            = u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s;
-        if (!helper.exists(sql))
+        const std::optional<bool> taken = isTaken(number, m_setting.currNum);
+        if (!taken) {
+            // A failed check is not a free number: with a lock held by another copy of
+            // the program, that number may be the one it has just saved.
+            setStatus(Status::CheckFailed);
+            return;
+        }
+        if (!*taken)
             break;
         // The counter stops at the largest 64-bit number rather than wrapping round.
-        if (m_setting.currNum == std::numeric_limits<qint64>::max())
-            break;
+        if (m_setting.currNum == std::numeric_limits<qint64>::max()) {
+            setStatus(Status::Exhausted);
+            return;
+        }
         setting = m_setting;
         setting.currNum += 1;
         setReceiptNoSetting(setting);
     }
+    setStatus(Status::Ready);
     saveSetting();
 }
 
 bool ReceiptNoStore::saveSetting()
 {
-    const QString sql = u"update tb_receiptNo\nset    numLong = "_s
-        + sqlQuote(QString::number(m_setting.numLong)) + u" ,\n       currNum = "_s
-        + sqlQuote(QString::number(m_setting.currNum)) + u" ;"_s;
-    return SQLiteHelper::shared().write(sql);
+    return SQLiteHelper::shared().write(saveStatement(m_setting), SQLiteHelper::Changes::AtLeastOne);
 }

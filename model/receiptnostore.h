@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QUuid>
 
+#include <optional>
+
 // The stored numbering setting: the next number to issue and the minimum number of
 // digits a receipt number is padded to.
 struct ReceiptNoSetting
@@ -23,8 +25,14 @@ class ReceiptNoStore : public QObject
     Q_OBJECT
     Q_PROPERTY(ReceiptNoSetting receiptNoSetting READ receiptNoSetting WRITE setReceiptNoSetting
                    NOTIFY receiptNoSettingChanged)
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
 
 public:
+    // Whether the number in the receipt being edited may be issued. A number is never
+    // taken for free on a failed check: numbering stops until a check succeeds.
+    enum class Status { Ready, CheckFailed, Exhausted };
+    Q_ENUM(Status)
+
     // A receipt number never pads beyond this many digits, whatever length is set, so
     // a mistyped length cannot make a text of billions of zeros.
     static constexpr qint64 maximumNumberLength = 64;
@@ -37,6 +45,17 @@ public:
     // The number text of a setting: currNum padded with zeros to numLong digits.
     static QString receiptNumberText(const ReceiptNoSetting &setting);
 
+    Status status() const { return m_status; }
+    // What the form says while numbering is stopped; empty when Ready.
+    static QString statusText(Status status);
+
+    // Whether a stored receipt carries this number: as the text itself, or written by
+    // another program as a blob of the same text or as the plain number. Nothing when the
+    // check could not be made (a lock, a damaged file).
+    static std::optional<bool> isTaken(const QString &number, qint64 value);
+    // The statement that writes a setting to every row of tb_receiptNo.
+    static QString saveStatement(const ReceiptNoSetting &setting);
+
     void loadSetting();
     void applyReceiptNo();
     // Moves currNum to the first number whose text no receipt uses (one indexed count
@@ -46,10 +65,14 @@ public:
 
 Q_SIGNALS:
     void receiptNoSettingChanged();
+    void statusChanged();
 
 private:
     friend class SharedInstance<ReceiptNoStore>;
     ReceiptNoStore();
 
+    void setStatus(Status status);
+
     ReceiptNoSetting m_setting;
+    Status m_status = Status::Ready;
 };

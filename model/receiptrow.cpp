@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "datetext.h"
+#include "storedamount.h"
 
 using namespace Qt::StringLiterals;
 
@@ -23,7 +24,21 @@ ReceiptRowMapper::ReceiptRowMapper(ResultSet &resultSet, const QString &receiptN
     , m_total(resultSet.columnIndexForName(u"total"_s))
     , m_totalBig(resultSet.columnIndexForName(u"totalBig"_s))
     , m_isDeleted(resultSet.columnIndexForName(u"isDeleted"_s))
-{ }
+{
+    const std::pair<int, QString> required[] = {
+        {m_id, u"id"_s},
+        {m_receiptNo, u"receiptNo"_s},
+        {m_receiptDate, u"receiptDate"_s},
+        {m_createDate, u"createDate"_s},
+        {m_total, u"total"_s},
+    };
+    for (const auto &[column, name] : required) {
+        if (column < 0) {
+            m_missingColumn = name;
+            break;
+        }
+    }
+}
 
 std::optional<Receipt> ReceiptRowMapper::map() const
 {
@@ -76,7 +91,12 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     receipt.accountant = shared(m_accountant);
     receipt.creator = shared(m_creator);
     receipt.createDate = createDate;
-    receipt.total = m_resultSet.doubleForColumnIndex(m_total);
+    const std::optional<QString> totalText = m_resultSet.stringForColumnIndex(m_total);
+    const std::optional<double> total = readStoredAmount(totalText.value_or(QString()));
+    if (total)
+        receipt.total = *total;
+    else
+        receipt.unreadableTotal = totalText.value_or(QString());
     receipt.totalBig = text(m_totalBig);
     receipt.isDeleted = m_resultSet.intForColumnIndex(m_isDeleted);
     return receipt;

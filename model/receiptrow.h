@@ -23,11 +23,16 @@ public:
     // number, receipt date or creation date, or a date that does not parse. Such a row
     // is reported on standard error and skipped, so one damaged row cannot stop a list.
     std::optional<Receipt> map() const;
+    // The first column a receipt cannot do without that the query lacks (id, receiptNo,
+    // receiptDate, createDate, total), or empty: without it every row would be skipped
+    // or every amount read as 0.00.
+    QString missingColumn() const { return m_missingColumn; }
 
 private:
     ResultSet &m_resultSet;
     mutable StoredDateTimeReader m_dates;
     mutable QHash<QString, QString> m_sharedTexts;
+    QString m_missingColumn;
     int m_id, m_receiptNo, m_receiptDate, m_payer, m_reason1, m_reason2, m_remark, m_paytype,
         m_payee, m_approve, m_accountant, m_creator, m_createDate, m_total, m_totalBig, m_isDeleted;
 };

@@ -106,6 +106,8 @@ bool ResultSet::next()
         const QString message = m_parent && m_parent->handle()
             ? errorMessageOf(m_parent->handle())
             : QString::fromUtf8(sqlite3_errstr(code));
+        m_errorCode = code;
+        m_errorMessage = message;
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
             const QString path = m_parent ? m_parent->databasePath() : QString();
             writeDatabaseDiagnostic(u"ResultSet::next: Database busy (%1)"_s.arg(path));
@@ -234,7 +236,30 @@ bool Database::isReadOnly() const
 
 QString Database::lastErrorMessage() const
 {
-    return m_handle ? errorMessageOf(m_handle) : QString();
+    if (!m_handle)
+        return m_openErrorCode ? QString::fromUtf8(sqlite3_errstr(m_openErrorCode)) : QString();
+    return errorMessageOf(m_handle);
+}
+
+void Database::setOpenReadOnly(bool readOnly)
+{
+    if (readOnly == m_openReadOnly)
+        return;
+    close();
+    m_openReadOnly = readOnly;
+}
+
+int Database::lastErrorCode() const
+{
+    if (!m_handle)
+        return m_openErrorCode;
+    const int code = sqlite3_errcode(m_handle);
+    return code == SQLITE_OK || code == SQLITE_ROW || code == SQLITE_DONE ? 0 : code;
+}
+
+qint64 Database::totalChanges() const
+{
+    return m_handle ? sqlite3_total_changes64(m_handle) : 0;
 }
 
 bool Database::open()
@@ -243,14 +268,26 @@ bool Database::open()
         return true;
     if (m_handle)
         close();
+    if (m_databasePath.isEmpty()) {
+        // SQLite would open a private temporary database for an empty name: a book that
+        // vanishes at exit.
+        writeDatabaseDiagnostic(u"error opening!: %1"_s.arg(SQLITE_CANTOPEN));
+        m_openErrorCode = SQLITE_CANTOPEN;
+        return false;
+    }
 
-    int flags = SQLITE_OPEN_READWRITE;
-    if (m_openMode == OpenMode::CreateIfMissing)
+    int flags = m_openReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    if (m_openMode == OpenMode::CreateIfMissing && !m_openReadOnly)
         flags |= SQLITE_OPEN_CREATE;
     const QByteArray path = m_databasePath.toUtf8();
     const int code = sqlite3_open_v2(path.constData(), &m_handle, flags, nullptr);
+    m_openErrorCode = code;
     if (code != SQLITE_OK) {
         writeDatabaseDiagnostic(u"error opening!: %1"_s.arg(code));
+        // The handle of a failed open is good for nothing but its error: close it now,
+        // so that lastErrorCode() reports the open's failure.
+        sqlite3_close(m_handle);
+        m_handle = nullptr;
         return false;
     }
     if (m_maxBusyRetryTimeInterval > 0)

@@ -44,6 +44,12 @@ public:
 
     bool next();
     void close();
+    // Whether the last next() ended on an error rather than at the end of the rows (a
+    // lock held past the busy timeout, a damaged page): the rows read so far are then
+    // not all there are. The SQLite code and message of that error.
+    bool hasError() const { return m_errorCode != 0; }
+    int errorCode() const { return m_errorCode; }
+    QString errorMessage() const { return m_errorMessage; }
 
     int columnCount() const;
     int columnIndexForName(const QString &name);
@@ -63,6 +69,8 @@ private:
     std::shared_ptr<Statement> m_statement;
     Database *m_parent = nullptr;
     bool m_shouldAutoClose = false;
+    int m_errorCode = 0;
+    QString m_errorMessage;
     QHash<QString, int> m_columnNameToIndexMap;
 };
 
@@ -86,6 +94,10 @@ public:
     // True when the open file can only be read (SQLite falls back to reading when the
     // file is write-protected); every write will then fail.
     bool isReadOnly() const;
+    // Opens the file for reading only from the next open on (a damaged file, or one
+    // written by a newer program, is kept as it is). Closes an open connection.
+    void setOpenReadOnly(bool readOnly);
+    bool opensReadOnly() const { return m_openReadOnly; }
     sqlite3 *handle() const { return m_handle; }
 
     bool logsErrors() const { return m_logsErrors; }
@@ -99,7 +111,13 @@ public:
     std::unique_ptr<ResultSet> executeQuery(const QString &sql, const QStringList &arguments = {});
 
     qsizetype openResultSetCount() const { return m_openResultSets.size(); }
+    // The rows all statements of this connection have inserted, changed or deleted so
+    // far: a write compares it before and after to learn whether it touched any row.
+    qint64 totalChanges() const;
     QString lastErrorMessage() const;
+    // The code of the last failure on this connection (or of the last failed open),
+    // 0 when there was none.
+    int lastErrorCode() const;
     QString description() const;
 
 private:
@@ -109,12 +127,14 @@ private:
 
     QString m_databasePath;
     OpenMode m_openMode;
+    bool m_openReadOnly = false;
     sqlite3 *m_handle = nullptr;
     bool m_isOpen = false;
     bool m_isExecuting = false;
     bool m_logsErrors = true;
     double m_maxBusyRetryTimeInterval = 2.0;
     double m_busyStartTime = 0;
+    int m_openErrorCode = 0;
     QSet<ResultSet *> m_openResultSets;
 };
 

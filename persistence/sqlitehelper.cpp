@@ -1,5 +1,7 @@
 #include "sqlitehelper.h"
 
+#include "databaseerror.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -71,10 +73,16 @@ QString SQLiteHelper::templatePath()
 
 QString SQLiteHelper::documentsDirectory()
 {
+    const QString fromEnvironment = qEnvironmentVariable("QUENTA_DOCUMENTS_DIR");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    // Without a home folder Qt answers "/Documents" and the book would be made there,
+    // where no user would look for it.
+    if (qEnvironmentVariable("HOME").trimmed().isEmpty())
+        return {};
     static const QString fromStandardPaths
         = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString fromEnvironment = qEnvironmentVariable("QUENTA_DOCUMENTS_DIR");
-    return fromEnvironment.isEmpty() ? fromStandardPaths : fromEnvironment;
+    return fromStandardPaths;
 }
 
 Database &SQLiteHelper::db()
@@ -111,6 +119,13 @@ void SQLiteHelper::computeURL()
     m_computed = true;
 
     const QString documents = documentsDirectory();
+    if (documents.isEmpty()) {
+        m_available = false;
+        m_failureMessage = u"找不到文档文件夹：没有设置主目录（HOME）。"
+                           u"请设置 HOME，或用 QUENTA_DOCUMENTS_DIR 指定存放数据库的文件夹。"_s;
+        printLine(m_failureMessage);
+        return;
+    }
     const QString path = QDir(documents).filePath(dbName() + u".db"_s);
 
     if (!QFileInfo::exists(path)) {
@@ -146,15 +161,50 @@ void SQLiteHelper::computeURL()
     m_dbURL = path;
 }
 
-std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql)
+bool SQLiteHelper::open()
 {
     Database &database = db();
-    if (!database.open())
-        return nullptr;
-    return database.executeQuery(sql);
+    if (!database.open()) {
+        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        return false;
+    }
+    if (!m_upgraded) {
+        m_upgraded = true;
+        // Before anything is written: writing into a damaged file can spread the damage,
+        // so such a file is kept for reading only (and told at start).
+        m_damage = runQuickCheck(database);
+        if (!m_damage.isEmpty()) {
+            writeDatabaseDiagnostic(u"The database file is damaged: "_s + m_damage);
+            database.setOpenReadOnly(true);
+            if (!database.open()) {
+                noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+                return false;
+            }
+        } else {
+            m_schemaReport = SchemaUpgrade::apply(database);
+        }
+    }
+    return true;
 }
 
-bool SQLiteHelper::write(const QString &sql)
+QString SQLiteHelper::noteFailure(int code, const QString &message)
+{
+    m_lastError = describeDatabaseError(code, message);
+    return m_lastError;
+}
+
+std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql)
+{
+    if (!open())
+        return nullptr;
+    Database &database = db();
+    std::unique_ptr<ResultSet> resultSet = database.executeQuery(sql);
+    if (!resultSet)
+        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+    return resultSet;
+}
+
+bool SQLiteHelper::write(const QString &sql, Changes changes)
 {
     Database &database = db();
     // A connection keeps writing into a file deleted from under it, and everything saved
@@ -164,11 +214,22 @@ bool SQLiteHelper::write(const QString &sql)
     if (database.isOpen() && fileHasMoved(database)) {
         writeDatabaseDiagnostic(u"The database file has been deleted or replaced: "_s
                                 + database.databasePath());
+        m_lastError = u"数据库文件已被删除或替换"_s;
         database.close();
         return false;
     }
-    if (!database.open() || !database.executeStatements(sql)) {
+    if (!open()) {
         database.close();
+        return false;
+    }
+    const qint64 changesBefore = database.totalChanges();
+    if (!database.executeStatements(sql)) {
+        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        database.close();
+        return false;
+    }
+    if (changes == Changes::AtLeastOne && database.totalChanges() == changesBefore) {
+        m_lastError = u"要保存的记录已不存在"_s;
         return false;
     }
     return true;
@@ -182,6 +243,36 @@ bool SQLiteHelper::exists(const QString &sql)
     return resultSet->intForColumnIndex(0) > 0;
 }
 
+std::optional<qint64> SQLiteHelper::count(const QString &sql)
+{
+    std::unique_ptr<ResultSet> resultSet = query(sql);
+    if (!resultSet)
+        return std::nullopt;
+    if (!resultSet->next()) {
+        if (resultSet->hasError())
+            noteFailure(resultSet->errorCode(), resultSet->errorMessage());
+        else
+            m_lastError = u"查询没有结果"_s;
+        return std::nullopt;
+    }
+    return resultSet->int64ForColumnIndex(0);
+}
+
+QString SQLiteHelper::runQuickCheck(Database &database)
+{
+    std::unique_ptr<ResultSet> resultSet = database.executeQuery(u"PRAGMA quick_check(5)"_s);
+    if (!resultSet)
+        return describeDatabaseError(database.lastErrorCode(), database.lastErrorMessage());
+    QStringList findings;
+    while (resultSet->next())
+        findings.append(resultSet->stringForColumnIndex(0).value_or(QString()));
+    if (resultSet->hasError())
+        findings.append(describeDatabaseError(resultSet->errorCode(), resultSet->errorMessage()));
+    if (findings == QStringList(u"ok"_s))
+        return {};
+    return findings.join(u'\n');
+}
+
 bool SQLiteHelper::checkUsable(QString *error)
 {
     auto fail = [&](const QString &message) {
@@ -192,8 +283,8 @@ bool SQLiteHelper::checkUsable(QString *error)
     if (!isAvailable())
         return fail(m_failureMessage);
     Database &database = db();
-    if (!database.open())
-        return fail(u"无法打开数据库：%1"_s.arg(m_dbURL));
+    if (!open())
+        return fail(u"无法打开数据库：%1（%2）"_s.arg(m_dbURL, m_lastError));
     std::unique_ptr<ResultSet> resultSet
         = database.executeQuery(u"select count(*) from tb_receipt"_s);
     if (!resultSet || !resultSet->next()) {

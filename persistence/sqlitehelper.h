@@ -1,10 +1,12 @@
 #pragma once
 
 #include "database.h"
+#include "schemaupgrade.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // Owner of the database path and of the application's one connection. On first use it
 // finds the file in the documents folder, copies the template there when the file is
@@ -22,11 +24,20 @@ public:
     // Where the template database is looked for: $QUENTA_TEMPLATE when set, else
     // beside the executable (build tree), else ../share/quenta (installed tree).
     static QString templatePath();
-    // $QUENTA_DOCUMENTS_DIR when set, else the user's documents folder.
+    // $QUENTA_DOCUMENTS_DIR when set, else the user's documents folder; empty when the
+    // user has none (no home folder), for then there is no place for the book.
     static QString documentsDirectory();
 
     Database &db();
     QString dbURL();
+
+    // Whether a write changes no row is a failure: an update of a receipt that another
+    // program deleted meanwhile must not be reported as saved.
+    enum class Changes { Any, AtLeastOne };
+
+    // Opens the connection; the first open of the run brings the file up to date
+    // (SchemaUpgrade). False, with lastError() set, when it does not open.
+    bool open();
 
     // The read pattern of every load: open, then query. Nothing (no rows) when the
     // connection does not open or the statement does not prepare.
@@ -34,11 +45,26 @@ public:
     // The write pattern of every insert, update and delete: open, execute, and close
     // the connection again when either fails (the next use reopens it). A write to an
     // open connection whose file has been deleted or replaced since it opened fails too.
-    bool write(const QString &sql);
+    bool write(const QString &sql, Changes changes = Changes::Any);
 
     // Runs a "select count(*)" statement and answers whether the count is above 0.
     // A failed open or a statement that does not prepare answers false.
     bool exists(const QString &sql);
+    // The count of a "select count(*)" statement; nothing when it could not be had (the
+    // file is locked, damaged, or lacks the table), which callers must never take for 0.
+    std::optional<qint64> count(const QString &sql);
+
+    // Why the last open, query or write of this helper failed, in Chinese.
+    QString lastError() const { return m_lastError; }
+    // Records a query's failure found by its caller (a result set that stopped on an
+    // error) as the last error, and answers its description.
+    QString noteFailure(int code, const QString &message);
+
+    // What the first open found and mended.
+    SchemaReport schemaReport() const { return m_schemaReport; }
+    // What SQLite's quick integrity check found when the connection first opened: empty
+    // when the file passed, else a few lines. A damaged file is opened for reading only.
+    QString damage() const { return m_damage; }
 
     // False when the database file could not be put in place (no template, failed
     // copy). The connection then refuses to open instead of creating an empty file.
@@ -52,9 +78,14 @@ public:
 private:
     SQLiteHelper() = default;
     void computeURL();
+    static QString runQuickCheck(Database &database);
 
     QString m_dbURL;
     bool m_computed = false;
+    bool m_upgraded = false;
+    SchemaReport m_schemaReport;
+    QString m_lastError;
+    QString m_damage;
     bool m_available = true;
     QString m_failureMessage;
     std::unique_ptr<Database> m_db;

@@ -24,8 +24,9 @@ create table tb_receipt (
     isDeleted   text
 );
 -- The numbering asks "is this number taken?" once per candidate, and the lists select
--- a date range: both must find their rows without reading the whole table.
-create index idx_receipt_receiptNo on tb_receipt (receiptNo);
+-- a date range: both must find their rows without reading the whole table. No two
+-- receipts may carry one number, whatever program writes the file.
+create unique index idx_receipt_receiptNo on tb_receipt (receiptNo);
 create index idx_receipt_receiptDate on tb_receipt (receiptDate);
 
 create table tb_receiptNo (

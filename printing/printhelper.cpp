@@ -2,6 +2,7 @@
 
 #include "appstore.h"
 #include "companystore.h"
+#include "pdftextlayer.h"
 #include "receiptpagelayout.h"
 
 #include <QApplication>
@@ -45,16 +46,23 @@ struct PrintJob
     // name and would take ".0000042" for an extension and drop the number.
     QString documentName() const { return receipt ? u"收据 "_s + receipt->receiptNo : u"收据"_s; }
 
+    // The page in points, laid out once per drawing: the PDF's text layer is made from the
+    // very texts that were drawn.
+    ReceiptPageLayout pageLayout() const
+    {
+        return ReceiptPageLayout(QRectF(QPointF(0, 0), paper), receipt, company);
+    }
+
     // Draws the page scaled to fit `target` (device coordinates) in both directions, from
     // its top-left corner. The painter draws vectors at the device's own resolution: the
     // page is never made a bitmap first, which would print coarse on a 241 mm sheet.
-    void draw(QPainter &painter, const QRectF &target) const
+    void draw(QPainter &painter, const QRectF &target, const ReceiptPageLayout &layout) const
     {
         const qreal scale
             = std::min(target.width() / paper.width(), target.height() / paper.height());
         painter.translate(target.topLeft());
         painter.scale(scale, scale);
-        paintReceiptPage(painter, QRectF(QPointF(0, 0), paper), receipt, company);
+        layout.paint(painter);
     }
 
     // Paper of exactly the receipt's size, no margins, the painter's origin at the
@@ -75,15 +83,28 @@ struct PrintJob
     // The one path both the dialog and the file take once the target is set.
     bool printOn(QPrinter &printer) const
     {
+        const ReceiptPageLayout layout = pageLayout();
         QPainter painter;
         if (!painter.begin(&printer))
             return false;
-        draw(painter, printer.paperRect(QPrinter::DevicePixel));
+        draw(painter, printer.paperRect(QPrinter::DevicePixel), layout);
         if (!painter.end())
             return false;
-        if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+        if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
             correctMediaBox(printer.outputFileName());
+            correctTextLayer(printer.outputFileName(), layout);
+        }
         return true;
+    }
+
+    // Qt's PDF reads back wrong where its fonts share glyphs between characters or draw
+    // alternates (see PdfTextLayer); a saved receipt must be found by its number and payer.
+    static void correctTextLayer(const QString &path, const ReceiptPageLayout &layout)
+    {
+        QList<PdfTextLayer::Text> drawn;
+        for (const ReceiptPageLayout::TextItem &text : layout.textItems())
+            drawn.append({text.text, text.font});
+        PdfTextLayer::rewriteFile(path, drawn);
     }
 
     // Qt keeps page sizes in whole points, so its PDF says 683 × 264 (93.13 mm) for the
@@ -197,6 +218,6 @@ QImage PrintHelper::renderReceiptImage(double width, double height, qreal dpi)
     image.setDotsPerMeterY(dotsPerMeter);
     image.fill(Qt::white);
     QPainter painter(&image);
-    job.draw(painter, QRectF(0, 0, width * scale, height * scale));
+    job.draw(painter, QRectF(0, 0, width * scale, height * scale), job.pageLayout());
     return image;
 }

@@ -10,6 +10,7 @@
 #include "lookupstores.h"
 #include "preferences.h"
 #include "printaction.h"
+#include "receiptnostore.h"
 #include "toast.h"
 
 #include <QDateEdit>
@@ -111,6 +112,7 @@ AddView::AddView(QWidget *parent)
     : QWidget(parent)
     , m_store(AppStore::shared())
     , m_errorToast(new Toast(Toast::Kind::Error, 2s, this))
+    , m_noticeToast(new Toast(Toast::Kind::Error, 4s, this))
 {
     setObjectName(u"addView"_s);
 
@@ -152,6 +154,14 @@ AddView::AddView(QWidget *parent)
     outer->addWidget(box, 0, Qt::AlignCenter);
 
     connect(&m_store, &AppStore::receiptEditChanged, this, &AddView::onReceiptEditChanged);
+    connect(&ReceiptNoStore::shared(), &ReceiptNoStore::statusChanged, this,
+            &AddView::showNumberStatus);
+    // The paper form's number must match the stored one: say so when it changed.
+    connect(&m_store, &AppStore::receiptNoReassigned, this, [this](const QString &number) {
+        m_noticeToast->show(u"单号已被占用，已改为 No.%1"_s.arg(number));
+    });
+    m_noticeToast->setObjectName(u"noticeToast"_s);
+    showNumberStatus();
     auto showCompany = [this] {
         const Company company = CompanyStore::shared().company();
         m_titleLabel->setText(company.title);
@@ -254,6 +264,11 @@ QWidget *AddView::createHeader(QWidget *parent)
     m_receiptNoLabel->setStyleSheet(u"color: #d93025;"_s);
     m_receiptNoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     numberRow->addWidget(m_receiptNoLabel, 0, Qt::AlignBaseline);
+    m_numberStatusLabel = new QLabel(numberAndDate);
+    m_numberStatusLabel->setObjectName(u"numberStatusLabel"_s);
+    m_numberStatusLabel->setStyleSheet(u"color: #d93025; font-weight: bold;"_s);
+    m_numberStatusLabel->setVisible(false);
+    numberRow->addWidget(m_numberStatusLabel, 0, Qt::AlignBaseline);
     numberColumn->addLayout(numberRow);
     m_receiptDateEdit = new QDateEdit(numberAndDate);
     m_receiptDateEdit->setObjectName(u"receiptDateEdit"_s);
@@ -343,7 +358,10 @@ QWidget *AddView::createBody(QWidget *parent)
     m_totalLineEdit->setStyleSheet(u"color: #d93025;"_s);
     amountRow->addWidget(m_totalLineEdit);
     connect(m_totalLineEdit, &AmountField::amountEdited, this, [this](double amount) {
-        editReceipt([amount](Receipt &receipt) { receipt.total = amount; });
+        editReceipt([amount](Receipt &receipt) {
+            receipt.total = amount;
+            receipt.unreadableTotal.reset();
+        });
     });
     connect(m_totalLineEdit, &AmountField::amountRefused, this,
             [this] { m_errorToast->show(u"金额过大：不能超过 999999999999.99"_s); });
@@ -425,7 +443,10 @@ void AddView::showReceipt()
     m_remarkComboBox->setText(receipt.remark);
     if (m_totalBigLineEdit->text() != receipt.totalBig)
         m_totalBigLineEdit->setText(receipt.totalBig);
-    m_totalLineEdit->setAmount(receipt.total);
+    if (receipt.unreadableTotal)
+        m_totalLineEdit->showUnreadable(*receipt.unreadableTotal);
+    else
+        m_totalLineEdit->setAmount(receipt.total);
     const QStringList paytypes = PaytypeStore::shared().items();
     const QStringList users = AccountStore::shared().items();
     showChoice(m_paytypeComboBox, paytypes, receipt.paytype);
@@ -480,11 +501,25 @@ void AddView::showEvent(QShowEvent *event)
         m_capitalsTotal = receipt.total;
 }
 
+void AddView::showNumberStatus()
+{
+    const QString text = ReceiptNoStore::statusText(ReceiptNoStore::shared().status());
+    m_numberStatusLabel->setText(text);
+    m_numberStatusLabel->setVisible(!text.isEmpty());
+}
+
 bool AddView::validate()
 {
+    ReceiptNoStore &numbering = ReceiptNoStore::shared();
+    if (m_store.receiptEdit().id.isEmpty() && numbering.status() != ReceiptNoStore::Status::Ready)
+        numbering.nextReceiptNo(); // numbering stopped on a failed check: try it again
     const Receipt receipt = m_store.receiptEdit();
     QString message;
-    if (receipt.payer.isEmpty())
+    if (receipt.id.isEmpty() && numbering.status() != ReceiptNoStore::Status::Ready)
+        message = ReceiptNoStore::statusText(numbering.status());
+    else if (receipt.unreadableTotal)
+        message = u"金额无法识别，请重新输入金额"_s;
+    else if (receipt.payer.isEmpty())
         message = u"必填：交款单位"_s;
     else if (receipt.reason1.isEmpty())
         message = u"必填：收款事由"_s;
@@ -504,7 +539,7 @@ bool AddView::insertNew()
     if (m_store.insertReceipt())
         return true;
     editReceipt([](Receipt &receipt) { receipt.id.clear(); });
-    m_errorToast->show(u"保存失败"_s);
+    m_errorToast->show(m_store.saveError());
     return false;
 }
 
@@ -531,7 +566,7 @@ void AddView::saveChanges()
     if (!validate())
         return;
     if (!m_store.updateReceipt()) {
-        m_errorToast->show(u"保存失败"_s);
+        m_errorToast->show(m_store.saveError());
         return;
     }
     m_store.setSelectionNav(NavigationItem::stat_today);

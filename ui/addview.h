@@ -44,6 +44,7 @@ private:
     QWidget *createFooter(QWidget *parent);
 
     void showReceipt();
+    void showNumberStatus();
     void onReceiptEditChanged();
     void updateCapitals();
     void rememberChoices();
@@ -56,10 +57,13 @@ private:
 
     AppStore &m_store;
     Toast *m_errorToast;
+    // Longer than an error: a changed receipt number has to be written on the form.
+    Toast *m_noticeToast;
 
     QLabel *m_titleLabel = nullptr;
     QLabel *m_sideLabel = nullptr;
     QLabel *m_receiptNoLabel = nullptr;
+    QLabel *m_numberStatusLabel = nullptr;
     QDateEdit *m_receiptDateEdit = nullptr;
     ComboBox *m_payerComboBox = nullptr;
     ComboBox *m_reason1ComboBox = nullptr;

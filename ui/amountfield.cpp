@@ -1,6 +1,8 @@
 #include "amountfield.h"
 
+#include <QAction>
 #include <QLocale>
+#include <QStyle>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 
@@ -69,8 +71,35 @@ QString AmountField::editText(double amount)
     return QString::number(amount, 'f', QLocale::FloatingPointShortest);
 }
 
+void AmountField::setUnreadable(bool unreadable)
+{
+    if (unreadable == m_unreadable)
+        return;
+    m_unreadable = unreadable;
+    setToolTip(unreadable ? u"金额无法识别"_s : QString());
+    // The warning sign sits at the field's left, away from the right-aligned digits.
+    if (unreadable) {
+        auto *action = addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning),
+                                 QLineEdit::LeadingPosition);
+        action->setObjectName(u"unreadableAction"_s);
+        action->setToolTip(u"金额无法识别"_s);
+    } else if (QAction *action = findChild<QAction *>(u"unreadableAction"_s)) {
+        removeAction(action);
+        delete action;
+    }
+}
+
+void AmountField::showUnreadable(const QString &storedText)
+{
+    setUnreadable(true);
+    m_amount = 0;
+    m_acceptedText = storedText;
+    setText(storedText);
+}
+
 void AmountField::setAmount(double amount)
 {
+    setUnreadable(false);
     if (hasFocus()) {
         const std::optional<double> typed = parse(text());
         if (typed && *typed == amount) {
@@ -93,6 +122,7 @@ void AmountField::onTextEdited(const QString &text)
     const std::optional<double> value = parse(text);
     if (!value)
         return; // the validator lets nothing else through
+    setUnreadable(false);
     if (std::abs(*value) >= refusedFrom) {
         const int cursor = std::min<int>(cursorPosition(), int(m_acceptedText.size()));
         setText(m_acceptedText);
@@ -107,13 +137,19 @@ void AmountField::onTextEdited(const QString &text)
 
 void AmountField::focusInEvent(QFocusEvent *event)
 {
-    m_acceptedText = editText(m_amount);
-    setText(m_acceptedText);
+    // An unreadable stored text stays, to be corrected or typed over.
+    if (!m_unreadable) {
+        m_acceptedText = editText(m_amount);
+        setText(m_acceptedText);
+    }
     QLineEdit::focusInEvent(event);
+    if (m_unreadable)
+        selectAll();
 }
 
 void AmountField::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    setText(displayText(m_amount));
+    if (!m_unreadable)
+        setText(displayText(m_amount));
 }

@@ -24,6 +24,10 @@ public:
     // a value equal to what the field holds leaves the text alone, so "12." stays as
     // typed when its 12 comes back from the store.
     void setAmount(double amount);
+    // Shows a stored amount the program could not read, as it is stored and marked, so
+    // that the user types it again; amount() is 0 until then.
+    void showUnreadable(const QString &storedText);
+    bool isUnreadable() const { return m_unreadable; }
     double amount() const { return m_amount; }
 
     // The number a typed text stands for: empty text, a lone sign or point count as 0;
@@ -45,6 +49,9 @@ protected:
 private:
     void onTextEdited(const QString &text);
 
+    void setUnreadable(bool unreadable);
+
     double m_amount = 0;
     QString m_acceptedText;
+    bool m_unreadable = false;
 };

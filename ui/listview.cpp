@@ -7,6 +7,8 @@
 #include "messagebox.h"
 #include "printaction.h"
 #include "receipttablemodel.h"
+#include "sqlitehelper.h"
+#include "toast.h"
 
 #include <QDateEdit>
 #include <QHBoxLayout>
@@ -22,6 +24,7 @@
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -57,6 +60,7 @@ DatePart::DatePart(QWidget *parent)
           createActionButton(u"printButton"_s, u"printer.filled.and.paper"_s, u"打印"_s, this))
     , m_editButton(createActionButton(u"editButton"_s, u"square.and.pencil"_s, u"修改"_s, this))
     , m_deleteButton(createActionButton(u"deleteButton"_s, u"trash"_s, u"删除"_s, this))
+    , m_errorToast(new Toast(Toast::Kind::Error, 2s, this))
 {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -115,7 +119,16 @@ void DatePart::print()
 {
     if (!m_store.selectedId())
         return;
-    m_store.loadSelected(false);
+    // The receipt last loaded must never be printed in place of one that could not be
+    // read (deleted by another program, a lock).
+    if (!m_store.loadSelected(false)) {
+        m_errorToast->show(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
+        return;
+    }
+    if (m_store.receiptPrint() && m_store.receiptPrint()->unreadableTotal) {
+        m_errorToast->show(u"金额无法识别，请先修改金额再打印"_s);
+        return;
+    }
     PrintAction::printReceipt();
 }
 
@@ -123,7 +136,10 @@ void DatePart::edit()
 {
     if (!m_store.selectedId())
         return;
-    m_store.loadSelected(true);
+    if (!m_store.loadSelected(true)) {
+        m_errorToast->show(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
+        return;
+    }
     m_store.setSelectionNav(NavigationItem::add);
 }
 
@@ -260,7 +276,20 @@ ListView::ListView(QWidget *parent)
     , m_endDate(m_beginDate)
     , m_datePart(new DatePart(this))
     , m_receiptPart(new ReceiptPart(this))
+    , m_loadErrorLabel(new QLabel(this))
 {
+    m_loadErrorLabel->setObjectName(u"loadErrorLabel"_s);
+    m_loadErrorLabel->setWordWrap(true);
+    m_loadErrorLabel->setStyleSheet(u"QLabel { color: #b3261e; background: #fdecea; "
+                                    u"border: 1px solid #f5c2c0; border-radius: 4px; "
+                                    u"padding: 6px 10px; }"_s);
+    m_loadErrorLabel->setVisible(false);
+    // The rows of the last good load stay under the message: a failed read must not
+    // look like a day without receipts.
+    connect(&m_store, &AppStore::loadErrorChanged, this, [this] {
+        m_loadErrorLabel->setText(m_store.loadError());
+        m_loadErrorLabel->setVisible(!m_store.loadError().isEmpty());
+    });
     m_datePart->setFixedHeight(30);
     m_datePart->showRange(m_beginDate, m_endDate);
     connect(m_datePart, &DatePart::datePicked, this, &ListView::onDatePicked);
@@ -269,6 +298,7 @@ ListView::ListView(QWidget *parent)
     column->setContentsMargins(11, 21, 11, 11);
     column->setSpacing(11);
     column->addWidget(m_datePart);
+    column->addWidget(m_loadErrorLabel);
     column->addWidget(m_receiptPart, 1);
 }
 

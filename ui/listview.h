@@ -6,6 +6,8 @@
 #include <QWidget>
 
 class QDateEdit;
+class QLabel;
+class Toast;
 class QPushButton;
 class QTableView;
 class ReceiptTableModel;
@@ -39,6 +41,7 @@ private:
     QPushButton *m_printButton;
     QPushButton *m_editButton;
     QPushButton *m_deleteButton;
+    Toast *m_errorToast;
 };
 
 // The receipt table: AppStore::receipts with its selection bound to
@@ -93,4 +96,5 @@ private:
     QDateTime m_endDate;
     DatePart *m_datePart;
     ReceiptPart *m_receiptPart;
+    QLabel *m_loadErrorLabel;
 };

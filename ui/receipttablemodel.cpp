@@ -4,9 +4,11 @@
 #include "appstore.h"
 #include "datetext.h"
 
+#include <QApplication>
 #include <QCollator>
 #include <QHash>
 #include <QLocale>
+#include <QStyle>
 
 #include <algorithm>
 #include <numeric>
@@ -173,7 +175,8 @@ QString ReceiptTableModel::cellText(const Receipt &receipt, int column)
     case ReceiptDateColumn:
         return formatDateText(receipt.receiptDate, DateText::date);
     case TotalColumn:
-        return amountText(receipt.total);
+        // Shown as stored when it could not be read, never as a made-up 0.00.
+        return receipt.unreadableTotal ? *receipt.unreadableTotal : amountText(receipt.total);
     case CreateDateColumn:
         return receipt.createDate.toUTC().toString(u"yyyy-MM-dd HH:mm:ss"_s) + u" +0000"_s;
     default:
@@ -186,10 +189,16 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Receipt &receipt = m_store.receipts().at(index.row());
+    const bool unreadableAmount = index.column() == TotalColumn && receipt.unreadableTotal;
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return cellText(receipt, index.column());
+    case Qt::ToolTipRole:
+        return unreadableAmount ? u"金额无法识别"_s : cellText(receipt, index.column());
+    case Qt::DecorationRole:
+        if (unreadableAmount)
+            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        return {};
     case Qt::TextAlignmentRole:
         if (index.column() == TotalColumn)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);

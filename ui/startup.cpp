@@ -2,11 +2,13 @@
 
 #include "icons.h"
 #include "messagebox.h"
+#include "preferences.h"
 #include "sqlitehelper.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -83,21 +85,61 @@ void Startup::setUpApplication(QApplication &app)
         QCoreApplication::installTranslator(translator);
 }
 
+namespace {
+
+// The duplicated numbers are told once per book and list of numbers, not at every start:
+// nothing in the program can change them, and a warning that comes every time is soon
+// not read.
+void tellDuplicateNumbers(QWidget *parent, const QString &path, const QStringList &numbers)
+{
+    if (numbers.isEmpty())
+        return;
+    const QString key = u"duplicateNumbersTold"_s;
+    const QString told = path + u'|' + numbers.join(u',');
+    if (Preferences::value(key) == told)
+        return;
+    Preferences::setValue(key, told);
+    QStringList shown = numbers.mid(0, 20);
+    if (numbers.size() > shown.size())
+        shown.append(u"等 %1 个"_s.arg(numbers.size()));
+    MessageBox::warning(parent, u"收据单号重复"_s,
+                        u"数据库中有几张收据使用了相同的单号：%1。\n\n"
+                        u"Quenta 以后开出的收据不会再使用这些单号。请核对这些收据。"
+                        u"\n\n数据库位置：%2"_s.arg(shown.join(u"、"_s), path));
+}
+
+} // namespace
+
 bool Startup::checkDatabase(QWidget *parent)
 {
+    SQLiteHelper &helper = SQLiteHelper::shared();
     QString error;
-    if (SQLiteHelper::shared().checkUsable(&error)) {
-        if (SQLiteHelper::shared().db().isReadOnly()) {
-            MessageBox::warning(parent, u"数据库只读"_s,
-                                u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"
-                                u"\n\n数据库位置：%1"_s.arg(SQLiteHelper::shared().dbURL()));
-        }
-        return true;
+    if (!helper.checkUsable(&error)) {
+        const QString text = u"无法使用数据库，Quenta 无法启动。\n\n%1\n\n数据库位置：%2"_s.arg(
+            error, helper.dbURL());
+        MessageBox::critical(parent, u"数据库错误"_s, text);
+        return false;
     }
-    const QString text = u"无法使用数据库，Quenta 无法启动。\n\n%1\n\n数据库位置：%2"_s.arg(
-        error, SQLiteHelper::shared().dbURL());
-    MessageBox::critical(parent, u"数据库错误"_s, text);
-    return false;
+    const QString path = helper.dbURL();
+    if (!helper.damage().isEmpty()) {
+        MessageBox::warning(parent, u"数据库文件已损坏"_s,
+                            u"数据库文件已损坏，部分收据可能无法读出：\n%1\n\n"
+                            u"Quenta 以只读方式打开它：可以查看和打印能读出的收据，但无法保存。"
+                            u"请先另外复制一份这个文件留存，再用最近的备份替换它。"
+                            u"\n\n数据库位置：%2"_s.arg(helper.damage(), path));
+    } else if (helper.db().isReadOnly()) {
+        MessageBox::warning(parent, u"数据库只读"_s,
+                            u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"
+                            u"\n\n数据库位置：%1"_s.arg(path));
+    } else if (!QFileInfo(QFileInfo(path).absolutePath()).isWritable()) {
+        // SQLite writes its journal beside the file: without that, every save fails.
+        MessageBox::warning(parent, u"数据库文件夹只读"_s,
+                            u"数据库所在的文件夹不能写入，保存时需要在那里写临时文件："
+                            u"可以查看和打印收据，但无法保存。\n\n文件夹：%1"_s.arg(
+                                QFileInfo(path).absolutePath()));
+    }
+    tellDuplicateNumbers(parent, path, helper.schemaReport().duplicateReceiptNumbers);
+    return true;
 }
 
 bool Startup::quitWhenShownRequested(const QApplication &app)

@@ -3,6 +3,7 @@
 #include "sqlitehelper.h"
 #include "testsupport.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <limits>
@@ -24,8 +25,12 @@ private Q_SLOTS:
     void nextReceiptNo_data();
     void nextReceiptNo();
     void everyRowIsSavedLastRowLoads();
-    void unopenableDatabaseKeepsDefaults();
-    void savedReceiptIsPassedOverNextTime();
+    void unopenableDatabaseStopsNumbering();
+    void numberStoredInAnotherForm_data();
+    void numberStoredInAnotherForm();
+    void failedCheckIsNeverFree();
+    void saveTakesTheNextFreeNumber();
+    void twoProcessesNeverShareANumber();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -50,29 +55,31 @@ void tst_ReceiptNoStore::nextReceiptNo_data()
     QTest::addColumn<QString>("number");
     QTest::addColumn<qint64>("finalNumLong");
     QTest::addColumn<qint64>("finalCurrNum");
+    QTest::addColumn<ReceiptNoStore::Status>("status");
+    const auto ready = ReceiptNoStore::Status::Ready;
 
     QTest::newRow("defaults, no receipts")
-        << 7LL << 1LL << QStringList() << u"0000001"_s << 7LL << 1LL;
+        << 7LL << 1LL << QStringList() << u"0000001"_s << 7LL << 1LL << ready;
     QTest::newRow("first two taken")
-        << 7LL << 1LL << QStringList({u"0000001"_s, u"0000002"_s}) << u"0000003"_s << 7LL << 3LL;
+        << 7LL << 1LL << QStringList({u"0000001"_s, u"0000002"_s}) << u"0000003"_s << 7LL << 3LL << ready;
     QTest::newRow("gap is used") << 7LL << 1LL << QStringList({u"0000001"_s, u"0000003"_s})
-                                 << u"0000002"_s << 7LL << 2LL;
+                                 << u"0000002"_s << 7LL << 2LL << ready;
     QTest::newRow("number wider than length")
-        << 7LL << 12345678LL << QStringList() << u"12345678"_s << 8LL << 12345678LL;
+        << 7LL << 12345678LL << QStringList() << u"12345678"_s << 8LL << 12345678LL << ready;
     QTest::newRow("length grows one step only")
-        << 1LL << 123LL << QStringList() << u"123"_s << 2LL << 123LL;
-    QTest::newRow("length 0") << 0LL << 5LL << QStringList() << u"5"_s << 1LL << 5LL;
-    QTest::newRow("negative length") << -3LL << 42LL << QStringList() << u"42"_s << -2LL << 42LL;
+        << 1LL << 123LL << QStringList() << u"123"_s << 2LL << 123LL << ready;
+    QTest::newRow("length 0") << 0LL << 5LL << QStringList() << u"5"_s << 1LL << 5LL << ready;
+    QTest::newRow("negative length") << -3LL << 42LL << QStringList() << u"42"_s << -2LL << 42LL << ready;
     QTest::newRow("compared as text")
-        << 8LL << 3LL << QStringList(u"0000003"_s) << u"00000003"_s << 8LL << 3LL;
+        << 8LL << 3LL << QStringList(u"0000003"_s) << u"00000003"_s << 8LL << 3LL << ready;
     QTest::newRow("beyond 32 bits") << 7LL << 4294967296LL << QStringList(u"4294967296"_s)
-                                    << u"4294967297"_s << 8LL << 4294967297LL;
-    QTest::newRow("largest counter taken: stops, no wrap")
+                                    << u"4294967297"_s << 8LL << 4294967297LL << ready;
+    QTest::newRow("largest counter taken: exhausted, no wrap")
         << 19LL << largest << QStringList(QString::number(largest)) << QString::number(largest)
-        << 19LL << largest;
+        << 19LL << largest << ReceiptNoStore::Status::Exhausted;
     QTest::newRow("absurd length is capped")
         << largest << 1LL << QStringList()
-        << QString(ReceiptNoStore::maximumNumberLength - 1, u'0') + u"1"_s << largest << 1LL;
+        << QString(ReceiptNoStore::maximumNumberLength - 1, u'0') + u"1"_s << largest << 1LL << ready;
 }
 
 void tst_ReceiptNoStore::nextReceiptNo()
@@ -83,6 +90,7 @@ void tst_ReceiptNoStore::nextReceiptNo()
     QFETCH(QString, number);
     QFETCH(qint64, finalNumLong);
     QFETCH(qint64, finalCurrNum);
+    QFETCH(ReceiptNoStore::Status, status);
 
     QVERIFY(m_env->execRaw(
         u"update tb_receiptNo set numLong = '%1', currNum = '%2'"_s.arg(numLong).arg(currNum)));
@@ -96,6 +104,7 @@ void tst_ReceiptNoStore::nextReceiptNo()
     QCOMPARE(AppStore::shared().receiptEdit().receiptNo, number);
     QCOMPARE(store.receiptNoSetting().numLong, finalNumLong);
     QCOMPARE(store.receiptNoSetting().currNum, finalCurrNum);
+    QCOMPARE(store.status(), status);
     QCOMPARE(m_env->queryRaw(u"select numLong || ',' || currNum from tb_receiptNo"_s),
              u"%1,%2"_s.arg(finalNumLong).arg(finalCurrNum));
 }
@@ -116,30 +125,135 @@ void tst_ReceiptNoStore::everyRowIsSavedLastRowLoads()
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_receiptNo where currNum = '9'"_s), 2);
 }
 
-void tst_ReceiptNoStore::unopenableDatabaseKeepsDefaults()
+void tst_ReceiptNoStore::unopenableDatabaseStopsNumbering()
 {
     m_env->makeDatabaseUnopenable();
     ReceiptNoStore &store = ReceiptNoStore::shared();
-    QCOMPARE(AppStore::shared().receiptEdit().receiptNo, u"0000001"_s);
-    QCOMPARE(store.receiptNoSetting().numLong, 7);
+    QCOMPARE(store.status(), ReceiptNoStore::Status::CheckFailed);
     QCOMPARE(store.receiptNoSetting().currNum, 1);
     QVERIFY(!store.saveSetting());
     QVERIFY(!SQLiteHelper::shared().db().isOpen());
 }
 
-void tst_ReceiptNoStore::savedReceiptIsPassedOverNextTime()
+void tst_ReceiptNoStore::numberStoredInAnotherForm_data()
 {
+    QTest::addColumn<QString>("receiptNoColumn");
+    QTest::addColumn<QString>("storedNumber");
+    // Other programs writing the file: a blob of the number's text, or the number itself
+    // in a column that keeps numbers as numbers.
+    QTest::newRow("blob") << u"receiptNo text"_s << u"cast('0000001' as blob)"_s;
+    QTest::newRow("integer") << u"receiptNo"_s << u"1"_s;
+    QTest::newRow("real") << u"receiptNo"_s << u"1.0"_s;
+}
+
+void tst_ReceiptNoStore::numberStoredInAnotherForm()
+{
+    QFETCH(QString, receiptNoColumn);
+    QFETCH(QString, storedNumber);
+    QVERIFY(m_env->execRaw(
+        u"drop table tb_receipt; create table tb_receipt (id text primary key, %1, "
+        u"receiptDate text, payer text, reason1 text, reason2 text, remark text, paytype text, "
+        u"payee text, approve text, accountant text, creator text, createDate text, total text, "
+        u"totalBig text, isDeleted text); insert into tb_receipt (id, receiptNo) values ('A', %2);"_s
+            .arg(receiptNoColumn, storedNumber)));
     ReceiptNoStore::shared();
+    QCOMPARE(AppStore::shared().receiptEdit().receiptNo, u"0000002"_s);
+}
+
+void tst_ReceiptNoStore::failedCheckIsNeverFree()
+{
+    // The number 0000001 is taken; a check that fails must not hand it out again.
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.2);
+    ReceiptNoStore &store = ReceiptNoStore::shared();
+    QCOMPARE(store.status(), ReceiptNoStore::Status::Ready);
+    QCOMPARE(AppStore::shared().receiptEdit().receiptNo, u"0000002"_s);
+    QVERIFY(m_env->execRaw(u"update tb_receiptNo set currNum = '1'"_s));
+    store.loadSetting();
+    {
+        const HeldLock lock(m_env->databasePath());
+        QVERIFY(lock.isHeld());
+        QSignalSpy statusChanged(&store, &ReceiptNoStore::statusChanged);
+        AppStore::shared().newReceipt();
+        QCOMPARE(store.status(), ReceiptNoStore::Status::CheckFailed);
+        QCOMPARE(statusChanged.count(), 1);
+        Receipt edit = AppStore::shared().receiptEdit();
+        edit.id = u"B"_s;
+        AppStore::shared().setReceiptEdit(edit);
+        QVERIFY(!AppStore::shared().insertReceipt());
+        QVERIFY(AppStore::shared().saveError().startsWith(u"保存失败"_s));
+    }
+    AppStore::shared().newReceipt();
+    QCOMPARE(store.status(), ReceiptNoStore::Status::Ready);
+    QCOMPARE(AppStore::shared().receiptEdit().receiptNo, u"0000002"_s);
+}
+
+void tst_ReceiptNoStore::saveTakesTheNextFreeNumber()
+{
+    ReceiptNoStore &store = ReceiptNoStore::shared();
     AppStore &app = AppStore::shared();
+    const auto save = [&app](const QString &id) {
+        Receipt edit = app.receiptEdit();
+        edit.id = id;
+        app.setReceiptEdit(edit);
+        return app.insertReceipt();
+    };
     QCOMPARE(app.receiptEdit().receiptNo, u"0000001"_s);
-    Receipt edit = app.receiptEdit();
-    edit.id = u"A"_s;
-    app.setReceiptEdit(edit);
-    QVERIFY(app.insertReceipt());
-    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"1"_s);
+    // Another copy of the program saves 0000001 and 0000002 while this form is open.
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"X1"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"X2"_s, u"0000002"_s, u"2024-05-01 00:00:00"_s)));
+    QSignalSpy reassigned(&app, &AppStore::receiptNoReassigned);
+    QVERIFY(save(u"A"_s));
+    QCOMPARE(reassigned.count(), 1);
+    QCOMPARE(reassigned.at(0).at(0).toString(), u"0000003"_s);
+    QCOMPARE(m_env->queryRaw(u"select receiptNo from tb_receipt where id = 'A'"_s), u"0000003"_s);
+    // The counter moved past it in the same transaction.
+    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"4"_s);
     app.newReceipt();
-    QCOMPARE(app.receiptEdit().receiptNo, u"0000002"_s);
-    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"2"_s);
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000004"_s);
+
+    // At the ceiling a taken number has no next one: refused, never a duplicate.
+    ReceiptNoSetting setting = store.receiptNoSetting();
+    setting.currNum = largest;
+    store.setReceiptNoSetting(setting);
+    app.newReceipt();
+    QCOMPARE(app.receiptEdit().receiptNo, QString::number(largest));
+    QVERIFY(save(u"B"_s));
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'B'; insert into tb_receipt (id, "
+                           u"receiptNo) values ('C', '9223372036854775807')"_s));
+    QVERIFY(!save(u"D"_s));
+    QCOMPARE(app.saveError(), u"单号已用尽，请在收据单号中重新设置"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where id = 'D'"_s), 0);
+}
+
+void tst_ReceiptNoStore::twoProcessesNeverShareANumber()
+{
+    const QString racer = QCoreApplication::applicationDirPath() + u"/quenta_numberingrace"_s;
+    QVERIFY(QFileInfo::exists(racer));
+    m_env->createDatabase();
+    QProcess first;
+    QProcess second;
+    for (QProcess *process : {&first, &second}) {
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(racer, {u"150"_s, u"3"_s});
+    }
+    int saved = 0;
+    for (QProcess *process : {&first, &second}) {
+        QVERIFY(process->waitForFinished(240000));
+        QCOMPARE(process->exitCode(), 0);
+        // The last line; the ones before it say where the database is.
+        const QStringList said = QString::fromUtf8(process->readAllStandardOutput())
+                                     .trimmed()
+                                     .split(u'\n')
+                                     .last()
+                                     .split(u' ');
+        QCOMPARE(said.size(), 6);
+        saved += said.at(1).toInt();
+    }
+    // Every save either went through under a number of its own or was refused.
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), saved);
+    QCOMPARE(m_env->countRaw(u"select count(distinct receiptNo) from tb_receipt"_s), saved);
+    QVERIFY(saved > 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptNoStore)

@@ -96,6 +96,18 @@ int TestEnvironment::countRaw(const QString &sql) const
     return queryRaw(sql).toInt();
 }
 
+HeldLock::HeldLock(const QString &path)
+{
+    sqlite3_open_v2(path.toUtf8().constData(), &m_handle, SQLITE_OPEN_READWRITE, nullptr);
+    m_held = sqlite3_exec(m_handle, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+HeldLock::~HeldLock()
+{
+    sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(m_handle);
+}
+
 StreamCapture::StreamCapture(int fd)
     : m_fd(fd)
     , m_dir(std::make_unique<QTemporaryDir>())

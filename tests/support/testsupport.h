@@ -34,6 +34,21 @@ private:
     QTemporaryDir m_dir;
 };
 
+// Another connection holding an exclusive lock on a database file while it lives, as
+// another program in the middle of a write would: the program's reads and writes of the
+// file wait for the busy timeout and then fail.
+class HeldLock
+{
+public:
+    explicit HeldLock(const QString &path);
+    ~HeldLock();
+    bool isHeld() const { return m_held; }
+
+private:
+    struct sqlite3 *m_handle = nullptr;
+    bool m_held = false;
+};
+
 // Sends what is written to a standard stream (1 or 2) into a file while it lives;
 // text() gives what was captured so far.
 class StreamCapture

@@ -289,7 +289,7 @@ void tst_AddView::failedSavesKeepTheForm()
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
     click(u"saveButton"_s);
     QVERIFY(toast()->isShown());
-    QCOMPARE(toast()->text(), u"保存失败"_s);
+    QVERIFY(toast()->text().startsWith(u"保存失败"_s));
     QCOMPARE(m.currentRowText(), u"开单"_s);
     QVERIFY(!isNewReceiptMode());
     QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
@@ -302,7 +302,8 @@ void tst_AddView::failedSavesKeepTheForm()
         PrintAction::setFunction([&](double, double) { printed = true; });
         click(button);
         QVERIFY(toast()->isShown());
-        QCOMPARE(toast()->text(), u"保存失败"_s);
+        // The table is gone: the number cannot be checked, so nothing is saved.
+        QVERIFY(toast()->text().startsWith(u"单号检查失败"_s));
         QCOMPARE(toast()->duration(), 2000ms);
         QVERIFY(!printed);
         QCOMPARE(m.currentRowText(), u"开单"_s);

@@ -1,0 +1,36 @@
+#include "databaseerror.h"
+
+#include <sqlite3.h>
+
+using namespace Qt::StringLiterals;
+
+QString describeDatabaseError(int code, const QString &message)
+{
+    const auto named = [&message](const QString &prefix) {
+        return message.startsWith(prefix) ? message.mid(prefix.size()).trimmed() : QString();
+    };
+    if (const QString column = named(u"no such column:"_s); !column.isEmpty())
+        return u"数据库缺少列 %1"_s.arg(column);
+    if (const QString table = named(u"no such table:"_s); !table.isEmpty())
+        return u"数据库缺少表 %1"_s.arg(table);
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return u"数据库正被其他程序占用，请稍后再试"_s;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return u"数据库文件已损坏"_s;
+    case SQLITE_FULL:
+        return u"磁盘已满"_s;
+    case SQLITE_READONLY:
+        return u"数据库文件只能读取"_s;
+    case SQLITE_CANTOPEN:
+        return u"无法打开数据库文件"_s;
+    case SQLITE_IOERR:
+        return u"读写数据库文件出错"_s;
+    case SQLITE_CONSTRAINT:
+        return u"数据与已有记录冲突（%1）"_s.arg(message);
+    default:
+        return message.isEmpty() ? u"数据库错误"_s : u"数据库错误（%1）"_s.arg(message);
+    }
+}

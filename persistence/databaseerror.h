@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+// What a failed statement means for the user, in Chinese: a lock held by another
+// program, a damaged file, a missing table or column. `code` is the SQLite result code
+// (primary or extended), `message` SQLite's own text, which the answer keeps in
+// brackets where it names something (a column, a table).
+QString describeDatabaseError(int code, const QString &message);

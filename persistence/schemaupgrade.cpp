@@ -1,0 +1,127 @@
+#include "schemaupgrade.h"
+
+#include "database.h"
+#include "transaction.h"
+
+#include <limits>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+std::optional<QString> firstValue(Database &database, const QString &sql)
+{
+    std::unique_ptr<ResultSet> resultSet = database.executeQuery(sql);
+    if (!resultSet || !resultSet->next())
+        return std::nullopt;
+    return resultSet->stringForColumnIndex(0).value_or(QString());
+}
+
+bool hasTable(Database &database, const QString &table)
+{
+    return firstValue(database,
+                      u"select count(*) from sqlite_schema where type = 'table' and name = '%1' "
+                      u"collate nocase"_s.arg(table))
+               .value_or(u"0"_s)
+        != u"0"_s;
+}
+
+// A unique index over receiptNo alone, whatever its name.
+bool hasUniqueReceiptNoIndex(Database &database)
+{
+    std::unique_ptr<ResultSet> indexes
+        = database.executeQuery(u"select name from pragma_index_list('tb_receipt') "
+                                u"where \"unique\" = 1 and partial = 0"_s);
+    if (!indexes)
+        return false;
+    QStringList names;
+    while (indexes->next())
+        names.append(indexes->stringForColumnIndex(0).value_or(QString()));
+    for (const QString &name : std::as_const(names)) {
+        QString quoted = name;
+        quoted.replace(u'\'', u"''"_s);
+        std::unique_ptr<ResultSet> columns
+            = database.executeQuery(u"select name from pragma_index_info('%1')"_s.arg(quoted));
+        QStringList indexed;
+        while (columns && columns->next())
+            indexed.append(columns->stringForColumnIndex(0).value_or(QString()).toLower());
+        if (indexed == QStringList(u"receiptno"_s))
+            return true;
+    }
+    return false;
+}
+
+QStringList duplicateReceiptNumbers(Database &database)
+{
+    QStringList numbers;
+    std::unique_ptr<ResultSet> resultSet = database.executeQuery(
+        u"select cast(receiptNo as text) from tb_receipt group by receiptNo "
+        u"having count(*) > 1 order by receiptNo"_s);
+    while (resultSet && resultSet->next())
+        numbers.append(resultSet->stringForColumnIndex(0).value_or(QString()));
+    return numbers;
+}
+
+bool isEmptyTable(Database &database, const QString &table)
+{
+    return hasTable(database, table)
+        && firstValue(database, u"select count(*) from %1"_s.arg(table)) == u"0"_s;
+}
+
+} // namespace
+
+SchemaReport SchemaUpgrade::apply(Database &database)
+{
+    SchemaReport report;
+    if (!database.isOpen() || !hasTable(database, u"tb_receipt"_s))
+        return report;
+
+    const bool uniqueNumbers = hasUniqueReceiptNoIndex(database);
+    if (!uniqueNumbers)
+        report.duplicateReceiptNumbers = duplicateReceiptNumbers(database);
+    const bool missingNumbering = isEmptyTable(database, u"tb_receiptNo"_s);
+    const bool missingHeader = isEmptyTable(database, u"tb_company"_s);
+    if ((uniqueNumbers && !missingNumbering && !missingHeader) || database.isReadOnly())
+        return report;
+
+    Transaction transaction(database);
+    if (!transaction.begin())
+        return report;
+    bool ok = true;
+    if (!uniqueNumbers) {
+        // With duplicates a unique index cannot be made; a plain one still keeps the
+        // number checks quick.
+        ok = report.duplicateReceiptNumbers.isEmpty()
+            ? database.executeStatements(
+                u"drop index if exists idx_receipt_receiptNo;\n"
+                u"create unique index idx_receipt_receiptNo on tb_receipt (receiptNo);"_s)
+            : database.executeStatements(
+                u"create index if not exists idx_receipt_receiptNo on tb_receipt (receiptNo);"_s);
+    }
+    if (ok && missingNumbering) {
+        // Numbering goes on after the highest number in the book, so putting the row back
+        // neither re-issues a number in a gap nor makes every start test numbers from 1.
+        const qint64 highest = firstValue(database,
+                                          u"select coalesce(max(cast(receiptNo as integer)), 0) "
+                                          u"from tb_receipt where receiptNo <> '' and "
+                                          u"receiptNo not glob '*[^0-9]*'"_s)
+                                   .value_or(u"0"_s)
+                                   .toLongLong();
+        const qint64 next = highest < std::numeric_limits<qint64>::max() ? highest + 1 : highest;
+        ok = database.executeStatements(
+            u"insert into tb_receiptNo (numLong, currNum) values ('7', '%1');"_s.arg(next));
+        if (ok)
+            report.restoredTables.append(u"tb_receiptNo"_s);
+    }
+    if (ok && missingHeader) {
+        ok = database.executeStatements(
+            u"insert into tb_company (id, title, label, remark) values "
+            u"('1DE66976-663D-4270-9207-4F9E4CEF354C', '收款收据', '交款人收执', '');"_s);
+        if (ok)
+            report.restoredTables.append(u"tb_company"_s);
+    }
+    if (!ok || !transaction.commit())
+        report.restoredTables.clear();
+    return report;
+}

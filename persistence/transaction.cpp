@@ -1,0 +1,57 @@
+#include "transaction.h"
+
+#include "database.h"
+
+#include <sqlite3.h>
+
+using namespace Qt::StringLiterals;
+
+Transaction::Transaction(Database &database)
+    : m_database(database)
+{ }
+
+Transaction::~Transaction()
+{
+    rollback();
+}
+
+bool Transaction::begin()
+{
+    if (m_active || !m_database.isOpen())
+        return false;
+    m_active = m_database.executeStatements(u"BEGIN IMMEDIATE"_s);
+    if (!m_active)
+        noteError();
+    return m_active;
+}
+
+bool Transaction::commit()
+{
+    if (!m_active)
+        return false;
+    if (m_database.executeStatements(u"COMMIT"_s)) {
+        m_active = false;
+        return true;
+    }
+    // A COMMIT that fails on a lock leaves the transaction open; end it, so that a
+    // failure never leaves writes pending for a later statement to commit by accident.
+    noteError();
+    rollback();
+    return false;
+}
+
+void Transaction::rollback()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    // SQLite may already have rolled back by itself (an I/O error, a full disk).
+    if (m_database.handle() && !sqlite3_get_autocommit(m_database.handle()))
+        m_database.executeStatements(u"ROLLBACK"_s);
+}
+
+void Transaction::noteError()
+{
+    m_errorCode = m_database.lastErrorCode();
+    m_errorMessage = m_database.lastErrorMessage();
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+class Database;
+
+// One write transaction on a connection that is already open. BEGIN IMMEDIATE takes the
+// file's write lock at once (waiting as long as the busy handler does), so nothing that
+// another process writes can come between what the transaction reads and what it
+// writes. Rolls back when it goes out of scope before commit() succeeded.
+class Transaction
+{
+public:
+    explicit Transaction(Database &database);
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    // False when the lock could not be had or the connection is not open; nothing has
+    // begun then.
+    bool begin();
+    // False when the commit failed; everything is rolled back then.
+    bool commit();
+    void rollback();
+    bool isActive() const { return m_active; }
+    // The SQLite code and message of a failed begin() or commit().
+    int errorCode() const { return m_errorCode; }
+    QString errorMessage() const { return m_errorMessage; }
+
+private:
+    void noteError();
+
+    Database &m_database;
+    bool m_active = false;
+    int m_errorCode = 0;
+    QString m_errorMessage;
+};
