@@ -108,17 +108,22 @@ void AppStore::loadReceipts()
     QString error;
     QList<Receipt> loaded;
     if (std::unique_ptr<ResultSet> resultSet = helper.query(sql)) {
-        const ReceiptRowMapper mapper(*resultSet, u"ReceiptNo"_s);
-        if (!mapper.missingColumn().isEmpty()) {
-            error = u"数据库缺少列 %1"_s.arg(mapper.missingColumn());
-        } else {
-            while (resultSet->next()) {
-                if (std::optional<Receipt> receipt = mapper.map())
-                    loaded.append(std::move(*receipt));
+        // Columns are looked up after the first step: a statement prepared before another
+        // program changed the table is prepared again by that step, with other columns.
+        std::optional<ReceiptRowMapper> mapper;
+        while (resultSet->next()) {
+            if (!mapper) {
+                mapper.emplace(*resultSet, u"ReceiptNo"_s);
+                if (!mapper->missingColumn().isEmpty()) {
+                    error = u"数据库缺少列 %1"_s.arg(mapper->missingColumn());
+                    break;
+                }
             }
-            if (resultSet->hasError())
-                error = helper.noteFailure(resultSet->errorCode(), resultSet->errorMessage());
+            if (std::optional<Receipt> receipt = mapper->map())
+                loaded.append(std::move(*receipt));
         }
+        if (resultSet->hasError())
+            error = helper.noteFailure(resultSet->errorCode(), resultSet->errorMessage());
     } else {
         error = helper.lastError();
     }
@@ -147,10 +152,14 @@ bool AppStore::loadSelected(bool forEditing)
     std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(sql);
     if (!resultSet)
         return false;
-    const ReceiptRowMapper mapper(*resultSet, u"receiptNo"_s);
+    std::optional<ReceiptRowMapper> mapper; // after the first step, as in loadReceipts()
     bool found = false;
     while (resultSet->next()) {
-        const std::optional<Receipt> receipt = mapper.map();
+        if (!mapper)
+            mapper.emplace(*resultSet, u"receiptNo"_s);
+        if (!mapper->missingColumn().isEmpty())
+            return false;
+        const std::optional<Receipt> receipt = mapper->map();
         if (!receipt)
             continue;
         found = true;

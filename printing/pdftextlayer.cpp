@@ -19,7 +19,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcTextLayer, "quenta.printing.pdftext")
+Q_LOGGING_CATEGORY(lcTextLayer, "quenta.printing.pdftext", QtWarningMsg)
 
 // ---------------------------------------------------------------------------------------
 // What was drawn
@@ -524,7 +524,7 @@ public:
         m_xref = end.captured(1).toLongLong();
         const qsizetype trailer = m_pdf.indexOf("trailer", m_xref);
         if (m_xref <= 0 || m_xref >= startxref || !m_pdf.mid(m_xref).startsWith("xref")
-            || trailer < 0 || trailer > startxref)
+            || trailer < m_xref + 4 || trailer > startxref)
             return false;
 
         // Subsections of "first count" and count entries of "offset generation n|f".
@@ -641,13 +641,15 @@ public:
 
         if (stream.dictionary.contains("/DecodeParms"))
             return std::nullopt;
-        const auto filter = matchIn(stream.dictionary, u"/Filter\\s*(\\[\\s*)?/(\\w+)"_s);
+        // No filter, or Flate alone.
+        const auto filter
+            = matchIn(stream.dictionary, u"/Filter\\s*(?:/(\\w+)|\\[\\s*/(\\w+)\\s*\\])"_s);
         if (!filter.hasMatch()) {
             if (stream.dictionary.contains("/Filter"))
                 return std::nullopt;
             stream.data = raw;
         } else {
-            if (filter.captured(2) != u"FlateDecode"_s)
+            if (filter.captured(1) + filter.captured(2) != u"FlateDecode"_s)
                 return std::nullopt;
             // qUncompress wants the size first; it grows its buffer when that is too small.
             QByteArray sized(4, '\0');
@@ -979,6 +981,14 @@ QByteArray PdfTextLayer::withDrawnText(const QByteArray &pdf, const QList<Text> 
             return pdf;
     }
 
+    // A map shared by two fonts (which Qt does not write) could not be right for both.
+    QHash<int, int> mapUsers;
+    for (int number : std::as_const(fontResources)) {
+        const auto toUnicode = matchIn(file.body(number), u"/ToUnicode\\s+(\\d+)\\s+0\\s+R"_s);
+        if (toUnicode.hasMatch())
+            ++mapUsers[toUnicode.captured(1).toInt()];
+    }
+
     QHash<int, QByteArray> replaced;
     QSet<int> seenFonts;
     for (auto it = fontResources.cbegin(); it != fontResources.cend(); ++it) {
@@ -992,6 +1002,8 @@ QByteArray PdfTextLayer::withDrawnText(const QByteArray &pdf, const QList<Text> 
             || !matchIn(font, u"/Encoding\\s*/Identity-H\\b"_s).hasMatch() || !toUnicode.hasMatch())
             continue;
         const int mapObject = toUnicode.captured(1).toInt();
+        if (mapUsers.value(mapObject) != 1)
+            continue;
         const std::optional<Stream> mapStream = file.stream(mapObject);
         ToUnicodeMap map;
         if (!mapStream || mapStream->dictionary.contains("/Filter") || !map.parse(mapStream->data))
@@ -1015,7 +1027,7 @@ QByteArray PdfTextLayer::withDrawnText(const QByteArray &pdf, const QList<Text> 
 
         // A code drawn for several texts keeps the first; a code drawn only where it shows
         // no character of its own is taken out of the map.
-        QHash<uint, QString> texts;
+        QHash<uint, QString> labels;
         QSet<uint> silent;
         for (qsizetype i = 0; i < codes.size(); ++i) {
             const DrawnGlyph &glyph = matching->glyphs[i];
@@ -1023,14 +1035,14 @@ QByteArray PdfTextLayer::withDrawnText(const QByteArray &pdf, const QList<Text> 
                 continue;
             if (glyph.text.isEmpty())
                 silent.insert(codes[i]);
-            else if (!texts.contains(codes[i]))
-                texts.insert(codes[i], glyph.text);
+            else if (!labels.contains(codes[i]))
+                labels.insert(codes[i], glyph.text);
         }
         QMap<uint, QString> entries = map.entries;
-        for (auto text = texts.cbegin(); text != texts.cend(); ++text)
-            entries.insert(text.key(), text.value());
+        for (auto label = labels.cbegin(); label != labels.cend(); ++label)
+            entries.insert(label.key(), label.value());
         for (uint code : std::as_const(silent)) {
-            if (!texts.contains(code))
+            if (!labels.contains(code))
                 entries.remove(code);
         }
         if (entries == map.entries)

@@ -58,6 +58,7 @@ void MessageBox::warning(QWidget *parent, const QString &title, const QString &t
 void MessageBox::setTestAnswer(std::optional<bool> deleteChosen)
 {
     testAnswer() = deleteChosen;
+    lastShownText().clear();
 }
 
 QString MessageBox::lastText()

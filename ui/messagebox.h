@@ -22,7 +22,7 @@ void critical(QWidget *parent, const QString &title, const QString &text);
 void warning(QWidget *parent, const QString &title, const QString &text);
 
 // Tests: while set, dialogs are not shown; confirmations answer `deleteChosen` and each
-// dialog's text is kept for lastText().
+// dialog's text is kept for lastText(), which a new answer clears.
 void setTestAnswer(std::optional<bool> deleteChosen);
 QString lastText();
 

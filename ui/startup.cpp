@@ -12,6 +12,7 @@
 #include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
@@ -108,6 +109,13 @@ void tellDuplicateNumbers(QWidget *parent, const QString &path, const QStringLis
                         u"\n\n数据库位置：%2"_s.arg(shown.join(u"、"_s), path));
 }
 
+// Tried rather than asked: access() answers yes for root whatever the folder's mode.
+bool isWritableFolder(const QString &folder)
+{
+    QTemporaryFile probe(folder + u"/.quenta-write-test-XXXXXX"_s);
+    return probe.open();
+}
+
 } // namespace
 
 bool Startup::checkDatabase(QWidget *parent)
@@ -131,7 +139,7 @@ bool Startup::checkDatabase(QWidget *parent)
         MessageBox::warning(parent, u"数据库只读"_s,
                             u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"
                             u"\n\n数据库位置：%1"_s.arg(path));
-    } else if (!QFileInfo(QFileInfo(path).absolutePath()).isWritable()) {
+    } else if (!isWritableFolder(QFileInfo(path).absolutePath())) {
         // SQLite writes its journal beside the file: without that, every save fails.
         MessageBox::warning(parent, u"数据库文件夹只读"_s,
                             u"数据库所在的文件夹不能写入，保存时需要在那里写临时文件："

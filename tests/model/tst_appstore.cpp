@@ -2,6 +2,7 @@
 #include "clock.h"
 #include "preferences.h"
 #include "sqlitehelper.h"
+#include "sqlliteral.h"
 #include "stores.h"
 #include "testsupport.h"
 
@@ -74,6 +75,10 @@ private Q_SLOTS:
     void newReceiptKeepsChoices();
     void preferencesSurviveRestart();
     void unopenableDatabase();
+    void failedLoadKeepsRows_data();
+    void failedLoadKeepsRows();
+    void unreadableTotalIsNeverWrittenBack_data();
+    void unreadableTotalIsNeverWrittenBack();
 
 private:
     // Seven receipts, F among them marked deleted; the store's range is 2024-05-01.
@@ -271,6 +276,11 @@ void tst_AppStore::updateReceipt()
     QCOMPARE(payerRows(), 6);
     // Reloaded: A has left the day's list.
     QCOMPARE(numbersOf(store.receipts()), QStringList({u"0000010"_s, u"0000003"_s, u"0000002"_s}));
+
+    // Deleted by another program while it was being edited: no row changes, no success.
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'A'"_s));
+    QVERIFY(!store.updateReceipt());
+    QVERIFY(store.saveError().startsWith(u"保存失败"_s));
 }
 
 void tst_AppStore::deleteSelected_data()
@@ -388,6 +398,90 @@ void tst_AppStore::unopenableDatabase()
     store.loadReceipts();
     QCOMPARE(store.receipts(), before);
     QVERIFY(store.loadError().startsWith(u"读取收据失败："_s));
+}
+
+void tst_AppStore::failedLoadKeepsRows_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("locked past the busy timeout") << QString() << u"占用"_s;
+    QTest::newRow("no isDeleted column")
+        << u"alter table tb_receipt drop column isDeleted"_s << u"缺少列 isDeleted"_s;
+    // Every amount would show as 0.00.
+    QTest::newRow("no total column")
+        << u"alter table tb_receipt drop column total"_s << u"缺少列 total"_s;
+    QTest::newRow("no table") << u"drop table tb_receipt"_s << u"缺少表"_s;
+}
+
+void tst_AppStore::failedLoadKeepsRows()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    AppStore &store = arrangeReceipts();
+    store.loadReceipts();
+    const QList<Receipt> before = store.receipts();
+    QCOMPARE(before.size(), 4);
+    QCOMPARE(store.loadError(), QString());
+
+    SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.2);
+    std::unique_ptr<HeldLock> lock;
+    if (damage.isEmpty())
+        lock = std::make_unique<HeldLock>(m_env->databasePath());
+    else
+        QVERIFY(m_env->execRaw(damage));
+    QSignalSpy errorChanged(&store, &AppStore::loadErrorChanged);
+    store.loadReceipts();
+    QCOMPARE(store.receipts(), before);
+    QVERIFY2(store.loadError().startsWith(u"读取收据失败："_s)
+                 && store.loadError().contains(reason),
+             qPrintable(store.loadError()));
+    QCOMPARE(errorChanged.count(), 1);
+
+    if (!damage.isEmpty())
+        return;
+    lock.reset();
+    store.loadReceipts();
+    QCOMPARE(store.loadError(), QString());
+}
+
+void tst_AppStore::unreadableTotalIsNeverWrittenBack_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("grouped") << u"1,234.50"_s;
+    QTest::newRow("NaN") << u"NaN"_s;
+    QTest::newRow("overflow") << u"1e400"_s;
+    QTest::newRow("currency sign") << u"¥88.00"_s;
+    QTest::newRow("more digits than a double holds") << u"12345678901234567890.5"_s;
+}
+
+void tst_AppStore::unreadableTotalIsNeverWrittenBack()
+{
+    QFETCH(QString, stored);
+    AppStore &store = arrangeReceipts();
+    QVERIFY(
+        m_env->execRaw(u"update tb_receipt set total = %1 where id = 'B'"_s.arg(sqlQuote(stored))));
+    store.loadReceipts();
+    const Receipt listed = store.receipts().at(1);
+    QCOMPARE(listed.id, u"B"_s);
+    QCOMPARE(listed.unreadableTotal, std::optional<QString>(stored));
+    QCOMPARE(listed.total, 0.0);
+
+    store.setSelectedId(u"B"_s);
+    QVERIFY(store.loadSelected(true));
+    Receipt edit = store.receiptEdit();
+    QCOMPARE(edit.unreadableTotal, std::optional<QString>(stored));
+    edit.payer = u"乙"_s;
+    store.setReceiptEdit(edit);
+    QVERIFY(!store.updateReceipt());
+    QCOMPARE(m_env->queryRaw(u"select payer || '|' || total from tb_receipt where id = 'B'"_s),
+             u"甲|"_s + stored);
+
+    // Typed again, it saves.
+    edit.unreadableTotal.reset();
+    edit.total = 88;
+    store.setReceiptEdit(edit);
+    QVERIFY(store.updateReceipt());
+    QCOMPARE(m_env->queryRaw(u"select total from tb_receipt where id = 'B'"_s), u"88.0"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_AppStore)

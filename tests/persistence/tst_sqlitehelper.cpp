@@ -35,6 +35,10 @@ private Q_SLOTS:
     void exists();
     void existsOnUnopenableDatabase();
     void writeFailureClosesConnection();
+    void noHomeFolderNoBook();
+    void olderFileGetsUniqueNumbers_data();
+    void olderFileGetsUniqueNumbers();
+    void missingNumberingRowIsPutBack();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -155,6 +159,76 @@ void tst_SQLiteHelper::writeFailureClosesConnection()
              QStringList(u"Error inserting batch: UNIQUE constraint failed: tb_payer.id"_s));
     // The next use opens it again.
     QVERIFY(helper.exists(u"select count(*) from tb_payer"_s));
+}
+
+void tst_SQLiteHelper::noHomeFolderNoBook()
+{
+    // Qt would answer "/Documents" and the book would be made at the root.
+    qunsetenv("QUENTA_DOCUMENTS_DIR");
+    const QByteArray home = qgetenv("HOME");
+    qunsetenv("HOME");
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    const bool available = helper.isAvailable();
+    QString error;
+    const bool usable = helper.checkUsable(&error);
+    qputenv("HOME", home);
+    QVERIFY(!available && !usable);
+    QVERIFY2(error.contains(u"QUENTA_DOCUMENTS_DIR"_s), qPrintable(error));
+    QVERIFY(!helper.db().open());
+}
+
+void tst_SQLiteHelper::olderFileGetsUniqueNumbers_data()
+{
+    QTest::addColumn<QStringList>("numbers");
+    QTest::addColumn<bool>("unique");
+    QTest::addColumn<QStringList>("duplicates");
+    QTest::newRow("no duplicates")
+        << QStringList({u"0000001"_s, u"0000002"_s}) << true << QStringList();
+    QTest::newRow("duplicates keep a plain index")
+        << QStringList({u"0000001"_s, u"0000002"_s, u"0000002"_s, u"0000005"_s, u"0000005"_s})
+        << false << QStringList({u"0000002"_s, u"0000005"_s});
+}
+
+void tst_SQLiteHelper::olderFileGetsUniqueNumbers()
+{
+    QFETCH(QStringList, numbers);
+    QFETCH(bool, unique);
+    QFETCH(QStringList, duplicates);
+    // A book made by an older version: a plain index on the numbers.
+    m_env->createDatabase();
+    SQLiteHelper::resetShared();
+    QVERIFY(m_env->execRaw(u"drop index idx_receipt_receiptNo; "
+                           u"create index idx_receipt_receiptNo on tb_receipt (receiptNo);"_s));
+    for (qsizetype i = 0; i < numbers.size(); ++i)
+        QVERIFY(m_env->execRaw(
+            receiptInsertSql(u"R%1"_s.arg(i), numbers.at(i), u"2024-05-01 00:00:00"_s)));
+    const QByteArray receiptsBefore = m_env
+                                          ->queryRaw(u"select group_concat(id || receiptNo) "
+                                                     u"from tb_receipt"_s)
+                                          .toUtf8();
+
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QVERIFY(helper.checkUsable());
+    QCOMPARE(helper.schemaReport().duplicateReceiptNumbers, duplicates);
+    QCOMPARE(m_env->queryRaw(u"select \"unique\" from pragma_index_list('tb_receipt') "
+                             u"where name = 'idx_receipt_receiptNo'"_s),
+             unique ? u"1"_s : u"0"_s);
+    QCOMPARE(m_env->queryRaw(u"select group_concat(id || receiptNo) from tb_receipt"_s).toUtf8(),
+             receiptsBefore);
+}
+
+void tst_SQLiteHelper::missingNumberingRowIsPutBack()
+{
+    // Without the row every save of the setting changed nothing and every start tested
+    // each number from 1 again; it comes back after the highest number in the book.
+    m_env->createDatabase();
+    SQLiteHelper::resetShared();
+    QVERIFY(m_env->execRaw(u"delete from tb_receiptNo"_s));
+    for (const QString &number : {u"0000007"_s, u"0000041"_s, u"A-3"_s})
+        QVERIFY(m_env->execRaw(receiptInsertSql(number, number, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(SQLiteHelper::shared().checkUsable());
+    QCOMPARE(SQLiteHelper::shared().schemaReport().restoredTables, QStringList(u"tb_receiptNo"_s));
+    QCOMPARE(m_env->queryRaw(u"select numLong || ',' || currNum from tb_receiptNo"_s), u"7,42"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_SQLiteHelper)

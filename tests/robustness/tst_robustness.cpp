@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTableView>
@@ -120,6 +121,11 @@ private Q_SLOTS:
     void fileGoneWhileRunning();
     void unusualTextRoundTrips();
     void invalidUtf8LoadsAsEmpty();
+    void damagedFileIsToldAndKept();
+    void unwritableFolderIsTold();
+    void duplicateNumbersAreToldOnce();
+    void failedListLoadIsShown();
+    void unreadableAmountIsShownNotSaved();
 
 private:
     void fill(const QString &payer = u"甲公司"_s, const QString &reason1 = u"房租"_s,
@@ -339,6 +345,97 @@ void tst_Robustness::invalidUtf8LoadsAsEmpty()
     QCOMPARE(QStringList({receipts.at(0).id, receipts.at(0).payer, receipts.at(0).remark,
                           receipts.at(0).reason1, receipts.at(1).payer}),
              QStringList({u"R2"_s, QString(), QString(), u"事由"_s, u"丙"_s}));
+}
+
+void tst_Robustness::damagedFileIsToldAndKept()
+{
+    QVERIFY(m.env->damageDatabase());
+    const QByteArray before = fileHash(m.env->databasePath());
+    QVERIFY(Startup::checkDatabase(nullptr));
+    QVERIFY(MessageBox::lastText().contains(u"已损坏"_s));
+    QVERIFY(MessageBox::lastText().contains(m.env->databasePath()));
+    // Kept for reading only: nothing is written into the damaged file.
+    QVERIFY(SQLiteHelper::shared().db().isReadOnly());
+    m.openWindow();
+    fill();
+    clickAdd();
+    QVERIFY(toast()->isShown());
+    QCOMPARE(fileHash(m.env->databasePath()), before);
+}
+
+void tst_Robustness::unwritableFolderIsTold()
+{
+    const QString folder = m.env->documentsPath();
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    bool told = false;
+    {
+        WithoutWriteOverride readOnlyForRoot;
+        told = Startup::checkDatabase(nullptr)
+            && MessageBox::lastText().contains(u"文件夹不能写入"_s);
+    }
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(told);
+}
+
+void tst_Robustness::duplicateNumbersAreToldOnce()
+{
+    QVERIFY(m.env->execRaw(u"drop index idx_receipt_receiptNo"_s));
+    storeToday(u"A1"_s, u"甲"_s);
+    storeToday(u"B1"_s, u"乙"_s);
+    for (int start = 0; start < 2; ++start) {
+        resetSharedStores();
+        MessageBox::setTestAnswer(false);
+        QVERIFY(Startup::checkDatabase(nullptr));
+        QCOMPARE(MessageBox::lastText().contains(u"0000001"_s), start == 0);
+    }
+    // A new receipt does not get the duplicated number either.
+    m.openWindow();
+    QCOMPARE(AppStore::shared().receiptEdit().receiptNo, u"0000002"_s);
+}
+
+void tst_Robustness::failedListLoadIsShown()
+{
+    storeToday(u"R1"_s, u"乙"_s);
+    m.openWindow();
+    QCOMPARE(listedRows(u"今天收据"_s), 1);
+    auto *banner = m.currentScreen()->findChild<QLabel *>(u"loadErrorLabel"_s);
+    QVERIFY(banner && !banner->isVisible());
+    QVERIFY(m.env->execRaw(u"alter table tb_receipt drop column total"_s));
+    m.clickRow(u"本月收据"_s);
+    QCOMPARE(listedRows(u"本月收据"_s), 1);
+    banner = m.currentScreen()->findChild<QLabel *>(u"loadErrorLabel"_s);
+    QVERIFY(banner->isVisible());
+    QCOMPARE(banner->text(), u"读取收据失败：数据库缺少列 total"_s);
+}
+
+void tst_Robustness::unreadableAmountIsShownNotSaved()
+{
+    storeToday(u"R1"_s, u"乙"_s);
+    QVERIFY(m.env->execRaw(u"update tb_receipt set total = '1,234.50'"_s));
+    m.openWindow();
+    QCOMPARE(listedRows(u"今天收据"_s), 1);
+    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    const QModelIndex amount = table->model()->index(0, 3);
+    QCOMPARE(amount.data().toString(), u"1,234.50"_s);
+    QCOMPARE(amount.data(Qt::ToolTipRole).toString(), u"金额无法识别"_s);
+
+    // Neither printed nor saved as it is; typed again, it saves.
+    bool printed = false;
+    PrintAction::setFunction([&](double, double) { printed = true; });
+    table->selectRow(0);
+    QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"printButton"_s),
+                      Qt::LeftButton);
+    QVERIFY(!printed);
+    QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"editButton"_s), Qt::LeftButton);
+    auto *total = m.find<QLineEdit>(u"totalLineEdit"_s);
+    QCOMPARE(total->text(), u"1,234.50"_s);
+    QTest::mouseClick(m.find<QToolButton>(u"saveButton"_s), Qt::LeftButton);
+    QCOMPARE(toast()->text(), u"金额无法识别，请重新输入金额"_s);
+    QCOMPARE(m.env->queryRaw(u"select total from tb_receipt"_s), u"1,234.50"_s);
+    toast()->close();
+    typeText(total, u"1234.5"_s);
+    QTest::mouseClick(m.find<QToolButton>(u"saveButton"_s), Qt::LeftButton);
+    QCOMPARE(m.env->queryRaw(u"select total from tb_receipt"_s), u"1234.5"_s);
 }
 
 QTEST_MAIN(tst_Robustness)

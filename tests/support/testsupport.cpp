@@ -50,6 +50,23 @@ void TestEnvironment::makeDatabaseUnopenable()
     QFile::remove(databasePath());
 }
 
+bool TestEnvironment::damageDatabase()
+{
+    const QString path = createDatabase();
+    if (!execRaw(u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 400) "
+                 u"insert into tb_receipt (id, receiptNo, receiptDate, createDate, total, "
+                 u"isDeleted, remark) select 'ID' || i, printf('%07d', i), "
+                 u"'2024-05-01 00:00:00', '2024-05-01 10:00:00', '1.0', '0', "
+                 u"hex(randomblob(200)) from n;"_s))
+        return false;
+    resetSharedStores();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.size() < 20 * 4096)
+        return false;
+    file.seek(file.size() / 2 / 4096 * 4096);
+    return file.write(QByteArray(4096, '\x5a')) == 4096;
+}
+
 namespace {
 struct RawConnection
 {

@@ -29,6 +29,9 @@ public:
     // next open fails (the connection never creates a missing file), as with a
     // database that cannot be opened.
     void makeDatabaseUnopenable();
+    // Fills the database with a few hundred receipts, drops the connection and overwrites
+    // one page in the middle of the file, as a failing disk would.
+    bool damageDatabase();
 
 private:
     QTemporaryDir m_dir;
