@@ -91,12 +91,12 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     receipt.accountant = shared(m_accountant);
     receipt.creator = shared(m_creator);
     receipt.createDate = createDate;
-    const std::optional<QString> totalText = m_resultSet.stringForColumnIndex(m_total);
-    const std::optional<double> total = readStoredAmount(totalText.value_or(QString()));
-    if (total)
+    const std::optional<QByteArrayView> totalText = m_resultSet.bytesForColumnIndex(m_total);
+    if (const std::optional<double> total = readStoredAmount(totalText.value_or(""))) {
         receipt.total = *total;
-    else
-        receipt.unreadableTotal = totalText.value_or(QString());
+    } else {
+        receipt.unreadableTotal = totalText ? QString::fromUtf8(*totalText) : QString();
+    }
     receipt.totalBig = text(m_totalBig);
     receipt.isDeleted = m_resultSet.intForColumnIndex(m_isDeleted);
     return receipt;

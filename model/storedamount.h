@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStringView>
+#include <QByteArrayView>
 
 #include <optional>
 
@@ -9,4 +9,4 @@
 // ("1,234.50", "NaN", "1e400", "¥88.00", 25 significant digits, an empty or missing
 // value) gives nothing, so that the program shows it as it is stored and never writes
 // back a value it could not read.
-std::optional<double> readStoredAmount(QStringView text);
+std::optional<double> readStoredAmount(QByteArrayView text);

@@ -179,6 +179,19 @@ std::optional<QString> ResultSet::stringForColumnIndex(int index) const
     return decodeText(text, sqlite3_column_bytes(handle, index));
 }
 
+std::optional<QByteArrayView> ResultSet::bytesForColumnIndex(int index) const
+{
+    if (index < 0 || index >= columnCount())
+        return std::nullopt;
+    sqlite3_stmt *handle = m_statement->handle();
+    if (sqlite3_column_type(handle, index) == SQLITE_NULL)
+        return std::nullopt;
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(handle, index));
+    if (!text)
+        return std::nullopt;
+    return QByteArrayView(text, sqlite3_column_bytes(handle, index));
+}
+
 int ResultSet::intForColumn(const QString &name)
 {
     return intForColumnIndex(columnIndexForName(name));

@@ -56,6 +56,9 @@ public:
 
     std::optional<QString> stringForColumn(const QString &name);
     std::optional<QString> stringForColumnIndex(int index) const;
+    // The column's text as SQLite holds it (UTF-8), valid until the next step; nothing
+    // for SQL NULL or a column out of range. For values read in bulk without decoding.
+    std::optional<QByteArrayView> bytesForColumnIndex(int index) const;
     int intForColumn(const QString &name);
     int intForColumnIndex(int index) const;
     qint64 int64ForColumnIndex(int index) const;

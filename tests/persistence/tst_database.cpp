@@ -9,44 +9,10 @@
 
 #include <sqlite3.h>
 
-#include <chrono>
-#include <future>
 #include <thread>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// A second connection, on its own thread, that takes an exclusive lock on the file
-// and keeps it for `holdFor` or until it is destroyed, whichever comes first.
-class ExclusiveLock
-{
-public:
-    ExclusiveLock(const QString &path, std::chrono::milliseconds holdFor)
-        : m_thread([this, file = path.toUtf8(), holdFor, release = m_release.get_future()] {
-            sqlite3 *handle = nullptr;
-            sqlite3_open_v2(file.constData(), &handle, SQLITE_OPEN_READWRITE, nullptr);
-            m_locked.set_value(sqlite3_exec(handle, "begin exclusive", nullptr, nullptr, nullptr)
-                               == SQLITE_OK);
-            release.wait_for(holdFor);
-            sqlite3_exec(handle, "commit", nullptr, nullptr, nullptr);
-            sqlite3_close(handle);
-        })
-    { }
-    ~ExclusiveLock()
-    {
-        m_release.set_value();
-        m_thread.join();
-    }
-    bool isLocked() { return m_locked.get_future().get(); }
-
-private:
-    std::promise<void> m_release;
-    std::promise<bool> m_locked;
-    std::thread m_thread;
-};
-
-} // namespace
+using namespace std::chrono_literals;
 
 class tst_Database : public QObject
 {
@@ -67,7 +33,6 @@ private Q_SLOTS:
     void openFailures();
     void columnLookup_data();
     void columnLookup();
-    void missingColumnWarnsOncePerRead();
     void failureDiagnostics_data();
     void failureDiagnostics();
     void resultSetBookkeeping();
@@ -126,19 +91,23 @@ void tst_Database::columnLookup_data()
     QTest::addColumn<QVariant>("text"); // invalid: none
     QTest::addColumn<int>("integer");
     QTest::addColumn<double>("real");
+    QTest::addColumn<bool>("missing"); // warned about once a read
 
     QTest::newRow("other letter case")
-        << u"select 'x' as ReceiptNo"_s << u"receiptNO"_s << QVariant(u"x"_s) << 0 << 0.0;
+        << u"select 'x' as ReceiptNo"_s << u"receiptNO"_s << QVariant(u"x"_s) << 0 << 0.0 << false;
     QTest::newRow("later duplicate wins")
-        << u"select '1' as a, '2' as A"_s << u"a"_s << QVariant(u"2"_s) << 2 << 2.0;
-    QTest::newRow("NULL") << u"select null as n"_s << u"n"_s << QVariant() << 0 << 0.0;
+        << u"select '1' as a, '2' as A"_s << u"a"_s << QVariant(u"2"_s) << 2 << 2.0 << false;
+    QTest::newRow("NULL") << u"select null as n"_s << u"n"_s << QVariant() << 0 << 0.0 << false;
     QTest::newRow("integer text") << u"select '12' as n"_s << u"n"_s << QVariant(u"12"_s) << 12
-                                  << 12.0;
+                                  << 12.0 << false;
     QTest::newRow("decimal text") << u"select '100.0' as total"_s << u"TOTAL"_s
-                                  << QVariant(u"100.0"_s) << 100 << 100.0;
-    QTest::newRow("empty text") << u"select '' as e"_s << u"e"_s << QVariant(u""_s) << 0 << 0.0;
+                                  << QVariant(u"100.0"_s) << 100 << 100.0 << false;
+    QTest::newRow("empty text") << u"select '' as e"_s << u"e"_s << QVariant(u""_s) << 0 << 0.0
+                                << false;
     QTest::newRow("invalid UTF-8 reads as none")
-        << u"select cast(x'c328' as text) as bad"_s << u"bad"_s << QVariant() << 0 << 0.0;
+        << u"select cast(x'c328' as text) as bad"_s << u"bad"_s << QVariant() << 0 << 0.0 << false;
+    QTest::newRow("missing column")
+        << u"select 'x' as here"_s << u"NotThere"_s << QVariant() << 0 << 0.0 << true;
 }
 
 void tst_Database::columnLookup()
@@ -148,6 +117,7 @@ void tst_Database::columnLookup()
     QFETCH(QVariant, text);
     QFETCH(int, integer);
     QFETCH(double, real);
+    QFETCH(bool, missing);
 
     Database db(m_path);
     QVERIFY(db.open());
@@ -163,21 +133,8 @@ void tst_Database::columnLookup()
     QCOMPARE(rows->doubleForColumn(column), real);
     QCOMPARE(rows->intForColumnIndex(7), 0);
     QVERIFY(!rows->stringForColumnIndex(-1));
-    QCOMPARE(err.text(), QString());
-}
-
-void tst_Database::missingColumnWarnsOncePerRead()
-{
-    Database db(m_path);
-    QVERIFY(db.open());
-    std::unique_ptr<ResultSet> rows = db.executeQuery(u"select 'x' as here"_s);
-    QVERIFY(rows && rows->next());
-    StreamCapture err(2);
-    QVERIFY(!rows->stringForColumn(u"NotThere"_s));
-    QCOMPARE(rows->intForColumn(u"NotThere"_s), 0);
-    QCOMPARE(rows->doubleForColumn(u"NotThere"_s), 0.0);
     const QString warning = u"Warning: I could not find the column named 'notthere'."_s;
-    QCOMPARE(err.lines(), QStringList({warning, warning, warning}));
+    QCOMPARE(err.lines(), QStringList(missing ? 3 : 0, warning));
 }
 
 void tst_Database::failureDiagnostics_data()
@@ -271,7 +228,9 @@ void tst_Database::valuesSurviveRoundTrip_data()
     QTest::newRow("single quote") << u"王's 店"_s;
     QTest::newRow("statement breaker") << u"'); drop table t; --"_s;
     QTest::newRow("double quotes") << u"他说\"好\""_s;
-    QTest::newRow("emoji") << u"🧾 收据 👍🏽"_s;
+    QTest::newRow("emoji, joined and beyond U+FFFF")
+        << u"🧾 收据 👍🏽 👨‍👩‍👧 𠀀"_s;
+    QTest::newRow("injection into a where") << u"x' or '1' = '1"_s;
     QTest::newRow("long Chinese") << u"收款收据壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分。"_s.repeated(
         2000);
     QTest::newRow("byte order mark first") << u"\uFEFF开头"_s;
@@ -280,55 +239,63 @@ void tst_Database::valuesSurviveRoundTrip_data()
     QTest::newRow("empty") << QString();
 }
 
+// Every value of every statement goes through sqlQuote, so this is where quoting is
+// tested; the stores and screens only pass values on.
 void tst_Database::valuesSurviveRoundTrip()
 {
     QFETCH(QString, value);
     Database db(m_path);
     QVERIFY(db.open());
+    QVERIFY(db.executeStatements(u"insert into t (v, n) values ('other', '1');"_s));
     QVERIFY(
         db.executeStatements(u"insert into t (v, n) values ("_s + sqlQuote(value) + u", '1');"_s));
     std::unique_ptr<ResultSet> rows = db.executeQuery(
         u"select v, (select count(*) from t) as c from t where v = "_s + sqlQuote(value));
     QVERIFY(rows && rows->next());
     QCOMPARE(rows->stringForColumn(u"v"_s).value_or(u"<none>"_s), value);
-    QCOMPARE(rows->intForColumn(u"c"_s), 1);
+    QCOMPARE(rows->intForColumn(u"c"_s), 2);
+    QVERIFY(!rows->next()); // the other row does not match
 }
 
 void tst_Database::busyHandler_data()
 {
-    QTest::addColumn<int>("holdMilliseconds");
+    QTest::addColumn<bool>("released"); // after 1 s; otherwise held until the attempt gave up
     QTest::addColumn<bool>("write");
     QTest::addColumn<QString>("diagnostic"); // empty: the attempt waits, then succeeds
-    QTest::newRow("write waits for a lock released after 1 s") << 1000 << true << QString();
-    QTest::newRow("write gives up on a lock held for 3 s")
-        << 3000 << true << u"Error inserting batch: database is locked"_s;
-    QTest::newRow("read gives up on a lock held for 3 s") << 3000 << false << u"Database busy"_s;
+    QTest::newRow("write waits for a lock released after 1 s") << true << true << QString();
+    QTest::newRow("write gives up on a held lock")
+        << false << true << u"Error inserting batch: database is locked"_s;
+    QTest::newRow("read gives up on a held lock") << false << false << u"Database busy"_s;
 }
 
 void tst_Database::busyHandler()
 {
-    QFETCH(int, holdMilliseconds);
+    QFETCH(bool, released);
     QFETCH(bool, write);
     QFETCH(QString, diagnostic);
     Database db(m_path);
     // Read the schema first, so that the attempt below waits on the lock while it
     // runs rather than while it prepares.
     QVERIFY(db.open() && db.executeQuery(u"select * from t"_s));
+    auto lock = std::make_unique<HeldLock>(m_path);
+    QVERIFY(lock->isHeld());
+    std::jthread releaser; // joined before the lock goes
+    if (released)
+        releaser = std::jthread([&lock] {
+            std::this_thread::sleep_for(1s);
+            lock.reset();
+        });
     StreamCapture err(2);
     QElapsedTimer timer;
-    bool done = false;
-    {
-        ExclusiveLock lock(m_path, std::chrono::milliseconds(holdMilliseconds));
-        QVERIFY(lock.isLocked());
-        timer.start();
-        std::unique_ptr<ResultSet> rows;
-        done = write ? db.executeStatements(u"insert into t values ('x', '1')"_s)
-                     : (rows = db.executeQuery(u"select * from t"_s)) && rows->next();
-    } // releases the lock at once when the attempt gave up
+    timer.start();
+    std::unique_ptr<ResultSet> rows;
+    const bool done = write ? db.executeStatements(u"insert into t values ('x', '1')"_s)
+                            : (rows = db.executeQuery(u"select * from t"_s)) && rows->next();
     const double seconds = timer.elapsed() / 1000.0;
     QCOMPARE(done, diagnostic.isEmpty());
-    // Giving up takes about the 2 s of retrying; the lock itself would have lasted 3 s.
-    QVERIFY2(diagnostic.isEmpty() ? seconds > 0.8 : seconds > 1.9 && seconds < 2.9,
+    // Giving up takes about the 2 s of retrying (the bound above is generous: a loaded
+    // machine may be slow to come back).
+    QVERIFY2(diagnostic.isEmpty() ? seconds > 0.8 : seconds > 1.9 && seconds < 20,
              qPrintable(QString::number(seconds)));
     QVERIFY2(diagnostic.isEmpty() ? err.text().isEmpty() : err.text().contains(diagnostic),
              qPrintable(err.text()));
