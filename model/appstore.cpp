@@ -147,27 +147,32 @@ bool AppStore::loadSelected(bool forEditing)
 {
     if (!m_selectedId)
         return false;
-    const QString sql
-        = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(*m_selectedId) + u";"_s;
+    const std::optional<Receipt> receipt = readReceipt(*m_selectedId);
+    if (!receipt)
+        return false;
+    setReceiptPrint(receipt);
+    if (forEditing)
+        setReceiptEdit(*receipt);
+    return true;
+}
+
+std::optional<Receipt> AppStore::readReceipt(const QString &id) const
+{
+    const QString sql = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(id) + u";"_s;
     std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(sql);
     if (!resultSet)
-        return false;
+        return std::nullopt;
     std::optional<ReceiptRowMapper> mapper; // after the first step, as in loadReceipts()
-    bool found = false;
+    std::optional<Receipt> found;
     while (resultSet->next()) {
         if (!mapper)
             mapper.emplace(*resultSet, u"receiptNo"_s);
         if (!mapper->missingColumn().isEmpty())
-            return false;
-        const std::optional<Receipt> receipt = mapper->map();
-        if (!receipt)
-            continue;
-        found = true;
-        setReceiptPrint(receipt);
-        if (forEditing)
-            setReceiptEdit(*receipt);
+            return std::nullopt;
+        if (std::optional<Receipt> receipt = mapper->map())
+            found = std::move(receipt);
     }
-    return found && !resultSet->hasError();
+    return resultSet->hasError() ? std::nullopt : found;
 }
 
 bool AppStore::insertReceipt()

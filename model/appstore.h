@@ -67,6 +67,8 @@ public:
     // when forEditing is set. Nothing changes when there is no such receipt: true only
     // when the receipt was read.
     bool loadSelected(bool forEditing);
+    // The stored receipt of `id` as it is now, or nothing (gone, or unreadable).
+    std::optional<Receipt> readReceipt(const QString &id) const;
     // Stores receiptEdit under its number, or under the next free one when another copy
     // of the program took that number meanwhile (receiptNoReassigned tells which).
     bool insertReceipt();

@@ -3,6 +3,7 @@
 #include "appstore.h"
 #include "companystore.h"
 #include "lookupstores.h"
+#include "receiptdraft.h"
 #include "receiptnostore.h"
 #include "sqlitehelper.h"
 #include "translatestore.h"
@@ -33,5 +34,6 @@ void resetSharedStores()
     SharedInstance<CompanyStore>::reset();
     SharedInstance<AppStore>::reset();
     SharedInstance<AccountStore>::reset();
+    SharedInstance<ReceiptDraft>::reset();
     SQLiteHelper::resetShared();
 }

@@ -8,8 +8,10 @@
 #include "icons.h"
 #include "keyboard.h"
 #include "lookupstores.h"
+#include "messagebox.h"
 #include "preferences.h"
 #include "printaction.h"
+#include "receiptdraft.h"
 #include "receiptnostore.h"
 #include "toast.h"
 
@@ -430,7 +432,8 @@ void AddView::showReceipt()
     m_addButton->setVisible(isNew);
     m_addPrintButton->setVisible(isNew);
     m_saveButton->setVisible(!isNew);
-    m_cancelButton->setVisible(!isNew);
+    // On a new receipt with something typed, 取消修改 clears it (a kept draft too).
+    m_cancelButton->setVisible(!isNew || !ReceiptDraft::isBlank(receipt));
 
     m_receiptNoLabel->setText(receipt.receiptNo);
     {
@@ -495,10 +498,34 @@ void AddView::showEvent(QShowEvent *event)
     // A form blanked meanwhile (after a save, or by a list selection) gets capitals for
     // its amount again.
     m_rememberedChoices = rememberedValues(receipt);
+    if (receipt.id.isEmpty() && ReceiptDraft::isBlank(receipt))
+        restoreDraft();
     if (receipt.id.isEmpty())
         updateCapitals();
     else
         m_capitalsTotal = receipt.total;
+}
+
+void AddView::restoreDraft()
+{
+    std::optional<Receipt> draft = ReceiptDraft::shared().take();
+    if (!draft)
+        return;
+    // The number stays the one the form has now: the draft's may have been issued since.
+    draft->receiptNo = m_store.receiptEdit().receiptNo;
+    m_capitalsTotal = draft->total;
+    m_store.setReceiptEdit(*draft);
+}
+
+bool AddView::hasUnsavedWork() const
+{
+    const Receipt edit = m_store.receiptEdit();
+    if (edit.id.isEmpty())
+        return !ReceiptDraft::isBlank(edit);
+    // An edit differs from the stored receipt, or the stored one is gone.
+    const std::optional<Receipt> stored
+        = m_store.selectedId() ? m_store.readReceipt(*m_store.selectedId()) : std::nullopt;
+    return !stored || ReceiptDraft::differs(edit, *stored);
 }
 
 void AddView::showNumberStatus()
@@ -575,5 +602,8 @@ void AddView::saveChanges()
 
 void AddView::cancel()
 {
+    if (hasUnsavedWork() && !MessageBox::confirmDiscard(this))
+        return;
+    ReceiptDraft::shared().discard();
     m_store.newReceipt();
 }

@@ -45,6 +45,11 @@ private:
 
     void showReceipt();
     void showNumberStatus();
+    // A new receipt blanked by a list action comes back when the form is shown again.
+    void restoreDraft();
+    // Typing on a new receipt, or an edit that differs from the stored receipt (or one
+    // whose stored receipt is gone).
+    bool hasUnsavedWork() const;
     void onReceiptEditChanged();
     void updateCapitals();
     void rememberChoices();

@@ -6,7 +6,7 @@
 #include "keyboard.h"
 #include "messagebox.h"
 #include "printaction.h"
-#include "receipttablemodel.h"
+#include "receiptpart.h"
 #include "sqlitehelper.h"
 #include "toast.h"
 
@@ -145,128 +145,28 @@ void DatePart::edit()
 
 void DatePart::deleteSelected()
 {
-    if (!m_store.selectedId() || !MessageBox::confirmDelete(this))
+    if (!m_store.selectedId())
+        return;
+    // Says which receipts go, in number order, so a wrong selection is seen in time.
+    QStringList numbers;
+    for (const Receipt &receipt : m_store.receipts()) {
+        if (m_store.selection().contains(receipt.id))
+            numbers.append(receipt.receiptNo);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    const qsizetype count = numbers.size();
+    if (count > 10)
+        numbers = numbers.mid(0, 10) << u"…"_s;
+    for (QString &number : numbers) {
+        if (number != u"…"_s)
+            number.prepend(u"No."_s);
+    }
+    if (!MessageBox::confirmDelete(this, u"%1，共 %2 张"_s.arg(numbers.join(u"、"_s)).arg(count)))
         return;
     m_store.deleteSelected();
     // The deleted ids would otherwise stay selected: the buttons would still act on a
     // receipt that no longer exists, and 打印 would print the last one loaded.
     m_store.setSelection({});
-}
-
-ReceiptPart::ReceiptPart(QWidget *parent)
-    : QWidget(parent)
-    , m_store(AppStore::shared())
-    , m_model(new ReceiptTableModel(m_store, this))
-    , m_tableView(new QTableView(this))
-{
-    m_tableView->setObjectName(u"receiptTableView"_s);
-    m_tableView->setAccessibleName(u"收据列表"_s);
-    m_tableView->setModel(m_model);
-    m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_tableView->setContextMenuPolicy(Qt::NoContextMenu);
-    m_tableView->setAlternatingRowColors(true);
-    m_tableView->setWordWrap(false);
-    m_tableView->verticalHeader()->hide();
-    m_tableView->setMinimumHeight(60);
-
-    // Header clicks sort, and nothing else does: sorting enabled on the view would also
-    // sort at once and after every load, while the store's load order (highest number
-    // first) is what a list shows until the user asks for another.
-    QHeaderView *header = m_tableView->horizontalHeader();
-    header->setSectionsClickable(true);
-    header->setSortIndicatorShown(true);
-    header->setSortIndicator(ReceiptTableModel::ReceiptNoColumn, Qt::AscendingOrder);
-    header->setStretchLastSection(true);
-    header->setHighlightSections(false);
-    connect(header, &QHeaderView::sortIndicatorChanged, this,
-            [this](int column, Qt::SortOrder order) { m_model->sort(column, order); });
-    // A reset drops the view's selection; that is not the user deselecting.
-    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
-            [this] { m_applyingSelection = true; });
-    connect(m_model, &QAbstractItemModel::modelReset, this,
-            [this] { m_applyingSelection = false; });
-    // After the model's own reset: the rows of the stored selection are selected again.
-    connect(&m_store, &AppStore::receiptsChanged, this, [this] {
-        // A hidden list catches up when it is shown, which always loads.
-        if (!isVisible())
-            return;
-        selectStoredSelection();
-        fitColumns();
-    });
-    connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &ReceiptPart::onViewSelectionChanged);
-    connect(&m_store, &AppStore::selectionChanged, this, &ReceiptPart::onStoreSelectionChanged);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_tableView);
-    fitColumns();
-}
-
-void ReceiptPart::fitColumns()
-{
-    m_tableView->resizeColumnsToContents();
-    // The two date columns keep room for a whole date (and time) even while empty.
-    QHeaderView *header = m_tableView->horizontalHeader();
-    const auto atLeast = [header](int column, int width) {
-        header->resizeSection(column, std::max(header->sectionSize(column), width));
-    };
-    const QFontMetrics metrics = m_tableView->fontMetrics();
-    atLeast(ReceiptTableModel::ReceiptDateColumn,
-            std::max(75, metrics.horizontalAdvance(u"0000-00-00"_s) + 16));
-    atLeast(ReceiptTableModel::CreateDateColumn,
-            std::max(140, metrics.horizontalAdvance(u"0000-00-00 00:00:00 +0000"_s) + 16));
-}
-
-void ReceiptPart::onViewSelectionChanged()
-{
-    if (m_applyingSelection)
-        return;
-    QSet<QString> ids;
-    const QModelIndexList rows = m_tableView->selectionModel()->selectedRows();
-    for (const QModelIndex &row : rows)
-        ids.insert(row.data(ReceiptTableModel::IdRole).toString());
-    m_store.setSelection(ids);
-}
-
-void ReceiptPart::selectStoredSelection()
-{
-    // Rows show as selected only while print, edit and delete can act on them: once the
-    // form has been blanked (which forgets selectedId) a highlighted row with disabled
-    // buttons would only puzzle, and clicking it again must count as a new selection.
-    const QSet<QString> ids = m_store.selectedId() ? m_store.selection() : QSet<QString>();
-    QItemSelection selection;
-    if (!ids.isEmpty()) {
-        const QList<Receipt> &receipts = m_store.receipts();
-        for (int row = 0; row < receipts.size(); ++row) {
-            if (ids.contains(receipts.at(row).id))
-                selection.select(m_model->index(row, 0),
-                                 m_model->index(row, ReceiptTableModel::ColumnCount - 1));
-        }
-    }
-    m_applyingSelection = true;
-    m_tableView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    m_applyingSelection = false;
-}
-
-void ReceiptPart::onStoreSelectionChanged()
-{
-    // Only the list on screen answers: every list shares the one selection, and the
-    // hidden ones must not each blank the form again.
-    if (!isVisible())
-        return;
-    m_store.newReceipt();
-    const QSet<QString> ids = m_store.selection();
-    if (!ids.isEmpty()) {
-        // The one receipt print and edit act on: the first selected row as listed.
-        const QList<Receipt> &receipts = m_store.receipts();
-        const auto first = std::find_if(receipts.cbegin(), receipts.cend(),
-                                        [&](const Receipt &r) { return ids.contains(r.id); });
-        m_store.setSelectedId(first != receipts.cend() ? first->id : *ids.cbegin());
-    }
-    selectStoredSelection();
 }
 
 ListView::ListView(QWidget *parent)

@@ -9,8 +9,7 @@ class QDateEdit;
 class QLabel;
 class Toast;
 class QPushButton;
-class QTableView;
-class ReceiptTableModel;
+class ReceiptPart;
 
 // The date bar of a receipt list: the range pickers and the print, edit and delete
 // actions on the selected receipt(s).
@@ -42,31 +41,6 @@ private:
     QPushButton *m_editButton;
     QPushButton *m_deleteButton;
     Toast *m_errorToast;
-};
-
-// The receipt table: AppStore::receipts with its selection bound to
-// AppStore::selection, sorted in the store by header clicks.
-class ReceiptPart : public QWidget
-{
-    Q_OBJECT
-
-public:
-    explicit ReceiptPart(QWidget *parent);
-
-    QTableView *tableView() const { return m_tableView; }
-
-private:
-    void onViewSelectionChanged();
-    void onStoreSelectionChanged();
-    void selectStoredSelection();
-    void fitColumns();
-
-    AppStore &m_store;
-    ReceiptTableModel *m_model;
-    QTableView *m_tableView;
-    // Set while the view's selection is being made to match the store, so that change
-    // is not written back as the user's.
-    bool m_applyingSelection = false;
 };
 
 // One receipt list screen ("今天收据" … "全部收据"). Each time it is shown it takes the

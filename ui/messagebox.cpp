@@ -18,21 +18,49 @@ QString &lastShownText()
 }
 } // namespace
 
-bool MessageBox::confirmDelete(QWidget *parent)
+namespace {
+
+// A question with a destructive button and a safe one, the safe one taken by Return and
+// Esc. True when the destructive one was chosen.
+bool confirm(QWidget *parent, const QString &title, const QString &text, const QString &details,
+             const QString &destructive, const QString &safe)
 {
-    lastShownText() = u"永久删除？"_s;
+    lastShownText() = details.isEmpty() ? text : text + u'\n' + details;
     if (testAnswer())
         return *testAnswer();
-
-    QMessageBox box(QMessageBox::Warning, u"确认"_s, u"永久删除？"_s, QMessageBox::NoButton,
-                    parent);
-    QPushButton *deleteButton = box.addButton(u"删除"_s, QMessageBox::DestructiveRole);
-    QPushButton *cancelButton = box.addButton(u"取消"_s, QMessageBox::RejectRole);
-    box.setDefaultButton(cancelButton);
-    box.setEscapeButton(cancelButton);
-    deleteButton->setStyleSheet(u"color: #c5221f;"_s);
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    box.setInformativeText(details);
+    QPushButton *destructiveButton = box.addButton(destructive, QMessageBox::DestructiveRole);
+    QPushButton *safeButton = box.addButton(safe, QMessageBox::RejectRole);
+    box.setDefaultButton(safeButton);
+    box.setEscapeButton(safeButton);
+    destructiveButton->setStyleSheet(u"color: #c5221f;"_s);
     box.exec();
-    return box.clickedButton() == deleteButton;
+    return box.clickedButton() == destructiveButton;
+}
+
+} // namespace
+
+bool MessageBox::confirmDelete(QWidget *parent, const QString &about)
+{
+    return confirm(parent, u"确认"_s, u"永久删除？"_s, about, u"删除"_s, u"取消"_s);
+}
+
+bool MessageBox::confirmDiscard(QWidget *parent)
+{
+    return confirm(parent, u"确认"_s, u"放弃未保存的修改？"_s,
+                   u"收据上填写或修改的内容将会丢失。"_s, u"放弃"_s, u"继续编辑"_s);
+}
+
+void MessageBox::information(QWidget *parent, const QString &title, const QString &text)
+{
+    lastShownText() = text;
+    if (testAnswer())
+        return;
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::NoButton, parent);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.addButton(u"好"_s, QMessageBox::AcceptRole);
+    box.exec();
 }
 
 void MessageBox::critical(QWidget *parent, const QString &title, const QString &text)

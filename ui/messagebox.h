@@ -10,9 +10,15 @@ class QWidget;
 // facing a modal window (as KeePassXC does).
 namespace MessageBox {
 
-// "确认" / "永久删除？" with a destructive "删除" and the cancel button "取消".
-// True when the user chose 删除.
-bool confirmDelete(QWidget *parent);
+// "确认" / "永久删除？" with a destructive "删除" and the cancel button "取消"; `about`
+// names what would go ("No.0000003、No.0000005，共 2 张"). True when the user chose 删除.
+bool confirmDelete(QWidget *parent, const QString &about = {});
+
+// "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
+bool confirmDiscard(QWidget *parent);
+
+// A message with one button "好" whose text can be selected and copied (an address).
+void information(QWidget *parent, const QString &title, const QString &text);
 
 // A blocking error message with one button, for failures the program cannot go on
 // from (the database at start).

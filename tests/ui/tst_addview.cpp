@@ -30,6 +30,7 @@ private Q_SLOTS:
     void addShowsTodaysListAndBlanksTheForm();
     void addAndPrintWritesTheStoredReceipt();
     void editThenCancelOrSave();
+    void halfFilledReceiptComesBack();
     void capitalsFollowTyping_data();
     void capitalsFollowTyping();
     void amountRefusesWhatIsNotANumberOrTooLarge();
@@ -187,8 +188,16 @@ void tst_AddView::editThenCancelOrSave()
     // The stored capitals stay until the amount is changed on the form.
     QCOMPARE(shown(u"totalBigLineEdit"_s), u"壹元整"_s);
 
+    // Unchanged, 取消修改 (or Esc) goes at once; changed, it asks first.
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"丁"_s);
+    click(u"cancelButton"_s); // answered 继续编辑
+    QVERIFY(MessageBox::lastText().startsWith(u"放弃未保存的修改？"_s));
+    QVERIFY(!isNewReceiptMode());
+    QCOMPARE(shown(u"payerComboBox"_s), u"丁"_s);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"丙"_s);
+    MessageBox::setTestAnswer(false);
     click(u"cancelButton"_s);
+    QCOMPARE(MessageBox::lastText(), QString());
     QCOMPARE(stored(u"payer"_s), u"丙"_s);
     QCOMPARE(m.currentRowText(), u"开单"_s);
     QVERIFY(isNewReceiptMode());
@@ -203,6 +212,35 @@ void tst_AddView::editThenCancelOrSave()
     QCOMPARE(m.currentRowText(), u"今天收据"_s);
     QCOMPARE(stored(u"payer || '|' || total || '|' || totalBig"_s), u"丁|60.5|陆拾元伍角整"_s);
     QCOMPARE(storedReceipts(), 1);
+}
+
+void tst_AddView::halfFilledReceiptComesBack()
+{
+    const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000007"_s, today, u"甲"_s)));
+    m.openWindow();
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"半张"_s);
+    typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"12.5"_s);
+    // A row selected in a list blanks the form for the next receipt...
+    m.clickRow(u"今天收据"_s);
+    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualRect(table->model()->index(0, 0)).center());
+    QCOMPARE(AppStore::shared().receiptEdit().payer, QString());
+    // ...and the typing comes back on the form, under the form's current number.
+    m.clickRow(u"开单"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), u"半张"_s);
+    QCOMPARE(AppStore::shared().receiptEdit().total, 12.5);
+    QCOMPARE(shown(u"receiptNoLabel"_s), u"0000001"_s);
+    // 取消修改 throws it away, after asking.
+    QVERIFY(m.find<QToolButton>(u"cancelButton"_s)->isVisible());
+    MessageBox::setTestAnswer(true);
+    click(u"cancelButton"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), QString());
+    m.clickRow(u"今天收据"_s);
+    m.clickRow(u"开单"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), QString());
+    QVERIFY(!m.find<QToolButton>(u"cancelButton"_s)->isVisible());
 }
 
 void tst_AddView::capitalsFollowTyping_data()

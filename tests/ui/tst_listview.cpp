@@ -6,6 +6,7 @@
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QTableView>
+#include <QToolButton>
 
 using namespace Qt::StringLiterals;
 
@@ -43,6 +44,8 @@ private Q_SLOTS:
     void eachListAppliesItsOwnRange();
     void pickedDatesNarrowTheRange();
     void buttonsFollowTheSelection();
+    void actionsStayWithTheirOwnList();
+    void highlightAndSortSurviveASave();
     void deleteAfterConfirmation_data();
     void deleteAfterConfirmation();
     void printFromTheList();
@@ -217,6 +220,47 @@ void tst_ListView::buttonsFollowTheSelection()
     QCOMPARE(AppStore::shared().receiptEdit().payer, QString());
 }
 
+void tst_ListView::actionsStayWithTheirOwnList()
+{
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, day(0))));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    clickRow(0);
+    QVERIFY(button(u"deleteButton"_s)->isEnabled());
+    // Yesterday's list is empty: nothing there may act on today's receipt.
+    m.clickRow(u"昨天收据"_s);
+    for (const QString &name : {u"printButton"_s, u"editButton"_s, u"deleteButton"_s})
+        QVERIFY2(!button(name)->isEnabled(), qPrintable(name));
+    QCOMPARE(AppStore::shared().selection(), QSet<QString>());
+    QCOMPARE(AppStore::shared().selectedId(), std::nullopt);
+    MessageBox::setTestAnswer(true);
+    QTest::keyClick(table(), Qt::Key_Delete);
+    QCOMPARE(m.env->countRaw(u"select count(*) from tb_receipt"_s), 1);
+    // Back on today's list, nothing is highlighted that the buttons would not act on.
+    m.clickRow(u"今天收据"_s);
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 0);
+    QVERIFY(!button(u"deleteButton"_s)->isEnabled());
+}
+
+void tst_ListView::highlightAndSortSurviveASave()
+{
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, day(0), u"甲"_s)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, day(0), u"乙"_s)));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    clickHeader(ReceiptTableModel::PayerColumn);
+    const QStringList sorted = column(ReceiptTableModel::PayerColumn);
+    QCOMPARE(sorted, QStringList({u"甲"_s, u"乙"_s})); // loaded highest number first
+    clickRow(0);
+    QTest::mouseClick(button(u"editButton"_s), Qt::LeftButton);
+    QTest::mouseClick(m.find<QToolButton>(u"saveButton"_s), Qt::LeftButton);
+    QCOMPARE(m.currentRowText(), u"今天收据"_s);
+    QCOMPARE(column(ReceiptTableModel::PayerColumn), sorted);
+    // The buttons went with the blanked form, and so did the highlight.
+    QVERIFY(!button(u"editButton"_s)->isEnabled());
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 0);
+}
+
 void tst_ListView::deleteAfterConfirmation_data()
 {
     QTest::addColumn<bool>("confirmed");
@@ -237,7 +281,7 @@ void tst_ListView::deleteAfterConfirmation()
 
     MessageBox::setTestAnswer(confirmed);
     QTest::mouseClick(button(u"deleteButton"_s), Qt::LeftButton);
-    QCOMPARE(MessageBox::lastText(), u"永久删除？"_s);
+    QCOMPARE(MessageBox::lastText(), u"永久删除？\nNo.0000001、No.0000003，共 2 张"_s);
     const int left = m.env->countRaw(u"select count(*) from tb_receipt"_s);
     if (confirmed) {
         QCOMPARE(left, 1);

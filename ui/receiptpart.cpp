@@ -1,0 +1,172 @@
+#include "receiptpart.h"
+
+#include "appstore.h"
+#include "receiptdraft.h"
+#include "receipttablemodel.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+ReceiptPart::ReceiptPart(QWidget *parent)
+    : QWidget(parent)
+    , m_store(AppStore::shared())
+    , m_model(new ReceiptTableModel(m_store, this))
+    , m_tableView(new QTableView(this))
+{
+    m_tableView->setObjectName(u"receiptTableView"_s);
+    m_tableView->setAccessibleName(u"收据列表"_s);
+    m_tableView->setModel(m_model);
+    m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tableView->setContextMenuPolicy(Qt::NoContextMenu);
+    m_tableView->setAlternatingRowColors(true);
+    m_tableView->setWordWrap(false);
+    m_tableView->verticalHeader()->hide();
+    m_tableView->setMinimumHeight(60);
+
+    // Header clicks sort, and nothing else does: sorting enabled on the view would also
+    // sort at once and after every load, while the store's load order (highest number
+    // first) is what a list shows until the user asks for another.
+    QHeaderView *header = m_tableView->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(ReceiptTableModel::ReceiptNoColumn, Qt::AscendingOrder);
+    header->setStretchLastSection(true);
+    header->setHighlightSections(false);
+    connect(header, &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) {
+                m_userSort = std::make_pair(column, order);
+                m_sorting = true;
+                m_model->sort(column, order);
+                m_sorting = false;
+            });
+    // A reset drops the view's selection; that is not the user deselecting.
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { m_applyingSelection = true; });
+    connect(m_model, &QAbstractItemModel::modelReset, this,
+            [this] { m_applyingSelection = false; });
+    // After the model's own reset: the rows of the stored selection are selected again.
+    connect(&m_store, &AppStore::receiptsChanged, this, &ReceiptPart::onReceiptsChanged);
+    // Blanking the form forgets selectedId, and with it the buttons go: so does the
+    // highlight.
+    connect(&m_store, &AppStore::selectedIdChanged, this, [this] {
+        if (isVisible())
+            selectStoredSelection();
+    });
+    connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ReceiptPart::onViewSelectionChanged);
+    connect(&m_store, &AppStore::selectionChanged, this, &ReceiptPart::onStoreSelectionChanged);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_tableView);
+    fitColumns();
+}
+
+void ReceiptPart::fitColumns()
+{
+    m_tableView->resizeColumnsToContents();
+    // The two date columns keep room for a whole date (and time) even while empty.
+    QHeaderView *header = m_tableView->horizontalHeader();
+    const auto atLeast = [header](int column, int width) {
+        header->resizeSection(column, std::max(header->sectionSize(column), width));
+    };
+    const QFontMetrics metrics = m_tableView->fontMetrics();
+    atLeast(ReceiptTableModel::ReceiptDateColumn,
+            std::max(75, metrics.horizontalAdvance(u"0000-00-00"_s) + 16));
+    atLeast(ReceiptTableModel::CreateDateColumn,
+            std::max(140, metrics.horizontalAdvance(u"0000-00-00 00:00:00 +0000"_s) + 16));
+}
+
+void ReceiptPart::onReceiptsChanged()
+{
+    // A hidden list catches up when it is shown, which always loads.
+    if (!isVisible())
+        return;
+    // A reload comes in the load order; the list keeps the order the user chose.
+    if (m_userSort && !m_sorting) {
+        m_sorting = true;
+        m_model->sort(m_userSort->first, m_userSort->second); // comes back here, sorted
+        m_sorting = false;
+        return;
+    }
+    keepSelectionToShownRows();
+    selectStoredSelection();
+    fitColumns();
+}
+
+void ReceiptPart::keepSelectionToShownRows()
+{
+    const QSet<QString> selection = m_store.selection();
+    if (selection.isEmpty())
+        return;
+    QSet<QString> shown;
+    for (const Receipt &receipt : m_store.receipts()) {
+        if (selection.contains(receipt.id))
+            shown.insert(receipt.id);
+    }
+    // Another list's selection, or rows gone by a delete: the buttons of this list must
+    // not act on receipts it does not show.
+    if (shown != selection)
+        m_store.setSelection(shown);
+    else if (m_store.selectedId() && !shown.contains(*m_store.selectedId()))
+        m_store.setSelectedId(std::nullopt);
+}
+
+void ReceiptPart::onViewSelectionChanged()
+{
+    if (m_applyingSelection)
+        return;
+    QSet<QString> ids;
+    const QModelIndexList rows = m_tableView->selectionModel()->selectedRows();
+    for (const QModelIndex &row : rows)
+        ids.insert(row.data(ReceiptTableModel::IdRole).toString());
+    m_store.setSelection(ids);
+}
+
+void ReceiptPart::selectStoredSelection()
+{
+    // Rows show as selected only while print, edit and delete can act on them: once the
+    // form has been blanked (which forgets selectedId) a highlighted row with disabled
+    // buttons would only puzzle, and clicking it again must count as a new selection.
+    const QSet<QString> ids = m_store.selectedId() ? m_store.selection() : QSet<QString>();
+    QItemSelection selection;
+    if (!ids.isEmpty()) {
+        const QList<Receipt> &receipts = m_store.receipts();
+        for (int row = 0; row < receipts.size(); ++row) {
+            if (ids.contains(receipts.at(row).id))
+                selection.select(m_model->index(row, 0),
+                                 m_model->index(row, ReceiptTableModel::ColumnCount - 1));
+        }
+    }
+    m_applyingSelection = true;
+    m_tableView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    m_applyingSelection = false;
+}
+
+void ReceiptPart::onStoreSelectionChanged()
+{
+    // Only the list on screen answers: every list shares the one selection, and the
+    // hidden ones must not each blank the form again.
+    if (!isVisible())
+        return;
+    // Selecting blanks the form; a half-filled new receipt is kept to come back later.
+    ReceiptDraft::shared().keep(m_store.receiptEdit());
+    m_store.newReceipt();
+    const QSet<QString> ids = m_store.selection();
+    if (!ids.isEmpty()) {
+        // The one receipt print and edit act on: the first selected row as listed.
+        const QList<Receipt> &receipts = m_store.receipts();
+        const auto first = std::find_if(receipts.cbegin(), receipts.cend(),
+                                        [&](const Receipt &r) { return ids.contains(r.id); });
+        m_store.setSelectedId(first != receipts.cend() ? first->id : *ids.cbegin());
+    }
+    selectStoredSelection();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QWidget>
+
+#include <optional>
+#include <utility>
+
+class AppStore;
+class QTableView;
+class ReceiptTableModel;
+
+// The receipt table of one list screen: AppStore::receipts with its selection bound to
+// AppStore::selection, sorted in the store by header clicks. While it is on screen the
+// store's selection holds only rows it shows, and a row is highlighted exactly when
+// print, edit and delete act on it.
+class ReceiptPart : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ReceiptPart(QWidget *parent);
+
+    QTableView *tableView() const { return m_tableView; }
+
+private:
+    void onViewSelectionChanged();
+    void onStoreSelectionChanged();
+    void selectStoredSelection();
+    void fitColumns();
+    void onReceiptsChanged();
+    // Drops from the store's selection the receipts this list does not show.
+    void keepSelectionToShownRows();
+
+    AppStore &m_store;
+    ReceiptTableModel *m_model;
+    QTableView *m_tableView;
+    // Set while the view's selection is being made to match the store, so that change
+    // is not written back as the user's.
+    bool m_applyingSelection = false;
+    // The column and order the user sorted by, kept over reloads; none until a click.
+    std::optional<std::pair<int, Qt::SortOrder>> m_userSort;
+    bool m_sorting = false;
+};
