@@ -36,6 +36,9 @@ public:
     // A receipt number never pads beyond this many digits, whatever length is set, so
     // a mistyped length cannot make a text of billions of zeros.
     static constexpr qint64 maximumNumberLength = 64;
+    // The longest minimum length the settings screen takes: longer numbers run over the
+    // receipt's title on the form and the paper.
+    static constexpr qint64 longestNumberLength = 18;
 
     static ReceiptNoStore &shared();
 

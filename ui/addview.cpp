@@ -367,6 +367,9 @@ QWidget *AddView::createBody(QWidget *parent)
     });
     connect(m_totalLineEdit, &AmountField::amountRefused, this,
             [this] { m_errorToast->show(u"金额过大：不能超过 999999999999.99"_s); });
+    connect(m_totalLineEdit, &AmountField::pasteRefused, this, [this] {
+        m_errorToast->show(u"粘贴的内容不是金额（最多两位小数）"_s);
+    });
     rows->addWidget(fieldLabel(u"金额（大写）"_s, m_totalBigLineEdit, frame), row, 0);
     rows->addLayout(amountRow, row, 1);
     return body;

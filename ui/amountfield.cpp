@@ -1,10 +1,15 @@
 #include "amountfield.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLocale>
-#include <QStyle>
+#include <QMenu>
 #include <QRegularExpression>
-#include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QValidator>
 
 #include <cmath>
 
@@ -12,18 +17,71 @@ using namespace Qt::StringLiterals;
 
 namespace {
 // Also the partial forms met while typing ("-", ".", "12."), which parse() reads as 0 or
-// as the digits so far.
+// as the digits so far. Two decimals at most: the capitals and the paper name the fen,
+// so a third decimal would make one receipt carry two amounts.
 const QRegularExpression &numberPattern()
 {
-    static const QRegularExpression pattern(u"[+-]?[0-9]*(\\.[0-9]*)?"_s);
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(u"[+-]?[0-9]*(\\.[0-9]{0,2})?"_s));
     return pattern;
 }
+
+// What a Chinese input method or a copied figure brings, in the field's own terms:
+// full-width digits, point and minus as their ASCII forms, the ideographic full stop as
+// the point, and grouping commas and spaces dropped ("1,234.50" is 1234.50).
+QString normalized(const QString &text)
+{
+    QString plain;
+    plain.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0xFF10 && u <= 0xFF19)
+            plain.append(QChar(u'0' + (u - 0xFF10)));
+        else if (u == 0xFF0E || u == 0x3002)
+            plain.append(u'.');
+        else if (u == 0xFF0D || u == 0x2212)
+            plain.append(u'-');
+        else if (u == 0xFF0B)
+            plain.append(u'+');
+        else if (u == u',' || u == 0xFF0C || u == u' ' || u == 0x3000)
+            continue;
+        else
+            plain.append(c);
+    }
+    return plain;
+}
+
+// Takes what is typed or pasted whole or not at all: an edit whose text, once
+// normalized, is not an amount is refused by the line edit as one piece ("1e5" does not
+// become 15).
+class AmountValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString &input, int &pos) const override
+    {
+        // QLineEdit asks its validator about texts the program sets as well: those (the
+        // grouped display form, an unreadable stored text) are shown as they are.
+        const auto *field = qobject_cast<const QWidget *>(parent());
+        if (field && !field->hasFocus())
+            return Acceptable;
+        const QString plain = normalized(input);
+        if (!numberPattern().match(plain).hasMatch())
+            return Invalid;
+        if (plain != input) {
+            pos = int(normalized(input.left(pos)).size());
+            input = plain;
+        }
+        return Acceptable;
+    }
+};
 } // namespace
 
 AmountField::AmountField(QWidget *parent)
     : QLineEdit(parent)
 {
-    setValidator(new QRegularExpressionValidator(numberPattern(), this));
+    setValidator(new AmountValidator(this));
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setText(displayText(0));
     connect(this, &QLineEdit::textEdited, this, &AmountField::onTextEdited);
@@ -31,9 +89,7 @@ AmountField::AmountField(QWidget *parent)
 
 std::optional<double> AmountField::parse(const QString &text)
 {
-    static const QRegularExpression whole(
-        QRegularExpression::anchoredPattern(numberPattern().pattern()));
-    if (!whole.match(text).hasMatch())
+    if (!numberPattern().match(text).hasMatch())
         return std::nullopt;
     bool hasDigit = false;
     for (const QChar c : text)
@@ -133,6 +189,40 @@ void AmountField::onTextEdited(const QString &text)
     m_acceptedText = text;
     m_amount = *value;
     Q_EMIT amountEdited(*value);
+}
+
+void AmountField::keyPressEvent(QKeyEvent *event)
+{
+    if (!event->matches(QKeySequence::Paste))
+        return QLineEdit::keyPressEvent(event);
+    const QString before = text();
+    const QString replaced = selectedText();
+    QLineEdit::keyPressEvent(event);
+    reportRefusedPaste(before, replaced);
+}
+
+void AmountField::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createStandardContextMenu();
+    if (QAction *paste = menu->findChild<QAction *>(u"edit-paste"_s)) {
+        const QString before = text();
+        const QString replaced = selectedText();
+        connect(
+            paste, &QAction::triggered, this,
+            [this, before, replaced] { reportRefusedPaste(before, replaced); },
+            Qt::QueuedConnection);
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void AmountField::reportRefusedPaste(const QString &before, const QString &replaced)
+{
+    // The line edit takes back an edit its validator refuses; an unchanged text after a
+    // paste of something else is that refusal.
+    const QString pasted = QGuiApplication::clipboard()->text();
+    if (text() == before && !pasted.isEmpty() && normalized(pasted) != normalized(replaced))
+        Q_EMIT pasteRefused(pasted);
 }
 
 void AmountField::focusInEvent(QFocusEvent *event)

@@ -5,8 +5,9 @@
 #include <optional>
 
 // The entry form's number field for an amount of yuan. It takes only what reads as a
-// decimal number (optional sign, digits, one point) and reports each accepted edit as
-// the number typed, so the receipt holds exactly what was typed. While it has no focus
+// decimal number with at most two decimals (optional sign, digits, one point; full-width
+// forms and grouping commas are read as such) and reports each accepted edit as the
+// number typed, so the receipt holds exactly what was typed. While it has no focus
 // it shows the amount with the locale's grouping and at most three decimals; editing
 // shows the plain digits.
 class AmountField : public QLineEdit
@@ -41,8 +42,12 @@ Q_SIGNALS:
     // A typed amount too large to write in capitals; the field went back to the last
     // accepted text.
     void amountRefused();
+    // A paste that is not an amount was refused whole.
+    void pasteRefused(const QString &pasted);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
@@ -50,6 +55,7 @@ private:
     void onTextEdited(const QString &text);
 
     void setUnreadable(bool unreadable);
+    void reportRefusedPaste(const QString &before, const QString &replaced);
 
     double m_amount = 0;
     QString m_acceptedText;

@@ -2,7 +2,7 @@
 
 #include "companystore.h"
 #include "keyboard.h"
-#include "settingsscreens.h"
+#include "settingsscreen.h"
 #include "toast.h"
 
 #include <QFormLayout>

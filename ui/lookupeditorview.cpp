@@ -3,7 +3,7 @@
 #include "keyboard.h"
 #include "lookupstores.h"
 #include "messagebox.h"
-#include "settingsscreens.h"
+#include "settingsscreen.h"
 #include "sqlitehelper.h"
 #include "toast.h"
 

@@ -3,7 +3,7 @@
 #include "appstore.h"
 #include "keyboard.h"
 #include "receiptnostore.h"
-#include "settingsscreens.h"
+#include "settingsscreen.h"
 #include "toast.h"
 
 #include <QFormLayout>
@@ -136,10 +136,12 @@ ReceiptNoView::ReceiptNoView(QWidget *parent)
     connect(&ReceiptNoStore::shared(), &ReceiptNoStore::receiptNoSettingChanged, this,
             &ReceiptNoView::showSetting);
     connect(&AppStore::shared(), &AppStore::receiptEditChanged, this, &ReceiptNoView::showPreview);
+    connect(m_currNumLineEdit, &QLineEdit::textEdited, this, &ReceiptNoView::showPreview);
+    connect(m_numLongLineEdit, &QLineEdit::textEdited, this, &ReceiptNoView::showPreview);
     connect(m_saveButton, &QPushButton::clicked, this, &ReceiptNoView::save);
 }
 
-void ReceiptNoView::commit(Field field)
+bool ReceiptNoView::commit(Field field)
 {
     QLineEdit *lineEdit = field == Field::CurrNum ? m_currNumLineEdit : m_numLongLineEdit;
     const std::optional<qint64> typed = parseWholeNumber(lineEdit->text());
@@ -147,10 +149,24 @@ void ReceiptNoView::commit(Field field)
     ReceiptNoSetting setting = store.receiptNoSetting();
     qint64 &target = field == Field::CurrNum ? setting.currNum : setting.numLong;
     // Leaving a field without changing its value is no change and runs nothing; the
-    // field goes back to the stored value's own form (007 shows as 7).
+    // field goes back to the stored value's own form (007 shows as 7). Only this field:
+    // the other may hold a value typed but not yet taken.
     if (!typed || *typed == target) {
-        showSetting();
-        return;
+        showNumber(lineEdit, target);
+        return true;
+    }
+    // A value out of range is refused and said, never quietly replaced: a number longer
+    // than 18 digits runs over the receipt's title, and 0 or less is no receipt number.
+    const bool inRange = field == Field::CurrNum
+        ? *typed >= 1
+        : *typed >= 1 && *typed <= ReceiptNoStore::longestNumberLength;
+    if (!inRange) {
+        m_errorToast->show(field == Field::CurrNum ? u"当前单号必须大于 0"_s
+                                                   : u"单号长度必须在 1 到 %1 之间"_s.arg(
+                                                       ReceiptNoStore::longestNumberLength));
+        showNumber(lineEdit, target);
+        showPreview();
+        return false;
     }
     target = *typed;
     store.setReceiptNoSetting(setting);
@@ -165,6 +181,7 @@ void ReceiptNoView::commit(Field field)
         if (after.currNum == before.currNum && after.numLong == before.numLong)
             break;
     }
+    return true;
 }
 
 void ReceiptNoView::showSetting()
@@ -176,21 +193,34 @@ void ReceiptNoView::showSetting()
 
 void ReceiptNoView::showPreview()
 {
-    const QString number = AppStore::shared().receiptEdit().receiptNo.toHtmlEscaped();
+    // While a field is being typed in, the number it would give; otherwise the number the
+    // next receipt gets (which may have moved past taken ones).
+    QString number = AppStore::shared().receiptEdit().receiptNo;
+    ReceiptNoSetting typed = ReceiptNoStore::shared().receiptNoSetting();
+    const std::optional<qint64> currNum = parseWholeNumber(m_currNumLineEdit->text());
+    const std::optional<qint64> numLong = parseWholeNumber(m_numLongLineEdit->text());
+    if (currNum && numLong && (*currNum != typed.currNum || *numLong != typed.numLong)
+        && *currNum >= 1 && *numLong >= 1 && *numLong <= ReceiptNoStore::longestNumberLength) {
+        typed.currNum = *currNum;
+        typed.numLong = *numLong;
+        number = ReceiptNoStore::receiptNumberText(typed);
+    }
     const qreal titleSize = font().pointSizeF() * 2;
     m_previewLabel->setText(u"No.<span style=\"color:#e0262b; font-size:%1pt\">%2</span>"_s.arg(
-        QString::number(titleSize), number));
+        QString::number(titleSize), number.toHtmlEscaped()));
 }
 
 void ReceiptNoView::save()
 {
     // Ctrl+S saves without leaving the field typed in, so what it holds is taken first,
     // as leaving it would have; a field already taken is no change.
-    commit(Field::CurrNum);
-    commit(Field::NumLong);
+    if (!commit(Field::CurrNum) || !commit(Field::NumLong))
+        return;
     ReceiptNoStore &store = ReceiptNoStore::shared();
     store.nextReceiptNo();
-    if (store.saveSetting())
+    if (store.status() != ReceiptNoStore::Status::Ready)
+        m_errorToast->show(ReceiptNoStore::statusText(store.status()));
+    else if (store.saveSetting())
         m_successToast->show(u"修改成功"_s);
     else
         m_errorToast->show(u"保存失败"_s);

@@ -21,7 +21,8 @@ public:
 private:
     enum class Field { CurrNum, NumLong };
 
-    void commit(Field field);
+    // Takes what a field holds into the setting; false when the value is refused.
+    bool commit(Field field);
     void showSetting();
     void showPreview();
     void save();

@@ -2,7 +2,9 @@
 #include "printhelper.h"
 #include "uitesthelpers.h"
 
+#include <QClipboard>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QTableView>
 #include <QToolButton>
@@ -218,7 +220,6 @@ void tst_AddView::halfFilledReceiptComesBack()
 {
     const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
     QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000007"_s, today, u"甲"_s)));
-    m.openWindow();
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"半张"_s);
     typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"12.5"_s);
     // A row selected in a list blanks the form for the next receipt...
@@ -277,18 +278,45 @@ void tst_AddView::amountRefusesWhatIsNotANumberOrTooLarge()
 {
     auto *field = m.find<QLineEdit>(u"totalLineEdit"_s);
     field->setFocus();
-    QTest::keyClicks(field, u"12a.3.4x"_s);
+    // A third decimal is not taken: the capitals and the paper name the fen.
+    QTest::keyClicks(field, u"12a.3.45x"_s);
     QCOMPARE(field->text(), u"12.34"_s);
     typeText(field, u"abc"_s);
     QCOMPARE(field->text(), u"12.34"_s);
     QCOMPARE(AppStore::shared().receiptEdit().total, 12.34);
 
-    typeText(field, u"1000000000000"_s);
-    QVERIFY(toast()->isShown());
-    QCOMPARE(toast()->text(), u"金额过大：不能超过 999999999999.99"_s);
-    QCOMPARE(AppStore::shared().receiptEdit().total, 12.34);
-    QCOMPARE(AppStore::shared().receiptEdit().totalBig, u"拾贰元叁角肆分"_s);
-    toast()->close();
+    for (const QString &tooLarge : {u"1000000000000"_s, u"-1000000000000"_s}) {
+        typeText(field, tooLarge);
+        QVERIFY(toast()->isShown());
+        QCOMPARE(toast()->text(), u"金额过大：不能超过 999999999999.99"_s);
+        QCOMPARE(AppStore::shared().receiptEdit().total, 12.34);
+        QCOMPARE(AppStore::shared().receiptEdit().totalBig, u"拾贰元叁角肆分"_s);
+        toast()->close();
+    }
+
+    // From a Chinese input method: full-width digits and point, or the ideographic stop.
+    typeText(field, u"１２３．５"_s);
+    QCOMPARE(AppStore::shared().receiptEdit().total, 123.5);
+    typeText(field, u"８。０５"_s);
+    QCOMPARE(AppStore::shared().receiptEdit().total, 8.05);
+
+    // A paste is taken whole, grouping commas read as such, or refused whole and told.
+    const auto paste = [&](const QString &clip) {
+        QGuiApplication::clipboard()->setText(clip);
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    };
+    paste(u"1,234.50"_s);
+    QCOMPARE(AppStore::shared().receiptEdit().total, 1234.5);
+    QVERIFY(!toast()->isShown());
+    for (const QString &notAnAmount : {u"1e5"_s, u"12.345"_s, u"¥88"_s, u"一百"_s}) {
+        paste(notAnAmount);
+        QCOMPARE(AppStore::shared().receiptEdit().total, 1234.5);
+        QVERIFY2(toast()->isShown(), qPrintable(notAnAmount));
+        QCOMPARE(toast()->text(), u"粘贴的内容不是金额（最多两位小数）"_s);
+        toast()->close();
+    }
 
     // Off the field the amount shows with grouping; editing shows the digits typed.
     typeText(field, u"1234567.5"_s);
@@ -302,10 +330,13 @@ void tst_AddView::rememberedChoicesSurviveARestart()
 {
     pick(m.find<QComboBox>(u"payeeComboBox"_s), u"李四"_s);
     pick(m.find<QComboBox>(u"paytypeComboBox"_s), u"支付宝"_s);
+    pick(m.find<QComboBox>(u"approveComboBox"_s), u"张三"_s);
+    pick(m.find<QComboBox>(u"accountantComboBox"_s), u"李四"_s);
     m.restart(); // without saving anything
-    QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
-    QCOMPARE(shown(u"paytypeComboBox"_s), u"支付宝"_s);
-    QCOMPARE(m.find<QComboBox>(u"approveComboBox"_s)->currentIndex(), -1);
+    // Four different places: two swapped choices would show here.
+    QCOMPARE(QStringList({shown(u"payeeComboBox"_s), shown(u"paytypeComboBox"_s),
+                          shown(u"approveComboBox"_s), shown(u"accountantComboBox"_s)}),
+             QStringList({u"李四"_s, u"支付宝"_s, u"张三"_s, u"李四"_s}));
 
     // A remembered user deleted since still shows, as what the receipt will hold.
     QVERIFY(m.env->execRaw(u"delete from tb_account where userName = '李四';"_s));
