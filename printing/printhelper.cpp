@@ -3,9 +3,11 @@
 #include "appstore.h"
 #include "companystore.h"
 #include "pdftextlayer.h"
+#include "preferences.h"
 #include "receiptpagelayout.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPageLayout>
@@ -164,13 +166,23 @@ private:
 
 } // namespace
 
-void PrintHelper::printReceipt(double width, double height)
+bool PrintHelper::printReceipt(double width, double height)
 {
     const PrintJob job = PrintJob::fromStores(width, height);
     if (!job.hasPaper())
-        return;
+        return false;
     QPrinter printer(QPrinter::HighResolution);
     job.preparePrinter(printer);
+    // The dialog offers what was used last: the same printer, or a file in the same
+    // folder as the last one.
+    const QString lastPrinter = Preferences::value(u"lastPrinter"_s);
+    const QString lastFolder = Preferences::value(u"lastPrintFolder"_s);
+    if (!lastFolder.isEmpty() && lastPrinter.isEmpty() && QFileInfo(lastFolder).isDir()) {
+        printer.setOutputFileName(QDir(lastFolder).filePath(job.documentName() + u".pdf"_s));
+        job.preparePrinter(printer);
+    } else if (!lastPrinter.isEmpty()) {
+        printer.setPrinterName(lastPrinter);
+    }
 
     // With no printer installed the dialog still offers "Print to File (PDF)".
     QPrintDialog dialog(&printer, QApplication::activeWindow());
@@ -181,14 +193,22 @@ void PrintHelper::printReceipt(double width, double height)
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
     dialog.setMinMax(1, 1);
     if (dialog.exec() != QDialog::Accepted)
-        return;
+        return false;
     // Choosing another printer, "Print to File" among them, resets the paper to that
     // printer's default; the receipt always goes on its own paper.
     job.preparePrinter(printer);
+    const bool toFile = !printer.outputFileName().isEmpty();
+    Preferences::setValue(u"lastPrinter"_s, toFile ? QString() : printer.printerName());
+    if (toFile)
+        Preferences::setValue(u"lastPrintFolder"_s,
+                              QFileInfo(printer.outputFileName()).absolutePath());
 
     const ProgressIndication progress;
-    if (!job.printOn(printer))
+    if (!job.printOn(printer)) {
         qWarning("Printing the receipt failed: the printer could not be opened");
+        return false;
+    }
+    return true;
 }
 
 bool PrintHelper::printReceiptToFile(const QString &pdfPath, double width, double height)

@@ -13,8 +13,9 @@ public:
     PrintHelper() = delete;
 
     // Shows the print dialog for a page of width by height points without margins and,
-    // unless the user cancels, prints it. Blocks until the job has been handed over.
-    static void printReceipt(double width, double height);
+    // unless the user cancels, prints it. Blocks until the job has been handed over; true
+    // when it was. The dialog offers the printer (or the file folder) used last.
+    static bool printReceipt(double width, double height);
     // The same job sent to a PDF file without asking. True when the file was written.
     static bool printReceiptToFile(const QString &pdfPath, double width, double height);
     // The page as an image at dpi dots per inch, for previews and the documentation.

@@ -311,7 +311,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
 
     // The vertical label: one character per line in its narrow column, centred beside the
     // body. What does not fit the page's height ends in a vertical ellipsis.
-    QStringList characters = graphemes(singleLine(company.label));
+    QStringList characters = verticalLabelLines(company.label);
     const auto fitting = qsizetype(std::floor((content.height() - s) / lineHeight));
     if (characters.size() > fitting) {
         characters.resize(std::max<qsizetype>(fitting - 1, 0));
@@ -431,6 +431,11 @@ QFont ReceiptPageLayout::font(FontRole role)
         break;
     }
     return font;
+}
+
+QStringList ReceiptPageLayout::verticalLabelLines(const QString &label)
+{
+    return graphemes(singleLine(label));
 }
 
 QString ReceiptPageLayout::figuresText(double total)

@@ -88,6 +88,9 @@ public:
     static QFont font(FontRole role);
     // "%.2f": two decimals, a point, no grouping, a leading minus.
     static QString figuresText(double total);
+    // The lines of the vertical label, top to bottom: one character as the user sees it
+    // (an emoji with its modifiers, a letter with its accents) per line.
+    static QStringList verticalLabelLines(const QString &label);
 
 private:
     void addText(Item item, const QString &text, const QFont &font, const QRectF &cell,

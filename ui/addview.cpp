@@ -13,6 +13,7 @@
 #include "printaction.h"
 #include "receiptdraft.h"
 #include "receiptnostore.h"
+#include "receiptpagelayout.h"
 #include "toast.h"
 
 #include <QDateEdit>
@@ -139,12 +140,11 @@ AddView::AddView(QWidget *parent)
     // The receipt's right-hand label runs top to bottom, one character per line.
     m_sideLabel = new QLabel(box);
     m_sideLabel->setObjectName(u"sideLabel"_s);
-    m_sideLabel->setFixedWidth(fontMetrics().horizontalAdvance(u"联"_s) + 4);
     m_sideLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_sideLabel->setWordWrap(false);
 
     auto *boxRow = new QHBoxLayout(box);
-    boxRow->setContentsMargins(0, 8, 30, 8);
+    boxRow->setContentsMargins(0, 8, 50, 8);
     boxRow->setSpacing(10);
     boxRow->addLayout(mainColumn, 1);
     auto *sideColumn = new QVBoxLayout;
@@ -167,8 +167,14 @@ AddView::AddView(QWidget *parent)
     auto showCompany = [this] {
         const Company company = CompanyStore::shared().company();
         m_titleLabel->setText(company.title);
-        m_sideLabel->setText(
-            QStringList(company.label.split(QString(), Qt::SkipEmptyParts)).join(u'\n'));
+        // As on the paper: one character per line, a character being what the user sees
+        // as one (an emoji is not split into two halves).
+        const QStringList lines = ReceiptPageLayout::verticalLabelLines(company.label);
+        m_sideLabel->setText(lines.join(u'\n'));
+        int widest = 15;
+        for (const QString &line : lines)
+            widest = std::max(widest, m_sideLabel->fontMetrics().horizontalAdvance(line));
+        m_sideLabel->setFixedWidth(widest);
     };
     connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this, showCompany);
     showCompany();
@@ -220,7 +226,7 @@ QWidget *AddView::createHeader(QWidget *parent)
     buttonRow->setSpacing(6);
     m_addButton = new HoverIconButton(u"plus.circle.fill"_s, u"增加"_s, buttons);
     m_addButton->setObjectName(u"addButton"_s);
-    m_addPrintButton = new HoverIconButton(u"printer.filled.and.paper"_s, u"增加并打印"_s, buttons);
+    m_addPrintButton = new HoverIconButton(u"printer.circle.fill"_s, u"增加并打印"_s, buttons);
     m_addPrintButton->setObjectName(u"addPrintButton"_s);
     m_saveButton = new HoverIconButton(u"pencil.circle.fill"_s, u"保存修改"_s, buttons);
     m_saveButton->setObjectName(u"saveButton"_s);
@@ -367,9 +373,8 @@ QWidget *AddView::createBody(QWidget *parent)
     });
     connect(m_totalLineEdit, &AmountField::amountRefused, this,
             [this] { m_errorToast->show(u"金额过大：不能超过 999999999999.99"_s); });
-    connect(m_totalLineEdit, &AmountField::pasteRefused, this, [this] {
-        m_errorToast->show(u"粘贴的内容不是金额（最多两位小数）"_s);
-    });
+    connect(m_totalLineEdit, &AmountField::pasteRefused, this,
+            [this] { m_errorToast->show(u"粘贴的内容不是金额（最多两位小数）"_s); });
     rows->addWidget(fieldLabel(u"金额（大写）"_s, m_totalBigLineEdit, frame), row, 0);
     rows->addLayout(amountRow, row, 1);
     return body;
@@ -545,18 +550,27 @@ bool AddView::validate()
         numbering.nextReceiptNo(); // numbering stopped on a failed check: try it again
     const Receipt receipt = m_store.receiptEdit();
     QString message;
-    if (receipt.id.isEmpty() && numbering.status() != ReceiptNoStore::Status::Ready)
+    QWidget *atFault = nullptr;
+    if (receipt.id.isEmpty() && numbering.status() != ReceiptNoStore::Status::Ready) {
         message = ReceiptNoStore::statusText(numbering.status());
-    else if (receipt.unreadableTotal)
+    } else if (receipt.unreadableTotal) {
         message = u"金额无法识别，请重新输入金额"_s;
-    else if (receipt.payer.isEmpty())
+        atFault = m_totalLineEdit;
+    } else if (receipt.payer.isEmpty()) {
         message = u"必填：交款单位"_s;
-    else if (receipt.reason1.isEmpty())
+        atFault = m_payerComboBox;
+    } else if (receipt.reason1.isEmpty()) {
         message = u"必填：收款事由"_s;
-    else if (receipt.total == 0)
+        atFault = m_reason1ComboBox;
+    } else if (receipt.total == 0) {
         message = u"必填：金额"_s;
+        atFault = m_totalLineEdit;
+    }
     if (message.isEmpty())
         return true;
+    // Before the notification: it hands the focus back to where it was when it closes.
+    if (atFault)
+        atFault->setFocus(Qt::OtherFocusReason);
     m_errorToast->show(message);
     return false;
 }
@@ -585,10 +599,14 @@ void AddView::addAndPrint()
 {
     if (!validate() || !insertNew())
         return;
+    const QString number = m_store.receiptEdit().receiptNo;
     m_store.setSelectedId(m_store.receiptEdit().id);
-    m_store.loadSelected(false);
-    PrintAction::printReceipt();
+    // Printed from what was stored, never from the form: the two must be one receipt.
+    const bool printed = m_store.loadSelected(false) && PrintAction::printReceipt();
     m_store.newReceipt();
+    // A cancelled dialog leaves a saved receipt: it must not pass without a word.
+    if (!printed)
+        m_noticeToast->show(u"已保存 No.%1，未打印"_s.arg(number));
 }
 
 void AddView::saveChanges()

@@ -2,10 +2,12 @@
 
 #include "icons.h"
 #include "keyboard.h"
+#include "preferences.h"
 #include "sidebar.h"
 #include "stores.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QListWidget>
 #include <QToolBar>
 
@@ -41,6 +43,18 @@ ContentView::ContentView(QWidget *parent)
     connect(m_toggleSidebarAction, &QAction::triggered, this, &ContentView::toggleSidebar);
 
     resize(1200, 680);
+    // Where the user left it last time, if that still fits a screen (restoreGeometry
+    // moves a window from a screen that is gone).
+    const QByteArray geometry
+        = QByteArray::fromBase64(Preferences::value(u"windowGeometry"_s).toLatin1());
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+void ContentView::closeEvent(QCloseEvent *event)
+{
+    Preferences::setValue(u"windowGeometry"_s, QString::fromLatin1(saveGeometry().toBase64()));
+    QMainWindow::closeEvent(event);
 }
 
 void ContentView::toggleSidebar()

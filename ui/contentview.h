@@ -18,6 +18,10 @@ public:
     Sidebar *sidebar() const { return m_sidebar; }
     void toggleSidebar();
 
+protected:
+    // Remembers the window's size and place for the next start.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     Sidebar *m_sidebar = nullptr;
     QAction *m_toggleSidebarAction = nullptr;

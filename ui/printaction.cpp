@@ -3,22 +3,33 @@
 #include "printhelper.h"
 
 namespace {
-PrintAction::Function &replacement()
+PrintAction::FunctionWithOutcome &replacement()
 {
-    static PrintAction::Function function;
+    static PrintAction::FunctionWithOutcome function;
     return function;
 }
 } // namespace
 
-void PrintAction::printReceipt()
+bool PrintAction::printReceipt()
 {
     if (replacement())
-        replacement()(paperWidth, paperHeight);
-    else
-        PrintHelper::printReceipt(paperWidth, paperHeight);
+        return replacement()(paperWidth, paperHeight);
+    return PrintHelper::printReceipt(paperWidth, paperHeight);
 }
 
 void PrintAction::setFunction(Function function)
+{
+    if (!function) {
+        replacement() = {};
+        return;
+    }
+    replacement() = [function = std::move(function)](double width, double height) {
+        function(width, height);
+        return true;
+    };
+}
+
+void PrintAction::setFunctionWithOutcome(FunctionWithOutcome function)
 {
     replacement() = std::move(function);
 }

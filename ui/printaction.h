@@ -11,12 +11,16 @@ inline constexpr double paperWidth = 683.1496062992127;
 inline constexpr double paperHeight = 263.6220472440945;
 
 using Function = std::function<void(double width, double height)>;
+// A replacement that says whether the receipt was printed (false: the dialog cancelled).
+using FunctionWithOutcome = std::function<bool(double width, double height)>;
 
 // Runs the print job for AppStore::receiptPrint at the paper size; returns when the
-// print dialog has been answered.
-void printReceipt();
+// print dialog has been answered: true when the receipt went to the printer or file.
+bool printReceipt();
 
-// Tests: `function` runs instead of the print job; an empty function restores the job.
+// Tests: `function` runs instead of the print job (and counts as printed); an empty
+// function restores the job.
 void setFunction(Function function);
+void setFunctionWithOutcome(FunctionWithOutcome function);
 
 } // namespace PrintAction

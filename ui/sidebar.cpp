@@ -4,6 +4,7 @@
 #include "appstore.h"
 #include "icons.h"
 #include "listview.h"
+#include "messagebox.h"
 #include "preferences.h"
 #include "settingsscreens.h"
 
@@ -190,9 +191,16 @@ void Sidebar::onItemClicked(QListWidgetItem *item)
     const QString key = item ? item->data(LinkRole).toString() : QString();
     if (key.isEmpty())
         return;
-    QDesktopServices::openUrl(linkUrl(key));
+    const QUrl url = linkUrl(key);
     // The click made the link the list's current row; the screen shown has not changed.
     showDestination();
+    // Without a browser (or a desktop that can start one) the page cannot open: the
+    // address is given instead, to be copied, not left on the console.
+    if (!QDesktopServices::openUrl(url)) {
+        MessageBox::information(
+            this, item->text(),
+            u"无法打开浏览器。请在浏览器中打开这个地址：\n%1"_s.arg(url.toString()));
+    }
 }
 
 void Sidebar::showDestination()

@@ -25,22 +25,20 @@ QStringList numbersOf(const QList<Receipt> &receipts)
 
 Receipt filledReceipt(const QString &id)
 {
-    Receipt r;
-    r.id = id;
-    r.receiptNo = u"0000042"_s;
-    r.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
-    r.payer = u"王's 店"_s;
-    r.reason1 = u"'); drop table tb_receipt; --"_s;
-    r.reason2 = u"🧾 押金 \"退还\""_s;
-    r.remark = u"备注很长。"_s.repeated(500);
-    r.paytype = u"银行转账"_s;
-    r.payee = u"张三"_s;
-    r.approve = u"O'Neil"_s;
-    r.accountant = u"李四"_s;
-    r.createDate = pinnedNow;
-    r.total = 1234567.89;
-    r.totalBig = u"壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分"_s;
-    return r;
+    return {.id = id,
+            .receiptNo = u"0000042"_s,
+            .receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0)),
+            .payer = u"王's 店"_s,
+            .reason1 = u"'); drop table tb_receipt; --"_s,
+            .reason2 = u"🧾 押金 \"退还\""_s,
+            .remark = u"备注很长。"_s.repeated(500),
+            .paytype = u"银行转账"_s,
+            .payee = u"张三"_s,
+            .approve = u"O'Neil"_s,
+            .accountant = u"李四"_s,
+            .createDate = pinnedNow,
+            .total = 1234567.89,
+            .totalBig = u"壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分"_s};
 }
 
 } // namespace
@@ -81,7 +79,7 @@ private Q_SLOTS:
     void unreadableTotalIsNeverWrittenBack();
 
 private:
-    // Seven receipts, F among them marked deleted; the store's range is 2024-05-01.
+    // Seven receipts, F among them marked deleted, loaded for 2024-05-01: four listed.
     AppStore &arrangeReceipts();
     int payerRows() const
     {
@@ -103,6 +101,7 @@ AppStore &tst_AppStore::arrangeReceipts()
     AppStore &store = AppStore::shared();
     store.setBeginDate(u"2024-05-01 00:00:00"_s);
     store.setEndDate(u"2024-05-01 23:59:59"_s);
+    store.loadReceipts();
     return store;
 }
 
@@ -114,14 +113,9 @@ void tst_AppStore::loadReceipts_data()
     QTest::newRow("one day, highest number first, deleted hidden")
         << u"2024-05-01 00:00:00"_s << u"2024-05-01 23:59:59"_s
         << QStringList({u"0000010"_s, u"0000003"_s, u"0000002"_s, u"0000001"_s});
-    QTest::newRow("three days") << u"2024-04-30 00:00:00"_s << u"2024-05-02 23:59:59"_s
-                                << QStringList({u"0000010"_s, u"0000005"_s, u"0000004"_s,
-                                                u"0000003"_s, u"0000002"_s, u"0000001"_s});
     QTest::newRow("picked times") << u"2024-05-01 00:00:01"_s << u"2024-05-02 00:00:00"_s
                                   << QStringList(u"0000004"_s);
     QTest::newRow("initial empty bounds") << QString() << QString() << QStringList();
-    QTest::newRow("inverted bounds")
-        << u"2024-05-02 23:59:59"_s << u"2024-04-30 00:00:00"_s << QStringList();
 }
 
 void tst_AppStore::loadReceipts()
@@ -135,25 +129,20 @@ void tst_AppStore::loadReceipts()
     QSignalSpy changed(&store, &AppStore::receiptsChanged);
     store.loadReceipts();
     QCOMPARE(numbersOf(store.receipts()), numbers);
-    QCOMPARE(changed.count(), 1);
-    for (const Receipt &receipt : store.receipts()) {
-        QCOMPARE(receipt.payer, u"甲"_s);
-        QCOMPARE(receipt.total, 1.0);
-        QCOMPARE(receipt.createDate, QDateTime(QDate(2024, 1, 1), QTime(10, 0)));
-    }
+    QCOMPARE(changed.count(), 1); // (each field read back: insertedValuesReadBackExactly)
 }
 
 void tst_AppStore::damagedRowIsSkipped_data()
 {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("listLines"); // a NULL date already fails the range filter
+    // Which texts the date reader refuses: tst_datetext.
     QTest::newRow("NULL id") << u"id = null"_s << 1;
     QTest::newRow("NULL receiptNo") << u"receiptNo = null"_s << 1;
     QTest::newRow("NULL receiptDate") << u"receiptDate = null"_s << 0;
     QTest::newRow("NULL createDate") << u"createDate = null"_s << 1;
     QTest::newRow("date without time") << u"receiptDate = '2024-05-01'"_s << 1;
     QTest::newRow("unreadable creation date") << u"createDate = '昨天'"_s << 1;
-    QTest::newRow("impossible date") << u"createDate = '2024-02-30 10:00:00'"_s << 1;
     QTest::newRow("NULL payer and total") << u"payer = null, total = null"_s << 0;
 }
 
@@ -195,7 +184,7 @@ void tst_AppStore::damagedRowIsSkipped()
 // Every text (quotes, a statement breaker, emoji, long text) and the total come back
 // exactly; the total is stored in its shortest decimal form, never with an exponent. The
 // date is stored as its day's start and the creation time is the time of the insert.
-// A second insert of the same id fails and changes nothing.
+// (A failed insert leaves the list alone: unopenableDatabase.)
 void tst_AppStore::insertedValuesReadBackExactly_data()
 {
     QTest::addColumn<double>("total");
@@ -236,21 +225,11 @@ void tst_AppStore::insertedValuesReadBackExactly()
     store.loadSelected(true);
     QCOMPARE(store.receiptEdit(), expected); // the same double, not a near one
     QCOMPARE(store.receiptPrint(), std::optional<Receipt>(expected));
-
-    // The same id again is refused; the list stays and the connection is closed.
-    changed.clear();
-    StreamCapture err(2);
-    QVERIFY(!store.insertReceipt());
-    QCOMPARE(changed.count(), 0);
-    QCOMPARE(store.receipts(), QList<Receipt>({edit}));
-    QVERIFY(err.text().startsWith(u"Error inserting batch: UNIQUE constraint failed"_s));
-    QVERIFY(!SQLiteHelper::shared().db().isOpen());
 }
 
 void tst_AppStore::updateReceipt()
 {
     AppStore &store = arrangeReceipts();
-    store.loadReceipts();
     Receipt edit = filledReceipt(u"A"_s); // the row is found by selectedId, not by this id
     edit.receiptDate = QDateTime(QDate(2024, 5, 3), QTime(15, 0));
     edit.creator = u"不写"_s;
@@ -288,8 +267,6 @@ void tst_AppStore::deleteSelected_data()
     QTest::addColumn<QStringList>("selection");
     QTest::addColumn<QStringList>("remaining");
     QTest::addColumn<int>("rowsLeft");
-    QTest::newRow("two ids") << QStringList({u"A"_s, u"C"_s})
-                             << QStringList({u"0000010"_s, u"0000003"_s}) << 5;
     QTest::newRow("empty selection")
         << QStringList() << QStringList({u"0000010"_s, u"0000003"_s, u"0000002"_s, u"0000001"_s})
         << 7;
@@ -375,7 +352,6 @@ void tst_AppStore::preferencesSurviveRestart()
 void tst_AppStore::unopenableDatabase()
 {
     AppStore &store = arrangeReceipts();
-    store.loadReceipts();
     const QList<Receipt> before = store.receipts();
     QCOMPARE(before.size(), 4);
 
@@ -418,7 +394,6 @@ void tst_AppStore::failedLoadKeepsRows()
     QFETCH(QString, damage);
     QFETCH(QString, reason);
     AppStore &store = arrangeReceipts();
-    store.loadReceipts();
     const QList<Receipt> before = store.receipts();
     QCOMPARE(before.size(), 4);
     QCOMPARE(store.loadError(), QString());

@@ -1,11 +1,9 @@
 #include "addview.h"
 #include "listview.h"
-#include "preferences.h"
 #include "uitesthelpers.h"
 
 #include <QAccessible>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QStackedWidget>
 #include <QTableView>
@@ -47,16 +45,6 @@ void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 }
 
 } // namespace
-
-// Catches the addresses the sidebar's links open, instead of a browser.
-class LinkCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public Q_SLOTS:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 // The window used without a mouse and through a screen reader: names, tab order, keys.
 class tst_Accessibility : public QObject
@@ -245,7 +233,7 @@ void tst_Accessibility::listKeysPrintEditAndDelete()
     QTRY_VERIFY(m.find<QToolButton>(u"addButton"_s)->isVisible());
     QVERIFY(AppStore::shared().receiptEdit().id.isEmpty());
 
-    // Delete asks first; 取消 keeps the receipt, 删除 removes it. From the sidebar the key
+    // Delete asks first (what each answer does: tst_listview). From the sidebar the key
     // does nothing.
     m.clickRow(u"今天收据"_s);
     table->setFocus();
@@ -254,11 +242,10 @@ void tst_Accessibility::listKeysPrintEditAndDelete()
     press(Qt::Key_Delete);
     QVERIFY(MessageBox::lastText().isEmpty());
     table->setFocus();
-    press(Qt::Key_Delete);
-    QCOMPARE(MessageBox::lastText(), u"永久删除？"_s);
-    QCOMPARE(storedReceipts(), 1);
     MessageBox::setTestAnswer(true);
     press(Qt::Key_Delete);
+    QVERIFY2(MessageBox::lastText().startsWith(u"永久删除？"_s),
+             qPrintable(MessageBox::lastText()));
     QCOMPARE(storedReceipts(), 0);
 }
 
@@ -297,24 +284,15 @@ void tst_Accessibility::sidebarByKeyboard()
     QVERIFY(qobject_cast<ListView *>(m.currentScreen()));
     press(Qt::Key_Up);
     QCOMPARE(m.currentRowText(), u"开单"_s);
-    // The heading rows are passed over.
+    // The heading rows are passed over. (A link row opens on Return: tst_contentview.)
     press(Qt::Key_Up);
     QCOMPARE(m.currentRowText(), u"开单"_s);
 
-    // The last row is a link; Return opens it and the window stays where it was.
-    Preferences::setValue(u"websiteUrl"_s, u"https://example.org/"_s);
-    LinkCatcher catcher;
-    QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
-    press(Qt::Key_End);
-    QCOMPARE(list->currentItem()->text(), u"官方网站"_s);
-    press(Qt::Key_Return);
-    QDesktopServices::unsetUrlHandler(u"https"_s);
-    QCOMPARE(catcher.urls, QList<QUrl> {QUrl(u"https://example.org/"_s)});
-    QCOMPARE(m.currentRowText(), u"开单"_s);
-
-    // F9 hides the list; Ctrl+B brings it back with the focus in it.
+    // F9 and Ctrl+B trigger the toolbar button: the list goes and the screen stays, then
+    // the list comes back with the focus in it.
     press(Qt::Key_F9);
     QVERIFY(!list->isVisible());
+    QVERIFY(m.currentScreen()->isVisible());
     press(Qt::Key_B, Qt::ControlModifier);
     QVERIFY(list->isVisible());
     QCOMPARE(QApplication::focusWidget(), list);
