@@ -5,6 +5,7 @@
 #include "appstore.h"
 #include "combobox.h"
 #include "companystore.h"
+#include "fittedlabel.h"
 #include "icons.h"
 #include "keyboard.h"
 #include "lookupstores.h"
@@ -166,7 +167,7 @@ AddView::AddView(QWidget *parent)
     showNumberStatus();
     auto showCompany = [this] {
         const Company company = CompanyStore::shared().company();
-        m_titleLabel->setText(company.title);
+        m_titleLabel->setFullText(company.title);
         // As on the paper: one character per line, a character being what the user sees
         // as one (an emoji is not split into two halves).
         const QStringList lines = ReceiptPageLayout::verticalLabelLines(company.label);
@@ -248,10 +249,9 @@ QWidget *AddView::createHeader(QWidget *parent)
     auto *title = new QWidget(header);
     auto *titleColumn = new QVBoxLayout(title);
     titleColumn->setContentsMargins(0, 0, 0, 20);
-    m_titleLabel = new QLabel(title);
+    m_titleLabel = new FittedLabel(title);
     m_titleLabel->setObjectName(u"titleLabel"_s);
     m_titleLabel->setFont(scaledFont(font(), 2.0, true));
-    m_titleLabel->setAlignment(Qt::AlignCenter);
     titleColumn->addWidget(m_titleLabel);
 
     auto *numberAndDate = new QWidget(header);
@@ -294,6 +294,8 @@ QWidget *AddView::createHeader(QWidget *parent)
     layers->addWidget(buttons, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
     layers->addWidget(title, 0, 0, Qt::AlignCenter);
     layers->addWidget(numberAndDate, 0, 0, Qt::AlignRight | Qt::AlignVCenter);
+    // A long title gives way to the buttons and the number, which stays whole.
+    m_titleLabel->keepClearOf(header, {buttons, numberAndDate});
     return header;
 }
 

@@ -10,6 +10,7 @@
 class AmountField;
 class AppStore;
 class ComboBox;
+class FittedLabel;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -65,7 +66,7 @@ private:
     // Longer than an error: a changed receipt number has to be written on the form.
     Toast *m_noticeToast;
 
-    QLabel *m_titleLabel = nullptr;
+    FittedLabel *m_titleLabel = nullptr;
     QLabel *m_sideLabel = nullptr;
     QLabel *m_receiptNoLabel = nullptr;
     QLabel *m_numberStatusLabel = nullptr;

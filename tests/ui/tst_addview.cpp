@@ -1,7 +1,10 @@
 #include "addview.h"
+#include "companystore.h"
+#include "fittedlabel.h"
 #include "printhelper.h"
 #include "uitesthelpers.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -38,6 +41,7 @@ private Q_SLOTS:
     void amountRefusesWhatIsNotANumberOrTooLarge();
     void rememberedChoicesSurviveARestart();
     void failedSavesKeepTheForm();
+    void longTitleGivesWayToTheNumber();
 
 private:
     void fill(const QString &payer, const QString &reason, const QString &amount)
@@ -96,14 +100,24 @@ void tst_AddView::validation_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("amount");
     QTest::addColumn<QString>("message"); // empty: stored
+    QTest::addColumn<QString>("atFault"); // the field that gets the focus back
 
-    QTest::newRow("nothing") << QString() << QString() << QString() << u"必填：交款单位"_s;
-    QTest::newRow("no payer") << QString() << u"房租"_s << u"5"_s << u"必填：交款单位"_s;
-    QTest::newRow("no reason") << u"甲公司"_s << QString() << u"5"_s << u"必填：收款事由"_s;
-    QTest::newRow("no amount") << u"甲公司"_s << u"房租"_s << QString() << u"必填：金额"_s;
-    QTest::newRow("amount 0.00") << u"甲公司"_s << u"房租"_s << u"0.00"_s << u"必填：金额"_s;
-    QTest::newRow("spaces are text") << u" "_s << u" "_s << u"1"_s << QString();
-    QTest::newRow("negative amount") << u"甲公司"_s << u"退款"_s << u"-5"_s << QString();
+    const QString payerField = u"payerComboBox"_s;
+    const QString reasonField = u"reason1ComboBox"_s;
+    const QString amountField = u"totalLineEdit"_s;
+    QTest::newRow("nothing") << QString() << QString() << QString() << u"必填：交款单位"_s
+                             << payerField;
+    QTest::newRow("no payer") << QString() << u"房租"_s << u"5"_s << u"必填：交款单位"_s
+                              << payerField;
+    QTest::newRow("no reason") << u"甲公司"_s << QString() << u"5"_s << u"必填：收款事由"_s
+                               << reasonField;
+    QTest::newRow("no amount") << u"甲公司"_s << u"房租"_s << QString() << u"必填：金额"_s
+                               << amountField;
+    QTest::newRow("amount 0.00") << u"甲公司"_s << u"房租"_s << u"0.00"_s << u"必填：金额"_s
+                                 << amountField;
+    QTest::newRow("spaces are text") << u" "_s << u" "_s << u"1"_s << QString() << QString();
+    QTest::newRow("negative amount")
+        << u"甲公司"_s << u"退款"_s << u"-5"_s << QString() << QString();
 }
 
 void tst_AddView::validation()
@@ -112,6 +126,7 @@ void tst_AddView::validation()
     QFETCH(QString, reason);
     QFETCH(QString, amount);
     QFETCH(QString, message);
+    QFETCH(QString, atFault);
 
     fill(payer, reason, amount);
     click(u"addButton"_s);
@@ -126,8 +141,14 @@ void tst_AddView::validation()
     QCOMPARE(storedReceipts(), 0);
     QCOMPARE(shown(u"payerComboBox"_s), payer); // typed text stays to be completed
     QCOMPARE(m.currentRowText(), u"开单"_s);
-    if (QTest::currentDataTag() == QByteArrayView("nothing"))
+    // Once the message has gone, typing goes into the field at fault.
+    toast()->close();
+    QWidget *field = m.find<QWidget>(atFault);
+    QVERIFY(field->isAncestorOf(QApplication::focusWidget()) || field->hasFocus());
+    if (QTest::currentDataTag() == QByteArrayView("nothing")) {
+        click(u"addButton"_s);
         QTRY_VERIFY_WITH_TIMEOUT(!toast()->isShown(), 3000);
+    }
 }
 
 void tst_AddView::addShowsTodaysListAndBlanksTheForm()
@@ -179,6 +200,15 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
     QCOMPARE(shown(u"payerComboBox"_s), QString());
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
     QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
+
+    // The print dialog cancelled: the receipt is saved all the same, and the form says so.
+    PrintAction::setFunctionWithOutcome([](double, double) { return false; });
+    fill(u"丙单位"_s, u"押金"_s, u"9"_s);
+    click(u"addPrintButton"_s);
+    QCOMPARE(storedReceipts(), 2);
+    auto *notice = m.find<AddView>(u"addView"_s)->findChild<Toast *>(u"noticeToast"_s);
+    QVERIFY(notice->isShown());
+    QCOMPARE(notice->text(), u"已保存 No.0000002，未打印"_s);
 }
 
 void tst_AddView::editThenCancelOrSave()
@@ -383,6 +413,31 @@ void tst_AddView::failedSavesKeepTheForm()
         QCOMPARE(AppStore::shared().receiptEdit().total, 10.0);
         toast()->close();
     }
+}
+
+void tst_AddView::longTitleGivesWayToTheNumber()
+{
+    Company company = CompanyStore::shared().company();
+    company.title = u"北京市海淀区启明教育培训中心收款收据"_s;
+    company.label = u"交款人收执🧾"_s;
+    CompanyStore::shared().setCompany(company);
+    Receipt edit = AppStore::shared().receiptEdit();
+    edit.receiptNo = u"9223372036854775807"_s;
+    AppStore::shared().setReceiptEdit(edit);
+    auto *title = m.find<FittedLabel>(u"titleLabel"_s);
+    QTRY_VERIFY(title->scale() < 1); // once the layout has made room for the number
+    auto *number = m.find<QLabel>(u"receiptNoLabel"_s);
+    QCOMPARE(number->text(), u"9223372036854775807"_s);
+    const QRect titleRect(title->mapTo(m.window.get(), QPoint()), title->size());
+    const QRect numberRect(number->mapTo(m.window.get(), QPoint()), number->size());
+    const QFontMetrics metrics(title->font());
+    const int drawnWidth = metrics.horizontalAdvance(title->text());
+    const QRect drawn(titleRect.center().x() - drawnWidth / 2, titleRect.top(), drawnWidth,
+                      titleRect.height());
+    QVERIFY2(!drawn.intersects(numberRect), qPrintable(title->text()));
+    QCOMPARE(title->fullText(), company.title);
+    // The vertical label: one character as the user sees it per line, the emoji whole.
+    QCOMPARE(m.find<QLabel>(u"sideLabel"_s)->text().split(u'\n').last(), u"🧾"_s);
 }
 
 QTEST_MAIN(tst_AddView)

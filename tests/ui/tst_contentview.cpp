@@ -31,6 +31,7 @@ private Q_SLOTS:
     void sidebarRowsInOrder();
     void sidebarAndNavigationFollowEachOther();
     void linksOpenConfiguredAddresses();
+    void windowSizeIsRemembered();
     void unusableDatabaseStopsTheStart();
 
 private:
@@ -128,6 +129,21 @@ void tst_ContentView::linksOpenConfiguredAddresses()
 
 // One cause stands for all: each reaches the start as a failed checkUsable, whose causes
 // are each checked in tst_sqlitehelper and tst_robustness.
+void tst_ContentView::windowSizeIsRemembered()
+{
+    m.openWindow();
+    m.window->resize(1300, 730);
+    m.window->close();
+    m.restart();
+    QCOMPARE(m.window->size(), QSize(1300, 730));
+
+    // No browser to open a page with: the address is given, not left on the console.
+    Preferences::setValue(u"videoTutorialUrl"_s, u"https://example.org/tutorial"_s);
+    m.clickRow(u"视频教程"_s);
+    QVERIFY2(MessageBox::lastText().contains(u"https://example.org/tutorial"_s),
+             qPrintable(MessageBox::lastText()));
+}
+
 void tst_ContentView::unusableDatabaseStopsTheStart()
 {
     m.stop();

@@ -1,6 +1,7 @@
 #include "companystore.h"
 #include "lookupstores.h"
 #include "receiptnostore.h"
+#include "settingsscreen.h"
 #include "settingsscreens.h"
 #include "uitesthelpers.h" // typeText, the test environment, toasts and message boxes
 
@@ -60,6 +61,7 @@ private Q_SLOTS:
     void companyValidatesThenSaves();
     void receiptNoFields_data();
     void receiptNoFields();
+    void saveKeyTakesWhatIsTyped();
     void renderScreenshots();
 
 private:
@@ -346,20 +348,29 @@ void tst_SettingsViews::receiptNoFields_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("preview"); // its digits give the number and the length
+    QTest::addColumn<QString>("refused"); // the message of a value out of range
 
     const QString number = u"currNumLineEdit"_s;
     const QString length = u"numLongLineEdit"_s;
-    QTest::newRow("0000005, 0000006 taken") << 1 << number << u"5"_s << u"No.0000007"_s;
-    QTest::newRow("length 3 with 12") << 12 << length << u"3"_s << u"No.012"_s;
+    const QString none;
+    QTest::newRow("0000005, 0000006 taken") << 1 << number << u"5"_s << u"No.0000007"_s << none;
+    QTest::newRow("length 3 with 12") << 12 << length << u"3"_s << u"No.012"_s << none;
     // nextReceiptNo lengthens by one digit per run; the runs repeat until nothing changes.
-    QTest::newRow("length 1 with 123, raised") << 123 << length << u"1"_s << u"No.123"_s;
-    QTest::newRow("letters refused") << 1 << number << u"1a2"_s << u"No.0000012"_s;
-    QTest::newRow("decimal point refused") << 1 << number << u"3.5"_s << u"No.0000035"_s;
+    QTest::newRow("length 1 with 123, raised") << 123 << length << u"1"_s << u"No.123"_s << none;
+    QTest::newRow("letters refused") << 1 << number << u"1a2"_s << u"No.0000012"_s << none;
+    QTest::newRow("decimal point refused") << 1 << number << u"3.5"_s << u"No.0000035"_s << none;
     QTest::newRow("largest 64-bit")
-        << 1 << number << u"9223372036854775807"_s << u"No.9223372036854775807"_s;
+        << 1 << number << u"9223372036854775807"_s << u"No.9223372036854775807"_s << none;
     QTest::newRow("no typing past it")
-        << 1 << number << u"9223372036854775808"_s << u"No.922337203685477580"_s;
-    QTest::newRow("empty keeps the stored") << 1 << number << u"-"_s << u"No.0000001"_s;
+        << 1 << number << u"9223372036854775808"_s << u"No.922337203685477580"_s << none;
+    QTest::newRow("empty keeps the stored") << 1 << number << u"-"_s << u"No.0000001"_s << none;
+    // Out of range: said, and the stored value stays (the number would run over the title).
+    const QString lengthRange = u"单号长度必须在 1 到 18 之间"_s;
+    QTest::newRow("length 19") << 1 << length << u"19"_s << u"No.0000001"_s << lengthRange;
+    QTest::newRow("length 99999") << 1 << length << u"99999"_s << u"No.0000001"_s << lengthRange;
+    QTest::newRow("length 0") << 1 << length << u"0"_s << u"No.0000001"_s << lengthRange;
+    QTest::newRow("number 0") << 1 << number << u"0"_s << u"No.0000001"_s
+                              << u"当前单号必须大于 0"_s;
 }
 
 void tst_SettingsViews::receiptNoFields()
@@ -368,6 +379,7 @@ void tst_SettingsViews::receiptNoFields()
     QFETCH(QString, field);
     QFETCH(QString, keys);
     QFETCH(QString, preview);
+    QFETCH(QString, refused);
 
     for (const QString &number : {u"0000005"_s, u"0000006"_s})
         QVERIFY(
@@ -387,9 +399,32 @@ void tst_SettingsViews::receiptNoFields()
              stored);
     const QLabel *label = m_screen->findChild<QLabel *>(u"previewLabel"_s);
     QCOMPARE(QTextDocumentFragment::fromHtml(label->text()).toPlainText(), preview);
+    QCOMPARE(toast(u"errorToast"_s)->isShown(), !refused.isEmpty());
+    if (!refused.isEmpty()) {
+        QCOMPARE(toast(u"errorToast"_s)->text(), refused);
+        return;
+    }
 
     button(u"saveButton"_s)->click();
     QCOMPARE(toast(u"successToast"_s)->text(), u"修改成功"_s);
+    QCOMPARE(toast(u"successToast"_s)->duration(), SettingsScreen::toastDuration);
+}
+
+void tst_SettingsViews::saveKeyTakesWhatIsTyped()
+{
+    QVERIFY(m_environment->execRaw(u"update tb_receiptNo set numLong = 7, currNum = 12"_s));
+    openScreen(NavigationItem::settings_receiptNo);
+    m_window->activateWindow(); // shortcuts reach the active window only
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    typeText(lineEdit(u"numLongLineEdit"_s), u"3"_s);
+    // The preview follows the keystroke, before the field is left.
+    const QLabel *label = m_screen->findChild<QLabel *>(u"previewLabel"_s);
+    QCOMPARE(QTextDocumentFragment::fromHtml(label->text()).toPlainText(), u"No.012"_s);
+    QTest::keySequence(lineEdit(u"numLongLineEdit"_s), QKeySequence::Save);
+    // A shortcut clicks its button a moment later, as a click shows.
+    QTRY_COMPARE(toast(u"successToast"_s)->text(), u"修改成功"_s);
+    QCOMPARE(m_environment->queryRaw(u"select currNum || ' ' || numLong from tb_receiptNo"_s),
+             u"12 3"_s);
 }
 
 // Not a check: renders the README pictures when QUENTA_SCREENSHOT_DIR names a folder.
