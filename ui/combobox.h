@@ -3,16 +3,22 @@
 #include <QComboBox>
 #include <QStringList>
 
+#include <functional>
+
+class QMouseEvent;
+
 // An editable text field with a drop-down of offered texts (a lookup list) and
 // completion from them. The user may type anything; nothing forces the text to be one
-// of the offered texts. Every keystroke and every pick is reported by textEdited, so the
-// form can write it to the receipt at once.
+// of the offered texts. Every change the user makes (a keystroke, a pick from the
+// drop-down or the completion popup) is reported by textEdited, so the form can write
+// it to the receipt at once.
 class ComboBox : public QComboBox
 {
     Q_OBJECT
 
 public:
     explicit ComboBox(QWidget *parent = nullptr);
+    ~ComboBox() override;
 
     // Replaces the offered texts, keeping what is typed and where the cursor is.
     void setItems(const QStringList &items);
@@ -32,10 +38,17 @@ Q_SIGNALS:
     void editingChanged(bool editing);
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    void selectEqualItem();
+    void changeKeepingText(const std::function<void()> &change);
+    void forwardPress(const QMouseEvent &press);
+
     QStringList m_items;
     bool m_updating = false;
+    bool m_editing = false; // has had a focus-in and no focus-out since
+    QMetaObject::Connection m_focusConnection;
 };
