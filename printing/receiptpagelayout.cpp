@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -20,9 +21,12 @@ namespace {
 constexpr int captionSize = 10;
 constexpr int subheadlineSize = 12;
 constexpr int titleSize = 17;
-// The amount in figures shrinks down to this size before anything of it is cut off
-// (a shortened number would print a different amount); so does a character too wide
-// for the vertical label's column.
+// A text too long for its cell is drawn smaller down to this share of its size before it
+// is broken or cut: smaller still, it no longer reads as part of the same form.
+constexpr int shrinkPercent = 60;
+// The smallest size anything is drawn at, still legible on paper. Only the amounts and
+// the number go below their 60 % (shortened, they would print another amount or another
+// receipt), and so does a character too wide for the vertical label's column.
 constexpr int smallestSize = 6;
 
 constexpr qreal sideColumnWidth = 15;
@@ -43,6 +47,10 @@ constexpr qreal figuresLift = 1;
 constexpr qreal footerLeading = 90;
 constexpr qreal footerTrailing = 100;
 constexpr qreal footerSpacing = 2;
+// Between two footer groups however long their values: without it "王丽核准" reads as one.
+constexpr qreal footerGap = 20;
+// Between the title and the number column, so that the two do not read as one line.
+constexpr qreal titleSpacing = 20;
 constexpr qreal borderWidth = 1;
 constexpr qreal ruleHeight = 1;
 constexpr qreal ruleWidth = 0.5;
@@ -73,6 +81,111 @@ QStringList graphemes(const QString &text)
         start = finder.position();
     }
     return result;
+}
+
+using Fitting = ReceiptPageLayout::Fitting;
+
+QFont sized(const QFont &font, int pixelSize)
+{
+    QFont result = font;
+    result.setPixelSize(pixelSize);
+    return result;
+}
+
+int shrunkSize(const QFont &font)
+{
+    return std::max(smallestSize, (font.pixelSize() * shrinkPercent + 99) / 100);
+}
+
+// `line` broken where a line may break (between any two Chinese characters, or inside a
+// word longer than the line) into lines of at most `width`, trailing spaces dropped.
+QStringList brokenLines(const QString &line, const QFont &font, qreal width)
+{
+    QTextLayout layout(line, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList lines;
+    for (QTextLine textLine = layout.createLine(); textLine.isValid();
+         textLine = layout.createLine()) {
+        textLine.setLineWidth(width);
+        lines.append(line.mid(textLine.textStart(), textLine.textLength()));
+    }
+    layout.endLayout();
+    return lines;
+}
+
+// The lines a text is drawn as, and their font.
+struct Fit
+{
+    QFont font;
+    QStringList lines;
+    bool elided = false;
+};
+
+// The largest size from `largest` down to `smallest` at which the whole text fits: on one
+// line at any of them first, then on two where the room holds two lines of that size.
+std::optional<Fit> fitUncut(const QString &line, const QFont &font, int largest, int smallest,
+                            const QSizeF &room, bool twoLines)
+{
+    for (int size = largest; size >= smallest; --size) {
+        const QFont candidate = sized(font, size);
+        if (QFontMetricsF(candidate).horizontalAdvance(line) <= room.width())
+            return Fit {candidate, {line}};
+    }
+    if (!twoLines)
+        return std::nullopt;
+    for (int size = largest; size >= smallest; --size) {
+        const QFont candidate = sized(font, size);
+        const QFontMetricsF metrics(candidate);
+        if (2 * metrics.height() > room.height())
+            continue;
+        QStringList lines = brokenLines(line, candidate, room.width());
+        for (QString &each : lines)
+            each = each.trimmed();
+        // The layout measures as the metrics do; the check keeps the two from ever
+        // disagreeing by a rounding.
+        if (lines.size() == 2
+            && std::all_of(lines.cbegin(), lines.cend(), [&](const QString &each) {
+                   return metrics.horizontalAdvance(each) <= room.width();
+               }))
+            return Fit {candidate, lines};
+    }
+    return std::nullopt;
+}
+
+// Smaller first, then two lines, and "…" only when nothing else is left: a receipt that
+// lost part of a name, a reason or an amount no longer says what was paid, by whom.
+Fit fitText(const QString &text, const QFont &font, const QSizeF &room, Fitting fitting)
+{
+    const QString line = singleLine(text);
+    const int size = font.pixelSize();
+    const int shrunk = fitting == Fitting::Fixed ? size : std::min(size, shrunkSize(font));
+    const bool twoLines = fitting == Fitting::TwoLines || fitting == Fitting::Whole;
+    if (auto fit = fitUncut(line, font, size, shrunk, room, twoLines))
+        return *fit;
+    QFont smallest = sized(font, shrunk);
+    if (fitting == Fitting::Whole) {
+        const int wholeSmallest = std::min(shrunk, smallestSize);
+        if (auto fit = fitUncut(line, font, shrunk - 1, wholeSmallest, room, true))
+            return *fit;
+        smallest = sized(font, wholeSmallest);
+    }
+
+    // Cut short: the first line as it breaks, the rest on the second up to the "…".
+    const QFontMetricsF metrics(smallest);
+    QStringList lines;
+    QString rest = line;
+    const QString first = brokenLines(line, smallest, room.width()).value(0);
+    // A cell narrower than one character gets the "…" alone.
+    if (twoLines && 2 * metrics.height() <= room.height()
+        && metrics.horizontalAdvance(first.trimmed()) <= room.width()) {
+        lines.append(first.trimmed());
+        rest = line.mid(first.size()).trimmed();
+    }
+    lines.append(metrics.elidedText(rest, Qt::ElideRight, room.width()));
+    return {smallest, lines, lines.last() != rest};
 }
 
 struct PageTexts
@@ -155,6 +268,9 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     const qreal lineHeight = captionMetrics.height();
     const qreal subheadlineHeight = subheadlineMetrics.height();
     const qreal titleHeight = QFontMetricsF(title).height();
+    // A value cell holds two lines of its text shrunk as far as it goes.
+    const qreal valueCellHeight
+        = std::max(lineHeight, 2 * QFontMetricsF(sized(caption, shrunkSize(caption))).height());
     constexpr qreal s = defaultSpace;
 
     // The framed container fills the page less the default space on every side; inside
@@ -173,25 +289,28 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     const qreal bodyTop = std::max(content.top(), content.center().y() - bodyHeight / 2);
 
     // Header: the title centred on the band, and at the band's right end the number over
-    // the date. The title keeps clear of that column on both sides so it stays centred.
+    // the date. The number, which finds the receipt again, takes up to half the band and
+    // is never cut (its last digits tell one receipt from the next; up to 64 of them fit,
+    // smaller); the title gives way to it: off centre first, then smaller.
     const QRectF band(bodyLeft + headerLeading, bodyTop + s,
                       bodyWidth - headerLeading - headerTrailing, bandHeight);
     const qreal columnWidth = std::min(std::max(subheadlineMetrics.horizontalAdvance(t.number),
                                                 captionMetrics.horizontalAdvance(t.date)),
-                                       band.width() / 3);
+                                       band.width() / 2);
     const qreal columnTop = band.center().y() - numberColumnHeight / 2;
     addText(Item::Number, t.number, subheadline,
             QRectF(band.right() - columnWidth, columnTop, columnWidth, subheadlineHeight),
-            Qt::AlignRight);
+            Qt::AlignRight, Fitting::Whole);
     addText(
         Item::Date, t.date, caption,
         QRectF(band.right() - columnWidth, columnTop + subheadlineHeight, columnWidth, lineHeight),
-        Qt::AlignRight);
-    const qreal titleRoom = band.width() - 2 * (columnWidth + s);
-    addText(Item::Title, company.title, title,
-            QRectF(band.center().x() - titleRoom / 2, band.center().y() - titleHeight / 2,
-                   titleRoom, titleHeight),
-            Qt::AlignHCenter);
+        Qt::AlignRight, Fitting::OneLine);
+    const QRectF titleCell(band.left(), band.center().y() - titleHeight / 2,
+                           band.width() - columnWidth - titleSpacing, titleHeight);
+    addText(Item::Title, company.title, title, titleCell, Qt::AlignLeft, Fitting::OneLine);
+    QRectF &titleRect = m_texts.last().rect;
+    titleRect.moveLeft(
+        std::min(band.center().x() - titleRect.width() / 2, titleCell.right() - titleRect.width()));
 
     // Table: four value rows and the amount row inside the border.
     m_tableRect = QRectF(bodyLeft + tableLeading, band.bottom() + s,
@@ -205,13 +324,16 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
                 Qt::AlignLeft);
         return rowLeft + width;
     };
-    // A value cell: the text, inset from the cell's left edge, with the rule right under it.
+    // A value cell: the text, inset from the cell's left edge, standing on the rule right
+    // under it. A second line goes above the first, into the space between the rows.
     const auto addValueCell
-        = [&](Item item, const QString &text, qreal left, qreal right, qreal top) {
+        = [&](Item item, const QString &text, qreal left, qreal right, qreal top, Fitting fitting) {
+              const qreal ruleTop = top + lineHeight;
               addText(item, text, caption,
-                      QRectF(left + valueInset, top, right - left - valueInset, lineHeight),
-                      Qt::AlignLeft);
-              const qreal ruleY = top + lineHeight + ruleHeight / 2;
+                      QRectF(left + valueInset, ruleTop - valueCellHeight,
+                             right - left - valueInset, valueCellHeight),
+                      Qt::AlignLeft | Qt::AlignBottom, fitting);
+              const qreal ruleY = ruleTop + ruleHeight / 2;
               m_rules.append(QLineF(left, ruleY, right, ruleY));
           };
 
@@ -230,7 +352,8 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     qreal rowTop = m_tableRect.top() + tablePadding;
     for (const auto &row : rows) {
         const qreal labelRight = addLabel(row.label, row.labelText, rowTop, valueRowHeight);
-        addValueCell(row.value, row.valueText, labelRight + rowSpacing, rowRight, rowTop);
+        addValueCell(row.value, row.valueText, labelRight + rowSpacing, rowRight, rowTop,
+                     Fitting::TwoLines);
         rowTop += valueRowHeight + tableRowSpacing;
     }
 
@@ -247,21 +370,13 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
                           rowTop + (amountRowHeight - lineHeight) / 2, yuanWidth, lineHeight);
     addText(Item::YuanSign, yuan, caption, yuanRect, Qt::AlignLeft);
     addValueCell(Item::Capitals, t.capitals, capitalsLeft, yuanRect.left() - rowSpacing,
-                 rowTop + (amountRowHeight - valueRowHeight) / 2);
+                 rowTop + (amountRowHeight - valueRowHeight) / 2, Fitting::Whole);
 
-    const qreal figuresRoom = figuresWidth - figuresInset;
-    QFont figuresFont = subheadline;
-    for (int size = subheadlineSize; size >= smallestSize; --size) {
-        figuresFont.setPixelSize(size);
-        if (QFontMetricsF(figuresFont).horizontalAdvance(t.figures) <= figuresRoom)
-            break;
-    }
-    const qreal figuresHeight = QFontMetricsF(figuresFont).height();
     const qreal figuresRuleY = figuresCell.bottom() - ruleHeight / 2;
-    addText(Item::Figures, t.figures, figuresFont,
-            QRectF(figuresCell.left(), figuresCell.bottom() - ruleHeight - figuresHeight,
-                   figuresRoom, figuresHeight),
-            Qt::AlignRight);
+    addText(Item::Figures, t.figures, subheadline,
+            QRectF(figuresCell.left(), figuresCell.top(), figuresWidth - figuresInset,
+                   subheadlineHeight),
+            Qt::AlignRight | Qt::AlignBottom, Fitting::Whole);
     m_rules.append(QLineF(figuresCell.left(), figuresRuleY, figuresCell.right(), figuresRuleY));
 
     // Footer: four "label : value" groups, the first at the left end, the last at the right
@@ -290,9 +405,10 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         wanted.append(fixedWidths.last()
                       + captionMetrics.horizontalAdvance(singleLine(group.valueText)));
     }
-    const QList<qreal> given = shareOut(wanted, footer.width());
-    const qreal gap = (footer.width() - std::accumulate(given.cbegin(), given.cend(), qreal(0)))
-        / qreal(std::size(groups) - 1);
+    const qreal gaps = qreal(std::size(groups) - 1);
+    const QList<qreal> given = shareOut(wanted, footer.width() - gaps * footerGap);
+    const qreal gap
+        = (footer.width() - std::accumulate(given.cbegin(), given.cend(), qreal(0))) / gaps;
     qreal x = footer.left();
     for (qsizetype i = 0; i < qsizetype(std::size(groups)); ++i) {
         const auto &group = groups[i];
@@ -303,9 +419,9 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
                 QRectF(x + labelWidth + footerSpacing, footer.top(), colonWidth, lineHeight),
                 Qt::AlignLeft);
         addText(group.value, group.valueText, caption,
-                QRectF(x + fixedWidths[i], footer.top(),
-                       std::max<qreal>(0, given[i] - fixedWidths[i]), lineHeight),
-                Qt::AlignLeft);
+                QRectF(x + fixedWidths[i], footer.center().y() - valueCellHeight / 2,
+                       std::max<qreal>(0, given[i] - fixedWidths[i]), valueCellHeight),
+                Qt::AlignLeft, Fitting::TwoLines);
         x += given[i] + gap;
     }
 
@@ -337,19 +453,34 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
 }
 
 void ReceiptPageLayout::addText(Item item, const QString &text, const QFont &font,
-                                const QRectF &cell, Qt::Alignment alignment)
+                                const QRectF &cell, Qt::Alignment alignment, Fitting fitting)
 {
-    const QFontMetricsF metrics(font);
-    QString line = singleLine(text);
-    if (metrics.horizontalAdvance(line) > cell.width())
-        line = metrics.elidedText(line, Qt::ElideRight, cell.width());
-    const qreal width = std::min(metrics.horizontalAdvance(line), cell.width());
-    qreal x = cell.left();
-    if (alignment & Qt::AlignRight)
-        x = cell.right() - width;
-    else if (alignment & Qt::AlignHCenter)
-        x = cell.center().x() - width / 2;
-    m_texts.append({item, line, font, QRectF(x, cell.top(), width, cell.height()), cell});
+    const Fit fit = fitText(text, font, cell.size(), fitting);
+    const QFontMetricsF metrics(fit.font);
+    const QFontMetricsF normal(font);
+    const qreal lineHeight = metrics.height();
+    const bool onRule = alignment & Qt::AlignBottom;
+    qreal top = 0;
+    if (fit.lines.size() == 1) {
+        const qreal normalTop
+            = onRule ? cell.bottom() - normal.height() : cell.center().y() - normal.height() / 2;
+        top = normalTop + normal.ascent() - metrics.ascent();
+    } else {
+        const qreal height = lineHeight * qreal(fit.lines.size());
+        top = onRule ? cell.bottom() - height : cell.center().y() - height / 2;
+    }
+    for (qsizetype i = 0; i < fit.lines.size(); ++i) {
+        const QString &line = fit.lines[i];
+        const qreal width = std::min(metrics.horizontalAdvance(line), cell.width());
+        qreal x = cell.left();
+        if (alignment & Qt::AlignRight)
+            x = cell.right() - width;
+        else if (alignment & Qt::AlignHCenter)
+            x = cell.center().x() - width / 2;
+        m_texts.append({item, line, fit.font,
+                        QRectF(x, top + qreal(i) * lineHeight, width, lineHeight), cell, int(i),
+                        int(fit.lines.size()), fit.elided && i == fit.lines.size() - 1});
+    }
 }
 
 const ReceiptPageLayout::TextItem *ReceiptPageLayout::find(Item item) const
@@ -370,7 +501,12 @@ QList<ReceiptPageLayout::TextItem> ReceiptPageLayout::findAll(Item item) const
 QString ReceiptPageLayout::text(Item item) const
 {
     const TextItem *found = find(item);
-    return found ? found->text : QString();
+    if (!found)
+        return {};
+    QStringList lines;
+    for (const TextItem *line = found; lines.size() < found->lineCount; ++line)
+        lines.append(line->text);
+    return lines.join(u'\n');
 }
 
 void ReceiptPageLayout::paint(QPainter &painter) const

@@ -52,13 +52,26 @@ public:
 
     enum class FontRole { Caption, Subheadline, Title };
 
+    // One line as drawn. A text too long for its cell is drawn smaller first, then on two
+    // lines (an item per line, top to bottom, sharing the cell), and only then cut short.
     struct TextItem
     {
         Item item;
-        QString text; // as drawn: single line, elided when it did not fit
-        QFont font;
+        QString text; // as drawn: one line, ending in "…" when the rest did not fit
+        QFont font; // by pixel size: smaller than the role's font when the text was shrunk
         QRectF rect; // the drawn line: advance width by line height
-        QRectF cell; // the space the text is allowed to take
+        QRectF cell; // the space the text is allowed to take, all its lines together
+        int line = 0; // which line of its text, from 0
+        int lineCount = 1;
+        bool elided = false;
+    };
+
+    // How a text is made to fit its cell.
+    enum class Fitting {
+        Fixed, // as given, cut short if it must (captions, each character of the side label)
+        OneLine, // shrinks, then is cut short
+        TwoLines, // shrinks, breaks onto a second line, then is cut short
+        Whole, // an amount, the number: shrinks further rather than lose a character
     };
 
     // The space the page keeps around its parts where the layout asks for "some room"
@@ -75,9 +88,10 @@ public:
     // Rules under the value cells, as drawn (centre line of a hairline).
     const QList<QLineF> &rules() const { return m_rules; }
 
-    // The first text of that kind, or nullptr.
+    // The first text of that kind (its first line), or nullptr.
     const TextItem *find(Item item) const;
     QList<TextItem> findAll(Item item) const;
+    // The first text of that kind as drawn, its lines joined by "\n".
     QString text(Item item) const;
 
     void paint(QPainter &painter) const;
@@ -93,8 +107,11 @@ public:
     static QStringList verticalLabelLines(const QString &label);
 
 private:
+    // `alignment` places the lines across the cell, and down it either at the bottom (text
+    // standing on a rule) or in the middle; one shrunk line keeps the baseline a line in
+    // `font` would have there.
     void addText(Item item, const QString &text, const QFont &font, const QRectF &cell,
-                 Qt::Alignment alignment);
+                 Qt::Alignment alignment, Fitting fitting = Fitting::Fixed);
 
     QRectF m_pageRect;
     QRectF m_tableRect;

@@ -209,15 +209,41 @@ void tst_PrintView::staysInside_data()
 {
     QTest::addColumn<Receipt>("receipt");
     QTest::addColumn<Company>("company");
-    QTest::addColumn<QList<Item>>("elided");
+    QTest::addColumn<QList<Item>>("elided"); // exactly these end in "…", the rest print whole
+    QTest::addColumn<QList<Item>>("smaller"); // drawn smaller or on two lines, yet whole
     QTest::addColumn<QStringList>("side");
     QTest::addColumn<QString>("figures"); // as "%.2f": shrunk to fit, never cut
 
     const Company header {u"id"_s, u"收款收据"_s, u"交款人收执"_s, QString()};
-    QTest::newRow("sample") << sampleReceipt() << header << QList<Item>()
-                            << QStringList {u"交"_s, u"款"_s, u"人"_s, u"收"_s, u"执"_s}
-                            << u"1234.50"_s;
-    Receipt cjk = sampleReceipt(QString(80, u'9'), QString(200, u'款'));
+    const QStringList headerSide {u"交"_s, u"款"_s, u"人"_s, u"收"_s, u"执"_s};
+    QTest::newRow("sample") << sampleReceipt() << header << QList<Item>() << QList<Item>()
+                            << headerSide << u"1234.50"_s;
+    Receipt largest = sampleReceipt();
+    largest.total = 999999999999.99;
+    largest.totalBig = u"玖仟玖佰玖拾玖亿玖仟玖佰玖拾玖万玖仟玖佰玖拾玖元玖角玖分"_s;
+    QTest::newRow("largest amount")
+        << largest << header << QList<Item>() << QList<Item> {Item::Capitals, Item::Figures}
+        << headerSide << u"999999999999.99"_s;
+    largest.total = -largest.total;
+    largest.totalBig.prepend(u'负');
+    QTest::newRow("largest negative amount")
+        << largest << header << QList<Item>() << QList<Item> {Item::Capitals, Item::Figures}
+        << headerSide << u"-999999999999.99"_s;
+    const Receipt longPayer
+        = sampleReceipt(u"0000042"_s, u"杭州青禾文化传播有限公司"_s.repeated(5));
+    QTest::newRow("60-character payer") << longPayer << header << QList<Item>()
+                                        << QList<Item> {Item::Payer} << headerSide << u"1234.50"_s;
+    Receipt longRemark = sampleReceipt();
+    longRemark.reason1 = u"2024年第二季度场地租金及设备使用费"_s.repeated(4); // two lines
+    longRemark.remark = u"银行转账已到账，发票随后寄出。"_s.repeated(20);
+    QTest::newRow("two-line reason, 300-character remark")
+        << longRemark << header << QList<Item> {Item::Remark}
+        << QList<Item> {Item::Reason1, Item::Remark} << headerSide << u"1234.50"_s;
+    QTest::newRow("long title, 19-digit number")
+        << sampleReceipt(u"9223372036854775807"_s)
+        << Company {u"id"_s, u"北京市海淀区启明教育培训中心收款收据"_s, u"交款人收执"_s, {}}
+        << QList<Item>() << QList<Item>() << headerSide << u"1234.50"_s;
+    Receipt cjk = sampleReceipt(QString(64, u'9'), QString(200, u'款')); // the longest number
     for (QString Receipt::*name :
          {&Receipt::paytype, &Receipt::payee, &Receipt::approve, &Receipt::accountant})
         cjk.*name = QString(50, u'陈');
@@ -225,7 +251,9 @@ void tst_PrintView::staysInside_data()
     cjk.total = -5;
     QTest::newRow("long Chinese texts, 30-character label")
         << cjk << Company {u"id"_s, QString(60, u'题'), QString(30, u'签'), QString()}
-        << QList<Item> {Item::Number, Item::Title, Item::Payer, Item::Capitals, Item::Accountant}
+        << QList<Item> {Item::Title, Item::Payer,   Item::Paytype,
+                        Item::Payee, Item::Approve, Item::Accountant}
+        << QList<Item> {Item::Number, Item::Capitals}
         << QStringList(15, u"签"_s) + QStringList {u"︙"_s} << u"-5.00"_s;
     Receipt latin = sampleReceipt();
     latin.reason1 = QString(300, u'W');
@@ -233,14 +261,14 @@ void tst_PrintView::staysInside_data()
     latin.total = 1e15;
     QTest::newRow("one long word; line breaks, NUL, emoji; emoji label")
         << latin << Company {u"id"_s, u"收款收据"_s, u"存👍🏽根"_s, QString()}
-        << QList<Item> {Item::Reason1, Item::Remark}
+        << QList<Item> {Item::Reason1, Item::Remark} << QList<Item> {Item::Figures}
         << QStringList {u"存"_s, u"👍🏽"_s, u"根"_s} << u"1000000000000000.00"_s;
     Receipt rounded = sampleReceipt();
     rounded.total = 99.999;
     rounded.remark.clear(); // empty, not the placeholder
     QTest::newRow("empty label and remark, rounded amount")
-        << rounded << Company {u"id"_s, u"收据"_s, {}, {}} << QList<Item>() << QStringList()
-        << u"100.00"_s;
+        << rounded << Company {u"id"_s, u"收据"_s, {}, {}} << QList<Item>() << QList<Item>()
+        << QStringList() << u"100.00"_s;
 }
 
 void tst_PrintView::staysInside()
@@ -248,12 +276,34 @@ void tst_PrintView::staysInside()
     QFETCH(Receipt, receipt);
     QFETCH(Company, company);
     QFETCH(QList<Item>, elided);
+    QFETCH(QList<Item>, smaller);
     QFETCH(QStringList, side);
     QFETCH(QString, figures);
 
     const ReceiptPageLayout layout(page, receipt, company);
-    QCOMPARE(layout.text(Item::Figures), figures);
     QVERIFY(!receipt.remark.isEmpty() || layout.text(Item::Remark).isEmpty());
+    // Every value whole, lines joined, unless it had to be cut; at its size on the sample
+    // page unless it had to give way.
+    const ReceiptPageLayout normal(page, sampleReceipt(), Company {{}, u"收据"_s, {}, {}});
+    const std::pair<Item, QString> values[]
+        = {{Item::Title, company.title},       {Item::Number, u"No."_s + receipt.receiptNo},
+           {Item::Payer, receipt.payer},       {Item::Reason1, receipt.reason1},
+           {Item::Reason2, receipt.reason2},   {Item::Remark, receipt.remark},
+           {Item::Capitals, receipt.totalBig}, {Item::Figures, figures},
+           {Item::Paytype, receipt.paytype},   {Item::Payee, receipt.payee},
+           {Item::Approve, receipt.approve},   {Item::Accountant, receipt.accountant}};
+    for (const auto &[item, value] : values) {
+        const auto *shown = layout.find(item);
+        const QString text = layout.text(item);
+        const bool cut = layout.findAll(item).constLast().elided;
+        const bool gaveWay
+            = shown->lineCount > 1 || shown->font.pixelSize() < normal.find(item)->font.pixelSize();
+        QVERIFY2(cut == elided.contains(item) && gaveWay == (cut || smaller.contains(item)),
+                 qPrintable(text));
+        QVERIFY2(cut ? text.endsWith(u'…') && text.size() > 1
+                     : QString(text).remove(u'\n') == value,
+                 qPrintable(text));
+    }
     const QRectF table = layout.tableRect();
     QVERIFY(contains(page, table));
     const auto &texts = layout.textItems();
@@ -263,11 +313,16 @@ void tst_PrintView::staysInside()
             = QFontMetricsF(text.font).horizontalAdvance(text.text) <= text.cell.width() + epsilon
             || text.item == Item::SideLabel;
         QVERIFY2(fits && contains(text.cell, text.rect) && contains(page, text.cell)
-                     && !text.text.contains(u'\n') && !text.text.contains(QChar(0)),
+                     && !text.text.contains(u'\n') && !text.text.contains(QChar(0))
+                     && text.font.pixelSize() >= 6,
                  qPrintable(text.text));
         for (qsizetype j = i + 1; j < texts.size(); ++j) {
+            // The lines of one text share their cell; no two texts share any room.
+            const bool sameText = texts[j].item == text.item && texts[j].cell == text.cell;
             const QRectF overlap = text.rect.intersected(texts[j].rect);
-            QVERIFY2(overlap.width() < epsilon || overlap.height() < epsilon,
+            const QRectF cells = sameText ? QRectF() : text.cell.intersected(texts[j].cell);
+            QVERIFY2((overlap.width() < epsilon || overlap.height() < epsilon)
+                         && (cells.width() < epsilon || cells.height() < epsilon),
                      qPrintable(u"%1 and %2"_s.arg(int(text.item)).arg(int(texts[j].item))));
         }
     }
@@ -282,9 +337,6 @@ void tst_PrintView::staysInside()
     QCOMPARE(layout.rules().size(), 6);
     for (const QLineF &rule : layout.rules())
         QVERIFY(contains(insideBorder, QRectF(rule.p1(), rule.p2()).normalized()));
-    for (Item item : elided)
-        QVERIFY2(layout.text(item).endsWith(u'…') && layout.text(item).size() > 1,
-                 qPrintable(layout.text(item)));
 
     // The side label a character a line (an emoji with its skin tone is one), stacked. Its
     // fit depends on the font's line height: it is cut only when it has to be, visibly.
@@ -334,6 +386,13 @@ void tst_PrintView::pdfGivesBackText_data()
     latin.reason2 = u"office flowers, Q3 rent"_s;
     latin.remark = u"Cafe\u0301 de\u0301ja\u0300"_s;
     QTest::newRow("ligatures, combining accents") << true << latin;
+    // Drawn smaller, and a text on two lines: each line comes back as a word of its own.
+    Receipt longer
+        = sampleReceipt(u"9223372036854775807"_s, u"杭州青禾文化传播有限公司"_s.repeated(5));
+    longer.reason1 = u"2024年第二季度场地租金及设备使用费"_s.repeated(4);
+    longer.total = -999999999999.99;
+    longer.totalBig = u"负玖仟玖佰玖拾玖亿玖仟玖佰玖拾玖万玖仟玖佰玖拾玖元玖角玖分"_s;
+    QTest::newRow("shrunk and wrapped, largest amount") << true << longer;
     QTest::newRow("no receipt: placeholders") << false << Receipt();
 }
 
