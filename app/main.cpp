@@ -1,9 +1,14 @@
+#include "booklock.h"
 #include "clock.h"
+#include "commandline.h"
 #include "contentview.h"
+#include "sqlitehelper.h"
 #include "startup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+
+using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[])
 {
@@ -11,13 +16,32 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceStart;
     sinceStart.start();
     Clock::cacheLocalTimeZone();
+    QCoreApplication::setApplicationName(u"Quenta"_s);
+    QCoreApplication::setOrganizationName(u"Quenta"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUENTA_VERSION));
+
+    // A command runs without a display: no QApplication, no window.
+    if (CommandLine::isCommand(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        return CommandLine::run(app);
+    }
+
     QApplication app(argc, argv);
     Startup::setUpApplication(app);
+    // One running copy per receipt book, taken before anything is written to it.
+    std::unique_ptr<BookLock> lock;
+    if (SQLiteHelper::shared().isAvailable()) {
+        lock = std::make_unique<BookLock>(SQLiteHelper::shared().dbURL());
+        if (!Startup::lockBook(*lock, nullptr))
+            return CommandLine::BookInUse;
+    }
     if (!Startup::checkDatabase(nullptr))
-        return 1;
+        return CommandLine::Failed;
     ContentView window;
     window.show();
     if (Startup::quitWhenShownRequested(app))
         Startup::quitWhenShown(&window, sinceStart);
+    else
+        Startup::backUpWhenDue(&window);
     return app.exec();
 }

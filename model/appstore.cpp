@@ -194,6 +194,7 @@ bool AppStore::insertReceipt()
     QList<Receipt> receipts = m_receipts;
     receipts.append(m_receiptEdit);
     setReceipts(receipts);
+    Q_EMIT receiptSaved();
     if (reassigned)
         Q_EMIT receiptNoReassigned(result.receiptNo);
     return true;

@@ -93,6 +93,8 @@ Q_SIGNALS:
     void receiptPrintChanged();
     void receiptEditChanged();
     void loadErrorChanged();
+    // A new receipt was stored.
+    void receiptSaved();
     // The receipt just saved got `number` instead of the one the form showed.
     void receiptNoReassigned(const QString &number);
 

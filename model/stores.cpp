@@ -1,6 +1,7 @@
 #include "stores.h"
 
 #include "appstore.h"
+#include "backupservice.h"
 #include "companystore.h"
 #include "lookupstores.h"
 #include "receiptdraft.h"
@@ -35,5 +36,46 @@ void resetSharedStores()
     SharedInstance<AppStore>::reset();
     SharedInstance<AccountStore>::reset();
     SharedInstance<ReceiptDraft>::reset();
+    SharedInstance<BackupService>::reset();
     SQLiteHelper::resetShared();
+}
+
+namespace {
+template<typename Store>
+void reloadIfExists()
+{
+    if (SharedInstance<Store>::exists())
+        Store::shared().load();
+}
+} // namespace
+
+void reloadSharedStores()
+{
+    SQLiteHelper::resetShared();
+    reloadIfExists<AccountStore>();
+    reloadIfExists<CompanyStore>();
+    reloadIfExists<PayerStore>();
+    reloadIfExists<Reason1Store>();
+    reloadIfExists<Reason2Store>();
+    reloadIfExists<PaytypeStore>();
+    reloadIfExists<RemarkStore>();
+
+    // The setting first: numbering from the old file's counter would save that counter
+    // into the new file.
+    const bool numbering = SharedInstance<ReceiptNoStore>::exists();
+    if (numbering)
+        ReceiptNoStore::shared().loadSetting();
+    if (SharedInstance<AppStore>::exists()) {
+        AppStore &appStore = AppStore::shared();
+        appStore.setSelection({});
+        appStore.setSelectedId(std::nullopt);
+        appStore.setReceiptPrint(std::nullopt);
+        // Saving an edit of the old file's receipt would write it over a receipt of the
+        // new file with the same id.
+        if (!appStore.receiptEdit().id.isEmpty())
+            appStore.newReceipt();
+        else if (numbering)
+            ReceiptNoStore::shared().nextReceiptNo();
+        appStore.loadReceipts();
+    }
 }

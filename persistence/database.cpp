@@ -1,6 +1,10 @@
 #include "database.h"
 
+#include "databaseerror.h"
+
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 
@@ -423,4 +427,67 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
     m_openResultSets.insert(resultSet.get());
     m_isExecuting = false;
     return resultSet;
+}
+
+bool Database::backupTo(const QString &path, QString *error)
+{
+    const auto fail = [&](const QString &message) {
+        writeDatabaseDiagnostic(u"Backup of %1 to %2 failed"_s.arg(m_databasePath, path));
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(u"没有指定备份文件"_s);
+    // Removing a partial copy must never remove a file that was there before.
+    const QFileInfo target(path);
+    if (target.exists() || target.isSymLink())
+        return fail(u"备份文件已存在：%1"_s.arg(path));
+    if (!open())
+        return fail(u"无法打开数据库：%1"_s.arg(
+            describeDatabaseError(lastErrorCode(), lastErrorMessage())));
+
+    sqlite3 *openedDestination = nullptr;
+    const int openCode = sqlite3_open_v2(path.toUtf8().constData(), &openedDestination,
+                                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> destination(openedDestination, &sqlite3_close);
+    const auto removePartial = [&] {
+        destination.reset();
+        QFile::remove(path);
+        QFile::remove(path + u"-journal"_s);
+    };
+    if (openCode != SQLITE_OK) {
+        const QString reason = (openCode & 0xff) == SQLITE_CANTOPEN
+            ? u"文件夹不存在或不能写入"_s
+            : describeDatabaseError(openCode, errorMessageOf(destination.get()));
+        removePartial();
+        return fail(u"无法创建备份文件 %1：%2"_s.arg(path, reason));
+    }
+
+    sqlite3_backup *backup = sqlite3_backup_init(destination.get(), "main", m_handle, "main");
+    if (!backup) {
+        const QString reason = describeDatabaseError(sqlite3_errcode(destination.get()),
+                                                     errorMessageOf(destination.get()));
+        removePartial();
+        return fail(u"无法写入备份文件 %1：%2"_s.arg(path, reason));
+    }
+    // One step copies every page under one read lock. The source's busy handler waits on
+    // a lock inside the step already; the loop covers a step that gives up at once
+    // (SQLITE_LOCKED), up to the same interval in all.
+    const double deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
+    int code = SQLITE_OK;
+    for (;;) {
+        code = sqlite3_backup_step(backup, -1);
+        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || monotonicSeconds() >= deadline)
+            break;
+        sqlite3_sleep(50 + int(QRandomGenerator::global()->bounded(50)));
+    }
+    sqlite3_backup_finish(backup);
+    if (code != SQLITE_DONE) {
+        // The step's own code: the connections' messages may describe other statements.
+        const QString reason = describeDatabaseError(code, QString::fromUtf8(sqlite3_errstr(code)));
+        removePartial();
+        return fail(u"无法写入备份文件 %1：%2"_s.arg(path, reason));
+    }
+    return true;
 }

@@ -113,6 +113,14 @@ public:
     bool executeStatements(const QString &sql);
     std::unique_ptr<ResultSet> executeQuery(const QString &sql, const QStringList &arguments = {});
 
+    // Writes a consistent copy of this connection's "main" database to `path`, which must
+    // not exist yet, with SQLite's online backup: it reads under a shared lock, so another
+    // program's half-written transaction is never copied, as a byte copy of the file could.
+    // While another connection holds the file's exclusive lock, it retries for the busy
+    // interval and then gives up. Opens this connection when it is closed. On failure the
+    // partial copy is removed and `error` says why, in Chinese.
+    bool backupTo(const QString &path, QString *error = nullptr);
+
     qsizetype openResultSetCount() const { return m_openResultSets.size(); }
     // The rows all statements of this connection have inserted, changed or deleted so
     // far: a write compares it before and after to learn whether it touched any row.

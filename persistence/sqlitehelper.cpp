@@ -22,11 +22,18 @@ std::unique_ptr<SQLiteHelper> &sharedSlot()
     return instance;
 }
 
+bool &consoleLinesToStandardError()
+{
+    static bool toStandardError = false;
+    return toStandardError;
+}
+
 void printLine(const QString &line)
 {
     const QByteArray bytes = line.toUtf8();
-    std::fprintf(stdout, "%s\n", bytes.constData());
-    std::fflush(stdout);
+    FILE *stream = consoleLinesToStandardError() ? stderr : stdout;
+    std::fprintf(stream, "%s\n", bytes.constData());
+    std::fflush(stream);
 }
 
 // Whether the file the connection has open is no longer the one at its path: deleted,
@@ -50,6 +57,11 @@ SQLiteHelper &SQLiteHelper::shared()
     if (!instance)
         instance.reset(new SQLiteHelper);
     return *instance;
+}
+
+void SQLiteHelper::setConsoleLinesToStandardError(bool toStandardError)
+{
+    consoleLinesToStandardError() = toStandardError;
 }
 
 void SQLiteHelper::resetShared()
@@ -172,7 +184,12 @@ bool SQLiteHelper::open()
         m_upgraded = true;
         // Before anything is written: writing into a damaged file can spread the damage,
         // so such a file is kept for reading only (and told at start).
-        m_damage = runQuickCheck(database);
+        const std::optional<QString> damage = runQuickCheck(database);
+        if (!damage) {
+            m_upgraded = false;
+            return true;
+        }
+        m_damage = *damage;
         if (!m_damage.isEmpty()) {
             writeDatabaseDiagnostic(u"The database file is damaged: "_s + m_damage);
             database.setOpenReadOnly(true);
@@ -258,18 +275,29 @@ std::optional<qint64> SQLiteHelper::count(const QString &sql)
     return resultSet->int64ForColumnIndex(0);
 }
 
-QString SQLiteHelper::runQuickCheck(Database &database)
+std::optional<QString> SQLiteHelper::runQuickCheck(Database &database)
 {
+    // A lock held by another program stops the check, but says nothing about the file:
+    // no answer, and the check runs again at the next use.
+    const auto isLock = [](int code) {
+        return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
+    };
     std::unique_ptr<ResultSet> resultSet = database.executeQuery(u"PRAGMA quick_check(5)"_s);
-    if (!resultSet)
+    if (!resultSet) {
+        if (isLock(database.lastErrorCode()))
+            return std::nullopt;
         return describeDatabaseError(database.lastErrorCode(), database.lastErrorMessage());
+    }
     QStringList findings;
     while (resultSet->next())
         findings.append(resultSet->stringForColumnIndex(0).value_or(QString()));
-    if (resultSet->hasError())
+    if (resultSet->hasError()) {
+        if (isLock(resultSet->errorCode()))
+            return std::nullopt;
         findings.append(describeDatabaseError(resultSet->errorCode(), resultSet->errorMessage()));
+    }
     if (findings == QStringList(u"ok"_s))
-        return {};
+        return QString();
     return findings.join(u'\n');
 }
 

@@ -18,6 +18,9 @@ public:
     // Forgets the shared instance (and closes its connection), so that the next use
     // starts over: tests point the environment at a fresh folder and call this.
     static void resetShared();
+    // The lines saying where the database is go to standard error instead of standard
+    // output: a command's standard output carries its result and nothing else.
+    static void setConsoleLinesToStandardError(bool toStandardError);
 
     static QString dbName() { return QStringLiteral("Tovalin"); }
 
@@ -78,7 +81,9 @@ public:
 private:
     SQLiteHelper() = default;
     void computeURL();
-    static QString runQuickCheck(Database &database);
+    // The quick check's findings (empty: the file passed), or nothing when a lock held by
+    // another program kept it from running.
+    static std::optional<QString> runQuickCheck(Database &database);
 
     QString m_dbURL;
     bool m_computed = false;

@@ -1,5 +1,6 @@
 #include "contentview.h"
 
+#include "bookmenu.h"
 #include "icons.h"
 #include "keyboard.h"
 #include "preferences.h"
@@ -41,6 +42,8 @@ ContentView::ContentView(QWidget *parent)
     addToolBar(Qt::TopToolBarArea, toolBar);
     setContextMenuPolicy(Qt::NoContextMenu);
     connect(m_toggleSidebarAction, &QAction::triggered, this, &ContentView::toggleSidebar);
+
+    new BookMenu(this);
 
     resize(1200, 680);
     // Where the user left it last time, if that still fits a screen (restoreGeometry

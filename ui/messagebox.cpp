@@ -46,6 +46,13 @@ bool MessageBox::confirmDelete(QWidget *parent, const QString &about)
     return confirm(parent, u"确认"_s, u"永久删除？"_s, about, u"删除"_s, u"取消"_s);
 }
 
+bool MessageBox::confirmRestore(QWidget *parent, const QString &file, const QString &contents)
+{
+    return confirm(parent, u"恢复数据库"_s, u"用这个备份替换现有的数据库？"_s,
+                   u"%1\n%2\n\n现有的数据库会先自动备份到 backups 文件夹。"_s.arg(file, contents),
+                   u"恢复"_s, u"取消"_s);
+}
+
 bool MessageBox::confirmDiscard(QWidget *parent)
 {
     return confirm(parent, u"确认"_s, u"放弃未保存的修改？"_s,

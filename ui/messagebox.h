@@ -14,6 +14,10 @@ namespace MessageBox {
 // names what would go ("No.0000003、No.0000005，共 2 张"). True when the user chose 删除.
 bool confirmDelete(QWidget *parent, const QString &about = {});
 
+// "用这个备份替换现有的数据库？" naming the file and what it holds, with "恢复" and
+// "取消" (the default). True for 恢复.
+bool confirmRestore(QWidget *parent, const QString &file, const QString &contents);
+
 // "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
 bool confirmDiscard(QWidget *parent);
 

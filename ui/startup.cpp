@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "backupservice.h"
+#include "booklock.h"
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
@@ -67,6 +69,7 @@ void Startup::setUpApplication(QApplication &app)
 {
     QApplication::setApplicationName(u"Quenta"_s);
     QApplication::setOrganizationName(u"Quenta"_s);
+    QApplication::setApplicationVersion(QStringLiteral(QUENTA_VERSION));
     QApplication::setWindowIcon(Icons::bundled(u"quenta"_s));
     // Matches the installed launcher, so desktops show its name and icon for the window.
     QGuiApplication::setDesktopFileName(u"quenta"_s);
@@ -148,6 +151,30 @@ bool Startup::checkDatabase(QWidget *parent)
     }
     tellDuplicateNumbers(parent, path, helper.schemaReport().duplicateReceiptNumbers);
     return true;
+}
+
+bool Startup::lockBook(BookLock &lock, QWidget *parent)
+{
+    if (lock.tryLock())
+        return true;
+    MessageBox::critical(
+        parent, u"Quenta 已在运行"_s,
+        u"%1，不能再打开一次。\n\n请切换到已经打开的 Quenta 窗口。\n\n数据库位置：%2"_s.arg(
+            lock.error(), SQLiteHelper::shared().dbURL()));
+    return false;
+}
+
+void Startup::backUpWhenDue(QWidget *window)
+{
+    // After the first paint: the copy of a large book must not hold up the window.
+    QTimer::singleShot(1000, window, [window] {
+        QString error;
+        if (!BackupService::backupIfDue(&error))
+            MessageBox::warning(
+                window, u"自动备份失败"_s,
+                u"自动备份没有成功：%1\n\nQuenta 照常工作；请用“文件 → 备份数据库…”另外备份。"_s
+                    .arg(error));
+    });
 }
 
 bool Startup::quitWhenShownRequested(const QApplication &app)

@@ -1,5 +1,6 @@
 #pragma once
 
+class BookLock;
 class QApplication;
 class QElapsedTimer;
 class QWidget;
@@ -19,6 +20,14 @@ void setUpApplication(QApplication &app);
 // A database file that can only be read is not refused (the receipts can still be
 // looked at and printed) but the user is told at once that nothing can be saved.
 bool checkDatabase(QWidget *parent);
+
+// Takes the book's lock; when another running Quenta holds it, says so (that program is
+// already using the file, and where it is) and answers false: the program must exit.
+bool lockBook(BookLock &lock, QWidget *parent);
+
+// Shortly after the window is shown: an automatic backup when the last is over a day
+// old. A failure is told once and stops nothing.
+void backUpWhenDue(QWidget *window);
 
 // True when the command line holds --quit-when-shown: the start-up benchmark's way of
 // timing the real program from its start to a window on screen.

@@ -60,8 +60,8 @@ void tst_ReceiptNoStore::nextReceiptNo_data()
 
     QTest::newRow("defaults, no receipts")
         << 7LL << 1LL << QStringList() << u"0000001"_s << 7LL << 1LL << ready;
-    QTest::newRow("first two taken")
-        << 7LL << 1LL << QStringList({u"0000001"_s, u"0000002"_s}) << u"0000003"_s << 7LL << 3LL << ready;
+    QTest::newRow("first two taken") << 7LL << 1LL << QStringList({u"0000001"_s, u"0000002"_s})
+                                     << u"0000003"_s << 7LL << 3LL << ready;
     QTest::newRow("gap is used") << 7LL << 1LL << QStringList({u"0000001"_s, u"0000003"_s})
                                  << u"0000002"_s << 7LL << 2LL << ready;
     QTest::newRow("number wider than length")
@@ -69,7 +69,8 @@ void tst_ReceiptNoStore::nextReceiptNo_data()
     QTest::newRow("length grows one step only")
         << 1LL << 123LL << QStringList() << u"123"_s << 2LL << 123LL << ready;
     QTest::newRow("length 0") << 0LL << 5LL << QStringList() << u"5"_s << 1LL << 5LL << ready;
-    QTest::newRow("negative length") << -3LL << 42LL << QStringList() << u"42"_s << -2LL << 42LL << ready;
+    QTest::newRow("negative length")
+        << -3LL << 42LL << QStringList() << u"42"_s << -2LL << 42LL << ready;
     QTest::newRow("compared as text")
         << 8LL << 3LL << QStringList(u"0000003"_s) << u"00000003"_s << 8LL << 3LL << ready;
     QTest::newRow("beyond 32 bits") << 7LL << 4294967296LL << QStringList(u"4294967296"_s)
@@ -79,7 +80,8 @@ void tst_ReceiptNoStore::nextReceiptNo_data()
         << 19LL << largest << ReceiptNoStore::Status::Exhausted;
     QTest::newRow("absurd length is capped")
         << largest << 1LL << QStringList()
-        << QString(ReceiptNoStore::maximumNumberLength - 1, u'0') + u"1"_s << largest << 1LL << ready;
+        << QString(ReceiptNoStore::maximumNumberLength - 1, u'0') + u"1"_s << largest << 1LL
+        << ready;
 }
 
 void tst_ReceiptNoStore::nextReceiptNo()
@@ -235,7 +237,7 @@ void tst_ReceiptNoStore::twoProcessesNeverShareANumber()
     QProcess second;
     for (QProcess *process : {&first, &second}) {
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(racer, {u"150"_s, u"3"_s});
+        process->start(racer, {u"200"_s, u"3"_s});
     }
     int saved = 0;
     for (QProcess *process : {&first, &second}) {

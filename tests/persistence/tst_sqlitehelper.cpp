@@ -39,6 +39,7 @@ private Q_SLOTS:
     void olderFileGetsUniqueNumbers_data();
     void olderFileGetsUniqueNumbers();
     void missingNumberingRowIsPutBack();
+    void lockAtFirstOpenIsNoDamage();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -208,6 +209,23 @@ void tst_SQLiteHelper::missingNumberingRowIsPutBack()
     QVERIFY(SQLiteHelper::shared().checkUsable());
     QCOMPARE(SQLiteHelper::shared().schemaReport().restoredTables, QStringList(u"tb_receiptNo"_s));
     QCOMPARE(m_env->queryRaw(u"select numLong || ',' || currNum from tb_receiptNo"_s), u"7,42"_s);
+}
+
+void tst_SQLiteHelper::lockAtFirstOpenIsNoDamage()
+{
+    // Another program in the middle of a write when the book first opens: the quick
+    // check cannot run, which says nothing about the file.
+    m_env->createDatabase();
+    SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.1);
+    {
+        const HeldLock lock(m_env->databasePath());
+        QVERIFY(lock.isHeld());
+        SQLiteHelper::shared().count(u"select count(*) from tb_receipt"_s);
+        QCOMPARE(SQLiteHelper::shared().damage(), QString());
+        QVERIFY(!SQLiteHelper::shared().db().isReadOnly());
+    }
+    QCOMPARE(SQLiteHelper::shared().count(u"select count(*) from tb_receipt"_s), 0);
+    QVERIFY(SQLiteHelper::shared().write(u"delete from tb_payer"_s));
 }
 
 QTEST_GUILESS_MAIN(tst_SQLiteHelper)

@@ -55,7 +55,7 @@ bool TestEnvironment::damageDatabase()
     const QString path = createDatabase();
     if (!execRaw(u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 400) "
                  u"insert into tb_receipt (id, receiptNo, receiptDate, createDate, total, "
-                 u"isDeleted, remark) select 'ID' || i, printf('%07d', i), "
+                 u"isDeleted, remark) select 'ID' || i, printf('D%06d', i), "
                  u"'2024-05-01 00:00:00', '2024-05-01 10:00:00', '1.0', '0', "
                  u"hex(randomblob(200)) from n;"_s))
         return false;

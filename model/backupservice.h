@@ -1,0 +1,73 @@
+#pragma once
+
+#include "sharedinstance.h"
+
+#include <QDateTime>
+#include <QString>
+
+// What checkBook() or checkRestoreFile() found in a file.
+struct RestoreCheck
+{
+    bool ok = false;
+    // Why the file is refused, in Chinese; empty when ok.
+    QString problem;
+    // The receipts the lists would show (not marked deleted), and the earliest and latest
+    // of their receipt dates as stored ("yyyy-MM-dd HH:mm:ss"), empty when there are none.
+    qint64 receiptCount = 0;
+    QString earliestReceiptDate;
+    QString latestReceiptDate;
+};
+
+// Copies the receipt book to backup files and puts a backup back in its place. Used by
+// the menu and the command line; automatic backups go to backups/ beside the book. No
+// operation ever stops the program: each answers false with the reason in Chinese, and
+// the caller tells the user. One instance per process, for the count of saves.
+class BackupService
+{
+public:
+    // Automatic backups are made after this many saved receipts, and this many of them
+    // are kept.
+    static constexpr int receiptsPerBackup = 50;
+    static constexpr int keptAutomaticBackups = 30;
+
+    static BackupService &shared();
+
+    // The name offered for a backup the user makes: Tovalin-yyyyMMdd-HHmmss.db.
+    static QString defaultBackupName(const QDateTime &now);
+    // backups/ beside the database file; empty when there is no place for the book.
+    static QString backupsFolder();
+
+    // Writes a copy of the book to `target` (a file there is replaced) through a
+    // temporary file beside it, so that `target` is either the old file or a complete
+    // copy. Refuses the database file itself and its journal.
+    static bool backup(const QString &target, QString *error = nullptr);
+
+    // At start: makes an automatic backup when none in backups/ was made within a day of
+    // now. True when nothing went wrong (one was made, or none was due). A damaged book is
+    // not backed up, so that its copies do not push the last good backups out.
+    static bool backupIfDue(QString *error = nullptr);
+    // After each saved receipt: every receiptsPerBackup-th save of this process makes an
+    // automatic backup. True when nothing went wrong.
+    bool noteSavedReceipt(QString *error = nullptr);
+
+    // Opens the file for reading only (never creating it) and checks that it is an
+    // undamaged receipt book this program can use: SQLite's integrity check passes, every
+    // table and column of the template is there, and no newer program wrote it.
+    static RestoreCheck checkBook(const QString &path);
+    // checkBook() for a file offered for restoring, which must not be the open database.
+    static RestoreCheck checkRestoreFile(const QString &path);
+    // Replaces the book with the file at `path`, after an automatic backup of the book as
+    // it is. Every shared store then loads from the restored book (the form starts a new
+    // receipt, the selection is cleared). The book is left untouched unless this answers
+    // true.
+    static bool restore(const QString &path, QString *error = nullptr);
+
+private:
+    friend class SharedInstance<BackupService>;
+    BackupService() = default;
+
+    // `spare` (a file being restored) is never removed to make room.
+    static bool makeAutomaticBackup(QString *error, const QString &spare = QString());
+
+    qint64 m_savedReceipts = 0;
+};

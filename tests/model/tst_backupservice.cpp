@@ -1,0 +1,502 @@
+#include "appstore.h"
+#include "backupservice.h"
+#include "clock.h"
+#include "companystore.h"
+#include "lookupstores.h"
+#include "receiptnostore.h"
+#include "sqlitehelper.h"
+#include "stores.h"
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+        : QByteArray();
+}
+
+// Every file and folder below `folder`: a failed write must leave nothing behind.
+QStringList tree(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names.append(QDir(folder).relativeFilePath(it.next()));
+    names.sort();
+    return names;
+}
+
+// A connection of another program that runs `sql` and stays in the transaction it began
+// (closing it rolls back); null when `sql` failed.
+sqlite3 *connectionAfter(const QString &path, const QString &sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK)
+        return db;
+    sqlite3_close(db);
+    return nullptr;
+}
+
+// The schema and every row of every table with its value types: equal for two files
+// exactly when they hold the same book.
+QStringList contentOf(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const auto rows = [db](const QString &sql) {
+        QStringList lines;
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr);
+        while (statement && sqlite3_step(statement) == SQLITE_ROW) {
+            QString line;
+            for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+                const auto *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
+                line += u"%1:"_s.arg(sqlite3_column_type(statement, i))
+                    + QString::fromUtf8(bytes, bytes ? sqlite3_column_bytes(statement, i) : 0)
+                    + u'|';
+            }
+            lines.append(line);
+        }
+        sqlite3_finalize(statement);
+        return lines;
+    };
+    QStringList content = rows(u"select type, name, sql from sqlite_schema order by name"_s);
+    for (QString table : rows(u"select name from sqlite_schema where type = 'table'"_s))
+        content += rows(u"select * from \"%1\" order by rowid"_s.arg(table.mid(2).chopped(1)));
+    sqlite3_close(db);
+    return content;
+}
+
+// A write that fails midway, as on a full disk: writes past `bytes` into any file fail.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old {};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+QStringList automaticBackups()
+{
+    return QDir(BackupService::backupsFolder()).entryList({u"Tovalin-auto-*"_s}, QDir::Files);
+}
+
+} // namespace
+
+class tst_BackupService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        m_book = m_env->createDatabase();
+        // Opened before any lock is taken: the first open's checks would wait on it too.
+        QVERIFY(SQLiteHelper::shared().open());
+        m_scratch = std::make_unique<QTemporaryDir>();
+        Clock::pin(QDateTime(QDate(2024, 6, 15), QTime(10, 30)));
+    }
+    void cleanup()
+    {
+        Clock::unpin();
+        m_scratch.reset();
+        m_env.reset();
+    }
+
+    void backupBesideAWriter_data();
+    void backupBesideAWriter();
+    void backupRefused_data();
+    void backupRefused();
+    void rotationKeepsNewestOwnBackups_data();
+    void rotationKeepsNewestOwnBackups();
+    void backupIfDue_data();
+    void backupIfDue();
+    void everyFiftiethSave();
+    void restoreRoundTrip();
+    void restoreTheOldestAutomaticBackup();
+    void restoreRefused_data();
+    void restoreRefused();
+
+private:
+    QString scratch(const QString &name) const { return m_scratch->filePath(name); }
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<QTemporaryDir> m_scratch;
+    QString m_book;
+};
+
+// Another program in the middle of a write: under its reserved lock the committed book
+// is copied without the pending row; under an exclusive lock the backup waits, and when
+// the lock outlasts the wait it fails and leaves the older backup at the target as it was.
+void tst_BackupService::backupBesideAWriter_data()
+{
+    QTest::addColumn<bool>("exclusive");
+    QTest::addColumn<bool>("letGo");
+    QTest::newRow("reserved lock, write pending") << false << false;
+    QTest::newRow("exclusive lock let go after 300 ms") << true << true;
+    QTest::newRow("exclusive lock held throughout") << true << false;
+}
+
+void tst_BackupService::backupBesideAWriter()
+{
+    QFETCH(bool, exclusive);
+    QFETCH(bool, letGo);
+    QVERIFY(m_env->execRaw(
+        receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-06-01 09:00:00"_s,
+                         u"'); drop table tb_receipt; --"_s)
+        + receiptInsertSql(u"B"_s, u"0000002"_s, u"2024-06-02 09:00:00"_s, u"😀收款单位 \"乙\""_s)));
+    const QStringList committed = contentOf(m_book);
+    const QString target = scratch(u"backup.db"_s);
+    QFile older(target);
+    QVERIFY(older.open(QIODevice::WriteOnly) && older.write("an older backup") > 0);
+    older.close();
+
+    std::unique_ptr<HeldLock> held = exclusive ? std::make_unique<HeldLock>(m_book) : nullptr;
+    QVERIFY(!held || held->isHeld());
+    sqlite3 *writer = exclusive
+        ? nullptr
+        : connectionAfter(m_book,
+                          u"BEGIN IMMEDIATE; "_s
+                              + receiptInsertSql(u"C"_s, u"0000003"_s, u"2024-06-03 09:00:00"_s));
+    QVERIFY(exclusive || writer);
+    std::thread release([&] {
+        if (letGo) {
+            std::this_thread::sleep_for(300ms);
+            held.reset();
+        }
+    });
+    QString error;
+    const bool ok = BackupService::backup(target, &error);
+    release.join();
+    held.reset();
+    sqlite3_close(writer);
+
+    QCOMPARE(tree(m_scratch->path()), QStringList(u"backup.db"_s));
+    if (!exclusive || letGo) {
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(contentOf(target), committed);
+    } else {
+        QVERIFY(!ok);
+        QVERIFY2(error.contains(u"占用"_s), qPrintable(error));
+        QCOMPARE(fileHash(target),
+                 QCryptographicHash::hash("an older backup", QCryptographicHash::Sha256));
+    }
+}
+
+void tst_BackupService::backupRefused_data()
+{
+    QTest::addColumn<QString>("target"); // "BOOK" stands for the database path
+    QTest::addColumn<QString>("says");
+    const QString book = u"正在使用的数据库"_s;
+    QTest::newRow("the book itself") << u"BOOK"_s << book;
+    QTest::newRow("the book through a link") << u"link.db"_s << book;
+    QTest::newRow("the book's journal") << u"BOOK-journal"_s << book;
+    QTest::newRow("below a regular file") << u"/dev/null/backup.db"_s << u"文件夹不存在"_s;
+    // SQLite says "full" on a full disk; a file size limit fails the writes otherwise.
+    QTest::newRow("a write that fails midway") << u"backup.db"_s << u"无法写入备份文件"_s;
+}
+
+void tst_BackupService::backupRefused()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, says);
+    const bool failingWrite = target == u"backup.db"_s;
+    target.replace(u"BOOK"_s, m_book);
+    if (!target.startsWith(u'/'))
+        target = scratch(target);
+    if (target.endsWith(u"link.db"_s))
+        QVERIFY(QFile::link(m_book, target));
+    const QByteArray book = fileHash(m_book);
+    const QStringList documents = tree(m_env->documentsPath());
+    const QStringList elsewhere = tree(m_scratch->path());
+
+    QString error;
+    bool ok = true;
+    {
+        std::optional<FileSizeLimit> full;
+        if (failingWrite)
+            full.emplace(16 * 1024); // the book is five times that
+        ok = BackupService::backup(target, &error);
+    }
+    QVERIFY(!ok);
+    QVERIFY2(error.contains(says), qPrintable(error));
+    QVERIFY2(!error.contains(u".partial"_s), qPrintable(error)); // names the target
+    QCOMPARE(fileHash(m_book), book);
+    QCOMPARE(tree(m_env->documentsPath()), documents);
+    QCOMPARE(tree(m_scratch->path()), elsewhere);
+}
+
+// The newest automatic backups are kept, a second one of the same second counting as the
+// later; the user's backups, other files and look-alike names are never touched.
+void tst_BackupService::rotationKeepsNewestOwnBackups_data()
+{
+    QTest::addColumn<int>("existing");
+    QTest::newRow("29 before: none removed") << 29;
+    QTest::newRow("30 before: the oldest removed") << 30;
+    QTest::newRow("35 before: six removed") << 35;
+}
+
+void tst_BackupService::rotationKeepsNewestOwnBackups()
+{
+    QFETCH(int, existing);
+    const QDir folder(BackupService::backupsFolder());
+    QVERIFY(folder.mkpath(u"Tovalin-auto-20240101-000000-2.db"_s)); // a folder
+    const QStringList foreign = {u"Tovalin-20240101-000000.db"_s, u"notes.txt"_s,
+                                 u"Tovalin-auto-20240101-000000.db.bak"_s,
+                                 u"Tovalin-auto-latest.db"_s, u"Tovalin-auto-20241399-000000.db"_s};
+    QStringList made; // oldest first
+    for (int i = 0; i < existing; ++i) {
+        const QDateTime moment(QDate(2024, 4, 1).addDays(qMax(0, i - 1)), QTime(8, 0));
+        made.append(u"Tovalin-auto-%1%2.db"_s.arg(moment.toString(u"yyyyMMdd-HHmmss"_s),
+                                                  i == 1 ? u"-2"_s : QString()));
+    }
+    for (const QString &name : foreign + made)
+        QVERIFY(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
+
+    QString error;
+    QVERIFY2(BackupService::backupIfDue(&error), qPrintable(error));
+    QStringList expected = made.mid(qMax(0, existing - 29)) + foreign
+        + QStringList {u"Tovalin-auto-20240101-000000-2.db"_s,
+                       u"Tovalin-auto-20240615-103000.db"_s};
+    expected.sort();
+    QCOMPARE(folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), expected);
+}
+
+void tst_BackupService::backupIfDue_data()
+{
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<bool>("made");
+    QTest::newRow("none yet") << QString() << false << true;
+    QTest::newRow("only one the user made") << u"Tovalin-20240615-100000.db"_s << false << true;
+    QTest::newRow("an hour old") << u"Tovalin-auto-20240615-093000.db"_s << false << false;
+    QTest::newRow("25 hours old") << u"Tovalin-auto-20240614-093000.db"_s << false << true;
+    QTest::newRow("a day ahead: the clock was set back")
+        << u"Tovalin-auto-20240616-113000.db"_s << false << true;
+    QTest::newRow("damaged book: good backups are kept") << QString() << true << false;
+}
+
+void tst_BackupService::backupIfDue()
+{
+    QFETCH(QString, existing);
+    QFETCH(bool, damaged);
+    QFETCH(bool, made);
+    const QString folder = BackupService::backupsFolder();
+    if (!existing.isEmpty())
+        QVERIFY(QDir().mkpath(folder) && QFile::copy(m_book, folder + u'/' + existing));
+    if (damaged)
+        QVERIFY(m_env->damageDatabase());
+    QStringList expected = automaticBackups();
+    const QString name = u"Tovalin-auto-20240615-103000.db"_s;
+    if (made)
+        expected.append(name);
+    expected.sort();
+
+    QString error;
+    QCOMPARE(BackupService::backupIfDue(&error), !damaged);
+    QCOMPARE(error.contains(u"损坏"_s), damaged);
+    QCOMPARE(automaticBackups(), expected);
+    QVERIFY(!made || BackupService::checkRestoreFile(folder + u'/' + name).ok);
+}
+
+void tst_BackupService::everyFiftiethSave()
+{
+    for (int save = 1; save <= 100; ++save) {
+        QVERIFY(BackupService::shared().noteSavedReceipt());
+        QCOMPARE(automaticBackups().size(), save / 50);
+    }
+    // Both in the pinned second: the second one is numbered, not written over the first.
+    QCOMPARE(automaticBackups(),
+             QStringList(
+                 {u"Tovalin-auto-20240615-103000-2.db"_s, u"Tovalin-auto-20240615-103000.db"_s}));
+}
+
+void tst_BackupService::restoreRoundTrip()
+{
+    QVERIFY(m_env->execRaw(
+        receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-03-01 09:00:00"_s)
+        + receiptInsertSql(u"B"_s, u"0000002"_s, u"2024-05-20 17:00:00"_s)
+        + u"update tb_company set title = '旧标题'; insert into tb_payer values ('P1', '老客户');"_s));
+    const QString saved = scratch(u"saved.db"_s);
+    QString error;
+    QVERIFY2(BackupService::backup(saved, &error), qPrintable(error));
+
+    // The book moves on, and the screens' stores show it, receipt C open for editing.
+    QVERIFY(m_env->execRaw(
+        receiptInsertSql(u"C"_s, u"0000003"_s, u"2024-06-01 09:00:00"_s)
+        + u"update tb_company set title = '新标题'; insert into tb_payer values ('P2', '新客户');"_s));
+    touchSharedStores(); // as the window does
+    AppStore &app = AppStore::shared();
+    app.setBeginDate(u"2024-01-01 00:00:00"_s);
+    app.setEndDate(u"2024-12-31 23:59:59"_s);
+    app.loadReceipts();
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000004"_s);
+    CompanyStore &company = CompanyStore::shared();
+    PayerStore &payers = PayerStore::shared();
+    app.setSelectedId(u"C"_s);
+    QVERIFY(app.loadSelected(true));
+    const QStringList before = contentOf(m_book);
+
+    // What a writer that crashed leaves: a journal of the old book's pages. Were the
+    // restored book's first open to find it, it would play those pages back into it.
+    const QString journal = m_book + u"-journal"_s;
+    sqlite3 *writer = connectionAfter(m_book,
+                                      u"PRAGMA synchronous = OFF; BEGIN IMMEDIATE; "
+                                      u"update tb_company set title = '未完成';"_s);
+    QVERIFY(writer && QFile::copy(journal, scratch(u"journal"_s)));
+    sqlite3_close(writer);
+    QVERIFY(QFile::copy(scratch(u"journal"_s), journal));
+
+    const RestoreCheck check = BackupService::checkRestoreFile(saved);
+    QVERIFY2(check.ok, qPrintable(check.problem));
+    QCOMPARE(check.receiptCount, 2);
+    QCOMPARE(check.earliestReceiptDate, u"2024-03-01 09:00:00"_s);
+    QCOMPARE(check.latestReceiptDate, u"2024-05-20 17:00:00"_s);
+
+    QVERIFY2(BackupService::restore(saved, &error), qPrintable(error));
+    QStringList ids;
+    for (const Receipt &receipt : app.receipts())
+        ids.append(receipt.id);
+    QCOMPARE(ids, QStringList({u"B"_s, u"A"_s}));
+    QCOMPARE(company.company().title, u"旧标题"_s);
+    QCOMPARE(payers.items(), QStringList(u"老客户"_s));
+    // The edit of C belonged to the replaced book: the form starts a new receipt, numbered
+    // after the restored ones although their file's counter still says 1.
+    QVERIFY(!app.selectedId() && app.receiptEdit().id.isEmpty());
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000003"_s);
+    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"3"_s);
+    QVERIFY(!QFile::exists(journal));
+    QCOMPARE(m_env->queryRaw(u"PRAGMA integrity_check"_s), u"ok"_s);
+
+    // What was replaced is kept as an automatic backup.
+    QCOMPARE(automaticBackups(), QStringList(u"Tovalin-auto-20240615-103000.db"_s));
+    QCOMPARE(contentOf(BackupService::backupsFolder() + u"/Tovalin-auto-20240615-103000.db"_s),
+             before);
+    QCOMPARE(tree(m_env->documentsPath()).filter(u".partial"_s), QStringList());
+}
+
+// With the folder full, the safety backup must not make room by removing the very file
+// that is to be restored.
+void tst_BackupService::restoreTheOldestAutomaticBackup()
+{
+    const QDir folder(BackupService::backupsFolder());
+    QVERIFY(folder.mkpath(u"."_s));
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-03-01 09:00:00"_s)));
+    const QString oldest = folder.filePath(u"Tovalin-auto-20240101-080000.db"_s);
+    QVERIFY(BackupService::backup(oldest));
+    for (int day = 2; day <= BackupService::keptAutomaticBackups; ++day)
+        QVERIFY(QFile::copy(
+            oldest,
+            folder.filePath(u"Tovalin-auto-202401%1-080000.db"_s.arg(day, 2, 10, QChar(u'0')))));
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt"_s));
+
+    QString error;
+    QVERIFY2(BackupService::restore(oldest, &error), qPrintable(error));
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), 1);
+    QVERIFY(QFile::exists(oldest));
+    QCOMPARE(automaticBackups().size(), BackupService::keptAutomaticBackups + 1);
+}
+
+void tst_BackupService::restoreRefused_data()
+{
+    // How the offered file is made: bytes, a backup changed by SQL, or a path.
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("not a database") << u"text"_s << u"不是收据数据库"_s;
+    QTest::newRow("empty file") << u"empty"_s << u"空的"_s;
+    QTest::newRow("truncated") << u"truncated"_s << u"损坏"_s;
+    QTest::newRow("missing table") << u"drop table tb_remark"_s << u"缺少表 tb_remark"_s;
+    QTest::newRow("missing column")
+        << u"alter table tb_receipt drop column remark"_s << u"缺少列 remark"_s;
+    QTest::newRow("newer program") << u"PRAGMA user_version = 1"_s << u"较新版本"_s;
+    QTest::newRow("the open book") << u"book"_s << u"正在使用"_s;
+    QTest::newRow("the open book through a link") << u"link"_s << u"正在使用"_s;
+    QTest::newRow("missing file") << u"missing"_s << u"不存在"_s;
+    QTest::newRow("good file, the book locked by another program") << u"locked"_s << u"占用"_s;
+}
+
+void tst_BackupService::restoreRefused()
+{
+    QFETCH(QString, offered);
+    QFETCH(QString, says);
+    // Enough receipts that half the file is well inside the receipt table.
+    QVERIFY(m_env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 300) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, isDeleted, remark) "
+        u"select 'ID' || i, printf('%07d', i), '2024-05-01 00:00:00', '0', "
+        u"hex(randomblob(200)) from n;"_s));
+    QString path = scratch(u"offered.db"_s);
+    QFile file(path);
+    if (offered == u"book")
+        path = m_book;
+    else if (offered == u"link")
+        QVERIFY(QFile::link(m_book, path));
+    else if (offered == u"text" || offered == u"empty")
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write(offered == u"text" ? "不是。" : "") >= 0);
+    else if (offered != u"missing")
+        QVERIFY(BackupService::backup(path));
+    file.close();
+    if (offered == u"truncated")
+        QVERIFY(file.resize(file.size() / 2));
+    else if (offered.contains(u' ')) {
+        sqlite3 *changed = connectionAfter(path, offered);
+        QVERIFY(changed);
+        sqlite3_close(changed);
+    }
+    const QByteArray book = fileHash(m_book);
+    const QStringList documents = tree(m_env->documentsPath());
+
+    const RestoreCheck check = BackupService::checkRestoreFile(path);
+    QCOMPARE(check.ok, offered == u"locked");
+    QString error;
+    {
+        std::optional<HeldLock> lock;
+        if (offered == u"locked")
+            lock.emplace(m_book);
+        QVERIFY(!BackupService::restore(path, &error));
+    }
+    QVERIFY2(error.contains(says), qPrintable(error));
+    QVERIFY(check.ok || error == check.problem);
+    QCOMPARE(fileHash(m_book), book);
+    // The safety backup that failed may leave its folder behind, empty.
+    QStringList after = tree(m_env->documentsPath());
+    if (!documents.contains(u"backups"_s))
+        after.removeOne(u"backups"_s);
+    QCOMPARE(after, documents);
+}
+
+QTEST_GUILESS_MAIN(tst_BackupService)
+#include "tst_backupservice.moc"

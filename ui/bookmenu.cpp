@@ -1,0 +1,155 @@
+#include "bookmenu.h"
+
+#include "appstore.h"
+#include "backupservice.h"
+#include "clock.h"
+#include "filedialogs.h"
+#include "messagebox.h"
+#include "preferences.h"
+#include "sqlitehelper.h"
+#include "toast.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+QAction *addAction(QMenu *menu, const QString &objectName, const QString &text,
+                   const QKeySequence &key = {})
+{
+    QAction *action = menu->addAction(text);
+    action->setObjectName(objectName);
+    // Read by screen readers without the … and the & of the menu text.
+    action->setToolTip(QString(text).remove(u'…').remove(u'&'));
+    if (!key.isEmpty())
+        action->setShortcut(key);
+    return action;
+}
+
+QString lastFolderKey()
+{
+    return u"lastBackupFolder"_s;
+}
+
+} // namespace
+
+BookMenu::BookMenu(QMainWindow *window)
+    : QObject(window)
+    , m_window(window)
+    , m_successToast(new Toast(Toast::Kind::Success, 3s, window))
+    , m_errorToast(new Toast(Toast::Kind::Error, 4s, window))
+{
+    m_successToast->setObjectName(u"menuSuccessToast"_s);
+    m_errorToast->setObjectName(u"menuErrorToast"_s);
+    QMenuBar *bar = window->menuBar();
+    bar->setAccessibleName(u"菜单栏"_s);
+
+    QMenu *file = bar->addMenu(u"文件(&F)"_s);
+    file->setObjectName(u"fileMenu"_s);
+    connect(addAction(file, u"backupAction"_s, u"备份数据库(&B)…"_s), &QAction::triggered, this,
+            &BookMenu::backUp);
+    connect(addAction(file, u"restoreAction"_s, u"恢复数据库(&R)…"_s), &QAction::triggered, this,
+            &BookMenu::restore);
+    connect(addAction(file, u"openDataFolderAction"_s, u"打开数据文件夹(&O)"_s),
+            &QAction::triggered, this, &BookMenu::openDataFolder);
+    file->addSeparator();
+    QAction *quit = addAction(file, u"quitAction"_s, u"退出(&Q)"_s, QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, window, &QWidget::close);
+
+    QMenu *help = bar->addMenu(u"帮助(&H)"_s);
+    help->setObjectName(u"helpMenu"_s);
+    QAction *about = addAction(help, u"aboutAction"_s, u"关于 Quenta(&A)"_s);
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &BookMenu::showAbout);
+
+    connect(&AppStore::shared(), &AppStore::receiptSaved, this, &BookMenu::onReceiptSaved);
+}
+
+void BookMenu::backUp()
+{
+    const QString lastFolder = Preferences::value(lastFolderKey());
+    const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
+        ? lastFolder
+        : QFileInfo(SQLiteHelper::shared().dbURL()).absolutePath();
+    const QString target = FileDialogs::saveFileName(
+        m_window, u"备份数据库"_s,
+        QDir(folder).filePath(BackupService::defaultBackupName(Clock::now())),
+        u"数据库文件 (*.db);;所有文件 (*)"_s);
+    if (target.isEmpty())
+        return;
+    Preferences::setValue(lastFolderKey(), QFileInfo(target).absolutePath());
+    QString error;
+    if (BackupService::backup(target, &error))
+        m_successToast->show(u"备份成功：%1"_s.arg(QDir::toNativeSeparators(target)));
+    else
+        m_errorToast->show(u"备份失败：%1"_s.arg(error));
+}
+
+void BookMenu::restore()
+{
+    const QString lastFolder = Preferences::value(lastFolderKey());
+    const QString source = FileDialogs::openFileName(
+        m_window, u"恢复数据库"_s,
+        lastFolder.isEmpty() ? BackupService::backupsFolder() : lastFolder,
+        u"数据库文件 (*.db);;所有文件 (*)"_s);
+    if (source.isEmpty())
+        return;
+    const RestoreCheck found = BackupService::checkRestoreFile(source);
+    if (!found.ok) {
+        MessageBox::warning(
+            m_window, u"无法恢复"_s,
+            u"这个文件不能用来恢复，现有的数据库没有改动。\\n\\n%1\\n\\n文件：%2"_s.arg(
+                found.problem, QDir::toNativeSeparators(source)));
+        return;
+    }
+    const QString range = found.receiptCount == 0
+        ? u"其中没有收据。"_s
+        : u"其中有 %1 张收据，收款日期从 %2 到 %3。"_s.arg(found.receiptCount)
+              .arg(found.earliestReceiptDate.left(10), found.latestReceiptDate.left(10));
+    if (!MessageBox::confirmRestore(m_window, QDir::toNativeSeparators(source), range))
+        return;
+    QString error;
+    if (BackupService::restore(source, &error))
+        m_successToast->show(u"已恢复数据库：%1"_s.arg(range));
+    else
+        m_errorToast->show(u"恢复失败：%1"_s.arg(error));
+}
+
+void BookMenu::openDataFolder()
+{
+    const QString folder = QFileInfo(SQLiteHelper::shared().dbURL()).absolutePath();
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        MessageBox::information(
+            m_window, u"打开数据文件夹"_s,
+            u"无法打开文件管理器。数据文件夹在：\\n%1"_s.arg(QDir::toNativeSeparators(folder)));
+}
+
+void BookMenu::showAbout()
+{
+    MessageBox::information(
+        m_window, u"关于 Quenta"_s,
+        u"Quenta %1\\n开具、保存和打印收据。\\n\\n数据库：%2\\n自动备份：%3"_s.arg(
+            QCoreApplication::applicationVersion(),
+            QDir::toNativeSeparators(SQLiteHelper::shared().dbURL()),
+            QDir::toNativeSeparators(BackupService::backupsFolder())));
+}
+
+void BookMenu::onReceiptSaved()
+{
+    QString error;
+    if (BackupService::shared().noteSavedReceipt(&error) || m_backupFailureTold)
+        return;
+    // Told once: a failing backup must not interrupt every later save.
+    m_backupFailureTold = true;
+    m_errorToast->show(u"自动备份失败：%1"_s.arg(error));
+}

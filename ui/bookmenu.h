@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+
+class QMainWindow;
+class Toast;
+
+// The window's menu bar and what it does with the receipt book as a whole: 文件 (backup,
+// restore, the data folder, quit) and 帮助 (about). It also makes the automatic backup
+// after every so many saved receipts, telling a failure once.
+class BookMenu : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BookMenu(QMainWindow *window);
+
+    void backUp();
+    void restore();
+    void openDataFolder();
+    void showAbout();
+
+private:
+    void onReceiptSaved();
+
+    QMainWindow *m_window;
+    Toast *m_successToast;
+    Toast *m_errorToast;
+    bool m_backupFailureTold = false;
+};

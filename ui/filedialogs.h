@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+// The program's file pickers, in one place so tests can answer them in advance instead
+// of facing a modal dialog (as MessageBox does for messages).
+namespace FileDialogs {
+
+// The file to write, or empty when the user cancelled. Starts at `suggested` (a folder
+// and a file name).
+QString saveFileName(QWidget *parent, const QString &title, const QString &suggested,
+                     const QString &filter);
+// The existing file to read, or empty when the user cancelled.
+QString openFileName(QWidget *parent, const QString &title, const QString &folder,
+                     const QString &filter);
+
+// Tests: while set, no dialog is shown and every picker answers `path` (empty: cancelled);
+// the last suggestion a picker got is kept for lastSuggestion().
+void setTestAnswer(std::optional<QString> path);
+QString lastSuggestion();
+
+} // namespace FileDialogs
