@@ -16,6 +16,9 @@ done
 mkdir -p "$scratch/documents"
 QUENTA_DOCUMENTS_DIR="$scratch/documents" XDG_CONFIG_HOME="$scratch/config" \
     QT_QPA_PLATFORM=offscreen timeout 60 "$scratch/prefix/bin/quenta" --quit-when-shown
+# The installed program also runs its commands, with no display at all.
+[ "$(env -u DISPLAY -u QT_QPA_PLATFORM QUENTA_DOCUMENTS_DIR="$scratch/documents" \
+      XDG_CONFIG_HOME="$scratch/config" "$scratch/prefix/bin/quenta" --check)" = ok ]
 cmp "$scratch/documents/Tovalin.db" "$scratch/prefix/share/quenta/Tovalin.db"
 
 (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" > /dev/null)
