@@ -6,11 +6,16 @@
 #include "daterange.h"
 #include "datetext.h"
 #include "preferences.h"
+#include "receiptactions.h"
+#include "receipthistory.h"
 #include "receiptissue.h"
 #include "receiptnostore.h"
 #include "receiptrow.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
+#include "transaction.h"
+
+#include <QJsonArray>
 
 using namespace Qt::StringLiterals;
 
@@ -131,6 +136,14 @@ void AppStore::loadReceipts()
         setLoadError(u"读取收据失败："_s + error);
         return;
     }
+    const QHash<QString, QString> voided = ReceiptActions::voidReasons();
+    if (!voided.isEmpty()) {
+        for (Receipt &receipt : loaded) {
+            const auto found = voided.constFind(receipt.id);
+            if (found != voided.constEnd())
+                receipt.voidReason = found.value();
+        }
+    }
     setLoadError({});
     setReceipts(loaded);
 }
@@ -172,7 +185,11 @@ std::optional<Receipt> AppStore::readReceipt(const QString &id) const
         if (std::optional<Receipt> receipt = mapper->map())
             found = std::move(receipt);
     }
-    return resultSet->hasError() ? std::nullopt : found;
+    if (resultSet->hasError())
+        return std::nullopt;
+    if (found)
+        found->voidReason = ReceiptActions::voidReasonOf(id);
+    return found;
 }
 
 bool AppStore::insertReceipt()
@@ -221,10 +238,42 @@ bool AppStore::updateReceipt()
         + sqlQuote(r.accountant) + u",\n       total       = "_s + sqlQuote(amountText(r.total))
         + u",\n       totalBig    = "_s + sqlQuote(r.totalBig) + u"\nwhere  id          = "_s
         + sqlQuote(*m_selectedId) + u" ;"_s;
+
+    // The update and its history row in one transaction: both or neither.
     SQLiteHelper &helper = SQLiteHelper::shared();
-    if (!helper.write(sql, SQLiteHelper::Changes::AtLeastOne)) {
-        m_saveError = u"保存失败：%1"_s.arg(helper.lastError());
+    const auto failed = [&](const QString &why) {
+        m_saveError = why.isEmpty() ? u"保存失败：%1"_s.arg(helper.lastError()) : why;
         return false;
+    };
+    if (!helper.open())
+        return failed({});
+    Transaction transaction(helper.db());
+    if (!transaction.begin()) {
+        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
+        return failed({});
+    }
+    const std::optional<Receipt> before = readReceipt(*m_selectedId);
+    if (!before)
+        return failed(u"保存失败：要保存的记录已不存在"_s);
+    if (before->voidReason)
+        return failed(u"已作废的收据不能修改"_s);
+    if (!helper.write(sql, SQLiteHelper::Changes::AtLeastOne))
+        return failed({});
+    const std::optional<Receipt> after = readReceipt(*m_selectedId);
+    if (!after)
+        return failed({});
+    const QJsonObject beforeJson = ReceiptHistory::toJson(*before);
+    const QJsonObject afterJson = ReceiptHistory::toJson(*after);
+    QJsonObject changes;
+    for (auto it = afterJson.constBegin(); it != afterJson.constEnd(); ++it) {
+        if (beforeJson.value(it.key()) != it.value())
+            changes.insert(it.key(), QJsonArray({beforeJson.value(it.key()), it.value()}));
+    }
+    if (!ReceiptHistory::record(HistoryAction::Update, *after, {{u"changes"_s, changes}}))
+        return failed({});
+    if (!transaction.commit()) {
+        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
+        return failed({});
     }
     m_saveError.clear();
     loadReceipts();
@@ -237,7 +286,29 @@ void AppStore::deleteSelected()
     // a column name and refuse the statement.
     const QString sql
         = u"delete from tb_receipt\nwhere  id in ("_s + sqlQuoteList(m_selection) + u");"_s;
-    if (SQLiteHelper::shared().write(sql))
+    // Gone from the book, but not lost: the history keeps each deleted receipt whole, in
+    // the same transaction as the delete.
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    if (!helper.open())
+        return;
+    Transaction transaction(helper.db());
+    if (!transaction.begin())
+        return;
+    QList<Receipt> deleted;
+    for (const QString &id : std::as_const(m_selection)) {
+        if (std::optional<Receipt> receipt = readReceipt(id))
+            deleted.append(std::move(*receipt));
+    }
+    if (!helper.write(sql))
+        return;
+    for (const Receipt &receipt : std::as_const(deleted)) {
+        if (!ReceiptHistory::record(HistoryAction::Delete, receipt))
+            return;
+    }
+    if (!helper.write(u"delete from tb_void where receiptId in (%1);"_s.arg(
+            sqlQuoteList(m_selection))))
+        return;
+    if (transaction.commit())
         loadReceipts();
 }
 

@@ -6,5 +6,6 @@ size_t qHash(const Receipt &receipt, size_t seed)
                       receipt.reason1, receipt.reason2, receipt.remark, receipt.paytype,
                       receipt.payee, receipt.approve, receipt.accountant, receipt.creator,
                       receipt.createDate, receipt.total, receipt.totalBig, receipt.isDeleted,
-                      receipt.unreadableTotal.value_or(QString()));
+                      receipt.unreadableTotal.value_or(QString()),
+                      receipt.voidReason.value_or(QString()));
 }

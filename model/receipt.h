@@ -31,6 +31,9 @@ struct Receipt
     // read (total is then 0). Such a receipt is shown as stored and marked, and its amount
     // must be typed again before it can be saved.
     std::optional<QString> unreadableTotal;
+    // Set when the receipt is voided (作废): the reason given. Kept in tb_void, not in
+    // tb_receipt; a voided receipt keeps its number and stays listed.
+    std::optional<QString> voidReason;
 
     friend bool operator==(const Receipt &, const Receipt &) = default;
 };

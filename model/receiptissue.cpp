@@ -4,6 +4,7 @@
 #include "clock.h"
 #include "database.h"
 #include "datetext.h"
+#include "receipthistory.h"
 #include "receiptnostore.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -56,7 +57,8 @@ QString receiptInsertStatement(const Receipt &r, const QDateTime &createDate)
         r.accountant,
         r.creator,
         formatDateText(createDate, DateText::dateTime),
-        amountText(r.total),
+        // A text the program could not read as an amount is written back as it was.
+        r.unreadableTotal ? *r.unreadableTotal : amountText(r.total),
         r.totalBig,
         QString::number(r.isDeleted),
     };
@@ -107,7 +109,10 @@ IssueResult issueReceipt(const Receipt &receipt)
         stored.receiptNo = ReceiptNoStore::receiptNumberText(next);
     }
 
-    if (!helper.write(receiptInsertStatement(stored, Clock::now())))
+    stored.createDate = Clock::now();
+    stored.receiptDate = QDateTime(stored.receiptDate.date(), QTime(0, 0)); // as stored
+    if (!helper.write(receiptInsertStatement(stored, stored.createDate))
+        || !ReceiptHistory::record(HistoryAction::Insert, stored))
         return failed(u"保存失败"_s);
     // The counter never moves back: a number past this one may already be out.
     setting->currNum = std::max(setting->currNum,

@@ -69,12 +69,48 @@ bool isEmptyTable(Database &database, const QString &table)
         && firstValue(database, u"select count(*) from %1"_s.arg(table)) == u"0"_s;
 }
 
+// The numbered steps from one schema version to the next, each run once, in order, in
+// the one transaction of apply(). A step only adds: it never changes a stored row.
+bool upgradeStep(Database &database, int toVersion)
+{
+    switch (toVersion) {
+    case 1:
+        return database.executeStatements(
+            u"create table if not exists tb_void (\n"
+            u"    receiptId text primary key not null,\n"
+            u"    reason    text not null,\n"
+            u"    voidDate  text not null\n"
+            u");\n"
+            u"create table if not exists tb_history (\n"
+            u"    id        integer primary key autoincrement,\n"
+            u"    time      text not null,\n"
+            u"    action    text not null,\n"
+            u"    receiptId text,\n"
+            u"    receiptNo text,\n"
+            u"    detail    text\n"
+            u");\n"
+            u"create index if not exists idx_history_receiptId on tb_history (receiptId);"_s);
+    default:
+        return false;
+    }
+}
+
 } // namespace
+
+int SchemaUpgrade::version(Database &database)
+{
+    const std::optional<QString> text = firstValue(database, u"pragma user_version"_s);
+    return text ? text->toInt() : -1;
+}
 
 SchemaReport SchemaUpgrade::apply(Database &database)
 {
     SchemaReport report;
     if (!database.isOpen() || !hasTable(database, u"tb_receipt"_s))
+        return report;
+    report.version = version(database);
+    report.isNewer = report.version > currentVersion;
+    if (report.isNewer)
         return report;
 
     const bool uniqueNumbers = hasUniqueReceiptNoIndex(database);
@@ -82,7 +118,8 @@ SchemaReport SchemaUpgrade::apply(Database &database)
         report.duplicateReceiptNumbers = duplicateReceiptNumbers(database);
     const bool missingNumbering = isEmptyTable(database, u"tb_receiptNo"_s);
     const bool missingHeader = isEmptyTable(database, u"tb_company"_s);
-    if ((uniqueNumbers && !missingNumbering && !missingHeader) || database.isReadOnly())
+    const bool older = report.version < currentVersion;
+    if ((uniqueNumbers && !missingNumbering && !missingHeader && !older) || database.isReadOnly())
         return report;
 
     Transaction transaction(database);
@@ -114,6 +151,10 @@ SchemaReport SchemaUpgrade::apply(Database &database)
         if (ok)
             report.restoredTables.append(u"tb_receiptNo"_s);
     }
+    for (int step = report.version + 1; ok && older && step <= currentVersion; ++step)
+        ok = upgradeStep(database, step);
+    if (ok && older)
+        ok = database.executeStatements(u"pragma user_version = %1"_s.arg(currentVersion));
     if (ok && missingHeader) {
         ok = database.executeStatements(
             u"insert into tb_company (id, title, label, remark) values "

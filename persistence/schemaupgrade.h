@@ -12,6 +12,11 @@ struct SchemaReport
     QStringList duplicateReceiptNumbers;
     // Tables whose one expected row was missing and has been put back.
     QStringList restoredTables;
+    // The book's schema version when it was opened, and whether it came from a newer
+    // program (it is then only read: this program does not know what the newer one
+    // relies on).
+    int version = 0;
+    bool isNewer = false;
 };
 
 // Brings a database file up to what this program relies on, when the connection first
@@ -22,5 +27,11 @@ struct SchemaReport
 class SchemaUpgrade
 {
 public:
+    // The schema version this program writes (PRAGMA user_version); the template carries
+    // it. Version 1 added tb_void and tb_history.
+    static constexpr int currentVersion = 1;
+
     static SchemaReport apply(Database &database);
+    // The book's PRAGMA user_version, or -1 when it cannot be read.
+    static int version(Database &database);
 };

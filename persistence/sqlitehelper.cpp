@@ -199,6 +199,16 @@ bool SQLiteHelper::open()
             }
         } else {
             m_schemaReport = SchemaUpgrade::apply(database);
+            // A book from a newer program is read, never written: this one does not know
+            // what the newer one keeps in it.
+            if (m_schemaReport.isNewer) {
+                writeDatabaseDiagnostic(u"The database file comes from a newer program"_s);
+                database.setOpenReadOnly(true);
+                if (!database.open()) {
+                    noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+                    return false;
+                }
+            }
         }
     }
     return true;

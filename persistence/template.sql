@@ -65,3 +65,27 @@ create table tb_account (
     power    text,
     status   text
 );
+
+-- Voided receipts: a spoiled receipt keeps its number and stays in the book, marked.
+create table tb_void (
+    receiptId text primary key not null,
+    reason    text not null,
+    voidDate  text not null
+);
+
+-- Every change of a receipt, written in the same transaction as the change. action is
+-- insert, update, delete, void, unvoid, print or restore; detail is the receipt as JSON
+-- (after the change; before it for a delete), with the reason of a void.
+create table tb_history (
+    id        integer primary key autoincrement,
+    time      text not null,
+    action    text not null,
+    receiptId text,
+    receiptNo text,
+    detail    text
+);
+create index idx_history_receiptId on tb_history (receiptId);
+
+-- The schema's version: a book made by an older version is brought up to it when it
+-- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.
+pragma user_version = 1;

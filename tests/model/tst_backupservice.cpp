@@ -440,7 +440,7 @@ void tst_BackupService::restoreRefused_data()
     QTest::newRow("missing table") << u"drop table tb_remark"_s << u"缺少表 tb_remark"_s;
     QTest::newRow("missing column")
         << u"alter table tb_receipt drop column remark"_s << u"缺少列 remark"_s;
-    QTest::newRow("newer program") << u"PRAGMA user_version = 1"_s << u"较新版本"_s;
+    QTest::newRow("newer program") << u"PRAGMA user_version = 99"_s << u"较新版本"_s;
     QTest::newRow("the open book") << u"book"_s << u"正在使用"_s;
     QTest::newRow("the open book through a link") << u"link"_s << u"正在使用"_s;
     QTest::newRow("missing file") << u"missing"_s << u"不存在"_s;

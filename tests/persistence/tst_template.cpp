@@ -66,14 +66,19 @@ void tst_Template::tables_data()
     QTest::newRow("tb_account") << u"tb_account"_s
                                 << QStringList({u"id"_s, u"userName"_s, u"password"_s, u"power"_s,
                                                 u"status"_s});
+    QTest::newRow("tb_void") << u"tb_void"_s
+                             << QStringList({u"receiptId"_s, u"reason"_s, u"voidDate"_s});
 }
 
 void tst_Template::tables()
 {
     QFETCH(QString, table);
     QFETCH(QStringList, columns);
+    // The nine tables of receipts and settings, tb_void and tb_history (with SQLite's own
+    // sqlite_sequence for its id), and the schema version.
     QCOMPARE(column(u"select count(*) from sqlite_master where type = 'table'"_s),
-             QStringList(u"9"_s));
+             QStringList(u"12"_s));
+    QCOMPARE(column(u"pragma user_version"_s), QStringList(u"1"_s));
     QCOMPARE(column(u"select name from pragma_table_info('%1')"_s.arg(table)), columns);
     // TEXT affinity everywhere: numbers come back exactly as the program wrote them
     // (a receipt number keeps its leading zeros).

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "receipthistory.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What is done to stored receipts besides the form's saves: voiding (作废) and undoing it,
+// recording a print, and bringing back a deleted receipt from the history. Each runs in
+// one write transaction with its history rows, so nothing is ever half done; each answers
+// false with the reason (in Chinese) in error. The receipt lists reload afterwards.
+namespace ReceiptActions {
+
+// Voids every receipt of `ids` that is not voided yet, with the reason (required).
+bool voidReceipts(const QStringList &ids, const QString &reason, QString *error = nullptr);
+// Undoes the void of every voided receipt of `ids`.
+bool unvoidReceipts(const QStringList &ids, QString *error = nullptr);
+// The reasons given before, most used first, for the reason picker.
+QStringList earlierVoidReasons();
+
+// The void reason of each voided receipt, by id; empty when none is voided or the table
+// cannot be read (a book not yet brought up to date).
+QHash<QString, QString> voidReasons();
+// The void reason of one receipt, read now: what printing shows on the page.
+std::optional<QString> voidReasonOf(const QString &receiptId);
+
+// Writes the history row of a receipt that was printed.
+bool recordPrint(const QString &receiptId, QString *error = nullptr);
+
+// Puts a deleted receipt back from its history row, with its id, number and every field,
+// logged as a restore. Refused when its number or id is taken meanwhile.
+bool restoreDeleted(const HistoryEntry &deletion, QString *error = nullptr);
+
+} // namespace ReceiptActions
