@@ -305,8 +305,8 @@ void AppStore::deleteSelected()
         if (!ReceiptHistory::record(HistoryAction::Delete, receipt))
             return;
     }
-    if (!helper.write(u"delete from tb_void where receiptId in (%1);"_s.arg(
-            sqlQuoteList(m_selection))))
+    if (!helper.write(
+            u"delete from tb_void where receiptId in (%1);"_s.arg(sqlQuoteList(m_selection))))
         return;
     if (transaction.commit())
         loadReceipts();

@@ -100,8 +100,9 @@ bool ReceiptActions::voidReceipts(const QStringList &ids, const QString &reason,
         const std::optional<Receipt> receipt = AppStore::shared().readReceipt(id);
         if (!receipt)
             return fail(error, u"保存失败：收据已不存在"_s);
-        if (!helper.write(u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s
-                              .arg(sqlQuote(id), sqlQuote(reason), sqlQuote(now)))
+        if (!helper.write(
+                u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
+                    sqlQuote(id), sqlQuote(reason), sqlQuote(now)))
             || !ReceiptHistory::record(HistoryAction::Void, *receipt, {{u"reason"_s, reason}}))
             return failSaving(error);
     }
@@ -158,8 +159,8 @@ bool ReceiptActions::restoreDeleted(const HistoryEntry &deletion, QString *error
     Transaction transaction(helper.db());
     if (!begin(transaction, error))
         return false;
-    const std::optional<bool> taken = ReceiptNoStore::isTaken(receipt->receiptNo,
-                                                              receipt->receiptNo.toLongLong());
+    const std::optional<bool> taken
+        = ReceiptNoStore::isTaken(receipt->receiptNo, receipt->receiptNo.toLongLong());
     if (!taken)
         return fail(error, ReceiptNoStore::statusText(ReceiptNoStore::Status::CheckFailed));
     if (*taken)

@@ -22,8 +22,8 @@ struct ActionNames
 };
 
 constexpr ActionNames actionNames[] = {
-    {HistoryAction::Insert, u"insert", u"开单"},  {HistoryAction::Update, u"update", u"修改"},
-    {HistoryAction::Delete, u"delete", u"删除"},  {HistoryAction::Void, u"void", u"作废"},
+    {HistoryAction::Insert, u"insert", u"开单"},     {HistoryAction::Update, u"update", u"修改"},
+    {HistoryAction::Delete, u"delete", u"删除"},     {HistoryAction::Void, u"void", u"作废"},
     {HistoryAction::Unvoid, u"unvoid", u"撤销作废"}, {HistoryAction::Print, u"print", u"打印"},
     {HistoryAction::Restore, u"restore", u"恢复"},
 };
@@ -36,9 +36,9 @@ struct EditableField
 };
 
 constexpr EditableField editableFields[] = {
-    {u"receiptDate", u"收款日期"}, {u"payer", u"交款单位"},   {u"reason1", u"收款事由"},
-    {u"reason2", u"其它说明"},     {u"remark", u"备注信息"},  {u"paytype", u"收款方式"},
-    {u"payee", u"收款人"},         {u"approve", u"核准"},     {u"accountant", u"会计"},
+    {u"receiptDate", u"收款日期"}, {u"payer", u"交款单位"},  {u"reason1", u"收款事由"},
+    {u"reason2", u"其它说明"},     {u"remark", u"备注信息"}, {u"paytype", u"收款方式"},
+    {u"payee", u"收款人"},         {u"approve", u"核准"},    {u"accountant", u"会计"},
     {u"total", u"金额"},
 };
 
@@ -135,8 +135,7 @@ bool ReceiptHistory::record(HistoryAction action, const Receipt &receipt, const 
     QJsonObject detail = toJson(receipt);
     for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
         detail.insert(it.key(), it.value());
-    const QString json
-        = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
+    const QString json = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
     const QString sql = u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
                         u"values (%1, %2, %3, %4, %5);"_s.arg(
                             sqlQuote(stored(Clock::now())), sqlQuote(actionName(action)),
@@ -174,14 +173,14 @@ std::optional<QList<HistoryEntry>> ReceiptHistory::load(const QString &receiptNo
             continue;
         HistoryEntry entry;
         entry.id = rows->int64ForColumnIndex(0);
-        entry.time = parseDateText(rows->stringForColumnIndex(1).value_or(QString()),
-                                   DateText::dateTime);
+        entry.time
+            = parseDateText(rows->stringForColumnIndex(1).value_or(QString()), DateText::dateTime);
         entry.action = *action;
         entry.receiptId = rows->stringForColumnIndex(3).value_or(QString());
         entry.receiptNo = rows->stringForColumnIndex(4).value_or(QString());
-        entry.detail = QJsonDocument::fromJson(
-                           rows->stringForColumnIndex(5).value_or(QString()).toUtf8())
-                           .object();
+        entry.detail
+            = QJsonDocument::fromJson(rows->stringForColumnIndex(5).value_or(QString()).toUtf8())
+                  .object();
         entries.append(std::move(entry));
     }
     if (rows->hasError())

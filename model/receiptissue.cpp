@@ -33,7 +33,8 @@ std::optional<ReceiptNoSetting> storedSetting()
     const int currNum = resultSet->columnIndexForName(u"currNum"_s);
     ReceiptNoSetting setting;
     while (resultSet->next())
-        setting = {{}, resultSet->int64ForColumnIndex(numLong), resultSet->int64ForColumnIndex(currNum)};
+        setting = {
+            {}, resultSet->int64ForColumnIndex(numLong), resultSet->int64ForColumnIndex(currNum)};
     if (resultSet->hasError())
         return std::nullopt;
     return setting;
@@ -74,7 +75,7 @@ IssueResult issueReceipt(const Receipt &receipt)
 {
     SQLiteHelper &helper = SQLiteHelper::shared();
     const auto failed = [&helper](const QString &what) {
-        return IssueResult{false, {}, u"%1：%2"_s.arg(what, helper.lastError())};
+        return IssueResult {false, {}, u"%1：%2"_s.arg(what, helper.lastError())};
     };
     if (!helper.open())
         return failed(u"保存失败"_s);

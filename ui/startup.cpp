@@ -139,10 +139,10 @@ bool Startup::checkDatabase(QWidget *parent)
                             u"请先另外复制一份这个文件留存，再用最近的备份替换它。"
                             u"\n\n数据库位置：%2"_s.arg(helper.damage(), path));
     } else if (helper.schemaReport().isNewer) {
-        MessageBox::warning(parent, u"数据库来自更新的版本"_s,
-                            u"这个数据库由更新版本的 Quenta 写入，这个版本只能读取它：可以查看和"
-                            u"打印收据，但无法保存。请使用更新版本的 Quenta。\n\n数据库位置：%1"_s
-                                .arg(path));
+        MessageBox::warning(
+            parent, u"数据库来自更新的版本"_s,
+            u"这个数据库由更新版本的 Quenta 写入，这个版本只能读取它：可以查看和"
+            u"打印收据，但无法保存。请使用更新版本的 Quenta。\n\n数据库位置：%1"_s.arg(path));
     } else if (helper.db().isReadOnly()) {
         MessageBox::warning(parent, u"数据库只读"_s,
                             u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"

@@ -1,0 +1,194 @@
+#include "appstore.h"
+#include "clock.h"
+#include "receiptactions.h"
+#include "receipthistory.h"
+#include "receiptnostore.h"
+#include "sqlitehelper.h"
+#include "testsupport.h"
+
+#include <QJsonDocument>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+// The history of every change and the voids: each change with exactly one history row,
+// in one transaction; old books brought up to date, newer ones only read.
+class tst_ReceiptHistory : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        Clock::pin(QDateTime(QDate(2024, 5, 1), QTime(9, 30)));
+        m_env->createDatabase();
+    }
+    void cleanup()
+    {
+        m_env.reset();
+        Clock::unpin();
+    }
+
+    void olderBookIsBroughtUpToDate();
+    void newerBookIsOnlyRead();
+    void everyChangeWritesOneHistoryRow();
+    void failedHistoryWriteUndoesTheChange();
+    void deletedReceiptComesBack();
+
+private:
+    // Saves a new receipt through the store, as the form does.
+    QString save(const QString &payer, double total)
+    {
+        AppStore &store = AppStore::shared();
+        store.newReceipt();
+        Receipt edit = store.receiptEdit();
+        edit.id = u"ID-"_s + payer;
+        edit.payer = payer;
+        edit.reason1 = u"房租"_s;
+        edit.total = total;
+        store.setReceiptEdit(edit);
+        return store.insertReceipt() ? edit.id : QString();
+    }
+    QJsonObject detail(int row) const
+    {
+        return QJsonDocument::fromJson(
+                   m_env
+                       ->queryRaw(
+                           u"select detail from tb_history order by id limit 1 offset %1"_s.arg(
+                               row))
+                       .toUtf8())
+            .object();
+    }
+    QString actions() const
+    {
+        return m_env->queryRaw(u"select group_concat(action, ' ') from "
+                               u"(select action from tb_history order by id)"_s);
+    }
+
+    std::unique_ptr<TestEnvironment> m_env;
+};
+
+void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
+{
+    // A book made by the version before: no tb_void, no tb_history, version 0.
+    QVERIFY(
+        m_env->execRaw(u"drop table tb_void; drop table tb_history; pragma user_version = 0;"_s));
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"OLD"_s, u"0000001"_s, u"2024-04-01 00:00:00"_s)));
+    const QString before = m_env->queryRaw(u"select group_concat(id || receiptNo || payer || "
+                                           u"total) from tb_receipt"_s);
+    QVERIFY(SQLiteHelper::shared().checkUsable());
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"1"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from sqlite_master where name in "
+                             u"('tb_void', 'tb_history')"_s),
+             2);
+    QCOMPARE(m_env->queryRaw(u"select group_concat(id || receiptNo || payer || total) from "
+                             u"tb_receipt"_s),
+             before);
+    // And it keeps working: the next receipt saves with its history row.
+    QVERIFY(!save(u"甲"_s, 5).isEmpty());
+    QCOMPARE(actions(), u"insert"_s);
+}
+
+void tst_ReceiptHistory::newerBookIsOnlyRead()
+{
+    QVERIFY(m_env->execRaw(u"pragma user_version = 2"_s));
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QVERIFY(helper.checkUsable());
+    QVERIFY(helper.schemaReport().isNewer);
+    QVERIFY(helper.db().isReadOnly());
+    QVERIFY(save(u"甲"_s, 5).isEmpty());
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), 0);
+}
+
+void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
+{
+    AppStore &store = AppStore::shared();
+    const QString id = save(u"甲"_s, 680);
+    QVERIFY(!id.isEmpty());
+    QCOMPARE(detail(0).value(u"payer"_s).toString(), u"甲"_s);
+    QCOMPARE(detail(0).value(u"receiptNo"_s).toString(), u"0000001"_s);
+
+    store.setSelectedId(id);
+    QVERIFY(store.loadSelected(true));
+    Receipt edit = store.receiptEdit();
+    edit.total = 860;
+    store.setReceiptEdit(edit);
+    QVERIFY(store.updateReceipt());
+    const HistoryEntry update = ReceiptHistory::load().value().first();
+    QCOMPARE(update.action, HistoryAction::Update);
+    QCOMPARE(ReceiptHistory::changeSummary(update), u"金额 680.00 → 860.00"_s);
+
+    QString error;
+    QVERIFY(ReceiptActions::voidReceipts({id}, u"填错金额"_s, &error));
+    QCOMPARE(detail(2).value(u"reason"_s).toString(), u"填错金额"_s);
+    QCOMPARE(store.readReceipt(id)->voidReason, std::optional<QString>(u"填错金额"_s));
+    // A voided receipt keeps its place and number, but cannot be changed.
+    QVERIFY(!store.updateReceipt());
+    QCOMPARE(store.saveError(), u"已作废的收据不能修改"_s);
+    QVERIFY(ReceiptActions::voidReceipts({id}, u"再次"_s)); // already voided: nothing to do
+    QVERIFY(!ReceiptActions::voidReceipts({id}, u"  "_s, &error));
+    QCOMPARE(error, u"必填：作废原因"_s);
+    QVERIFY(ReceiptActions::unvoidReceipts({id}));
+    QVERIFY(ReceiptActions::recordPrint(id));
+
+    store.setSelection({id});
+    store.deleteSelected();
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), 0);
+    // The deleted receipt, whole, before the delete.
+    QCOMPARE(detail(5).value(u"total"_s).toString(), u"860.0"_s);
+    QCOMPARE(actions(), u"insert update void unvoid print delete"_s);
+    QCOMPARE(m_env->countRaw(u"select count(distinct receiptId) from tb_history"_s), 1);
+}
+
+void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()
+{
+    const QString id = save(u"甲"_s, 5);
+    QVERIFY(m_env->execRaw(u"create trigger refuse before insert on tb_history "
+                           u"begin select raise(abort, 'refused'); end;"_s));
+    AppStore &store = AppStore::shared();
+    QVERIFY(save(u"乙"_s, 6).isEmpty());
+    QVERIFY(store.saveError().startsWith(u"保存失败"_s));
+    store.setSelectedId(id);
+    QVERIFY(store.loadSelected(true));
+    Receipt edit = store.receiptEdit();
+    edit.payer = u"丙"_s;
+    store.setReceiptEdit(edit);
+    QVERIFY(!store.updateReceipt());
+    QVERIFY(!ReceiptActions::voidReceipts({id}, u"作废"_s));
+    store.setSelection({id});
+    store.deleteSelected();
+    // Nothing of it reached the book.
+    QCOMPARE(m_env->queryRaw(u"select group_concat(payer) from tb_receipt"_s), u"甲"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_void"_s), 0);
+    QCOMPARE(actions(), u"insert"_s);
+    // Nor did the counter move for the refused receipt.
+    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"2"_s);
+}
+
+void tst_ReceiptHistory::deletedReceiptComesBack()
+{
+    AppStore &store = AppStore::shared();
+    const QString id = save(u"甲"_s, 12.5);
+    store.setSelection({id});
+    store.deleteSelected();
+    const HistoryEntry deletion = ReceiptHistory::load(u"0000001"_s).value().first();
+    QCOMPARE(deletion.action, HistoryAction::Delete);
+
+    // Its number given to another receipt meanwhile: refused, nothing changes.
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"OTHER"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    QString error;
+    QVERIFY(!ReceiptActions::restoreDeleted(deletion, &error));
+    QVERIFY2(error.contains(u"0000001"_s), qPrintable(error));
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'OTHER'"_s));
+
+    QVERIFY(ReceiptActions::restoreDeleted(deletion, &error));
+    QCOMPARE(m_env->queryRaw(u"select id || '|' || receiptNo || '|' || payer || '|' || total "
+                             u"from tb_receipt"_s),
+             id + u"|0000001|甲|12.5"_s);
+    QCOMPARE(ReceiptHistory::load().value().first().action, HistoryAction::Restore);
+    QVERIFY(!ReceiptActions::restoreDeleted(deletion, &error)); // already back
+}
+
+QTEST_GUILESS_MAIN(tst_ReceiptHistory)
+#include "tst_receipthistory.moc"
