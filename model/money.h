@@ -1,0 +1,22 @@
+#pragma once
+
+#include "receipt.h"
+
+#include <QString>
+
+#include <optional>
+
+// Money as whole fen (分): sums and comparisons of amounts are made in integers, so 0.1 +
+// 0.2 is 0.30 and 100,000 receipts of 0.01 are exactly 1,000.00. The one place where an
+// amount of yuan becomes fen and fen become text.
+namespace Money {
+
+// The whole fen of an amount of yuan, rounded at the fen; nothing for an amount that is
+// not finite or too large to count in fen.
+std::optional<qint64> fenFromYuan(double yuan);
+// The fen of a receipt's amount; nothing when its stored amount could not be read.
+std::optional<qint64> fenOf(const Receipt &receipt);
+// "12,800.50" (with grouping) or "12800.50" (plain, for files), "-0.30".
+QString format(qint64 fen, bool grouping = true);
+
+} // namespace Money

@@ -1,0 +1,58 @@
+#include "receiptfilter.h"
+
+#include "money.h"
+
+#include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
+
+ReceiptFilter::ReceiptFilter(const QString &text)
+    : m_text(text.trimmed())
+{
+    static const QRegularExpression amount(u"^-?[0-9]+(\\.[0-9]{1,2})?$"_s);
+    if (amount.match(m_text).hasMatch())
+        m_amountFen = Money::fenFromYuan(m_text.toDouble());
+}
+
+bool ReceiptFilter::matches(const Receipt &r) const
+{
+    if (m_text.isEmpty())
+        return true;
+    if (m_amountFen && Money::fenOf(r) == m_amountFen)
+        return true;
+    for (const QString *field :
+         {&r.receiptNo, &r.payer, &r.reason1, &r.reason2, &r.remark, &r.paytype, &r.payee}) {
+        if (field->contains(m_text, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QList<int> ReceiptFilter::rowsOf(const QList<Receipt> &receipts) const
+{
+    QList<int> rows;
+    rows.reserve(receipts.size());
+    for (int row = 0; row < receipts.size(); ++row) {
+        if (matches(receipts.at(row)))
+            rows.append(row);
+    }
+    return rows;
+}
+
+ReceiptTotals ReceiptTotals::of(const QList<Receipt> &receipts, const QList<int> &rows)
+{
+    ReceiptTotals totals;
+    for (const int row : rows) {
+        const Receipt &receipt = receipts.at(row);
+        if (receipt.voidReason) {
+            ++totals.voided;
+            continue;
+        }
+        ++totals.count;
+        if (const std::optional<qint64> fen = Money::fenOf(receipt))
+            totals.fen += *fen;
+        else
+            ++totals.unreadable;
+    }
+    return totals;
+}

@@ -1,0 +1,62 @@
+#include "receiptstatistics.h"
+
+#include "database.h"
+#include "money.h"
+#include "sqlitehelper.h"
+#include "sqlliteral.h"
+#include "storedamount.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+std::optional<QList<ReceiptStatistics::Row>>
+ReceiptStatistics::compute(const QString &beginDate, const QString &endDate, Grouping grouping)
+{
+    // Amounts are read in the program, not summed by SQLite: a stored text such as
+    // "1,234.50" must not count as 1, and sums are made in whole fen.
+    QString key;
+    switch (grouping) {
+    case Grouping::Month:
+        key = u"substr(receiptDate, 1, 7)"_s;
+        break;
+    case Grouping::Payer:
+        key = u"payer"_s;
+        break;
+    case Grouping::Reason:
+        key = u"reason1"_s;
+        break;
+    case Grouping::Paytype:
+        key = u"paytype"_s;
+        break;
+    }
+    const QString sql = u"select %1, total from tb_receipt where isDeleted <> 1 and receiptDate "
+                        u"between %2 and %3 and id not in (select receiptId from tb_void)"_s.arg(
+                            key, sqlQuote(beginDate), sqlQuote(endDate));
+    std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(sql);
+    if (!rows)
+        return std::nullopt;
+    QHash<QString, Row> groups;
+    while (rows->next()) {
+        const QString name = rows->stringForColumnIndex(0).value_or(QString());
+        Row &group = groups[name];
+        group.key = name;
+        ++group.count;
+        const std::optional<QByteArrayView> total = rows->bytesForColumnIndex(1);
+        const std::optional<double> yuan = readStoredAmount(total.value_or(""));
+        const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
+        if (fen)
+            group.fen += *fen;
+        else
+            ++group.unreadable;
+    }
+    if (rows->hasError())
+        return std::nullopt;
+    QList<Row> result = groups.values();
+    std::sort(result.begin(), result.end(), [](const Row &a, const Row &b) {
+        return a.fen != b.fen ? a.fen > b.fen : a.key < b.key;
+    });
+    return result;
+}

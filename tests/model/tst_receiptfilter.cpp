@@ -1,0 +1,150 @@
+#include "money.h"
+#include "receiptactions.h"
+#include "receiptfilter.h"
+#include "receiptstatistics.h"
+#include "sqlitehelper.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+Receipt receipt(const QString &no, const QString &payer, double total,
+                const QString &reason = u"房租"_s)
+{
+    Receipt r;
+    r.id = no;
+    r.receiptNo = no;
+    r.payer = payer;
+    r.reason1 = reason;
+    r.paytype = u"微信"_s;
+    r.total = total;
+    return r;
+}
+} // namespace
+
+// Search, totals and statistics: what a list finds and what it adds up to, in whole fen.
+class tst_ReceiptFilter : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void money_data();
+    void money();
+    void filter_data();
+    void filter();
+    void totalsInWholeFen();
+    void statisticsAgreeWithTheBook_data();
+    void statisticsAgreeWithTheBook();
+};
+
+void tst_ReceiptFilter::money_data()
+{
+    QTest::addColumn<double>("yuan");
+    QTest::addColumn<QString>("grouped");
+    QTest::addColumn<QString>("plain");
+    QTest::newRow("grouping") << 12800.5 << u"12,800.50"_s << u"12800.50"_s;
+    QTest::newRow("fen") << 0.07 << u"0.07"_s << u"0.07"_s;
+    QTest::newRow("negative") << -1234567.89 << u"-1,234,567.89"_s << u"-1234567.89"_s;
+    QTest::newRow("largest") << 999999999999.99 << u"999,999,999,999.99"_s << u"999999999999.99"_s;
+}
+
+void tst_ReceiptFilter::money()
+{
+    QFETCH(double, yuan);
+    QFETCH(QString, grouped);
+    QFETCH(QString, plain);
+    const qint64 fen = Money::fenFromYuan(yuan).value();
+    QCOMPARE(Money::format(fen), grouped);
+    QCOMPARE(Money::format(fen, false), plain);
+}
+
+void tst_ReceiptFilter::filter_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("found"); // receipt numbers
+    QTest::newRow("empty: all") << QString()
+                                << QStringList({u"0000680"_s, u"0000002"_s, u"0000003"_s});
+    QTest::newRow("whole amount") << u"680"_s << QStringList({u"0000680"_s, u"0000002"_s});
+    QTest::newRow("amount with fen") << u"680.5"_s << QStringList(u"0000003"_s);
+    QTest::newRow("number") << u"0000003"_s << QStringList(u"0000003"_s);
+    QTest::newRow("Chinese payer") << u"华信"_s << QStringList(u"0000002"_s);
+    QTest::newRow("Latin in any case") << u"abc"_s << QStringList(u"0000003"_s);
+    QTest::newRow("reason") << u"押金"_s << QStringList(u"0000003"_s);
+    QTest::newRow("nothing") << u"无此人"_s << QStringList();
+}
+
+void tst_ReceiptFilter::filter()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, found);
+    const QList<Receipt> receipts
+        = {receipt(u"0000680"_s, u"甲"_s, 12), receipt(u"0000002"_s, u"北京华信"_s, 680),
+           receipt(u"0000003"_s, u"ABC 公司"_s, 680.5, u"押金"_s)};
+    QStringList numbers;
+    for (const int row : ReceiptFilter(text).rowsOf(receipts))
+        numbers.append(receipts.at(row).receiptNo);
+    QCOMPARE(numbers, found);
+}
+
+void tst_ReceiptFilter::totalsInWholeFen()
+{
+    QList<Receipt> receipts = {receipt(u"1"_s, u"甲"_s, 0.1), receipt(u"2"_s, u"乙"_s, 0.2),
+                               receipt(u"3"_s, u"丙"_s, 50), receipt(u"4"_s, u"丁"_s, 7)};
+    receipts[2].voidReason = u"写错"_s;
+    receipts[3].unreadableTotal = u"1,234.50"_s;
+    const ReceiptTotals totals = ReceiptTotals::of(receipts, {0, 1, 2, 3});
+    QCOMPARE(Money::format(totals.fen), u"0.30"_s);
+    QCOMPARE(totals.count, 3);
+    QCOMPARE(totals.voided, 1);
+    QCOMPARE(totals.unreadable, 1);
+
+    QList<Receipt> many(100000, receipt(u"x"_s, u"甲"_s, 0.01));
+    QList<int> all(many.size());
+    std::iota(all.begin(), all.end(), 0);
+    QCOMPARE(Money::format(ReceiptTotals::of(many, all).fen), u"1,000.00"_s);
+}
+
+void tst_ReceiptFilter::statisticsAgreeWithTheBook_data()
+{
+    QTest::addColumn<ReceiptStatistics::Grouping>("grouping");
+    QTest::addColumn<QString>("key"); // the same grouping in SQL
+    QTest::newRow("month") << ReceiptStatistics::Grouping::Month << u"substr(receiptDate, 1, 7)"_s;
+    QTest::newRow("payer") << ReceiptStatistics::Grouping::Payer << u"payer"_s;
+    QTest::newRow("paytype") << ReceiptStatistics::Grouping::Paytype << u"paytype"_s;
+}
+
+void tst_ReceiptFilter::statisticsAgreeWithTheBook()
+{
+    QFETCH(ReceiptStatistics::Grouping, grouping);
+    QFETCH(QString, key);
+    TestEnvironment env;
+    env.createDatabase();
+    const QStringList payers = {u"甲"_s, u"乙"_s, u"丙"_s};
+    for (int i = 1; i <= 60; ++i) {
+        QVERIFY(env.execRaw(
+            receiptInsertSql(u"R%1"_s.arg(i), u"%1"_s.arg(i, 7, 10, QChar(u'0')),
+                             u"2024-%1-15 00:00:00"_s.arg(1 + i % 3, 2, 10, QChar(u'0')),
+                             payers.at(i % 3), i * 1.25)));
+    }
+    QVERIFY(env.execRaw(u"update tb_receipt set paytype = '现金' where id in ('R1', 'R2')"_s));
+    // A voided receipt never counts.
+    QVERIFY(ReceiptActions::voidReceipts({u"R7"_s}, u"写错"_s));
+    const auto computed
+        = ReceiptStatistics::compute(u"2024-01-01 00:00:00"_s, u"2024-12-31 23:59:59"_s, grouping);
+    QVERIFY(computed);
+    // SQLite's own sum of the same rows, in fen, as the expected figures.
+    QStringList expected;
+    QStringList actual;
+    const QString sql
+        = u"select group_concat(k || '=' || n || '/' || f, ' ') from (select %1 as k, "
+          u"count(*) as n, sum(cast(round(total * 100) as integer)) as f "
+          u"from tb_receipt where id <> 'R7' group by k order by f desc, k)"_s.arg(key);
+    for (const ReceiptStatistics::Row &row : *computed)
+        actual.append(u"%1=%2/%3"_s.arg(row.key).arg(row.count).arg(row.fen));
+    QCOMPARE(actual.join(u' '), env.queryRaw(sql));
+}
+
+QTEST_GUILESS_MAIN(tst_ReceiptFilter)
+#include "tst_receiptfilter.moc"
