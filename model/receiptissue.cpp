@@ -16,11 +16,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-IssueResult failure(const QString &error)
-{
-    return {false, {}, error};
-}
-
 // The numbering setting as stored now, read inside the transaction: another copy of the
 // program may have moved the counter since this one loaded it.
 std::optional<ReceiptNoSetting> storedSetting()
