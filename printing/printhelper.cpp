@@ -4,6 +4,7 @@
 #include "companystore.h"
 #include "pdftextlayer.h"
 #include "preferences.h"
+#include "receiptactions.h"
 #include "receiptpagelayout.h"
 
 #include <QApplication>
@@ -34,8 +35,27 @@ struct PrintJob
 
     static PrintJob fromStores(double width, double height)
     {
-        return {AppStore::shared().receiptPrint(), CompanyStore::shared().company(),
-                QSizeF(width, height)};
+        PrintJob job {AppStore::shared().receiptPrint(), CompanyStore::shared().company(),
+                      QSizeF(width, height)};
+        // Whether the receipt is voided is read from the book as the job starts, not taken
+        // from the copy in the store, which was loaded before a void (or its undoing) and
+        // is not reloaded by it: a voided receipt never goes out on paper unstamped,
+        // whichever way it is printed.
+        if (job.receipt)
+            job.receipt->voidReason = ReceiptActions::voidReasonOf(job.receipt->id);
+        return job;
+    }
+
+    // Called once the page is out. Recording cannot take the print back, so a failure only
+    // leaves a warning: the receipt's history then lacks that print.
+    void recordPrint() const
+    {
+        if (!receipt)
+            return; // the blank form
+        QString error;
+        if (!ReceiptActions::recordPrint(receipt->id, &error))
+            qWarning("Receipt No.%s was printed, but the print could not be recorded: %s",
+                     qUtf8Printable(receipt->receiptNo), qUtf8Printable(error));
     }
 
     bool hasPaper() const
@@ -208,6 +228,7 @@ bool PrintHelper::printReceipt(double width, double height)
         qWarning("Printing the receipt failed: the printer could not be opened");
         return false;
     }
+    job.recordPrint();
     return true;
 }
 
@@ -220,7 +241,10 @@ bool PrintHelper::printReceiptToFile(const QString &pdfPath, double width, doubl
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdfPath);
     job.preparePrinter(printer);
-    return job.printOn(printer) && QFileInfo(pdfPath).size() > 0;
+    if (!job.printOn(printer) || QFileInfo(pdfPath).size() <= 0)
+        return false;
+    job.recordPrint();
+    return true;
 }
 
 QImage PrintHelper::renderReceiptImage(double width, double height, qreal dpi)

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
@@ -54,6 +55,19 @@ constexpr qreal titleSpacing = 20;
 constexpr qreal borderWidth = 1;
 constexpr qreal ruleHeight = 1;
 constexpr qreal ruleWidth = 0.5;
+// The stamp on a voided receipt: red like stamp ink, turned like a stamp set down by hand,
+// framed, and see-through, so that every value under it still reads and the page still
+// shows what was voided. It stays text, so that a search of the PDF finds 作废 too.
+constexpr int stampSize = 84;
+// Rising to the right. Turned further than about 10°, poppler (pdftotext, and the viewers
+// built on it) reads the two characters as two lines, and 作废 is no longer found.
+constexpr qreal stampAngle = -6;
+constexpr qreal stampOpacity = 0.45;
+constexpr QRgb stampInk = 0xd0121b;
+constexpr qreal stampFrameWidth = 3;
+// Between the glyphs and the frame, and the frame's corner radius, in ems.
+constexpr qreal stampMargin = 0.2;
+constexpr qreal stampCorner = 0.12;
 
 using Item = ReceiptPageLayout::Item;
 
@@ -84,6 +98,24 @@ QStringList graphemes(const QString &text)
 }
 
 using Fitting = ReceiptPageLayout::Fitting;
+
+// The frame around the stamp's text as it stands upright in `line`: the same room on all
+// four sides of the glyphs, where the line box of a CJK font has far more above and below.
+QRectF stampFrame(const QString &text, const QFont &font, const QRectF &line)
+{
+    const QFontMetricsF metrics(font);
+    const qreal margin = stampMargin * font.pixelSize();
+    return metrics.tightBoundingRect(text)
+        .translated(line.left(), line.top() + metrics.ascent())
+        .adjusted(-margin, -margin, margin, margin);
+}
+
+QTransform turnedAbout(const QPointF &centre, qreal angle)
+{
+    return QTransform::fromTranslate(centre.x(), centre.y())
+        .rotate(angle)
+        .translate(-centre.x(), -centre.y());
+}
 
 QFont sized(const QFont &font, int pixelSize)
 {
@@ -450,6 +482,31 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
                 QRectF(columnLeft, sideTop + qreal(i) * lineHeight, sideColumnWidth, lineHeight),
                 Qt::AlignHCenter);
     }
+
+    if (receipt && receipt->voidReason)
+        addVoidStamp(content);
+}
+
+void ReceiptPageLayout::addVoidStamp(const QRectF &room)
+{
+    const QString text = u"作废"_s;
+    QFont stampFont = font(FontRole::Title);
+    stampFont.setWeight(QFont::Bold);
+    // Smaller only on a page too small for it: the stamp must not run off the paper.
+    for (int size = stampSize; size >= smallestSize; --size) {
+        stampFont.setPixelSize(size);
+        const QFontMetricsF metrics(stampFont);
+        QRectF line(0, 0, metrics.horizontalAdvance(text), metrics.height());
+        line.moveCenter(m_tableRect.center());
+        const QTransform turn = turnedAbout(line.center(), stampAngle);
+        const QRectF drawn
+            = turn.mapRect(stampFrame(text, stampFont, line)).united(turn.mapRect(line));
+        if (room.contains(drawn) || size == smallestSize) {
+            m_texts.append(
+                {Item::VoidStamp, text, stampFont, line, drawn, 0, 1, false, stampAngle});
+            return;
+        }
+    }
 }
 
 void ReceiptPageLayout::addText(Item item, const QString &text, const QFont &font,
@@ -533,13 +590,23 @@ void ReceiptPageLayout::paint(QPainter &painter) const
         // Only a single character wider than its column (the vertical label) can overrun
         // its cell after eliding; it is cut rather than drawn over its neighbours.
         const bool overruns = metrics.horizontalAdvance(text.text) > text.cell.width() + 0.01;
-        if (overruns) {
+        const bool stamp = text.item == Item::VoidStamp;
+        if (overruns || stamp)
             painter.save();
+        if (overruns)
             painter.setClipRect(text.cell, Qt::IntersectClip);
+        if (stamp) {
+            painter.setTransform(turnedAbout(text.rect.center(), text.angle), true);
+            painter.setOpacity(stampOpacity);
+            const QColor ink = QColor::fromRgb(stampInk);
+            painter.setPen(QPen(ink, stampFrameWidth));
+            const qreal corner = stampCorner * text.font.pixelSize();
+            painter.drawRoundedRect(stampFrame(text.text, text.font, text.rect), corner, corner);
+            painter.setPen(ink);
         }
         painter.setFont(text.font);
         painter.drawText(QPointF(text.rect.left(), text.rect.top() + metrics.ascent()), text.text);
-        if (overruns)
+        if (overruns || stamp)
             painter.restore();
     }
     painter.restore();

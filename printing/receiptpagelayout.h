@@ -48,6 +48,7 @@ public:
         Accountant,
         Colon,
         SideLabel, // one entry per character, top to bottom
+        VoidStamp, // 作废 across the table of a voided receipt, turned; drawn last
     };
 
     enum class FontRole { Caption, Subheadline, Title };
@@ -64,6 +65,9 @@ public:
         int line = 0; // which line of its text, from 0
         int lineCount = 1;
         bool elided = false;
+        // Degrees clockwise about the centre of rect; only the stamp is turned. Its cell is
+        // the upright box around it as drawn, frame included.
+        qreal angle = 0;
     };
 
     // How a text is made to fit its cell.
@@ -112,6 +116,9 @@ private:
     // `font` would have there.
     void addText(Item item, const QString &text, const QFont &font, const QRectF &cell,
                  Qt::Alignment alignment, Fitting fitting = Fitting::Fixed);
+
+    // The stamp of a voided receipt over the table, as large as `room` lets it be.
+    void addVoidStamp(const QRectF &room);
 
     QRectF m_pageRect;
     QRectF m_tableRect;

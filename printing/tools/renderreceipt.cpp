@@ -1,13 +1,15 @@
 // Renders a sample receipt to a PNG for the README, or prints it to a PDF. The receipt goes through
 // a fresh database in a temporary folder and is read back by AppStore::loadSelected, so the picture
 // shows a stored receipt exactly as the print job would print it. A third argument names one of the
-// receipts at the limits of what the form takes, to look at how the page copes with them.
+// receipts at the limits of what the form takes, to look at how the page copes with them, or
+// "voided" for the sample voided after it was stored, as printing finds it in the book.
 
 #include "amountincapitals.h"
 #include "appstore.h"
 #include "companystore.h"
 #include "printhelper.h"
 #include "printview.h"
+#include "receiptactions.h"
 #include "samplereceipt.h"
 
 #include <QDir>
@@ -44,6 +46,9 @@ bool applyVariant(const QString &name, Receipt &receipt, Company &company)
         receipt.approve = u"陈建国陈建国陈建国陈建国"_s;
         receipt.accountant = u"李敏"_s;
         setTotal(-999999999999.99);
+    } else if (name == u"voided"_s) {
+        // Stored first and voided after, as the user does: the print reads it from the book.
+        receipt.voidReason = u"金额填错，已重开"_s;
     } else if (name == u"title"_s) {
         company.title = u"北京市海淀区启明教育培训中心收款收据"_s;
         receipt.receiptNo = u"9223372036854775807"_s;
@@ -62,7 +67,7 @@ int main(int argc, char *argv[])
     if (args.size() < 2) {
         std::fprintf(stderr,
                      "usage: quenta_renderreceipt <out.png|out.pdf> [dpi] "
-                     "[largest|negative|long|title]\n");
+                     "[largest|negative|long|title|voided]\n");
         return 2;
     }
     const qreal dpi = args.size() > 2 ? args.at(2).toDouble() : 200;
@@ -80,6 +85,12 @@ int main(int argc, char *argv[])
     store.setReceiptEdit(receipt);
     if (!store.insertReceipt()) {
         std::fprintf(stderr, "could not store the sample receipt\n");
+        return 1;
+    }
+    QString error;
+    if (receipt.voidReason
+        && !ReceiptActions::voidReceipts({receipt.id}, *receipt.voidReason, &error)) {
+        std::fprintf(stderr, "could not void the sample receipt: %s\n", qPrintable(error));
         return 1;
     }
     store.setSelectedId(receipt.id);

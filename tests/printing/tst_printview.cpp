@@ -3,6 +3,7 @@
 #include "companystore.h"
 #include "printhelper.h"
 #include "printview.h"
+#include "receiptactions.h"
 #include "receiptpagelayout.h"
 #include "testsupport.h"
 
@@ -269,6 +270,10 @@ void tst_PrintView::staysInside_data()
     QTest::newRow("empty label and remark, rounded amount")
         << rounded << Company {u"id"_s, u"收据"_s, {}, {}} << QList<Item>() << QList<Item>()
         << QStringList() << u"100.00"_s;
+    longRemark.voidReason = u"填错金额"_s;
+    QTest::newRow("voided: the stamp over two-line texts")
+        << longRemark << header << QList<Item> {Item::Remark}
+        << QList<Item> {Item::Reason1, Item::Remark} << headerSide << u"1234.50"_s;
 }
 
 void tst_PrintView::staysInside()
@@ -316,7 +321,8 @@ void tst_PrintView::staysInside()
                      && !text.text.contains(u'\n') && !text.text.contains(QChar(0))
                      && text.font.pixelSize() >= 6,
                  qPrintable(text.text));
-        for (qsizetype j = i + 1; j < texts.size(); ++j) {
+        // The stamp lies over the others on purpose: they read through it.
+        for (qsizetype j = i + 1; j < texts.size() && texts[j].item != Item::VoidStamp; ++j) {
             // The lines of one text share their cell; no two texts share any room.
             const bool sameText = texts[j].item == text.item && texts[j].cell == text.cell;
             const QRectF overlap = text.rect.intersected(texts[j].rect);
@@ -326,6 +332,14 @@ void tst_PrintView::staysInside()
                      qPrintable(u"%1 and %2"_s.arg(int(text.item)).arg(int(texts[j].item))));
         }
     }
+    // A voided receipt, and only that, carries the stamp: whole, large, over the table's
+    // middle, drawn last (its cell, as drawn turned, is on the page: checked above).
+    const auto *stamp = layout.find(Item::VoidStamp);
+    QCOMPARE(stamp != nullptr, receipt.voidReason.has_value());
+    QVERIFY(!stamp
+            || (stamp->text == u"作废"_s && stamp == &texts.constLast() && stamp->angle != 0
+                && stamp->cell.contains(table.center())
+                && stamp->font.pixelSize() > 3 * layout.find(Item::Title)->font.pixelSize()));
     // Header above the table, footer below; the table's texts and rules off its border.
     QCOMPARE_LT(layout.find(Item::Date)->rect.bottom(), table.top());
     QCOMPARE_GT(layout.find(Item::PaytypeLabel)->rect.top(), table.bottom());
@@ -394,12 +408,17 @@ void tst_PrintView::pdfGivesBackText_data()
     longer.totalBig = u"负玖仟玖佰玖拾玖亿玖仟玖佰玖拾玖万玖仟玖佰玖拾玖元玖角玖分"_s;
     QTest::newRow("shrunk and wrapped, largest amount") << true << longer;
     QTest::newRow("no receipt: placeholders") << false << Receipt();
+    Receipt voided = sampleReceipt();
+    voided.voidReason = u"填错金额"_s;
+    QTest::newRow("voided") << true << voided;
 }
 
 // What a search or a copy gets from a saved receipt: every text on the page as drawn, with
 // nothing normalised, at the place the layout gave it (which holds only with no margins
 // and no scaling), on one page of paper size, from a file whose cross-references still
-// hold. A second print right after shows the receipt held at its own call.
+// hold. A second print right after shows the receipt held at its own call. The receipt is
+// stored (every one here has the sample's id), voided when its voidReason says so, and each
+// print is in its history.
 void tst_PrintView::pdfGivesBackText()
 {
     QFETCH(bool, withReceipt);
@@ -407,10 +426,21 @@ void tst_PrintView::pdfGivesBackText()
 
     const std::optional<Receipt> printed
         = withReceipt ? std::optional(receipt) : std::optional<Receipt>();
-    AppStore::shared().setReceiptPrint(printed);
+    m_environment->createDatabase();
+    QVERIFY(m_environment->execRaw(
+        receiptInsertSql(sampleReceipt().id, u"0000042"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(!receipt.voidReason || ReceiptActions::voidReceipts({receipt.id}, *receipt.voidReason));
+    // The store's copy says the opposite, as one loaded before a void or its undoing would:
+    // the page shows the book's state as it prints.
+    Receipt stale = receipt;
+    stale.voidReason = receipt.voidReason ? std::nullopt : std::optional(u"已撤销"_s);
+    AppStore::shared().setReceiptPrint(printed ? std::optional(stale) : printed);
     const QString path = m_output->filePath(u"text.pdf"_s);
     const QString second = m_output->filePath(u"second.pdf"_s);
     QVERIFY(PrintHelper::printReceiptToFile(path, PrintView::paperWidth, PrintView::paperHeight));
+    QCOMPARE(m_environment->queryRaw(
+                 u"select group_concat(receiptId) from tb_history where action = 'print'"_s),
+             printed ? receipt.id : u"<null>"_s);
     AppStore::shared().setReceiptPrint(sampleReceipt(u"0000002"_s, u"乙公司"_s));
     QVERIFY(PrintHelper::printReceiptToFile(second, PrintView::paperWidth, PrintView::paperHeight));
     QByteArray errors;
@@ -421,6 +451,7 @@ void tst_PrintView::pdfGivesBackText()
     QVERIFY(crossReferencesHold(readFile(path)));
     QCOMPARE(pagesOf(path), onePaperPage);
     QVERIFY(!text.contains(u"乙公司"_s) && pdfToText(second).contains(u"乙公司"_s));
+    QCOMPARE(text.contains(u"作废"_s), receipt.voidReason.has_value());
     // The document's title names the receipt too, for viewers that list files by it.
     const QByteArray title
         = QStringEncoder(QStringEncoder::Utf16BE).encode(u"收据 "_s + receipt.receiptNo);
@@ -463,7 +494,11 @@ void tst_PrintView::dialog()
 {
     QFETCH(bool, accept);
 
-    AppStore::shared().setReceiptPrint(sampleReceipt(u"0000001"_s, u"甲公司"_s));
+    const Receipt receipt = sampleReceipt(u"0000001"_s, u"甲公司"_s);
+    m_environment->createDatabase();
+    QVERIFY(m_environment->execRaw(
+        receiptInsertSql(receipt.id, receipt.receiptNo, u"2024-05-01 00:00:00"_s)));
+    AppStore::shared().setReceiptPrint(receipt);
     const QString path = m_output->filePath(u"dialog.pdf"_s);
     QString problem = u"no print dialog"_s;
     QTimer::singleShot(0, this, [&] {
@@ -487,6 +522,8 @@ void tst_PrintView::dialog()
     QVERIFY(!QApplication::overrideCursor());
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(QFile::exists(path), accept);
+    QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history where action = 'print'"_s),
+             accept ? 1 : 0);
     if (!accept)
         return;
     QCOMPARE(pagesOf(path), onePaperPage); // the paper size holds after the dialog too
