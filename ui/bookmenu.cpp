@@ -4,6 +4,7 @@
 #include "backupservice.h"
 #include "clock.h"
 #include "filedialogs.h"
+#include "historyview.h"
 #include "messagebox.h"
 #include "preferences.h"
 #include "sqlitehelper.h"
@@ -65,6 +66,20 @@ BookMenu::BookMenu(QMainWindow *window)
     QAction *quit = addAction(file, u"quitAction"_s, u"退出(&Q)"_s, QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, window, &QWidget::close);
+
+    QMenu *receipts = bar->addMenu(u"收据(&R)"_s);
+    receipts->setObjectName(u"receiptMenu"_s);
+    connect(addAction(receipts, u"historyAction"_s, u"操作记录(&L)…"_s,
+                      QKeySequence(Qt::CTRL | Qt::Key_H)),
+            &QAction::triggered, this, &BookMenu::showHistory);
+    QAction *receiptHistory = addAction(receipts, u"receiptHistoryAction"_s, u"查看历史(&V)"_s);
+    connect(receiptHistory, &QAction::triggered, this, &BookMenu::showSelectedHistory);
+    // Greyed while no receipt is selected, so the menu itself says there is nothing to show.
+    const auto followSelection = [receiptHistory] {
+        receiptHistory->setEnabled(AppStore::shared().selectedId().has_value());
+    };
+    connect(&AppStore::shared(), &AppStore::selectedIdChanged, receiptHistory, followSelection);
+    followSelection();
 
     QMenu *help = bar->addMenu(u"帮助(&H)"_s);
     help->setObjectName(u"helpMenu"_s);
@@ -142,6 +157,21 @@ void BookMenu::showAbout()
             QCoreApplication::applicationVersion(),
             QDir::toNativeSeparators(SQLiteHelper::shared().dbURL()),
             QDir::toNativeSeparators(BackupService::backupsFolder())));
+}
+
+void BookMenu::showHistory()
+{
+    HistoryView::showAll(m_window);
+}
+
+void BookMenu::showSelectedHistory()
+{
+    const std::optional<QString> selected = AppStore::shared().selectedId();
+    if (!selected) {
+        m_errorToast->show(u"请先在收据列表中选择一张收据"_s);
+        return;
+    }
+    HistoryView::showReceipt(m_window, *selected);
 }
 
 void BookMenu::onReceiptSaved()

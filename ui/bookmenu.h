@@ -6,7 +6,8 @@ class QMainWindow;
 class Toast;
 
 // The window's menu bar and what it does with the receipt book as a whole: 文件 (backup,
-// restore, the data folder, quit) and 帮助 (about). It also makes the automatic backup
+// restore, the data folder, quit), 收据 (the history of every receipt or of the selected
+// one) and 帮助 (about). It also makes the automatic backup
 // after every so many saved receipts, telling a failure once.
 class BookMenu : public QObject
 {
@@ -19,6 +20,9 @@ public:
     void restore();
     void openDataFolder();
     void showAbout();
+    void showHistory();
+    // The history of the receipt selected in the list; refused when none is.
+    void showSelectedHistory();
 
 private:
     void onReceiptSaved();

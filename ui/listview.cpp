@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "datetext.h"
+#include "historyview.h"
 #include "icons.h"
 #include "keyboard.h"
 #include "messagebox.h"
@@ -9,19 +10,19 @@
 #include "receiptpart.h"
 #include "sqlitehelper.h"
 #include "toast.h"
+#include "voidaction.h"
 
 #include <QDateEdit>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -60,6 +61,7 @@ DatePart::DatePart(QWidget *parent)
           createActionButton(u"printButton"_s, u"printer.filled.and.paper"_s, u"打印"_s, this))
     , m_editButton(createActionButton(u"editButton"_s, u"square.and.pencil"_s, u"修改"_s, this))
     , m_deleteButton(createActionButton(u"deleteButton"_s, u"trash"_s, u"删除"_s, this))
+    , m_voidButton(createActionButton(u"voidButton"_s, u"nosign"_s, u"作废"_s, this))
     , m_errorToast(new Toast(Toast::Kind::Error, 2s, this))
 {
     auto *row = new QHBoxLayout(this);
@@ -79,6 +81,7 @@ DatePart::DatePart(QWidget *parent)
     row->addWidget(m_printButton);
     row->addWidget(m_editButton);
     row->addWidget(m_deleteButton);
+    row->addWidget(m_voidButton);
     row->addStretch();
 
     connect(m_beginDateEdit, &QDateEdit::dateChanged, this,
@@ -88,6 +91,7 @@ DatePart::DatePart(QWidget *parent)
     connect(m_printButton, &QPushButton::clicked, this, &DatePart::print);
     connect(m_editButton, &QPushButton::clicked, this, &DatePart::edit);
     connect(m_deleteButton, &QPushButton::clicked, this, &DatePart::deleteSelected);
+    connect(m_voidButton, &QPushButton::clicked, this, &DatePart::voidSelected);
     // The keys belong to the buttons, so they act only while the buttons could be clicked
     // (a receipt selected). Delete works anywhere on the list screen (the parent), which
     // mostly means from the table, but not from the sidebar; the date fields keep Delete
@@ -96,6 +100,8 @@ DatePart::DatePart(QWidget *parent)
     Keyboard::setShortcut(m_editButton, QKeySequence(Qt::Key_F2));
     Keyboard::addScopedShortcut(parent, QKeySequence::Delete, m_deleteButton);
     connect(&m_store, &AppStore::selectedIdChanged, this, &DatePart::updateButtons);
+    // A void or its undoing keeps the selection and flips what the void button does.
+    connect(&m_store, &AppStore::receiptsChanged, this, &DatePart::updateButtons);
     updateButtons();
 }
 
@@ -113,6 +119,10 @@ void DatePart::updateButtons()
     m_printButton->setEnabled(hasSelected);
     m_editButton->setEnabled(hasSelected);
     m_deleteButton->setEnabled(hasSelected);
+    m_voidButton->setEnabled(hasSelected);
+    const QString voidTitle = VoidAction::title(m_store);
+    m_voidButton->setText(voidTitle);
+    m_voidButton->setAccessibleName(voidTitle);
 }
 
 void DatePart::print()
@@ -136,10 +146,16 @@ void DatePart::edit()
 {
     if (!m_store.selectedId())
         return;
-    if (!m_store.loadSelected(true)) {
+    // Read first without touching the form: a voided receipt must not land on it.
+    if (!m_store.loadSelected(false)) {
         m_errorToast->show(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
         return;
     }
+    if (m_store.receiptPrint()->voidReason) {
+        m_errorToast->show(VoidAction::editRefusal());
+        return;
+    }
+    m_store.setReceiptEdit(*m_store.receiptPrint());
     m_store.setSelectionNav(NavigationItem::add);
 }
 
@@ -147,26 +163,18 @@ void DatePart::deleteSelected()
 {
     if (!m_store.selectedId())
         return;
-    // Says which receipts go, in number order, so a wrong selection is seen in time.
-    QStringList numbers;
-    for (const Receipt &receipt : m_store.receipts()) {
-        if (m_store.selection().contains(receipt.id))
-            numbers.append(receipt.receiptNo);
-    }
-    std::sort(numbers.begin(), numbers.end());
-    const qsizetype count = numbers.size();
-    if (count > 10)
-        numbers = numbers.mid(0, 10) << u"…"_s;
-    for (QString &number : numbers) {
-        if (number != u"…"_s)
-            number.prepend(u"No."_s);
-    }
-    if (!MessageBox::confirmDelete(this, u"%1，共 %2 张"_s.arg(numbers.join(u"、"_s)).arg(count)))
+    if (!MessageBox::confirmDelete(this, VoidAction::selectedNumbers(m_store)))
         return;
     m_store.deleteSelected();
     // The deleted ids would otherwise stay selected: the buttons would still act on a
     // receipt that no longer exists, and 打印 would print the last one loaded.
     m_store.setSelection({});
+}
+
+void DatePart::voidSelected()
+{
+    if (m_store.selectedId())
+        VoidAction::run(this, m_errorToast);
 }
 
 ListView::ListView(QWidget *parent)
@@ -193,6 +201,8 @@ ListView::ListView(QWidget *parent)
     m_datePart->setFixedHeight(30);
     m_datePart->showRange(m_beginDate, m_endDate);
     connect(m_datePart, &DatePart::datePicked, this, &ListView::onDatePicked);
+    connect(m_receiptPart->tableView(), &QWidget::customContextMenuRequested, this,
+            &ListView::showContextMenu);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(11, 21, 11, 11);
@@ -219,6 +229,26 @@ void ListView::applyPreset()
     // the ones just read.
     m_datePart->showRange(m_beginDate, m_endDate);
     m_store.loadReceipts();
+}
+
+void ListView::showContextMenu(const QPoint &pos)
+{
+    // The press that opened the menu has selected the row under it already.
+    QTableView *table = m_receiptPart->tableView();
+    if (!table->indexAt(pos).isValid() || !m_store.selectedId())
+        return;
+    QMenu menu(this);
+    connect(menu.addAction(Icons::icon(u"printer.filled.and.paper"_s), u"打印(&P)"_s),
+            &QAction::triggered, m_datePart, &DatePart::print);
+    connect(menu.addAction(Icons::icon(u"square.and.pencil"_s), u"修改(&E)"_s), &QAction::triggered,
+            m_datePart, &DatePart::edit);
+    connect(menu.addAction(Icons::icon(u"nosign"_s), VoidAction::title(m_store) + u"(&V)"_s),
+            &QAction::triggered, m_datePart, &DatePart::voidSelected);
+    menu.addSeparator();
+    const QString id = *m_store.selectedId();
+    connect(menu.addAction(u"查看历史(&H)"_s), &QAction::triggered, this,
+            [this, id] { HistoryView::showReceipt(this, id); });
+    menu.exec(table->viewport()->mapToGlobal(pos));
 }
 
 void ListView::onDatePicked(AppStore::RangeBound bound, QDate date)

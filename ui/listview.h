@@ -11,7 +11,7 @@ class Toast;
 class QPushButton;
 class ReceiptPart;
 
-// The date bar of a receipt list: the range pickers and the print, edit and delete
+// The date bar of a receipt list: the range pickers and the print, edit, delete and void
 // actions on the selected receipt(s).
 class DatePart : public QWidget
 {
@@ -27,6 +27,8 @@ public:
     void edit();
     // Asks first; on 删除 every selected receipt goes.
     void deleteSelected();
+    // Voids the selected receipts, asking why; or, when all are voided, undoes that.
+    void voidSelected();
 
 Q_SIGNALS:
     void datePicked(AppStore::RangeBound bound, QDate date);
@@ -40,6 +42,7 @@ private:
     QPushButton *m_printButton;
     QPushButton *m_editButton;
     QPushButton *m_deleteButton;
+    QPushButton *m_voidButton;
     Toast *m_errorToast;
 };
 
@@ -61,6 +64,8 @@ protected:
 
 private:
     void applyPreset();
+    // 打印, 修改, 作废 and 查看历史 on the selected row(s), at `pos` of the table.
+    void showContextMenu(const QPoint &pos);
     void onDatePicked(AppStore::RangeBound bound, QDate date);
 
     AppStore &m_store;

@@ -1,5 +1,7 @@
 #include "messagebox.h"
 
+#include "voiddialog.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -16,14 +18,24 @@ QString &lastShownText()
     static QString text;
     return text;
 }
+QString &testReason()
+{
+    static QString reason;
+    return reason;
+}
+QStringList &lastReasons()
+{
+    static QStringList reasons;
+    return reasons;
+}
 } // namespace
 
 namespace {
 
 // A question with a destructive button and a safe one, the safe one taken by Return and
-// Esc. True when the destructive one was chosen.
+// Esc. True when the destructive one was chosen; it is red when it loses data.
 bool confirm(QWidget *parent, const QString &title, const QString &text, const QString &details,
-             const QString &destructive, const QString &safe)
+             const QString &destructive, const QString &safe, bool losesData = true)
 {
     lastShownText() = details.isEmpty() ? text : text + u'\n' + details;
     if (testAnswer())
@@ -34,7 +46,8 @@ bool confirm(QWidget *parent, const QString &title, const QString &text, const Q
     QPushButton *safeButton = box.addButton(safe, QMessageBox::RejectRole);
     box.setDefaultButton(safeButton);
     box.setEscapeButton(safeButton);
-    destructiveButton->setStyleSheet(u"color: #c5221f;"_s);
+    if (losesData)
+        destructiveButton->setStyleSheet(u"color: #c5221f;"_s);
     box.exec();
     return box.clickedButton() == destructiveButton;
 }
@@ -51,6 +64,29 @@ bool MessageBox::confirmRestore(QWidget *parent, const QString &file, const QStr
     return confirm(parent, u"恢复数据库"_s, u"用这个备份替换现有的数据库？"_s,
                    u"%1\n%2\n\n现有的数据库会先自动备份到 backups 文件夹。"_s.arg(file, contents),
                    u"恢复"_s, u"取消"_s);
+}
+
+bool MessageBox::confirmUnvoid(QWidget *parent, const QString &about)
+{
+    return confirm(parent, u"确认"_s, u"撤销作废？"_s,
+                   about + u"\n收据恢复为正常的收据，可以再修改。"_s, u"撤销作废"_s, u"取消"_s,
+                   false);
+}
+
+std::optional<QString> MessageBox::askVoidReason(QWidget *parent, const QString &about,
+                                                 const QStringList &earlierReasons)
+{
+    lastShownText() = u"作废所选收据？\n"_s + about;
+    lastReasons() = earlierReasons;
+    if (testAnswer()) {
+        if (!*testAnswer())
+            return std::nullopt;
+        return testReason();
+    }
+    VoidDialog dialog(parent, about, earlierReasons);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.reason();
 }
 
 bool MessageBox::confirmDiscard(QWidget *parent)
@@ -94,6 +130,18 @@ void MessageBox::setTestAnswer(std::optional<bool> deleteChosen)
 {
     testAnswer() = deleteChosen;
     lastShownText().clear();
+    testReason().clear();
+    lastReasons().clear();
+}
+
+void MessageBox::setTestReason(const QString &reason)
+{
+    testReason() = reason;
+}
+
+QStringList MessageBox::lastOfferedReasons()
+{
+    return lastReasons();
 }
 
 QString MessageBox::lastText()

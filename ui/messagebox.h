@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -17,6 +18,15 @@ bool confirmDelete(QWidget *parent, const QString &about = {});
 // "用这个备份替换现有的数据库？" naming the file and what it holds, with "恢复" and
 // "取消" (the default). True for 恢复.
 bool confirmRestore(QWidget *parent, const QString &file, const QString &contents);
+
+// "撤销作废？" naming the receipts, with "撤销作废" and "取消" (the default). True for
+// 撤销作废.
+bool confirmUnvoid(QWidget *parent, const QString &about);
+
+// Asks why the receipts `about` names are voided, offering `earlierReasons`
+// (VoidDialog). The reason without the spaces around it, or nothing when cancelled.
+std::optional<QString> askVoidReason(QWidget *parent, const QString &about,
+                                     const QStringList &earlierReasons);
 
 // "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
 bool confirmDiscard(QWidget *parent);
@@ -35,5 +45,10 @@ void warning(QWidget *parent, const QString &title, const QString &text);
 // dialog's text is kept for lastText(), which a new answer clears.
 void setTestAnswer(std::optional<bool> deleteChosen);
 QString lastText();
+// Tests: what askVoidReason answers while the test answer is true (false: cancelled),
+// as typed, spaces included. A new answer clears it.
+void setTestReason(const QString &reason);
+// Tests: the reasons askVoidReason last offered.
+QStringList lastOfferedReasons();
 
 } // namespace MessageBox

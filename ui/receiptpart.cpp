@@ -25,7 +25,8 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_tableView->setContextMenuPolicy(Qt::NoContextMenu);
+    // The list screen offers the row actions there.
+    m_tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     m_tableView->setAlternatingRowColors(true);
     m_tableView->setWordWrap(false);
     m_tableView->verticalHeader()->hide();

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QCollator>
+#include <QColor>
+#include <QFont>
 #include <QHash>
 #include <QLocale>
 #include <QStyle>
@@ -136,6 +138,12 @@ std::vector<int> sortedRows(const QList<Receipt> &receipts, int column, Qt::Sort
     case ReceiptTableModel::TotalColumn:
         // By value: as text 20.25 would come after 20.5 (the digit runs 25 > 5).
         return field(&Receipt::total);
+    case ReceiptTableModel::StatusColumn:
+        // Valid ones first, whatever the reasons of the voided ones.
+        return sortedRows(receipts.size(), order, [&](int a, int b) {
+            return threeWay(receipts.at(a).voidReason.has_value(),
+                            receipts.at(b).voidReason.has_value());
+        });
     default: {
         const std::vector<int> ranks = collationRanks(receipts, column);
         return sortedRows(receipts.size(), order, [&](int a, int b) {
@@ -179,6 +187,8 @@ QString ReceiptTableModel::cellText(const Receipt &receipt, int column)
         return receipt.unreadableTotal ? *receipt.unreadableTotal : amountText(receipt.total);
     case CreateDateColumn:
         return receipt.createDate.toUTC().toString(u"yyyy-MM-dd HH:mm:ss"_s) + u" +0000"_s;
+    case StatusColumn:
+        return receipt.voidReason ? u"已作废"_s : QString();
     default:
         return textField(receipt, column);
     }
@@ -194,7 +204,23 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return cellText(receipt, index.column());
     case Qt::ToolTipRole:
+        // Why it was voided is what a voided row is asked about, whichever cell.
+        if (receipt.voidReason)
+            return *receipt.voidReason;
         return unreadableAmount ? u"金额无法识别"_s : cellText(receipt, index.column());
+    case Qt::ForegroundRole:
+        if (receipt.voidReason)
+            return index.column() == StatusColumn ? QColor(0xb3, 0x26, 0x1e)
+                                                  : QColor(0x80, 0x86, 0x8b);
+        return {};
+    case Qt::FontRole:
+        // The mark itself stays legible; the receipt's own texts are struck through.
+        if (receipt.voidReason && index.column() != StatusColumn) {
+            QFont struck;
+            struck.setStrikeOut(true);
+            return struck;
+        }
+        return {};
     case Qt::DecorationRole:
         if (unreadableAmount)
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
@@ -216,8 +242,9 @@ QVariant ReceiptTableModel::headerData(int section, Qt::Orientation orientation,
         || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
     static const QStringList titles = {
-        u"收据单号"_s, u"收款日期"_s, u"交款单位"_s, u"收款金额"_s, u"收款事由"_s, u"其它说明"_s,
-        u"备注信息"_s, u"收款方式"_s, u"收款人"_s,   u"核准"_s,     u"会计"_s,     u"开单日期"_s,
+        u"收据单号"_s, u"收款日期"_s, u"交款单位"_s, u"收款金额"_s, u"收款事由"_s,
+        u"其它说明"_s, u"备注信息"_s, u"收款方式"_s, u"收款人"_s,   u"核准"_s,
+        u"会计"_s,     u"开单日期"_s, u"状态"_s,
     };
     return titles.at(section);
 }

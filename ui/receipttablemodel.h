@@ -6,10 +6,11 @@
 class AppStore;
 struct Receipt;
 
-// Adapts AppStore::receipts to the receipt list's table: twelve columns, one row per
-// receipt, in the store's order. The store stays the owner of the rows; sorting here
-// reorders the store's list itself, so every list screen and the print and edit actions
-// see the same order.
+// Adapts AppStore::receipts to the receipt list's table: thirteen columns, one row per
+// receipt, in the store's order. A voided receipt stays listed with its number, drawn
+// grey and struck through, its reason as the tooltip and 已作废 in the last column. The store stays
+// the owner of the rows; sorting here reorders the store's list itself, so every list screen and
+// the print and edit actions see the same order.
 class ReceiptTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -28,6 +29,8 @@ public:
         ApproveColumn,
         AccountantColumn,
         CreateDateColumn,
+        // Added after the columns of the older lists, so theirs keep their places.
+        StatusColumn,
         ColumnCount
     };
     // The receipt id of a row, for keeping the selection as a set of ids.
@@ -45,7 +48,7 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // What a cell shows: the local receipt day, the amount's stored text, the creation
-    // time in UTC with its offset.
+    // time in UTC with its offset, 已作废 for a voided receipt.
     static QString cellText(const Receipt &receipt, int column);
 
 private:

@@ -66,6 +66,8 @@ void tst_BookMenu::menusNameEveryEntry()
                           u"文件(&F) > 恢复数据库(&R)… | 恢复数据库(R)"_s,
                           u"文件(&F) > 打开数据文件夹(&O) | 打开数据文件夹(O)"_s,
                           u"文件(&F) > 退出(&Q) | 退出(Q)"_s,
+                          u"收据(&R) > 操作记录(&L)… | 操作记录(L)"_s,
+                          u"收据(&R) > 查看历史(&V) | 查看历史(V)"_s,
                           u"帮助(&H) > 关于 Quenta(&A) | 关于 Quenta(A)"_s}));
     QCOMPARE(m.find<QAction>(u"quitAction"_s)->shortcut(), QKeySequence(QKeySequence::Quit));
     trigger(u"aboutAction"_s);

@@ -29,7 +29,7 @@ Receipt receipt(const QString &id, const QString &payer, double total)
 }
 } // namespace
 
-// The receipt lists: ranges, table, sorting, selection and the three actions.
+// The receipt lists: ranges, table, sorting, selection and the actions on the selection.
 class tst_ListView : public QObject
 {
     Q_OBJECT
@@ -49,6 +49,8 @@ private Q_SLOTS:
     void deleteAfterConfirmation_data();
     void deleteAfterConfirmation();
     void printFromTheList();
+    void voidWithAReason_data();
+    void voidWithAReason();
 
 private:
     QTableView *table() const
@@ -90,7 +92,7 @@ void tst_ListView::modelFollowsTheStore()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     store.setReceipts({receipt(u"A"_s, u"甲"_s, 100), receipt(u"B"_s, u"乙"_s, 12.5)});
     QCOMPARE(model.rowCount(), 2);
-    QCOMPARE(model.columnCount(), 12);
+    QCOMPARE(model.columnCount(), 13);
     QCOMPARE(model.index(0, ReceiptTableModel::TotalColumn).data().toString(), u"100.0"_s);
     QCOMPARE(model.index(1, ReceiptTableModel::TotalColumn).data().toString(), u"12.5"_s);
     QCOMPARE(model.index(0, ReceiptTableModel::ReceiptDateColumn).data().toString(),
@@ -314,6 +316,81 @@ void tst_ListView::printFromTheList()
     QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
     QCOMPARE(printed, (QStringList {u"甲"_s, u"乙"_s}));
     QCOMPARE(m.currentRowText(), u"今天收据"_s);
+}
+
+void tst_ListView::voidWithAReason_data()
+{
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("locked"); // another program holds the book
+    QTest::addColumn<QString>("refusal"); // the notification's start; empty when voided
+    QTest::newRow("reason given") << u"重复开具"_s << false << QString();
+    QTest::newRow("only spaces") << u"  "_s << false << u"必填：作废原因"_s;
+    QTest::newRow("book locked") << u"重复开具"_s << true << u"保存失败"_s;
+}
+
+void tst_ListView::voidWithAReason()
+{
+    QFETCH(QString, reason);
+    QFETCH(bool, locked);
+    QFETCH(QString, refusal);
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, day(0), u"甲"_s)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, day(0), u"乙"_s)));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    clickRow(1); // 0000001
+    QCOMPARE(button(u"voidButton"_s)->text(), u"作废"_s);
+    MessageBox::setTestAnswer(true);
+    MessageBox::setTestReason(reason);
+    {
+        std::optional<HeldLock> lock;
+        if (locked)
+            lock.emplace(m.env->databasePath());
+        QTest::mouseClick(button(u"voidButton"_s), Qt::LeftButton);
+    }
+    QCOMPARE(MessageBox::lastText(), u"作废所选收据？\nNo.0000001，共 1 张"_s);
+    // Asked again each time: every change reloads the list.
+    const auto status = [this] {
+        return table()->model()->index(1, ReceiptTableModel::StatusColumn);
+    };
+    Toast *toast = errorToast(m.currentScreen());
+    if (!refusal.isEmpty()) {
+        QVERIFY(toast->isShown());
+        QVERIFY2(toast->text().startsWith(refusal), qPrintable(toast->text()));
+        QCOMPARE(m.env->countRaw(u"select count(*) from tb_void"_s), 0);
+        QCOMPARE(status().data().toString(), QString());
+        return;
+    }
+    // Still listed with its number, marked, and the other row untouched.
+    QCOMPARE(column(0), (QStringList {u"0000002"_s, u"0000001"_s}));
+    QCOMPARE(status().data().toString(), u"已作废"_s);
+    QCOMPARE(table()->model()->index(1, ReceiptTableModel::PayerColumn).data(Qt::ToolTipRole),
+             reason);
+    QVERIFY(table()->model()->index(1, 0).data(Qt::FontRole).value<QFont>().strikeOut());
+    QVERIFY(!table()->model()->index(0, 0).data(Qt::FontRole).value<QFont>().strikeOut());
+    QCOMPARE(AppStore::shared().readReceipt(u"A"_s)->voidReason, reason);
+
+    // 修改 refuses and stays on the list with the form untouched.
+    QTest::mouseClick(button(u"editButton"_s), Qt::LeftButton);
+    QCOMPARE(toast->text(), u"已作废的收据不能修改"_s);
+    toast->close();
+    QCOMPARE(m.currentRowText(), u"今天收据"_s);
+    QVERIFY(AppStore::shared().receiptEdit().id.isEmpty());
+
+    // With a valid receipt in the selection the button voids (offering the reason given
+    // before); with only voided ones it undoes the void, after asking.
+    clickRow(0, Qt::ControlModifier);
+    QCOMPARE(button(u"voidButton"_s)->text(), u"作废"_s);
+    MessageBox::setTestAnswer(false);
+    QTest::mouseClick(button(u"voidButton"_s), Qt::LeftButton);
+    QCOMPARE(MessageBox::lastOfferedReasons(), QStringList {reason});
+    clickRow(1);
+    QCOMPARE(button(u"voidButton"_s)->text(), u"撤销作废"_s);
+    MessageBox::setTestAnswer(true);
+    QTest::mouseClick(button(u"voidButton"_s), Qt::LeftButton);
+    QVERIFY(MessageBox::lastText().startsWith(u"撤销作废？\nNo.0000001，共 1 张"_s));
+    QCOMPARE(status().data().toString(), QString());
+    QCOMPARE(AppStore::shared().readReceipt(u"A"_s)->voidReason, std::nullopt);
+    QCOMPARE(button(u"voidButton"_s)->text(), u"作废"_s);
 }
 
 QTEST_MAIN(tst_ListView)

@@ -1,0 +1,85 @@
+#include "voidaction.h"
+
+#include "appstore.h"
+#include "messagebox.h"
+#include "receiptactions.h"
+#include "toast.h"
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The selected receipts the list shows, in its order.
+QList<Receipt> selectedReceipts(const AppStore &store)
+{
+    const QSet<QString> selection = store.selection();
+    QList<Receipt> selected;
+    for (const Receipt &receipt : store.receipts()) {
+        if (selection.contains(receipt.id))
+            selected.append(receipt);
+    }
+    return selected;
+}
+
+} // namespace
+
+QString VoidAction::selectedNumbers(const AppStore &store)
+{
+    QStringList numbers;
+    for (const Receipt &receipt : selectedReceipts(store))
+        numbers.append(u"No."_s + receipt.receiptNo);
+    std::sort(numbers.begin(), numbers.end());
+    const qsizetype count = numbers.size();
+    if (count > 10)
+        numbers = numbers.mid(0, 10) << u"…"_s;
+    return u"%1，共 %2 张"_s.arg(numbers.join(u"、"_s)).arg(count);
+}
+
+bool VoidAction::selectionIsVoided(const AppStore &store)
+{
+    const QList<Receipt> selected = selectedReceipts(store);
+    return !selected.isEmpty()
+        && std::all_of(selected.cbegin(), selected.cend(),
+                       [](const Receipt &receipt) { return receipt.voidReason.has_value(); });
+}
+
+QString VoidAction::title(const AppStore &store)
+{
+    return selectionIsVoided(store) ? u"撤销作废"_s : u"作废"_s;
+}
+
+bool VoidAction::run(QWidget *parent, Toast *errorToast)
+{
+    AppStore &store = AppStore::shared();
+    QStringList ids;
+    for (const Receipt &receipt : selectedReceipts(store))
+        ids.append(receipt.id);
+    if (ids.isEmpty())
+        return false;
+    const QString about = selectedNumbers(store);
+    QString error;
+    bool done = false;
+    if (selectionIsVoided(store)) {
+        if (!MessageBox::confirmUnvoid(parent, about))
+            return false;
+        done = ReceiptActions::unvoidReceipts(ids, &error);
+    } else {
+        const std::optional<QString> reason
+            = MessageBox::askVoidReason(parent, about, ReceiptActions::earlierVoidReasons());
+        if (!reason)
+            return false;
+        // Trimmed here too: the dialog never gives spaces, but the reason is stored as
+        // given and shown in the list and on paper.
+        done = ReceiptActions::voidReceipts(ids, reason->trimmed(), &error);
+    }
+    if (!done)
+        errorToast->show(error);
+    return done;
+}
+
+QString VoidAction::editRefusal()
+{
+    return u"已作废的收据不能修改"_s;
+}
