@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 ReceiptFilter::ReceiptFilter(const QString &text)
@@ -12,6 +14,12 @@ ReceiptFilter::ReceiptFilter(const QString &text)
     static const QRegularExpression amount(u"^-?[0-9]+(\\.[0-9]{1,2})?$"_s);
     if (amount.match(m_text).hasMatch())
         m_amountFen = Money::fenFromYuan(m_text.toDouble());
+    // A text without letters that have a case (Chinese, digits) is found the same either
+    // way, and the exact search is about twice as fast over a long list.
+    const bool hasCase = std::any_of(m_text.cbegin(), m_text.cend(), [](QChar c) {
+        return c.isLower() || c.isUpper() || c.isTitleCase();
+    });
+    m_caseSensitivity = hasCase ? Qt::CaseInsensitive : Qt::CaseSensitive;
 }
 
 bool ReceiptFilter::matches(const Receipt &r) const

@@ -23,6 +23,7 @@ public:
 private:
     QString m_text;
     std::optional<qint64> m_amountFen;
+    Qt::CaseSensitivity m_caseSensitivity = Qt::CaseInsensitive;
 };
 
 // What a list shows, counted: the receipts that count (not voided) and their sum in fen,

@@ -1,10 +1,13 @@
 #include "printhelper.h"
 
+#include "alignmentpage.h"
 #include "appstore.h"
 #include "companystore.h"
 #include "pdftextlayer.h"
 #include "preferences.h"
+#include "printsettings.h"
 #include "receiptactions.h"
+#include "receipthistory.h"
 #include "receiptpagelayout.h"
 
 #include <QApplication>
@@ -15,64 +18,100 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// One print job: what to print, copied from the stores when the job was asked for, and
-// the paper it is laid out on.
+// Whether the history has a print of the receipt: a next one is a reprint.
+bool printedBefore(const QString &receiptId)
+{
+    const auto history = ReceiptHistory::load({}, {}, {}, receiptId);
+    return history
+        && std::any_of(history->cbegin(), history->cend(), [](const HistoryEntry &entry) {
+               return entry.action == HistoryAction::Print;
+           });
+}
+
+// One print job: what to print, copied from the stores when the job was asked for, the
+// print settings of that moment, and the paper it is laid out on. One page per receipt.
 struct PrintJob
 {
-    std::optional<Receipt> receipt;
+    QList<std::optional<Receipt>> receipts;
     Company company;
     QSizeF paper;
+    PrintOptions settings = PrintSettings::shared().options();
+    QList<bool> reprints;
 
     static PrintJob fromStores(double width, double height)
     {
-        PrintJob job {AppStore::shared().receiptPrint(), CompanyStore::shared().company(),
-                      QSizeF(width, height)};
-        // Whether the receipt is voided is read from the book as the job starts, not taken
-        // from the copy in the store, which was loaded before a void (or its undoing) and
-        // is not reloaded by it: a voided receipt never goes out on paper unstamped,
-        // whichever way it is printed.
-        if (job.receipt)
-            job.receipt->voidReason = ReceiptActions::voidReasonOf(job.receipt->id);
+        return forReceipts({AppStore::shared().receiptPrint()}, width, height);
+    }
+
+    static PrintJob forReceipts(const QList<std::optional<Receipt>> &receipts, double width,
+                                double height)
+    {
+        PrintJob job;
+        job.receipts = receipts;
+        job.company = CompanyStore::shared().company();
+        job.paper = QSizeF(width, height);
+        for (std::optional<Receipt> &receipt : job.receipts) {
+            // Whether the receipt is voided is read from the book as the job starts, not
+            // taken from the copy in the store, which was loaded before a void (or its
+            // undoing) and is not reloaded by it: a voided receipt never goes out on paper
+            // unstamped, whichever way it is printed.
+            if (receipt)
+                receipt->voidReason = ReceiptActions::voidReasonOf(receipt->id);
+            // The history is only read when the mark is wanted.
+            job.reprints.append(receipt && job.settings.reprintMark && printedBefore(receipt->id));
+        }
         return job;
     }
 
-    // Called once the page is out. Recording cannot take the print back, so a failure only
-    // leaves a warning: the receipt's history then lacks that print.
+    // Called once the pages are out. Recording cannot take the print back, so a failure
+    // only leaves a warning: the receipt's history then lacks that print.
     void recordPrint() const
     {
-        if (!receipt)
-            return; // the blank form
-        QString error;
-        if (!ReceiptActions::recordPrint(receipt->id, &error))
-            qWarning("Receipt No.%s was printed, but the print could not be recorded: %s",
-                     qUtf8Printable(receipt->receiptNo), qUtf8Printable(error));
+        for (const std::optional<Receipt> &receipt : receipts) {
+            if (!receipt)
+                continue; // the blank form
+            QString error;
+            if (!ReceiptActions::recordPrint(receipt->id, &error))
+                qWarning("Receipt No.%s was printed, but the print could not be recorded: %s",
+                         qUtf8Printable(receipt->receiptNo), qUtf8Printable(error));
+        }
     }
 
     bool hasPaper() const
     {
         return std::isfinite(paper.width()) && std::isfinite(paper.height()) && paper.width() > 0
-            && paper.height() > 0;
+            && paper.height() > 0 && !receipts.isEmpty();
     }
 
     // No "." in it: the print dialog makes its default file name from the document
     // name and would take ".0000042" for an extension and drop the number.
-    QString documentName() const { return receipt ? u"收据 "_s + receipt->receiptNo : u"收据"_s; }
-
-    // The page in points, laid out once per drawing: the PDF's text layer is made from the
-    // very texts that were drawn.
-    ReceiptPageLayout pageLayout() const
+    QString documentName() const
     {
-        return ReceiptPageLayout(QRectF(QPointF(0, 0), paper), receipt, company);
+        if (receipts.size() > 1)
+            return u"收据 %1 张"_s.arg(receipts.size());
+        const std::optional<Receipt> &receipt = receipts.constFirst();
+        return receipt ? u"收据 "_s + receipt->receiptNo : u"收据"_s;
+    }
+
+    // A page in points, laid out once per drawing: the PDF's text layer is made from the
+    // very texts that were drawn.
+    ReceiptPageLayout pageLayout(qsizetype page = 0) const
+    {
+        return ReceiptPageLayout(QRectF(QPointF(0, 0), paper), receipts.value(page), company,
+                                 ReceiptPageLayout::Options::from(settings, reprints.value(page)));
     }
 
     // Draws the page scaled to fit `target` (device coordinates) in both directions, from
@@ -90,9 +129,11 @@ struct PrintJob
     // Paper of exactly the receipt's size, no margins, the painter's origin at the
     // paper's corner and one page. Called after the target is chosen, since switching a
     // QPrinter between PDF and a print queue replaces its engine.
-    void preparePrinter(QPrinter &printer) const
+    void preparePrinter(QPrinter &printer) const { preparePaper(printer, paper, documentName()); }
+
+    static void preparePaper(QPrinter &printer, const QSizeF &paper, const QString &name)
     {
-        printer.setDocName(documentName());
+        printer.setDocName(name);
         printer.setCreator(QCoreApplication::applicationName());
         const QPageSize pageSize(paper, QPageSize::Point, u"收据 241 × 93 mm"_s,
                                  QPageSize::ExactMatch);
@@ -102,21 +143,38 @@ struct PrintJob
         printer.setFromTo(1, 1);
     }
 
-    // The one path both the dialog and the file take once the target is set.
+    // The one path the dialog, the file and the preview take once the target is set.
     bool printOn(QPrinter &printer) const
     {
-        const ReceiptPageLayout layout = pageLayout();
         QPainter painter;
         if (!painter.begin(&printer))
             return false;
-        draw(painter, printer.paperRect(QPrinter::DevicePixel), layout);
+        paintPages(painter, printer);
         if (!painter.end())
             return false;
-        if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
-            correctMediaBox(printer.outputFileName());
-            correctTextLayer(printer.outputFileName(), layout);
-        }
+        correctFile(printer);
         return true;
+    }
+
+    void paintPages(QPainter &painter, QPrinter &printer) const
+    {
+        for (qsizetype page = 0; page < receipts.size(); ++page) {
+            if (page > 0)
+                printer.newPage();
+            painter.save();
+            draw(painter, printer.paperRect(QPrinter::DevicePixel), pageLayout(page));
+            painter.restore();
+        }
+    }
+
+    void correctFile(const QPrinter &printer) const
+    {
+        if (printer.outputFormat() != QPrinter::PdfFormat || printer.outputFileName().isEmpty())
+            return;
+        correctMediaBox(printer.outputFileName(), paper);
+        // PdfTextLayer reads one page; a job of several keeps the text layer Qt wrote.
+        if (receipts.size() == 1)
+            correctTextLayer(printer.outputFileName(), pageLayout());
     }
 
     // Qt's PDF reads back wrong where its fonts share glyphs between characters or draw
@@ -134,7 +192,7 @@ struct PrintJob
     // same length, which keeps the file's cross-reference offsets valid; its lower edge
     // moves up, since the page is drawn from the top. A file not in the expected form
     // keeps Qt's box, a fraction of a millimetre off.
-    void correctMediaBox(const QString &path) const
+    static void correctMediaBox(const QString &path, const QSizeF &paper)
     {
         QFile file(path);
         if (!file.open(QIODevice::ReadWrite))
@@ -143,8 +201,8 @@ struct PrintJob
         const QSizeF rounded = QSizeF(QPageSize(paper, QPageSize::Point).sizePoints());
         const QByteArray written = "/MediaBox [0 0 " + QByteArray::number(rounded.width(), 'f')
             + ' ' + QByteArray::number(rounded.height(), 'f') + ']';
-        const qsizetype at = pdf.indexOf(written);
-        if (at < 0 || pdf.indexOf(written, at + 1) >= 0)
+        // Every page of the job has the same box.
+        if (!pdf.contains(written))
             return;
         QByteArray exact = "/MediaBox [0 "
             + QByteArray::number(rounded.height() - paper.height(), 'f', 4) + " "
@@ -153,7 +211,7 @@ struct PrintJob
         if (exact.size() > written.size())
             return;
         exact.insert(exact.size() - 1, QByteArray(written.size() - exact.size(), ' '));
-        pdf.replace(at, written.size(), exact);
+        pdf.replace(written, exact);
         file.seek(0);
         file.write(pdf);
     }
@@ -186,48 +244,151 @@ private:
 
 } // namespace
 
+namespace {
+
+// The printer the dialog offers first: the one used last, or a file in the same folder
+// as the last one.
+void offerLastTarget(QPrinter &printer, const QString &documentName)
+{
+    const QString lastPrinter = Preferences::value(u"lastPrinter"_s);
+    const QString lastFolder = Preferences::value(u"lastPrintFolder"_s);
+    if (!lastFolder.isEmpty() && lastPrinter.isEmpty() && QFileInfo(lastFolder).isDir())
+        printer.setOutputFileName(QDir(lastFolder).filePath(documentName + u".pdf"_s));
+    else if (!lastPrinter.isEmpty())
+        printer.setPrinterName(lastPrinter);
+}
+
+void rememberTarget(const QPrinter &printer)
+{
+    const bool toFile = !printer.outputFileName().isEmpty();
+    Preferences::setValue(u"lastPrinter"_s, toFile ? QString() : printer.printerName());
+    if (toFile)
+        Preferences::setValue(u"lastPrintFolder"_s,
+                              QFileInfo(printer.outputFileName()).absolutePath());
+}
+
+// Asks for the printer; false when the user cancels. With no printer installed the
+// dialog still offers "Print to File (PDF)".
+bool askPrinter(QPrinter &printer, const QString &title, int pages,
+                const std::function<void()> &preparePaper)
+{
+    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    dialog.setWindowTitle(title);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setMinMax(1, pages);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    // Choosing another printer, "Print to File" among them, resets the paper to that
+    // printer's default; the receipt always goes on its own paper.
+    preparePaper();
+    rememberTarget(printer);
+    return true;
+}
+
+bool printJobWithDialog(const PrintJob &job)
+{
+    if (!job.hasPaper())
+        return false;
+    QPrinter printer(QPrinter::HighResolution);
+    job.preparePrinter(printer);
+    offerLastTarget(printer, job.documentName());
+    job.preparePrinter(printer);
+    const QString title
+        = job.receipts.size() > 1 ? u"打印 %1 张收据"_s.arg(job.receipts.size()) : u"打印收据"_s;
+    if (!askPrinter(printer, title, int(job.receipts.size()), [&] { job.preparePrinter(printer); }))
+        return false;
+    printer.setFromTo(1, int(job.receipts.size()));
+    const ProgressIndication progress;
+    if (!job.printOn(printer)) {
+        qWarning("Printing the receipt failed: the printer could not be opened");
+        return false;
+    }
+    job.recordPrint();
+    return true;
+}
+
+// The receipts of `ids` read from the book in ascending number order, or nothing when
+// one of them cannot be read: a job never goes out short of a receipt the user chose.
+std::optional<QList<std::optional<Receipt>>> receiptsInNumberOrder(const QStringList &ids)
+{
+    QList<Receipt> read;
+    for (const QString &id : ids) {
+        std::optional<Receipt> receipt = AppStore::shared().readReceipt(id);
+        if (!receipt)
+            return std::nullopt;
+        read.append(*receipt);
+    }
+    // Numbers have the same width in one book; a shorter one (an older book's) goes first.
+    std::sort(read.begin(), read.end(), [](const Receipt &a, const Receipt &b) {
+        return std::pair(a.receiptNo.size(), a.receiptNo)
+            < std::pair(b.receiptNo.size(), b.receiptNo);
+    });
+    QList<std::optional<Receipt>> result;
+    for (const Receipt &receipt : read)
+        result.append(receipt);
+    return result;
+}
+
+} // namespace
+
 bool PrintHelper::printReceipt(double width, double height)
+{
+    return printJobWithDialog(PrintJob::fromStores(width, height));
+}
+
+bool PrintHelper::printReceipts(const QStringList &ids, double width, double height)
+{
+    const auto receipts = receiptsInNumberOrder(ids);
+    return receipts && printJobWithDialog(PrintJob::forReceipts(*receipts, width, height));
+}
+
+bool PrintHelper::printReceiptsToFile(const QStringList &ids, const QString &pdfPath, double width,
+                                      double height)
+{
+    const auto receipts = receiptsInNumberOrder(ids);
+    if (!receipts || pdfPath.isEmpty())
+        return false;
+    const PrintJob job = PrintJob::forReceipts(*receipts, width, height);
+    if (!job.hasPaper())
+        return false;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfPath);
+    job.preparePrinter(printer);
+    printer.setFromTo(1, int(job.receipts.size()));
+    if (!job.printOn(printer) || QFileInfo(pdfPath).size() <= 0)
+        return false;
+    job.recordPrint();
+    return true;
+}
+
+bool PrintHelper::previewReceipt(double width, double height)
 {
     const PrintJob job = PrintJob::fromStores(width, height);
     if (!job.hasPaper())
         return false;
     QPrinter printer(QPrinter::HighResolution);
     job.preparePrinter(printer);
-    // The dialog offers what was used last: the same printer, or a file in the same
-    // folder as the last one.
-    const QString lastPrinter = Preferences::value(u"lastPrinter"_s);
-    const QString lastFolder = Preferences::value(u"lastPrintFolder"_s);
-    if (!lastFolder.isEmpty() && lastPrinter.isEmpty() && QFileInfo(lastFolder).isDir()) {
-        printer.setOutputFileName(QDir(lastFolder).filePath(job.documentName() + u".pdf"_s));
-        job.preparePrinter(printer);
-    } else if (!lastPrinter.isEmpty()) {
-        printer.setPrinterName(lastPrinter);
-    }
-
-    // With no printer installed the dialog still offers "Print to File (PDF)".
-    QPrintDialog dialog(&printer, QApplication::activeWindow());
-    dialog.setWindowTitle(u"打印收据"_s);
-    dialog.setOption(QAbstractPrintDialog::PrintToFile);
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-    dialog.setMinMax(1, 1);
+    offerLastTarget(printer, job.documentName());
+    job.preparePrinter(printer);
+    QPrintPreviewDialog dialog(&printer, QApplication::activeWindow());
+    dialog.setWindowTitle(u"打印预览"_s);
+    // The same drawing for the preview and for the print the preview's button starts;
+    // the paper is set again because the print dialog in between may have changed it.
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+                     [&job](QPrinter *target) {
+                         job.preparePrinter(*target);
+                         QPainter painter(target);
+                         job.paintPages(painter, *target);
+                     });
+    // Accepted only when the preview's print button printed.
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    // Choosing another printer, "Print to File" among them, resets the paper to that
-    // printer's default; the receipt always goes on its own paper.
-    job.preparePrinter(printer);
-    const bool toFile = !printer.outputFileName().isEmpty();
-    Preferences::setValue(u"lastPrinter"_s, toFile ? QString() : printer.printerName());
-    if (toFile)
-        Preferences::setValue(u"lastPrintFolder"_s,
-                              QFileInfo(printer.outputFileName()).absolutePath());
-
-    const ProgressIndication progress;
-    if (!job.printOn(printer)) {
-        qWarning("Printing the receipt failed: the printer could not be opened");
-        return false;
-    }
+    rememberTarget(printer);
+    job.correctFile(printer);
     job.recordPrint();
     return true;
 }
@@ -245,6 +406,54 @@ bool PrintHelper::printReceiptToFile(const QString &pdfPath, double width, doubl
         return false;
     job.recordPrint();
     return true;
+}
+
+namespace {
+
+bool printAlignmentOn(QPrinter &printer, const PrintOptions &options, const QSizeF &paper)
+{
+    const AlignmentPage alignment(QRectF(QPointF(0, 0), paper), options,
+                                  CompanyStore::shared().company());
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    const QRectF target = printer.paperRect(QPrinter::DevicePixel);
+    const qreal scale = std::min(target.width() / paper.width(), target.height() / paper.height());
+    painter.translate(target.topLeft());
+    painter.scale(scale, scale);
+    alignment.paint(painter);
+    if (!painter.end())
+        return false;
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+        PrintJob::correctMediaBox(printer.outputFileName(), paper);
+    return true;
+}
+
+} // namespace
+
+bool PrintHelper::printAlignmentPage(const PrintOptions &options, double width, double height)
+{
+    const QSizeF paper(width, height);
+    const QString name = u"打印对齐测试页"_s;
+    QPrinter printer(QPrinter::HighResolution);
+    PrintJob::preparePaper(printer, paper, name);
+    offerLastTarget(printer, name);
+    PrintJob::preparePaper(printer, paper, name);
+    if (!askPrinter(printer, name, 1, [&] { PrintJob::preparePaper(printer, paper, name); }))
+        return false;
+    const ProgressIndication progress;
+    return printAlignmentOn(printer, options, paper);
+}
+
+bool PrintHelper::printAlignmentPageToFile(const PrintOptions &options, const QString &pdfPath,
+                                           double width, double height)
+{
+    const QSizeF paper(width, height);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfPath);
+    PrintJob::preparePaper(printer, paper, u"打印对齐测试页"_s);
+    return !pdfPath.isEmpty() && printAlignmentOn(printer, options, paper);
 }
 
 QImage PrintHelper::renderReceiptImage(double width, double height, qreal dpi)

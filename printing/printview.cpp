@@ -14,12 +14,21 @@ PrintView::PrintView(QWidget *parent)
             qOverload<>(&QWidget::update));
     connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this,
             qOverload<>(&QWidget::update));
+    connect(&PrintSettings::shared(), &PrintSettings::changed, this, qOverload<>(&QWidget::update));
+}
+
+void PrintView::setOptions(const PrintOptions &options)
+{
+    m_options = options;
+    update();
 }
 
 ReceiptPageLayout PrintView::pageLayout() const
 {
-    return ReceiptPageLayout(QRectF(0, 0, paperWidth, paperHeight),
-                             AppStore::shared().receiptPrint(), CompanyStore::shared().company());
+    return ReceiptPageLayout(
+        QRectF(0, 0, paperWidth, paperHeight), AppStore::shared().receiptPrint(),
+        CompanyStore::shared().company(),
+        ReceiptPageLayout::Options::from(m_options.value_or(PrintSettings::shared().options())));
 }
 
 QSize PrintView::sizeHint() const

@@ -68,6 +68,9 @@ constexpr qreal stampFrameWidth = 3;
 // Between the glyphs and the frame, and the frame's corner radius, in ems.
 constexpr qreal stampMargin = 0.2;
 constexpr qreal stampCorner = 0.12;
+// 补打 beside the number: small enough to read as a note, apart from the digits.
+constexpr int reprintMarkSize = 8;
+constexpr qreal reprintMarkSpacing = 4;
 
 using Item = ReceiptPageLayout::Item;
 
@@ -288,7 +291,7 @@ QList<qreal> shareOut(const QList<qreal> &wanted, qreal room)
 } // namespace
 
 ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional<Receipt> &receipt,
-                                     const Company &company)
+                                     const Company &company, const Options &options)
     : m_pageRect(pageRect)
 {
     const PageTexts t = pageTexts(receipt);
@@ -457,9 +460,37 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         x += given[i] + gap;
     }
 
+    // The fixed remark of the header, under the footer as its own line: what the company
+    // wants on every receipt (an account, a telephone), not part of any one receipt.
+    const QString fixedRemark = singleLine(company.remark).trimmed();
+    if (options.fixedRemark && !fixedRemark.isEmpty()) {
+        const qreal top = footer.bottom() + footerSpacing;
+        addText(Item::FixedRemark, fixedRemark, caption,
+                QRectF(footer.left(), top, footer.width(),
+                       std::min(lineHeight, std::max<qreal>(0, pageRect.bottom() - top))),
+                Qt::AlignLeft, Fitting::OneLine);
+    }
+
+    // 补打 left of the number as drawn, smaller, so that it reads as a note on the number
+    // and not as part of it.
+    if (options.reprintMark) {
+        if (const TextItem *number = find(Item::Number)) {
+            const QFont markFont = sized(caption, reprintMarkSize);
+            const QString mark = u"补打"_s;
+            const QFontMetricsF markMetrics(markFont);
+            const qreal width = markMetrics.horizontalAdvance(mark);
+            const QRectF cell(number->rect.left() - reprintMarkSpacing - width,
+                              number->rect.center().y() - markMetrics.height() / 2, width,
+                              markMetrics.height());
+            addText(Item::ReprintMark, mark, markFont, cell, Qt::AlignLeft);
+        }
+    }
+
     // The vertical label: one character per line in its narrow column, centred beside the
     // body. What does not fit the page's height ends in a vertical ellipsis.
-    QStringList characters = verticalLabelLines(company.label);
+    QStringList characters = options.sideLabel && !options.valuesOnly
+        ? verticalLabelLines(company.label)
+        : QStringList();
     const auto fitting = qsizetype(std::floor((content.height() - s) / lineHeight));
     if (characters.size() > fitting) {
         characters.resize(std::max<qsizetype>(fitting - 1, 0));
@@ -485,6 +516,153 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
 
     if (receipt && receipt->voidReason)
         addVoidStamp(content);
+
+    // Values only: the paper has the form printed on it already. Every value keeps the
+    // place it has on the full page, so that one alignment serves both.
+    if (options.valuesOnly) {
+        m_texts.removeIf([](const TextItem &text) {
+            return !isValue(text.item) && text.item != Item::VoidStamp;
+        });
+        m_rules.clear();
+        m_border = false;
+    }
+    applyOffset(options.offset);
+}
+
+void ReceiptPageLayout::applyOffset(const QPointF &offset)
+{
+    m_tableRect.translate(offset);
+    for (QLineF &rule : m_rules)
+        rule.translate(offset);
+    for (TextItem &text : m_texts) {
+        text.rect.translate(offset);
+        text.cell.translate(offset);
+    }
+    // A text moved (partly) off the paper goes back onto its edge, all its lines together
+    // (and the side label's characters together), rather than print cut or not at all.
+    // The stamp is left as it is: it covers the table, and a table moved off the page is
+    // the user's own choice of offset.
+    for (qsizetype i = 0; i < m_texts.size();) {
+        qsizetype end = i + std::max(1, m_texts[i].lineCount - m_texts[i].line);
+        if (m_texts[i].item == Item::SideLabel) {
+            while (end < m_texts.size() && m_texts[end].item == Item::SideLabel)
+                ++end;
+        }
+        end = std::min(end, m_texts.size());
+        QRectF bounds;
+        for (qsizetype j = i; j < end; ++j)
+            bounds = bounds.united(m_texts[j].rect);
+        qreal dx = 0;
+        qreal dy = 0;
+        if (bounds.left() < m_pageRect.left())
+            dx = m_pageRect.left() - bounds.left();
+        else if (bounds.right() > m_pageRect.right())
+            dx = std::max(m_pageRect.right() - bounds.right(), m_pageRect.left() - bounds.left());
+        if (bounds.top() < m_pageRect.top())
+            dy = m_pageRect.top() - bounds.top();
+        else if (bounds.bottom() > m_pageRect.bottom())
+            dy = std::max(m_pageRect.bottom() - bounds.bottom(), m_pageRect.top() - bounds.top());
+        const Item item = m_texts[i].item;
+        if ((dx != 0 || dy != 0) && item != Item::VoidStamp && !m_texts[i].text.isEmpty()) {
+            for (qsizetype j = i; j < end; ++j) {
+                m_texts[j].rect.translate(dx, dy);
+                m_texts[j].cell.translate(dx, dy);
+            }
+            if (!m_displaced.contains(item))
+                m_displaced.append(item);
+        }
+        i = end;
+    }
+}
+
+ReceiptPageOptions ReceiptPageOptions::from(const PrintOptions &settings, bool printedBefore)
+{
+    const PrintOptions checked = settings.normalized();
+    constexpr qreal pointsPerMillimetre = 72 / 25.4;
+    ReceiptPageOptions options;
+    options.offset
+        = QPointF(checked.offsetX * pointsPerMillimetre, checked.offsetY * pointsPerMillimetre);
+    options.valuesOnly = checked.content == PrintOptions::Content::ValuesOnly;
+    options.sideLabel = checked.sideLabel;
+    options.fixedRemark = checked.fixedRemark;
+    options.reprintMark = checked.reprintMark && printedBefore;
+    return options;
+}
+
+bool ReceiptPageLayout::isValue(Item item)
+{
+    switch (item) {
+    case Item::Number:
+    case Item::Date:
+    case Item::Payer:
+    case Item::Reason1:
+    case Item::Reason2:
+    case Item::Remark:
+    case Item::Capitals:
+    case Item::Figures:
+    case Item::Paytype:
+    case Item::Payee:
+    case Item::Approve:
+    case Item::Accountant:
+    case Item::FixedRemark:
+    case Item::ReprintMark:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString ReceiptPageLayout::itemName(Item item)
+{
+    switch (item) {
+    case Item::Title:
+        return u"标题"_s;
+    case Item::Number:
+        return u"编号"_s;
+    case Item::Date:
+        return u"日期"_s;
+    case Item::PayerLabel:
+    case Item::Payer:
+        return u"交款单位"_s;
+    case Item::Reason1Label:
+    case Item::Reason1:
+        return u"收款事由"_s;
+    case Item::Reason2Label:
+    case Item::Reason2:
+        return u"其它说明"_s;
+    case Item::RemarkLabel:
+    case Item::Remark:
+        return u"备注信息"_s;
+    case Item::CapitalsLabel:
+    case Item::Capitals:
+        return u"金额（大写）"_s;
+    case Item::YuanSign:
+    case Item::Figures:
+        return u"金额（小写）"_s;
+    case Item::PaytypeLabel:
+    case Item::Paytype:
+        return u"收款方式"_s;
+    case Item::PayeeLabel:
+    case Item::Payee:
+        return u"收款人"_s;
+    case Item::ApproveLabel:
+    case Item::Approve:
+        return u"核准"_s;
+    case Item::AccountantLabel:
+    case Item::Accountant:
+        return u"会计"_s;
+    case Item::Colon:
+        return u"冒号"_s;
+    case Item::SideLabel:
+        return u"右侧标签"_s;
+    case Item::VoidStamp:
+        return u"作废印章"_s;
+    case Item::FixedRemark:
+        return u"固定备注"_s;
+    case Item::ReprintMark:
+        return u"补打标记"_s;
+    }
+    return {};
 }
 
 void ReceiptPageLayout::addVoidStamp(const QRectF &room)
@@ -574,9 +752,11 @@ void ReceiptPageLayout::paint(QPainter &painter) const
     painter.fillRect(m_pageRect, Qt::white);
 
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(Qt::black, borderWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-    const qreal inset = borderWidth / 2;
-    painter.drawRect(m_tableRect.adjusted(inset, inset, -inset, -inset));
+    if (m_border) {
+        painter.setPen(QPen(Qt::black, borderWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        const qreal inset = borderWidth / 2;
+        painter.drawRect(m_tableRect.adjusted(inset, inset, -inset, -inset));
+    }
 
     painter.setPen(QPen(Qt::black, ruleWidth, Qt::SolidLine, Qt::FlatCap));
     for (const QLineF &rule : m_rules)
@@ -647,7 +827,8 @@ QString ReceiptPageLayout::figuresText(double total)
 }
 
 void paintReceiptPage(QPainter &painter, const QRectF &pageRect,
-                      const std::optional<Receipt> &receipt, const Company &company)
+                      const std::optional<Receipt> &receipt, const Company &company,
+                      const ReceiptPageLayout::Options &options)
 {
-    ReceiptPageLayout(pageRect, receipt, company).paint(painter);
+    ReceiptPageLayout(pageRect, receipt, company, options).paint(painter);
 }

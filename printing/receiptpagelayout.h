@@ -1,17 +1,34 @@
 #pragma once
 
 #include "companystore.h"
+#include "printsettings.h"
 #include "receipt.h"
 
 #include <QFont>
 #include <QLineF>
 #include <QList>
+#include <QPointF>
 #include <QRectF>
 #include <QString>
 
 #include <optional>
 
 class QPainter;
+
+// What and where to draw beyond the receipt itself: the user's print settings, and
+// whether this receipt was printed before. The default is the full page, unmoved.
+struct ReceiptPageOptions
+{
+    QPointF offset; // points, added to every position; right and down are positive
+    bool valuesOnly = false;
+    bool sideLabel = true;
+    bool fixedRemark = false;
+    bool reprintMark = false; // this page is a reprint and gets the mark
+
+    // From the settings in millimetres; `printedBefore` says whether the history has a
+    // print of the receipt.
+    static ReceiptPageOptions from(const PrintOptions &settings, bool printedBefore = false);
+};
 
 // Works out where every text, rule and the table border of one printed receipt go on a
 // page rectangle given in points, and draws them on any QPainter. The widget on screen,
@@ -49,7 +66,11 @@ public:
         Colon,
         SideLabel, // one entry per character, top to bottom
         VoidStamp, // 作废 across the table of a voided receipt, turned; drawn last
+        FixedRemark, // the header's fixed remark, one line under the footer
+        ReprintMark, // 补打 beside the number of a receipt printed before
     };
+
+    using Options = ReceiptPageOptions;
 
     enum class FontRole { Caption, Subheadline, Title };
 
@@ -83,7 +104,7 @@ public:
     static constexpr qreal defaultSpace = 8;
 
     ReceiptPageLayout(const QRectF &pageRect, const std::optional<Receipt> &receipt,
-                      const Company &company);
+                      const Company &company, const Options &options = {});
 
     QRectF pageRect() const { return m_pageRect; }
     // The outer edge of the 1-wide border around the table; the line lies inside it.
@@ -91,6 +112,15 @@ public:
     const QList<TextItem> &textItems() const { return m_texts; }
     // Rules under the value cells, as drawn (centre line of a hairline).
     const QList<QLineF> &rules() const { return m_rules; }
+    // False for a page of values only, which has no table border.
+    bool hasBorder() const { return m_border; }
+    // Texts the offset would have pushed off the page, in layout order: they were moved
+    // back onto its edge instead, so that every value still prints.
+    const QList<Item> &displacedItems() const { return m_displaced; }
+    // What the user calls the field: 交款单位, 金额（小写）…
+    static QString itemName(Item item);
+    // The texts that carry the receipt's data, as opposed to the form's captions.
+    static bool isValue(Item item);
 
     // The first text of that kind (its first line), or nullptr.
     const TextItem *find(Item item) const;
@@ -119,14 +149,19 @@ private:
 
     // The stamp of a voided receipt over the table, as large as `room` lets it be.
     void addVoidStamp(const QRectF &room);
+    // Moves everything by the offset, then brings back what left the page.
+    void applyOffset(const QPointF &offset);
 
     QRectF m_pageRect;
     QRectF m_tableRect;
     QList<TextItem> m_texts;
     QList<QLineF> m_rules;
+    QList<Item> m_displaced;
+    bool m_border = true;
 };
 
 // Draws one receipt filling pageRect (in the painter's current coordinates, taken as
 // points): white background, black text, the bordered table.
 void paintReceiptPage(QPainter &painter, const QRectF &pageRect,
-                      const std::optional<Receipt> &receipt, const Company &company);
+                      const std::optional<Receipt> &receipt, const Company &company,
+                      const ReceiptPageLayout::Options &options = {});

@@ -10,11 +10,18 @@ packages=(
     libgl-dev
     libsqlite3-dev sqlite3
     libicu-dev
+    libxlsxwriter-dev unzip
     fonts-noto-cjk qt6-translations-l10n
     poppler-utils
     clang libclang-rt-14-dev
     tzdata
     xvfb xauth
+    # The man page and the icons made at build time, the Debian package and its checks
+    # (scripts/package.sh); qt6-charts-dev is in the package's Build-Depends.
+    help2man librsvg2-bin
+    debhelper dpkg-dev fakeroot lintian
+    appstream desktop-file-utils
+    qt6-charts-dev
 )
 
 missing=()

@@ -5,8 +5,10 @@
 #include "clock.h"
 #include "filedialogs.h"
 #include "historyview.h"
+#include "listview.h"
 #include "messagebox.h"
 #include "preferences.h"
+#include "printsettingsdialog.h"
 #include "sqlitehelper.h"
 #include "toast.h"
 
@@ -62,6 +64,11 @@ BookMenu::BookMenu(QMainWindow *window)
             &BookMenu::restore);
     connect(addAction(file, u"openDataFolderAction"_s, u"打开数据文件夹(&O)"_s),
             &QAction::triggered, this, &BookMenu::openDataFolder);
+    QAction *exportList = addAction(file, u"exportListAction"_s, u"导出列表(&E)…"_s);
+    connect(exportList, &QAction::triggered, this, &BookMenu::exportList);
+    file->addSeparator();
+    connect(addAction(file, u"printSettingsAction"_s, u"打印设置(&P)…"_s), &QAction::triggered,
+            this, &BookMenu::showPrintSettings);
     file->addSeparator();
     QAction *quit = addAction(file, u"quitAction"_s, u"退出(&Q)"_s, QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
@@ -149,6 +156,19 @@ void BookMenu::openDataFolder()
             u"无法打开文件管理器。数据文件夹在：\\n%1"_s.arg(QDir::toNativeSeparators(folder)));
 }
 
+void BookMenu::exportList()
+{
+    // The list on screen, whichever of the five it is; the others are hidden.
+    const QList<ListView *> lists = m_window->findChildren<ListView *>();
+    for (ListView *list : lists) {
+        if (list->isVisible()) {
+            list->exportShown();
+            return;
+        }
+    }
+    m_errorToast->show(u"请先打开一个收据列表"_s);
+}
+
 void BookMenu::showAbout()
 {
     MessageBox::information(
@@ -157,6 +177,12 @@ void BookMenu::showAbout()
             QCoreApplication::applicationVersion(),
             QDir::toNativeSeparators(SQLiteHelper::shared().dbURL()),
             QDir::toNativeSeparators(BackupService::backupsFolder())));
+}
+
+void BookMenu::showPrintSettings()
+{
+    PrintSettingsDialog dialog(m_window);
+    dialog.exec();
 }
 
 void BookMenu::showHistory()

@@ -6,9 +6,9 @@ class QMainWindow;
 class Toast;
 
 // The window's menu bar and what it does with the receipt book as a whole: 文件 (backup,
-// restore, the data folder, quit), 收据 (the history of every receipt or of the selected
-// one) and 帮助 (about). It also makes the automatic backup
-// after every so many saved receipts, telling a failure once.
+// restore, the data folder, print settings, quit), 收据 (the history of every receipt or of the
+// selected one) and 帮助 (about). It also makes the automatic backup after every so many saved
+// receipts, telling a failure once.
 class BookMenu : public QObject
 {
     Q_OBJECT
@@ -19,7 +19,10 @@ public:
     void backUp();
     void restore();
     void openDataFolder();
+    // 导出… of the receipt list on screen.
+    void exportList();
     void showAbout();
+    void showPrintSettings();
     void showHistory();
     // The history of the receipt selected in the list; refused when none is.
     void showSelectedHistory();

@@ -5,9 +5,11 @@
 #include "historyview.h"
 #include "icons.h"
 #include "keyboard.h"
+#include "listfooter.h"
 #include "messagebox.h"
 #include "printaction.h"
 #include "receiptpart.h"
+#include "searchfield.h"
 #include "sqlitehelper.h"
 #include "toast.h"
 #include "voidaction.h"
@@ -62,6 +64,7 @@ DatePart::DatePart(QWidget *parent)
     , m_editButton(createActionButton(u"editButton"_s, u"square.and.pencil"_s, u"修改"_s, this))
     , m_deleteButton(createActionButton(u"deleteButton"_s, u"trash"_s, u"删除"_s, this))
     , m_voidButton(createActionButton(u"voidButton"_s, u"nosign"_s, u"作废"_s, this))
+    , m_searchField(new SearchField(this))
     , m_errorToast(new Toast(Toast::Kind::Error, 2s, this))
 {
     auto *row = new QHBoxLayout(this);
@@ -83,6 +86,7 @@ DatePart::DatePart(QWidget *parent)
     row->addWidget(m_deleteButton);
     row->addWidget(m_voidButton);
     row->addStretch();
+    row->addWidget(m_searchField);
 
     connect(m_beginDateEdit, &QDateEdit::dateChanged, this,
             [this](QDate date) { Q_EMIT datePicked(AppStore::RangeBound::Begin, date); });
@@ -127,6 +131,11 @@ void DatePart::updateButtons()
 
 void DatePart::print()
 {
+    // Several rows: one job after a confirmation, and the single receipt path is not taken.
+    if (const QSet<QString> selection = m_store.selection(); selection.size() > 1) {
+        PrintAction::printReceipts(this, QStringList(selection.cbegin(), selection.cend()));
+        return;
+    }
     if (!m_store.selectedId())
         return;
     // The receipt last loaded must never be printed in place of one that could not be
@@ -184,6 +193,7 @@ ListView::ListView(QWidget *parent)
     , m_endDate(m_beginDate)
     , m_datePart(new DatePart(this))
     , m_receiptPart(new ReceiptPart(this))
+    , m_footer(new ListFooter(m_receiptPart, this))
     , m_loadErrorLabel(new QLabel(this))
 {
     m_loadErrorLabel->setObjectName(u"loadErrorLabel"_s);
@@ -201,6 +211,8 @@ ListView::ListView(QWidget *parent)
     m_datePart->setFixedHeight(30);
     m_datePart->showRange(m_beginDate, m_endDate);
     connect(m_datePart, &DatePart::datePicked, this, &ListView::onDatePicked);
+    connect(m_datePart->searchField(), &QLineEdit::textChanged, m_receiptPart,
+            &ReceiptPart::setSearchText);
     connect(m_receiptPart->tableView(), &QWidget::customContextMenuRequested, this,
             &ListView::showContextMenu);
 
@@ -210,6 +222,12 @@ ListView::ListView(QWidget *parent)
     column->addWidget(m_datePart);
     column->addWidget(m_loadErrorLabel);
     column->addWidget(m_receiptPart, 1);
+    column->addWidget(m_footer);
+}
+
+void ListView::exportShown()
+{
+    m_footer->exportShown();
 }
 
 void ListView::showEvent(QShowEvent *event)
@@ -240,6 +258,10 @@ void ListView::showContextMenu(const QPoint &pos)
     QMenu menu(this);
     connect(menu.addAction(Icons::icon(u"printer.filled.and.paper"_s), u"打印(&P)"_s),
             &QAction::triggered, m_datePart, &DatePart::print);
+    connect(menu.addAction(u"打印预览(&W)…"_s), &QAction::triggered, m_datePart, [this] {
+        if (m_store.loadSelected(false))
+            PrintAction::previewReceipt();
+    });
     connect(menu.addAction(Icons::icon(u"square.and.pencil"_s), u"修改(&E)"_s), &QAction::triggered,
             m_datePart, &DatePart::edit);
     connect(menu.addAction(Icons::icon(u"nosign"_s), VoidAction::title(m_store) + u"(&V)"_s),

@@ -5,11 +5,13 @@
 #include <QDateTime>
 #include <QWidget>
 
+class ListFooter;
 class QDateEdit;
 class QLabel;
 class Toast;
 class QPushButton;
 class ReceiptPart;
+class SearchField;
 
 // The date bar of a receipt list: the range pickers and the print, edit, delete and void
 // actions on the selected receipt(s).
@@ -22,6 +24,7 @@ public:
 
     // Shows the days of a range set from elsewhere, without reporting them as picks.
     void showRange(const QDateTime &begin, const QDateTime &end);
+    SearchField *searchField() const { return m_searchField; }
 
     void print();
     void edit();
@@ -43,6 +46,7 @@ private:
     QPushButton *m_editButton;
     QPushButton *m_deleteButton;
     QPushButton *m_voidButton;
+    SearchField *m_searchField;
     Toast *m_errorToast;
 };
 
@@ -58,6 +62,8 @@ public:
 
     QDateTime beginDate() const { return m_beginDate; }
     QDateTime endDate() const { return m_endDate; }
+    // 导出… of the list: what it shows, in the order shown.
+    void exportShown();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -75,5 +81,6 @@ private:
     QDateTime m_endDate;
     DatePart *m_datePart;
     ReceiptPart *m_receiptPart;
+    ListFooter *m_footer;
     QLabel *m_loadErrorLabel;
 };

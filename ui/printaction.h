@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QStringList>
+
 #include <functional>
+#include <optional>
+
+class QWidget;
 
 // The one way the screens print AppStore::receiptPrint: through the print job on receipt
 // paper. Tests replace the job (to write a PDF instead of facing the print dialog).
@@ -17,6 +22,19 @@ using FunctionWithOutcome = std::function<bool(double width, double height)>;
 // Runs the print job for AppStore::receiptPrint at the paper size; returns when the
 // print dialog has been answered: true when the receipt went to the printer or file.
 bool printReceipt();
+
+// 打印预览 of AppStore::receiptPrint, from which the user may print (then true, and the
+// print is recorded as any other).
+bool previewReceipt();
+
+// The list's 打印 with two or more receipts selected: asks "打印所选 N 张收据？", then
+// prints them as one job, one page each in number order. False when declined or cancelled.
+bool printReceipts(QWidget *parent, const QStringList &ids);
+
+// Tests: the answer the confirmation gives instead of showing itself (nothing: shown), and
+// what runs instead of the job of several receipts.
+void setConfirmAnswer(std::optional<bool> answer);
+void setBatchFunction(std::function<bool(const QStringList &ids)> function);
 
 // Tests: `function` runs instead of the print job (and counts as printed); an empty
 // function restores the job.

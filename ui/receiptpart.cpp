@@ -2,6 +2,7 @@
 
 #include "appstore.h"
 #include "receiptdraft.h"
+#include "receiptfilter.h"
 #include "receipttablemodel.h"
 
 #include <QHeaderView>
@@ -71,6 +72,30 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     fitColumns();
 }
 
+void ReceiptPart::setSearchText(const QString &text)
+{
+    m_model->setFilter(ReceiptFilter(text));
+    keepSelectionToShownRows();
+    selectStoredSelection();
+    Q_EMIT shownRowsChanged();
+}
+
+const QList<int> &ReceiptPart::shownRows() const
+{
+    return m_model->shownRows();
+}
+
+QList<int> ReceiptPart::selectedShownRows() const
+{
+    const QSet<QString> selection = m_store.selection();
+    QList<int> rows;
+    for (const int row : m_model->shownRows()) {
+        if (selection.contains(m_store.receipts().at(row).id))
+            rows.append(row);
+    }
+    return rows;
+}
+
 void ReceiptPart::fitColumns()
 {
     m_tableView->resizeColumnsToContents();
@@ -101,6 +126,7 @@ void ReceiptPart::onReceiptsChanged()
     keepSelectionToShownRows();
     selectStoredSelection();
     fitColumns();
+    Q_EMIT shownRowsChanged();
 }
 
 void ReceiptPart::keepSelectionToShownRows()
@@ -109,12 +135,10 @@ void ReceiptPart::keepSelectionToShownRows()
     if (selection.isEmpty())
         return;
     QSet<QString> shown;
-    for (const Receipt &receipt : m_store.receipts()) {
-        if (selection.contains(receipt.id))
-            shown.insert(receipt.id);
-    }
-    // Another list's selection, or rows gone by a delete: the buttons of this list must
-    // not act on receipts it does not show.
+    for (const int row : selectedShownRows())
+        shown.insert(m_store.receipts().at(row).id);
+    // Another list's selection, rows gone by a delete or hidden by the search: the buttons of this
+    // list must not act on receipts it does not show.
     if (shown != selection)
         m_store.setSelection(shown);
     else if (m_store.selectedId() && !shown.contains(*m_store.selectedId()))
@@ -141,8 +165,9 @@ void ReceiptPart::selectStoredSelection()
     QItemSelection selection;
     if (!ids.isEmpty()) {
         const QList<Receipt> &receipts = m_store.receipts();
-        for (int row = 0; row < receipts.size(); ++row) {
-            if (ids.contains(receipts.at(row).id))
+        const QList<int> &shown = m_model->shownRows();
+        for (int row = 0; row < shown.size(); ++row) {
+            if (ids.contains(receipts.at(shown.at(row)).id))
                 selection.select(m_model->index(row, 0),
                                  m_model->index(row, ReceiptTableModel::ColumnCount - 1));
         }
@@ -164,10 +189,9 @@ void ReceiptPart::onStoreSelectionChanged()
     const QSet<QString> ids = m_store.selection();
     if (!ids.isEmpty()) {
         // The one receipt print and edit act on: the first selected row as listed.
-        const QList<Receipt> &receipts = m_store.receipts();
-        const auto first = std::find_if(receipts.cbegin(), receipts.cend(),
-                                        [&](const Receipt &r) { return ids.contains(r.id); });
-        m_store.setSelectedId(first != receipts.cend() ? first->id : *ids.cbegin());
+        const QList<int> rows = selectedShownRows();
+        m_store.setSelectedId(rows.isEmpty() ? *ids.cbegin()
+                                             : m_store.receipts().at(rows.first()).id);
     }
     selectStoredSelection();
 }

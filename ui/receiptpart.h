@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
 #include <optional>
@@ -21,6 +22,18 @@ public:
     explicit ReceiptPart(QWidget *parent);
 
     QTableView *tableView() const { return m_tableView; }
+
+    // Shows only the receipts the search text finds (all for an empty text). Selected
+    // receipts it hides leave the selection, so no action reaches a row out of sight.
+    void setSearchText(const QString &text);
+    // The rows of AppStore::receipts shown, in the order shown.
+    const QList<int> &shownRows() const;
+    // Of those, the ones selected.
+    QList<int> selectedShownRows() const;
+
+Q_SIGNALS:
+    // The rows shown changed: a load, a sort or a search.
+    void shownRowsChanged();
 
 private:
     void onViewSelectionChanged();

@@ -163,13 +163,28 @@ ReceiptTableModel::ReceiptTableModel(AppStore &store, QObject *parent)
     // says only that it changed: a reset is the one honest report of that.
     connect(&m_store, &AppStore::receiptsChanged, this, [this] {
         beginResetModel();
+        updateRows();
         endResetModel();
     });
+    updateRows();
+}
+
+void ReceiptTableModel::setFilter(const ReceiptFilter &filter)
+{
+    beginResetModel();
+    m_filter = filter;
+    updateRows();
+    endResetModel();
+}
+
+void ReceiptTableModel::updateRows()
+{
+    m_rows = m_filter.rowsOf(m_store.receipts());
 }
 
 int ReceiptTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_store.receipts().size());
+    return parent.isValid() ? 0 : int(m_rows.size());
 }
 
 int ReceiptTableModel::columnCount(const QModelIndex &parent) const
@@ -198,7 +213,7 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Receipt &receipt = m_store.receipts().at(index.row());
+    const Receipt &receipt = m_store.receipts().at(m_rows.at(index.row()));
     const bool unreadableAmount = index.column() == TotalColumn && receipt.unreadableTotal;
     switch (role) {
     case Qt::DisplayRole:

@@ -1,16 +1,19 @@
 #pragma once
 
+#include "receiptfilter.h"
+
 #include <QAbstractTableModel>
+#include <QList>
 #include <QStringList>
 
 class AppStore;
 struct Receipt;
 
 // Adapts AppStore::receipts to the receipt list's table: thirteen columns, one row per
-// receipt, in the store's order. A voided receipt stays listed with its number, drawn
-// grey and struck through, its reason as the tooltip and 已作废 in the last column. The store stays
-// the owner of the rows; sorting here reorders the store's list itself, so every list screen and
-// the print and edit actions see the same order.
+// receipt the search lets through, in the store's order. A voided receipt stays listed with its
+// number, drawn grey and struck through, its reason as the tooltip and 已作废 in the last column.
+// The store stays the owner of the rows; sorting here reorders the store's list itself, so every
+// list screen and the print and edit actions see the same order.
 class ReceiptTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -47,10 +50,19 @@ public:
     // of the previous sort).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
+    // Shows only the receipts the filter finds; the store's list and order stay as they are.
+    void setFilter(const ReceiptFilter &filter);
+    // The rows of AppStore::receipts shown, in the order shown.
+    const QList<int> &shownRows() const { return m_rows; }
+
     // What a cell shows: the local receipt day, the amount's stored text, the creation
     // time in UTC with its offset, 已作废 for a voided receipt.
     static QString cellText(const Receipt &receipt, int column);
 
 private:
+    void updateRows();
+
     AppStore &m_store;
+    ReceiptFilter m_filter;
+    QList<int> m_rows;
 };

@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "preferences.h"
 #include "settingsscreens.h"
+#include "statisticsview.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -69,6 +70,7 @@ Sidebar::Sidebar(QWidget *parent)
     addMenuRow(u"本月收据"_s, chart, NavigationItem::stat_month, new ListView(m_detail));
     addMenuRow(u"今年收据"_s, chart, NavigationItem::stat_year, new ListView(m_detail));
     addMenuRow(u"全部收据"_s, chart, NavigationItem::stat_all, new ListView(m_detail));
+    addPlainScreenRow(u"收据统计"_s, chart, new StatisticsView(m_detail));
 
     addSection(u"基本设置"_s);
     const struct
@@ -138,6 +140,14 @@ void Sidebar::addMenuRow(const QString &title, const QString &icon, NavigationIt
     m_rows.insert(navItem, item);
 }
 
+void Sidebar::addPlainScreenRow(const QString &title, const QString &icon, QWidget *screen)
+{
+    auto *item = new QListWidgetItem(Icons::icon(icon), title, m_list);
+    item->setData(PlainScreenRole, true);
+    m_detail->addWidget(screen);
+    m_plainScreens.insert(item, screen);
+}
+
 void Sidebar::addLinkRow(const QString &title, const QString &key)
 {
     auto *item = new QListWidgetItem(Icons::icon(u"number"_s), title, m_list);
@@ -181,7 +191,17 @@ QWidget *Sidebar::currentScreen() const
 
 void Sidebar::onCurrentItemChanged(QListWidgetItem *item)
 {
-    if (m_showingDestination || !item || !item->data(NavigationRole).isValid())
+    if (m_showingDestination || !item)
+        return;
+    if (item->data(PlainScreenRole).isValid()) {
+        m_plainRow = item;
+        if (m_store.selectionNav())
+            m_store.setSelectionNav(std::nullopt); // shows it
+        else
+            showDestination();
+        return;
+    }
+    if (!item->data(NavigationRole).isValid())
         return;
     m_store.setSelectionNav(NavigationItem(item->data(NavigationRole).toInt()));
 }
@@ -206,7 +226,10 @@ void Sidebar::onItemClicked(QListWidgetItem *item)
 void Sidebar::showDestination()
 {
     const std::optional<NavigationItem> destination = m_store.selectionNav();
-    QListWidgetItem *row = destination ? m_rows.value(*destination) : nullptr;
+    // Any destination leaves the plain screen; only its own row brings it back.
+    if (destination)
+        m_plainRow = nullptr;
+    QListWidgetItem *row = destination ? m_rows.value(*destination) : m_plainRow;
     m_showingDestination = true;
     if (row) {
         m_list->setCurrentItem(row);
@@ -215,6 +238,7 @@ void Sidebar::showDestination()
         m_list->clearSelection();
     }
     m_showingDestination = false;
-    QWidget *screen = destination ? m_screens.value(*destination) : nullptr;
+    QWidget *screen
+        = destination ? m_screens.value(*destination) : m_plainScreens.value(m_plainRow);
     m_detail->setCurrentWidget(screen ? screen : m_emptyScreen);
 }

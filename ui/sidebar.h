@@ -23,6 +23,8 @@ public:
     // Row data: the NavigationItem of a menu row, or the settings key of a link row.
     static constexpr int NavigationRole = Qt::UserRole + 1;
     static constexpr int LinkRole = Qt::UserRole + 2;
+    // Row data of a screen reached without a NavigationItem (收据统计): set on its row.
+    static constexpr int PlainScreenRole = Qt::UserRole + 3;
 
     explicit Sidebar(QWidget *parent);
 
@@ -43,6 +45,9 @@ private:
     void addMenuRow(const QString &title, const QString &icon, NavigationItem item,
                     QWidget *screen);
     void addLinkRow(const QString &title, const QString &key);
+    // A row whose screen no other screen switches to, so it needs no destination of its
+    // own: while it is shown AppStore::selectionNav is empty.
+    void addPlainScreenRow(const QString &title, const QString &icon, QWidget *screen);
     void onCurrentItemChanged(QListWidgetItem *item);
     void onItemClicked(QListWidgetItem *item);
     void showDestination();
@@ -53,5 +58,8 @@ private:
     QWidget *m_emptyScreen;
     QHash<NavigationItem, QWidget *> m_screens;
     QHash<NavigationItem, QListWidgetItem *> m_rows;
+    QHash<QListWidgetItem *, QWidget *> m_plainScreens;
+    // The plain screen row chosen last, shown while there is no destination.
+    QListWidgetItem *m_plainRow = nullptr;
     bool m_showingDestination = false;
 };

@@ -1,5 +1,8 @@
+#include "filedialogs.h"
+#include "listfooter.h"
 #include "listview.h"
 #include "receipttablemodel.h"
+#include "searchfield.h"
 #include "uitesthelpers.h"
 
 #include <QAbstractItemModelTester>
@@ -51,6 +54,11 @@ private Q_SLOTS:
     void printFromTheList();
     void voidWithAReason_data();
     void voidWithAReason();
+    void searchShowsMatchingRows_data();
+    void searchShowsMatchingRows();
+    void searchDropsHiddenRowsFromActions();
+    void totalsLine();
+    void exportWritesWhatIsShown();
 
 private:
     QTableView *table() const
@@ -80,6 +88,21 @@ private:
             header->viewport(), Qt::LeftButton, {},
             QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
                    header->height() / 2));
+    }
+
+    SearchField *searchField() const { return m.currentScreen()->findChild<SearchField *>(); }
+    QString totals() const { return m.currentScreen()->findChild<ListFooter *>()->totalsText(); }
+    // 0000001 甲公司 12,800.50, 0000002 乙 680, 0000003 Acme 100 (voided), on today's list.
+    void openThreeReceipts()
+    {
+        QVERIFY(
+            m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, day(0), u"甲公司"_s, 12800.5)));
+        QVERIFY(m.env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, day(0), u"乙"_s, 680)));
+        QVERIFY(m.env->execRaw(receiptInsertSql(u"C"_s, u"0000003"_s, day(0), u"Acme"_s, 100)));
+        QVERIFY(
+            m.env->execRaw(u"insert into tb_void values ('C', '开错了', '2024-05-03 12:00:00')"_s));
+        m.openWindow();
+        m.clickRow(u"今天收据"_s);
     }
 
     WindowFixture m;
@@ -391,6 +414,99 @@ void tst_ListView::voidWithAReason()
     QCOMPARE(status().data().toString(), QString());
     QCOMPARE(AppStore::shared().readReceipt(u"A"_s)->voidReason, std::nullopt);
     QCOMPARE(button(u"voidButton"_s)->text(), u"作废"_s);
+}
+
+void tst_ListView::searchShowsMatchingRows_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("nothing typed")
+        << QString() << QStringList {u"0000003"_s, u"0000002"_s, u"0000001"_s};
+    QTest::newRow("payer") << u"乙"_s << QStringList {u"0000002"_s};
+    QTest::newRow("Latin in any case") << u"acME"_s << QStringList {u"0000003"_s};
+    QTest::newRow("amount") << u"680"_s << QStringList {u"0000002"_s};
+    QTest::newRow("number") << u"0000001"_s << QStringList {u"0000001"_s};
+    QTest::newRow("no match") << u"丙"_s << QStringList {};
+}
+
+void tst_ListView::searchShowsMatchingRows()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, shown);
+    openThreeReceipts();
+    typeText(searchField(), text);
+    QCOMPARE(column(0), shown);
+    // The store keeps every receipt of the range, in its order.
+    QCOMPARE(AppStore::shared().receipts().size(), 3);
+    QCOMPARE(AppStore::shared().receipts().first().receiptNo, u"0000003"_s);
+    // Esc brings them all back.
+    QTest::keyClick(searchField(), Qt::Key_Escape);
+    QCOMPARE(searchField()->text(), QString());
+    QCOMPARE(column(0).size(), 3);
+}
+
+void tst_ListView::searchDropsHiddenRowsFromActions()
+{
+    openThreeReceipts();
+    clickRow(1);
+    clickRow(2, Qt::ControlModifier);
+    QCOMPARE(AppStore::shared().selection(), (QSet<QString> {u"A"_s, u"B"_s}));
+    typeText(searchField(), u"公司"_s);
+    QCOMPARE(AppStore::shared().selection(), QSet<QString> {u"A"_s});
+    QCOMPARE(AppStore::shared().selectedId(), u"A"_s);
+    MessageBox::setTestAnswer(true);
+    QTest::mouseClick(button(u"deleteButton"_s), Qt::LeftButton);
+    QCOMPARE(m.env->queryRaw(u"select group_concat(id) from tb_receipt order by id"_s), u"B,C"_s);
+    QCOMPARE(column(0), QStringList {});
+    // Sorting acts on the store and keeps the search.
+    typeText(searchField(), u"0"_s);
+    clickHeader(ReceiptTableModel::ReceiptNoColumn);
+    QCOMPARE(column(0).size(), 2);
+}
+
+void tst_ListView::totalsLine()
+{
+    openThreeReceipts();
+    QCOMPARE(totals(), u"共 2 张  合计 ¥13,480.50  另有作废 1 张，不计入合计"_s);
+    clickRow(0);
+    clickRow(2, Qt::ControlModifier);
+    QCOMPARE(
+        totals(),
+        u"共 2 张  合计 ¥13,480.50  另有作废 1 张，不计入合计    已选 2 张  合计 ¥12,800.50"_s);
+    typeText(searchField(), u"甲"_s);
+    QCOMPARE(totals(), u"共 1 张  合计 ¥12,800.50"_s);
+}
+
+void tst_ListView::exportWritesWhatIsShown()
+{
+    openThreeReceipts();
+    typeText(searchField(), u"0000"_s);
+    clickHeader(ReceiptTableModel::PayerColumn);
+    const QStringList order = column(0);
+    const QString folder = m.env->documentsPath() + u"/导出"_s;
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + u"/列表.csv"_s;
+    FileDialogs::setTestAnswer(path);
+    QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"exportButton"_s),
+                      Qt::LeftButton);
+    FileDialogs::setTestAnswer(std::nullopt);
+    const QString today = QDate::currentDate().toString(u"yyyyMMdd"_s);
+    QVERIFY(FileDialogs::lastSuggestion().endsWith(u"/收据-%1-%1.xlsx"_s.arg(today)));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines
+        = QString::fromUtf8(file.readAll()).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5); // titles, three receipts, 合计
+    for (int row = 0; row < 3; ++row) // in the order shown
+        QVERIFY(lines.at(row + 1).contains(order.at(row)));
+    QVERIFY2(lines.last().contains(u"13480.50"_s), qPrintable(lines.last()));
+    auto *toast = m.currentScreen()->findChild<Toast *>(u"exportSuccessToast"_s);
+    QCOMPARE(toast->text(), u"已导出 3 张收据，合计 ¥13,480.50"_s);
+    // The next suggestion starts in the folder just used.
+    FileDialogs::setTestAnswer(QString());
+    m.find<QAction>(u"exportListAction"_s)->trigger();
+    FileDialogs::setTestAnswer(std::nullopt);
+    QCOMPARE(QFileInfo(FileDialogs::lastSuggestion()).absolutePath(), folder);
 }
 
 QTEST_MAIN(tst_ListView)

@@ -1,0 +1,606 @@
+#include "receiptexport.h"
+
+#include "money.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum Column {
+    ReceiptNoColumn,
+    ReceiptDateColumn,
+    PayerColumn,
+    TotalColumn,
+    Reason1Column,
+    Reason2Column,
+    RemarkColumn,
+    PaytypeColumn,
+    PayeeColumn,
+    ApproveColumn,
+    AccountantColumn,
+    CreateDateColumn,
+    StatusColumn,
+    VoidReasonColumn,
+    ColumnCount
+};
+
+QString voidedStatus()
+{
+    return u"已作废"_s;
+}
+
+// Voided comes first: a voided receipt is left out of every sum whatever its amount, and
+// the Excel total picks rows by exactly this text.
+QString statusOf(const Receipt &receipt)
+{
+    if (receipt.voidReason)
+        return voidedStatus();
+    if (receipt.unreadableTotal)
+        return u"金额无法识别"_s;
+    return {};
+}
+
+// The field of a column written as the receipt holds it; null for the columns of dates,
+// amounts and status, which are made here.
+const QString *plainText(const Receipt &receipt, int column)
+{
+    switch (column) {
+    case ReceiptNoColumn:
+        return &receipt.receiptNo;
+    case PayerColumn:
+        return &receipt.payer;
+    case Reason1Column:
+        return &receipt.reason1;
+    case Reason2Column:
+        return &receipt.reason2;
+    case RemarkColumn:
+        return &receipt.remark;
+    case PaytypeColumn:
+        return &receipt.paytype;
+    case PayeeColumn:
+        return &receipt.payee;
+    case ApproveColumn:
+        return &receipt.approve;
+    case AccountantColumn:
+        return &receipt.accountant;
+    case VoidReasonColumn:
+        return receipt.voidReason ? &*receipt.voidReason : nullptr;
+    default:
+        return nullptr;
+    }
+}
+
+// ---- CSV
+
+void appendDigits(QString &out, int value, int width)
+{
+    std::array<char16_t, 12> digits {};
+    int n = 0;
+    for (unsigned v = unsigned(std::max(value, 0)); v > 0 || n < width; v /= 10)
+        digits[size_t(n++)] = char16_t(u'0' + v % 10);
+    while (n > 0)
+        out.append(QChar(digits[size_t(--n)]));
+}
+
+// yyyy-MM-dd (and HH:mm:ss) of the local time, without QDateTime::toString, which costs
+// more than the rest of a row: a list of 100,000 receipts writes 200,000 of them.
+void appendDate(QString &out, const QDateTime &dateTime, bool withTime)
+{
+    if (!dateTime.isValid())
+        return;
+    const QDateTime local = dateTime.toLocalTime();
+    const QDate date = local.date();
+    if (date.year() < 1000 || date.year() > 9999) {
+        // Out of the fixed four digits: the general formatter says it right.
+        out += local.toString(withTime ? u"yyyy-MM-dd HH:mm:ss"_s : u"yyyy-MM-dd"_s);
+        return;
+    }
+    appendDigits(out, date.year(), 4);
+    out += u'-';
+    appendDigits(out, date.month(), 2);
+    out += u'-';
+    appendDigits(out, date.day(), 2);
+    if (withTime) {
+        const QTime time = local.time();
+        out += u' ';
+        appendDigits(out, time.hour(), 2);
+        out += u':';
+        appendDigits(out, time.minute(), 2);
+        out += u':';
+        appendDigits(out, time.second(), 2);
+    }
+}
+
+bool startsLikeFormula(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    const char16_t first = text.front().unicode();
+    return first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t'
+        || first == u'\r';
+}
+
+void appendCsvField(QString &out, QStringView field)
+{
+    bool quote = false;
+    for (const QChar c : field) {
+        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n') {
+            quote = true;
+            break;
+        }
+    }
+    if (!quote) {
+        out += field;
+        return;
+    }
+    out += u'"';
+    for (const QChar c : field) {
+        if (c == u'"')
+            out += u'"';
+        out += c;
+    }
+    out += u'"';
+}
+
+// A text a spreadsheet would run as a formula gets the quote that makes it text.
+void appendCsvText(QString &out, const QString &text)
+{
+    if (startsLikeFormula(text))
+        appendCsvField(out, QString(QChar(u'\'') + text));
+    else
+        appendCsvField(out, text);
+}
+
+void appendCsvRow(QString &out, const Receipt &receipt)
+{
+    for (int column = 0; column < ColumnCount; ++column) {
+        if (column > 0)
+            out += u',';
+        switch (column) {
+        case ReceiptDateColumn:
+            appendDate(out, receipt.receiptDate, false);
+            break;
+        case CreateDateColumn:
+            appendDate(out, receipt.createDate, true);
+            break;
+        case TotalColumn:
+            if (const std::optional<qint64> fen = Money::fenOf(receipt))
+                out += Money::format(*fen, false);
+            else
+                appendCsvText(out, receipt.unreadableTotal.value_or(QString()));
+            break;
+        case StatusColumn:
+            out += statusOf(receipt);
+            break;
+        default:
+            if (const QString *text = plainText(receipt, column))
+                appendCsvText(out, *text);
+        }
+    }
+    out += u"\r\n"_s;
+}
+
+bool writeCsv(QIODevice &file, const QList<Receipt> &receipts, const QList<int> &rows,
+              const ReceiptTotals &totals)
+{
+    // Written in pieces of about 64 KB: one text of a whole list would hold it twice over.
+    constexpr qsizetype piece = 32 * 1024;
+    QString text;
+    text.reserve(piece + 4096);
+    text += QChar(0xFEFF);
+    const QStringList &titles = ReceiptExport::columnTitles();
+    for (qsizetype column = 0; column < titles.size(); ++column) {
+        if (column > 0)
+            text += u',';
+        appendCsvField(text, titles.at(column));
+    }
+    text += u"\r\n"_s;
+    for (const int row : rows) {
+        appendCsvRow(text, receipts.at(row));
+        if (text.size() >= piece) {
+            if (file.write(text.toUtf8()) < 0)
+                return false;
+            text.resize(0);
+        }
+    }
+    text += u"合计"_s;
+    for (int column = 1; column < ColumnCount; ++column) {
+        text += u',';
+        if (column == TotalColumn)
+            text += Money::format(totals.fen, false);
+    }
+    text += u"\r\n"_s;
+    return file.write(text.toUtf8()) >= 0;
+}
+
+bool exportCsv(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
+               const ReceiptTotals &totals, QString *error)
+{
+    // QSaveFile writes beside the target and renames only on commit.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    if (!writeCsv(file, receipts, rows, totals)) {
+        *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// ---- Excel
+
+// Excel holds at most this many characters in a cell.
+constexpr qsizetype cellTextLimit = 32767;
+
+// The width of a text in Excel's column unit, the width of a digit: a Chinese character
+// (and any other of the wide East Asian ranges) takes about two.
+int displayWidth(QStringView text)
+{
+    int width = 0;
+    for (const QChar c : text) {
+        if (c.isLowSurrogate())
+            continue;
+        width += c.unicode() >= 0x2E80 ? 2 : 1;
+    }
+    return width;
+}
+
+// Excel reads "_x0041_" in a text as the character it codes (how it writes control
+// characters); the underscore that begins such a run is itself written coded, so a payer
+// that happens to contain one shows as typed.
+QString excelText(const QString &text)
+{
+    QString out = text;
+    if (out.contains(u"_x")) {
+        static const QRegularExpression coded(u"_(?=x[0-9A-Fa-f]{4}_)"_s);
+        out.replace(coded, u"_x005F_"_s);
+    }
+    if (out.size() > cellTextLimit) {
+        out.truncate(cellTextLimit);
+        if (out.back().isHighSurrogate())
+            out.chop(1);
+    }
+    return out;
+}
+
+QString columnLetter(int column)
+{
+    return QString(QChar(u'A' + column));
+}
+
+lxw_datetime excelDate(const QDateTime &dateTime, bool withTime)
+{
+    const QDateTime local = dateTime.toLocalTime();
+    const QDate date = local.date();
+    const QTime time = withTime ? local.time() : QTime(0, 0);
+    return {date.year(), date.month(),  date.day(),
+            time.hour(), time.minute(), double(time.second())};
+}
+
+class XlsxWriter
+{
+public:
+    XlsxWriter(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
+               const ReceiptTotals &totals)
+        : m_receipts(receipts)
+        , m_rows(rows)
+        , m_totals(totals)
+    {
+        lxw_workbook_options options {};
+        // Each row goes to a scratch file as the next one starts: memory stays flat
+        // however long the list.
+        options.constant_memory = LXW_TRUE;
+        m_workbook = workbook_new_opt(QFile::encodeName(path).constData(), &options);
+    }
+    ~XlsxWriter()
+    {
+        // Closing is the one way to free the workbook: a failed one is written and then
+        // removed by the caller.
+        if (m_workbook)
+            workbook_close(m_workbook);
+    }
+
+    bool write(QString *error)
+    {
+        if (!m_workbook || !(m_sheet = workbook_add_worksheet(m_workbook, "收据"))) {
+            *error = u"无法建立 Excel 工作簿（临时文件夹不可写？）"_s;
+            return false;
+        }
+        makeFormats();
+        setColumnWidths();
+        worksheet_freeze_panes(m_sheet, 1, 0);
+
+        const QStringList &titles = ReceiptExport::columnTitles();
+        for (int column = 0; column < ColumnCount; ++column)
+            writeText(0, column, titles.at(column), m_bold);
+        lxw_row_t row = 1;
+        for (const int index : m_rows)
+            writeReceipt(row++, m_receipts.at(index));
+        writeTotal(row);
+
+        const lxw_error closed = workbook_close(m_workbook);
+        m_workbook = nullptr;
+        if (m_error == LXW_NO_ERROR)
+            m_error = closed;
+        if (m_error != LXW_NO_ERROR) {
+            *error = QString::fromUtf8(lxw_strerror(m_error));
+            return false;
+        }
+        return true;
+    }
+
+private:
+    void note(lxw_error result)
+    {
+        if (m_error == LXW_NO_ERROR)
+            m_error = result;
+    }
+
+    lxw_format *format(bool grey, const char *numberFormat = nullptr)
+    {
+        if (!grey && !numberFormat)
+            return nullptr;
+        lxw_format *made = workbook_add_format(m_workbook);
+        if (grey)
+            format_set_font_color(made, LXW_COLOR_GRAY);
+        if (numberFormat)
+            format_set_num_format(made, numberFormat);
+        return made;
+    }
+
+    void makeFormats()
+    {
+        m_bold = workbook_add_format(m_workbook);
+        format_set_bold(m_bold);
+        for (const bool grey : {false, true}) {
+            m_text[grey] = format(grey);
+            m_date[grey] = format(grey, "yyyy-mm-dd");
+            m_dateTime[grey] = format(grey, "yyyy-mm-dd hh:mm:ss");
+            m_money[grey] = format(grey, moneyFormat);
+        }
+        m_boldMoney = workbook_add_format(m_workbook);
+        format_set_bold(m_boldMoney);
+        format_set_num_format(m_boldMoney, moneyFormat);
+    }
+
+    // Wide enough for the title and the longest value, within reason: a long remark
+    // should not push the other columns off the screen.
+    void setColumnWidths()
+    {
+        std::array<int, ColumnCount> widths {};
+        const QStringList &titles = ReceiptExport::columnTitles();
+        for (int column = 0; column < ColumnCount; ++column)
+            widths[size_t(column)] = displayWidth(titles.at(column));
+        qint64 largest = std::max(m_totals.fen, -m_totals.fen);
+        for (const int index : m_rows) {
+            const Receipt &receipt = m_receipts.at(index);
+            for (int column = 0; column < ColumnCount; ++column) {
+                if (const QString *text = plainText(receipt, column))
+                    widths[size_t(column)] = std::max(widths[size_t(column)], displayWidth(*text));
+            }
+            if (receipt.unreadableTotal)
+                widths[TotalColumn]
+                    = std::max(widths[TotalColumn], displayWidth(*receipt.unreadableTotal));
+            else if (const std::optional<qint64> fen = Money::fenOf(receipt))
+                largest = std::max({largest, *fen, -*fen});
+        }
+        // ¥, a minus sign, the grouped digits.
+        widths[TotalColumn] = std::max(widths[TotalColumn], int(Money::format(largest).size()) + 2);
+        widths[ReceiptDateColumn] = std::max(widths[ReceiptDateColumn], 10);
+        widths[CreateDateColumn] = std::max(widths[CreateDateColumn], 19);
+        widths[StatusColumn] = std::max(widths[StatusColumn], displayWidth(u"金额无法识别"));
+        for (int column = 0; column < ColumnCount; ++column) {
+            const double width = std::min(widths[size_t(column)], 50) + 2;
+            note(worksheet_set_column(m_sheet, lxw_col_t(column), lxw_col_t(column), width,
+                                      nullptr));
+        }
+    }
+
+    void writeText(lxw_row_t row, int column, const QString &text, lxw_format *cellFormat)
+    {
+        if (text.isEmpty())
+            return;
+        note(worksheet_write_string(m_sheet, row, lxw_col_t(column),
+                                    excelText(text).toUtf8().constData(), cellFormat));
+    }
+
+    void writeDate(lxw_row_t row, int column, const QDateTime &dateTime, bool withTime, bool grey)
+    {
+        if (!dateTime.isValid())
+            return;
+        lxw_datetime date = excelDate(dateTime, withTime);
+        // Excel counts days from 1900 and ends with 9999: other years are written as text.
+        if (date.year < 1900 || date.year > 9999) {
+            QString text;
+            appendDate(text, dateTime, withTime);
+            writeText(row, column, text, m_text[grey]);
+            return;
+        }
+        note(worksheet_write_datetime(m_sheet, row, lxw_col_t(column), &date,
+                                      withTime ? m_dateTime[grey] : m_date[grey]));
+    }
+
+    void writeReceipt(lxw_row_t row, const Receipt &receipt)
+    {
+        const bool grey = receipt.voidReason.has_value();
+        for (int column = 0; column < ColumnCount; ++column) {
+            switch (column) {
+            case ReceiptDateColumn:
+                writeDate(row, column, receipt.receiptDate, false, grey);
+                break;
+            case CreateDateColumn:
+                writeDate(row, column, receipt.createDate, true, grey);
+                break;
+            case TotalColumn:
+                if (const std::optional<qint64> fen = Money::fenOf(receipt))
+                    note(worksheet_write_number(m_sheet, row, lxw_col_t(column), double(*fen) / 100,
+                                                m_money[grey]));
+                else
+                    writeText(row, column, receipt.unreadableTotal.value_or(QString()),
+                              m_text[grey]);
+                break;
+            case StatusColumn:
+                writeText(row, column, statusOf(receipt), m_text[grey]);
+                break;
+            default:
+                if (const QString *text = plainText(receipt, column))
+                    writeText(row, column, *text, m_text[grey]);
+            }
+        }
+    }
+
+    void writeTotal(lxw_row_t row)
+    {
+        writeText(row, ReceiptNoColumn, u"合计"_s, m_bold);
+        const double value = double(m_totals.fen) / 100;
+        if (m_rows.isEmpty()) {
+            // A formula over no rows would name its own cell.
+            note(worksheet_write_number(m_sheet, row, TotalColumn, value, m_boldMoney));
+            return;
+        }
+        // SUMIF leaves out the voided rows and the amounts that are text.
+        const QString last = QString::number(row); // the last receipt's row, counted from 1
+        const QString status = columnLetter(StatusColumn), amount = columnLetter(TotalColumn);
+        const QString formula = u"=SUMIF("_s + status + u"2:"_s + status + last + u",\"<>"_s
+            + voidedStatus() + u"\","_s + amount + u"2:"_s + amount + last + u')';
+        note(worksheet_write_formula_num(m_sheet, row, TotalColumn, formula.toUtf8().constData(),
+                                         m_boldMoney, value));
+    }
+
+    static constexpr const char *moneyFormat = "¥#,##0.00";
+
+    const QList<Receipt> &m_receipts;
+    const QList<int> &m_rows;
+    const ReceiptTotals &m_totals;
+    lxw_workbook *m_workbook = nullptr;
+    lxw_worksheet *m_sheet = nullptr;
+    lxw_error m_error = LXW_NO_ERROR;
+    lxw_format *m_bold = nullptr;
+    lxw_format *m_boldMoney = nullptr;
+    lxw_format *m_text[2] {};
+    lxw_format *m_date[2] {};
+    lxw_format *m_dateTime[2] {};
+    lxw_format *m_money[2] {};
+};
+
+// A new empty file beside target, under a name no other file has, created as any new
+// file is (so the umask applies to it); empty with the reason when none can be made.
+QString createScratchBeside(const QString &target, QString *error)
+{
+    const QFileInfo info(target);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QString candidate = info.dir().filePath(
+            u".%1.%2.tmp"_s.arg(info.fileName())
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
+        QFile file(candidate);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return candidate;
+        if (!file.exists()) {
+            *error = file.errorString();
+            return {};
+        }
+    }
+    *error = u"无法在 %1 建立临时文件"_s.arg(QDir::toNativeSeparators(info.absolutePath()));
+    return {};
+}
+
+bool exportXlsx(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
+                const ReceiptTotals &totals, QString *error)
+{
+    // The header and the total take a row each.
+    if (rows.size() + 2 > LXW_ROW_MAX) {
+        *error = u"Excel 的一张工作表最多放 %1 张收据：请缩小日期范围，或导出为 CSV"_s.arg(
+            LXW_ROW_MAX - 2);
+        return false;
+    }
+    const QFileInfo target(path);
+    // As QSaveFile does for CSV: a file the user may not change is not replaced.
+    if (target.exists() && !target.isDir() && !target.isWritable()) {
+        *error = u"文件不可写"_s;
+        return false;
+    }
+    const QString scratch = createScratchBeside(path, error);
+    if (scratch.isEmpty())
+        return false;
+    bool written = XlsxWriter(scratch, receipts, rows, totals).write(error);
+    if (written) {
+        if (target.exists())
+            QFile::setPermissions(scratch, QFile::permissions(path));
+        // rename() replaces the target in one step, which QFile::rename does not.
+        if (std::rename(QFile::encodeName(scratch).constData(), QFile::encodeName(path).constData())
+            != 0) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+            written = false;
+        }
+    }
+    if (!written)
+        QFile::remove(scratch);
+    return written;
+}
+
+} // namespace
+
+std::optional<ReceiptExport::Format> ReceiptExport::formatOf(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix.compare(u"csv"_s, Qt::CaseInsensitive) == 0)
+        return Format::Csv;
+    if (suffix.compare(u"xlsx"_s, Qt::CaseInsensitive) == 0)
+        return Format::Xlsx;
+    return std::nullopt;
+}
+
+const QStringList &ReceiptExport::columnTitles()
+{
+    static const QStringList titles = {
+        u"收据单号"_s, u"收款日期"_s, u"交款单位"_s, u"收款金额"_s, u"收款事由"_s,
+        u"其它说明"_s, u"备注信息"_s, u"收款方式"_s, u"收款人"_s,   u"核准"_s,
+        u"会计"_s,     u"开单日期"_s, u"状态"_s,     u"作废原因"_s,
+    };
+    return titles;
+}
+
+bool ReceiptExport::write(const QString &path, const QList<Receipt> &receipts,
+                          const QList<int> &rows, ReceiptTotals *written, QString *error)
+{
+    QString reason;
+    const std::optional<Format> format = formatOf(path);
+    if (!format) {
+        if (error)
+            *error = u"只能导出为 .csv 或 .xlsx 文件：%1"_s.arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    const ReceiptTotals totals = ReceiptTotals::of(receipts, rows);
+    const bool done = *format == Format::Csv ? exportCsv(path, receipts, rows, totals, &reason)
+                                             : exportXlsx(path, receipts, rows, totals, &reason);
+    if (!done) {
+        if (error)
+            *error = u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(path), reason);
+        return false;
+    }
+    if (written)
+        *written = totals;
+    return true;
+}

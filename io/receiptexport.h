@@ -1,0 +1,56 @@
+#pragma once
+
+#include "receipt.h"
+#include "receiptfilter.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Writes a list of receipts to a file that spreadsheet programs open, for the accountant:
+// CSV or Excel (.xlsx), chosen by the file's extension. Both carry the twelve columns of
+// the receipt list, then 状态 (empty, 已作废, or 金额无法识别 for a stored amount that is
+// not a number) and 作废原因, one row per receipt, and a last row 合计 with the sum of
+// the receipts that are not voided.
+//
+// CSV: UTF-8 with a byte-order mark (without it spreadsheet programs read the Chinese in
+// the locale's code page), RFC 4180 (fields with a comma, quote or line break quoted,
+// quotes doubled, CRLF after every row). Amounts are plain numbers with two decimals
+// ("12800.50"), dates yyyy-MM-dd, 开单日期 yyyy-MM-dd HH:mm:ss, in local time.
+//
+// Excel: one sheet 收据 with a bold, frozen header, amounts as numbers shown ¥#,##0.00,
+// dates as date cells, voided rows in grey, and a 合计 whose formula sums the amounts of
+// the rows whose 状态 is not 已作废 and carries the value it gives. A text longer than the
+// 32,767 characters an Excel cell holds is cut there.
+//
+// Formulas in text: a spreadsheet runs a CSV field that begins with =, +, -, @ (or a tab
+// or carriage return, which some of them skip first) as a formula. Such a text field
+// (number, payer, reasons, remark, names, an unreadable amount, the void reason) gets a
+// leading single quote in CSV, so it shows as text. In Excel every text field is written
+// as a text cell, which is never run, so it is written unchanged. A readable amount is
+// always a number, negative ones too.
+//
+// The file is written beside the target under a temporary name and renamed over it when
+// complete: the target is the old file or the whole new one, never a half-written one,
+// and a failed write leaves nothing behind.
+namespace ReceiptExport {
+
+enum class Format { Csv, Xlsx };
+
+// The format of a file name's extension (.csv or .xlsx, in any letter case), or nothing.
+std::optional<Format> formatOf(const QString &path);
+
+// The titles of the columns, in order: the receipt list's twelve, 状态 and 作废原因.
+const QStringList &columnTitles();
+
+// Writes receipts.at(row) for each of rows, in that order, to path (replacing a file
+// there). True when the file is complete; *written then gets the receipts counted as the
+// lists count them (ReceiptTotals::of: count and fen of those not voided). False with the
+// reason in Chinese in *error for an unknown extension or a file that could not be
+// written; nothing is left at path then (an existing file stays as it was).
+bool write(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
+           ReceiptTotals *written = nullptr, QString *error = nullptr);
+
+} // namespace ReceiptExport

@@ -1,0 +1,117 @@
+#include "printsettings.h"
+
+#include "preferences.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Keys and defaults in one place; the values are text like every other preference.
+const QString offsetXKey = u"print/offsetX"_s;
+const QString offsetYKey = u"print/offsetY"_s;
+const QString contentKey = u"print/content"_s;
+const QString sideLabelKey = u"print/sideLabel"_s;
+const QString reprintMarkKey = u"print/reprintMark"_s;
+const QString fixedRemarkKey = u"print/fixedRemark"_s;
+const QString valuesOnlyText = u"values"_s;
+const QString fullText = u"full"_s;
+
+double offsetFrom(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok ? value : 0.0;
+}
+
+bool flagFrom(const QString &text, bool fallback)
+{
+    if (text == u"1"_s)
+        return true;
+    if (text == u"0"_s)
+        return false;
+    return fallback;
+}
+
+QString flagText(bool flag)
+{
+    return flag ? u"1"_s : u"0"_s;
+}
+
+double normalizedOffset(double value)
+{
+    if (!std::isfinite(value))
+        return 0;
+    const double clamped = std::clamp(value, PrintOptions::minOffset, PrintOptions::maxOffset);
+    // Whole tenths: the spin box shows one decimal, and the file must say what it shows.
+    return std::round(clamped * 10) / 10;
+}
+
+} // namespace
+
+PrintOptions PrintOptions::normalized() const
+{
+    PrintOptions result = *this;
+    result.offsetX = normalizedOffset(offsetX);
+    result.offsetY = normalizedOffset(offsetY);
+    return result;
+}
+
+PrintSettings &PrintSettings::shared()
+{
+    static PrintSettings instance;
+    return instance;
+}
+
+PrintOptions PrintSettings::options() const
+{
+    const PrintOptions defaults;
+    PrintOptions options;
+    options.offsetX = offsetFrom(Preferences::value(offsetXKey));
+    options.offsetY = offsetFrom(Preferences::value(offsetYKey));
+    options.content = Preferences::value(contentKey) == valuesOnlyText
+        ? PrintOptions::Content::ValuesOnly
+        : PrintOptions::Content::FullReceipt;
+    options.sideLabel = flagFrom(Preferences::value(sideLabelKey), defaults.sideLabel);
+    options.reprintMark = flagFrom(Preferences::value(reprintMarkKey), defaults.reprintMark);
+    options.fixedRemark = flagFrom(Preferences::value(fixedRemarkKey), defaults.fixedRemark);
+    return options.normalized();
+}
+
+void PrintSettings::setOptions(const PrintOptions &options)
+{
+    const PrintOptions stored = options.normalized();
+    if (stored == this->options())
+        return;
+    Preferences::setValue(offsetXKey, QString::number(stored.offsetX, 'f', 1));
+    Preferences::setValue(offsetYKey, QString::number(stored.offsetY, 'f', 1));
+    Preferences::setValue(contentKey,
+                          stored.content == PrintOptions::Content::ValuesOnly ? valuesOnlyText
+                                                                              : fullText);
+    Preferences::setValue(sideLabelKey, flagText(stored.sideLabel));
+    Preferences::setValue(reprintMarkKey, flagText(stored.reprintMark));
+    Preferences::setValue(fixedRemarkKey, flagText(stored.fixedRemark));
+    Q_EMIT changed();
+}
+
+QString PrintSettings::paytypeKey()
+{
+    return u"paytype"_s;
+}
+
+QString PrintSettings::payeeKey()
+{
+    return u"payee"_s;
+}
+
+QString PrintSettings::approveKey()
+{
+    return u"approve"_s;
+}
+
+QString PrintSettings::accountantKey()
+{
+    return u"accountant"_s;
+}

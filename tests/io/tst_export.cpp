@@ -1,0 +1,363 @@
+#include "booklock.h"
+#include "receiptexport.h"
+#include "testsupport.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+Receipt receipt(const QString &no, const QString &payer, double total)
+{
+    Receipt r;
+    r.id = no;
+    r.receiptNo = no;
+    r.payer = payer;
+    r.reason1 = u"房租"_s;
+    r.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
+    r.createDate = QDateTime(QDate(2024, 5, 1), QTime(10, 20, 30));
+    r.total = total;
+    return r;
+}
+
+// Three receipts written and one left out: text that needs quoting, a voided one and
+// an amount that is no number; written in the order of rows.
+const QList<Receipt> &sample()
+{
+    static const QList<Receipt> receipts = [] {
+        Receipt quoted = receipt(u"0000003"_s, u"星河, \"文化\""_s, 12800.5);
+        quoted.reason2 = u"第一行\r\n第二行"_s;
+        quoted.remark = u"只换行\n"_s;
+        Receipt voided = receipt(u"0000002"_s, u"乙"_s, 100);
+        voided.voidReason = u"开错了，重开"_s;
+        Receipt unreadable = receipt(u"0000001"_s, u"丙"_s, 0);
+        unreadable.unreadableTotal = u"12,3元"_s;
+        return QList<Receipt> {receipt(u"0000004"_s, u"不写"_s, 0.3), quoted, voided, unreadable};
+    }();
+    return receipts;
+}
+const QList<int> sampleRows = {1, 2, 3};
+
+// The records of a CSV file with its byte-order mark, read strictly by RFC 4180: nothing
+// when a record does not end with CRLF, or a quote stands inside an unquoted field.
+std::optional<QList<QStringList>> readCsv(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.read(3) != "\xEF\xBB\xBF")
+        return std::nullopt;
+    const QString text = QString::fromUtf8(file.readAll());
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    bool quoted = false, closed = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c != u'"')
+                field += c;
+            else if (text.mid(i + 1, 1) == u"\"")
+                field += text.at(++i);
+            else
+                quoted = false;
+        } else if (c == u'"') {
+            if (!field.isEmpty() || closed)
+                return std::nullopt;
+            quoted = closed = true;
+        } else if (c == u',' || (c == u'\r' && text.mid(i + 1, 1) == u"\n")) {
+            record.append(std::exchange(field, {}));
+            closed = false;
+            if (c == u'\r')
+                records.append(std::exchange(record, {})), ++i;
+        } else if (c == u'\r' || c == u'\n' || closed) {
+            return std::nullopt; // a bare line break, or text after a closing quote
+        } else {
+            field += c;
+        }
+    }
+    // The last record ends with CRLF too.
+    return quoted || !record.isEmpty() || !field.isEmpty() ? std::nullopt : std::optional(records);
+}
+
+struct Cell
+{
+    QString type, value, formula;
+    bool bold = false;
+    QString color, numberFormat;
+};
+
+// The cells of the sheet by reference ("D2"), with what their style shows.
+QHash<QString, Cell> readSheet(const QString &path, QString *frozen = nullptr)
+{
+    const auto unzip = [&](const QString &member) {
+        QProcess process;
+        process.start(u"unzip"_s, {u"-p"_s, path, member});
+        process.waitForFinished(30000);
+        return process.readAllStandardOutput();
+    };
+    QHash<int, QString> numberFormats;
+    QList<Cell> fonts, styles;
+    bool cellStyles = false;
+    for (QXmlStreamReader xml(unzip(u"xl/styles.xml"_s)); !xml.atEnd();) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto a = xml.attributes();
+        const auto number = [&](const QString &name) {
+            return a.value(name).toInt();
+        };
+        cellStyles = cellStyles || xml.name() == u"cellXfs";
+        if (xml.name() == u"numFmt")
+            numberFormats[number(u"numFmtId"_s)] = a.value(u"formatCode"_s).toString();
+        else if (xml.name() == u"font")
+            fonts.append(Cell());
+        else if (xml.name() == u"b")
+            fonts.last().bold = true;
+        else if (xml.name() == u"color")
+            fonts.last().color = a.value(u"rgb"_s).toString();
+        else if (xml.name() == u"xf" && cellStyles)
+            styles.append(fonts.value(number(u"fontId"_s)));
+        if (xml.name() == u"xf" && cellStyles)
+            styles.last().numberFormat = numberFormats.value(number(u"numFmtId"_s));
+    }
+    QHash<QString, Cell> cells;
+    QString at;
+    for (QXmlStreamReader xml(unzip(u"xl/worksheets/sheet1.xml"_s)); !xml.atEnd();) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto a = xml.attributes();
+        if (xml.name() == u"pane" && frozen)
+            *frozen = a.value(u"state"_s).toString() + u' ' + a.value(u"ySplit"_s).toString();
+        if (xml.name() == u"c") {
+            at = a.value(u"r"_s).toString();
+            cells[at] = styles.value(a.value(u"s"_s).toInt());
+            cells[at].type = a.value(u"t"_s).toString();
+        }
+        if (xml.name() == u"v" || xml.name() == u"t")
+            cells[at].value = xml.readElementText();
+        if (xml.name() == u"f")
+            cells[at].formula = xml.readElementText();
+    }
+    return cells;
+}
+
+bool canUnzip()
+{
+    return !QStandardPaths::findExecutable(u"unzip"_s).isEmpty();
+}
+
+} // namespace
+
+// The receipt lists as CSV and Excel files, read back as a spreadsheet program reads them.
+class tst_Export : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+    void csvReadsBack();
+    void xlsxReadsBack();
+    void formulasStayText_data();
+    void formulasStayText();
+    void failureLeavesNothing_data();
+    void failureLeavesNothing();
+    void commandLine_data();
+    void commandLine();
+
+private:
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_Export::csvReadsBack()
+{
+    ReceiptTotals written;
+    QString error;
+    QVERIFY2(ReceiptExport::write(path(u"a.csv"_s), sample(), sampleRows, &written, &error),
+             qPrintable(error));
+    QCOMPARE(written.count, 2); // the voided one is left out, the unreadable one counts
+    QCOMPARE(written.fen, 1280050);
+    const auto records = readCsv(path(u"a.csv"_s));
+    QVERIFY(records && records->size() == 5);
+    QCOMPARE(records->at(0), ReceiptExport::columnTitles());
+    QCOMPARE(records->at(1).join(u'|'),
+             u"0000003|2024-05-01|星河, \"文化\"|12800.50|房租|"
+             u"第一行\r\n第二行|只换行\n|||||2024-05-01 10:20:30||"_s);
+    QCOMPARE(records->at(2).mid(12), QStringList({u"已作废"_s, u"开错了，重开"_s}));
+    QCOMPARE(records->at(3).at(3) + records->at(3).at(12), u"12,3元金额无法识别"_s);
+    QCOMPARE(records->at(4).join(u'|'), u"合计|||12800.50||||||||||"_s);
+
+    // An empty list: the titles and a total of nothing.
+    QVERIFY(ReceiptExport::write(path(u"a.csv"_s), sample(), {}, &written));
+    QVERIFY(written.count == 0 && written.fen == 0);
+    QCOMPARE(readCsv(path(u"a.csv"_s))->at(1).join(u'|'), u"合计|||0.00||||||||||"_s);
+}
+
+void tst_Export::xlsxReadsBack()
+{
+    if (!canUnzip())
+        QSKIP("unzip is not installed (scripts/setup.sh installs it)");
+    // A file already there is replaced whole.
+    QFile old(path(u"a.xlsx"_s));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    QVERIFY(ReceiptExport::write(path(u"a.xlsx"_s), sample(), sampleRows));
+    QString frozen;
+    QHash<QString, Cell> cells = readSheet(path(u"a.xlsx"_s), &frozen);
+    QCOMPARE(frozen, u"frozen 1"_s);
+    QVERIFY(cells[u"A1"_s].bold && cells[u"N1"_s].value == u"作废原因"_s);
+    QCOMPARE(cells[u"A2"_s].value, u"0000003"_s); // a number's text stays text
+    // The CR in Excel's coding of the characters XML would not keep.
+    QCOMPARE(cells[u"F2"_s].value, u"第一行_x000D_\n第二行"_s);
+    QVERIFY(cells[u"D2"_s].type.isEmpty() && cells[u"D2"_s].value == u"12800.5"_s);
+    QCOMPARE(cells[u"D2"_s].numberFormat, u"¥#,##0.00"_s);
+    QCOMPARE(cells[u"B2"_s].value, u"45413"_s); // 2024-05-01 as Excel counts days
+    QCOMPARE(cells[u"B2"_s].numberFormat, u"yyyy-mm-dd"_s);
+    QVERIFY(cells[u"L2"_s].value.startsWith(u"45413.43"_s)); // 10:20:30
+    QVERIFY(cells[u"A2"_s].color.isEmpty());
+    for (const QString &at : {u"A3"_s, u"B3"_s, u"D3"_s, u"M3"_s})
+        QCOMPARE(cells[at].color, u"FF808080"_s); // the voided row is grey
+    QVERIFY(cells[u"D4"_s].type == u"inlineStr"_s && cells[u"M4"_s].value == u"金额无法识别"_s);
+    QCOMPARE(cells[u"D5"_s].formula, u"SUMIF(M2:M4,\"<>已作废\",D2:D4)"_s);
+    QCOMPARE(cells[u"D5"_s].value, u"12800.5"_s);
+    QVERIFY(cells[u"D5"_s].bold && cells[u"D5"_s].numberFormat == u"¥#,##0.00"_s);
+
+    // An empty list: a formula over no rows would name its own cell, so a plain 0.
+    QVERIFY(ReceiptExport::write(path(u"a.XLSX"_s), sample(), {}));
+    cells = readSheet(path(u"a.XLSX"_s));
+    QCOMPARE(cells[u"A2"_s].value + cells[u"D2"_s].value + cells[u"D2"_s].formula, u"合计0"_s);
+}
+
+void tst_Export::formulasStayText_data()
+{
+    QTest::addColumn<QString>("payer");
+    QTest::addColumn<QString>("inCsv");
+    QTest::addColumn<QString>("inXlsx");
+    QTest::newRow("=") << u"=1+1"_s << u"'=1+1"_s << u"=1+1"_s;
+    QTest::newRow("+") << u"+1"_s << u"'+1"_s << u"+1"_s;
+    QTest::newRow("-") << u"-1"_s << u"'-1"_s << u"-1"_s;
+    QTest::newRow("@") << u"@x"_s << u"'@x"_s << u"@x"_s;
+    QTest::newRow("inside") << u"a=1"_s << u"a=1"_s << u"a=1"_s;
+    // Excel's own coding of characters, typed by chance, shows as typed.
+    QTest::newRow("coded") << u"_x0041_"_s << u"_x0041_"_s << u"_x005F_x0041_"_s;
+}
+
+void tst_Export::formulasStayText()
+{
+    QFETCH(QString, payer);
+    QFETCH(QString, inCsv);
+    QFETCH(QString, inXlsx);
+    Receipt r = receipt(u"1"_s, payer, -1); // a negative amount stays a number
+    r.remark = payer;
+    QVERIFY(ReceiptExport::write(path(u"a.csv"_s), {r}, {0}));
+    const auto records = readCsv(path(u"a.csv"_s));
+    QVERIFY(records);
+    QCOMPARE(records->at(1).mid(2, 5), QStringList({inCsv, u"-1.00"_s, u"房租"_s, {}, inCsv}));
+    if (!canUnzip())
+        QSKIP("unzip is not installed");
+    QVERIFY(ReceiptExport::write(path(u"a.xlsx"_s), {r}, {0}));
+    QHash<QString, Cell> cells = readSheet(path(u"a.xlsx"_s));
+    QVERIFY(cells[u"C2"_s].type == u"inlineStr"_s && cells[u"C2"_s].value == inXlsx);
+    QVERIFY(cells[u"D2"_s].type.isEmpty() && cells[u"D2"_s].value == u"-1"_s);
+}
+
+void tst_Export::failureLeavesNothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("csv in a missing folder") << u"missing/a.csv"_s;
+    QTest::newRow("xlsx in a missing folder") << u"missing/a.xlsx"_s;
+    // Written in full, then the rename fails: the temporary file must go too.
+    QTest::newRow("csv over a folder") << u"folder.csv"_s;
+    QTest::newRow("xlsx over a folder") << u"folder.xlsx"_s;
+    QTest::newRow("unknown extension") << u"a.txt"_s;
+    QTest::newRow("no extension") << u"a"_s;
+}
+
+void tst_Export::failureLeavesNothing()
+{
+    QFETCH(QString, name);
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkpath(u"folder.csv"_s) && dir.mkpath(u"folder.xlsx"_s));
+    const QStringList before = dir.entryList(QDir::AllEntries | QDir::Hidden);
+    QString error;
+    QVERIFY(!ReceiptExport::write(path(name), sample(), sampleRows, nullptr, &error));
+    QVERIFY2(error.contains(name.section(u'/', -1)), qPrintable(error));
+    QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden), before);
+}
+
+void tst_Export::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("numbers"); // of the CSV's rows, in order
+
+    const auto row = [](const char *name, const QString &arguments, int status,
+                        const QString &out = {}, const QString &numbers = {}) {
+        QTest::newRow(name) << arguments.split(u' ') << status << out << numbers;
+    };
+    row("everything", u"--export <dir>/a.csv"_s, 0, u"3 张 合计 13,800.75\n"_s, u"4 3 2 1"_s);
+    row("a range", u"--export <dir>/a.csv --from 2024-05-02 --to 2024-05-03"_s, 0,
+        u"1 张 合计 0.25\n"_s, u"3 2"_s);
+    row("search", u"--export <dir>/a.csv --search 甲"_s, 0, u"1 张 合计 12,800.50\n"_s, u"3 1"_s);
+    row("xlsx", u"--export <dir>/a.xlsx --to 2023-12-31"_s, 0, u"1 张 合计 1,000.00\n"_s);
+    row("bad date", u"--export <dir>/a.csv --from 2024-5-1"_s, 2);
+    row("no such day", u"--export <dir>/a.csv --to 2024-02-30"_s, 2);
+    row("to before from", u"--export <dir>/a.csv --from 2024-05-02 --to 2024-05-01"_s, 2);
+    row("unknown extension", u"--export <dir>/a.ods"_s, 2);
+    row("missing FILE", u"--export"_s, 2);
+    row("empty FILE", u"--export "_s, 2);
+    row("--search without --export", u"--search 甲"_s, 2);
+    row("unwritable", u"--export <dir>/folder.xlsx"_s, 1);
+}
+
+void tst_Export::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, numbers);
+    TestEnvironment env;
+    env.createDatabase();
+    const QList<std::tuple<QString, QString, double>> stored = {{u"2024-05-01"_s, u"甲"_s, 12800.5},
+                                                                {u"2024-05-02"_s, u"乙"_s, 0.25},
+                                                                {u"2024-05-03"_s, u"甲"_s, 99},
+                                                                {u"2023-12-31"_s, u"丙"_s, 1000}};
+    for (int n = 1; n <= 4; ++n) {
+        const auto &[day, payer, total] = stored.at(n - 1);
+        QVERIFY(env.execRaw(receiptInsertSql(u"R%1"_s.arg(n), u"000000%1"_s.arg(n),
+                                             day + u" 00:00:00"_s, payer, total)));
+    }
+    QVERIFY(env.execRaw(u"insert into tb_void values ('R3', '开错了', '2024-05-03 12:00:00')"_s));
+    QVERIFY(QDir(m_dir->path()).mkpath(u"folder.xlsx"_s));
+    for (QString &argument : arguments)
+        argument.replace(u"<dir>"_s, m_dir->path());
+
+    // Exporting only reads: it goes on while a window holds the book.
+    BookLock window(env.databasePath());
+    QVERIFY(window.tryLock());
+    QProcess process;
+    process.start(QCoreApplication::applicationDirPath() + u"/quenta"_s, arguments);
+    QVERIFY(process.waitForFinished(30000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == status, qPrintable(err));
+    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), out);
+    if (status != 0) {
+        QVERIFY(err.contains(u"quenta: "_s));
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    } else if (!numbers.isEmpty()) {
+        const auto records = readCsv(m_dir->filePath(u"a.csv"_s));
+        QVERIFY(records && records->size() == numbers.split(u' ').size() + 2);
+        for (qsizetype i = 1; i + 1 < records->size(); ++i)
+            QCOMPARE(records->at(i).first(), u"000000"_s + numbers.split(u' ').at(i - 1));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Export)
+#include "tst_export.moc"

@@ -1,0 +1,80 @@
+#include "statisticsview.h"
+#include "uitesthelpers.h"
+
+#include <QTableWidget>
+
+using namespace Qt::StringLiterals;
+
+// 收据统计: reached from the sidebar without a destination of its own, it groups the
+// stored receipts of the range and leaves the voided ones out.
+class tst_StatisticsView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { m.start(); }
+    void cleanup() { m.stop(); }
+
+    void groupsTheStoredReceipts_data();
+    void groupsTheStoredReceipts();
+    void sidebarComesAndGoes();
+
+private:
+    WindowFixture m;
+};
+
+void tst_StatisticsView::groupsTheStoredReceipts_data()
+{
+    QTest::addColumn<QString>("grouping");
+    QTest::addColumn<QStringList>("rows"); // key | count | total, largest total first
+    const QString month = QDate::currentDate().toString(u"yyyy-MM"_s);
+    QTest::newRow("按月份") << u"按月份"_s << QStringList {month + u"|3|¥12,830.00"_s};
+    QTest::newRow("按交款单位") << u"按交款单位"_s
+                                << QStringList {u"乙|1|¥12,800.00"_s, u"甲|2|¥30.00"_s};
+}
+
+void tst_StatisticsView::groupsTheStoredReceipts()
+{
+    QFETCH(QString, grouping);
+    QFETCH(QStringList, rows);
+    const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, today, u"甲"_s, 10)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, today, u"甲"_s, 20)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"C"_s, u"0000003"_s, today, u"乙"_s, 12800)));
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"D"_s, u"0000004"_s, today, u"丙"_s, 999)));
+    QVERIFY(m.env->execRaw(u"insert into tb_void values ('D', '开错了', '2024-05-03 12:00:00')"_s));
+    m.openWindow();
+    m.clickRow(u"收据统计"_s);
+    auto *table = m.find<QTableWidget>(u"statisticsTable"_s);
+    QVERIFY(table->isVisible());
+    pick(m.find<QComboBox>(u"groupingBox"_s), grouping);
+    QStringList shown;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QStringList cells;
+        for (int col = 0; col < 3; ++col)
+            cells << table->item(row, col)->text();
+        shown << cells.join(u'|');
+    }
+    QCOMPARE(shown, rows);
+    // 全部 finds the same receipts, dated this year.
+    QTest::mouseClick(m.find<QPushButton>(u"allPresetButton"_s), Qt::LeftButton);
+    QCOMPARE(table->rowCount(), rows.size());
+}
+
+void tst_StatisticsView::sidebarComesAndGoes()
+{
+    m.openWindow();
+    m.clickRow(u"收据统计"_s);
+    QCOMPARE(m.currentRowText(), u"收据统计"_s);
+    QVERIFY(qobject_cast<StatisticsView *>(m.currentScreen()));
+    QCOMPARE(AppStore::shared().selectionNav(), std::nullopt);
+    m.clickRow(u"全部收据"_s);
+    QCOMPARE(AppStore::shared().selectionNav(), NavigationItem::stat_all);
+    m.clickRow(u"收据统计"_s);
+    // Another screen switching the window leaves the statistics.
+    AppStore::shared().setSelectionNav(NavigationItem::add);
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+}
+
+QTEST_MAIN(tst_StatisticsView)
+#include "tst_statisticsview.moc"

@@ -1,0 +1,149 @@
+#include "printsettingsdialog.h"
+
+#include "printaction.h"
+#include "printhelper.h"
+#include "printview.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QDoubleSpinBox *offsetBox(const QString &objectName, const QString &toolTip, QWidget *parent)
+{
+    auto *box = new QDoubleSpinBox(parent);
+    box->setObjectName(objectName);
+    box->setRange(PrintOptions::minOffset, PrintOptions::maxOffset);
+    box->setSingleStep(PrintOptions::offsetStep);
+    box->setDecimals(1);
+    box->setSuffix(u" mm"_s);
+    box->setToolTip(toolTip);
+    return box;
+}
+
+QCheckBox *checkBox(const QString &objectName, const QString &text, QWidget *parent)
+{
+    auto *box = new QCheckBox(text, parent);
+    box->setObjectName(objectName);
+    return box;
+}
+
+} // namespace
+
+PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
+    : QDialog(parent)
+    , m_offsetX(offsetBox(u"offsetXSpin"_s, u"正数向右移动，负数向左移动"_s, this))
+    , m_offsetY(offsetBox(u"offsetYSpin"_s, u"正数向下移动，负数向上移动"_s, this))
+    , m_content(new QComboBox(this))
+    , m_sideLabel(checkBox(u"sideLabelCheck"_s, u"打印右侧标签"_s, this))
+    , m_reprintMark(checkBox(u"reprintMarkCheck"_s, u"重打时标注\u201c补打\u201d"_s, this))
+    , m_fixedRemark(checkBox(u"fixedRemarkCheck"_s, u"打印固定备注"_s, this))
+    , m_displaced(new QLabel(this))
+    , m_preview(new PrintView(this))
+{
+    setObjectName(u"printSettingsDialog"_s);
+    setWindowTitle(u"打印设置"_s);
+    m_content->setObjectName(u"contentCombo"_s);
+    m_content->addItem(u"完整收据"_s, int(PrintOptions::Content::FullReceipt));
+    m_content->addItem(u"仅打印内容"_s, int(PrintOptions::Content::ValuesOnly));
+    m_content->setToolTip(u"仅打印内容：用于已印好格式的收据纸，只打印各项填写的内容"_s);
+    m_displaced->setObjectName(u"displacedLabel"_s);
+    m_displaced->setWordWrap(true);
+    m_displaced->setStyleSheet(u"color: #c01c28;"_s);
+    m_preview->setObjectName(u"printSettingsPreview"_s);
+    m_preview->setAccessibleName(u"打印预览"_s);
+
+    auto *form = new QFormLayout;
+    form->addRow(u"水平偏移(&H)："_s, m_offsetX);
+    form->addRow(u"垂直偏移(&V)："_s, m_offsetY);
+    form->addRow(u"打印内容(&C)："_s, m_content);
+    form->addRow(QString(), m_sideLabel);
+    form->addRow(QString(), m_reprintMark);
+    form->addRow(QString(), m_fixedRemark);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(u"确定"_s);
+    buttons->button(QDialogButtonBox::Cancel)->setText(u"取消"_s);
+    QPushButton *alignment
+        = buttons->addButton(u"打印对齐测试页(&T)…"_s, QDialogButtonBox::ActionRole);
+    alignment->setObjectName(u"alignmentButton"_s);
+    connect(alignment, &QPushButton::clicked, this, &PrintSettingsDialog::printAlignmentPage);
+    connect(buttons, &QDialogButtonBox::accepted, this, &PrintSettingsDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &PrintSettingsDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_preview, 0, Qt::AlignHCenter);
+    layout->addWidget(m_displaced);
+    layout->addWidget(buttons);
+
+    const PrintOptions saved = PrintSettings::shared().options();
+    m_offsetX->setValue(saved.offsetX);
+    m_offsetY->setValue(saved.offsetY);
+    m_content->setCurrentIndex(m_content->findData(int(saved.content)));
+    m_sideLabel->setChecked(saved.sideLabel);
+    m_reprintMark->setChecked(saved.reprintMark);
+    m_fixedRemark->setChecked(saved.fixedRemark);
+
+    connect(m_offsetX, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
+    connect(m_offsetY, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
+    connect(m_content, &QComboBox::currentIndexChanged, this, &PrintSettingsDialog::update);
+    for (QCheckBox *box : {m_sideLabel, m_reprintMark, m_fixedRemark})
+        connect(box, &QCheckBox::toggled, this, &PrintSettingsDialog::update);
+    update();
+}
+
+PrintOptions PrintSettingsDialog::options() const
+{
+    PrintOptions options;
+    options.offsetX = m_offsetX->value();
+    options.offsetY = m_offsetY->value();
+    options.content = PrintOptions::Content(m_content->currentData().toInt());
+    options.sideLabel = m_sideLabel->isChecked();
+    options.reprintMark = m_reprintMark->isChecked();
+    options.fixedRemark = m_fixedRemark->isChecked();
+    return options.normalized();
+}
+
+QStringList PrintSettingsDialog::displacedFields() const
+{
+    QStringList names;
+    for (ReceiptPageLayout::Item item : m_preview->pageLayout().displacedItems()) {
+        const QString name = ReceiptPageLayout::itemName(item);
+        if (!names.contains(name))
+            names.append(name);
+    }
+    return names;
+}
+
+void PrintSettingsDialog::update()
+{
+    m_preview->setOptions(options());
+    // The receipt shown (or the blank form) stands for any: a field pushed off here is
+    // pushed off for every receipt, since the offsets move all of them alike.
+    const QStringList names = displacedFields();
+    m_displaced->setVisible(!names.isEmpty());
+    m_displaced->setText(names.isEmpty()
+                             ? QString()
+                             : u"偏移过大：%1 超出纸张，将靠纸张边缘打印，位置与收据纸不符。"_s.arg(
+                                 names.join(u"、"_s)));
+}
+
+void PrintSettingsDialog::accept()
+{
+    PrintSettings::shared().setOptions(options());
+    QDialog::accept();
+}
+
+void PrintSettingsDialog::printAlignmentPage()
+{
+    PrintHelper::printAlignmentPage(options(), PrintAction::paperWidth, PrintAction::paperHeight);
+}
