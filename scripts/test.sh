@@ -4,7 +4,9 @@
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (build-sanitize/);
 #   3. short libFuzzer runs of the amount conversion, the SQL quoting and the receipt row
-#      mapping, built with clang (build-fuzz/).
+#      mapping, built with clang (build-fuzz/);
+#   4. the Debian package, built in build-deb/ into dist/ and checked (lintian, the
+#      metainfo, the launcher, the files it installs) by scripts/package.sh.
 # QUENTA_QUICK_TEST=1 runs only the first, for a quick check while working.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -31,3 +33,6 @@ run_suite "$root/build-sanitize" -DQUENTA_SANITIZE=ON
 
 echo "== Fuzz smoke runs =="
 CC=clang CXX=clang++ run_suite "$root/build-fuzz" -DQUENTA_FUZZ=ON
+
+echo "== The Debian package =="
+bash "$root/scripts/package.sh"

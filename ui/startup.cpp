@@ -72,7 +72,7 @@ void Startup::setUpApplication(QApplication &app)
     QApplication::setApplicationVersion(QStringLiteral(QUENTA_VERSION));
     QApplication::setWindowIcon(Icons::bundled(u"quenta"_s));
     // Matches the installed launcher, so desktops show its name and icon for the window.
-    QGuiApplication::setDesktopFileName(u"quenta"_s);
+    QGuiApplication::setDesktopFileName(u"io.github.quenta.quenta"_s);
     const QString family = u"Noto Sans CJK SC"_s;
     if (QFontDatabase::families().contains(family)) {
         QFont font = app.font();
