@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // amountInCapitals over a few thousand varied amounts: whole yuan, jiao and fen, zeros
 // inside the digits, from 0.01 up to hundreds of billions. Reports microseconds per
 // conversion, the first conversion (ICU loading its rules) on its own.

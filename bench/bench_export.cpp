@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the export and the lists' search against 100,000 receipts (one in a hundred
 // voided):
 //   (a) ReceiptExport::write to CSV (target: at most 1 s);

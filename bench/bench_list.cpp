@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "全部收据" list on a database of 100,000 receipts, in the real window (offscreen):
 //   (a) opening it from the sidebar until the table holds every row and the window has
 //       handled the events that followed, beside the raw libsqlite3 floor of its query;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One printed page: PrintHelper::printReceiptToFile of a filled-in receipt to a PDF, the
 // paper of PrintView (target: within 0.2 s). The first page, which loads the CJK fonts
 // and the print engine, is reported on its own; the rest as best and median.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the real program on a database of 100,000 receipts: runs
 // `quenta --quit-when-shown` several times and times each run from the start of the
 // process to the moment it reports its window painted (target: within 1 s). Runs on the

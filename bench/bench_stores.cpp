@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the stores against a database of 100,000 receipts:
 //   (a) AppStore::loadReceipts for stat_all against stepping the same query over raw
 //       libsqlite3 and reading all 16 columns as text (target: at most 3 times slower);

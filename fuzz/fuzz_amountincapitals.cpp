@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any text at all goes into amountInCapitals: it must never crash, and it answers
 // either nothing or a capitals text that ends in 整 or 分 and holds no spell-out numeral.
 

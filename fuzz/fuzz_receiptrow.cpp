@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary column values (NULLs, numbers, invalid UTF-8, dates of any shape) in a
 // receipt row: mapping must never crash, and a row it accepts keeps its id and number.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever text goes through sqlQuote into an insert comes back unchanged from a select,
 // and never runs as SQL of its own (the table is still there with exactly one row).
 

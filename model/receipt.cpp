@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "receipt.h"
 
 size_t qHash(const Receipt &receipt, size_t seed)

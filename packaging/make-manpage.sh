@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes quenta(1): help2man runs the built program's --help and --version and adds the
 # hand-written sections of quenta.h2m. Chinese runs have no spaces, so a break point
 # (\:) follows each Chinese character and full-width mark, except where a line must not

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Quenta (build/ or $QUENTA_BUILD_DIR, through scripts/build.sh) and runs every
 # benchmark in order. Figures are only worth quoting from a quiet machine: nothing else
 # compiling, and the best of a few runs of this script.

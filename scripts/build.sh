@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Quenta into build/ (or $QUENTA_BUILD_DIR). Safe to run again:
 # only what changed is rebuilt. Further CMake options (sanitizers, the fuzz build) come
 # as arguments and apply when the folder is first configured.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package (debian/) with `dpkg-buildpackage -us -uc -b`, puts the .deb
 # files, the .buildinfo and the .changes in dist/, runs lintian on them and checks the
 # package unpacked into a scratch root (tests/install/install_smoke.sh --deb). Exits

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Quenta and starts it. Without a display (a server,
 # a container) it starts on a virtual one, so the command never fails for want of it.
 set -euo pipefail

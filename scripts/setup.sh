@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Quenta needs to build, test and run, and nothing
 # else. Safe to run again: it asks dpkg first and only calls apt-get when
 # something is missing.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Quenta and runs every test headless:
 #   1. the suite on the normal build (build/);
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "bookmenu.h"
 
 #include "appstore.h"
@@ -130,7 +131,7 @@ void BookMenu::restore()
     if (!found.ok) {
         MessageBox::warning(
             m_window, u"无法恢复"_s,
-            u"这个文件不能用来恢复，现有的数据库没有改动。\\n\\n%1\\n\\n文件：%2"_s.arg(
+            u"这个文件不能用来恢复，现有的数据库没有改动。\n\n%1\n\n文件：%2"_s.arg(
                 found.problem, QDir::toNativeSeparators(source)));
         return;
     }
@@ -153,7 +154,7 @@ void BookMenu::openDataFolder()
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         MessageBox::information(
             m_window, u"打开数据文件夹"_s,
-            u"无法打开文件管理器。数据文件夹在：\\n%1"_s.arg(QDir::toNativeSeparators(folder)));
+            u"无法打开文件管理器。数据文件夹在：\n%1"_s.arg(QDir::toNativeSeparators(folder)));
 }
 
 void BookMenu::exportList()
@@ -173,7 +174,8 @@ void BookMenu::showAbout()
 {
     MessageBox::information(
         m_window, u"关于 Quenta"_s,
-        u"Quenta %1\\n开具、保存和打印收据。\\n\\n数据库：%2\\n自动备份：%3"_s.arg(
+        u"Quenta %1\n开具、保存和打印收据。\n\n数据库：%2\n自动备份：%3\n\n"
+        u"许可证：GNU 通用公共许可证第 3 版或更高版本（GPL-3.0-or-later）"_s.arg(
             QCoreApplication::applicationVersion(),
             QDir::toNativeSeparators(SQLiteHelper::shared().dbURL()),
             QDir::toNativeSeparators(BackupService::backupsFolder())));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build-time tool: creates the template database from its SQL schema.
 // Usage: quenta_maketemplate <schema.sql> <output.db>
 // Writes to a temporary file first so an interrupted build never leaves a half-made

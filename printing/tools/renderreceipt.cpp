@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders a sample receipt to a PNG for the README, or prints it to a PDF. The receipt goes through
 // a fresh database in a temporary folder and is read back by AppStore::loadSelected, so the picture
 // shows a stored receipt exactly as the print job would print it. A third argument names one of the

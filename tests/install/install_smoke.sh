@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installed program and what comes with it.
 #   install_smoke.sh BUILD_DIR      `cmake --install` of BUILD_DIR into a scratch root
 #                                   (prefix /usr); ctest runs this

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One side of a race on one receipt book: saves `count` receipts the way the entry form
 // does (blank the form, which takes the next number; fill it in; save), pausing between
 // taking the number and saving so that the other process can take the same number.

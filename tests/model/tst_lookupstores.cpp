@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "companystore.h"
 #include "lookupstores.h"
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "../ui/uitesthelpers.h"
 #include "addview.h"
 #include "sqlitehelper.h"

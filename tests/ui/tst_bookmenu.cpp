@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backupservice.h"
 #include "booklock.h"
 #include "filedialogs.h"
@@ -75,6 +76,7 @@ void tst_BookMenu::menusNameEveryEntry()
     trigger(u"aboutAction"_s);
     QVERIFY(MessageBox::lastText().contains(SQLiteHelper::shared().dbURL()));
     QVERIFY(MessageBox::lastText().contains(BackupService::backupsFolder()));
+    QVERIFY(MessageBox::lastText().contains(u"GPL-3.0-or-later"_s));
 }
 
 void tst_BookMenu::backupToAChosenFile()
