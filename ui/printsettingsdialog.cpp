@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "printsettingsdialog.h"
 
-#include "printaction.h"
-#include "printhelper.h"
+#include "printdialogs.h"
+#include "printjob.h"
 #include "printview.h"
 
 #include <QCheckBox>
@@ -117,7 +117,8 @@ PrintOptions PrintSettingsDialog::options() const
 QStringList PrintSettingsDialog::displacedFields() const
 {
     QStringList names;
-    for (ReceiptPageLayout::Item item : m_preview->pageLayout().displacedItems()) {
+    const ReceiptPageLayout layout = m_preview->pageLayout();
+    for (ReceiptPageLayout::Item item : layout.displacedItems()) {
         const QString name = ReceiptPageLayout::itemName(item);
         if (!names.contains(name))
             names.append(name);
@@ -146,5 +147,5 @@ void PrintSettingsDialog::accept()
 
 void PrintSettingsDialog::printAlignmentPage()
 {
-    PrintHelper::printAlignmentPage(options(), PrintAction::paperWidth, PrintAction::paperHeight);
+    PrintDialogs::print(this, PrintJob::alignmentPage(options()));
 }
