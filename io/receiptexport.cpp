@@ -1,24 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiptexport.h"
 
+#include "exportfile.h"
 #include "money.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 using namespace Qt::StringLiterals;
+
+using ExportFile::appendCsvField;
+using ExportFile::appendCsvText;
+using ExportFile::displayWidth;
+using ExportFile::excelText;
 
 namespace {
 
@@ -127,46 +128,6 @@ void appendDate(QString &out, const QDateTime &dateTime, bool withTime)
     }
 }
 
-bool startsLikeFormula(QStringView text)
-{
-    if (text.isEmpty())
-        return false;
-    const char16_t first = text.front().unicode();
-    return first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t'
-        || first == u'\r';
-}
-
-void appendCsvField(QString &out, QStringView field)
-{
-    bool quote = false;
-    for (const QChar c : field) {
-        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n') {
-            quote = true;
-            break;
-        }
-    }
-    if (!quote) {
-        out += field;
-        return;
-    }
-    out += u'"';
-    for (const QChar c : field) {
-        if (c == u'"')
-            out += u'"';
-        out += c;
-    }
-    out += u'"';
-}
-
-// A text a spreadsheet would run as a formula gets the quote that makes it text.
-void appendCsvText(QString &out, const QString &text)
-{
-    if (startsLikeFormula(text))
-        appendCsvField(out, QString(QChar(u'\'') + text));
-    else
-        appendCsvField(out, text);
-}
-
 void appendCsvRow(QString &out, const Receipt &receipt)
 {
     for (int column = 0; column < ColumnCount; ++column) {
@@ -251,40 +212,6 @@ bool exportCsv(const QString &path, const QList<Receipt> &receipts, const QList<
 }
 
 // ---- Excel
-
-// Excel holds at most this many characters in a cell.
-constexpr qsizetype cellTextLimit = 32767;
-
-// The width of a text in Excel's column unit, the width of a digit: a Chinese character
-// (and any other of the wide East Asian ranges) takes about two.
-int displayWidth(QStringView text)
-{
-    int width = 0;
-    for (const QChar c : text) {
-        if (c.isLowSurrogate())
-            continue;
-        width += c.unicode() >= 0x2E80 ? 2 : 1;
-    }
-    return width;
-}
-
-// Excel reads "_x0041_" in a text as the character it codes (how it writes control
-// characters); the underscore that begins such a run is itself written coded, so a payer
-// that happens to contain one shows as typed.
-QString excelText(const QString &text)
-{
-    QString out = text;
-    if (out.contains(u"_x")) {
-        static const QRegularExpression coded(u"_(?=x[0-9A-Fa-f]{4}_)"_s);
-        out.replace(coded, u"_x005F_"_s);
-    }
-    if (out.size() > cellTextLimit) {
-        out.truncate(cellTextLimit);
-        if (out.back().isHighSurrogate())
-            out.chop(1);
-    }
-    return out;
-}
 
 QString columnLetter(int column)
 {
@@ -506,27 +433,6 @@ private:
     lxw_format *m_money[2] {};
 };
 
-// A new empty file beside target, under a name no other file has, created as any new
-// file is (so the umask applies to it); empty with the reason when none can be made.
-QString createScratchBeside(const QString &target, QString *error)
-{
-    const QFileInfo info(target);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const QString candidate = info.dir().filePath(
-            u".%1.%2.tmp"_s.arg(info.fileName())
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
-        QFile file(candidate);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return candidate;
-        if (!file.exists()) {
-            *error = file.errorString();
-            return {};
-        }
-    }
-    *error = u"无法在 %1 建立临时文件"_s.arg(QDir::toNativeSeparators(info.absolutePath()));
-    return {};
-}
-
 bool exportXlsx(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
                 const ReceiptTotals &totals, QString *error)
 {
@@ -536,29 +442,12 @@ bool exportXlsx(const QString &path, const QList<Receipt> &receipts, const QList
             LXW_ROW_MAX - 2);
         return false;
     }
-    const QFileInfo target(path);
-    // As QSaveFile does for CSV: a file the user may not change is not replaced.
-    if (target.exists() && !target.isDir() && !target.isWritable()) {
-        *error = u"文件不可写"_s;
-        return false;
-    }
-    const QString scratch = createScratchBeside(path, error);
-    if (scratch.isEmpty())
-        return false;
-    bool written = XlsxWriter(scratch, receipts, rows, totals).write(error);
-    if (written) {
-        if (target.exists())
-            QFile::setPermissions(scratch, QFile::permissions(path));
-        // rename() replaces the target in one step, which QFile::rename does not.
-        if (std::rename(QFile::encodeName(scratch).constData(), QFile::encodeName(path).constData())
-            != 0) {
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-            written = false;
-        }
-    }
-    if (!written)
-        QFile::remove(scratch);
-    return written;
+    return ExportFile::writeReplacing(
+        path,
+        [&](const QString &scratch, QString *reason) {
+            return XlsxWriter(scratch, receipts, rows, totals).write(reason);
+        },
+        error);
 }
 
 } // namespace

@@ -12,7 +12,8 @@ export QUENTA_BUILD_DIR="$build"
 bash "$root/scripts/build.sh"
 
 status=0
-for bench in bench_startup bench_stores bench_list bench_amount bench_print; do
+for bench in bench_startup bench_stores bench_list bench_amount bench_print bench_export \
+    bench_statistics; do
     echo "== $bench"
     "$build/bin/$bench" || status=1
     echo

@@ -18,11 +18,16 @@ packages=(
     tzdata
     xvfb xauth
     # The man page and the icons made at build time, the Debian package and its checks
-    # (scripts/package.sh); qt6-charts-dev is in the package's Build-Depends.
+    # (scripts/package.sh). The bar charts: qt6-charts-dev, whose CMake package needs Qt
+    # OpenGL's (libqt6opengl6-dev).
     help2man librsvg2-bin
     debhelper dpkg-dev fakeroot lintian
     appstream desktop-file-utils
-    qt6-charts-dev
+    qt6-charts-dev libqt6opengl6-dev
+    # A print system for the test that prints a receipt through a queue as a user does
+    # (tests/printing/tst_printsystem.cpp): the test runs a cupsd of its own with a
+    # cups-pdf queue; no system service is needed.
+    cups cups-client cups-bsd printer-driver-cups-pdf
 )
 
 missing=()

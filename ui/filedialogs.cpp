@@ -1,7 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filedialogs.h"
 
+#include "preferences.h"
+#include "sqlitehelper.h"
+
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 std::optional<QString> &testAnswer()
@@ -32,6 +39,24 @@ QString FileDialogs::openFileName(QWidget *parent, const QString &title, const Q
     if (testAnswer())
         return *testAnswer();
     return QFileDialog::getOpenFileName(parent, title, folder, filter);
+}
+
+QString FileDialogs::exportFileName(QWidget *parent, const QString &title, const QString &fileName)
+{
+    const QString key = u"lastExportFolder"_s;
+    const QString lastFolder = Preferences::value(key);
+    const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
+        ? lastFolder
+        : SQLiteHelper::documentsDirectory();
+    QString target = saveFileName(parent, title, QDir(folder).filePath(fileName),
+                                  u"Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)"_s);
+    if (target.isEmpty())
+        return {};
+    // The picker's first filter is the workbook's.
+    if (QFileInfo(target).suffix().isEmpty())
+        target += u".xlsx"_s;
+    Preferences::setValue(key, QFileInfo(target).absolutePath());
+    return target;
 }
 
 void FileDialogs::setTestAnswer(std::optional<QString> path)

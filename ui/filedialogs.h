@@ -19,6 +19,12 @@ QString saveFileName(QWidget *parent, const QString &title, const QString &sugge
 QString openFileName(QWidget *parent, const QString &title, const QString &folder,
                      const QString &filter);
 
+// The file to export to (the lists and 收据统计): starts in the folder of the last
+// export (else the documents folder) with `fileName`, offers Excel and CSV; a name typed
+// without an extension gets .xlsx. Empty when the user cancelled; the folder is
+// remembered otherwise.
+QString exportFileName(QWidget *parent, const QString &title, const QString &fileName);
+
 // Tests: while set, no dialog is shown and every picker answers `path` (empty: cancelled);
 // the last suggestion a picker got is kept for lastSuggestion().
 void setTestAnswer(std::optional<QString> path);

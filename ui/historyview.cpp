@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "clock.h"
+#include "datepicker.h"
 #include "datetext.h"
 #include "receiptactions.h"
 #include "sqlitehelper.h"
@@ -50,18 +51,6 @@ QString detailOf(const HistoryEntry &entry, bool restored)
     }
 }
 
-QDateEdit *createDatePicker(const QString &name, const QString &label, QDate date, QWidget *parent)
-{
-    auto *picker = new QDateEdit(date, parent);
-    picker->setObjectName(name);
-    picker->setAccessibleName(label);
-    picker->setCalendarPopup(true);
-    picker->setDisplayFormat(u"yyyy-MM-dd"_s);
-    picker->setFixedWidth(140);
-    picker->setEnabled(false);
-    return picker;
-}
-
 QCheckBox *createBoundCheck(const QString &name, const QString &text, const QString &label,
                             QWidget *parent)
 {
@@ -77,10 +66,10 @@ HistoryView::HistoryView(QWidget *window)
     : QDialog(window)
     , m_searchEdit(new QLineEdit(this))
     , m_fromCheck(createBoundCheck(u"historyFromCheck"_s, u"从(&F)"_s, u"限定起始日期"_s, this))
-    , m_fromEdit(createDatePicker(u"historyFromEdit"_s, u"起始日期"_s,
-                                  Clock::now().date().addMonths(-1), this))
+    , m_fromEdit(createDatePicker(u"historyFromEdit"_s, u"起始日期"_s, this,
+                                  Clock::now().date().addMonths(-1)))
     , m_toCheck(createBoundCheck(u"historyToCheck"_s, u"到(&T)"_s, u"限定结束日期"_s, this))
-    , m_toEdit(createDatePicker(u"historyToEdit"_s, u"结束日期"_s, Clock::now().date(), this))
+    , m_toEdit(createDatePicker(u"historyToEdit"_s, u"结束日期"_s, this, Clock::now().date()))
     , m_scopeLabel(new QLabel(this))
     , m_showAllButton(new QPushButton(u"显示全部记录"_s, this))
     , m_table(new QTableWidget(0, ColumnCount, this))
@@ -162,6 +151,7 @@ HistoryView::HistoryView(QWidget *window)
     connect(m_searchEdit, &QLineEdit::textChanged, this, &HistoryView::reload);
     for (auto [check, picker] :
          {std::pair(m_fromCheck, m_fromEdit), std::pair(m_toCheck, m_toEdit)}) {
+        picker->setEnabled(check->isChecked());
         connect(check, &QCheckBox::toggled, picker, &QWidget::setEnabled);
         connect(check, &QCheckBox::toggled, this, &HistoryView::reload);
         connect(picker, &QDateEdit::dateChanged, this, &HistoryView::reload);

@@ -4,15 +4,11 @@
 #include "appstore.h"
 #include "filedialogs.h"
 #include "money.h"
-#include "preferences.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptpart.h"
-#include "sqlitehelper.h"
 #include "toast.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -21,11 +17,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-QString lastFolderKey()
-{
-    return u"lastExportFolder"_s;
-}
 
 QString yuan(qint64 fen)
 {
@@ -104,20 +95,11 @@ void ListFooter::updateTotals()
 void ListFooter::exportShown()
 {
     const QList<int> rows = m_receiptPart->shownRows();
-    const QString lastFolder = Preferences::value(lastFolderKey());
-    const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
-        ? lastFolder
-        : SQLiteHelper::documentsDirectory();
-    const QString name
-        = u"收据-%1-%2.xlsx"_s.arg(dayOf(m_store.beginDate()), dayOf(m_store.endDate()));
-    QString target = FileDialogs::saveFileName(window(), u"导出列表"_s, QDir(folder).filePath(name),
-                                               u"Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)"_s);
+    const QString target = FileDialogs::exportFileName(
+        window(), u"导出列表"_s,
+        u"收据-%1-%2.xlsx"_s.arg(dayOf(m_store.beginDate()), dayOf(m_store.endDate())));
     if (target.isEmpty())
         return;
-    // A name typed without an extension gets the workbook's, as the picker's first filter.
-    if (QFileInfo(target).suffix().isEmpty())
-        target += u".xlsx"_s;
-    Preferences::setValue(lastFolderKey(), QFileInfo(target).absolutePath());
     ReceiptTotals written;
     QString error;
     if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error)) {

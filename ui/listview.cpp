@@ -2,6 +2,7 @@
 #include "listview.h"
 
 #include "clock.h"
+#include "datepicker.h"
 #include "datetext.h"
 #include "historyview.h"
 #include "icons.h"
@@ -31,17 +32,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-QDateEdit *createDatePicker(const QString &name, const QString &label, QWidget *parent)
-{
-    auto *picker = new QDateEdit(parent);
-    picker->setObjectName(name);
-    picker->setAccessibleName(label);
-    picker->setCalendarPopup(true);
-    picker->setDisplayFormat(u"yyyy-MM-dd"_s);
-    picker->setFixedWidth(140);
-    return picker;
-}
 
 QPushButton *createActionButton(const QString &name, const QString &icon, const QString &title,
                                 QWidget *parent)

@@ -2,10 +2,15 @@
 #include "statisticsview.h"
 
 #include "clock.h"
+#include "datepicker.h"
 #include "daterange.h"
 #include "datetext.h"
 #include "money.h"
+#include "filedialogs.h"
 #include "receiptstatistics.h"
+#include "statisticschart.h"
+#include "statisticsexport.h"
+#include "toast.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -14,26 +19,17 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 using Grouping = ReceiptStatistics::Grouping;
 
 namespace {
-
-QDateEdit *createDatePicker(const QString &name, const QString &label, QWidget *parent)
-{
-    auto *picker = new QDateEdit(parent);
-    picker->setObjectName(name);
-    picker->setAccessibleName(label);
-    picker->setCalendarPopup(true);
-    picker->setDisplayFormat(u"yyyy-MM-dd"_s);
-    picker->setFixedWidth(140);
-    return picker;
-}
 
 QTableWidgetItem *cell(const QString &text, Qt::Alignment alignment = Qt::AlignLeft)
 {
@@ -51,7 +47,12 @@ StatisticsView::StatisticsView(QWidget *parent)
     , m_endDateEdit(createDatePicker(u"statisticsEndDateEdit"_s, u"结束时间"_s, this))
     , m_groupingBox(new QComboBox(this))
     , m_table(new QTableWidget(this))
+    , m_chart(new StatisticsChart(this))
     , m_errorLabel(new QLabel(this))
+    , m_totalsLabel(new QLabel(this))
+    , m_exportButton(new QPushButton(u"导出…"_s, this))
+    , m_successToast(new Toast(Toast::Kind::Success, 3s, this))
+    , m_errorToast(new Toast(Toast::Kind::Error, 4s, this))
 {
     setObjectName(u"statisticsView"_s);
     m_groupingBox->setObjectName(u"groupingBox"_s);
@@ -73,6 +74,13 @@ StatisticsView::StatisticsView(QWidget *parent)
     m_errorLabel->setObjectName(u"statisticsErrorLabel"_s);
     m_errorLabel->setStyleSheet(u"QLabel { color: #b3261e; }"_s);
     m_errorLabel->setVisible(false);
+    m_totalsLabel->setObjectName(u"statisticsTotalsLabel"_s);
+    m_totalsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_exportButton->setObjectName(u"statisticsExportButton"_s);
+    m_exportButton->setAccessibleName(u"导出"_s);
+    m_exportButton->setToolTip(u"把统计表保存为 Excel 或 CSV 文件"_s);
+    m_successToast->setObjectName(u"statisticsExportSuccessToast"_s);
+    m_errorToast->setObjectName(u"statisticsExportErrorToast"_s);
 
     auto *bar = new QHBoxLayout;
     bar->addStretch();
@@ -112,11 +120,23 @@ StatisticsView::StatisticsView(QWidget *parent)
     column->setSpacing(11);
     column->addLayout(bar);
     column->addWidget(m_errorLabel);
-    column->addWidget(m_table, 1);
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(m_table);
+    splitter->addWidget(m_chart);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    m_chart->setMinimumWidth(280);
+    column->addWidget(splitter, 1);
+    auto *footer = new QHBoxLayout;
+    footer->addWidget(m_totalsLabel, 1);
+    footer->addWidget(m_exportButton);
+    column->addLayout(footer);
 
     connect(m_beginDateEdit, &QDateEdit::dateChanged, this, &StatisticsView::refresh);
     connect(m_endDateEdit, &QDateEdit::dateChanged, this, &StatisticsView::refresh);
     connect(m_groupingBox, &QComboBox::currentIndexChanged, this, &StatisticsView::refresh);
+    connect(m_exportButton, &QPushButton::clicked, this, &StatisticsView::exportShown);
 }
 
 void StatisticsView::showEvent(QShowEvent *event)
@@ -158,25 +178,61 @@ void StatisticsView::refresh()
         = ReceiptStatistics::compute(begin, end, grouping);
     m_errorLabel->setVisible(!rows);
     m_errorLabel->setText(u"读取收据失败，无法统计"_s);
+    m_rows = rows.value_or(QList<ReceiptStatistics::Row>());
+    m_exportButton->setEnabled(rows.has_value());
 
-    const QString keyTitle = m_groupingBox->currentText().mid(1); // "按月份" → "月份"
-    m_table->setHorizontalHeaderLabels({keyTitle, u"张数"_s, u"合计"_s});
-    m_table->setRowCount(0);
-    if (!rows)
-        return;
-    m_table->setRowCount(int(rows->size()));
-    for (int row = 0; row < rows->size(); ++row) {
-        const ReceiptStatistics::Row &group = rows->at(row);
-        m_table->setItem(row, 0, cell(group.key.isEmpty() ? u"（未填写）"_s : group.key));
+    m_table->setHorizontalHeaderLabels({groupTitle(), u"张数"_s, u"合计"_s});
+    m_table->setRowCount(int(m_rows.size()));
+    qint64 count = 0;
+    qint64 fen = 0;
+    qint64 unreadable = 0;
+    for (int row = 0; row < m_rows.size(); ++row) {
+        const ReceiptStatistics::Row &group = m_rows.at(row);
+        m_table->setItem(row, 0, cell(StatisticsExport::groupName(group)));
         m_table->setItem(row, 1, cell(QString::number(group.count), Qt::AlignRight));
         QTableWidgetItem *total = cell(u"¥"_s + Money::format(group.fen), Qt::AlignRight);
         if (group.unreadable > 0)
             total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(group.unreadable));
         m_table->setItem(row, 2, total);
+        count += group.count;
+        fen += group.fen;
+        unreadable += group.unreadable;
     }
     m_table->resizeColumnsToContents();
     // Room for a long payer and a large sum even when the groups are short.
-    const int minimumWidths[] = {240, 80, 160};
+    const int minimumWidths[] = {200, 70, 140};
     for (int col = 0; col < 3; ++col)
         m_table->setColumnWidth(col, std::max(m_table->columnWidth(col), minimumWidths[col]));
+    m_table->setMinimumWidth(m_table->horizontalHeader()->length() + m_table->frameWidth() * 2
+                             + 20);
+    m_chart->show(m_rows, grouping);
+
+    QString totals;
+    if (rows) {
+        totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(m_rows.size()).arg(count).arg(Money::format(fen));
+        if (unreadable > 0)
+            totals += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(unreadable);
+        totals += u"  （作废的收据不计入）"_s;
+    }
+    m_totalsLabel->setText(totals);
+}
+
+QString StatisticsView::groupTitle() const
+{
+    return m_groupingBox->currentText().mid(1); // "按月份" → "月份"
+}
+
+void StatisticsView::exportShown()
+{
+    const QString range = m_beginDateEdit->date().toString(u"yyyyMMdd"_s) + u'-'
+        + m_endDateEdit->date().toString(u"yyyyMMdd"_s);
+    const QString target = FileDialogs::exportFileName(
+        window(), u"导出统计"_s, u"收据统计-%1-%2.xlsx"_s.arg(groupTitle(), range));
+    if (target.isEmpty())
+        return;
+    QString error;
+    if (StatisticsExport::write(target, groupTitle(), m_rows, &error))
+        m_successToast->show(u"已导出 %1 组统计"_s.arg(m_rows.size()));
+    else
+        m_errorToast->show(u"导出失败：%1"_s.arg(error));
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "booklock.h"
 #include "receiptexport.h"
+#include "statisticsexport.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -170,6 +171,7 @@ private Q_SLOTS:
     void failureLeavesNothing();
     void commandLine_data();
     void commandLine();
+    void statistics();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -358,6 +360,47 @@ void tst_Export::commandLine()
         for (qsizetype i = 1; i + 1 < records->size(); ++i)
             QCOMPARE(records->at(i).first(), u"000000"_s + numbers.split(u' ').at(i - 1));
     }
+}
+
+
+// The statistics table: the groups in the screen's order, a group without a name, a name
+// a spreadsheet would run, and receipts whose amount is unreadable in a column of their own.
+void tst_Export::statistics()
+{
+    const QList<ReceiptStatistics::Row> rows = {
+        {u"=HYPERLINK(\"x\")"_s, 2, 1280050, 0},
+        {QString(), 1, 10, 1},
+        {u"甲"_s, 1, -30, 0},
+    };
+    QVERIFY(StatisticsExport::write(path(u"s.csv"_s), u"交款单位"_s, rows));
+    const auto records = readCsv(path(u"s.csv"_s));
+    QVERIFY(records);
+    QCOMPARE(*records, (QList<QStringList> {
+                           {u"交款单位"_s, u"张数"_s, u"合计"_s, u"金额无法识别"_s},
+                           {u"'=HYPERLINK(\"x\")"_s, u"2"_s, u"12800.50"_s, u"0"_s},
+                           {u"（未填写）"_s, u"1"_s, u"0.10"_s, u"1"_s},
+                           {u"甲"_s, u"1"_s, u"-0.30"_s, u"0"_s},
+                           {u"合计"_s, u"4"_s, u"12800.30"_s, u"1"_s},
+                       }));
+    // Without unreadable amounts there is no such column; nothing listed, a total of nothing.
+    QVERIFY(StatisticsExport::write(path(u"s.csv"_s), u"月份"_s, {}));
+    QCOMPARE(*readCsv(path(u"s.csv"_s)),
+             (QList<QStringList> {{u"月份"_s, u"张数"_s, u"合计"_s}, {u"合计"_s, u"0"_s, u"0.00"_s}}));
+
+    QString error;
+    QVERIFY(!StatisticsExport::write(path(u"s.txt"_s), u"月份"_s, rows, &error));
+    QVERIFY(error.contains(u".csv 或 .xlsx"_s) && !QFile::exists(path(u"s.txt"_s)));
+
+    if (!canUnzip())
+        QSKIP("unzip is not installed (scripts/setup.sh installs it)");
+    QVERIFY(StatisticsExport::write(path(u"s.xlsx"_s), u"交款单位"_s, rows));
+    QHash<QString, Cell> cells = readSheet(path(u"s.xlsx"_s));
+    QVERIFY(cells[u"A1"_s].bold && cells[u"D1"_s].value == u"金额无法识别"_s);
+    QCOMPARE(cells[u"A2"_s].value, u"=HYPERLINK(\"x\")"_s); // a text cell, never run
+    QCOMPARE(cells[u"C2"_s].numberFormat, u"¥#,##0.00"_s);
+    QCOMPARE(cells[u"C4"_s].value, u"-0.3"_s);
+    QCOMPARE(cells[u"B5"_s].formula + u' ' + cells[u"B5"_s].value, u"SUM(B2:B4) 4"_s);
+    QCOMPARE(cells[u"C5"_s].formula + u' ' + cells[u"C5"_s].value, u"SUM(C2:C4) 12800.3"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_Export)

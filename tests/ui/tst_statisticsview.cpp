@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "filedialogs.h"
+#include "statisticschart.h"
 #include "statisticsview.h"
+#include "toast.h"
 #include "uitesthelpers.h"
 
+#include <QLabel>
 #include <QTableWidget>
 
 using namespace Qt::StringLiterals;
@@ -28,16 +32,21 @@ void tst_StatisticsView::groupsTheStoredReceipts_data()
 {
     QTest::addColumn<QString>("grouping");
     QTest::addColumn<QStringList>("rows"); // key | count | total, largest total first
+    QTest::addColumn<QStringList>("bars"); // key | fen, in the axis's order
     const QString month = QDate::currentDate().toString(u"yyyy-MM"_s);
-    QTest::newRow("按月份") << u"按月份"_s << QStringList {month + u"|3|¥12,830.00"_s};
+    QTest::newRow("按月份") << u"按月份"_s << QStringList {month + u"|3|¥12,830.00"_s}
+                            << QStringList {month + u"|1283000"_s};
+    // Horizontal bars list from the bottom up: the largest is drawn on top.
     QTest::newRow("按交款单位") << u"按交款单位"_s
-                                << QStringList {u"乙|1|¥12,800.00"_s, u"甲|2|¥30.00"_s};
+                                << QStringList {u"乙|1|¥12,800.00"_s, u"甲|2|¥30.00"_s}
+                                << QStringList {u"甲|3000"_s, u"乙|1280000"_s};
 }
 
 void tst_StatisticsView::groupsTheStoredReceipts()
 {
     QFETCH(QString, grouping);
     QFETCH(QStringList, rows);
+    QFETCH(QStringList, bars);
     const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
     QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, today, u"甲"_s, 10)));
     QVERIFY(m.env->execRaw(receiptInsertSql(u"B"_s, u"0000002"_s, today, u"甲"_s, 20)));
@@ -57,6 +66,20 @@ void tst_StatisticsView::groupsTheStoredReceipts()
         shown << cells.join(u'|');
     }
     QCOMPARE(shown, rows);
+    QCOMPARE(m.find<StatisticsChart>(u"statisticsChart"_s)->bars(), bars);
+    QVERIFY(m.find<QLabel>(u"statisticsTotalsLabel"_s)->text().startsWith(
+        u"共 %1 组  3 张  合计 ¥12,830.00"_s.arg(rows.size())));
+
+    // 导出… writes the table as shown.
+    const QString target = QDir(m.env->documentsPath()).filePath(u"统计"_s);
+    FileDialogs::setTestAnswer(target);
+    QTest::mouseClick(m.find<QPushButton>(u"statisticsExportButton"_s), Qt::LeftButton);
+    FileDialogs::setTestAnswer(std::nullopt);
+    QFile written(target + u".xlsx"_s);
+    QVERIFY(written.exists() && written.size() > 0);
+    QCOMPARE(m.currentScreen()->findChild<Toast *>(u"statisticsExportSuccessToast"_s)->text(),
+             u"已导出 %1 组统计"_s.arg(rows.size()));
+
     // 全部 finds the same receipts, dated this year.
     QTest::mouseClick(m.find<QPushButton>(u"allPresetButton"_s), Qt::LeftButton);
     QCOMPARE(table->rowCount(), rows.size());
