@@ -31,7 +31,7 @@ bool ReceiptFilter::matches(const Receipt &r) const
         return true;
     for (const QString *field :
          {&r.receiptNo, &r.payer, &r.reason1, &r.reason2, &r.remark, &r.paytype, &r.payee}) {
-        if (field->contains(m_text, Qt::CaseInsensitive))
+        if (field->contains(m_text, m_caseSensitivity))
             return true;
     }
     return false;
