@@ -21,8 +21,16 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(u"Quenta"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUENTA_VERSION));
 
-    // A command runs without a display: no QApplication, no window.
+    // A command runs without a display: no QApplication, no window. One that draws pages
+    // needs the fonts of a QGuiApplication, which the offscreen platform gives without a
+    // display, unless the user chose a platform.
     if (CommandLine::isCommand(argc, argv)) {
+        if (CommandLine::drawsPages(argc, argv)) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            QGuiApplication app(argc, argv);
+            return CommandLine::run(app);
+        }
         QCoreApplication app(argc, argv);
         return CommandLine::run(app);
     }

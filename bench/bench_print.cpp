@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One printed page: PrintHelper::printReceiptToFile of a filled-in receipt to a PDF, the
-// paper of PrintView (target: within 0.2 s). The first page, which loads the CJK fonts
+// One printed page: ReceiptPrinter::printCurrentReceipt of a filled-in receipt to a PDF on
+// the receipt paper (target: within 0.2 s). The first page, which loads the CJK fonts
 // and the print engine, is reported on its own; the rest as best and median.
 // Run by hand: build-dir/bin/bench_print [pages]
 
 #include "appstore.h"
 #include "benchdata.h"
-#include "printhelper.h"
-#include "printview.h"
+#include "receiptprinter.h"
 #include "samplereceipt.h"
 #include "startup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPrinter>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -45,7 +45,10 @@ int main(int argc, char **argv)
         const QString path = dir.filePath(u"page%1.pdf"_s.arg(page));
         QElapsedTimer timer;
         timer.start();
-        if (!PrintHelper::printReceiptToFile(path, PrintView::paperWidth, PrintView::paperHeight)) {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(path);
+        if (!ReceiptPrinter::printCurrentReceipt(printer)) {
             std::fprintf(stderr, "could not print to %s\n", qPrintable(path));
             return 1;
         }

@@ -6,15 +6,24 @@
 #include "booklock.h"
 #include "datetext.h"
 #include "money.h"
+#include "printsettings.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
+#include "receiptprinter.h"
 #include "sqlitehelper.h"
+#include "sqlliteral.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QPrinter>
 
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -57,6 +66,19 @@ bool bookIsUsable()
     return false;
 }
 
+// The window and every command that writes hold the book's lock: nothing when it is
+// taken and the book is usable, otherwise the exit status, with the reason told.
+std::optional<int> holdForWriting(BookLock &lock)
+{
+    if (!lock.tryLock()) {
+        printMessage(lock.error());
+        return CommandLine::BookInUse;
+    }
+    if (!bookIsUsable())
+        return CommandLine::Failed;
+    return std::nullopt;
+}
+
 int check()
 {
     if (!bookIsUsable())
@@ -87,14 +109,9 @@ int restore(const QString &source, bool confirmed)
 {
     if (!confirmed)
         return usageError(u"恢复数据库会替换现有的数据库：请加上 --yes 确认"_s);
-    // The window and every command that writes hold the book's lock.
     BookLock lock(SQLiteHelper::shared().dbURL());
-    if (!lock.tryLock()) {
-        printMessage(lock.error());
-        return CommandLine::BookInUse;
-    }
-    if (!bookIsUsable())
-        return CommandLine::Failed;
+    if (const std::optional<int> refused = holdForWriting(lock))
+        return *refused;
     QString error;
     if (!BackupService::restore(source, &error)) {
         printMessage(error);
@@ -168,7 +185,145 @@ int exportReceipts(const ExportRequest &request)
     return CommandLine::Done;
 }
 
+// The pages of a print verb to the PDF file `target`: written beside it under another name
+// and put in its place only once whole, so that a failure leaves neither a partial file
+// nor a damaged older one. `print` prints on the printer it is given; false with the reason.
+int writePdf(const QString &target, qsizetype pages,
+             const std::function<bool(QPrinter &, QString *)> &print)
+{
+    const QFileInfo info(target);
+    if (info.isDir()) {
+        printMessage(u"%1 是一个文件夹，请指定 PDF 文件的名称"_s.arg(target));
+        return CommandLine::Failed;
+    }
+    if (!info.absoluteDir().exists()) {
+        printMessage(u"文件夹不存在：%1"_s.arg(QDir::toNativeSeparators(info.absolutePath())));
+        return CommandLine::Failed;
+    }
+    const QString partial = info.absoluteDir().filePath(
+        u".%1.%2.part"_s.arg(info.fileName()).arg(QCoreApplication::applicationPid()));
+    QFile probe(partial);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        printMessage(u"无法写入文件 %1：%2"_s.arg(info.absoluteFilePath(), probe.errorString()));
+        return CommandLine::Failed;
+    }
+    probe.close();
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(partial);
+    QString error;
+    const bool printed = print(printer, &error);
+    // rename() replaces an older file in one step; QFile::rename would not replace it.
+    if (!printed
+        || std::rename(QFile::encodeName(partial).constData(),
+                       QFile::encodeName(info.absoluteFilePath()).constData())
+            != 0) {
+        QFile::remove(partial);
+        printMessage(printed ? u"无法写入文件 %1"_s.arg(info.absoluteFilePath()) : error);
+        return CommandLine::Failed;
+    }
+    printResult(u"%1 页 %2"_s.arg(pages).arg(info.absoluteFilePath()));
+    return CommandLine::Done;
+}
+
+// The ids of the receipts numbered `numbers`, as the lists know them; an unknown number is
+// told and gives nothing.
+std::optional<QStringList> receiptIds(const QStringList &numbers)
+{
+    QStringList ids;
+    for (const QString &number : numbers) {
+        std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
+            u"select id from tb_receipt where receiptNo = %1 and ifnull(isDeleted, '0') <> '1'"_s
+                .arg(sqlQuote(number)));
+        if (!rows) {
+            printMessage(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
+            return std::nullopt;
+        }
+        if (!rows->next()) {
+            printMessage(rows->hasError()
+                             ? u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError())
+                             : u"没有单号为 %1 的收据"_s.arg(number));
+            return std::nullopt;
+        }
+        ids.append(rows->stringForColumnIndex(0).value_or(QString()));
+    }
+    ids.removeDuplicates();
+    return ids;
+}
+
+// What a print verb is asked for: the receipt numbers (none for the test page), the file,
+// and the options that replace the saved print settings.
+struct PrintRequest
+{
+    QStringList numbers;
+    QString target;
+    std::optional<double> offsetX;
+    std::optional<double> offsetY;
+    bool contentOnly = false;
+
+    PrintOptions options() const
+    {
+        PrintOptions options = PrintSettings::shared().options();
+        options.offsetX = offsetX.value_or(options.offsetX);
+        options.offsetY = offsetY.value_or(options.offsetY);
+        if (contentOnly)
+            options.content = PrintOptions::Content::ValuesOnly;
+        return options;
+    }
+};
+
+int printPdf(const PrintRequest &request)
+{
+    // Printing writes the prints into the receipts' history: a writing command.
+    BookLock lock(SQLiteHelper::shared().dbURL());
+    if (const std::optional<int> refused = holdForWriting(lock))
+        return *refused;
+    const std::optional<QStringList> ids = receiptIds(request.numbers);
+    if (!ids)
+        return CommandLine::Failed;
+    const PrintOptions options = request.options();
+    return writePdf(request.target, ids->size(), [&](QPrinter &printer, QString *error) {
+        return ReceiptPrinter::printReceipts(printer, *ids, error, options);
+    });
+}
+
+int printTestPage(const PrintRequest &request)
+{
+    // Only the header is read: no lock, an open window goes on meanwhile.
+    if (!bookIsUsable())
+        return CommandLine::Failed;
+    const PrintOptions options = request.options();
+    return writePdf(request.target, 1, [&](QPrinter &printer, QString *error) {
+        return ReceiptPrinter::printAlignmentPage(printer, options, error);
+    });
+}
+
+// A millimetre offset as typed: a number in the offsets' range, with a decimal point.
+std::optional<double> offsetFrom(const QString &text)
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = c.toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value) || value < PrintOptions::minOffset
+        || value > PrintOptions::maxOffset)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
+
+bool CommandLine::drawsPages(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        for (const QString &verb : {u"--print-pdf"_s, u"--test-page"_s}) {
+            if (argument == verb || argument.startsWith(verb + u'='))
+                return true;
+        }
+    }
+    return false;
+}
 
 bool CommandLine::isCommand(int argc, char **argv)
 {
@@ -241,8 +396,38 @@ int CommandLine::run(QCoreApplication &app)
         u"search"_s,
         u"只导出与 TEXT 相符的收据，同列表的搜索。Export the receipts the list's search finds."_s,
         u"TEXT"_s);
+    const QCommandLineOption printPdfOption(
+        u"print-pdf"_s,
+        u"把单号为 RECEIPTNO 的收据按打印设置打印到其后的 PDF 文件 FILE.pdf，每张一页；"
+        u"多个单号用逗号分开（RECEIPTNO,RECEIPTNO…），按单号从小到大排列。打印记入收据的历史，"
+        u"输出页数与文件。Print the receipts numbered RECEIPTNO (several separated by commas) "
+        u"to FILE.pdf, given after them, with the print settings, one page each in ascending "
+        u"number order; each print goes into the receipt's history. Prints the page count "
+        u"and the file."_s,
+        u"RECEIPTNO"_s);
+    const QCommandLineOption testPageOption(
+        u"test-page"_s,
+        u"把打印对齐测试页打印到 PDF 文件 FILE.pdf。Print the alignment test page to FILE.pdf."_s,
+        u"FILE.pdf"_s);
+    const QCommandLineOption offsetXOption(
+        u"offset-x"_s,
+        u"打印时水平偏移 MM 毫米（-30 到 30，正数向右），代替打印设置中的值。"
+        u"Move the printed contents MM millimetres right (-30 to 30; negative: left) "
+        u"instead of the print settings' offset."_s,
+        u"MM"_s);
+    const QCommandLineOption offsetYOption(
+        u"offset-y"_s,
+        u"打印时垂直偏移 MM 毫米（-30 到 30，正数向下），代替打印设置中的值。"
+        u"Move the printed contents MM millimetres down (-30 to 30; negative: up) instead "
+        u"of the print settings' offset."_s,
+        u"MM"_s);
+    const QCommandLineOption contentOnlyOption(
+        u"content-only"_s,
+        u"只打印填写的内容，用于已印好格式的收据纸，仅用于 --print-pdf。"
+        u"Print the values only, for paper with the form printed on it (--print-pdf)."_s);
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
-                       fromOption, toOption, searchOption});
+                       fromOption, toOption, searchOption, printPdfOption, testPageOption,
+                       offsetXOption, offsetYOption, contentOnlyOption});
     QCommandLineOption quitWhenShown(u"quit-when-shown"_s);
     quitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(quitWhenShown);
@@ -258,20 +443,65 @@ int CommandLine::run(QCoreApplication &app)
                     + QCoreApplication::applicationVersion());
         return Done;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(u"不认识的参数：%1"_s.arg(parser.positionalArguments().join(u' ')));
+    // --print-pdf takes the file after its numbers; nothing else takes a bare argument.
+    QStringList positional = parser.positionalArguments();
+    QString printTarget;
+    if (parser.isSet(printPdfOption) && !positional.isEmpty())
+        printTarget = positional.takeFirst();
+    if (!positional.isEmpty())
+        return usageError(u"不认识的参数：%1"_s.arg(positional.join(u' ')));
 
     const int commands = int(parser.isSet(backupOption)) + int(parser.isSet(restoreOption))
-        + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption));
+        + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption))
+        + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
-        return usageError(u"一次只能做一件事：--backup、--restore、--check、--export 选其一"_s);
+        return usageError(u"一次只能做一件事：--backup、--restore、--check、--export、"
+                          u"--print-pdf、--test-page 选其一"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
         return usageError(u"--yes 只用于 --restore"_s);
     for (const QCommandLineOption *option : {&fromOption, &toOption, &searchOption}) {
         if (parser.isSet(*option) && !parser.isSet(exportOption))
             return usageError(u"--%1 只用于 --export"_s.arg(option->names().constFirst()));
+    }
+    const bool prints = parser.isSet(printPdfOption) || parser.isSet(testPageOption);
+    for (const QCommandLineOption *option : {&offsetXOption, &offsetYOption}) {
+        if (parser.isSet(*option) && !prints)
+            return usageError(
+                u"--%1 只用于 --print-pdf 和 --test-page"_s.arg(option->names().constFirst()));
+    }
+    if (parser.isSet(contentOnlyOption) && !parser.isSet(printPdfOption))
+        return usageError(u"--content-only 只用于 --print-pdf"_s);
+    if (prints) {
+        PrintRequest request;
+        for (const QCommandLineOption *option : {&offsetXOption, &offsetYOption}) {
+            if (!parser.isSet(*option))
+                continue;
+            const std::optional<double> offset = offsetFrom(parser.value(*option));
+            if (!offset)
+                return usageError(u"--%1 的值“%2”不对：请写 -30 到 30 之间的毫米数，例如 2.5"_s.arg(
+                    option->names().constFirst(), parser.value(*option)));
+            (option == &offsetXOption ? request.offsetX : request.offsetY) = offset;
+        }
+        request.contentOnly = parser.isSet(contentOnlyOption);
+        if (parser.isSet(testPageOption)) {
+            request.target = parser.value(testPageOption);
+        } else {
+            request.target = printTarget;
+            for (const QString &number : parser.value(printPdfOption).split(u','))
+                request.numbers.append(number.trimmed());
+            if (request.numbers.contains(QString()))
+                return usageError(u"--print-pdf 需要收据单号，多个单号用逗号分开，例如 "
+                                  u"0000001,0000002"_s);
+        }
+        if (request.target.isEmpty())
+            return usageError(parser.isSet(testPageOption)
+                                  ? u"--test-page 需要一个 PDF 文件名"_s
+                                  : u"--print-pdf 的单号之后需要一个 PDF 文件名"_s);
+        if (!request.target.endsWith(u".pdf"_s, Qt::CaseInsensitive))
+            return usageError(u"只能打印到 .pdf 文件：%1"_s.arg(request.target));
+        return parser.isSet(testPageOption) ? printTestPage(request) : printPdf(request);
     }
     if (parser.isSet(checkOption))
         return check();

@@ -6,7 +6,7 @@
 #include "database.h"
 #include "daterange.h"
 #include "datetext.h"
-#include "preferences.h"
+#include "printsettings.h"
 #include "receiptactions.h"
 #include "receipthistory.h"
 #include "receiptissue.h"
@@ -31,10 +31,12 @@ AppStore::AppStore()
     m_receiptEdit.receiptDate = now;
     m_receiptEdit.createDate = now;
     m_receiptEdit.totalBig = u"零"_s;
-    m_receiptEdit.paytype = Preferences::value(u"paytype"_s);
-    m_receiptEdit.payee = Preferences::value(u"payee"_s);
-    m_receiptEdit.approve = Preferences::value(u"approve"_s);
-    m_receiptEdit.accountant = Preferences::value(u"accountant"_s);
+    const PrintSettings &settings = PrintSettings::shared();
+    using Choice = PrintSettings::FormChoice;
+    m_receiptEdit.paytype = settings.formChoice(Choice::Paytype);
+    m_receiptEdit.payee = settings.formChoice(Choice::Payee);
+    m_receiptEdit.approve = settings.formChoice(Choice::Approve);
+    m_receiptEdit.accountant = settings.formChoice(Choice::Accountant);
 }
 
 // Every assignment notifies, also when the value is the same: the screens redraw from

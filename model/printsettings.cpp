@@ -3,6 +3,8 @@
 
 #include "preferences.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cmath>
 
@@ -19,6 +21,24 @@ const QString reprintMarkKey = u"print/reprintMark"_s;
 const QString fixedRemarkKey = u"print/fixedRemark"_s;
 const QString valuesOnlyText = u"values"_s;
 const QString fullText = u"full"_s;
+// Written by every version since the first: the names stay.
+const QString lastPrinterKey = u"lastPrinter"_s;
+const QString lastPrintFolderKey = u"lastPrintFolder"_s;
+
+QString formChoiceKey(PrintSettings::FormChoice choice)
+{
+    switch (choice) {
+    case PrintSettings::FormChoice::Paytype:
+        return u"paytype"_s;
+    case PrintSettings::FormChoice::Payee:
+        return u"payee"_s;
+    case PrintSettings::FormChoice::Approve:
+        return u"approve"_s;
+    case PrintSettings::FormChoice::Accountant:
+        return u"accountant"_s;
+    }
+    return {};
+}
 
 double offsetFrom(const QString &text)
 {
@@ -97,22 +117,31 @@ void PrintSettings::setOptions(const PrintOptions &options)
     Q_EMIT changed();
 }
 
-QString PrintSettings::paytypeKey()
+QString PrintSettings::formChoice(FormChoice choice) const
 {
-    return u"paytype"_s;
+    return Preferences::value(formChoiceKey(choice));
 }
 
-QString PrintSettings::payeeKey()
+void PrintSettings::setFormChoice(FormChoice choice, const QString &value)
 {
-    return u"payee"_s;
+    Preferences::setValue(formChoiceKey(choice), value);
 }
 
-QString PrintSettings::approveKey()
+QString PrintSettings::lastPrinter() const
 {
-    return u"approve"_s;
+    return Preferences::value(lastPrinterKey);
 }
 
-QString PrintSettings::accountantKey()
+QString PrintSettings::lastPrintFolder() const
 {
-    return u"accountant"_s;
+    return Preferences::value(lastPrintFolderKey);
+}
+
+void PrintSettings::setLastTarget(const QString &printer, const QString &pdfPath)
+{
+    const bool toFile = !pdfPath.isEmpty();
+    Preferences::setValue(lastPrinterKey, toFile ? QString() : printer);
+    // A printer keeps the folder of the last file: "Print to File" offers it again.
+    if (toFile)
+        Preferences::setValue(lastPrintFolderKey, QFileInfo(pdfPath).absolutePath());
 }

@@ -33,26 +33,39 @@ struct PrintOptions
     friend bool operator==(const PrintOptions &, const PrintOptions &) = default;
 };
 
+// The user's preferences for printing and for the entry form, each with its key and default
+// here and nowhere else: the print options of 打印设置, the printer (or PDF folder) the print
+// dialog used last, and the form's remembered choices. Kept in the preferences file under
+// the key names older versions wrote, which stay as they are.
 class PrintSettings : public QObject
 {
     Q_OBJECT
 
 public:
+    // The form's remembered choices, the last value saved for each.
+    enum class FormChoice { Paytype, Payee, Approve, Accountant };
+
     static PrintSettings &shared();
 
     // Read from the preferences file on every call: a test or a second window that wrote
     // it is seen at once.
     PrintOptions options() const;
+    // Emits changed() when the stored options differ afterwards.
     void setOptions(const PrintOptions &options);
 
-    // The form's remembered choices (收款方式, 收款人, 核准, 会计): the keys under which
-    // the entry form keeps the last values it saved.
-    static QString paytypeKey();
-    static QString payeeKey();
-    static QString approveKey();
-    static QString accountantKey();
+    // 收款方式, 收款人, 核准 and 会计 as last saved on the entry form; empty at first.
+    QString formChoice(FormChoice choice) const;
+    void setFormChoice(FormChoice choice, const QString &value);
+
+    // The printer the print dialog printed on last; empty when that was a PDF file, whose
+    // folder lastPrintFolder() then gives. Both empty before the first print.
+    QString lastPrinter() const;
+    QString lastPrintFolder() const;
+    // A print went to `printer`, or to the PDF file `pdfPath` when it is not empty.
+    void setLastTarget(const QString &printer, const QString &pdfPath);
 
 Q_SIGNALS:
+    // The print options changed (not the other preferences, which nothing draws from).
     void changed();
 
 private:

@@ -11,13 +11,16 @@
 #include "keyboard.h"
 #include "lookupstores.h"
 #include "messagebox.h"
-#include "preferences.h"
 #include "printaction.h"
+#include "printdialogs.h"
+#include "printjob.h"
+#include "printsettings.h"
 #include "receiptdraft.h"
 #include "receiptnostore.h"
 #include "receiptpagelayout.h"
 #include "toast.h"
 
+#include <QAction>
 #include <QDateEdit>
 #include <QEvent>
 #include <QFrame>
@@ -35,7 +38,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QStringList rememberedKeys = {u"paytype"_s, u"payee"_s, u"approve"_s, u"accountant"_s};
+// In the order of rememberedValues().
+constexpr PrintSettings::FormChoice rememberedChoices[]
+    = {PrintSettings::FormChoice::Paytype, PrintSettings::FormChoice::Payee,
+       PrintSettings::FormChoice::Approve, PrintSettings::FormChoice::Accountant};
 
 QStringList rememberedValues(const Receipt &receipt)
 {
@@ -209,6 +215,15 @@ AddView::AddView(QWidget *parent)
     };
     for (qsizetype i = 1; i < tabChain.size(); ++i)
         setTabOrder(tabChain.at(i - 1), tabChain.at(i));
+
+    // Right-clicking the form outside its fields (which keep their own menus) offers it too.
+    auto *previewAction = new QAction(u"打印预览(&W)…"_s, this);
+    previewAction->setObjectName(u"previewAction"_s);
+    previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    previewAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(previewAction, &QAction::triggered, this, &AddView::preview);
+    addAction(previewAction);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 
     m_capitalsTotal = m_store.receiptEdit().total;
     m_rememberedChoices = rememberedValues(m_store.receiptEdit());
@@ -495,7 +510,7 @@ void AddView::rememberChoices()
     const QStringList values = rememberedValues(m_store.receiptEdit());
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (values.at(i) != m_rememberedChoices.at(i))
-            Preferences::setValue(rememberedKeys.at(i), values.at(i));
+            PrintSettings::shared().setFormChoice(rememberedChoices[i], values.at(i));
     }
     m_rememberedChoices = values;
 }
@@ -620,6 +635,32 @@ void AddView::saveChanges()
         m_errorToast->show(m_store.saveError());
         return;
     }
+    m_store.setSelectionNav(NavigationItem::stat_today);
+    m_store.newReceipt();
+}
+
+void AddView::preview()
+{
+    // The form as it stands, saved or not.
+    if (!PrintDialogs::preview(this, PrintJob::forReceipt(m_store.receiptEdit())))
+        return;
+    // What goes on paper is always a stored receipt, printed from the book.
+    if (m_store.receiptEdit().id.isEmpty())
+        addAndPrint();
+    else
+        saveAndPrint();
+}
+
+void AddView::saveAndPrint()
+{
+    if (!validate())
+        return;
+    if (hasUnsavedWork() && !m_store.updateReceipt()) {
+        m_errorToast->show(m_store.saveError());
+        return;
+    }
+    if (m_store.loadSelected(false))
+        PrintAction::printReceipt(this);
     m_store.setSelectionNav(NavigationItem::stat_today);
     m_store.newReceipt();
 }

@@ -36,6 +36,10 @@ public:
     void addAndPrint();
     void saveChanges();
     void cancel();
+    // 打印预览 (Ctrl+Shift+P, and the form's context menu): the form as it would print.
+    // 打印 there saves the form first, as 增加并打印 and 保存修改 do, then prints the
+    // stored receipt.
+    void preview();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -61,6 +65,8 @@ private:
     // Gives the receipt its id and stores it; on failure the id goes again, so the form
     // stays a new receipt with everything typed.
     bool insertNew();
+    // 保存修改 with a print of the stored receipt in between.
+    void saveAndPrint();
 
     AppStore &m_store;
     Toast *m_errorToast;

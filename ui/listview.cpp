@@ -251,7 +251,7 @@ void ListView::showContextMenu(const QPoint &pos)
             &QAction::triggered, m_datePart, &DatePart::print);
     connect(menu.addAction(u"打印预览(&W)…"_s), &QAction::triggered, m_datePart, [this] {
         if (m_store.loadSelected(false))
-            PrintAction::previewReceipt();
+            PrintAction::previewReceipt(this);
     });
     connect(menu.addAction(Icons::icon(u"square.and.pencil"_s), u"修改(&E)"_s), &QAction::triggered,
             m_datePart, &DatePart::edit);

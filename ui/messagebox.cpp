@@ -36,12 +36,13 @@ namespace {
 // A question with a destructive button and a safe one, the safe one taken by Return and
 // Esc. True when the destructive one was chosen; it is red when it loses data.
 bool confirm(QWidget *parent, const QString &title, const QString &text, const QString &details,
-             const QString &destructive, const QString &safe, bool losesData = true)
+             const QString &destructive, const QString &safe, bool losesData = true,
+             QMessageBox::Icon icon = QMessageBox::Warning)
 {
     lastShownText() = details.isEmpty() ? text : text + u'\n' + details;
     if (testAnswer())
         return *testAnswer();
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
     box.setInformativeText(details);
     QPushButton *destructiveButton = box.addButton(destructive, QMessageBox::DestructiveRole);
     QPushButton *safeButton = box.addButton(safe, QMessageBox::RejectRole);
@@ -88,6 +89,13 @@ std::optional<QString> MessageBox::askVoidReason(QWidget *parent, const QString 
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.reason();
+}
+
+bool MessageBox::confirmPrint(QWidget *parent, qsizetype count)
+{
+    return confirm(parent, u"打印"_s, u"打印所选 %1 张收据？"_s.arg(count),
+                   u"每张一页，按单号从小到大的顺序打印。"_s, u"打印"_s, u"取消"_s, false,
+                   QMessageBox::Question);
 }
 
 bool MessageBox::confirmDiscard(QWidget *parent)

@@ -29,6 +29,10 @@ bool confirmUnvoid(QWidget *parent, const QString &about);
 std::optional<QString> askVoidReason(QWidget *parent, const QString &about,
                                      const QStringList &earlierReasons);
 
+// "打印所选 N 张收据？" before the list prints several receipts as one job, with "打印"
+// and "取消" (the default). True for 打印.
+bool confirmPrint(QWidget *parent, qsizetype count);
+
 // "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
 bool confirmDiscard(QWidget *parent);
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "printaction.h"
 
-#include "printhelper.h"
-
-#include <QMessageBox>
-#include <QPushButton>
+#include "appstore.h"
+#include "messagebox.h"
+#include "printdialogs.h"
+#include "printjob.h"
 
 using namespace Qt::StringLiterals;
 
@@ -14,11 +14,6 @@ PrintAction::FunctionWithOutcome &replacement()
     static PrintAction::FunctionWithOutcome function;
     return function;
 }
-std::optional<bool> &confirmAnswer()
-{
-    static std::optional<bool> answer;
-    return answer;
-}
 
 std::function<bool(const QStringList &)> &batchReplacement()
 {
@@ -27,46 +22,43 @@ std::function<bool(const QStringList &)> &batchReplacement()
 }
 } // namespace
 
-bool PrintAction::previewReceipt()
+bool PrintAction::printReceipt(QWidget *parent)
 {
-    return PrintHelper::previewReceipt(paperWidth, paperHeight);
+    // A stored amount that cannot be read would go on paper as a wrong one; the list
+    // refuses such a receipt before it gets here, the preview does not.
+    if (const std::optional<Receipt> receipt = AppStore::shared().receiptPrint();
+        receipt && receipt->unreadableTotal) {
+        MessageBox::warning(parent, u"无法打印"_s, u"金额无法识别，请先修改金额再打印"_s);
+        return false;
+    }
+    if (replacement())
+        return replacement()(paperWidth, paperHeight);
+    return PrintDialogs::print(parent, PrintJob::currentReceipt());
+}
+
+bool PrintAction::previewReceipt(QWidget *parent)
+{
+    return PrintDialogs::preview(parent, PrintJob::currentReceipt()) && printReceipt(parent);
 }
 
 bool PrintAction::printReceipts(QWidget *parent, const QStringList &ids)
 {
-    const QString question = u"打印所选 %1 张收据？"_s.arg(ids.size());
-    bool confirmed = false;
-    if (confirmAnswer()) {
-        confirmed = *confirmAnswer();
-    } else {
-        QMessageBox box(QMessageBox::Question, u"打印"_s, question, QMessageBox::NoButton, parent);
-        QPushButton *print = box.addButton(u"打印"_s, QMessageBox::AcceptRole);
-        box.setDefaultButton(box.addButton(u"取消"_s, QMessageBox::RejectRole));
-        box.exec();
-        confirmed = box.clickedButton() == print;
-    }
-    if (!confirmed)
+    if (!MessageBox::confirmPrint(parent, ids.size()))
         return false;
     if (batchReplacement())
         return batchReplacement()(ids);
-    return PrintHelper::printReceipts(ids, paperWidth, paperHeight);
-}
-
-void PrintAction::setConfirmAnswer(std::optional<bool> answer)
-{
-    confirmAnswer() = answer;
+    QString error;
+    const std::optional<PrintJob> job = PrintJob::forIds(ids, &error);
+    if (!job) {
+        MessageBox::warning(parent, u"无法打印"_s, error);
+        return false;
+    }
+    return PrintDialogs::print(parent, *job);
 }
 
 void PrintAction::setBatchFunction(std::function<bool(const QStringList &ids)> function)
 {
     batchReplacement() = std::move(function);
-}
-
-bool PrintAction::printReceipt()
-{
-    if (replacement())
-        return replacement()(paperWidth, paperHeight);
-    return PrintHelper::printReceipt(paperWidth, paperHeight);
 }
 
 void PrintAction::setFunction(Function function)

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "printsettingsdialog.h"
 
-#include "printaction.h"
-#include "printhelper.h"
+#include "printdialogs.h"
+#include "printjob.h"
 #include "printview.h"
 
 #include <QCheckBox>
@@ -147,5 +147,5 @@ void PrintSettingsDialog::accept()
 
 void PrintSettingsDialog::printAlignmentPage()
 {
-    PrintHelper::printAlignmentPage(options(), PrintAction::paperWidth, PrintAction::paperHeight);
+    PrintDialogs::print(this, PrintJob::alignmentPage(options()));
 }

@@ -8,13 +8,14 @@
 #include "amountincapitals.h"
 #include "appstore.h"
 #include "companystore.h"
-#include "printhelper.h"
-#include "printview.h"
+#include "printjob.h"
 #include "receiptactions.h"
+#include "receiptprinter.h"
 #include "samplereceipt.h"
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QPrinter>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -100,15 +101,18 @@ int main(int argc, char *argv[])
 
     // A PDF goes through the print job itself, text layer and all.
     if (args.at(1).endsWith(u".pdf"_s, Qt::CaseInsensitive)) {
-        if (!PrintHelper::printReceiptToFile(args.at(1), PrintView::paperWidth,
-                                             PrintView::paperHeight)) {
-            std::fprintf(stderr, "could not write %s\n", qPrintable(args.at(1)));
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(args.at(1));
+        QString error;
+        if (!ReceiptPrinter::printCurrentReceipt(printer, &error)) {
+            std::fprintf(stderr, "could not write %s: %s\n", qPrintable(args.at(1)),
+                         qPrintable(error));
             return 1;
         }
         return 0;
     }
-    const QImage image
-        = PrintHelper::renderReceiptImage(PrintView::paperWidth, PrintView::paperHeight, dpi);
+    const QImage image = PrintJob::currentReceipt().image(dpi);
     if (image.isNull() || !image.save(args.at(1))) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(args.at(1)));
         return 1;

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "booklock.h"
+#include "printsettings.h"
 #include "testsupport.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -17,6 +20,38 @@ QByteArray fileHash(const QString &path)
     return file.open(QIODevice::ReadOnly)
         ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
         : QByteArray();
+}
+
+using Words = QList<std::pair<QString, QPointF>>;
+
+// pdftotext -bbox: each word of the first page and its top-left corner in points, in
+// reading order.
+Words pdfWords(const QString &path)
+{
+    const QString tool = QStandardPaths::findExecutable(u"pdftotext"_s);
+    if (tool.isEmpty())
+        return {};
+    QProcess process;
+    process.start(tool, {u"-bbox"_s, u"-l"_s, u"1"_s, path, u"-"_s});
+    process.waitForFinished(60000);
+    static const QRegularExpression word(
+        uR"re(<word xMin="([\d.]+)" yMin="([\d.]+)"[^>]*>([^<]*)</word>)re"_s);
+    Words words;
+    for (auto it = word.globalMatch(QString::fromUtf8(process.readAllStandardOutput()));
+         it.hasNext();) {
+        const auto m = it.next();
+        words.append({m.captured(3), QPointF(m.captured(1).toDouble(), m.captured(2).toDouble())});
+    }
+    return words;
+}
+
+std::optional<QPointF> placeOf(const Words &words, const QString &text)
+{
+    for (const auto &[word, at] : words) {
+        if (word == text)
+            return at;
+    }
+    return std::nullopt;
 }
 
 struct Run
@@ -44,6 +79,9 @@ private Q_SLOTS:
 
     void commands_data();
     void commands();
+    void printVerbs_data();
+    void printVerbs();
+    void printOptionsReachThePage();
     void restoreReplacesTheBook();
     void writingCommandsWaitForTheWindow();
 
@@ -118,6 +156,143 @@ void tst_CommandLine::commands()
         QCOMPARE(fileHash(m_env->databasePath()), before);
 }
 
+void tst_CommandLine::printVerbs_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out"); // all of standard output; <pdf> is the file
+    QTest::addColumn<QString>("err"); // a part of standard error
+    QTest::addColumn<QString>("recorded"); // the numbers of the prints in the history
+
+    const QString pdf = u"<pdf>"_s;
+    const QString printed = u"%1 页 <pdf>\n"_s;
+    QTest::newRow("one receipt") << QStringList {u"--print-pdf"_s, u"0000001"_s, pdf} << 0
+                                 << printed.arg(1) << QString() << u"0000001"_s;
+    QTest::newRow("three, in number order")
+        << QStringList {u"--print-pdf"_s, u"0000003, 0000001,0000002"_s, pdf} << 0 << printed.arg(3)
+        << QString() << u"0000001,0000002,0000003"_s;
+    QTest::newRow("a number twice") << QStringList {u"--print-pdf=0000001,0000001"_s, pdf} << 0
+                                    << printed.arg(1) << QString() << u"0000001"_s;
+    QTest::newRow("an unknown number")
+        << QStringList {u"--print-pdf"_s, u"0000001,0000009"_s, pdf} << 1 << QString()
+        << u"没有单号为 0000009 的收据"_s << QString();
+    QTest::newRow("a deleted receipt") << QStringList {u"--print-pdf"_s, u"0000004"_s, pdf} << 1
+                                       << QString() << u"没有单号为 0000004"_s << QString();
+    QTest::newRow("an empty number") << QStringList {u"--print-pdf"_s, u"0000001,"_s, pdf} << 2
+                                     << QString() << u"单号"_s << QString();
+    for (const QString &offset : {u"30.5"_s, u"-31"_s, u"abc"_s, u"inf"_s, u"1,5"_s, u""_s})
+        QTest::addRow("offset \"%s\"", qPrintable(offset))
+            << QStringList {u"--print-pdf"_s, u"0000001"_s, pdf, u"--offset-y"_s, offset} << 2
+            << QString() << u"--offset-y"_s << QString();
+    QTest::newRow("file in a folder that does not exist")
+        << QStringList {u"--print-pdf"_s, u"0000001"_s, u"<dir>/missing/r.pdf"_s} << 1 << QString()
+        << u"文件夹不存在"_s << QString();
+    QTest::newRow("file that is a folder")
+        << QStringList {u"--print-pdf"_s, u"0000001"_s, u"<dir>/folder.pdf"_s} << 1 << QString()
+        << u"是一个文件夹"_s << QString();
+    QTest::newRow("not a PDF") << QStringList {u"--print-pdf"_s, u"0000001"_s, u"<dir>/r.txt"_s}
+                               << 2 << QString() << u".pdf"_s << QString();
+    QTest::newRow("no file") << QStringList {u"--print-pdf"_s, u"0000001"_s} << 2 << QString()
+                             << u"PDF"_s << QString();
+    QTest::newRow("two files") << QStringList {u"--print-pdf"_s, u"0000001"_s, pdf, u"b.pdf"_s} << 2
+                               << QString() << u"b.pdf"_s << QString();
+    QTest::newRow("test page") << QStringList {u"--test-page"_s, pdf, u"--offset-x=-3"_s} << 0
+                               << printed.arg(1) << QString() << QString();
+    QTest::newRow("test page of values only")
+        << QStringList {u"--test-page"_s, pdf, u"--content-only"_s} << 2 << QString()
+        << u"--content-only"_s << QString();
+    QTest::newRow("an offset without a print")
+        << QStringList {u"--check"_s, u"--offset-x"_s, u"1"_s} << 2 << QString() << u"--offset-x"_s
+        << QString();
+}
+
+// Every outcome of the print verbs, on a display-less machine: a file and the history rows
+// when done, neither (and no half-written file) when not.
+void tst_CommandLine::printVerbs()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(QString, recorded);
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"R3"_s, u"0000003"_s, u"2024-05-03 00:00:00"_s)));
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"R2"_s, u"0000002"_s, u"2024-05-02 00:00:00"_s)));
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"R4"_s, u"0000004"_s, u"2024-05-02 00:00:00"_s)
+                           + u"update tb_receipt set isDeleted = '1' where id = 'R4';"_s));
+    QVERIFY(QDir(m_env->documentsPath()).mkdir(u"folder.pdf"_s));
+    QString target;
+    for (QString &argument : arguments) {
+        argument.replace(u"<pdf>"_s, path(u"r.pdf"_s));
+        argument.replace(u"<dir>"_s, m_env->documentsPath());
+        if (argument.endsWith(u".pdf"_s) || argument.endsWith(u".txt"_s))
+            target = argument.section(u'=', -1);
+    }
+    const QStringList before
+        = QDir(m_env->documentsPath())
+              .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const Run run = quenta(arguments);
+    QCOMPARE(run.status, status);
+    QCOMPARE(run.out, QString(out).replace(u"<pdf>"_s, path(u"r.pdf"_s)));
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    QCOMPARE(QFileInfo(target).isFile(), status == 0);
+    QCOMPARE(m_env->queryRaw(u"select ifnull(group_concat(receiptNo), '') from (select receiptNo "
+                             u"from tb_history where action = 'print' order by id)"_s),
+             recorded);
+    // Nothing else was left in the folder: no partial file beside the one asked for.
+    QStringList after = QDir(m_env->documentsPath())
+                            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    after.removeOne(u"r.pdf"_s);
+    after.removeOne(u"Tovalin.db.lock"_s);
+    QCOMPARE(after, before);
+    if (status != 0 || recorded.count(u',') != 2)
+        return;
+    // The three receipts' pages follow their numbers.
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(file.readAll())
+                 .count(QRegularExpression(u"/Type\\s*/Page(?![a-zA-Z])"_s)),
+             3);
+}
+
+// The saved print settings reach the page unless the command gives its own; values only
+// leaves the form off and the values where they were. Measured in the PDF as read back.
+void tst_CommandLine::printOptionsReachThePage()
+{
+    PrintSettings::shared().setOptions({.offsetX = 4, .offsetY = 2});
+    const auto print = [this](const QString &name, const QStringList &options) {
+        const Run run = quenta(QStringList {u"--print-pdf"_s, u"0000001"_s, path(name)} + options);
+        [&] {
+            QVERIFY2(run.status == 0, qPrintable(run.err));
+        }();
+        return pdfWords(path(name));
+    };
+    const auto unmoved = print(u"plain.pdf"_s, {u"--offset-x"_s, u"0"_s, u"--offset-y=0"_s});
+    if (unmoved.isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    const auto saved = print(u"saved.pdf"_s, {});
+    const auto given = print(u"given.pdf"_s, {u"--offset-x"_s, u"-2.5"_s, u"--offset-y=-1"_s});
+    const auto values
+        = print(u"values.pdf"_s, {u"--content-only"_s, u"--offset-x=0"_s, u"--offset-y=0"_s});
+    constexpr qreal pointsPerMm = 72 / 25.4;
+    for (const auto &[moved, mm] :
+         {std::pair(saved, QPointF(4, 2)), std::pair(given, QPointF(-2.5, -1))}) {
+        QCOMPARE(moved.size(), unmoved.size());
+        for (qsizetype i = 0; i < unmoved.size(); ++i) {
+            const QPointF by = moved[i].second - unmoved[i].second;
+            QVERIFY2(moved[i].first == unmoved[i].first
+                         && qAbs(by.x() - mm.x() * pointsPerMm) < 0.05
+                         && qAbs(by.y() - mm.y() * pointsPerMm) < 0.05,
+                     qPrintable(unmoved[i].first));
+        }
+    }
+    for (const QString &caption : {u"收款收据"_s, u"交款单位"_s, u"收款事由"_s})
+        QVERIFY2(placeOf(unmoved, caption) && !placeOf(values, caption), qPrintable(caption));
+    for (const QString &value : {u"甲"_s, u"事由"_s, u"2024-05-01"_s}) {
+        QVERIFY2(placeOf(unmoved, value), qPrintable(value));
+        QCOMPARE(placeOf(values, value), placeOf(unmoved, value));
+    }
+}
+
 void tst_CommandLine::restoreReplacesTheBook()
 {
     QCOMPARE(quenta({u"--backup"_s, path(u"b.db"_s)}).status, 0);
@@ -147,9 +322,17 @@ void tst_CommandLine::writingCommandsWaitForTheWindow()
         QCOMPARE(restore.status, 3);
         QVERIFY2(restore.err.contains(u"已经在使用"_s), qPrintable(restore.err));
         QCOMPARE(fileHash(m_env->databasePath()), before);
+        // Printing writes the print into the history: it waits too, and leaves no file.
+        const Run print = quenta({u"--print-pdf"_s, u"0000001"_s, path(u"r.pdf"_s)});
+        QCOMPARE(print.status, 3);
+        QVERIFY2(print.err.contains(u"已经在使用"_s), qPrintable(print.err));
+        QVERIFY(!QFile::exists(path(u"r.pdf"_s)));
+        QCOMPARE(fileHash(m_env->databasePath()), before);
         // Reading goes on meanwhile.
         QCOMPARE(quenta({u"--check"_s}).status, 0);
         QCOMPARE(quenta({u"--backup"_s, path(u"c.db"_s)}).status, 0);
+        QCOMPARE(quenta({u"--test-page"_s, path(u"t.pdf"_s)}).status, 0);
+        QVERIFY(QFileInfo(path(u"t.pdf"_s)).size() > 0);
     }
     // A lock left by a program that is no longer running is taken over.
     BookLock probe(m_env->databasePath());

@@ -37,9 +37,13 @@ Receipt filledReceipt(const QString &id)
             .payee = u"张三"_s,
             .approve = u"O'Neil"_s,
             .accountant = u"李四"_s,
+            .creator = {},
             .createDate = pinnedNow,
             .total = 1234567.89,
-            .totalBig = u"壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分"_s};
+            .totalBig = u"壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分"_s,
+            .isDeleted = 0,
+            .unreadableTotal = std::nullopt,
+            .voidReason = std::nullopt};
 }
 
 } // namespace

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "alignmentpage.h"
 #include "appstore.h"
-#include "printhelper.h"
+#include "printjob.h"
 #include "printsettings.h"
-#include "printview.h"
 #include "receiptpagelayout.h"
+#include "receiptprinter.h"
 #include "testsupport.h"
 
+#include <QGuiApplication>
+#include <QPaintEngine>
+#include <QPrintEngine>
+#include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -18,52 +23,166 @@ using Item = ReceiptPageLayout::Item;
 namespace {
 
 constexpr qreal pointsPerMm = 72 / 25.4;
-const QRectF page(0, 0, PrintView::paperWidth, PrintView::paperHeight);
+const QRectF page(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight);
 const Company company {u"C1"_s, u"收款收据"_s, u"第二联 交财务"_s, u"开户行：工商银行"_s};
-
-Receipt receipt(const QString &no = u"0000042"_s)
-{
-    return {.id = u"ID-"_s + no,
-            .receiptNo = no,
-            .receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0)),
-            .payer = u"甲公司"_s,
-            .reason1 = u"场地租金"_s,
-            .reason2 = u"五月份"_s,
-            .remark = u"已开发票"_s,
-            .paytype = u"现金"_s,
-            .payee = u"王丽"_s,
-            .approve = u"陈建国"_s,
-            .accountant = u"李敏"_s,
-            .total = 3,
-            .totalBig = u"叁元整"_s};
-}
 
 ReceiptPageLayout layout(const ReceiptPageOptions &options = {})
 {
-    return ReceiptPageLayout(page, receipt(), company, options);
+    return ReceiptPageLayout(page, printableReceipt(), company, options);
 }
 
-// pdftotext -bbox: each word and its left and top edge, in reading order.
-QList<std::pair<QString, QPointF>> pdfWords(const QString &path)
+// pdftotext (-bbox: with word boxes), empty without poppler-utils.
+QString pdfToText(const QString &path, bool withBoxes = false)
 {
     const QString tool = QStandardPaths::findExecutable(u"pdftotext"_s);
     if (tool.isEmpty())
         return {};
     QProcess process;
-    process.start(tool, {u"-bbox"_s, path, u"-"_s});
+    process.start(tool,
+                  withBoxes ? QStringList {u"-bbox"_s, path, u"-"_s} : QStringList {path, u"-"_s});
     process.waitForFinished(60000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// pdftotext -bbox: each word and its left and top edge, in reading order.
+QList<std::pair<QString, QPointF>> pdfWords(const QString &path)
+{
     static const QRegularExpression word(
         uR"re(<word xMin="([\d.]+)" yMin="([\d.]+)"[^>]*>([^<]*)</word>)re"_s);
     QList<std::pair<QString, QPointF>> words;
-    for (auto it = word.globalMatch(QString::fromUtf8(process.readAllStandardOutput()));
-         it.hasNext();) {
+    for (auto it = word.globalMatch(pdfToText(path, true)); it.hasNext();) {
         const auto m = it.next();
         words.append({m.captured(3), QPointF(m.captured(1).toDouble(), m.captured(2).toDouble())});
     }
     return words;
 }
 
+// A PDF printer aimed at `path`.
+std::unique_ptr<QPrinter> pdfPrinter(const QString &path)
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(path);
+    return printer;
+}
+
+// A print queue as the print system presents one, without a print system: it takes the
+// paper it is given, keeps its own A4, or turns the paper on its side. What is drawn goes
+// nowhere; it says whether a job began and counts its pages.
+class QueueEngine : public QPaintEngine, public QPrintEngine
+{
+public:
+    enum class Paper { Takes, KeepsA4, TurnsIt };
+
+    explicit QueueEngine(Paper paper)
+        : QPaintEngine(AllFeatures)
+        , m_paper(paper)
+    { }
+
+    // The print engine: the paper and the pages.
+    void setProperty(PrintEnginePropertyKey key, const QVariant &value) override
+    {
+        if (m_paper == Paper::KeepsA4)
+            return;
+        if (key == PPK_QPageSize)
+            m_layout.setPageSize(value.value<QPageSize>());
+        else if (key == PPK_QPageLayout)
+            m_layout = value.value<QPageLayout>();
+        else if (key == PPK_Orientation)
+            m_layout.setOrientation(QPageLayout::Orientation(value.toInt()));
+        if (m_paper == Paper::TurnsIt)
+            m_layout.setOrientation(QPageLayout::Landscape);
+    }
+    QVariant property(PrintEnginePropertyKey key) const override
+    {
+        switch (key) {
+        case PPK_QPageLayout:
+            return QVariant::fromValue(m_layout);
+        case PPK_PaperRect:
+        case PPK_PageRect:
+            return m_layout.fullRectPixels(resolution);
+        case PPK_Resolution:
+            return resolution;
+        default:
+            return {};
+        }
+    }
+    bool newPage() override
+    {
+        ++pages;
+        return true;
+    }
+    bool abort() override { return false; }
+    int metric(QPaintDevice::PaintDeviceMetric metric) const override
+    {
+        const QRect pixels = m_layout.fullRectPixels(resolution);
+        switch (metric) {
+        case QPaintDevice::PdmWidth:
+            return pixels.width();
+        case QPaintDevice::PdmHeight:
+            return pixels.height();
+        case QPaintDevice::PdmWidthMM:
+            return qRound(m_layout.fullRect(QPageLayout::Millimeter).width());
+        case QPaintDevice::PdmHeightMM:
+            return qRound(m_layout.fullRect(QPageLayout::Millimeter).height());
+        case QPaintDevice::PdmDepth:
+            return 32;
+        case QPaintDevice::PdmNumColors:
+            return INT_MAX;
+        case QPaintDevice::PdmDevicePixelRatio:
+            return 1;
+        case QPaintDevice::PdmDevicePixelRatioScaled:
+            return int(QPaintDevice::devicePixelRatioFScale());
+        default:
+            return resolution; // the resolutions
+        }
+    }
+    QPrinter::PrinterState printerState() const override
+    {
+        return m_active ? QPrinter::Active : QPrinter::Idle;
+    }
+
+    // The paint engine: draws nothing.
+    bool begin(QPaintDevice *) override
+    {
+        begun = m_active = true;
+        return true;
+    }
+    bool end() override
+    {
+        m_active = false;
+        return true;
+    }
+    void updateState(const QPaintEngineState &) override { }
+    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override { }
+    void drawPath(const QPainterPath &) override { }
+    void drawPolygon(const QPointF *, int, PolygonDrawMode) override { }
+    void drawTextItem(const QPointF &, const QTextItem &) override { }
+    Type type() const override { return User; }
+
+    static constexpr int resolution = 300;
+    bool begun = false;
+    int pages = 1;
+
+private:
+    Paper m_paper;
+    bool m_active = false;
+    QPageLayout m_layout {QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()};
+};
+
+class QueuePrinter : public QPrinter
+{
+public:
+    explicit QueuePrinter(QueueEngine *queue)
+        : QPrinter(QPrinter::HighResolution)
+    {
+        setEngines(queue, queue);
+    }
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(QueueEngine::Paper)
 
 class tst_PrintOptions : public QObject
 {
@@ -156,8 +275,9 @@ private Q_SLOTS:
     // Values only: no caption, rule or border, each value where the full page has it.
     void valuesOnlyKeepsPlaces()
     {
-        const ReceiptPageLayout full = layout({.fixedRemark = true});
-        const ReceiptPageLayout values = layout({.valuesOnly = true, .fixedRemark = true});
+        const ReceiptPageLayout full = layout({.offset = {}, .fixedRemark = true});
+        const ReceiptPageLayout values
+            = layout({.offset = {}, .valuesOnly = true, .fixedRemark = true});
         QVERIFY(values.rules().isEmpty());
         QVERIFY(!values.hasBorder() && full.hasBorder());
         QList<Item> expected;
@@ -190,7 +310,7 @@ private Q_SLOTS:
         QFETCH(bool, printed);
         Company header = company;
         header.remark = remark;
-        const ReceiptPageLayout layout(page, receipt(), header, {.fixedRemark = on});
+        const ReceiptPageLayout layout(page, printableReceipt(), header, {.offset = {}, .fixedRemark = on});
         const auto *line = layout.find(Item::FixedRemark);
         QCOMPARE(line != nullptr, printed);
         if (!line)
@@ -213,16 +333,15 @@ private Q_SLOTS:
     {
         QFETCH(bool, enabled);
         m_environment->createDatabase();
-        const Receipt r = receipt();
+        const Receipt r = printableReceipt();
         QVERIFY(
             m_environment->execRaw(receiptInsertSql(r.id, r.receiptNo, u"2024-05-01 00:00:00"_s)));
         PrintSettings::shared().setOptions({.reprintMark = enabled});
-        AppStore::shared().setReceiptPrint(r);
         QTemporaryDir dir;
         QList<bool> marked;
         for (const QString &name : {u"first.pdf"_s, u"second.pdf"_s}) {
             const QString path = dir.filePath(name);
-            QVERIFY(PrintHelper::printReceiptToFile(path, page.width(), page.height()));
+            QVERIFY(ReceiptPrinter::printReceipts(*pdfPrinter(path), {r.id}));
             const auto words = pdfWords(path);
             if (words.isEmpty())
                 QSKIP("pdftotext (poppler-utils) is not installed");
@@ -233,28 +352,30 @@ private Q_SLOTS:
     }
 
     // The PDF shows the offset too: each word lies exactly that far from where it lies
-    // on an unmoved page.
+    // on an unmoved page. The saved settings print unless the job is given its own.
     void pdfMovesByOffset()
     {
         m_environment->createDatabase();
-        AppStore::shared().setReceiptPrint(receipt());
+        const Receipt r = printableReceipt();
+        QVERIFY(
+            m_environment->execRaw(receiptInsertSql(r.id, r.receiptNo, u"2024-05-01 00:00:00"_s)));
         QTemporaryDir dir;
-        QList<QList<std::pair<QString, QPointF>>> pages;
-        for (const QPointF mm : {QPointF(0, 0), QPointF(7.5, -4.2)}) {
-            PrintSettings::shared().setOptions({.offsetX = mm.x(), .offsetY = mm.y()});
-            const QString path = dir.filePath(u"page.pdf"_s);
-            QVERIFY(PrintHelper::printReceiptToFile(path, page.width(), page.height()));
-            pages.append(pdfWords(path));
-        }
-        if (pages.first().isEmpty())
+        const QString saved = dir.filePath(u"saved.pdf"_s);
+        const QString given = dir.filePath(u"given.pdf"_s);
+        PrintSettings::shared().setOptions({.offsetX = 7.5, .offsetY = -4.2});
+        QVERIFY(ReceiptPrinter::printReceipts(*pdfPrinter(saved), {r.id}));
+        QVERIFY(ReceiptPrinter::printReceipts(*pdfPrinter(given), {r.id}, nullptr, PrintOptions()));
+        const auto moved = pdfWords(saved);
+        const auto unmoved = pdfWords(given);
+        if (unmoved.isEmpty())
             QSKIP("pdftotext (poppler-utils) is not installed");
-        QCOMPARE(pages[1].size(), pages[0].size());
+        QCOMPARE(moved.size(), unmoved.size());
         const QPointF shift = QPointF(7.5, -4.2) * pointsPerMm;
-        for (qsizetype i = 0; i < pages[0].size(); ++i) {
-            QCOMPARE(pages[1][i].first, pages[0][i].first);
-            const QPointF moved = pages[1][i].second - pages[0][i].second;
-            QVERIFY2(qAbs(moved.x() - shift.x()) < 0.05 && qAbs(moved.y() - shift.y()) < 0.05,
-                     qPrintable(pages[0][i].first));
+        for (qsizetype i = 0; i < unmoved.size(); ++i) {
+            QCOMPARE(moved[i].first, unmoved[i].first);
+            const QPointF by = moved[i].second - unmoved[i].second;
+            QVERIFY2(qAbs(by.x() - shift.x()) < 0.05 && qAbs(by.y() - shift.y()) < 0.05,
+                     qPrintable(unmoved[i].first));
         }
     }
 
@@ -274,7 +395,7 @@ private Q_SLOTS:
         }
         QTemporaryDir dir;
         const QString path = dir.filePath(u"three.pdf"_s);
-        QVERIFY(PrintHelper::printReceiptsToFile(ids, path, page.width(), page.height()));
+        QVERIFY(ReceiptPrinter::printReceipts(*pdfPrinter(path), ids));
         QCOMPARE(m_environment->queryRaw(u"select group_concat(receiptNo) from (select receiptNo "
                                          u"from tb_history where action = 'print' order by id)"_s),
                  u"0000001,0000002,0000003"_s);
@@ -295,9 +416,163 @@ private Q_SLOTS:
                  3);
     }
 
+    // A job that cannot go out whole does not go out: no page, no file, no history row,
+    // and the reason for the user.
+    void refusedJobs_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("unknown receipt") << u"ID-nowhere"_s << u"r.pdf"_s << u"读取"_s;
+        QTest::newRow("amount cannot be read")
+            << u"ID-unreadable"_s << u"r.pdf"_s << u"No.0000002 的金额无法识别"_s;
+        QTest::newRow("file cannot be written")
+            << u"ID-0000042"_s << u"missing/r.pdf"_s << u"无法写入文件"_s;
+    }
+    void refusedJobs()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        m_environment->createDatabase();
+        QVERIFY(m_environment->execRaw(
+            receiptInsertSql(u"ID-0000042"_s, u"0000042"_s, u"2024-05-01 00:00:00"_s)));
+        QVERIFY(m_environment->execRaw(
+            receiptInsertSql(u"ID-unreadable"_s, u"0000002"_s, u"2024-05-01 00:00:00"_s)
+            + u"update tb_receipt set total = '12,3x' where id = 'ID-unreadable';"_s));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(file);
+        QString error;
+        QVERIFY(!ReceiptPrinter::printReceipts(*pdfPrinter(path), {u"ID-0000042"_s, id}, &error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s), 0);
+    }
+
+    // A printer that does not put the receipt on 241 × 93 mm paper prints nothing: the
+    // page would come out cut or shrunk, with every field off its place on the form.
+    void paperRefused_data()
+    {
+        QTest::addColumn<QueueEngine::Paper>("paper");
+        QTest::addColumn<QString>("reason"); // empty: printed
+        QTest::newRow("takes the receipt paper") << QueueEngine::Paper::Takes << QString();
+        QTest::newRow("keeps its A4") << QueueEngine::Paper::KeepsA4 << u"210 × 297 mm"_s;
+        QTest::newRow("turns the paper") << QueueEngine::Paper::TurnsIt << u"93 × 241 mm"_s;
+    }
+    void paperRefused()
+    {
+        QFETCH(QueueEngine::Paper, paper);
+        QFETCH(QString, reason);
+        m_environment->createDatabase();
+        const QStringList ids {u"ID-1"_s, u"ID-2"_s};
+        QVERIFY(m_environment->execRaw(
+            receiptInsertSql(ids[0], u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+        QVERIFY(m_environment->execRaw(
+            receiptInsertSql(ids[1], u"0000002"_s, u"2024-05-01 00:00:00"_s)));
+        QueueEngine queue(paper);
+        QueuePrinter printer(&queue);
+        QString error;
+        QCOMPARE(ReceiptPrinter::printReceipts(printer, ids, &error), reason.isEmpty());
+        QCOMPARE(queue.begun, reason.isEmpty());
+        QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s),
+                 reason.isEmpty() ? 2 : 0);
+        if (reason.isEmpty()) {
+            QCOMPARE(queue.pages, 2);
+            QVERIFY(error.isEmpty());
+            return;
+        }
+        QVERIFY2(error.contains(u"241 × 93 mm"_s) && error.contains(reason), qPrintable(error));
+        // The test page asks for the same paper.
+        error.clear();
+        QVERIFY(!ReceiptPrinter::printAlignmentPage(printer, {}, &error));
+        QVERIFY2(error.contains(u"241 × 93 mm"_s), qPrintable(error));
+    }
+
+    // A line every 5 mm from the paper's top-left corner, a figure every 10 mm, and the
+    // fields where the receipt puts them at the offset.
+    void alignmentGrid_data()
+    {
+        QTest::addColumn<QPointF>("mm");
+        QTest::newRow("no offset") << QPointF(0, 0);
+        QTest::newRow("offset") << QPointF(4.5, -2.3);
+    }
+    void alignmentGrid()
+    {
+        QFETCH(QPointF, mm);
+        const PrintOptions options {.offsetX = mm.x(), .offsetY = mm.y()};
+        const AlignmentPage alignment(page, options, company);
+        QList<qreal> xs;
+        QList<qreal> ys;
+        for (const QLineF &line : alignment.gridLines()) {
+            if (line.x1() == line.x2())
+                xs.append(line.x1());
+            else
+                ys.append(line.y1());
+        }
+        QCOMPARE(xs.size(), 48); // 241 mm
+        QCOMPARE(ys.size(), 18); // 93 mm
+        for (qsizetype i = 0; i < xs.size(); ++i)
+            QVERIFY(qAbs(xs[i] - (i + 1) * 5 * pointsPerMm) < 1e-9);
+        for (qsizetype i = 0; i < ys.size(); ++i)
+            QVERIFY(qAbs(ys[i] - (i + 1) * 5 * pointsPerMm) < 1e-9);
+        QStringList labels;
+        for (const auto &label : alignment.labels())
+            labels.append(label.text);
+        QCOMPARE(labels.size(), 24 + 9);
+        QCOMPARE(labels.first(), u"10"_s);
+        QVERIFY(labels.contains(u"240"_s) && labels.endsWith(u"90"_s));
+
+        const ReceiptPageLayout plain(page, std::nullopt, company, ReceiptPageOptions::from({}));
+        QStringList names;
+        for (const auto &field : alignment.fields()) {
+            names.append(field.name);
+            const auto *text = plain.find(field.item);
+            QVERIFY(text);
+            QCOMPARE(field.rect.topLeft(),
+                     text->cell.united(text->rect).topLeft() + mm * pointsPerMm);
+        }
+        for (const QString &name : {u"编号"_s, u"日期"_s, u"交款单位"_s, u"金额（大写）"_s,
+                                    u"金额（小写）"_s, u"收款方式"_s, u"会计"_s, u"右侧标签"_s})
+            QVERIFY2(names.contains(name), qPrintable(name));
+    }
+
+    // One page, its field names where the receipt's fields go, and nothing in the history.
+    void alignmentPdf()
+    {
+        m_environment->createDatabase();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"grid.pdf"_s);
+        const PrintOptions moved {.offsetX = 10};
+        QVERIFY(ReceiptPrinter::printAlignmentPage(*pdfPrinter(path), moved));
+        QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s), 0);
+        const QString text = pdfToText(path);
+        if (text.isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        QVERIFY(text.contains(u"交款单位"_s) && text.contains(u"240"_s));
+        QCOMPARE(text.count(u'\f'), 1); // one page
+        const AlignmentPage alignment(page, moved, CompanyStore::shared().company());
+        const auto words = pdfWords(path);
+        const auto payer = std::find_if(words.cbegin(), words.cend(),
+                                        [](const auto &w) { return w.first == u"交款单位"_s; });
+        QVERIFY(payer != words.cend());
+        const QRectF field = std::find_if(alignment.fields().cbegin(), alignment.fields().cend(),
+                                          [](const auto &f) { return f.item == Item::Payer; })
+                                 ->rect;
+        // The name sits a point inside the outline's corner.
+        QVERIFY2(qAbs(payer->second.x() - field.left() - 1) < 0.5,
+                 qPrintable(u"%1"_s.arg(payer->second.x())));
+    }
+
 private:
     std::unique_ptr<TestEnvironment> m_environment;
 };
 
-QTEST_MAIN(tst_PrintOptions)
+// The printing layer needs fonts, not widgets: a QGuiApplication, as the command line has.
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    tst_PrintOptions test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_printoptions.moc"

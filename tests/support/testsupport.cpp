@@ -181,3 +181,22 @@ QString receiptInsertSql(const QString &id, const QString &receiptNo, const QStr
                sqlQuote(id), sqlQuote(receiptNo), sqlQuote(receiptDate), sqlQuote(payer),
                sqlQuote(QString::number(total, 'f', 2)));
 }
+
+Receipt printableReceipt(const QString &receiptNo, const QString &payer)
+{
+    Receipt receipt;
+    receipt.id = u"ID-"_s + receiptNo;
+    receipt.receiptNo = receiptNo;
+    receipt.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
+    receipt.payer = payer;
+    receipt.reason1 = u"场地租金"_s;
+    receipt.reason2 = u"五月份"_s;
+    receipt.remark = u"已开发票"_s;
+    receipt.paytype = u"现金"_s;
+    receipt.payee = u"王丽"_s;
+    receipt.approve = u"陈建国"_s;
+    receipt.accountant = u"李敏"_s;
+    receipt.total = 1234.5;
+    receipt.totalBig = u"叁元整"_s;
+    return receipt;
+}

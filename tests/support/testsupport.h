@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "receipt.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -75,3 +77,8 @@ private:
 // Inserts a receipt row directly, with the texts as given (for arranging lists).
 QString receiptInsertSql(const QString &id, const QString &receiptNo, const QString &receiptDate,
                          const QString &payer = QStringLiteral("甲"), double total = 1.0);
+
+// A receipt with every field filled, for the printed page: id "ID-" + its number, 1234.50
+// with capitals that are not those of 1234.5 on purpose (the page prints what is stored).
+Receipt printableReceipt(const QString &receiptNo = QStringLiteral("0000042"),
+                      const QString &payer = QStringLiteral("甲公司"));

@@ -2,15 +2,20 @@
 #include "addview.h"
 #include "companystore.h"
 #include "fittedlabel.h"
-#include "printhelper.h"
+#include "receiptprinter.h"
 #include "uitesthelpers.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +40,8 @@ private Q_SLOTS:
     void validation();
     void addShowsTodaysListAndBlanksTheForm();
     void addAndPrintWritesTheStoredReceipt();
+    void previewShowsTheFormAndPrintsItStored_data();
+    void previewShowsTheFormAndPrintsItStored();
     void editThenCancelOrSave();
     void halfFilledReceiptComesBack();
     void capitalsFollowTyping_data();
@@ -188,7 +195,10 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
     PrintAction::setFunction([&](double width, double height) {
         printedPayer = AppStore::shared().receiptPrint().value_or(Receipt()).payer;
         QCOMPARE(QSizeF(width, height), QSizeF(683.1496062992127, 263.6220472440945));
-        QVERIFY(PrintHelper::printReceiptToFile(pdf, width, height));
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        QVERIFY(ReceiptPrinter::printCurrentReceipt(printer));
     });
     fill(u"乙单位"_s, u"押金"_s, u"88"_s);
     click(u"addPrintButton"_s);
@@ -210,6 +220,56 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
     auto *notice = m.find<AddView>(u"addView"_s)->findChild<Toast *>(u"noticeToast"_s);
     QVERIFY(notice->isShown());
     QCOMPARE(notice->text(), u"已保存 No.0000002，未打印"_s);
+}
+
+void tst_AddView::previewShowsTheFormAndPrintsItStored_data()
+{
+    QTest::addColumn<bool>("edit"); // a stored receipt on the form, changed
+    QTest::addColumn<bool>("print"); // 打印 in the preview, else 关闭
+    QTest::newRow("new receipt, 打印") << false << true;
+    QTest::newRow("new receipt, 关闭") << false << false;
+    QTest::newRow("stored receipt, 打印") << true << true;
+    QTest::newRow("stored receipt, 关闭") << true << false;
+}
+
+void tst_AddView::previewShowsTheFormAndPrintsItStored()
+{
+    QFETCH(bool, edit);
+    QFETCH(bool, print);
+    if (edit)
+        editStored(u"丙"_s);
+    fill(u"乙单位"_s, u"押金"_s, u"88"_s);
+    const QString number = shown(u"receiptNoLabel"_s);
+    QString printed;
+    PrintAction::setFunction([&](double, double) {
+        printed = AppStore::shared().receiptPrint().value_or(Receipt()).payer;
+    });
+    int pages = -1;
+    QString title;
+    auto *timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, timer, [&, timer] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->deleteLater();
+        pages = dialog->findChild<QPrintPreviewWidget *>()->pageCount();
+        title = dialog->windowTitle();
+        print ? dialog->findChild<QPushButton *>(u"previewPrintButton"_s)->click()
+              : dialog->reject();
+    });
+    timer->start(20);
+    // The form's own shortcut, from one of its fields.
+    m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P,
+                    Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE(pages, 1);
+    // The form as typed, under its number, before it is saved.
+    QVERIFY2(title.contains(number), qPrintable(title));
+    QCOMPARE(printed, print ? u"乙单位"_s : QString());
+    QCOMPARE(stored(u"payer"_s), print ? u"乙单位"_s : edit ? u"丙"_s : u"<none>"_s);
+    QCOMPARE(storedReceipts(), edit || print ? 1 : 0);
+    // Printed, the form is done with; closed, it stays as it was for more typing.
+    QCOMPARE(shown(u"payerComboBox"_s), print ? QString() : u"乙单位"_s);
 }
 
 void tst_AddView::editThenCancelOrSave()

@@ -340,6 +340,25 @@ void tst_ListView::printFromTheList()
     QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
     QCOMPARE(printed, (QStringList {u"甲"_s, u"乙"_s}));
     QCOMPARE(m.currentRowText(), u"今天收据"_s);
+
+    // Two selected: one job of both after a question, declined first (the fixture's
+    // answer), then accepted; the single path is not taken.
+    QStringList batch;
+    PrintAction::setBatchFunction([&](const QStringList &ids) {
+        batch = ids;
+        batch.sort();
+        return true;
+    });
+    const auto restore = qScopeGuard([] { PrintAction::setBatchFunction({}); });
+    clickRow(1, Qt::ControlModifier);
+    QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
+    QCOMPARE(MessageBox::lastText(),
+             u"打印所选 2 张收据？\n每张一页，按单号从小到大的顺序打印。"_s);
+    QVERIFY(batch.isEmpty());
+    MessageBox::setTestAnswer(true);
+    QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
+    QCOMPARE(batch, (QStringList {u"A"_s, u"B"_s}));
+    QCOMPARE(printed.size(), 2);
 }
 
 void tst_ListView::voidWithAReason_data()

@@ -1,98 +1,128 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "alignmentpage.h"
 #include "appstore.h"
-#include "companystore.h"
-#include "printhelper.h"
+#include "printaction.h"
 #include "printsettingsdialog.h"
 #include "printview.h"
+#include "receiptprinter.h"
 #include "testsupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrintPreviewWidget>
 #include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtTest>
+
+#include <functional>
 
 using namespace Qt::StringLiterals;
 using Item = ReceiptPageLayout::Item;
 
 namespace {
+
 constexpr qreal pointsPerMm = 72 / 25.4;
-const QRectF page(0, 0, PrintView::paperWidth, PrintView::paperHeight);
+
+Receipt sampleReceipt(const QString &receiptNo, const QString &payer)
+{
+    Receipt receipt;
+    receipt.id = u"ID-"_s + receiptNo;
+    receipt.receiptNo = receiptNo;
+    receipt.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
+    receipt.payer = payer;
+    receipt.reason1 = u"场地租金"_s;
+    receipt.total = 3;
+    receipt.totalBig = u"叁元整"_s;
+    return receipt;
+}
+
+QString pdfToText(const QString &path)
+{
+    const QString tool = QStandardPaths::findExecutable(u"pdftotext"_s);
+    if (tool.isEmpty())
+        return {};
+    QProcess process;
+    process.start(tool, {path, u"-"_s});
+    process.waitForFinished(60000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The page boxes of a PDF in millimetres, from the page dictionaries Qt writes as text.
+QStringList pageSizes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression box(
+        u"/MediaBox\\s*\\[\\s*([-\\d.]+)\\s+([-\\d.]+)\\s+([-\\d.]+)\\s+([-\\d.]+)"_s);
+    QStringList sizes;
+    for (auto it = box.globalMatch(QString::fromLatin1(file.readAll())); it.hasNext();) {
+        const auto m = it.next();
+        const auto mm = [&](int i) {
+            return QString::number(
+                (m.captured(i + 2).toDouble() - m.captured(i).toDouble()) / pointsPerMm, 'f', 1);
+        };
+        sizes.append(mm(1) + u" × "_s + mm(2));
+    }
+    return sizes;
+}
+
+// Runs `answer` on the modal window of type T once it is up, from the event loop of
+// whichever dialog is running then; a dialog opened from another one is reached too.
+template<typename T>
+void whenModal(QObject *context, std::function<void(T *)> answer)
+{
+    auto *timer = new QTimer(context);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, answer] {
+        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+        }
+    });
+    timer->start();
+}
+
+// Chooses "Print to File (PDF)" in the print dialog, aimed at `path`; empty when it did,
+// else what was missing.
+QString printToFile(QPrintDialog *dialog, const QString &path)
+{
+    auto *printers = dialog->findChild<QComboBox *>(u"printers"_s);
+    auto *fileName = dialog->findChild<QLineEdit *>(u"filename"_s);
+    const int pdfEntry = printers ? printers->findText(u"PDF"_s, Qt::MatchContains) : -1;
+    if (pdfEntry < 0 || !fileName)
+        return u"no print-to-file entry"_s;
+    printers->setCurrentIndex(pdfEntry);
+    fileName->setText(path);
+    return {};
+}
+
 } // namespace
 
+// 打印设置, the on-screen page, and the print dialog and preview the screens print through.
 class tst_PrintSettings : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { m_environment = std::make_unique<TestEnvironment>(); }
-    void cleanup() { m_environment.reset(); }
-
-    // A line every 5 mm from the paper's top-left corner, a figure every 10 mm, and the
-    // fields where the receipt puts them at the offset.
-    void alignmentGrid_data()
+    void init()
     {
-        QTest::addColumn<QPointF>("mm");
-        QTest::newRow("no offset") << QPointF(0, 0);
-        QTest::newRow("offset") << QPointF(4.5, -2.3);
+        m_environment = std::make_unique<TestEnvironment>();
+        m_output = std::make_unique<QTemporaryDir>();
     }
-    void alignmentGrid()
+    void cleanup()
     {
-        QFETCH(QPointF, mm);
-        const PrintOptions options {.offsetX = mm.x(), .offsetY = mm.y()};
-        const Company company = CompanyStore::shared().company();
-        const AlignmentPage alignment(page, options, company);
-        QList<qreal> xs;
-        QList<qreal> ys;
-        for (const QLineF &line : alignment.gridLines()) {
-            if (line.x1() == line.x2())
-                xs.append(line.x1());
-            else
-                ys.append(line.y1());
-        }
-        QCOMPARE(xs.size(), 48); // 241 mm
-        QCOMPARE(ys.size(), 18); // 93 mm
-        for (qsizetype i = 0; i < xs.size(); ++i)
-            QVERIFY(qAbs(xs[i] - (i + 1) * 5 * pointsPerMm) < 1e-9);
-        for (qsizetype i = 0; i < ys.size(); ++i)
-            QVERIFY(qAbs(ys[i] - (i + 1) * 5 * pointsPerMm) < 1e-9);
-        QStringList labels;
-        for (const auto &label : alignment.labels())
-            labels.append(label.text);
-        QCOMPARE(labels.size(), 24 + 9);
-        QCOMPARE(labels.first(), u"10"_s);
-        QVERIFY(labels.contains(u"240"_s) && labels.endsWith(u"90"_s));
-
-        const ReceiptPageLayout plain(page, std::nullopt, company, ReceiptPageOptions::from({}));
-        QStringList names;
-        for (const auto &field : alignment.fields()) {
-            names.append(field.name);
-            const auto *text = plain.find(field.item);
-            QVERIFY(text);
-            QCOMPARE(field.rect.topLeft(),
-                     text->cell.united(text->rect).topLeft() + mm * pointsPerMm);
-        }
-        for (const QString &name : {u"编号"_s, u"日期"_s, u"交款单位"_s, u"金额（大写）"_s,
-                                    u"金额（小写）"_s, u"收款方式"_s, u"会计"_s, u"右侧标签"_s})
-            QVERIFY2(names.contains(name), qPrintable(name));
-    }
-
-    void alignmentPdf()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"grid.pdf"_s);
-        QVERIFY(PrintHelper::printAlignmentPageToFile({}, path, page.width(), page.height()));
-        const QString tool = QStandardPaths::findExecutable(u"pdftotext"_s);
-        if (tool.isEmpty())
-            QSKIP("pdftotext (poppler-utils) is not installed");
-        QProcess process;
-        process.start(tool, {path, u"-"_s});
-        process.waitForFinished(60000);
-        const QString text = QString::fromUtf8(process.readAllStandardOutput());
-        QVERIFY(text.contains(u"交款单位"_s) && text.contains(u"240"_s));
-        QCOMPARE(text.count(u'\f'), 1); // one page
+        // A dialog that never came must not be answered in a later test.
+        qDeleteAll(findChildren<QTimer *>());
+        m_output.reset();
+        m_environment.reset();
     }
 
     // The preview follows every change at once; 确定 saves, 取消 does not.
@@ -130,8 +160,115 @@ private Q_SLOTS:
                  accept ? PrintOptions::Content::ValuesOnly : PrintOptions::Content::FullReceipt);
     }
 
+    void viewDrawsTheLayout()
+    {
+        AppStore::shared().setReceiptPrint(sampleReceipt(u"0000042"_s, u"甲公司"_s));
+        PrintView view; // a point of paper a pixel
+        QCOMPARE(view.size(), QSize(684, 264));
+        const QImage picture = view.grab().toImage();
+        const QRectF table = view.pageLayout().tableRect();
+        QCOMPARE(picture.pixelColor(1, 1), QColor(Qt::white));
+        QCOMPARE_LT(picture.pixelColor(int(table.center().x()), int(table.top())).lightness(), 128);
+        // Loading another receipt shows it at once.
+        AppStore::shared().setReceiptPrint(sampleReceipt(u"7"_s, u"乙方"_s));
+        QCOMPARE(view.pageLayout().text(Item::Number), u"No.7"_s);
+    }
+
+    // Through the print dialog, to "Print to File": the receipt asked for, on its paper
+    // (the dialog resets the paper to the chosen printer's), recorded, and the folder
+    // offered next time. Cancelled, nothing at all.
+    void printDialog_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("print") << true;
+        QTest::newRow("cancel prints nothing") << false;
+    }
+    void printDialog()
+    {
+        QFETCH(bool, accept);
+        const Receipt receipt = storeReceipt();
+        const QString path = m_output->filePath(u"dialog.pdf"_s);
+        QString problem = u"no print dialog"_s;
+        whenModal<QPrintDialog>(this, [&](QPrintDialog *dialog) {
+            // A change while the dialog is open does not reach the job already asked for.
+            AppStore::shared().setReceiptPrint(sampleReceipt(u"0000002"_s, u"乙公司"_s));
+            problem = printToFile(dialog, path);
+            problem.isEmpty() && accept ? dialog->accept() : dialog->reject();
+        });
+        QCOMPARE(PrintAction::printReceipt(), accept);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(QFile::exists(path), accept);
+        QCOMPARE(printsRecorded(), accept ? 1 : 0);
+        QCOMPARE(PrintSettings::shared().lastPrintFolder(),
+                 accept ? QFileInfo(path).absolutePath() : QString());
+        if (!accept)
+            return;
+        QCOMPARE(pageSizes(path), QStringList {u"241.0 × 93.0"_s});
+        const QString text = pdfToText(path);
+        if (text.isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        QVERIFY(text.contains(receipt.payer) && !text.contains(u"乙公司"_s));
+    }
+
+    // 打印预览 shows the page; 打印 there goes on to the print dialog and prints as 打印 does.
+    void preview_data()
+    {
+        QTest::addColumn<bool>("print");
+        QTest::newRow("打印") << true;
+        QTest::newRow("关闭") << false;
+    }
+    void preview()
+    {
+        QFETCH(bool, print);
+        storeReceipt();
+        const QString path = m_output->filePath(u"preview.pdf"_s);
+        int pages = -1;
+        QString title;
+        QString problem;
+        whenModal<QDialog>(this, [&](QDialog *dialog) {
+            auto *view = dialog->findChild<QPrintPreviewWidget *>(u"printPreviewWidget"_s);
+            pages = view ? view->pageCount() : -1;
+            title = dialog->windowTitle();
+            if (!print) {
+                dialog->reject();
+                return;
+            }
+            problem = u"no print dialog"_s;
+            whenModal<QPrintDialog>(this, [&](QPrintDialog *printDialog) {
+                problem = printToFile(printDialog, path);
+                problem.isEmpty() ? printDialog->accept() : printDialog->reject();
+            });
+            dialog->findChild<QPushButton *>(u"previewPrintButton"_s)->click();
+        });
+        QCOMPARE(PrintAction::previewReceipt(), print);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(pages, 1);
+        QVERIFY2(title.contains(u"收据 0000001"_s), qPrintable(title));
+        QCOMPARE(QFile::exists(path), print);
+        QCOMPARE(printsRecorded(), print ? 1 : 0);
+    }
+
 private:
+    Receipt storeReceipt()
+    {
+        const Receipt receipt = sampleReceipt(u"0000001"_s, u"甲公司"_s);
+        m_environment->createDatabase();
+        [&] {
+            QVERIFY(m_environment->execRaw(receiptInsertSql(
+                receipt.id, receipt.receiptNo, u"2024-05-01 00:00:00"_s, receipt.payer)));
+        }();
+        AppStore::shared().setReceiptPrint(receipt);
+        return receipt;
+    }
+    int printsRecorded() const
+    {
+        return m_environment->countRaw(u"select count(*) from tb_history where action = 'print'"_s);
+    }
+
     std::unique_ptr<TestEnvironment> m_environment;
+    std::unique_ptr<QTemporaryDir> m_output;
 };
 
 QTEST_MAIN(tst_PrintSettings)

@@ -2,6 +2,7 @@
 #include "printview.h"
 
 #include "appstore.h"
+#include "receiptprinter.h"
 
 #include <QPainter>
 
@@ -27,14 +28,15 @@ void PrintView::setOptions(const PrintOptions &options)
 ReceiptPageLayout PrintView::pageLayout() const
 {
     return ReceiptPageLayout(
-        QRectF(0, 0, paperWidth, paperHeight), AppStore::shared().receiptPrint(),
-        CompanyStore::shared().company(),
+        QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight),
+        AppStore::shared().receiptPrint(), CompanyStore::shared().company(),
         ReceiptPageLayout::Options::from(m_options.value_or(PrintSettings::shared().options())));
 }
 
 QSize PrintView::sizeHint() const
 {
-    return QSize(int(std::ceil(paperWidth)), int(std::ceil(paperHeight)));
+    return QSize(int(std::ceil(ReceiptPrinter::paperWidth)),
+                 int(std::ceil(ReceiptPrinter::paperHeight)));
 }
 
 void PrintView::paintEvent(QPaintEvent *)

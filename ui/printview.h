@@ -3,7 +3,6 @@
 
 #include "receiptpagelayout.h"
 
-#include <QSizeF>
 #include <QWidget>
 
 #include <optional>
@@ -12,16 +11,12 @@
 // header of CompanyStore::company, one point of paper per pixel, redrawn whenever
 // either store or the print settings change. The drawing is ReceiptPageLayout's, which
 // the print job uses too. The 补打 mark is not shown: it depends on the moment of printing.
+// Shown by 打印设置 beside its choices.
 class PrintView : public QWidget
 {
     Q_OBJECT
 
 public:
-    // The receipt paper, 241 mm by 93 mm, in points (mm / 25.4 * 72). Both print actions
-    // pass these to PrintHelper.
-    static constexpr double paperWidth = 683.1496062992127;
-    static constexpr double paperHeight = 263.6220472440945;
-
     explicit PrintView(QWidget *parent = nullptr);
 
     // The page as it would be drawn now, at the paper size, with the saved print settings

@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "printjob.h"
+
+#include "alignmentpage.h"
+#include "appstore.h"
+#include "pdftextlayer.h"
+#include "receiptactions.h"
+#include "receipthistory.h"
+#include "receiptpagelayout.h"
+#include "receiptprinter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPrinter>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QSizeF paper(ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight);
+// How far the paper a printer reports may be off the receipt's, each way.
+constexpr qreal paperToleranceMm = 1;
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+}
+
+// Whether the history has a print of the receipt: a next one is a reprint.
+bool printedBefore(const QString &receiptId)
+{
+    const auto history = ReceiptHistory::load({}, {}, {}, receiptId);
+    return history
+        && std::any_of(history->cbegin(), history->cend(), [](const HistoryEntry &entry) {
+               return entry.action == HistoryAction::Print;
+           });
+}
+
+bool toPdfFile(const QPrinter &printer)
+{
+    return printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
+}
+
+// Qt's PDF reads back wrong where its fonts share glyphs between characters or draw
+// alternates (see PdfTextLayer); a saved receipt must be found by its number and payer.
+void correctTextLayer(const QString &path, const ReceiptPageLayout &layout)
+{
+    QList<PdfTextLayer::Text> drawn;
+    for (const ReceiptPageLayout::TextItem &text : layout.textItems())
+        drawn.append({text.text, text.font});
+    PdfTextLayer::rewriteFile(path, drawn);
+}
+
+// Qt keeps page sizes in whole points, so its PDF says 683 × 264 (93.13 mm) for the
+// 683.15 × 263.62 receipt. The page box is rewritten to the true size in text of the
+// same length, which keeps the file's cross-reference offsets valid; its lower edge
+// moves up, since the page is drawn from the top. A file not in the expected form
+// keeps Qt's box, a fraction of a millimetre off.
+void correctMediaBox(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return;
+    QByteArray pdf = file.readAll();
+    const QSizeF rounded = QSizeF(QPageSize(paper, QPageSize::Point).sizePoints());
+    const QByteArray written = "/MediaBox [0 0 " + QByteArray::number(rounded.width(), 'f') + ' '
+        + QByteArray::number(rounded.height(), 'f') + ']';
+    // Every page of the job has the same box.
+    if (!pdf.contains(written))
+        return;
+    QByteArray exact = "/MediaBox [0 "
+        + QByteArray::number(rounded.height() - paper.height(), 'f', 4) + " "
+        + QByteArray::number(paper.width(), 'f', 4) + ' '
+        + QByteArray::number(rounded.height(), 'f', 0) + ']';
+    if (exact.size() > written.size())
+        return;
+    exact.insert(exact.size() - 1, QByteArray(written.size() - exact.size(), ' '));
+    pdf.replace(written, exact);
+    file.seek(0);
+    file.write(pdf);
+}
+
+} // namespace
+
+PrintJob PrintJob::currentReceipt(std::optional<PrintOptions> options)
+{
+    return forReceipt(AppStore::shared().receiptPrint(), options);
+}
+
+PrintJob PrintJob::forReceipt(const std::optional<Receipt> &receipt,
+                              std::optional<PrintOptions> options)
+{
+    PrintJob job;
+    job.m_receipts = {receipt};
+    job.m_company = CompanyStore::shared().company();
+    job.m_options = options.value_or(PrintSettings::shared().options()).normalized();
+    job.takeReprints();
+    return job;
+}
+
+std::optional<PrintJob> PrintJob::forIds(const QStringList &ids, QString *error,
+                                         std::optional<PrintOptions> options)
+{
+    QStringList unique = ids;
+    unique.removeDuplicates();
+    if (unique.isEmpty()) {
+        setError(error, u"没有要打印的收据"_s);
+        return std::nullopt;
+    }
+    QList<Receipt> read;
+    for (const QString &id : std::as_const(unique)) {
+        std::optional<Receipt> receipt = AppStore::shared().readReceipt(id);
+        if (!receipt) {
+            setError(error, u"读取要打印的收据失败（可能已被删除）"_s);
+            return std::nullopt;
+        }
+        if (receipt->unreadableTotal) {
+            setError(error, u"No.%1 的金额无法识别，请先修改金额再打印"_s.arg(receipt->receiptNo));
+            return std::nullopt;
+        }
+        read.append(*receipt);
+    }
+    // Numbers have the same width in one book; a shorter one (an older book's) goes first.
+    std::sort(read.begin(), read.end(), [](const Receipt &a, const Receipt &b) {
+        return std::pair(a.receiptNo.size(), a.receiptNo)
+            < std::pair(b.receiptNo.size(), b.receiptNo);
+    });
+    PrintJob job;
+    for (const Receipt &receipt : std::as_const(read))
+        job.m_receipts.append(receipt);
+    job.m_company = CompanyStore::shared().company();
+    job.m_options = options.value_or(PrintSettings::shared().options()).normalized();
+    job.takeReprints();
+    return job;
+}
+
+PrintJob PrintJob::alignmentPage(const PrintOptions &options)
+{
+    PrintJob job;
+    job.m_kind = Kind::AlignmentPage;
+    job.m_company = CompanyStore::shared().company();
+    job.m_options = options.normalized();
+    return job;
+}
+
+void PrintJob::takeReprints()
+{
+    m_reprints.clear();
+    for (std::optional<Receipt> &receipt : m_receipts) {
+        // Whether the receipt is voided is read from the book as the job is made, not
+        // taken from a copy in a store, which was loaded before a void (or its undoing)
+        // and is not reloaded by it: a voided receipt never goes out on paper unstamped,
+        // whichever way it is printed.
+        if (receipt && !receipt->id.isEmpty())
+            receipt->voidReason = ReceiptActions::voidReasonOf(receipt->id);
+        // The history is only read when the mark is wanted.
+        m_reprints.append(receipt && !receipt->id.isEmpty() && m_options.reprintMark
+                          && printedBefore(receipt->id));
+    }
+}
+
+int PrintJob::pageCount() const
+{
+    return m_kind == Kind::AlignmentPage ? 1 : int(m_receipts.size());
+}
+
+// No "." in it: the print dialog makes its default file name from the document name and
+// would take ".0000042" for an extension and drop the number.
+QString PrintJob::documentName() const
+{
+    if (m_kind == Kind::AlignmentPage)
+        return u"打印对齐测试页"_s;
+    if (m_receipts.size() > 1)
+        return u"收据 %1 张"_s.arg(m_receipts.size());
+    const std::optional<Receipt> receipt = m_receipts.value(0);
+    return receipt ? u"收据 "_s + receipt->receiptNo : u"收据"_s;
+}
+
+QString PrintJob::paperProblem(const QPageLayout &layout)
+{
+    const QSizeF mm = layout.fullRect(QPageLayout::Millimeter).size();
+    const QSizeF wanted = paper / 72 * 25.4;
+    if (layout.isValid() && std::abs(mm.width() - wanted.width()) <= paperToleranceMm
+        && std::abs(mm.height() - wanted.height()) <= paperToleranceMm)
+        return {};
+    const QString found = layout.isValid()
+        ? u"（打印机给出的是 %1 × %2 mm）"_s.arg(qRound(mm.width())).arg(qRound(mm.height()))
+        : QString();
+    return u"打印机不支持 %1 的收据纸%2，没有打印。请在打印机的纸张设置中添加这个尺寸，或选择"
+           u"其他打印机。"_s.arg(ReceiptPrinter::paperName(), found);
+}
+
+bool PrintJob::preparePrinter(QPrinter &printer, QString *error) const
+{
+    printer.setDocName(documentName());
+    printer.setCreator(QCoreApplication::applicationName());
+    printer.setFullPage(true);
+    printer.setPageOrientation(QPageLayout::Portrait);
+    const bool taken = printer.setPageSize(QPageSize(
+        paper, QPageSize::Point, u"收据 "_s + ReceiptPrinter::paperName(), QPageSize::ExactMatch));
+    // A printer that cannot print to the edge keeps its margins (and says false): the full
+    // page puts the origin at the paper's corner all the same.
+    printer.setPageMargins(QMarginsF(), QPageLayout::Point);
+    QString problem = paperProblem(printer.pageLayout());
+    if (problem.isEmpty() && !taken)
+        problem = paperProblem(QPageLayout());
+    if (problem.isEmpty())
+        return true;
+    setError(error, problem);
+    return false;
+}
+
+bool PrintJob::print(QPrinter &printer, QString *error) const
+{
+    if (pageCount() == 0) {
+        setError(error, u"没有要打印的收据"_s);
+        return false;
+    }
+    if (!preparePrinter(printer, error))
+        return false;
+    const bool toFile = toPdfFile(printer);
+    const QString target
+        = toFile ? QDir::toNativeSeparators(printer.outputFileName()) : printer.printerName();
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        setError(error,
+                 toFile ? u"无法写入文件 %1"_s.arg(target) : u"无法打开打印机 %1"_s.arg(target));
+        return false;
+    }
+    paintPages(painter, printer);
+    const bool ended = painter.end();
+    if (toFile && (!ended || QFileInfo(printer.outputFileName()).size() <= 0)) {
+        QFile::remove(printer.outputFileName());
+        setError(error, u"无法写入文件 %1"_s.arg(target));
+        return false;
+    }
+    if (!ended) {
+        setError(error, u"打印机 %1 没有接收打印任务"_s.arg(target));
+        return false;
+    }
+    if (toFile)
+        correctFile(printer);
+    // Recording cannot take the print back, so a failure only leaves a warning: the
+    // receipt's history then lacks that print.
+    for (const std::optional<Receipt> &receipt : m_receipts) {
+        if (!receipt || receipt->id.isEmpty())
+            continue; // the blank form, a receipt not stored
+        QString failure;
+        if (!ReceiptActions::recordPrint(receipt->id, &failure))
+            qWarning("Receipt No.%s was printed, but the print could not be recorded: %s",
+                     qUtf8Printable(receipt->receiptNo), qUtf8Printable(failure));
+    }
+    return true;
+}
+
+void PrintJob::paintPages(QPainter &painter, QPrinter &printer) const
+{
+    for (int page = 0; page < pageCount(); ++page) {
+        if (page > 0)
+            printer.newPage();
+        painter.save();
+        paintPage(painter, printer.paperRect(QPrinter::DevicePixel), page);
+        painter.restore();
+    }
+}
+
+// Draws the page scaled to fit `target` (device coordinates) in both directions, from
+// its top-left corner. The painter draws vectors at the device's own resolution: the page
+// is never made a bitmap first, which would print coarse on a 241 mm sheet.
+void PrintJob::paintPage(QPainter &painter, const QRectF &target, int page) const
+{
+    const qreal scale = std::min(target.width() / paper.width(), target.height() / paper.height());
+    painter.translate(target.topLeft());
+    painter.scale(scale, scale);
+    const QRectF pageRect(QPointF(0, 0), paper);
+    if (m_kind == Kind::AlignmentPage) {
+        AlignmentPage(pageRect, m_options, m_company).paint(painter);
+        return;
+    }
+    ReceiptPageLayout(pageRect, m_receipts.value(page), m_company,
+                      ReceiptPageLayout::Options::from(m_options, m_reprints.value(page)))
+        .paint(painter);
+}
+
+void PrintJob::correctFile(const QPrinter &printer) const
+{
+    correctMediaBox(printer.outputFileName());
+    // PdfTextLayer reads one page; a job of several keeps the text layer Qt wrote. Laid
+    // out again exactly as drawn: the layer is made from the very texts on the page.
+    if (m_kind == Kind::Receipts && m_receipts.size() == 1)
+        correctTextLayer(
+            printer.outputFileName(),
+            ReceiptPageLayout(QRectF(QPointF(0, 0), paper), m_receipts.constFirst(), m_company,
+                              ReceiptPageLayout::Options::from(m_options, m_reprints.value(0))));
+}
+
+QImage PrintJob::image(qreal dpi, int page) const
+{
+    if (!(dpi > 0) || page < 0 || page >= pageCount())
+        return {};
+    const qreal scale = dpi / 72;
+    QImage image(int(std::ceil(paper.width() * scale)), int(std::ceil(paper.height() * scale)),
+                 QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    const int dotsPerMeter = qRound(dpi / 0.0254);
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    paintPage(painter, QRectF(0, 0, paper.width() * scale, paper.height() * scale), page);
+    return image;
+}

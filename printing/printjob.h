@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "companystore.h"
+#include "printsettings.h"
+#include "receipt.h"
+
+#include <QImage>
+#include <QList>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QPageLayout;
+class QPainter;
+class QPrinter;
+
+// One print job on receipt paper: the pages, fixed when the job is made. The receipts, the
+// header of CompanyStore::company, whether each receipt is voided and was printed before
+// (for the 补打 mark) and the print options are all taken then, so a change of the stores
+// while a print dialog is open does not reach a job already asked for. Every way a page
+// leaves the program draws through paintPages(): a printer, a PDF file, the preview and
+// an image. A value; the screens and the command line make one per print.
+class PrintJob
+{
+public:
+    enum class Kind { Receipts, AlignmentPage };
+
+    // AppStore::receiptPrint: one page, the blank form when the store holds none.
+    static PrintJob currentReceipt(std::optional<PrintOptions> options = std::nullopt);
+    // `receipt` as given rather than as stored (the entry form's, before it is saved).
+    static PrintJob forReceipt(const std::optional<Receipt> &receipt,
+                               std::optional<PrintOptions> options = std::nullopt);
+    // The receipts of `ids` read from the book, a page each in ascending number order.
+    // Nothing, with the reason in *error, when one cannot be read or its amount cannot:
+    // a job never goes out short of a receipt, nor with a wrong amount on one.
+    static std::optional<PrintJob> forIds(const QStringList &ids, QString *error = nullptr,
+                                          std::optional<PrintOptions> options = std::nullopt);
+    static PrintJob alignmentPage(const PrintOptions &options);
+
+    Kind kind() const { return m_kind; }
+    int pageCount() const;
+    // What print queues and PDF viewers call the document: 收据 0000042, 收据 3 张.
+    QString documentName() const;
+    // The receipts of the job in page order (the blank form as nothing).
+    QList<std::optional<Receipt>> receipts() const { return m_receipts; }
+
+    // Puts the receipt paper on `printer`: exactly its size, no margins, the painter's
+    // origin at the paper's corner. Must come after the target is chosen (a print dialog,
+    // setOutputFileName), since switching a QPrinter between a file and a queue resets
+    // its paper. False, with the reason in *error, when the printer does not take it.
+    bool preparePrinter(QPrinter &printer, QString *error = nullptr) const;
+    // preparePrinter(), every page, then the receipts' prints recorded in their history.
+    // False with the reason; a PDF file is then removed rather than left half written.
+    bool print(QPrinter &printer, QString *error = nullptr) const;
+    // Draws the pages on `printer`, on which `painter` is open, page after page. Records
+    // nothing: the preview draws so too.
+    void paintPages(QPainter &painter, QPrinter &printer) const;
+    // One page as an image at `dpi` dots per inch; a null image for a dpi that is no size.
+    QImage image(qreal dpi, int page = 0) const;
+
+    // What is wrong with the paper a printer reports after being given the receipt paper;
+    // empty when it is the receipt paper, to within a millimetre each way.
+    static QString paperProblem(const QPageLayout &layout);
+
+private:
+    PrintJob() = default;
+    void takeReprints();
+    void paintPage(QPainter &painter, const QRectF &target, int page) const;
+    void correctFile(const QPrinter &printer) const;
+
+    Kind m_kind = Kind::Receipts;
+    QList<std::optional<Receipt>> m_receipts;
+    QList<bool> m_reprints;
+    Company m_company;
+    PrintOptions m_options;
+};

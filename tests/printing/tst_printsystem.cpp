@@ -1,0 +1,479 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "appstore.h"
+#include "companystore.h"
+#include "printsettings.h"
+#include "receiptpagelayout.h"
+#include "receiptprinter.h"
+#include "testsupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPrinter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using Item = ReceiptPageLayout::Item;
+
+// A receipt goes through a real print system here, as a user's print job does: a cupsd
+// of the test's own with a cups-pdf queue, QPrinter on that queue, no dialog. What comes
+// out at the end is a PDF that went through CUPS's filters (pdftopdf, pdftops) and
+// Ghostscript, so it shows what a printer would be given: the paper size CUPS chose and
+// where the ink lands.
+//
+// The cupsd runs in the foreground as a child of the test, with a scratch ServerRoot,
+// spool, cache, state and log folders in a temporary folder and a Listen on a unix socket
+// there only; CUPS_SERVER points libcups (and with it Qt) at that socket, so the program
+// sees the test's queue and nothing else, and no system service is needed or touched.
+//
+// cups-pdf is left as the package configured it: /etc/cups/cups-pdf.conf is read, never
+// written, and no per-queue cups-pdf-<queue>.conf is added. A job of a known user goes to
+// that file's Out folder (${HOME}/PDF on Debian, so /root/PDF when run as root, as on CI),
+// named after the job's title with the job id added. The receipt number is drawn at random
+// for each run and the title carries it, so that two runs at once never take each other's
+// file; the test deletes its PDF afterwards. The Out folder, which cups-pdf makes at its
+// first job, stays: another run may be printing into it. As for any job, cups-pdf spools
+// in /var/spool/cups-pdf and keeps a small log in /var/log/cups (status lines only).
+//
+// The backend is root's only (mode 0700), and cups-pdf must be able to become the job's
+// user, so the whole thing runs only as root; otherwise, or without the packages
+// (scripts/setup.sh installs cups and printer-driver-cups-pdf), the test is skipped.
+
+namespace {
+
+const QString queueName = u"quenta-receipts"_s;
+// Generous: a loaded CI machine runs the filters and Ghostscript slowly.
+constexpr int jobTimeoutMs = 40000;
+constexpr double pointsPerMm = 72.0 / 25.4;
+
+QString findTool(const QString &name)
+{
+    QString found = QStandardPaths::findExecutable(name);
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(name, {u"/usr/sbin"_s, u"/sbin"_s, u"/usr/bin"_s});
+    return found;
+}
+
+struct ToolRun
+{
+    bool ok = false; // started, finished and exited with 0
+    QString output; // standard output and error together
+};
+
+// Runs a tool of CUPS or poppler in the C locale, whose messages the test reads.
+ToolRun runTool(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"LC_ALL"_s, u"C"_s);
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    ToolRun run;
+    if (!process.waitForStarted(timeoutMs) || !process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        run.output = program + u": did not finish"_s;
+        return run;
+    }
+    run.output = QString::fromLocal8Bit(process.readAll());
+    run.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return run;
+}
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool writeText(const QString &path, const QString &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(text.toUtf8()) == text.toUtf8().size();
+}
+
+// What a failure message shows of cupsd's log: its errors ("E [") and the last of what
+// it said about the job, which includes what the filters and the backend wrote.
+QString excerpt(const QString &text)
+{
+    QStringList shown;
+    for (const QString &line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        // The environment and arguments of every filter: long, and the same each time.
+        if (line.contains(u"envp["_s) || line.contains(u"argv["_s))
+            continue;
+        if (line.startsWith(u"E ["_s) || line.contains(u"[Job "_s))
+            shown.append(line);
+    }
+    return shown.mid(std::max<qsizetype>(0, shown.size() - 60)).join(u'\n');
+}
+
+// Where cups-pdf puts the jobs of the user the test runs as: the Out setting of its
+// configuration with ${HOME} and ${USER} filled in, or cups-pdf's own default.
+QString cupsPdfOutputFolder()
+{
+    QString out = u"/var/spool/cups-pdf/${USER}"_s;
+    static const QRegularExpression outLine(u"^\\s*Out\\s+(\\S.*?)\\s*$"_s);
+    for (const QString &line : readText(u"/etc/cups/cups-pdf.conf"_s).split(u'\n')) {
+        const auto match = outLine.match(line);
+        if (match.hasMatch())
+            out = match.captured(1);
+    }
+    const passwd *user = getpwuid(geteuid());
+    if (!user)
+        return {};
+    out.replace(u"${HOME}"_s, QFile::decodeName(user->pw_dir));
+    out.replace(u"${USER}"_s, QFile::decodeName(user->pw_name));
+    return QDir::cleanPath(out);
+}
+
+// A cupsd of the test's own, started in the foreground as a child process and stopped
+// when this goes away. A crash of the test takes it down too (the parent-death signal).
+class PrintSystem
+{
+public:
+    ~PrintSystem() { stop(); }
+
+    // Empty when it runs and answers on its socket; otherwise what went wrong, and log()
+    // tells more.
+    QString start(const QString &cupsd, const QString &lpstat)
+    {
+        m_lpstat = lpstat;
+        // Under /tmp rather than a TMPDIR that may lie in a folder only its owner can
+        // enter: the filters run as the print system's user (lp) and read the spool.
+        const QString base = QFileInfo(u"/tmp"_s).isDir() ? u"/tmp"_s : QDir::tempPath();
+        m_dir = std::make_unique<QTemporaryDir>(base + u"/quenta-cups-XXXXXX"_s);
+        if (!m_dir->isValid())
+            return u"no temporary folder"_s;
+        QFile::setPermissions(m_dir->path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                  | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                  | QFile::ExeOther);
+        const QDir dir(m_dir->path());
+        dir.mkpath(u"conf"_s);
+        dir.mkpath(u"log"_s);
+        // Root's only: cupsd asks no one for a password, so no one else may reach it.
+        dir.mkpath(u"socket"_s);
+        QFile::setPermissions(dir.filePath(u"socket"_s),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // cupsd makes the spool, cache and state folders itself, owned as it wants them.
+        const QString files = u"ServerRoot %1/conf\n"
+                              u"RequestRoot %1/spool\n"
+                              u"CacheDir %1/cache\n"
+                              u"StateDir %1/state\n"
+                              u"ErrorLog %1/log/error_log\n"
+                              u"AccessLog %1/log/access_log\n"
+                              u"PageLog %1/log/page_log\n"
+                              u"Printcap %1/printcap\n"
+                              u"FileDevice No\n"_s.arg(m_dir->path());
+        const QString conf = u"LogLevel debug\n"
+                             u"Listen %1\n"
+                             u"Browsing No\n"
+                             u"BrowseLocalProtocols none\n"
+                             u"WebInterface No\n"
+                             u"DefaultAuthType None\n"
+                             u"<Location />\n"
+                             u"  Order allow,deny\n"
+                             u"  Allow all\n"
+                             u"</Location>\n"
+                             u"<Policy default>\n"
+                             u"  JobPrivateAccess all\n"
+                             u"  JobPrivateValues none\n"
+                             u"  SubscriptionPrivateAccess all\n"
+                             u"  SubscriptionPrivateValues none\n"
+                             u"  <Limit All>\n"
+                             u"    Order deny,allow\n"
+                             u"  </Limit>\n"
+                             u"</Policy>\n"_s.arg(socketPath());
+        const QString filesPath = dir.filePath(u"conf/cups-files.conf"_s);
+        const QString confPath = dir.filePath(u"conf/cupsd.conf"_s);
+        if (!writeText(filesPath, files) || !writeText(confPath, conf))
+            return u"cannot write the configuration"_s;
+
+        m_process = std::make_unique<QProcess>();
+        m_process->setProcessChannelMode(QProcess::MergedChannels);
+        m_process->setStandardOutputFile(dir.filePath(u"log/cupsd.out"_s));
+        m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_process->start(cupsd, {u"-f"_s, u"-c"_s, confPath, u"-s"_s, filesPath});
+        if (!m_process->waitForStarted(10000))
+            return u"cupsd did not start: "_s + m_process->errorString();
+
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 15000) {
+            if (m_process->state() != QProcess::Running)
+                return u"cupsd stopped at once"_s;
+            // lpstat says so, and exits with 0 either way.
+            if (QFileInfo::exists(socketPath())
+                && runTool(m_lpstat, {u"-h"_s, socketPath(), u"-r"_s}).output.trimmed()
+                    == u"scheduler is running"_s)
+                return {};
+            QThread::msleep(100);
+        }
+        return u"cupsd does not answer on its socket"_s;
+    }
+
+    void stop()
+    {
+        if (!m_process || m_process->state() == QProcess::NotRunning)
+            return;
+        m_process->terminate();
+        if (!m_process->waitForFinished(15000)) {
+            m_process->kill();
+            m_process->waitForFinished(5000);
+        }
+    }
+
+    QString socketPath() const { return m_dir->filePath(u"socket/cups.sock"_s); }
+
+    // cupsd's error log and what it wrote to its terminal.
+    QString log() const
+    {
+        return excerpt(readText(m_dir->filePath(u"log/error_log"_s))) + u'\n'
+            + readText(m_dir->filePath(u"log/cupsd.out"_s));
+    }
+
+private:
+    QString m_lpstat;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_process;
+};
+
+// The pixels of `rect` (points, which are pixels at 72 dpi) darker than mid grey, and the
+// darkest grey among them all.
+struct Ink
+{
+    int dark = 0;
+    int darkest = 255;
+};
+
+Ink inkIn(const QImage &page, const QRectF &rect)
+{
+    const QRect area = rect.toAlignedRect() & page.rect();
+    Ink ink;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const int grey = qGray(page.pixel(x, y));
+            ink.dark += grey < 128;
+            ink.darkest = std::min(ink.darkest, grey);
+        }
+    }
+    return ink;
+}
+
+} // namespace
+
+class tst_PrintSystem : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void receiptThroughQueue();
+
+private:
+    QString m_lpstat;
+    QString m_pdfinfo;
+    QString m_pdftoppm;
+    QString m_outputFolder;
+    QStringList m_written; // PDFs cups-pdf wrote for this run, deleted at the end
+    std::unique_ptr<PrintSystem> m_system;
+};
+
+void tst_PrintSystem::initTestCase()
+{
+    if (geteuid() != 0)
+        QSKIP("the cups-pdf backend runs only under a cupsd started as root; run as root");
+    const QString cupsd = findTool(u"cupsd"_s);
+    const QString lpadmin = findTool(u"lpadmin"_s);
+    m_lpstat = findTool(u"lpstat"_s);
+    m_pdfinfo = findTool(u"pdfinfo"_s);
+    m_pdftoppm = findTool(u"pdftoppm"_s);
+    const QString ppd = u"/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"_s;
+    if (cupsd.isEmpty() || lpadmin.isEmpty() || m_lpstat.isEmpty()
+        || !QFileInfo::exists(u"/usr/lib/cups/backend/cups-pdf"_s) || !QFileInfo::exists(ppd))
+        QSKIP("cups, cups-client and printer-driver-cups-pdf are not installed "
+              "(scripts/setup.sh installs them)");
+    if (m_pdfinfo.isEmpty() || m_pdftoppm.isEmpty())
+        QSKIP("pdfinfo and pdftoppm (poppler-utils) are not installed");
+
+    m_outputFolder = cupsPdfOutputFolder();
+    QVERIFY2(!m_outputFolder.isEmpty(), "the user the test runs as has no passwd entry");
+
+    m_system = std::make_unique<PrintSystem>();
+    const QString failure = m_system->start(cupsd, m_lpstat);
+    if (!failure.isEmpty()) {
+        // A failure message is cut short; the log goes before it.
+        qWarning().noquote() << m_system->log();
+        QFAIL(qPrintable(failure + u"; cupsd's log is above"_s));
+    }
+
+    // A failing filter aborts the job rather than stopping the queue, so that the test
+    // sees the end of the job at once. Status lines only in cups-pdf's own log.
+    const ToolRun added = runTool(lpadmin,
+                                  {u"-h"_s, m_system->socketPath(), u"-p"_s, queueName, u"-E"_s,
+                                   u"-v"_s, u"cups-pdf:/"_s, u"-P"_s, ppd, u"-o"_s,
+                                   u"printer-error-policy=abort-job"_s, u"-o"_s, u"LogType=3"_s});
+    if (!added.ok) {
+        qWarning().noquote() << m_system->log();
+        QFAIL(qPrintable(u"lpadmin: "_s + added.output));
+    }
+
+    // libcups, and so Qt's print support, reads it at its first use: after this the
+    // program sees the test's cupsd and only it.
+    qputenv("CUPS_SERVER", m_system->socketPath().toLocal8Bit());
+    qunsetenv("CUPS_USER");
+}
+
+void tst_PrintSystem::cleanupTestCase()
+{
+    m_system.reset();
+    for (const QString &path : std::as_const(m_written))
+        QFile::remove(path);
+}
+
+void tst_PrintSystem::receiptThroughQueue()
+{
+    TestEnvironment environment;
+    environment.createDatabase();
+    // Drawn at random: the output file is named after it, and another run may be printing
+    // into the same folder at the same time.
+    const QString receiptNo
+        = QString::number(QRandomGenerator::global()->bounded(1000000, 10000000));
+    const QString id = u"PRINTSYSTEM-"_s + receiptNo;
+    QVERIFY(environment.execRaw(
+        receiptInsertSql(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5)));
+    const QDateTime started = QDateTime::currentDateTime().addSecs(-2);
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPrinterName(queueName);
+    QCOMPARE(printer.outputFormat(), QPrinter::NativeFormat);
+    QCOMPARE(printer.printerName(), queueName);
+    QString error;
+    QVERIFY2(ReceiptPrinter::printReceipts(printer, {id}, &error), qPrintable(error));
+
+    // The job ends (completed, or aborted by a filter) once the backend has written the
+    // file; the queue has no other job.
+    QElapsedTimer waited;
+    waited.start();
+    QString ended;
+    while (waited.elapsed() < jobTimeoutMs) {
+        ended = runTool(
+                    m_lpstat,
+                    {u"-h"_s, m_system->socketPath(), u"-W"_s, u"completed"_s, u"-o"_s, queueName})
+                    .output.trimmed();
+        if (!ended.isEmpty())
+            break;
+        QThread::msleep(200);
+    }
+    if (ended.isEmpty()) {
+        qWarning().noquote() << m_system->log();
+        QFAIL("the job did not end; cupsd's log is above");
+    }
+
+    QStringList pdfs;
+    const QDir output(m_outputFolder);
+    for (const QFileInfo &file :
+         output.entryInfoList({u"*"_s + receiptNo + u"*.pdf"_s}, QDir::Files)) {
+        if (file.lastModified() >= started)
+            pdfs.append(file.absoluteFilePath());
+    }
+    m_written += pdfs;
+    if (pdfs.size() != 1) {
+        qWarning().noquote() << m_system->log();
+        QFAIL(qPrintable(
+            u"cups-pdf wrote %1 files for receipt %2 in %3 (job: %4); cupsd's log "
+            u"is above"_s.arg(QString::number(pdfs.size()), receiptNo, m_outputFolder, ended)));
+    }
+    const QString pdf = pdfs.constFirst();
+
+    // One page of the receipt paper. CUPS keeps whole points of the size Qt asks for
+    // (683.15 × 263.62 becomes 683 × 263): a fraction of a millimetre short.
+    const ToolRun info = runTool(m_pdfinfo, {pdf});
+    QVERIFY2(info.ok, qPrintable(info.output));
+    static const QRegularExpression pagesLine(u"^Pages:\\s+(\\d+)"_s,
+                                              QRegularExpression::MultilineOption);
+    static const QRegularExpression sizeLine(u"^Page size:\\s+([\\d.]+) x ([\\d.]+) pts"_s,
+                                             QRegularExpression::MultilineOption);
+    const auto pages = pagesLine.match(info.output);
+    const auto size = sizeLine.match(info.output);
+    QVERIFY2(pages.hasMatch() && size.hasMatch(), qPrintable(info.output));
+    QCOMPARE(pages.captured(1).toInt(), 1);
+    const QSizeF mm(size.captured(1).toDouble() / pointsPerMm,
+                    size.captured(2).toDouble() / pointsPerMm);
+    QVERIFY2(
+        qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
+        qPrintable(
+            u"the page is %1 × %2 mm"_s.arg(mm.width(), 0, 'f', 2).arg(mm.height(), 0, 'f', 2)));
+
+    // Ink where the layout puts the fields, and none where it draws nothing. At 72 dpi a
+    // pixel is a point, and the page is drawn from its top-left corner.
+    QTemporaryDir images;
+    const QString stem = images.filePath(u"page"_s);
+    const ToolRun rendered
+        = runTool(m_pdftoppm, {u"-r"_s, u"72"_s, u"-gray"_s, u"-singlefile"_s, pdf, stem});
+    QVERIFY2(rendered.ok, qPrintable(rendered.output));
+    const QImage page(stem + u".pgm"_s);
+    QVERIFY(!page.isNull());
+    const ReceiptPageLayout layout(
+        QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight),
+        AppStore::shared().readReceipt(id), CompanyStore::shared().company(),
+        ReceiptPageLayout::Options::from(PrintSettings::shared().options()));
+    for (const Item item : {Item::Number, Item::Payer, Item::Figures}) {
+        const ReceiptPageLayout::TextItem *text = layout.find(item);
+        QVERIFY(text);
+        QVERIFY2(inkIn(page, text->rect).dark >= 10,
+                 qPrintable(u"no ink on %1"_s.arg(ReceiptPageLayout::itemName(item))));
+    }
+    // Above the table, left of the title, nothing is drawn: the ink found above is the
+    // receipt's, not a page that came out grey or dark all over.
+    const ReceiptPageLayout::TextItem *title = layout.find(Item::Title);
+    QVERIFY(title);
+    const QRectF blank = QRectF(QPointF(layout.tableRect().left(), 4),
+                                QPointF(title->rect.left(), layout.tableRect().top()))
+                             .adjusted(2, 2, -2, -2);
+    QVERIFY(blank.width() > 50 && blank.height() > 20);
+    for (const ReceiptPageLayout::TextItem &text : layout.textItems())
+        QVERIFY2(!text.rect.intersects(blank), qPrintable(text.text));
+    QVERIFY2(inkIn(page, blank).darkest > 200, "ink where the receipt has none");
+    // The table's border, a line a point wide along each edge, within a point and a half
+    // of where the layout puts it: a page moved by the printer's margins, or scaled to fit
+    // other paper, misses it.
+    QVERIFY(layout.hasBorder());
+    const QRectF table = layout.tableRect();
+    const QList<std::pair<const char *, QRectF>> edges {
+        {"top", QRectF(table.left() + 20, table.top() - 1.5, table.width() - 40, 3)},
+        {"bottom", QRectF(table.left() + 20, table.bottom() - 1.5, table.width() - 40, 3)},
+        {"left", QRectF(table.left() - 1.5, table.top() + 20, 3, table.height() - 40)},
+        {"right", QRectF(table.right() - 1.5, table.top() + 20, 3, table.height() - 40)},
+    };
+    for (const auto &[edge, band] : edges) {
+        const qreal length = std::max(band.width(), band.height());
+        QVERIFY2(inkIn(page, band).dark >= 0.9 * length,
+                 qPrintable(u"the border's %1 edge is not where the layout puts it"_s.arg(
+                     QLatin1StringView(edge))));
+    }
+}
+
+QTEST_MAIN(tst_PrintSystem)
+#include "tst_printsystem.moc"
