@@ -3,8 +3,8 @@
 
 #include <QString>
 
-// The user's remembered form choices ("paytype", "payee", "approve", "accountant"),
-// kept as text values in Quenta's per-user settings file.
+// Text values kept in Quenta's per-user settings file. The print settings and the form's
+// remembered choices are read and written through PrintSettings, which holds their keys.
 namespace Preferences {
 QString value(const QString &key);
 void setValue(const QString &key, const QString &value);
