@@ -43,7 +43,8 @@ enum class Format { Csv, Xlsx };
 // The format of a file name's extension (.csv or .xlsx, in any letter case), or nothing.
 std::optional<Format> formatOf(const QString &path);
 
-// The titles of the columns, in order: the receipt list's twelve, 状态 and 作废原因.
+// The titles of the columns, in order: the receipt list's twelve, 状态 and 作废原因. The
+// list's table shows the first thirteen.
 const QStringList &columnTitles();
 
 // Writes receipts.at(row) for each of rows, in that order, to path (replacing a file

@@ -4,6 +4,7 @@
 #include "amountincapitals.h"
 #include "appstore.h"
 #include "datetext.h"
+#include "receiptexport.h"
 
 #include <QApplication>
 #include <QCollator>
@@ -257,12 +258,8 @@ QVariant ReceiptTableModel::headerData(int section, Qt::Orientation orientation,
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0
         || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const QStringList titles = {
-        u"收据单号"_s, u"收款日期"_s, u"交款单位"_s, u"收款金额"_s, u"收款事由"_s,
-        u"其它说明"_s, u"备注信息"_s, u"收款方式"_s, u"收款人"_s,   u"核准"_s,
-        u"会计"_s,     u"开单日期"_s, u"状态"_s,
-    };
-    return titles.at(section);
+    // The export writes the same columns under the same titles, and 作废原因 after them.
+    return ReceiptExport::columnTitles().at(section);
 }
 
 void ReceiptTableModel::sort(int column, Qt::SortOrder order)
