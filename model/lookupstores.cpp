@@ -113,9 +113,8 @@ bool LookupStoreBase::remove(const QSet<QString> &ids)
 template<typename Record>
 void LookupStore<Record>::load()
 {
+    // A list that cannot be read keeps what it showed (the reason is in the log).
     std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(loadSql());
-    setDatas({});
-    setItems({});
     if (!resultSet)
         return;
 
@@ -147,7 +146,12 @@ bool LookupStore<Record>::insert(const Record &record)
 template<typename Record>
 bool LookupStore<Record>::update(const Record &record)
 {
-    return writeAndReload(updateSql(record.id, valueOf(record)));
+    // An entry another program removed meanwhile is not renamed, and that is no success;
+    // the list is read again so that it leaves the screen too.
+    const bool written = SQLiteHelper::shared().write(updateSql(record.id, valueOf(record)),
+                                                      SQLiteHelper::Changes::AtLeastOne);
+    load();
+    return written;
 }
 
 template class LookupStore<LookupEntry>;

@@ -13,32 +13,20 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Receipt receipt(const QString &no, const QString &payer, double total)
-{
-    Receipt r;
-    r.id = no;
-    r.receiptNo = no;
-    r.payer = payer;
-    r.reason1 = u"房租"_s;
-    r.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
-    r.createDate = QDateTime(QDate(2024, 5, 1), QTime(10, 20, 30));
-    r.total = total;
-    return r;
-}
-
 // Three receipts written and one left out: text that needs quoting, a voided one and
 // an amount that is no number; written in the order of rows.
 const QList<Receipt> &sample()
 {
     static const QList<Receipt> receipts = [] {
-        Receipt quoted = receipt(u"0000003"_s, u"星河, \"文化\""_s, 12800.5);
+        Receipt quoted = listedReceipt(u"0000003"_s, u"星河, \"文化\""_s, 12800.5);
         quoted.reason2 = u"第一行\r\n第二行"_s;
         quoted.remark = u"只换行\n"_s;
-        Receipt voided = receipt(u"0000002"_s, u"乙"_s, 100);
+        Receipt voided = listedReceipt(u"0000002"_s, u"乙"_s, 100);
         voided.voidReason = u"开错了，重开"_s;
-        Receipt unreadable = receipt(u"0000001"_s, u"丙"_s, 0);
+        Receipt unreadable = listedReceipt(u"0000001"_s, u"丙"_s, 0);
         unreadable.unreadableTotal = u"12,3元"_s;
-        return QList<Receipt> {receipt(u"0000004"_s, u"不写"_s, 0.3), quoted, voided, unreadable};
+        return QList<Receipt> {listedReceipt(u"0000004"_s, u"不写"_s, 0.3), quoted, voided,
+                               unreadable};
     }();
     return receipts;
 }
@@ -207,9 +195,7 @@ void tst_Export::xlsxReadsBack()
     if (!canUnzip())
         QSKIP("unzip is not installed (scripts/setup.sh installs it)");
     // A file already there is replaced whole.
-    QFile old(path(u"a.xlsx"_s));
-    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-    old.close();
+    QVERIFY(writeFile(path(u"a.xlsx"_s), "old"));
     QVERIFY(ReceiptExport::write(path(u"a.xlsx"_s), sample(), sampleRows));
     QString frozen;
     QHash<QString, Cell> cells = readSheet(path(u"a.xlsx"_s), &frozen);
@@ -256,7 +242,7 @@ void tst_Export::formulasStayText()
     QFETCH(QString, payer);
     QFETCH(QString, inCsv);
     QFETCH(QString, inXlsx);
-    Receipt r = receipt(u"1"_s, payer, -1); // a negative amount stays a number
+    Receipt r = listedReceipt(u"1"_s, payer, -1); // a negative amount stays a number
     r.remark = payer;
     QVERIFY(ReceiptExport::write(path(u"a.csv"_s), {r}, {0}));
     const auto records = readCsv(path(u"a.csv"_s));
@@ -334,8 +320,8 @@ void tst_Export::commandLine()
                                                                 {u"2023-12-31"_s, u"丙"_s, 1000}};
     for (int n = 1; n <= 4; ++n) {
         const auto &[day, payer, total] = stored.at(n - 1);
-        QVERIFY(env.execRaw(receiptInsertSql(u"R%1"_s.arg(n), u"000000%1"_s.arg(n),
-                                             day + u" 00:00:00"_s, payer, total)));
+        QVERIFY(env.storeReceipt(u"R%1"_s.arg(n), u"000000%1"_s.arg(n), day + u" 00:00:00"_s, payer,
+                                 total));
     }
     QVERIFY(env.execRaw(u"insert into tb_void values ('R3', '开错了', '2024-05-03 12:00:00')"_s));
     QVERIFY(QDir(m_dir->path()).mkpath(u"folder.xlsx"_s));
@@ -345,14 +331,11 @@ void tst_Export::commandLine()
     // Exporting only reads: it goes on while a window holds the book.
     BookLock window(env.databasePath());
     QVERIFY(window.tryLock());
-    QProcess process;
-    process.start(QCoreApplication::applicationDirPath() + u"/quenta"_s, arguments);
-    QVERIFY(process.waitForFinished(30000));
-    const QString err = QString::fromUtf8(process.readAllStandardError());
-    QVERIFY2(process.exitCode() == status, qPrintable(err));
-    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), out);
+    const Run run = runQuenta(arguments);
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QCOMPARE(run.out, out);
     if (status != 0) {
-        QVERIFY(err.contains(u"quenta: "_s));
+        QVERIFY(run.err.contains(u"quenta: "_s));
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     } else if (!numbers.isEmpty()) {
         const auto records = readCsv(m_dir->filePath(u"a.csv"_s));
@@ -361,7 +344,6 @@ void tst_Export::commandLine()
             QCOMPARE(records->at(i).first(), u"000000"_s + numbers.split(u' ').at(i - 1));
     }
 }
-
 
 // The statistics table: the groups in the screen's order, a group without a name, a name
 // a spreadsheet would run, and receipts whose amount is unreadable in a column of their own.
@@ -375,17 +357,19 @@ void tst_Export::statistics()
     QVERIFY(StatisticsExport::write(path(u"s.csv"_s), u"交款单位"_s, rows));
     const auto records = readCsv(path(u"s.csv"_s));
     QVERIFY(records);
-    QCOMPARE(*records, (QList<QStringList> {
-                           {u"交款单位"_s, u"张数"_s, u"合计"_s, u"金额无法识别"_s},
-                           {u"'=HYPERLINK(\"x\")"_s, u"2"_s, u"12800.50"_s, u"0"_s},
-                           {u"（未填写）"_s, u"1"_s, u"0.10"_s, u"1"_s},
-                           {u"甲"_s, u"1"_s, u"-0.30"_s, u"0"_s},
-                           {u"合计"_s, u"4"_s, u"12800.30"_s, u"1"_s},
-                       }));
+    QCOMPARE(*records,
+             (QList<QStringList> {
+                 {u"交款单位"_s, u"张数"_s, u"合计"_s, u"金额无法识别"_s},
+                 {u"'=HYPERLINK(\"x\")"_s, u"2"_s, u"12800.50"_s, u"0"_s},
+                 {u"（未填写）"_s, u"1"_s, u"0.10"_s, u"1"_s},
+                 {u"甲"_s, u"1"_s, u"-0.30"_s, u"0"_s},
+                 {u"合计"_s, u"4"_s, u"12800.30"_s, u"1"_s},
+             }));
     // Without unreadable amounts there is no such column; nothing listed, a total of nothing.
     QVERIFY(StatisticsExport::write(path(u"s.csv"_s), u"月份"_s, {}));
-    QCOMPARE(*readCsv(path(u"s.csv"_s)),
-             (QList<QStringList> {{u"月份"_s, u"张数"_s, u"合计"_s}, {u"合计"_s, u"0"_s, u"0.00"_s}}));
+    QCOMPARE(
+        *readCsv(path(u"s.csv"_s)),
+        (QList<QStringList> {{u"月份"_s, u"张数"_s, u"合计"_s}, {u"合计"_s, u"0"_s, u"0.00"_s}}));
 
     QString error;
     QVERIFY(!StatisticsExport::write(path(u"s.txt"_s), u"月份"_s, rows, &error));

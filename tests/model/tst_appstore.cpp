@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
 #include "clock.h"
-#include "preferences.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "stores.h"
@@ -76,7 +75,6 @@ private Q_SLOTS:
     void loadSelected_data();
     void loadSelected();
     void newReceiptKeepsChoices();
-    void preferencesSurviveRestart();
     void unopenableDatabase();
     void failedLoadKeepsRows_data();
     void failedLoadKeepsRows();
@@ -100,7 +98,7 @@ AppStore &tst_AppStore::arrangeReceipts()
          {u"A 0000001 05-01"_s, u"B 0000003 05-01"_s, u"C 0000002 05-01"_s, u"D 0000004 05-02"_s,
           u"E 0000005 04-30"_s, u"F 0000006 05-01"_s, u"G 0000010 05-01"_s}) {
         const QStringList f = row.split(u' ');
-        m_env->execRaw(receiptInsertSql(f[0], f[1], u"2024-%1 00:00:00"_s.arg(f[2])));
+        m_env->storeReceipt(f[0], f[1], u"2024-%1 00:00:00"_s.arg(f[2]));
     }
     m_env->execRaw(u"update tb_receipt set isDeleted = '1' where id = 'F'"_s);
     AppStore &store = AppStore::shared();
@@ -293,7 +291,7 @@ void tst_AppStore::deleteSelected()
     QCOMPARE(err.text(), QString());
     QCOMPARE(numbersOf(store.receipts()), remaining);
     QCOMPARE(store.selection(), ids);
-    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), rowsLeft);
+    QCOMPARE(m_env->receiptCount(), rowsLeft);
 }
 
 void tst_AppStore::loadSelected_data()
@@ -336,22 +334,6 @@ void tst_AppStore::newReceiptKeepsChoices()
     expected.receiptNo = u"0000007"_s; // 1 to 6 are taken (6 is only marked deleted)
     QCOMPARE(store.receiptEdit(), expected);
     QCOMPARE(store.selectedId(), std::nullopt);
-}
-
-void tst_AppStore::preferencesSurviveRestart()
-{
-    QCOMPARE(AppStore::shared().receiptEdit().paytype, QString());
-    const QStringList keys = {u"paytype"_s, u"payee"_s, u"approve"_s, u"accountant"_s};
-    const QStringList values = {u"微信"_s, u"张三"_s, u"O'Neil"_s, u"李四"_s};
-    for (qsizetype i = 0; i < keys.size(); ++i)
-        Preferences::setValue(keys.at(i), values.at(i));
-    resetSharedStores(); // a new start of the program
-
-    const Receipt edit = AppStore::shared().receiptEdit();
-    QCOMPARE(QStringList({edit.paytype, edit.payee, edit.approve, edit.accountant}), values);
-    QCOMPARE(edit.totalBig, u"零"_s);
-    QCOMPARE(edit.receiptDate, pinnedNow);
-    QCOMPARE(edit.createDate, pinnedNow);
 }
 
 void tst_AppStore::unopenableDatabase()

@@ -9,7 +9,6 @@
 #include "stores.h"
 #include "testsupport.h"
 
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QtTest>
 
@@ -23,14 +22,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray fileHash(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
-        : QByteArray();
-}
 
 // Every file and folder below `folder`: a failed write must leave nothing behind.
 QStringList tree(const QString &folder)
@@ -158,9 +149,9 @@ private:
     QString m_book;
 };
 
-// Another program in the middle of a write: under its reserved lock the committed book
-// is copied without the pending row; under an exclusive lock the backup waits, and when
-// the lock outlasts the wait it fails and leaves the older backup at the target as it was.
+// Another program in the middle of a write: under its reserved lock the committed book is
+// copied without the pending row; an exclusive lock is waited for, and when it outlasts
+// the wait the backup fails and leaves the older one at the target.
 void tst_BackupService::backupBesideAWriter_data()
 {
     QTest::addColumn<bool>("exclusive");
@@ -180,9 +171,7 @@ void tst_BackupService::backupBesideAWriter()
         + receiptInsertSql(u"B"_s, u"0000002"_s, u"2024-06-02 09:00:00"_s, u"😀收款单位 \"乙\""_s)));
     const QStringList committed = contentOf(m_book);
     const QString target = scratch(u"backup.db"_s);
-    QFile older(target);
-    QVERIFY(older.open(QIODevice::WriteOnly) && older.write("an older backup") > 0);
-    older.close();
+    QVERIFY(writeFile(target, "an older backup"));
 
     std::unique_ptr<HeldLock> held = exclusive ? std::make_unique<HeldLock>(m_book) : nullptr;
     QVERIFY(!held || held->isHeld());
@@ -211,8 +200,7 @@ void tst_BackupService::backupBesideAWriter()
     } else {
         QVERIFY(!ok);
         QVERIFY2(error.contains(u"占用"_s), qPrintable(error));
-        QCOMPARE(fileHash(target),
-                 QCryptographicHash::hash("an older backup", QCryptographicHash::Sha256));
+        QCOMPARE(fileBytes(target), QByteArray("an older backup"));
     }
 }
 
@@ -414,7 +402,7 @@ void tst_BackupService::restoreTheOldestAutomaticBackup()
 {
     const QDir folder(BackupService::backupsFolder());
     QVERIFY(folder.mkpath(u"."_s));
-    QVERIFY(m_env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-03-01 09:00:00"_s)));
+    QVERIFY(m_env->storeReceipt(u"A"_s, u"0000001"_s, u"2024-03-01 09:00:00"_s));
     const QString oldest = folder.filePath(u"Tovalin-auto-20240101-080000.db"_s);
     QVERIFY(BackupService::backup(oldest));
     for (int day = 2; day <= BackupService::keptAutomaticBackups; ++day)
@@ -425,7 +413,7 @@ void tst_BackupService::restoreTheOldestAutomaticBackup()
 
     QString error;
     QVERIFY2(BackupService::restore(oldest, &error), qPrintable(error));
-    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), 1);
+    QCOMPARE(m_env->receiptCount(), 1);
     QVERIFY(QFile::exists(oldest));
     QCOMPARE(automaticBackups().size(), BackupService::keptAutomaticBackups + 1);
 }
@@ -459,19 +447,16 @@ void tst_BackupService::restoreRefused()
         u"select 'ID' || i, printf('%07d', i), '2024-05-01 00:00:00', '0', "
         u"hex(randomblob(200)) from n;"_s));
     QString path = scratch(u"offered.db"_s);
-    QFile file(path);
     if (offered == u"book")
         path = m_book;
     else if (offered == u"link")
         QVERIFY(QFile::link(m_book, path));
     else if (offered == u"text" || offered == u"empty")
-        QVERIFY(file.open(QIODevice::WriteOnly)
-                && file.write(offered == u"text" ? "不是。" : "") >= 0);
+        QVERIFY(writeFile(path, offered == u"text" ? "不是。" : ""));
     else if (offered != u"missing")
         QVERIFY(BackupService::backup(path));
-    file.close();
     if (offered == u"truncated")
-        QVERIFY(file.resize(file.size() / 2));
+        QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2));
     else if (offered.contains(u' ')) {
         sqlite3 *changed = connectionAfter(path, offered);
         QVERIFY(changed);

@@ -10,21 +10,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-Receipt receipt(const QString &no, const QString &payer, double total,
-                const QString &reason = u"房租"_s)
-{
-    Receipt r;
-    r.id = no;
-    r.receiptNo = no;
-    r.payer = payer;
-    r.reason1 = reason;
-    r.paytype = u"微信"_s;
-    r.total = total;
-    return r;
-}
-} // namespace
-
 // Search, totals and statistics: what a list finds and what it adds up to, in whole fen.
 class tst_ReceiptFilter : public QObject
 {
@@ -80,9 +65,10 @@ void tst_ReceiptFilter::filter()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, found);
-    const QList<Receipt> receipts
-        = {receipt(u"0000680"_s, u"甲"_s, 12), receipt(u"0000002"_s, u"北京华信"_s, 680),
-           receipt(u"0000003"_s, u"ABC 公司"_s, 680.5, u"押金"_s)};
+    QList<Receipt> receipts = {listedReceipt(u"0000680"_s, u"甲"_s, 12),
+                               listedReceipt(u"0000002"_s, u"北京华信"_s, 680),
+                               listedReceipt(u"0000003"_s, u"ABC 公司"_s, 680.5)};
+    receipts[2].reason1 = u"押金"_s;
     QStringList numbers;
     for (const int row : ReceiptFilter(text).rowsOf(receipts))
         numbers.append(receipts.at(row).receiptNo);
@@ -91,8 +77,9 @@ void tst_ReceiptFilter::filter()
 
 void tst_ReceiptFilter::totalsInWholeFen()
 {
-    QList<Receipt> receipts = {receipt(u"1"_s, u"甲"_s, 0.1), receipt(u"2"_s, u"乙"_s, 0.2),
-                               receipt(u"3"_s, u"丙"_s, 50), receipt(u"4"_s, u"丁"_s, 7)};
+    QList<Receipt> receipts
+        = {listedReceipt(u"1"_s, u"甲"_s, 0.1), listedReceipt(u"2"_s, u"乙"_s, 0.2),
+           listedReceipt(u"3"_s, u"丙"_s, 50), listedReceipt(u"4"_s, u"丁"_s, 7)};
     receipts[2].voidReason = u"写错"_s;
     receipts[3].unreadableTotal = u"1,234.50"_s;
     const ReceiptTotals totals = ReceiptTotals::of(receipts, {0, 1, 2, 3});
@@ -101,7 +88,7 @@ void tst_ReceiptFilter::totalsInWholeFen()
     QCOMPARE(totals.voided, 1);
     QCOMPARE(totals.unreadable, 1);
 
-    QList<Receipt> many(100000, receipt(u"x"_s, u"甲"_s, 0.01));
+    QList<Receipt> many(100000, listedReceipt(u"x"_s, u"甲"_s, 0.01));
     QList<int> all(many.size());
     std::iota(all.begin(), all.end(), 0);
     QCOMPARE(Money::format(ReceiptTotals::of(many, all).fen), u"1,000.00"_s);
@@ -124,10 +111,9 @@ void tst_ReceiptFilter::statisticsAgreeWithTheBook()
     env.createDatabase();
     const QStringList payers = {u"甲"_s, u"乙"_s, u"丙"_s};
     for (int i = 1; i <= 60; ++i) {
-        QVERIFY(env.execRaw(
-            receiptInsertSql(u"R%1"_s.arg(i), u"%1"_s.arg(i, 7, 10, QChar(u'0')),
-                             u"2024-%1-15 00:00:00"_s.arg(1 + i % 3, 2, 10, QChar(u'0')),
-                             payers.at(i % 3), i * 1.25)));
+        QVERIFY(env.storeReceipt(u"R%1"_s.arg(i), u"%1"_s.arg(i, 7, 10, QChar(u'0')),
+                                 u"2024-%1-15 00:00:00"_s.arg(1 + i % 3, 2, 10, QChar(u'0')),
+                                 payers.at(i % 3), i * 1.25));
     }
     QVERIFY(env.execRaw(u"update tb_receipt set paytype = '现金' where id in ('R1', 'R2')"_s));
     // A voided receipt never counts.

@@ -38,28 +38,10 @@ private Q_SLOTS:
     void deletedReceiptComesBack();
 
 private:
-    // Saves a new receipt through the store, as the form does.
-    QString save(const QString &payer, double total)
-    {
-        AppStore &store = AppStore::shared();
-        store.newReceipt();
-        Receipt edit = store.receiptEdit();
-        edit.id = u"ID-"_s + payer;
-        edit.payer = payer;
-        edit.reason1 = u"房租"_s;
-        edit.total = total;
-        store.setReceiptEdit(edit);
-        return store.insertReceipt() ? edit.id : QString();
-    }
     QJsonObject detail(int row) const
     {
-        return QJsonDocument::fromJson(
-                   m_env
-                       ->queryRaw(
-                           u"select detail from tb_history order by id limit 1 offset %1"_s.arg(
-                               row))
-                       .toUtf8())
-            .object();
+        const QString sql = u"select detail from tb_history order by id limit 1 offset %1"_s;
+        return QJsonDocument::fromJson(m_env->queryRaw(sql.arg(row)).toUtf8()).object();
     }
     QString actions() const
     {
@@ -75,7 +57,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     // A book made by the version before: no tb_void, no tb_history, version 0.
     QVERIFY(
         m_env->execRaw(u"drop table tb_void; drop table tb_history; pragma user_version = 0;"_s));
-    QVERIFY(m_env->execRaw(receiptInsertSql(u"OLD"_s, u"0000001"_s, u"2024-04-01 00:00:00"_s)));
+    QVERIFY(m_env->storeReceipt(u"OLD"_s, u"0000001"_s, u"2024-04-01 00:00:00"_s));
     const QString before = m_env->queryRaw(u"select group_concat(id || receiptNo || payer || "
                                            u"total) from tb_receipt"_s);
     QVERIFY(SQLiteHelper::shared().checkUsable());
@@ -87,7 +69,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
                              u"tb_receipt"_s),
              before);
     // And it keeps working: the next receipt saves with its history row.
-    QVERIFY(!save(u"甲"_s, 5).isEmpty());
+    QVERIFY(!saveNewReceipt(u"甲"_s, 5).isEmpty());
     QCOMPARE(actions(), u"insert"_s);
 }
 
@@ -98,14 +80,14 @@ void tst_ReceiptHistory::newerBookIsOnlyRead()
     QVERIFY(helper.checkUsable());
     QVERIFY(helper.schemaReport().isNewer);
     QVERIFY(helper.db().isReadOnly());
-    QVERIFY(save(u"甲"_s, 5).isEmpty());
-    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), 0);
+    QVERIFY(saveNewReceipt(u"甲"_s, 5).isEmpty());
+    QCOMPARE(m_env->receiptCount(), 0);
 }
 
 void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
 {
     AppStore &store = AppStore::shared();
-    const QString id = save(u"甲"_s, 680);
+    const QString id = saveNewReceipt(u"甲"_s, 680);
     QVERIFY(!id.isEmpty());
     QCOMPARE(detail(0).value(u"payer"_s).toString(), u"甲"_s);
     QCOMPARE(detail(0).value(u"receiptNo"_s).toString(), u"0000001"_s);
@@ -135,7 +117,7 @@ void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
 
     store.setSelection({id});
     store.deleteSelected();
-    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), 0);
+    QCOMPARE(m_env->receiptCount(), 0);
     // The deleted receipt, whole, before the delete.
     QCOMPARE(detail(5).value(u"total"_s).toString(), u"860.0"_s);
     QCOMPARE(actions(), u"insert update void unvoid print delete"_s);
@@ -144,11 +126,11 @@ void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
 
 void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()
 {
-    const QString id = save(u"甲"_s, 5);
+    const QString id = saveNewReceipt(u"甲"_s, 5);
     QVERIFY(m_env->execRaw(u"create trigger refuse before insert on tb_history "
                            u"begin select raise(abort, 'refused'); end;"_s));
     AppStore &store = AppStore::shared();
-    QVERIFY(save(u"乙"_s, 6).isEmpty());
+    QVERIFY(saveNewReceipt(u"乙"_s, 6).isEmpty());
     QVERIFY(store.saveError().startsWith(u"保存失败"_s));
     store.setSelectedId(id);
     QVERIFY(store.loadSelected(true));
@@ -170,14 +152,14 @@ void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()
 void tst_ReceiptHistory::deletedReceiptComesBack()
 {
     AppStore &store = AppStore::shared();
-    const QString id = save(u"甲"_s, 12.5);
+    const QString id = saveNewReceipt(u"甲"_s, 12.5);
     store.setSelection({id});
     store.deleteSelected();
     const HistoryEntry deletion = ReceiptHistory::load(u"0000001"_s).value().first();
     QCOMPARE(deletion.action, HistoryAction::Delete);
 
     // Its number given to another receipt meanwhile: refused, nothing changes.
-    QVERIFY(m_env->execRaw(receiptInsertSql(u"OTHER"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(m_env->storeReceipt(u"OTHER"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s));
     QString error;
     QVERIFY(!ReceiptActions::restoreDeleted(deletion, &error));
     QVERIFY2(error.contains(u"0000001"_s), qPrintable(error));

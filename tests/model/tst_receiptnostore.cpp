@@ -98,8 +98,7 @@ void tst_ReceiptNoStore::nextReceiptNo()
     QVERIFY(m_env->execRaw(
         u"update tb_receiptNo set numLong = '%1', currNum = '%2'"_s.arg(numLong).arg(currNum)));
     for (qsizetype i = 0; i < taken.size(); ++i) {
-        QVERIFY(m_env->execRaw(
-            receiptInsertSql(u"ID%1"_s.arg(i), taken.at(i), u"2024-05-01 00:00:00"_s)));
+        QVERIFY(m_env->storeReceipt(u"ID%1"_s.arg(i), taken.at(i), u"2024-05-01 00:00:00"_s));
     }
 
     // Creating the store loads the setting and takes the next free number at once.
@@ -166,7 +165,7 @@ void tst_ReceiptNoStore::numberStoredInAnotherForm()
 void tst_ReceiptNoStore::failedCheckIsNeverFree()
 {
     // The number 0000001 is taken; a check that fails must not hand it out again.
-    QVERIFY(m_env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(m_env->storeReceipt(u"A"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s));
     SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.2);
     ReceiptNoStore &store = ReceiptNoStore::shared();
     QCOMPARE(store.status(), ReceiptNoStore::Status::Ready);
@@ -203,8 +202,8 @@ void tst_ReceiptNoStore::saveTakesTheNextFreeNumber()
     };
     QCOMPARE(app.receiptEdit().receiptNo, u"0000001"_s);
     // Another copy of the program saves 0000001 and 0000002 while this form is open.
-    QVERIFY(m_env->execRaw(receiptInsertSql(u"X1"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
-    QVERIFY(m_env->execRaw(receiptInsertSql(u"X2"_s, u"0000002"_s, u"2024-05-01 00:00:00"_s)));
+    QVERIFY(m_env->storeReceipt(u"X1"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s));
+    QVERIFY(m_env->storeReceipt(u"X2"_s, u"0000002"_s, u"2024-05-01 00:00:00"_s));
     QSignalSpy reassigned(&app, &AppStore::receiptNoReassigned);
     QVERIFY(save(u"A"_s));
     QCOMPARE(reassigned.count(), 1);
@@ -254,7 +253,7 @@ void tst_ReceiptNoStore::twoProcessesNeverShareANumber()
         saved += said.at(1).toInt();
     }
     // Every save either went through under a number of its own or was refused.
-    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt"_s), saved);
+    QCOMPARE(m_env->receiptCount(), saved);
     QCOMPARE(m_env->countRaw(u"select count(distinct receiptNo) from tb_receipt"_s), saved);
     QVERIFY(saved > 0);
 }

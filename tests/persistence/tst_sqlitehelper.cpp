@@ -7,19 +7,10 @@
 #include "testsupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
 
 class tst_SQLiteHelper : public QObject
 {
@@ -184,8 +175,7 @@ void tst_SQLiteHelper::olderFileGetsUniqueNumbers()
     QVERIFY(m_env->execRaw(u"drop index idx_receipt_receiptNo; "
                            u"create index idx_receipt_receiptNo on tb_receipt (receiptNo);"_s));
     for (qsizetype i = 0; i < numbers.size(); ++i)
-        QVERIFY(m_env->execRaw(
-            receiptInsertSql(u"R%1"_s.arg(i), numbers.at(i), u"2024-05-01 00:00:00"_s)));
+        QVERIFY(m_env->storeReceipt(u"R%1"_s.arg(i), numbers.at(i), u"2024-05-01 00:00:00"_s));
     const QString receipts = u"select group_concat(id || receiptNo) from tb_receipt"_s;
     const QString before = m_env->queryRaw(receipts);
 
@@ -206,7 +196,7 @@ void tst_SQLiteHelper::missingNumberingRowIsPutBack()
     SQLiteHelper::resetShared();
     QVERIFY(m_env->execRaw(u"delete from tb_receiptNo"_s));
     for (const QString &number : {u"0000007"_s, u"0000041"_s, u"A-3"_s})
-        QVERIFY(m_env->execRaw(receiptInsertSql(number, number, u"2024-05-01 00:00:00"_s)));
+        QVERIFY(m_env->storeReceipt(number, number, u"2024-05-01 00:00:00"_s));
     QVERIFY(SQLiteHelper::shared().checkUsable());
     QCOMPARE(SQLiteHelper::shared().schemaReport().restoredTables, QStringList(u"tb_receiptNo"_s));
     QCOMPARE(m_env->queryRaw(u"select numLong || ',' || currNum from tb_receiptNo"_s), u"7,42"_s);

@@ -33,29 +33,18 @@
 using namespace Qt::StringLiterals;
 using Item = ReceiptPageLayout::Item;
 
-// A receipt goes through a real print system here, as a user's print job does: a cupsd
-// of the test's own with a cups-pdf queue, QPrinter on that queue, no dialog. What comes
-// out at the end is a PDF that went through CUPS's filters (pdftopdf, pdftops) and
-// Ghostscript, so it shows what a printer would be given: the paper size CUPS chose and
-// where the ink lands.
+// A receipt through a real print system, as a user's print job goes: a cupsd of the test's
+// own (foreground child, scratch folders, a Listen on a unix socket only, CUPS_SERVER
+// pointing libcups and so Qt at it) with a cups-pdf queue, QPrinter on that queue, no
+// dialog. The PDF that comes out went through CUPS's filters and Ghostscript: it shows the
+// paper size CUPS chose and where the ink lands.
 //
-// The cupsd runs in the foreground as a child of the test, with a scratch ServerRoot,
-// spool, cache, state and log folders in a temporary folder and a Listen on a unix socket
-// there only; CUPS_SERVER points libcups (and with it Qt) at that socket, so the program
-// sees the test's queue and nothing else, and no system service is needed or touched.
-//
-// cups-pdf is left as the package configured it: /etc/cups/cups-pdf.conf is read, never
-// written, and no per-queue cups-pdf-<queue>.conf is added. A job of a known user goes to
-// that file's Out folder (${HOME}/PDF on Debian, so /root/PDF when run as root, as on CI),
-// named after the job's title with the job id added. The receipt number is drawn at random
-// for each run and the title carries it, so that two runs at once never take each other's
-// file; the test deletes its PDF afterwards. The Out folder, which cups-pdf makes at its
-// first job, stays: another run may be printing into it. As for any job, cups-pdf spools
-// in /var/spool/cups-pdf and keeps a small log in /var/log/cups (status lines only).
-//
-// The backend is root's only (mode 0700), and cups-pdf must be able to become the job's
-// user, so the whole thing runs only as root; otherwise, or without the packages
-// (scripts/setup.sh installs cups and printer-driver-cups-pdf), the test is skipped.
+// cups-pdf is used as the package configured it (/etc/cups/cups-pdf.conf is only read):
+// a job goes to its Out folder (/root/PDF as root on Debian), named after the job's title,
+// which carries a receipt number drawn at random so that runs at once never share a file;
+// the test deletes its PDF. The backend is root's only and must become the job's user, so
+// the test runs only as root; otherwise, or without the packages (scripts/setup.sh
+// installs cups and printer-driver-cups-pdf), it is skipped.
 
 namespace {
 
@@ -72,14 +61,9 @@ QString findTool(const QString &name)
     return found;
 }
 
-struct ToolRun
-{
-    bool ok = false; // started, finished and exited with 0
-    QString output; // standard output and error together
-};
-
-// Runs a tool of CUPS or poppler in the C locale, whose messages the test reads.
-ToolRun runTool(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
+// Runs a tool of CUPS or poppler in the C locale, whose messages the test reads; its
+// standard output and error together go to `out`.
+Run runTool(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -87,29 +71,16 @@ ToolRun runTool(const QString &program, const QStringList &arguments, int timeou
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    ToolRun run;
+    Run run;
     if (!process.waitForStarted(timeoutMs) || !process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished(5000);
-        run.output = program + u": did not finish"_s;
+        run.out = program + u": did not finish"_s;
         return run;
     }
-    run.output = QString::fromLocal8Bit(process.readAll());
-    run.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    run.out = QString::fromLocal8Bit(process.readAll());
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return run;
-}
-
-QString readText(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-bool writeText(const QString &path, const QString &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(text.toUtf8()) == text.toUtf8().size();
 }
 
 // What a failure message shows of cupsd's log: its errors ("E [") and the last of what
@@ -133,7 +104,8 @@ QString cupsPdfOutputFolder()
 {
     QString out = u"/var/spool/cups-pdf/${USER}"_s;
     static const QRegularExpression outLine(u"^\\s*Out\\s+(\\S.*?)\\s*$"_s);
-    for (const QString &line : readText(u"/etc/cups/cups-pdf.conf"_s).split(u'\n')) {
+    for (const QString &line :
+         QString::fromUtf8(fileBytes(u"/etc/cups/cups-pdf.conf"_s)).split(u'\n')) {
         const auto match = outLine.match(line);
         if (match.hasMatch())
             out = match.captured(1);
@@ -206,7 +178,7 @@ public:
                              u"</Policy>\n"_s.arg(socketPath());
         const QString filesPath = dir.filePath(u"conf/cups-files.conf"_s);
         const QString confPath = dir.filePath(u"conf/cupsd.conf"_s);
-        if (!writeText(filesPath, files) || !writeText(confPath, conf))
+        if (!writeFile(filesPath, files.toUtf8()) || !writeFile(confPath, conf.toUtf8()))
             return u"cannot write the configuration"_s;
 
         m_process = std::make_unique<QProcess>();
@@ -224,7 +196,7 @@ public:
                 return u"cupsd stopped at once"_s;
             // lpstat says so, and exits with 0 either way.
             if (QFileInfo::exists(socketPath())
-                && runTool(m_lpstat, {u"-h"_s, socketPath(), u"-r"_s}).output.trimmed()
+                && runTool(m_lpstat, {u"-h"_s, socketPath(), u"-r"_s}).out.trimmed()
                     == u"scheduler is running"_s)
                 return {};
             QThread::msleep(100);
@@ -248,8 +220,8 @@ public:
     // cupsd's error log and what it wrote to its terminal.
     QString log() const
     {
-        return excerpt(readText(m_dir->filePath(u"log/error_log"_s))) + u'\n'
-            + readText(m_dir->filePath(u"log/cupsd.out"_s));
+        return excerpt(QString::fromUtf8(fileBytes(m_dir->filePath(u"log/error_log"_s)))) + u'\n'
+            + QString::fromUtf8(fileBytes(m_dir->filePath(u"log/cupsd.out"_s)));
     }
 
 private:
@@ -330,13 +302,13 @@ void tst_PrintSystem::initTestCase()
 
     // A failing filter aborts the job rather than stopping the queue, so that the test
     // sees the end of the job at once. Status lines only in cups-pdf's own log.
-    const ToolRun added = runTool(lpadmin,
-                                  {u"-h"_s, m_system->socketPath(), u"-p"_s, queueName, u"-E"_s,
-                                   u"-v"_s, u"cups-pdf:/"_s, u"-P"_s, ppd, u"-o"_s,
-                                   u"printer-error-policy=abort-job"_s, u"-o"_s, u"LogType=3"_s});
-    if (!added.ok) {
+    const Run added = runTool(lpadmin,
+                              {u"-h"_s, m_system->socketPath(), u"-p"_s, queueName, u"-E"_s,
+                               u"-v"_s, u"cups-pdf:/"_s, u"-P"_s, ppd, u"-o"_s,
+                               u"printer-error-policy=abort-job"_s, u"-o"_s, u"LogType=3"_s});
+    if (added.status != 0) {
         qWarning().noquote() << m_system->log();
-        QFAIL(qPrintable(u"lpadmin: "_s + added.output));
+        QFAIL(qPrintable(u"lpadmin: "_s + added.out));
     }
 
     // libcups, and so Qt's print support, reads it at its first use: after this the
@@ -361,14 +333,12 @@ void tst_PrintSystem::receiptThroughQueue()
     const QString receiptNo
         = QString::number(QRandomGenerator::global()->bounded(1000000, 10000000));
     const QString id = u"PRINTSYSTEM-"_s + receiptNo;
-    QVERIFY(environment.execRaw(
-        receiptInsertSql(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5)));
+    QVERIFY(environment.storeReceipt(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5));
     const QDateTime started = QDateTime::currentDateTime().addSecs(-2);
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setPrinterName(queueName);
-    QCOMPARE(printer.outputFormat(), QPrinter::NativeFormat);
-    QCOMPARE(printer.printerName(), queueName);
+    QCOMPARE(printer.printerName(), queueName); // Qt sees the test's queue
     QString error;
     QVERIFY2(ReceiptPrinter::printReceipts(printer, {id}, &error), qPrintable(error));
 
@@ -381,7 +351,7 @@ void tst_PrintSystem::receiptThroughQueue()
         ended = runTool(
                     m_lpstat,
                     {u"-h"_s, m_system->socketPath(), u"-W"_s, u"completed"_s, u"-o"_s, queueName})
-                    .output.trimmed();
+                    .out.trimmed();
         if (!ended.isEmpty())
             break;
         QThread::msleep(200);
@@ -409,15 +379,15 @@ void tst_PrintSystem::receiptThroughQueue()
 
     // One page of the receipt paper. CUPS keeps whole points of the size Qt asks for
     // (683.15 × 263.62 becomes 683 × 263): a fraction of a millimetre short.
-    const ToolRun info = runTool(m_pdfinfo, {pdf});
-    QVERIFY2(info.ok, qPrintable(info.output));
+    const Run info = runTool(m_pdfinfo, {pdf});
+    QVERIFY2(info.status == 0, qPrintable(info.out));
     static const QRegularExpression pagesLine(u"^Pages:\\s+(\\d+)"_s,
                                               QRegularExpression::MultilineOption);
     static const QRegularExpression sizeLine(u"^Page size:\\s+([\\d.]+) x ([\\d.]+) pts"_s,
                                              QRegularExpression::MultilineOption);
-    const auto pages = pagesLine.match(info.output);
-    const auto size = sizeLine.match(info.output);
-    QVERIFY2(pages.hasMatch() && size.hasMatch(), qPrintable(info.output));
+    const auto pages = pagesLine.match(info.out);
+    const auto size = sizeLine.match(info.out);
+    QVERIFY2(pages.hasMatch() && size.hasMatch(), qPrintable(info.out));
     QCOMPARE(pages.captured(1).toInt(), 1);
     const QSizeF mm(size.captured(1).toDouble() / pointsPerMm,
                     size.captured(2).toDouble() / pointsPerMm);
@@ -430,9 +400,9 @@ void tst_PrintSystem::receiptThroughQueue()
     // pixel is a point, and the page is drawn from its top-left corner.
     QTemporaryDir images;
     const QString stem = images.filePath(u"page"_s);
-    const ToolRun rendered
+    const Run rendered
         = runTool(m_pdftoppm, {u"-r"_s, u"72"_s, u"-gray"_s, u"-singlefile"_s, pdf, stem});
-    QVERIFY2(rendered.ok, qPrintable(rendered.output));
+    QVERIFY2(rendered.status == 0, qPrintable(rendered.out));
     const QImage page(stem + u".pgm"_s);
     QVERIFY(!page.isNull());
     const ReceiptPageLayout layout(

@@ -4,7 +4,6 @@
 #include "sqlitehelper.h"
 #include "startup.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -91,19 +90,10 @@ private:
     bool m_dropped = false;
 };
 
-QByteArray fileHash(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
 } // namespace
 
-// The entry form when the database file is locked, read-only, not a database, deleted
-// or full of unusual text: a save either lands whole or fails visibly with the receipt
-// still on the form.
+// The entry form when the database file is locked, read-only, not a database, deleted or
+// damaged: a save either lands whole or fails visibly with the receipt still on the form.
 class tst_Robustness : public QObject
 {
     Q_OBJECT
@@ -119,7 +109,6 @@ private Q_SLOTS:
     void notADatabase();
     void fileGoneWhileRunning_data();
     void fileGoneWhileRunning();
-    void invalidUtf8LoadsAsEmpty();
     void damagedFileIsToldAndKept();
     void unwritableFolderIsTold();
     void duplicateNumbersAreToldOnce();
@@ -156,20 +145,9 @@ private:
         QCOMPARE(m.env->queryRaw(u"select payer || '|' || total from tb_receipt"_s),
                  u"甲公司|123.45"_s);
     }
-    int storedReceipts() const { return m.env->countRaw(u"select count(*) from tb_receipt"_s); }
     void storeToday(const QString &id, const QString &payer)
     {
-        const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
-        QVERIFY(m.env->execRaw(receiptInsertSql(id, u"000000"_s + id.back(), today, payer)));
-    }
-    // Shows a receipt list and answers how many rows its table has.
-    int listedRows(const QString &row)
-    {
-        m.clickRow(row);
-        return m.currentScreen()
-            ->findChild<QTableView *>(u"receiptTableView"_s)
-            ->model()
-            ->rowCount();
+        QVERIFY(m.env->storeReceipt(id, u"000000"_s + id.back(), dayText(), payer));
     }
 
     WindowFixture m;
@@ -199,7 +177,7 @@ void tst_Robustness::lockedByAnotherProcess()
         return verifySaved();
     verifyRefusedAndKept();
     other.waitUntilReleased();
-    QCOMPARE(storedReceipts(), 0);
+    QCOMPARE(m.env->receiptCount(), 0);
     QCOMPARE(m.env->queryRaw(u"pragma integrity_check"_s), u"ok"_s);
     QVERIFY(!QFileInfo::exists(m.env->databasePath() + u"-journal"_s));
     // The lock is gone: the same receipt, saved again, goes through.
@@ -225,7 +203,7 @@ void tst_Robustness::readOnlyFile()
     QVERIFY(MessageBox::lastText().contains(u"只能读取"_s));
 
     m.openWindow();
-    QCOMPARE(listedRows(u"今天收据"_s), 1);
+    QCOMPARE(m.listedRows(u"今天收据"_s), 1);
     QCOMPARE(AppStore::shared().receipts().value(0).payer, u"乙"_s);
 
     m.clickRow(u"开单"_s);
@@ -233,7 +211,7 @@ void tst_Robustness::readOnlyFile()
     clickAdd();
     verifyRefusedAndKept();
     QCOMPARE(fileHash(path), before);
-    QCOMPARE(storedReceipts(), 1);
+    QCOMPARE(m.env->receiptCount(), 1);
 }
 
 void tst_Robustness::notADatabase_data()
@@ -246,23 +224,22 @@ void tst_Robustness::notADatabase_data()
 void tst_Robustness::notADatabase()
 {
     QFETCH(QByteArray, content);
-    QFile file(m.env->databasePath());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-    file.close();
-    QString error;
-    QVERIFY(!SQLiteHelper::shared().checkUsable(&error));
-    QVERIFY2(error.contains(m.env->databasePath()), qPrintable(error));
+    QVERIFY(writeFile(m.env->databasePath(), content));
+    // The start stops and says where the file is. (Each other cause reaches the start as
+    // a failed checkUsable too: tst_sqlitehelper.)
+    QVERIFY(!Startup::checkDatabase(nullptr));
+    const QString told = MessageBox::lastText();
+    QVERIFY2(told.contains(u"无法使用数据库"_s) && told.contains(m.env->databasePath()),
+             qPrintable(told));
 
     // Were the start-up check passed by, the window still works on nothing.
     m.openWindow();
-    QCOMPARE(listedRows(u"全部收据"_s), 0);
+    QCOMPARE(m.listedRows(u"全部收据"_s), 0);
     m.clickRow(u"开单"_s);
     fill();
     clickAdd();
     verifyRefusedAndKept(u"单号检查失败"_s);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), content);
+    QCOMPARE(fileBytes(m.env->databasePath()), content);
 }
 
 void tst_Robustness::fileGoneWhileRunning_data()
@@ -302,20 +279,6 @@ void tst_Robustness::fileGoneWhileRunning()
         QVERIFY(QFile::copy(backup, path));
     clickAdd();
     verifySaved();
-}
-
-void tst_Robustness::invalidUtf8LoadsAsEmpty()
-{
-    storeToday(u"R1"_s, u"丙"_s);
-    storeToday(u"R2"_s, u"x"_s);
-    QVERIFY(m.env->execRaw(u"update tb_receipt set payer = cast(X'C328' as text), "
-                           u"remark = cast(X'E6B1' as text) where id = 'R2';"_s));
-    m.openWindow();
-    QCOMPARE(listedRows(u"今天收据"_s), 2);
-    const QList<Receipt> receipts = AppStore::shared().receipts();
-    QCOMPARE(QStringList({receipts.at(0).id, receipts.at(0).payer, receipts.at(0).remark,
-                          receipts.at(0).reason1, receipts.at(1).payer}),
-             QStringList({u"R2"_s, QString(), QString(), u"事由"_s, u"丙"_s}));
 }
 
 void tst_Robustness::damagedFileIsToldAndKept()
@@ -368,12 +331,12 @@ void tst_Robustness::failedListLoadIsShown()
 {
     storeToday(u"R1"_s, u"乙"_s);
     m.openWindow();
-    QCOMPARE(listedRows(u"今天收据"_s), 1);
+    QCOMPARE(m.listedRows(u"今天收据"_s), 1);
     auto *banner = m.currentScreen()->findChild<QLabel *>(u"loadErrorLabel"_s);
     QVERIFY(banner && !banner->isVisible());
     QVERIFY(m.env->execRaw(u"alter table tb_receipt drop column total"_s));
     m.clickRow(u"本月收据"_s);
-    QCOMPARE(listedRows(u"本月收据"_s), 1);
+    QCOMPARE(m.listedRows(u"本月收据"_s), 1);
     banner = m.currentScreen()->findChild<QLabel *>(u"loadErrorLabel"_s);
     QVERIFY(banner->isVisible());
     QCOMPARE(banner->text(), u"读取收据失败：数据库缺少列 total"_s);
@@ -384,13 +347,13 @@ void tst_Robustness::unreadableAmountIsShownNotSaved()
     storeToday(u"R1"_s, u"乙"_s);
     QVERIFY(m.env->execRaw(u"update tb_receipt set total = '1,234.50'"_s));
     m.openWindow();
-    QCOMPARE(listedRows(u"今天收据"_s), 1);
-    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    QCOMPARE(m.listedRows(u"今天收据"_s), 1);
+    QTableView *table = m.receiptTable();
     const QModelIndex amount = table->model()->index(0, 3);
     QCOMPARE(amount.data().toString(), u"1,234.50"_s);
     QCOMPARE(amount.data(Qt::ToolTipRole).toString(), u"金额无法识别"_s);
 
-    // Neither printed nor saved as it is; typed again, it saves.
+    // Neither printed nor saved as it is (typed again, it saves: tst_appstore).
     bool printed = false;
     PrintAction::setFunction([&](double, double) { printed = true; });
     table->selectRow(0);
@@ -403,10 +366,6 @@ void tst_Robustness::unreadableAmountIsShownNotSaved()
     QTest::mouseClick(m.find<QToolButton>(u"saveButton"_s), Qt::LeftButton);
     QCOMPARE(toast()->text(), u"金额无法识别，请重新输入金额"_s);
     QCOMPARE(m.env->queryRaw(u"select total from tb_receipt"_s), u"1,234.50"_s);
-    toast()->close();
-    typeText(total, u"1234.5"_s);
-    QTest::mouseClick(m.find<QToolButton>(u"saveButton"_s), Qt::LeftButton);
-    QCOMPARE(m.env->queryRaw(u"select total from tb_receipt"_s), u"1234.5"_s);
 }
 
 QTEST_MAIN(tst_Robustness)

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
+#include "appstore.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "stores.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -114,6 +118,18 @@ int TestEnvironment::countRaw(const QString &sql) const
     return queryRaw(sql).toInt();
 }
 
+bool TestEnvironment::storeReceipt(const QString &id, const QString &receiptNo,
+                                   const QString &receiptDate, const QString &payer,
+                                   double total) const
+{
+    return execRaw(receiptInsertSql(id, receiptNo, receiptDate, payer, total));
+}
+
+int TestEnvironment::receiptCount() const
+{
+    return countRaw(u"select count(*) from tb_receipt"_s);
+}
+
 HeldLock::HeldLock(const QString &path)
 {
     sqlite3_open_v2(path.toUtf8().constData(), &m_handle, SQLITE_OPEN_READWRITE, nullptr);
@@ -171,6 +187,98 @@ QStringList StreamCapture::lines()
     return lines;
 }
 
+QString dayText(int daysFromToday)
+{
+    return QDate::currentDate().addDays(daysFromToday).toString(u"yyyy-MM-dd 00:00:00"_s);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+        : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size();
+}
+
+Run runQuenta(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"DISPLAY"_s);
+    environment.remove(u"QT_QPA_PLATFORM"_s);
+    process.setProcessEnvironment(environment);
+    process.start(QCoreApplication::applicationDirPath() + u"/quenta"_s, arguments);
+    if (!process.waitForFinished(30000))
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+namespace {
+QString pdftotext(const QStringList &arguments, QByteArray *errors)
+{
+    const QString tool = QStandardPaths::findExecutable(u"pdftotext"_s);
+    if (tool.isEmpty())
+        return {};
+    QProcess process;
+    process.start(tool, arguments + QStringList {u"-"_s});
+    process.waitForFinished(60000);
+    if (errors)
+        *errors = process.readAllStandardError();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+} // namespace
+
+QString pdfToText(const QString &path, QByteArray *errors)
+{
+    return pdftotext({path}, errors);
+}
+
+QList<PdfWord> pdfWords(const QString &path)
+{
+    static const QRegularExpression word(u"<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" "
+                                         u"xMax=\"([\\d.]+)\" yMax=\"([\\d.]+)\">([^<]*)</word>"_s);
+    QList<PdfWord> words;
+    for (auto it = word.globalMatch(pdftotext({u"-bbox"_s, path}, nullptr)); it.hasNext();) {
+        const auto m = it.next();
+        words.append({m.captured(5),
+                      QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
+                             QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()))});
+    }
+    return words;
+}
+
+QStringList pdfPages(const QString &path)
+{
+    static const QRegularExpression pageOrBox(
+        u"/Type\\s*/Page(?![a-zA-Z])|/MediaBox\\s*\\[\\s*([-\\d.]+)\\s+([-\\d.]+)\\s+"
+        u"([-\\d.]+)\\s+([-\\d.]+)"_s);
+    QStringList found;
+    for (auto it = pageOrBox.globalMatch(QString::fromLatin1(fileBytes(path))); it.hasNext();) {
+        const auto m = it.next();
+        const auto mm = [&](int i) {
+            return QString::number(
+                qAbs(m.captured(i + 2).toDouble() - m.captured(i).toDouble()) / 72 * 25.4, 'f', 1);
+        };
+        found.append(m.captured(1).isEmpty() ? u"page"_s : mm(1) + u" × "_s + mm(2) + u" mm"_s);
+    }
+    found.sort();
+    return found;
+}
+
 QString receiptInsertSql(const QString &id, const QString &receiptNo, const QString &receiptDate,
                          const QString &payer, double total)
 {
@@ -199,4 +307,29 @@ Receipt printableReceipt(const QString &receiptNo, const QString &payer)
     receipt.total = 1234.5;
     receipt.totalBig = u"叁元整"_s;
     return receipt;
+}
+
+Receipt listedReceipt(const QString &receiptNo, const QString &payer, double total)
+{
+    Receipt receipt;
+    receipt.id = receipt.receiptNo = receiptNo;
+    receipt.payer = payer;
+    receipt.reason1 = u"房租"_s;
+    receipt.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
+    receipt.createDate = QDateTime(QDate(2024, 5, 1), QTime(10, 20, 30));
+    receipt.total = total;
+    return receipt;
+}
+
+QString saveNewReceipt(const QString &payer, double total)
+{
+    AppStore &store = AppStore::shared();
+    store.newReceipt();
+    Receipt edit = store.receiptEdit();
+    edit.id = u"ID-"_s + payer;
+    edit.payer = payer;
+    edit.reason1 = u"房租"_s;
+    edit.total = total;
+    store.setReceiptEdit(edit);
+    return store.insertReceipt() ? edit.id : QString();
 }

@@ -3,6 +3,7 @@
 
 #include "receipt.h"
 
+#include <QRectF>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -28,6 +29,10 @@ public:
     bool execRaw(const QString &sql) const;
     QString queryRaw(const QString &sql) const; // first column of the first row, or "<null>"
     int countRaw(const QString &sql) const;
+    // Inserts a receipt row with receiptInsertSql.
+    bool storeReceipt(const QString &id, const QString &receiptNo, const QString &receiptDate,
+                      const QString &payer = QStringLiteral("甲"), double total = 1.0) const;
+    int receiptCount() const;
     // Makes the database now, then takes the file away and closes the connection: the
     // next open fails (the connection never creates a missing file), as with a
     // database that cannot be opened.
@@ -41,8 +46,7 @@ private:
 };
 
 // Another connection holding an exclusive lock on a database file while it lives, as
-// another program in the middle of a write would: the program's reads and writes of the
-// file wait for the busy timeout and then fail.
+// another program in the middle of a write would.
 class HeldLock
 {
 public:
@@ -74,6 +78,36 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
+// "yyyy-MM-dd 00:00:00" of today, or of a day before or after it.
+QString dayText(int daysFromToday = 0);
+
+// What a file holds, and its SHA-256; both empty when it cannot be read.
+QByteArray fileBytes(const QString &path);
+QByteArray fileHash(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// The program itself (beside the test), as a user runs it, without any display.
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+Run runQuenta(const QStringList &arguments);
+
+// A PDF as pdftotext (poppler-utils) reads it back, empty when it is not installed: its
+// text, and each word with its box in points, in reading order.
+QString pdfToText(const QString &path, QByteArray *errors = nullptr);
+struct PdfWord
+{
+    QString text;
+    QRectF box;
+};
+QList<PdfWord> pdfWords(const QString &path);
+// The page objects of a PDF as Qt writes them (page dictionaries are plain text), sorted:
+// "page" for each and "241.0 × 93.0 mm" for each page box.
+QStringList pdfPages(const QString &path);
+
 // Inserts a receipt row directly, with the texts as given (for arranging lists).
 QString receiptInsertSql(const QString &id, const QString &receiptNo, const QString &receiptDate,
                          const QString &payer = QStringLiteral("甲"), double total = 1.0);
@@ -81,4 +115,21 @@ QString receiptInsertSql(const QString &id, const QString &receiptNo, const QStr
 // A receipt with every field filled, for the printed page: id "ID-" + its number, 1234.50
 // with capitals that are not those of 1234.5 on purpose (the page prints what is stored).
 Receipt printableReceipt(const QString &receiptNo = QStringLiteral("0000042"),
-                      const QString &payer = QStringLiteral("甲公司"));
+                         const QString &payer = QStringLiteral("甲公司"));
+
+// A receipt of a list: its number is its id, 房租, dated 2024-05-01, made at 10:20:30.
+Receipt listedReceipt(const QString &receiptNo, const QString &payer, double total);
+
+// Saves a new receipt through the store as the form does (the next number, id "ID-" +
+// payer); answers the id, empty when the save failed.
+QString saveNewReceipt(const QString &payer, double total);
+
+// The printing layer needs fonts, not widgets: a QGuiApplication, as the command line has.
+#define QUENTA_GUI_TEST_MAIN(TestObject)                                                           \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        QGuiApplication app(argc, argv);                                                           \
+        TestObject test;                                                                           \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

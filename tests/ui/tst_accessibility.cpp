@@ -72,10 +72,8 @@ private Q_SLOTS:
 private:
     void storeReceiptDatedToday()
     {
-        const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
-        QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000007"_s, today, u"甲"_s, 50)));
+        QVERIFY(m.env->storeReceipt(u"R1"_s, u"0000007"_s, dayText(), u"甲"_s, 50));
     }
-    int storedReceipts() const { return m.env->countRaw(u"select count(*) from tb_receipt"_s); }
 
     WindowFixture m;
 };
@@ -195,7 +193,7 @@ void tst_Accessibility::receiptEnteredFromTheKeyboardOnly()
     press(Qt::Key_Down);
     press(Qt::Key_S, Qt::ControlModifier);
 
-    QTRY_COMPARE(storedReceipts(), 1);
+    QTRY_COMPARE(m.env->receiptCount(), 1);
     QCOMPARE(m.env->queryRaw(u"select payer || '|' || reason1 || '|' || reason2 || '|' || total "
                              u"|| '|' || paytype || '|' || payee from tb_receipt"_s),
              u"甲公司|房租|May|1250.5|%1|张三"_s.arg(paytype->currentText()));
@@ -208,8 +206,7 @@ void tst_Accessibility::listKeysPrintEditAndDelete()
     int printed = 0;
     PrintAction::setFunction([&printed](double, double) { ++printed; });
     m.clickRow(u"今天收据"_s);
-    QWidget *screen = m.currentScreen();
-    auto *table = screen->findChild<QTableView *>(u"receiptTableView"_s);
+    QTableView *table = m.receiptTable();
     table->setFocus();
 
     // Nothing selected: the keys act no more than the disabled buttons would.
@@ -247,7 +244,7 @@ void tst_Accessibility::listKeysPrintEditAndDelete()
     press(Qt::Key_Delete);
     QVERIFY2(MessageBox::lastText().startsWith(u"永久删除？"_s),
              qPrintable(MessageBox::lastText()));
-    QCOMPARE(storedReceipts(), 0);
+    QCOMPARE(m.env->receiptCount(), 0);
 }
 
 void tst_Accessibility::settingsKeys()

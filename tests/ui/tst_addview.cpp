@@ -19,7 +19,6 @@
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
-using namespace std::chrono_literals;
 
 // The entry form in the window: what it shows, what it stores and where it goes next.
 class tst_AddView : public QObject
@@ -82,18 +81,14 @@ private:
     // Stores a receipt dated today and opens it with the list's 修改.
     void editStored(const QString &payer)
     {
-        const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
-        QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000007"_s, today, payer, 50)));
+        QVERIFY(m.env->storeReceipt(u"R1"_s, u"0000007"_s, dayText(), payer, 50));
         m.clickRow(u"今天收据"_s);
-        auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                          table->visualRect(table->model()->index(0, 0)).center());
+        m.clickTableRow(0);
         QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"editButton"_s),
                           Qt::LeftButton);
         QCOMPARE(m.currentRowText(), u"开单"_s);
     }
     Toast *toast() const { return errorToast(m.find<AddView>(u"addView"_s)); }
-    int storedReceipts() const { return m.env->countRaw(u"select count(*) from tb_receipt"_s); }
     QString stored(const QString &column) const
     {
         return m.env->queryRaw(u"select "_s + column + u" from tb_receipt"_s);
@@ -145,17 +140,16 @@ void tst_AddView::validation()
     }
     QVERIFY(toast()->isShown());
     QCOMPARE(toast()->text(), message);
-    QCOMPARE(toast()->duration(), 2000ms);
-    QCOMPARE(storedReceipts(), 0);
+    QCOMPARE(m.env->receiptCount(), 0);
     QCOMPARE(shown(u"payerComboBox"_s), payer); // typed text stays to be completed
     QCOMPARE(m.currentRowText(), u"开单"_s);
     // Once the message has gone, typing goes into the field at fault.
     toast()->close();
     QWidget *field = m.find<QWidget>(atFault);
     QVERIFY(field->isAncestorOf(QApplication::focusWidget()) || field->hasFocus());
-    if (QTest::currentDataTag() == QByteArrayView("nothing")) {
+    if (QTest::currentDataTag() == QByteArrayView("nothing")) { // and it goes by itself
         click(u"addButton"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(!toast()->isShown(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!toast()->isShown(), 20000);
     }
 }
 
@@ -168,7 +162,7 @@ void tst_AddView::addShowsTodaysListAndBlanksTheForm()
     click(u"addButton"_s);
 
     QCOMPARE(m.currentRowText(), u"今天收据"_s);
-    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
+    QTableView *table = m.receiptTable();
     QCOMPARE(table->model()->rowCount(), 1);
     QCOMPARE(table->model()->index(0, 2).data().toString(), u"甲公司"_s);
     QCOMPARE(stored(u"receiptNo || '|' || totalBig || '|' || paytype || '|' || payee"_s),
@@ -205,7 +199,7 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
 
     QCOMPARE(printedPayer, u"乙单位"_s);
     QVERIFY(QFileInfo(pdf).size() > 0);
-    QCOMPARE(storedReceipts(), 1);
+    QCOMPARE(m.env->receiptCount(), 1);
     // The form stays, blanked for the next receipt.
     QCOMPARE(m.currentRowText(), u"开单"_s);
     QCOMPARE(shown(u"payerComboBox"_s), QString());
@@ -216,7 +210,7 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
     PrintAction::setFunctionWithOutcome([](double, double) { return false; });
     fill(u"丙单位"_s, u"押金"_s, u"9"_s);
     click(u"addPrintButton"_s);
-    QCOMPARE(storedReceipts(), 2);
+    QCOMPARE(m.env->receiptCount(), 2);
     auto *notice = m.find<AddView>(u"addView"_s)->findChild<Toast *>(u"noticeToast"_s);
     QVERIFY(notice->isShown());
     QCOMPARE(notice->text(), u"已保存 No.0000002，未打印"_s);
@@ -267,7 +261,7 @@ void tst_AddView::previewShowsTheFormAndPrintsItStored()
     QVERIFY2(title.contains(number), qPrintable(title));
     QCOMPARE(printed, print ? u"乙单位"_s : QString());
     QCOMPARE(stored(u"payer"_s), print ? u"乙单位"_s : edit ? u"丙"_s : u"<none>"_s);
-    QCOMPARE(storedReceipts(), edit || print ? 1 : 0);
+    QCOMPARE(m.env->receiptCount(), edit || print ? 1 : 0);
     // Printed, the form is done with; closed, it stays as it was for more typing.
     QCOMPARE(shown(u"payerComboBox"_s), print ? QString() : u"乙单位"_s);
 }
@@ -304,20 +298,17 @@ void tst_AddView::editThenCancelOrSave()
     click(u"saveButton"_s);
     QCOMPARE(m.currentRowText(), u"今天收据"_s);
     QCOMPARE(stored(u"payer || '|' || total || '|' || totalBig"_s), u"丁|60.5|陆拾元伍角整"_s);
-    QCOMPARE(storedReceipts(), 1);
+    QCOMPARE(m.env->receiptCount(), 1);
 }
 
 void tst_AddView::halfFilledReceiptComesBack()
 {
-    const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
-    QVERIFY(m.env->execRaw(receiptInsertSql(u"R1"_s, u"0000007"_s, today, u"甲"_s)));
+    QVERIFY(m.env->storeReceipt(u"R1"_s, u"0000007"_s, dayText(), u"甲"_s));
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"半张"_s);
     typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"12.5"_s);
     // A row selected in a list blanks the form for the next receipt...
     m.clickRow(u"今天收据"_s);
-    auto *table = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                      table->visualRect(table->model()->index(0, 0)).center());
+    m.clickTableRow(0);
     QCOMPARE(AppStore::shared().receiptEdit().payer, QString());
     // ...and the typing comes back on the form, under the form's current number.
     m.clickRow(u"开单"_s);
@@ -339,10 +330,8 @@ void tst_AddView::capitalsFollowTyping_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("capitals");
-    QTest::newRow("whole") << u"10"_s << u"拾元整"_s;
-    QTest::newRow("fen") << u"1234567.89"_s << u"壹佰贰拾叁万肆仟伍佰陆拾柒元捌角玖分"_s;
+    // Which amount reads how: tst_amountincapitals.
     QTest::newRow("point being typed") << u"100."_s << u"壹佰元整"_s;
-    QTest::newRow("negative") << u"-5.5"_s << u"负伍元伍角整"_s;
     QTest::newRow("largest") << u"999999999999.99"_s
                              << u"玖仟玖佰玖拾玖亿玖仟玖佰玖拾玖万玖仟玖佰玖拾玖元玖角玖分"_s;
     QTest::newRow("cleared") << QString() << u"零元整"_s;
@@ -464,7 +453,6 @@ void tst_AddView::failedSavesKeepTheForm()
         QVERIFY(toast()->isShown());
         // The table is gone: the number cannot be checked, so nothing is saved.
         QVERIFY(toast()->text().startsWith(u"单号检查失败"_s));
-        QCOMPARE(toast()->duration(), 2000ms);
         QVERIFY(!printed);
         QCOMPARE(m.currentRowText(), u"开单"_s);
         // Still a new receipt, with everything typed.

@@ -2,11 +2,9 @@
 #include "addview.h"
 #include "listview.h"
 #include "preferences.h"
-#include "startup.h"
 #include "uitesthelpers.h"
 
 #include <QDesktopServices>
-#include <QFile>
 
 using namespace Qt::StringLiterals;
 
@@ -29,46 +27,13 @@ private Q_SLOTS:
     void init() { m.start(); }
     void cleanup() { m.stop(); }
 
-    void sidebarRowsInOrder();
     void sidebarAndNavigationFollowEachOther();
     void linksOpenConfiguredAddresses();
     void windowSizeIsRemembered();
-    void unusableDatabaseStopsTheStart();
 
 private:
     WindowFixture m;
 };
-
-void tst_ContentView::sidebarRowsInOrder()
-{
-    m.openWindow();
-    QListWidget *list = m.find<QListWidget>(u"sidebarList"_s);
-    QStringList rows;
-    QStringList selectable;
-    for (int i = 0; i < list->count(); ++i) {
-        rows.append(list->item(i)->text());
-        if (list->item(i)->flags() & Qt::ItemIsSelectable)
-            selectable.append(list->item(i)->text());
-        // Headers alone have no icon.
-        QCOMPARE(list->item(i)->icon().isNull(), list->item(i)->flags() == Qt::NoItemFlags);
-    }
-    QCOMPARE(rows, (QStringList {u"收据管理"_s, u"开单"_s,     u"今天收据"_s, u"昨天收据"_s,
-                                 u"本月收据"_s, u"今年收据"_s, u"全部收据"_s, u"收据统计"_s,
-                                 u"基本设置"_s, u"交款单位"_s, u"收款事由"_s, u"其它说明"_s,
-                                 u"备注信息"_s, u"收据抬头"_s, u"收据单号"_s, u"收款方式"_s,
-                                 u"系统用户"_s, u"关于"_s,     u"视频教程"_s, u"官方网站"_s}));
-    QCOMPARE(selectable.size(), 15); // neither the 3 headers nor the 2 links
-    // Each list row has a list screen of its own.
-    QSet<QWidget *> screens;
-    for (NavigationItem item :
-         {NavigationItem::stat_today, NavigationItem::stat_yesterday, NavigationItem::stat_month,
-          NavigationItem::stat_year, NavigationItem::stat_all})
-        screens.insert(qobject_cast<ListView *>(m.window->sidebar()->screen(item)));
-    QVERIFY(!screens.contains(nullptr));
-    QCOMPARE(screens.size(), 5);
-    QVERIFY(!m.window->sidebar()->screen(NavigationItem::settings_payee));
-    QVERIFY(!m.window->sidebar()->screen(NavigationItem::settings_dictionary));
-}
 
 void tst_ContentView::sidebarAndNavigationFollowEachOther()
 {
@@ -127,8 +92,6 @@ void tst_ContentView::linksOpenConfiguredAddresses()
     QCOMPARE(m.currentRowText(), u"开单"_s);
 }
 
-// One cause stands for all: each reaches the start as a failed checkUsable, whose causes
-// are each checked in tst_sqlitehelper and tst_robustness.
 void tst_ContentView::windowSizeIsRemembered()
 {
     m.openWindow();
@@ -142,22 +105,6 @@ void tst_ContentView::windowSizeIsRemembered()
     m.clickRow(u"视频教程"_s);
     QVERIFY2(MessageBox::lastText().contains(u"https://example.org/tutorial"_s),
              qPrintable(MessageBox::lastText()));
-}
-
-void tst_ContentView::unusableDatabaseStopsTheStart()
-{
-    m.stop();
-    TestEnvironment env;
-    QFile file(env.databasePath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(4096, 'x'));
-    file.close();
-    MessageBox::setTestAnswer(false);
-    QVERIFY(!Startup::checkDatabase(nullptr));
-    const QString text = MessageBox::lastText();
-    QVERIFY2(text.contains(u"无法使用数据库"_s) && text.contains(env.databasePath()),
-             qPrintable(text));
-    MessageBox::setTestAnswer(std::nullopt);
 }
 
 QTEST_MAIN(tst_ContentView)

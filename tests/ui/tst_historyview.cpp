@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
-#include <QTableView>
 #include <QTableWidget>
 
 using namespace Qt::StringLiterals;
@@ -32,18 +31,6 @@ private Q_SLOTS:
     void restoreFromTheDeleteRow();
 
 private:
-    // Saves a new receipt (the next number) as the form does; answers its id.
-    static QString save(const QString &payer, double total)
-    {
-        AppStore &store = AppStore::shared();
-        store.newReceipt();
-        Receipt edit = store.receiptEdit();
-        edit.id = u"ID-"_s + payer;
-        edit.payer = payer;
-        edit.total = total;
-        store.setReceiptEdit(edit);
-        return store.insertReceipt() ? edit.id : QString();
-    }
     HistoryView *view() const { return m.window->findChild<HistoryView *>(); }
     // Each row as "操作 单号".
     QStringList rows() const
@@ -83,7 +70,7 @@ void tst_HistoryView::listsWhatWasDone()
     QFETCH(bool, selectedOnly);
     QFETCH(QStringList, listed);
     AppStore &store = AppStore::shared();
-    const QString id = save(u"甲"_s, 680);
+    const QString id = saveNewReceipt(u"甲"_s, 680);
     store.setSelectedId(id);
     QVERIFY(store.loadSelected(true));
     Receipt edit = store.receiptEdit();
@@ -92,21 +79,18 @@ void tst_HistoryView::listsWhatWasDone()
     store.setReceiptEdit(edit);
     QVERIFY(store.updateReceipt());
     QVERIFY(ReceiptActions::voidReceipts({id}, u"开错了"_s));
-    QVERIFY(!save(u"丙"_s, 5).isEmpty());
+    QVERIFY(!saveNewReceipt(u"丙"_s, 5).isEmpty());
 
     m.clickRow(u"今天收据"_s);
     auto *receiptHistory = m.find<QAction>(u"receiptHistoryAction"_s);
     QVERIFY(!receiptHistory->isEnabled()); // nothing selected in the list
     if (selectedOnly) {
-        auto *list = m.currentScreen()->findChild<QTableView *>(u"receiptTableView"_s);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualRect(list->model()->index(1, 0)).center()); // 0000001
+        m.clickTableRow(1); // 0000001
         receiptHistory->trigger();
     } else {
         m.find<QAction>(u"historyAction"_s)->trigger();
     }
     QVERIFY(view() && view()->isVisible());
-    QVERIFY(!view()->isModal());
     typeText(view()->findChild<QLineEdit *>(u"historySearchEdit"_s), number);
     if (fromTomorrow) {
         view()
@@ -144,12 +128,11 @@ void tst_HistoryView::restoreFromTheDeleteRow()
 {
     QFETCH(bool, numberTaken);
     AppStore &store = AppStore::shared();
-    const QString id = save(u"甲"_s, 12.5);
+    const QString id = saveNewReceipt(u"甲"_s, 12.5);
     store.setSelection({id});
     store.deleteSelected();
     if (numberTaken) {
-        QVERIFY(m.env->execRaw(receiptInsertSql(
-            u"OTHER"_s, u"0000001"_s, QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s))));
+        QVERIFY(m.env->storeReceipt(u"OTHER"_s, u"0000001"_s, dayText()));
     }
     m.find<QAction>(u"historyAction"_s)->trigger();
     QCOMPARE(rows(), (QStringList {u"删除 0000001"_s, u"开单 0000001"_s}));

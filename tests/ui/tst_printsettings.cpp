@@ -12,11 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrintDialog>
-#include <QPrintPreviewWidget>
-#include <QProcess>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
 
@@ -29,52 +24,8 @@ namespace {
 
 constexpr qreal pointsPerMm = 72 / 25.4;
 
-Receipt sampleReceipt(const QString &receiptNo, const QString &payer)
-{
-    Receipt receipt;
-    receipt.id = u"ID-"_s + receiptNo;
-    receipt.receiptNo = receiptNo;
-    receipt.receiptDate = QDateTime(QDate(2024, 5, 1), QTime(0, 0));
-    receipt.payer = payer;
-    receipt.reason1 = u"场地租金"_s;
-    receipt.total = 3;
-    receipt.totalBig = u"叁元整"_s;
-    return receipt;
-}
-
-QString pdfToText(const QString &path)
-{
-    const QString tool = QStandardPaths::findExecutable(u"pdftotext"_s);
-    if (tool.isEmpty())
-        return {};
-    QProcess process;
-    process.start(tool, {path, u"-"_s});
-    process.waitForFinished(60000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// The page boxes of a PDF in millimetres, from the page dictionaries Qt writes as text.
-QStringList pageSizes(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression box(
-        u"/MediaBox\\s*\\[\\s*([-\\d.]+)\\s+([-\\d.]+)\\s+([-\\d.]+)\\s+([-\\d.]+)"_s);
-    QStringList sizes;
-    for (auto it = box.globalMatch(QString::fromLatin1(file.readAll())); it.hasNext();) {
-        const auto m = it.next();
-        const auto mm = [&](int i) {
-            return QString::number(
-                (m.captured(i + 2).toDouble() - m.captured(i).toDouble()) / pointsPerMm, 'f', 1);
-        };
-        sizes.append(mm(1) + u" × "_s + mm(2));
-    }
-    return sizes;
-}
-
 // Runs `answer` on the modal window of type T once it is up, from the event loop of
-// whichever dialog is running then; a dialog opened from another one is reached too.
+// whichever dialog is running then.
 template<typename T>
 void whenModal(QObject *context, std::function<void(T *)> answer)
 {
@@ -106,7 +57,8 @@ QString printToFile(QPrintDialog *dialog, const QString &path)
 
 } // namespace
 
-// 打印设置, the on-screen page, and the print dialog and preview the screens print through.
+// 打印设置, the on-screen page, and the print dialog the screens print through (the preview:
+// tst_addview).
 class tst_PrintSettings : public QObject
 {
     Q_OBJECT
@@ -141,8 +93,6 @@ private Q_SLOTS:
         auto *content = dialog.findChild<QComboBox *>(u"contentCombo"_s);
         auto *displaced = dialog.findChild<QLabel *>(u"displacedLabel"_s);
         QVERIFY(preview && offsetX && content && displaced);
-        QCOMPARE(offsetX->minimum(), -30.0);
-        QCOMPARE(offsetX->maximum(), 30.0);
         const QRectF before = preview->pageLayout().find(Item::Payer)->rect;
         offsetX->setValue(12.5);
         QCOMPARE(preview->pageLayout().find(Item::Payer)->rect,
@@ -162,7 +112,7 @@ private Q_SLOTS:
 
     void viewDrawsTheLayout()
     {
-        AppStore::shared().setReceiptPrint(sampleReceipt(u"0000042"_s, u"甲公司"_s));
+        AppStore::shared().setReceiptPrint(printableReceipt(u"0000042"_s, u"甲公司"_s));
         PrintView view; // a point of paper a pixel
         QCOMPARE(view.size(), QSize(684, 264));
         const QImage picture = view.grab().toImage();
@@ -170,7 +120,7 @@ private Q_SLOTS:
         QCOMPARE(picture.pixelColor(1, 1), QColor(Qt::white));
         QCOMPARE_LT(picture.pixelColor(int(table.center().x()), int(table.top())).lightness(), 128);
         // Loading another receipt shows it at once.
-        AppStore::shared().setReceiptPrint(sampleReceipt(u"7"_s, u"乙方"_s));
+        AppStore::shared().setReceiptPrint(printableReceipt(u"7"_s, u"乙方"_s));
         QCOMPARE(view.pageLayout().text(Item::Number), u"No.7"_s);
     }
 
@@ -191,7 +141,7 @@ private Q_SLOTS:
         QString problem = u"no print dialog"_s;
         whenModal<QPrintDialog>(this, [&](QPrintDialog *dialog) {
             // A change while the dialog is open does not reach the job already asked for.
-            AppStore::shared().setReceiptPrint(sampleReceipt(u"0000002"_s, u"乙公司"_s));
+            AppStore::shared().setReceiptPrint(printableReceipt(u"0000002"_s, u"乙公司"_s));
             problem = printToFile(dialog, path);
             problem.isEmpty() && accept ? dialog->accept() : dialog->reject();
         });
@@ -205,59 +155,21 @@ private Q_SLOTS:
                  accept ? QFileInfo(path).absolutePath() : QString());
         if (!accept)
             return;
-        QCOMPARE(pageSizes(path), QStringList {u"241.0 × 93.0"_s});
+        QCOMPARE(pdfPages(path), (QStringList {u"241.0 × 93.0 mm"_s, u"page"_s}));
         const QString text = pdfToText(path);
         if (text.isEmpty())
             QSKIP("pdftotext (poppler-utils) is not installed");
         QVERIFY(text.contains(receipt.payer) && !text.contains(u"乙公司"_s));
     }
 
-    // 打印预览 shows the page; 打印 there goes on to the print dialog and prints as 打印 does.
-    void preview_data()
-    {
-        QTest::addColumn<bool>("print");
-        QTest::newRow("打印") << true;
-        QTest::newRow("关闭") << false;
-    }
-    void preview()
-    {
-        QFETCH(bool, print);
-        storeReceipt();
-        const QString path = m_output->filePath(u"preview.pdf"_s);
-        int pages = -1;
-        QString title;
-        QString problem;
-        whenModal<QDialog>(this, [&](QDialog *dialog) {
-            auto *view = dialog->findChild<QPrintPreviewWidget *>(u"printPreviewWidget"_s);
-            pages = view ? view->pageCount() : -1;
-            title = dialog->windowTitle();
-            if (!print) {
-                dialog->reject();
-                return;
-            }
-            problem = u"no print dialog"_s;
-            whenModal<QPrintDialog>(this, [&](QPrintDialog *printDialog) {
-                problem = printToFile(printDialog, path);
-                problem.isEmpty() ? printDialog->accept() : printDialog->reject();
-            });
-            dialog->findChild<QPushButton *>(u"previewPrintButton"_s)->click();
-        });
-        QCOMPARE(PrintAction::previewReceipt(), print);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        QCOMPARE(pages, 1);
-        QVERIFY2(title.contains(u"收据 0000001"_s), qPrintable(title));
-        QCOMPARE(QFile::exists(path), print);
-        QCOMPARE(printsRecorded(), print ? 1 : 0);
-    }
-
 private:
     Receipt storeReceipt()
     {
-        const Receipt receipt = sampleReceipt(u"0000001"_s, u"甲公司"_s);
+        const Receipt receipt = printableReceipt(u"0000001"_s, u"甲公司"_s);
         m_environment->createDatabase();
         [&] {
-            QVERIFY(m_environment->execRaw(receiptInsertSql(
-                receipt.id, receipt.receiptNo, u"2024-05-01 00:00:00"_s, receipt.payer)));
+            QVERIFY(m_environment->storeReceipt(receipt.id, receipt.receiptNo,
+                                                u"2024-05-01 00:00:00"_s, receipt.payer));
         }();
         AppStore::shared().setReceiptPrint(receipt);
         return receipt;

@@ -2,12 +2,10 @@
 #include "companystore.h"
 #include "lookupstores.h"
 #include "receiptnostore.h"
-#include "settingsscreen.h"
 #include "settingsscreens.h"
 #include "uitesthelpers.h" // typeText, the test environment, toasts and message boxes
 
 #include <QAbstractItemModelTester>
-#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSignalSpy>
@@ -62,8 +60,6 @@ private Q_SLOTS:
     void companyValidatesThenSaves();
     void receiptNoFields_data();
     void receiptNoFields();
-    void saveKeyTakesWhatIsTyped();
-    void renderScreenshots();
 
 private:
     void openScreen(NavigationItem item)
@@ -148,7 +144,6 @@ void tst_SettingsViews::lookupEntries()
     const QString column = item == NavigationItem::settings_account ? u"userName"_s : u"content"_s;
 
     openScreen(item);
-    QCOMPARE(table()->model()->headerData(1, Qt::Horizontal).toString(), label);
     Toast *error = toast(u"errorToast"_s);
     const auto refused = [&](const QString &action, const QString &message) {
         button(action)->click();
@@ -368,7 +363,6 @@ void tst_SettingsViews::receiptNoFields_data()
     // Out of range: said, and the stored value stays (the number would run over the title).
     const QString lengthRange = u"单号长度必须在 1 到 18 之间"_s;
     QTest::newRow("length 19") << 1 << length << u"19"_s << u"No.0000001"_s << lengthRange;
-    QTest::newRow("length 99999") << 1 << length << u"99999"_s << u"No.0000001"_s << lengthRange;
     QTest::newRow("length 0") << 1 << length << u"0"_s << u"No.0000001"_s << lengthRange;
     QTest::newRow("number 0") << 1 << number << u"0"_s << u"No.0000001"_s
                               << u"当前单号必须大于 0"_s;
@@ -383,8 +377,7 @@ void tst_SettingsViews::receiptNoFields()
     QFETCH(QString, refused);
 
     for (const QString &number : {u"0000005"_s, u"0000006"_s})
-        QVERIFY(
-            m_environment->execRaw(receiptInsertSql(newId(), number, u"2024-01-01 10:00:00"_s)));
+        QVERIFY(m_environment->storeReceipt(newId(), number, u"2024-01-01 10:00:00"_s));
     QVERIFY(m_environment->execRaw(
         u"update tb_receiptNo set numLong = 7, currNum = %1"_s.arg(currNum)));
     openScreen(NavigationItem::settings_receiptNo);
@@ -408,43 +401,6 @@ void tst_SettingsViews::receiptNoFields()
 
     button(u"saveButton"_s)->click();
     QCOMPARE(toast(u"successToast"_s)->text(), u"修改成功"_s);
-    QCOMPARE(toast(u"successToast"_s)->duration(), SettingsScreen::toastDuration);
-}
-
-void tst_SettingsViews::saveKeyTakesWhatIsTyped()
-{
-    QVERIFY(m_environment->execRaw(u"update tb_receiptNo set numLong = 7, currNum = 12"_s));
-    openScreen(NavigationItem::settings_receiptNo);
-    m_window->activateWindow(); // shortcuts reach the active window only
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    typeText(lineEdit(u"numLongLineEdit"_s), u"3"_s);
-    // The preview follows the keystroke, before the field is left.
-    const QLabel *label = m_screen->findChild<QLabel *>(u"previewLabel"_s);
-    QCOMPARE(QTextDocumentFragment::fromHtml(label->text()).toPlainText(), u"No.012"_s);
-    QTest::keySequence(lineEdit(u"numLongLineEdit"_s), QKeySequence::Save);
-    // A shortcut clicks its button a moment later, as a click shows.
-    QTRY_COMPARE(toast(u"successToast"_s)->text(), u"修改成功"_s);
-    QCOMPARE(m_environment->queryRaw(u"select currNum || ' ' || numLong from tb_receiptNo"_s),
-             u"12 3"_s);
-}
-
-// Not a check: renders the README pictures when QUENTA_SCREENSHOT_DIR names a folder.
-void tst_SettingsViews::renderScreenshots()
-{
-    const QString folder = qEnvironmentVariable("QUENTA_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        QSKIP("QUENTA_SCREENSHOT_DIR is not set");
-    QApplication::setFont(QFont(u"Noto Sans CJK SC"_s, 10));
-    insertPayers({u"北京华信科技有限公司"_s, u"上海明达贸易有限公司"_s, u"张三"_s, u"李四餐饮店"_s,
-                  u"广州市第一中学"_s});
-    QVERIFY(m_environment->execRaw(u"update tb_receiptNo set currNum = 128"_s));
-    openScreen(NavigationItem::settings_payer);
-    m_window->resize(640, 400);
-    selectRows({u"李四餐饮店"_s});
-    QVERIFY(m_screen->grab().save(folder + u"/screenshot-lookup.png"_s));
-    openScreen(NavigationItem::settings_receiptNo);
-    m_window->resize(640, 260);
-    QVERIFY(m_screen->grab().save(folder + u"/screenshot-receiptno.png"_s));
 }
 
 QTEST_MAIN(tst_SettingsViews)

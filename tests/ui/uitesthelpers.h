@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableView>
 #include <QtTest>
 
 #include <memory>
@@ -78,6 +79,23 @@ public:
         QVERIFY2(items.size() == 1, qPrintable(title));
         const QRect rect = list->visualItemRect(items.first());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    // The receipt table of the list on screen.
+    QTableView *receiptTable() const
+    {
+        return currentScreen()->findChild<QTableView *>(QStringLiteral("receiptTableView"));
+    }
+    void clickTableRow(int row, Qt::KeyboardModifiers modifiers = {}) const
+    {
+        QTableView *table = receiptTable();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, modifiers,
+                          table->visualRect(table->model()->index(row, 0)).center());
+    }
+    // Shows a receipt list and answers how many rows it has.
+    int listedRows(const QString &title) const
+    {
+        clickRow(title);
+        return receiptTable()->model()->rowCount();
     }
 
     std::unique_ptr<TestEnvironment> env;
