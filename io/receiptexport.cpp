@@ -23,23 +23,7 @@ using ExportFile::excelText;
 
 namespace {
 
-enum Column {
-    ReceiptNoColumn,
-    ReceiptDateColumn,
-    PayerColumn,
-    TotalColumn,
-    Reason1Column,
-    Reason2Column,
-    RemarkColumn,
-    PaytypeColumn,
-    PayeeColumn,
-    ApproveColumn,
-    AccountantColumn,
-    CreateDateColumn,
-    StatusColumn,
-    VoidReasonColumn,
-    ColumnCount
-};
+using namespace ReceiptExport;
 
 QString voidedStatus()
 {
@@ -130,7 +114,7 @@ void appendDate(QString &out, const QDateTime &dateTime, bool withTime)
 
 void appendCsvRow(QString &out, const Receipt &receipt)
 {
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < columnCount; ++column) {
         if (column > 0)
             out += u',';
         switch (column) {
@@ -181,7 +165,7 @@ bool writeCsv(QIODevice &file, const QList<Receipt> &receipts, const QList<int> 
         }
     }
     text += u"合计"_s;
-    for (int column = 1; column < ColumnCount; ++column) {
+    for (int column = 1; column < columnCount; ++column) {
         text += u',';
         if (column == TotalColumn)
             text += Money::format(totals.fen, false);
@@ -261,7 +245,7 @@ public:
         worksheet_freeze_panes(m_sheet, 1, 0);
 
         const QStringList &titles = ReceiptExport::columnTitles();
-        for (int column = 0; column < ColumnCount; ++column)
+        for (int column = 0; column < columnCount; ++column)
             writeText(0, column, titles.at(column), m_bold);
         lxw_row_t row = 1;
         for (const int index : m_rows)
@@ -317,14 +301,14 @@ private:
     // should not push the other columns off the screen.
     void setColumnWidths()
     {
-        std::array<int, ColumnCount> widths {};
+        std::array<int, columnCount> widths {};
         const QStringList &titles = ReceiptExport::columnTitles();
-        for (int column = 0; column < ColumnCount; ++column)
+        for (int column = 0; column < columnCount; ++column)
             widths[size_t(column)] = displayWidth(titles.at(column));
         qint64 largest = std::max(m_totals.fen, -m_totals.fen);
         for (const int index : m_rows) {
             const Receipt &receipt = m_receipts.at(index);
-            for (int column = 0; column < ColumnCount; ++column) {
+            for (int column = 0; column < columnCount; ++column) {
                 if (const QString *text = plainText(receipt, column))
                     widths[size_t(column)] = std::max(widths[size_t(column)], displayWidth(*text));
             }
@@ -339,7 +323,7 @@ private:
         widths[ReceiptDateColumn] = std::max(widths[ReceiptDateColumn], 10);
         widths[CreateDateColumn] = std::max(widths[CreateDateColumn], 19);
         widths[StatusColumn] = std::max(widths[StatusColumn], displayWidth(u"金额无法识别"));
-        for (int column = 0; column < ColumnCount; ++column) {
+        for (int column = 0; column < columnCount; ++column) {
             const double width = std::min(widths[size_t(column)], 50) + 2;
             note(worksheet_set_column(m_sheet, lxw_col_t(column), lxw_col_t(column), width,
                                       nullptr));
@@ -373,7 +357,7 @@ private:
     void writeReceipt(lxw_row_t row, const Receipt &receipt)
     {
         const bool grey = receipt.voidReason.has_value();
-        for (int column = 0; column < ColumnCount; ++column) {
+        for (int column = 0; column < columnCount; ++column) {
             switch (column) {
             case ReceiptDateColumn:
                 writeDate(row, column, receipt.receiptDate, false, grey);

@@ -40,6 +40,26 @@ namespace ReceiptExport {
 
 enum class Format { Csv, Xlsx };
 
+// The columns, in order: the receipt list's thirteen (its table shows them in this order),
+// then 作废原因.
+enum Column {
+    ReceiptNoColumn,
+    ReceiptDateColumn,
+    PayerColumn,
+    TotalColumn,
+    Reason1Column,
+    Reason2Column,
+    RemarkColumn,
+    PaytypeColumn,
+    PayeeColumn,
+    ApproveColumn,
+    AccountantColumn,
+    CreateDateColumn,
+    StatusColumn,
+    VoidReasonColumn,
+};
+inline constexpr int columnCount = VoidReasonColumn + 1;
+
 // The format of a file name's extension (.csv or .xlsx, in any letter case), or nothing.
 std::optional<Format> formatOf(const QString &path);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "receiptexport.h"
 #include "receiptfilter.h"
 
 #include <QAbstractTableModel>
@@ -20,23 +21,10 @@ class ReceiptTableModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column {
-        ReceiptNoColumn,
-        ReceiptDateColumn,
-        PayerColumn,
-        TotalColumn,
-        Reason1Column,
-        Reason2Column,
-        RemarkColumn,
-        PaytypeColumn,
-        PayeeColumn,
-        ApproveColumn,
-        AccountantColumn,
-        CreateDateColumn,
-        // Added after the columns of the older lists, so theirs keep their places.
-        StatusColumn,
-        ColumnCount
-    };
+    // The export's columns up to 状态 (the status column was added after the columns of
+    // the older lists, so theirs keep their places); 作废原因 is the tooltip here.
+    using enum ReceiptExport::Column;
+    static constexpr int ColumnCount = ReceiptExport::VoidReasonColumn;
     // The receipt id of a row, for keeping the selection as a set of ids.
     static constexpr int IdRole = Qt::UserRole + 1;
 
