@@ -13,11 +13,14 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 
+# Each stage says how long it took: the whole command must stay well under CI's limit.
 run_suite() {
-    local build="$1"
+    local build="$1" started=$SECONDS
     shift
     QUENTA_BUILD_DIR="$build" bash "$root/scripts/build.sh" "$@"
+    echo "build: $((SECONDS - started)) s"
     (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+    echo "build and suite: $((SECONDS - started)) s (total so far $SECONDS s)"
 }
 
 run_suite "${QUENTA_BUILD_DIR:-$root/build}"
