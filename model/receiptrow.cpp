@@ -48,13 +48,14 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     };
     // The people and the payment method come from short lists, so a long list holds the
     // same few texts over and over: share one copy of each instead of one per row.
-    const auto shared = [this](int column) {
-        const QString value = m_resultSet.stringForColumnIndex(column).value_or(QString());
-        if (value.isEmpty())
-            return value;
-        auto found = m_sharedTexts.constFind(value);
+    // Looked up by the stored bytes, so a text seen before is neither decoded nor copied.
+    const auto shared = [this, &text](int column) {
+        const std::optional<QByteArrayView> bytes = m_resultSet.bytesForColumnIndex(column);
+        if (!bytes || bytes->isEmpty())
+            return QString();
+        auto found = m_sharedTexts.constFind(QByteArray::fromRawData(bytes->data(), bytes->size()));
         if (found == m_sharedTexts.constEnd())
-            found = m_sharedTexts.insert(value, value);
+            found = m_sharedTexts.insert(bytes->toByteArray(), text(column));
         return found.value();
     };
     const auto skip = [](const QString &id, const char16_t *why) -> std::optional<Receipt> {

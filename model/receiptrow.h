@@ -32,7 +32,7 @@ public:
 private:
     ResultSet &m_resultSet;
     mutable StoredDateTimeReader m_dates;
-    mutable QHash<QString, QString> m_sharedTexts;
+    mutable QHash<QByteArray, QString> m_sharedTexts;
     QString m_missingColumn;
     int m_id, m_receiptNo, m_receiptDate, m_payer, m_reason1, m_reason2, m_remark, m_paytype,
         m_payee, m_approve, m_accountant, m_creator, m_createDate, m_total, m_totalBig, m_isDeleted;
