@@ -188,7 +188,13 @@ void StatisticsView::refresh()
     qint64 unreadable = 0;
     for (int row = 0; row < m_rows.size(); ++row) {
         const ReceiptStatistics::Row &group = m_rows.at(row);
-        m_table->setItem(row, 0, cell(StatisticsExport::groupName(group)));
+        // A name of megabytes (typed or pasted into 交款单位) is shown cut short, with its
+        // beginning as the tooltip; measuring it whole would stall the screen.
+        const QString name = StatisticsExport::groupName(group);
+        QTableWidgetItem *nameCell = cell(name.size() > 80 ? name.left(79) + u'…' : name);
+        if (name.size() > 80)
+            nameCell->setToolTip(name.left(1000));
+        m_table->setItem(row, 0, nameCell);
         m_table->setItem(row, 1, cell(QString::number(group.count), Qt::AlignRight));
         QTableWidgetItem *total = cell(u"¥"_s + Money::format(group.fen), Qt::AlignRight);
         if (group.unreadable > 0)
@@ -199,10 +205,12 @@ void StatisticsView::refresh()
         unreadable += group.unreadable;
     }
     m_table->resizeColumnsToContents();
-    // Room for a long payer and a large sum even when the groups are short.
+    // Wide enough for a long payer and a large sum, but never so wide that the bars go.
     const int minimumWidths[] = {200, 70, 140};
+    const int maximumWidths[] = {360, 120, 240};
     for (int col = 0; col < 3; ++col)
-        m_table->setColumnWidth(col, std::max(m_table->columnWidth(col), minimumWidths[col]));
+        m_table->setColumnWidth(col, std::clamp(m_table->columnWidth(col), minimumWidths[col],
+                                                maximumWidths[col]));
     m_table->setMinimumWidth(m_table->horizontalHeader()->length() + m_table->frameWidth() * 2
                              + 20);
     m_chart->show(m_rows, grouping);

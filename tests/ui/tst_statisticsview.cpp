@@ -21,6 +21,7 @@ private Q_SLOTS:
 
     void groupsTheStoredReceipts_data();
     void groupsTheStoredReceipts();
+    void aHugePayerLeavesRoomForTheBars();
 
 private:
     WindowFixture m;
@@ -86,6 +87,22 @@ void tst_StatisticsView::groupsTheStoredReceipts()
     // Another screen switching the window leaves the statistics.
     AppStore::shared().setSelectionNav(NavigationItem::add);
     QCOMPARE(m.currentRowText(), u"开单"_s);
+}
+
+// A payer of megabytes (pasted by mistake) is cut short in the table, whose first column
+// stays narrow enough for the bars beside it; the bars' axis cuts it shorter still.
+void tst_StatisticsView::aHugePayerLeavesRoomForTheBars()
+{
+    const QString today = QDate::currentDate().toString(u"yyyy-MM-dd 00:00:00"_s);
+    const QString huge(1024 * 1024, u'长');
+    QVERIFY(m.env->execRaw(receiptInsertSql(u"A"_s, u"0000001"_s, today, huge, 10)));
+    m.openWindow();
+    m.clickRow(u"收据统计"_s);
+    pick(m.find<QComboBox>(u"groupingBox"_s), u"按交款单位"_s);
+    auto *table = m.find<QTableWidget>(u"statisticsTable"_s);
+    QCOMPARE(table->item(0, 0)->text().size(), 80);
+    QVERIFY(table->columnWidth(0) <= 360);
+    QVERIFY(m.find<StatisticsChart>(u"statisticsChart"_s)->isVisible());
 }
 
 QTEST_MAIN(tst_StatisticsView)
