@@ -100,8 +100,12 @@ QList<int> ReceiptPart::selectedShownRows() const
 void ReceiptPart::fitColumns()
 {
     m_tableView->resizeColumnsToContents();
-    // The two date columns keep room for a whole date (and time) even while empty.
+    // A long remark or payer is cut short in its cell (the tooltip has more) rather than
+    // push the other columns out of sight.
     QHeaderView *header = m_tableView->horizontalHeader();
+    for (int column = 0; column < header->count(); ++column)
+        header->resizeSection(column, std::min(header->sectionSize(column), 400));
+    // The two date columns keep room for a whole date (and time) even while empty.
     const auto atLeast = [header](int column, int width) {
         header->resizeSection(column, std::max(header->sectionSize(column), width));
     };

@@ -22,6 +22,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// A text of megabytes (pasted into a field by mistake) is shown by its beginning: a cell
+// shows a few dozen characters anyway, and measuring the whole text would stall the list.
+QString shownText(QString text)
+{
+    constexpr qsizetype limit = 500;
+    if (text.size() > limit) {
+        text.truncate(text.at(limit - 1).isHighSurrogate() ? limit - 1 : limit);
+        text.append(u'…');
+    }
+    return text;
+}
+
 const QString &textField(const Receipt &receipt, int column)
 {
     switch (column) {
@@ -219,12 +231,12 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
     const bool unreadableAmount = index.column() == TotalColumn && receipt.unreadableTotal;
     switch (role) {
     case Qt::DisplayRole:
-        return cellText(receipt, index.column());
+        return shownText(cellText(receipt, index.column()));
     case Qt::ToolTipRole:
         // Why it was voided is what a voided row is asked about, whichever cell.
         if (receipt.voidReason)
-            return *receipt.voidReason;
-        return unreadableAmount ? u"金额无法识别"_s : cellText(receipt, index.column());
+            return shownText(*receipt.voidReason);
+        return unreadableAmount ? u"金额无法识别"_s : shownText(cellText(receipt, index.column()));
     case Qt::ForegroundRole:
         if (receipt.voidReason)
             return index.column() == StatusColumn ? QColor(0xb3, 0x26, 0x1e)

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void cleanup() { m.stop(); }
 
     void modelFollowsTheStore();
+    void aHugeTextStaysInItsCell();
     void sortingReordersTheStore_data();
     void sortingReordersTheStore();
     void eachListAppliesItsOwnRange();
@@ -105,6 +106,20 @@ void tst_ListView::modelFollowsTheStore()
     store.setReceipts({});
     QCOMPARE(model.rowCount(), 0);
     model.sort(ReceiptTableModel::PayerColumn); // sorting nothing is fine
+}
+
+// A payer of megabytes (pasted by mistake): shown by its beginning in a column of bounded
+// width, so the other columns stay in sight and the list opens without measuring it all.
+void tst_ListView::aHugeTextStaysInItsCell()
+{
+    QVERIFY(m.env->storeReceipt(u"A"_s, u"0000001"_s, dayText(), QString(1024 * 1024, u'长'), 1));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    QTableView *table = m.receiptTable();
+    const QString shown = table->model()->index(0, ReceiptTableModel::PayerColumn).data().toString();
+    QCOMPARE(shown.size(), 501);
+    QVERIFY(shown.endsWith(u'…'));
+    QVERIFY(table->columnWidth(ReceiptTableModel::PayerColumn) <= 400);
 }
 
 void tst_ListView::sortingReordersTheStore_data()
