@@ -240,6 +240,18 @@ struct PageTexts
     QString accountant;
 };
 
+// A value longer than any cell can show, even shrunk and on two lines, is cut here: the
+// fitting below measures what it lays out, and a text of megabytes (pasted into a field
+// by mistake) would hold the print up for minutes. What is left is elided as any long
+// value is.
+QString bounded(const QString &text)
+{
+    constexpr qsizetype limit = 400;
+    if (text.size() <= limit)
+        return text;
+    return text.left(text.at(limit - 1).isHighSurrogate() ? limit - 1 : limit) + u'…';
+}
+
 PageTexts pageTexts(const std::optional<Receipt> &receipt)
 {
     if (!receipt) {
@@ -253,18 +265,12 @@ PageTexts pageTexts(const std::optional<Receipt> &receipt)
                 u"核准"_s,       u"会计"_s};
     }
     const Receipt &r = *receipt;
-    return {u"No."_s + r.receiptNo,
-            formatDateText(r.receiptDate, DateText::date),
-            r.payer,
-            r.reason1,
-            r.reason2,
-            r.remark,
-            r.totalBig,
-            ReceiptPageLayout::figuresText(r.total),
-            r.paytype,
-            r.payee,
-            r.approve,
-            r.accountant};
+    return {u"No."_s + r.receiptNo, formatDateText(r.receiptDate, DateText::date),
+            bounded(r.payer),       bounded(r.reason1),
+            bounded(r.reason2),     bounded(r.remark),
+            bounded(r.totalBig),    ReceiptPageLayout::figuresText(r.total),
+            bounded(r.paytype),     bounded(r.payee),
+            bounded(r.approve),     bounded(r.accountant)};
 }
 
 // Shares `room` out among groups wanting `wanted` each: a group within an even share
@@ -343,7 +349,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         Qt::AlignRight, Fitting::OneLine);
     const QRectF titleCell(band.left(), band.center().y() - titleHeight / 2,
                            band.width() - columnWidth - titleSpacing, titleHeight);
-    addText(Item::Title, company.title, title, titleCell, Qt::AlignLeft, Fitting::OneLine);
+    addText(Item::Title, bounded(company.title), title, titleCell, Qt::AlignLeft, Fitting::OneLine);
     QRectF &titleRect = m_texts.last().rect;
     titleRect.moveLeft(
         std::min(band.center().x() - titleRect.width() / 2, titleCell.right() - titleRect.width()));
@@ -463,7 +469,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
 
     // The fixed remark of the header, under the footer as its own line: what the company
     // wants on every receipt (an account, a telephone), not part of any one receipt.
-    const QString fixedRemark = singleLine(company.remark).trimmed();
+    const QString fixedRemark = singleLine(bounded(company.remark)).trimmed();
     if (options.fixedRemark && !fixedRemark.isEmpty()) {
         const qreal top = footer.bottom() + footerSpacing;
         addText(Item::FixedRemark, fixedRemark, caption,
@@ -490,7 +496,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     // The vertical label: one character per line in its narrow column, centred beside the
     // body. What does not fit the page's height ends in a vertical ellipsis.
     QStringList characters = options.sideLabel && !options.valuesOnly
-        ? verticalLabelLines(company.label)
+        ? verticalLabelLines(bounded(company.label))
         : QStringList();
     const auto fitting = qsizetype(std::floor((content.height() - s) / lineHeight));
     if (characters.size() > fitting) {

@@ -149,6 +149,12 @@ void tst_PrintView::staysInside_data()
                         Item::Payee, Item::Approve, Item::Accountant}
         << QList<Item> {Item::Number, Item::Capitals}
         << QStringList(15, u"签"_s) + QStringList {u"︙"_s} << u"-5.00"_s;
+    // Pasted by mistake: a megabyte of payer and of title still makes a page at once.
+    Receipt huge = printableReceipt(u"0000042"_s, QString(1024 * 1024, u'款'));
+    QTest::newRow("megabyte payer and title")
+        << huge << Company {u"id"_s, QString(1024 * 1024, u'题'), u"交款人收执"_s, QString()}
+        << QList<Item> {Item::Title, Item::Payer} << QList<Item> {Item::Payer} << headerSide
+        << u"1234.50"_s;
     Receipt latin = printableReceipt();
     latin.reason1 = QString(300, u'W');
     latin.remark = u"第一行\n第二行\t'); --\0 👍🏽 "_s.repeated(30);
