@@ -190,8 +190,9 @@ std::optional<Receipt> AppStore::readReceipt(const QString &id) const
     }
     if (resultSet->hasError())
         return std::nullopt;
-    if (found)
-        found->voidReason = ReceiptActions::voidReasonOf(id);
+    // A receipt whose void cannot be read is not read: printed, it could lack its stamp.
+    if (found && !ReceiptActions::readVoidReason(id, &found->voidReason))
+        return std::nullopt;
     return found;
 }
 

@@ -66,13 +66,16 @@ QHash<QString, QString> ReceiptActions::voidReasons()
     return reasons;
 }
 
-std::optional<QString> ReceiptActions::voidReasonOf(const QString &receiptId)
+bool ReceiptActions::readVoidReason(const QString &receiptId, std::optional<QString> *reason)
 {
     std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
         u"select reason from tb_void where receiptId = %1"_s.arg(sqlQuote(receiptId)));
-    if (rows && rows->next())
-        return rows->stringForColumnIndex(0).value_or(QString());
-    return std::nullopt;
+    if (!rows)
+        return false;
+    *reason = std::nullopt;
+    if (rows->next())
+        *reason = rows->stringForColumnIndex(0).value_or(QString());
+    return !rows->hasError();
 }
 
 QStringList ReceiptActions::earlierVoidReasons()

@@ -25,8 +25,10 @@ QStringList earlierVoidReasons();
 // The void reason of each voided receipt, by id; empty when none is voided or the table
 // cannot be read (a book not yet brought up to date).
 QHash<QString, QString> voidReasons();
-// The void reason of one receipt, read now: what printing shows on the page.
-std::optional<QString> voidReasonOf(const QString &receiptId);
+// Reads the void reason of one receipt now into *reason (nothing: not voided), for what
+// printing shows on the page. False when it cannot be read (the book held by another
+// program past the wait, a damaged page): then nobody can say whether it is voided.
+bool readVoidReason(const QString &receiptId, std::optional<QString> *reason);
 
 // Writes the history row of a receipt that was printed.
 bool recordPrint(const QString &receiptId, QString *error = nullptr);

@@ -155,13 +155,15 @@ PrintJob PrintJob::alignmentPage(const PrintOptions &options)
 void PrintJob::takeReprints()
 {
     m_reprints.clear();
+    m_voidUnknown = false;
     for (std::optional<Receipt> &receipt : m_receipts) {
         // Whether the receipt is voided is read from the book as the job is made, not
         // taken from a copy in a store, which was loaded before a void (or its undoing)
         // and is not reloaded by it: a voided receipt never goes out on paper unstamped,
         // whichever way it is printed.
-        if (receipt && !receipt->id.isEmpty())
-            receipt->voidReason = ReceiptActions::voidReasonOf(receipt->id);
+        if (receipt && !receipt->id.isEmpty()
+            && !ReceiptActions::readVoidReason(receipt->id, &receipt->voidReason))
+            m_voidUnknown = true;
         // The history is only read when the mark is wanted.
         m_reprints.append(receipt && !receipt->id.isEmpty() && m_options.reprintMark
                           && printedBefore(receipt->id));
@@ -223,6 +225,11 @@ bool PrintJob::print(QPrinter &printer, QString *error) const
 {
     if (pageCount() == 0) {
         setError(error, u"没有要打印的收据"_s);
+        return false;
+    }
+    if (m_voidUnknown) {
+        setError(error, u"无法读取收据是否已作废（数据库可能正被其他程序占用），没有打印。"
+                        u"请稍后再试。"_s);
         return false;
     }
     if (!preparePrinter(printer, error))

@@ -75,6 +75,9 @@ private:
     Kind m_kind = Kind::Receipts;
     QList<std::optional<Receipt>> m_receipts;
     QList<bool> m_reprints;
+    // Whether a receipt's void could not be read as the job was made: such a job prints
+    // nothing, since a voided receipt would go out without its stamp.
+    bool m_voidUnknown = false;
     Company m_company;
     PrintOptions m_options;
 };

@@ -321,6 +321,28 @@ private Q_SLOTS:
         QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s), 0);
     }
 
+    // Whether a receipt is voided cannot be read (here its table is gone; a lock held past
+    // the wait does the same): nothing goes out, since a voided one would lack its stamp.
+    void voidStateUnknown()
+    {
+        m_environment->createDatabase();
+        QVERIFY(
+            m_environment->storeReceipt(u"ID-0000042"_s, u"0000042"_s, u"2024-05-01 00:00:00"_s));
+        const std::optional<Receipt> receipt = AppStore::shared().readReceipt(u"ID-0000042"_s);
+        QVERIFY(receipt);
+        QVERIFY(m_environment->execRaw(u"drop table tb_void;"_s));
+        AppStore::shared().setReceiptPrint(receipt);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"r.pdf"_s);
+        QString error;
+        QVERIFY(!ReceiptPrinter::printCurrentReceipt(*pdfPrinter(path), &error));
+        QVERIFY2(error.contains(u"作废"_s), qPrintable(error));
+        QVERIFY(!ReceiptPrinter::printReceipts(*pdfPrinter(path), {u"ID-0000042"_s}, &error));
+        QVERIFY(!AppStore::shared().readReceipt(u"ID-0000042"_s));
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s), 0);
+    }
+
     // A printer that does not put the receipt on 241 × 93 mm paper prints nothing: the
     // page would come out cut or shrunk, with every field off its place on the form.
     void paperRefused_data()
