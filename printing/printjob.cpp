@@ -263,8 +263,8 @@ bool PrintJob::print(QPrinter &printer, QString *error) const
             continue; // the blank form, a receipt not stored
         QString failure;
         if (!ReceiptActions::recordPrint(receipt->id, &failure))
-            qWarning("Receipt No.%s was printed, but the print could not be recorded: %s",
-                     qUtf8Printable(receipt->receiptNo), qUtf8Printable(failure));
+            qWarning("%s", qUtf8Printable(u"收据 No.%1 已打印，但这次打印没有记入收据的历史：%2"_s.arg(
+                               receipt->receiptNo, failure)));
     }
     return true;
 }

@@ -169,6 +169,12 @@ void tst_PrintView::staysInside_data()
     QTest::newRow("empty label and remark, rounded amount")
         << rounded << Company {u"id"_s, u"收据"_s, {}, {}} << QList<Item>() << QList<Item>()
         << QStringList() << u"100.00"_s;
+    // Stored as 2.675 by another program: 2.68, as the totals count it (below half as a
+    // double, so "%.2f" would print 2.67).
+    rounded.total = 2.675;
+    QTest::newRow("three decimals, rounded as the totals round")
+        << rounded << Company {u"id"_s, u"收据"_s, {}, {}} << QList<Item>() << QList<Item>()
+        << QStringList() << u"2.68"_s;
     longRemark.voidReason = u"填错金额"_s;
     QTest::newRow("voided: the stamp over two-line texts")
         << longRemark << header << QList<Item> {Item::Remark}
