@@ -97,6 +97,8 @@ private Q_SLOTS:
     void pdfGivesBackText();
     void everyPageGivesBackText_data();
     void everyPageGivesBackText();
+    void unreadablePdfLeftAlone_data();
+    void unreadablePdfLeftAlone();
 
 private:
     std::unique_ptr<TestEnvironment> m_environment;
@@ -446,6 +448,35 @@ void tst_PrintView::everyPageGivesBackText()
         for (const QString &drawnText : std::as_const(pages[i]))
             QVERIFY2(shown[i].contains(drawnText), qPrintable(u"%1: %2"_s.arg(i).arg(drawnText)));
     }
+}
+
+void tst_PrintView::unreadablePdfLeftAlone_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::newRow("not a PDF") << QByteArray("%PDF-1.4\n1 0 obj << /Type /Catalog");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("a folder") << QByteArray("folder");
+}
+
+// What cannot be read as a PDF file fails with the reason and is left as it is.
+void tst_PrintView::unreadablePdfLeftAlone()
+{
+    QFETCH(QByteArray, contents);
+    const QString path = m_output->filePath(u"bad.pdf"_s);
+    if (contents == "folder") {
+        QVERIFY(QDir(m_output->path()).mkdir(u"bad.pdf"_s));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    }
+    QString error;
+    QVERIFY(!PdfTextLayer::rewriteFile(
+        path, {{u"金"_s, ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Title)}}, &error));
+    QVERIFY2(error.contains(path), qPrintable(error));
+    if (contents != "folder")
+        QCOMPARE(fileBytes(path), contents);
+    QCOMPARE(QDir(m_output->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList {u"bad.pdf"_s});
 }
 
 QUENTA_GUI_TEST_MAIN(tst_PrintView)
