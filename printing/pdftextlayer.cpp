@@ -490,8 +490,8 @@ QByteArray toUnicodeMap(const QMap<uint, QString> &entries)
         const qsizetype count = std::min<qsizetype>(100, codes.size() - from);
         out += QByteArray::number(count) + " beginbfchar\n";
         for (qsizetype i = from; i < from + count; ++i) {
-            out += '<' + QByteArray::number(codes[i], 16).toUpper().rightJustified(4, '0')
-                + "> <" + toUtf16Hex(entries.value(codes[i])) + ">\n";
+            out += '<' + QByteArray::number(codes[i], 16).toUpper().rightJustified(4, '0') + "> <"
+                + toUtf16Hex(entries.value(codes[i])) + ">\n";
         }
         out += "endbfchar\n";
     }
@@ -594,7 +594,8 @@ bool relabelFonts(QPDF &pdf, const std::map<QString, FontGlyphs> &drawn)
     for (auto &[number, font] : fonts) {
         const std::string &bytes = shown[number];
         QPDFObjectHandle map = font.getKey("/ToUnicode");
-        if (bytes.empty() || bytes.size() % 2 != 0 || !font.getKey("/Subtype").isNameAndEquals("/Type0")
+        if (bytes.empty() || bytes.size() % 2 != 0
+            || !font.getKey("/Subtype").isNameAndEquals("/Type0")
             || !font.getKey("/Encoding").isNameAndEquals("/Identity-H") || !map.isStream()
             || !map.isIndirect() || mapUsers[map.getObjGen()] != 1)
             continue;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "alignmentpage.h"
 #include "appstore.h"
 #include "clock.h"
 #include "companystore.h"
-#include "alignmentpage.h"
 #include "pdftextlayer.h"
 #include "receiptactions.h"
 #include "receiptpagelayout.h"
@@ -475,8 +475,9 @@ void tst_PrintView::unreadablePdfLeftAlone()
     QVERIFY2(error.contains(path), qPrintable(error));
     if (contents != "folder")
         QCOMPARE(fileBytes(path), contents);
-    QCOMPARE(QDir(m_output->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList {u"bad.pdf"_s});
+    QCOMPARE(
+        QDir(m_output->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList {u"bad.pdf"_s});
 }
 
 QUENTA_GUI_TEST_MAIN(tst_PrintView)
