@@ -70,9 +70,15 @@ bool bookIsUsable()
 // (printing, which then cannot record its prints) or is refused (restoring).
 enum class WhenReadOnly { ReadOnly, Refuse };
 
+// Whether a writing command needs a book it can open (printing) or replaces it whatever
+// it holds (restoring: that is what backups are for).
+enum class BookNeeded { Usable, AnyFile };
+
 // The window and every command that writes hold the book's lock: nothing when it is
-// taken and the book is usable, otherwise the exit status, with the reason told.
-std::optional<int> holdForWriting(BookLock &lock, WhenReadOnly whenReadOnly = WhenReadOnly::Refuse)
+// taken and the book is usable, otherwise the exit status, with the reason told. What a
+// cut-short backup or restore left beside the book is removed then.
+std::optional<int> holdForWriting(BookLock &lock, WhenReadOnly whenReadOnly = WhenReadOnly::Refuse,
+                                  BookNeeded needed = BookNeeded::Usable)
 {
     if (!lock.tryLock()) {
         switch (lock.failure()) {
@@ -93,8 +99,18 @@ std::optional<int> holdForWriting(BookLock &lock, WhenReadOnly whenReadOnly = Wh
             return CommandLine::Failed;
         }
     }
+    BackupService::removePartialFiles();
+    if (needed == BookNeeded::AnyFile)
+        return std::nullopt;
     if (!bookIsUsable())
         return CommandLine::Failed;
+    // A book that carries triggers or views of its own is only read: its saves may vanish.
+    if (const QStringList unknown = SQLiteHelper::shared().schemaReport().unknownObjects;
+        !unknown.isEmpty()) {
+        printMessage(u"数据库文件中有收据数据库不该有的内容：%1。请用备份恢复数据库"_s.arg(
+            unknown.join(u"、"_s)));
+        return CommandLine::Failed;
+    }
     return std::nullopt;
 }
 
@@ -115,6 +131,7 @@ int backup(const QString &target)
 {
     if (!bookIsUsable())
         return CommandLine::Failed;
+    BackupService::removePartialFiles();
     QString error;
     if (!BackupService::backup(target, &error)) {
         printMessage(error);
@@ -129,8 +146,16 @@ int restore(const QString &source, bool confirmed)
     if (!confirmed)
         return usageError(u"恢复数据库会替换现有的数据库：请加上 --yes 确认"_s);
     BookLock lock(SQLiteHelper::shared().dbURL());
-    if (const std::optional<int> refused = holdForWriting(lock))
+    if (const std::optional<int> refused
+        = holdForWriting(lock, WhenReadOnly::Refuse, BookNeeded::AnyFile))
         return *refused;
+    const RestoreCheck found = BackupService::checkRestoreFile(source);
+    if (!found.ok) {
+        printMessage(found.problem);
+        return CommandLine::Failed;
+    }
+    if (const QString loss = found.lossText(); !loss.isEmpty())
+        printMessage(loss);
     QString error;
     if (!BackupService::restore(source, &error)) {
         printMessage(error);

@@ -4,23 +4,32 @@
 #include "clock.h"
 #include "database.h"
 #include "databaseerror.h"
+#include "datetext.h"
+#include "schemaupgrade.h"
 #include "sqlitehelper.h"
+#include "sqlliteral.h"
 #include "stores.h"
+#include "transaction.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -82,6 +91,70 @@ QString partialNameBeside(const QString &path)
     }
 }
 
+// The hidden names partialNameBeside() makes, with the journal SQLite writes beside a copy
+// in progress.
+bool isPartialName(const QString &fileName)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(u"\\..+\\.[0-9a-f]{8}\\.partial(-journal)?"_s));
+    return pattern.match(fileName).hasMatch();
+}
+
+// A flock on a folder: shared while a partial copy is written there, exclusive while the
+// partial copies there are removed, so that a start never removes the copy another
+// program is writing. Where the lock cannot be had, nothing is removed.
+class FolderLock
+{
+public:
+    FolderLock(const QString &folder, bool exclusive)
+    {
+#ifdef Q_OS_UNIX
+        m_descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+        if (m_descriptor >= 0
+            && ::flock(m_descriptor, exclusive ? LOCK_EX | LOCK_NB : LOCK_SH) == 0)
+            m_held = true;
+#else
+        Q_UNUSED(folder);
+        Q_UNUSED(exclusive);
+#endif
+    }
+    ~FolderLock()
+    {
+#ifdef Q_OS_UNIX
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+#endif
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+    bool isHeld() const
+    {
+        return m_held;
+    }
+
+private:
+    int m_descriptor = -1;
+    bool m_held = false;
+};
+
+void removePartialFilesIn(const QString &folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return;
+    const FolderLock lock(folder, true);
+    if (!lock.isHeld())
+        return;
+    const QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QFileInfo info(dir.filePath(name));
+        if (isPartialName(name) && info.isFile() && !info.isSymLink()
+            && !QFile::remove(info.filePath()))
+            writeDatabaseDiagnostic(u"Could not remove the partial file "_s + info.filePath());
+    }
+}
+
 // Puts a finished file in place in one step: POSIX rename() replaces the target
 // atomically, where QFile::rename() refuses an existing target and removing it first
 // would leave a moment with neither file.
@@ -111,29 +184,44 @@ void syncFolder(const QString &folder)
 
 const QString nameTimeFormat = u"yyyyMMdd-HHmmss"_s;
 
-// Where an automatic backup stands among the others: the moment in its name, then the
-// sequence number of a second backup made within the same second.
+// Where an automatic backup stands among the others: when it was made, as its file's
+// modification time records it (set when it is made, never earlier than the one before:
+// see makeAutomaticBackup), then the moment in its name and the sequence number of a
+// second backup made within the same second. Not by the name alone: a name carries the
+// clock of its moment, which may have been set back or ahead since.
 struct AutomaticBackup
 {
     QString fileName;
     QDateTime made;
+    QDateTime named;
     int sequence = 1;
+
+    bool isNewerThan(const AutomaticBackup &other) const
+    {
+        if (made != other.made)
+            return made > other.made;
+        return named != other.named ? named > other.named : sequence > other.sequence;
+    }
 };
 
 // Only names of exactly this form are automatic backups: anything else in the folder (a
-// backup the user made, a file of another program) is never removed.
-std::optional<AutomaticBackup> automaticBackup(const QString &fileName)
+// backup the user made, a file of another program, a sequence number this program never
+// writes such as -1 or -02) is never removed.
+std::optional<AutomaticBackup> automaticBackup(const QDir &folder, const QString &fileName)
 {
     static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-        SQLiteHelper::dbName() + u"-auto-(\\d{8}-\\d{6})(?:-(\\d{1,4}))?\\.db"_s));
+        SQLiteHelper::dbName() + u"-auto-(\\d{8}-\\d{6})(?:-([2-9]|[1-9]\\d{1,3}))?\\.db"_s));
     const QRegularExpressionMatch match = pattern.match(fileName);
     if (!match.hasMatch())
         return std::nullopt;
-    const QDateTime made = QDateTime::fromString(match.captured(1), nameTimeFormat);
-    if (!made.isValid())
+    const QDateTime named = QDateTime::fromString(match.captured(1), nameTimeFormat);
+    if (!named.isValid())
         return std::nullopt;
     const int sequence = match.hasCaptured(2) ? match.captured(2).toInt() : 1;
-    return AutomaticBackup {fileName, made, sequence};
+    // Whole seconds: a copy of the folder keeps at most those.
+    QDateTime made = QFileInfo(folder.filePath(fileName)).lastModified();
+    made.setMSecsSinceEpoch(made.toMSecsSinceEpoch() / 1000 * 1000);
+    return AutomaticBackup {fileName, made, named, sequence};
 }
 
 // The automatic backups in `folder`, newest first.
@@ -142,20 +230,19 @@ QList<AutomaticBackup> automaticBackups(const QString &folder)
     QList<AutomaticBackup> backups;
     if (folder.isEmpty()) // QDir would list the working folder
         return backups;
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::NoSymLinks);
+    const QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::NoSymLinks);
     for (const QString &name : names) {
-        if (std::optional<AutomaticBackup> backup = automaticBackup(name))
+        if (std::optional<AutomaticBackup> backup = automaticBackup(dir, name))
             backups.append(*backup);
     }
-    std::sort(backups.begin(), backups.end(), [](const auto &a, const auto &b) {
-        return a.made != b.made ? a.made > b.made : a.sequence > b.sequence;
-    });
+    std::sort(backups.begin(), backups.end(),
+              [](const auto &a, const auto &b) { return a.isNewerThan(b); });
     return backups;
 }
 
 // Removes all but the newest automatic backups. `kept` (the one just made) stays in any
-// case, also when the clock has been set back and others carry later times; so does
-// `spare`, the file a restore is about to copy.
+// case; so does `spare`, the file a restore is about to copy.
 void pruneAutomaticBackups(const QString &folder, const QString &kept, const QString &spare)
 {
     const QDir dir(folder);
@@ -229,6 +316,205 @@ std::optional<BookShape> templateShape(QString *error)
     return shape;
 }
 
+// Why SQLite cannot read the file at `path` whole, in Chinese; empty when it opens and
+// passes the integrity check. `locked` tells a check that another program's lock stopped,
+// which says nothing about the file. The file is never created, and changed only where
+// `mode` is ReadWrite and a writer that crashed left a journal, which SQLite then rolls
+// back as any program opening the book would (read-only it could not read the file).
+enum class CheckMode { ReadOnly, ReadWrite };
+QString damageOf(const QString &path, bool *locked = nullptr, CheckMode mode = CheckMode::ReadOnly)
+{
+    const auto isLock = [locked](int code) {
+        const bool lock = isLockError(code);
+        if (lock && locked)
+            *locked = true;
+        return lock;
+    };
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        return u"文件不存在：%1"_s.arg(path);
+    if (!info.isFile())
+        return u"%1 不是文件"_s.arg(path);
+    if (info.size() == 0)
+        return u"文件是空的，不是收据数据库"_s;
+    {
+        // SQLite's answer for such a file is "damaged", which would send the user
+        // looking for a repair of a file that never was a book.
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return u"无法读取文件 %1：%2"_s.arg(path, file.errorString());
+        if (file.read(16) != QByteArrayView("SQLite format 3\0", 16))
+            return u"这不是收据数据库文件"_s;
+    }
+    Database candidate(path, Database::OpenMode::ExistingFileOnly);
+    candidate.setOpenReadOnly(mode == CheckMode::ReadOnly);
+    candidate.setLogsErrors(false);
+    const auto failure = [&candidate] {
+        return describeDatabaseError(candidate.lastErrorCode(), candidate.lastErrorMessage());
+    };
+    if (!candidate.open())
+        return u"无法打开文件：%1"_s.arg(failure());
+    QStringList findings;
+    std::unique_ptr<ResultSet> check = candidate.executeQuery(u"PRAGMA integrity_check(5)"_s);
+    while (check && check->next())
+        findings.append(check->stringForColumnIndex(0).value_or(QString()));
+    if (!check) {
+        isLock(candidate.lastErrorCode());
+        findings.append(failure());
+    } else if (check->hasError()) {
+        isLock(check->errorCode());
+        findings.append(describeDatabaseError(check->errorCode(), check->errorMessage()));
+    }
+    if (findings != QStringList(u"ok"_s))
+        return u"文件已损坏：%1"_s.arg(findings.join(u'；'));
+    return {};
+}
+
+// The numbers of the receipts the lists show (the condition of AppStore::loadReceipts);
+// nothing when they cannot be read.
+std::optional<QSet<QString>> shownNumbers(const QString &path)
+{
+    Database book(path, Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    if (!book.open())
+        return std::nullopt;
+    std::unique_ptr<ResultSet> rows = book.executeQuery(
+        u"select cast(receiptNo as text) from tb_receipt where isDeleted <> 1"_s);
+    if (!rows)
+        return std::nullopt;
+    QSet<QString> numbers;
+    while (rows->next())
+        numbers.insert(rows->stringForColumnIndex(0).value_or(QString()));
+    if (rows->hasError())
+        return std::nullopt;
+    return numbers;
+}
+
+bool isDigits(const QString &text)
+{
+    return !text.isEmpty()
+        && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// In number order: the digits by their value (with as many digits, as the counter pads
+// them), anything else after them as text.
+bool numberLess(const QString &a, const QString &b)
+{
+    if (isDigits(a) != isDigits(b))
+        return isDigits(a);
+    if (isDigits(a) && a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;
+}
+
+// Whether `b` is the number after `a`, written as wide.
+bool follows(const QString &a, const QString &b)
+{
+    if (!isDigits(a) || !isDigits(b) || a.size() != b.size())
+        return false;
+    bool ok = false;
+    const qulonglong value = a.toULongLong(&ok);
+    return ok && b == u"%1"_s.arg(value + 1, a.size(), 10, QChar(u'0'));
+}
+
+// What the book being replaced held: the highest number it ever issued (deleted receipts
+// too: their paper may be in someone's hands), how many receipts it shows, its counter.
+struct ReplacedBook
+{
+    QString highestNumber;
+    qint64 highestValue = 0;
+    qint64 receiptCount = 0;
+    qint64 counter = 0;
+};
+
+// Read as far as the file allows: a damaged book may give only part of it.
+ReplacedBook replacedBook(const QString &path)
+{
+    ReplacedBook replaced;
+    Database book(path, Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    if (!book.open())
+        return replaced;
+    if (std::unique_ptr<ResultSet> rows = book.executeQuery(
+            u"select receiptNo from tb_receipt where receiptNo <> '' and "
+            u"receiptNo not glob '*[^0-9]*' order by cast(receiptNo as integer) desc limit 1"_s);
+        rows && rows->next()) {
+        replaced.highestNumber = rows->stringForColumnIndex(0).value_or(QString());
+        replaced.highestValue = replaced.highestNumber.toLongLong();
+    }
+    if (const std::optional<qint64> count
+        = firstInteger(book, u"select count(*) from tb_receipt where isDeleted <> 1"_s))
+        replaced.receiptCount = *count;
+    if (const std::optional<qint64> counter
+        = firstInteger(book, u"select max(cast(currNum as integer)) from tb_receiptNo"_s))
+        replaced.counter = *counter;
+    return replaced;
+}
+
+// The copy about to be restored: brought up to this version, numbering on after the
+// highest number the replaced book issued, and its history told of the restore, in one
+// transaction. False with the reason.
+bool prepareRestoredCopy(const QString &copy, const QString &source,
+                         const std::optional<ReplacedBook> &replaced, QString *error)
+{
+    Database restored(copy, Database::OpenMode::ExistingFileOnly);
+    restored.setLogsErrors(false);
+    const auto failure = [&restored] {
+        return describeDatabaseError(restored.lastErrorCode(), restored.lastErrorMessage());
+    };
+    // The program keeps its book in rollback-journal mode, whatever the file came with.
+    if (!restored.open() || !restored.executeStatements(u"PRAGMA journal_mode = DELETE"_s))
+        return fail(error, u"无法写入 %1：%2"_s.arg(copy, failure()));
+    SchemaUpgrade::apply(restored);
+    if (SchemaUpgrade::version(restored) != SchemaUpgrade::currentVersion)
+        return fail(error, u"无法把文件升级到本版本：%1"_s.arg(failure()));
+
+    QJsonObject detail {{u"file"_s, QFileInfo(source).absoluteFilePath()}};
+    QString counter;
+    if (replaced) {
+        detail.insert(u"replacedHighestNo"_s, replaced->highestNumber);
+        detail.insert(u"replacedReceiptCount"_s, replaced->receiptCount);
+        const qint64 after = replaced->highestValue < std::numeric_limits<qint64>::max()
+            ? replaced->highestValue + 1
+            : replaced->highestValue;
+        const qint64 next = std::max(replaced->counter, after);
+        counter = u"update tb_receiptNo set currNum = '%1' "
+                  u"where coalesce(cast(currNum as integer), 0) < %1;\n"_s.arg(next);
+    }
+    const QString json = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
+    const QString sql = counter
+        + u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
+          u"values (%1, 'restore', NULL, NULL, %2);"_s.arg(
+              sqlQuote(formatDateText(Clock::now(), DateText::dateTime)), sqlQuote(json));
+    Transaction transaction(restored);
+    if (!transaction.begin() || !restored.executeStatements(sql) || !transaction.commit())
+        return fail(error, u"无法写入 %1：%2"_s.arg(copy, failure()));
+    return true;
+}
+
+// A free name beside the book for a copy of it that SQLite cannot read.
+QString damagedNameBeside(const QString &databasePath)
+{
+    const QString stem = databasePath + u".damaged-"_s + Clock::now().toString(nameTimeFormat);
+    QString name = stem;
+    for (int sequence = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++sequence)
+        name = stem + u"-%1"_s.arg(sequence);
+    return name;
+}
+
+// Keeps the file at `from` under the name `to` as well: a second link, so that the book's
+// own name is never without a file, or a copy where links cannot be made.
+bool keepAs(const QString &from, const QString &to)
+{
+#ifdef Q_OS_UNIX
+    if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+#endif
+    return QFile::copy(from, to);
+}
+
 } // namespace
 
 BackupService &BackupService::shared()
@@ -266,6 +552,7 @@ bool BackupService::backup(const QString &target, QString *error)
     if (!helper.open())
         return fail(error, u"无法打开数据库：%1"_s.arg(helper.lastError()));
 
+    const FolderLock writing(info.absolutePath(), false);
     const QString partial = partialNameBeside(target);
     QString reason;
     if (!helper.db().backupTo(partial, &reason))
@@ -278,7 +565,7 @@ bool BackupService::backup(const QString &target, QString *error)
     return true;
 }
 
-bool BackupService::makeAutomaticBackup(QString *error, const QString &spare)
+bool BackupService::makeAutomaticBackup(QString *error, const QString &spare, QString *made)
 {
     const QString folder = backupsFolder();
     if (folder.isEmpty())
@@ -295,9 +582,23 @@ bool BackupService::makeAutomaticBackup(QString *error, const QString &spare)
             return fail(error, u"备份文件夹中同一时刻的备份太多：%1"_s.arg(folder));
         name = stem + u"-%1.db"_s.arg(sequence);
     }
-    if (!backup(QDir(folder).filePath(name), error))
+    // Made after every backup there, whatever the clock says now: with a clock set back
+    // the new backup would otherwise count as the oldest and go at the next rotation.
+    const QList<AutomaticBackup> before = automaticBackups(folder);
+    QDateTime when = Clock::now();
+    if (!before.isEmpty() && before.first().made.secsTo(when) <= 0)
+        when = before.first().made.addSecs(1);
+    const QString path = QDir(folder).filePath(name);
+    if (!backup(path, error))
         return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)
+        || !file.setFileTime(when, QFileDevice::FileModificationTime))
+        writeDatabaseDiagnostic(u"Could not set the time of the backup "_s + path);
+    file.close();
     pruneAutomaticBackups(folder, name, spare);
+    if (made)
+        *made = path;
     return true;
 }
 
@@ -306,6 +607,9 @@ bool BackupService::backupIfDue(QString *error)
     SQLiteHelper &helper = SQLiteHelper::shared();
     if (helper.isAvailable() && helper.open() && !helper.damage().isEmpty())
         return fail(error, u"数据库文件已损坏，没有做自动备份，以免替换掉以前完好的备份"_s);
+    // Nor a book that could not be restored: its copies would only push good ones out.
+    if (!helper.schemaReport().unknownObjects.isEmpty())
+        return fail(error, u"数据库中有不认识的内容，没有做自动备份，以免替换掉以前完好的备份"_s);
     const QList<AutomaticBackup> backups = automaticBackups(backupsFolder());
     const QDateTime now = Clock::now();
     // A newest backup more than a day "ahead" means the clock was set back since: it
@@ -323,6 +627,34 @@ bool BackupService::noteSavedReceipt(QString *error)
     return makeAutomaticBackup(error);
 }
 
+QString RestoreCheck::lossText() const
+{
+    if (lostReceiptNumbers.isEmpty())
+        return {};
+    QStringList numbers = lostReceiptNumbers;
+    std::sort(numbers.begin(), numbers.end(), numberLess);
+    // Runs of consecutive numbers as "first … last"; at most ten runs.
+    QStringList runs;
+    for (qsizetype i = 0; i < numbers.size();) {
+        qsizetype last = i;
+        while (last + 1 < numbers.size() && follows(numbers.at(last), numbers.at(last + 1)))
+            ++last;
+        if (runs.size() == 10) {
+            runs.append(u"等"_s);
+            break;
+        }
+        const QString first = u"No."_s + numbers.at(i);
+        if (last == i)
+            runs.append(first);
+        else if (last == i + 1)
+            runs.append(first + u"、No."_s + numbers.at(last));
+        else
+            runs.append(first + u" … No."_s + numbers.at(last));
+        i = last + 1;
+    }
+    return u"将失去 %1 张收据：%2"_s.arg(numbers.size()).arg(runs.join(u"、"_s));
+}
+
 RestoreCheck BackupService::checkRestoreFile(const QString &path)
 {
     if (path.isEmpty()) {
@@ -335,7 +667,17 @@ RestoreCheck BackupService::checkRestoreFile(const QString &path)
         refused.problem = u"这是正在使用的数据库文件，不能用它来恢复"_s;
         return refused;
     }
-    return checkBook(path);
+    RestoreCheck result = checkBook(path);
+    const QString databasePath = SQLiteHelper::shared().dbURL();
+    if (!result.ok || databasePath.isEmpty())
+        return result;
+    // A book that cannot be read has nothing to tell here.
+    const std::optional<QSet<QString>> current = shownNumbers(databasePath);
+    const std::optional<QSet<QString>> restored = shownNumbers(path);
+    if (current && restored)
+        result.lostReceiptNumbers = QSet<QString>(*current).subtract(*restored).values();
+    std::sort(result.lostReceiptNumbers.begin(), result.lostReceiptNumbers.end(), numberLess);
+    return result;
 }
 
 RestoreCheck BackupService::checkBook(const QString &path)
@@ -345,22 +687,8 @@ RestoreCheck BackupService::checkBook(const QString &path)
         result.problem = problem;
         return result;
     };
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
-        return refuse(u"文件不存在：%1"_s.arg(path));
-    if (!info.isFile())
-        return refuse(u"%1 不是文件"_s.arg(path));
-    if (info.size() == 0)
-        return refuse(u"文件是空的，不是收据数据库"_s);
-    {
-        // SQLite's answer for such a file is "damaged", which would send the user
-        // looking for a repair of a file that never was a book.
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return refuse(u"无法读取文件 %1：%2"_s.arg(path, file.errorString()));
-        if (file.read(16) != QByteArrayView("SQLite format 3\0", 16))
-            return refuse(u"这不是收据数据库文件"_s);
-    }
+    if (const QString damage = damageOf(path); !damage.isEmpty())
+        return refuse(damage);
 
     // Read-only and never created: checking a file must not change it, nor make one.
     Database candidate(path, Database::OpenMode::ExistingFileOnly);
@@ -375,19 +703,6 @@ RestoreCheck BackupService::checkBook(const QString &path)
     if (!version)
         return refuse(failure());
 
-    QStringList findings;
-    {
-        std::unique_ptr<ResultSet> check = candidate.executeQuery(u"PRAGMA integrity_check(5)"_s);
-        while (check && check->next())
-            findings.append(check->stringForColumnIndex(0).value_or(QString()));
-        if (!check)
-            findings.append(failure());
-        else if (check->hasError())
-            findings.append(describeDatabaseError(check->errorCode(), check->errorMessage()));
-    }
-    if (findings != QStringList(u"ok"_s))
-        return refuse(u"文件已损坏：%1"_s.arg(findings.join(u'；')));
-
     QString error;
     const std::optional<BookShape> shape = templateShape(&error);
     if (!shape)
@@ -398,8 +713,18 @@ RestoreCheck BackupService::checkBook(const QString &path)
                       u"请用新版本恢复"_s.arg(*version)
                           .arg(shape->userVersion));
     }
+    const std::optional<QStringList> unknown
+        = SchemaUpgrade::unknownObjects(candidate, SQLiteHelper::templatePath());
+    if (!unknown)
+        return refuse(u"无法读取文件的结构：%1"_s.arg(failure()));
+    if (!unknown->isEmpty())
+        return refuse(u"文件中有收据数据库不该有的内容：%1"_s.arg(unknown->join(u"、"_s)));
+    // The tables the upgrade adds are made when the book is restored or opened.
+    const QStringList added = SchemaUpgrade::tablesAddedAfter(int(*version));
     for (const auto &[table, columns] : shape->tables) {
         const QStringList present = columnsOf(candidate, table);
+        if (present.isEmpty() && added.contains(table))
+            continue;
         if (present.isEmpty())
             return refuse(u"文件中缺少表 %1，不是收据数据库"_s.arg(table));
         for (const QString &column : columns) {
@@ -424,6 +749,15 @@ RestoreCheck BackupService::checkBook(const QString &path)
     return result;
 }
 
+void BackupService::removePartialFiles()
+{
+    const QString databasePath = SQLiteHelper::shared().dbURL();
+    if (databasePath.isEmpty())
+        return;
+    removePartialFilesIn(QFileInfo(databasePath).absolutePath());
+    removePartialFilesIn(backupsFolder());
+}
+
 bool BackupService::restore(const QString &path, QString *error)
 {
     const RestoreCheck check = checkRestoreFile(path);
@@ -434,27 +768,40 @@ bool BackupService::restore(const QString &path, QString *error)
         return fail(error, helper.failureMessage());
     const QString databasePath = helper.dbURL();
     const bool bookExists = QFileInfo::exists(databasePath);
+    // A book SQLite cannot read whole is what backups are for: it is kept beside the
+    // restored one, not copied into backups/ where it would push good backups out.
+    bool locked = false;
+    const bool damaged
+        = bookExists && !damageOf(databasePath, &locked, CheckMode::ReadWrite).isEmpty() && !locked;
 
     QString reason;
-    if (bookExists && !makeAutomaticBackup(&reason, path))
-        return fail(error, u"没有恢复：无法先备份当前的数据（%1）"_s.arg(reason));
+    std::optional<ReplacedBook> replaced;
+    if (bookExists && !damaged) {
+        QString safety;
+        if (!makeAutomaticBackup(&reason, path, &safety))
+            return fail(error, u"没有恢复：无法先备份当前的数据（%1）"_s.arg(reason));
+        replaced = replacedBook(safety);
+    } else if (damaged) {
+        replaced = replacedBook(databasePath);
+    }
 
     // The replacement is a rename of a finished, checked copy: a crash before it leaves
     // the book as it was, and after it the restored one.
+    const QString folder = QFileInfo(databasePath).absolutePath();
+    const FolderLock writing(folder, false);
     const QString copy = partialNameBeside(databasePath);
-    auto removeCopy = qScopeGuard([&copy] { QFile::remove(copy); });
+    auto removeCopy = qScopeGuard([&copy] {
+        QFile::remove(copy);
+        QFile::remove(copy + u"-journal"_s);
+    });
     {
         Database source(path, Database::OpenMode::ExistingFileOnly);
         source.setOpenReadOnly(true);
         if (!source.backupTo(copy, &reason))
             return fail(error, u"没有恢复：无法复制 %1（%2）"_s.arg(path, reason));
     }
-    {
-        // The program keeps its book in rollback-journal mode, whatever the file came with.
-        Database restored(copy, Database::OpenMode::ExistingFileOnly);
-        if (!restored.open() || !restored.executeStatements(u"PRAGMA journal_mode = DELETE"_s))
-            return fail(error, u"没有恢复：无法写入 %1"_s.arg(copy));
-    }
+    if (!prepareRestoredCopy(copy, path, replaced, &reason))
+        return fail(error, u"没有恢复：%1"_s.arg(reason));
     if (const RestoreCheck copied = checkBook(copy); !copied.ok)
         return fail(error, u"没有恢复：复制出的文件有问题（%1）"_s.arg(copied.problem));
 
@@ -466,19 +813,30 @@ bool BackupService::restore(const QString &path, QString *error)
     // that book and write the old book's pages into it.
     Database lock(databasePath, Database::OpenMode::ExistingFileOnly);
     lock.setLogsErrors(false);
-    if (bookExists && (!lock.open() || !lock.executeStatements(u"BEGIN EXCLUSIVE"_s))) {
+    if (bookExists && !damaged && (!lock.open() || !lock.executeStatements(u"BEGIN EXCLUSIVE"_s))) {
         return fail(error,
                     u"没有恢复：%1"_s.arg(
                         describeDatabaseError(lock.lastErrorCode(), lock.lastErrorMessage())));
     }
     const QString journal = databasePath + u"-journal"_s;
+    QString kept;
+    if (damaged) {
+        // The damaged book and its journal stay together under a name the user finds.
+        kept = damagedNameBeside(databasePath);
+        if (!keepAs(databasePath, kept))
+            return fail(error, u"没有恢复：无法保留损坏的数据库文件（%1）"_s.arg(kept));
+        if (QFileInfo::exists(journal) && !replaceFile(journal, kept + u"-journal"_s, &reason))
+            return fail(error, u"没有恢复：%1"_s.arg(reason));
+    }
     if (QFileInfo::exists(journal) && !QFile::remove(journal))
         return fail(error, u"没有恢复：无法删除旧的日志文件 %1"_s.arg(journal));
     if (!replaceFile(copy, databasePath, &reason))
         return fail(error, u"没有恢复：%1"_s.arg(reason));
     removeCopy.dismiss();
-    syncFolder(QFileInfo(databasePath).absolutePath());
+    syncFolder(folder);
     lock.close();
+    if (!kept.isEmpty())
+        writeDatabaseDiagnostic(u"The damaged database file is kept as "_s + kept);
 
     reloadSharedStores();
     return true;

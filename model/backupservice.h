@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // What checkBook() or checkRestoreFile() found in a file.
 struct RestoreCheck
@@ -17,6 +18,13 @@ struct RestoreCheck
     qint64 receiptCount = 0;
     QString earliestReceiptDate;
     QString latestReceiptDate;
+    // checkRestoreFile(): the numbers of the receipts the book shows and the file does
+    // not, which a restore takes away.
+    QStringList lostReceiptNumbers;
+
+    // "将失去 5 张收据：No.0000006 … No.0000010", runs of numbers shortened; empty when
+    // nothing is lost.
+    QString lossText() const;
 };
 
 // Copies the receipt book to backup files and puts a backup back in its place. Used by
@@ -53,22 +61,34 @@ public:
 
     // Opens the file for reading only (never creating it) and checks that it is an
     // undamaged receipt book this program can use: SQLite's integrity check passes, every
-    // table and column of the template is there, and no newer program wrote it.
+    // table and column of the template is there (but for those the upgrade adds to a book
+    // of an older version), nothing else is (no trigger, view or other table: they are
+    // named), and no newer program wrote it.
     static RestoreCheck checkBook(const QString &path);
     // checkBook() for a file offered for restoring, which must not be the open database.
     static RestoreCheck checkRestoreFile(const QString &path);
     // Replaces the book with the file at `path`, after an automatic backup of the book as
-    // it is. Every shared store then loads from the restored book (the form starts a new
-    // receipt, the selection is cleared). The book is left untouched unless this answers
-    // true.
+    // it is; a book SQLite cannot read whole is kept beside it instead, as
+    // Tovalin.db.damaged-yyyyMMdd-HHmmss, and not backed up. A book of an older version
+    // is brought up to date in the copy. The restored book numbers on after the highest
+    // number the replaced one ever issued, and its history records the restore. Every
+    // shared store then loads from the restored book (the form starts a new receipt, the
+    // selection is cleared). The book is left untouched unless this answers true.
     static bool restore(const QString &path, QString *error = nullptr);
+
+    // Removes what a backup, restore or automatic backup cut short left beside the book
+    // and in backups/: only hidden names of this program's own partial copies, and only
+    // while no other program is writing one there.
+    static void removePartialFiles();
 
 private:
     friend class SharedInstance<BackupService>;
     BackupService() = default;
 
-    // `spare` (a file being restored) is never removed to make room.
-    static bool makeAutomaticBackup(QString *error, const QString &spare = QString());
+    // `spare` (a file being restored) is never removed to make room. `made` is set to
+    // the new backup's path.
+    static bool makeAutomaticBackup(QString *error, const QString &spare = QString(),
+                                    QString *made = nullptr);
 
     qint64 m_savedReceipts = 0;
 };

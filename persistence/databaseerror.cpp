@@ -35,3 +35,8 @@ QString describeDatabaseError(int code, const QString &message)
         return message.isEmpty() ? u"数据库错误"_s : u"数据库错误（%1）"_s.arg(message);
     }
 }
+
+bool isLockError(int code)
+{
+    return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
+}

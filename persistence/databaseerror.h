@@ -8,3 +8,7 @@
 // (primary or extended), `message` SQLite's own text, which the answer keeps in
 // brackets where it names something (a column, a table).
 QString describeDatabaseError(int code, const QString &message);
+
+// Whether `code` says another program's lock stopped the statement (busy or locked),
+// which tells nothing about the file itself.
+bool isLockError(int code);

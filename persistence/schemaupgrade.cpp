@@ -4,6 +4,8 @@
 #include "database.h"
 #include "transaction.h"
 
+#include <QSet>
+
 #include <limits>
 #include <optional>
 
@@ -96,7 +98,109 @@ bool upgradeStep(Database &database, int toVersion)
     }
 }
 
+// One row of sqlite_schema.
+struct SchemaObject
+{
+    QString type;
+    QString name;
+    QString table;
+    QString sql;
+};
+
+QList<SchemaObject> schemaObjects(Database &database)
+{
+    QList<SchemaObject> objects;
+    std::unique_ptr<ResultSet> rows
+        = database.executeQuery(u"select type, name, tbl_name, sql from sqlite_schema"_s);
+    if (!rows)
+        return objects;
+    while (rows->next()) {
+        objects.append({rows->stringForColumnIndex(0).value_or(QString()),
+                        rows->stringForColumnIndex(1).value_or(QString()),
+                        rows->stringForColumnIndex(2).value_or(QString()),
+                        rows->stringForColumnIndex(3).value_or(QString())});
+    }
+    return objects;
+}
+
+QString keyOf(const SchemaObject &object)
+{
+    return object.type + u'|' + object.name.toLower() + u'|' + object.table.toLower();
+}
+
+// The tables and indexes SQLite makes itself for any book.
+bool isSQLiteOwn(const SchemaObject &object)
+{
+    const QString name = object.name.toLower();
+    if (object.type == u"index"_s)
+        return name.startsWith(u"sqlite_autoindex_"_s);
+    return object.type == u"table"_s
+        && (name == u"sqlite_sequence"_s || name.startsWith(u"sqlite_stat"_s));
+}
+
+// A table declared so that a save replaces another row or is dropped without an error.
+QString tableDeclarationProblem(const SchemaObject &object)
+{
+    const QString sql = object.sql.simplified().toLower();
+    if (sql.startsWith(u"create virtual"_s))
+        return u"虚拟表 %1"_s.arg(object.name);
+    if (sql.contains(u"on conflict"_s))
+        return u"表 %1 的定义（ON CONFLICT）"_s.arg(object.name);
+    return {};
+}
+
+QString describe(const SchemaObject &object)
+{
+    if (object.type == u"trigger"_s)
+        return u"触发器 %1（表 %2）"_s.arg(object.name, object.table);
+    if (object.type == u"view"_s)
+        return u"视图 %1"_s.arg(object.name);
+    if (object.type == u"index"_s)
+        return u"索引 %1（表 %2）"_s.arg(object.name, object.table);
+    return u"表 %1"_s.arg(object.name);
+}
+
 } // namespace
+
+std::optional<QStringList> SchemaUpgrade::unknownObjects(Database &database,
+                                                         const QString &templatePath)
+{
+    Database templateDatabase(templatePath, Database::OpenMode::ExistingFileOnly);
+    templateDatabase.setOpenReadOnly(true);
+    templateDatabase.setLogsErrors(false);
+    if (!templateDatabase.open())
+        return std::nullopt;
+    QSet<QString> known;
+    for (const SchemaObject &object : schemaObjects(templateDatabase))
+        known.insert(keyOf(object));
+    if (known.isEmpty() || !database.isOpen())
+        return std::nullopt;
+    std::unique_ptr<ResultSet> probe
+        = database.executeQuery(u"select count(*) from sqlite_schema"_s);
+    if (!probe || !probe->next())
+        return std::nullopt;
+    probe.reset();
+
+    QStringList unknown;
+    for (const SchemaObject &object : schemaObjects(database)) {
+        if (isSQLiteOwn(object))
+            continue;
+        if (!known.contains(keyOf(object))) {
+            unknown.append(describe(object));
+            continue;
+        }
+        if (object.type == u"table"_s) {
+            if (const QString problem = tableDeclarationProblem(object); !problem.isEmpty())
+                unknown.append(problem);
+        }
+    }
+    return unknown;
+}
+
+QStringList SchemaUpgrade::tablesAddedAfter(int version)
+{
+    return version < 1 ? QStringList {u"tb_void"_s, u"tb_history"_s} : QStringList();
+}
 
 int SchemaUpgrade::version(Database &database)
 {

@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 class Database;
 
 // What opening a database file found and mended.
@@ -18,6 +20,10 @@ struct SchemaReport
     // relies on).
     int version = 0;
     bool isNewer = false;
+    // What the book holds beyond a receipt book's tables and indexes (triggers, views,
+    // other tables), as the user reads them: "触发器 wipe（表 tb_receipt）". Such a book
+    // is only read: a trigger can drop or change every save.
+    QStringList unknownObjects;
 };
 
 // Brings a database file up to what this program relies on, when the connection first
@@ -33,6 +39,16 @@ public:
     static constexpr int currentVersion = 1;
 
     static SchemaReport apply(Database &database);
+
+    // What `database` holds that the template at `templatePath` does not: every trigger
+    // and view, and every table or index of another name, of another table, or declared
+    // to replace or ignore rows on a conflict. SQLite's own objects (sqlite_autoindex_*,
+    // sqlite_sequence, sqlite_stat*) belong to any book. Nothing when either file cannot
+    // be read.
+    static std::optional<QStringList> unknownObjects(Database &database,
+                                                     const QString &templatePath);
+    // The tables a book of `version` may lack because the upgrade adds them.
+    static QStringList tablesAddedAfter(int version);
     // The book's PRAGMA user_version, or -1 when it cannot be read.
     static int version(Database &database);
 };

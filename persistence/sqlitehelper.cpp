@@ -50,6 +50,16 @@ bool fileHasMoved(const Database &database)
     return moved != 0;
 }
 
+// What the book holds beyond the template's tables and indexes; a book from a newer
+// program is left to the upgrade, which only reads it, for that program may add tables.
+QStringList unknownObjectsOf(Database &database)
+{
+    if (SchemaUpgrade::version(database) > SchemaUpgrade::currentVersion)
+        return {};
+    return SchemaUpgrade::unknownObjects(database, SQLiteHelper::templatePath())
+        .value_or(QStringList());
+}
+
 } // namespace
 
 SQLiteHelper &SQLiteHelper::shared()
@@ -193,6 +203,18 @@ bool SQLiteHelper::open()
         m_damage = *damage;
         if (!m_damage.isEmpty()) {
             writeDatabaseDiagnostic(u"The database file is damaged: "_s + m_damage);
+            database.setOpenReadOnly(true);
+            if (!database.open()) {
+                noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+                return false;
+            }
+        } else if (const QStringList unknown = unknownObjectsOf(database); !unknown.isEmpty()) {
+            // Nothing is written into a book that carries code of its own: a trigger can
+            // drop or change every save while the save reports success.
+            m_schemaReport.version = SchemaUpgrade::version(database);
+            m_schemaReport.unknownObjects = unknown;
+            writeDatabaseDiagnostic(u"The database file holds unknown objects: "_s
+                                    + unknown.join(u", "_s));
             database.setOpenReadOnly(true);
             if (!database.open()) {
                 noteFailure(database.lastErrorCode(), database.lastErrorMessage());

@@ -150,7 +150,9 @@ void BookMenu::restore()
         ? u"其中没有收据。"_s
         : u"其中有 %1 张收据，收款日期从 %2 到 %3。"_s.arg(found.receiptCount)
               .arg(found.earliestReceiptDate.left(10), found.latestReceiptDate.left(10));
-    if (!MessageBox::confirmRestore(m_window, QDir::toNativeSeparators(source), range))
+    const QString loss = found.lossText();
+    if (!MessageBox::confirmRestore(m_window, QDir::toNativeSeparators(source),
+                                    loss.isEmpty() ? range : range + u'\n' + loss))
         return;
     QString error;
     if (BackupService::restore(source, &error))

@@ -46,6 +46,14 @@ QString detailOf(const HistoryEntry &entry, bool restored)
         return u"原作废原因：%1"_s.arg(entry.detail.value(u"reason"_s).toString());
     case HistoryAction::Delete:
         return restored ? u"已恢复"_s : u"可以恢复"_s;
+    case HistoryAction::Restore:
+        // Without a receipt: the whole book was restored from a backup.
+        if (entry.receiptId.isEmpty())
+            return u"恢复数据库：%1（替换前共 %2 张收据，最大单号 %3）"_s.arg(
+                entry.detail.value(u"file"_s).toString(),
+                QString::number(entry.detail.value(u"replacedReceiptCount"_s).toInteger()),
+                entry.detail.value(u"replacedHighestNo"_s).toString());
+        return {};
     default:
         return {};
     }

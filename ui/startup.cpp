@@ -139,6 +139,13 @@ bool Startup::checkDatabase(QWidget *parent)
                             u"Quenta 以只读方式打开它：可以查看和打印能读出的收据，但无法保存。"
                             u"请先另外复制一份这个文件留存，再用最近的备份替换它。"
                             u"\n\n数据库位置：%2"_s.arg(helper.damage(), path));
+    } else if (const QStringList unknown = helper.schemaReport().unknownObjects;
+               !unknown.isEmpty()) {
+        MessageBox::warning(parent, u"数据库中有不认识的内容"_s,
+                            u"数据库文件中有收据数据库不该有的内容：%1。\n\n"
+                            u"它们可能在保存时删除或改动收据，所以 Quenta 以只读方式打开它："
+                            u"可以查看和打印收据，但无法保存。请用最近的备份恢复数据库。"
+                            u"\n\n数据库位置：%2"_s.arg(unknown.join(u"、"_s), path));
     } else if (helper.schemaReport().isNewer) {
         MessageBox::warning(
             parent, u"数据库来自更新的版本"_s,
@@ -188,6 +195,7 @@ void Startup::backUpWhenDue(QWidget *window)
 {
     // After the first paint: the copy of a large book must not hold up the window.
     QTimer::singleShot(1000, window, [window] {
+        BackupService::removePartialFiles();
         QString error;
         if (!BackupService::backupIfDue(&error))
             MessageBox::warning(

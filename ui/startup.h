@@ -28,8 +28,9 @@ bool checkDatabase(QWidget *parent);
 // failed, and where the book is) and answers false: the program must exit.
 bool lockBook(BookLock &lock, QWidget *parent);
 
-// Shortly after the window is shown: an automatic backup when the last is over a day
-// old. A failure is told once and stops nothing.
+// Shortly after the window is shown: removes the partial copies a cut-short backup or
+// restore left, then an automatic backup when the last is over a day old. A failure is
+// told once and stops nothing.
 void backUpWhenDue(QWidget *window);
 
 // True when the command line holds --quit-when-shown: the start-up benchmark's way of

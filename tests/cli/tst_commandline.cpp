@@ -3,6 +3,7 @@
 #include "printsettings.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -44,6 +45,9 @@ private Q_SLOTS:
     void printVerbs();
     void printOptionsReachThePage();
     void restoreReplacesTheBook();
+    void restoreOverABrokenBook_data();
+    void restoreOverABrokenBook();
+    void bookWithCodeOfItsOwn();
     void writingCommandsWaitForTheWindow();
     void olderBookInAReadOnlyFolder();
     void hiddenRowsStayHidden();
@@ -233,16 +237,68 @@ void tst_CommandLine::printOptionsReachThePage()
 void tst_CommandLine::restoreReplacesTheBook()
 {
     QCOMPARE(runQuenta({u"--backup"_s, path(u"b.db"_s)}).status, 0);
-    QVERIFY(m_env->execRaw(u"delete from tb_receipt"_s));
+    QVERIFY(m_env->storeReceipt(u"R2"_s, u"0000002"_s, u"2024-05-02 00:00:00"_s));
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'R1'"_s));
     const Run run = runQuenta({u"--restore"_s, path(u"b.db"_s), u"--yes"_s});
     QCOMPARE(run.status, 0);
-    QCOMPARE(m_env->receiptCount(), 1);
+    QVERIFY2(run.err.contains(u"将失去 1 张收据：No.0000002"_s), qPrintable(run.err));
+    QCOMPARE(m_env->queryRaw(u"select id from tb_receipt"_s), u"R1"_s);
 
     // A damaged book is found by --check.
     QVERIFY(m_env->damageDatabase());
     const Run check = runQuenta({u"--check"_s});
     QCOMPARE(check.status, 1);
     QVERIFY(!check.out.isEmpty() && check.out != u"ok\n"_s);
+}
+
+// What a backup is for: --restore puts it over a book SQLite cannot read, keeps the broken
+// file beside it under a name the user finds, and removes what killed restores left.
+void tst_CommandLine::restoreOverABrokenBook_data()
+{
+    QTest::addColumn<QString>("broken");
+    QTest::newRow("damaged") << u"damaged"_s;
+    QTest::newRow("not a database") << u"text"_s;
+}
+
+void tst_CommandLine::restoreOverABrokenBook()
+{
+    QFETCH(QString, broken);
+    QCOMPARE(runQuenta({u"--backup"_s, path(u"b.db"_s)}).status, 0);
+    const QString partial = path(u".Tovalin.db.0123abcd.partial"_s);
+    QVERIFY(writeFile(partial, "a copy cut short"));
+    QVERIFY(broken == u"text"_s ? writeFile(m_env->databasePath(), "不是数据库")
+                                : m_env->damageDatabase());
+    const QByteArray brokenBytes = fileBytes(m_env->databasePath());
+
+    const Run run = runQuenta({u"--restore"_s, path(u"b.db"_s), u"--yes"_s});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(m_env->receiptCount(), 1);
+    QCOMPARE(runQuenta({u"--check"_s}).out, u"ok\n"_s);
+    const QStringList kept
+        = QDir(m_env->documentsPath()).entryList({u"Tovalin.db.damaged-*"_s}, QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(fileBytes(path(kept.first())), brokenBytes);
+    QVERIFY(!QFile::exists(partial));
+    // The broken file is not an automatic backup: it would push good ones out.
+    QCOMPARE(QDir(path(u"backups"_s)).entryList({u"Tovalin-auto-*"_s}, QDir::Files), QStringList());
+}
+
+// A book carrying a trigger of its own is reported by --check, not written by printing
+// (its saves could vanish), and replaced by --restore.
+void tst_CommandLine::bookWithCodeOfItsOwn()
+{
+    QCOMPARE(runQuenta({u"--backup"_s, path(u"b.db"_s)}).status, 0);
+    QVERIFY(m_env->execRaw(u"create trigger eat after insert on tb_history begin "
+                           u"delete from tb_history where id = new.id; end"_s));
+    const Run check = runQuenta({u"--check"_s});
+    QCOMPARE(check.status, 1);
+    QVERIFY2(check.out.contains(u"触发器 eat"_s), qPrintable(check.out));
+    const Run print = runQuenta({u"--print-pdf"_s, u"0000001"_s, path(u"r.pdf"_s)});
+    QCOMPARE(print.status, 1);
+    QVERIFY2(print.err.contains(u"触发器 eat"_s), qPrintable(print.err));
+    QVERIFY(!QFile::exists(path(u"r.pdf"_s)));
+    QCOMPARE(runQuenta({u"--restore"_s, path(u"b.db"_s), u"--yes"_s}).status, 0);
+    QCOMPARE(runQuenta({u"--check"_s}).out, u"ok\n"_s);
 }
 
 void tst_CommandLine::writingCommandsWaitForTheWindow()

@@ -32,6 +32,8 @@ private Q_SLOTS:
     void olderFileGetsUniqueNumbers();
     void missingNumberingRowIsPutBack();
     void lockAtFirstOpenIsNoDamage();
+    void bookWithCodeIsOnlyRead_data();
+    void bookWithCodeIsOnlyRead();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -217,6 +219,40 @@ void tst_SQLiteHelper::lockAtFirstOpenIsNoDamage()
     }
     QCOMPARE(SQLiteHelper::shared().count(u"select count(*) from tb_receipt"_s), 0);
     QVERIFY(SQLiteHelper::shared().write(u"delete from tb_payer"_s));
+}
+
+// A book that carries code of its own is opened for reading only, and not upgraded: a
+// trigger could drop every save while the save reports success.
+void tst_SQLiteHelper::bookWithCodeIsOnlyRead_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("unknown");
+    QTest::newRow("trigger dropping inserts")
+        << u"create trigger mute before insert on tb_receipt begin select raise(ignore); end"_s
+        << QStringList(u"触发器 mute（表 tb_receipt）"_s);
+    QTest::newRow("older book with a view and a table")
+        << u"drop table tb_void; drop table tb_history; pragma user_version = 0; "
+           u"create table extra (x); create view shown as select * from tb_receipt"_s
+        << QStringList({u"表 extra"_s, u"视图 shown"_s});
+}
+
+void tst_SQLiteHelper::bookWithCodeIsOnlyRead()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, unknown);
+    m_env->createDatabase();
+    SQLiteHelper::resetShared();
+    QVERIFY(m_env->execRaw(sql));
+    const QString version = m_env->queryRaw(u"pragma user_version"_s);
+
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QVERIFY(helper.checkUsable());
+    QStringList found = helper.schemaReport().unknownObjects;
+    found.sort();
+    QCOMPARE(found, unknown);
+    QVERIFY(helper.db().isReadOnly());
+    QVERIFY(!helper.write(receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)));
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), version);
 }
 
 QTEST_GUILESS_MAIN(tst_SQLiteHelper)
