@@ -49,6 +49,7 @@ private Q_SLOTS:
     void rememberedChoicesSurviveARestart();
     void failedSavesKeepTheForm();
     void longTitleGivesWayToTheNumber();
+    void addAndPrintShowsThePrinterWithPaperInBlue();
 
 private:
     void fill(const QString &payer, const QString &reason, const QString &amount)
@@ -180,6 +181,30 @@ void tst_AddView::addShowsTodaysListAndBlanksTheForm()
     QCOMPARE(shown(u"paytypeComboBox"_s), u"微信"_s);
     QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
     QVERIFY(isNewReceiptMode());
+}
+
+// The add-and-print button shows a printer with paper, in the blue of the add button.
+void tst_AddView::addAndPrintShowsThePrinterWithPaperInBlue()
+{
+    // The colour most of the icon's opaque pixels have.
+    const auto ink = [this](const QString &button) {
+        const QImage image = m.find<QToolButton>(button)->icon().pixmap(32, 32).toImage();
+        QHash<QRgb, int> counts;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (qAlpha(image.pixel(x, y)) == 255)
+                    ++counts[image.pixel(x, y)];
+            }
+        }
+        QRgb most = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            most = it.value() > counts.value(most) ? it.key() : most;
+        return QColor::fromRgb(most).name();
+    };
+    QCOMPARE(m.find<QToolButton>(u"addPrintButton"_s)->property("iconName").toString(),
+             u"printer.filled.and.paper"_s);
+    QCOMPARE(ink(u"addPrintButton"_s), ink(u"addButton"_s));
+    QCOMPARE(ink(u"addButton"_s), u"#1a73e8"_s);
 }
 
 void tst_AddView::addAndPrintWritesTheStoredReceipt()
