@@ -288,7 +288,7 @@ int printPdf(const PrintRequest &request)
     return writePdf(request.target, ids->size(),
                     [&](QPrinter &printer, QString *error, QString *notice) {
                         return ReceiptPrinter::printReceipts(printer, *ids, error, options, notice);
-    });
+                    });
 }
 
 int printTestPage(const PrintRequest &request)

@@ -209,8 +209,8 @@ qreal PrintJob::fittedScale(const QSizeF &paperSize)
 {
     if (!(paperSize.width() > 0 && paperSize.height() > 0))
         return 0;
-    return std::min({qreal(1), paperSize.width() / paper.width(),
-                     paperSize.height() / paper.height()});
+    return std::min(
+        {qreal(1), paperSize.width() / paper.width(), paperSize.height() / paper.height()});
 }
 
 QString PrintJob::fittedNotice(const QPageLayout &layout)
@@ -226,8 +226,8 @@ QString PrintJob::fittedNotice(const QPageLayout &layout)
         ? u"缩小到 %1% 打印在打印机的 %2 纸上"_s.arg(percent).arg(size)
         : u"按原大小打印在打印机的 %1 纸上"_s.arg(size);
     return u"打印机没有 %1 的收据纸，收据已%2。要在收据纸上按原大小打印，请在打印机的纸张设置中"
-           u"添加 %1 的自定义尺寸（CUPS 打印机的做法见使用说明“在 CUPS 中添加收据纸”）。"_s
-        .arg(ReceiptPrinter::paperName(), how);
+           u"添加 %1 的自定义尺寸（CUPS 打印机的做法见使用说明“在 CUPS 中添加收据纸”）。"_s.arg(
+               ReceiptPrinter::paperName(), how);
 }
 
 void PrintJob::preparePrinter(QPrinter &printer) const
@@ -240,9 +240,8 @@ void PrintJob::preparePrinter(QPrinter &printer) const
     // without it is given its default paper: the pages are fitted onto that by the job
     // itself, and the user told, rather than not printed, since a cashier with an ordinary
     // office printer must still be able to hand out a receipt.
-    const QPrinterInfo queue = printer.outputFormat() == QPrinter::NativeFormat
-        ? QPrinterInfo(printer)
-        : QPrinterInfo();
+    const QPrinterInfo queue
+        = printer.outputFormat() == QPrinter::NativeFormat ? QPrinterInfo(printer) : QPrinterInfo();
     if (!queue.isNull() && !hasReceiptPaper(queue) && queue.defaultPageSize().isValid())
         printer.setPageSize(queue.defaultPageSize());
     else

@@ -76,8 +76,7 @@ public:
 private:
     PrintJob() = default;
     void takeReprints();
-    void paintPage(QPainter &painter, const QRectF &target, qreal pixelsPerPoint,
-                   int page) const;
+    void paintPage(QPainter &painter, const QRectF &target, qreal pixelsPerPoint, int page) const;
     void correctFile(const QPrinter &printer) const;
 
     Kind m_kind = Kind::Receipts;

@@ -36,11 +36,11 @@ std::unique_ptr<QPrinter> pdfPrinter(const QString &path)
 }
 
 // A printer aimed at a PDF file that handles the paper as a print queue may: it takes the
-// paper it is given, keeps its own A4, or turns the paper on its side.
+// paper it is given, keeps its own A4 or A3, or turns the paper on its side.
 class QueuePrinter : public QPrinter
 {
 public:
-    enum class Paper { Takes, KeepsA4, TurnsIt };
+    enum class Paper { Takes, KeepsA4, KeepsA3, TurnsIt };
 
     QueuePrinter(Paper paper, const QString &path)
         : QPrinter(QPrinter::HighResolution)
@@ -48,13 +48,14 @@ public:
     {
         setOutputFormat(QPrinter::PdfFormat);
         setOutputFileName(path);
-        QPrinter::setPageSize(QPageSize(QPageSize::A4));
+        QPrinter::setPageSize(QPageSize(paper == Paper::KeepsA3 ? QPageSize::A3 : QPageSize::A4));
         if (paper == Paper::TurnsIt)
             QPrinter::setPageOrientation(QPageLayout::Landscape);
     }
     bool setPageSize(const QPageSize &size) override
     {
-        return m_paper != Paper::KeepsA4 && QPrinter::setPageSize(size);
+        return (m_paper == Paper::Takes || m_paper == Paper::TurnsIt)
+            && QPrinter::setPageSize(size);
     }
     bool setPageOrientation(QPageLayout::Orientation orientation) override
     {
@@ -355,6 +356,9 @@ private Q_SLOTS:
             << QueuePrinter::Paper::Takes << u"241.0 × 93.0 mm"_s << QString();
         QTest::newRow("keeps its A4") << QueuePrinter::Paper::KeepsA4 << u"209.9 × 297.0 mm"_s
                                       << u"缩小到 87% 打印在打印机的 210 × 297 mm 纸上"_s;
+        // Larger both ways: the receipt keeps its size.
+        QTest::newRow("keeps its A3") << QueuePrinter::Paper::KeepsA3 << u"297.0 × 420.2 mm"_s
+                                      << u"按原大小打印在打印机的 297 × 420 mm 纸上"_s;
         QTest::newRow("turns the paper") << QueuePrinter::Paper::TurnsIt << u"93.1 × 240.9 mm"_s
                                          << u"缩小到 39% 打印在打印机的 93 × 241 mm 纸上"_s;
     }
@@ -376,8 +380,9 @@ private Q_SLOTS:
                  qPrintable(error));
         QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s), 2);
         QCOMPARE(pdfPages(path), QStringList(2, pageSize) + QStringList(2, u"page"_s));
-        QVERIFY2(notice.isEmpty() ? told.isEmpty()
-                                  : told.contains(notice) && told.contains(u"241 × 93 mm 的收据纸"_s)
+        QVERIFY2(notice.isEmpty()
+                     ? told.isEmpty()
+                     : told.contains(notice) && told.contains(u"241 × 93 mm 的收据纸"_s)
                          && told.contains(u"添加 241 × 93 mm 的自定义尺寸"_s),
                  qPrintable(told));
 

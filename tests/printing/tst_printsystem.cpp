@@ -338,8 +338,8 @@ void tst_PrintSystem::initTestCase()
     QString fixed = QString::fromLatin1(fileBytes(ppd));
     for (const char *pattern :
          {"\\*VariablePaperSize:[^\n]*\n", "\\*MaxMedia(Width|Height):[^\n]*\n",
-          "\\*NonUIOrderDependency:[^\n]*CustomPageSize\n",
-          "\\*CustomPageSize True:.*?\\*End\n", "\\*ParamCustomPageSize[^\n]*\n"})
+          "\\*NonUIOrderDependency:[^\n]*CustomPageSize\n", "\\*CustomPageSize True:.*?\\*End\n",
+          "\\*ParamCustomPageSize[^\n]*\n"})
         fixed.remove(QRegularExpression(QLatin1StringView(pattern),
                                         QRegularExpression::DotMatchesEverythingOption));
     m_fixedPpd = m_system->filePath(u"fixed-sizes.ppd"_s);
@@ -416,10 +416,9 @@ void tst_PrintSystem::printThrough(const QString &queue, const QString &id,
     m_written += pdfs;
     if (pdfs.size() != 1) {
         qWarning().noquote() << m_system->log();
-        QFAIL(qPrintable(
-            u"cups-pdf wrote %1 files for receipt %2 in %3 (job: %4); cupsd's log "
-            u"is above"_s.arg(QString::number(pdfs.size()), receiptNo, m_outputFolder,
-                                  ended.join(u' '))));
+        QFAIL(qPrintable(u"cups-pdf wrote %1 files for receipt %2 in %3 (job: %4); cupsd's log "
+                         u"is above"_s.arg(QString::number(pdfs.size()), receiptNo, m_outputFolder,
+                                           ended.join(u' '))));
     }
     *pdf = pdfs.constFirst();
 }
@@ -521,9 +520,10 @@ void tst_PrintSystem::receiptThroughQueue()
     // One page of the receipt paper. CUPS keeps whole points of the size Qt asks for
     // (683.15 × 263.62 becomes 683 × 263): a fraction of a millimetre short.
     const QSizeF mm = onePageMm(pdf);
-    QVERIFY2(qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
-             qPrintable(u"the page is %1 × %2 mm"_s.arg(mm.width(), 0, 'f', 2)
-                            .arg(mm.height(), 0, 'f', 2)));
+    QVERIFY2(
+        qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
+        qPrintable(
+            u"the page is %1 × %2 mm"_s.arg(mm.width(), 0, 'f', 2).arg(mm.height(), 0, 'f', 2)));
     // Ink where the layout puts the fields, at their own size from the paper's corner.
     inkWhereLaidOut(pdf, id, 1);
 }
@@ -544,8 +544,9 @@ void tst_PrintSystem::fittedOnOtherPaper()
     if (QTest::currentTestFailed())
         return;
     const QSizeF a4 = onePageMm(pdf);
-    QVERIFY2(notice.contains(u"缩小到 87% 打印在打印机的 210 × 297 mm 纸上"_s),
-             qPrintable(u"%1 (the page is %2 × %3 mm)"_s.arg(notice).arg(a4.width()).arg(a4.height())));
+    QVERIFY2(
+        notice.contains(u"缩小到 87% 打印在打印机的 210 × 297 mm 纸上"_s),
+        qPrintable(u"%1 (the page is %2 × %3 mm)"_s.arg(notice).arg(a4.width()).arg(a4.height())));
     QVERIFY2(qAbs(a4.width() - 210) <= 0.5 && qAbs(a4.height() - 297) <= 0.5,
              qPrintable(u"the page is %1 × %2 mm"_s.arg(a4.width()).arg(a4.height())));
     inkWhereLaidOut(pdf, id, 595 / ReceiptPrinter::paperWidth); // A4 in CUPS's whole points
@@ -555,7 +556,8 @@ void tst_PrintSystem::fittedOnOtherPaper()
     // The administrator's way: the size added to the queue's driver.
     const QString ppd = m_system->filePath(u"with-receipt-paper.ppd"_s);
     QVERIFY(QFile::copy(m_fixedPpd, ppd));
-    const Run edited = runTool(findTool(u"sed"_s), QStringList {u"-i"_s} + addReceiptPaper + QStringList {ppd});
+    const Run edited
+        = runTool(findTool(u"sed"_s), QStringList {u"-i"_s} + addReceiptPaper + QStringList {ppd});
     QVERIFY2(edited.status == 0, qPrintable(edited.out));
     QVERIFY(QString::fromLatin1(fileBytes(ppd)).count(u"Receipt 241x93mm"_s) == 4);
     addQueue(fixedQueueName, ppd);

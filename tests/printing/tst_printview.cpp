@@ -151,8 +151,7 @@ QList<Placed> designedPage(const Receipt &r, const Company &company)
     place(Item::YuanSign, u"¥"_s, caption, figuresRight - 100 - 10 - advance(caption, u"¥"_s),
           rowTop + (amountRow - line) / 2);
     const QString figures = QString::asprintf("%.2f", r.total);
-    place(Item::Figures, figures, subheadline,
-          figuresRight - 10 - advance(subheadline, figures),
+    place(Item::Figures, figures, subheadline, figuresRight - 10 - advance(subheadline, figures),
           rowTop + (amountRow - sub - rule) / 2 - 1);
 
     const QRectF footer(content.left() + 90, table.bottom() + s, bodyWidth - 190, line);
@@ -178,8 +177,7 @@ QList<Placed> designedPage(const Receipt &r, const Company &company)
     const qreal sideTop = content.center().y() - (qreal(characters.size()) * line + s) / 2;
     for (qsizetype i = 0; i < characters.size(); ++i)
         place(Item::SideLabel, characters[i], caption,
-              columnLeft + (15 - advance(caption, characters[i])) / 2,
-              sideTop + qreal(i) * line);
+              columnLeft + (15 - advance(caption, characters[i])) / 2, sideTop + qreal(i) * line);
     return placed;
 }
 
@@ -254,8 +252,11 @@ void tst_PrintView::fittingValuesAsDesigned()
         QVERIFY2(index < all.size(), qPrintable(designed.text));
         const ReceiptPageLayout::TextItem &drawn = all[index];
         const auto describe = [](const QRectF &r, int size) {
-            return u"(%1, %2) %3 × %4 at %5 px"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(
-                r.height()).arg(size);
+            return u"(%1, %2) %3 × %4 at %5 px"_s.arg(r.x())
+                .arg(r.y())
+                .arg(r.width())
+                .arg(r.height())
+                .arg(size);
         };
         QVERIFY2(drawn.text == designed.text && drawn.lineCount == 1
                      && qAbs(drawn.rect.left() - designed.rect.left()) < epsilon
