@@ -42,7 +42,8 @@ int main(int argc, char *argv[])
     if (SQLiteHelper::shared().isAvailable()) {
         lock = std::make_unique<BookLock>(SQLiteHelper::shared().dbURL());
         if (!Startup::lockBook(*lock, nullptr))
-            return CommandLine::BookInUse;
+            return lock->failure() == BookLock::Failure::HeldByAnother ? CommandLine::BookInUse
+                                                                        : CommandLine::Failed;
     }
     if (!Startup::checkDatabase(nullptr))
         return CommandLine::Failed;

@@ -66,13 +66,32 @@ bool bookIsUsable()
     return false;
 }
 
+// Whether a writing command that finds the book's folder read-only goes on reading only
+// (printing, which then cannot record its prints) or is refused (restoring).
+enum class WhenReadOnly { ReadOnly, Refuse };
+
 // The window and every command that writes hold the book's lock: nothing when it is
 // taken and the book is usable, otherwise the exit status, with the reason told.
-std::optional<int> holdForWriting(BookLock &lock)
+std::optional<int> holdForWriting(BookLock &lock, WhenReadOnly whenReadOnly = WhenReadOnly::Refuse)
 {
     if (!lock.tryLock()) {
-        printMessage(lock.error());
-        return CommandLine::BookInUse;
+        switch (lock.failure()) {
+        case BookLock::Failure::HeldByAnother:
+            printMessage(lock.error());
+            return CommandLine::BookInUse;
+        case BookLock::Failure::FolderReadOnly:
+            if (whenReadOnly == WhenReadOnly::ReadOnly) {
+                // Nothing can write there, this command included: no lock is needed.
+                SQLiteHelper::shared().db().setOpenReadOnly(true);
+                break;
+            }
+            printMessage(lock.error());
+            return CommandLine::Failed;
+        case BookLock::Failure::None:
+        case BookLock::Failure::Other:
+            printMessage(lock.error());
+            return CommandLine::Failed;
+        }
     }
     if (!bookIsUsable())
         return CommandLine::Failed;
@@ -236,7 +255,7 @@ std::optional<QStringList> receiptIds(const QStringList &numbers)
     QStringList ids;
     for (const QString &number : numbers) {
         std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
-            u"select id from tb_receipt where receiptNo = %1 and ifnull(isDeleted, '0') <> '1'"_s
+            u"select id from tb_receipt where receiptNo = %1 and isDeleted <> 1"_s
                 .arg(sqlQuote(number)));
         if (!rows) {
             printMessage(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
@@ -279,7 +298,7 @@ int printPdf(const PrintRequest &request)
 {
     // Printing writes the prints into the receipts' history: a writing command.
     BookLock lock(SQLiteHelper::shared().dbURL());
-    if (const std::optional<int> refused = holdForWriting(lock))
+    if (const std::optional<int> refused = holdForWriting(lock, WhenReadOnly::ReadOnly))
         return *refused;
     const std::optional<QStringList> ids = receiptIds(request.numbers);
     if (!ids)

@@ -284,36 +284,56 @@ bool AppStore::updateReceipt()
     return true;
 }
 
-void AppStore::deleteSelected()
+bool AppStore::deleteSelected(QString *error)
 {
     // Single-quoted: SQLite builds without double-quoted string literals read "A" as
     // a column name and refuse the statement.
     const QString sql
         = u"delete from tb_receipt\nwhere  id in ("_s + sqlQuoteList(m_selection) + u");"_s;
     // Gone from the book, but not lost: the history keeps each deleted receipt whole, in
-    // the same transaction as the delete.
+    // the same transaction as the delete. Any step that fails undoes the others and is
+    // told: the rows stay, and the user must not think them gone.
     SQLiteHelper &helper = SQLiteHelper::shared();
+    const auto failed = [&](const QString &reason) {
+        if (error)
+            *error = u"删除失败："_s + (reason.isEmpty() ? helper.lastError() : reason);
+        return false;
+    };
     if (!helper.open())
-        return;
+        return failed({});
     Transaction transaction(helper.db());
-    if (!transaction.begin())
-        return;
+    if (!transaction.begin()) {
+        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
+        return failed({});
+    }
     QList<Receipt> deleted;
     for (const QString &id : std::as_const(m_selection)) {
-        if (std::optional<Receipt> receipt = readReceipt(id))
+        if (std::optional<Receipt> receipt = readReceipt(id)) {
             deleted.append(std::move(*receipt));
+            continue;
+        }
+        // Gone already (another program deleted it): nothing to keep. Stored but not
+        // read: its history row could not be written, so nothing is deleted.
+        const std::optional<qint64> stored = helper.count(
+            u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
+        if (stored != 0)
+            return failed({});
     }
     if (!helper.write(sql))
-        return;
+        return failed({});
     for (const Receipt &receipt : std::as_const(deleted)) {
         if (!ReceiptHistory::record(HistoryAction::Delete, receipt))
-            return;
+            return failed({});
     }
     if (!helper.write(
             u"delete from tb_void where receiptId in (%1);"_s.arg(sqlQuoteList(m_selection))))
-        return;
-    if (transaction.commit())
-        loadReceipts();
+        return failed({});
+    if (!transaction.commit()) {
+        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
+        return failed({});
+    }
+    loadReceipts();
+    return true;
 }
 
 void AppStore::applyRangePreset()

@@ -75,8 +75,9 @@ public:
     bool insertReceipt();
     // Fails when no stored receipt was changed (deleted meanwhile).
     bool updateReceipt();
-    // Deletes every receipt of selection for good, then reloads the list.
-    void deleteSelected();
+    // Deletes every receipt of selection for good, then reloads the list. False with the
+    // reason ("删除失败：…") in error when nothing was deleted.
+    bool deleteSelected(QString *error = nullptr);
 
     // Sets the list range from selectionNav (today, yesterday, this month, this year,
     // everything up to the end of this year), as of Clock::now().

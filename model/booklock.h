@@ -20,15 +20,28 @@ public:
     BookLock(const BookLock &) = delete;
     BookLock &operator=(const BookLock &) = delete;
 
-    // False when another running program holds the book (or the lock file cannot be
-    // made: a folder that cannot be written), with the reason in error().
+    // Why the lock could not be taken.
+    enum class Failure {
+        None,
+        // Another running program holds the book.
+        HeldByAnother,
+        // Nothing can be written in the book's folder (a read-only mount, an archive
+        // disc): no program can change the book there, so it can be read without a lock.
+        FolderReadOnly,
+        // Anything else (the lock file cannot be made or read for another reason).
+        Other,
+    };
+
+    // False when the lock is not taken, with failure() and the reason in error().
     bool tryLock();
     bool isLocked() const;
+    Failure failure() const { return m_failure; }
     QString error() const { return m_error; }
     QString lockFilePath() const { return m_path; }
 
 private:
     QString m_path;
     QString m_error;
+    Failure m_failure = Failure::None;
     std::unique_ptr<QLockFile> m_lock;
 };

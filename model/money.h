@@ -3,6 +3,7 @@
 
 #include "receipt.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <optional>
@@ -12,8 +13,12 @@
 // amount of yuan becomes fen and fen become text.
 namespace Money {
 
-// The whole fen of an amount of yuan, rounded at the fen; nothing for an amount that is
-// not finite or too large to count in fen.
+// The whole fen of a plain decimal text ("2.675", "-3", "12.50"), rounded half away from
+// zero on its decimal digits; nothing for any other text or an amount too large to count
+// in fen. Every amount becomes fen here and nowhere else.
+std::optional<qint64> fenFromText(QByteArrayView text);
+// The whole fen of an amount of yuan: of its shortest decimal text, which is the text it
+// was stored or typed as; nothing for an amount that is not finite or too large.
 std::optional<qint64> fenFromYuan(double yuan);
 // The fen of a receipt's amount; nothing when its stored amount could not be read.
 std::optional<qint64> fenOf(const Receipt &receipt);

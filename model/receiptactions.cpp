@@ -70,8 +70,16 @@ bool ReceiptActions::readVoidReason(const QString &receiptId, std::optional<QStr
 {
     std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
         u"select reason from tb_void where receiptId = %1"_s.arg(sqlQuote(receiptId)));
-    if (!rows)
-        return false;
+    if (!rows) {
+        // A book from before voids were kept, which could not be brought up to date (it
+        // is only read), has no voided receipt; any other failure leaves it unknown.
+        const std::optional<qint64> voidTables = SQLiteHelper::shared().count(
+            u"select count(*) from sqlite_schema where type = 'table' and name = 'tb_void'"_s);
+        if (voidTables != 0)
+            return false;
+        *reason = std::nullopt;
+        return true;
+    }
     *reason = std::nullopt;
     if (rows->next())
         *reason = rows->stringForColumnIndex(0).value_or(QString());

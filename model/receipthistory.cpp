@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "database.h"
 #include "datetext.h"
+#include "money.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 
@@ -144,6 +145,20 @@ bool ReceiptHistory::record(HistoryAction action, const Receipt &receipt, const 
     return SQLiteHelper::shared().write(sql, SQLiteHelper::Changes::AtLeastOne);
 }
 
+QString ReceiptHistory::unavailableReason()
+{
+    // A book from before the history was kept gets its tables when it is brought up to
+    // date; one that cannot be (read-only, damaged) is read without them.
+    const std::optional<qint64> tables = SQLiteHelper::shared().count(
+        u"select count(*) from sqlite_schema where type = 'table' "
+        u"and name in ('tb_history', 'tb_void')"_s);
+    if (!tables)
+        return u"无法读取操作记录：%1"_s.arg(SQLiteHelper::shared().lastError());
+    if (*tables < 2)
+        return u"这个数据库来自旧版本，没有操作记录和作废记录；数据库只能读取，无法升级"_s;
+    return {};
+}
+
 std::optional<QList<HistoryEntry>> ReceiptHistory::load(const QString &receiptNo, QDate from,
                                                         QDate to, const QString &receiptId)
 {
@@ -200,14 +215,10 @@ QString ReceiptHistory::changeSummary(const HistoryEntry &entry)
         QString before = change.at(0).toString();
         QString after = change.at(1).toString();
         if (field.key == QStringView(u"total")) {
-            bool beforeOk = false;
-            bool afterOk = false;
-            const double beforeValue = before.toDouble(&beforeOk);
-            const double afterValue = after.toDouble(&afterOk);
-            if (beforeOk)
-                before = QString::number(beforeValue, 'f', 2);
-            if (afterOk)
-                after = QString::number(afterValue, 'f', 2);
+            if (const std::optional<qint64> fen = Money::fenFromText(before.toLatin1()))
+                before = Money::format(*fen);
+            if (const std::optional<qint64> fen = Money::fenFromText(after.toLatin1()))
+                after = Money::format(*fen);
         } else if (field.key == QStringView(u"receiptDate")) {
             before = before.left(10);
             after = after.left(10);

@@ -44,6 +44,10 @@ std::optional<Receipt> receiptFromJson(const QJsonObject &detail);
 // also makes the change. False when the row could not be written (the caller rolls back).
 bool record(HistoryAction action, const Receipt &receipt, const QJsonObject &extra = {});
 
+// Why the book keeps no history and no voids (a book from an older version that could not
+// be brought up to date), in Chinese; empty when it does.
+QString unavailableReason();
+
 // The rows, newest first: all of them, or those whose receipt number contains
 // `receiptNo` and whose time lies within [from, to] (a null date leaves that end open).
 // Nothing when the history cannot be read.

@@ -20,6 +20,13 @@ constexpr QRgb gridInk = 0xb0b0b0;
 constexpr QRgb labelledGridInk = 0x606060;
 constexpr QRgb fieldInk = 0x1a5fb4;
 
+QFont pageFont(int pixelSize)
+{
+    QFont font = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Caption);
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
 bool labelled(qreal mm)
 {
     return std::fmod(mm + 0.001, AlignmentPage::labelStepMm) < 0.01;
@@ -31,9 +38,7 @@ AlignmentPage::AlignmentPage(const QRectF &pageRect, const PrintOptions &options
                              const Company &company)
     : m_pageRect(pageRect)
 {
-    QFont labelFont = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Caption);
-    labelFont.setPixelSize(labelSize);
-    const QFontMetricsF metrics(labelFont);
+    const QFontMetricsF metrics(pageFont(labelSize));
     // Whole steps only, counted in steps so that rounding never adds or drops a line.
     const int columns = int(std::floor(pageRect.width() / (gridStepMm * pointsPerMm) + 1e-6));
     const int rows = int(std::floor(pageRect.height() / (gridStepMm * pointsPerMm) + 1e-6));
@@ -86,18 +91,17 @@ void AlignmentPage::paint(QPainter &painter) const
         painter.setPen(QPen(QColor::fromRgb(labelled(mm) ? labelledGridInk : gridInk), gridWidth));
         painter.drawLine(line);
     }
-    QFont font = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Caption);
-    font.setPixelSize(labelSize);
-    painter.setFont(font);
+    const QFont labelFont = pageFont(labelSize);
+    painter.setFont(labelFont);
     painter.setPen(Qt::black);
-    const QFontMetricsF labelMetrics(font);
+    const QFontMetricsF labelMetrics(labelFont);
     for (const Label &label : m_labels)
         painter.drawText(QPointF(label.rect.left(), label.rect.top() + labelMetrics.ascent()),
                          label.text);
 
-    font.setPixelSize(fieldNameSize);
-    painter.setFont(font);
-    const QFontMetricsF nameMetrics(font);
+    const QFont nameFont = pageFont(fieldNameSize);
+    painter.setFont(nameFont);
+    const QFontMetricsF nameMetrics(nameFont);
     const QColor ink = QColor::fromRgb(fieldInk);
     for (const Field &field : m_fields) {
         painter.setPen(QPen(ink, 0.75));
@@ -113,4 +117,16 @@ void AlignmentPage::paint(QPainter &painter) const
                          field.name);
     }
     painter.restore();
+}
+
+QList<PdfTextLayer::Text> AlignmentPage::texts() const
+{
+    QList<PdfTextLayer::Text> texts;
+    const QFont labelFont = pageFont(labelSize);
+    for (const Label &label : m_labels)
+        texts.append({label.text, labelFont});
+    const QFont nameFont = pageFont(fieldNameSize);
+    for (const Field &field : m_fields)
+        texts.append({field.name, nameFont});
+    return texts;
 }

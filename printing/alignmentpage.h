@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "pdftextlayer.h"
 #include "receiptpagelayout.h"
 
 #include <QLineF>
@@ -40,6 +41,8 @@ public:
     // Millimetre figures along the top and left edges, every labelStepMm.
     const QList<Label> &labels() const { return m_labels; }
     const QList<Field> &fields() const { return m_fields; }
+    // Every text paint() draws, in the order it draws them: the labels, then the names.
+    QList<PdfTextLayer::Text> texts() const;
 
     void paint(QPainter &painter) const;
 

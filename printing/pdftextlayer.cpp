@@ -2,19 +2,30 @@
 #include "pdftextlayer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGlyphRun>
 #include <QHash>
 #include <QLoggingCategory>
 #include <QMap>
 #include <QRawFont>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 #include <QTextLayout>
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <algorithm>
+#include <exception>
 #include <map>
 #include <numeric>
 #include <optional>
+#include <string>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -253,515 +264,26 @@ bool appendDrawnGlyphs(const QString &text, const QFont &font, std::map<QString,
 }
 
 // ---------------------------------------------------------------------------------------
-// Reading PDF syntax
+// What the file shows
 
-struct Token
+void setError(QString *error, const QString &text)
 {
-    enum Kind { Number, Name, String, Operator, ArrayOpen, ArrayClose, DictOpen, DictClose, Bad };
-    Kind kind;
-    QByteArray value; // a name without its slash, a string decoded
-};
-
-bool isWhite(char c)
-{
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
+    if (error)
+        *error = text;
 }
 
-bool isDelimiter(char c)
+uint codeOf(const std::string &bytes)
 {
-    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{'
-        || c == '}' || c == '/' || c == '%';
+    uint code = 0;
+    for (const char c : bytes)
+        code = code << 8 | uchar(c);
+    return code;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The tokens of a content stream or a CMap. Anything it cannot read ends in a Bad token.
-class Tokenizer
-{
-public:
-    explicit Tokenizer(const QByteArray &data)
-        : m_data(data)
-    { }
-
-    std::optional<Token> next()
-    {
-        skipWhiteAndComments();
-        if (m_pos >= m_data.size())
-            return std::nullopt;
-        const char c = m_data[m_pos];
-        if (c == '(')
-            return literalString();
-        if (c == '<') {
-            if (peek(1) == '<') {
-                m_pos += 2;
-                return Token {Token::DictOpen, {}};
-            }
-            return hexString();
-        }
-        if (c == '>') {
-            if (peek(1) != '>')
-                return bad();
-            m_pos += 2;
-            return Token {Token::DictClose, {}};
-        }
-        if (c == '[' || c == ']') {
-            ++m_pos;
-            return Token {c == '[' ? Token::ArrayOpen : Token::ArrayClose, {}};
-        }
-        if (c == '{' || c == '}') {
-            ++m_pos;
-            return Token {Token::Operator, QByteArray(1, c)};
-        }
-        if (c == ')')
-            return bad();
-        const bool name = c == '/';
-        if (name)
-            ++m_pos;
-        const qsizetype start = m_pos;
-        while (m_pos < m_data.size() && !isWhite(m_data[m_pos]) && !isDelimiter(m_data[m_pos]))
-            ++m_pos;
-        const QByteArray word = m_data.mid(start, m_pos - start);
-        if (name)
-            return Token {Token::Name, word};
-        if (word.isEmpty())
-            return bad();
-        const char first = word[0];
-        const bool number
-            = (first >= '0' && first <= '9') || first == '+' || first == '-' || first == '.';
-        return Token {number ? Token::Number : Token::Operator, word};
-    }
-
-private:
-    char peek(qsizetype ahead) const
-    {
-        return m_pos + ahead < m_data.size() ? m_data[m_pos + ahead] : '\0';
-    }
-
-    Token bad()
-    {
-        m_pos = m_data.size();
-        return {Token::Bad, {}};
-    }
-
-    void skipWhiteAndComments()
-    {
-        while (m_pos < m_data.size()) {
-            if (isWhite(m_data[m_pos])) {
-                ++m_pos;
-            } else if (m_data[m_pos] == '%') {
-                while (m_pos < m_data.size() && m_data[m_pos] != '\n' && m_data[m_pos] != '\r')
-                    ++m_pos;
-            } else {
-                return;
-            }
-        }
-    }
-
-    Token literalString()
-    {
-        QByteArray value;
-        int depth = 0;
-        while (++m_pos < m_data.size()) {
-            char c = m_data[m_pos];
-            if (c == '(') {
-                ++depth;
-            } else if (c == ')') {
-                if (depth-- == 0) {
-                    ++m_pos;
-                    return {Token::String, value};
-                }
-            } else if (c == '\r') {
-                // An end of line in a string reads as a line feed, whichever it was.
-                if (peek(1) == '\n')
-                    ++m_pos;
-                c = '\n';
-            } else if (c == '\\') {
-                if (++m_pos >= m_data.size())
-                    break;
-                c = m_data[m_pos];
-                switch (c) {
-                case 'n':
-                    c = '\n';
-                    break;
-                case 'r':
-                    c = '\r';
-                    break;
-                case 't':
-                    c = '\t';
-                    break;
-                case 'b':
-                    c = '\b';
-                    break;
-                case 'f':
-                    c = '\f';
-                    break;
-                case '\r':
-                    if (peek(1) == '\n')
-                        ++m_pos;
-                    continue;
-                case '\n':
-                    continue;
-                default:
-                    if (c >= '0' && c <= '7') {
-                        int code = c - '0';
-                        for (int i = 0; i < 2 && peek(1) >= '0' && peek(1) <= '7'; ++i)
-                            code = code * 8 + (m_data[++m_pos] - '0');
-                        c = char(code);
-                    }
-                    break;
-                }
-            }
-            value += c;
-        }
-        return bad();
-    }
-
-    Token hexString()
-    {
-        QByteArray value;
-        int high = -1;
-        while (++m_pos < m_data.size()) {
-            const char c = m_data[m_pos];
-            if (c == '>') {
-                ++m_pos;
-                if (high >= 0)
-                    value += char(high << 4);
-                return {Token::String, value};
-            }
-            if (isWhite(c))
-                continue;
-            const int digit = hexValue(c);
-            if (digit < 0)
-                break;
-            if (high < 0) {
-                high = digit;
-            } else {
-                value += char(high << 4 | digit);
-                high = -1;
-            }
-        }
-        return bad();
-    }
-
-    const QByteArray m_data;
-    qsizetype m_pos = 0;
-};
-
-// Where the dictionary that starts at `from` ("<<") ends, just after its ">>"; -1 when it
-// does not end. Strings inside it may hold brackets of either kind.
-qsizetype dictionaryEnd(const QByteArray &data, qsizetype from)
-{
-    int depth = 0;
-    for (qsizetype i = from; i < data.size(); ++i) {
-        const char c = data[i];
-        if (c == '<' && i + 1 < data.size() && data[i + 1] == '<') {
-            ++depth;
-            ++i;
-        } else if (c == '>' && i + 1 < data.size() && data[i + 1] == '>') {
-            ++i;
-            if (--depth == 0)
-                return i + 1;
-        } else if (c == '(') {
-            int parens = 0;
-            for (; i < data.size(); ++i) {
-                if (data[i] == '\\')
-                    ++i;
-                else if (data[i] == '(')
-                    ++parens;
-                else if (data[i] == ')' && --parens == 0)
-                    break;
-            }
-        } else if (c == '<') {
-            i = data.indexOf('>', i);
-            if (i < 0)
-                return -1;
-        }
-    }
-    return -1;
-}
-
-// The first match of `pattern` in a piece of PDF syntax; the bytes are read as Latin-1, so
-// that positions and captures keep their byte values.
-QRegularExpressionMatch matchIn(const QByteArray &data, const QString &pattern)
-{
-    return QRegularExpression(pattern).match(QString::fromLatin1(data));
-}
-
-// ---------------------------------------------------------------------------------------
-// The file
-
-struct Stream
-{
-    QByteArray dictionary;
-    QByteArray data; // decoded
-};
-
-// A PDF in the form QPrinter writes it: the header, numbered objects of generation 0,
-// one classic cross-reference table listing every one of them, and its trailer. Objects
-// can be replaced and the table rebuilt around them.
-class PdfFile
-{
-public:
-    bool parse(const QByteArray &pdf)
-    {
-        m_pdf = pdf;
-        if (!m_pdf.startsWith("%PDF-"))
-            return false;
-        const qsizetype startxref = m_pdf.lastIndexOf("startxref");
-        if (startxref < 0)
-            return false;
-        const auto end = matchIn(m_pdf.mid(startxref), u"^startxref\\s+(\\d+)\\s+%%EOF\\s*$"_s);
-        if (!end.hasMatch())
-            return false;
-        m_xref = end.captured(1).toLongLong();
-        const qsizetype trailer = m_pdf.indexOf("trailer", m_xref);
-        if (m_xref <= 0 || m_xref >= startxref || !m_pdf.mid(m_xref).startsWith("xref")
-            || trailer < m_xref + 4 || trailer > startxref)
-            return false;
-
-        // Subsections of "first count" and count entries of "offset generation n|f".
-        const QList<QByteArray> table
-            = m_pdf.mid(m_xref + 4, trailer - m_xref - 4).simplified().split(' ');
-        QMap<qsizetype, int> byOffset;
-        bool freeHead = false;
-        qsizetype i = 0;
-        while (i + 1 < table.size()) {
-            bool ok1 = false;
-            bool ok2 = false;
-            const int first = table[i].toInt(&ok1);
-            const int count = table[i + 1].toInt(&ok2);
-            i += 2;
-            if (!ok1 || !ok2 || first < 0 || count < 0 || i + 3 * qsizetype(count) > table.size())
-                return false;
-            for (int k = 0; k < count; ++k, i += 3) {
-                const int number = first + k;
-                const qsizetype offset = table[i].toLongLong(&ok1);
-                if (!ok1 || m_offsets.contains(number) || (number == 0 && freeHead))
-                    return false;
-                if (table[i + 2] == "f" && number == 0) {
-                    freeHead = true;
-                } else if (table[i + 2] == "n" && table[i + 1].toInt(&ok2) == 0 && ok2 && number > 0
-                           && offset > 0 && offset < m_xref && !byOffset.contains(offset)) {
-                    m_offsets.insert(number, offset);
-                    byOffset.insert(offset, number);
-                } else {
-                    return false;
-                }
-            }
-        }
-        if (i != table.size())
-            return false;
-        m_size = int(m_offsets.size()) + 1;
-        if (!freeHead || m_offsets.isEmpty() || m_offsets.lastKey() != m_size - 1)
-            return false;
-
-        // The trailer: kept as it is, so it must not point at anything the rebuilt table
-        // does not hold.
-        m_trailer = m_pdf.mid(trailer + 7, startxref - trailer - 7);
-        const auto size = matchIn(m_trailer, u"/Size\\s+(\\d+)"_s);
-        if (!size.hasMatch() || size.captured(1).toInt() != m_size || m_trailer.contains("/Prev")
-            || m_trailer.contains("/XRefStm") || m_trailer.contains("/Encrypt"))
-            return false;
-
-        // Each object runs to the next one, the last to the table.
-        for (auto it = byOffset.cbegin(); it != byOffset.cend(); ++it) {
-            const auto next = std::next(it);
-            const qsizetype stop = next == byOffset.cend() ? m_xref : next.key();
-            const QByteArray bytes = m_pdf.mid(it.key(), stop - it.key());
-            const QByteArray header = QByteArray::number(it.value()) + " 0 obj";
-            if (!bytes.startsWith(header) || bytes.size() == header.size()
-                || (!isWhite(bytes[header.size()]) && !isDelimiter(bytes[header.size()]))
-                || !bytes.trimmed().endsWith("endobj"))
-                return false;
-            m_spans.insert(it.value(), {it.key(), stop});
-        }
-        return true;
-    }
-
-    QList<int> numbers() const { return m_offsets.keys(); }
-
-    // What lies between "N 0 obj" and "endobj".
-    QByteArray body(int number) const
-    {
-        const auto span = m_spans.value(number, {0, 0});
-        const QByteArray bytes = m_pdf.mid(span.first, span.second - span.first);
-        const qsizetype from = bytes.indexOf("obj") + 3;
-        return bytes.mid(from, bytes.lastIndexOf("endobj") - from);
-    }
-
-    // A stream object's dictionary and data, decoded when it is Flate-compressed.
-    std::optional<Stream> stream(int number) const
-    {
-        const QByteArray object = body(number);
-        qsizetype at = 0;
-        while (at < object.size() && isWhite(object[at]))
-            ++at;
-        if (!object.mid(at).startsWith("<<"))
-            return std::nullopt;
-        const qsizetype dictEnd = dictionaryEnd(object, at);
-        if (dictEnd < 0)
-            return std::nullopt;
-        Stream stream {object.mid(at, dictEnd - at), {}};
-        at = dictEnd;
-        while (at < object.size() && isWhite(object[at]))
-            ++at;
-        if (object.mid(at, 6) != "stream")
-            return std::nullopt;
-        at += 6;
-        if (object.mid(at, 2) == "\r\n")
-            at += 2;
-        else if (object.mid(at, 1) == "\n")
-            at += 1;
-        else
-            return std::nullopt;
-
-        const auto lengthMatch
-            = matchIn(stream.dictionary, u"/Length\\s+(\\d+)(?:\\s+(\\d+)\\s+R)?"_s);
-        if (!lengthMatch.hasMatch())
-            return std::nullopt;
-        bool ok = false;
-        qsizetype length = lengthMatch.captured(1).toLongLong(&ok);
-        if (!lengthMatch.captured(2).isNull()) {
-            if (lengthMatch.captured(2) != u"0"_s || !m_spans.contains(int(length)))
-                return std::nullopt;
-            length = body(int(length)).trimmed().toLongLong(&ok);
-        }
-        if (!ok || length < 0 || at + length > object.size()
-            || object.mid(at + length).trimmed() != "endstream")
-            return std::nullopt;
-        const QByteArray raw = object.mid(at, length);
-
-        if (stream.dictionary.contains("/DecodeParms"))
-            return std::nullopt;
-        // No filter, or Flate alone.
-        const auto filter
-            = matchIn(stream.dictionary, u"/Filter\\s*(?:/(\\w+)|\\[\\s*/(\\w+)\\s*\\])"_s);
-        if (!filter.hasMatch()) {
-            if (stream.dictionary.contains("/Filter"))
-                return std::nullopt;
-            stream.data = raw;
-        } else {
-            if (filter.captured(1) + filter.captured(2) != u"FlateDecode"_s)
-                return std::nullopt;
-            // qUncompress wants the size first; it grows its buffer when that is too small.
-            QByteArray sized(4, '\0');
-            sized[3] = 1;
-            stream.data = qUncompress(sized + raw);
-            if (stream.data.isEmpty() && !raw.isEmpty())
-                return std::nullopt;
-        }
-        return stream;
-    }
-
-    // The file with whole objects replaced (each "N 0 obj ... endobj\n"), the rest as it
-    // was, and a cross-reference table for the new offsets.
-    QByteArray rebuilt(const QHash<int, QByteArray> &replaced) const
-    {
-        QList<std::pair<qsizetype, int>> order;
-        for (auto it = m_spans.cbegin(); it != m_spans.cend(); ++it)
-            order.append({it.value().first, it.key()});
-        std::sort(order.begin(), order.end());
-        QByteArray out = m_pdf.left(order.first().first);
-        QList<qsizetype> offsets(m_size, 0);
-        for (const auto &[start, number] : order) {
-            offsets[number] = out.size();
-            const auto span = m_spans.value(number);
-            out += replaced.contains(number) ? replaced.value(number)
-                                             : m_pdf.mid(span.first, span.second - span.first);
-        }
-        const qsizetype xref = out.size();
-        out += "xref\n0 " + QByteArray::number(m_size) + "\n0000000000 65535 f \n";
-        for (int number = 1; number < m_size; ++number)
-            out += QByteArray::number(offsets[number]).rightJustified(10, '0') + " 00000 n \n";
-        out += "trailer" + m_trailer + "startxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-        return out;
-    }
-
-private:
-    QByteArray m_pdf;
-    QMap<int, qsizetype> m_offsets;
-    QHash<int, std::pair<qsizetype, qsizetype>> m_spans;
-    QByteArray m_trailer;
-    qsizetype m_xref = 0;
-    int m_size = 0;
-};
-
-// The codes shown in each font resource of a content stream, in order, as the bytes of
-// the shown strings. False when the stream holds anything that cannot be followed.
-bool collectShownBytes(const QByteArray &content, QHash<QByteArray, QByteArray> &shown)
-{
-    Tokenizer tokens(content);
-    QList<Token> operands;
-    QByteArray font;
-    QList<QByteArray> savedFonts;
-    std::optional<QByteArray> array;
-    while (const std::optional<Token> token = tokens.next()) {
-        switch (token->kind) {
-        case Token::Bad:
-            return false;
-        case Token::ArrayOpen:
-            if (array)
-                return false;
-            array = QByteArray();
-            break;
-        case Token::ArrayClose:
-            if (!array)
-                return false;
-            operands.append(Token {Token::ArrayClose, *array});
-            array.reset();
-            break;
-        case Token::String:
-            if (array)
-                *array += token->value;
-            else
-                operands.append(*token);
-            break;
-        case Token::Operator: {
-            const QByteArray &op = token->value;
-            // Inline image data is binary and cannot be tokenised.
-            if (array || op == "BI" || op == "ID")
-                return false;
-            if (op == "q") {
-                savedFonts.append(font);
-            } else if (op == "Q") {
-                if (savedFonts.isEmpty())
-                    return false;
-                font = savedFonts.takeLast();
-            } else if (op == "Tf") {
-                if (operands.size() < 2 || operands[operands.size() - 2].kind != Token::Name)
-                    return false;
-                font = operands[operands.size() - 2].value;
-            } else if (op == "Tj" || op == "'" || op == "\"" || op == "TJ") {
-                const Token::Kind wanted = op == "TJ" ? Token::ArrayClose : Token::String;
-                if (operands.isEmpty() || operands.last().kind != wanted || font.isEmpty())
-                    return false;
-                shown[font] += operands.last().value;
-            }
-            operands.clear();
-            break;
-        }
-        default:
-            if (!array)
-                operands.append(*token);
-            break;
-        }
-    }
-    return !array;
-}
-
-QString fromUtf16BigEndian(const QByteArray &bytes)
+QString fromUtf16BigEndian(const std::string &bytes)
 {
     QString text;
-    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
         text += QChar(char16_t(uchar(bytes[i]) << 8 | uchar(bytes[i + 1])));
     return text;
 }
@@ -774,120 +296,211 @@ QByteArray toUtf16Hex(const QString &text)
     return hex;
 }
 
-uint codeOf(const QByteArray &bytes)
+// The bytes each font shows on one page, in order, added to what earlier pages showed:
+// Qt numbers the glyphs of a font for the whole file, as it first draws them. A page whose
+// content cannot be followed stops the reading (`followed()` is then false).
+class ShownText : public QPDFObjectHandle::ParserCallbacks
 {
-    uint code = 0;
-    for (const char c : bytes)
-        code = code << 8 | uchar(c);
-    return code;
-}
+public:
+    ShownText(QPDFObjectHandle fonts, std::map<QPDFObjGen, std::string> &shown)
+        : m_fonts(std::move(fonts))
+        , m_shown(shown)
+    { }
 
-// A ToUnicode CMap of two-byte codes: the text before its mappings, the mappings, and the
-// text after them, so that only the mappings are written anew.
-struct ToUnicodeMap
-{
-    QByteArray head;
-    QMap<uint, QString> entries;
-    QByteArray tail;
+    bool followed() const { return m_followed; }
 
-    bool parse(const QByteArray &data)
+    void handleObject(QPDFObjectHandle object) override
     {
-        const QByteArray begin = "endcodespacerange";
-        const qsizetype space = data.indexOf("begincodespacerange");
-        const qsizetype from = data.indexOf(begin);
-        const qsizetype to = data.indexOf("endcmap");
-        if (space < 0 || from < space || to < from
-            || data.mid(space + 19, from - space - 19).simplified() != "<0000> <FFFF>")
-            return false;
-        head = data.left(from + begin.size());
-        tail = data.mid(to);
-
-        Tokenizer tokens(data.mid(from + begin.size(), to - from - begin.size()));
-        QList<Token> operands;
-        // The arrays of a block's ranges; an ArrayClose operand's value is its index here.
-        QList<QList<QByteArray>> arrays;
-        bool inArray = false;
-        while (const std::optional<Token> token = tokens.next()) {
-            if (token->kind == Token::ArrayOpen && !inArray) {
-                inArray = true;
-                arrays.append(QList<QByteArray>());
-            } else if (token->kind == Token::ArrayClose && inArray) {
-                inArray = false;
-                operands.append(Token {Token::ArrayClose, QByteArray::number(arrays.size() - 1)});
-            } else if (token->kind == Token::String && inArray) {
-                arrays.last().append(token->value);
-            } else if (inArray || token->kind == Token::Bad) {
-                return false;
-            } else if (token->kind == Token::Operator) {
-                if (token->value == "endbfchar") {
-                    if (operands.size() % 2 != 0)
-                        return false;
-                    for (qsizetype i = 0; i < operands.size(); i += 2) {
-                        if (operands[i].kind != Token::String || operands[i].value.size() != 2
-                            || operands[i + 1].kind != Token::String)
-                            return false;
-                        entries.insert(codeOf(operands[i].value),
-                                       fromUtf16BigEndian(operands[i + 1].value));
-                    }
-                } else if (token->value == "endbfrange") {
-                    if (operands.size() % 3 != 0)
-                        return false;
-                    for (qsizetype i = 0; i < operands.size(); i += 3) {
-                        if (operands[i].kind != Token::String || operands[i].value.size() != 2
-                            || operands[i + 1].kind != Token::String
-                            || operands[i + 1].value.size() != 2)
-                            return false;
-                        const uint low = codeOf(operands[i].value);
-                        const uint high = codeOf(operands[i + 1].value);
-                        if (high < low)
-                            return false;
-                        if (operands[i + 2].kind == Token::ArrayClose) {
-                            const QList<QByteArray> array
-                                = arrays.value(operands[i + 2].value.toInt());
-                            if (array.size() != qsizetype(high - low) + 1)
-                                return false;
-                            for (uint code = low; code <= high; ++code)
-                                entries.insert(code, fromUtf16BigEndian(array[code - low]));
-                        } else if (operands[i + 2].kind == Token::String) {
-                            QString text = fromUtf16BigEndian(operands[i + 2].value);
-                            if (text.isEmpty())
-                                return false;
-                            for (uint code = low; code <= high; ++code) {
-                                entries.insert(code, text);
-                                text.back() = QChar(char16_t(text.back().unicode() + 1));
-                            }
-                        } else {
-                            return false;
-                        }
-                    }
-                } else if (token->value != "beginbfchar" && token->value != "beginbfrange") {
-                    return false;
-                }
-                operands.clear();
-                arrays.clear();
-            } else {
-                operands.append(*token);
-            }
+        if (!object.isOperator()) {
+            m_operands.push_back(object);
+            return;
         }
-        return !inArray && operands.isEmpty();
+        const std::string op = object.getOperatorValue();
+        std::vector<QPDFObjectHandle> operands;
+        operands.swap(m_operands);
+        if (op == "q") {
+            m_saved.push_back(m_font);
+        } else if (op == "Q") {
+            if (m_saved.empty())
+                return stop();
+            m_font = m_saved.back();
+            m_saved.pop_back();
+        } else if (op == "Tf") {
+            if (operands.size() != 2 || !operands[0].isName() || !m_fonts.isDictionary())
+                return stop();
+            const QPDFObjectHandle font = m_fonts.getKey(operands[0].getName());
+            // Qt's fonts are objects of their own, which is how pages share them.
+            if (!font.isIndirect())
+                return stop();
+            m_font = font.getObjGen();
+        } else if (op == "Tj" || op == "'" || op == "\"" || op == "TJ") {
+            if (!m_font || operands.empty())
+                return stop();
+            std::string &shown = m_shown[*m_font];
+            if (op != "TJ") {
+                if (!operands.back().isString())
+                    return stop();
+                shown += operands.back().getStringValue();
+                return;
+            }
+            if (!operands.back().isArray())
+                return stop();
+            for (QPDFObjectHandle &item : operands.back().getArrayAsVector()) {
+                if (item.isString())
+                    shown += item.getStringValue();
+                else if (!item.isNumber())
+                    return stop();
+            }
+        } else if (op == "BI" || op == "ID" || op == "EI") {
+            // An inline image: nothing Qt writes, and nothing of text.
+            return stop();
+        }
     }
 
-    QByteArray written() const
+    void handleEOF() override { }
+
+private:
+    void stop()
     {
-        QByteArray out = head + '\n';
-        QList<uint> codes = entries.keys();
-        for (qsizetype from = 0; from < codes.size(); from += 100) {
-            const qsizetype count = std::min<qsizetype>(100, codes.size() - from);
-            out += QByteArray::number(count) + " beginbfchar\n";
-            for (qsizetype i = from; i < from + count; ++i) {
-                out += '<' + QByteArray::number(codes[i], 16).toUpper().rightJustified(4, '0')
-                    + "> <" + toUtf16Hex(entries.value(codes[i])) + ">\n";
-            }
-            out += "endbfchar\n";
-        }
-        return out + tail;
+        m_followed = false;
+        terminateParsing();
     }
+
+    QPDFObjectHandle m_fonts;
+    std::map<QPDFObjGen, std::string> &m_shown;
+    std::vector<QPDFObjectHandle> m_operands;
+    std::optional<QPDFObjGen> m_font;
+    std::vector<std::optional<QPDFObjGen>> m_saved;
+    bool m_followed = true;
 };
+
+// The mappings of a ToUnicode CMap of two-byte codes, as Qt writes it: single codes
+// (bfchar), and ranges (bfrange) given either as a list of texts or as a first text whose
+// last unit counts up, which Qt writes for a run of ten or more consecutive codes.
+class ToUnicodeReader : public QPDFObjectHandle::ParserCallbacks
+{
+public:
+    // Nothing when the map is not of two-byte codes or holds what cannot be read.
+    std::optional<QMap<uint, QString>> entries() const
+    {
+        return m_readable && m_twoByteCodes ? std::optional(m_entries) : std::nullopt;
+    }
+
+    void handleObject(QPDFObjectHandle object) override
+    {
+        if (!object.isOperator()) {
+            m_operands.push_back(object);
+            return;
+        }
+        const std::string op = object.getOperatorValue();
+        std::vector<QPDFObjectHandle> operands;
+        operands.swap(m_operands);
+        if (op == "endcodespacerange") {
+            m_twoByteCodes = operands.size() == 2 && isCode(operands[0])
+                && operands[0].getStringValue() == std::string(2, '\0') && isCode(operands[1])
+                && operands[1].getStringValue() == std::string(2, '\xff');
+        } else if (op == "endbfchar") {
+            if (operands.size() % 2 != 0)
+                return stop();
+            for (size_t i = 0; i < operands.size(); i += 2) {
+                if (!isCode(operands[i]) || !operands[i + 1].isString())
+                    return stop();
+                m_entries.insert(codeOf(operands[i].getStringValue()),
+                                 fromUtf16BigEndian(operands[i + 1].getStringValue()));
+            }
+        } else if (op == "endbfrange") {
+            if (operands.size() % 3 != 0)
+                return stop();
+            for (size_t i = 0; i < operands.size(); i += 3) {
+                if (!readRange(operands[i], operands[i + 1], operands[i + 2]))
+                    return stop();
+            }
+        } else if (op == "usecmap" || op == "endcidchar" || op == "endcidrange") {
+            // Mappings taken from elsewhere, or not to text.
+            return stop();
+        }
+    }
+
+    void handleEOF() override { }
+
+private:
+    static bool isCode(QPDFObjectHandle &object)
+    {
+        return object.isString() && object.getStringValue().size() == 2;
+    }
+
+    bool readRange(QPDFObjectHandle &first, QPDFObjectHandle &last, QPDFObjectHandle &texts)
+    {
+        if (!isCode(first) || !isCode(last))
+            return false;
+        const uint low = codeOf(first.getStringValue());
+        const uint high = codeOf(last.getStringValue());
+        if (high < low)
+            return false;
+        if (texts.isArray()) {
+            const std::vector<QPDFObjectHandle> items = texts.getArrayAsVector();
+            if (items.size() != size_t(high - low) + 1)
+                return false;
+            for (uint code = low; code <= high; ++code) {
+                QPDFObjectHandle item = items[code - low];
+                if (!item.isString())
+                    return false;
+                m_entries.insert(code, fromUtf16BigEndian(item.getStringValue()));
+            }
+            return true;
+        }
+        if (!texts.isString())
+            return false;
+        QString text = fromUtf16BigEndian(texts.getStringValue());
+        if (text.isEmpty())
+            return false;
+        for (uint code = low; code <= high; ++code) {
+            m_entries.insert(code, text);
+            text.back() = QChar(char16_t(text.back().unicode() + 1));
+        }
+        return true;
+    }
+
+    void stop()
+    {
+        m_readable = false;
+        terminateParsing();
+    }
+
+    std::vector<QPDFObjectHandle> m_operands;
+    QMap<uint, QString> m_entries;
+    bool m_twoByteCodes = false;
+    bool m_readable = true;
+};
+
+QByteArray toUnicodeMap(const QMap<uint, QString> &entries)
+{
+    QByteArray out = "/CIDInit /ProcSet findresource begin\n"
+                     "12 dict begin\n"
+                     "begincmap\n"
+                     "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+                     "/CMapName /Adobe-Identity-UCS def\n"
+                     "/CMapType 2 def\n"
+                     "1 begincodespacerange\n"
+                     "<0000> <FFFF>\n"
+                     "endcodespacerange\n";
+    const QList<uint> codes = entries.keys();
+    // A block holds at most a hundred mappings.
+    for (qsizetype from = 0; from < codes.size(); from += 100) {
+        const qsizetype count = std::min<qsizetype>(100, codes.size() - from);
+        out += QByteArray::number(count) + " beginbfchar\n";
+        for (qsizetype i = from; i < from + count; ++i) {
+            out += '<' + QByteArray::number(codes[i], 16).toUpper().rightJustified(4, '0') + "> <"
+                + toUtf16Hex(entries.value(codes[i])) + ">\n";
+        }
+        out += "endbfchar\n";
+    }
+    return out
+        + "endcmap\n"
+          "CMapName currentdict /CMap defineresource pop\n"
+          "end\n"
+          "end\n";
+}
 
 // Whether `drawn` can be what the codes show: the n-th code shown is the n-th glyph drawn,
 // one code always stands for one glyph and one glyph for one code (Qt numbers the glyphs
@@ -918,159 +531,159 @@ bool showsDrawnGlyphs(const QList<uint> &codes, const FontGlyphs &drawn,
     return true;
 }
 
-} // namespace
-
-QByteArray PdfTextLayer::withDrawnText(const QByteArray &pdf, const QList<Text> &texts)
+// The map of `entries` with the codes of `drawn` (shown as `codes`) labelled with the
+// text they were drawn for. A code drawn for several texts keeps the first; a code drawn
+// only where it shows no character of its own is taken out of the map.
+QMap<uint, QString> labelled(QMap<uint, QString> entries, const QList<uint> &codes,
+                             const FontGlyphs &drawn)
 {
-    PdfFile file;
-    if (!file.parse(pdf)) {
-        qCDebug(lcTextLayer) << "Not a PDF in the form Qt writes; its text is left as it is";
-        return pdf;
+    QHash<uint, QString> labels;
+    QSet<uint> silent;
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        const DrawnGlyph &glyph = drawn.glyphs[i];
+        if (!glyph.known)
+            continue;
+        if (glyph.text.isEmpty())
+            silent.insert(codes[i]);
+        else if (!labels.contains(codes[i]))
+            labels.insert(codes[i], glyph.text);
     }
+    for (auto label = labels.cbegin(); label != labels.cend(); ++label)
+        entries.insert(label.key(), label.value());
+    for (uint code : std::as_const(silent)) {
+        if (!labels.contains(code))
+            entries.remove(code);
+    }
+    return entries;
+}
 
-    // The one page, its content and its fonts.
-    static const QString pageType = u"/Type\\s*/Page(?![A-Za-z0-9])"_s;
-    QList<int> pages;
-    for (int number : file.numbers()) {
-        if (matchIn(file.body(number), pageType).hasMatch())
-            pages.append(number);
-    }
-    if (pages.size() != 1) {
-        qCDebug(lcTextLayer) << "Not a single page; its text is left as it is";
-        return pdf;
-    }
-    const QByteArray page = file.body(pages.first());
-    QList<int> contentObjects;
-    const auto contents = matchIn(page, u"/Contents\\s*(?:(\\d+)\\s+0\\s+R|\\[([^\\]]*)\\])"_s);
-    if (!contents.hasMatch())
-        return pdf;
-    if (!contents.captured(1).isNull()) {
-        contentObjects.append(contents.captured(1).toInt());
-    } else {
-        static const QRegularExpression reference(u"(\\d+)\\s+0\\s+R"_s);
-        for (auto it = reference.globalMatch(contents.captured(2)); it.hasNext();)
-            contentObjects.append(it.next().captured(1).toInt());
-    }
-    QByteArray content;
-    for (int number : contentObjects) {
-        const std::optional<Stream> stream = file.stream(number);
-        if (!stream)
-            return pdf;
-        content += stream->data + '\n';
-    }
-    QHash<QByteArray, QByteArray> shown;
-    if (!collectShownBytes(content, shown)) {
-        qCDebug(lcTextLayer) << "Page content that cannot be followed; its text is left as it is";
-        return pdf;
-    }
-
-    QByteArray resources = page;
-    const auto resourcesReference = matchIn(page, u"/Resources\\s+(\\d+)\\s+0\\s+R"_s);
-    if (resourcesReference.hasMatch())
-        resources = file.body(resourcesReference.captured(1).toInt());
-    const auto fontDictionary = matchIn(resources, u"/Font\\s*<<([^<>]*)>>"_s);
-    QMap<QByteArray, int> fontResources;
-    static const QRegularExpression fontEntry(u"/([^\\s/<>\\[\\]()]+)\\s+(\\d+)\\s+0\\s+R"_s);
-    for (auto it = fontEntry.globalMatch(fontDictionary.captured(1)); it.hasNext();) {
-        const auto entry = it.next();
-        fontResources.insert(entry.captured(1).toLatin1(), entry.captured(2).toInt());
-    }
-
-    std::map<QString, FontGlyphs> drawn;
-    for (const Text &text : texts) {
-        if (!appendDrawnGlyphs(text.text, text.font, drawn))
-            return pdf;
+// Rewrites the ToUnicode maps of `pdf`'s fonts from `drawn`; whether any changed.
+bool relabelFonts(QPDF &pdf, const std::map<QString, FontGlyphs> &drawn)
+{
+    // Every font of every page, and the codes each shows, page after page.
+    std::map<QPDFObjGen, std::string> shown;
+    std::map<QPDFObjGen, QPDFObjectHandle> fonts;
+    for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+        QPDFObjectHandle resources = page.getAttribute("/Resources", false);
+        QPDFObjectHandle pageFonts
+            = resources.isDictionary() ? resources.getKey("/Font") : QPDFObjectHandle::newNull();
+        if (pageFonts.isDictionary()) {
+            for (auto &[name, font] : pageFonts.ditems()) {
+                if (font.isIndirect())
+                    fonts.emplace(font.getObjGen(), font);
+            }
+        }
+        ShownText text(pageFonts, shown);
+        page.parseContents(&text);
+        if (!text.followed()) {
+            qCDebug(lcTextLayer) << "Page content that cannot be followed; the text is left as "
+                                    "it is";
+            return false;
+        }
     }
 
     // A map shared by two fonts (which Qt does not write) could not be right for both.
-    QHash<int, int> mapUsers;
-    for (int number : std::as_const(fontResources)) {
-        const auto toUnicode = matchIn(file.body(number), u"/ToUnicode\\s+(\\d+)\\s+0\\s+R"_s);
-        if (toUnicode.hasMatch())
-            ++mapUsers[toUnicode.captured(1).toInt()];
+    std::map<QPDFObjGen, int> mapUsers;
+    for (auto &[number, font] : fonts) {
+        QPDFObjectHandle map = font.getKey("/ToUnicode");
+        if (map.isIndirect())
+            ++mapUsers[map.getObjGen()];
     }
 
-    QHash<int, QByteArray> replaced;
-    QSet<int> seenFonts;
-    for (auto it = fontResources.cbegin(); it != fontResources.cend(); ++it) {
-        const QByteArray bytes = shown.value(it.key());
-        if (bytes.isEmpty() || bytes.size() % 2 != 0 || seenFonts.contains(it.value()))
+    bool changed = false;
+    for (auto &[number, font] : fonts) {
+        const std::string &bytes = shown[number];
+        QPDFObjectHandle map = font.getKey("/ToUnicode");
+        if (bytes.empty() || bytes.size() % 2 != 0
+            || !font.getKey("/Subtype").isNameAndEquals("/Type0")
+            || !font.getKey("/Encoding").isNameAndEquals("/Identity-H") || !map.isStream()
+            || !map.isIndirect() || mapUsers[map.getObjGen()] != 1)
             continue;
-        seenFonts.insert(it.value());
-        const QByteArray font = file.body(it.value());
-        const auto toUnicode = matchIn(font, u"/ToUnicode\\s+(\\d+)\\s+0\\s+R"_s);
-        if (!matchIn(font, u"/Subtype\\s*/Type0\\b"_s).hasMatch()
-            || !matchIn(font, u"/Encoding\\s*/Identity-H\\b"_s).hasMatch() || !toUnicode.hasMatch())
-            continue;
-        const int mapObject = toUnicode.captured(1).toInt();
-        if (mapUsers.value(mapObject) != 1)
-            continue;
-        const std::optional<Stream> mapStream = file.stream(mapObject);
-        ToUnicodeMap map;
-        if (!mapStream || mapStream->dictionary.contains("/Filter") || !map.parse(mapStream->data))
+        ToUnicodeReader reader;
+        QPDFObjectHandle::parseContentStream(map, &reader);
+        const std::optional<QMap<uint, QString>> written = reader.entries();
+        if (!written)
             continue;
 
         QList<uint> codes;
-        for (qsizetype i = 0; i < bytes.size(); i += 2)
-            codes.append(codeOf(bytes.mid(i, 2)));
-        const FontGlyphs *matching = nullptr;
-        for (const auto &[key, glyphs] : drawn) {
-            if (showsDrawnGlyphs(codes, glyphs, map.entries)) {
-                matching = &glyphs;
-                break;
-            }
-        }
-        if (!matching) {
-            qCDebug(lcTextLayer) << "The glyphs of font" << it.key()
+        for (size_t i = 0; i < bytes.size(); i += 2)
+            codes.append(codeOf(bytes.substr(i, 2)));
+        const auto matching = std::find_if(drawn.cbegin(), drawn.cend(), [&](const auto &face) {
+            return showsDrawnGlyphs(codes, face.second, *written);
+        });
+        if (matching == drawn.cend()) {
+            qCDebug(lcTextLayer) << "The glyphs of font" << number.unparse(' ').c_str()
                                  << "are not the ones drawn; its map is left as it is";
             continue;
         }
-
-        // A code drawn for several texts keeps the first; a code drawn only where it shows
-        // no character of its own is taken out of the map.
-        QHash<uint, QString> labels;
-        QSet<uint> silent;
-        for (qsizetype i = 0; i < codes.size(); ++i) {
-            const DrawnGlyph &glyph = matching->glyphs[i];
-            if (!glyph.known)
-                continue;
-            if (glyph.text.isEmpty())
-                silent.insert(codes[i]);
-            else if (!labels.contains(codes[i]))
-                labels.insert(codes[i], glyph.text);
-        }
-        QMap<uint, QString> entries = map.entries;
-        for (auto label = labels.cbegin(); label != labels.cend(); ++label)
-            entries.insert(label.key(), label.value());
-        for (uint code : std::as_const(silent)) {
-            if (!labels.contains(code))
-                entries.remove(code);
-        }
-        if (entries == map.entries)
+        const QMap<uint, QString> entries = labelled(*written, codes, matching->second);
+        if (entries == *written)
             continue;
-        map.entries = entries;
-        const QByteArray data = map.written();
-        replaced.insert(mapObject,
-                        QByteArray::number(mapObject) + " 0 obj\n<< /Length "
-                            + QByteArray::number(data.size()) + " >>\nstream\n" + data
-                            + "\nendstream\nendobj\n");
+        const QByteArray data = toUnicodeMap(entries);
+        map.replaceStreamData(data.toStdString(), QPDFObjectHandle::newNull(),
+                              QPDFObjectHandle::newNull());
+        changed = true;
     }
-    return replaced.isEmpty() ? pdf : file.rebuilt(replaced);
+    return changed;
 }
 
-void PdfTextLayer::rewriteFile(const QString &path, const QList<Text> &texts)
+} // namespace
+
+bool PdfTextLayer::rewriteFile(const QString &path, const QList<Text> &texts, QString *error)
 {
+    std::map<QString, FontGlyphs> drawn;
+    for (const Text &text : texts) {
+        if (!appendDrawnGlyphs(text.text, text.font, drawn)) {
+            setError(error, u"a text drawn on more than one line: %1"_s.arg(text.text.left(40)));
+            return false;
+        }
+    }
+
+    // Only a file: reading a pipe or a device back would wait for, or take, what others
+    // write to it. A link is followed, and the file it points to is the one replaced.
+    if (!QFileInfo(path).isFile()) {
+        setError(error, u"%1 is not a file"_s.arg(path));
+        return false;
+    }
     QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
-        return;
+    if (!in.open(QIODevice::ReadOnly)) {
+        setError(error, u"cannot read %1: %2"_s.arg(path, in.errorString()));
+        return false;
+    }
     const QByteArray pdf = in.readAll();
     in.close();
-    const QByteArray corrected = withDrawnText(pdf, texts);
-    if (corrected == pdf)
-        return;
-    // Written beside and then renamed, so that a failed write leaves Qt's file.
+
+    QByteArray corrected;
+    try {
+        QPDF file;
+        file.setSuppressWarnings(true);
+        const QByteArray name = QFile::encodeName(path);
+        file.processMemoryFile(name.constData(), pdf.constData(), size_t(pdf.size()));
+        if (!relabelFonts(file, drawn))
+            return true;
+        QPDFWriter writer(file);
+        writer.setOutputMemory();
+        // The other streams go out as Qt compressed them; the same input gives the same file.
+        writer.setDecodeLevel(qpdf_dl_none);
+        writer.setDeterministicID(true);
+        writer.write();
+        const std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        corrected = QByteArray(reinterpret_cast<const char *>(buffer->getBuffer()),
+                               qsizetype(buffer->getSize()));
+    } catch (const std::exception &exception) {
+        setError(error, u"cannot rewrite %1: %2"_s.arg(path, QString::fromUtf8(exception.what())));
+        return false;
+    }
+
+    // Written beside it and renamed over it once whole, so that a failed write leaves the
+    // file Qt wrote. Where no file can be made beside it the file is left as it is, rather
+    // than written over in place and left cut short by a failure.
     QSaveFile out(path);
-    out.setDirectWriteFallback(true);
-    if (out.open(QIODevice::WriteOnly) && out.write(corrected) == corrected.size())
-        out.commit();
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly) || out.write(corrected) != corrected.size()
+        || !out.commit()) {
+        setError(error, u"cannot write %1: %2"_s.arg(path, out.errorString()));
+        return false;
+    }
+    return true;
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QByteArray>
 #include <QFont>
 #include <QList>
 #include <QString>
@@ -14,8 +13,8 @@
 // shaping reaches, such as the alternate digits the CJK font puts after a letter
 // ("No.0001234"), gets no entry at all and reads back as nothing. Here the maps are
 // rewritten from what was drawn: each text is shaped again the way QPainter shapes it,
-// each glyph tied to the characters it shows, and the glyph codes the page shows matched
-// against those glyphs in drawing order.
+// each glyph tied to the characters it shows, and the glyph codes the pages show matched
+// against those glyphs in drawing order. The file is read and written back with libqpdf.
 class PdfTextLayer
 {
 public:
@@ -28,12 +27,12 @@ public:
 
     PdfTextLayer() = delete;
 
-    // `pdf` as Qt wrote it for one page on which exactly `texts` were drawn, in that order.
-    // Returns the file with its fonts' ToUnicode maps rewritten and its cross-reference
-    // table rebuilt; or `pdf` unchanged when the file is not in the form Qt writes or the
-    // texts do not account for the glyphs on the page. A font whose glyphs do not match
-    // keeps the map Qt wrote.
-    static QByteArray withDrawnText(const QByteArray &pdf, const QList<Text> &texts);
-    // The same for the file at `path`, which is replaced only when its text changes.
-    static void rewriteFile(const QString &path, const QList<Text> &texts);
+    // Rewrites the fonts' ToUnicode maps of the PDF file at `path`, as Qt wrote it, on whose
+    // pages exactly `texts` were drawn, in that order, page after page. The file is replaced
+    // only when its text changes, and then whole. A font whose glyphs do not match the texts
+    // keeps the map Qt wrote, as does a file whose pages cannot be followed. False, with the
+    // reason in *error, when the file cannot be read or written back: it is then as Qt
+    // wrote it.
+    static bool rewriteFile(const QString &path, const QList<Text> &texts,
+                            QString *error = nullptr);
 };

@@ -68,16 +68,6 @@ bool toPdfFile(const QPrinter &printer)
     return printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
 }
 
-// Qt's PDF reads back wrong where its fonts share glyphs between characters or draw
-// alternates (see PdfTextLayer); a saved receipt must be found by its number and payer.
-void correctTextLayer(const QString &path, const ReceiptPageLayout &layout)
-{
-    QList<PdfTextLayer::Text> drawn;
-    for (const ReceiptPageLayout::TextItem &text : layout.textItems())
-        drawn.append({text.text, text.font});
-    PdfTextLayer::rewriteFile(path, drawn);
-}
-
 // Qt keeps page sizes in whole points, so its PDF says 683 × 264 (93.13 mm) for the
 // 683.15 × 263.62 receipt. The page box is rewritten to the true size in text of the
 // same length, which keeps the file's cross-reference offsets valid; its lower edge
@@ -300,8 +290,8 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
             continue; // the blank form, a receipt not stored
         QString failure;
         if (!ReceiptActions::recordPrint(receipt->id, &failure))
-            qWarning("Receipt No.%s was printed, but the print could not be recorded: %s",
-                     qUtf8Printable(receipt->receiptNo), qUtf8Printable(failure));
+            qWarning("%s", qUtf8Printable(u"收据 No.%1 已打印，但这次打印没有记入收据的历史：%2"_s.arg(
+                               receipt->receiptNo, failure)));
     }
     return true;
 }
@@ -344,13 +334,27 @@ void PrintJob::paintPage(QPainter &painter, const QRectF &target, qreal pixelsPe
 void PrintJob::correctFile(const QPrinter &printer) const
 {
     correctMediaBox(printer.outputFileName());
-    // PdfTextLayer reads one page; a job of several keeps the text layer Qt wrote. Laid
-    // out again exactly as drawn: the layer is made from the very texts on the page.
-    if (m_kind == Kind::Receipts && m_receipts.size() == 1)
-        correctTextLayer(
-            printer.outputFileName(),
-            ReceiptPageLayout(QRectF(QPointF(0, 0), paper), m_receipts.constFirst(), m_company,
-                              ReceiptPageLayout::Options::from(m_options, m_reprints.value(0))));
+    // Qt's PDF reads back wrong where its fonts share glyphs between characters or draw
+    // alternates (see PdfTextLayer); a saved receipt must be found by its number and payer.
+    // The pages are laid out again exactly as drawn: the layer is made from the very texts
+    // on them, in drawing order.
+    QList<PdfTextLayer::Text> drawn;
+    const QRectF pageRect(QPointF(0, 0), paper);
+    if (m_kind == Kind::AlignmentPage) {
+        drawn = AlignmentPage(pageRect, m_options, m_company).texts();
+    } else {
+        for (int page = 0; page < pageCount(); ++page) {
+            const ReceiptPageLayout layout(
+                pageRect, m_receipts.value(page), m_company,
+                ReceiptPageLayout::Options::from(m_options, m_reprints.value(page)));
+            for (const ReceiptPageLayout::TextItem &text : layout.textItems())
+                drawn.append({text.text, text.font});
+        }
+    }
+    // The file is whole and readable either way; only a search in it may miss a word.
+    QString error;
+    if (!PdfTextLayer::rewriteFile(printer.outputFileName(), drawn, &error))
+        qWarning("The text of the printed PDF could not be corrected: %s", qUtf8Printable(error));
 }
 
 QImage PrintJob::image(qreal dpi, int page) const

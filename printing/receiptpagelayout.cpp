@@ -3,6 +3,7 @@
 
 #include "clock.h"
 #include "datetext.h"
+#include "money.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -830,6 +831,9 @@ QStringList ReceiptPageLayout::verticalLabelLines(const QString &label)
 
 QString ReceiptPageLayout::figuresText(double total)
 {
+    // The same fen as the totals and the exports count, two decimals, no grouping.
+    if (const std::optional<qint64> fen = Money::fenFromYuan(total))
+        return Money::format(*fen, false);
     return QString::asprintf("%.2f", total);
 }
 

@@ -135,7 +135,8 @@ public:
     // pixel, so the same font measures the same on screen, on a 1200 dpi printer (whose
     // painter is scaled) and in an image: a point size would grow with the device's dpi.
     static QFont font(FontRole role);
-    // "%.2f": two decimals, a point, no grouping, a leading minus.
+    // Two decimals, a point, no grouping, a leading minus: the amount rounded at the fen
+    // as its decimal text is (2.675 prints 2.68), as every total counts it.
     static QString figuresText(double total);
     // The lines of the vertical label, top to bottom: one character as the user sees it
     // (an emoji with its modifiers, a letter with its accents) per line.

@@ -12,6 +12,7 @@ packages=(
     libsqlite3-dev sqlite3
     libicu-dev
     libxlsxwriter-dev unzip
+    libqpdf-dev
     fonts-noto-cjk qt6-translations-l10n
     poppler-utils
     clang libclang-rt-14-dev

@@ -10,6 +10,7 @@
 #include "messagebox.h"
 #include "preferences.h"
 #include "printsettingsdialog.h"
+#include "receipthistory.h"
 #include "sqlitehelper.h"
 #include "toast.h"
 
@@ -77,17 +78,27 @@ BookMenu::BookMenu(QMainWindow *window)
 
     QMenu *receipts = bar->addMenu(u"收据(&R)"_s);
     receipts->setObjectName(u"receiptMenu"_s);
-    connect(addAction(receipts, u"historyAction"_s, u"操作记录(&L)…"_s,
-                      QKeySequence(Qt::CTRL | Qt::Key_H)),
-            &QAction::triggered, this, &BookMenu::showHistory);
+    QAction *history = addAction(receipts, u"historyAction"_s, u"操作记录(&L)…"_s,
+                                 QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(history, &QAction::triggered, this, &BookMenu::showHistory);
     QAction *receiptHistory = addAction(receipts, u"receiptHistoryAction"_s, u"查看历史(&V)"_s);
     connect(receiptHistory, &QAction::triggered, this, &BookMenu::showSelectedHistory);
-    // Greyed while no receipt is selected, so the menu itself says there is nothing to show.
-    const auto followSelection = [receiptHistory] {
-        receiptHistory->setEnabled(AppStore::shared().selectedId().has_value());
+    // Greyed while no receipt is selected, so the menu itself says there is nothing to show;
+    // greyed with the reason in a book that keeps no history (an older one only read).
+    const auto followBook = [history, receiptHistory] {
+        const QString unavailable = ReceiptHistory::unavailableReason();
+        for (QAction *action : {history, receiptHistory}) {
+            action->setToolTip(unavailable);
+            action->setStatusTip(unavailable);
+        }
+        history->setEnabled(unavailable.isEmpty());
+        receiptHistory->setEnabled(unavailable.isEmpty()
+                                   && AppStore::shared().selectedId().has_value());
     };
-    connect(&AppStore::shared(), &AppStore::selectedIdChanged, receiptHistory, followSelection);
-    followSelection();
+    receipts->setToolTipsVisible(true);
+    connect(&AppStore::shared(), &AppStore::selectedIdChanged, receiptHistory, followBook);
+    connect(receipts, &QMenu::aboutToShow, receiptHistory, followBook);
+    followBook();
 
     QMenu *help = bar->addMenu(u"帮助(&H)"_s);
     help->setObjectName(u"helpMenu"_s);

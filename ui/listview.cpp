@@ -10,6 +10,7 @@
 #include "listfooter.h"
 #include "messagebox.h"
 #include "printaction.h"
+#include "receipthistory.h"
 #include "receiptpart.h"
 #include "searchfield.h"
 #include "sqlitehelper.h"
@@ -165,7 +166,12 @@ void DatePart::deleteSelected()
         return;
     if (!MessageBox::confirmDelete(this, VoidAction::selectedNumbers(m_store)))
         return;
-    m_store.deleteSelected();
+    QString error;
+    if (!m_store.deleteSelected(&error)) {
+        // Nothing was deleted: the rows and the selection stay, and the user is told why.
+        m_errorToast->show(error);
+        return;
+    }
     // The deleted ids would otherwise stay selected: the buttons would still act on a
     // receipt that no longer exists, and 打印 would print the last one loaded.
     m_store.setSelection({});
@@ -255,12 +261,21 @@ void ListView::showContextMenu(const QPoint &pos)
     });
     connect(menu.addAction(Icons::icon(u"square.and.pencil"_s), u"修改(&E)"_s), &QAction::triggered,
             m_datePart, &DatePart::edit);
-    connect(menu.addAction(Icons::icon(u"nosign"_s), VoidAction::title(m_store) + u"(&V)"_s),
-            &QAction::triggered, m_datePart, &DatePart::voidSelected);
+    QAction *voidAction
+        = menu.addAction(Icons::icon(u"nosign"_s), VoidAction::title(m_store) + u"(&V)"_s);
+    connect(voidAction, &QAction::triggered, m_datePart, &DatePart::voidSelected);
     menu.addSeparator();
     const QString id = *m_store.selectedId();
-    connect(menu.addAction(u"查看历史(&H)"_s), &QAction::triggered, this,
-            [this, id] { HistoryView::showReceipt(this, id); });
+    QAction *history = menu.addAction(u"查看历史(&H)"_s);
+    connect(history, &QAction::triggered, this, [this, id] { HistoryView::showReceipt(this, id); });
+    // A book that keeps no voids and no history (an older one that is only read).
+    if (const QString unavailable = ReceiptHistory::unavailableReason(); !unavailable.isEmpty()) {
+        menu.setToolTipsVisible(true);
+        for (QAction *action : {voidAction, history}) {
+            action->setEnabled(false);
+            action->setToolTip(unavailable);
+        }
+    }
     menu.exec(table->viewport()->mapToGlobal(pos));
 }
 

@@ -144,16 +144,16 @@ bool Startup::checkDatabase(QWidget *parent)
             parent, u"数据库来自更新的版本"_s,
             u"这个数据库由更新版本的 Quenta 写入，这个版本只能读取它：可以查看和"
             u"打印收据，但无法保存。请使用更新版本的 Quenta。\n\n数据库位置：%1"_s.arg(path));
-    } else if (helper.db().isReadOnly()) {
-        MessageBox::warning(parent, u"数据库只读"_s,
-                            u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"
-                            u"\n\n数据库位置：%1"_s.arg(path));
     } else if (!isWritableFolder(QFileInfo(path).absolutePath())) {
         // SQLite writes its journal beside the file: without that, every save fails.
         MessageBox::warning(parent, u"数据库文件夹只读"_s,
                             u"数据库所在的文件夹不能写入，保存时需要在那里写临时文件："
                             u"可以查看和打印收据，但无法保存。\n\n文件夹：%1"_s.arg(
                                 QFileInfo(path).absolutePath()));
+    } else if (helper.db().isReadOnly()) {
+        MessageBox::warning(parent, u"数据库只读"_s,
+                            u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"
+                            u"\n\n数据库位置：%1"_s.arg(path));
     }
     tellDuplicateNumbers(parent, path, helper.schemaReport().duplicateReceiptNumbers);
     return true;
@@ -163,10 +163,24 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
 {
     if (lock.tryLock())
         return true;
-    MessageBox::critical(
-        parent, u"Quenta 已在运行"_s,
-        u"%1，不能再打开一次。\n\n请切换到已经打开的 Quenta 窗口。\n\n数据库位置：%2"_s.arg(
-            lock.error(), SQLiteHelper::shared().dbURL()));
+    const QString path = SQLiteHelper::shared().dbURL();
+    switch (lock.failure()) {
+    case BookLock::Failure::FolderReadOnly:
+        SQLiteHelper::shared().db().setOpenReadOnly(true);
+        return true;
+    case BookLock::Failure::HeldByAnother:
+        MessageBox::critical(
+            parent, u"Quenta 已在运行"_s,
+            u"%1，不能再打开一次。\n\n请切换到已经打开的 Quenta 窗口。\n\n数据库位置：%2"_s.arg(
+                lock.error(), path));
+        return false;
+    case BookLock::Failure::None:
+    case BookLock::Failure::Other:
+        break;
+    }
+    MessageBox::critical(parent, u"无法锁定数据库"_s,
+                         u"%1。\n\nQuenta 打开数据库之前要在它旁边建立一个锁文件，以免两个程序"
+                         u"同时使用它。\n\n数据库位置：%2"_s.arg(lock.error(), path));
     return false;
 }
 

@@ -22,8 +22,10 @@ void setUpApplication(QApplication &app);
 // looked at and printed) but the user is told at once that nothing can be saved.
 bool checkDatabase(QWidget *parent);
 
-// Takes the book's lock; when another running Quenta holds it, says so (that program is
-// already using the file, and where it is) and answers false: the program must exit.
+// Takes the book's lock. In a folder where nothing can be written no lock is needed: the
+// book is then opened for reading only (checkDatabase tells the user) and the answer is
+// true. When another running Quenta holds it, or the lock fails otherwise, says so (what
+// failed, and where the book is) and answers false: the program must exit.
 bool lockBook(BookLock &lock, QWidget *parent);
 
 // Shortly after the window is shown: an automatic backup when the last is over a day

@@ -4,6 +4,8 @@
 #include "testsupport.h"
 
 #include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -43,6 +45,8 @@ private Q_SLOTS:
     void printOptionsReachThePage();
     void restoreReplacesTheBook();
     void writingCommandsWaitForTheWindow();
+    void olderBookInAReadOnlyFolder();
+    void hiddenRowsStayHidden();
 
 private:
     QString path(const QString &name) const { return m_env->documentsPath() + u'/' + name; }
@@ -270,6 +274,52 @@ void tst_CommandLine::writingCommandsWaitForTheWindow()
     QVERIFY(writeFile(probe.lockFilePath(),
                       "999999\nquenta\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
     QCOMPARE(runQuenta({u"--restore"_s, path(u"b.db"_s), u"--yes"_s}).status, 0);
+}
+
+// On a read-only mount nothing can write, so nothing needs the lock: the verbs that read
+// work, printing prints and says that it could not record the print, restoring is refused
+// for what it is (exit 1, not "in use"). The book predates voids and history and cannot be
+// brought up to date there.
+void tst_CommandLine::olderBookInAReadOnlyFolder()
+{
+    QVERIFY(m_env->execRaw(
+        u"drop table tb_void; drop table tb_history; pragma user_version = 0"_s));
+    const QString folder = m_env->documentsPath();
+    const QByteArray before = fileHash(m_env->databasePath());
+    QTemporaryDir out;
+    QVERIFY(QFile::copy(m_env->databasePath(), out.filePath(u"b.db"_s)));
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const auto writable = qScopeGuard([&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    const QStringList readOnly = withoutWriteOverride();
+
+    const Run exported = runQuenta({u"--export"_s, out.filePath(u"a.csv"_s)}, readOnly);
+    QVERIFY2(exported.status == 0 && exported.out.startsWith(u"1 张"_s), qPrintable(exported.err));
+    const Run printed
+        = runQuenta({u"--print-pdf"_s, u"0000001"_s, out.filePath(u"r.pdf"_s)}, readOnly);
+    QVERIFY2(printed.status == 0, qPrintable(printed.err));
+    QVERIFY2(printed.err.contains(u"没有记入"_s), qPrintable(printed.err));
+    QVERIFY(pdfToText(out.filePath(u"r.pdf"_s)).contains(u"0000001"_s));
+    const Run restored
+        = runQuenta({u"--restore"_s, out.filePath(u"b.db"_s), u"--yes"_s}, readOnly);
+    QCOMPARE(restored.status, 1);
+    QVERIFY2(restored.err.contains(u"不能写入"_s), qPrintable(restored.err));
+    QCOMPARE(fileHash(m_env->databasePath()), before);
+}
+
+// A row the lists hide (isDeleted NULL, as an older program may leave it) is hidden from
+// what the command line exports and prints too.
+void tst_CommandLine::hiddenRowsStayHidden()
+{
+    QVERIFY(m_env->storeReceipt(u"R2"_s, u"0000002"_s, u"2024-05-02 00:00:00"_s));
+    QVERIFY(m_env->execRaw(u"update tb_receipt set isDeleted = null where id = 'R2'"_s));
+    const Run exported = runQuenta({u"--export"_s, path(u"a.csv"_s)});
+    QVERIFY2(exported.status == 0 && exported.out.startsWith(u"1 张"_s), qPrintable(exported.out));
+    QVERIFY(!fileBytes(path(u"a.csv"_s)).contains("0000002"));
+    const Run printed = runQuenta({u"--print-pdf"_s, u"0000002"_s, path(u"r.pdf"_s)});
+    QCOMPARE(printed.status, 1);
+    QVERIFY2(printed.err.contains(u"没有单号为 0000002"_s), qPrintable(printed.err));
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

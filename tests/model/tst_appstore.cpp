@@ -268,27 +268,41 @@ void tst_AppStore::updateReceipt()
 void tst_AppStore::deleteSelected_data()
 {
     QTest::addColumn<QStringList>("selection");
+    QTest::addColumn<QString>("obstacle"); // empty: none; "lock"; or SQL run first
     QTest::addColumn<QStringList>("remaining");
     QTest::addColumn<int>("rowsLeft");
-    QTest::newRow("empty selection")
-        << QStringList() << QStringList({u"0000010"_s, u"0000003"_s, u"0000002"_s, u"0000001"_s})
-        << 7;
+    const QStringList all = {u"0000010"_s, u"0000003"_s, u"0000002"_s, u"0000001"_s};
+    QTest::newRow("empty selection") << QStringList() << QString() << all << 7;
     QTest::newRow("unknown and quoted ids")
-        << QStringList({u"B"_s, u"X'); delete from tb_receipt; --"_s})
+        << QStringList({u"B"_s, u"X'); delete from tb_receipt; --"_s}) << QString()
         << QStringList({u"0000010"_s, u"0000002"_s, u"0000001"_s}) << 6;
+    // Failures are told and keep every row: the receipt must not seem gone.
+    QTest::newRow("book held by another program") << QStringList({u"B"_s}) << u"lock"_s << all
+                                                  << 7;
+    QTest::newRow("history cannot be written")
+        << QStringList({u"B"_s}) << u"drop table tb_history"_s << all << 7;
 }
 
 void tst_AppStore::deleteSelected()
 {
     QFETCH(QStringList, selection);
+    QFETCH(QString, obstacle);
     QFETCH(QStringList, remaining);
     QFETCH(int, rowsLeft);
     AppStore &store = arrangeReceipts();
     const QSet<QString> ids(selection.cbegin(), selection.cend());
     store.setSelection(ids);
-    StreamCapture err(2);
-    store.deleteSelected();
-    QCOMPARE(err.text(), QString());
+    SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.2);
+    std::unique_ptr<HeldLock> lock;
+    if (obstacle == u"lock"_s)
+        lock = std::make_unique<HeldLock>(m_env->databasePath());
+    else if (!obstacle.isEmpty())
+        QVERIFY(m_env->execRaw(obstacle));
+    QString error;
+    const bool deleted = store.deleteSelected(&error);
+    QVERIFY2(deleted == obstacle.isEmpty(), qPrintable(error));
+    QVERIFY2(deleted ? error.isEmpty() : error.startsWith(u"删除失败："_s), qPrintable(error));
+    lock.reset();
     QCOMPARE(numbersOf(store.receipts()), remaining);
     QCOMPARE(store.selection(), ids);
     QCOMPARE(m_env->receiptCount(), rowsLeft);
@@ -344,7 +358,7 @@ void tst_AppStore::unopenableDatabase()
 
     m_env->makeDatabaseUnopenable();
     store.setSelection({u"A"_s});
-    store.deleteSelected();
+    QVERIFY(!store.deleteSelected());
     QCOMPARE(store.receipts(), before);
 
     store.setReceiptPrint(std::nullopt);

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "appstore.h"
 #include "money.h"
 #include "receiptactions.h"
 #include "receiptfilter.h"
@@ -18,6 +19,8 @@ class tst_ReceiptFilter : public QObject
 private Q_SLOTS:
     void money_data();
     void money();
+    void storedTextRoundsOnce_data();
+    void storedTextRoundsOnce();
     void filter_data();
     void filter();
     void totalsInWholeFen();
@@ -44,6 +47,45 @@ void tst_ReceiptFilter::money()
     const qint64 fen = Money::fenFromYuan(yuan).value();
     QCOMPARE(Money::format(fen), grouped);
     QCOMPARE(Money::format(fen, false), plain);
+}
+
+// An amount stored with more than two decimals (by an older or foreign program) is
+// rounded half away from zero on its decimal text, once: the list's totals, the
+// statistics and the page (tst_printview) count the same fen.
+void tst_ReceiptFilter::storedTextRoundsOnce_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("2.675, below half as a double") << u"2.675"_s << u"2.68"_s;
+    QTest::newRow("1.005") << u"1.005"_s << u"1.01"_s;
+    QTest::newRow("negative half") << u"-2.675"_s << u"-2.68"_s;
+    QTest::newRow("below half") << u"0.1249"_s << u"0.12"_s;
+    QTest::newRow("a minus that rounds to nothing") << u"-0.004"_s << u"0.00"_s;
+    QTest::newRow("whole") << u"12"_s << u"12.00"_s;
+    QTest::newRow("largest") << u"999999999999.995"_s << u"1,000,000,000,000.00"_s;
+}
+
+void tst_ReceiptFilter::storedTextRoundsOnce()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QCOMPARE(Money::format(Money::fenFromText(stored.toLatin1()).value()), shown);
+
+    TestEnvironment env;
+    env.createDatabase();
+    QVERIFY(env.storeReceipt(u"R1"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s, u"甲"_s, 1));
+    QVERIFY(env.execRaw(u"update tb_receipt set total = '%1'"_s.arg(stored)));
+    AppStore &store = AppStore::shared();
+    store.setBeginDate(u"2024-01-01 00:00:00"_s);
+    store.setEndDate(u"2024-12-31 23:59:59"_s);
+    store.loadReceipts();
+    QCOMPARE(store.receipts().size(), 1);
+    QCOMPARE(Money::format(Money::fenFromYuan(store.receipts().at(0).total).value()), shown);
+    QCOMPARE(Money::format(ReceiptTotals::of(store.receipts(), {0}).fen), shown);
+    const auto statistics = ReceiptStatistics::compute(
+        u"2024-01-01 00:00:00"_s, u"2024-12-31 23:59:59"_s, ReceiptStatistics::Grouping::Payer);
+    QVERIFY(statistics && statistics->size() == 1);
+    QCOMPARE(Money::format(statistics->at(0).fen), shown);
 }
 
 void tst_ReceiptFilter::filter_data()

@@ -261,8 +261,6 @@ private Q_SLOTS:
     void severalInOneJob()
     {
         m_environment->createDatabase();
-        // Latin letters: the text layer of a PDF of several pages is Qt's own, which reads
-        // some Chinese characters back as radicals.
         const QStringList payers {u"C"_s, u"A"_s, u"B"_s};
         const QStringList numbers {u"0000003"_s, u"0000001"_s, u"0000002"_s};
         QStringList ids;

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "../ui/uitesthelpers.h"
 #include "addview.h"
+#include "booklock.h"
+#include "receiptprinter.h"
 #include "sqlitehelper.h"
 #include "startup.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPrinter>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
@@ -110,7 +115,7 @@ private Q_SLOTS:
     void fileGoneWhileRunning_data();
     void fileGoneWhileRunning();
     void damagedFileIsToldAndKept();
-    void unwritableFolderIsTold();
+    void readOnlyFolderWithAnOlderBook();
     void duplicateNumbersAreToldOnce();
     void failedListLoadIsShown();
     void unreadableAmountIsShownNotSaved();
@@ -297,18 +302,55 @@ void tst_Robustness::damagedFileIsToldAndKept()
     QCOMPARE(fileHash(m.env->databasePath()), before);
 }
 
-void tst_Robustness::unwritableFolderIsTold()
+// A book from before voids and history were kept, on an archive disc or a read-only
+// mount: nothing can be written there, so it opens for reading only, without a lock (no
+// program can change it), and its receipts are viewed, opened and printed.
+void tst_Robustness::readOnlyFolderWithAnOlderBook()
 {
+    const QString path = m.env->databasePath();
     const QString folder = m.env->documentsPath();
+    storeToday(u"R1"_s, u"乙"_s);
+    QVERIFY(m.env->execRaw(
+        u"drop table tb_void; drop table tb_history; pragma user_version = 0"_s));
+    const QByteArray before = fileHash(path);
+    QTemporaryDir elsewhere;
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    bool told = false;
+    const auto writable = qScopeGuard([&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
     {
         WithoutWriteOverride readOnlyForRoot;
-        told = Startup::checkDatabase(nullptr)
-            && MessageBox::lastText().contains(u"文件夹不能写入"_s);
+        BookLock lock(path);
+        QVERIFY(Startup::lockBook(lock, nullptr));
+        QCOMPARE(lock.failure(), BookLock::Failure::FolderReadOnly);
+        QVERIFY(Startup::checkDatabase(nullptr));
+        QVERIFY2(MessageBox::lastText().contains(u"文件夹不能写入"_s),
+                 qPrintable(MessageBox::lastText()));
+
+        m.openWindow();
+        QCOMPARE(m.listedRows(u"今天收据"_s), 1);
+        AppStore &store = AppStore::shared();
+        store.setSelectedId(u"R1"_s);
+        QVERIFY(store.loadSelected(true)); // 修改 and 打印 read whether it is voided
+        QCOMPARE(store.receiptEdit().voidReason, std::nullopt);
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(elsewhere.filePath(u"r.pdf"_s));
+        QString error;
+        QVERIFY2(ReceiptPrinter::printReceipts(printer, {u"R1"_s}, &error), qPrintable(error));
+        QVERIFY(QFileInfo(printer.outputFileName()).size() > 0);
+        // The history is not there: its menu entries say so instead of failing.
+        auto *history = m.window->findChild<QAction *>(u"historyAction"_s);
+        QVERIFY(history && !history->isEnabled());
+        QVERIFY2(history->toolTip().contains(u"旧版本"_s), qPrintable(history->toolTip()));
+
+        m.clickRow(u"开单"_s);
+        fill();
+        clickAdd();
+        verifyRefusedAndKept();
     }
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QVERIFY(told);
+    QCOMPARE(fileHash(path), before);
+    QVERIFY(!QFileInfo::exists(path + u".lock"_s) && !QFileInfo::exists(path + u"-journal"_s));
 }
 
 void tst_Robustness::duplicateNumbersAreToldOnce()

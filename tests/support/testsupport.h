@@ -93,7 +93,12 @@ struct Run
     QString out;
     QString err;
 };
-Run runQuenta(const QStringList &arguments);
+// `wrapper` is a program and its arguments that start it (setpriv, to run it without
+// root's right to write anywhere).
+Run runQuenta(const QStringList &arguments, const QStringList &wrapper = {});
+// The wrapper that runs a program as root without the right to write anywhere, so that a
+// folder of mode 0555 is read-only for it as for any user.
+QStringList withoutWriteOverride();
 
 // A PDF as pdftotext (poppler-utils) reads it back, empty when it is not installed: its
 // text, and each word with its box in points, in reading order.
