@@ -61,10 +61,13 @@ QFont scaledFont(const QFont &base, qreal factor, bool bold)
 class HoverIconButton : public QToolButton
 {
 public:
-    HoverIconButton(const QString &icon, const QString &name, QWidget *parent)
+    // `ink`, when given, colours a plain icon (the round ones come in their colour).
+    HoverIconButton(const QString &icon, const QString &name, QWidget *parent,
+                    const QColor &ink = {})
         : QToolButton(parent)
     {
-        setIcon(Icons::icon(icon));
+        setIcon(ink.isValid() ? Icons::coloured(icon, ink) : Icons::icon(icon));
+        setProperty("iconName", icon);
         setToolTip(name);
         setAccessibleName(name);
         setAutoRaise(true);
@@ -243,7 +246,8 @@ QWidget *AddView::createHeader(QWidget *parent)
     buttonRow->setSpacing(6);
     m_addButton = new HoverIconButton(u"plus.circle.fill"_s, u"增加"_s, buttons);
     m_addButton->setObjectName(u"addButton"_s);
-    m_addPrintButton = new HoverIconButton(u"printer.circle.fill"_s, u"增加并打印"_s, buttons);
+    m_addPrintButton = new HoverIconButton(u"printer.filled.and.paper"_s, u"增加并打印"_s, buttons,
+                                           QColor::fromRgb(Icons::actionBlue));
     m_addPrintButton->setObjectName(u"addPrintButton"_s);
     m_saveButton = new HoverIconButton(u"pencil.circle.fill"_s, u"保存修改"_s, buttons);
     m_saveButton->setObjectName(u"saveButton"_s);

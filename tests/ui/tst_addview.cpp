@@ -49,6 +49,7 @@ private Q_SLOTS:
     void rememberedChoicesSurviveARestart();
     void failedSavesKeepTheForm();
     void longTitleGivesWayToTheNumber();
+    void addAndPrintShowsThePrinterWithPaperInBlue();
 
 private:
     void fill(const QString &payer, const QString &reason, const QString &amount)
@@ -180,6 +181,20 @@ void tst_AddView::addShowsTodaysListAndBlanksTheForm()
     QCOMPARE(shown(u"paytypeComboBox"_s), u"微信"_s);
     QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
     QVERIFY(isNewReceiptMode());
+}
+
+// The add-and-print button shows a printer with paper, in the blue of the add button.
+void tst_AddView::addAndPrintShowsThePrinterWithPaperInBlue()
+{
+    // Left of the middle: the printer's body, and the add button's circle beside its plus.
+    const auto ink = [this](const QString &button) {
+        const QImage icon = m.find<QToolButton>(button)->icon().pixmap(32, 32).toImage();
+        return QColor::fromRgba(icon.pixel(5, 16)).name(QColor::HexArgb);
+    };
+    QCOMPARE(m.find<QToolButton>(u"addPrintButton"_s)->property("iconName").toString(),
+             u"printer.filled.and.paper"_s);
+    QCOMPARE(ink(u"addPrintButton"_s), u"#ff1a73e8"_s);
+    QCOMPARE(ink(u"addButton"_s), u"#ff1a73e8"_s);
 }
 
 void tst_AddView::addAndPrintWritesTheStoredReceipt()
