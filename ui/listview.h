@@ -28,6 +28,9 @@ public:
     SearchField *searchField() const { return m_searchField; }
 
     void print();
+    // Only for one selected receipt that is not voided: a list of several would open any
+    // one of them, and a voided receipt cannot be changed.
+    bool canEdit() const;
     void edit();
     // Asks first; on 删除 every selected receipt goes.
     void deleteSelected();

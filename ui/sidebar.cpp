@@ -56,7 +56,11 @@ Sidebar::Sidebar(QWidget *parent)
     m_list->setMinimumWidth(50);
     m_list->setIconSize(QSize(16, 16));
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setStyleSheet(u"QListWidget#sidebarList { background: palette(window); }"
+    // Without a frame the list would not show that it has the focus: a highlight-coloured
+    // edge does.
+    m_list->setStyleSheet(u"QListWidget#sidebarList { background: palette(window); "
+                          u"border: 2px solid transparent; }"
+                          u"QListWidget#sidebarList:focus { border-color: palette(highlight); }"
                           u"QListWidget#sidebarList::item { padding: 3px 4px; }"_s);
     m_detail->setObjectName(u"detailStack"_s);
     m_detail->addWidget(m_emptyScreen);
