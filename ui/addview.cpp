@@ -164,12 +164,13 @@ AddView::AddView(QWidget *parent)
     sideColumn->addWidget(m_sideLabel, 1);
     boxRow->addLayout(sideColumn);
 
-    // Under the form, out of the way of typing: the receipt just stored.
+    // Under the form, out of the way of typing: the receipt just stored. Its line is kept
+    // while empty, so the form does not move when it fills.
     m_savedLabel = new QLabel(this);
     m_savedLabel->setObjectName(u"savedLabel"_s);
     m_savedLabel->setAlignment(Qt::AlignCenter);
     m_savedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_savedLabel->setVisible(false);
+    m_savedLabel->setMinimumHeight(m_savedLabel->fontMetrics().height());
 
     auto *outer = new QVBoxLayout(this);
     outer->addStretch();
@@ -497,7 +498,7 @@ void AddView::showReceipt()
     }
     showDateNote();
     if (!isNew)
-        m_savedLabel->setVisible(false);
+        m_savedLabel->clear();
     m_payerComboBox->setText(receipt.payer);
     m_reason1ComboBox->setText(receipt.reason1);
     m_reason2ComboBox->setText(receipt.reason2);
@@ -558,11 +559,9 @@ void AddView::showDateNote()
 
 void AddView::showSaved(const QString &number, QDate date)
 {
-    m_savedLabel->setText(date == Clock::now().date()
-                              ? u"已保存 No.%1"_s.arg(number)
-                              : u"已保存 No.%1（收款日期 %2）"_s.arg(
-                                  number, date.toString(u"yyyy-MM-dd"_s)));
-    m_savedLabel->setVisible(true);
+    m_savedLabel->setText(date == Clock::now().date() ? u"已保存 No.%1"_s.arg(number)
+                                                      : u"已保存 No.%1（收款日期 %2）"_s.arg(
+                                                          number, date.toString(u"yyyy-MM-dd"_s)));
     m_payerComboBox->setFocus(Qt::OtherFocusReason);
 }
 

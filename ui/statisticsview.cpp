@@ -228,7 +228,8 @@ void StatisticsView::refresh()
         if (name.size() > 80)
             nameCell->setToolTip(name.left(1000));
         m_table->setItem(row, 0, nameCell);
-        m_table->setItem(row, 1, new Cell(QString::number(group.count), group.count, Qt::AlignRight));
+        m_table->setItem(row, 1,
+                         new Cell(QString::number(group.count), group.count, Qt::AlignRight));
         auto *total = new Cell(u"¥"_s + Money::format(group.fen), group.fen, Qt::AlignRight);
         if (group.unreadable > 0)
             total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(group.unreadable));

@@ -16,9 +16,9 @@ class StatisticsChart;
 class Toast;
 
 // 收据统计: the takings of a date range grouped by month (in calendar order), 交款单位,
-// 收款事由 or 收款方式 (largest total first; a header click sorts otherwise), as a table and as bars, with the sum of all groups under them and
-// 导出… to write the table to an Excel or CSV file. Reads the book each time it is shown
-// or its choices change; voided receipts never count.
+// 收款事由 or 收款方式 (largest total first; a header click sorts otherwise), as a table and as
+// bars, with the sum of all groups under them and 导出… to write the table to an Excel or CSV file.
+// Reads the book each time it is shown or its choices change; voided receipts never count.
 class StatisticsView : public QWidget
 {
     Q_OBJECT
