@@ -255,7 +255,12 @@ void StatisticsView::refresh()
         totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(m_rows.size()).arg(count).arg(Money::format(fen));
         if (unreadable > 0)
             totals += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(unreadable);
-        totals += u"  （作废的收据不计入）"_s;
+        // Counted apart, as the lists do: the groups count only what they add up.
+        const std::optional<qint64> voided = ReceiptStatistics::voidedCount(begin, end);
+        if (!voided)
+            totals += u"  （作废的收据不计入）"_s;
+        else if (*voided > 0)
+            totals += u"  另有作废 %1 张，不计入合计"_s.arg(*voided);
     }
     m_totalsLabel->setText(totals);
 }
