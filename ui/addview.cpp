@@ -548,6 +548,11 @@ void AddView::rememberChoices()
     m_rememberedChoices = values;
 }
 
+void AddView::focusFirstField()
+{
+    m_payerComboBox->setFocus(Qt::OtherFocusReason);
+}
+
 void AddView::showDateNote()
 {
     const bool notToday = m_receiptDateEdit->date() != Clock::now().date();
@@ -562,7 +567,7 @@ void AddView::showSaved(const QString &number, QDate date)
     m_savedLabel->setText(date == Clock::now().date() ? u"已保存 No.%1"_s.arg(number)
                                                       : u"已保存 No.%1（收款日期 %2）"_s.arg(
                                                           number, date.toString(u"yyyy-MM-dd"_s)));
-    m_payerComboBox->setFocus(Qt::OtherFocusReason);
+    focusFirstField();
 }
 
 void AddView::showEvent(QShowEvent *event)
@@ -572,7 +577,7 @@ void AddView::showEvent(QShowEvent *event)
     // where the user put it (the sidebar's arrow keys pass this screen).
     if (!m_shownBefore) {
         m_shownBefore = true;
-        m_payerComboBox->setFocus(Qt::OtherFocusReason);
+        focusFirstField();
     }
     showDateNote();
     const Receipt receipt = m_store.receiptEdit();
@@ -741,5 +746,5 @@ void AddView::cancel()
     if (wasEdit)
         m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
     else
-        m_payerComboBox->setFocus(Qt::OtherFocusReason);
+        focusFirstField();
 }

@@ -42,6 +42,8 @@ public:
     // 打印 there saves the form first, as 增加并打印 and 保存修改 do, then prints the
     // stored receipt.
     void preview();
+    // Puts the cursor in 交款单位, where a receipt begins.
+    void focusFirstField();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -246,6 +246,11 @@ void ListView::exportShown()
     m_footer->exportShown();
 }
 
+void ListView::focusTable()
+{
+    m_receiptPart->tableView()->setFocus(Qt::OtherFocusReason);
+}
+
 void ListView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);

@@ -68,6 +68,8 @@ public:
     QDateTime endDate() const { return m_endDate; }
     // 导出… of the list: what it shows, in the order shown.
     void exportShown();
+    // Puts the keyboard in the table.
+    void focusTable();
 
 protected:
     void showEvent(QShowEvent *event) override;

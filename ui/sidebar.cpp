@@ -10,6 +10,7 @@
 #include "settingsscreens.h"
 #include "statisticsview.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -235,6 +236,9 @@ void Sidebar::showDestination()
     if (destination)
         m_plainRow = nullptr;
     QListWidgetItem *row = destination ? m_rows.value(*destination) : m_plainRow;
+    QWidget *previous = m_detail->currentWidget();
+    QWidget *focus = QApplication::focusWidget();
+    const bool focusWasOnScreen = previous && focus && previous->isAncestorOf(focus);
     m_showingDestination = true;
     if (row) {
         m_list->setCurrentItem(row);
@@ -246,4 +250,13 @@ void Sidebar::showDestination()
     QWidget *screen
         = destination ? m_screens.value(*destination) : m_plainScreens.value(m_plainRow);
     m_detail->setCurrentWidget(screen ? screen : m_emptyScreen);
+    // A screen that sends the window on (修改 to the form, the form back to its list)
+    // hands the keyboard to where the work goes on there. Left to Qt it would go to the
+    // first field of the new screen (the list's 起始时间) or past it to this list.
+    if (focusWasOnScreen && screen && screen != previous) {
+        if (auto *list = qobject_cast<ListView *>(screen))
+            list->focusTable();
+        else if (auto *form = qobject_cast<AddView *>(screen))
+            form->focusFirstField();
+    }
 }

@@ -321,6 +321,7 @@ void tst_AddView::editThenCancelOrSave()
 {
     editStored(u"丙"_s, u"全部收据"_s);
     QVERIFY(!isNewReceiptMode());
+    QVERIFY(payerHasFocus());
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000007"_s);
     QCOMPARE(shown(u"payerComboBox"_s), u"丙"_s);
     // The stored capitals stay until the amount is changed on the form.
@@ -339,6 +340,7 @@ void tst_AddView::editThenCancelOrSave()
     QCOMPARE(stored(u"payer"_s), u"丙"_s);
     // Back to the list the edit came from, with nothing selected or counted.
     QCOMPARE(m.currentRowText(), u"全部收据"_s);
+    QVERIFY(m.receiptTable()->hasFocus());
     QVERIFY(m.receiptTable()->selectionModel()->selectedRows().isEmpty());
     QVERIFY(!m.currentScreen()->findChild<QPushButton *>(u"editButton"_s)->isEnabled());
     m.clickRow(u"开单"_s);
