@@ -196,11 +196,14 @@ int exportReceipts(const ExportRequest &request)
         printMessage(error);
         return CommandLine::Failed;
     }
-    if (totals.voided > 0)
-        printMessage(u"另有 %1 张已作废，不计入合计"_s.arg(totals.voided));
     if (totals.unreadable > 0)
         printMessage(u"%1 张的金额无法识别，不计入合计"_s.arg(totals.unreadable));
-    printResult(u"%1 张 合计 %2"_s.arg(totals.count).arg(Money::format(totals.fen)));
+    // The file holds the voided rows too; the count is of what the sum adds up, and the
+    // voided ones are named apart on the same line.
+    QString result = u"%1 张 合计 %2"_s.arg(totals.count).arg(Money::format(totals.fen));
+    if (totals.voided > 0)
+        result += u"，另有作废 %1 张"_s.arg(totals.voided);
+    printResult(result);
     return CommandLine::Done;
 }
 

@@ -47,6 +47,9 @@ public:
     QString documentName() const;
     // The receipts of the job in page order (the blank form as nothing).
     QList<std::optional<Receipt>> receipts() const { return m_receipts; }
+    // Whether `page` gets the 补打 mark: the options ask for it and the receipt was
+    // printed before.
+    bool isReprint(int page) const { return m_reprints.value(page); }
 
     // Puts the receipt paper on `printer`: exactly its size, no margins, the painter's
     // origin at the paper's corner. Must come after the target is chosen (a print dialog,
