@@ -4,6 +4,7 @@
 #include "receipthistory.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +23,11 @@ bool unvoidReceipts(const QStringList &ids, QString *error = nullptr);
 // The reasons given before, most used first, for the reason picker.
 QStringList earlierVoidReasons();
 
+// Whether the book has its table of voids: a book from before voids were kept, opened
+// read-only (not brought up to date), has none and so no voided receipt. Nothing when it
+// cannot be read.
+std::optional<bool> keepsVoids();
+
 // The void reason of each voided receipt, by id; empty when none is voided or the table
 // cannot be read (a book not yet brought up to date).
 QHash<QString, QString> voidReasons();
@@ -29,6 +35,10 @@ QHash<QString, QString> voidReasons();
 // printing shows on the page. False when it cannot be read (the book held by another
 // program past the wait, a damaged page): then nobody can say whether it is voided.
 bool readVoidReason(const QString &receiptId, std::optional<QString> *reason);
+
+// The void of one receipt as its history keeps it ({"reason", "voidDate"}); empty when
+// it is not voided or cannot be read.
+QJsonObject voidDetail(const QString &receiptId);
 
 // Writes the history row of a receipt that was printed.
 bool recordPrint(const QString &receiptId, QString *error = nullptr);

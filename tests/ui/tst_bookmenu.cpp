@@ -32,6 +32,7 @@ private Q_SLOTS:
     void backupToAChosenFile();
     void restoreShowsTheRestoredBook();
     void restoreRefusesAFileThatIsNoBook();
+    void secondWindowOnTheBookIsRefused_data();
     void secondWindowOnTheBookIsRefused();
 
 private:
@@ -99,12 +100,35 @@ void tst_BookMenu::restoreRefusesAFileThatIsNoBook()
     QCOMPARE(m.env->receiptCount(), 1);
 }
 
+void tst_BookMenu::secondWindowOnTheBookIsRefused_data()
+{
+    QTest::addColumn<QString>("book"); // the name of the file in the documents folder
+    QTest::addColumn<QString>("second"); // how the second program names it
+    QTest::newRow("same path") << u"Tovalin.db"_s << u"Tovalin.db"_s;
+    QTest::newRow("through a symlink") << u"Tovalin.db"_s << u"link.db"_s;
+    QTest::newRow("not made yet, through a linked folder") << u"new.db"_s << u"folder/new.db"_s;
+}
+
+// However the second program reaches the book, and however long the first has held it,
+// the second is refused while the first runs.
 void tst_BookMenu::secondWindowOnTheBookIsRefused()
 {
-    BookLock first(m.env->databasePath());
+    QFETCH(QString, book);
+    QFETCH(QString, second);
+    const QDir documents(m.env->documentsPath());
+    QVERIFY(QFile::link(documents.filePath(u"Tovalin.db"_s), documents.filePath(u"link.db"_s)));
+    QVERIFY(QFile::link(documents.path(), documents.filePath(u"folder"_s)));
+    BookLock first(documents.filePath(book));
     QVERIFY(first.tryLock());
-    BookLock second(m.env->databasePath());
-    QVERIFY(!Startup::lockBook(second, nullptr));
+    // Held for an hour: age alone never frees it.
+    QFile lockFile(first.lockFilePath());
+    QVERIFY(lockFile.open(QIODevice::ReadWrite));
+    QVERIFY(lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+    lockFile.close();
+    BookLock other(documents.filePath(second));
+    QVERIFY(!Startup::lockBook(other, nullptr));
+    QCOMPARE(other.failure(), BookLock::Failure::HeldByAnother);
     QVERIFY(MessageBox::lastText().contains(u"已经在使用这个数据库"_s));
 }
 
