@@ -116,6 +116,7 @@ private Q_SLOTS:
     void fileGoneWhileRunning_data();
     void fileGoneWhileRunning();
     void damagedFileIsToldAndKept();
+    void bookWithCodeIsToldAndOnlyRead();
     void readOnlyFolderWithAnOlderBook();
     void duplicateNumbersAreToldOnce();
     void failedListLoadIsShown();
@@ -301,6 +302,24 @@ void tst_Robustness::damagedFileIsToldAndKept()
     clickAdd();
     QVERIFY(toast()->isShown());
     QCOMPARE(fileHash(m.env->databasePath()), before);
+}
+
+// A book with a trigger that drops every new receipt while the save reports success: the
+// start names the trigger and opens the book for reading only, so the save is refused
+// aloud instead of vanishing.
+void tst_Robustness::bookWithCodeIsToldAndOnlyRead()
+{
+    QVERIFY(m.env->execRaw(
+        u"create trigger mute before insert on tb_receipt begin select raise(ignore); end"_s));
+    QVERIFY(Startup::checkDatabase(nullptr));
+    QVERIFY2(MessageBox::lastText().contains(u"触发器 mute（表 tb_receipt）"_s),
+             qPrintable(MessageBox::lastText()));
+    QVERIFY(SQLiteHelper::shared().db().isReadOnly());
+    m.openWindow();
+    fill();
+    clickAdd();
+    verifyRefusedAndKept();
+    QCOMPARE(m.env->receiptCount(), 0);
 }
 
 // A book from before voids and history were kept, on an archive disc or a read-only
