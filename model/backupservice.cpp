@@ -586,7 +586,7 @@ bool BackupService::makeAutomaticBackup(QString *error, const QString &spare, QS
     // the new backup would otherwise count as the oldest and go at the next rotation.
     const QList<AutomaticBackup> before = automaticBackups(folder);
     QDateTime when = Clock::now();
-    if (!before.isEmpty() && before.first().made.secsTo(when) <= 0)
+    if (!before.isEmpty() && before.first().made.isValid() && before.first().made.secsTo(when) <= 0)
         when = before.first().made.addSecs(1);
     const QString path = QDir(folder).filePath(name);
     if (!backup(path, error))
