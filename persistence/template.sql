@@ -75,7 +75,9 @@ create table tb_void (
 
 -- Every change of a receipt, written in the same transaction as the change. action is
 -- insert, update, delete, void, unvoid, print or restore; detail is the receipt as JSON
--- (after the change; before it for a delete), with the reason of a void.
+-- (after the change; before it for a delete), with the reason of a void. A restore of the
+-- whole book from a backup has no receipt: its detail holds the file, and the highest
+-- number and the receipt count of the book it replaced.
 create table tb_history (
     id        integer primary key autoincrement,
     time      text not null,
