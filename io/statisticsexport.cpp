@@ -3,11 +3,11 @@
 
 #include "exportfile.h"
 #include "money.h"
+#include "outputfile.h"
 #include "receiptexport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <xlsxwriter.h>
 
@@ -70,12 +70,18 @@ QByteArray csvOf(const Table &table)
 
 bool writeCsv(const QString &path, const Table &table, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(csvOf(table)) < 0 || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return OutputFile::writeReplacing(
+        path,
+        [&table](const QString &scratch, QString *why) {
+            QFile file(scratch);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                || file.write(csvOf(table)) < 0 || !file.flush()) {
+                *why = file.errorString();
+                return false;
+            }
+            return true;
+        },
+        error);
 }
 
 bool writeXlsx(const QString &path, const Table &table, QString *error)
@@ -95,11 +101,11 @@ bool writeXlsx(const QString &path, const Table &table, QString *error)
         if (failure == LXW_NO_ERROR)
             failure = result;
     };
-    const auto text = [&](lxw_row_t row, lxw_col_t column, const QString &value,
-                          lxw_format *format) {
-        note(worksheet_write_string(sheet, row, column,
-                                    ExportFile::excelText(value).toUtf8().constData(), format));
-    };
+    const auto text
+        = [&](lxw_row_t row, lxw_col_t column, const QString &value, lxw_format *format) {
+              note(worksheet_write_string(sheet, row, column,
+                                          ExportFile::excelText(value).constData(), format));
+          };
     lxw_format *bold = workbook_add_format(workbook);
     format_set_bold(bold);
     lxw_format *money = workbook_add_format(workbook);
@@ -180,12 +186,12 @@ bool StatisticsExport::write(const QString &path, const QString &groupTitle,
     QString reason;
     const bool done = *format == ReceiptExport::Format::Csv
         ? writeCsv(path, table, &reason)
-        : ExportFile::writeReplacing(
-              path,
-              [&table](const QString &scratch, QString *why) {
-                  return writeXlsx(scratch, table, why);
-              },
-              &reason);
+        : OutputFile::writeReplacing(
+            path,
+            [&table](const QString &scratch, QString *why) {
+                return writeXlsx(scratch, table, why);
+            },
+            &reason);
     if (!done && error)
         *error = u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(path), reason);
     return done;

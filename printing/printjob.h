@@ -54,7 +54,8 @@ public:
     // its paper. False, with the reason in *error, when the printer does not take it.
     bool preparePrinter(QPrinter &printer, QString *error = nullptr) const;
     // preparePrinter(), every page, then the receipts' prints recorded in their history.
-    // False with the reason; a PDF file is then removed rather than left half written.
+    // A PDF file is written through OutputFile and read back before anything is recorded.
+    // False with the reason; a PDF file is then as it was before.
     bool print(QPrinter &printer, QString *error = nullptr) const;
     // Draws the pages on `printer`, on which `painter` is open, page after page. Records
     // nothing: the preview draws so too.
@@ -71,6 +72,8 @@ private:
     void takeReprints();
     void paintPage(QPainter &painter, const QRectF &target, int page) const;
     void correctFile(const QPrinter &printer) const;
+    // The pages to the PDF file the printer names, corrected and read back whole.
+    bool printToFile(QPrinter &printer, QString *error) const;
 
     Kind m_kind = Kind::Receipts;
     QList<std::optional<Receipt>> m_receipts;

@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "filedialogs.h"
+#include "messagebox.h"
 #include "money.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
@@ -102,9 +103,14 @@ void ListFooter::exportShown()
         return;
     ReceiptTotals written;
     QString error;
-    if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error)) {
+    QStringList cutCells;
+    if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error, &cutCells)) {
         m_successToast->show(
             u"已导出 %1 张收据，合计 %2"_s.arg(rows.size()).arg(yuan(written.fen)));
+        // Told in a message that stays: the file lacks part of what the book holds.
+        if (!cutCells.isEmpty())
+            MessageBox::warning(window(), u"导出的文字不完整"_s,
+                                ReceiptExport::cutCellsNotice(cutCells));
     } else {
         m_errorToast->show(u"导出失败：%1"_s.arg(error));
     }

@@ -8,6 +8,8 @@
 
 #include <QAction>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 // The menu bar: backup, restore, about; and one window per book.
@@ -32,7 +34,9 @@ private Q_SLOTS:
     void backupToAChosenFile();
     void restoreShowsTheRestoredBook();
     void restoreRefusesAFileThatIsNoBook();
+    void secondWindowOnTheBookIsRefused_data();
     void secondWindowOnTheBookIsRefused();
+    void lockFromAnotherMachineIsTakenWhenConfirmed();
 
 private:
     void trigger(const QString &action) { m.find<QAction>(action)->trigger(); }
@@ -99,13 +103,47 @@ void tst_BookMenu::restoreRefusesAFileThatIsNoBook()
     QCOMPARE(m.env->receiptCount(), 1);
 }
 
+void tst_BookMenu::secondWindowOnTheBookIsRefused_data()
+{
+    QTest::addColumn<QString>("path"); // how the second window reaches the book
+    QTest::newRow("the same path") << QString();
+    QTest::newRow("a hard link in another folder") << u"other/Tovalin.db"_s;
+    QTest::newRow("a link in another folder") << u"other/link.db"_s;
+}
+
 void tst_BookMenu::secondWindowOnTheBookIsRefused()
 {
+    QFETCH(QString, path);
     BookLock first(m.env->databasePath());
     QVERIFY(first.tryLock());
-    BookLock second(m.env->databasePath());
+    if (!path.isEmpty()) {
+        QVERIFY(QDir(m.env->documentsPath()).mkdir(u"other"_s));
+        const QByteArray book = QFile::encodeName(m.env->databasePath());
+        const QByteArray other = QFile::encodeName(file(path));
+        QCOMPARE(path.endsWith(u"link.db"_s) ? ::symlink(book.constData(), other.constData())
+                                             : ::link(book.constData(), other.constData()),
+                 0);
+        path = file(path);
+    }
+    BookLock second(path.isEmpty() ? m.env->databasePath() : path);
     QVERIFY(!Startup::lockBook(second, nullptr));
     QVERIFY(MessageBox::lastText().contains(u"已经在使用这个数据库"_s));
+}
+
+// A lock written on another machine cannot be checked from here: the window names the
+// machine and the lock file, and takes it over only when told to.
+void tst_BookMenu::lockFromAnotherMachineIsTakenWhenConfirmed()
+{
+    BookLock lock(m.env->databasePath());
+    QVERIFY(writeFile(lock.lockFilePath(), "4242\nquenta\nusb-stick-laptop\nhost-id\nboot-id\n"));
+    MessageBox::setTestAnswer(false);
+    QVERIFY(!Startup::lockBook(lock, nullptr));
+    QVERIFY(MessageBox::lastText().contains(u"usb-stick-laptop"_s));
+    QVERIFY(MessageBox::lastText().contains(lock.lockFilePath()));
+    QVERIFY(QFile::exists(lock.lockFilePath()));
+    MessageBox::setTestAnswer(true);
+    QVERIFY(Startup::lockBook(lock, nullptr));
+    QVERIFY(lock.isLocked());
 }
 
 QTEST_MAIN(tst_BookMenu)
