@@ -46,9 +46,7 @@ QString runtimeFolder(QString *error)
     const QString folder = u"/tmp/quenta-%1"_s.arg(::getuid());
     const QByteArray encoded = QFile::encodeName(folder);
     ::mkdir(encoded.constData(), 0700);
-    struct stat found
-    {
-    };
+    struct stat found = {};
     // Another user's folder of that name could hide or take the lock: not used.
     if (::lstat(encoded.constData(), &found) != 0 || !S_ISDIR(found.st_mode)
         || found.st_uid != ::getuid() || (found.st_mode & 0077) != 0) {
@@ -119,9 +117,7 @@ bool BookLock::take(QLockFile &lock)
 // not made yet has no other name than its path).
 bool BookLock::takeIdentityLock()
 {
-    struct stat book
-    {
-    };
+    struct stat book = {};
     if (::stat(QFile::encodeName(m_databasePath).constData(), &book) != 0)
         return true;
     QString error;

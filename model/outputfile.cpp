@@ -56,9 +56,7 @@ bool isPartOfBook(const QString &target, const struct stat *found)
     for (const QString &suffix : {QString(), u"-journal"_s, u"-wal"_s, u"-shm"_s}) {
         if (resolvedTarget == resolvedPath(book + suffix))
             return true;
-        struct stat part
-        {
-        };
+        struct stat part = {};
         if (found && ::stat(QFile::encodeName(book + suffix).constData(), &part) == 0
             && part.st_dev == found->st_dev && part.st_ino == found->st_ino)
             return true;
@@ -72,16 +70,12 @@ QString targetProblem(const QString &target)
     if (target.isEmpty())
         return u"没有指定文件名"_s;
     const QByteArray encoded = QFile::encodeName(target);
-    struct stat found
-    {
-    };
+    struct stat found = {};
     const bool exists = ::lstat(encoded.constData(), &found) == 0;
     // A missing folder is told when the file is made.
     if (!exists && errno != ENOENT && errno != ENOTDIR)
         return u"无法访问 %1：%2"_s.arg(native(target), qt_error_string(errno));
-    struct stat followed
-    {
-    };
+    struct stat followed = {};
     const bool reached = exists && ::stat(encoded.constData(), &followed) == 0;
     if (isPartOfBook(target, reached ? &followed : nullptr))
         return u"不能写到正在使用的数据库文件上：%1"_s.arg(native(target));
@@ -117,7 +111,9 @@ QString createScratchBeside(const QString &target, QString *error)
             return candidate;
         }
         if (errno != EEXIST) {
-            fail(error, qt_error_string(errno));
+            fail(error,
+                 u"无法在 %1 建立文件：%2"_s.arg(native(info.absolutePath()),
+                                                 qt_error_string(errno)));
             return {};
         }
     }
@@ -133,9 +129,7 @@ bool syncScratch(const QString &scratch, QString *error)
         = ::open(QFile::encodeName(scratch).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0)
         return fail(error, qt_error_string(errno));
-    struct stat found
-    {
-    };
+    struct stat found = {};
     bool ok = ::fstat(descriptor, &found) == 0 && S_ISREG(found.st_mode);
     if (!ok)
         fail(error, u"临时文件已被替换"_s);
@@ -193,7 +187,8 @@ bool OutputFile::writeReplacing(
         if (std::rename(QFile::encodeName(scratch).constData(),
                         QFile::encodeName(target).constData())
             != 0)
-            written = fail(error, qt_error_string(errno));
+            written = fail(error,
+                           u"无法把文件放到 %1：%2"_s.arg(native(target), qt_error_string(errno)));
     }
     if (!written)
         QFile::remove(scratch);

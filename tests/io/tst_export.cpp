@@ -318,9 +318,7 @@ void tst_Export::writesNothingButARegularFile()
             QCOMPARE(::link(QFile::encodeName(book).constData(), where.constData()), 0);
         else
             QVERIFY(QFile::link(kind == u"link to book" ? book : path(u"notes.txt"_s), target));
-        struct stat before
-        {
-        };
+        struct stat before = {};
         QCOMPARE(::lstat(where.constData(), &before), 0);
         QString error;
         const bool written = name.startsWith(u's')
@@ -328,9 +326,7 @@ void tst_Export::writesNothingButARegularFile()
             : ReceiptExport::write(target, sample(), sampleRows, nullptr, &error);
         QVERIFY(!written);
         QVERIFY2(error.contains(told), qPrintable(error));
-        struct stat after
-        {
-        };
+        struct stat after = {};
         QCOMPARE(::lstat(where.constData(), &after), 0);
         QCOMPARE(after.st_ino, before.st_ino);
     }
