@@ -220,11 +220,14 @@ int exportReceipts(const ExportRequest &request)
     }
     if (!cutCells.isEmpty())
         printMessage(ReceiptExport::cutCellsNotice(cutCells));
-    if (totals.voided > 0)
-        printMessage(u"另有 %1 张已作废，不计入合计"_s.arg(totals.voided));
     if (totals.unreadable > 0)
         printMessage(u"%1 张的金额无法识别，不计入合计"_s.arg(totals.unreadable));
-    printResult(u"%1 张 合计 %2"_s.arg(totals.count).arg(Money::format(totals.fen)));
+    // The file holds the voided rows too; the count is of what the sum adds up, and the
+    // voided ones are named apart on the same line.
+    QString result = u"%1 张 合计 %2"_s.arg(totals.count).arg(Money::format(totals.fen));
+    if (totals.voided > 0)
+        result += u"，另有作废 %1 张"_s.arg(totals.voided);
+    printResult(result);
     return CommandLine::Done;
 }
 
@@ -232,7 +235,7 @@ int exportReceipts(const ExportRequest &request)
 // and puts in its place only once whole. `print` prints on the printer it is given; false
 // with the reason.
 int writePdf(const QString &target, qsizetype pages,
-             const std::function<bool(QPrinter &, QString *)> &print)
+             const std::function<bool(QPrinter &, QString *, QString *)> &print)
 {
     const QString path = QFileInfo(target).absoluteFilePath();
     const QString refused = OutputFile::problem(path);
@@ -244,10 +247,13 @@ int writePdf(const QString &target, qsizetype pages,
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     QString error;
-    if (!print(printer, &error)) {
+    QString notice;
+    if (!print(printer, &error, &notice)) {
         printMessage(error);
         return CommandLine::Failed;
     }
+    if (!notice.isEmpty())
+        printMessage(notice);
     printResult(u"%1 页 %2"_s.arg(pages).arg(path));
     return CommandLine::Done;
 }
@@ -310,9 +316,10 @@ int printPdf(const PrintRequest &request)
     if (!ids)
         return CommandLine::Failed;
     const PrintOptions options = request.options();
-    return writePdf(request.target, ids->size(), [&](QPrinter &printer, QString *error) {
-        return ReceiptPrinter::printReceipts(printer, *ids, error, options);
-    });
+    return writePdf(request.target, ids->size(),
+                    [&](QPrinter &printer, QString *error, QString *notice) {
+                        return ReceiptPrinter::printReceipts(printer, *ids, error, options, notice);
+                    });
 }
 
 int printTestPage(const PrintRequest &request)
@@ -321,8 +328,8 @@ int printTestPage(const PrintRequest &request)
     if (!bookIsUsable())
         return CommandLine::Failed;
     const PrintOptions options = request.options();
-    return writePdf(request.target, 1, [&](QPrinter &printer, QString *error) {
-        return ReceiptPrinter::printAlignmentPage(printer, options, error);
+    return writePdf(request.target, 1, [&](QPrinter &printer, QString *error, QString *notice) {
+        return ReceiptPrinter::printAlignmentPage(printer, options, error, notice);
     });
 }
 

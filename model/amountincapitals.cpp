@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "amountincapitals.h"
 
+#include "money.h"
+
 #include <QLocale>
 #include <QRegularExpression>
 
@@ -82,9 +84,12 @@ QString amountInCapitals(const QString &amountText)
     if (!ok || !std::isfinite(amount))
         return {};
 
-    // At most two fraction digits are spelled: round to whole fen first (as printf
-    // rounds the exact binary value), so 9.999 becomes 10 rather than 9点九九九.
-    const double rounded = QString::number(amount, 'f', 2).toDouble();
+    // At most two fraction digits are spelled: round to whole fen first, on the decimal
+    // text as every figure and total rounds (2.675 is 2.68 there and here), so 9.999
+    // becomes 10 rather than 9点九九九.
+    const std::optional<qint64> fen = Money::fenFromText(amountText.toLatin1());
+    const double rounded
+        = fen ? double(*fen) / 100 : QString::number(amount, 'f', 2).toDouble();
 
     // Whether the amount is whole is decided from the text the user's amount came as,
     // not from the spell-out: 10.004 is whole, 0.01 is not.

@@ -336,7 +336,11 @@ bool AppStore::deleteSelected(QString *error)
     if (!helper.write(sql))
         return failed({});
     for (const Receipt &receipt : std::as_const(deleted)) {
-        if (!ReceiptHistory::record(HistoryAction::Delete, receipt))
+        // A voided receipt keeps its void in the history, to come back voided.
+        const QJsonObject voided
+            = receipt.voidReason ? ReceiptActions::voidDetail(receipt.id) : QJsonObject();
+        if ((receipt.voidReason && voided.isEmpty())
+            || !ReceiptHistory::record(HistoryAction::Delete, receipt, voided))
             return failed({});
     }
     if (!helper.write(

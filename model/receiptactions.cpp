@@ -70,20 +70,29 @@ bool ReceiptActions::readVoidReason(const QString &receiptId, std::optional<QStr
 {
     std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
         u"select reason from tb_void where receiptId = %1"_s.arg(sqlQuote(receiptId)));
-    if (!rows) {
-        // A book from before voids were kept, which could not be brought up to date (it
-        // is only read), has no voided receipt; any other failure leaves it unknown.
-        const std::optional<qint64> voidTables = SQLiteHelper::shared().count(
-            u"select count(*) from sqlite_schema where type = 'table' and name = 'tb_void'"_s);
-        if (voidTables != 0)
-            return false;
-        *reason = std::nullopt;
-        return true;
-    }
     *reason = std::nullopt;
-    if (rows->next())
-        *reason = rows->stringForColumnIndex(0).value_or(QString());
-    return !rows->hasError();
+    if (rows) {
+        if (rows->next())
+            *reason = rows->stringForColumnIndex(0).value_or(QString());
+        if (!rows->hasError())
+            return true;
+    }
+    // A book from before voids were kept, which could not be brought up to date (it is
+    // only read), has no voided receipt; any other failure leaves it unknown.
+    *reason = std::nullopt;
+    const std::optional<qint64> voidTables = SQLiteHelper::shared().count(
+        u"select count(*) from sqlite_schema where type = 'table' and name = 'tb_void'"_s);
+    return voidTables == 0;
+}
+
+QJsonObject ReceiptActions::voidDetail(const QString &receiptId)
+{
+    std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
+        u"select reason, voidDate from tb_void where receiptId = %1"_s.arg(sqlQuote(receiptId)));
+    if (!rows || !rows->next())
+        return {};
+    return {{u"reason"_s, rows->stringForColumnIndex(0).value_or(QString())},
+            {u"voidDate"_s, rows->stringForColumnIndex(1).value_or(QString())}};
 }
 
 QStringList ReceiptActions::earlierVoidReasons()
@@ -179,8 +188,22 @@ bool ReceiptActions::restoreDeleted(const HistoryEntry &deletion, QString *error
         return fail(error, u"单号 No.%1 已被别的收据使用，不能恢复"_s.arg(receipt->receiptNo));
     if (AppStore::shared().readReceipt(receipt->id))
         return fail(error, u"这张收据已经恢复过了"_s);
+    // A receipt voided when it was deleted comes back voided, with its reason and date:
+    // brought back plain, it would count in the totals again.
+    QJsonObject voided;
+    if (deletion.detail.contains(u"reason"_s)) {
+        const QString reason = deletion.detail.value(u"reason"_s).toString();
+        QString voidDate = deletion.detail.value(u"voidDate"_s).toString();
+        if (voidDate.isEmpty())
+            voidDate = formatDateText(Clock::now(), DateText::dateTime);
+        voided = {{u"reason"_s, reason}, {u"voidDate"_s, voidDate}};
+        if (!helper.write(
+                u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
+                    sqlQuote(receipt->id), sqlQuote(reason), sqlQuote(voidDate))))
+            return failSaving(error);
+    }
     if (!helper.write(receiptInsertStatement(*receipt, receipt->createDate))
-        || !ReceiptHistory::record(HistoryAction::Restore, *receipt))
+        || !ReceiptHistory::record(HistoryAction::Restore, *receipt, voided))
         return failSaving(error);
     if (!commit(transaction, error))
         return false;

@@ -4,6 +4,7 @@
 #include "receipthistory.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -29,6 +30,10 @@ QHash<QString, QString> voidReasons();
 // printing shows on the page. False when it cannot be read (the book held by another
 // program past the wait, a damaged page): then nobody can say whether it is voided.
 bool readVoidReason(const QString &receiptId, std::optional<QString> *reason);
+
+// The void of one receipt as its history keeps it ({"reason", "voidDate"}); empty when
+// it is not voided or cannot be read.
+QJsonObject voidDetail(const QString &receiptId);
 
 // Writes the history row of a receipt that was printed.
 bool recordPrint(const QString &receiptId, QString *error = nullptr);

@@ -87,8 +87,10 @@ IssueResult issueReceipt(const Receipt &receipt)
     Receipt stored = receipt;
     bool isNumber = false;
     qint64 value = stored.receiptNo.toLongLong(&isNumber);
-    if (!isNumber) {
-        // Not a number this program gave out: the stored counter's number instead.
+    if (!isNumber || value < setting->currNum) {
+        // Not a number this program gave out, or one behind the stored counter: another
+        // copy of the program moved the counter past it, so it may be on paper already
+        // (issued, then deleted). The stored counter's number instead.
         value = setting->currNum;
         stored.receiptNo = ReceiptNoStore::receiptNumberText(*setting);
     }

@@ -5,6 +5,7 @@
 #include "database.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
+#include "transaction.h"
 
 #include <limits>
 
@@ -105,14 +106,36 @@ void ReceiptNoStore::applyReceiptNo()
     appStore.setReceiptEdit(edit);
 }
 
-void ReceiptNoStore::nextReceiptNo()
+std::optional<qint64> ReceiptNoStore::storedCounter()
 {
+    std::unique_ptr<ResultSet> resultSet
+        = SQLiteHelper::shared().query(u"select max(cast(currNum as integer)) from tb_receiptNo"_s);
+    if (!resultSet || !resultSet->next() || resultSet->hasError())
+        return std::nullopt;
+    return resultSet->int64ForColumnIndex(0);
+}
+
+void ReceiptNoStore::nextReceiptNo(Counter counter)
+{
+    // The check and the counter's move in one write transaction, starting from the stored
+    // counter when it is ahead of this copy's: another program may have issued numbers
+    // since this one loaded it, and a number it issued and then deleted is free to the
+    // check but already on paper. The counter so never moves back, unless the user sets it
+    // back on purpose. A book that cannot be written (read-only, held past the wait) still
+    // gets its number checked.
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    Transaction transaction(helper.db());
+    const bool writing = helper.open() && transaction.begin();
     ReceiptNoSetting setting = m_setting;
-    const qint64 digits = QString::number(setting.currNum).size();
-    if (setting.numLong < digits) {
-        setting.numLong += 1;
-        setReceiptNoSetting(setting);
+    if (counter == Counter::Forward) {
+        if (const std::optional<qint64> stored = storedCounter(); stored && *stored > setting.currNum)
+            setting.currNum = *stored;
     }
+    const qint64 digits = QString::number(setting.currNum).size();
+    if (setting.numLong < digits)
+        setting.numLong += 1;
+    if (!(setting == m_setting))
+        setReceiptNoSetting(setting);
 
     for (;;) {
         applyReceiptNo();
@@ -136,7 +159,8 @@ void ReceiptNoStore::nextReceiptNo()
         setReceiptNoSetting(setting);
     }
     setStatus(Status::Ready);
-    saveSetting();
+    if (writing && saveSetting())
+        transaction.commit();
 }
 
 bool ReceiptNoStore::saveSetting()

@@ -57,14 +57,21 @@ public:
     // another program as a blob of the same text or as the plain number. Nothing when the
     // check could not be made (a lock, a damaged file).
     static std::optional<bool> isTaken(const QString &number, qint64 value);
+    // The counter as stored now (the highest of its rows); nothing when it cannot be read.
+    static std::optional<qint64> storedCounter();
     // The statement that writes a setting to every row of tb_receiptNo.
     static QString saveStatement(const ReceiptNoSetting &setting);
 
     void loadSetting();
     void applyReceiptNo();
     // Moves currNum to the first number whose text no receipt uses (one indexed count
-    // query per candidate), applies it to the receipt being edited and saves.
-    void nextReceiptNo();
+    // query per candidate), from the stored counter when that is ahead, applies it to the
+    // receipt being edited and saves, in one transaction.
+    // Where the search starts: at the stored counter when another program moved it past
+    // this one's (a form taking its next number), or at the setting as it is (the user
+    // setting the counter, back too if so chosen).
+    enum class Counter { Forward, AsSet };
+    void nextReceiptNo(Counter counter = Counter::Forward);
     bool saveSetting();
 
 Q_SIGNALS:

@@ -61,3 +61,11 @@ ReceiptStatistics::compute(const QString &beginDate, const QString &endDate, Gro
     });
     return result;
 }
+
+std::optional<qint64> ReceiptStatistics::voidedCount(const QString &beginDate,
+                                                     const QString &endDate)
+{
+    return SQLiteHelper::shared().count(
+        u"select count(*) from tb_receipt where isDeleted <> 1 and receiptDate between %1 and %2 "
+        u"and id in (select receiptId from tb_void)"_s.arg(sqlQuote(beginDate), sqlQuote(endDate)));
+}

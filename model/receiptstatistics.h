@@ -27,4 +27,8 @@ struct Row
 std::optional<QList<Row>> compute(const QString &beginDate, const QString &endDate,
                                   Grouping grouping);
 
+// How many receipts of the same range are voided, to be named beside the sums they are
+// left out of; nothing when the book cannot be read.
+std::optional<qint64> voidedCount(const QString &beginDate, const QString &endDate);
+
 } // namespace ReceiptStatistics

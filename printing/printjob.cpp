@@ -19,6 +19,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
+#include <QPrinterInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -45,6 +46,23 @@ bool printedBefore(const QString &receiptId)
         && std::any_of(history->cbegin(), history->cend(), [](const HistoryEntry &entry) {
                return entry.action == HistoryAction::Print;
            });
+}
+
+// Whether a print queue can be given the receipt paper: a size of its driver's list, or
+// any size where the driver takes custom ones. Qt hands CUPS whatever size it is asked
+// for; where the driver has no such paper, CUPS prints on the queue's default paper, the
+// page turned and scaled to fill it, and nobody is told.
+bool hasReceiptPaper(const QPrinterInfo &queue)
+{
+    if (queue.supportsCustomPageSizes())
+        return true;
+    const QSizeF wanted = paper / 72 * 25.4;
+    const QList<QPageSize> sizes = queue.supportedPageSizes();
+    return std::any_of(sizes.cbegin(), sizes.cend(), [&](const QPageSize &size) {
+        const QSizeF mm = size.size(QPageSize::Millimeter);
+        return std::abs(mm.width() - wanted.width()) <= paperToleranceMm
+            && std::abs(mm.height() - wanted.height()) <= paperToleranceMm;
+    });
 }
 
 bool toPdfFile(const QPrinter &printer)
@@ -179,41 +197,55 @@ QString PrintJob::documentName() const
     return receipt ? u"收据 "_s + receipt->receiptNo : u"收据"_s;
 }
 
-QString PrintJob::paperProblem(const QPageLayout &layout)
+qreal PrintJob::fittedScale(const QSizeF &paperSize)
+{
+    if (!(paperSize.width() > 0 && paperSize.height() > 0))
+        return 0;
+    return std::min(
+        {qreal(1), paperSize.width() / paper.width(), paperSize.height() / paper.height()});
+}
+
+QString PrintJob::fittedNotice(const QPageLayout &layout)
 {
     const QSizeF mm = layout.fullRect(QPageLayout::Millimeter).size();
     const QSizeF wanted = paper / 72 * 25.4;
     if (layout.isValid() && std::abs(mm.width() - wanted.width()) <= paperToleranceMm
         && std::abs(mm.height() - wanted.height()) <= paperToleranceMm)
         return {};
-    const QString found = layout.isValid()
-        ? u"（打印机给出的是 %1 × %2 mm）"_s.arg(qRound(mm.width())).arg(qRound(mm.height()))
-        : QString();
-    return u"打印机不支持 %1 的收据纸%2，没有打印。请在打印机的纸张设置中添加这个尺寸，或选择"
-           u"其他打印机。"_s.arg(ReceiptPrinter::paperName(), found);
+    const QString size = u"%1 × %2 mm"_s.arg(qRound(mm.width())).arg(qRound(mm.height()));
+    const int percent = qRound(100 * fittedScale(layout.fullRect(QPageLayout::Point).size()));
+    const QString how = percent < 100
+        ? u"缩小到 %1% 打印在打印机的 %2 纸上"_s.arg(percent).arg(size)
+        : u"按原大小打印在打印机的 %1 纸上"_s.arg(size);
+    return u"打印机没有 %1 的收据纸，收据已%2。要在收据纸上按原大小打印，请在打印机的纸张设置中"
+           u"添加 %1 的自定义尺寸（CUPS 打印机的做法见使用说明“在 CUPS 中添加收据纸”）。"_s.arg(
+               ReceiptPrinter::paperName(), how);
 }
 
-bool PrintJob::preparePrinter(QPrinter &printer, QString *error) const
+void PrintJob::preparePrinter(QPrinter &printer) const
 {
     printer.setDocName(documentName());
     printer.setCreator(QCoreApplication::applicationName());
     printer.setFullPage(true);
     printer.setPageOrientation(QPageLayout::Portrait);
-    const bool taken = printer.setPageSize(QPageSize(
-        paper, QPageSize::Point, u"收据 "_s + ReceiptPrinter::paperName(), QPageSize::ExactMatch));
+    // A printer without the size keeps its own paper (and says false), and a print queue
+    // without it is given its default paper: the pages are fitted onto that by the job
+    // itself, and the user told, rather than not printed, since a cashier with an ordinary
+    // office printer must still be able to hand out a receipt.
+    const QPrinterInfo queue
+        = printer.outputFormat() == QPrinter::NativeFormat ? QPrinterInfo(printer) : QPrinterInfo();
+    if (!queue.isNull() && !hasReceiptPaper(queue) && queue.defaultPageSize().isValid())
+        printer.setPageSize(queue.defaultPageSize());
+    else
+        printer.setPageSize(QPageSize(paper, QPageSize::Point,
+                                      u"收据 "_s + ReceiptPrinter::paperName(),
+                                      QPageSize::ExactMatch));
     // A printer that cannot print to the edge keeps its margins (and says false): the full
     // page puts the origin at the paper's corner all the same.
     printer.setPageMargins(QMarginsF(), QPageLayout::Point);
-    QString problem = paperProblem(printer.pageLayout());
-    if (problem.isEmpty() && !taken)
-        problem = paperProblem(QPageLayout());
-    if (problem.isEmpty())
-        return true;
-    setError(error, problem);
-    return false;
 }
 
-bool PrintJob::print(QPrinter &printer, QString *error) const
+bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
 {
     if (pageCount() == 0) {
         setError(error, u"没有要打印的收据"_s);
@@ -243,8 +275,11 @@ bool PrintJob::print(QPrinter &printer, QString *error) const
             return false;
         }
     } else {
-        if (!preparePrinter(printer, error))
+        preparePrinter(printer);
+        if (fittedScale(printer.paperRect(QPrinter::Point).size()) <= 0) {
+            setError(error, u"打印机没有给出纸张大小，没有打印。请选择其他打印机。"_s);
             return false;
+        }
         QPainter painter;
         if (!painter.begin(&printer)) {
             setError(error, u"无法打开打印机 %1"_s.arg(printer.printerName()));
@@ -256,6 +291,8 @@ bool PrintJob::print(QPrinter &printer, QString *error) const
             return false;
         }
     }
+    if (notice)
+        *notice = fittedNotice(printer.pageLayout());
     // Recording cannot take the print back, so a failure only leaves a warning: the
     // receipt's history then lacks that print.
     for (const std::optional<Receipt> &receipt : m_receipts) {
@@ -272,8 +309,11 @@ bool PrintJob::print(QPrinter &printer, QString *error) const
 
 bool PrintJob::printToFile(QPrinter &printer, QString *error) const
 {
-    if (!preparePrinter(printer, error))
+    preparePrinter(printer);
+    if (fittedScale(printer.paperRect(QPrinter::Point).size()) <= 0) {
+        setError(error, u"没有纸张大小"_s);
         return false;
+    }
     QPainter painter;
     if (!painter.begin(&printer)) {
         setError(error, u"无法建立 PDF 文件"_s);
@@ -300,17 +340,23 @@ void PrintJob::paintPages(QPainter &painter, QPrinter &printer) const
         if (page > 0)
             printer.newPage();
         painter.save();
-        paintPage(painter, printer.paperRect(QPrinter::DevicePixel), page);
+        const QRectF paperRect = printer.paperRect(QPrinter::DevicePixel);
+        const qreal points = printer.paperRect(QPrinter::Point).width();
+        paintPage(painter, paperRect, points > 0 ? paperRect.width() / points : 0, page);
         painter.restore();
     }
 }
 
-// Draws the page scaled to fit `target` (device coordinates) in both directions, from
-// its top-left corner. The painter draws vectors at the device's own resolution: the page
-// is never made a bitmap first, which would print coarse on a 241 mm sheet.
-void PrintJob::paintPage(QPainter &painter, const QRectF &target, int page) const
+// Draws the page on `target` (device coordinates, `pixelsPerPoint` of them to a point)
+// from its top-left corner: at its own size on the receipt paper, fitted in both
+// directions onto smaller paper. The painter draws vectors at the device's own resolution:
+// the page is never made a bitmap first, which would print coarse on a 241 mm sheet.
+void PrintJob::paintPage(QPainter &painter, const QRectF &target, qreal pixelsPerPoint,
+                         int page) const
 {
-    const qreal scale = std::min(target.width() / paper.width(), target.height() / paper.height());
+    if (!(pixelsPerPoint > 0))
+        return;
+    const qreal scale = pixelsPerPoint * fittedScale(target.size() / pixelsPerPoint);
     painter.translate(target.topLeft());
     painter.scale(scale, scale);
     const QRectF pageRect(QPointF(0, 0), paper);
@@ -363,6 +409,6 @@ QImage PrintJob::image(qreal dpi, int page) const
     image.setDotsPerMeterY(dotsPerMeter);
     image.fill(Qt::white);
     QPainter painter(&image);
-    paintPage(painter, QRectF(0, 0, paper.width() * scale, paper.height() * scale), page);
+    paintPage(painter, QRectF(0, 0, paper.width() * scale, paper.height() * scale), scale, page);
     return image;
 }

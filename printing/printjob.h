@@ -47,30 +47,39 @@ public:
     QString documentName() const;
     // The receipts of the job in page order (the blank form as nothing).
     QList<std::optional<Receipt>> receipts() const { return m_receipts; }
+    // Whether `page` gets the 补打 mark: the options ask for it and the receipt was
+    // printed before.
+    bool isReprint(int page) const { return m_reprints.value(page); }
 
     // Puts the receipt paper on `printer`: exactly its size, no margins, the painter's
     // origin at the paper's corner. Must come after the target is chosen (a print dialog,
     // setOutputFileName), since switching a QPrinter between a file and a queue resets
-    // its paper. False, with the reason in *error, when the printer does not take it.
-    bool preparePrinter(QPrinter &printer, QString *error = nullptr) const;
+    // its paper. A printer that does not take it keeps its own paper, and every page is
+    // fitted onto that (fittedNotice() says how).
+    void preparePrinter(QPrinter &printer) const;
     // preparePrinter(), every page, then the receipts' prints recorded in their history.
     // A PDF file is written through OutputFile and read back before anything is recorded.
-    // False with the reason; a PDF file is then as it was before.
-    bool print(QPrinter &printer, QString *error = nullptr) const;
+    // False with the reason; a PDF file is then as it was before. When the pages went on
+    // other paper than the receipt's, *notice says so, once for the whole job.
+    bool print(QPrinter &printer, QString *error = nullptr, QString *notice = nullptr) const;
     // Draws the pages on `printer`, on which `painter` is open, page after page. Records
     // nothing: the preview draws so too.
     void paintPages(QPainter &painter, QPrinter &printer) const;
     // One page as an image at `dpi` dots per inch; a null image for a dpi that is no size.
     QImage image(qreal dpi, int page = 0) const;
 
-    // What is wrong with the paper a printer reports after being given the receipt paper;
-    // empty when it is the receipt paper, to within a millimetre each way.
-    static QString paperProblem(const QPageLayout &layout);
+    // How much a page is drawn at on paper of `paperSize` points: its own size when it
+    // fits, otherwise as large as fits both ways, never on two sheets.
+    static qreal fittedScale(const QSizeF &paperSize);
+    // What the user is told when a printer, given the receipt paper, reports `layout`:
+    // nothing when it is the receipt paper, to within a millimetre each way; otherwise
+    // that the receipts were fitted onto the printer's paper, and how to add the size.
+    static QString fittedNotice(const QPageLayout &layout);
 
 private:
     PrintJob() = default;
     void takeReprints();
-    void paintPage(QPainter &painter, const QRectF &target, int page) const;
+    void paintPage(QPainter &painter, const QRectF &target, qreal pixelsPerPoint, int page) const;
     void correctFile(const QPrinter &printer) const;
     // The pages to the PDF file the printer names, corrected and read back whole.
     bool printToFile(QPrinter &printer, QString *error) const;

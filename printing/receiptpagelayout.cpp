@@ -50,10 +50,6 @@ constexpr qreal figuresLift = 1;
 constexpr qreal footerLeading = 90;
 constexpr qreal footerTrailing = 100;
 constexpr qreal footerSpacing = 2;
-// Between two footer groups however long their values: without it "王丽核准" reads as one.
-constexpr qreal footerGap = 20;
-// Between the title and the number column, so that the two do not read as one line.
-constexpr qreal titleSpacing = 20;
 constexpr qreal borderWidth = 1;
 constexpr qreal ruleHeight = 1;
 constexpr qreal ruleWidth = 0.5;
@@ -332,9 +328,11 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     const qreal bodyTop = std::max(content.top(), content.center().y() - bodyHeight / 2);
 
     // Header: the title centred on the band, and at the band's right end the number over
-    // the date. The number, which finds the receipt again, takes up to half the band and
-    // is never cut (its last digits tell one receipt from the next; up to 64 of them fit,
-    // smaller); the title gives way to it: off centre first, then smaller.
+    // the date, layered on the same band rather than beside the title. The number, which
+    // finds the receipt again, takes up to half the band and is never cut (its last digits
+    // tell one receipt from the next; up to 64 of them fit, smaller). A title that comes
+    // closer to it than the default space gives way: off centre first, then smaller. One
+    // that keeps clear stays centred, where the form has it.
     const QRectF band(bodyLeft + headerLeading, bodyTop + s,
                       bodyWidth - headerLeading - headerTrailing, bandHeight);
     const qreal columnWidth = std::min(std::max(subheadlineMetrics.horizontalAdvance(t.number),
@@ -349,7 +347,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         QRectF(band.right() - columnWidth, columnTop + subheadlineHeight, columnWidth, lineHeight),
         Qt::AlignRight, Fitting::OneLine);
     const QRectF titleCell(band.left(), band.center().y() - titleHeight / 2,
-                           band.width() - columnWidth - titleSpacing, titleHeight);
+                           band.width() - columnWidth - s, titleHeight);
     addText(Item::Title, bounded(company.title), title, titleCell, Qt::AlignLeft, Fitting::OneLine);
     QRectF &titleRect = m_texts.last().rect;
     titleRect.moveLeft(
@@ -423,7 +421,9 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     m_rules.append(QLineF(figuresCell.left(), figuresRuleY, figuresCell.right(), figuresRuleY));
 
     // Footer: four "label : value" groups, the first at the left end, the last at the right
-    // end, the free room split evenly between them.
+    // end, the free room split evenly between them. Groups that leave at least the default
+    // space between each other keep their size; otherwise only what is too long gives way,
+    // down to that space between them, so that "王丽" and "核准" never read as one word.
     const QRectF footer(bodyLeft + footerLeading, m_tableRect.bottom() + s,
                         bodyWidth - footerLeading - footerTrailing, lineHeight);
     const struct
@@ -449,7 +449,7 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
                       + captionMetrics.horizontalAdvance(singleLine(group.valueText)));
     }
     const qreal gaps = qreal(std::size(groups) - 1);
-    const QList<qreal> given = shareOut(wanted, footer.width() - gaps * footerGap);
+    const QList<qreal> given = shareOut(wanted, footer.width() - gaps * s);
     const qreal gap
         = (footer.width() - std::accumulate(given.cbegin(), given.cend(), qreal(0))) / gaps;
     qreal x = footer.left();

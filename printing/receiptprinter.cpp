@@ -11,19 +11,19 @@ QString ReceiptPrinter::paperName()
 }
 
 bool ReceiptPrinter::printReceipts(QPrinter &printer, const QStringList &ids, QString *error,
-                                   std::optional<PrintOptions> options)
+                                   std::optional<PrintOptions> options, QString *notice)
 {
     const std::optional<PrintJob> job = PrintJob::forIds(ids, error, options);
-    return job && job->print(printer, error);
+    return job && job->print(printer, error, notice);
 }
 
 bool ReceiptPrinter::printAlignmentPage(QPrinter &printer, const PrintOptions &options,
-                                        QString *error)
+                                        QString *error, QString *notice)
 {
-    return PrintJob::alignmentPage(options).print(printer, error);
+    return PrintJob::alignmentPage(options).print(printer, error, notice);
 }
 
-bool ReceiptPrinter::printCurrentReceipt(QPrinter &printer, QString *error)
+bool ReceiptPrinter::printCurrentReceipt(QPrinter &printer, QString *error, QString *notice)
 {
-    return PrintJob::currentReceipt().print(printer, error);
+    return PrintJob::currentReceipt().print(printer, error, notice);
 }

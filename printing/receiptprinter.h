@@ -29,15 +29,18 @@ public:
     // (printerName or PDF file), one page each in ascending number order on receipt paper
     // 241 × 93 mm, with the saved PrintSettings unless options are given; records one print
     // per receipt in the history. False with the reason (Chinese) in *error: a receipt that
-    // cannot be read, or whose amount cannot be, a printer that will not take the paper, a
-    // file that cannot be written (nothing is left of it).
+    // cannot be read, or whose amount cannot be, a file that cannot be written (nothing is
+    // left of it). A printer without the receipt paper gets the pages fitted onto its own,
+    // and *notice tells the user so (PrintJob::fittedNotice).
     static bool printReceipts(QPrinter &printer, const QStringList &ids, QString *error = nullptr,
-                              std::optional<PrintOptions> options = std::nullopt);
+                              std::optional<PrintOptions> options = std::nullopt,
+                              QString *notice = nullptr);
     // The alignment test page (AlignmentPage) for options, under the header in the book.
     // Not a receipt: nothing is recorded.
     static bool printAlignmentPage(QPrinter &printer, const PrintOptions &options,
-                                   QString *error = nullptr);
+                                   QString *error = nullptr, QString *notice = nullptr);
     // AppStore::receiptPrint as the window's 打印 prints it, the blank form when the store
     // holds none; recorded like printReceipts.
-    static bool printCurrentReceipt(QPrinter &printer, QString *error = nullptr);
+    static bool printCurrentReceipt(QPrinter &printer, QString *error = nullptr,
+                                    QString *notice = nullptr);
 };

@@ -4,6 +4,7 @@
 #include "amountfield.h"
 #include "amountincapitals.h"
 #include "appstore.h"
+#include "clock.h"
 #include "combobox.h"
 #include "companystore.h"
 #include "fittedlabel.h"
@@ -61,10 +62,13 @@ QFont scaledFont(const QFont &base, qreal factor, bool bold)
 class HoverIconButton : public QToolButton
 {
 public:
-    HoverIconButton(const QString &icon, const QString &name, QWidget *parent)
+    // `ink`, when given, colours a plain icon (the round ones come in their colour).
+    HoverIconButton(const QString &icon, const QString &name, QWidget *parent,
+                    const QColor &ink = {})
         : QToolButton(parent)
     {
-        setIcon(Icons::icon(icon));
+        setIcon(ink.isValid() ? Icons::coloured(icon, ink) : Icons::icon(icon));
+        setProperty("iconName", icon);
         setToolTip(name);
         setAccessibleName(name);
         setAutoRaise(true);
@@ -73,7 +77,10 @@ public:
         setIconSize(QSize(32, 32));
         // The frame stays at the hover size so growing does not move its neighbours.
         setFixedSize(40, 40);
-        setStyleSheet(u"QToolButton { border: none; background: transparent; }"_s);
+        // No frame of its own, so the focus is drawn: a ring in the highlight colour.
+        setStyleSheet(u"QToolButton { border: 2px solid transparent; border-radius: 20px; "
+                      u"background: transparent; }"
+                      u"QToolButton:focus { border-color: palette(highlight); }"_s);
     }
 
 protected:
@@ -160,10 +167,27 @@ AddView::AddView(QWidget *parent)
     sideColumn->addWidget(m_sideLabel, 1);
     boxRow->addLayout(sideColumn);
 
+    // Under the form, out of the way of typing: the receipt just stored. Its line is kept
+    // while empty, so the form does not move when it fills.
+    m_savedLabel = new QLabel(this);
+    m_savedLabel->setObjectName(u"savedLabel"_s);
+    m_savedLabel->setAlignment(Qt::AlignCenter);
+    m_savedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_savedLabel->setMinimumHeight(m_savedLabel->fontMetrics().height());
+
     auto *outer = new QVBoxLayout(this);
-    outer->addWidget(box, 0, Qt::AlignCenter);
+    outer->addStretch();
+    outer->addWidget(box, 0, Qt::AlignHCenter);
+    outer->addWidget(m_savedLabel);
+    outer->addStretch();
 
     connect(&m_store, &AppStore::receiptEditChanged, this, &AddView::onReceiptEditChanged);
+    // The list a receipt was opened from for 修改, to go back to when the edit ends.
+    connect(&m_store, &AppStore::selectionNavChanged, this, [this] {
+        if (const std::optional<NavigationItem> nav = m_store.selectionNav();
+            nav && *nav >= NavigationItem::stat_today && *nav <= NavigationItem::stat_all)
+            m_cameFrom = nav;
+    });
     connect(&ReceiptNoStore::shared(), &ReceiptNoStore::statusChanged, this,
             &AddView::showNumberStatus);
     // The paper form's number must match the stored one: say so when it changed.
@@ -243,7 +267,8 @@ QWidget *AddView::createHeader(QWidget *parent)
     buttonRow->setSpacing(6);
     m_addButton = new HoverIconButton(u"plus.circle.fill"_s, u"增加"_s, buttons);
     m_addButton->setObjectName(u"addButton"_s);
-    m_addPrintButton = new HoverIconButton(u"printer.circle.fill"_s, u"增加并打印"_s, buttons);
+    m_addPrintButton = new HoverIconButton(u"printer.filled.and.paper"_s, u"增加并打印"_s, buttons,
+                                           QColor::fromRgb(Icons::actionBlue));
     m_addPrintButton->setObjectName(u"addPrintButton"_s);
     m_saveButton = new HoverIconButton(u"pencil.circle.fill"_s, u"保存修改"_s, buttons);
     m_saveButton->setObjectName(u"saveButton"_s);
@@ -300,7 +325,16 @@ QWidget *AddView::createHeader(QWidget *parent)
     m_receiptDateEdit->setCalendarPopup(true);
     m_receiptDateEdit->setDisplayFormat(u"yyyy-MM-dd"_s);
     m_receiptDateEdit->setFixedWidth(150);
-    numberColumn->addWidget(m_receiptDateEdit, 0, Qt::AlignRight);
+    m_dateNoteLabel = new QLabel(u"不是今天"_s, numberAndDate);
+    m_dateNoteLabel->setObjectName(u"dateNoteLabel"_s);
+    m_dateNoteLabel->setStyleSheet(u"color: #d93025; font-weight: bold;"_s);
+    m_dateNoteLabel->setVisible(false);
+    auto *dateRow = new QHBoxLayout;
+    dateRow->setSpacing(6);
+    dateRow->addStretch();
+    dateRow->addWidget(m_dateNoteLabel);
+    dateRow->addWidget(m_receiptDateEdit);
+    numberColumn->addLayout(dateRow);
     connect(m_receiptDateEdit, &QDateEdit::dateChanged, this, [this](QDate date) {
         editReceipt([date](Receipt &receipt) {
             receipt.receiptDate = QDateTime(date, receipt.receiptDate.time());
@@ -466,6 +500,9 @@ void AddView::showReceipt()
         const QSignalBlocker blocker(m_receiptDateEdit);
         m_receiptDateEdit->setDate(receipt.receiptDate.date());
     }
+    showDateNote();
+    if (!isNew)
+        m_savedLabel->clear();
     m_payerComboBox->setText(receipt.payer);
     m_reason1ComboBox->setText(receipt.reason1);
     m_reason2ComboBox->setText(receipt.reason2);
@@ -515,9 +552,38 @@ void AddView::rememberChoices()
     m_rememberedChoices = values;
 }
 
+void AddView::focusFirstField()
+{
+    m_payerComboBox->setFocus(Qt::OtherFocusReason);
+}
+
+void AddView::showDateNote()
+{
+    const bool notToday = m_receiptDateEdit->date() != Clock::now().date();
+    m_dateNoteLabel->setVisible(notToday);
+    // The field itself too, for whoever looks at the date only.
+    m_receiptDateEdit->setStyleSheet(notToday ? u"QDateEdit { color: #d93025; }"_s : QString());
+    m_receiptDateEdit->setToolTip(notToday ? u"收款日期不是今天"_s : QString());
+}
+
+void AddView::showSaved(const QString &number, QDate date)
+{
+    m_savedLabel->setText(date == Clock::now().date() ? u"已保存 No.%1"_s.arg(number)
+                                                      : u"已保存 No.%1（收款日期 %2）"_s.arg(
+                                                          number, date.toString(u"yyyy-MM-dd"_s)));
+    focusFirstField();
+}
+
 void AddView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    // At start the cursor is where a receipt begins. Later showings leave the focus
+    // where the user put it (the sidebar's arrow keys pass this screen).
+    if (!m_shownBefore) {
+        m_shownBefore = true;
+        focusFirstField();
+    }
+    showDateNote();
     const Receipt receipt = m_store.receiptEdit();
     // Changes made while the form was away are not choices made on it: a receipt loaded
     // for editing keeps its stored capitals and does not touch the remembered choices.
@@ -609,8 +675,11 @@ void AddView::add()
 {
     if (!validate() || !insertNew())
         return;
-    m_store.setSelectionNav(NavigationItem::stat_today);
+    // The form stays for the next receipt (today's list would not show one dated another
+    // day); the line under it says what was stored.
+    const Receipt saved = m_store.receiptEdit();
     m_store.newReceipt();
+    showSaved(saved.receiptNo, saved.receiptDate.date());
 }
 
 void AddView::addAndPrint()
@@ -618,10 +687,13 @@ void AddView::addAndPrint()
     if (!validate() || !insertNew())
         return;
     const QString number = m_store.receiptEdit().receiptNo;
+    const QDate date = m_store.receiptEdit().receiptDate.date();
     m_store.setSelectedId(m_store.receiptEdit().id);
     // Printed from what was stored, never from the form: the two must be one receipt.
     const bool printed = m_store.loadSelected(false) && PrintAction::printReceipt();
     m_store.newReceipt();
+    // Before the notice below, which hands the focus back to where it was.
+    showSaved(number, date);
     // A cancelled dialog leaves a saved receipt: it must not pass without a word.
     if (!printed)
         m_noticeToast->show(u"已保存 No.%1，未打印"_s.arg(number));
@@ -635,7 +707,9 @@ void AddView::saveChanges()
         m_errorToast->show(m_store.saveError());
         return;
     }
-    m_store.setSelectionNav(NavigationItem::stat_today);
+    // The list the receipt was opened from shows it whatever its date; today's list
+    // would not show one of another day.
+    m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
     m_store.newReceipt();
 }
 
@@ -661,7 +735,7 @@ void AddView::saveAndPrint()
     }
     if (m_store.loadSelected(false))
         PrintAction::printReceipt(this);
-    m_store.setSelectionNav(NavigationItem::stat_today);
+    m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
     m_store.newReceipt();
 }
 
@@ -669,6 +743,12 @@ void AddView::cancel()
 {
     if (hasUnsavedWork() && !MessageBox::confirmDiscard(this))
         return;
+    const bool wasEdit = !m_store.receiptEdit().id.isEmpty();
     ReceiptDraft::shared().discard();
     m_store.newReceipt();
+    // An edit was opened from a list: back to that list. A new receipt cleared stays.
+    if (wasEdit)
+        m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
+    else
+        focusFirstField();
 }

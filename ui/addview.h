@@ -7,12 +7,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class AmountField;
 class AppStore;
 class ComboBox;
 class FittedLabel;
 class QComboBox;
+class QDate;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -40,6 +42,8 @@ public:
     // 打印 there saves the form first, as 增加并打印 and 保存修改 do, then prints the
     // stored receipt.
     void preview();
+    // Puts the cursor in 交款单位, where a receipt begins.
+    void focusFirstField();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -67,6 +71,13 @@ private:
     bool insertNew();
     // 保存修改 with a print of the stored receipt in between.
     void saveAndPrint();
+    // After a receipt was stored and the form blanked: says which one it was (the form
+    // stays for the next receipt, so nothing else shows it) and puts the cursor in
+    // 交款单位 for the next.
+    void showSaved(const QString &number, QDate date);
+    // Marks a receipt date that is not today: the form keeps the date for the next
+    // receipt, which must not carry it on unnoticed.
+    void showDateNote();
 
     AppStore &m_store;
     Toast *m_errorToast;
@@ -78,6 +89,8 @@ private:
     QLabel *m_receiptNoLabel = nullptr;
     QLabel *m_numberStatusLabel = nullptr;
     QDateEdit *m_receiptDateEdit = nullptr;
+    QLabel *m_dateNoteLabel = nullptr;
+    QLabel *m_savedLabel = nullptr;
     ComboBox *m_payerComboBox = nullptr;
     ComboBox *m_reason1ComboBox = nullptr;
     ComboBox *m_reason2ComboBox = nullptr;
@@ -97,4 +110,7 @@ private:
     // written to the preferences: changes are measured against these.
     double m_capitalsTotal = 0;
     QStringList m_rememberedChoices;
+    // The screen the window showed before the form: 取消修改 of an edit goes back there.
+    std::optional<NavigationItem> m_cameFrom;
+    bool m_shownBefore = false;
 };

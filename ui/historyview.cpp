@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "datepicker.h"
 #include "datetext.h"
+#include "money.h"
 #include "receiptactions.h"
 #include "sqlitehelper.h"
 #include "toast.h"
@@ -30,9 +31,8 @@ QString amountOf(const HistoryEntry &entry)
     // Two decimals, as the change summaries write amounts; a stored text the program
     // cannot read is shown as it is.
     const QString stored = entry.detail.value(u"total"_s).toString();
-    bool ok = false;
-    const double value = stored.toDouble(&ok);
-    return ok ? QString::number(value, 'f', 2) : stored;
+    const std::optional<qint64> fen = Money::fenFromText(stored.toLatin1());
+    return fen ? Money::format(*fen) : stored;
 }
 
 QString detailOf(const HistoryEntry &entry, bool restored)
@@ -44,8 +44,13 @@ QString detailOf(const HistoryEntry &entry, bool restored)
         return u"原因：%1"_s.arg(entry.detail.value(u"reason"_s).toString());
     case HistoryAction::Unvoid:
         return u"原作废原因：%1"_s.arg(entry.detail.value(u"reason"_s).toString());
-    case HistoryAction::Delete:
-        return restored ? u"已恢复"_s : u"可以恢复"_s;
+    case HistoryAction::Delete: {
+        const QString state = restored ? u"已恢复"_s : u"可以恢复"_s;
+        // Deleted while voided: it comes back voided.
+        if (entry.detail.contains(u"reason"_s))
+            return state + u"（已作废，原因：%1）"_s.arg(entry.detail.value(u"reason"_s).toString());
+        return state;
+    }
     default:
         return {};
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QString>
 
@@ -12,4 +13,9 @@ namespace Icons {
 QIcon icon(const QString &name);
 // The bundled picture alone, without looking at the theme.
 QIcon bundled(const QString &name);
+// The bundled picture of a plain (grey) icon with its ink in `ink`: the entry form draws
+// its printer with paper in the blue of its round buttons.
+QIcon coloured(const QString &name, const QColor &ink);
+// The blue of the round action buttons (增加, 保存修改), as their pictures draw it.
+inline constexpr QRgb actionBlue = 0x1a73e8;
 } // namespace Icons

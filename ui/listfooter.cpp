@@ -57,10 +57,12 @@ ListFooter::ListFooter(ReceiptPart *receiptPart, QWidget *parent)
     connect(m_exportButton, &QPushButton::clicked, this, &ListFooter::exportShown);
     connect(m_receiptPart, &ReceiptPart::shownRowsChanged, this, &ListFooter::updateTotals);
     // Every list shares the store's selection; only the one on screen needs to count it.
-    connect(&m_store, &AppStore::selectionChanged, this, [this] {
+    const auto updateShown = [this] {
         if (isVisible())
             updateTotals();
-    });
+    };
+    connect(&m_store, &AppStore::selectionChanged, this, updateShown);
+    connect(&m_store, &AppStore::selectedIdChanged, this, updateShown);
     updateTotals();
 }
 
@@ -85,10 +87,16 @@ void ListFooter::updateTotals()
     if (shown.unreadable > 0)
         text += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(shown.unreadable);
     // One selected row is the row being worked on, not a choice of rows to add up.
-    const QList<int> selectedRows = m_receiptPart->selectedShownRows();
+    // Only rows shown as selected count: a selection left from before an edit or a
+    // blanked form is no longer highlighted, nor acted on.
+    const QList<int> selectedRows
+        = m_store.selectedId() ? m_receiptPart->selectedShownRows() : QList<int>();
     if (selectedRows.size() >= 2) {
+        // Counted as the sum is: the voided rows of the selection are named apart.
         const ReceiptTotals selected = ReceiptTotals::of(receipts, selectedRows);
-        text += u"    已选 %1 张  合计 %2"_s.arg(selectedRows.size()).arg(yuan(selected.fen));
+        text += u"    已选 %1 张  合计 %2"_s.arg(selected.count).arg(yuan(selected.fen));
+        if (selected.voided > 0)
+            text += u"  另有作废 %1 张"_s.arg(selected.voided);
     }
     m_totalsLabel->setText(text);
 }
@@ -105,8 +113,13 @@ void ListFooter::exportShown()
     QString error;
     QStringList cutCells;
     if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error, &cutCells)) {
-        m_successToast->show(
-            u"已导出 %1 张收据，合计 %2"_s.arg(rows.size()).arg(yuan(written.fen)));
+        // The file lists the voided rows too, but the sum leaves them out: so does the count.
+        QString text = u"已导出 %1 张收据，合计 %2"_s.arg(written.count).arg(yuan(written.fen));
+        if (written.voided > 0)
+            text += u"，另有作废 %1 张"_s.arg(written.voided);
+        if (written.unreadable > 0)
+            text += u"，其中 %1 张金额无法识别，未计入合计"_s.arg(written.unreadable);
+        m_successToast->show(text);
         // Told in a message that stays: the file lacks part of what the book holds.
         if (!cutCells.isEmpty())
             MessageBox::warning(window(), u"导出的文字不完整"_s,

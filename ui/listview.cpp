@@ -24,10 +24,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -98,7 +101,20 @@ DatePart::DatePart(QWidget *parent)
     connect(&m_store, &AppStore::selectedIdChanged, this, &DatePart::updateButtons);
     // A void or its undoing keeps the selection and flips what the void button does.
     connect(&m_store, &AppStore::receiptsChanged, this, &DatePart::updateButtons);
+    // A second row added to the selection keeps selectedId but takes 修改 away.
+    connect(&m_store, &AppStore::selectionChanged, this, &DatePart::updateButtons);
     updateButtons();
+}
+
+bool DatePart::canEdit() const
+{
+    const std::optional<QString> id = m_store.selectedId();
+    if (!id || m_store.selection().size() != 1)
+        return false;
+    const QList<Receipt> &receipts = m_store.receipts();
+    const auto receipt = std::find_if(receipts.cbegin(), receipts.cend(),
+                                      [&](const Receipt &listed) { return listed.id == *id; });
+    return receipt != receipts.cend() && !receipt->voidReason;
 }
 
 void DatePart::showRange(const QDateTime &begin, const QDateTime &end)
@@ -113,7 +129,7 @@ void DatePart::updateButtons()
 {
     const bool hasSelected = m_store.selectedId().has_value();
     m_printButton->setEnabled(hasSelected);
-    m_editButton->setEnabled(hasSelected);
+    m_editButton->setEnabled(canEdit());
     m_deleteButton->setEnabled(hasSelected);
     m_voidButton->setEnabled(hasSelected);
     const QString voidTitle = VoidAction::title(m_store);
@@ -145,7 +161,7 @@ void DatePart::print()
 
 void DatePart::edit()
 {
-    if (!m_store.selectedId())
+    if (!canEdit())
         return;
     // Read first without touching the form: a voided receipt must not land on it.
     if (!m_store.loadSelected(false)) {
@@ -212,6 +228,15 @@ ListView::ListView(QWidget *parent)
             &ReceiptPart::setSearchText);
     connect(m_receiptPart->tableView(), &QWidget::customContextMenuRequested, this,
             &ListView::showContextMenu);
+    // Window-wide, yet only the list on screen answers: Qt skips shortcuts of hidden
+    // widgets, and every list row of the sidebar has its own list.
+    auto *findShortcut = new QShortcut(QKeySequence::Find, this);
+    connect(findShortcut, &QShortcut::activated, this, [this] {
+        m_datePart->searchField()->setFocus(Qt::ShortcutFocusReason);
+        m_datePart->searchField()->selectAll();
+    });
+    m_datePart->searchField()->setToolTip(
+        Keyboard::toolTip(m_datePart->searchField()->accessibleName(), {QKeySequence::Find}));
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(11, 21, 11, 11);
@@ -225,6 +250,11 @@ ListView::ListView(QWidget *parent)
 void ListView::exportShown()
 {
     m_footer->exportShown();
+}
+
+void ListView::focusTable()
+{
+    m_receiptPart->tableView()->setFocus(Qt::OtherFocusReason);
 }
 
 void ListView::showEvent(QShowEvent *event)
@@ -259,8 +289,9 @@ void ListView::showContextMenu(const QPoint &pos)
         if (m_store.loadSelected(false))
             PrintAction::previewReceipt(this);
     });
-    connect(menu.addAction(Icons::icon(u"square.and.pencil"_s), u"修改(&E)"_s), &QAction::triggered,
-            m_datePart, &DatePart::edit);
+    QAction *editAction = menu.addAction(Icons::icon(u"square.and.pencil"_s), u"修改(&E)"_s);
+    editAction->setEnabled(m_datePart->canEdit());
+    connect(editAction, &QAction::triggered, m_datePart, &DatePart::edit);
     QAction *voidAction
         = menu.addAction(Icons::icon(u"nosign"_s), VoidAction::title(m_store) + u"(&V)"_s);
     connect(voidAction, &QAction::triggered, m_datePart, &DatePart::voidSelected);

@@ -28,6 +28,9 @@ public:
     SearchField *searchField() const { return m_searchField; }
 
     void print();
+    // Only for one selected receipt that is not voided: a list of several would open any
+    // one of them, and a voided receipt cannot be changed.
+    bool canEdit() const;
     void edit();
     // Asks first; on 删除 every selected receipt goes.
     void deleteSelected();
@@ -65,6 +68,8 @@ public:
     QDateTime endDate() const { return m_endDate; }
     // 导出… of the list: what it shows, in the order shown.
     void exportShown();
+    // Puts the keyboard in the table.
+    void focusTable();
 
 protected:
     void showEvent(QShowEvent *event) override;

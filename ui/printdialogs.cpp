@@ -99,20 +99,20 @@ bool PrintDialogs::print(QWidget *parent, const PrintJob &job)
     if (!askPrinter(parent, printer, job))
         return false;
     // Choosing another printer, "Print to File" among them, resets the paper to that
-    // printer's default; the receipt always goes on its own paper, or not at all.
-    QString error;
-    if (!job.preparePrinter(printer, &error)) {
-        MessageBox::warning(parent, u"无法打印"_s, error);
-        return false;
-    }
+    // printer's default; the job puts the receipt paper back, and fits the pages onto the
+    // printer's own paper where it has none.
     PrintSettings::shared().setLastTarget(printer.printerName(), printer.outputFileName());
+    QString error;
+    QString notice;
     bool printed = false;
     {
         const ProgressIndication progress(parent);
-        printed = job.print(printer, &error);
+        printed = job.print(printer, &error, &notice);
     }
     if (!printed)
         MessageBox::warning(parent, u"打印失败"_s, error);
+    else if (!notice.isEmpty())
+        MessageBox::information(parent, u"已按打印机的纸张打印"_s, notice);
     return printed;
 }
 

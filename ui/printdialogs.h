@@ -6,8 +6,8 @@ class QWidget;
 
 // The windows around printing: the print dialog, which offers the printer (or the PDF
 // folder) used last, a progress window while the job is handed over, the preview, and a
-// message when a printer will not take the receipt paper or the job fails. What goes on
-// the paper and what is recorded is PrintJob's; this only asks and tells.
+// message when the job fails or its pages were fitted onto a printer's other paper. What
+// goes on the paper and what is recorded is PrintJob's; this only asks and tells.
 namespace PrintDialogs {
 
 // Asks for the printer and prints `job` on it. True when the job went out (its receipts'

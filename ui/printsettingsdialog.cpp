@@ -135,7 +135,7 @@ void PrintSettingsDialog::update()
     m_displaced->setVisible(!names.isEmpty());
     m_displaced->setText(names.isEmpty()
                              ? QString()
-                             : u"偏移过大：%1 超出纸张，将靠纸张边缘打印，位置与收据纸不符。"_s.arg(
+                             : u"偏移过大：%1超出纸张，将靠纸张边缘打印，位置与收据纸不符。"_s.arg(
                                  names.join(u"、"_s)));
 }
 

@@ -2,6 +2,7 @@
 #include "printview.h"
 
 #include "appstore.h"
+#include "printjob.h"
 #include "receiptprinter.h"
 
 #include <QPainter>
@@ -12,11 +13,25 @@ PrintView::PrintView(QWidget *parent)
     : QWidget(parent)
 {
     setFixedSize(sizeHint());
-    connect(&AppStore::shared(), &AppStore::receiptPrintChanged, this,
-            qOverload<>(&QWidget::update));
+    connect(&AppStore::shared(), &AppStore::receiptPrintChanged, this, [this] {
+        readReceipt();
+        update();
+    });
     connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this,
             qOverload<>(&QWidget::update));
     connect(&PrintSettings::shared(), &PrintSettings::changed, this, qOverload<>(&QWidget::update));
+    readReceipt();
+}
+
+void PrintView::readReceipt()
+{
+    // As a job would print it, with the history read whatever the options say, so that
+    // ticking 补打 shows the mark at once.
+    PrintOptions options = PrintSettings::shared().options();
+    options.reprintMark = true;
+    const PrintJob job = PrintJob::currentReceipt(options);
+    m_receipt = job.receipts().value(0);
+    m_printedBefore = job.isReprint(0);
 }
 
 void PrintView::setOptions(const PrintOptions &options)
@@ -27,10 +42,11 @@ void PrintView::setOptions(const PrintOptions &options)
 
 ReceiptPageLayout PrintView::pageLayout() const
 {
+    const PrintOptions options = m_options.value_or(PrintSettings::shared().options());
     return ReceiptPageLayout(
-        QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight),
-        AppStore::shared().receiptPrint(), CompanyStore::shared().company(),
-        ReceiptPageLayout::Options::from(m_options.value_or(PrintSettings::shared().options())));
+        QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight), m_receipt,
+        CompanyStore::shared().company(),
+        ReceiptPageLayout::Options::from(options, options.reprintMark && m_printedBefore));
 }
 
 QSize PrintView::sizeHint() const

@@ -9,8 +9,10 @@
 
 // The printed receipt as a widget: the receipt held in AppStore::receiptPrint under the
 // header of CompanyStore::company, one point of paper per pixel, redrawn whenever
-// either store or the print settings change. The drawing is ReceiptPageLayout's, which
-// the print job uses too. The 补打 mark is not shown: it depends on the moment of printing.
+// either store or the print settings change. The drawing is the print job's: whether the
+// receipt is voided and whether it was printed before (the 补打 mark) are read from the
+// book when the view is made and when another receipt is loaded, not taken from the
+// store's copy, which a void or its undoing does not reload.
 // Shown by 打印设置 beside its choices.
 class PrintView : public QWidget
 {
@@ -30,5 +32,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void readReceipt();
+
     std::optional<PrintOptions> m_options;
+    std::optional<Receipt> m_receipt;
+    bool m_printedBefore = false;
 };

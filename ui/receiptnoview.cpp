@@ -177,7 +177,7 @@ bool ReceiptNoView::commit(Field field)
     // until a run leaves both values as they were.
     for (;;) {
         const ReceiptNoSetting before = store.receiptNoSetting();
-        store.nextReceiptNo();
+        store.nextReceiptNo(ReceiptNoStore::Counter::AsSet);
         const ReceiptNoSetting after = store.receiptNoSetting();
         if (after.currNum == before.currNum && after.numLong == before.numLong)
             break;
@@ -218,7 +218,7 @@ void ReceiptNoView::save()
     if (!commit(Field::CurrNum) || !commit(Field::NumLong))
         return;
     ReceiptNoStore &store = ReceiptNoStore::shared();
-    store.nextReceiptNo();
+    store.nextReceiptNo(ReceiptNoStore::Counter::AsSet);
     if (store.status() != ReceiptNoStore::Status::Ready)
         m_errorToast->show(ReceiptNoStore::statusText(store.status()));
     else if (store.saveSetting())

@@ -33,6 +33,8 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     m_tableView->setWordWrap(false);
     m_tableView->verticalHeader()->hide();
     m_tableView->setMinimumHeight(60);
+    // Tab leaves the table for the next control; the arrow keys move between cells.
+    m_tableView->setTabKeyNavigation(false);
 
     // Header clicks sort, and nothing else does: sorting enabled on the view would also
     // sort at once and after every load, while the store's load order (highest number
@@ -43,6 +45,11 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     header->setSortIndicator(ReceiptTableModel::ReceiptNoColumn, Qt::AscendingOrder);
     header->setStretchLastSection(true);
     header->setHighlightSections(false);
+    // 状态 next to the amount, where a voided row's 已作废 stays in sight at the window's
+    // usual width; on the right it was cut off. Only the view moves it: the export keeps
+    // the columns in their own order.
+    header->moveSection(header->visualIndex(ReceiptTableModel::StatusColumn),
+                        ReceiptTableModel::TotalColumn + 1);
     connect(header, &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) {
                 m_userSort = std::make_pair(column, order);

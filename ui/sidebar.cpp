@@ -10,6 +10,7 @@
 #include "settingsscreens.h"
 #include "statisticsview.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -56,7 +57,11 @@ Sidebar::Sidebar(QWidget *parent)
     m_list->setMinimumWidth(50);
     m_list->setIconSize(QSize(16, 16));
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setStyleSheet(u"QListWidget#sidebarList { background: palette(window); }"
+    // Without a frame the list would not show that it has the focus: a highlight-coloured
+    // edge does.
+    m_list->setStyleSheet(u"QListWidget#sidebarList { background: palette(window); "
+                          u"border: 2px solid transparent; }"
+                          u"QListWidget#sidebarList:focus { border-color: palette(highlight); }"
                           u"QListWidget#sidebarList::item { padding: 3px 4px; }"_s);
     m_detail->setObjectName(u"detailStack"_s);
     m_detail->addWidget(m_emptyScreen);
@@ -231,6 +236,9 @@ void Sidebar::showDestination()
     if (destination)
         m_plainRow = nullptr;
     QListWidgetItem *row = destination ? m_rows.value(*destination) : m_plainRow;
+    QWidget *previous = m_detail->currentWidget();
+    QWidget *focus = QApplication::focusWidget();
+    const bool focusWasOnScreen = previous && focus && previous->isAncestorOf(focus);
     m_showingDestination = true;
     if (row) {
         m_list->setCurrentItem(row);
@@ -242,4 +250,13 @@ void Sidebar::showDestination()
     QWidget *screen
         = destination ? m_screens.value(*destination) : m_plainScreens.value(m_plainRow);
     m_detail->setCurrentWidget(screen ? screen : m_emptyScreen);
+    // A screen that sends the window on (修改 to the form, the form back to its list)
+    // hands the keyboard to where the work goes on there. Left to Qt it would go to the
+    // first field of the new screen (the list's 起始时间) or past it to this list.
+    if (focusWasOnScreen && screen && screen != previous) {
+        if (auto *list = qobject_cast<ListView *>(screen))
+            list->focusTable();
+        else if (auto *form = qobject_cast<AddView *>(screen))
+            form->focusFirstField();
+    }
 }

@@ -31,13 +31,30 @@ using Grouping = ReceiptStatistics::Grouping;
 
 namespace {
 
-QTableWidgetItem *cell(const QString &text, Qt::Alignment alignment = Qt::AlignLeft)
+// A cell that a header click sorts by its value (a month, a count, a sum in fen), not
+// by the text shown: "¥1,000.00" goes after "¥200.00".
+class Cell : public QTableWidgetItem
 {
-    auto *item = new QTableWidgetItem(text);
-    item->setTextAlignment(alignment | Qt::AlignVCenter);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    return item;
-}
+public:
+    Cell(const QString &text, const QVariant &sortKey, Qt::Alignment alignment = Qt::AlignLeft)
+        : QTableWidgetItem(text)
+        , m_sortKey(sortKey)
+    {
+        setTextAlignment(alignment | Qt::AlignVCenter);
+        setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    }
+
+    bool operator<(const QTableWidgetItem &other) const override
+    {
+        const QVariant otherKey = static_cast<const Cell &>(other).m_sortKey;
+        if (m_sortKey.typeId() == QMetaType::QString)
+            return QString::localeAwareCompare(m_sortKey.toString(), otherKey.toString()) < 0;
+        return m_sortKey.toLongLong() < otherKey.toLongLong();
+    }
+
+private:
+    QVariant m_sortKey;
+};
 
 } // namespace
 
@@ -70,6 +87,8 @@ StatisticsView::StatisticsView(QWidget *parent)
     m_table->setAlternatingRowColors(true);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(false);
+    // Tab goes on to 导出… rather than through every cell.
+    m_table->setTabKeyNavigation(false);
 
     m_errorLabel->setObjectName(u"statisticsErrorLabel"_s);
     m_errorLabel->setStyleSheet(u"QLabel { color: #b3261e; }"_s);
@@ -181,6 +200,20 @@ void StatisticsView::refresh()
     m_rows = rows.value_or(QList<ReceiptStatistics::Row>());
     m_exportButton->setEnabled(rows.has_value());
 
+    // Months run in calendar order, as the bars do; the other groups largest first. A
+    // header click sorts the table itself; a new grouping starts from its own order.
+    if (grouping == Grouping::Month) {
+        std::sort(m_rows.begin(), m_rows.end(),
+                  [](const auto &a, const auto &b) { return a.key < b.key; });
+    }
+    if (grouping != m_shownGrouping) {
+        m_shownGrouping = grouping;
+        m_table->horizontalHeader()->setSortIndicator(
+            grouping == Grouping::Month ? 0 : 2,
+            grouping == Grouping::Month ? Qt::AscendingOrder : Qt::DescendingOrder);
+    }
+    // Filled unsorted: with sorting on, each row would move away as its cells came in.
+    m_table->setSortingEnabled(false);
     m_table->setHorizontalHeaderLabels({groupTitle(), u"张数"_s, u"合计"_s});
     m_table->setRowCount(int(m_rows.size()));
     qint64 count = 0;
@@ -191,12 +224,13 @@ void StatisticsView::refresh()
         // A name of megabytes (typed or pasted into 交款单位) is shown cut short, with its
         // beginning as the tooltip; measuring it whole would stall the screen.
         const QString name = StatisticsExport::groupName(group);
-        QTableWidgetItem *nameCell = cell(name.size() > 80 ? name.left(79) + u'…' : name);
+        auto *nameCell = new Cell(name.size() > 80 ? name.left(79) + u'…' : name, group.key);
         if (name.size() > 80)
             nameCell->setToolTip(name.left(1000));
         m_table->setItem(row, 0, nameCell);
-        m_table->setItem(row, 1, cell(QString::number(group.count), Qt::AlignRight));
-        QTableWidgetItem *total = cell(u"¥"_s + Money::format(group.fen), Qt::AlignRight);
+        m_table->setItem(row, 1,
+                         new Cell(QString::number(group.count), group.count, Qt::AlignRight));
+        auto *total = new Cell(u"¥"_s + Money::format(group.fen), group.fen, Qt::AlignRight);
         if (group.unreadable > 0)
             total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(group.unreadable));
         m_table->setItem(row, 2, total);
@@ -204,6 +238,7 @@ void StatisticsView::refresh()
         fen += group.fen;
         unreadable += group.unreadable;
     }
+    m_table->setSortingEnabled(true);
     m_table->resizeColumnsToContents();
     // Wide enough for a long payer and a large sum, but never so wide that the bars go.
     const int minimumWidths[] = {200, 70, 140};
@@ -220,7 +255,12 @@ void StatisticsView::refresh()
         totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(m_rows.size()).arg(count).arg(Money::format(fen));
         if (unreadable > 0)
             totals += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(unreadable);
-        totals += u"  （作废的收据不计入）"_s;
+        // Counted apart, as the lists do: the groups count only what they add up.
+        const std::optional<qint64> voided = ReceiptStatistics::voidedCount(begin, end);
+        if (!voided)
+            totals += u"  （作废的收据不计入）"_s;
+        else if (*voided > 0)
+            totals += u"  另有作废 %1 张，不计入合计"_s.arg(*voided);
     }
     m_totalsLabel->setText(totals);
 }

@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -13,10 +15,10 @@ class QTableWidget;
 class StatisticsChart;
 class Toast;
 
-// 收据统计: the takings of a date range grouped by month, 交款单位, 收款事由 or 收款方式,
-// largest total first, as a table and as bars, with the sum of all groups under them and
-// 导出… to write the table to an Excel or CSV file. Reads the book each time it is shown
-// or its choices change; voided receipts never count.
+// 收据统计: the takings of a date range grouped by month (in calendar order), 交款单位,
+// 收款事由 or 收款方式 (largest total first; a header click sorts otherwise), as a table and as
+// bars, with the sum of all groups under them and 导出… to write the table to an Excel or CSV file.
+// Reads the book each time it is shown or its choices change; voided receipts never count.
 class StatisticsView : public QWidget
 {
     Q_OBJECT
@@ -50,4 +52,6 @@ private:
     Toast *m_errorToast;
     QList<ReceiptStatistics::Row> m_rows;
     bool m_rangeSet = false;
+    // The grouping the table was last filled for: a new one resets the sort order.
+    std::optional<ReceiptStatistics::Grouping> m_shownGrouping;
 };

@@ -364,10 +364,12 @@ void tst_Export::commandLine_data()
                         const QString &out = {}, const QString &numbers = {}) {
         QTest::newRow(name) << arguments.split(u' ') << status << out << numbers;
     };
-    row("everything", u"--export <dir>/a.csv"_s, 0, u"3 张 合计 13,800.75\n"_s, u"4 3 2 1"_s);
+    row("everything", u"--export <dir>/a.csv"_s, 0, u"3 张 合计 13,800.75，另有作废 1 张\n"_s,
+        u"4 3 2 1"_s);
     row("a range", u"--export <dir>/a.csv --from 2024-05-02 --to 2024-05-03"_s, 0,
-        u"1 张 合计 0.25\n"_s, u"3 2"_s);
-    row("search", u"--export <dir>/a.csv --search 甲"_s, 0, u"1 张 合计 12,800.50\n"_s, u"3 1"_s);
+        u"1 张 合计 0.25，另有作废 1 张\n"_s, u"3 2"_s);
+    row("search", u"--export <dir>/a.csv --search 甲"_s, 0,
+        u"1 张 合计 12,800.50，另有作废 1 张\n"_s, u"3 1"_s);
     row("xlsx", u"--export <dir>/a.xlsx --to 2023-12-31"_s, 0, u"1 张 合计 1,000.00\n"_s);
     row("bad date", u"--export <dir>/a.csv --from 2024-5-1"_s, 2);
     row("no such day", u"--export <dir>/a.csv --to 2024-02-30"_s, 2);

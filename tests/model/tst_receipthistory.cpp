@@ -36,6 +36,7 @@ private Q_SLOTS:
     void everyChangeWritesOneHistoryRow();
     void failedHistoryWriteUndoesTheChange();
     void deletedReceiptComesBack();
+    void voidSurvivesDeleteAndRestore();
 
 private:
     QJsonObject detail(int row) const
@@ -171,6 +172,31 @@ void tst_ReceiptHistory::deletedReceiptComesBack()
              id + u"|0000001|甲|12.5"_s);
     QCOMPARE(ReceiptHistory::load().value().first().action, HistoryAction::Restore);
     QVERIFY(!ReceiptActions::restoreDeleted(deletion, &error)); // already back
+    // Made at 9:30, brought back later: still made at 9:30.
+    QCOMPARE(m_env->queryRaw(u"select createDate from tb_receipt"_s), u"2024-05-01 09:30:00"_s);
+}
+
+// Deleted while voided, it comes back voided, with the reason and date of its void: brought
+// back plain it would count in the totals again.
+void tst_ReceiptHistory::voidSurvivesDeleteAndRestore()
+{
+    AppStore &store = AppStore::shared();
+    const QString id = saveNewReceipt(u"甲"_s, 12.5);
+    QVERIFY(ReceiptActions::voidReceipts({id}, u"写错金额"_s));
+    Clock::pin(QDateTime(QDate(2024, 6, 3), QTime(16, 0)));
+    store.setSelection({id});
+    QVERIFY(store.deleteSelected());
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_void"_s), 0);
+    const HistoryEntry deletion = ReceiptHistory::load(u"0000001"_s).value().first();
+    QCOMPARE(deletion.detail.value(u"reason"_s).toString(), u"写错金额"_s);
+
+    QString error;
+    QVERIFY2(ReceiptActions::restoreDeleted(deletion, &error), qPrintable(error));
+    QCOMPARE(store.readReceipt(id)->voidReason, std::optional<QString>(u"写错金额"_s));
+    QCOMPARE(m_env->queryRaw(u"select voidDate from tb_void"_s), u"2024-05-01 09:30:00"_s);
+    const HistoryEntry restore = ReceiptHistory::load().value().first();
+    QCOMPARE(restore.action, HistoryAction::Restore);
+    QCOMPARE(restore.detail.value(u"reason"_s).toString(), u"写错金额"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptHistory)

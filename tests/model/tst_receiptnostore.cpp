@@ -31,6 +31,7 @@ private Q_SLOTS:
     void numberStoredInAnotherForm();
     void failedCheckIsNeverFree();
     void saveTakesTheNextFreeNumber();
+    void counterNeverMovesBack();
     void twoProcessesNeverShareANumber();
 
 private:
@@ -226,6 +227,45 @@ void tst_ReceiptNoStore::saveTakesTheNextFreeNumber()
     QVERIFY(!save(u"D"_s));
     QCOMPARE(app.saveError(), u"单号已用尽，请在收据单号中重新设置"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where id = 'D'"_s), 0);
+}
+
+// Another program issued 0000001 and 0000002 while this form was open, then deleted
+// 0000002: that number is on paper, so neither the form nor a save may give it again.
+void tst_ReceiptNoStore::counterNeverMovesBack()
+{
+    ReceiptNoStore &store = ReceiptNoStore::shared();
+    AppStore &app = AppStore::shared();
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000001"_s);
+    QVERIFY(m_env->storeReceipt(u"X1"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s));
+    QVERIFY(m_env->storeReceipt(u"X2"_s, u"0000002"_s, u"2024-05-01 00:00:00"_s));
+    QVERIFY(m_env->execRaw(
+        u"update tb_receiptNo set currNum = '3'; delete from tb_receipt where id = 'X2'"_s));
+
+    // The form's next number starts from the stored counter.
+    app.newReceipt();
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000003"_s);
+    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"3"_s);
+
+    // A form that still shows a number behind the stored counter saves under the counter's.
+    ReceiptNoSetting behind = store.receiptNoSetting();
+    behind.currNum = 2;
+    store.setReceiptNoSetting(behind);
+    store.applyReceiptNo();
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000002"_s);
+    Receipt edit = app.receiptEdit();
+    edit.id = u"A"_s;
+    app.setReceiptEdit(edit);
+    QVERIFY(app.insertReceipt());
+    QCOMPARE(m_env->queryRaw(u"select receiptNo from tb_receipt where id = 'A'"_s), u"0000003"_s);
+    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"4"_s);
+
+    // The user may still set the counter back on purpose.
+    ReceiptNoSetting chosen = store.receiptNoSetting();
+    chosen.currNum = 2;
+    store.setReceiptNoSetting(chosen);
+    store.nextReceiptNo(ReceiptNoStore::Counter::AsSet);
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000002"_s);
+    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"2"_s);
 }
 
 void tst_ReceiptNoStore::twoProcessesNeverShareANumber()

@@ -49,6 +49,21 @@ using Item = ReceiptPageLayout::Item;
 namespace {
 
 const QString queueName = u"quenta-receipts"_s;
+// A queue whose driver knows no custom sizes, as many printers' drivers do: A4 and the
+// other sizes it lists, nothing else.
+const QString fixedQueueName = u"quenta-fixed-sizes"_s;
+// What the README tells an administrator to run on such a queue's PPD to add the receipt
+// paper (the sed expressions, word for word).
+const QStringList addReceiptPaper = {
+    u"-e"_s,
+    u"/^\\*DefaultPageSize:/a *PageSize Receipt/Receipt 241x93mm: \"<</PageSize[683 264]/ImagingBBox null>>setpagedevice\""_s,
+    u"-e"_s,
+    u"/^\\*DefaultPageRegion:/a *PageRegion Receipt/Receipt 241x93mm: \"<</PageSize[683 264]/ImagingBBox null>>setpagedevice\""_s,
+    u"-e"_s,
+    u"/^\\*DefaultImageableArea:/a *ImageableArea Receipt/Receipt 241x93mm: \"0 0 683 264\""_s,
+    u"-e"_s,
+    u"/^\\*DefaultPaperDimension:/a *PaperDimension Receipt/Receipt 241x93mm: \"683 264\""_s,
+};
 // Generous: a loaded CI machine runs the filters and Ghostscript slowly.
 constexpr int jobTimeoutMs = 40000;
 constexpr double pointsPerMm = 72.0 / 25.4;
@@ -216,6 +231,7 @@ public:
     }
 
     QString socketPath() const { return m_dir->filePath(u"socket/cups.sock"_s); }
+    QString filePath(const QString &name) const { return m_dir->filePath(name); }
 
     // cupsd's error log and what it wrote to its terminal.
     QString log() const
@@ -262,9 +278,25 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void receiptThroughQueue();
+    void fittedOnOtherPaper();
 
 private:
+    // Prints the receipt `receiptNo` (stored under `id`) on `queue` as the window does, waits
+    // for the job to end, and gives the one PDF cups-pdf wrote for it in *pdf, and what the
+    // user would be told in *notice.
+    void printThrough(const QString &queue, const QString &id, const QString &receiptNo,
+                      QString *pdf, QString *notice);
+    // The page of `pdf` in millimetres; it must be one page.
+    QSizeF onePageMm(const QString &pdf);
+    // Ink along the four edges of the table's border, where the layout puts it drawn at
+    // `scale` from the paper's corner, and none above the table left of the title.
+    void inkWhereLaidOut(const QString &pdf, const QString &id, qreal scale);
+    // Adds a cups-pdf queue named `queue` with the driver `ppd`.
+    void addQueue(const QString &queue, const QString &ppd);
+
     QString m_lpstat;
+    QString m_lpadmin;
+    QString m_fixedPpd;
     QString m_pdfinfo;
     QString m_pdftoppm;
     QString m_outputFolder;
@@ -300,16 +332,19 @@ void tst_PrintSystem::initTestCase()
         QFAIL(qPrintable(failure + u"; cupsd's log is above"_s));
     }
 
-    // A failing filter aborts the job rather than stopping the queue, so that the test
-    // sees the end of the job at once. Status lines only in cups-pdf's own log.
-    const Run added = runTool(lpadmin,
-                              {u"-h"_s, m_system->socketPath(), u"-p"_s, queueName, u"-E"_s,
-                               u"-v"_s, u"cups-pdf:/"_s, u"-P"_s, ppd, u"-o"_s,
-                               u"printer-error-policy=abort-job"_s, u"-o"_s, u"LogType=3"_s});
-    if (added.status != 0) {
-        qWarning().noquote() << m_system->log();
-        QFAIL(qPrintable(u"lpadmin: "_s + added.out));
-    }
+    m_lpadmin = lpadmin;
+    addQueue(queueName, ppd);
+    // The same driver without its custom sizes.
+    QString fixed = QString::fromLatin1(fileBytes(ppd));
+    for (const char *pattern :
+         {"\\*VariablePaperSize:[^\n]*\n", "\\*MaxMedia(Width|Height):[^\n]*\n",
+          "\\*NonUIOrderDependency:[^\n]*CustomPageSize\n", "\\*CustomPageSize True:.*?\\*End\n",
+          "\\*ParamCustomPageSize[^\n]*\n"})
+        fixed.remove(QRegularExpression(QLatin1StringView(pattern),
+                                        QRegularExpression::DotMatchesEverythingOption));
+    m_fixedPpd = m_system->filePath(u"fixed-sizes.ppd"_s);
+    QVERIFY(!fixed.contains(u"CustomPageSize"_s) && writeFile(m_fixedPpd, fixed.toLatin1()));
+    addQueue(fixedQueueName, m_fixedPpd);
 
     // libcups, and so Qt's print support, reads it at its first use: after this the
     // program sees the test's cupsd and only it.
@@ -324,39 +359,49 @@ void tst_PrintSystem::cleanupTestCase()
         QFile::remove(path);
 }
 
-void tst_PrintSystem::receiptThroughQueue()
+void tst_PrintSystem::addQueue(const QString &queue, const QString &ppd)
 {
-    TestEnvironment environment;
-    environment.createDatabase();
-    // Drawn at random: the output file is named after it, and another run may be printing
-    // into the same folder at the same time.
-    const QString receiptNo
-        = QString::number(QRandomGenerator::global()->bounded(1000000, 10000000));
-    const QString id = u"PRINTSYSTEM-"_s + receiptNo;
-    QVERIFY(environment.storeReceipt(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5));
-    const QDateTime started = QDateTime::currentDateTime().addSecs(-2);
+    // A failing filter aborts the job rather than stopping the queue, so that the test
+    // sees the end of the job at once. Status lines only in cups-pdf's own log.
+    const Run added = runTool(m_lpadmin,
+                              {u"-h"_s, m_system->socketPath(), u"-p"_s, queue, u"-E"_s, u"-v"_s,
+                               u"cups-pdf:/"_s, u"-P"_s, ppd, u"-o"_s,
+                               u"printer-error-policy=abort-job"_s, u"-o"_s, u"LogType=3"_s});
+    if (added.status != 0) {
+        qWarning().noquote() << m_system->log();
+        QFAIL(qPrintable(u"lpadmin: "_s + added.out));
+    }
+}
 
+void tst_PrintSystem::printThrough(const QString &queue, const QString &id,
+                                   const QString &receiptNo, QString *pdf, QString *notice)
+{
+    const auto endedJobs = [&] {
+        return runTool(m_lpstat,
+                       {u"-h"_s, m_system->socketPath(), u"-W"_s, u"completed"_s, u"-o"_s, queue})
+            .out.split(u'\n', Qt::SkipEmptyParts);
+    };
+    const qsizetype endedBefore = endedJobs().size();
+    const QDateTime started = QDateTime::currentDateTime().addSecs(-2);
     QPrinter printer(QPrinter::HighResolution);
-    printer.setPrinterName(queueName);
-    QCOMPARE(printer.printerName(), queueName); // Qt sees the test's queue
+    printer.setPrinterName(queue);
+    QCOMPARE(printer.printerName(), queue); // Qt sees the test's queue
     QString error;
-    QVERIFY2(ReceiptPrinter::printReceipts(printer, {id}, &error), qPrintable(error));
+    QVERIFY2(ReceiptPrinter::printReceipts(printer, {id}, &error, std::nullopt, notice),
+             qPrintable(error));
 
     // The job ends (completed, or aborted by a filter) once the backend has written the
     // file; the queue has no other job.
     QElapsedTimer waited;
     waited.start();
-    QString ended;
+    QStringList ended;
     while (waited.elapsed() < jobTimeoutMs) {
-        ended = runTool(
-                    m_lpstat,
-                    {u"-h"_s, m_system->socketPath(), u"-W"_s, u"completed"_s, u"-o"_s, queueName})
-                    .out.trimmed();
-        if (!ended.isEmpty())
+        ended = endedJobs();
+        if (ended.size() > endedBefore)
             break;
         QThread::msleep(200);
     }
-    if (ended.isEmpty()) {
+    if (ended.size() <= endedBefore) {
         qWarning().noquote() << m_system->log();
         QFAIL("the job did not end; cupsd's log is above");
     }
@@ -365,43 +410,45 @@ void tst_PrintSystem::receiptThroughQueue()
     const QDir output(m_outputFolder);
     for (const QFileInfo &file :
          output.entryInfoList({u"*"_s + receiptNo + u"*.pdf"_s}, QDir::Files)) {
-        if (file.lastModified() >= started)
+        if (file.lastModified() >= started && !m_written.contains(file.absoluteFilePath()))
             pdfs.append(file.absoluteFilePath());
     }
     m_written += pdfs;
     if (pdfs.size() != 1) {
         qWarning().noquote() << m_system->log();
-        QFAIL(qPrintable(
-            u"cups-pdf wrote %1 files for receipt %2 in %3 (job: %4); cupsd's log "
-            u"is above"_s.arg(QString::number(pdfs.size()), receiptNo, m_outputFolder, ended)));
+        QFAIL(qPrintable(u"cups-pdf wrote %1 files for receipt %2 in %3 (job: %4); cupsd's log "
+                         u"is above"_s.arg(QString::number(pdfs.size()), receiptNo, m_outputFolder,
+                                           ended.join(u' '))));
     }
-    const QString pdf = pdfs.constFirst();
+    *pdf = pdfs.constFirst();
+}
 
-    // One page of the receipt paper. CUPS keeps whole points of the size Qt asks for
-    // (683.15 × 263.62 becomes 683 × 263): a fraction of a millimetre short.
+QSizeF tst_PrintSystem::onePageMm(const QString &pdf)
+{
     const Run info = runTool(m_pdfinfo, {pdf});
-    QVERIFY2(info.status == 0, qPrintable(info.out));
     static const QRegularExpression pagesLine(u"^Pages:\\s+(\\d+)"_s,
                                               QRegularExpression::MultilineOption);
     static const QRegularExpression sizeLine(u"^Page size:\\s+([\\d.]+) x ([\\d.]+) pts"_s,
                                              QRegularExpression::MultilineOption);
     const auto pages = pagesLine.match(info.out);
     const auto size = sizeLine.match(info.out);
-    QVERIFY2(pages.hasMatch() && size.hasMatch(), qPrintable(info.out));
-    QCOMPARE(pages.captured(1).toInt(), 1);
-    const QSizeF mm(size.captured(1).toDouble() / pointsPerMm,
-                    size.captured(2).toDouble() / pointsPerMm);
-    QVERIFY2(
-        qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
-        qPrintable(
-            u"the page is %1 × %2 mm"_s.arg(mm.width(), 0, 'f', 2).arg(mm.height(), 0, 'f', 2)));
+    if (info.status != 0 || !pages.hasMatch() || !size.hasMatch()
+        || pages.captured(1).toInt() != 1) {
+        qWarning().noquote() << info.out;
+        return {};
+    }
+    return QSizeF(size.captured(1).toDouble() / pointsPerMm,
+                  size.captured(2).toDouble() / pointsPerMm);
+}
 
-    // Ink where the layout puts the fields, and none where it draws nothing. At 72 dpi a
-    // pixel is a point, and the page is drawn from its top-left corner.
+void tst_PrintSystem::inkWhereLaidOut(const QString &pdf, const QString &id, qreal scale)
+{
+    // At 144 dpi a point is two pixels, and a border drawn smaller still covers one.
+    constexpr qreal pixels = 2;
     QTemporaryDir images;
     const QString stem = images.filePath(u"page"_s);
     const Run rendered
-        = runTool(m_pdftoppm, {u"-r"_s, u"72"_s, u"-gray"_s, u"-singlefile"_s, pdf, stem});
+        = runTool(m_pdftoppm, {u"-r"_s, u"144"_s, u"-gray"_s, u"-singlefile"_s, pdf, stem});
     QVERIFY2(rendered.status == 0, qPrintable(rendered.out));
     const QImage page(stem + u".pgm"_s);
     QVERIFY(!page.isNull());
@@ -409,10 +456,13 @@ void tst_PrintSystem::receiptThroughQueue()
         QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight),
         AppStore::shared().readReceipt(id), CompanyStore::shared().company(),
         ReceiptPageLayout::Options::from(PrintSettings::shared().options()));
+    const auto onPage = [&](const QRectF &points) {
+        return QRectF(points.topLeft() * scale * pixels, points.size() * scale * pixels);
+    };
     for (const Item item : {Item::Number, Item::Payer, Item::Figures}) {
         const ReceiptPageLayout::TextItem *text = layout.find(item);
         QVERIFY(text);
-        QVERIFY2(inkIn(page, text->rect).dark >= 10,
+        QVERIFY2(inkIn(page, onPage(text->rect)).dark >= 10,
                  qPrintable(u"no ink on %1"_s.arg(ReceiptPageLayout::itemName(item))));
     }
     // Above the table, left of the title, nothing is drawn: the ink found above is the
@@ -425,10 +475,10 @@ void tst_PrintSystem::receiptThroughQueue()
     QVERIFY(blank.width() > 50 && blank.height() > 20);
     for (const ReceiptPageLayout::TextItem &text : layout.textItems())
         QVERIFY2(!text.rect.intersects(blank), qPrintable(text.text));
-    QVERIFY2(inkIn(page, blank).darkest > 200, "ink where the receipt has none");
+    QVERIFY2(inkIn(page, onPage(blank)).darkest > 200, "ink where the receipt has none");
     // The table's border, a line a point wide along each edge, within a point and a half
-    // of where the layout puts it: a page moved by the printer's margins, or scaled to fit
-    // other paper, misses it.
+    // of where the layout puts it: a page moved by the printer's margins, or scaled
+    // otherwise than the paper asks, misses it.
     QVERIFY(layout.hasBorder());
     const QRectF table = layout.tableRect();
     const QList<std::pair<const char *, QRectF>> edges {
@@ -438,11 +488,90 @@ void tst_PrintSystem::receiptThroughQueue()
         {"right", QRectF(table.right() - 1.5, table.top() + 20, 3, table.height() - 40)},
     };
     for (const auto &[edge, band] : edges) {
-        const qreal length = std::max(band.width(), band.height());
-        QVERIFY2(inkIn(page, band).dark >= 0.9 * length,
+        const QRectF area = onPage(band);
+        const qreal length = std::max(area.width(), area.height());
+        QVERIFY2(inkIn(page, area).dark >= 0.9 * length,
                  qPrintable(u"the border's %1 edge is not where the layout puts it"_s.arg(
                      QLatin1StringView(edge))));
     }
+}
+
+// Drawn at random: the output file is named after it, and another run may be printing
+// into the same folder at the same time.
+QString randomReceiptNo()
+{
+    return QString::number(QRandomGenerator::global()->bounded(1000000, 10000000));
+}
+
+void tst_PrintSystem::receiptThroughQueue()
+{
+    TestEnvironment environment;
+    environment.createDatabase();
+    const QString receiptNo = randomReceiptNo();
+    const QString id = u"PRINTSYSTEM-"_s + receiptNo;
+    QVERIFY(environment.storeReceipt(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5));
+    QString pdf;
+    QString notice = u"left from before"_s;
+    printThrough(queueName, id, receiptNo, &pdf, &notice);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(notice.isEmpty(), qPrintable(notice));
+
+    // One page of the receipt paper. CUPS keeps whole points of the size Qt asks for
+    // (683.15 × 263.62 becomes 683 × 263): a fraction of a millimetre short.
+    const QSizeF mm = onePageMm(pdf);
+    QVERIFY2(
+        qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
+        qPrintable(
+            u"the page is %1 × %2 mm"_s.arg(mm.width(), 0, 'f', 2).arg(mm.height(), 0, 'f', 2)));
+    // Ink where the layout puts the fields, at their own size from the paper's corner.
+    inkWhereLaidOut(pdf, id, 1);
+}
+
+// A queue whose driver has no 241 × 93 mm prints the receipt on its own paper, fitted,
+// and the user is told how to add the size; added as the README says, the receipt paper
+// is used.
+void tst_PrintSystem::fittedOnOtherPaper()
+{
+    TestEnvironment environment;
+    environment.createDatabase();
+    const QString receiptNo = randomReceiptNo();
+    const QString id = u"PRINTSYSTEM-"_s + receiptNo;
+    QVERIFY(environment.storeReceipt(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5));
+    QString pdf;
+    QString notice;
+    printThrough(fixedQueueName, id, receiptNo, &pdf, &notice);
+    if (QTest::currentTestFailed())
+        return;
+    const QSizeF a4 = onePageMm(pdf);
+    QVERIFY2(
+        notice.contains(u"缩小到 87% 打印在打印机的 210 × 297 mm 纸上"_s),
+        qPrintable(u"%1 (the page is %2 × %3 mm)"_s.arg(notice).arg(a4.width()).arg(a4.height())));
+    QVERIFY2(qAbs(a4.width() - 210) <= 0.5 && qAbs(a4.height() - 297) <= 0.5,
+             qPrintable(u"the page is %1 × %2 mm"_s.arg(a4.width()).arg(a4.height())));
+    inkWhereLaidOut(pdf, id, 595 / ReceiptPrinter::paperWidth); // A4 in CUPS's whole points
+    if (QTest::currentTestFailed())
+        return;
+
+    // The administrator's way: the size added to the queue's driver.
+    const QString ppd = m_system->filePath(u"with-receipt-paper.ppd"_s);
+    QVERIFY(QFile::copy(m_fixedPpd, ppd));
+    const Run edited
+        = runTool(findTool(u"sed"_s), QStringList {u"-i"_s} + addReceiptPaper + QStringList {ppd});
+    QVERIFY2(edited.status == 0, qPrintable(edited.out));
+    QVERIFY(QString::fromLatin1(fileBytes(ppd)).count(u"Receipt 241x93mm"_s) == 4);
+    addQueue(fixedQueueName, ppd);
+    if (QTest::currentTestFailed())
+        return;
+    notice = u"left from before"_s;
+    printThrough(fixedQueueName, id, receiptNo, &pdf, &notice);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(notice.isEmpty(), qPrintable(notice));
+    const QSizeF mm = onePageMm(pdf);
+    QVERIFY2(qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
+             qPrintable(u"the page is %1 × %2 mm"_s.arg(mm.width()).arg(mm.height())));
+    inkWhereLaidOut(pdf, id, 1);
 }
 
 QTEST_MAIN(tst_PrintSystem)

@@ -71,6 +71,113 @@ bool hasRadical(const QString &text)
                        [](QChar c) { return c.unicode() >= 0x2e80 && c.unicode() <= 0x2fdf; });
 }
 
+// A text where the form puts it: its line's box (advance by line height) and size.
+struct Placed
+{
+    Item item;
+    QString text;
+    QRectF rect;
+    int pixelSize;
+};
+
+// The page of a receipt whose values all fit, worked out from the form's own measures (in
+// points) and the fonts' metrics alone: the body and the side label centred in the page
+// less the default space; the header band with the title centred and the number over the
+// date at its right end; four value rows and the amount row 15 apart inside the border;
+// the footer's four groups spread from its left end to its right end.
+QList<Placed> designedPage(const Receipt &r, const Company &company)
+{
+    const QFont caption = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Caption);
+    const QFont subheadline = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Subheadline);
+    const QFont title = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Title);
+    QList<Placed> placed;
+    const auto place = [&](Item item, const QString &text, const QFont &font, qreal x, qreal y) {
+        const QFontMetricsF metrics(font);
+        placed.append({item, text, QRectF(x, y, metrics.horizontalAdvance(text), metrics.height()),
+                       font.pixelSize()});
+        return placed.last().rect;
+    };
+    const auto advance = [](const QFont &font, const QString &text) {
+        return QFontMetricsF(font).horizontalAdvance(text);
+    };
+    const qreal s = ReceiptPageLayout::defaultSpace;
+    const qreal line = QFontMetricsF(caption).height();
+    const qreal sub = QFontMetricsF(subheadline).height();
+    const qreal rule = 1;
+    // Besides the form's measures, the page keeps 6 between the border and the first and
+    // last row: room for a value's second line.
+    const qreal tablePadding = 6;
+
+    const QRectF content = page.adjusted(s, s, -s, -s);
+    const qreal bodyWidth = content.width() - s - 15 - 50;
+    const qreal bandHeight = std::max(QFontMetricsF(title).height(), sub + line);
+    const qreal amountRow = std::max(line, sub) + rule;
+    const qreal tableHeight = 2 * tablePadding + 4 * (line + rule) + amountRow + 4 * 15;
+    const qreal bodyHeight = s + bandHeight + s + tableHeight + s + line + s;
+    const qreal top = content.center().y() - bodyHeight / 2;
+
+    const QRectF band(content.left() + 20, top + s, bodyWidth - 30, bandHeight);
+    place(Item::Title, company.title, title, band.center().x() - advance(title, company.title) / 2,
+          band.center().y() - QFontMetricsF(title).height() / 2);
+    const QString number = u"No."_s + r.receiptNo;
+    const QString date = r.receiptDate.toString(u"yyyy-MM-dd"_s);
+    const qreal numberTop = band.center().y() - (sub + line) / 2;
+    place(Item::Number, number, subheadline, band.right() - advance(subheadline, number),
+          numberTop);
+    place(Item::Date, date, caption, band.right() - advance(caption, date), numberTop + sub);
+
+    const QRectF table(content.left() + 60, band.bottom() + s, bodyWidth - 70, tableHeight);
+    const qreal rowLeft = table.left() + 30;
+    const std::tuple<Item, QString, Item, QString> rows[] = {
+        {Item::PayerLabel, u"交款单位"_s, Item::Payer, r.payer},
+        {Item::Reason1Label, u"收款事由"_s, Item::Reason1, r.reason1},
+        {Item::Reason2Label, u"其它说明"_s, Item::Reason2, r.reason2},
+        {Item::RemarkLabel, u"备注信息"_s, Item::Remark, r.remark},
+    };
+    qreal rowTop = table.top() + tablePadding;
+    for (const auto &[label, labelText, value, valueText] : rows) {
+        const QRectF shown = place(label, labelText, caption, rowLeft, rowTop + rule / 2);
+        place(value, valueText, caption, shown.right() + 10 + 10, rowTop);
+        rowTop += line + rule + 15;
+    }
+    const QRectF capitalsLabel = place(Item::CapitalsLabel, u"金额（大写）"_s, caption, rowLeft,
+                                       rowTop + (amountRow - line) / 2);
+    place(Item::Capitals, r.totalBig, caption, capitalsLabel.right() + 10 + 10,
+          rowTop + (amountRow - line - rule) / 2);
+    const qreal figuresRight = table.right() - 30;
+    place(Item::YuanSign, u"¥"_s, caption, figuresRight - 100 - 10 - advance(caption, u"¥"_s),
+          rowTop + (amountRow - line) / 2);
+    const QString figures = QString::asprintf("%.2f", r.total);
+    place(Item::Figures, figures, subheadline, figuresRight - 10 - advance(subheadline, figures),
+          rowTop + (amountRow - sub - rule) / 2 - 1);
+
+    const QRectF footer(content.left() + 90, table.bottom() + s, bodyWidth - 190, line);
+    const std::tuple<Item, QString, Item, QString> groups[] = {
+        {Item::PaytypeLabel, u"收款方式"_s, Item::Paytype, r.paytype},
+        {Item::PayeeLabel, u"收款人"_s, Item::Payee, r.payee},
+        {Item::ApproveLabel, u"核准"_s, Item::Approve, r.approve},
+        {Item::AccountantLabel, u"会计"_s, Item::Accountant, r.accountant},
+    };
+    qreal groupsWidth = 0;
+    for (const auto &[label, labelText, value, valueText] : groups)
+        groupsWidth += advance(caption, labelText + u":"_s + valueText) + 2 * 2;
+    const qreal gap = (footer.width() - groupsWidth) / 3;
+    qreal x = footer.left();
+    for (const auto &[label, labelText, value, valueText] : groups) {
+        x = place(label, labelText, caption, x, footer.top()).right() + 2;
+        x = place(Item::Colon, u":"_s, caption, x, footer.top()).right() + 2;
+        x = place(value, valueText, caption, x, footer.top()).right() + gap;
+    }
+
+    const qreal columnLeft = content.left() + bodyWidth + s;
+    const QStringList characters = ReceiptPageLayout::verticalLabelLines(company.label);
+    const qreal sideTop = content.center().y() - (qreal(characters.size()) * line + s) / 2;
+    for (qsizetype i = 0; i < characters.size(); ++i)
+        place(Item::SideLabel, characters[i], caption,
+              columnLeft + (15 - advance(caption, characters[i])) / 2, sideTop + qreal(i) * line);
+    return placed;
+}
+
 } // namespace
 
 class tst_PrintView : public QObject
@@ -91,6 +198,8 @@ private Q_SLOTS:
         m_environment.reset();
     }
 
+    void fittingValuesAsDesigned_data();
+    void fittingValuesAsDesigned();
     void staysInside_data();
     void staysInside();
     void pdfGivesBackText_data();
@@ -104,6 +213,64 @@ private:
     std::unique_ptr<TestEnvironment> m_environment;
     std::unique_ptr<QTemporaryDir> m_output;
 };
+
+void tst_PrintView::fittingValuesAsDesigned_data()
+{
+    QTest::addColumn<Receipt>("receipt");
+    QTest::addColumn<Company>("company");
+
+    const Company header {u"id"_s, u"收款收据"_s, u"交款人收执"_s, QString()};
+    QTest::newRow("sample") << printableReceipt() << header;
+    // The footer's groups leave less than 20 between each other, more than the default space.
+    Receipt bank = printableReceipt(u"0001234"_s, u"杭州青禾文化传播有限公司"_s);
+    bank.paytype = u"银行转账（中国工商银行）"_s;
+    bank.payee = u"王丽华"_s;
+    bank.approve = u"陈建国"_s;
+    bank.accountant = u"李敏慧"_s;
+    QTest::newRow("bank transfer, names of three") << bank << header;
+    // Centred, the title ends less than 20 short of the number, more than the default space.
+    QTest::newRow("24-character title, 7-digit number")
+        << printableReceipt(u"1234567"_s)
+        << Company {u"id"_s, u"北京市海淀区启明教育培训中心二〇二四年度收款收据"_s, u"存根"_s, {}};
+    Receipt full = printableReceipt(u"0000042"_s, u"杭州青禾文化传播有限公司"_s.repeated(3));
+    full.reason1 = u"2024年第二季度场地租金及设备使用费"_s;
+    full.total = -999999.99;
+    full.totalBig = u"负玖拾玖万玖仟玖佰玖拾玖元玖角玖分"_s;
+    QTest::newRow("36-character payer, six-figure amount") << full << header;
+}
+
+// Values that fit are where the form puts them, at the size it gives them: only what does
+// not fit is made smaller, broken or moved.
+void tst_PrintView::fittingValuesAsDesigned()
+{
+    QFETCH(Receipt, receipt);
+    QFETCH(Company, company);
+    const ReceiptPageLayout layout(page, receipt, company);
+    QMap<Item, qsizetype> seen;
+    for (const Placed &designed : designedPage(receipt, company)) {
+        const QList<ReceiptPageLayout::TextItem> all = layout.findAll(designed.item);
+        const qsizetype index = seen[designed.item]++;
+        QVERIFY2(index < all.size(), qPrintable(designed.text));
+        const ReceiptPageLayout::TextItem &drawn = all[index];
+        const auto describe = [](const QRectF &r, int size) {
+            return u"(%1, %2) %3 × %4 at %5 px"_s.arg(r.x())
+                .arg(r.y())
+                .arg(r.width())
+                .arg(r.height())
+                .arg(size);
+        };
+        QVERIFY2(drawn.text == designed.text && drawn.lineCount == 1
+                     && qAbs(drawn.rect.left() - designed.rect.left()) < epsilon
+                     && qAbs(drawn.rect.top() - designed.rect.top()) < epsilon
+                     && qAbs(drawn.rect.width() - designed.rect.width()) < epsilon
+                     && qAbs(drawn.rect.height() - designed.rect.height()) < epsilon
+                     && drawn.font.pixelSize() == designed.pixelSize,
+                 qPrintable(u"%1 %2: drawn %3, designed %4"_s.arg(
+                     ReceiptPageLayout::itemName(designed.item), designed.text,
+                     describe(drawn.rect, drawn.font.pixelSize()),
+                     describe(designed.rect, designed.pixelSize))));
+    }
+}
 
 void tst_PrintView::staysInside_data()
 {

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateEdit>
 #include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -37,8 +38,10 @@ private Q_SLOTS:
 
     void validation_data();
     void validation();
-    void addShowsTodaysListAndBlanksTheForm();
+    void addStaysOnTheFormAndSaysWhatItSaved_data();
+    void addStaysOnTheFormAndSaysWhatItSaved();
     void addAndPrintWritesTheStoredReceipt();
+    void roundButtonsShowTheFocus();
     void previewShowsTheFormAndPrintsItStored_data();
     void previewShowsTheFormAndPrintsItStored();
     void editThenCancelOrSave();
@@ -49,6 +52,7 @@ private Q_SLOTS:
     void rememberedChoicesSurviveARestart();
     void failedSavesKeepTheForm();
     void longTitleGivesWayToTheNumber();
+    void addAndPrintShowsThePrinterWithPaperInBlue();
 
 private:
     void fill(const QString &payer, const QString &reason, const QString &amount)
@@ -78,17 +82,22 @@ private:
         return m.find<QToolButton>(u"addButton"_s)->isVisible()
             && !m.find<QToolButton>(u"saveButton"_s)->isVisible();
     }
-    // Stores a receipt dated today and opens it with the list's 修改.
-    void editStored(const QString &payer)
+    // Stores a receipt dated today and opens it with the 修改 of the list `list`.
+    void editStored(const QString &payer, const QString &list = u"今天收据"_s)
     {
         QVERIFY(m.env->storeReceipt(u"R1"_s, u"0000007"_s, dayText(), payer, 50));
-        m.clickRow(u"今天收据"_s);
+        m.clickRow(list);
         m.clickTableRow(0);
         QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"editButton"_s),
                           Qt::LeftButton);
         QCOMPARE(m.currentRowText(), u"开单"_s);
     }
     Toast *toast() const { return errorToast(m.find<AddView>(u"addView"_s)); }
+    bool payerHasFocus() const
+    {
+        auto *payer = m.find<QWidget>(u"payerComboBox"_s);
+        return payer->hasFocus() || payer->isAncestorOf(QApplication::focusWidget());
+    }
     QString stored(const QString &column) const
     {
         return m.env->queryRaw(u"select "_s + column + u" from tb_receipt"_s);
@@ -153,25 +162,51 @@ void tst_AddView::validation()
     }
 }
 
-void tst_AddView::addShowsTodaysListAndBlanksTheForm()
+void tst_AddView::addStaysOnTheFormAndSaysWhatItSaved_data()
 {
+    QTest::addColumn<int>("daysFromToday"); // of the receipt date picked
+    QTest::addColumn<QString>("saved"); // what the form says afterwards
+    QTest::newRow("today") << 0 << u"已保存 No.0000001"_s;
+    QTest::newRow("yesterday") << -1
+                               << u"已保存 No.0000001（收款日期 %1）"_s.arg(dayText(-1).left(10));
+}
+
+// The form stays for the next receipt with the cursor in 交款单位 (it used to switch to
+// today's list, which does not show a receipt of another day, and left the cursor in
+// the list's date field). A date other than today is kept, and marked.
+void tst_AddView::addStaysOnTheFormAndSaysWhatItSaved()
+{
+    QFETCH(int, daysFromToday);
+    QFETCH(QString, saved);
+    // At start the cursor is in 交款单位.
+    QVERIFY(payerHasFocus());
+    auto *dateEdit = m.find<QDateEdit>(u"receiptDateEdit"_s);
+    auto *dateNote = m.find<QLabel>(u"dateNoteLabel"_s);
+    QVERIFY(dateNote->isHidden());
+    dateEdit->setDate(QDate::currentDate().addDays(daysFromToday));
+    QCOMPARE(dateNote->isVisible(), daysFromToday != 0);
     pick(m.find<QComboBox>(u"paytypeComboBox"_s), u"微信"_s);
     pick(m.find<QComboBox>(u"payeeComboBox"_s), u"李四"_s);
     typeText(m.find<QComboBox>(u"remarkComboBox"_s), u"它's \"引号\"'); --"_s);
     fill(u"甲公司"_s, u"房租"_s, u"123.45"_s);
-    click(u"addButton"_s);
-
-    QCOMPARE(m.currentRowText(), u"今天收据"_s);
-    QTableView *table = m.receiptTable();
-    QCOMPARE(table->model()->rowCount(), 1);
-    QCOMPARE(table->model()->index(0, 2).data().toString(), u"甲公司"_s);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    QTRY_COMPARE(shown(u"savedLabel"_s), saved);
+    QCOMPARE(m.currentRowText(), u"开单"_s);
+    QVERIFY(payerHasFocus());
     QCOMPARE(stored(u"receiptNo || '|' || totalBig || '|' || paytype || '|' || payee"_s),
              u"0000001|壹佰贰拾叁元肆角伍分|微信|李四"_s);
     QCOMPARE(stored(u"remark"_s), u"它's \"引号\"'); --"_s);
     QCOMPARE(stored(u"length(id) = 36 and id = upper(id)"_s), u"1"_s);
+    QCOMPARE(stored(u"substr(receiptDate, 1, 10)"_s), dayText(daysFromToday).left(10));
+    // Typing goes on in 交款单位, and the list's range is left alone.
+    QTest::keyClicks(QApplication::focusWidget(), u"abc"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), u"abc"_s);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), QString());
 
-    // Back on the form: the next number, a blank receipt, the same choices.
-    m.clickRow(u"开单"_s);
+    // The next receipt: the next number, a blank receipt, the same date (marked when it is
+    // not today) and the same choices.
+    QCOMPARE(dateEdit->date(), QDate::currentDate().addDays(daysFromToday));
+    QCOMPARE(dateNote->isVisible(), daysFromToday != 0);
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
     QCOMPARE(shown(u"payerComboBox"_s), QString());
     QCOMPARE(shown(u"remarkComboBox"_s), QString());
@@ -180,6 +215,22 @@ void tst_AddView::addShowsTodaysListAndBlanksTheForm()
     QCOMPARE(shown(u"paytypeComboBox"_s), u"微信"_s);
     QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
     QVERIFY(isNewReceiptMode());
+    m.clickRow(daysFromToday == 0 ? u"今天收据"_s : u"昨天收据"_s);
+    QCOMPARE(m.receiptTable()->model()->index(0, 2).data().toString(), u"甲公司"_s);
+}
+
+// The add-and-print button shows a printer with paper, in the blue of the add button.
+void tst_AddView::addAndPrintShowsThePrinterWithPaperInBlue()
+{
+    // Left of the middle: the printer's body, and the add button's circle beside its plus.
+    const auto ink = [this](const QString &button) {
+        const QImage icon = m.find<QToolButton>(button)->icon().pixmap(32, 32).toImage();
+        return QColor::fromRgba(icon.pixel(5, 16)).name(QColor::HexArgb);
+    };
+    QCOMPARE(m.find<QToolButton>(u"addPrintButton"_s)->property("iconName").toString(),
+             u"printer.filled.and.paper"_s);
+    QCOMPARE(ink(u"addPrintButton"_s), u"#ff1a73e8"_s);
+    QCOMPARE(ink(u"addButton"_s), u"#ff1a73e8"_s);
 }
 
 void tst_AddView::addAndPrintWritesTheStoredReceipt()
@@ -205,6 +256,8 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
     QCOMPARE(shown(u"payerComboBox"_s), QString());
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
     QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
+    QCOMPARE(shown(u"savedLabel"_s), u"已保存 No.0000001"_s);
+    QVERIFY(payerHasFocus());
 
     // The print dialog cancelled: the receipt is saved all the same, and the form says so.
     PrintAction::setFunctionWithOutcome([](double, double) { return false; });
@@ -214,6 +267,19 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
     auto *notice = m.find<AddView>(u"addView"_s)->findChild<Toast *>(u"noticeToast"_s);
     QVERIFY(notice->isShown());
     QCOMPARE(notice->text(), u"已保存 No.0000002，未打印"_s);
+    notice->close();
+    QVERIFY(payerHasFocus());
+}
+
+// The round buttons draw no frame of their own: with the focus on one it must look
+// different, or Tab seems to go nowhere.
+void tst_AddView::roundButtonsShowTheFocus()
+{
+    auto *button = m.find<QToolButton>(u"addButton"_s);
+    const QImage before = button->grab().toImage();
+    button->setFocus(Qt::TabFocusReason);
+    QVERIFY(button->hasFocus());
+    QVERIFY(button->grab().toImage() != before);
 }
 
 void tst_AddView::previewShowsTheFormAndPrintsItStored_data()
@@ -268,8 +334,9 @@ void tst_AddView::previewShowsTheFormAndPrintsItStored()
 
 void tst_AddView::editThenCancelOrSave()
 {
-    editStored(u"丙"_s);
+    editStored(u"丙"_s, u"全部收据"_s);
     QVERIFY(!isNewReceiptMode());
+    QVERIFY(payerHasFocus());
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000007"_s);
     QCOMPARE(shown(u"payerComboBox"_s), u"丙"_s);
     // The stored capitals stay until the amount is changed on the form.
@@ -286,7 +353,12 @@ void tst_AddView::editThenCancelOrSave()
     click(u"cancelButton"_s);
     QCOMPARE(MessageBox::lastText(), QString());
     QCOMPARE(stored(u"payer"_s), u"丙"_s);
-    QCOMPARE(m.currentRowText(), u"开单"_s);
+    // Back to the list the edit came from, with nothing selected or counted.
+    QCOMPARE(m.currentRowText(), u"全部收据"_s);
+    QVERIFY(m.receiptTable()->hasFocus());
+    QVERIFY(m.receiptTable()->selectionModel()->selectedRows().isEmpty());
+    QVERIFY(!m.currentScreen()->findChild<QPushButton *>(u"editButton"_s)->isEnabled());
+    m.clickRow(u"开单"_s);
     QVERIFY(isNewReceiptMode());
     QCOMPARE(shown(u"payerComboBox"_s), QString());
 

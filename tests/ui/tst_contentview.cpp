@@ -4,6 +4,7 @@
 #include "preferences.h"
 #include "uitesthelpers.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 
 using namespace Qt::StringLiterals;
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void sidebarAndNavigationFollowEachOther();
     void linksOpenConfiguredAddresses();
     void windowSizeIsRemembered();
+    void focusStartsInTheFormAndShowsInTheSidebar();
 
 private:
     WindowFixture m;
@@ -105,6 +107,20 @@ void tst_ContentView::windowSizeIsRemembered()
     m.clickRow(u"视频教程"_s);
     QVERIFY2(MessageBox::lastText().contains(u"https://example.org/tutorial"_s),
              qPrintable(MessageBox::lastText()));
+}
+
+// At start typing goes into 交款单位; the sidebar, drawn without a frame, shows when it
+// has the focus.
+void tst_ContentView::focusStartsInTheFormAndShowsInTheSidebar()
+{
+    m.openWindow();
+    QWidget *payer = m.find<QWidget>(u"payerComboBox"_s);
+    QVERIFY(payer->hasFocus() || payer->isAncestorOf(QApplication::focusWidget()));
+    QListWidget *list = m.window->sidebar()->list();
+    const QImage before = list->grab().toImage();
+    list->setFocus(Qt::TabFocusReason);
+    QVERIFY(list->hasFocus());
+    QVERIFY(list->grab().toImage() != before);
 }
 
 QTEST_MAIN(tst_ContentView)

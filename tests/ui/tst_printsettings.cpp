@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
@@ -99,7 +100,12 @@ private Q_SLOTS:
                  before.translated(12.5 * pointsPerMm, 0));
         QVERIFY(displaced->isHidden());
         offsetX->setValue(30);
-        QVERIFY(!displaced->isHidden() && displaced->text().contains(u"右侧标签"_s));
+        QVERIFY(!displaced->isHidden());
+        // Chinese text runs on without a space before 超出.
+        QVERIFY2(displaced->text().startsWith(u"偏移过大：右侧标签"_s)
+                     && displaced->text().contains(u"超出纸张，"_s)
+                     && !displaced->text().contains(u" 超出"_s),
+                 qPrintable(displaced->text()));
         content->setCurrentIndex(content->findText(u"仅打印内容"_s));
         QVERIFY(preview->pageLayout().rules().isEmpty());
         QVERIFY(displaced->isHidden()); // no side label on a page of values only
@@ -122,6 +128,32 @@ private Q_SLOTS:
         // Loading another receipt shows it at once.
         AppStore::shared().setReceiptPrint(printableReceipt(u"7"_s, u"乙方"_s));
         QCOMPARE(view.pageLayout().text(Item::Number), u"No.7"_s);
+    }
+
+    // The preview shows the receipt as a print would now: not voided once the void was
+    // undone (the store's copy still says voided), and with 补打 once it was printed.
+    void previewReadsTheBook()
+    {
+        Receipt loaded = storeReceipt();
+        loaded.voidReason = u"开错了"_s;
+        AppStore::shared().setReceiptPrint(loaded);
+        PrintOptions options = PrintSettings::shared().options();
+        options.reprintMark = true;
+        PrintSettings::shared().setOptions(options);
+        {
+            PrintSettingsDialog dialog;
+            const ReceiptPageLayout page = dialog.findChild<PrintView *>()->pageLayout();
+            QVERIFY(!page.find(Item::VoidStamp));
+            QVERIFY(!page.find(Item::ReprintMark));
+        }
+        QVERIFY(m_environment->execRaw(
+            u"insert into tb_history (time, action, receiptId, receiptNo) values "
+            u"('2024-05-02 09:00:00', 'print', '%1', '0000001')"_s.arg(loaded.id)));
+        PrintSettingsDialog dialog;
+        auto *reprintMark = dialog.findChild<QCheckBox *>(u"reprintMarkCheck"_s);
+        QVERIFY(dialog.findChild<PrintView *>()->pageLayout().find(Item::ReprintMark));
+        reprintMark->setChecked(false);
+        QVERIFY(!dialog.findChild<PrintView *>()->pageLayout().find(Item::ReprintMark));
     }
 
     // Through the print dialog, to "Print to File": the receipt asked for, on its paper
