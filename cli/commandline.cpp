@@ -265,8 +265,8 @@ std::optional<QStringList> receiptIds(const QStringList &numbers)
     QStringList ids;
     for (const QString &number : numbers) {
         std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
-            u"select id from tb_receipt where receiptNo = %1 and isDeleted <> 1"_s.arg(
-                sqlQuote(number)));
+            u"select id from tb_receipt where receiptNo = %1 and isDeleted <> 1"_s
+                .arg(sqlQuote(number)));
         if (!rows) {
             printMessage(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
             return std::nullopt;

@@ -252,9 +252,8 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
         return false;
     }
     if (m_voidUnknown) {
-        setError(error,
-                 u"无法读取收据是否已作废（数据库可能正被其他程序占用），没有打印。"
-                 u"请稍后再试。"_s);
+        setError(error, u"无法读取收据是否已作废（数据库可能正被其他程序占用），没有打印。"
+                        u"请稍后再试。"_s);
         return false;
     }
     if (toPdfFile(printer)) {
@@ -300,9 +299,8 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
             continue; // the blank form, a receipt not stored
         QString failure;
         if (!ReceiptActions::recordPrint(receipt->id, &failure))
-            qWarning("%s",
-                     qUtf8Printable(u"收据 No.%1 已打印，但这次打印没有记入收据的历史：%2"_s.arg(
-                         receipt->receiptNo, failure)));
+            qWarning("%s", qUtf8Printable(u"收据 No.%1 已打印，但这次打印没有记入收据的历史：%2"_s.arg(
+                               receipt->receiptNo, failure)));
     }
     return true;
 }
