@@ -86,8 +86,11 @@ bool BookLock::take(QLockFile &lock)
         if (!lock.getLockInfo(&pid, &host, &application)) {
             // It names no holder: no program can hold it, except one in the moment
             // between making it and writing in it, which keeps it locked (flock) meanwhile
-            // and so is not removed here.
-            if (lock.removeStaleLockFile() && lock.tryLock(0))
+            // and so is not removed here. One remover at a time, as QLockFile does, so
+            // that a second one does not remove the lock the first has just taken.
+            QLockFile removal(path + u".rmlock"_s);
+            if (removal.tryLock(0) && !lock.getLockInfo(&pid, &host, &application)
+                && lock.removeStaleLockFile() && lock.tryLock(0))
                 return true;
             lock.getLockInfo(&pid, &host, &application);
         }
