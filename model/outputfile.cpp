@@ -53,8 +53,11 @@ bool isPartOfBook(const QString &target, const struct stat *found)
         return false;
     const QString book = QDir(documents).filePath(SQLiteHelper::dbName() + u".db"_s);
     const QString resolvedTarget = resolvedPath(target);
+    // SQLite keeps the journal beside the file a link to the book names.
+    const QString linkedBook = QFileInfo(book).canonicalFilePath();
     for (const QString &suffix : {QString(), u"-journal"_s, u"-wal"_s, u"-shm"_s}) {
-        if (resolvedTarget == resolvedPath(book + suffix))
+        if (resolvedTarget == resolvedPath(book + suffix)
+            || (!linkedBook.isEmpty() && resolvedTarget == linkedBook + suffix))
             return true;
         struct stat part = {};
         if (found && ::stat(QFile::encodeName(book + suffix).constData(), &part) == 0
