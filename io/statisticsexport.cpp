@@ -84,7 +84,7 @@ bool writeCsv(const QString &path, const Table &table, QString *error)
         error);
 }
 
-bool writeXlsx(const QString &path, const Table &table, QString *error)
+bool writeXlsx(const QString &path, const Table &table, QStringList *cutCells, QString *error)
 {
     lxw_workbook_options options {};
     options.constant_memory = LXW_TRUE; // texts inline, as in the lists' workbooks
@@ -103,8 +103,12 @@ bool writeXlsx(const QString &path, const Table &table, QString *error)
     };
     const auto text
         = [&](lxw_row_t row, lxw_col_t column, const QString &value, lxw_format *format) {
+              bool cut = false;
               note(worksheet_write_string(sheet, row, column,
-                                          ExportFile::excelText(value).constData(), format));
+                                          ExportFile::excelText(value, &cut).constData(), format));
+              if (cut && cutCells)
+                  cutCells->append(u"%1（%2）"_s.arg(ExportFile::cellName(int(row), int(column)),
+                                                     table.titles().at(column)));
           };
     lxw_format *bold = workbook_add_format(workbook);
     format_set_bold(bold);
@@ -174,8 +178,11 @@ QString StatisticsExport::groupName(const ReceiptStatistics::Row &row)
 }
 
 bool StatisticsExport::write(const QString &path, const QString &groupTitle,
-                             const QList<ReceiptStatistics::Row> &rows, QString *error)
+                             const QList<ReceiptStatistics::Row> &rows, QString *error,
+                             QStringList *cutCells)
 {
+    if (cutCells)
+        cutCells->clear();
     const std::optional<ReceiptExport::Format> format = ReceiptExport::formatOf(path);
     if (!format) {
         if (error)
@@ -188,8 +195,10 @@ bool StatisticsExport::write(const QString &path, const QString &groupTitle,
         ? writeCsv(path, table, &reason)
         : OutputFile::writeReplacing(
             path,
-            [&table](const QString &scratch, QString *why) {
-                return writeXlsx(scratch, table, why);
+            [&table, cutCells](const QString &scratch, QString *why) {
+                if (cutCells)
+                    cutCells->clear();
+                return writeXlsx(scratch, table, cutCells, why);
             },
             &reason);
     if (!done && error)

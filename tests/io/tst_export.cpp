@@ -351,6 +351,10 @@ void tst_Export::cutCellsAreTold()
     // CSV holds every text whole.
     QVERIFY(ReceiptExport::write(path(u"a.csv"_s), {whole, r}, {0, 1}, nullptr, nullptr, &cut));
     QVERIFY(cut.isEmpty());
+    // The statistics' groups are named by such texts too.
+    const QList<ReceiptStatistics::Row> groups = {{u"乙"_s, 1, 100, 0}, {r.remark, 1, 100, 0}};
+    QVERIFY(StatisticsExport::write(path(u"s.xlsx"_s), u"交款单位"_s, groups, nullptr, &cut));
+    QCOMPARE(cut, QStringList(u"A3（交款单位）"_s));
 }
 
 void tst_Export::commandLine_data()
