@@ -80,9 +80,16 @@ bool ReceiptActions::readVoidReason(const QString &receiptId, std::optional<QStr
     // A book from before voids were kept, which could not be brought up to date (it is
     // only read), has no voided receipt; any other failure leaves it unknown.
     *reason = std::nullopt;
-    const std::optional<qint64> voidTables = SQLiteHelper::shared().count(
+    return keepsVoids() == false;
+}
+
+std::optional<bool> ReceiptActions::keepsVoids()
+{
+    const std::optional<qint64> tables = SQLiteHelper::shared().count(
         u"select count(*) from sqlite_schema where type = 'table' and name = 'tb_void'"_s);
-    return voidTables == 0;
+    if (!tables)
+        return std::nullopt;
+    return *tables > 0;
 }
 
 QJsonObject ReceiptActions::voidDetail(const QString &receiptId)

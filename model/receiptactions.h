@@ -23,6 +23,11 @@ bool unvoidReceipts(const QStringList &ids, QString *error = nullptr);
 // The reasons given before, most used first, for the reason picker.
 QStringList earlierVoidReasons();
 
+// Whether the book has its table of voids: a book from before voids were kept, opened
+// read-only (not brought up to date), has none and so no voided receipt. Nothing when it
+// cannot be read.
+std::optional<bool> keepsVoids();
+
 // The void reason of each voided receipt, by id; empty when none is voided or the table
 // cannot be read (a book not yet brought up to date).
 QHash<QString, QString> voidReasons();

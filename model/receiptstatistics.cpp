@@ -3,6 +3,7 @@
 
 #include "database.h"
 #include "money.h"
+#include "receiptactions.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "storedamount.h"
@@ -33,9 +34,13 @@ ReceiptStatistics::compute(const QString &beginDate, const QString &endDate, Gro
         key = u"paytype"_s;
         break;
     }
+    // A book from before voids were kept (only read, not brought up to date) has none.
+    const std::optional<bool> keepsVoids = ReceiptActions::keepsVoids();
+    if (!keepsVoids)
+        return std::nullopt;
     const QString sql = u"select %1, total from tb_receipt where isDeleted <> 1 and receiptDate "
-                        u"between %2 and %3 and id not in (select receiptId from tb_void)"_s.arg(
-                            key, sqlQuote(beginDate), sqlQuote(endDate));
+                        u"between %2 and %3"_s.arg(key, sqlQuote(beginDate), sqlQuote(endDate))
+        + (*keepsVoids ? u" and id not in (select receiptId from tb_void)"_s : QString());
     std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(sql);
     if (!rows)
         return std::nullopt;
@@ -65,6 +70,9 @@ ReceiptStatistics::compute(const QString &beginDate, const QString &endDate, Gro
 std::optional<qint64> ReceiptStatistics::voidedCount(const QString &beginDate,
                                                      const QString &endDate)
 {
+    const std::optional<bool> keepsVoids = ReceiptActions::keepsVoids();
+    if (!keepsVoids || !*keepsVoids)
+        return keepsVoids ? std::optional<qint64>(0) : std::nullopt;
     return SQLiteHelper::shared().count(
         u"select count(*) from tb_receipt where isDeleted <> 1 and receiptDate between %1 and %2 "
         u"and id in (select receiptId from tb_void)"_s.arg(sqlQuote(beginDate), sqlQuote(endDate)));

@@ -5,6 +5,7 @@
 #include "receiptfilter.h"
 #include "receiptstatistics.h"
 #include "sqlitehelper.h"
+#include "storedamount.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -19,6 +20,8 @@ class tst_ReceiptFilter : public QObject
 private Q_SLOTS:
     void money_data();
     void money();
+    void storedAmounts_data();
+    void storedAmounts();
     void storedTextRoundsOnce_data();
     void storedTextRoundsOnce();
     void filter_data();
@@ -47,6 +50,32 @@ void tst_ReceiptFilter::money()
     const qint64 fen = Money::fenFromYuan(yuan).value();
     QCOMPARE(Money::format(fen), grouped);
     QCOMPARE(Money::format(fen, false), plain);
+}
+
+// What a stored total reads as: a plain decimal a double holds as written, or nothing.
+void tst_ReceiptFilter::storedAmounts_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("read"); // the amount's shortest text; empty: unreadable
+    QTest::newRow("16 digits") << QByteArray("1234567890123.456") << u"1234567890123.456"_s;
+    QTest::newRow("17 digits, the double's own text")
+        << QByteArray("0.30000000000000004") << u"0.30000000000000004"_s;
+    QTest::newRow("17 digits a double does not hold") << QByteArray("1234567890123456.7")
+                                                      << QString();
+    QTest::newRow("a point without fraction") << QByteArray("12.") << QString();
+    QTest::newRow("minus zero") << QByteArray("-0") << u"0"_s;
+    QTest::newRow("minus zero with decimals") << QByteArray("-0.00") << u"0"_s;
+}
+
+void tst_ReceiptFilter::storedAmounts()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, read);
+    const std::optional<double> amount = readStoredAmount(stored);
+    QCOMPARE(amount ? QString::number(*amount, 'f', QLocale::FloatingPointShortest) : QString(),
+             read);
+    if (amount)
+        QVERIFY(!std::signbit(*amount));
 }
 
 // An amount stored with more than two decimals (by an older or foreign program) is
@@ -100,6 +129,10 @@ void tst_ReceiptFilter::filter_data()
     QTest::newRow("Chinese payer") << u"华信"_s << QStringList(u"0000002"_s);
     QTest::newRow("Latin in any case") << u"abc"_s << QStringList(u"0000003"_s);
     QTest::newRow("reason") << u"押金"_s << QStringList(u"0000003"_s);
+    QTest::newRow("other explanation") << u"第二季度"_s << QStringList(u"0000002"_s);
+    QTest::newRow("remark") << u"已到账"_s << QStringList(u"0000680"_s);
+    QTest::newRow("payment method") << u"支付宝"_s << QStringList(u"0000003"_s);
+    QTest::newRow("payee") << u"王会计"_s << QStringList(u"0000002"_s);
     QTest::newRow("nothing") << u"无此人"_s << QStringList();
 }
 
@@ -111,6 +144,10 @@ void tst_ReceiptFilter::filter()
                                listedReceipt(u"0000002"_s, u"北京华信"_s, 680),
                                listedReceipt(u"0000003"_s, u"ABC 公司"_s, 680.5)};
     receipts[2].reason1 = u"押金"_s;
+    receipts[1].reason2 = u"2024年第二季度"_s;
+    receipts[0].remark = u"银行转账已到账"_s;
+    receipts[2].paytype = u"支付宝"_s;
+    receipts[1].payee = u"王会计"_s;
     QStringList numbers;
     for (const int row : ReceiptFilter(text).rowsOf(receipts))
         numbers.append(receipts.at(row).receiptNo);

@@ -197,6 +197,18 @@ void tst_ReceiptHistory::voidSurvivesDeleteAndRestore()
     const HistoryEntry restore = ReceiptHistory::load().value().first();
     QCOMPARE(restore.action, HistoryAction::Restore);
     QCOMPARE(restore.detail.value(u"reason"_s).toString(), u"写错金额"_s);
+
+    // A range of days holds the whole of both its days: 16:00 on the last one too.
+    const auto actionsIn = [](QDate from, QDate to) {
+        QStringList names;
+        const QList<HistoryEntry> entries = ReceiptHistory::load({}, from, to).value();
+        for (const HistoryEntry &entry : entries)
+            names.prepend(ReceiptHistory::actionName(entry.action));
+        return names.join(u' ');
+    };
+    QCOMPARE(actionsIn(QDate(2024, 5, 1), QDate(2024, 5, 1)), u"insert void"_s);
+    QCOMPARE(actionsIn(QDate(2024, 5, 2), QDate(2024, 6, 3)), u"delete restore"_s);
+    QCOMPARE(actionsIn(QDate(2024, 6, 3), QDate()), u"delete restore"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptHistory)

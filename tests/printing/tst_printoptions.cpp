@@ -177,6 +177,17 @@ private Q_SLOTS:
         }
         QCOMPARE(drawn, expected);
         QCOMPARE(drawn.size(), 13); // the twelve values and the fixed remark
+
+        // A voided receipt keeps its stamp on a form printed values only, where the full
+        // page has it.
+        Receipt voided = printableReceipt();
+        voided.voidReason = u"写错"_s;
+        const ReceiptPageLayout stamped(page, voided, company,
+                                        {.offset = {}, .valuesOnly = true, .fixedRemark = true});
+        const ReceiptPageLayout stampedFull(page, voided, company,
+                                            {.offset = {}, .fixedRemark = true});
+        QVERIFY(stamped.find(Item::VoidStamp) && stampedFull.find(Item::VoidStamp));
+        QCOMPARE(stamped.find(Item::VoidStamp)->rect, stampedFull.find(Item::VoidStamp)->rect);
     }
 
     void fixedRemark_data()

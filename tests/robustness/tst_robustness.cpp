@@ -3,6 +3,7 @@
 #include "addview.h"
 #include "booklock.h"
 #include "receiptprinter.h"
+#include "receiptstatistics.h"
 #include "sqlitehelper.h"
 #include "startup.h"
 
@@ -333,6 +334,11 @@ void tst_Robustness::readOnlyFolderWithAnOlderBook()
         store.setSelectedId(u"R1"_s);
         QVERIFY(store.loadSelected(true)); // 修改 and 打印 read whether it is voided
         QCOMPARE(store.receiptEdit().voidReason, std::nullopt);
+        const auto statistics = ReceiptStatistics::compute(
+            dayText(), dayText().left(10) + u" 23:59:59"_s, ReceiptStatistics::Grouping::Payer);
+        QVERIFY(statistics && statistics->size() == 1);
+        QCOMPARE(ReceiptStatistics::voidedCount(dayText(), dayText().left(10) + u" 23:59:59"_s),
+                 0);
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(elsewhere.filePath(u"r.pdf"_s));

@@ -105,28 +105,39 @@ void tst_BookMenu::restoreRefusesAFileThatIsNoBook()
 
 void tst_BookMenu::secondWindowOnTheBookIsRefused_data()
 {
-    QTest::addColumn<QString>("path"); // how the second window reaches the book
-    QTest::newRow("the same path") << QString();
-    QTest::newRow("a hard link in another folder") << u"other/Tovalin.db"_s;
-    QTest::newRow("a link in another folder") << u"other/link.db"_s;
+    QTest::addColumn<QString>("book"); // the name of the file in the documents folder
+    QTest::addColumn<QString>("second"); // how the second program names it
+    QTest::newRow("same path") << u"Tovalin.db"_s << u"Tovalin.db"_s;
+    QTest::newRow("through a symlink") << u"Tovalin.db"_s << u"link.db"_s;
+    QTest::newRow("through a hard link in another folder")
+        << u"Tovalin.db"_s << u"other/Tovalin.db"_s;
+    QTest::newRow("not made yet, through a linked folder") << u"new.db"_s << u"folder/new.db"_s;
 }
 
+// However the second program reaches the book, and however long the first has held it,
+// the second is refused while the first runs.
 void tst_BookMenu::secondWindowOnTheBookIsRefused()
 {
-    QFETCH(QString, path);
-    BookLock first(m.env->databasePath());
+    QFETCH(QString, book);
+    QFETCH(QString, second);
+    const QDir documents(m.env->documentsPath());
+    QVERIFY(QFile::link(documents.filePath(u"Tovalin.db"_s), documents.filePath(u"link.db"_s)));
+    QVERIFY(QFile::link(documents.path(), documents.filePath(u"folder"_s)));
+    QVERIFY(documents.mkdir(u"other"_s));
+    QCOMPARE(::link(QFile::encodeName(documents.filePath(u"Tovalin.db"_s)).constData(),
+                    QFile::encodeName(documents.filePath(u"other/Tovalin.db"_s)).constData()),
+             0);
+    BookLock first(documents.filePath(book));
     QVERIFY(first.tryLock());
-    if (!path.isEmpty()) {
-        QVERIFY(QDir(m.env->documentsPath()).mkdir(u"other"_s));
-        const QByteArray book = QFile::encodeName(m.env->databasePath());
-        const QByteArray other = QFile::encodeName(file(path));
-        QCOMPARE(path.endsWith(u"link.db"_s) ? ::symlink(book.constData(), other.constData())
-                                             : ::link(book.constData(), other.constData()),
-                 0);
-        path = file(path);
-    }
-    BookLock second(path.isEmpty() ? m.env->databasePath() : path);
-    QVERIFY(!Startup::lockBook(second, nullptr));
+    // Held for an hour: age alone never frees it.
+    QFile lockFile(first.lockFilePath());
+    QVERIFY(lockFile.open(QIODevice::ReadWrite));
+    QVERIFY(lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+    lockFile.close();
+    BookLock other(documents.filePath(second));
+    QVERIFY(!Startup::lockBook(other, nullptr));
+    QCOMPARE(other.failure(), BookLock::Failure::HeldByAnother);
     QVERIFY(MessageBox::lastText().contains(u"已经在使用这个数据库"_s));
 }
 
