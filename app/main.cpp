@@ -16,6 +16,7 @@ int main(int argc, char *argv[])
     // First of all, so --quit-when-shown counts everything the program does itself.
     QElapsedTimer sinceStart;
     sinceStart.start();
+    CommandLine::guardStandardStreams();
     Clock::cacheLocalTimeZone();
     QCoreApplication::setApplicationName(u"Quenta"_s);
     QCoreApplication::setOrganizationName(u"Quenta"_s);
@@ -29,10 +30,10 @@ int main(int argc, char *argv[])
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
                 qputenv("QT_QPA_PLATFORM", "offscreen");
             QGuiApplication app(argc, argv);
-            return CommandLine::run(app);
+            return CommandLine::run(app, argc, argv);
         }
         QCoreApplication app(argc, argv);
-        return CommandLine::run(app);
+        return CommandLine::run(app, argc, argv);
     }
 
     QApplication app(argc, argv);
@@ -42,8 +43,10 @@ int main(int argc, char *argv[])
     if (SQLiteHelper::shared().isAvailable()) {
         lock = std::make_unique<BookLock>(SQLiteHelper::shared().dbURL());
         if (!Startup::lockBook(*lock, nullptr))
-            return lock->failure() == BookLock::Failure::HeldByAnother ? CommandLine::BookInUse
-                                                                        : CommandLine::Failed;
+            return lock->failure() == BookLock::Failure::HeldByAnother
+                    || lock->failure() == BookLock::Failure::HeldOnAnotherMachine
+                ? CommandLine::BookInUse
+                : CommandLine::Failed;
     }
     if (!Startup::checkDatabase(nullptr))
         return CommandLine::Failed;

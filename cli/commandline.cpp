@@ -6,6 +6,7 @@
 #include "booklock.h"
 #include "datetext.h"
 #include "money.h"
+#include "outputfile.h"
 #include "printsettings.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
@@ -21,10 +22,14 @@
 #include <QLocale>
 #include <QPrinter>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -37,10 +42,16 @@ const QStringList &windowOptions()
     return options;
 }
 
+// Whether a result could not be written out (standard output closed, a full disk): the
+// command then failed, since whoever ran it did not get what it did.
+bool resultLost = false;
+// Whether standard output was closed when the program started (guardStandardStreams).
+bool outputWasClosed = false;
+
 void printResult(const QString &text)
 {
-    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
-    std::fflush(stdout);
+    if (std::fprintf(stdout, "%s\n", text.toUtf8().constData()) < 0 || std::fflush(stdout) != 0)
+        resultLost = true;
 }
 
 void printMessage(const QString &text)
@@ -75,13 +86,21 @@ enum class WhenReadOnly { ReadOnly, Refuse };
 enum class BookNeeded { Usable, AnyFile };
 
 // The window and every command that writes hold the book's lock: nothing when it is
-// taken and the book is usable, otherwise the exit status, with the reason told. What a
+// taken and the book is usable, otherwise the exit status, with the reason told.
+// A lock written on another machine is taken over with --force-unlock only. What a
 // cut-short backup or restore left beside the book is removed then.
-std::optional<int> holdForWriting(BookLock &lock, WhenReadOnly whenReadOnly = WhenReadOnly::Refuse,
+std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
+                                  WhenReadOnly whenReadOnly = WhenReadOnly::Refuse,
                                   BookNeeded needed = BookNeeded::Usable)
 {
-    if (!lock.tryLock()) {
+    if (!lock.tryLock()
+        && !(lock.failure() == BookLock::Failure::HeldOnAnotherMachine && forceUnlock
+             && lock.takeOver())) {
         switch (lock.failure()) {
+        case BookLock::Failure::HeldOnAnotherMachine:
+            printMessage(lock.error()
+                         + u"。如果那台计算机上的 Quenta 已经关闭，加上 --force-unlock 解除锁定"_s);
+            return CommandLine::BookInUse;
         case BookLock::Failure::HeldByAnother:
             printMessage(lock.error());
             return CommandLine::BookInUse;
@@ -141,13 +160,13 @@ int backup(const QString &target)
     return CommandLine::Done;
 }
 
-int restore(const QString &source, bool confirmed)
+int restore(const QString &source, bool confirmed, bool forceUnlock)
 {
     if (!confirmed)
         return usageError(u"恢复数据库会替换现有的数据库：请加上 --yes 确认"_s);
     BookLock lock(SQLiteHelper::shared().dbURL());
     if (const std::optional<int> refused
-        = holdForWriting(lock, WhenReadOnly::Refuse, BookNeeded::AnyFile))
+        = holdForWriting(lock, forceUnlock, WhenReadOnly::Refuse, BookNeeded::AnyFile))
         return *refused;
     const RestoreCheck found = BackupService::checkRestoreFile(source);
     if (!found.ok) {
@@ -214,13 +233,18 @@ int exportReceipts(const ExportRequest &request)
         printMessage(store.loadError());
         return CommandLine::Failed;
     }
+    if (store.skippedRows() > 0)
+        printMessage(store.loadNotice());
     const QList<int> rows = ReceiptFilter(request.search).rowsOf(store.receipts());
     ReceiptTotals totals;
     QString error;
-    if (!ReceiptExport::write(request.target, store.receipts(), rows, &totals, &error)) {
+    QStringList cutCells;
+    if (!ReceiptExport::write(request.target, store.receipts(), rows, &totals, &error, &cutCells)) {
         printMessage(error);
         return CommandLine::Failed;
     }
+    if (!cutCells.isEmpty())
+        printMessage(ReceiptExport::cutCellsNotice(cutCells));
     if (totals.unreadable > 0)
         printMessage(u"%1 张的金额无法识别，不计入合计"_s.arg(totals.unreadable));
     // The file holds the voided rows too; the count is of what the sum adds up, and the
@@ -232,47 +256,30 @@ int exportReceipts(const ExportRequest &request)
     return CommandLine::Done;
 }
 
-// The pages of a print verb to the PDF file `target`: written beside it under another name
-// and put in its place only once whole, so that a failure leaves neither a partial file
-// nor a damaged older one. `print` prints on the printer it is given; false with the reason.
+// The pages of a print verb to the PDF file `target`, which the print job writes beside it
+// and puts in its place only once whole. `print` prints on the printer it is given; false
+// with the reason.
 int writePdf(const QString &target, qsizetype pages,
              const std::function<bool(QPrinter &, QString *, QString *)> &print)
 {
-    const QFileInfo info(target);
-    if (info.isDir()) {
-        printMessage(u"%1 是一个文件夹，请指定 PDF 文件的名称"_s.arg(target));
+    const QString path = QFileInfo(target).absoluteFilePath();
+    const QString refused = OutputFile::problem(path);
+    if (!refused.isEmpty()) {
+        printMessage(refused);
         return CommandLine::Failed;
     }
-    if (!info.absoluteDir().exists()) {
-        printMessage(u"文件夹不存在：%1"_s.arg(QDir::toNativeSeparators(info.absolutePath())));
-        return CommandLine::Failed;
-    }
-    const QString partial = info.absoluteDir().filePath(
-        u".%1.%2.part"_s.arg(info.fileName()).arg(QCoreApplication::applicationPid()));
-    QFile probe(partial);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        printMessage(u"无法写入文件 %1：%2"_s.arg(info.absoluteFilePath(), probe.errorString()));
-        return CommandLine::Failed;
-    }
-    probe.close();
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(partial);
+    printer.setOutputFileName(path);
     QString error;
     QString notice;
-    const bool printed = print(printer, &error, &notice);
-    // rename() replaces an older file in one step; QFile::rename would not replace it.
-    if (!printed
-        || std::rename(QFile::encodeName(partial).constData(),
-                       QFile::encodeName(info.absoluteFilePath()).constData())
-            != 0) {
-        QFile::remove(partial);
-        printMessage(printed ? u"无法写入文件 %1"_s.arg(info.absoluteFilePath()) : error);
+    if (!print(printer, &error, &notice)) {
+        printMessage(error);
         return CommandLine::Failed;
     }
     if (!notice.isEmpty())
         printMessage(notice);
-    printResult(u"%1 页 %2"_s.arg(pages).arg(info.absoluteFilePath()));
+    printResult(u"%1 页 %2"_s.arg(pages).arg(path));
     return CommandLine::Done;
 }
 
@@ -310,6 +317,7 @@ struct PrintRequest
     std::optional<double> offsetX;
     std::optional<double> offsetY;
     bool contentOnly = false;
+    bool forceUnlock = false;
 
     PrintOptions options() const
     {
@@ -326,7 +334,8 @@ int printPdf(const PrintRequest &request)
 {
     // Printing writes the prints into the receipts' history: a writing command.
     BookLock lock(SQLiteHelper::shared().dbURL());
-    if (const std::optional<int> refused = holdForWriting(lock, WhenReadOnly::ReadOnly))
+    if (const std::optional<int> refused
+        = holdForWriting(lock, request.forceUnlock, WhenReadOnly::ReadOnly))
         return *refused;
     const std::optional<QStringList> ids = receiptIds(request.numbers);
     if (!ids)
@@ -364,6 +373,21 @@ std::optional<double> offsetFrom(const QString &text)
 
 } // namespace
 
+void CommandLine::guardStandardStreams()
+{
+    for (const int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (descriptor == STDOUT_FILENO)
+            outputWasClosed = true;
+        const int opened = ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != descriptor) {
+            ::dup2(opened, descriptor);
+            ::close(opened);
+        }
+    }
+}
+
 bool CommandLine::drawsPages(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -382,8 +406,8 @@ bool CommandLine::isCommand(int argc, char **argv)
         const QString argument = QString::fromLocal8Bit(argv[i]);
         if (argument == u"-h"_s || argument == u"-v"_s || argument == u"-?"_s)
             return true;
-        // Any other single-dash option is Qt's (-platform, -style …) and the window's, with
-        // the value that some of them take.
+        // Qt's single-dash options (-platform, -style …) are the window's, with the value
+        // that some of them take.
         static const QStringList takingValue = {u"-platform"_s,
                                                 u"-platformpluginpath"_s,
                                                 u"-platformtheme"_s,
@@ -397,12 +421,20 @@ bool CommandLine::isCommand(int argc, char **argv)
                                                 u"-geometry"_s,
                                                 u"-session"_s,
                                                 u"-name"_s,
-                                                u"-title"_s,
-                                                u"-widgetcount"_s};
-        if (argument.startsWith(u'-') && !argument.startsWith(u"--"_s)) {
-            if (takingValue.contains(argument))
+                                                u"-title"_s};
+        static const QStringList flags = {u"-reverse"_s, u"-nograb"_s,      u"-dograb"_s,
+                                          u"-sync"_s,    u"-widgetcount"_s, u"-testability"_s};
+        if (argument.startsWith(u'-') && !argument.startsWith(u"--"_s) && argument.size() > 1) {
+            if (takingValue.contains(argument)) {
                 ++i;
-            continue;
+                continue;
+            }
+            if (flags.contains(argument) || argument.startsWith(u"-style="_s)
+                || argument.startsWith(u"-stylesheet="_s)
+                || argument.startsWith(u"-qmljsdebugger="_s))
+                continue;
+            // No option of Qt's nor the window's (-x): a command, which refuses it.
+            return true;
         }
         if (!windowOptions().contains(argument))
             return true;
@@ -410,10 +442,22 @@ bool CommandLine::isCommand(int argc, char **argv)
     return false;
 }
 
-int CommandLine::run(QCoreApplication &app)
+namespace {
+
+int runCommand(QCoreApplication &app, int argc, char **argv)
 {
-    // Standard output carries the result alone; where the book is goes to the messages.
-    SQLiteHelper::setConsoleLinesToStandardError(true);
+    using namespace CommandLine;
+    // Qt decodes the arguments with replacement characters: a file name that is no UTF-8
+    // would be written or read under another name.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray given(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(given)) != given) {
+            printMessage(
+                u"参数“%1”中有无法识别的字符（不是 UTF-8 编码）：Quenta 不会把它当作另一个"
+                u"名字使用，请给文件改用只含正常字符的名字"_s.arg(QFile::decodeName(given)));
+            return UsageError;
+        }
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -472,13 +516,18 @@ int CommandLine::run(QCoreApplication &app)
         u"Move the printed contents MM millimetres down (-30 to 30; negative: up) instead "
         u"of the print settings' offset."_s,
         u"MM"_s);
+    const QCommandLineOption forceUnlockOption(
+        u"force-unlock"_s,
+        u"解除另一台计算机留下的数据库锁定（只在那台计算机上的 Quenta 已经关闭时使用），"
+        u"用于 --restore 和 --print-pdf。Take over a lock on the receipt book left by another "
+        u"machine (only when Quenta there is closed), for --restore and --print-pdf."_s);
     const QCommandLineOption contentOnlyOption(
         u"content-only"_s,
         u"只打印填写的内容，用于已印好格式的收据纸，仅用于 --print-pdf。"
         u"Print the values only, for paper with the form printed on it (--print-pdf)."_s);
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
-                       offsetXOption, offsetYOption, contentOnlyOption});
+                       offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption});
     QCommandLineOption quitWhenShown(u"quit-when-shown"_s);
     quitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(quitWhenShown);
@@ -524,6 +573,9 @@ int CommandLine::run(QCoreApplication &app)
     }
     if (parser.isSet(contentOnlyOption) && !parser.isSet(printPdfOption))
         return usageError(u"--content-only 只用于 --print-pdf"_s);
+    if (parser.isSet(forceUnlockOption) && !parser.isSet(printPdfOption)
+        && !parser.isSet(restoreOption))
+        return usageError(u"--force-unlock 只用于 --restore 和 --print-pdf"_s);
     if (prints) {
         PrintRequest request;
         for (const QCommandLineOption *option : {&offsetXOption, &offsetYOption}) {
@@ -536,6 +588,7 @@ int CommandLine::run(QCoreApplication &app)
             (option == &offsetXOption ? request.offsetX : request.offsetY) = offset;
         }
         request.contentOnly = parser.isSet(contentOnlyOption);
+        request.forceUnlock = parser.isSet(forceUnlockOption);
         if (parser.isSet(testPageOption)) {
             request.target = parser.value(testPageOption);
         } else {
@@ -568,5 +621,25 @@ int CommandLine::run(QCoreApplication &app)
     }
     if (parser.isSet(backupOption))
         return backup(parser.value(backupOption));
-    return restore(parser.value(restoreOption), parser.isSet(yesOption));
+    return restore(parser.value(restoreOption), parser.isSet(yesOption),
+                   parser.isSet(forceUnlockOption));
+}
+
+} // namespace
+
+int CommandLine::run(QCoreApplication &app, int argc, char **argv)
+{
+    // Standard output carries the result alone; where the book is goes to the messages.
+    SQLiteHelper::setConsoleLinesToStandardError(true);
+    // A closed standard output is refused before anything is done.
+    if (outputWasClosed) {
+        printMessage(u"标准输出已关闭，无法输出结果，没有执行"_s);
+        return Failed;
+    }
+    const int status = runCommand(app, argc, argv);
+    if (resultLost || std::ferror(stdout)) {
+        printMessage(u"无法输出结果（标准输出已满或已关闭）"_s);
+        return status == Done ? Failed : status;
+    }
+    return status;
 }

@@ -7,21 +7,29 @@ class QCoreApplication;
 // `--check`, `--export FILE`, `--print-pdf RECEIPTNO[,...] FILE.pdf`, `--test-page FILE.pdf`,
 // `--help`, `--version`. A command prints its result, and only that, on
 // standard output and its messages on standard error, and answers an exit status:
-// 0 done, 1 failed, 2 a usage error, 3 the book is held by a running Quenta.
+// 0 done, 1 failed (a result that cannot be written out too), 2 a usage error, 3 the book
+// is held by a running Quenta (or locked on another machine, without --force-unlock).
 namespace CommandLine {
 
 enum ExitStatus { Done = 0, Failed = 1, UsageError = 2, BookInUse = 3 };
 
-// Whether the arguments ask for a command rather than the window: any argument in the
-// long "--" form other than the window's own. Qt's single-dash options (-platform …) are
-// the window's.
+// First thing in main(): a standard stream that is closed is opened on /dev/null, so that
+// no file the program opens takes its descriptor and receives what is written there. A
+// command refuses to run without its standard output (run() then fails).
+void guardStandardStreams();
+
+// Whether the arguments ask for a command rather than the window: any argument other than
+// the window's own and Qt's single-dash options (-platform …); an unknown single-dash
+// option is a command, refused as a usage error.
 bool isCommand(int argc, char **argv);
 
 // Whether the command draws pages (--print-pdf, --test-page): it needs a QGuiApplication
 // for the fonts, which the "offscreen" platform gives where there is no display.
 bool drawsPages(int argc, char **argv);
 
-// Parses the arguments of `app` and runs the command. No display is needed.
-int run(QCoreApplication &app);
+// Parses the arguments of `app` and runs the command. No display is needed. argc and argv
+// are main()'s as `app` left them: a file name that is no text in the system's encoding is
+// refused rather than changed into another name.
+int run(QCoreApplication &app, int argc, char **argv);
 
 } // namespace CommandLine

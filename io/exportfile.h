@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 
-#include <functional>
-
 // What the CSV and Excel writers of the lists and of the statistics share: RFC 4180
 // fields, text that a spreadsheet would run as a formula, widths of Chinese text in
-// Excel's unit, and a file written beside its target and put in its place only whole.
+// Excel's unit. Files are written through OutputFile.
 namespace ExportFile {
 
 // Excel holds at most this many characters in a cell.
@@ -23,16 +22,11 @@ void appendCsvText(QString &out, const QString &text);
 // The width of a text in Excel's column unit, the width of a digit: a Chinese character
 // (and any other of the wide East Asian ranges) takes about two.
 int displayWidth(QStringView text);
-// The text as an Excel cell shows it as typed: an "_x0041_" in it is not read as a coded
-// character, and it is cut at the cell's limit.
-QString excelText(const QString &text);
-
-// Writes a file through write(scratchPath, error), which creates and fills the file at the
-// path it is given, beside target; the whole file then replaces target in one step (a
-// file there keeps its permissions). A failure leaves nothing behind and target as it
-// was; the reason is in *error.
-bool writeReplacing(const QString &target,
-                    const std::function<bool(const QString &scratchPath, QString *error)> &write,
-                    QString *error);
+// The text as an Excel cell shows it as typed, in UTF-8 for the workbook writer: an
+// "_x0041_" in it is not read as a coded character. A cell holds no NUL and at most
+// cellTextLimit characters: the text is cut at either, and *cut says so.
+QByteArray excelText(const QString &text, bool *cut = nullptr);
+// A cell as Excel names it, from 0-based row and column: (2, 6) is G3.
+QString cellName(int row, int column);
 
 } // namespace ExportFile

@@ -3,11 +3,11 @@
 
 #include "exportfile.h"
 #include "money.h"
+#include "outputfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <xlsxwriter.h>
 
@@ -177,22 +177,18 @@ bool writeCsv(QIODevice &file, const QList<Receipt> &receipts, const QList<int> 
 bool exportCsv(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
                const ReceiptTotals &totals, QString *error)
 {
-    // QSaveFile writes beside the target and renames only on commit.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    if (!writeCsv(file, receipts, rows, totals)) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return OutputFile::writeReplacing(
+        path,
+        [&](const QString &scratch, QString *reason) {
+            QFile file(scratch);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                || !writeCsv(file, receipts, rows, totals) || !file.flush()) {
+                *reason = file.errorString();
+                return false;
+            }
+            return true;
+        },
+        error);
 }
 
 // ---- Excel
@@ -215,10 +211,11 @@ class XlsxWriter
 {
 public:
     XlsxWriter(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
-               const ReceiptTotals &totals)
+               const ReceiptTotals &totals, QStringList *cutCells)
         : m_receipts(receipts)
         , m_rows(rows)
         , m_totals(totals)
+        , m_cutCells(cutCells)
     {
         lxw_workbook_options options {};
         // Each row goes to a scratch file as the next one starts: memory stays flat
@@ -334,8 +331,12 @@ private:
     {
         if (text.isEmpty())
             return;
+        bool cut = false;
         note(worksheet_write_string(m_sheet, row, lxw_col_t(column),
-                                    excelText(text).toUtf8().constData(), cellFormat));
+                                    excelText(text, &cut).constData(), cellFormat));
+        if (cut && m_cutCells)
+            m_cutCells->append(u"%1（%2）"_s.arg(ExportFile::cellName(int(row), column),
+                                                 ReceiptExport::columnTitles().at(column)));
     }
 
     void writeDate(lxw_row_t row, int column, const QDateTime &dateTime, bool withTime, bool grey)
@@ -406,6 +407,7 @@ private:
     const QList<Receipt> &m_receipts;
     const QList<int> &m_rows;
     const ReceiptTotals &m_totals;
+    QStringList *m_cutCells;
     lxw_workbook *m_workbook = nullptr;
     lxw_worksheet *m_sheet = nullptr;
     lxw_error m_error = LXW_NO_ERROR;
@@ -418,7 +420,7 @@ private:
 };
 
 bool exportXlsx(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
-                const ReceiptTotals &totals, QString *error)
+                const ReceiptTotals &totals, QStringList *cutCells, QString *error)
 {
     // The header and the total take a row each.
     if (rows.size() + 2 > LXW_ROW_MAX) {
@@ -426,10 +428,12 @@ bool exportXlsx(const QString &path, const QList<Receipt> &receipts, const QList
             LXW_ROW_MAX - 2);
         return false;
     }
-    return ExportFile::writeReplacing(
+    return OutputFile::writeReplacing(
         path,
         [&](const QString &scratch, QString *reason) {
-            return XlsxWriter(scratch, receipts, rows, totals).write(reason);
+            if (cutCells)
+                cutCells->clear();
+            return XlsxWriter(scratch, receipts, rows, totals, cutCells).write(reason);
         },
         error);
 }
@@ -457,8 +461,11 @@ const QStringList &ReceiptExport::columnTitles()
 }
 
 bool ReceiptExport::write(const QString &path, const QList<Receipt> &receipts,
-                          const QList<int> &rows, ReceiptTotals *written, QString *error)
+                          const QList<int> &rows, ReceiptTotals *written, QString *error,
+                          QStringList *cutCells)
 {
+    if (cutCells)
+        cutCells->clear();
     QString reason;
     const std::optional<Format> format = formatOf(path);
     if (!format) {
@@ -467,8 +474,9 @@ bool ReceiptExport::write(const QString &path, const QList<Receipt> &receipts,
         return false;
     }
     const ReceiptTotals totals = ReceiptTotals::of(receipts, rows);
-    const bool done = *format == Format::Csv ? exportCsv(path, receipts, rows, totals, &reason)
-                                             : exportXlsx(path, receipts, rows, totals, &reason);
+    const bool done = *format == Format::Csv
+        ? exportCsv(path, receipts, rows, totals, &reason)
+        : exportXlsx(path, receipts, rows, totals, cutCells, &reason);
     if (!done) {
         if (error)
             *error = u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(path), reason);
@@ -477,4 +485,15 @@ bool ReceiptExport::write(const QString &path, const QList<Receipt> &receipts,
     if (written)
         *written = totals;
     return true;
+}
+
+QString ReceiptExport::cutCellsNotice(const QStringList &cutCells)
+{
+    QStringList shown = cutCells.mid(0, 10);
+    if (cutCells.size() > shown.size())
+        shown.append(u"等 %1 个"_s.arg(cutCells.size()));
+    return u"%1 个单元格的文字超过 Excel 单元格的上限（%2 个字符）或含有空字符，已被截断：%3"_s
+        .arg(cutCells.size())
+        .arg(ExportFile::cellTextLimit)
+        .arg(shown.join(u"、"_s));
 }

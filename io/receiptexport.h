@@ -24,7 +24,8 @@
 // Excel: one sheet 收据 with a bold, frozen header, amounts as numbers shown ¥#,##0.00,
 // dates as date cells, voided rows in grey, and a 合计 whose formula sums the amounts of
 // the rows whose 状态 is not 已作废 and carries the value it gives. A text longer than the
-// 32,767 characters an Excel cell holds is cut there.
+// 32,767 characters an Excel cell holds is cut there, one with a NUL (which no cell holds)
+// at the NUL; the cells cut are told.
 //
 // Formulas in text: a spreadsheet runs a CSV field that begins with =, +, -, @ (or a tab
 // or carriage return, which some of them skip first) as a formula. Such a text field
@@ -71,8 +72,12 @@ const QStringList &columnTitles();
 // there). True when the file is complete; *written then gets the receipts counted as the
 // lists count them (ReceiptTotals::of: count and fen of those not voided). False with the
 // reason in Chinese in *error for an unknown extension or a file that could not be
-// written; nothing is left at path then (an existing file stays as it was).
+// written; nothing is left at path then (an existing file stays as it was). *cutCells gets
+// the Excel cells whose text had to be cut, as "G3（备注信息）".
 bool write(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
-           ReceiptTotals *written = nullptr, QString *error = nullptr);
+           ReceiptTotals *written = nullptr, QString *error = nullptr,
+           QStringList *cutCells = nullptr);
+// The sentence that tells the user which cells were cut.
+QString cutCellsNotice(const QStringList &cutCells);
 
 } // namespace ReceiptExport

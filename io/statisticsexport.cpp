@@ -3,11 +3,11 @@
 
 #include "exportfile.h"
 #include "money.h"
+#include "outputfile.h"
 #include "receiptexport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <xlsxwriter.h>
 
@@ -70,15 +70,21 @@ QByteArray csvOf(const Table &table)
 
 bool writeCsv(const QString &path, const Table &table, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(csvOf(table)) < 0 || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return OutputFile::writeReplacing(
+        path,
+        [&table](const QString &scratch, QString *why) {
+            QFile file(scratch);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                || file.write(csvOf(table)) < 0 || !file.flush()) {
+                *why = file.errorString();
+                return false;
+            }
+            return true;
+        },
+        error);
 }
 
-bool writeXlsx(const QString &path, const Table &table, QString *error)
+bool writeXlsx(const QString &path, const Table &table, QStringList *cutCells, QString *error)
 {
     lxw_workbook_options options {};
     options.constant_memory = LXW_TRUE; // texts inline, as in the lists' workbooks
@@ -95,11 +101,15 @@ bool writeXlsx(const QString &path, const Table &table, QString *error)
         if (failure == LXW_NO_ERROR)
             failure = result;
     };
-    const auto text = [&](lxw_row_t row, lxw_col_t column, const QString &value,
-                          lxw_format *format) {
-        note(worksheet_write_string(sheet, row, column,
-                                    ExportFile::excelText(value).toUtf8().constData(), format));
-    };
+    const auto text
+        = [&](lxw_row_t row, lxw_col_t column, const QString &value, lxw_format *format) {
+              bool cut = false;
+              note(worksheet_write_string(sheet, row, column,
+                                          ExportFile::excelText(value, &cut).constData(), format));
+              if (cut && cutCells)
+                  cutCells->append(u"%1（%2）"_s.arg(ExportFile::cellName(int(row), int(column)),
+                                                     table.titles().at(column)));
+          };
     lxw_format *bold = workbook_add_format(workbook);
     format_set_bold(bold);
     lxw_format *money = workbook_add_format(workbook);
@@ -168,8 +178,11 @@ QString StatisticsExport::groupName(const ReceiptStatistics::Row &row)
 }
 
 bool StatisticsExport::write(const QString &path, const QString &groupTitle,
-                             const QList<ReceiptStatistics::Row> &rows, QString *error)
+                             const QList<ReceiptStatistics::Row> &rows, QString *error,
+                             QStringList *cutCells)
 {
+    if (cutCells)
+        cutCells->clear();
     const std::optional<ReceiptExport::Format> format = ReceiptExport::formatOf(path);
     if (!format) {
         if (error)
@@ -180,12 +193,14 @@ bool StatisticsExport::write(const QString &path, const QString &groupTitle,
     QString reason;
     const bool done = *format == ReceiptExport::Format::Csv
         ? writeCsv(path, table, &reason)
-        : ExportFile::writeReplacing(
-              path,
-              [&table](const QString &scratch, QString *why) {
-                  return writeXlsx(scratch, table, why);
-              },
-              &reason);
+        : OutputFile::writeReplacing(
+            path,
+            [&table, cutCells](const QString &scratch, QString *why) {
+                if (cutCells)
+                    cutCells->clear();
+                return writeXlsx(scratch, table, cutCells, why);
+            },
+            &reason);
     if (!done && error)
         *error = u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(path), reason);
     return done;

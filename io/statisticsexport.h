@@ -19,8 +19,10 @@ namespace StatisticsExport {
 QString groupName(const ReceiptStatistics::Row &row);
 
 // True when the whole file is at path; false with the reason in Chinese in *error, and
-// then nothing is left at path (an existing file stays as it was).
+// then nothing is left at path (an existing file stays as it was). *cutCells gets the
+// Excel cells whose text had to be cut (ReceiptExport::cutCellsNotice tells them).
 bool write(const QString &path, const QString &groupTitle,
-           const QList<ReceiptStatistics::Row> &rows, QString *error = nullptr);
+           const QList<ReceiptStatistics::Row> &rows, QString *error = nullptr,
+           QStringList *cutCells = nullptr);
 
 } // namespace StatisticsExport

@@ -115,6 +115,7 @@ void AppStore::loadReceipts()
     SQLiteHelper &helper = SQLiteHelper::shared();
     QString error;
     QList<Receipt> loaded;
+    int skipped = 0;
     if (std::unique_ptr<ResultSet> resultSet = helper.query(sql)) {
         // Columns are looked up after the first step: a statement prepared before another
         // program changed the table is prepared again by that step, with other columns.
@@ -129,6 +130,8 @@ void AppStore::loadReceipts()
             }
             if (std::optional<Receipt> receipt = mapper->map())
                 loaded.append(std::move(*receipt));
+            else
+                ++skipped;
         }
         if (resultSet->hasError())
             error = helper.noteFailure(resultSet->errorCode(), resultSet->errorMessage());
@@ -147,16 +150,27 @@ void AppStore::loadReceipts()
                 receipt.voidReason = found.value();
         }
     }
-    setLoadError({});
+    setLoadError({}, skipped);
     setReceipts(loaded);
 }
 
-void AppStore::setLoadError(const QString &error)
+void AppStore::setLoadError(const QString &error, int skippedRows)
 {
-    if (error == m_loadError)
+    if (error == m_loadError && skippedRows == m_skippedRows)
         return;
     m_loadError = error;
+    m_skippedRows = skippedRows;
     Q_EMIT loadErrorChanged();
+}
+
+QString AppStore::loadNotice() const
+{
+    if (!m_loadError.isEmpty())
+        return m_loadError;
+    if (m_skippedRows > 0)
+        return u"有 %1 张收据无法读出（日期或单号无法识别），没有列出，也不计入合计"_s.arg(
+            m_skippedRows);
+    return {};
 }
 
 bool AppStore::loadSelected(bool forEditing)
@@ -314,8 +328,8 @@ bool AppStore::deleteSelected(QString *error)
         }
         // Gone already (another program deleted it): nothing to keep. Stored but not
         // read: its history row could not be written, so nothing is deleted.
-        const std::optional<qint64> stored = helper.count(
-            u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
+        const std::optional<qint64> stored
+            = helper.count(u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
         if (stored != 0)
             return failed({});
     }

@@ -56,6 +56,11 @@ public:
     // Why the last loadReceipts() failed ("读取收据失败：…"), empty after a good load. A
     // failed load keeps the receipts of the last good one.
     QString loadError() const { return m_loadError; }
+    // How many rows of the range the last good load left out because they cannot be read
+    // (a date not of the form yyyy-MM-dd HH:mm:ss, no number); loadErrorChanged tells.
+    int skippedRows() const { return m_skippedRows; }
+    // What the list's banner says: loadError, else the rows left out; empty when all is well.
+    QString loadNotice() const;
     // Why the last insertReceipt() or updateReceipt() failed, in Chinese.
     QString saveError() const { return m_saveError; }
 
@@ -103,7 +108,7 @@ Q_SIGNALS:
 private:
     friend class SharedInstance<AppStore>;
     AppStore();
-    void setLoadError(const QString &error);
+    void setLoadError(const QString &error, int skippedRows = 0);
 
     std::optional<NavigationItem> m_selectionNav = NavigationItem::add;
     QString m_beginDate;
@@ -114,5 +119,6 @@ private:
     std::optional<Receipt> m_receiptPrint;
     Receipt m_receiptEdit;
     QString m_loadError;
+    int m_skippedRows = 0;
     QString m_saveError;
 };

@@ -5,6 +5,7 @@
 #include "database.h"
 #include "databaseerror.h"
 #include "datetext.h"
+#include "outputfile.h"
 #include "schemaupgrade.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -91,8 +92,8 @@ QString partialNameBeside(const QString &path)
     }
 }
 
-// The hidden names partialNameBeside() makes, with the journal SQLite writes beside a copy
-// in progress.
+// The hidden names partialNameBeside() and OutputFile make, with the journal SQLite writes
+// beside a copy in progress.
 bool isPartialName(const QString &fileName)
 {
     static const QRegularExpression pattern(
@@ -542,27 +543,26 @@ bool BackupService::backup(const QString &target, QString *error)
     SQLiteHelper &helper = SQLiteHelper::shared();
     if (!helper.isAvailable())
         return fail(error, helper.failureMessage());
-    if (isPartOfDatabase(target))
-        return fail(error, u"不能把备份写到正在使用的数据库文件上：%1"_s.arg(target));
+    const QString refused = OutputFile::problem(target);
+    if (!refused.isEmpty())
+        return fail(error, refused);
     const QFileInfo info(target);
-    if (info.isDir())
-        return fail(error, u"%1 是一个文件夹，请指定备份文件的名称"_s.arg(target));
     if (!info.absoluteDir().exists())
         return fail(error, u"备份文件夹不存在：%1"_s.arg(info.absolutePath()));
     if (!helper.open())
         return fail(error, u"无法打开数据库：%1"_s.arg(helper.lastError()));
 
-    const FolderLock writing(info.absolutePath(), false);
-    const QString partial = partialNameBeside(target);
-    QString reason;
-    if (!helper.db().backupTo(partial, &reason))
-        return fail(error, reason.replace(partial, info.absoluteFilePath()));
-    if (!replaceFile(partial, info.absoluteFilePath(), error)) {
-        QFile::remove(partial);
-        return false;
-    }
-    syncFolder(info.absolutePath());
-    return true;
+    return OutputFile::writeReplacing(
+        target,
+        [&](const QString &partial, QString *reason) {
+            // SQLite makes the copy itself, as a new file.
+            QFile::remove(partial);
+            if (helper.db().backupTo(partial, reason))
+                return true;
+            reason->replace(partial, info.absoluteFilePath());
+            return false;
+        },
+        error);
 }
 
 bool BackupService::makeAutomaticBackup(QString *error, const QString &spare, QString *made)

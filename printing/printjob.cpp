@@ -3,6 +3,8 @@
 
 #include "alignmentpage.h"
 #include "appstore.h"
+#include "outputfile.h"
+#include "pdfcheck.h"
 #include "pdftextlayer.h"
 #include "receiptactions.h"
 #include "receipthistory.h"
@@ -254,33 +256,40 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
                         u"请稍后再试。"_s);
         return false;
     }
-    preparePrinter(printer);
-    if (fittedScale(printer.paperRect(QPrinter::Point).size()) <= 0) {
-        setError(error, u"打印机没有给出纸张大小，没有打印。请选择其他打印机。"_s);
-        return false;
+    if (toPdfFile(printer)) {
+        // Written beside the file and put in its place only once whole and readable: a
+        // full disk leaves neither a cut file nor prints recorded that never came out.
+        const QString target = printer.outputFileName();
+        QString reason;
+        const bool written = OutputFile::writeReplacing(
+            target,
+            [&](const QString &scratch, QString *why) {
+                printer.setOutputFileName(scratch);
+                return printToFile(printer, why);
+            },
+            &reason);
+        printer.setOutputFileName(target);
+        if (!written) {
+            setError(error, u"无法写入文件 %1：%2"_s.arg(QDir::toNativeSeparators(target), reason));
+            return false;
+        }
+    } else {
+        preparePrinter(printer);
+        if (fittedScale(printer.paperRect(QPrinter::Point).size()) <= 0) {
+            setError(error, u"打印机没有给出纸张大小，没有打印。请选择其他打印机。"_s);
+            return false;
+        }
+        QPainter painter;
+        if (!painter.begin(&printer)) {
+            setError(error, u"无法打开打印机 %1"_s.arg(printer.printerName()));
+            return false;
+        }
+        paintPages(painter, printer);
+        if (!painter.end()) {
+            setError(error, u"打印机 %1 没有接收打印任务"_s.arg(printer.printerName()));
+            return false;
+        }
     }
-    const bool toFile = toPdfFile(printer);
-    const QString target
-        = toFile ? QDir::toNativeSeparators(printer.outputFileName()) : printer.printerName();
-    QPainter painter;
-    if (!painter.begin(&printer)) {
-        setError(error,
-                 toFile ? u"无法写入文件 %1"_s.arg(target) : u"无法打开打印机 %1"_s.arg(target));
-        return false;
-    }
-    paintPages(painter, printer);
-    const bool ended = painter.end();
-    if (toFile && (!ended || QFileInfo(printer.outputFileName()).size() <= 0)) {
-        QFile::remove(printer.outputFileName());
-        setError(error, u"无法写入文件 %1"_s.arg(target));
-        return false;
-    }
-    if (!ended) {
-        setError(error, u"打印机 %1 没有接收打印任务"_s.arg(target));
-        return false;
-    }
-    if (toFile)
-        correctFile(printer);
     if (notice)
         *notice = fittedNotice(printer.pageLayout());
     // Recording cannot take the print back, so a failure only leaves a warning: the
@@ -292,6 +301,33 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
         if (!ReceiptActions::recordPrint(receipt->id, &failure))
             qWarning("%s", qUtf8Printable(u"收据 No.%1 已打印，但这次打印没有记入收据的历史：%2"_s.arg(
                                receipt->receiptNo, failure)));
+    }
+    return true;
+}
+
+bool PrintJob::printToFile(QPrinter &printer, QString *error) const
+{
+    preparePrinter(printer);
+    if (fittedScale(printer.paperRect(QPrinter::Point).size()) <= 0) {
+        setError(error, u"没有纸张大小"_s);
+        return false;
+    }
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        setError(error, u"无法建立 PDF 文件"_s);
+        return false;
+    }
+    paintPages(painter, printer);
+    if (!painter.end()) {
+        setError(error, u"PDF 文件没有写完"_s);
+        return false;
+    }
+    correctFile(printer);
+    // Qt's PDF writer says nothing of writes that failed.
+    const QString problem = PdfCheck::problem(printer.outputFileName(), pageCount());
+    if (!problem.isEmpty()) {
+        setError(error, u"%1（磁盘可能已满），没有打印"_s.arg(problem));
+        return false;
     }
     return true;
 }

@@ -58,9 +58,9 @@ public:
     // fitted onto that (fittedNotice() says how).
     void preparePrinter(QPrinter &printer) const;
     // preparePrinter(), every page, then the receipts' prints recorded in their history.
-    // False with the reason; a PDF file is then removed rather than left half written.
-    // When the pages went on other paper than the receipt's, *notice says so, once for
-    // the whole job.
+    // A PDF file is written through OutputFile and read back before anything is recorded.
+    // False with the reason; a PDF file is then as it was before. When the pages went on
+    // other paper than the receipt's, *notice says so, once for the whole job.
     bool print(QPrinter &printer, QString *error = nullptr, QString *notice = nullptr) const;
     // Draws the pages on `printer`, on which `painter` is open, page after page. Records
     // nothing: the preview draws so too.
@@ -81,6 +81,8 @@ private:
     void takeReprints();
     void paintPage(QPainter &painter, const QRectF &target, qreal pixelsPerPoint, int page) const;
     void correctFile(const QPrinter &printer) const;
+    // The pages to the PDF file the printer names, corrected and read back whole.
+    bool printToFile(QPrinter &printer, QString *error) const;
 
     Kind m_kind = Kind::Receipts;
     QList<std::optional<Receipt>> m_receipts;

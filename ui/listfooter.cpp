@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "filedialogs.h"
+#include "messagebox.h"
 #include "money.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
@@ -110,7 +111,8 @@ void ListFooter::exportShown()
         return;
     ReceiptTotals written;
     QString error;
-    if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error)) {
+    QStringList cutCells;
+    if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error, &cutCells)) {
         // The file lists the voided rows too, but the sum leaves them out: so does the count.
         QString text = u"已导出 %1 张收据，合计 %2"_s.arg(written.count).arg(yuan(written.fen));
         if (written.voided > 0)
@@ -118,6 +120,10 @@ void ListFooter::exportShown()
         if (written.unreadable > 0)
             text += u"，其中 %1 张金额无法识别，未计入合计"_s.arg(written.unreadable);
         m_successToast->show(text);
+        // Told in a message that stays: the file lacks part of what the book holds.
+        if (!cutCells.isEmpty())
+            MessageBox::warning(window(), u"导出的文字不完整"_s,
+                                ReceiptExport::cutCellsNotice(cutCells));
     } else {
         m_errorToast->show(u"导出失败：%1"_s.arg(error));
     }

@@ -218,8 +218,8 @@ ListView::ListView(QWidget *parent)
     // The rows of the last good load stay under the message: a failed read must not
     // look like a day without receipts.
     connect(&m_store, &AppStore::loadErrorChanged, this, [this] {
-        m_loadErrorLabel->setText(m_store.loadError());
-        m_loadErrorLabel->setVisible(!m_store.loadError().isEmpty());
+        m_loadErrorLabel->setText(m_store.loadNotice());
+        m_loadErrorLabel->setVisible(!m_store.loadNotice().isEmpty());
     });
     m_datePart->setFixedHeight(30);
     m_datePart->showRange(m_beginDate, m_endDate);

@@ -98,6 +98,16 @@ bool MessageBox::confirmPrint(QWidget *parent, qsizetype count)
                    QMessageBox::Question);
 }
 
+bool MessageBox::confirmTakeOverLock(QWidget *parent, const QString &about)
+{
+    return confirm(
+        parent, u"数据库已被锁定"_s, u"解除另一台计算机的锁定？"_s,
+        about
+            + u"\n\n只有确定那台计算机上的 Quenta 已经关闭（例如数据库在 U 盘上，"
+              u"是从那台计算机拔下来的）时，才能解除锁定；否则两个程序同时写入会损坏数据库。"_s,
+        u"解除锁定"_s, u"退出"_s, false);
+}
+
 bool MessageBox::confirmDiscard(QWidget *parent)
 {
     return confirm(parent, u"确认"_s, u"放弃未保存的修改？"_s,

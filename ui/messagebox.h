@@ -33,6 +33,10 @@ std::optional<QString> askVoidReason(QWidget *parent, const QString &about,
 // and "取消" (the default). True for 打印.
 bool confirmPrint(QWidget *parent, qsizetype count);
 
+// "解除另一台计算机的锁定？" with `about` (whose lock, where), "解除锁定" and "退出" (the
+// default). True for 解除锁定.
+bool confirmTakeOverLock(QWidget *parent, const QString &about);
+
 // "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
 bool confirmDiscard(QWidget *parent);
 

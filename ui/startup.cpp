@@ -175,6 +175,12 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
     case BookLock::Failure::FolderReadOnly:
         SQLiteHelper::shared().db().setOpenReadOnly(true);
         return true;
+    case BookLock::Failure::HeldOnAnotherMachine:
+        if (MessageBox::confirmTakeOverLock(parent, lock.error()) && lock.takeOver())
+            return true;
+        if (lock.failure() == BookLock::Failure::HeldOnAnotherMachine)
+            return false;
+        return lockBook(lock, parent);
     case BookLock::Failure::HeldByAnother:
         MessageBox::critical(
             parent, u"Quenta 已在运行"_s,

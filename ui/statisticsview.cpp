@@ -7,6 +7,8 @@
 #include "datetext.h"
 #include "money.h"
 #include "filedialogs.h"
+#include "messagebox.h"
+#include "receiptexport.h"
 #include "receiptstatistics.h"
 #include "statisticschart.h"
 #include "statisticsexport.h"
@@ -279,8 +281,13 @@ void StatisticsView::exportShown()
     if (target.isEmpty())
         return;
     QString error;
-    if (StatisticsExport::write(target, groupTitle(), m_rows, &error))
-        m_successToast->show(u"已导出 %1 组统计"_s.arg(m_rows.size()));
-    else
+    QStringList cutCells;
+    if (!StatisticsExport::write(target, groupTitle(), m_rows, &error, &cutCells)) {
         m_errorToast->show(u"导出失败：%1"_s.arg(error));
+        return;
+    }
+    m_successToast->show(u"已导出 %1 组统计"_s.arg(m_rows.size()));
+    if (!cutCells.isEmpty())
+        MessageBox::warning(window(), u"导出的文字不完整"_s,
+                            ReceiptExport::cutCellsNotice(cutCells));
 }

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -51,6 +53,13 @@ private Q_SLOTS:
     void writingCommandsWaitForTheWindow();
     void olderBookInAReadOnlyFolder();
     void hiddenRowsStayHidden();
+    void resultThatCannotBeWritten_data();
+    void resultThatCannotBeWritten();
+    void fileNameThatIsNoText();
+    void pdfOnAFullDisk_data();
+    void pdfOnAFullDisk();
+    void lockWithoutARunningHolder_data();
+    void lockWithoutARunningHolder();
 
 private:
     QString path(const QString &name) const { return m_env->documentsPath() + u'/' + name; }
@@ -74,6 +83,13 @@ void tst_CommandLine::commands_data()
     QTest::newRow("backup where nothing can be written")
         << QStringList({u"--backup"_s, u"/dev/null/b.db"_s}) << 1 << QString() << u"/dev/null"_s;
     QTest::newRow("unknown option") << QStringList(u"--bogus"_s) << 2 << QString() << u"bogus"_s;
+    QTest::newRow("unknown single-dash option")
+        << QStringList(u"-x"_s) << 2 << QString() << u"--help"_s;
+    QTest::newRow("--force-unlock without a verb that locks")
+        << QStringList({u"--check"_s, u"--force-unlock"_s}) << 2 << QString()
+        << u"--force-unlock"_s;
+    QTest::newRow("export through a link to the book")
+        << QStringList({u"--export"_s, u"<link to book>"_s}) << 1 << QString() << u"数据库"_s;
     QTest::newRow("missing value") << QStringList(u"--backup"_s) << 2 << QString() << u"--help"_s;
     QTest::newRow("two commands") << QStringList({u"--check"_s, u"--backup"_s, u"x.db"_s}) << 2
                                   << QString() << u"一次只能做一件事"_s;
@@ -90,10 +106,12 @@ void tst_CommandLine::commands()
     QFETCH(QString, out);
     QFETCH(QString, err);
     QVERIFY(writeFile(path(u"notes.txt"_s), "just some notes\n"));
+    QVERIFY(QFile::link(m_env->databasePath(), path(u"link.csv"_s)));
     out.replace(u"<backup>"_s, path(u"b.db"_s));
     for (QString &argument : arguments) {
         argument.replace(u"<backup>"_s, path(u"b.db"_s));
         argument.replace(u"<not a book>"_s, path(u"notes.txt"_s));
+        argument.replace(u"<link to book>"_s, path(u"link.csv"_s));
     }
     const QByteArray before = fileHash(m_env->databasePath());
     const Run run = runQuenta(arguments);
@@ -338,8 +356,8 @@ void tst_CommandLine::writingCommandsWaitForTheWindow()
 // brought up to date there.
 void tst_CommandLine::olderBookInAReadOnlyFolder()
 {
-    QVERIFY(m_env->execRaw(
-        u"drop table tb_void; drop table tb_history; pragma user_version = 0"_s));
+    QVERIFY(
+        m_env->execRaw(u"drop table tb_void; drop table tb_history; pragma user_version = 0"_s));
     const QString folder = m_env->documentsPath();
     const QByteArray before = fileHash(m_env->databasePath());
     QTemporaryDir out;
@@ -357,8 +375,7 @@ void tst_CommandLine::olderBookInAReadOnlyFolder()
     QVERIFY2(printed.status == 0, qPrintable(printed.err));
     QVERIFY2(printed.err.contains(u"没有记入"_s), qPrintable(printed.err));
     QVERIFY(pdfToText(out.filePath(u"r.pdf"_s)).contains(u"0000001"_s));
-    const Run restored
-        = runQuenta({u"--restore"_s, out.filePath(u"b.db"_s), u"--yes"_s}, readOnly);
+    const Run restored = runQuenta({u"--restore"_s, out.filePath(u"b.db"_s), u"--yes"_s}, readOnly);
     QCOMPARE(restored.status, 1);
     QVERIFY2(restored.err.contains(u"不能写入"_s), qPrintable(restored.err));
     QCOMPARE(fileHash(m_env->databasePath()), before);
@@ -376,6 +393,127 @@ void tst_CommandLine::hiddenRowsStayHidden()
     const Run printed = runQuenta({u"--print-pdf"_s, u"0000002"_s, path(u"r.pdf"_s)});
     QCOMPARE(printed.status, 1);
     QVERIFY2(printed.err.contains(u"没有单号为 0000002"_s), qPrintable(printed.err));
+}
+
+// Whoever runs a command learns what it did from its output: one that cannot be written
+// (a full disk, a closed stream) is a failure, and a closed one is refused before anything
+// is done.
+void tst_CommandLine::resultThatCannotBeWritten_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("redirection");
+    QTest::newRow("--check to a full disk") << QStringList(u"--check"_s) << u">/dev/full"_s;
+    QTest::newRow("--version to a full disk") << QStringList(u"--version"_s) << u">/dev/full"_s;
+    QTest::newRow("--check, output closed") << QStringList(u"--check"_s) << u">&-"_s;
+    QTest::newRow("--export, output closed")
+        << QStringList({u"--export"_s, u"<dir>/a.csv"_s}) << u">&-"_s;
+}
+
+void tst_CommandLine::resultThatCannotBeWritten()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, redirection);
+    arguments.replaceInStrings(u"<dir>"_s, m_env->documentsPath());
+    const Run run
+        = runQuenta(arguments, {u"sh"_s, u"-c"_s, u"exec \"$0\" \"$@\" "_s + redirection});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(u"标准输出"_s), qPrintable(run.err));
+    QVERIFY(!QFile::exists(path(u"a.csv"_s)));
+}
+
+// A name Qt cannot decode would be written or read as another name (with U+FFFD in it).
+void tst_CommandLine::fileNameThatIsNoText()
+{
+    const QString folder = m_env->documentsPath();
+    const Run run
+        = runQuenta({},
+                    {u"bash"_s, u"-c"_s,
+                     u"exec \"$0\" --export \"$(printf '%1/caf\\351.csv')\""_s.arg(folder)});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(u"UTF-8"_s), qPrintable(run.err));
+    QCOMPARE(QDir(folder).entryList({u"caf*"_s}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A disk that fills up while the PDF is written (a file size limit, which fails the write
+// as a full disk does): no file, nothing partial left, no print recorded, exit 1.
+void tst_CommandLine::pdfOnAFullDisk_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("five receipts") << QStringList(
+        {u"--print-pdf"_s, u"0000001,0000002,0000003,0000004,0000005"_s, u"<pdf>"_s});
+    QTest::newRow("test page") << QStringList({u"--test-page"_s, u"<pdf>"_s});
+}
+
+void tst_CommandLine::pdfOnAFullDisk()
+{
+    QFETCH(QStringList, arguments);
+    for (int n = 2; n <= 5; ++n)
+        QVERIFY(
+            m_env->storeReceipt(u"R%1"_s.arg(n), u"000000%1"_s.arg(n), u"2024-05-01 00:00:00"_s));
+    QTemporaryDir out;
+    arguments.replaceInStrings(u"<pdf>"_s, out.filePath(u"r.pdf"_s));
+    const int printsBefore = m_env->countRaw(u"select count(*) from tb_history"_s);
+    const Run run = runQuenta(
+        arguments, {u"bash"_s, u"-c"_s, u"ulimit -f 8; trap '' XFSZ; exec \"$0\" \"$@\""_s});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.out, QString());
+    QVERIFY2(run.err.contains(u"磁盘可能已满"_s), qPrintable(run.err));
+    QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), printsBefore);
+}
+
+// QLockFile never takes over a lock file that names no holder (an empty or cut one, after
+// a power cut) nor one written on another machine (a book on a USB stick): the first is
+// taken at once, the second is told and taken with --force-unlock. A second path to the
+// book (a hard link in another folder) meets the lock of the first.
+void tst_CommandLine::lockWithoutARunningHolder_data()
+{
+    QTest::addColumn<QByteArray>("lockFile"); // what the lock beside the book holds
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err");
+    const QByteArray elsewhere = "4242\nquenta\nusb-stick-laptop\nsome-host-id\nsome-boot-id\n";
+    QTest::newRow("empty") << QByteArray() << QStringList() << 0 << QString();
+    QTest::newRow("garbage") << QByteArray("\x01\xff garbage") << QStringList() << 0 << QString();
+    QTest::newRow("another machine") << elsewhere << QStringList() << 3 << u"usb-stick-laptop"_s;
+    QTest::newRow("another machine, --force-unlock")
+        << elsewhere << QStringList(u"--force-unlock"_s) << 0 << QString();
+    QTest::newRow("held through a hard link in another folder")
+        << QByteArray("<hard link>") << QStringList() << 3 << u"已经在使用"_s;
+}
+
+void tst_CommandLine::lockWithoutARunningHolder()
+{
+    QFETCH(QByteArray, lockFile);
+    QFETCH(QStringList, extra);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    QCOMPARE(runQuenta({u"--backup"_s, path(u"b.db"_s)}).status, 0);
+    BookLock probe(m_env->databasePath());
+    std::unique_ptr<BookLock> holder;
+    if (lockFile == "<hard link>") {
+        QVERIFY(QDir(m_env->documentsPath()).mkdir(u"other"_s));
+        const QString link = path(u"other/Tovalin.db"_s);
+        QCOMPARE(::link(QFile::encodeName(m_env->databasePath()).constData(),
+                        QFile::encodeName(link).constData()),
+                 0);
+        holder = std::make_unique<BookLock>(link);
+        QVERIFY(holder->tryLock());
+    } else {
+        QVERIFY(writeFile(probe.lockFilePath(), lockFile));
+    }
+    const Run run = runQuenta(QStringList({u"--restore"_s, path(u"b.db"_s), u"--yes"_s}) + extra);
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    if (status == 3 && !holder) {
+        // Where the lock is, and how to take it.
+        QVERIFY2(run.err.contains(probe.lockFilePath()), qPrintable(run.err));
+        QVERIFY(run.err.contains(u"--force-unlock"_s));
+        QCOMPARE(fileBytes(probe.lockFilePath()), lockFile);
+    }
+    if (status == 0)
+        QVERIFY(!QFile::exists(probe.lockFilePath()));
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "booklock.h"
+#include "exportfile.h"
+#include "outputfile.h"
 #include "receiptexport.h"
 #include "statisticsexport.h"
 #include "testsupport.h"
@@ -8,6 +10,9 @@
 #include <QStandardPaths>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -157,6 +162,9 @@ private Q_SLOTS:
     void formulasStayText();
     void failureLeavesNothing_data();
     void failureLeavesNothing();
+    void writesNothingButARegularFile_data();
+    void writesNothingButARegularFile();
+    void cutCellsAreTold();
     void commandLine_data();
     void commandLine();
     void statistics();
@@ -278,6 +286,75 @@ void tst_Export::failureLeavesNothing()
     QVERIFY(!ReceiptExport::write(path(name), sample(), sampleRows, nullptr, &error));
     QVERIFY2(error.contains(name.section(u'/', -1)), qPrintable(error));
     QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden), before);
+}
+
+// What a path names is never written through nor replaced when it is not a regular file,
+// and the book is never written over, however it is reached: the list's export, the
+// statistics' and the command line's all go through one check.
+void tst_Export::writesNothingButARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("told"); // a part of the message
+    QTest::newRow("a link to the book") << u"link to book"_s << u"数据库"_s;
+    QTest::newRow("a link to another file") << u"link to file"_s << u"链接"_s;
+    QTest::newRow("a hard link to the book") << u"hard link to book"_s << u"数据库"_s;
+    QTest::newRow("a FIFO") << u"fifo"_s << u"不是普通文件"_s;
+}
+
+void tst_Export::writesNothingButARegularFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, told);
+    TestEnvironment env;
+    const QString book = env.createDatabase();
+    QVERIFY(writeFile(path(u"notes.txt"_s), "notes\n"));
+    const QByteArray bookBefore = fileHash(book);
+    for (const QString &name : {u"a.csv"_s, u"a.xlsx"_s, u"s.csv"_s}) {
+        const QString target = path(name);
+        const QByteArray where = QFile::encodeName(target);
+        if (kind == u"fifo")
+            QCOMPARE(::mkfifo(where.constData(), 0600), 0);
+        else if (kind == u"hard link to book")
+            QCOMPARE(::link(QFile::encodeName(book).constData(), where.constData()), 0);
+        else
+            QVERIFY(QFile::link(kind == u"link to book" ? book : path(u"notes.txt"_s), target));
+        struct stat before = {};
+        QCOMPARE(::lstat(where.constData(), &before), 0);
+        QString error;
+        const bool written = name.startsWith(u's')
+            ? StatisticsExport::write(target, u"月份"_s, {}, &error)
+            : ReceiptExport::write(target, sample(), sampleRows, nullptr, &error);
+        QVERIFY(!written);
+        QVERIFY2(error.contains(told), qPrintable(error));
+        struct stat after = {};
+        QCOMPARE(::lstat(where.constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+    }
+    QCOMPARE(fileHash(book), bookBefore);
+    QCOMPARE(fileBytes(path(u"notes.txt"_s)), QByteArray("notes\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 4);
+    // Nor a device: /dev/null would take the file and keep nothing of it.
+    QVERIFY(OutputFile::problem(u"/dev/null"_s).contains(u"不是普通文件"_s));
+}
+
+// A cell holds at most 32,767 characters and no NUL: a text cut for either is told by its
+// cell, never cut without a word.
+void tst_Export::cutCellsAreTold()
+{
+    Receipt r = listedReceipt(u"1"_s, QString(u"甲"_s + QChar(0) + u"乙"_s), 1);
+    r.remark = QString(ExportFile::cellTextLimit + 1, u'长');
+    const Receipt whole = listedReceipt(u"2"_s, u"丙"_s, 1);
+    QStringList cut;
+    QVERIFY(ReceiptExport::write(path(u"a.xlsx"_s), {whole, r}, {0, 1}, nullptr, nullptr, &cut));
+    QCOMPARE(cut, QStringList({u"C3（交款单位）"_s, u"G3（备注信息）"_s}));
+    QVERIFY(ReceiptExport::cutCellsNotice(cut).contains(u"C3（交款单位）、G3（备注信息）"_s));
+    // CSV holds every text whole.
+    QVERIFY(ReceiptExport::write(path(u"a.csv"_s), {whole, r}, {0, 1}, nullptr, nullptr, &cut));
+    QVERIFY(cut.isEmpty());
+    // The statistics' groups are named by such texts too.
+    const QList<ReceiptStatistics::Row> groups = {{u"乙"_s, 1, 100, 0}, {r.remark, 1, 100, 0}};
+    QVERIFY(StatisticsExport::write(path(u"s.xlsx"_s), u"交款单位"_s, groups, nullptr, &cut));
+    QCOMPARE(cut, QStringList(u"A3（交款单位）"_s));
 }
 
 void tst_Export::commandLine_data()

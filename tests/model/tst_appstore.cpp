@@ -170,10 +170,14 @@ void tst_AppStore::damagedRowIsSkipped()
         QCOMPARE(numbersOf(store.receipts()), QStringList({u"0000002"_s, u"0000001"_s}));
         QCOMPARE(store.receipts().first().payer, QString());
         QCOMPARE(err.text(), QString());
+        QCOMPARE(store.loadNotice(), QString());
         return;
     }
     QCOMPARE(numbersOf(store.receipts()), QStringList(u"0000001"_s));
     QCOMPARE(err.lines().size(), listLines);
+    // Told where the list is seen too, not only on standard error.
+    QCOMPARE(store.skippedRows(), listLines);
+    QCOMPARE(store.loadNotice().contains(u"有 1 张收据无法读出"_s), listLines == 1);
 
     // Read on its own, the row is refused as well, with one line.
     if (!damage.startsWith(u"id"_s)) {
@@ -277,8 +281,7 @@ void tst_AppStore::deleteSelected_data()
         << QStringList({u"B"_s, u"X'); delete from tb_receipt; --"_s}) << QString()
         << QStringList({u"0000010"_s, u"0000002"_s, u"0000001"_s}) << 6;
     // Failures are told and keep every row: the receipt must not seem gone.
-    QTest::newRow("book held by another program") << QStringList({u"B"_s}) << u"lock"_s << all
-                                                  << 7;
+    QTest::newRow("book held by another program") << QStringList({u"B"_s}) << u"lock"_s << all << 7;
     QTest::newRow("history cannot be written")
         << QStringList({u"B"_s}) << u"drop table tb_history"_s << all << 7;
 }

@@ -311,6 +311,9 @@ private Q_SLOTS:
             << u"ID-unreadable"_s << u"r.pdf"_s << u"No.0000002 的金额无法识别"_s;
         QTest::newRow("file cannot be written")
             << u"ID-0000042"_s << u"missing/r.pdf"_s << u"无法写入文件"_s;
+        // The print dialog's file, chosen as a link: never written through.
+        QTest::newRow("file is a link to the book")
+            << u"ID-0000042"_s << u"book.pdf"_s << u"正在使用的数据库"_s;
     }
     void refusedJobs()
     {
@@ -325,10 +328,16 @@ private Q_SLOTS:
             + u"update tb_receipt set total = '12,3x' where id = 'ID-unreadable';"_s));
         QTemporaryDir dir;
         const QString path = dir.filePath(file);
+        const QString book = m_environment->databasePath();
+        const bool link = file == u"book.pdf"_s;
+        QVERIFY(!link || QFile::link(book, path));
+        const QByteArray bookBefore = fileHash(book);
         QString error;
         QVERIFY(!ReceiptPrinter::printReceipts(*pdfPrinter(path), {u"ID-0000042"_s, id}, &error));
         QVERIFY2(error.contains(reason), qPrintable(error));
-        QVERIFY(!QFile::exists(path));
+        QCOMPARE(QFileInfo(path).isSymLink(), link);
+        QVERIFY(link || !QFile::exists(path));
+        QCOMPARE(fileHash(book), bookBefore);
         QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s), 0);
     }
 

@@ -8,6 +8,8 @@
 
 #include <QAction>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 // The menu bar: backup, restore, about; and one window per book.
@@ -34,6 +36,7 @@ private Q_SLOTS:
     void restoreRefusesAFileThatIsNoBook();
     void secondWindowOnTheBookIsRefused_data();
     void secondWindowOnTheBookIsRefused();
+    void lockFromAnotherMachineIsTakenWhenConfirmed();
 
 private:
     void trigger(const QString &action) { m.find<QAction>(action)->trigger(); }
@@ -110,6 +113,8 @@ void tst_BookMenu::secondWindowOnTheBookIsRefused_data()
     QTest::addColumn<QString>("second"); // how the second program names it
     QTest::newRow("same path") << u"Tovalin.db"_s << u"Tovalin.db"_s;
     QTest::newRow("through a symlink") << u"Tovalin.db"_s << u"link.db"_s;
+    QTest::newRow("through a hard link in another folder")
+        << u"Tovalin.db"_s << u"other/Tovalin.db"_s;
     QTest::newRow("not made yet, through a linked folder") << u"new.db"_s << u"folder/new.db"_s;
 }
 
@@ -122,6 +127,10 @@ void tst_BookMenu::secondWindowOnTheBookIsRefused()
     const QDir documents(m.env->documentsPath());
     QVERIFY(QFile::link(documents.filePath(u"Tovalin.db"_s), documents.filePath(u"link.db"_s)));
     QVERIFY(QFile::link(documents.path(), documents.filePath(u"folder"_s)));
+    QVERIFY(documents.mkdir(u"other"_s));
+    QCOMPARE(::link(QFile::encodeName(documents.filePath(u"Tovalin.db"_s)).constData(),
+                    QFile::encodeName(documents.filePath(u"other/Tovalin.db"_s)).constData()),
+             0);
     BookLock first(documents.filePath(book));
     QVERIFY(first.tryLock());
     // Held for an hour: age alone never frees it.
@@ -134,6 +143,22 @@ void tst_BookMenu::secondWindowOnTheBookIsRefused()
     QVERIFY(!Startup::lockBook(other, nullptr));
     QCOMPARE(other.failure(), BookLock::Failure::HeldByAnother);
     QVERIFY(MessageBox::lastText().contains(u"已经在使用这个数据库"_s));
+}
+
+// A lock written on another machine cannot be checked from here: the window names the
+// machine and the lock file, and takes it over only when told to.
+void tst_BookMenu::lockFromAnotherMachineIsTakenWhenConfirmed()
+{
+    BookLock lock(m.env->databasePath());
+    QVERIFY(writeFile(lock.lockFilePath(), "4242\nquenta\nusb-stick-laptop\nhost-id\nboot-id\n"));
+    MessageBox::setTestAnswer(false);
+    QVERIFY(!Startup::lockBook(lock, nullptr));
+    QVERIFY(MessageBox::lastText().contains(u"usb-stick-laptop"_s));
+    QVERIFY(MessageBox::lastText().contains(lock.lockFilePath()));
+    QVERIFY(QFile::exists(lock.lockFilePath()));
+    MessageBox::setTestAnswer(true);
+    QVERIFY(Startup::lockBook(lock, nullptr));
+    QVERIFY(lock.isLocked());
 }
 
 QTEST_MAIN(tst_BookMenu)
