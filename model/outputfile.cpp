@@ -7,11 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstdio>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,6 +174,17 @@ bool OutputFile::writeReplacing(
     // As QSaveFile does: a file the user may not change is not replaced.
     if (info.exists() && !info.isWritable())
         return fail(error, u"文件不可写"_s);
+    // Shared while the hidden file is there: a start that removes the partial files a
+    // killed program left (BackupService::removePartialFiles) takes it exclusively, and so
+    // never removes this one.
+    const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0)
+        ::flock(folder, LOCK_SH);
+    const auto unlock = qScopeGuard([folder] {
+        if (folder >= 0)
+            ::close(folder);
+    });
     const QString scratch = createScratchBeside(target, error);
     if (scratch.isEmpty())
         return false;
