@@ -7,6 +7,7 @@
 #include "stores.h"
 
 #include <QCryptographicHash>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -213,6 +214,17 @@ bool writeFile(const QString &path, const QByteArray &bytes)
         && file.write(bytes) == bytes.size();
 }
 
+QStringList filesBelow(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names.append(QDir(folder).relativeFilePath(it.next()));
+    names.sort();
+    return names;
+}
+
 Run runQuenta(const QStringList &arguments, const QStringList &wrapper)
 {
     QProcess process;
@@ -272,6 +284,15 @@ QList<PdfWord> pdfWords(const QString &path)
                              QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()))});
     }
     return words;
+}
+
+std::optional<QRectF> wordBox(const QList<PdfWord> &words, const QString &text)
+{
+    for (const PdfWord &word : words) {
+        if (word.text == text)
+            return word.box;
+    }
+    return std::nullopt;
 }
 
 QStringList pdfPages(const QString &path)

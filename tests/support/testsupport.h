@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 // A fresh documents folder for one test: the environment points the database helper
 // at it, every shared store is dropped, and the remembered preferences are cleared.
@@ -85,6 +86,9 @@ QString dayText(int daysFromToday = 0);
 QByteArray fileBytes(const QString &path);
 QByteArray fileHash(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
+// Every file and folder below `folder`, hidden ones too, sorted: a failed write must
+// leave nothing behind.
+QStringList filesBelow(const QString &folder);
 
 // The program itself (beside the test), as a user runs it, without any display.
 struct Run
@@ -109,6 +113,8 @@ struct PdfWord
     QRectF box;
 };
 QList<PdfWord> pdfWords(const QString &path);
+// The box of the first word that reads `text`.
+std::optional<QRectF> wordBox(const QList<PdfWord> &words, const QString &text);
 // The page objects of a PDF as Qt writes them (page dictionaries are plain text), sorted:
 // "page" for each and "241.0 × 93.0 mm" for each page box.
 QStringList pdfPages(const QString &path);
