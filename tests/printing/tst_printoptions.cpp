@@ -237,8 +237,7 @@ private Q_SLOTS:
             const auto words = pdfWords(path);
             if (words.isEmpty())
                 QSKIP("pdftotext (poppler-utils) is not installed");
-            marked.append(std::any_of(words.cbegin(), words.cend(),
-                                      [](const PdfWord &w) { return w.text == u"补打"_s; }));
+            marked.append(wordBox(words, u"补打"_s).has_value());
         }
         QCOMPARE(marked, (QList<bool> {false, enabled}));
     }
@@ -424,13 +423,10 @@ private Q_SLOTS:
         const ReceiptPageLayout first(page, AppStore::shared().readReceipt(ids[0]),
                                       CompanyStore::shared().company());
         const QRectF label = first.find(Item::PayerLabel)->rect;
-        const auto words = pdfWords(path);
-        const auto found = std::find_if(words.cbegin(), words.cend(),
-                                        [](const PdfWord &w) { return w.text == u"交款单位"_s; });
-        QVERIFY(found != words.cend());
-        QVERIFY2(qAbs(found->box.left() - label.left() * scale) < 1
-                     && qAbs(found->box.right() - label.right() * scale) < 1,
-                 qPrintable(u"%1 .. %2"_s.arg(found->box.left()).arg(found->box.right())));
+        const auto found = wordBox(pdfWords(path), u"交款单位"_s).value_or(QRectF());
+        QVERIFY2(qAbs(found.left() - label.left() * scale) < 1
+                     && qAbs(found.right() - label.right() * scale) < 1,
+                 qPrintable(u"%1 .. %2"_s.arg(found.left()).arg(found.right())));
 
         // The test page likewise.
         told.clear();
@@ -495,16 +491,14 @@ private Q_SLOTS:
         QVERIFY(text.contains(u"交款单位"_s) && text.contains(u"240"_s));
         QCOMPARE(text.count(u'\f'), 1); // one page
         const AlignmentPage alignment(page, moved, CompanyStore::shared().company());
-        const auto words = pdfWords(path);
-        const auto payer = std::find_if(words.cbegin(), words.cend(),
-                                        [](const PdfWord &w) { return w.text == u"交款单位"_s; });
-        QVERIFY(payer != words.cend());
+        const auto payer = wordBox(pdfWords(path), u"交款单位"_s);
+        QVERIFY(payer);
         const QRectF field = std::find_if(alignment.fields().cbegin(), alignment.fields().cend(),
                                           [](const auto &f) { return f.item == Item::Payer; })
                                  ->rect;
         // The name sits a point inside the outline's corner.
-        QVERIFY2(qAbs(payer->box.left() - field.left() - 1) < 0.5,
-                 qPrintable(u"%1"_s.arg(payer->box.left())));
+        QVERIFY2(qAbs(payer->left() - field.left() - 1) < 0.5,
+                 qPrintable(u"%1"_s.arg(payer->left())));
     }
 
 private:
