@@ -33,18 +33,13 @@
 using namespace Qt::StringLiterals;
 using Item = ReceiptPageLayout::Item;
 
-// A receipt through a real print system, as a user's print job goes: a cupsd of the test's
-// own (foreground child, scratch folders, a Listen on a unix socket only, CUPS_SERVER
-// pointing libcups and so Qt at it) with a cups-pdf queue, QPrinter on that queue, no
-// dialog. The PDF that comes out went through CUPS's filters and Ghostscript: it shows the
-// paper size CUPS chose and where the ink lands.
-//
-// cups-pdf is used as the package configured it (/etc/cups/cups-pdf.conf is only read):
-// a job goes to its Out folder (/root/PDF as root on Debian), named after the job's title,
-// which carries a receipt number drawn at random so that runs at once never share a file;
-// the test deletes its PDF. The backend is root's only and must become the job's user, so
-// the test runs only as root; otherwise, or without the packages (scripts/setup.sh
-// installs cups and printer-driver-cups-pdf), it is skipped.
+// A receipt through a real print system: a cupsd of the test's own (a child process on a
+// unix socket, CUPS_SERVER pointing libcups and so Qt at it) with cups-pdf queues. The PDF
+// that comes out went through CUPS's filters and Ghostscript: it shows the paper size CUPS
+// chose and where the ink lands. cups-pdf writes to its configured Out folder, named after
+// the job's title (a receipt number drawn at random, so runs at once never share a file).
+// Its backend is root's only: the test is skipped unless run as root with the packages
+// (scripts/setup.sh installs cups and printer-driver-cups-pdf).
 
 namespace {
 
@@ -163,34 +158,17 @@ public:
         QFile::setPermissions(dir.filePath(u"socket"_s),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // cupsd makes the spool, cache and state folders itself, owned as it wants them.
-        const QString files = u"ServerRoot %1/conf\n"
-                              u"RequestRoot %1/spool\n"
-                              u"CacheDir %1/cache\n"
-                              u"StateDir %1/state\n"
-                              u"ErrorLog %1/log/error_log\n"
-                              u"AccessLog %1/log/access_log\n"
-                              u"PageLog %1/log/page_log\n"
-                              u"Printcap %1/printcap\n"
-                              u"FileDevice No\n"_s.arg(m_dir->path());
-        const QString conf = u"LogLevel debug\n"
-                             u"Listen %1\n"
-                             u"Browsing No\n"
-                             u"BrowseLocalProtocols none\n"
-                             u"WebInterface No\n"
-                             u"DefaultAuthType None\n"
-                             u"<Location />\n"
-                             u"  Order allow,deny\n"
-                             u"  Allow all\n"
-                             u"</Location>\n"
-                             u"<Policy default>\n"
-                             u"  JobPrivateAccess all\n"
-                             u"  JobPrivateValues none\n"
-                             u"  SubscriptionPrivateAccess all\n"
-                             u"  SubscriptionPrivateValues none\n"
-                             u"  <Limit All>\n"
-                             u"    Order deny,allow\n"
-                             u"  </Limit>\n"
-                             u"</Policy>\n"_s.arg(socketPath());
+        const QString files = u"ServerRoot %1/conf\nRequestRoot %1/spool\nCacheDir %1/cache\n"
+                              u"StateDir %1/state\nErrorLog %1/log/error_log\n"
+                              u"AccessLog %1/log/access_log\nPageLog %1/log/page_log\n"
+                              u"Printcap %1/printcap\nFileDevice No\n"_s.arg(m_dir->path());
+        const QString conf
+            = u"LogLevel debug\nListen %1\nBrowsing No\nBrowseLocalProtocols none\n"
+              u"WebInterface No\nDefaultAuthType None\n"
+              u"<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+              u"<Policy default>\n  JobPrivateAccess all\n  JobPrivateValues none\n"
+              u"  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
+              u"  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"_s.arg(socketPath());
         const QString filesPath = dir.filePath(u"conf/cups-files.conf"_s);
         const QString confPath = dir.filePath(u"conf/cupsd.conf"_s);
         if (!writeFile(filesPath, files.toUtf8()) || !writeFile(confPath, conf.toUtf8()))
@@ -277,23 +255,26 @@ class tst_PrintSystem : public QObject
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
+    void init();
+    void cleanup() { m_environment.reset(); }
     void receiptThroughQueue();
     void fittedOnOtherPaper();
 
 private:
-    // Prints the receipt `receiptNo` (stored under `id`) on `queue` as the window does, waits
-    // for the job to end, and gives the one PDF cups-pdf wrote for it in *pdf, and what the
-    // user would be told in *notice.
-    void printThrough(const QString &queue, const QString &id, const QString &receiptNo,
-                      QString *pdf, QString *notice);
-    // The page of `pdf` in millimetres; it must be one page.
-    QSizeF onePageMm(const QString &pdf);
-    // Ink along the four edges of the table's border, where the layout puts it drawn at
-    // `scale` from the paper's corner, and none above the table left of the title.
-    void inkWhereLaidOut(const QString &pdf, const QString &id, qreal scale);
+    // Prints the stored receipt on `queue` as the window does, waits for the job to end,
+    // and gives the one PDF cups-pdf wrote for it in *pdf; the user is told `notice`
+    // (empty: nothing).
+    void printThrough(const QString &queue, const QString &notice, QString *pdf);
+    // One page of `mm` (to half a millimetre), with ink along the four edges of the table's
+    // border where the layout puts it drawn at `scale` from the paper's corner, and none
+    // above the table left of the title.
+    void pageAsLaidOut(const QString &pdf, const QSizeF &mm, qreal scale);
     // Adds a cups-pdf queue named `queue` with the driver `ppd`.
     void addQueue(const QString &queue, const QString &ppd);
 
+    std::unique_ptr<TestEnvironment> m_environment;
+    QString m_receiptNo;
+    QString m_id;
     QString m_lpstat;
     QString m_lpadmin;
     QString m_fixedPpd;
@@ -373,8 +354,19 @@ void tst_PrintSystem::addQueue(const QString &queue, const QString &ppd)
     }
 }
 
-void tst_PrintSystem::printThrough(const QString &queue, const QString &id,
-                                   const QString &receiptNo, QString *pdf, QString *notice)
+// The receipt's number is drawn at random: the output file is named after it, and another
+// run may be printing into the same folder at the same time.
+void tst_PrintSystem::init()
+{
+    m_environment = std::make_unique<TestEnvironment>();
+    m_environment->createDatabase();
+    m_receiptNo = QString::number(QRandomGenerator::global()->bounded(1000000, 10000000));
+    m_id = u"PRINTSYSTEM-"_s + m_receiptNo;
+    QVERIFY(m_environment->storeReceipt(m_id, m_receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s,
+                                        1234.5));
+}
+
+void tst_PrintSystem::printThrough(const QString &queue, const QString &notice, QString *pdf)
 {
     const auto endedJobs = [&] {
         return runTool(m_lpstat,
@@ -387,8 +379,10 @@ void tst_PrintSystem::printThrough(const QString &queue, const QString &id,
     printer.setPrinterName(queue);
     QCOMPARE(printer.printerName(), queue); // Qt sees the test's queue
     QString error;
-    QVERIFY2(ReceiptPrinter::printReceipts(printer, {id}, &error, std::nullopt, notice),
+    QString told = u"left from before"_s;
+    QVERIFY2(ReceiptPrinter::printReceipts(printer, {m_id}, &error, std::nullopt, &told),
              qPrintable(error));
+    QVERIFY2(notice.isEmpty() ? told.isEmpty() : told.contains(notice), qPrintable(told));
 
     // The job ends (completed, or aborted by a filter) once the backend has written the
     // file; the queue has no other job.
@@ -409,7 +403,7 @@ void tst_PrintSystem::printThrough(const QString &queue, const QString &id,
     QStringList pdfs;
     const QDir output(m_outputFolder);
     for (const QFileInfo &file :
-         output.entryInfoList({u"*"_s + receiptNo + u"*.pdf"_s}, QDir::Files)) {
+         output.entryInfoList({u"*"_s + m_receiptNo + u"*.pdf"_s}, QDir::Files)) {
         if (file.lastModified() >= started && !m_written.contains(file.absoluteFilePath()))
             pdfs.append(file.absoluteFilePath());
     }
@@ -417,32 +411,23 @@ void tst_PrintSystem::printThrough(const QString &queue, const QString &id,
     if (pdfs.size() != 1) {
         qWarning().noquote() << m_system->log();
         QFAIL(qPrintable(u"cups-pdf wrote %1 files for receipt %2 in %3 (job: %4); cupsd's log "
-                         u"is above"_s.arg(QString::number(pdfs.size()), receiptNo, m_outputFolder,
-                                           ended.join(u' '))));
+                         u"is above"_s.arg(QString::number(pdfs.size()), m_receiptNo,
+                                           m_outputFolder, ended.join(u' '))));
     }
     *pdf = pdfs.constFirst();
 }
 
-QSizeF tst_PrintSystem::onePageMm(const QString &pdf)
+void tst_PrintSystem::pageAsLaidOut(const QString &pdf, const QSizeF &mm, qreal scale)
 {
     const Run info = runTool(m_pdfinfo, {pdf});
-    static const QRegularExpression pagesLine(u"^Pages:\\s+(\\d+)"_s,
-                                              QRegularExpression::MultilineOption);
-    static const QRegularExpression sizeLine(u"^Page size:\\s+([\\d.]+) x ([\\d.]+) pts"_s,
-                                             QRegularExpression::MultilineOption);
-    const auto pages = pagesLine.match(info.out);
-    const auto size = sizeLine.match(info.out);
-    if (info.status != 0 || !pages.hasMatch() || !size.hasMatch()
-        || pages.captured(1).toInt() != 1) {
-        qWarning().noquote() << info.out;
-        return {};
-    }
-    return QSizeF(size.captured(1).toDouble() / pointsPerMm,
-                  size.captured(2).toDouble() / pointsPerMm);
-}
-
-void tst_PrintSystem::inkWhereLaidOut(const QString &pdf, const QString &id, qreal scale)
-{
+    static const QRegularExpression size(
+        u"^Pages:\\s+1$[\\s\\S]*^Page size:\\s+([\\d.]+) x ([\\d.]+) pts"_s,
+        QRegularExpression::MultilineOption);
+    const auto match = size.match(info.out);
+    QVERIFY2(info.status == 0 && match.hasMatch()
+                 && qAbs(match.captured(1).toDouble() / pointsPerMm - mm.width()) <= 0.5
+                 && qAbs(match.captured(2).toDouble() / pointsPerMm - mm.height()) <= 0.5,
+             qPrintable(info.out));
     // At 144 dpi a point is two pixels, and a border drawn smaller still covers one.
     constexpr qreal pixels = 2;
     QTemporaryDir images;
@@ -454,7 +439,7 @@ void tst_PrintSystem::inkWhereLaidOut(const QString &pdf, const QString &id, qre
     QVERIFY(!page.isNull());
     const ReceiptPageLayout layout(
         QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight),
-        AppStore::shared().readReceipt(id), CompanyStore::shared().company(),
+        AppStore::shared().readReceipt(m_id), CompanyStore::shared().company(),
         ReceiptPageLayout::Options::from(PrintSettings::shared().options()));
     const auto onPage = [&](const QRectF &points) {
         return QRectF(points.topLeft() * scale * pixels, points.size() * scale * pixels);
@@ -496,36 +481,14 @@ void tst_PrintSystem::inkWhereLaidOut(const QString &pdf, const QString &id, qre
     }
 }
 
-// Drawn at random: the output file is named after it, and another run may be printing
-// into the same folder at the same time.
-QString randomReceiptNo()
-{
-    return QString::number(QRandomGenerator::global()->bounded(1000000, 10000000));
-}
-
+// One page of the receipt paper. CUPS keeps whole points of the size Qt asks for
+// (683.15 × 263.62 becomes 683 × 263): a fraction of a millimetre short.
 void tst_PrintSystem::receiptThroughQueue()
 {
-    TestEnvironment environment;
-    environment.createDatabase();
-    const QString receiptNo = randomReceiptNo();
-    const QString id = u"PRINTSYSTEM-"_s + receiptNo;
-    QVERIFY(environment.storeReceipt(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5));
     QString pdf;
-    QString notice = u"left from before"_s;
-    printThrough(queueName, id, receiptNo, &pdf, &notice);
-    if (QTest::currentTestFailed())
-        return;
-    QVERIFY2(notice.isEmpty(), qPrintable(notice));
-
-    // One page of the receipt paper. CUPS keeps whole points of the size Qt asks for
-    // (683.15 × 263.62 becomes 683 × 263): a fraction of a millimetre short.
-    const QSizeF mm = onePageMm(pdf);
-    QVERIFY2(
-        qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
-        qPrintable(
-            u"the page is %1 × %2 mm"_s.arg(mm.width(), 0, 'f', 2).arg(mm.height(), 0, 'f', 2)));
-    // Ink where the layout puts the fields, at their own size from the paper's corner.
-    inkWhereLaidOut(pdf, id, 1);
+    printThrough(queueName, {}, &pdf);
+    if (!QTest::currentTestFailed())
+        pageAsLaidOut(pdf, QSizeF(241, 93), 1);
 }
 
 // A queue whose driver has no 241 × 93 mm prints the receipt on its own paper, fitted,
@@ -533,27 +496,13 @@ void tst_PrintSystem::receiptThroughQueue()
 // is used.
 void tst_PrintSystem::fittedOnOtherPaper()
 {
-    TestEnvironment environment;
-    environment.createDatabase();
-    const QString receiptNo = randomReceiptNo();
-    const QString id = u"PRINTSYSTEM-"_s + receiptNo;
-    QVERIFY(environment.storeReceipt(id, receiptNo, u"2024-05-01 00:00:00"_s, u"甲公司"_s, 1234.5));
     QString pdf;
-    QString notice;
-    printThrough(fixedQueueName, id, receiptNo, &pdf, &notice);
-    if (QTest::currentTestFailed())
-        return;
-    const QSizeF a4 = onePageMm(pdf);
-    QVERIFY2(
-        notice.contains(u"缩小到 87% 打印在打印机的 210 × 297 mm 纸上"_s),
-        qPrintable(u"%1 (the page is %2 × %3 mm)"_s.arg(notice).arg(a4.width()).arg(a4.height())));
-    QVERIFY2(qAbs(a4.width() - 210) <= 0.5 && qAbs(a4.height() - 297) <= 0.5,
-             qPrintable(u"the page is %1 × %2 mm"_s.arg(a4.width()).arg(a4.height())));
-    inkWhereLaidOut(pdf, id, 595 / ReceiptPrinter::paperWidth); // A4 in CUPS's whole points
+    printThrough(fixedQueueName, u"缩小到 87% 打印在打印机的 210 × 297 mm 纸上"_s, &pdf);
+    if (!QTest::currentTestFailed())
+        pageAsLaidOut(pdf, QSizeF(210, 297), 595 / ReceiptPrinter::paperWidth); // whole points
     if (QTest::currentTestFailed())
         return;
 
-    // The administrator's way: the size added to the queue's driver.
     const QString ppd = m_system->filePath(u"with-receipt-paper.ppd"_s);
     QVERIFY(QFile::copy(m_fixedPpd, ppd));
     const Run edited
@@ -561,17 +510,10 @@ void tst_PrintSystem::fittedOnOtherPaper()
     QVERIFY2(edited.status == 0, qPrintable(edited.out));
     QVERIFY(QString::fromLatin1(fileBytes(ppd)).count(u"Receipt 241x93mm"_s) == 4);
     addQueue(fixedQueueName, ppd);
-    if (QTest::currentTestFailed())
-        return;
-    notice = u"left from before"_s;
-    printThrough(fixedQueueName, id, receiptNo, &pdf, &notice);
-    if (QTest::currentTestFailed())
-        return;
-    QVERIFY2(notice.isEmpty(), qPrintable(notice));
-    const QSizeF mm = onePageMm(pdf);
-    QVERIFY2(qAbs(mm.width() - 241) <= 0.5 && qAbs(mm.height() - 93) <= 0.5,
-             qPrintable(u"the page is %1 × %2 mm"_s.arg(mm.width()).arg(mm.height())));
-    inkWhereLaidOut(pdf, id, 1);
+    if (!QTest::currentTestFailed())
+        printThrough(fixedQueueName, {}, &pdf);
+    if (!QTest::currentTestFailed())
+        pageAsLaidOut(pdf, QSizeF(241, 93), 1);
 }
 
 QTEST_MAIN(tst_PrintSystem)
