@@ -2,7 +2,6 @@
 #include "../ui/uitesthelpers.h"
 #include "addview.h"
 #include "booklock.h"
-#include "receiptprinter.h"
 #include "receiptstatistics.h"
 #include "sqlitehelper.h"
 #include "startup.h"
@@ -10,11 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QPrinter>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QToolButton>
@@ -115,8 +112,8 @@ private Q_SLOTS:
     void notADatabase();
     void fileGoneWhileRunning_data();
     void fileGoneWhileRunning();
+    void damagedFileIsToldAndKept_data();
     void damagedFileIsToldAndKept();
-    void bookWithCodeIsToldAndOnlyRead();
     void readOnlyFolderWithAnOlderBook();
     void duplicateNumbersAreToldOnce();
     void failedListLoadIsShown();
@@ -288,52 +285,50 @@ void tst_Robustness::fileGoneWhileRunning()
     verifySaved();
 }
 
-void tst_Robustness::damagedFileIsToldAndKept()
+// A damaged book, or one with a trigger that drops every new receipt while the save
+// reports success: the start says so and opens it for reading only, so that a save is
+// refused aloud instead of vanishing, and nothing is written into the file.
+void tst_Robustness::damagedFileIsToldAndKept_data()
 {
-    QVERIFY(m.env->damageDatabase());
-    const QByteArray before = fileHash(m.env->databasePath());
-    QVERIFY(Startup::checkDatabase(nullptr));
-    QVERIFY(MessageBox::lastText().contains(u"已损坏"_s));
-    QVERIFY(MessageBox::lastText().contains(m.env->databasePath()));
-    // Kept for reading only: nothing is written into the damaged file.
-    QVERIFY(SQLiteHelper::shared().db().isReadOnly());
-    m.openWindow();
-    fill();
-    clickAdd();
-    QVERIFY(toast()->isShown());
-    QCOMPARE(fileHash(m.env->databasePath()), before);
+    QTest::addColumn<QString>("trigger"); // empty: a page of the file overwritten
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("damaged") << QString() << u"已损坏"_s << QString();
+    QTest::newRow("trigger dropping inserts")
+        << u"create trigger mute before insert on tb_receipt begin select raise(ignore); end"_s
+        << u"触发器 mute（表 tb_receipt）"_s << u"保存失败"_s;
 }
 
-// A book with a trigger that drops every new receipt while the save reports success: the
-// start names the trigger and opens the book for reading only, so the save is refused
-// aloud instead of vanishing.
-void tst_Robustness::bookWithCodeIsToldAndOnlyRead()
+void tst_Robustness::damagedFileIsToldAndKept()
 {
-    QVERIFY(m.env->execRaw(
-        u"create trigger mute before insert on tb_receipt begin select raise(ignore); end"_s));
+    QFETCH(QString, trigger);
+    QFETCH(QString, told);
+    QFETCH(QString, refused);
+    QVERIFY(trigger.isEmpty() ? m.env->damageDatabase() : m.env->execRaw(trigger));
+    const QByteArray before = fileHash(m.env->databasePath());
     QVERIFY(Startup::checkDatabase(nullptr));
-    QVERIFY2(MessageBox::lastText().contains(u"触发器 mute（表 tb_receipt）"_s),
+    QVERIFY2(MessageBox::lastText().contains(told)
+                 && (!trigger.isEmpty() || MessageBox::lastText().contains(m.env->databasePath())),
              qPrintable(MessageBox::lastText()));
     QVERIFY(SQLiteHelper::shared().db().isReadOnly());
     m.openWindow();
     fill();
     clickAdd();
-    verifyRefusedAndKept();
-    QCOMPARE(m.env->receiptCount(), 0);
+    verifyRefusedAndKept(refused);
+    QCOMPARE(fileHash(m.env->databasePath()), before);
 }
 
 // A book from before voids and history were kept, on an archive disc or a read-only
 // mount: nothing can be written there, so it opens for reading only, without a lock (no
-// program can change it), and its receipts are viewed, opened and printed.
+// program can change it), and its receipts are viewed and opened (printed: tst_commandline).
 void tst_Robustness::readOnlyFolderWithAnOlderBook()
 {
     const QString path = m.env->databasePath();
     const QString folder = m.env->documentsPath();
     storeToday(u"R1"_s, u"乙"_s);
-    QVERIFY(m.env->execRaw(
-        u"drop table tb_void; drop table tb_history; pragma user_version = 0"_s));
+    QVERIFY(
+        m.env->execRaw(u"drop table tb_void; drop table tb_history; pragma user_version = 0"_s));
     const QByteArray before = fileHash(path);
-    QTemporaryDir elsewhere;
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
     const auto writable = qScopeGuard([&] {
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -356,14 +351,7 @@ void tst_Robustness::readOnlyFolderWithAnOlderBook()
         const auto statistics = ReceiptStatistics::compute(
             dayText(), dayText().left(10) + u" 23:59:59"_s, ReceiptStatistics::Grouping::Payer);
         QVERIFY(statistics && statistics->size() == 1);
-        QCOMPARE(ReceiptStatistics::voidedCount(dayText(), dayText().left(10) + u" 23:59:59"_s),
-                 0);
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(elsewhere.filePath(u"r.pdf"_s));
-        QString error;
-        QVERIFY2(ReceiptPrinter::printReceipts(printer, {u"R1"_s}, &error), qPrintable(error));
-        QVERIFY(QFileInfo(printer.outputFileName()).size() > 0);
+        QCOMPARE(ReceiptStatistics::voidedCount(dayText(), dayText().left(10) + u" 23:59:59"_s), 0);
         // The history is not there: its menu entries say so instead of failing.
         auto *history = m.window->findChild<QAction *>(u"historyAction"_s);
         QVERIFY(history && !history->isEnabled());
