@@ -86,7 +86,6 @@ void tst_BookMenu::restoreShowsTheRestoredBook()
     FileDialogs::setTestAnswer(file(u"copy.db"_s));
     MessageBox::setTestAnswer(false); // 取消: nothing changes
     trigger(u"restoreAction"_s);
-    QVERIFY(MessageBox::lastText().contains(u"1 张收据"_s));
     QVERIFY2(MessageBox::lastText().contains(u"将失去 1 张收据：No.0000042"_s),
              qPrintable(MessageBox::lastText()));
     QCOMPARE(m.env->receiptCount(), 1);
