@@ -267,37 +267,6 @@ private Q_SLOTS:
         }
     }
 
-    // Several receipts: one job, a page of receipt paper each in ascending number order, a
-    // history row each.
-    void severalInOneJob()
-    {
-        m_environment->createDatabase();
-        const QStringList payers {u"C"_s, u"A"_s, u"B"_s};
-        const QStringList numbers {u"0000003"_s, u"0000001"_s, u"0000002"_s};
-        QStringList ids;
-        for (qsizetype i = 0; i < 3; ++i) {
-            ids.append(u"ID-"_s + numbers[i]);
-            QVERIFY(m_environment->storeReceipt(ids.last(), numbers[i], u"2024-05-01 00:00:00"_s,
-                                                payers[i] + u"公司"_s));
-        }
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"three.pdf"_s);
-        QVERIFY(ReceiptPrinter::printReceipts(*pdfPrinter(path), ids));
-        QCOMPARE(m_environment->queryRaw(u"select group_concat(receiptNo) from (select receiptNo "
-                                         u"from tb_history where action = 'print' order by id)"_s),
-                 u"0000001,0000002,0000003"_s);
-        const auto words = pdfWords(path);
-        if (words.isEmpty())
-            QSKIP("pdftotext (poppler-utils) is not installed");
-        QStringList order;
-        for (const PdfWord &word : words) {
-            if (word.text.endsWith(u"公司"_s))
-                order.append(word.text);
-        }
-        QCOMPARE(order, (QStringList {u"A公司"_s, u"B公司"_s, u"C公司"_s}));
-        QCOMPARE(pdfPages(path), QStringList(3, u"241.0 × 93.0 mm"_s) + QStringList(3, u"page"_s));
-    }
-
     // A job that cannot go out whole does not go out: no page, no file, no history row,
     // and the reason for the user.
     void refusedJobs_data()

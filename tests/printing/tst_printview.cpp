@@ -547,7 +547,7 @@ void tst_PrintView::everyPageGivesBackText_data()
     QTest::addColumn<PdfSource>("source");
     // The fonts are embedded once for the whole file and number their glyphs as they are
     // first drawn, on whichever page.
-    QTest::newRow("several receipts in one file") << PdfSource::Receipts;
+    QTest::newRow("several receipts in one file, in number order") << PdfSource::Receipts;
     QTest::newRow("alignment page") << PdfSource::AlignmentPage;
     // Qt maps a run of ten or more codes showing consecutive characters as one range.
     QTest::newRow("ten consecutive codes") << PdfSource::DrawnTexts;
@@ -566,15 +566,21 @@ void tst_PrintView::everyPageGivesBackText()
     printer.setOutputFileName(path);
     QList<QStringList> pages;
     if (source == PdfSource::Receipts) {
+        // Asked for out of order: one job, a page each in number order, a history row each.
         const QStringList payers {u"金角银行"_s, u"大行支部"_s, u"金大行支"_s};
         QStringList ids;
         for (qsizetype i = 0; i < payers.size(); ++i) {
-            const QString number = u"000000"_s + QString::number(i + 1);
+            const QString number = u"000000"_s + QString::number((i + 2) % 3 + 1);
             ids.append(u"ID-"_s + number);
             QVERIFY(m_environment->storeReceipt(ids.last(), number, u"2024-05-01 00:00:00"_s,
                                                 payers[i]));
         }
         QVERIFY(ReceiptPrinter::printReceipts(printer, ids));
+        QCOMPARE(m_environment->queryRaw(u"select group_concat(receiptNo) from (select receiptNo "
+                                         u"from tb_history where action = 'print' order by id)"_s),
+                 u"0000001,0000002,0000003"_s);
+        QCOMPARE(pdfPages(path), QStringList(3, u"241.0 × 93.0 mm"_s) + QStringList(3, u"page"_s));
+        ids.sort();
         for (const QString &id : std::as_const(ids)) {
             const ReceiptPageLayout layout(page, AppStore::shared().readReceipt(id),
                                            CompanyStore::shared().company());
