@@ -488,9 +488,6 @@ void tst_BackupService::restoreRefused_data()
         << u"create trigger cent after update on tb_receipt begin "
            u"update tb_receipt set total = '0.01'; end"_s
         << u"触发器 cent"_s;
-    QTest::newRow("trigger dropping inserts")
-        << u"create trigger mute before insert on tb_receipt begin select raise(ignore); end"_s
-        << u"触发器 mute"_s;
     QTest::newRow("trigger erasing the history")
         << u"create trigger forget after insert on tb_history begin delete from tb_history; end"_s
         << u"触发器 forget（表 tb_history）"_s;

@@ -252,10 +252,8 @@ void tst_AddView::addAndPrintWritesTheStoredReceipt()
     QVERIFY(QFileInfo(pdf).size() > 0);
     QCOMPARE(m.env->receiptCount(), 1);
     // The form stays, blanked for the next receipt.
-    QCOMPARE(m.currentRowText(), u"开单"_s);
     QCOMPARE(shown(u"payerComboBox"_s), QString());
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
-    QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
     QCOMPARE(shown(u"savedLabel"_s), u"已保存 No.0000001"_s);
     QVERIFY(payerHasFocus());
 
