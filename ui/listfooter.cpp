@@ -8,11 +8,16 @@
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptpart.h"
+#include "receiptstream.h"
 #include "toast.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
+
+#include <limits>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -109,10 +114,53 @@ void ListFooter::exportShown()
         u"收据-%1-%2.xlsx"_s.arg(dayOf(m_store.beginDate()), dayOf(m_store.endDate())));
     if (target.isEmpty())
         return;
+
+    // In the order of the load the rows are read again from the book, one by one, with the
+    // list's range and search. A list the user sorted is written from the rows it holds,
+    // in the order shown: the book has no such order to read them in. The copy of the
+    // list is shared, not copied, and keeps its rows should the list reload meanwhile.
+    std::optional<ReceiptStream> stream;
+    const QList<Receipt> held = m_store.receipts();
+    qsizetype next = 0;
+    ReceiptExport::Source source;
+    if (m_receiptPart->isSortedByUser()) {
+        source = [&](QString *) {
+            return next < rows.size() ? &held.at(rows.at(next++)) : nullptr;
+        };
+    } else {
+        stream.emplace(m_store.beginDate(), m_store.endDate(),
+                       ReceiptFilter(m_receiptPart->searchText()));
+        source = [&](QString *error) {
+            const Receipt *receipt = stream->next();
+            if (!receipt)
+                *error = stream->error();
+            return receipt;
+        };
+    }
+
+    // A long list is written with the window kept alive between batches, and can be
+    // stopped: a stopped export leaves no file.
+    const int expected = int(std::min<qsizetype>(rows.size(), std::numeric_limits<int>::max()));
+    QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(rows.size()), u"取消"_s, 0, expected,
+                             window());
+    progress.setObjectName(u"exportProgressDialog"_s);
+    progress.setWindowTitle(u"导出列表"_s);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoReset(false);
+    const ReceiptExport::Progress told = [&](qint64 written) {
+        progress.setValue(int(std::min<qint64>(written, std::max(expected - 1, 0))));
+        return !progress.wasCanceled();
+    };
+
     ReceiptTotals written;
     QString error;
     QStringList cutCells;
-    if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error, &cutCells)) {
+    const bool done
+        = ReceiptExport::write(target, source, &written, &error, &cutCells, told);
+    const bool canceled = progress.wasCanceled();
+    progress.close();
+    if (done) {
         // The file lists the voided rows too, but the sum leaves them out: so does the count.
         QString text = u"已导出 %1 张收据，合计 %2"_s.arg(written.count).arg(yuan(written.fen));
         if (written.voided > 0)
@@ -124,7 +172,7 @@ void ListFooter::exportShown()
         if (!cutCells.isEmpty())
             MessageBox::warning(window(), u"导出的文字不完整"_s,
                                 ReceiptExport::cutCellsNotice(cutCells));
-    } else {
+    } else if (!canceled) {
         m_errorToast->show(u"导出失败：%1"_s.arg(error));
     }
 }
