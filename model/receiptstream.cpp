@@ -2,6 +2,7 @@
 #include "receiptstream.h"
 
 #include "database.h"
+#include "databaseerror.h"
 #include "receiptactions.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -9,20 +10,38 @@
 using namespace Qt::StringLiterals;
 
 ReceiptStream::ReceiptStream(const QString &beginDate, const QString &endDate,
-                             const ReceiptFilter &filter)
+                             const ReceiptFilter &filter, Connection connection)
     : m_filter(filter)
     // Few receipts are voided: their reasons are read whole, as the lists read them,
     // before the rows, so each row finds its own without a query.
     , m_voidReasons(ReceiptActions::voidReasons())
 {
-    // The rows and the order of the lists' load; walked along the unique index of the
-    // receipt number, so SQLite sorts nothing and holds nothing but the current row.
+    // The rows and the order of the lists' load.
+    const QString sql
+        = u"select * from tb_receipt where isDeleted <> 1 and receiptDate between "
+          u"%1 and %2 order by receiptNo desc"_s.arg(sqlQuote(beginDate), sqlQuote(endDate));
     SQLiteHelper &helper = SQLiteHelper::shared();
-    m_resultSet = helper.query(u"select * from tb_receipt where isDeleted <> 1 and receiptDate "
-                               u"between %1 and %2 order by receiptNo desc"_s.arg(
-                                   sqlQuote(beginDate), sqlQuote(endDate)));
+    if (connection == Connection::Shared) {
+        m_resultSet = helper.query(sql);
+        if (!m_resultSet)
+            fail(helper.lastError());
+        return;
+    }
+    m_ownDatabase
+        = std::make_unique<Database>(helper.dbURL(), Database::OpenMode::ExistingFileOnly);
+    m_ownDatabase->setOpenReadOnly(true);
+    if (m_ownDatabase->open())
+        m_resultSet = m_ownDatabase->executeQuery(sql);
     if (!m_resultSet)
-        fail(helper.lastError());
+        fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
+}
+
+// The shared connection's failures are noted where the program's other reads note theirs;
+// an own connection's are only described, from whatever thread reads it.
+QString ReceiptStream::describeFailure(int code, const QString &message) const
+{
+    return m_ownDatabase ? describeDatabaseError(code, message)
+                         : SQLiteHelper::shared().noteFailure(code, message);
 }
 
 ReceiptStream::~ReceiptStream() = default;
@@ -49,8 +68,7 @@ const Receipt *ReceiptStream::next()
     while (!m_done) {
         if (!m_resultSet->next()) {
             if (m_resultSet->hasError()) {
-                fail(SQLiteHelper::shared().noteFailure(m_resultSet->errorCode(),
-                                                        m_resultSet->errorMessage()));
+                fail(describeFailure(m_resultSet->errorCode(), m_resultSet->errorMessage()));
                 return nullptr;
             }
             m_done = true;

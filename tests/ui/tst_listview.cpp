@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDateEdit>
 #include <QHeaderView>
+#include <QProgressDialog>
 #include <QTableView>
 #include <QToolButton>
 
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void totalsForgetASelectionNoLongerShown();
     void exportWritesWhatIsShown_data();
     void exportWritesWhatIsShown();
+    void stoppedExportLeavesNoFile();
     void tabLeavesTheTableAndCtrlFSearches();
     void statusStaysInView();
 
@@ -123,7 +125,8 @@ void tst_ListView::aHugeTextStaysInItsCell()
     m.openWindow();
     m.clickRow(u"今天收据"_s);
     QTableView *table = m.receiptTable();
-    const QString shown = table->model()->index(0, ReceiptTableModel::PayerColumn).data().toString();
+    const QString shown
+        = table->model()->index(0, ReceiptTableModel::PayerColumn).data().toString();
     QCOMPARE(shown.size(), 501);
     QVERIFY(shown.endsWith(u'…'));
     QVERIFY(table->columnWidth(ReceiptTableModel::PayerColumn) <= 400);
@@ -559,6 +562,41 @@ void tst_ListView::exportWritesWhatIsShown()
     m.find<QAction>(u"exportListAction"_s)->trigger();
     FileDialogs::setTestAnswer(std::nullopt);
     QCOMPARE(QFileInfo(FileDialogs::lastSuggestion()).absolutePath(), folder);
+}
+
+// A long export shows its progress, with the window painting, and can be stopped: it
+// leaves no file and no error. Excel's rows take long enough to be stopped among them.
+void tst_ListView::stoppedExportLeavesNoFile()
+{
+    QVERIFY(m.env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 100000) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, createDate, total, isDeleted) "
+        u"select 'id' || i, printf('%07d', i), '%1', '交款单位' || i, '%1', '1.00', '0' from n"_s
+            .arg(dayText())));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    const QString path = m.env->documentsPath() + u"/列表.xlsx"_s;
+    const QStringList before = QDir(m.env->documentsPath()).entryList(QDir::Files | QDir::Hidden);
+    bool shown = false;
+    QTimer cancel;
+    connect(&cancel, &QTimer::timeout, this, [&] {
+        if (auto *dialog = m.currentScreen()->window()->findChild<QProgressDialog *>(
+                u"exportProgressDialog"_s)) {
+            shown = shown || dialog->isVisible();
+            dialog->cancel();
+        }
+    });
+    cancel.start(10);
+    FileDialogs::setTestAnswer(path);
+    QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"exportButton"_s),
+                      Qt::LeftButton);
+    FileDialogs::setTestAnswer(std::nullopt);
+    cancel.stop();
+    QVERIFY(shown);
+    QCOMPARE(QDir(m.env->documentsPath()).entryList(QDir::Files | QDir::Hidden), before);
+    QVERIFY2(!m.currentScreen()->findChild<Toast *>(u"exportErrorToast"_s)->isShown(),
+             qPrintable(m.currentScreen()->findChild<Toast *>(u"exportErrorToast"_s)->text()));
+    QVERIFY(!m.currentScreen()->findChild<Toast *>(u"exportSuccessToast"_s)->isShown());
 }
 
 // Tab leaves the table for the next control, as in 操作记录, instead of walking its
