@@ -8,9 +8,9 @@
 #include "outputfile.h"
 #include "printsettings.h"
 #include "receiptexport.h"
-#include "receiptstream.h"
 #include "receiptfilter.h"
 #include "receiptprinter.h"
+#include "receiptstream.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 
@@ -235,8 +235,7 @@ int exportReceipts(const ExportRequest &request)
     ReceiptTotals totals;
     QString error;
     QStringList cutCells;
-    const bool written
-        = ReceiptExport::write(request.target, source, &totals, &error, &cutCells);
+    const bool written = ReceiptExport::write(request.target, source, &totals, &error, &cutCells);
     if (stream.skippedRows() > 0)
         printMessage(stream.skippedNotice());
     if (!written) {

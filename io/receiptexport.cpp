@@ -79,8 +79,7 @@ public:
     Feed(const Source &source, const Progress &progress)
         : m_source(source)
         , m_progress(progress)
-    {
-    }
+    { }
 
     // The next receipt to write, or null at the end, on a failure and after a stop.
     const Receipt *next()
@@ -239,8 +238,8 @@ bool exportCsv(const QString &path, Feed &feed, QString *error)
         path,
         [&](const QString &scratch, QString *reason) {
             QFile file(scratch);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                || !writeCsv(file, feed) || !file.flush()) {
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !writeCsv(file, feed)
+                || !file.flush()) {
                 *reason = feed.error().isEmpty() ? file.errorString() : feed.error();
                 return false;
             }
@@ -305,8 +304,9 @@ public:
             // The header and the total take a row each.
             if (row + 1 >= LXW_ROW_MAX) {
                 m_feed.setFileFull();
-                m_feed.stop(u"Excel 的一张工作表最多放 %1 张收据：请缩小日期范围，或导出为 CSV"_s.arg(
-                    LXW_ROW_MAX - 2));
+                m_feed.stop(
+                    u"Excel 的一张工作表最多放 %1 张收据：请缩小日期范围，或导出为 CSV"_s.arg(
+                        LXW_ROW_MAX - 2));
                 break;
             }
             widen(*receipt);
