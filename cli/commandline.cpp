@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commandline.h"
 
-#include "appstore.h"
 #include "backupservice.h"
 #include "booklock.h"
 #include "datetext.h"
@@ -11,6 +10,7 @@
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptprinter.h"
+#include "receiptstream.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 
@@ -223,23 +223,22 @@ int exportReceipts(const ExportRequest &request)
     if (!bookIsUsable())
         return CommandLine::Failed;
 
-    // Read only, so no lock: an open window goes on meanwhile. The same load and search
-    // as the lists, in their order (highest number first).
-    AppStore &store = AppStore::shared();
-    store.setBeginDate(begin);
-    store.setEndDate(end);
-    store.loadReceipts();
-    if (!store.loadError().isEmpty()) {
-        printMessage(store.loadError());
-        return CommandLine::Failed;
-    }
-    if (store.skippedRows() > 0)
-        printMessage(store.loadNotice());
-    const QList<int> rows = ReceiptFilter(request.search).rowsOf(store.receipts());
+    // Read only, so no lock: an open window goes on meanwhile. The same rows and search
+    // as the lists, in their order (highest number first), read and written one by one.
+    ReceiptStream stream(begin, end, ReceiptFilter(request.search));
+    const ReceiptExport::Source source = [&stream](QString *error) {
+        const Receipt *receipt = stream.next();
+        if (!receipt)
+            *error = stream.error();
+        return receipt;
+    };
     ReceiptTotals totals;
     QString error;
     QStringList cutCells;
-    if (!ReceiptExport::write(request.target, store.receipts(), rows, &totals, &error, &cutCells)) {
+    const bool written = ReceiptExport::write(request.target, source, &totals, &error, &cutCells);
+    if (stream.skippedRows() > 0)
+        printMessage(stream.skippedNotice());
+    if (!written) {
         printMessage(error);
         return CommandLine::Failed;
     }

@@ -71,6 +71,63 @@ const QString *plainText(const Receipt &receipt, int column)
     }
 }
 
+// The receipts as the writers take them: counted as they pass, with progress told and
+// a failure of the source or a stop kept for the caller.
+class Feed
+{
+public:
+    Feed(const Source &source, const Progress &progress)
+        : m_source(source)
+        , m_progress(progress)
+    { }
+
+    // The next receipt to write, or null at the end, on a failure and after a stop.
+    const Receipt *next()
+    {
+        if (m_stopped)
+            return nullptr;
+        if (m_progress && m_given > 0 && m_given % progressStep == 0 && !m_progress(m_given)) {
+            m_stopped = true;
+            m_error = u"导出已取消"_s;
+            return nullptr;
+        }
+        const Receipt *receipt = m_source(&m_error);
+        if (!receipt) {
+            m_stopped = true;
+            return nullptr;
+        }
+        ++m_given;
+        m_totals.add(*receipt);
+        return receipt;
+    }
+    // Stops with this reason: the file cannot hold more.
+    void stop(const QString &reason)
+    {
+        m_stopped = true;
+        m_error = reason;
+    }
+
+    // The source's reason or the stop's; empty when all receipts were given.
+    const QString &error() const { return m_error; }
+    // True when the reason is the source's own sentence (a failed read, a stop asked
+    // for), not the file's.
+    bool sourceFailed() const { return !m_error.isEmpty() && !m_fileFull; }
+    void setFileFull() { m_fileFull = true; }
+    qint64 given() const { return m_given; }
+    const ReceiptTotals &totals() const { return m_totals; }
+
+private:
+    static constexpr qint64 progressStep = 2000;
+
+    const Source &m_source;
+    const Progress &m_progress;
+    ReceiptTotals m_totals;
+    QString m_error;
+    qint64 m_given = 0;
+    bool m_stopped = false;
+    bool m_fileFull = false;
+};
+
 // ---- CSV
 
 void appendDigits(QString &out, int value, int width)
@@ -141,10 +198,9 @@ void appendCsvRow(QString &out, const Receipt &receipt)
     out += u"\r\n"_s;
 }
 
-bool writeCsv(QIODevice &file, const QList<Receipt> &receipts, const QList<int> &rows,
-              const ReceiptTotals &totals)
+bool writeCsv(QIODevice &file, Feed &feed)
 {
-    // Written in pieces of about 64 KB: one text of a whole list would hold it twice over.
+    // Written in pieces of about 64 KB: memory stays flat however long the list.
     constexpr qsizetype piece = 32 * 1024;
     QString text;
     text.reserve(piece + 4096);
@@ -156,34 +212,35 @@ bool writeCsv(QIODevice &file, const QList<Receipt> &receipts, const QList<int> 
         appendCsvField(text, titles.at(column));
     }
     text += u"\r\n"_s;
-    for (const int row : rows) {
-        appendCsvRow(text, receipts.at(row));
+    while (const Receipt *receipt = feed.next()) {
+        appendCsvRow(text, *receipt);
         if (text.size() >= piece) {
             if (file.write(text.toUtf8()) < 0)
                 return false;
             text.resize(0);
         }
     }
+    if (!feed.error().isEmpty())
+        return false;
     text += u"合计"_s;
     for (int column = 1; column < columnCount; ++column) {
         text += u',';
         if (column == TotalColumn)
-            text += Money::format(totals.fen, false);
+            text += Money::format(feed.totals().fen, false);
     }
     text += u"\r\n"_s;
     return file.write(text.toUtf8()) >= 0;
 }
 
-bool exportCsv(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
-               const ReceiptTotals &totals, QString *error)
+bool exportCsv(const QString &path, Feed &feed, QString *error)
 {
     return OutputFile::writeReplacing(
         path,
         [&](const QString &scratch, QString *reason) {
             QFile file(scratch);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                || !writeCsv(file, receipts, rows, totals) || !file.flush()) {
-                *reason = file.errorString();
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !writeCsv(file, feed)
+                || !file.flush()) {
+                *reason = feed.error().isEmpty() ? file.errorString() : feed.error();
                 return false;
             }
             return true;
@@ -210,11 +267,8 @@ lxw_datetime excelDate(const QDateTime &dateTime, bool withTime)
 class XlsxWriter
 {
 public:
-    XlsxWriter(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
-               const ReceiptTotals &totals, QStringList *cutCells)
-        : m_receipts(receipts)
-        , m_rows(rows)
-        , m_totals(totals)
+    XlsxWriter(const QString &path, Feed &feed, QStringList *cutCells)
+        : m_feed(feed)
         , m_cutCells(cutCells)
     {
         lxw_workbook_options options {};
@@ -238,16 +292,34 @@ public:
             return false;
         }
         makeFormats();
-        setColumnWidths();
         worksheet_freeze_panes(m_sheet, 1, 0);
 
         const QStringList &titles = ReceiptExport::columnTitles();
-        for (int column = 0; column < columnCount; ++column)
+        for (int column = 0; column < columnCount; ++column) {
+            m_widths[size_t(column)] = displayWidth(titles.at(column));
             writeText(0, column, titles.at(column), m_bold);
+        }
         lxw_row_t row = 1;
-        for (const int index : m_rows)
-            writeReceipt(row++, m_receipts.at(index));
+        while (const Receipt *receipt = m_feed.next()) {
+            // The header and the total take a row each.
+            if (row + 1 >= LXW_ROW_MAX) {
+                m_feed.setFileFull();
+                m_feed.stop(
+                    u"Excel 的一张工作表最多放 %1 张收据：请缩小日期范围，或导出为 CSV"_s.arg(
+                        LXW_ROW_MAX - 2));
+                break;
+            }
+            widen(*receipt);
+            writeReceipt(row++, *receipt);
+        }
+        if (!m_feed.error().isEmpty()) {
+            *error = m_feed.error();
+            return false;
+        }
         writeTotal(row);
+        // The widths go into the sheet's head, which the workbook writes when it closes,
+        // after the rows: so they can be known only once every row is written.
+        setColumnWidths();
 
         const lxw_error closed = workbook_close(m_workbook);
         m_workbook = nullptr;
@@ -296,25 +368,24 @@ private:
 
     // Wide enough for the title and the longest value, within reason: a long remark
     // should not push the other columns off the screen.
+    void widen(const Receipt &receipt)
+    {
+        for (int column = 0; column < columnCount; ++column) {
+            if (const QString *text = plainText(receipt, column))
+                m_widths[size_t(column)] = std::max(m_widths[size_t(column)], displayWidth(*text));
+        }
+        if (receipt.unreadableTotal)
+            m_widths[TotalColumn]
+                = std::max(m_widths[TotalColumn], displayWidth(*receipt.unreadableTotal));
+        else if (const std::optional<qint64> fen = Money::fenOf(receipt))
+            m_largest = std::max({m_largest, *fen, -*fen});
+    }
+
     void setColumnWidths()
     {
-        std::array<int, columnCount> widths {};
-        const QStringList &titles = ReceiptExport::columnTitles();
-        for (int column = 0; column < columnCount; ++column)
-            widths[size_t(column)] = displayWidth(titles.at(column));
-        qint64 largest = std::max(m_totals.fen, -m_totals.fen);
-        for (const int index : m_rows) {
-            const Receipt &receipt = m_receipts.at(index);
-            for (int column = 0; column < columnCount; ++column) {
-                if (const QString *text = plainText(receipt, column))
-                    widths[size_t(column)] = std::max(widths[size_t(column)], displayWidth(*text));
-            }
-            if (receipt.unreadableTotal)
-                widths[TotalColumn]
-                    = std::max(widths[TotalColumn], displayWidth(*receipt.unreadableTotal));
-            else if (const std::optional<qint64> fen = Money::fenOf(receipt))
-                largest = std::max({largest, *fen, -*fen});
-        }
+        std::array<int, columnCount> widths = m_widths;
+        const qint64 total = m_feed.totals().fen;
+        const qint64 largest = std::max({m_largest, total, -total});
         // ¥, a minus sign, the grouped digits.
         widths[TotalColumn] = std::max(widths[TotalColumn], int(Money::format(largest).size()) + 2);
         widths[ReceiptDateColumn] = std::max(widths[ReceiptDateColumn], 10);
@@ -387,8 +458,8 @@ private:
     void writeTotal(lxw_row_t row)
     {
         writeText(row, ReceiptNoColumn, u"合计"_s, m_bold);
-        const double value = double(m_totals.fen) / 100;
-        if (m_rows.isEmpty()) {
+        const double value = double(m_feed.totals().fen) / 100;
+        if (m_feed.given() == 0) {
             // A formula over no rows would name its own cell.
             note(worksheet_write_number(m_sheet, row, TotalColumn, value, m_boldMoney));
             return;
@@ -404,10 +475,10 @@ private:
 
     static constexpr const char *moneyFormat = "¥#,##0.00";
 
-    const QList<Receipt> &m_receipts;
-    const QList<int> &m_rows;
-    const ReceiptTotals &m_totals;
+    Feed &m_feed;
     QStringList *m_cutCells;
+    std::array<int, columnCount> m_widths {};
+    qint64 m_largest = 0;
     lxw_workbook *m_workbook = nullptr;
     lxw_worksheet *m_sheet = nullptr;
     lxw_error m_error = LXW_NO_ERROR;
@@ -419,21 +490,14 @@ private:
     lxw_format *m_money[2] {};
 };
 
-bool exportXlsx(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
-                const ReceiptTotals &totals, QStringList *cutCells, QString *error)
+bool exportXlsx(const QString &path, Feed &feed, QStringList *cutCells, QString *error)
 {
-    // The header and the total take a row each.
-    if (rows.size() + 2 > LXW_ROW_MAX) {
-        *error = u"Excel 的一张工作表最多放 %1 张收据：请缩小日期范围，或导出为 CSV"_s.arg(
-            LXW_ROW_MAX - 2);
-        return false;
-    }
     return OutputFile::writeReplacing(
         path,
         [&](const QString &scratch, QString *reason) {
             if (cutCells)
                 cutCells->clear();
-            return XlsxWriter(scratch, receipts, rows, totals, cutCells).write(reason);
+            return XlsxWriter(scratch, feed, cutCells).write(reason);
         },
         error);
 }
@@ -460,9 +524,8 @@ const QStringList &ReceiptExport::columnTitles()
     return titles;
 }
 
-bool ReceiptExport::write(const QString &path, const QList<Receipt> &receipts,
-                          const QList<int> &rows, ReceiptTotals *written, QString *error,
-                          QStringList *cutCells)
+bool ReceiptExport::write(const QString &path, const Source &source, ReceiptTotals *written,
+                          QString *error, QStringList *cutCells, const Progress &progress)
 {
     if (cutCells)
         cutCells->clear();
@@ -473,18 +536,30 @@ bool ReceiptExport::write(const QString &path, const QList<Receipt> &receipts,
             *error = u"只能导出为 .csv 或 .xlsx 文件：%1"_s.arg(QDir::toNativeSeparators(path));
         return false;
     }
-    const ReceiptTotals totals = ReceiptTotals::of(receipts, rows);
-    const bool done = *format == Format::Csv
-        ? exportCsv(path, receipts, rows, totals, &reason)
-        : exportXlsx(path, receipts, rows, totals, cutCells, &reason);
+    Feed feed(source, progress);
+    const bool done = *format == Format::Csv ? exportCsv(path, feed, &reason)
+                                             : exportXlsx(path, feed, cutCells, &reason);
     if (!done) {
         if (error)
-            *error = u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(path), reason);
+            *error = feed.sourceFailed()
+                ? feed.error()
+                : u"无法写入 %1：%2"_s.arg(QDir::toNativeSeparators(path), reason);
         return false;
     }
     if (written)
-        *written = totals;
+        *written = feed.totals();
     return true;
+}
+
+bool ReceiptExport::write(const QString &path, const QList<Receipt> &receipts,
+                          const QList<int> &rows, ReceiptTotals *written, QString *error,
+                          QStringList *cutCells)
+{
+    qsizetype next = 0;
+    const Source source = [&](QString *) {
+        return next < rows.size() ? &receipts.at(rows.at(next++)) : nullptr;
+    };
+    return write(path, source, written, error, cutCells);
 }
 
 QString ReceiptExport::cutCellsNotice(const QStringList &cutCells)

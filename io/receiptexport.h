@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // Writes a list of receipts to a file that spreadsheet programs open, for the accountant:
@@ -68,12 +69,25 @@ std::optional<Format> formatOf(const QString &path);
 // list's table shows the first thirteen.
 const QStringList &columnTitles();
 
-// Writes receipts.at(row) for each of rows, in that order, to path (replacing a file
-// there). True when the file is complete; *written then gets the receipts counted as the
-// lists count them (ReceiptTotals::of: count and fen of those not voided). False with the
-// reason in Chinese in *error for an unknown extension or a file that could not be
-// written; nothing is left at path then (an existing file stays as it was). *cutCells gets
-// the Excel cells whose text had to be cut, as "G3（备注信息）".
+// Gives the receipts to write, one at a time in the order written: the next one (valid
+// until the next call), or null at the end. A source that fails answers null with the
+// reason, a whole sentence in Chinese, in *error.
+using Source = std::function<const Receipt *(QString *error)>;
+// Told every few thousand rows how many receipts are written; false stops the export,
+// which then leaves nothing behind.
+using Progress = std::function<bool(qint64 written)>;
+
+// Writes the receipts of source to path (replacing a file there), row by row: memory
+// stays flat however many there are. True when the file is complete; *written then gets
+// the receipts counted as the lists count them (ReceiptTotals: count and fen of those not
+// voided). False with the reason in Chinese in *error for an unknown extension, a file
+// that could not be written, a source that failed (its own reason) or a stop asked by
+// progress; nothing is left at path then (an existing file stays as it was). *cutCells
+// gets the Excel cells whose text had to be cut, as "G3（备注信息）".
+bool write(const QString &path, const Source &source, ReceiptTotals *written = nullptr,
+           QString *error = nullptr, QStringList *cutCells = nullptr,
+           const Progress &progress = {});
+// The same for receipts.at(row) for each of rows, in that order.
 bool write(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
            ReceiptTotals *written = nullptr, QString *error = nullptr,
            QStringList *cutCells = nullptr);

@@ -48,20 +48,23 @@ QList<int> ReceiptFilter::rowsOf(const QList<Receipt> &receipts) const
     return rows;
 }
 
+void ReceiptTotals::add(const Receipt &receipt)
+{
+    if (receipt.voidReason) {
+        ++voided;
+        return;
+    }
+    ++count;
+    if (const std::optional<qint64> receiptFen = Money::fenOf(receipt))
+        fen += *receiptFen;
+    else
+        ++unreadable;
+}
+
 ReceiptTotals ReceiptTotals::of(const QList<Receipt> &receipts, const QList<int> &rows)
 {
     ReceiptTotals totals;
-    for (const int row : rows) {
-        const Receipt &receipt = receipts.at(row);
-        if (receipt.voidReason) {
-            ++totals.voided;
-            continue;
-        }
-        ++totals.count;
-        if (const std::optional<qint64> fen = Money::fenOf(receipt))
-            totals.fen += *fen;
-        else
-            ++totals.unreadable;
-    }
+    for (const int row : rows)
+        totals.add(receipts.at(row));
     return totals;
 }

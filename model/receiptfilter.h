@@ -36,5 +36,7 @@ struct ReceiptTotals
     qint64 voided = 0;
     qint64 unreadable = 0;
 
+    // Counts one more receipt.
+    void add(const Receipt &receipt);
     static ReceiptTotals of(const QList<Receipt> &receipts, const QList<int> &rows);
 };

@@ -49,13 +49,17 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     // The people and the payment method come from short lists, so a long list holds the
     // same few texts over and over: share one copy of each instead of one per row.
     // Looked up by the stored bytes, so a text seen before is neither decoded nor copied.
-    const auto shared = [this, &text](int column) {
+    const auto shared = [this, &text](int column, size_t slot) {
         const std::optional<QByteArrayView> bytes = m_resultSet.bytesForColumnIndex(column);
         if (!bytes || bytes->isEmpty())
             return QString();
+        RecentText &recent = m_recentTexts[slot];
+        if (QByteArrayView(recent.bytes) == *bytes)
+            return recent.text;
         auto found = m_sharedTexts.constFind(QByteArray::fromRawData(bytes->data(), bytes->size()));
         if (found == m_sharedTexts.constEnd())
             found = m_sharedTexts.insert(bytes->toByteArray(), text(column));
+        recent = {found.key(), found.value()};
         return found.value();
     };
     const auto skip = [](const QString &id, const char16_t *why) -> std::optional<Receipt> {
@@ -87,11 +91,11 @@ std::optional<Receipt> ReceiptRowMapper::map() const
     receipt.reason1 = text(m_reason1);
     receipt.reason2 = text(m_reason2);
     receipt.remark = text(m_remark);
-    receipt.paytype = shared(m_paytype);
-    receipt.payee = shared(m_payee);
-    receipt.approve = shared(m_approve);
-    receipt.accountant = shared(m_accountant);
-    receipt.creator = shared(m_creator);
+    receipt.paytype = shared(m_paytype, 0);
+    receipt.payee = shared(m_payee, 1);
+    receipt.approve = shared(m_approve, 2);
+    receipt.accountant = shared(m_accountant, 3);
+    receipt.creator = shared(m_creator, 4);
     receipt.createDate = createDate;
     const std::optional<QByteArrayView> totalText = m_resultSet.bytesForColumnIndex(m_total);
     if (const std::optional<double> total = readStoredAmount(totalText.value_or(""))) {

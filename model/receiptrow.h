@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include <array>
+
 #include <optional>
 
 class ResultSet;
@@ -33,6 +35,15 @@ private:
     ResultSet &m_resultSet;
     mutable StoredDateTimeReader m_dates;
     mutable QHash<QByteArray, QString> m_sharedTexts;
+    // The texts a column of shared texts gave last, by column: consecutive receipts
+    // mostly have the same payee and payment method, and comparing a few bytes costs a
+    // fraction of hashing them.
+    struct RecentText
+    {
+        QByteArray bytes;
+        QString text;
+    };
+    mutable std::array<RecentText, 5> m_recentTexts;
     QString m_missingColumn;
     int m_id, m_receiptNo, m_receiptDate, m_payer, m_reason1, m_reason2, m_remark, m_paytype,
         m_payee, m_approve, m_accountant, m_creator, m_createDate, m_total, m_totalBig, m_isDeleted;

@@ -8,11 +8,21 @@
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptpart.h"
+#include "receiptstream.h"
 #include "toast.h"
 
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <limits>
+#include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -109,10 +119,77 @@ void ListFooter::exportShown()
         u"收据-%1-%2.xlsx"_s.arg(dayOf(m_store.beginDate()), dayOf(m_store.endDate())));
     if (target.isEmpty())
         return;
+
+    // In the order of the load the rows are read again from the book, one by one, with the
+    // list's range and search. A list the user sorted is written from the rows it holds,
+    // in the order shown: the book has no such order to read them in. The copy of the
+    // list is shared, not copied, and keeps its rows should the list reload meanwhile.
+    // The file is written on a thread of its own (the book read on a connection of its
+    // own), so the window paints and the export can be stopped, even while an Excel
+    // workbook is being packed at the end.
+    std::optional<ReceiptStream> stream;
+    const QList<Receipt> held = m_store.receipts();
+    qsizetype next = 0;
+    ReceiptExport::Source source;
+    if (m_receiptPart->isSortedByUser()) {
+        source = [&](QString *) {
+            return next < rows.size() ? &held.at(rows.at(next++)) : nullptr;
+        };
+    } else {
+        stream.emplace(m_store.beginDate(), m_store.endDate(),
+                       ReceiptFilter(m_receiptPart->searchText()), ReceiptStream::Connection::Own);
+        source = [&](QString *error) {
+            const Receipt *receipt = stream->next();
+            if (!receipt)
+                *error = stream->error();
+            return receipt;
+        };
+    }
+    std::atomic<qint64> writtenSoFar = 0;
+    std::atomic<bool> stop = false;
+    const ReceiptExport::Progress told = [&](qint64 count) {
+        writtenSoFar = count;
+        return !stop;
+    };
     ReceiptTotals written;
     QString error;
     QStringList cutCells;
-    if (ReceiptExport::write(target, m_store.receipts(), rows, &written, &error, &cutCells)) {
+    bool done = false;
+    const std::unique_ptr<QThread> worker(QThread::create(
+        [&] { done = ReceiptExport::write(target, source, &written, &error, &cutCells, told); }));
+    worker->start();
+    // A short export is over before anyone would see a dialog, and the window takes no
+    // input meanwhile; a long one shows its progress, and the dialog keeps the window's
+    // controls from acting while the file is written.
+    if (!worker->wait(QDeadlineTimer(200))) {
+        const int expected = int(std::min<qsizetype>(rows.size(), std::numeric_limits<int>::max()));
+        QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(rows.size()), u"取消"_s, 0, expected,
+                                 window());
+        progress.setObjectName(u"exportProgressDialog"_s);
+        progress.setWindowTitle(u"导出列表"_s);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(0);
+        progress.setAutoReset(false);
+        progress.setAutoClose(false);
+        // Asked on a timer rather than told by QThread::finished, which could come before
+        // the loop runs.
+        QEventLoop loop;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, &progress, [&] {
+            if (progress.wasCanceled())
+                stop = true;
+            if (worker->isFinished())
+                loop.quit();
+            else
+                progress.setValue(int(std::min<qint64>(writtenSoFar, std::max(expected - 1, 0))));
+        });
+        progress.show();
+        tick.start(50);
+        loop.exec();
+        worker->wait();
+    }
+    const bool canceled = stop;
+    if (done) {
         // The file lists the voided rows too, but the sum leaves them out: so does the count.
         QString text = u"已导出 %1 张收据，合计 %2"_s.arg(written.count).arg(yuan(written.fen));
         if (written.voided > 0)
@@ -124,7 +201,7 @@ void ListFooter::exportShown()
         if (!cutCells.isEmpty())
             MessageBox::warning(window(), u"导出的文字不完整"_s,
                                 ReceiptExport::cutCellsNotice(cutCells));
-    } else {
+    } else if (!canceled) {
         m_errorToast->show(u"导出失败：%1"_s.arg(error));
     }
 }

@@ -82,6 +82,7 @@ ReceiptPart::ReceiptPart(QWidget *parent)
 
 void ReceiptPart::setSearchText(const QString &text)
 {
+    m_searchText = text;
     m_model->setFilter(ReceiptFilter(text));
     keepSelectionToShownRows();
     selectStoredSelection();

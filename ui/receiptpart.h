@@ -27,6 +27,10 @@ public:
     // Shows only the receipts the search text finds (all for an empty text). Selected
     // receipts it hides leave the selection, so no action reaches a row out of sight.
     void setSearchText(const QString &text);
+    QString searchText() const { return m_searchText; }
+    // Whether the user sorted the list by a column header; if not, it is in the order of
+    // the store's load (highest number first).
+    bool isSortedByUser() const { return m_userSort.has_value(); }
     // The rows of AppStore::receipts shown, in the order shown.
     const QList<int> &shownRows() const;
     // Of those, the ones selected.
@@ -53,5 +57,6 @@ private:
     bool m_applyingSelection = false;
     // The column and order the user sorted by, kept over reloads; none until a click.
     std::optional<std::pair<int, Qt::SortOrder>> m_userSort;
+    QString m_searchText;
     bool m_sorting = false;
 };

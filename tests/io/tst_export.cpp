@@ -11,6 +11,7 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,8 +166,11 @@ private Q_SLOTS:
     void writesNothingButARegularFile_data();
     void writesNothingButARegularFile();
     void cutCellsAreTold();
+    void stopsLeaveNothing_data();
+    void stopsLeaveNothing();
     void commandLine_data();
     void commandLine();
+    void largeExportStreams();
     void statistics();
 
 private:
@@ -357,6 +361,44 @@ void tst_Export::cutCellsAreTold()
     QCOMPARE(cut, QStringList(u"A3（交款单位）"_s));
 }
 
+// An export stopped from its progress, or whose source fails half way, leaves the file
+// that was there as it was and nothing beside it; a failed read is told in its own words.
+void tst_Export::stopsLeaveNothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("stopped"); // else the source fails
+    QTest::newRow("csv stopped") << u"a.csv"_s << true;
+    QTest::newRow("xlsx stopped") << u"a.xlsx"_s << true;
+    QTest::newRow("csv, read fails") << u"a.csv"_s << false;
+    QTest::newRow("xlsx, read fails") << u"a.xlsx"_s << false;
+}
+
+void tst_Export::stopsLeaveNothing()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, stopped);
+    QVERIFY(writeFile(path(name), "old"));
+    const Receipt receipt = listedReceipt(u"1"_s, u"甲"_s, 1);
+    int given = 0;
+    const ReceiptExport::Source source = [&](QString *error) -> const Receipt * {
+        if (++given <= 5000)
+            return &receipt;
+        *error = u"读取收据失败：磁盘出错"_s;
+        return nullptr;
+    };
+    QList<qint64> told;
+    const ReceiptExport::Progress progress = [&](qint64 written) {
+        told.append(written);
+        return !stopped;
+    };
+    QString error;
+    QVERIFY(!ReceiptExport::write(path(name), source, nullptr, &error, nullptr, progress));
+    QCOMPARE(error, stopped ? u"导出已取消"_s : u"读取收据失败：磁盘出错"_s);
+    QCOMPARE(told.first(), 2000);
+    QCOMPARE(fileBytes(path(name)), QByteArray("old"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList(name));
+}
+
 void tst_Export::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -422,6 +464,36 @@ void tst_Export::commandLine()
         for (qsizetype i = 1; i + 1 < records->size(); ++i)
             QCOMPARE(records->at(i).first(), u"000000"_s + numbers.split(u' ').at(i - 1));
     }
+}
+
+// A large export is written as it is read: the program's memory stays far below what
+// holding the receipts would take (about 800 bytes each, 160 MB here).
+void tst_Export::largeExportStreams()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's own memory hides the program's");
+#endif
+    constexpr int count = 200000;
+    TestEnvironment env;
+    env.createDatabase();
+    QVERIFY(env.execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
+        u"insert into tb_receipt select 'id' || i, printf('%07d', i), "
+        u"strftime('%Y-%m-%d %H:%M:%S', '2015-01-01', '+' || (i * 1500) || ' seconds'), "
+        u"'交款单位' || (i % 2000), '物业费', '第' || (i % 12 + 1) || '月', '备注 ' || i, "
+        u"'现金', '张三', '李四', '王五', 'admin', "
+        u"strftime('%Y-%m-%d %H:%M:%S', '2015-01-01', '+' || (i * 1500 + 60) || ' seconds'), "
+        u"printf('%.2f', i % 1000 + 0.5), '壹元', '0' from n"_s.arg(count)));
+    for (const QString &name : {u"a.csv"_s, u"a.xlsx"_s}) {
+        const Run run = runQuenta({u"--export"_s, path(name)});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY2(run.out.startsWith(u"%1 张"_s.arg(count)), qPrintable(run.out));
+    }
+    QCOMPARE(readCsv(path(u"a.csv"_s))->size(), count + 2);
+    rusage usage {};
+    QCOMPARE(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+    const long peakMegabytes = usage.ru_maxrss / 1024;
+    QVERIFY2(peakMegabytes < 100, qPrintable(u"%1 MB"_s.arg(peakMegabytes)));
 }
 
 // The statistics table: the groups in the screen's order, a group without a name, a name

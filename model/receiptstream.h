@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "receipt.h"
+#include "receiptfilter.h"
+#include "receiptrow.h"
+
+#include <QHash>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class Database;
+class ResultSet;
+
+// The receipts of a date range as the lists show them (highest number first, void
+// reasons filled in, the search applied to each), read one at a time from the book, so
+// a range of a million receipts never sits in memory. For exports; the lists keep their
+// own load. A stream holds a read open until it ends or is destroyed.
+class ReceiptStream
+{
+public:
+    // Shared: on the program's connection, on its thread. Own: on a read-only connection
+    // of its own, opened here, so the stream may then be read on another thread.
+    enum class Connection { Shared, Own };
+
+    // beginDate and endDate are bounds as the lists keep them ("2024-05-01 00:00:00").
+    ReceiptStream(const QString &beginDate, const QString &endDate,
+                  const ReceiptFilter &filter = ReceiptFilter(),
+                  Connection connection = Connection::Shared);
+    ~ReceiptStream();
+    ReceiptStream(const ReceiptStream &) = delete;
+    ReceiptStream &operator=(const ReceiptStream &) = delete;
+
+    // The next receipt the search finds, valid until the next call; null at the end and
+    // on a failure, which error() then tells.
+    const Receipt *next();
+    // Why the read failed ("读取收据失败：…"), empty while all is well. The receipts given
+    // before the failure are not all there are.
+    QString error() const { return m_error; }
+    // The rows so far left out because they cannot be read, as the lists leave them out.
+    int skippedRows() const { return m_skippedRows; }
+    // What the lists' banner says of them; empty when none was left out.
+    QString skippedNotice() const;
+
+private:
+    void fail(const QString &reason);
+    QString describeFailure(int code, const QString &message) const;
+
+    ReceiptFilter m_filter;
+    QHash<QString, QString> m_voidReasons;
+    std::unique_ptr<Database> m_ownDatabase; // outlives the rows read from it
+    std::unique_ptr<ResultSet> m_resultSet;
+    std::optional<ReceiptRowMapper> m_mapper;
+    std::optional<Receipt> m_current;
+    QString m_error;
+    int m_skippedRows = 0;
+    bool m_done = false;
+};
