@@ -57,12 +57,23 @@ constexpr double writeTargetRatio = 1.5;
 
 bool allMet = true;
 
+// The label padded to 44 columns as a terminal shows it (a Chinese character takes two).
+QByteArray label(const char *what)
+{
+    QString text = QString::fromUtf8(what);
+    int width = 0;
+    for (const QChar c : std::as_const(text))
+        width += c.unicode() >= 0x1100 ? 2 : 1;
+    return (text + QString(std::max(0, 44 - width), u' ')).toUtf8();
+}
+
 void report(const char *what, double figure, const char *unit, double target,
             const QString &anchor)
 {
     const bool met = figure <= target;
     allMet = allMet && met;
-    std::printf("%-44s %9.1f %-3s target <= %.0f %-3s %-6s %s\n", what, figure, unit, target,
+    std::printf("%s %9.1f %-3s target <= %.0f %-3s %-6s %s\n", label(what).constData(), figure,
+                unit, target,
                 unit, BenchData::verdict(met), qPrintable(anchor));
     std::fflush(stdout);
 }
@@ -72,8 +83,8 @@ void reportRatio(const char *what, double ms, double rawMs)
     const double ratio = ms / rawMs;
     const bool met = ratio <= writeTargetRatio;
     allMet = allMet && met;
-    std::printf("%-44s %9.1f ms  %.1fx raw (target <= %.1fx)  %-6s raw libsqlite3 %.1f ms\n",
-                what, ms, ratio, writeTargetRatio, BenchData::verdict(met), rawMs);
+    std::printf("%s %9.1f ms  %.1fx raw (target <= %.1fx)  %-6s raw libsqlite3 %.1f ms\n",
+                label(what).constData(), ms, ratio, writeTargetRatio, BenchData::verdict(met), rawMs);
     std::fflush(stdout);
 }
 
@@ -232,6 +243,14 @@ double rawBestMs(const QString &path, const QString &sql, int runs, qint64 *rows
     return ms(best);
 }
 
+// The first screenful of a list's query, read as raw SQLite reads it fastest: in the
+// receipt number's index order, stopping after 50 rows.
+QString firstRows(QString query)
+{
+    query.replace(u"from  tb_Receipt\n"_s, u"from  tb_Receipt indexed by idx_receipt_receiptNo\n"_s);
+    return query + u"\nlimit 50"_s;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -264,7 +283,7 @@ int main(int argc, char **argv)
     app.installEventFilter(&paint);
     StallWatch stall;
     qint64 firstBest = -1, allBest = -1;
-    double stallWorst = 0;
+    QList<double> stalls;
     for (int run = 0; run < runs; ++run) {
         window.click(u"今天收据"_s);
         settle();
@@ -281,7 +300,7 @@ int main(int argc, char **argv)
         const qint64 all = clock.nsecsElapsed();
         waitFor([&] { return paint.at() >= 0; }, 10000);
         QTest::qWait(300); // what the window does after the rows are in counts too
-        stallWorst = std::max(stallWorst, stall.stopMs());
+        stalls << stall.stopMs();
         const qint64 first = paint.at() >= 0 ? paint.at() : all;
         firstBest = firstBest < 0 ? first : std::min(firstBest, first);
         allBest = allBest < 0 ? all : std::min(allBest, all);
@@ -291,13 +310,18 @@ int main(int argc, char **argv)
     const QString listQuery = BenchData::listQuery(store.beginDate(), store.endDate());
     qint64 rawRows = 0;
     const double rawAllMs = rawBestMs(path, listQuery, runs, &rawRows);
-    const double rawFirstMs = rawBestMs(path, listQuery + u"\nlimit 50"_s, runs);
+    const double rawFirstMs = rawBestMs(path, firstRows(listQuery), runs);
     report("open 全部收据, first rows painted", ms(firstBest), "ms", firstRowsTargetMs,
            u"raw first 50 rows %1 ms"_s.arg(rawFirstMs, 0, 'f', 1));
-    std::printf("%-44s %9.1f ms  (no target)               raw all %lld rows %.1f ms\n",
-                "open 全部收据, all rows in the table", ms(allBest), qlonglong(rawRows),
+    std::printf("%s %9.1f ms  (no target)                raw all %lld rows %.1f ms\n",
+                label("open 全部收据, all rows in the table").constData(), ms(allBest), qlonglong(rawRows),
                 rawAllMs);
-    report("longest stall of a 10 ms timer meanwhile", stallWorst, "ms", stallTargetMs, {});
+    QStringList eachStall;
+    for (const double stallMs : std::as_const(stalls))
+        eachStall << QString::number(stallMs, 'f', 0);
+    report("longest stall of a 10 ms timer meanwhile",
+           *std::max_element(stalls.cbegin(), stalls.cend()), "ms", stallTargetMs,
+           u"each run: %1 ms"_s.arg(eachStall.join(u", "_s)));
     const qint64 memoryKb = BenchData::residentKilobytes();
     report("memory with 全部收据 open (RSS)", BenchData::megabytes(memoryKb), "MB",
            memoryTargetMb,
@@ -334,8 +358,9 @@ int main(int argc, char **argv)
                              u"or receiptNo like '%星%')"_s;
     QString searchQuery = listQuery;
     searchQuery.replace(u"\norder by"_s, u"\nand   "_s + matching + u"\norder by"_s);
-    const double rawSearchMs = rawBestMs(path, searchQuery + u"\nlimit 50"_s, runs);
-    std::printf("%-44s %9.1f ms  median of %lld\n", "a keystroke in the search field",
+    const double rawSearchMs = rawBestMs(path, firstRows(searchQuery), runs);
+    std::printf("%s %9.1f ms  median of %lld\n",
+                label("a keystroke in the search field").constData(),
                 BenchData::median(keystrokes), qlonglong(keystrokes.size()));
     report("a keystroke in the search field, slowest",
            *std::max_element(keystrokes.cbegin(), keystrokes.cend()), "ms", keystrokeTargetMs,
@@ -358,7 +383,7 @@ int main(int argc, char **argv)
     ascending.replace(u"order by ReceiptNo desc"_s, u"order by ReceiptNo asc"_s);
     report("sort by 收据单号 (header click)", ms(sortBest), "ms", sortTargetMs,
            u"raw first 50 rows in that order %1 ms"_s.arg(
-               rawBestMs(path, ascending + u"\nlimit 50"_s, runs), 0, 'f', 1));
+               rawBestMs(path, firstRows(ascending), runs), 0, 'f', 1));
 
     // 增加 on 开单, with 全部收据 viewed just before.
     window.click(u"全部收据"_s);
@@ -423,7 +448,7 @@ int main(int argc, char **argv)
         edits << ms(clock.nsecsElapsed());
     }
     qint64 edited = 0;
-    BenchData::rawNanoseconds(path, u"select id from tb_receipt where remark like '改过 %'"_s,
+    BenchData::rawNanoseconds(path, u"select id from tb_history where action = 'update'"_s,
                               &edited);
     if (edited != runs) {
         std::fprintf(stderr, "保存修改 changed %lld receipts, not %d\n", qlonglong(edited), runs);
