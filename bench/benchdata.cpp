@@ -28,6 +28,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// Counts up whenever fillReceipts makes a different book.
+constexpr int bookVersion = 2;
+
 bool exec(sqlite3 *db, const char *sql)
 {
     char *error = nullptr;
@@ -191,7 +194,8 @@ bool fillReceipts(const QString &path, int count)
         days.push_back(utf8(day.toString(u"yyyy-MM-dd")));
     std::vector<std::string> totals, capitals;
     for (int k = 0; k < 5000; ++k) {
-        const qint64 fen = qint64(k + 1) * 1000 + k % 100; // never nothing: 10.00 to 50,000.99
+        // Never nothing (a receipt of 0.00 cannot be saved again); 12340.34 is among them.
+        const qint64 fen = qint64(k + 1) * 1000 + (k + 1) % 100;
         const QString text = QString::number(fen / 100.0, 'f', QLocale::FloatingPointShortest);
         totals.push_back(utf8(text));
         capitals.push_back(utf8(amountInCapitals(QString::number(fen / 100.0, 'f', 2))));
@@ -288,7 +292,8 @@ QString cachedBook(int count)
     if (folder.isEmpty())
         folder = QDir(QCoreApplication::applicationDirPath()).filePath(u"../bench-cache"_s);
     folder = QDir::cleanPath(folder);
-    const QString path = QDir(folder).filePath(u"book-%1.db"_s.arg(count));
+    // Named by what it holds: a book made before fillReceipts changed is not reused.
+    const QString path = QDir(folder).filePath(u"book-v%1-%2.db"_s.arg(bookVersion).arg(count));
     if (QFile::exists(path))
         return path;
     QDir().mkpath(folder);

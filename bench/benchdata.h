@@ -15,7 +15,7 @@ int bookSize(QStringList *arguments);
 
 // Adds a book of `count` receipts to the database file at path, as the program would have
 // written them one by one, in one transaction: numbered 0000001 upwards and dated evenly
-// over the ten years 2015–2024, amounts from 10.00 to 50,000.99, each with its 开单 row
+// over the ten years 2015–2024, amounts from 10.01 to 50,000.00, each with its 开单 row
 // in the history; 2,000 payers (also in the 交款单位 list), reasons and payment methods
 // come round from short lists, one receipt in three has an 其它说明, one in four a 备注;
 // one in a hundred is voided a day later (its tb_void row and its 作废 history row). The numbering counter is left at the
