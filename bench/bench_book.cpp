@@ -67,14 +67,12 @@ QByteArray label(const char *what)
     return (text + QString(std::max(0, 44 - width), u' ')).toUtf8();
 }
 
-void report(const char *what, double figure, const char *unit, double target,
-            const QString &anchor)
+void report(const char *what, double figure, const char *unit, double target, const QString &anchor)
 {
     const bool met = figure <= target;
     allMet = allMet && met;
     std::printf("%s %9.1f %-3s target <= %.0f %-3s %-6s %s\n", label(what).constData(), figure,
-                unit, target,
-                unit, BenchData::verdict(met), qPrintable(anchor));
+                unit, target, unit, BenchData::verdict(met), qPrintable(anchor));
     std::fflush(stdout);
 }
 
@@ -84,7 +82,8 @@ void reportRatio(const char *what, double ms, double rawMs)
     const bool met = ratio <= writeTargetRatio;
     allMet = allMet && met;
     std::printf("%s %9.1f ms  %.1fx raw (target <= %.1fx)  %-6s raw libsqlite3 %.1f ms\n",
-                label(what).constData(), ms, ratio, writeTargetRatio, BenchData::verdict(met), rawMs);
+                label(what).constData(), ms, ratio, writeTargetRatio, BenchData::verdict(met),
+                rawMs);
     std::fflush(stdout);
 }
 
@@ -197,10 +196,7 @@ public:
                           list->visualItemRect(row(title)).center());
     }
     QWidget *screen() const { return m_window.sidebar()->currentScreen(); }
-    QTableView *table() const
-    {
-        return screen()->findChild<QTableView *>(u"receiptTableView"_s);
-    }
+    QTableView *table() const { return screen()->findChild<QTableView *>(u"receiptTableView"_s); }
     int rows() const
     {
         QTableView *view = table();
@@ -247,7 +243,8 @@ double rawBestMs(const QString &path, const QString &sql, int runs, qint64 *rows
 // receipt number's index order, stopping after 50 rows.
 QString firstRows(QString query)
 {
-    query.replace(u"from  tb_Receipt\n"_s, u"from  tb_Receipt indexed by idx_receipt_receiptNo\n"_s);
+    query.replace(u"from  tb_Receipt\n"_s,
+                  u"from  tb_Receipt indexed by idx_receipt_receiptNo\n"_s);
     return query + u"\nlimit 50"_s;
 }
 
@@ -314,8 +311,8 @@ int main(int argc, char **argv)
     report("open 全部收据, first rows painted", ms(firstBest), "ms", firstRowsTargetMs,
            u"raw first 50 rows %1 ms"_s.arg(rawFirstMs, 0, 'f', 1));
     std::printf("%s %9.1f ms  (no target)                raw all %lld rows %.1f ms\n",
-                label("open 全部收据, all rows in the table").constData(), ms(allBest), qlonglong(rawRows),
-                rawAllMs);
+                label("open 全部收据, all rows in the table").constData(), ms(allBest),
+                qlonglong(rawRows), rawAllMs);
     QStringList eachStall;
     for (const double stallMs : std::as_const(stalls))
         eachStall << QString::number(stallMs, 'f', 0);
@@ -323,8 +320,7 @@ int main(int argc, char **argv)
            *std::max_element(stalls.cbegin(), stalls.cend()), "ms", stallTargetMs,
            u"each run: %1 ms"_s.arg(eachStall.join(u", "_s)));
     const qint64 memoryKb = BenchData::residentKilobytes();
-    report("memory with 全部收据 open (RSS)", BenchData::megabytes(memoryKb), "MB",
-           memoryTargetMb,
+    report("memory with 全部收据 open (RSS)", BenchData::megabytes(memoryKb), "MB", memoryTargetMb,
            u"before the window %1 MB"_s.arg(BenchData::megabytes(memoryBeforeKb), 0, 'f', 1));
 
     // A keystroke in the search field: each character typed, then taken back.
@@ -360,8 +356,8 @@ int main(int argc, char **argv)
     searchQuery.replace(u"\norder by"_s, u"\nand   "_s + matching + u"\norder by"_s);
     const double rawSearchMs = rawBestMs(path, firstRows(searchQuery), runs);
     std::printf("%s %9.1f ms  median of %lld\n",
-                label("a keystroke in the search field").constData(),
-                BenchData::median(keystrokes), qlonglong(keystrokes.size()));
+                label("a keystroke in the search field").constData(), BenchData::median(keystrokes),
+                qlonglong(keystrokes.size()));
     report("a keystroke in the search field, slowest",
            *std::max_element(keystrokes.cbegin(), keystrokes.cend()), "ms", keystrokeTargetMs,
            u"raw first 50 rows with 星 %1 ms"_s.arg(rawSearchMs, 0, 'f', 1));
@@ -471,19 +467,19 @@ int main(int argc, char **argv)
             path,
             u"begin immediate;\nupdate tb_receipt set remark = '改过' where id = '%1';\n"
             u"insert into tb_history (time, action, receiptId, receiptNo, detail) select "
-            u"datetime('now'), 'update', id, receiptNo, '{\"changes\":{\"remark\":[\"\",\"改过\"]}}' "
+            u"datetime('now'), 'update', id, receiptNo, "
+            u"'{\"changes\":{\"remark\":[\"\",\"改过\"]}}' "
             u"from tb_receipt where id = '%1';\ncommit;"_s.arg(id),
             1);
     }
-    BenchData::rawNanoseconds(path, u"delete from tb_history where receiptId in (%1);\n"
-                                    u"delete from tb_receipt where id in (%1);"_s.arg(
-                                        rawIds.join(u',')));
+    BenchData::rawNanoseconds(path,
+                              u"delete from tb_history where receiptId in (%1);\n"
+                              u"delete from tb_receipt where id in (%1);"_s.arg(rawIds.join(u',')));
     reportRatio("增加 after 全部收据 was viewed (median)", BenchData::median(adds),
                 BenchData::median(rawAdds));
     reportRatio("保存修改 of a receipt from 全部收据 (median)", BenchData::median(edits),
                 BenchData::median(rawEdits));
 
-    std::printf("%d receipts: %s\n", size,
-                allMet ? "every target met" : "some targets MISSED");
+    std::printf("%d receipts: %s\n", size, allMet ? "every target met" : "some targets MISSED");
     return allMet ? 0 : 2;
 }

@@ -51,7 +51,7 @@ QByteArray nameLine(const QString &statusFile)
 std::optional<ProcessRun> run(const QString &program, const QStringList &arguments,
                               const QString &outputFile)
 {
-    std::vector<QByteArray> bytes{QFile::encodeName(program)};
+    std::vector<QByteArray> bytes {QFile::encodeName(program)};
     for (const QString &argument : arguments)
         bytes.push_back(argument.toUtf8());
     std::vector<char *> argv;
@@ -86,8 +86,8 @@ std::optional<ProcessRun> run(const QString &program, const QStringList &argumen
         if (procStatus.open(QIODevice::ReadOnly) && nameLine(statusFile) != ownName) {
             for (const QByteArray &line : procStatus.readAll().split('\n')) {
                 if (line.startsWith("VmHWM:"))
-                    result.peakKb = std::max(
-                        result.peakKb, line.mid(6).trimmed().split(' ').first().toLongLong());
+                    result.peakKb = std::max(result.peakKb,
+                                             line.mid(6).trimmed().split(' ').first().toLongLong());
             }
         }
         const pid_t done = waitpid(pid, &status, WNOHANG);
@@ -173,8 +173,7 @@ int main(int argc, char **argv)
     for (const auto &exportCase : cases) {
         const QString file = dir.filePath(QString::fromUtf16(exportCase.file));
         const QString result = dir.filePath(u"result.txt"_s);
-        const std::optional<ProcessRun> figures
-            = best(quenta, {u"--export"_s, file}, result, runs);
+        const std::optional<ProcessRun> figures = best(quenta, {u"--export"_s, file}, result, runs);
         if (!figures)
             return 1;
         QFile resultFile(result);

@@ -96,8 +96,9 @@ std::optional<Run> startOnce(const QString &program, const QStringList &argument
 
 // Runs one way of starting several times and prints its figures; the best time, nothing
 // when a run failed.
-std::optional<double> measure(const char *name, const QString &program, const QStringList &arguments,
-             const QProcessEnvironment &environment, int runs)
+std::optional<double> measure(const char *name, const QString &program,
+                              const QStringList &arguments, const QProcessEnvironment &environment,
+                              int runs)
 {
     // The first start warms the page cache (program, libraries, fonts, database) and is
     // not counted: a desktop starting the program a second time finds them there too.
@@ -168,9 +169,8 @@ int main(int argc, char **argv)
     QTemporaryDir smallDir;
     if (BenchData::prepareDatabase(smallDir.path(), smallBook).isEmpty())
         return 1;
-    const std::optional<double> small
-        = measure("offscreen, 1,000 receipts", program, quentaArguments,
-                  offscreenIn(smallDir.path()), runs);
+    const std::optional<double> small = measure(
+        "offscreen, 1,000 receipts", program, quentaArguments, offscreenIn(smallDir.path()), runs);
     QTemporaryDir dir;
     if (BenchData::prepareDatabase(dir.path(), size).isEmpty())
         return 1;
@@ -181,8 +181,8 @@ int main(int argc, char **argv)
     if (small && large) {
         const double ratio = *large / *small;
         ok = ok && ratio <= smallBookRatio;
-        std::printf("start on %d receipts / on %d: %.2fx (target <= %.1fx) %s\n", size,
-                    smallBook, ratio, smallBookRatio, BenchData::verdict(ratio <= smallBookRatio));
+        std::printf("start on %d receipts / on %d: %.2fx (target <= %.1fx) %s\n", size, smallBook,
+                    ratio, smallBookRatio, BenchData::verdict(ratio <= smallBookRatio));
     }
     environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"QT_LOGGING_RULES"_s, u"qt.qpa.*=false"_s);

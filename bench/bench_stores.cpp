@@ -80,8 +80,8 @@ int main(int argc, char **argv)
 
     // (b) Numbering through 1,000 taken numbers: 99001 … 100000 are taken, 100001 is free.
     // The book's stored counter is set back too, or the numbering would start from it.
-    BenchData::rawNanoseconds(
-        path, u"update tb_receiptNo set currNum = '%1'"_s.arg(receiptCount - 999));
+    BenchData::rawNanoseconds(path,
+                              u"update tb_receiptNo set currNum = '%1'"_s.arg(receiptCount - 999));
     ReceiptNoStore &numbers = ReceiptNoStore::shared();
     ReceiptNoSetting setting = numbers.receiptNoSetting();
     setting.currNum = receiptCount - 999;

@@ -99,10 +99,10 @@ std::string receiptJson(const std::string *fields, const std::string &reason)
     {
         const char *key;
         int field; // -1: the void reason
-    } keys[] = {{"accountant", 10}, {"approve", 9},    {"createDate", 12},  {"creator", 11},
-                {"id", 0},          {"isDeleted", 15}, {"payee", 8},        {"payer", 3},
-                {"paytype", 7},     {"reason", -1},    {"reason1", 4},      {"reason2", 5},
-                {"receiptDate", 2}, {"receiptNo", 1},  {"remark", 6},       {"total", 13},
+    } keys[] = {{"accountant", 10}, {"approve", 9},    {"createDate", 12}, {"creator", 11},
+                {"id", 0},          {"isDeleted", 15}, {"payee", 8},       {"payer", 3},
+                {"paytype", 7},     {"reason", -1},    {"reason1", 4},     {"reason2", 5},
+                {"receiptDate", 2}, {"receiptNo", 1},  {"remark", 6},      {"total", 13},
                 {"totalBig", 14}};
     std::string json = "{";
     for (const auto &key : keys) {
@@ -121,18 +121,17 @@ std::string receiptJson(const std::string *fields, const std::string &reason)
 // them), then every city, name and kind of organisation put together.
 std::vector<std::string> payerNames()
 {
-    static const char *first[] = {"北京星河文化传媒有限公司", "王's 五金店", "张三",
-                                  "上海浦东新区第二小学", "李四（个人）",
-                                  "广州市天河区社区服务中心", "成都蜀香餐饮管理有限公司"};
-    static const char *cities[] = {"杭州", "南京", "武汉", "西安", "苏州", "天津", "重庆",
-                                   "长沙", "郑州", "青岛", "沈阳", "大连", "厦门", "福州",
-                                   "合肥", "昆明", "南昌", "济南", "太原", "贵阳", "南宁",
-                                   "兰州", "宁波", "无锡", "佛山"};
-    static const char *names[] = {"明远", "华信", "恒达", "东方", "新世纪", "金桥", "同心",
-                                  "长青", "博雅", "瑞丰", "安泰", "宏图", "启航", "永和",
-                                  "嘉禾", "德润"};
-    static const char *kinds[] = {"贸易有限公司", "培训学校", "物业管理处", "商行",
-                                  "科技有限公司"};
+    static const char *first[]
+        = {"北京星河文化传媒有限公司", "王's 五金店",  "张三",
+           "上海浦东新区第二小学",     "李四（个人）", "广州市天河区社区服务中心",
+           "成都蜀香餐饮管理有限公司"};
+    static const char *cities[]
+        = {"杭州", "南京", "武汉", "西安", "苏州", "天津", "重庆", "长沙", "郑州",
+           "青岛", "沈阳", "大连", "厦门", "福州", "合肥", "昆明", "南昌", "济南",
+           "太原", "贵阳", "南宁", "兰州", "宁波", "无锡", "佛山"};
+    static const char *names[] = {"明远", "华信", "恒达", "东方", "新世纪", "金桥", "同心", "长青",
+                                  "博雅", "瑞丰", "安泰", "宏图", "启航",   "永和", "嘉禾", "德润"};
+    static const char *kinds[] = {"贸易有限公司", "培训学校", "物业管理处", "商行", "科技有限公司"};
     std::vector<std::string> payers(std::begin(first), std::end(first));
     for (int k = 0; payers.size() < 2000; ++k)
         payers.push_back(std::string(cities[k % 25]) + names[(k / 25) % 16] + kinds[(k / 400) % 5]);
@@ -143,8 +142,8 @@ std::vector<std::string> payerNames()
 
 bool fillReceipts(const QString &path, int count)
 {
-    static const char *reasons[] = {"房租", "物业管理费", "培训费", "押金", "会议场地租赁费用",
-                                    "水电费"};
+    static const char *reasons[]
+        = {"房租", "物业管理费", "培训费", "押金", "会议场地租赁费用", "水电费"};
     static const char *paytypes[] = {"现金", "银行转账", "微信", "支付宝"};
     static const char *voidReasons[] = {"开错了", "金额写错", "交款单位写错"};
     const std::vector<std::string> payers = payerNames();
@@ -157,21 +156,29 @@ bool fillReceipts(const QString &path, int count)
         return false;
     }
     // One transaction without a journal: a made book is thrown away whole when this fails.
-    bool ok = exec(db, "pragma journal_mode = off; pragma synchronous = off; "
-                       "pragma cache_size = -400000; begin");
+    bool ok = exec(db,
+                   "pragma journal_mode = off; pragma synchronous = off; "
+                   "pragma cache_size = -400000; begin");
     sqlite3_stmt *receipt = nullptr, *history = nullptr, *voided = nullptr, *payer = nullptr;
     ok = ok
-        && sqlite3_prepare_v2(db, "insert into tb_receipt values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                                  "?, ?, ?, ?, ?, ?)",
-                              -1, &receipt, nullptr) == SQLITE_OK
-        && sqlite3_prepare_v2(db, "insert into tb_history (time, action, receiptId, receiptNo, "
-                                  "detail) values (?, ?, ?, ?, ?)",
-                              -1, &history, nullptr) == SQLITE_OK
-        && sqlite3_prepare_v2(db, "insert into tb_void (receiptId, reason, voidDate) "
-                                  "values (?, ?, ?)",
-                              -1, &voided, nullptr) == SQLITE_OK
+        && sqlite3_prepare_v2(db,
+                              "insert into tb_receipt values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                              "?, ?, ?, ?, ?, ?)",
+                              -1, &receipt, nullptr)
+            == SQLITE_OK
+        && sqlite3_prepare_v2(db,
+                              "insert into tb_history (time, action, receiptId, receiptNo, "
+                              "detail) values (?, ?, ?, ?, ?)",
+                              -1, &history, nullptr)
+            == SQLITE_OK
+        && sqlite3_prepare_v2(db,
+                              "insert into tb_void (receiptId, reason, voidDate) "
+                              "values (?, ?, ?)",
+                              -1, &voided, nullptr)
+            == SQLITE_OK
         && sqlite3_prepare_v2(db, "insert into tb_payer (id, content) values (?, ?)", -1, &payer,
-                              nullptr) == SQLITE_OK;
+                              nullptr)
+            == SQLITE_OK;
     Random random;
     const auto bind = [](sqlite3_stmt *statement, int column, const std::string &text) {
         sqlite3_bind_text(statement, column, text.data(), int(text.size()), SQLITE_STATIC);
@@ -263,8 +270,7 @@ bool fillReceipts(const QString &path, int count)
         ok = exec(db, counter.constData());
     }
     if (!ok)
-        std::fprintf(stderr, "could not write into %s: %s\n", qPrintable(path),
-                     sqlite3_errmsg(db));
+        std::fprintf(stderr, "could not write into %s: %s\n", qPrintable(path), sqlite3_errmsg(db));
     for (sqlite3_stmt *statement : {receipt, history, voided, payer})
         sqlite3_finalize(statement);
     ok = exec(db, ok ? "commit" : "rollback") && ok;
@@ -401,7 +407,7 @@ QString rawInsertSql(const QString &id, const QString &receiptNo)
            u"'0');\n"_s.arg(quotedId, quotedNo, sqlQuote(now))
         + u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
           u"values (%1, 'insert', %2, %3, %4);"_s.arg(sqlQuote(now), quotedId, quotedNo,
-                                                       sqlQuote(detail));
+                                                      sqlQuote(detail));
 }
 
 double megabytes(qint64 kilobytes)

@@ -18,8 +18,9 @@ int bookSize(QStringList *arguments);
 // over the ten years 2015–2024, amounts from 10.01 to 50,000.00, each with its 开单 row
 // in the history; 2,000 payers (also in the 交款单位 list), reasons and payment methods
 // come round from short lists, one receipt in three has an 其它说明, one in four a 备注;
-// one in a hundred is voided a day later (its tb_void row and its 作废 history row). The numbering counter is left at the
-// next free number. False (with a message on stderr) when a row could not be written.
+// one in a hundred is voided a day later (its tb_void row and its 作废 history row).
+// The numbering counter is left at the next free number. False (with a message on
+// stderr) when a row could not be written.
 bool fillReceipts(const QString &path, int count = receiptCount);
 
 // A book of `count` receipts made from the template and kept in the cache folder
