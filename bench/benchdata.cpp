@@ -29,7 +29,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Counts up whenever fillReceipts makes a different book.
-constexpr int bookVersion = 2;
+constexpr int bookVersion = 3;
 
 bool exec(sqlite3 *db, const char *sql)
 {
@@ -203,9 +203,10 @@ bool fillReceipts(const QString &path, int count)
     for (int k = 0; k < 5000; ++k) {
         // Never nothing (a receipt of 0.00 cannot be saved again); 12340.34 is among them.
         const qint64 fen = qint64(k + 1) * 1000 + (k + 1) % 100;
-        const QString text = QString::number(fen / 100.0, 'f', QLocale::FloatingPointShortest);
+        // As the entry form writes them: 10.0, 10.01.
+        const QString text = amountText(fen / 100.0);
         totals.push_back(utf8(text));
-        capitals.push_back(utf8(amountInCapitals(QString::number(fen / 100.0, 'f', 2))));
+        capitals.push_back(utf8(amountInCapitals(text)));
     }
     const std::string insertAction = "insert", voidAction = "void", none, zero = "0";
     const std::string payee = "王会计", approve = "赵经理", accountant = "钱出纳";
