@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocale>
 #include <QStringList>
 
 #include <sqlite3.h>
