@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// `quenta --export` of a whole book to CSV and to Excel, run as the user runs it: the real
+// program as its own process, timed from start to exit, its peak resident memory read
+// while it runs (its VmHWM). Beside it, in the same run, `sqlite3 -csv` writing the same
+// rows of the book to a file (time and peak memory likewise).
+// Targets: CSV within 1.5x the sqlite3 time and 50 MB; Excel within 3x and 100 MB.
+// Run by hand: build-dir/bin/bench_cliexport [--receipts N] [runs]
+// (or QUENTA_BENCH_RECEIPTS=N; 100,000 by default). Exits 0 when every target is met,
+// 2 when one is missed, 1 when it could not run.
+
+#include "benchdata.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct ProcessRun
+{
+    double ms = 0;
+    qint64 peakKb = 0;
+};
+
+// The "Name:" line of a /proc/…/status file: the program a process runs.
+QByteArray nameLine(const QString &statusFile)
+{
+    QFile file(statusFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readLine();
+}
+
+// Runs program with arguments, its standard output into outputFile, and waits for it.
+// Nothing when it could not start or did not exit with 0.
+std::optional<ProcessRun> run(const QString &program, const QStringList &arguments,
+                              const QString &outputFile)
+{
+    std::vector<QByteArray> bytes {QFile::encodeName(program)};
+    for (const QString &argument : arguments)
+        bytes.push_back(argument.toUtf8());
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const QByteArray output = QFile::encodeName(outputFile);
+
+    std::fflush(stdout);
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t pid = fork();
+    if (pid < 0)
+        return std::nullopt;
+    if (pid == 0) {
+        const int fd = open(output.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    // The peak is read from the process's own high-water mark while it runs: the resource
+    // usage a parent gets at the end also counts the copy of this process the child was
+    // before it started the program.
+    // Until it has started the program, the child is that copy: its lines are not counted.
+    const QString statusFile = u"/proc/%1/status"_s.arg(pid);
+    const QByteArray ownName = nameLine(u"/proc/self/status"_s);
+    ProcessRun result;
+    int status = 0;
+    for (;;) {
+        QFile procStatus(statusFile);
+        if (procStatus.open(QIODevice::ReadOnly) && nameLine(statusFile) != ownName) {
+            for (const QByteArray &line : procStatus.readAll().split('\n')) {
+                if (line.startsWith("VmHWM:"))
+                    result.peakKb = std::max(result.peakKb,
+                                             line.mid(6).trimmed().split(' ').first().toLongLong());
+            }
+        }
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        if (done < 0)
+            return std::nullopt;
+        usleep(2000);
+    }
+    result.ms = timer.nsecsElapsed() / 1e6;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s exited with %d\n", argv[0],
+                     WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        return std::nullopt;
+    }
+    return result;
+}
+
+// The best time and the largest peak of `runs` runs.
+std::optional<ProcessRun> best(const QString &program, const QStringList &arguments,
+                               const QString &outputFile, int runs)
+{
+    std::optional<ProcessRun> result;
+    for (int i = 0; i < runs; ++i) {
+        const std::optional<ProcessRun> one = run(program, arguments, outputFile);
+        if (!one)
+            return std::nullopt;
+        if (!result)
+            result = one;
+        result->ms = std::min(result->ms, one->ms);
+        result->peakKb = std::max(result->peakKb, one->peakKb);
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments().mid(1);
+    const int size = BenchData::bookSize(&arguments);
+    const int runs = std::max(1, arguments.value(0, u"2"_s).toInt());
+    const QString quenta = QDir(QCoreApplication::applicationDirPath()).filePath(u"quenta"_s);
+    if (!QFile::exists(quenta)) {
+        std::fprintf(stderr, "no program at %s: build the target quenta first\n",
+                     qPrintable(quenta));
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString path = BenchData::prepareDatabase(dir.path(), size);
+    if (path.isEmpty())
+        return 1;
+    std::printf("%d receipts, best time and highest peak of %d runs\n", size, runs);
+
+    // The anchor: the receipts the export writes, in its order, as CSV.
+    const QString sqlite3 = QStandardPaths::findExecutable(u"sqlite3"_s);
+    std::optional<ProcessRun> raw;
+    if (sqlite3.isEmpty()) {
+        std::printf("sqlite3 -csv: skipped, the sqlite3 program is not installed "
+                    "(apt-get install sqlite3)\n");
+    } else {
+        raw = best(sqlite3,
+                   {u"-csv"_s, u"-readonly"_s, path,
+                    u"select * from tb_receipt where isDeleted <> 1 order by receiptNo desc"_s},
+                   dir.filePath(u"raw.csv"_s), runs);
+        if (!raw)
+            return 1;
+        std::printf("%-30s %8.0f ms  peak %6.1f MB  (%.0f MB written)\n", "sqlite3 -csv", raw->ms,
+                    BenchData::megabytes(raw->peakKb),
+                    QFileInfo(dir.filePath(u"raw.csv"_s)).size() / 1048576.0);
+    }
+
+    bool allMet = true;
+    const struct
+    {
+        const char *what;
+        const char16_t *file;
+        double ratio;
+        double peakMb;
+    } cases[] = {{"quenta --export CSV", u"receipts.csv", 1.5, 50},
+                 {"quenta --export xlsx", u"receipts.xlsx", 3, 100}};
+    for (const auto &exportCase : cases) {
+        const QString file = dir.filePath(QString::fromUtf16(exportCase.file));
+        const QString result = dir.filePath(u"result.txt"_s);
+        const std::optional<ProcessRun> figures = best(quenta, {u"--export"_s, file}, result, runs);
+        if (!figures)
+            return 1;
+        QFile resultFile(result);
+        resultFile.open(QIODevice::ReadOnly);
+        const QByteArray said = resultFile.readAll().trimmed();
+        const bool peakMet = BenchData::megabytes(figures->peakKb) <= exportCase.peakMb;
+        const bool timeMet = raw && figures->ms <= exportCase.ratio * raw->ms;
+        allMet = allMet && peakMet && (timeMet || !raw);
+        std::printf("%-30s %8.0f ms  peak %6.1f MB  (%.0f MB written; \"%s\")\n", exportCase.what,
+                    figures->ms, BenchData::megabytes(figures->peakKb),
+                    QFileInfo(file).size() / 1048576.0, said.constData());
+        if (raw)
+            std::printf("%-30s %8.1fx sqlite3 -csv (target <= %.1fx) %s\n", exportCase.what,
+                        figures->ms / raw->ms, exportCase.ratio, BenchData::verdict(timeMet));
+        std::printf("%-30s peak %6.1f MB (target <= %.0f MB) %s\n", exportCase.what,
+                    BenchData::megabytes(figures->peakKb), exportCase.peakMb,
+                    BenchData::verdict(peakMet));
+    }
+    std::printf("%d receipts: %s\n", size, allMet ? "every target met" : "some targets MISSED");
+    return allMet ? 0 : 2;
+}
