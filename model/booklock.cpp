@@ -136,8 +136,12 @@ bool BookLock::takeIdentityLock()
     m_identityLock->setStaleLockTime(0);
     if (take(*m_identityLock))
         return true;
-    if (m_failure != Failure::HeldByAnother)
+    // A runtime folder that cannot be written says nothing about the book's own folder:
+    // the book must not be taken for one on a read-only disc.
+    if (m_failure != Failure::HeldByAnother) {
+        m_failure = Failure::Other;
         m_error = u"无法锁定数据库：%1"_s.arg(m_identityLock->fileName());
+    }
     m_identityLock.reset();
     return false;
 }

@@ -42,6 +42,7 @@ private Q_SLOTS:
     void fileNameThatIsNoText();
     void pdfOnAFullDisk_data();
     void pdfOnAFullDisk();
+    void unwritableRuntimeFolder();
     void lockWithoutARunningHolder_data();
     void lockWithoutARunningHolder();
 
@@ -442,6 +443,31 @@ void tst_CommandLine::pdfOnAFullDisk()
 // file that names no holder (an empty or cut one, after a power cut) nor one written on
 // another machine (a book on a USB stick): the first is taken at once, the second is told
 // and taken with --force-unlock. (A second path to a held book: tst_bookmenu.)
+// The lock named after the book's identity lives in the runtime folder: one that cannot be
+// written is a failed lock, never taken for a book on a read-only disc (which would print
+// without recording the print).
+void tst_CommandLine::unwritableRuntimeFolder()
+{
+    QTemporaryDir runtime;
+    QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const bool wasSet = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const auto restore = qScopeGuard([&] {
+        if (wasSet)
+            qputenv("XDG_RUNTIME_DIR", saved);
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    const Run printed = runQuenta({u"--print-pdf"_s, u"0000001"_s, path(u"r.pdf"_s)},
+                                  withoutWriteOverride());
+    QCOMPARE(printed.status, 1);
+    QVERIFY2(printed.err.contains(u"无法锁定数据库"_s), qPrintable(printed.err));
+    QVERIFY(!QFile::exists(path(u"r.pdf"_s)));
+}
+
 void tst_CommandLine::lockWithoutARunningHolder_data()
 {
     QTest::addColumn<QByteArray>("lockFile"); // what the lock beside the book holds
