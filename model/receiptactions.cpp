@@ -57,6 +57,9 @@ void reloadLists()
 QHash<QString, QString> ReceiptActions::voidReasons()
 {
     QHash<QString, QString> reasons;
+    // A book from before voids were kept has none (and no table to ask).
+    if (keepsVoids() == false)
+        return reasons;
     std::unique_ptr<ResultSet> rows
         = SQLiteHelper::shared().query(u"select receiptId, reason from tb_void"_s);
     while (rows && rows->next()) {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <sqlite3.h>
 
@@ -187,6 +188,15 @@ void SQLiteHelper::computeURL()
 bool SQLiteHelper::open()
 {
     Database &database = db();
+    if (!m_folderChecked && !database.isOpen()) {
+        m_folderChecked = true;
+        // SQLite writes its journal beside the book: in a folder where nothing can be
+        // written (a read-only mount, an archive disc) no write can succeed, so the book
+        // is opened for reading only and no upgrade is tried.
+        QTemporaryFile probe(QFileInfo(m_dbURL).absolutePath() + u"/.quenta-write-test-XXXXXX"_s);
+        if (QFileInfo::exists(m_dbURL) && !probe.open())
+            database.setOpenReadOnly(true);
+    }
     if (!database.open()) {
         noteFailure(database.lastErrorCode(), database.lastErrorMessage());
         return false;

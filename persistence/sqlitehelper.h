@@ -89,6 +89,7 @@ private:
     QString m_dbURL;
     bool m_computed = false;
     bool m_upgraded = false;
+    bool m_folderChecked = false;
     SchemaReport m_schemaReport;
     QString m_lastError;
     QString m_damage;

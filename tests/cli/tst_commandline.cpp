@@ -347,6 +347,11 @@ void tst_CommandLine::olderBookInAReadOnlyFolder()
 
     const Run exported = runQuenta({u"--export"_s, out.filePath(u"a.csv"_s)}, readOnly);
     QVERIFY2(exported.status == 0 && exported.out.startsWith(u"1 张"_s), qPrintable(exported.err));
+    // Opened for reading only: no upgrade is tried, no write fails on the way.
+    const Run checked = runQuenta({u"--check"_s}, readOnly);
+    QCOMPARE(checked.out, u"ok\n"_s);
+    for (const QString &err : {exported.err, checked.err})
+        QVERIFY2(!err.contains(u"Error"_s), qPrintable(err));
     const Run printed
         = runQuenta({u"--print-pdf"_s, u"0000001"_s, out.filePath(u"r.pdf"_s)}, readOnly);
     QVERIFY2(printed.status == 0, qPrintable(printed.err));
