@@ -1,22 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
 
-#include "amountincapitals.h"
 #include "clock.h"
-#include "database.h"
 #include "daterange.h"
 #include "datetext.h"
 #include "printsettings.h"
-#include "receiptactions.h"
-#include "receipthistory.h"
-#include "receiptissue.h"
+#include "receiptbook.h"
 #include "receiptnostore.h"
-#include "receiptrow.h"
-#include "sqlitehelper.h"
-#include "sqlliteral.h"
-#include "transaction.h"
 
-#include <QJsonArray>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -27,6 +19,8 @@ AppStore &AppStore::shared()
 
 AppStore::AppStore()
 {
+    // Every committed change reaches the held range in place, whoever made it here.
+    connect(&ReceiptBook::shared(), &ReceiptBook::changed, this, &AppStore::applyChange);
     const QDateTime now = Clock::now();
     m_receiptEdit.receiptDate = now;
     m_receiptEdit.createDate = now;
@@ -106,52 +100,65 @@ void AppStore::newReceipt()
 
 void AppStore::loadReceipts()
 {
-    const QString sql
-        = u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   ReceiptDate between "_s
-        + sqlQuote(m_beginDate) + u" and "_s + sqlQuote(m_endDate) + u"\norder by ReceiptNo desc"_s;
-
     // A load that fails keeps the rows of the last good one and says so: an empty list
     // would tell the user that receipts which exist are not there.
-    SQLiteHelper &helper = SQLiteHelper::shared();
-    QString error;
-    QList<Receipt> loaded;
-    int skipped = 0;
-    if (std::unique_ptr<ResultSet> resultSet = helper.query(sql)) {
-        // Columns are looked up after the first step: a statement prepared before another
-        // program changed the table is prepared again by that step, with other columns.
-        std::optional<ReceiptRowMapper> mapper;
-        while (resultSet->next()) {
-            if (!mapper) {
-                mapper.emplace(*resultSet, u"ReceiptNo"_s);
-                if (!mapper->missingColumn().isEmpty()) {
-                    error = u"数据库缺少列 %1"_s.arg(mapper->missingColumn());
-                    break;
-                }
-            }
-            if (std::optional<Receipt> receipt = mapper->map())
-                loaded.append(std::move(*receipt));
-            else
-                ++skipped;
-        }
-        if (resultSet->hasError())
-            error = helper.noteFailure(resultSet->errorCode(), resultSet->errorMessage());
-    } else {
-        error = helper.lastError();
-    }
-    if (!error.isEmpty()) {
-        setLoadError(u"读取收据失败："_s + error);
+    ReceiptBook::RangeRead read = ReceiptBook::shared().readRange(m_beginDate, m_endDate);
+    if (!read.error.isEmpty()) {
+        setLoadError(read.error);
         return;
     }
-    const QHash<QString, QString> voided = ReceiptActions::voidReasons();
-    if (!voided.isEmpty()) {
-        for (Receipt &receipt : loaded) {
-            const auto found = voided.constFind(receipt.id);
-            if (found != voided.constEnd())
-                receipt.voidReason = found.value();
+    setLoadError({}, read.skipped);
+    setReceipts(read.receipts);
+}
+
+void AppStore::applyChange(const BookChange &change)
+{
+    // Nothing held (no range read yet): nothing to bring up to date.
+    if (m_beginDate.isEmpty() && m_receipts.isEmpty())
+        return;
+    std::optional<QList<Receipt>> fresh;
+    if (change.kind != BookChange::Kind::Removed) {
+        fresh = ReceiptBook::shared().readRows(change.rows);
+        if (!fresh) {
+            // Unknown how the rows look now: read the range again rather than show
+            // them as they were.
+            loadReceipts();
+            return;
         }
     }
-    setLoadError({}, skipped);
-    setReceipts(loaded);
+    bool touched = false;
+    for (const QString &id : change.ids) {
+        const auto held = std::find_if(m_receipts.begin(), m_receipts.end(),
+                                       [&](const Receipt &receipt) { return receipt.id == id; });
+        const qsizetype at = held == m_receipts.end() ? -1 : held - m_receipts.begin();
+        const Receipt *now = nullptr;
+        if (fresh) {
+            for (const Receipt &receipt : std::as_const(*fresh)) {
+                if (receipt.id == id)
+                    now = &receipt;
+            }
+        }
+        const bool belongs = now && now->isDeleted != 1
+            && formatDateText(now->receiptDate, DateText::dateTime) >= m_beginDate
+            && formatDateText(now->receiptDate, DateText::dateTime) <= m_endDate;
+        if (at >= 0 && belongs) {
+            m_receipts[at] = *now;
+        } else if (at >= 0) {
+            m_receipts.removeAt(at);
+        } else if (belongs) {
+            // Where the range's order (highest number first) puts it.
+            const auto place = std::find_if(m_receipts.begin(), m_receipts.end(),
+                                            [&](const Receipt &receipt) {
+                                                return receipt.receiptNo < now->receiptNo;
+                                            });
+            m_receipts.insert(place - m_receipts.begin(), *now);
+        } else {
+            continue;
+        }
+        touched = true;
+    }
+    if (touched)
+        Q_EMIT receiptsChanged();
 }
 
 void AppStore::setLoadError(const QString &error, int skippedRows)
@@ -188,26 +195,7 @@ bool AppStore::loadSelected(bool forEditing)
 
 std::optional<Receipt> AppStore::readReceipt(const QString &id) const
 {
-    const QString sql = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(id) + u";"_s;
-    std::unique_ptr<ResultSet> resultSet = SQLiteHelper::shared().query(sql);
-    if (!resultSet)
-        return std::nullopt;
-    std::optional<ReceiptRowMapper> mapper; // after the first step, as in loadReceipts()
-    std::optional<Receipt> found;
-    while (resultSet->next()) {
-        if (!mapper)
-            mapper.emplace(*resultSet, u"receiptNo"_s);
-        if (!mapper->missingColumn().isEmpty())
-            return std::nullopt;
-        if (std::optional<Receipt> receipt = mapper->map())
-            found = std::move(receipt);
-    }
-    if (resultSet->hasError())
-        return std::nullopt;
-    // A receipt whose void cannot be read is not read: printed, it could lack its stamp.
-    if (found && !ReceiptActions::readVoidReason(id, &found->voidReason))
-        return std::nullopt;
-    return found;
+    return ReceiptBook::shared().read(id);
 }
 
 bool AppStore::insertReceipt()
@@ -216,19 +204,28 @@ bool AppStore::insertReceipt()
         m_saveError = u"金额无法识别，请重新输入金额"_s;
         return false;
     }
-    const IssueResult result = issueReceipt(Receipt(m_receiptEdit));
+    const IssueResult result = ReceiptBook::shared().issue(m_receiptEdit);
     m_saveError = result.error;
     if (!result.saved)
         return false;
+    // The counter as the issue left it, so the next number starts past this one.
+    if (SharedInstance<ReceiptNoStore>::exists()) {
+        ReceiptNoStore &numbering = ReceiptNoStore::shared();
+        if (const std::optional<qint64> counter = numbering.storedCounter();
+            counter && *counter > numbering.receiptNoSetting().currNum) {
+            ReceiptNoSetting moved = numbering.receiptNoSetting();
+            moved.currNum = *counter;
+            numbering.setReceiptNoSetting(moved);
+        }
+    }
     const bool reassigned = result.receiptNo != m_receiptEdit.receiptNo;
     if (reassigned) {
         Receipt edit = m_receiptEdit;
         edit.receiptNo = result.receiptNo;
         setReceiptEdit(edit);
     }
-    QList<Receipt> receipts = m_receipts;
-    receipts.append(m_receiptEdit);
-    setReceipts(receipts);
+    // The lists hear of the new row from the book and show it where it belongs; the
+    // range held here is not read again for one receipt.
     Q_EMIT receiptSaved();
     if (reassigned)
         Q_EMIT receiptNoReassigned(result.receiptNo);
@@ -239,119 +236,21 @@ bool AppStore::updateReceipt()
 {
     if (!m_selectedId)
         return false;
-    const Receipt &r = m_receiptEdit;
     // An amount that could not be read when the receipt was loaded is never written
     // back: the form asks for it to be typed again first.
-    if (r.unreadableTotal) {
+    if (m_receiptEdit.unreadableTotal) {
         m_saveError = u"金额无法识别，请重新输入金额"_s;
         return false;
     }
-    const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
-        + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
-        + u",\n       payer       = "_s + sqlQuote(r.payer) + u",\n       reason1     = "_s
-        + sqlQuote(r.reason1) + u",\n       reason2     = "_s + sqlQuote(r.reason2)
-        + u",\n       remark      = "_s + sqlQuote(r.remark) + u",\n       paytype     = "_s
-        + sqlQuote(r.paytype) + u",\n       payee       = "_s + sqlQuote(r.payee)
-        + u",\n       approve     = "_s + sqlQuote(r.approve) + u",\n       accountant  = "_s
-        + sqlQuote(r.accountant) + u",\n       total       = "_s + sqlQuote(amountText(r.total))
-        + u",\n       totalBig    = "_s + sqlQuote(r.totalBig) + u"\nwhere  id          = "_s
-        + sqlQuote(*m_selectedId) + u" ;"_s;
-
-    // The update and its history row in one transaction: both or neither.
-    SQLiteHelper &helper = SQLiteHelper::shared();
-    const auto failed = [&](const QString &why) {
-        m_saveError = why.isEmpty() ? u"保存失败：%1"_s.arg(helper.lastError()) : why;
+    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError))
         return false;
-    };
-    if (!helper.open())
-        return failed({});
-    Transaction transaction(helper.db());
-    if (!transaction.begin()) {
-        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
-        return failed({});
-    }
-    const std::optional<Receipt> before = readReceipt(*m_selectedId);
-    if (!before)
-        return failed(u"保存失败：要保存的记录已不存在"_s);
-    if (before->voidReason)
-        return failed(u"已作废的收据不能修改"_s);
-    if (!helper.write(sql, SQLiteHelper::Changes::AtLeastOne))
-        return failed({});
-    const std::optional<Receipt> after = readReceipt(*m_selectedId);
-    if (!after)
-        return failed({});
-    const QJsonObject beforeJson = ReceiptHistory::toJson(*before);
-    const QJsonObject afterJson = ReceiptHistory::toJson(*after);
-    QJsonObject changes;
-    for (auto it = afterJson.constBegin(); it != afterJson.constEnd(); ++it) {
-        if (beforeJson.value(it.key()) != it.value())
-            changes.insert(it.key(), QJsonArray({beforeJson.value(it.key()), it.value()}));
-    }
-    if (!ReceiptHistory::record(HistoryAction::Update, *after, {{u"changes"_s, changes}}))
-        return failed({});
-    if (!transaction.commit()) {
-        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
-        return failed({});
-    }
     m_saveError.clear();
-    loadReceipts();
     return true;
 }
 
 bool AppStore::deleteSelected(QString *error)
 {
-    // Single-quoted: SQLite builds without double-quoted string literals read "A" as
-    // a column name and refuse the statement.
-    const QString sql
-        = u"delete from tb_receipt\nwhere  id in ("_s + sqlQuoteList(m_selection) + u");"_s;
-    // Gone from the book, but not lost: the history keeps each deleted receipt whole, in
-    // the same transaction as the delete. Any step that fails undoes the others and is
-    // told: the rows stay, and the user must not think them gone.
-    SQLiteHelper &helper = SQLiteHelper::shared();
-    const auto failed = [&](const QString &reason) {
-        if (error)
-            *error = u"删除失败："_s + (reason.isEmpty() ? helper.lastError() : reason);
-        return false;
-    };
-    if (!helper.open())
-        return failed({});
-    Transaction transaction(helper.db());
-    if (!transaction.begin()) {
-        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
-        return failed({});
-    }
-    QList<Receipt> deleted;
-    for (const QString &id : std::as_const(m_selection)) {
-        if (std::optional<Receipt> receipt = readReceipt(id)) {
-            deleted.append(std::move(*receipt));
-            continue;
-        }
-        // Gone already (another program deleted it): nothing to keep. Stored but not
-        // read: its history row could not be written, so nothing is deleted.
-        const std::optional<qint64> stored
-            = helper.count(u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
-        if (stored != 0)
-            return failed({});
-    }
-    if (!helper.write(sql))
-        return failed({});
-    for (const Receipt &receipt : std::as_const(deleted)) {
-        // A voided receipt keeps its void in the history, to come back voided.
-        const QJsonObject voided
-            = receipt.voidReason ? ReceiptActions::voidDetail(receipt.id) : QJsonObject();
-        if ((receipt.voidReason && voided.isEmpty())
-            || !ReceiptHistory::record(HistoryAction::Delete, receipt, voided))
-            return failed({});
-    }
-    if (!helper.write(
-            u"delete from tb_void where receiptId in (%1);"_s.arg(sqlQuoteList(m_selection))))
-        return failed({});
-    if (!transaction.commit()) {
-        helper.noteFailure(transaction.errorCode(), transaction.errorMessage());
-        return failed({});
-    }
-    loadReceipts();
-    return true;
+    return ReceiptBook::shared().remove(m_selection, error);
 }
 
 void AppStore::applyRangePreset()

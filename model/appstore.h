@@ -2,6 +2,7 @@
 #pragma once
 
 #include "receipt.h"
+#include "receiptbook.h"
 #include "sharedinstance.h"
 
 #include <QList>
@@ -109,6 +110,8 @@ private:
     friend class SharedInstance<AppStore>;
     AppStore();
     void setLoadError(const QString &error, int skippedRows = 0);
+    // Brings the held range up to date with one committed change, row by row.
+    void applyChange(const BookChange &change);
 
     std::optional<NavigationItem> m_selectionNav = NavigationItem::add;
     QString m_beginDate;

@@ -2,12 +2,8 @@
 #include "receipthistory.h"
 
 #include "amountincapitals.h"
-#include "clock.h"
-#include "database.h"
 #include "datetext.h"
 #include "money.h"
-#include "sqlitehelper.h"
-#include "sqlliteral.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -130,78 +126,6 @@ std::optional<Receipt> ReceiptHistory::receiptFromJson(const QJsonObject &detail
     r.totalBig = detail.value(u"totalBig"_s).toString();
     r.isDeleted = detail.value(u"isDeleted"_s).toString().toLongLong();
     return r;
-}
-
-bool ReceiptHistory::record(HistoryAction action, const Receipt &receipt, const QJsonObject &extra)
-{
-    QJsonObject detail = toJson(receipt);
-    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
-        detail.insert(it.key(), it.value());
-    const QString json = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
-    const QString sql = u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
-                        u"values (%1, %2, %3, %4, %5);"_s.arg(
-                            sqlQuote(stored(Clock::now())), sqlQuote(actionName(action)),
-                            sqlQuote(receipt.id), sqlQuote(receipt.receiptNo), sqlQuote(json));
-    return SQLiteHelper::shared().write(sql, SQLiteHelper::Changes::AtLeastOne);
-}
-
-QString ReceiptHistory::unavailableReason()
-{
-    // A book from before the history was kept gets its tables when it is brought up to
-    // date; one that cannot be (read-only, damaged) is read without them.
-    const std::optional<qint64> tables = SQLiteHelper::shared().count(
-        u"select count(*) from sqlite_schema where type = 'table' "
-        u"and name in ('tb_history', 'tb_void')"_s);
-    if (!tables)
-        return u"无法读取操作记录：%1"_s.arg(SQLiteHelper::shared().lastError());
-    if (*tables < 2)
-        return u"这个数据库来自旧版本，没有操作记录和作废记录；数据库只能读取，无法升级"_s;
-    return {};
-}
-
-std::optional<QList<HistoryEntry>> ReceiptHistory::load(const QString &receiptNo, QDate from,
-                                                        QDate to, const QString &receiptId)
-{
-    QStringList conditions;
-    if (!receiptNo.isEmpty()) {
-        // The number as typed, not as a pattern: % and _ in it match only themselves.
-        QString pattern = receiptNo;
-        pattern.replace(u'\\', u"\\\\"_s).replace(u'%', u"\\%"_s).replace(u'_', u"\\_"_s);
-        conditions << u"receiptNo like %1 escape '\\'"_s.arg(sqlQuote(u'%' + pattern + u'%'));
-    }
-    if (from.isValid())
-        conditions << u"time >= %1"_s.arg(sqlQuote(from.toString(u"yyyy-MM-dd 00:00:00"_s)));
-    if (to.isValid())
-        conditions << u"time <= %1"_s.arg(sqlQuote(to.toString(u"yyyy-MM-dd 23:59:59"_s)));
-    if (!receiptId.isEmpty())
-        conditions << u"receiptId = %1"_s.arg(sqlQuote(receiptId));
-    const QString sql = u"select id, time, action, receiptId, receiptNo, detail from tb_history"_s
-        + (conditions.isEmpty() ? QString() : u" where "_s + conditions.join(u" and "_s))
-        + u" order by id desc"_s;
-    std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(sql);
-    if (!rows)
-        return std::nullopt;
-    QList<HistoryEntry> entries;
-    while (rows->next()) {
-        const std::optional<HistoryAction> action
-            = actionFromName(rows->stringForColumnIndex(2).value_or(QString()));
-        if (!action)
-            continue;
-        HistoryEntry entry;
-        entry.id = rows->int64ForColumnIndex(0);
-        entry.time
-            = parseDateText(rows->stringForColumnIndex(1).value_or(QString()), DateText::dateTime);
-        entry.action = *action;
-        entry.receiptId = rows->stringForColumnIndex(3).value_or(QString());
-        entry.receiptNo = rows->stringForColumnIndex(4).value_or(QString());
-        entry.detail
-            = QJsonDocument::fromJson(rows->stringForColumnIndex(5).value_or(QString()).toUtf8())
-                  .object();
-        entries.append(std::move(entry));
-    }
-    if (rows->hasError())
-        return std::nullopt;
-    return entries;
 }
 
 QString ReceiptHistory::changeSummary(const HistoryEntry &entry)

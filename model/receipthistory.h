@@ -26,9 +26,11 @@ struct HistoryEntry
     QJsonObject detail;
 };
 
-// The history of every change of a receipt (table tb_history). Rows are only ever added,
-// each in the same transaction as the change it records, so a change without its row or
-// a row without its change cannot be stored. Never edited or deleted by the program.
+// The history of every change of a receipt (table tb_history), as the book keeps it: rows
+// are only ever added, each in the same transaction as the change it records, so a change
+// without its row or a row without its change cannot be stored; never edited or deleted by
+// the program. Reading and writing them is the book's (ReceiptBook); here is what a row
+// holds and says.
 namespace ReceiptHistory {
 
 // "insert", "update" … as stored; and as the user reads it: 开单, 修改 …
@@ -39,20 +41,6 @@ std::optional<HistoryAction> actionFromName(const QString &name);
 QJsonObject toJson(const Receipt &receipt);
 // The receipt a detail holds; nothing when it lacks what a receipt must have.
 std::optional<Receipt> receiptFromJson(const QJsonObject &detail);
-
-// Adds the row of one change. Runs one statement: the caller holds the transaction that
-// also makes the change. False when the row could not be written (the caller rolls back).
-bool record(HistoryAction action, const Receipt &receipt, const QJsonObject &extra = {});
-
-// Why the book keeps no history and no voids (a book from an older version that could not
-// be brought up to date), in Chinese; empty when it does.
-QString unavailableReason();
-
-// The rows, newest first: all of them, or those whose receipt number contains
-// `receiptNo` and whose time lies within [from, to] (a null date leaves that end open).
-// Nothing when the history cannot be read.
-std::optional<QList<HistoryEntry>> load(const QString &receiptNo = {}, QDate from = {},
-                                        QDate to = {}, const QString &receiptId = {});
 
 // What an update changed, as the user reads it: "金额 680.00 → 860.00；交款单位 甲 → 乙".
 QString changeSummary(const HistoryEntry &entry);

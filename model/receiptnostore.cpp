@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "database.h"
+#include "receiptbook.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "transaction.h"
@@ -31,9 +32,7 @@ void ReceiptNoStore::setReceiptNoSetting(const ReceiptNoSetting &setting)
 
 QString ReceiptNoStore::receiptNumberText(const ReceiptNoSetting &setting)
 {
-    const QString digits = QString::number(setting.currNum);
-    const qint64 pad = std::min(setting.numLong, maximumNumberLength) - digits.size();
-    return pad >= 1 ? QString(pad, u'0') + digits : digits;
+    return ReceiptNumbering::numberText(setting);
 }
 
 void ReceiptNoStore::setStatus(Status status)
@@ -50,37 +49,21 @@ QString ReceiptNoStore::statusText(Status status)
     case Status::Ready:
         return {};
     case Status::CheckFailed:
-        return u"单号检查失败"_s;
+        return ReceiptNumbering::checkFailedText();
     case Status::Exhausted:
-        return u"单号已用尽，请在收据单号中重新设置"_s;
+        return ReceiptNumbering::exhaustedText();
     }
     return {};
 }
 
 std::optional<bool> ReceiptNoStore::isTaken(const QString &number, qint64 value)
 {
-    SQLiteHelper &helper = SQLiteHelper::shared();
-    const std::optional<qint64> asText = helper.count(
-        u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s);
-    if (!asText)
-        return std::nullopt;
-    if (*asText > 0)
-        return true;
-    // Both terms can use the index on receiptNo; typeof() keeps a text '4' from
-    // counting as the number 4, since number texts compare as texts.
-    const std::optional<qint64> otherwise
-        = helper.count(u"select count(*) from tb_receipt where receiptNo = X'%1' or "
-                       u"(typeof(receiptNo) in ('integer', 'real') and receiptNo = %2)"_s.arg(
-                           QString::fromLatin1(number.toUtf8().toHex()), QString::number(value)));
-    if (!otherwise)
-        return std::nullopt;
-    return *otherwise > 0;
+    return ReceiptBook::shared().isNumberTaken(number, value);
 }
 
 QString ReceiptNoStore::saveStatement(const ReceiptNoSetting &setting)
 {
-    return u"update tb_receiptNo\nset    numLong = "_s + sqlQuote(QString::number(setting.numLong))
-        + u" ,\n       currNum = "_s + sqlQuote(QString::number(setting.currNum)) + u" ;"_s;
+    return ReceiptNumbering::saveStatement(setting);
 }
 
 void ReceiptNoStore::loadSetting()
@@ -108,11 +91,7 @@ void ReceiptNoStore::applyReceiptNo()
 
 std::optional<qint64> ReceiptNoStore::storedCounter()
 {
-    std::unique_ptr<ResultSet> resultSet
-        = SQLiteHelper::shared().query(u"select max(cast(currNum as integer)) from tb_receiptNo"_s);
-    if (!resultSet || !resultSet->next() || resultSet->hasError())
-        return std::nullopt;
-    return resultSet->int64ForColumnIndex(0);
+    return ReceiptNumbering::storedCounter(SQLiteHelper::shared());
 }
 
 void ReceiptNoStore::nextReceiptNo(Counter counter)

@@ -1,22 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "receiptnumbering.h"
 #include "sharedinstance.h"
 
 #include <QObject>
-#include <QUuid>
 
 #include <optional>
 
-// The stored numbering setting: the next number to issue and the minimum number of
-// digits a receipt number is padded to.
-struct ReceiptNoSetting
-{
-    QUuid id;
-    qint64 numLong = 7;
-    qint64 currNum = 1;
-    friend bool operator==(const ReceiptNoSetting &, const ReceiptNoSetting &) = default;
-};
 
 // Keeps the numbering setting (table tb_receiptNo), finds the next number no receipt
 // uses and writes it into the receipt being edited. Creating the shared instance loads
@@ -34,9 +25,7 @@ public:
     enum class Status { Ready, CheckFailed, Exhausted };
     Q_ENUM(Status)
 
-    // A receipt number never pads beyond this many digits, whatever length is set, so
-    // a mistyped length cannot make a text of billions of zeros.
-    static constexpr qint64 maximumNumberLength = 64;
+    static constexpr qint64 maximumNumberLength = ReceiptNumbering::maximumNumberLength;
     // The longest minimum length the settings screen takes: longer numbers run over the
     // receipt's title on the form and the paper.
     static constexpr qint64 longestNumberLength = 18;

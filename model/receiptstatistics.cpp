@@ -3,7 +3,7 @@
 
 #include "database.h"
 #include "money.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "storedamount.h"
@@ -35,7 +35,7 @@ ReceiptStatistics::compute(const QString &beginDate, const QString &endDate, Gro
         break;
     }
     // A book from before voids were kept (only read, not brought up to date) has none.
-    const std::optional<bool> keepsVoids = ReceiptActions::keepsVoids();
+    const std::optional<bool> keepsVoids = ReceiptBook::shared().keepsVoids();
     if (!keepsVoids)
         return std::nullopt;
     const QString sql = u"select %1, total from tb_receipt where isDeleted <> 1 and receiptDate "
@@ -70,7 +70,7 @@ ReceiptStatistics::compute(const QString &beginDate, const QString &endDate, Gro
 std::optional<qint64> ReceiptStatistics::voidedCount(const QString &beginDate,
                                                      const QString &endDate)
 {
-    const std::optional<bool> keepsVoids = ReceiptActions::keepsVoids();
+    const std::optional<bool> keepsVoids = ReceiptBook::shared().keepsVoids();
     if (!keepsVoids || !*keepsVoids)
         return keepsVoids ? std::optional<qint64>(0) : std::nullopt;
     return SQLiteHelper::shared().count(

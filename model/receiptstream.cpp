@@ -3,7 +3,7 @@
 
 #include "database.h"
 #include "databaseerror.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 
@@ -14,7 +14,7 @@ ReceiptStream::ReceiptStream(const QString &beginDate, const QString &endDate,
     : m_filter(filter)
     // Few receipts are voided: their reasons are read whole, as the lists read them,
     // before the rows, so each row finds its own without a query.
-    , m_voidReasons(ReceiptActions::voidReasons())
+    , m_voidReasons(ReceiptBook::shared().voidReasons())
 {
     // The rows and the order of the lists' load.
     const QString sql

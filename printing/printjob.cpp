@@ -6,7 +6,7 @@
 #include "outputfile.h"
 #include "pdfcheck.h"
 #include "pdftextlayer.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "receipthistory.h"
 #include "receiptpagelayout.h"
 #include "receiptprinter.h"
@@ -41,7 +41,7 @@ void setError(QString *error, const QString &text)
 // Whether the history has a print of the receipt: a next one is a reprint.
 bool printedBefore(const QString &receiptId)
 {
-    const auto history = ReceiptHistory::load({}, {}, {}, receiptId);
+    const auto history = ReceiptBook::shared().history({}, {}, {}, receiptId);
     return history
         && std::any_of(history->cbegin(), history->cend(), [](const HistoryEntry &entry) {
                return entry.action == HistoryAction::Print;
@@ -172,7 +172,7 @@ void PrintJob::takeReprints()
         // and is not reloaded by it: a voided receipt never goes out on paper unstamped,
         // whichever way it is printed.
         if (receipt && !receipt->id.isEmpty()
-            && !ReceiptActions::readVoidReason(receipt->id, &receipt->voidReason))
+            && !ReceiptBook::shared().readVoidReason(receipt->id, &receipt->voidReason))
             m_voidUnknown = true;
         // The history is only read when the mark is wanted.
         m_reprints.append(receipt && !receipt->id.isEmpty() && m_options.reprintMark
@@ -298,7 +298,7 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
         if (!receipt || receipt->id.isEmpty())
             continue; // the blank form, a receipt not stored
         QString failure;
-        if (!ReceiptActions::recordPrint(receipt->id, &failure))
+        if (!ReceiptBook::shared().recordPrint(receipt->id, &failure))
             qWarning("%s", qUtf8Printable(u"收据 No.%1 已打印，但这次打印没有记入收据的历史：%2"_s.arg(
                                receipt->receiptNo, failure)));
     }

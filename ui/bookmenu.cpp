@@ -10,7 +10,7 @@
 #include "messagebox.h"
 #include "preferences.h"
 #include "printsettingsdialog.h"
-#include "receipthistory.h"
+#include "receiptbook.h"
 #include "sqlitehelper.h"
 #include "toast.h"
 
@@ -86,7 +86,7 @@ BookMenu::BookMenu(QMainWindow *window)
     // Greyed while no receipt is selected, so the menu itself says there is nothing to show;
     // greyed with the reason in a book that keeps no history (an older one only read).
     const auto followBook = [history, receiptHistory] {
-        const QString unavailable = ReceiptHistory::unavailableReason();
+        const QString unavailable = ReceiptBook::shared().historyUnavailableReason();
         for (QAction *action : {history, receiptHistory}) {
             action->setToolTip(unavailable);
             action->setStatusTip(unavailable);

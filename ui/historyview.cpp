@@ -6,7 +6,7 @@
 #include "datepicker.h"
 #include "datetext.h"
 #include "money.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "sqlitehelper.h"
 #include "toast.h"
 
@@ -239,7 +239,7 @@ void HistoryView::setReceiptScope(const QString &receiptId)
 
 void HistoryView::reload()
 {
-    const std::optional<QList<HistoryEntry>> loaded = ReceiptHistory::load(
+    const std::optional<QList<HistoryEntry>> loaded = ReceiptBook::shared().history(
         m_searchEdit->text().trimmed(), m_fromCheck->isChecked() ? m_fromEdit->date() : QDate(),
         m_toCheck->isChecked() ? m_toEdit->date() : QDate(), m_receiptId);
     const qint64 selectedId = selectedEntry() ? selectedEntry()->id : 0;
@@ -310,7 +310,7 @@ void HistoryView::restoreSelected()
     if (!entry || entry->action != HistoryAction::Delete)
         return;
     QString error;
-    if (!ReceiptActions::restoreDeleted(*entry, &error)) {
+    if (!ReceiptBook::shared().restoreDeleted(*entry, &error)) {
         m_errorToast->show(error);
         return;
     }

@@ -10,7 +10,7 @@
 #include "listfooter.h"
 #include "messagebox.h"
 #include "printaction.h"
-#include "receipthistory.h"
+#include "receiptbook.h"
 #include "receiptpart.h"
 #include "searchfield.h"
 #include "sqlitehelper.h"
@@ -300,7 +300,7 @@ void ListView::showContextMenu(const QPoint &pos)
     QAction *history = menu.addAction(u"查看历史(&H)"_s);
     connect(history, &QAction::triggered, this, [this, id] { HistoryView::showReceipt(this, id); });
     // A book that keeps no voids and no history (an older one that is only read).
-    if (const QString unavailable = ReceiptHistory::unavailableReason(); !unavailable.isEmpty()) {
+    if (const QString unavailable = ReceiptBook::shared().historyUnavailableReason(); !unavailable.isEmpty()) {
         menu.setToolTipsVisible(true);
         for (QAction *action : {voidAction, history}) {
             action->setEnabled(false);

@@ -3,7 +3,7 @@
 
 #include "appstore.h"
 #include "messagebox.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "toast.h"
 
 #include <algorithm>
@@ -65,15 +65,15 @@ bool VoidAction::run(QWidget *parent, Toast *errorToast)
     if (selectionIsVoided(store)) {
         if (!MessageBox::confirmUnvoid(parent, about))
             return false;
-        done = ReceiptActions::unvoidReceipts(ids, &error);
+        done = ReceiptBook::shared().unvoidReceipts(ids, &error);
     } else {
         const std::optional<QString> reason
-            = MessageBox::askVoidReason(parent, about, ReceiptActions::earlierVoidReasons());
+            = MessageBox::askVoidReason(parent, about, ReceiptBook::shared().earlierVoidReasons());
         if (!reason)
             return false;
         // Trimmed here too: the dialog never gives spaces, but the reason is stored as
         // given and shown in the list and on paper.
-        done = ReceiptActions::voidReceipts(ids, reason->trimmed(), &error);
+        done = ReceiptBook::shared().voidReceipts(ids, reason->trimmed(), &error);
     }
     if (!done)
         errorToast->show(error);

@@ -9,7 +9,7 @@
 #include "appstore.h"
 #include "companystore.h"
 #include "printjob.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "receiptprinter.h"
 #include "samplereceipt.h"
 
@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
     }
     QString error;
     if (receipt.voidReason
-        && !ReceiptActions::voidReceipts({receipt.id}, *receipt.voidReason, &error)) {
+        && !ReceiptBook::shared().voidReceipts({receipt.id}, *receipt.voidReason, &error)) {
         std::fprintf(stderr, "could not void the sample receipt: %s\n", qPrintable(error));
         return 1;
     }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
 #include "money.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "receiptfilter.h"
 #include "receiptstatistics.h"
 #include "sqlitehelper.h"
@@ -196,7 +196,7 @@ void tst_ReceiptFilter::statisticsAgreeWithTheBook()
     }
     QVERIFY(env.execRaw(u"update tb_receipt set paytype = '现金' where id in ('R1', 'R2')"_s));
     // A voided receipt never counts.
-    QVERIFY(ReceiptActions::voidReceipts({u"R7"_s}, u"写错"_s));
+    QVERIFY(ReceiptBook::shared().voidReceipts({u"R7"_s}, u"写错"_s));
     const auto computed
         = ReceiptStatistics::compute(u"2024-01-01 00:00:00"_s, u"2024-12-31 23:59:59"_s, grouping);
     QVERIFY(computed);

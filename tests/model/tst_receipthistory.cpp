@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
 #include "clock.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "receipthistory.h"
 #include "receiptnostore.h"
 #include "sqlitehelper.h"
@@ -99,22 +99,22 @@ void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
     edit.total = 860;
     store.setReceiptEdit(edit);
     QVERIFY(store.updateReceipt());
-    const HistoryEntry update = ReceiptHistory::load().value().first();
+    const HistoryEntry update = ReceiptBook::shared().history().value().first();
     QCOMPARE(update.action, HistoryAction::Update);
     QCOMPARE(ReceiptHistory::changeSummary(update), u"金额 680.00 → 860.00"_s);
 
     QString error;
-    QVERIFY(ReceiptActions::voidReceipts({id}, u"填错金额"_s, &error));
+    QVERIFY(ReceiptBook::shared().voidReceipts({id}, u"填错金额"_s, &error));
     QCOMPARE(detail(2).value(u"reason"_s).toString(), u"填错金额"_s);
     QCOMPARE(store.readReceipt(id)->voidReason, std::optional<QString>(u"填错金额"_s));
     // A voided receipt keeps its place and number, but cannot be changed.
     QVERIFY(!store.updateReceipt());
     QCOMPARE(store.saveError(), u"已作废的收据不能修改"_s);
-    QVERIFY(ReceiptActions::voidReceipts({id}, u"再次"_s)); // already voided: nothing to do
-    QVERIFY(!ReceiptActions::voidReceipts({id}, u"  "_s, &error));
+    QVERIFY(ReceiptBook::shared().voidReceipts({id}, u"再次"_s)); // already voided: nothing to do
+    QVERIFY(!ReceiptBook::shared().voidReceipts({id}, u"  "_s, &error));
     QCOMPARE(error, u"必填：作废原因"_s);
-    QVERIFY(ReceiptActions::unvoidReceipts({id}));
-    QVERIFY(ReceiptActions::recordPrint(id));
+    QVERIFY(ReceiptBook::shared().unvoidReceipts({id}));
+    QVERIFY(ReceiptBook::shared().recordPrint(id));
 
     store.setSelection({id});
     store.deleteSelected();
@@ -139,7 +139,7 @@ void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()
     edit.payer = u"丙"_s;
     store.setReceiptEdit(edit);
     QVERIFY(!store.updateReceipt());
-    QVERIFY(!ReceiptActions::voidReceipts({id}, u"作废"_s));
+    QVERIFY(!ReceiptBook::shared().voidReceipts({id}, u"作废"_s));
     store.setSelection({id});
     store.deleteSelected();
     // Nothing of it reached the book.
@@ -156,22 +156,22 @@ void tst_ReceiptHistory::deletedReceiptComesBack()
     const QString id = saveNewReceipt(u"甲"_s, 12.5);
     store.setSelection({id});
     store.deleteSelected();
-    const HistoryEntry deletion = ReceiptHistory::load(u"0000001"_s).value().first();
+    const HistoryEntry deletion = ReceiptBook::shared().history(u"0000001"_s).value().first();
     QCOMPARE(deletion.action, HistoryAction::Delete);
 
     // Its number given to another receipt meanwhile: refused, nothing changes.
     QVERIFY(m_env->storeReceipt(u"OTHER"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s));
     QString error;
-    QVERIFY(!ReceiptActions::restoreDeleted(deletion, &error));
+    QVERIFY(!ReceiptBook::shared().restoreDeleted(deletion, &error));
     QVERIFY2(error.contains(u"0000001"_s), qPrintable(error));
     QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'OTHER'"_s));
 
-    QVERIFY(ReceiptActions::restoreDeleted(deletion, &error));
+    QVERIFY(ReceiptBook::shared().restoreDeleted(deletion, &error));
     QCOMPARE(m_env->queryRaw(u"select id || '|' || receiptNo || '|' || payer || '|' || total "
                              u"from tb_receipt"_s),
              id + u"|0000001|甲|12.5"_s);
-    QCOMPARE(ReceiptHistory::load().value().first().action, HistoryAction::Restore);
-    QVERIFY(!ReceiptActions::restoreDeleted(deletion, &error)); // already back
+    QCOMPARE(ReceiptBook::shared().history().value().first().action, HistoryAction::Restore);
+    QVERIFY(!ReceiptBook::shared().restoreDeleted(deletion, &error)); // already back
     // Made at 9:30, brought back later: still made at 9:30.
     QCOMPARE(m_env->queryRaw(u"select createDate from tb_receipt"_s), u"2024-05-01 09:30:00"_s);
 }
@@ -182,26 +182,26 @@ void tst_ReceiptHistory::voidSurvivesDeleteAndRestore()
 {
     AppStore &store = AppStore::shared();
     const QString id = saveNewReceipt(u"甲"_s, 12.5);
-    QVERIFY(ReceiptActions::voidReceipts({id}, u"写错金额"_s));
+    QVERIFY(ReceiptBook::shared().voidReceipts({id}, u"写错金额"_s));
     Clock::pin(QDateTime(QDate(2024, 6, 3), QTime(16, 0)));
     store.setSelection({id});
     QVERIFY(store.deleteSelected());
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_void"_s), 0);
-    const HistoryEntry deletion = ReceiptHistory::load(u"0000001"_s).value().first();
+    const HistoryEntry deletion = ReceiptBook::shared().history(u"0000001"_s).value().first();
     QCOMPARE(deletion.detail.value(u"reason"_s).toString(), u"写错金额"_s);
 
     QString error;
-    QVERIFY2(ReceiptActions::restoreDeleted(deletion, &error), qPrintable(error));
+    QVERIFY2(ReceiptBook::shared().restoreDeleted(deletion, &error), qPrintable(error));
     QCOMPARE(store.readReceipt(id)->voidReason, std::optional<QString>(u"写错金额"_s));
     QCOMPARE(m_env->queryRaw(u"select voidDate from tb_void"_s), u"2024-05-01 09:30:00"_s);
-    const HistoryEntry restore = ReceiptHistory::load().value().first();
+    const HistoryEntry restore = ReceiptBook::shared().history().value().first();
     QCOMPARE(restore.action, HistoryAction::Restore);
     QCOMPARE(restore.detail.value(u"reason"_s).toString(), u"写错金额"_s);
 
     // A range of days holds the whole of both its days: 16:00 on the last one too.
     const auto actionsIn = [](QDate from, QDate to) {
         QStringList names;
-        const QList<HistoryEntry> entries = ReceiptHistory::load({}, from, to).value();
+        const QList<HistoryEntry> entries = ReceiptBook::shared().history({}, from, to).value();
         for (const HistoryEntry &entry : entries)
             names.prepend(ReceiptHistory::actionName(entry.action));
         return names.join(u' ');

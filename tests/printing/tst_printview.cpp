@@ -4,7 +4,7 @@
 #include "clock.h"
 #include "companystore.h"
 #include "pdftextlayer.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "receiptpagelayout.h"
 #include "receiptprinter.h"
 #include "testsupport.h"
@@ -493,7 +493,7 @@ void tst_PrintView::pdfGivesBackText()
     m_environment->createDatabase();
     QVERIFY(
         m_environment->storeReceipt(printableReceipt().id, u"0000042"_s, u"2024-05-01 00:00:00"_s));
-    QVERIFY(!receipt.voidReason || ReceiptActions::voidReceipts({receipt.id}, *receipt.voidReason));
+    QVERIFY(!receipt.voidReason || ReceiptBook::shared().voidReceipts({receipt.id}, *receipt.voidReason));
     // The store's copy says the opposite, as one loaded before a void or its undoing would:
     // the page shows the book's state as it prints.
     Receipt stale = receipt;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "historyview.h"
-#include "receiptactions.h"
+#include "receiptbook.h"
 #include "uitesthelpers.h"
 
 #include <QAccessible>
@@ -78,7 +78,7 @@ void tst_HistoryView::listsWhatWasDone()
     edit.total = 860;
     store.setReceiptEdit(edit);
     QVERIFY(store.updateReceipt());
-    QVERIFY(ReceiptActions::voidReceipts({id}, u"开错了"_s));
+    QVERIFY(ReceiptBook::shared().voidReceipts({id}, u"开错了"_s));
     QVERIFY(!saveNewReceipt(u"丙"_s, 5).isEmpty());
 
     m.clickRow(u"今天收据"_s);

@@ -1,0 +1,714 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "receiptbook.h"
+
+#include "amountincapitals.h"
+#include "clock.h"
+#include "database.h"
+#include "datetext.h"
+#include "receiptnumbering.h"
+#include "receiptrow.h"
+#include "sharedinstance.h"
+#include "sqlitehelper.h"
+#include "sqlliteral.h"
+#include "transaction.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool fail(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+QString stored(const QDateTime &dateTime)
+{
+    return formatDateText(dateTime, DateText::dateTime);
+}
+
+// One write transaction on the book's connection, opened first; the failure of any step
+// is noted as the connection's last error.
+class WriteScope
+{
+public:
+    explicit WriteScope(SQLiteHelper &connection)
+        : m_connection(connection)
+        , m_transaction(connection.db())
+    {
+    }
+
+    bool begin()
+    {
+        if (!m_connection.open())
+            return false;
+        if (m_transaction.begin())
+            return true;
+        m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
+        return false;
+    }
+
+    bool commit()
+    {
+        if (m_transaction.commit())
+            return true;
+        m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
+        return false;
+    }
+
+private:
+    SQLiteHelper &m_connection;
+    Transaction m_transaction;
+};
+
+} // namespace
+
+ReceiptBook &ReceiptBook::shared()
+{
+    return SharedInstance<ReceiptBook>::get();
+}
+
+ReceiptBook::ReceiptBook(SQLiteHelper *connection, QObject *parent)
+    : QObject(parent)
+    , m_connection(connection)
+{
+    qRegisterMetaType<BookChange>();
+}
+
+SQLiteHelper &ReceiptBook::connection() const
+{
+    return m_connection ? *m_connection : SQLiteHelper::shared();
+}
+
+void ReceiptBook::tellReplaced()
+{
+    Q_EMIT replaced();
+}
+
+void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows)
+{
+    if (!ids.isEmpty())
+        Q_EMIT changed(BookChange {kind, ids, rows});
+}
+
+// --- reads -----------------------------------------------------------------------------
+
+QString ReceiptBook::rangeStatement(const QString &begin, const QString &end)
+{
+    return u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   ReceiptDate between "_s
+        + sqlQuote(begin) + u" and "_s + sqlQuote(end) + u"\norder by ReceiptNo desc"_s;
+}
+
+ReceiptBook::RangeRead ReceiptBook::readRange(const QString &begin, const QString &end)
+{
+    RangeRead read;
+    QString error;
+    if (std::unique_ptr<ResultSet> resultSet = connection().query(rangeStatement(begin, end))) {
+        // Columns are looked up after the first step: a statement prepared before another
+        // program changed the table is prepared again by that step, with other columns.
+        std::optional<ReceiptRowMapper> mapper;
+        while (resultSet->next()) {
+            if (!mapper) {
+                mapper.emplace(*resultSet, u"ReceiptNo"_s);
+                if (!mapper->missingColumn().isEmpty()) {
+                    error = u"数据库缺少列 %1"_s.arg(mapper->missingColumn());
+                    break;
+                }
+            }
+            if (std::optional<Receipt> receipt = mapper->map())
+                read.receipts.append(std::move(*receipt));
+            else
+                ++read.skipped;
+        }
+        if (error.isEmpty() && resultSet->hasError())
+            error = connection().noteFailure(resultSet->errorCode(), resultSet->errorMessage());
+    } else {
+        error = connection().lastError();
+    }
+    if (!error.isEmpty())
+        return {{}, 0, u"读取收据失败："_s + error};
+    const QHash<QString, QString> voided = voidReasons();
+    if (!voided.isEmpty()) {
+        for (Receipt &receipt : read.receipts) {
+            const auto found = voided.constFind(receipt.id);
+            if (found != voided.constEnd())
+                receipt.voidReason = found.value();
+        }
+    }
+    return read;
+}
+
+std::optional<Receipt> ReceiptBook::read(const QString &id)
+{
+    const QString sql = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(id) + u";"_s;
+    std::unique_ptr<ResultSet> resultSet = connection().query(sql);
+    if (!resultSet)
+        return std::nullopt;
+    std::optional<ReceiptRowMapper> mapper; // after the first step, as in readRange()
+    std::optional<Receipt> found;
+    while (resultSet->next()) {
+        if (!mapper)
+            mapper.emplace(*resultSet, u"receiptNo"_s);
+        if (!mapper->missingColumn().isEmpty())
+            return std::nullopt;
+        if (std::optional<Receipt> receipt = mapper->map())
+            found = std::move(receipt);
+    }
+    if (resultSet->hasError())
+        return std::nullopt;
+    if (found && !readVoidReason(id, &found->voidReason))
+        return std::nullopt;
+    return found;
+}
+
+std::optional<QList<Receipt>> ReceiptBook::readRows(const QList<qint64> &rows)
+{
+    if (rows.isEmpty())
+        return QList<Receipt>();
+    QStringList numbers;
+    numbers.reserve(rows.size());
+    for (const qint64 row : rows)
+        numbers.append(QString::number(row));
+    const QString sql = u"select rowid as quenta_row, * from tb_receipt where rowid in (%1)"_s.arg(
+        numbers.join(u','));
+    std::unique_ptr<ResultSet> resultSet = connection().query(sql);
+    if (!resultSet)
+        return std::nullopt;
+    QHash<qint64, Receipt> byRow;
+    byRow.reserve(rows.size());
+    std::optional<ReceiptRowMapper> mapper;
+    while (resultSet->next()) {
+        if (!mapper) {
+            mapper.emplace(*resultSet, u"receiptNo"_s);
+            if (!mapper->missingColumn().isEmpty())
+                return std::nullopt;
+        }
+        if (std::optional<Receipt> receipt = mapper->map())
+            byRow.insert(resultSet->int64ForColumnIndex(0), std::move(*receipt));
+    }
+    if (resultSet->hasError()) {
+        connection().noteFailure(resultSet->errorCode(), resultSet->errorMessage());
+        return std::nullopt;
+    }
+    // The voids of just these rows: a page asks for a few dozen.
+    if (keepsVoids() == true && !byRow.isEmpty()) {
+        QStringList ids;
+        for (const Receipt &receipt : std::as_const(byRow))
+            ids.append(receipt.id);
+        std::unique_ptr<ResultSet> voids = connection().query(
+            u"select receiptId, reason from tb_void where receiptId in (%1)"_s.arg(
+                sqlQuoteList(ids)));
+        QHash<QString, QString> reasons;
+        while (voids && voids->next())
+            reasons.insert(voids->stringForColumnIndex(0).value_or(QString()),
+                           voids->stringForColumnIndex(1).value_or(QString()));
+        if (!voids || voids->hasError())
+            return std::nullopt;
+        for (Receipt &receipt : byRow) {
+            const auto found = reasons.constFind(receipt.id);
+            if (found != reasons.constEnd())
+                receipt.voidReason = found.value();
+        }
+    }
+    QList<Receipt> receipts;
+    receipts.reserve(rows.size());
+    for (const qint64 row : rows) {
+        const auto found = byRow.constFind(row);
+        if (found != byRow.constEnd())
+            receipts.append(found.value());
+    }
+    return receipts;
+}
+
+std::optional<qint64> ReceiptBook::rowOf(const QString &id)
+{
+    std::unique_ptr<ResultSet> resultSet
+        = connection().query(u"select rowid from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
+    if (!resultSet || !resultSet->next())
+        return std::nullopt;
+    return resultSet->int64ForColumnIndex(0);
+}
+
+std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 value)
+{
+    const std::optional<qint64> asText = connection().count(
+        u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s);
+    if (!asText)
+        return std::nullopt;
+    if (*asText > 0)
+        return true;
+    // Both terms can use the index on receiptNo; typeof() keeps a text '4' from
+    // counting as the number 4, since number texts compare as texts.
+    const std::optional<qint64> otherwise
+        = connection().count(u"select count(*) from tb_receipt where receiptNo = X'%1' or "
+                             u"(typeof(receiptNo) in ('integer', 'real') and receiptNo = %2)"_s.arg(
+                                 QString::fromLatin1(number.toUtf8().toHex()),
+                                 QString::number(value)));
+    if (!otherwise)
+        return std::nullopt;
+    return *otherwise > 0;
+}
+
+std::optional<bool> ReceiptBook::keepsVoids()
+{
+    const std::optional<qint64> tables = connection().count(
+        u"select count(*) from sqlite_schema where type = 'table' and name = 'tb_void'"_s);
+    if (!tables)
+        return std::nullopt;
+    return *tables > 0;
+}
+
+QHash<QString, QString> ReceiptBook::voidReasons()
+{
+    QHash<QString, QString> reasons;
+    // A book from before voids were kept has none (and no table to ask).
+    if (keepsVoids() == false)
+        return reasons;
+    std::unique_ptr<ResultSet> rows
+        = connection().query(u"select receiptId, reason from tb_void"_s);
+    while (rows && rows->next()) {
+        reasons.insert(rows->stringForColumnIndex(0).value_or(QString()),
+                       rows->stringForColumnIndex(1).value_or(QString()));
+    }
+    return reasons;
+}
+
+bool ReceiptBook::readVoidReason(const QString &receiptId, std::optional<QString> *reason)
+{
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select reason from tb_void where receiptId = %1"_s.arg(sqlQuote(receiptId)));
+    *reason = std::nullopt;
+    if (rows) {
+        if (rows->next())
+            *reason = rows->stringForColumnIndex(0).value_or(QString());
+        if (!rows->hasError())
+            return true;
+    }
+    // A book from before voids were kept, which could not be brought up to date (it is
+    // only read), has no voided receipt; any other failure leaves it unknown.
+    *reason = std::nullopt;
+    return keepsVoids() == false;
+}
+
+QJsonObject ReceiptBook::voidDetail(const QString &receiptId)
+{
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select reason, voidDate from tb_void where receiptId = %1"_s.arg(sqlQuote(receiptId)));
+    if (!rows || !rows->next())
+        return {};
+    return {{u"reason"_s, rows->stringForColumnIndex(0).value_or(QString())},
+            {u"voidDate"_s, rows->stringForColumnIndex(1).value_or(QString())}};
+}
+
+QStringList ReceiptBook::earlierVoidReasons()
+{
+    QStringList reasons;
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select reason from tb_void group by reason order by count(*) desc, max(voidDate) desc"_s);
+    while (rows && rows->next())
+        reasons.append(rows->stringForColumnIndex(0).value_or(QString()));
+    return reasons;
+}
+
+std::optional<QList<HistoryEntry>> ReceiptBook::history(const QString &receiptNo, QDate from,
+                                                        QDate to, const QString &receiptId)
+{
+    QStringList conditions;
+    if (!receiptNo.isEmpty()) {
+        // The number as typed, not as a pattern: % and _ in it match only themselves.
+        QString pattern = receiptNo;
+        pattern.replace(u'\\', u"\\\\"_s).replace(u'%', u"\\%"_s).replace(u'_', u"\\_"_s);
+        conditions << u"receiptNo like %1 escape '\\'"_s.arg(sqlQuote(u'%' + pattern + u'%'));
+    }
+    if (from.isValid())
+        conditions << u"time >= %1"_s.arg(sqlQuote(from.toString(u"yyyy-MM-dd 00:00:00"_s)));
+    if (to.isValid())
+        conditions << u"time <= %1"_s.arg(sqlQuote(to.toString(u"yyyy-MM-dd 23:59:59"_s)));
+    if (!receiptId.isEmpty())
+        conditions << u"receiptId = %1"_s.arg(sqlQuote(receiptId));
+    const QString sql = u"select id, time, action, receiptId, receiptNo, detail from tb_history"_s
+        + (conditions.isEmpty() ? QString() : u" where "_s + conditions.join(u" and "_s))
+        + u" order by id desc"_s;
+    std::unique_ptr<ResultSet> rows = connection().query(sql);
+    if (!rows)
+        return std::nullopt;
+    QList<HistoryEntry> entries;
+    while (rows->next()) {
+        const std::optional<HistoryAction> action
+            = ReceiptHistory::actionFromName(rows->stringForColumnIndex(2).value_or(QString()));
+        if (!action)
+            continue;
+        HistoryEntry entry;
+        entry.id = rows->int64ForColumnIndex(0);
+        entry.time
+            = parseDateText(rows->stringForColumnIndex(1).value_or(QString()), DateText::dateTime);
+        entry.action = *action;
+        entry.receiptId = rows->stringForColumnIndex(3).value_or(QString());
+        entry.receiptNo = rows->stringForColumnIndex(4).value_or(QString());
+        entry.detail
+            = QJsonDocument::fromJson(rows->stringForColumnIndex(5).value_or(QString()).toUtf8())
+                  .object();
+        entries.append(std::move(entry));
+    }
+    if (rows->hasError())
+        return std::nullopt;
+    return entries;
+}
+
+QString ReceiptBook::historyUnavailableReason()
+{
+    // A book from before the history was kept gets its tables when it is brought up to
+    // date; one that cannot be (read-only, damaged) is read without them.
+    const std::optional<qint64> tables
+        = connection().count(u"select count(*) from sqlite_schema where type = 'table' "
+                             u"and name in ('tb_history', 'tb_void')"_s);
+    if (!tables)
+        return u"无法读取操作记录：%1"_s.arg(connection().lastError());
+    if (*tables < 2)
+        return u"这个数据库来自旧版本，没有操作记录和作废记录；数据库只能读取，无法升级"_s;
+    return {};
+}
+
+std::optional<qint64> ReceiptBook::changeCounter()
+{
+    // data_version moves with every commit of another connection; total_changes with
+    // every row this one writes.
+    std::unique_ptr<ResultSet> rows = connection().query(u"PRAGMA data_version"_s);
+    if (!rows || !rows->next() || rows->hasError())
+        return std::nullopt;
+    return rows->int64ForColumnIndex(0) * 1'000'003 + connection().db().totalChanges();
+}
+
+// --- writes ----------------------------------------------------------------------------
+
+bool ReceiptBook::recordHistory(HistoryAction action, const Receipt &receipt,
+                                const QJsonObject &extra)
+{
+    QJsonObject detail = ReceiptHistory::toJson(receipt);
+    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
+        detail.insert(it.key(), it.value());
+    const QString json = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
+    const QString sql = u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
+                        u"values (%1, %2, %3, %4, %5);"_s.arg(
+                            sqlQuote(stored(Clock::now())),
+                            sqlQuote(ReceiptHistory::actionName(action)), sqlQuote(receipt.id),
+                            sqlQuote(receipt.receiptNo), sqlQuote(json));
+    return connection().write(sql, SQLiteHelper::Changes::AtLeastOne);
+}
+
+QString ReceiptBook::insertStatement(const Receipt &r, const QDateTime &createDate)
+{
+    const QStringList values = {
+        r.id,
+        r.receiptNo,
+        formatDateText(r.receiptDate, DateText::dayStart),
+        r.payer,
+        r.reason1,
+        r.reason2,
+        r.remark,
+        r.paytype,
+        r.payee,
+        r.approve,
+        r.accountant,
+        r.creator,
+        formatDateText(createDate, DateText::dateTime),
+        // A text the program could not read as an amount is written back as it was.
+        r.unreadableTotal ? *r.unreadableTotal : amountText(r.total),
+        r.totalBig,
+        QString::number(r.isDeleted),
+    };
+    QString sql = u"insert into tb_receipt (\nId,\nreceiptNo ,\nreceiptDate ,\npayer ,\nreason1 ,\n"
+                  u"reason2 ,\nremark ,\npaytype ,\npayee ,\napprove ,\naccountant ,\ncreator ,\n"
+                  u"createDate ,\ntotal ,\ntotalBig,\nisDeleted\n)\nvalues (\n"_s;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        sql += sqlQuote(values.at(i)) + (i + 1 < values.size() ? u",\n"_s : u"\n);"_s);
+    return sql;
+}
+
+IssueResult ReceiptBook::issue(const Receipt &receipt)
+{
+    const auto failed = [this](const QString &what) {
+        return IssueResult {false, {}, u"%1：%2"_s.arg(what, connection().lastError())};
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failed(u"保存失败"_s);
+    // The numbering setting as stored now, read inside the transaction: another copy of
+    // the program may have moved the counter since this one loaded it.
+    std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(connection());
+    if (!setting)
+        return failed(u"保存失败"_s);
+
+    Receipt kept = receipt;
+    bool isNumber = false;
+    qint64 value = kept.receiptNo.toLongLong(&isNumber);
+    if (!isNumber || value < setting->currNum) {
+        // Not a number this program gave out, or one behind the stored counter: another
+        // copy of the program moved the counter past it, so it may be on paper already
+        // (issued, then deleted). The stored counter's number instead.
+        value = setting->currNum;
+        kept.receiptNo = ReceiptNumbering::numberText(*setting);
+    }
+    for (;;) {
+        const std::optional<bool> taken = isNumberTaken(kept.receiptNo, value);
+        if (!taken)
+            return failed(ReceiptNumbering::checkFailedText());
+        if (!*taken)
+            break;
+        if (value == std::numeric_limits<qint64>::max())
+            return {false, {}, ReceiptNumbering::exhaustedText()};
+        ++value;
+        ReceiptNoSetting next = *setting;
+        next.currNum = value;
+        kept.receiptNo = ReceiptNumbering::numberText(next);
+    }
+
+    kept.createDate = Clock::now();
+    kept.receiptDate = QDateTime(kept.receiptDate.date(), QTime(0, 0)); // as stored
+    if (!connection().write(insertStatement(kept, kept.createDate))
+        || !recordHistory(HistoryAction::Insert, kept))
+        return failed(u"保存失败"_s);
+    const std::optional<qint64> row = rowOf(kept.id);
+    // The counter never moves back: a number past this one may already be out.
+    setting->currNum = std::max(setting->currNum,
+                                value < std::numeric_limits<qint64>::max() ? value + 1 : value);
+    if (!row || !connection().write(ReceiptNumbering::saveStatement(*setting)))
+        return failed(u"保存失败"_s);
+    if (!transaction.commit())
+        return failed(u"保存失败"_s);
+    tell(BookChange::Kind::Issued, {kept.id}, {*row});
+    return {true, kept.receiptNo, {}};
+}
+
+bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
+{
+    const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
+        + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
+        + u",\n       payer       = "_s + sqlQuote(r.payer) + u",\n       reason1     = "_s
+        + sqlQuote(r.reason1) + u",\n       reason2     = "_s + sqlQuote(r.reason2)
+        + u",\n       remark      = "_s + sqlQuote(r.remark) + u",\n       paytype     = "_s
+        + sqlQuote(r.paytype) + u",\n       payee       = "_s + sqlQuote(r.payee)
+        + u",\n       approve     = "_s + sqlQuote(r.approve) + u",\n       accountant  = "_s
+        + sqlQuote(r.accountant) + u",\n       total       = "_s + sqlQuote(amountText(r.total))
+        + u",\n       totalBig    = "_s + sqlQuote(r.totalBig) + u"\nwhere  id          = "_s
+        + sqlQuote(id) + u" ;"_s;
+
+    // The update and its history row in one transaction: both or neither.
+    const auto failed = [&](const QString &why) {
+        return fail(error, why.isEmpty() ? u"保存失败：%1"_s.arg(connection().lastError()) : why);
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failed({});
+    const std::optional<Receipt> before = read(id);
+    if (!before)
+        return failed(u"保存失败：要保存的记录已不存在"_s);
+    if (before->voidReason)
+        return failed(u"已作废的收据不能修改"_s);
+    if (!connection().write(sql, SQLiteHelper::Changes::AtLeastOne))
+        return failed({});
+    const std::optional<Receipt> after = read(id);
+    const std::optional<qint64> row = rowOf(id);
+    if (!after || !row)
+        return failed({});
+    const QJsonObject beforeJson = ReceiptHistory::toJson(*before);
+    const QJsonObject afterJson = ReceiptHistory::toJson(*after);
+    QJsonObject changes;
+    for (auto it = afterJson.constBegin(); it != afterJson.constEnd(); ++it) {
+        if (beforeJson.value(it.key()) != it.value())
+            changes.insert(it.key(), QJsonArray({beforeJson.value(it.key()), it.value()}));
+    }
+    if (!recordHistory(HistoryAction::Update, *after, {{u"changes"_s, changes}}))
+        return failed({});
+    if (!transaction.commit())
+        return failed({});
+    tell(BookChange::Kind::Updated, {id}, {*row});
+    return true;
+}
+
+bool ReceiptBook::remove(const QSet<QString> &ids, QString *error)
+{
+    // Single-quoted: SQLite builds without double-quoted string literals read "A" as
+    // a column name and refuse the statement.
+    const QString sql = u"delete from tb_receipt\nwhere  id in ("_s + sqlQuoteList(ids) + u");"_s;
+    // Gone from the book, but not lost: the history keeps each deleted receipt whole, in
+    // the same transaction as the delete. Any step that fails undoes the others and is
+    // told: the rows stay, and the user must not think them gone.
+    const auto failed = [&](const QString &reason) {
+        return fail(error,
+                    u"删除失败："_s + (reason.isEmpty() ? connection().lastError() : reason));
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failed({});
+    QList<Receipt> deleted;
+    QList<qint64> rows;
+    for (const QString &id : ids) {
+        if (std::optional<Receipt> receipt = read(id)) {
+            const std::optional<qint64> row = rowOf(id);
+            if (!row)
+                return failed({});
+            deleted.append(std::move(*receipt));
+            rows.append(*row);
+            continue;
+        }
+        // Gone already (another program deleted it): nothing to keep. Stored but not
+        // read: its history row could not be written, so nothing is deleted.
+        const std::optional<qint64> stored = connection().count(
+            u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
+        if (stored != 0)
+            return failed({});
+    }
+    if (!connection().write(sql))
+        return failed({});
+    QStringList removedIds;
+    for (const Receipt &receipt : std::as_const(deleted)) {
+        // A voided receipt keeps its void in the history, to come back voided.
+        const QJsonObject voided = receipt.voidReason ? voidDetail(receipt.id) : QJsonObject();
+        if ((receipt.voidReason && voided.isEmpty())
+            || !recordHistory(HistoryAction::Delete, receipt, voided))
+            return failed({});
+        removedIds.append(receipt.id);
+    }
+    if (!connection().write(
+            u"delete from tb_void where receiptId in (%1);"_s.arg(sqlQuoteList(ids))))
+        return failed({});
+    if (!transaction.commit())
+        return failed({});
+    tell(BookChange::Kind::Removed, removedIds, rows);
+    return true;
+}
+
+bool ReceiptBook::voidReceipts(const QStringList &ids, const QString &reason, QString *error)
+{
+    if (reason.trimmed().isEmpty())
+        return fail(error, u"必填：作废原因"_s);
+    const auto failSaving = [&] {
+        return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failSaving();
+    const QString now = stored(Clock::now());
+    const QHash<QString, QString> voided = voidReasons();
+    QStringList done;
+    QList<qint64> rows;
+    for (const QString &id : ids) {
+        if (voided.contains(id))
+            continue;
+        const std::optional<Receipt> receipt = read(id);
+        if (!receipt)
+            return fail(error, u"保存失败：收据已不存在"_s);
+        const std::optional<qint64> row = rowOf(id);
+        if (!row
+            || !connection().write(
+                u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
+                    sqlQuote(id), sqlQuote(reason), sqlQuote(now)))
+            || !recordHistory(HistoryAction::Void, *receipt, {{u"reason"_s, reason}}))
+            return failSaving();
+        done.append(id);
+        rows.append(*row);
+    }
+    if (!transaction.commit())
+        return failSaving();
+    tell(BookChange::Kind::Voided, done, rows);
+    return true;
+}
+
+bool ReceiptBook::unvoidReceipts(const QStringList &ids, QString *error)
+{
+    const auto failSaving = [&] {
+        return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failSaving();
+    const QHash<QString, QString> voided = voidReasons();
+    QStringList done;
+    QList<qint64> rows;
+    for (const QString &id : ids) {
+        if (!voided.contains(id))
+            continue;
+        const std::optional<Receipt> receipt = read(id);
+        if (!receipt)
+            return fail(error, u"保存失败：收据已不存在"_s);
+        const std::optional<qint64> row = rowOf(id);
+        if (!row
+            || !connection().write(u"delete from tb_void where receiptId = %1;"_s.arg(sqlQuote(id)),
+                                   SQLiteHelper::Changes::AtLeastOne)
+            || !recordHistory(HistoryAction::Unvoid, *receipt, {{u"reason"_s, voided.value(id)}}))
+            return failSaving();
+        done.append(id);
+        rows.append(*row);
+    }
+    if (!transaction.commit())
+        return failSaving();
+    tell(BookChange::Kind::Unvoided, done, rows);
+    return true;
+}
+
+bool ReceiptBook::recordPrint(const QString &receiptId, QString *error)
+{
+    const auto failSaving = [&] {
+        return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failSaving();
+    const std::optional<Receipt> receipt = read(receiptId);
+    if (!receipt)
+        return fail(error, u"收据已不存在"_s);
+    if (!recordHistory(HistoryAction::Print, *receipt))
+        return failSaving();
+    // Nothing a list shows changed: no one is told.
+    return transaction.commit() || failSaving();
+}
+
+bool ReceiptBook::restoreDeleted(const HistoryEntry &deletion, QString *error)
+{
+    const std::optional<Receipt> receipt = ReceiptHistory::receiptFromJson(deletion.detail);
+    if (deletion.action != HistoryAction::Delete || !receipt)
+        return fail(error, u"这条记录不是删除的收据"_s);
+    const auto failSaving = [&] {
+        return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failSaving();
+    const std::optional<bool> taken
+        = isNumberTaken(receipt->receiptNo, receipt->receiptNo.toLongLong());
+    if (!taken)
+        return fail(error, ReceiptNumbering::checkFailedText());
+    if (*taken)
+        return fail(error, u"单号 No.%1 已被别的收据使用，不能恢复"_s.arg(receipt->receiptNo));
+    if (read(receipt->id))
+        return fail(error, u"这张收据已经恢复过了"_s);
+    // A receipt voided when it was deleted comes back voided, with its reason and date:
+    // brought back plain, it would count in the totals again.
+    QJsonObject voided;
+    if (deletion.detail.contains(u"reason"_s)) {
+        const QString reason = deletion.detail.value(u"reason"_s).toString();
+        QString voidDate = deletion.detail.value(u"voidDate"_s).toString();
+        if (voidDate.isEmpty())
+            voidDate = stored(Clock::now());
+        voided = {{u"reason"_s, reason}, {u"voidDate"_s, voidDate}};
+        if (!connection().write(
+                u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
+                    sqlQuote(receipt->id), sqlQuote(reason), sqlQuote(voidDate))))
+            return failSaving();
+    }
+    if (!connection().write(insertStatement(*receipt, receipt->createDate))
+        || !recordHistory(HistoryAction::Restore, *receipt, voided))
+        return failSaving();
+    const std::optional<qint64> row = rowOf(receipt->id);
+    if (!row || !transaction.commit())
+        return failSaving();
+    tell(BookChange::Kind::Restored, {receipt->id}, {*row});
+    return true;
+}

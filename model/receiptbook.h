@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "receipt.h"
+#include "receipthistory.h"
+
+#include <QDate>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class SQLiteHelper;
+
+// What one write did to the book: which receipts, and how. Rows are the receipts' rowids
+// as they were when the write ran (a removed receipt has no row to ask for afterwards).
+struct BookChange
+{
+    enum class Kind { Issued, Updated, Removed, Voided, Unvoided, Restored };
+    Kind kind = Kind::Issued;
+    QStringList ids;
+    QList<qint64> rows;
+};
+Q_DECLARE_METATYPE(BookChange)
+
+// How a save of a new receipt ended.
+struct IssueResult
+{
+    bool saved = false;
+    // The number the receipt was stored under: the one it came with, or the next free
+    // one when another copy of the program took that number first.
+    QString receiptNo;
+    // Why it was not saved, in Chinese, for the form to show.
+    QString error;
+};
+
+// The receipts of the book: the one owner of every statement on tb_receipt, tb_void and
+// tb_history. It reads and writes through the connection it is given, runs every write
+// with the history rows that belong to it in one transaction, answers a failure as a
+// Chinese text, and tells each change that was committed (changed()), so that the lists
+// update the rows they show instead of reading the book again.
+class ReceiptBook : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The book on the program's one connection, whichever file that has open now. It
+    // lives as long as the program, so the lists stay connected to it.
+    static ReceiptBook &shared();
+    // A book on `connection`; on the program's connection when null.
+    explicit ReceiptBook(SQLiteHelper *connection = nullptr, QObject *parent = nullptr);
+
+    SQLiteHelper &connection() const;
+    // Tells every list that the book was replaced as a whole (a restore, another file).
+    void tellReplaced();
+
+    // --- reads -------------------------------------------------------------------------
+
+    // The receipts dated between begin and end (texts as the lists keep their bounds),
+    // highest number first, void reasons filled in. Rows that cannot be read (a date not
+    // of the form yyyy-MM-dd HH:mm:ss, no number) are counted in skipped, not listed.
+    struct RangeRead
+    {
+        QList<Receipt> receipts;
+        int skipped = 0;
+        // "读取收据失败：…" when the read failed; receipts is then empty.
+        QString error;
+    };
+    RangeRead readRange(const QString &begin, const QString &end);
+    // The stored receipt of `id` as it is now, with its void, or nothing (gone, or
+    // unreadable: a receipt whose void cannot be read could be printed without its stamp).
+    std::optional<Receipt> read(const QString &id);
+    // The receipts of `rows` (rowids), in that order; a row gone meanwhile is left out.
+    // Void reasons are filled in. Nothing when the read failed.
+    std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
+    // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
+    std::optional<qint64> rowOf(const QString &id);
+    // Whether a stored receipt carries this number: as the text itself, or written by
+    // another program as a blob of the same text or as the plain number. Nothing when the
+    // check could not be made (a lock, a damaged file).
+    std::optional<bool> isNumberTaken(const QString &number, qint64 value);
+    // Whether the book has its table of voids: a book from before voids were kept, opened
+    // read-only (not brought up to date), has none and so no voided receipt. Nothing when
+    // it cannot be read.
+    std::optional<bool> keepsVoids();
+    // The void reason of each voided receipt, by id; empty when none is voided or the
+    // table cannot be read.
+    QHash<QString, QString> voidReasons();
+    // Reads the void reason of one receipt now into *reason (nothing: not voided). False
+    // when it cannot be read: then nobody can say whether it is voided.
+    bool readVoidReason(const QString &receiptId, std::optional<QString> *reason);
+    // The void of one receipt as its history keeps it ({"reason", "voidDate"}); empty when
+    // it is not voided or cannot be read.
+    QJsonObject voidDetail(const QString &receiptId);
+    // The reasons given before, most used first, for the reason picker.
+    QStringList earlierVoidReasons();
+    // The history rows, newest first: all of them, or those whose receipt number contains
+    // `receiptNo` and whose time lies within [from, to] (a null date leaves that end open).
+    // Nothing when the history cannot be read.
+    std::optional<QList<HistoryEntry>> history(const QString &receiptNo = {}, QDate from = {},
+                                               QDate to = {}, const QString &receiptId = {});
+    // Why the book keeps no history and no voids (a book from an older version that could
+    // not be brought up to date), in Chinese; empty when it does.
+    QString historyUnavailableReason();
+    // Counts of the book's changes by any connection, this one's and other programs'
+    // alike: equal answers mean nothing was written in between. Nothing when unknown.
+    std::optional<qint64> changeCounter();
+
+    // --- writes: each in one transaction with its history rows ---------------------------
+
+    // Stores a new receipt under a number that no other receipt carries: check that the
+    // number is still free (or move to the next free one), insert, move the numbering
+    // counter past it, commit. Two copies of the program on one book can then never store
+    // one number twice, and a failed check never counts as free.
+    IssueResult issue(const Receipt &receipt);
+    // Writes the editable fields of `receipt` to the stored receipt `id`. Refused for a
+    // receipt gone meanwhile or voided.
+    bool update(const QString &id, const Receipt &receipt, QString *error = nullptr);
+    // Deletes the receipts of `ids` for good, each kept whole in the history. Receipts
+    // already gone are skipped; one that cannot be read stops the whole delete.
+    bool remove(const QSet<QString> &ids, QString *error = nullptr);
+    // Voids every receipt of `ids` that is not voided yet, with the reason (required).
+    bool voidReceipts(const QStringList &ids, const QString &reason, QString *error = nullptr);
+    // Undoes the void of every voided receipt of `ids`.
+    bool unvoidReceipts(const QStringList &ids, QString *error = nullptr);
+    // Writes the history row of a receipt that was printed.
+    bool recordPrint(const QString &receiptId, QString *error = nullptr);
+    // Puts a deleted receipt back from its history row, with its id, number and every
+    // field, logged as a restore. Refused when its number or id is taken meanwhile.
+    bool restoreDeleted(const HistoryEntry &deletion, QString *error = nullptr);
+
+    // The insert statement of a receipt, with `createDate` as its creation time.
+    static QString insertStatement(const Receipt &receipt, const QDateTime &createDate);
+    // The read of the lists: every row of a date range, highest number first.
+    static QString rangeStatement(const QString &begin, const QString &end);
+
+Q_SIGNALS:
+    // A write was committed.
+    void changed(const BookChange &change);
+    // The whole book may be other than it was: what is shown must be read again.
+    void replaced();
+
+private:
+    bool recordHistory(HistoryAction action, const Receipt &receipt,
+                       const QJsonObject &extra = {});
+    void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows);
+
+    SQLiteHelper *m_connection;
+};

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+class SQLiteHelper;
+
+// The stored numbering setting: the next number to issue and the minimum number of
+// digits a receipt number is padded to.
+struct ReceiptNoSetting
+{
+    QUuid id;
+    qint64 numLong = 7;
+    qint64 currNum = 1;
+    friend bool operator==(const ReceiptNoSetting &, const ReceiptNoSetting &) = default;
+};
+
+// The numbering as stored in tb_receiptNo: what the form's store and the book's issue
+// both read and write, and nothing else.
+namespace ReceiptNumbering {
+
+// A receipt number never pads beyond this many digits, whatever length is set, so
+// a mistyped length cannot make a text of billions of zeros.
+inline constexpr qint64 maximumNumberLength = 64;
+
+// The number text of a setting: currNum padded with zeros to numLong digits.
+QString numberText(const ReceiptNoSetting &setting);
+// The statement that writes a setting to every row of tb_receiptNo.
+QString saveStatement(const ReceiptNoSetting &setting);
+// The setting as stored now (its last row), read on `connection`; nothing when it
+// cannot be read. Read inside a write transaction, it is what another program left.
+std::optional<ReceiptNoSetting> stored(SQLiteHelper &connection);
+// The counter as stored now (the highest of its rows); nothing when it cannot be read.
+std::optional<qint64> storedCounter(SQLiteHelper &connection);
+
+// What the form says while numbering is stopped: a failed check, or no number left.
+QString checkFailedText();
+QString exhaustedText();
+
+} // namespace ReceiptNumbering
