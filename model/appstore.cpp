@@ -172,11 +172,16 @@ void AppStore::setLoadError(const QString &error, int skippedRows)
 
 QString AppStore::loadNotice() const
 {
-    if (!m_loadError.isEmpty())
-        return m_loadError;
-    if (m_skippedRows > 0)
+    return loadNotice(m_loadError, m_skippedRows);
+}
+
+QString AppStore::loadNotice(const QString &error, int skippedRows)
+{
+    if (!error.isEmpty())
+        return error;
+    if (skippedRows > 0)
         return u"有 %1 张收据无法读出（日期或单号无法识别），没有列出，也不计入合计"_s.arg(
-            m_skippedRows);
+            skippedRows);
     return {};
 }
 

@@ -62,6 +62,9 @@ public:
     int skippedRows() const { return m_skippedRows; }
     // What the list's banner says: loadError, else the rows left out; empty when all is well.
     QString loadNotice() const;
+    // What a list's banner says of a read that failed with `error`, or left out
+    // `skippedRows` rows it cannot read; empty when all is well.
+    static QString loadNotice(const QString &error, int skippedRows);
     // Why the last insertReceipt() or updateReceipt() failed, in Chinese.
     QString saveError() const { return m_saveError; }
 

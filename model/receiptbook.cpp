@@ -86,6 +86,11 @@ SQLiteHelper &ReceiptBook::connection() const
     return m_connection ? *m_connection : SQLiteHelper::shared();
 }
 
+QString ReceiptBook::lastError() const
+{
+    return connection().lastError();
+}
+
 void ReceiptBook::tellReplaced()
 {
     Q_EMIT replaced();
@@ -167,17 +172,21 @@ std::optional<Receipt> ReceiptBook::read(const QString &id)
     return found;
 }
 
-std::optional<QList<Receipt>> ReceiptBook::readRows(const QList<qint64> &rows)
+QString ReceiptBook::rowsStatement(const QList<qint64> &rows)
 {
-    if (rows.isEmpty())
-        return QList<Receipt>();
     QStringList numbers;
     numbers.reserve(rows.size());
     for (const qint64 row : rows)
         numbers.append(QString::number(row));
-    const QString sql = u"select rowid as quenta_row, * from tb_receipt where rowid in (%1)"_s.arg(
+    return u"select rowid as quenta_row, * from tb_receipt where rowid in (%1)"_s.arg(
         numbers.join(u','));
-    std::unique_ptr<ResultSet> resultSet = connection().query(sql);
+}
+
+std::optional<QList<Receipt>> ReceiptBook::readRows(const QList<qint64> &rows)
+{
+    if (rows.isEmpty())
+        return QList<Receipt>();
+    std::unique_ptr<ResultSet> resultSet = connection().query(rowsStatement(rows));
     if (!resultSet)
         return std::nullopt;
     QHash<qint64, Receipt> byRow;
@@ -375,14 +384,30 @@ QString ReceiptBook::historyUnavailableReason()
     return {};
 }
 
+QString ReceiptBook::missingColumn()
+{
+    std::unique_ptr<ResultSet> rows = connection().query(u"PRAGMA table_info(tb_receipt)"_s);
+    QSet<QString> columns;
+    while (rows && rows->next())
+        columns.insert(rows->stringForColumnIndex(1).value_or(QString()).toLower());
+    if (!rows || rows->hasError() || columns.isEmpty())
+        return {};
+    for (const QString &needed :
+         {u"id"_s, u"receiptNo"_s, u"receiptDate"_s, u"createDate"_s, u"total"_s}) {
+        if (!columns.contains(needed.toLower()))
+            return needed;
+    }
+    return {};
+}
+
 std::optional<qint64> ReceiptBook::changeCounter()
 {
-    // data_version moves with every commit of another connection; total_changes with
-    // every row this one writes.
+    // data_version moves with every commit of another connection; this one's own writes
+    // are told by changed() as they commit.
     std::unique_ptr<ResultSet> rows = connection().query(u"PRAGMA data_version"_s);
     if (!rows || !rows->next() || rows->hasError())
         return std::nullopt;
-    return rows->int64ForColumnIndex(0) * 1'000'003 + connection().db().totalChanges();
+    return rows->int64ForColumnIndex(0);
 }
 
 // --- writes ----------------------------------------------------------------------------

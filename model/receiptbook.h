@@ -57,6 +57,8 @@ public:
     explicit ReceiptBook(SQLiteHelper *connection = nullptr, QObject *parent = nullptr);
 
     SQLiteHelper &connection() const;
+    // Why the connection's last read or write failed, in Chinese.
+    QString lastError() const;
     // Tells every list that the book was replaced as a whole (a restore, another file).
     void tellReplaced();
 
@@ -108,8 +110,13 @@ public:
     // Why the book keeps no history and no voids (a book from an older version that could
     // not be brought up to date), in Chinese; empty when it does.
     QString historyUnavailableReason();
-    // Counts of the book's changes by any connection, this one's and other programs'
-    // alike: equal answers mean nothing was written in between. Nothing when unknown.
+    // The first column a receipt cannot do without (id, receiptNo, receiptDate,
+    // createDate, total) that tb_receipt lacks; empty when it has them all or the table
+    // cannot be read.
+    QString missingColumn();
+    // A count of the commits other connections (other programs) made to the book: equal
+    // answers mean nothing was written by them in between; this connection's own writes
+    // are told by changed(). Nothing when unknown.
     std::optional<qint64> changeCounter();
 
     // --- writes: each in one transaction with its history rows ---------------------------
@@ -139,6 +146,8 @@ public:
     static QString insertStatement(const Receipt &receipt, const QDateTime &createDate);
     // The read of the lists: every row of a date range, highest number first.
     static QString rangeStatement(const QString &begin, const QString &end);
+    // The rows of `rows` (rowids), each with its rowid first (as quenta_row), in no order.
+    static QString rowsStatement(const QList<qint64> &rows);
 
 Q_SIGNALS:
     // A write was committed.

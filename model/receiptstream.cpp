@@ -5,7 +5,6 @@
 #include "databaseerror.h"
 #include "receiptbook.h"
 #include "sqlitehelper.h"
-#include "sqlliteral.h"
 
 using namespace Qt::StringLiterals;
 
@@ -17,9 +16,7 @@ ReceiptStream::ReceiptStream(const QString &beginDate, const QString &endDate,
     , m_voidReasons(ReceiptBook::shared().voidReasons())
 {
     // The rows and the order of the lists' load.
-    const QString sql
-        = u"select * from tb_receipt where isDeleted <> 1 and receiptDate between "
-          u"%1 and %2 order by receiptNo desc"_s.arg(sqlQuote(beginDate), sqlQuote(endDate));
+    const QString sql = ReceiptBook::rangeStatement(beginDate, endDate);
     SQLiteHelper &helper = SQLiteHelper::shared();
     if (connection == Connection::Shared) {
         m_resultSet = helper.query(sql);
@@ -27,13 +24,81 @@ ReceiptStream::ReceiptStream(const QString &beginDate, const QString &endDate,
             fail(helper.lastError());
         return;
     }
-    m_ownDatabase
-        = std::make_unique<Database>(helper.dbURL(), Database::OpenMode::ExistingFileOnly);
-    m_ownDatabase->setOpenReadOnly(true);
-    if (m_ownDatabase->open())
+    if (openOwn())
         m_resultSet = m_ownDatabase->executeQuery(sql);
     if (!m_resultSet)
         fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
+}
+
+ReceiptStream::ReceiptStream(const QList<qint64> &rows)
+    : m_voidReasons(ReceiptBook::shared().voidReasons())
+    , m_rows(rows)
+    , m_byRows(true)
+{
+    if (!openOwn())
+        fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
+}
+
+bool ReceiptStream::openOwn()
+{
+    m_ownDatabase = std::make_unique<Database>(SQLiteHelper::shared().dbURL(),
+                                               Database::OpenMode::ExistingFileOnly);
+    m_ownDatabase->setOpenReadOnly(true);
+    return m_ownDatabase->open();
+}
+
+const Receipt *ReceiptStream::nextOfRows()
+{
+    while (!m_done) {
+        if (m_nextInBatch < m_batch.size()) {
+            m_current = m_batch.at(m_nextInBatch++);
+            return &*m_current;
+        }
+        if (m_nextRow >= m_rows.size()) {
+            m_done = true;
+            m_current.reset();
+            return nullptr;
+        }
+        // A batch at a time, each its own short read: no read stays open between them.
+        const QList<qint64> batch = m_rows.mid(m_nextRow, 500);
+        m_nextRow += batch.size();
+        std::unique_ptr<ResultSet> rows
+            = m_ownDatabase->executeQuery(ReceiptBook::rowsStatement(batch));
+        if (!rows) {
+            fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
+            return nullptr;
+        }
+        QHash<qint64, Receipt> byRow;
+        std::optional<ReceiptRowMapper> mapper;
+        while (rows->next()) {
+            if (!mapper)
+                mapper.emplace(*rows, u"receiptNo"_s);
+            if (!mapper->missingColumn().isEmpty()) {
+                fail(u"数据库缺少列 %1"_s.arg(mapper->missingColumn()));
+                return nullptr;
+            }
+            if (std::optional<Receipt> receipt = mapper->map())
+                byRow.insert(rows->int64ForColumnIndex(0), std::move(*receipt));
+            else
+                ++m_skippedRows;
+        }
+        if (rows->hasError()) {
+            fail(describeFailure(rows->errorCode(), rows->errorMessage()));
+            return nullptr;
+        }
+        m_batch.clear();
+        m_nextInBatch = 0;
+        for (const qint64 row : batch) {
+            auto found = byRow.find(row);
+            if (found == byRow.end())
+                continue;
+            if (const auto reason = m_voidReasons.constFind(found->id);
+                reason != m_voidReasons.constEnd())
+                found->voidReason = reason.value();
+            m_batch.append(std::move(*found));
+        }
+    }
+    return nullptr;
 }
 
 // The shared connection's failures are noted where the program's other reads note theirs;
@@ -65,6 +130,8 @@ void ReceiptStream::fail(const QString &reason)
 
 const Receipt *ReceiptStream::next()
 {
+    if (m_byRows)
+        return nextOfRows();
     while (!m_done) {
         if (!m_resultSet->next()) {
             if (m_resultSet->hasError()) {

@@ -29,6 +29,10 @@ public:
     ReceiptStream(const QString &beginDate, const QString &endDate,
                   const ReceiptFilter &filter = ReceiptFilter(),
                   Connection connection = Connection::Shared);
+    // The receipts of `rows` (rowids) in that order, as a sorted list shows them, read a
+    // few hundred at a time on a read-only connection of its own. A row gone meanwhile is
+    // left out.
+    explicit ReceiptStream(const QList<qint64> &rows);
     ~ReceiptStream();
     ReceiptStream(const ReceiptStream &) = delete;
     ReceiptStream &operator=(const ReceiptStream &) = delete;
@@ -46,6 +50,8 @@ public:
 
 private:
     void fail(const QString &reason);
+    bool openOwn();
+    const Receipt *nextOfRows();
     QString describeFailure(int code, const QString &message) const;
 
     ReceiptFilter m_filter;
@@ -57,4 +63,10 @@ private:
     QString m_error;
     int m_skippedRows = 0;
     bool m_done = false;
+    // Reading by rows: those still to read, and the batch read last.
+    QList<qint64> m_rows;
+    qsizetype m_nextRow = 0;
+    QList<Receipt> m_batch;
+    qsizetype m_nextInBatch = 0;
+    bool m_byRows = false;
 };

@@ -5,6 +5,7 @@
 #include "backupservice.h"
 #include "companystore.h"
 #include "lookupstores.h"
+#include "receiptbook.h"
 #include "receiptdraft.h"
 #include "receiptnostore.h"
 #include "sqlitehelper.h"
@@ -79,4 +80,6 @@ void reloadSharedStores()
             ReceiptNoStore::shared().nextReceiptNo();
         appStore.loadReceipts();
     }
+    // Every list shows the other file's receipts.
+    ReceiptBook::shared().tellReplaced();
 }

@@ -7,7 +7,6 @@
 #include "datetext.h"
 #include "money.h"
 #include "receiptbook.h"
-#include "sqlitehelper.h"
 #include "toast.h"
 
 #include <QCheckBox>
@@ -174,9 +173,9 @@ HistoryView::HistoryView(QWidget *window)
             &HistoryView::updateRestoreButton);
     connect(m_restoreButton, &QPushButton::clicked, this, &HistoryView::restoreSelected);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
-    // Every change of a receipt reloads the lists: a void, an edit or a restore made
-    // while this window is open shows here at once.
-    connect(&AppStore::shared(), &AppStore::receiptsChanged, this, [this] {
+    // Every change of a receipt is a history row: a void, an edit or a restore made while
+    // this window is open shows here at once.
+    connect(&ReceiptBook::shared(), &ReceiptBook::changed, this, [this] {
         if (isVisible())
             reload();
     });
@@ -226,10 +225,8 @@ void HistoryView::setReceiptScope(const QString &receiptId)
     if (!receiptId.isEmpty()) {
         // The number as the list shows it; a receipt deleted since is named by its id.
         QString number;
-        for (const Receipt &receipt : AppStore::shared().receipts()) {
-            if (receipt.id == receiptId)
-                number = u"No."_s + receipt.receiptNo;
-        }
+        if (const std::optional<Receipt> receipt = ReceiptBook::shared().read(receiptId))
+            number = u"No."_s + receipt->receiptNo;
         m_scopeLabel->setText(u"只显示收据 %1 的记录"_s.arg(number.isEmpty() ? receiptId : number));
     }
     m_scopeLabel->setVisible(!receiptId.isEmpty());
@@ -281,7 +278,7 @@ void HistoryView::reload()
     for (int column = 0; column < DetailColumn; ++column)
         m_table->resizeColumnToContents(column);
     if (!loaded)
-        m_statusLabel->setText(u"读取操作记录失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
+        m_statusLabel->setText(u"读取操作记录失败：%1"_s.arg(ReceiptBook::shared().lastError()));
     else if (m_entries.isEmpty())
         m_statusLabel->setText(u"没有符合条件的记录"_s);
     else

@@ -7,6 +7,7 @@
 #include "money.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
+#include "receiptlist.h"
 #include "receiptpart.h"
 #include "receiptstream.h"
 #include "toast.h"
@@ -72,6 +73,7 @@ ListFooter::ListFooter(ReceiptPart *receiptPart, QWidget *parent)
             updateTotals();
     };
     connect(&m_store, &AppStore::selectionChanged, this, updateShown);
+    connect(&m_receiptPart->list(), &ReceiptList::totalsChanged, this, updateShown);
     connect(&m_store, &AppStore::selectedIdChanged, this, updateShown);
     updateTotals();
 }
@@ -89,8 +91,8 @@ QString ListFooter::totalsText() const
 
 void ListFooter::updateTotals()
 {
-    const QList<Receipt> &receipts = m_store.receipts();
-    const ReceiptTotals shown = ReceiptTotals::of(receipts, m_receiptPart->shownRows());
+    const ReceiptList &list = m_receiptPart->list();
+    const ReceiptTotals &shown = list.totals();
     QString text = u"共 %1 张  合计 %2"_s.arg(shown.count).arg(yuan(shown.fen));
     if (shown.voided > 0)
         text += u"  另有作废 %1 张，不计入合计"_s.arg(shown.voided);
@@ -103,7 +105,8 @@ void ListFooter::updateTotals()
         = m_store.selectedId() ? m_receiptPart->selectedShownRows() : QList<int>();
     if (selectedRows.size() >= 2) {
         // Counted as the sum is: the voided rows of the selection are named apart.
-        const ReceiptTotals selected = ReceiptTotals::of(receipts, selectedRows);
+        const ReceiptTotals selected
+            = list.totalsOf(QList<qsizetype>(selectedRows.cbegin(), selectedRows.cend()));
         text += u"    已选 %1 张  合计 %2"_s.arg(selected.count).arg(yuan(selected.fen));
         if (selected.voided > 0)
             text += u"  另有作废 %1 张"_s.arg(selected.voided);
@@ -113,38 +116,32 @@ void ListFooter::updateTotals()
 
 void ListFooter::exportShown()
 {
-    const QList<int> rows = m_receiptPart->shownRows();
+    const ReceiptList &list = m_receiptPart->list();
+    const qsizetype shownCount = list.size();
     const QString target = FileDialogs::exportFileName(
         window(), u"导出列表"_s,
         u"收据-%1-%2.xlsx"_s.arg(dayOf(m_store.beginDate()), dayOf(m_store.endDate())));
     if (target.isEmpty())
         return;
 
-    // In the order of the load the rows are read again from the book, one by one, with the
-    // list's range and search. A list the user sorted is written from the rows it holds,
-    // in the order shown: the book has no such order to read them in. The copy of the
-    // list is shared, not copied, and keeps its rows should the list reload meanwhile.
-    // The file is written on a thread of its own (the book read on a connection of its
-    // own), so the window paints and the export can be stopped, even while an Excel
-    // workbook is being packed at the end.
+    // In the order of the book the rows are read again, one by one, with the list's range
+    // and search. A list the user sorted is written in the order shown, its rows read from
+    // the book a few hundred at a time: the book has no such order to read them in. The
+    // file is written on a thread of its own (the book read on a connection of its own),
+    // so the window paints and the export can be stopped, even while an Excel workbook is
+    // being packed at the end.
     std::optional<ReceiptStream> stream;
-    const QList<Receipt> held = m_store.receipts();
-    qsizetype next = 0;
-    ReceiptExport::Source source;
-    if (m_receiptPart->isSortedByUser()) {
-        source = [&](QString *) {
-            return next < rows.size() ? &held.at(rows.at(next++)) : nullptr;
-        };
-    } else {
+    if (m_receiptPart->isSortedByUser())
+        stream.emplace(list.shownRowids());
+    else
         stream.emplace(m_store.beginDate(), m_store.endDate(),
                        ReceiptFilter(m_receiptPart->searchText()), ReceiptStream::Connection::Own);
-        source = [&](QString *error) {
-            const Receipt *receipt = stream->next();
-            if (!receipt)
-                *error = stream->error();
-            return receipt;
-        };
-    }
+    const ReceiptExport::Source source = [&](QString *error) {
+        const Receipt *receipt = stream->next();
+        if (!receipt)
+            *error = stream->error();
+        return receipt;
+    };
     std::atomic<qint64> writtenSoFar = 0;
     std::atomic<bool> stop = false;
     const ReceiptExport::Progress told = [&](qint64 count) {
@@ -162,8 +159,8 @@ void ListFooter::exportShown()
     // input meanwhile; a long one shows its progress, and the dialog keeps the window's
     // controls from acting while the file is written.
     if (!worker->wait(QDeadlineTimer(200))) {
-        const int expected = int(std::min<qsizetype>(rows.size(), std::numeric_limits<int>::max()));
-        QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(rows.size()), u"取消"_s, 0, expected,
+        const int expected = int(std::min<qsizetype>(shownCount, std::numeric_limits<int>::max()));
+        QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(shownCount), u"取消"_s, 0, expected,
                                  window());
         progress.setObjectName(u"exportProgressDialog"_s);
         progress.setWindowTitle(u"导出列表"_s);

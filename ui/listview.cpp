@@ -11,9 +11,9 @@
 #include "messagebox.h"
 #include "printaction.h"
 #include "receiptbook.h"
+#include "receiptlist.h"
 #include "receiptpart.h"
 #include "searchfield.h"
-#include "sqlitehelper.h"
 #include "toast.h"
 #include "voidaction.h"
 
@@ -49,9 +49,10 @@ QPushButton *createActionButton(const QString &name, const QString &icon, const 
 
 } // namespace
 
-DatePart::DatePart(QWidget *parent)
+DatePart::DatePart(ReceiptList &list, QWidget *parent)
     : QWidget(parent)
     , m_store(AppStore::shared())
+    , m_list(&list)
     , m_beginDateEdit(createDatePicker(u"beginDateEdit"_s, u"起始时间"_s, this))
     , m_endDateEdit(createDatePicker(u"endDateEdit"_s, u"结束时间"_s, this))
     , m_printButton(
@@ -100,7 +101,7 @@ DatePart::DatePart(QWidget *parent)
     Keyboard::addScopedShortcut(parent, QKeySequence::Delete, m_deleteButton);
     connect(&m_store, &AppStore::selectedIdChanged, this, &DatePart::updateButtons);
     // A void or its undoing keeps the selection and flips what the void button does.
-    connect(&m_store, &AppStore::receiptsChanged, this, &DatePart::updateButtons);
+    connect(m_list, &ReceiptList::totalsChanged, this, &DatePart::updateButtons);
     // A second row added to the selection keeps selectedId but takes 修改 away.
     connect(&m_store, &AppStore::selectionChanged, this, &DatePart::updateButtons);
     updateButtons();
@@ -111,10 +112,8 @@ bool DatePart::canEdit() const
     const std::optional<QString> id = m_store.selectedId();
     if (!id || m_store.selection().size() != 1)
         return false;
-    const QList<Receipt> &receipts = m_store.receipts();
-    const auto receipt = std::find_if(receipts.cbegin(), receipts.cend(),
-                                      [&](const Receipt &listed) { return listed.id == *id; });
-    return receipt != receipts.cend() && !receipt->voidReason;
+    const std::optional<qsizetype> row = m_list->rowOf(*id);
+    return row && !m_list->isVoided(*row);
 }
 
 void DatePart::showRange(const QDateTime &begin, const QDateTime &end)
@@ -132,7 +131,7 @@ void DatePart::updateButtons()
     m_editButton->setEnabled(canEdit());
     m_deleteButton->setEnabled(hasSelected);
     m_voidButton->setEnabled(hasSelected);
-    const QString voidTitle = VoidAction::title(m_store);
+    const QString voidTitle = VoidAction::title(*m_list);
     m_voidButton->setText(voidTitle);
     m_voidButton->setAccessibleName(voidTitle);
 }
@@ -149,7 +148,7 @@ void DatePart::print()
     // The receipt last loaded must never be printed in place of one that could not be
     // read (deleted by another program, a lock).
     if (!m_store.loadSelected(false)) {
-        m_errorToast->show(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
+        m_errorToast->show(u"读取收据失败：%1"_s.arg(ReceiptBook::shared().lastError()));
         return;
     }
     if (m_store.receiptPrint() && m_store.receiptPrint()->unreadableTotal) {
@@ -165,7 +164,7 @@ void DatePart::edit()
         return;
     // Read first without touching the form: a voided receipt must not land on it.
     if (!m_store.loadSelected(false)) {
-        m_errorToast->show(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
+        m_errorToast->show(u"读取收据失败：%1"_s.arg(ReceiptBook::shared().lastError()));
         return;
     }
     if (m_store.receiptPrint()->voidReason) {
@@ -180,7 +179,7 @@ void DatePart::deleteSelected()
 {
     if (!m_store.selectedId())
         return;
-    if (!MessageBox::confirmDelete(this, VoidAction::selectedNumbers(m_store)))
+    if (!MessageBox::confirmDelete(this, VoidAction::selectedNumbers(*m_list)))
         return;
     QString error;
     if (!m_store.deleteSelected(&error)) {
@@ -196,7 +195,7 @@ void DatePart::deleteSelected()
 void DatePart::voidSelected()
 {
     if (m_store.selectedId())
-        VoidAction::run(this, m_errorToast);
+        VoidAction::run(this, *m_list, m_errorToast);
 }
 
 ListView::ListView(QWidget *parent)
@@ -204,8 +203,8 @@ ListView::ListView(QWidget *parent)
     , m_store(AppStore::shared())
     , m_beginDate(Clock::now())
     , m_endDate(m_beginDate)
-    , m_datePart(new DatePart(this))
     , m_receiptPart(new ReceiptPart(this))
+    , m_datePart(new DatePart(m_receiptPart->list(), this))
     , m_footer(new ListFooter(m_receiptPart, this))
     , m_loadErrorLabel(new QLabel(this))
 {
@@ -215,11 +214,13 @@ ListView::ListView(QWidget *parent)
                                     u"border: 1px solid #f5c2c0; border-radius: 4px; "
                                     u"padding: 6px 10px; }"_s);
     m_loadErrorLabel->setVisible(false);
-    // The rows of the last good load stay under the message: a failed read must not
+    // The rows of the last good read stay under the message: a failed read must not
     // look like a day without receipts.
-    connect(&m_store, &AppStore::loadErrorChanged, this, [this] {
-        m_loadErrorLabel->setText(m_store.loadNotice());
-        m_loadErrorLabel->setVisible(!m_store.loadNotice().isEmpty());
+    connect(&m_receiptPart->list(), &ReceiptList::totalsChanged, this, [this] {
+        const ReceiptList &list = m_receiptPart->list();
+        const QString notice = AppStore::loadNotice(list.error(), list.skippedRows());
+        m_loadErrorLabel->setText(notice);
+        m_loadErrorLabel->setVisible(!notice.isEmpty());
     });
     m_datePart->setFixedHeight(30);
     m_datePart->showRange(m_beginDate, m_endDate);
@@ -273,7 +274,8 @@ void ListView::applyPreset()
     // Setting the pickers from the range itself writes nothing back: the texts would be
     // the ones just read.
     m_datePart->showRange(m_beginDate, m_endDate);
-    m_store.loadReceipts();
+    // Read only when the range or the book changed since this list last showed it.
+    m_receiptPart->showRange(m_store.beginDate(), m_store.endDate());
 }
 
 void ListView::showContextMenu(const QPoint &pos)
@@ -293,7 +295,7 @@ void ListView::showContextMenu(const QPoint &pos)
     editAction->setEnabled(m_datePart->canEdit());
     connect(editAction, &QAction::triggered, m_datePart, &DatePart::edit);
     QAction *voidAction
-        = menu.addAction(Icons::icon(u"nosign"_s), VoidAction::title(m_store) + u"(&V)"_s);
+        = menu.addAction(Icons::icon(u"nosign"_s), VoidAction::title(m_receiptPart->list()) + u"(&V)"_s);
     connect(voidAction, &QAction::triggered, m_datePart, &DatePart::voidSelected);
     menu.addSeparator();
     const QString id = *m_store.selectedId();
@@ -314,5 +316,10 @@ void ListView::onDatePicked(AppStore::RangeBound bound, QDate date)
 {
     QDateTime &held = bound == AppStore::RangeBound::Begin ? m_beginDate : m_endDate;
     held = QDateTime(date, held.time());
-    m_store.setRangeBound(bound, held);
+    const QString text = formatDateText(held, DateText::dateTime);
+    if (bound == AppStore::RangeBound::Begin)
+        m_store.setBeginDate(text);
+    else
+        m_store.setEndDate(text);
+    m_receiptPart->showRange(m_store.beginDate(), m_store.endDate());
 }

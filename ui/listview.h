@@ -11,6 +11,7 @@ class QDateEdit;
 class QLabel;
 class Toast;
 class QPushButton;
+class ReceiptList;
 class ReceiptPart;
 class SearchField;
 
@@ -21,7 +22,7 @@ class DatePart : public QWidget
     Q_OBJECT
 
 public:
-    explicit DatePart(QWidget *parent);
+    DatePart(ReceiptList &list, QWidget *parent);
 
     // Shows the days of a range set from elsewhere, without reporting them as picks.
     void showRange(const QDateTime &begin, const QDateTime &end);
@@ -44,6 +45,7 @@ private:
     void updateButtons();
 
     AppStore &m_store;
+    ReceiptList *m_list;
     QDateEdit *m_beginDateEdit;
     QDateEdit *m_endDateEdit;
     QPushButton *m_printButton;
@@ -85,8 +87,8 @@ private:
     // time of day (00:00:00 or 23:59:59 from the preset).
     QDateTime m_beginDate;
     QDateTime m_endDate;
-    DatePart *m_datePart;
     ReceiptPart *m_receiptPart;
+    DatePart *m_datePart;
     ListFooter *m_footer;
     QLabel *m_loadErrorLabel;
 };

@@ -2,8 +2,9 @@
 #include "receiptpart.h"
 
 #include "appstore.h"
+#include "receiptbook.h"
 #include "receiptdraft.h"
-#include "receiptfilter.h"
+#include "receiptlist.h"
 #include "receipttablemodel.h"
 
 #include <QHeaderView>
@@ -18,7 +19,8 @@ using namespace Qt::StringLiterals;
 ReceiptPart::ReceiptPart(QWidget *parent)
     : QWidget(parent)
     , m_store(AppStore::shared())
-    , m_model(new ReceiptTableModel(m_store, this))
+    , m_list(new ReceiptList(ReceiptBook::shared(), this))
+    , m_model(new ReceiptTableModel(*m_list, this))
     , m_tableView(new QTableView(this))
 {
     m_tableView->setObjectName(u"receiptTableView"_s);
@@ -53,9 +55,7 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     connect(header, &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) {
                 m_userSort = std::make_pair(column, order);
-                m_sorting = true;
                 m_model->sort(column, order);
-                m_sorting = false;
             });
     // A reset drops the view's selection; that is not the user deselecting.
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
@@ -63,7 +63,10 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     connect(m_model, &QAbstractItemModel::modelReset, this,
             [this] { m_applyingSelection = false; });
     // After the model's own reset: the rows of the stored selection are selected again.
-    connect(&m_store, &AppStore::receiptsChanged, this, &ReceiptPart::onReceiptsChanged);
+    connect(m_list, &ReceiptList::reset, this, &ReceiptPart::onRowsChanged);
+    connect(m_list, &ReceiptList::rowsRemoved, this, &ReceiptPart::onRowsChanged);
+    connect(m_list, &ReceiptList::rowsInserted, this, &ReceiptPart::onRowsChanged);
+    connect(m_list, &ReceiptList::rowsChanged, this, [this] { Q_EMIT shownRowsChanged(); });
     // Blanking the form forgets selectedId, and with it the buttons go: so does the
     // highlight.
     connect(&m_store, &AppStore::selectedIdChanged, this, [this] {
@@ -80,28 +83,28 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     fitColumns();
 }
 
+void ReceiptPart::showRange(const QString &begin, const QString &end)
+{
+    m_list->setRange(begin, end);
+    // Unread or not, what is selected elsewhere meanwhile is sorted out against the rows
+    // shown now.
+    onRowsChanged();
+}
+
 void ReceiptPart::setSearchText(const QString &text)
 {
     m_searchText = text;
-    m_model->setFilter(ReceiptFilter(text));
+    m_list->setSearch(text);
     keepSelectionToShownRows();
     selectStoredSelection();
     Q_EMIT shownRowsChanged();
 }
 
-const QList<int> &ReceiptPart::shownRows() const
-{
-    return m_model->shownRows();
-}
-
 QList<int> ReceiptPart::selectedShownRows() const
 {
-    const QSet<QString> selection = m_store.selection();
     QList<int> rows;
-    for (const int row : m_model->shownRows()) {
-        if (selection.contains(m_store.receipts().at(row).id))
-            rows.append(row);
-    }
+    for (const qsizetype row : m_list->rowsOf(m_store.selection()))
+        rows.append(int(row));
     return rows;
 }
 
@@ -124,18 +127,11 @@ void ReceiptPart::fitColumns()
             std::max(140, metrics.horizontalAdvance(u"0000-00-00 00:00:00 +0000"_s) + 16));
 }
 
-void ReceiptPart::onReceiptsChanged()
+void ReceiptPart::onRowsChanged()
 {
-    // A hidden list catches up when it is shown, which always loads.
+    // A hidden list catches up when it is shown.
     if (!isVisible())
         return;
-    // A reload comes in the load order; the list keeps the order the user chose.
-    if (m_userSort && !m_sorting) {
-        m_sorting = true;
-        m_model->sort(m_userSort->first, m_userSort->second); // comes back here, sorted
-        m_sorting = false;
-        return;
-    }
     keepSelectionToShownRows();
     selectStoredSelection();
     fitColumns();
@@ -149,7 +145,7 @@ void ReceiptPart::keepSelectionToShownRows()
         return;
     QSet<QString> shown;
     for (const int row : selectedShownRows())
-        shown.insert(m_store.receipts().at(row).id);
+        shown.insert(m_list->idAt(row));
     // Another list's selection, rows gone by a delete or hidden by the search: the buttons of this
     // list must not act on receipts it does not show.
     if (shown != selection)
@@ -176,15 +172,9 @@ void ReceiptPart::selectStoredSelection()
     // buttons would only puzzle, and clicking it again must count as a new selection.
     const QSet<QString> ids = m_store.selectedId() ? m_store.selection() : QSet<QString>();
     QItemSelection selection;
-    if (!ids.isEmpty()) {
-        const QList<Receipt> &receipts = m_store.receipts();
-        const QList<int> &shown = m_model->shownRows();
-        for (int row = 0; row < shown.size(); ++row) {
-            if (ids.contains(receipts.at(shown.at(row)).id))
-                selection.select(m_model->index(row, 0),
-                                 m_model->index(row, ReceiptTableModel::ColumnCount - 1));
-        }
-    }
+    for (const qsizetype row : m_list->rowsOf(ids))
+        selection.select(m_model->index(int(row), 0),
+                         m_model->index(int(row), ReceiptTableModel::ColumnCount - 1));
     m_applyingSelection = true;
     m_tableView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     m_applyingSelection = false;
@@ -203,8 +193,7 @@ void ReceiptPart::onStoreSelectionChanged()
     if (!ids.isEmpty()) {
         // The one receipt print and edit act on: the first selected row as listed.
         const QList<int> rows = selectedShownRows();
-        m_store.setSelectedId(rows.isEmpty() ? *ids.cbegin()
-                                             : m_store.receipts().at(rows.first()).id);
+        m_store.setSelectedId(rows.isEmpty() ? *ids.cbegin() : m_list->idAt(rows.first()));
     }
     selectStoredSelection();
 }

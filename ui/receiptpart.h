@@ -9,12 +9,13 @@
 
 class AppStore;
 class QTableView;
+class ReceiptList;
 class ReceiptTableModel;
 
-// The receipt table of one list screen: AppStore::receipts with its selection bound to
-// AppStore::selection, sorted in the store by header clicks. While it is on screen the
-// store's selection holds only rows it shows, and a row is highlighted exactly when
-// print, edit and delete act on it.
+// The receipt table of one list screen: its ReceiptList with the selection bound to
+// AppStore::selection, sorted by header clicks. While it is on screen the store's
+// selection holds only rows it shows, and a row is highlighted exactly when print, edit
+// and delete act on it.
 class ReceiptPart : public QWidget
 {
     Q_OBJECT
@@ -23,7 +24,12 @@ public:
     explicit ReceiptPart(QWidget *parent);
 
     QTableView *tableView() const { return m_tableView; }
+    // The rows shown: the range, the search and the order.
+    ReceiptList &list() const { return *m_list; }
 
+    // Shows the receipts of a date range (bounds as the store keeps them), reading the
+    // book only when the range or the book changed since it was last shown.
+    void showRange(const QString &begin, const QString &end);
     // Shows only the receipts the search text finds (all for an empty text). Selected
     // receipts it hides leave the selection, so no action reaches a row out of sight.
     void setSearchText(const QString &text);
@@ -31,13 +37,11 @@ public:
     // Whether the user sorted the list by a column header; if not, it is in the order of
     // the store's load (highest number first).
     bool isSortedByUser() const { return m_userSort.has_value(); }
-    // The rows of AppStore::receipts shown, in the order shown.
-    const QList<int> &shownRows() const;
-    // Of those, the ones selected.
+    // The rows shown that are selected, in the order shown.
     QList<int> selectedShownRows() const;
 
 Q_SIGNALS:
-    // The rows shown changed: a load, a sort or a search.
+    // The rows shown changed: a read, a sort, a search or a change of the book.
     void shownRowsChanged();
 
 private:
@@ -45,11 +49,12 @@ private:
     void onStoreSelectionChanged();
     void selectStoredSelection();
     void fitColumns();
-    void onReceiptsChanged();
+    void onRowsChanged();
     // Drops from the store's selection the receipts this list does not show.
     void keepSelectionToShownRows();
 
     AppStore &m_store;
+    ReceiptList *m_list;
     ReceiptTableModel *m_model;
     QTableView *m_tableView;
     // Set while the view's selection is being made to match the store, so that change
@@ -58,5 +63,4 @@ private:
     // The column and order the user sorted by, kept over reloads; none until a click.
     std::optional<std::pair<int, Qt::SortOrder>> m_userSort;
     QString m_searchText;
-    bool m_sorting = false;
 };

@@ -2,21 +2,16 @@
 #include "receipttablemodel.h"
 
 #include "amountincapitals.h"
-#include "appstore.h"
 #include "datetext.h"
 #include "receiptexport.h"
 
 #include <QApplication>
-#include <QCollator>
 #include <QColor>
 #include <QFont>
-#include <QHash>
-#include <QLocale>
 #include <QStyle>
 
 #include <algorithm>
-#include <numeric>
-#include <vector>
+#include <climits>
 
 using namespace Qt::StringLiterals;
 
@@ -60,145 +55,28 @@ const QString &textField(const Receipt &receipt, int column)
     }
 }
 
-template<typename T>
-int threeWay(const T &a, const T &b)
-{
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-// Each row's place under a text column's collation: rows whose texts the collator finds
-// equal share a rank, and a lower rank sorts first. A list has far fewer distinct texts
-// than rows, and comparing two sort keys costs a fraction of a collator comparison of
-// two texts, so 100,000 rows sort by int instead of through ICU 1.7 million times.
-std::vector<int> collationRanks(const QList<Receipt> &receipts, int column)
-{
-    // Digit runs compare by value (receipt numbers of different lengths, "2号" before
-    // "10号"), case does not count, Chinese follows the zh_CN collation.
-    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-
-    std::vector<int> distinctOfRow(size_t(receipts.size()));
-    QHash<QString, int> distinctIndex;
-    QList<QString> distinct;
-    for (qsizetype row = 0; row < receipts.size(); ++row) {
-        const QString &text = textField(receipts.at(row), column);
-        auto found = distinctIndex.constFind(text);
-        if (found == distinctIndex.constEnd()) {
-            found = distinctIndex.insert(text, int(distinct.size()));
-            distinct.append(text);
-        }
-        distinctOfRow[size_t(row)] = *found;
-    }
-
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(size_t(distinct.size()));
-    for (const QString &text : std::as_const(distinct))
-        keys.push_back(collator.sortKey(text));
-    // The same answers as QCollator::compare, which puts an empty text before any
-    // other, even one of characters the collation ignores, whose sort key equals the
-    // empty text's; for the rest ICU's sort keys order exactly as its comparison does.
-    const auto compareDistinct = [&](int a, int b) {
-        const bool aEmpty = distinct.at(a).isEmpty(), bEmpty = distinct.at(b).isEmpty();
-        if (aEmpty || bEmpty)
-            return aEmpty == bEmpty ? 0 : (aEmpty ? -1 : 1);
-        return keys[size_t(a)].compare(keys[size_t(b)]);
-    };
-
-    std::vector<int> order(size_t(distinct.size()));
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int a, int b) { return compareDistinct(a, b) < 0; });
-    std::vector<int> rankOfDistinct(order.size());
-    int rank = 0;
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (i > 0 && compareDistinct(order[i - 1], order[i]) != 0)
-            ++rank;
-        rankOfDistinct[size_t(order[i])] = rank;
-    }
-
-    std::vector<int> ranks(distinctOfRow.size());
-    for (size_t row = 0; row < ranks.size(); ++row)
-        ranks[row] = rankOfDistinct[size_t(distinctOfRow[row])];
-    return ranks;
-}
-
-// Row indices in the order of compare (three-way: below 0 puts row a before row b), ties in
-// their present order. Sorting indices rather than the receipts themselves keeps the
-// sixteen fields of each receipt from being moved at every step of the merge.
-template<typename Compare>
-std::vector<int> sortedRows(qsizetype count, Qt::SortOrder order, Compare compare)
-{
-    std::vector<int> rows(static_cast<size_t>(count));
-    std::iota(rows.begin(), rows.end(), 0);
-    if (order == Qt::AscendingOrder)
-        std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) { return compare(a, b) < 0; });
-    else
-        std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) { return compare(a, b) > 0; });
-    return rows;
-}
-
-std::vector<int> sortedRows(const QList<Receipt> &receipts, int column, Qt::SortOrder order)
-{
-    const auto field = [&](const auto member) {
-        return sortedRows(receipts.size(), order, [&](int a, int b) {
-            return threeWay(receipts.at(a).*member, receipts.at(b).*member);
-        });
-    };
-    switch (column) {
-    case ReceiptTableModel::ReceiptDateColumn:
-        return field(&Receipt::receiptDate);
-    case ReceiptTableModel::CreateDateColumn:
-        return field(&Receipt::createDate);
-    case ReceiptTableModel::TotalColumn:
-        // By value: as text 20.25 would come after 20.5 (the digit runs 25 > 5).
-        return field(&Receipt::total);
-    case ReceiptTableModel::StatusColumn:
-        // Valid ones first, whatever the reasons of the voided ones.
-        return sortedRows(receipts.size(), order, [&](int a, int b) {
-            return threeWay(receipts.at(a).voidReason.has_value(),
-                            receipts.at(b).voidReason.has_value());
-        });
-    default: {
-        const std::vector<int> ranks = collationRanks(receipts, column);
-        return sortedRows(receipts.size(), order, [&](int a, int b) {
-            return threeWay(ranks[size_t(a)], ranks[size_t(b)]);
-        });
-    }
-    }
-}
-
 } // namespace
 
-ReceiptTableModel::ReceiptTableModel(AppStore &store, QObject *parent)
+ReceiptTableModel::ReceiptTableModel(ReceiptList &list, QObject *parent)
     : QAbstractTableModel(parent)
-    , m_store(store)
+    , m_list(list)
 {
-    // The store replaces its whole list on every load, sort, insert and delete, and
-    // says only that it changed: a reset is the one honest report of that.
-    connect(&m_store, &AppStore::receiptsChanged, this, [this] {
-        beginResetModel();
-        updateRows();
-        endResetModel();
+    connect(&m_list, &ReceiptList::aboutToReset, this, &ReceiptTableModel::beginResetModel);
+    connect(&m_list, &ReceiptList::reset, this, &ReceiptTableModel::endResetModel);
+    connect(&m_list, &ReceiptList::rowsAboutToBeInserted, this,
+            [this](qsizetype first, qsizetype last) { beginInsertRows({}, int(first), int(last)); });
+    connect(&m_list, &ReceiptList::rowsInserted, this, &ReceiptTableModel::endInsertRows);
+    connect(&m_list, &ReceiptList::rowsAboutToBeRemoved, this,
+            [this](qsizetype first, qsizetype last) { beginRemoveRows({}, int(first), int(last)); });
+    connect(&m_list, &ReceiptList::rowsRemoved, this, &ReceiptTableModel::endRemoveRows);
+    connect(&m_list, &ReceiptList::rowsChanged, this, [this](qsizetype first, qsizetype last) {
+        Q_EMIT dataChanged(index(int(first), 0), index(int(last), ColumnCount - 1));
     });
-    updateRows();
-}
-
-void ReceiptTableModel::setFilter(const ReceiptFilter &filter)
-{
-    beginResetModel();
-    m_filter = filter;
-    updateRows();
-    endResetModel();
-}
-
-void ReceiptTableModel::updateRows()
-{
-    m_rows = m_filter.rowsOf(m_store.receipts());
 }
 
 int ReceiptTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : int(std::min<qsizetype>(m_list.size(), INT_MAX));
 }
 
 int ReceiptTableModel::columnCount(const QModelIndex &parent) const
@@ -227,7 +105,11 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Receipt &receipt = m_store.receipts().at(m_rows.at(index.row()));
+    // Read with its page from the book the first time a row near it is drawn.
+    const std::optional<Receipt> row = m_list.at(index.row());
+    if (!row)
+        return {};
+    const Receipt &receipt = *row;
     const bool unreadableAmount = index.column() == TotalColumn && receipt.unreadableTotal;
     switch (role) {
     case Qt::DisplayRole:
@@ -278,11 +160,11 @@ void ReceiptTableModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= ColumnCount)
         return;
-    const QList<Receipt> &receipts = m_store.receipts();
-    const std::vector<int> rows = sortedRows(receipts, column, order);
-    QList<Receipt> sorted;
-    sorted.reserve(receipts.size());
-    for (const int row : rows)
-        sorted.append(receipts.at(row));
-    m_store.setReceipts(sorted);
+    static constexpr ListSort byColumn[] = {
+        ListSort::ReceiptNo, ListSort::ReceiptDate, ListSort::Payer,    ListSort::Total,
+        ListSort::Reason1,   ListSort::Reason2,     ListSort::Remark,   ListSort::Paytype,
+        ListSort::Payee,     ListSort::Approve,     ListSort::Accountant, ListSort::CreateDate,
+        ListSort::Status,
+    };
+    m_list.setSort(byColumn[column], order);
 }

@@ -4,6 +4,7 @@
 #include "appstore.h"
 #include "messagebox.h"
 #include "receiptbook.h"
+#include "receiptlist.h"
 #include "toast.h"
 
 #include <algorithm>
@@ -13,23 +14,22 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The selected receipts the list shows, in its order.
-QList<Receipt> selectedReceipts(const AppStore &store)
+QList<Receipt> selectedReceipts(ReceiptList &list)
 {
-    const QSet<QString> selection = store.selection();
     QList<Receipt> selected;
-    for (const Receipt &receipt : store.receipts()) {
-        if (selection.contains(receipt.id))
-            selected.append(receipt);
+    for (const qsizetype row : list.rowsOf(AppStore::shared().selection())) {
+        if (std::optional<Receipt> receipt = list.at(row))
+            selected.append(std::move(*receipt));
     }
     return selected;
 }
 
 } // namespace
 
-QString VoidAction::selectedNumbers(const AppStore &store)
+QString VoidAction::selectedNumbers(ReceiptList &list)
 {
     QStringList numbers;
-    for (const Receipt &receipt : selectedReceipts(store))
+    for (const Receipt &receipt : selectedReceipts(list))
         numbers.append(u"No."_s + receipt.receiptNo);
     std::sort(numbers.begin(), numbers.end());
     const qsizetype count = numbers.size();
@@ -38,31 +38,30 @@ QString VoidAction::selectedNumbers(const AppStore &store)
     return u"%1，共 %2 张"_s.arg(numbers.join(u"、"_s)).arg(count);
 }
 
-bool VoidAction::selectionIsVoided(const AppStore &store)
+bool VoidAction::selectionIsVoided(ReceiptList &list)
 {
-    const QList<Receipt> selected = selectedReceipts(store);
+    const QList<Receipt> selected = selectedReceipts(list);
     return !selected.isEmpty()
         && std::all_of(selected.cbegin(), selected.cend(),
                        [](const Receipt &receipt) { return receipt.voidReason.has_value(); });
 }
 
-QString VoidAction::title(const AppStore &store)
+QString VoidAction::title(ReceiptList &list)
 {
-    return selectionIsVoided(store) ? u"撤销作废"_s : u"作废"_s;
+    return selectionIsVoided(list) ? u"撤销作废"_s : u"作废"_s;
 }
 
-bool VoidAction::run(QWidget *parent, Toast *errorToast)
+bool VoidAction::run(QWidget *parent, ReceiptList &list, Toast *errorToast)
 {
-    AppStore &store = AppStore::shared();
     QStringList ids;
-    for (const Receipt &receipt : selectedReceipts(store))
+    for (const Receipt &receipt : selectedReceipts(list))
         ids.append(receipt.id);
     if (ids.isEmpty())
         return false;
-    const QString about = selectedNumbers(store);
+    const QString about = selectedNumbers(list);
     QString error;
     bool done = false;
-    if (selectionIsVoided(store)) {
+    if (selectionIsVoided(list)) {
         if (!MessageBox::confirmUnvoid(parent, about))
             return false;
         done = ReceiptBook::shared().unvoidReceipts(ids, &error);

@@ -3,6 +3,7 @@
 #include "addview.h"
 #include "booklock.h"
 #include "receiptstatistics.h"
+#include "receipttablemodel.h"
 #include "sqlitehelper.h"
 #include "startup.h"
 
@@ -208,7 +209,8 @@ void tst_Robustness::readOnlyFile()
 
     m.openWindow();
     QCOMPARE(m.listedRows(u"今天收据"_s), 1);
-    QCOMPARE(AppStore::shared().receipts().value(0).payer, u"乙"_s);
+    QCOMPARE(m.receiptTable()->model()->index(0, ReceiptTableModel::PayerColumn).data().toString(),
+             u"乙"_s);
 
     m.clickRow(u"开单"_s);
     fill();
@@ -386,11 +388,13 @@ void tst_Robustness::failedListLoadIsShown()
 {
     storeToday(u"R1"_s, u"乙"_s);
     m.openWindow();
-    QCOMPARE(m.listedRows(u"今天收据"_s), 1);
+    QCOMPARE(m.listedRows(u"本月收据"_s), 1);
     auto *banner = m.currentScreen()->findChild<QLabel *>(u"loadErrorLabel"_s);
     QVERIFY(banner && !banner->isVisible());
+    // Changed by another program: the list is read again when it is shown again, and the
+    // rows of the last good read stay under the message.
     QVERIFY(m.env->execRaw(u"alter table tb_receipt drop column total"_s));
-    m.clickRow(u"本月收据"_s);
+    m.clickRow(u"今天收据"_s);
     QCOMPARE(m.listedRows(u"本月收据"_s), 1);
     banner = m.currentScreen()->findChild<QLabel *>(u"loadErrorLabel"_s);
     QVERIFY(banner->isVisible());

@@ -1,0 +1,565 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "receiptlist.h"
+
+#include "database.h"
+#include "datetext.h"
+#include "money.h"
+#include "receiptbook.h"
+#include "sqlitehelper.h"
+#include "sqlliteral.h"
+#include "storedamount.h"
+
+#include <QCollator>
+#include <QLocale>
+
+#include <algorithm>
+#include <numeric>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The column a sort reads, as tb_receipt names it; empty for sorts that need none.
+QString sortColumn(ListSort sort)
+{
+    switch (sort) {
+    case ListSort::ReceiptNo:
+        return u"receiptNo"_s;
+    case ListSort::ReceiptDate:
+        return u"receiptDate"_s;
+    case ListSort::Payer:
+        return u"payer"_s;
+    case ListSort::Reason1:
+        return u"reason1"_s;
+    case ListSort::Reason2:
+        return u"reason2"_s;
+    case ListSort::Remark:
+        return u"remark"_s;
+    case ListSort::Paytype:
+        return u"paytype"_s;
+    case ListSort::Payee:
+        return u"payee"_s;
+    case ListSort::Approve:
+        return u"approve"_s;
+    case ListSort::Accountant:
+        return u"accountant"_s;
+    case ListSort::CreateDate:
+        return u"createDate"_s;
+    case ListSort::Book:
+    case ListSort::Total:
+    case ListSort::Status:
+        return {};
+    }
+    return {};
+}
+
+// Texts sorted as people read them: digit runs by value (receipt numbers of different
+// lengths, "2号" before "10号"), case not counting, Chinese in the zh_CN collation. An empty
+// text comes before any other, even one of characters the collation ignores.
+bool collatesAsText(ListSort sort)
+{
+    return sort != ListSort::ReceiptDate && sort != ListSort::CreateDate
+        && !sortColumn(sort).isEmpty();
+}
+
+// The rank of each distinct text under the collation: equal texts share one.
+std::vector<int> collationRanks(const QList<QString> &distinct)
+{
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(distinct.size()));
+    for (const QString &text : distinct)
+        keys.push_back(collator.sortKey(text));
+    const auto compare = [&](int a, int b) {
+        const bool aEmpty = distinct.at(a).isEmpty(), bEmpty = distinct.at(b).isEmpty();
+        if (aEmpty || bEmpty)
+            return aEmpty == bEmpty ? 0 : (aEmpty ? -1 : 1);
+        return keys[size_t(a)].compare(keys[size_t(b)]);
+    };
+    std::vector<int> order(size_t(distinct.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return compare(a, b) < 0; });
+    std::vector<int> ranks(order.size());
+    int rank = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && compare(order[i - 1], order[i]) != 0)
+            ++rank;
+        ranks[size_t(order[i])] = rank;
+    }
+    return ranks;
+}
+
+// A row a list cannot show: no id or number, or a date that does not read. The lists
+// have always left such rows out and counted them.
+bool isUnreadable(ResultSet &rows, StoredDateTimeReader &dates)
+{
+    if (!rows.bytesForColumnIndex(2) || !rows.bytesForColumnIndex(3))
+        return true;
+    for (const int column : {4, 5}) {
+        const std::optional<QString> text = rows.stringForColumnIndex(column);
+        if (!text || !dates.read(*text).isValid())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+ReceiptList::ReceiptList(ReceiptBook &book, QObject *parent)
+    : QObject(parent)
+    , m_book(book)
+{
+    connect(&m_book, &ReceiptBook::changed, this, &ReceiptList::apply);
+    connect(&m_book, &ReceiptBook::replaced, this, [this] {
+        if (m_read)
+            reload();
+    });
+}
+
+ReceiptList::~ReceiptList() = default;
+
+void ReceiptList::setRange(const QString &begin, const QString &end)
+{
+    if (m_read && begin == m_begin && end == m_end) {
+        refresh();
+        return;
+    }
+    m_begin = begin;
+    m_end = end;
+    reload();
+}
+
+void ReceiptList::setSearch(const QString &text)
+{
+    if (m_read && text.trimmed() == m_search.trimmed()) {
+        m_search = text;
+        return;
+    }
+    m_search = text;
+    reload();
+}
+
+void ReceiptList::setSort(ListSort sort, Qt::SortOrder order)
+{
+    if (m_read && sort == m_sort && order == m_order)
+        return;
+    m_sort = sort;
+    m_order = order;
+    reload();
+}
+
+void ReceiptList::refresh()
+{
+    if (m_read && m_readAt && m_book.changeCounter() == m_readAt)
+        return;
+    reload();
+}
+
+void ReceiptList::reload()
+{
+    Q_EMIT aboutToReset();
+    read();
+    Q_EMIT reset();
+    Q_EMIT totalsChanged();
+}
+
+void ReceiptList::read()
+{
+    m_read = true;
+    dropPages();
+    const QString sortBy = sortColumn(m_sort);
+    const ReceiptFilter filter(m_search);
+    // One pass over the range in the book's order: what each row needs to be placed,
+    // counted and found again, and no more. The search reads the fields it looks in.
+    QString sql = u"select rowid, total, id, receiptNo, receiptDate, createDate"_s;
+    if (!filter.isEmpty())
+        sql += u", payer, reason1, reason2, remark, paytype, payee"_s;
+    if (!sortBy.isEmpty())
+        sql += u", "_s + sortBy;
+    sql += u" from tb_receipt where isDeleted <> 1 and receiptDate between %1 and %2 "
+           u"order by receiptNo desc"_s.arg(sqlQuote(m_begin), sqlQuote(m_end));
+
+    SQLiteHelper &connection = m_book.connection();
+    m_readAt = m_book.changeCounter();
+    std::vector<Entry> entries;
+    QList<int> distinctOfRow;
+    QHash<QString, int> distinctIndex;
+    QList<QString> distinct;
+    QList<QString> sortTexts; // dates, which sort as stored
+    int skipped = 0;
+    QString error;
+    StoredDateTimeReader dates;
+    const int sortIndex = filter.isEmpty() ? 6 : 12;
+    if (std::unique_ptr<ResultSet> rows = connection.query(sql)) {
+        while (rows->next()) {
+            if (isUnreadable(*rows, dates)) {
+                ++skipped;
+                continue;
+            }
+            const std::optional<QByteArrayView> totalText = rows->bytesForColumnIndex(1);
+            const std::optional<double> yuan = readStoredAmount(totalText.value_or(""));
+            const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
+            if (!filter.isEmpty()) {
+                Receipt searched;
+                searched.receiptNo = rows->stringForColumnIndex(3).value_or(QString());
+                searched.payer = rows->stringForColumnIndex(6).value_or(QString());
+                searched.reason1 = rows->stringForColumnIndex(7).value_or(QString());
+                searched.reason2 = rows->stringForColumnIndex(8).value_or(QString());
+                searched.remark = rows->stringForColumnIndex(9).value_or(QString());
+                searched.paytype = rows->stringForColumnIndex(10).value_or(QString());
+                searched.payee = rows->stringForColumnIndex(11).value_or(QString());
+                searched.total = yuan.value_or(0);
+                if (!yuan)
+                    searched.unreadableTotal = QString();
+                if (!filter.matches(searched))
+                    continue;
+            }
+            entries.push_back({rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable)});
+            if (collatesAsText(m_sort)) {
+                const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
+                auto found = distinctIndex.constFind(text);
+                if (found == distinctIndex.constEnd()) {
+                    found = distinctIndex.insert(text, int(distinct.size()));
+                    distinct.append(text);
+                }
+                distinctOfRow.append(*found);
+            } else if (!sortBy.isEmpty()) {
+                sortTexts.append(rows->stringForColumnIndex(sortIndex).value_or(QString()));
+            }
+        }
+        if (rows->hasError())
+            error = connection.noteFailure(rows->errorCode(), rows->errorMessage());
+    } else {
+        error = connection.lastError();
+        // A table another program changed: named as the lists have always named it.
+        if (const QString missing = m_book.missingColumn(); !missing.isEmpty())
+            error = u"数据库缺少列 %1"_s.arg(missing);
+    }
+
+    QSet<qint64> voided;
+    if (error.isEmpty() && m_book.keepsVoids() == true) {
+        std::unique_ptr<ResultSet> rows = connection.query(
+            u"select r.rowid from tb_void v join tb_receipt r on r.id = v.receiptId"_s);
+        while (rows && rows->next())
+            voided.insert(rows->int64ForColumnIndex(0));
+        if (!rows)
+            error = connection.lastError();
+        else if (rows->hasError())
+            error = connection.noteFailure(rows->errorCode(), rows->errorMessage());
+    }
+    if (!error.isEmpty()) {
+        // The rows of the last good read stay, under the message.
+        m_error = u"读取收据失败："_s + error;
+        return;
+    }
+
+    if (m_sort != ListSort::Book) {
+        std::vector<int> order(entries.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::vector<qint64> keys(entries.size());
+        if (collatesAsText(m_sort)) {
+            const std::vector<int> ranks = collationRanks(distinct);
+            for (size_t i = 0; i < keys.size(); ++i)
+                keys[i] = ranks[size_t(distinctOfRow.at(qsizetype(i)))];
+        } else if (m_sort == ListSort::Total) {
+            // By value: as text 20.25 would come after 20.5. An amount that cannot be read
+            // sorts as 0, where it always has.
+            for (size_t i = 0; i < keys.size(); ++i)
+                keys[i] = entries[i].fen == Entry::unreadable ? 0 : entries[i].fen;
+        } else if (m_sort == ListSort::Status) {
+            // Valid ones first, whatever the reasons of the voided ones.
+            for (size_t i = 0; i < keys.size(); ++i)
+                keys[i] = voided.contains(entries[i].row) ? 1 : 0;
+        }
+        if (!sortTexts.isEmpty()) {
+            // Dates as stored ("yyyy-MM-dd HH:mm:ss") sort as they read.
+            const auto before = [&](int a, int b) { return sortTexts.at(a) < sortTexts.at(b); };
+            if (m_order == Qt::AscendingOrder)
+                std::stable_sort(order.begin(), order.end(), before);
+            else
+                std::stable_sort(order.begin(), order.end(),
+                                 [&](int a, int b) { return before(b, a); });
+        } else if (m_order == Qt::AscendingOrder) {
+            std::stable_sort(order.begin(), order.end(),
+                             [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+        } else {
+            std::stable_sort(order.begin(), order.end(),
+                             [&](int a, int b) { return keys[size_t(a)] > keys[size_t(b)]; });
+        }
+        std::vector<Entry> sorted;
+        sorted.reserve(entries.size());
+        for (const int i : order)
+            sorted.push_back(entries[size_t(i)]);
+        entries.swap(sorted);
+    }
+
+    entries.shrink_to_fit();
+    m_entries.swap(entries);
+    m_voided.clear();
+    for (const Entry &entry : m_entries) {
+        if (voided.contains(entry.row))
+            m_voided.insert(entry.row);
+    }
+    m_totals = {};
+    for (const Entry &entry : m_entries)
+        countIn(entry, 1);
+    m_skipped = skipped;
+    m_error.clear();
+}
+
+void ReceiptList::countIn(const Entry &entry, int sign)
+{
+    if (m_voided.contains(entry.row)) {
+        m_totals.voided += sign;
+        return;
+    }
+    m_totals.count += sign;
+    if (entry.fen == Entry::unreadable)
+        m_totals.unreadable += sign;
+    else
+        m_totals.fen += sign * entry.fen;
+}
+
+ReceiptTotals ReceiptList::totalsOf(const QList<qsizetype> &rows) const
+{
+    ReceiptTotals totals;
+    for (const qsizetype row : rows) {
+        if (row < 0 || row >= size())
+            continue;
+        const Entry &entry = m_entries[size_t(row)];
+        if (m_voided.contains(entry.row)) {
+            ++totals.voided;
+            continue;
+        }
+        ++totals.count;
+        if (entry.fen == Entry::unreadable)
+            ++totals.unreadable;
+        else
+            totals.fen += entry.fen;
+    }
+    return totals;
+}
+
+QList<qint64> ReceiptList::shownRowids() const
+{
+    QList<qint64> rows;
+    rows.reserve(size());
+    for (const Entry &entry : m_entries)
+        rows.append(entry.row);
+    return rows;
+}
+
+bool ReceiptList::isVoided(qsizetype row) const
+{
+    return row >= 0 && row < size() && m_voided.contains(m_entries[size_t(row)].row);
+}
+
+const QList<Receipt> *ReceiptList::page(qsizetype index)
+{
+    auto found = m_pages.constFind(index);
+    if (found == m_pages.constEnd()) {
+        QList<qint64> rows;
+        const qsizetype first = index * pageSize;
+        const qsizetype last = std::min(size(), first + pageSize);
+        for (qsizetype row = first; row < last; ++row)
+            rows.append(m_entries[size_t(row)].row);
+        std::optional<QList<Receipt>> read = m_book.readRows(rows);
+        if (!read || read->size() != rows.size())
+            return nullptr;
+        if (m_pages.size() >= pagesKept) {
+            m_pages.remove(m_pageUse.takeFirst());
+        }
+        found = m_pages.insert(index, *read);
+    }
+    m_pageUse.removeOne(index);
+    m_pageUse.append(index);
+    return &found.value();
+}
+
+std::optional<Receipt> ReceiptList::at(qsizetype row)
+{
+    if (row < 0 || row >= size())
+        return std::nullopt;
+    const QList<Receipt> *rows = page(row / pageSize);
+    if (!rows)
+        return std::nullopt;
+    return rows->at(row % pageSize);
+}
+
+QString ReceiptList::idAt(qsizetype row)
+{
+    const std::optional<Receipt> receipt = at(row);
+    return receipt ? receipt->id : QString();
+}
+
+std::optional<qsizetype> ReceiptList::indexOfRow(qint64 row) const
+{
+    const auto found = std::find_if(m_entries.cbegin(), m_entries.cend(),
+                                    [row](const Entry &entry) { return entry.row == row; });
+    if (found == m_entries.cend())
+        return std::nullopt;
+    return qsizetype(found - m_entries.cbegin());
+}
+
+std::optional<qsizetype> ReceiptList::rowOf(const QString &id)
+{
+    const QList<qsizetype> rows = rowsOf({id});
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first();
+}
+
+QList<qsizetype> ReceiptList::rowsOf(const QSet<QString> &ids)
+{
+    QList<qsizetype> rows;
+    if (ids.isEmpty())
+        return rows;
+    // Selected rows are mostly rows on screen, whose pages are held: found there without
+    // asking the book, which another program may hold locked.
+    QSet<QString> unseen = ids;
+    for (auto page = m_pages.cbegin(); page != m_pages.cend(); ++page) {
+        for (qsizetype i = 0; i < page->size(); ++i) {
+            if (unseen.remove(page->at(i).id))
+                rows.append(page.key() * pageSize + i);
+        }
+    }
+    QSet<qint64> wanted;
+    for (const QString &id : std::as_const(unseen)) {
+        if (const std::optional<qint64> row = m_book.rowOf(id))
+            wanted.insert(*row);
+    }
+    for (size_t i = 0; i < m_entries.size() && !wanted.isEmpty(); ++i) {
+        if (wanted.remove(m_entries[i].row))
+            rows.append(qsizetype(i));
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+bool ReceiptList::belongs(const Receipt &receipt) const
+{
+    const QString date = formatDateText(receipt.receiptDate, DateText::dateTime);
+    return receipt.isDeleted != 1 && date >= m_begin && date <= m_end
+        && ReceiptFilter(m_search).matches(receipt);
+}
+
+// Puts a receipt the list lacks where the book's order puts it. False when only reading
+// the list again can tell where (sorted by a column, or searched).
+bool ReceiptList::place(const Receipt &receipt, qint64 row)
+{
+    if (m_sort != ListSort::Book || !ReceiptFilter(m_search).isEmpty())
+        return false;
+    // The rows above it in the book's order; a new receipt mostly has the highest
+    // number, and the index on the number counts them at once.
+    const std::optional<qint64> above = m_book.connection().count(
+        u"select count(*) from tb_receipt where isDeleted <> 1 and receiptDate between %1 and "
+        u"%2 and receiptNo > %3"_s.arg(sqlQuote(m_begin), sqlQuote(m_end),
+                                       sqlQuote(receipt.receiptNo)));
+    if (!above || *above > size())
+        return false;
+    const qsizetype index = qsizetype(*above);
+    const Entry entry {row, Money::fenOf(receipt).value_or(Entry::unreadable)};
+    Q_EMIT rowsAboutToBeInserted(index, index);
+    dropPages();
+    m_entries.insert(m_entries.begin() + index, entry);
+    if (receipt.voidReason)
+        m_voided.insert(row);
+    countIn(entry, 1);
+    Q_EMIT rowsInserted();
+    return true;
+}
+
+void ReceiptList::applyVoid(const BookChange &change, bool voided)
+{
+    for (const qint64 row : change.rows) {
+        const std::optional<qsizetype> index = indexOfRow(row);
+        if (!index)
+            continue;
+        const Entry &entry = m_entries[size_t(*index)];
+        countIn(entry, -1);
+        if (voided)
+            m_voided.insert(row);
+        else
+            m_voided.remove(row);
+        countIn(entry, 1);
+        m_pages.remove(*index / pageSize);
+        Q_EMIT rowsChanged(*index, *index);
+    }
+}
+
+void ReceiptList::apply(const BookChange &change)
+{
+    // A list never read has nothing to bring up to date; it reads when it is shown.
+    if (!m_read)
+        return;
+    bool readAgain = false;
+    switch (change.kind) {
+    case BookChange::Kind::Voided:
+    case BookChange::Kind::Unvoided:
+        // Sorted by status, a void moves its row.
+        if (m_sort == ListSort::Status)
+            readAgain = true;
+        else
+            applyVoid(change, change.kind == BookChange::Kind::Voided);
+        break;
+    case BookChange::Kind::Removed:
+        for (const qint64 row : change.rows) {
+            const std::optional<qsizetype> index = indexOfRow(row);
+            if (!index)
+                continue;
+            Q_EMIT rowsAboutToBeRemoved(*index, *index);
+            dropPages();
+            countIn(m_entries[size_t(*index)], -1);
+            m_voided.remove(row);
+            m_entries.erase(m_entries.begin() + *index);
+            Q_EMIT rowsRemoved();
+        }
+        break;
+    case BookChange::Kind::Issued:
+    case BookChange::Kind::Restored:
+    case BookChange::Kind::Updated: {
+        const std::optional<QList<Receipt>> receipts = m_book.readRows(change.rows);
+        if (!receipts) {
+            readAgain = true;
+            break;
+        }
+        for (qsizetype i = 0; i < change.rows.size() && !readAgain; ++i) {
+            const qint64 row = change.rows.at(i);
+            const auto found = std::find_if(receipts->cbegin(), receipts->cend(),
+                                            [&](const Receipt &r) { return r.id == change.ids.value(i); });
+            const std::optional<qsizetype> index = indexOfRow(row);
+            const bool shown = found != receipts->cend() && belongs(*found);
+            if (index && shown) {
+                // Sorted by a column the edit may have changed: its place may be elsewhere.
+                if (m_sort != ListSort::Book && m_sort != ListSort::Status) {
+                    readAgain = true;
+                    break;
+                }
+                Entry &entry = m_entries[size_t(*index)];
+                countIn(entry, -1);
+                entry.fen = Money::fenOf(*found).value_or(Entry::unreadable);
+                countIn(entry, 1);
+                m_pages.remove(*index / pageSize);
+                Q_EMIT rowsChanged(*index, *index);
+            } else if (index) {
+                Q_EMIT rowsAboutToBeRemoved(*index, *index);
+                dropPages();
+                countIn(m_entries[size_t(*index)], -1);
+                m_voided.remove(row);
+                m_entries.erase(m_entries.begin() + *index);
+                Q_EMIT rowsRemoved();
+            } else if (shown && !place(*found, row)) {
+                readAgain = true;
+            }
+        }
+        break;
+    }
+    }
+    if (readAgain) {
+        reload();
+        return;
+    }
+    Q_EMIT totalsChanged();
+}

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "receipt.h"
+#include "receiptfilter.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class ReceiptBook;
+struct BookChange;
+
+// What a receipt list can be sorted by besides the book's own order (highest number
+// first): the columns of the list.
+enum class ListSort {
+    Book,
+    ReceiptNo,
+    ReceiptDate,
+    Payer,
+    Total,
+    Reason1,
+    Reason2,
+    Remark,
+    Paytype,
+    Payee,
+    Approve,
+    Accountant,
+    CreateDate,
+    Status,
+};
+
+// The receipts one list screen shows: a date range of the book, searched and sorted, held
+// as the order of its rows (a rowid and an amount a receipt, 16 bytes) while the receipts
+// themselves are read from the book a page at a time, for the rows on screen and near
+// them. A million receipts so cost 16 MB and one pass over the book, not 800 MB.
+//
+// Changes the book tells (ReceiptBook::changed) reach the rows in place: a new receipt
+// is put where the order puts it, a changed one is read again, a removed one leaves;
+// totals follow. Only what the order cannot place without reading everything (a new
+// receipt in a list sorted by a column, or under a search) reads the list again.
+class ReceiptList : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ReceiptList(ReceiptBook &book, QObject *parent = nullptr);
+    ~ReceiptList() override;
+
+    // What is listed. Each reads the book again only when something changed: the range, the
+    // search, the order, or the book itself since the last read (another program's writes
+    // too). bounds as the lists keep them: "2024-05-01 00:00:00".
+    void setRange(const QString &begin, const QString &end);
+    void setSearch(const QString &text);
+    // Stable: rows equal under the column keep the book's order.
+    void setSort(ListSort sort, Qt::SortOrder order);
+    // Reads the list again if the book changed since the last read.
+    void refresh();
+    // Reads the list again whatever changed.
+    void reload();
+
+    qsizetype size() const { return qsizetype(m_entries.size()); }
+    // The receipt of a row, read with its page on first use; nothing when the row is out
+    // of range or its page cannot be read (then error() tells).
+    std::optional<Receipt> at(qsizetype row);
+    // The id of a row (reads its page).
+    QString idAt(qsizetype row);
+    bool isVoided(qsizetype row) const;
+    // The row of the receipt `id`, or nothing when the list does not show it.
+    std::optional<qsizetype> rowOf(const QString &id);
+    // The rows of the receipts of `ids` the list shows, in the list's order.
+    QList<qsizetype> rowsOf(const QSet<QString> &ids);
+
+    // What the list shows, counted as its footer counts it.
+    const ReceiptTotals &totals() const { return m_totals; }
+    ReceiptTotals totalsOf(const QList<qsizetype> &rows) const;
+    // The rowids in the order shown, for an export of exactly what is shown.
+    QList<qint64> shownRowids() const;
+
+    // Why the last read failed ("读取收据失败：…"), empty after a good read; a failed read
+    // keeps the rows of the last good one.
+    QString error() const { return m_error; }
+    // Rows of the range left out because they cannot be read (a date not of the form
+    // yyyy-MM-dd HH:mm:ss, no number), as the lists have always left them out.
+    int skippedRows() const { return m_skipped; }
+
+Q_SIGNALS:
+    void aboutToReset();
+    void reset();
+    void rowsAboutToBeInserted(qsizetype first, qsizetype last);
+    void rowsInserted();
+    void rowsAboutToBeRemoved(qsizetype first, qsizetype last);
+    void rowsRemoved();
+    void rowsChanged(qsizetype first, qsizetype last);
+    // The totals, the error or the skipped rows changed.
+    void totalsChanged();
+
+private:
+    struct Entry
+    {
+        qint64 row;
+        // The amount in fen; unreadable when the stored text is not an amount.
+        qint64 fen;
+        static constexpr qint64 unreadable = std::numeric_limits<qint64>::min();
+    };
+
+    void read();
+    void apply(const BookChange &change);
+    void applyVoid(const BookChange &change, bool voided);
+    bool place(const Receipt &receipt, qint64 row);
+    bool belongs(const Receipt &receipt) const;
+    void countIn(const Entry &entry, int sign);
+    std::optional<qsizetype> indexOfRow(qint64 row) const;
+    const QList<Receipt> *page(qsizetype index);
+    void dropPages() { m_pages.clear(); }
+
+    ReceiptBook &m_book;
+    QString m_begin;
+    QString m_end;
+    QString m_search;
+    ListSort m_sort = ListSort::Book;
+    Qt::SortOrder m_order = Qt::AscendingOrder;
+    bool m_read = false;
+    // The book's change counter when the list was last read or brought up to date.
+    std::optional<qint64> m_readAt;
+
+    std::vector<Entry> m_entries;
+    QSet<qint64> m_voided;
+    ReceiptTotals m_totals;
+    QString m_error;
+    int m_skipped = 0;
+
+    static constexpr qsizetype pageSize = 100;
+    static constexpr qsizetype pagesKept = 40;
+    QHash<qsizetype, QList<Receipt>> m_pages;
+    QList<qsizetype> m_pageUse;
+};
