@@ -22,7 +22,7 @@ constexpr qsizetype shortLiteral = 1000;
 // SQLite refuses GLOB patterns of more bytes than 50,000; longer texts are compared in
 // pieces of this many characters.
 constexpr qsizetype longestPattern = 40000;
-constexpr qsizetype pieceLength = 1000;
+constexpr qsizetype pieceLength = 2000;
 // The index is asked for the first characters of a longer text; the rows it finds are
 // checked against the whole text anyway.
 constexpr qsizetype indexedLength = 64;
@@ -149,15 +149,16 @@ QString ReceiptSearch::textCondition(bool indexed, const QString &table) const
         QStringList pieces;
         for (qsizetype from = 0; from < codePoints.size(); from += pieceLength) {
             const qsizetype count = std::min(pieceLength, codePoints.size() - from);
-            pieces.append(u"substr(c, i + %1, %2) glob %3"_s.arg(from).arg(count).arg(
+            pieces.append(u"(%1, %2, %3)"_s.arg(from).arg(count).arg(
                 sqlQuote(globOf(codePoints, from, count, true))));
         }
-        exact = u"exists (with recursive f(c) as (%1), "
-                u"p(c, i) as (select c, 1 from f where length(c) >= %2 "
-                u"union all select c, i + 1 from p where i + %2 <= length(c)) "
-                u"select 1 from p where %3)"_s.arg(selects.join(u" union all "_s))
-                    .arg(codePoints.size())
-                    .arg(pieces.join(u" and "_s));
+        exact = u"exists (with recursive f(c) as (%1), q(o, n, g) as (values %2), "
+                u"p(c, i) as (select c, 1 from f where length(c) >= %3 "
+                u"union all select c, i + 1 from p where i + %3 <= length(c)) "
+                u"select 1 from p where not exists "
+                u"(select 1 from q where not substr(p.c, p.i + o, n) glob g))"_s
+                    .arg(selects.join(u" union all "_s), pieces.join(u", "_s))
+                    .arg(codePoints.size());
     }
     // The index splits texts into runs of three characters; a NUL ends its query.
     if (!indexed || codePoints.size() < 3 || m_text.contains(QChar(0)))
