@@ -96,8 +96,14 @@ bool upgradeStep(Database &database, int toVersion)
     case 2:
         // The search index, as the template has it word for word (the start-up check
         // compares the text), but empty: a large book is indexed in the background by
-        // ReceiptSearchIndex, from the lowest rowid up.
+        // ReceiptSearchIndex, from the lowest rowid up. A book that says it is older but
+        // carries an index (a newer book's copy with its version set back) has it made anew.
         return database.executeStatements(
+            u"drop trigger if exists trg_receipt_search_insert;\n"
+            u"drop trigger if exists trg_receipt_search_delete;\n"
+            u"drop trigger if exists trg_receipt_search_update;\n"
+            u"drop table if exists fts_receipt;\n"
+            u"drop table if exists tb_searchIndex;\n"
             u"create virtual table fts_receipt using fts5(receiptNo, payer, reason1, reason2, remark, paytype, payee, content='tb_receipt', tokenize='trigram');"
             u"\n"
             u"create table tb_searchIndex (filledTo integer not null);"
