@@ -31,6 +31,10 @@ public:
     QString listCondition(const QString &beginDate, const QString &endDate, bool indexed,
                           const QString &table = QStringLiteral("tb_receipt")) const;
 
+    // Whether the trigram index takes `c` for every character a case-insensitive QString
+    // search takes it for.
+    static bool indexFoldsCaseOf(char32_t c);
+
 private:
     QString textCondition(bool indexed, const QString &table) const;
     QString amountCondition(const QString &table) const;

@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sqlite3.h>
+
 #include <random>
 
 using namespace Qt::StringLiterals;
@@ -26,6 +28,7 @@ private Q_SLOTS:
     void initTestCase();
     void sameAsFilter_data();
     void sameAsFilter();
+    void indexFoldsAsQt();
     void indexFollowsWrites();
     void olderBookIsIndexedInTheBackground();
     void foreignCodeIsRefused_data();
@@ -128,7 +131,8 @@ void tst_ReceiptSearch::initTestCase()
     const QString longText = QString(u"Ab房"_s).repeated(5000);
     QVERIFY(database.executeStatements(
         u"update tb_receipt set remark = %1 where id = 'ID7';"
-        u"update tb_receipt set reason2 = 'x*?[a]\"\"\" \u212A\u212Ak' where id = 'ID8';"_s.arg(
+        u"update tb_receipt set reason2 = 'x*?[a]\"\"\" \u212A\u212Ak' where id = 'ID8';"
+        u"update tb_receipt set remark = '\u13A0 \u1C80\u1C80\u1C80 xyz' where id = 'ID9';"_s.arg(
             sqlQuote(longText))));
     QVERIFY(ReceiptSearchIndex::isReady(database));
     QVERIFY(indexIsIntact(database));
@@ -152,6 +156,8 @@ void tst_ReceiptSearch::sameAsFilter_data()
     QTest::newRow("Greek final sigma") << u"ΣΑΣ"_s << true;
     QTest::newRow("full-width") << u"ａｂＣ"_s << true;
     QTest::newRow("sharp s") << u"STRASSE"_s << false;
+    QTest::newRow("rounded ve by ve") << u"ввв"_s << true;
+    QTest::newRow("Cherokee, beyond the index's folding") << u"\uAB70 \u0432\u0432\u0432 XYZ"_s << true;
     QTest::newRow("Deseret, exact only") << u"\U00010428\U00010428"_s << false;
     QTest::newRow("percent") << u"%"_s << true;
     QTest::newRow("underscore") << u"_"_s << true;
@@ -185,6 +191,50 @@ void tst_ReceiptSearch::sameAsFilter()
         QVERIFY2(found, indexed ? "with the index" : "without the index");
         QCOMPARE(*found, expected);
     }
+}
+
+// The index is asked first and its rows are then checked exactly, so it must find at least
+// what a case-insensitive QString search finds: for every letter it is asked for, all the
+// letters that one case folding makes the same.
+void tst_ReceiptSearch::indexFoldsAsQt()
+{
+    QHash<char32_t, QList<char32_t>> classes;
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c < 0xD800 || c > 0xDFFF)
+            classes[QChar::toCaseFolded(c)].append(c);
+    }
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
+    const auto closing = qScopeGuard([db] { sqlite3_close(db); });
+    QCOMPARE(sqlite3_exec(db, "create virtual table t using fts5(a, tokenize='trigram')", nullptr,
+                          nullptr, nullptr),
+             SQLITE_OK);
+    QStringList missed;
+    for (auto it = classes.cbegin(); it != classes.cend(); ++it) {
+        if (it.value().size() < 2)
+            continue;
+        sqlite3_exec(db, "delete from t", nullptr, nullptr, nullptr);
+        for (const char32_t member : it.value()) {
+            const QByteArray row = u"insert into t (rowid, a) values (%1, '%2')"_s
+                                       .arg(member)
+                                       .arg(QString::fromUcs4(&member, 1).repeated(3))
+                                       .toUtf8();
+            QCOMPARE(sqlite3_exec(db, row.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        }
+        for (const char32_t asked : it.value()) {
+            const QByteArray query = u"select count(*) from t where t match '\"%1\"'"_s
+                                         .arg(QString::fromUcs4(&asked, 1).repeated(3))
+                                         .toUtf8();
+            sqlite3_stmt *statement = nullptr;
+            QCOMPARE(sqlite3_prepare_v2(db, query.constData(), -1, &statement, nullptr), SQLITE_OK);
+            QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
+            if (sqlite3_column_int(statement, 0) != it.value().size()
+                && ReceiptSearch::indexFoldsCaseOf(asked))
+                missed.append(u"U+%1"_s.arg(uint(asked), 4, 16, QChar(u'0')));
+            sqlite3_finalize(statement);
+        }
+    }
+    QCOMPARE(missed.join(u" "_s), QString());
 }
 
 void tst_ReceiptSearch::indexFollowsWrites()
