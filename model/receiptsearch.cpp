@@ -142,8 +142,11 @@ QString ReceiptSearch::condition(bool indexed, const QString &table) const
 }
 
 QString ReceiptSearch::listCondition(const QString &beginDate, const QString &endDate,
-                                     bool indexed, const QString &table) const
+                                     bool indexed, const QString &table,
+                                     qint64 receiptsInRange) const
 {
+    if (receiptsInRange >= 0 && receiptsInRange < indexPaysFrom)
+        indexed = false;
     QString where = u"%1.isDeleted <> 1 and %1.receiptDate between %2 and %3"_s.arg(
         table, sqlQuote(beginDate), sqlQuote(endDate));
     if (!m_text.isEmpty())
@@ -214,8 +217,9 @@ bool ReceiptSearch::indexFoldsCaseOf(char32_t c)
 QString ReceiptSearch::amountCondition(const QString &table) const
 {
     // The stored text read as the lists read it: a plain decimal number, its fen rounded
-    // half away from zero on the third decimal. A quick numeric test first passes over
-    // most rows without the rest.
+    // half away from zero on the third decimal. The numeric test first finds the few rows
+    // near the amount through idx_receipt_totalValue (it must stay the index's expression
+    // word for word).
     const qint64 fen = *m_amountFen;
     const QString text = u"cast(%1.total as text)"_s.arg(table);
     const QString digits = u"(case when %1 glob '-*' then substr(%1, 2) else %1 end)"_s.arg(text);

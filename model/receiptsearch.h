@@ -26,10 +26,18 @@ public:
     // ("1" for an empty text). `indexed`: the search index is whole.
     QString condition(bool indexed, const QString &table = QStringLiteral("tb_receipt")) const;
 
+    // Below this many receipts in a range, reading them all is quicker than asking the
+    // index for a common text (its rows are found wherever they are in the book): on a
+    // book of 1,000,000, a month of 8,000 receipts is read in about 10 ms, while the index
+    // takes 250 ms for a text a third of all receipts hold.
+    static constexpr qint64 indexPaysFrom = 20000;
+
     // The rows of a list between two stored date texts ("yyyy-MM-dd HH:mm:ss") that the
-    // text finds: what follows "where" in a query of tb_receipt.
+    // text finds: what follows "where" in a query of tb_receipt. With `receiptsInRange`
+    // (when known) below indexPaysFrom, the index is not asked.
     QString listCondition(const QString &beginDate, const QString &endDate, bool indexed,
-                          const QString &table = QStringLiteral("tb_receipt")) const;
+                          const QString &table = QStringLiteral("tb_receipt"),
+                          qint64 receiptsInRange = -1) const;
 
     // Whether the trigram index takes `c` for every character a case-insensitive QString
     // search takes it for.

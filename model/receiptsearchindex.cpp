@@ -108,7 +108,13 @@ bool ReceiptSearchIndex::fill(const QString &databasePath,
         if (mark && *mark == before)
             break; // nothing moved: another program holds the book
     }
-    return mark == whole;
+    if (mark != whole)
+        return false;
+    // The amounts' index, which a book made before the search index lacks: the search for
+    // an amount reads every receipt of the range without it.
+    database.executeStatements(u"create index if not exists idx_receipt_totalValue "
+                               u"on tb_receipt (cast(total as real))"_s);
+    return true;
 }
 
 void ReceiptSearchIndex::start()

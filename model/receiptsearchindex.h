@@ -34,7 +34,8 @@ public:
     // Fills the index of the book at databasePath over a connection of its own, on the
     // calling thread, reporting after every batch the receipts indexed so far and the
     // receipts there are. Stops after the batch in which `stop` became true. True when
-    // the index is whole at the end.
+    // the index is whole at the end; the index of the amounts (idx_receipt_totalValue) is
+    // then made too when the book lacks it.
     static bool fill(const QString &databasePath,
                      const std::function<void(qint64 done, qint64 total)> &progress = {},
                      const std::atomic_bool *stop = nullptr);

@@ -28,6 +28,9 @@ create table tb_receipt (
 -- receipts may carry one number, whatever program writes the file.
 create unique index idx_receipt_receiptNo on tb_receipt (receiptNo);
 create index idx_receipt_receiptDate on tb_receipt (receiptDate);
+-- The search for an amount looks up the stored totals near it by their value. A book made
+-- before has it made after its search index is filled (model/receiptsearchindex.cpp).
+create index idx_receipt_totalValue on tb_receipt (cast(total as real));
 
 create table tb_receiptNo (
     numLong text,

@@ -304,6 +304,15 @@ void tst_ReceiptSearch::olderBookIsIndexedInTheBackground()
     QVERIFY(database.open());
     QVERIFY(ReceiptSearchIndex::isReady(database));
     QVERIFY(indexIsIntact(database));
+    QCOMPARE(SchemaUpgrade::unknownObjects(database, SQLiteHelper::templatePath()),
+             QStringList());
+    std::unique_ptr<ResultSet> plan = database.executeQuery(
+        u"explain query plan select id from tb_receipt r where "_s
+        + ReceiptSearch(u"680"_s).condition(true, u"r"_s));
+    QString steps;
+    while (plan && plan->next())
+        steps += plan->stringForColumnIndex(3).value_or(QString()) + u'\n';
+    QVERIFY2(steps.contains(u"idx_receipt_totalValue"_s), qPrintable(steps));
     for (const QString &text : {u"abc"_s, u"Abc 乙"_s, u"物业管理"_s})
         QCOMPARE(searchIds(database, text, true), filterIds(database, text));
 }
