@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "backupservice.h"
 #include "database.h"
 #include "receiptfilter.h"
 #include "receiptrow.h"
@@ -249,6 +250,16 @@ void tst_ReceiptSearch::indexFollowsWrites()
         u"where id = %1"_s.arg(sqlQuote(id))));
     QVERIFY(saveNewReceipt(u"gone"_s, 1).size() > 0);
     QVERIFY(helper.write(u"delete from tb_receipt where payer = 'gone'"_s));
+    // A deleted receipt put back with its id, and the whole book restored from a backup
+    // made before the last change.
+    QVERIFY(helper.write(u"delete from tb_receipt where id = %1"_s.arg(sqlQuote(id))));
+    QVERIFY(helper.write(receiptInsertSql(id, u"0000001"_s, u"2024-05-01 00:00:00"_s,
+                                          u"东方 Books"_s)));
+    const QString saved = QDir(env.documentsPath()).filePath(u"saved.db"_s);
+    QVERIFY(BackupService::backup(saved));
+    QVERIFY(helper.write(u"update tb_receipt set payer = '东方' where id = %1"_s.arg(sqlQuote(id))));
+    QString error;
+    QVERIFY2(BackupService::restore(saved, &error), qPrintable(error));
     // Another program, over its own connection.
     QVERIFY(env.execRaw(receiptInsertSql(u"X1"_s, u"X1"_s, u"2024-06-01 00:00:00"_s,
                                          u"BOOKS 社"_s)));
