@@ -28,7 +28,8 @@ std::optional<qint64> filledTo(Database &database)
 
 const QString columns = u"receiptNo, payer, reason1, reason2, remark, paytype, payee"_s;
 
-// Indexes the next batch after `from`; the new mark, or nothing on failure.
+// Indexes the next batch of receipts above the mark and moves the mark past them, in one
+// transaction; the new mark, or nothing on failure.
 std::optional<qint64> fillBatch(Database &database)
 {
     if (!database.executeStatements(u"begin immediate"_s))
@@ -98,15 +99,14 @@ bool ReceiptSearchIndex::fill(const QString &databasePath,
         ? total
         : firstNumber(database, u"select count(*) from tb_receipt where rowid <= %1"_s.arg(*mark))
               .value_or(0);
+    // A batch that fails (the book held by another writer past the busy timeout) ends the
+    // run; the next one goes on from the last batch written.
     while (mark && *mark != whole && !(stop && *stop)) {
-        const qint64 before = *mark;
         mark = fillBatch(database);
         if (mark && progress) {
             done = *mark == whole ? total : std::min(total, done + batchSize);
             progress(done, total);
         }
-        if (mark && *mark == before)
-            break; // nothing moved: another program holds the book
     }
     if (mark != whole)
         return false;
