@@ -118,8 +118,7 @@ int main(int argc, char **argv)
         {"ten years", u"2015-01-01 00:00:00"_s, u"2024-12-31 23:59:59"_s},
         {"one month", u"2020-03-01 00:00:00"_s, u"2020-03-31 23:59:59"_s},
     };
-    std::printf("\n%-24s %-10s %10s %12s %12s\n", "text", "range", "found", "index ms",
-                "scan ms");
+    std::printf("\n%-24s %-10s %10s %12s %12s\n", "text", "range", "found", "index ms", "scan ms");
     for (const auto &range : ranges) {
         for (const auto &text : texts) {
             const ReceiptSearch search(text.text);

@@ -31,21 +31,22 @@ constexpr qsizetype indexedLength = 64;
 // 3.40) does not take for one another as QString does (Cherokee, Georgian Mtavruli, the
 // later Cyrillic and Latin additions, ...): the index cannot be asked for a run of text
 // with one of them in it when letters are found in any case.
-constexpr std::pair<char32_t, char32_t> unfoldedByIndex[] = {
-    {0x025C, 0x025C}, {0x0261, 0x0261}, {0x026A, 0x026A}, {0x026C, 0x026C}, {0x0282, 0x0282},
-    {0x0287, 0x0287}, {0x029D, 0x029E}, {0x037F, 0x037F}, {0x03F3, 0x03F3}, {0x0412, 0x0412},
-    {0x0414, 0x0414}, {0x041E, 0x041E}, {0x0421, 0x0422}, {0x042A, 0x042A}, {0x0432, 0x0432},
-    {0x0434, 0x0434}, {0x043E, 0x043E}, {0x0441, 0x0442}, {0x044A, 0x044A}, {0x0462, 0x0463},
-    {0x0528, 0x052F}, {0x10D0, 0x10FA}, {0x10FD, 0x10FF}, {0x13A0, 0x13F5}, {0x13F8, 0x13FD},
-    {0x1C80, 0x1C88}, {0x1C90, 0x1CBA}, {0x1CBD, 0x1CBF}, {0x1D8E, 0x1D8E}, {0x2C2F, 0x2C2F},
-    {0x2C5F, 0x2C5F}, {0xA64A, 0xA64B}, {0xA698, 0xA69B}, {0xA794, 0xA794}, {0xA796, 0xA79F},
-    {0xA7AB, 0xA7AE}, {0xA7B0, 0xA7CA}, {0xA7D0, 0xA7D1}, {0xA7D6, 0xA7D9}, {0xA7F5, 0xA7F6},
-    {0xAB53, 0xAB53}, {0xAB70, 0xABBF}, {0x104B0, 0x104D3}, {0x104D8, 0x104FB},
-    {0x10570, 0x1057A}, {0x1057C, 0x1058A}, {0x1058C, 0x10592}, {0x10594, 0x10595},
-    {0x10597, 0x105A1}, {0x105A3, 0x105B1}, {0x105B3, 0x105B9}, {0x105BB, 0x105BC},
-    {0x10C80, 0x10CB2}, {0x10CC0, 0x10CF2}, {0x118A0, 0x118DF}, {0x16E40, 0x16E7F},
-    {0x1E900, 0x1E943}
-};
+constexpr std::pair<char32_t, char32_t> unfoldedByIndex[]
+    = {{0x025C, 0x025C},   {0x0261, 0x0261},   {0x026A, 0x026A},   {0x026C, 0x026C},
+       {0x0282, 0x0282},   {0x0287, 0x0287},   {0x029D, 0x029E},   {0x037F, 0x037F},
+       {0x03F3, 0x03F3},   {0x0412, 0x0412},   {0x0414, 0x0414},   {0x041E, 0x041E},
+       {0x0421, 0x0422},   {0x042A, 0x042A},   {0x0432, 0x0432},   {0x0434, 0x0434},
+       {0x043E, 0x043E},   {0x0441, 0x0442},   {0x044A, 0x044A},   {0x0462, 0x0463},
+       {0x0528, 0x052F},   {0x10D0, 0x10FA},   {0x10FD, 0x10FF},   {0x13A0, 0x13F5},
+       {0x13F8, 0x13FD},   {0x1C80, 0x1C88},   {0x1C90, 0x1CBA},   {0x1CBD, 0x1CBF},
+       {0x1D8E, 0x1D8E},   {0x2C2F, 0x2C2F},   {0x2C5F, 0x2C5F},   {0xA64A, 0xA64B},
+       {0xA698, 0xA69B},   {0xA794, 0xA794},   {0xA796, 0xA79F},   {0xA7AB, 0xA7AE},
+       {0xA7B0, 0xA7CA},   {0xA7D0, 0xA7D1},   {0xA7D6, 0xA7D9},   {0xA7F5, 0xA7F6},
+       {0xAB53, 0xAB53},   {0xAB70, 0xABBF},   {0x104B0, 0x104D3}, {0x104D8, 0x104FB},
+       {0x10570, 0x1057A}, {0x1057C, 0x1058A}, {0x1058C, 0x10592}, {0x10594, 0x10595},
+       {0x10597, 0x105A1}, {0x105A3, 0x105B1}, {0x105B3, 0x105B9}, {0x105BB, 0x105BC},
+       {0x10C80, 0x10CB2}, {0x10CC0, 0x10CF2}, {0x118A0, 0x118DF}, {0x16E40, 0x16E7F},
+       {0x1E900, 0x1E943}};
 
 // The characters that one case folding makes the same (k, K and the Kelvin sign K), for
 // every character that has others: the characters a case-insensitive QString search takes
@@ -115,7 +116,7 @@ QString anyColumn(const QString &table, const QString &test, const QString &lite
     for (const QString &column : columnsOf(table))
         tests.append(test.arg(column, u"t"_s));
     return u"exists (select 1 from (select %1 as t) where %2)"_s.arg(literal,
-                                                                      tests.join(u" or "_s));
+                                                                     tests.join(u" or "_s));
 }
 
 } // namespace
@@ -127,9 +128,8 @@ ReceiptSearch::ReceiptSearch(const QString &text)
     static const QRegularExpression amount(u"^-?[0-9]+(\\.[0-9]{1,2})?$"_s);
     if (amount.match(m_text).hasMatch())
         m_amountFen = Money::fenFromYuan(m_text.toDouble());
-    m_hasCase = std::any_of(m_text.cbegin(), m_text.cend(), [](QChar c) {
-        return c.isLower() || c.isUpper() || c.isTitleCase();
-    });
+    m_hasCase = std::any_of(m_text.cbegin(), m_text.cend(),
+                            [](QChar c) { return c.isLower() || c.isUpper() || c.isTitleCase(); });
 }
 
 QString ReceiptSearch::condition(bool indexed, const QString &table) const
@@ -141,9 +141,8 @@ QString ReceiptSearch::condition(bool indexed, const QString &table) const
     return u'(' + textCondition(indexed, table) + u" or "_s + amountCondition(table) + u')';
 }
 
-QString ReceiptSearch::listCondition(const QString &beginDate, const QString &endDate,
-                                     bool indexed, const QString &table,
-                                     qint64 receiptsInRange) const
+QString ReceiptSearch::listCondition(const QString &beginDate, const QString &endDate, bool indexed,
+                                     const QString &table, qint64 receiptsInRange) const
 {
     if (receiptsInRange >= 0 && receiptsInRange < indexPaysFrom)
         indexed = false;
@@ -200,12 +199,12 @@ QString ReceiptSearch::textCondition(bool indexed, const QString &table) const
     }
     if (runLength < 3)
         return exact;
-    QString phrase = QString::fromUcs4(
-        reinterpret_cast<const char32_t *>(codePoints.constData()) + runFrom,
-        std::min<qsizetype>(indexedLength, runLength));
+    QString phrase
+        = QString::fromUcs4(reinterpret_cast<const char32_t *>(codePoints.constData()) + runFrom,
+                            std::min<qsizetype>(indexedLength, runLength));
     phrase.replace(u'"', u"\"\""_s);
-    return u"(%1.rowid in (select rowid from fts_receipt where fts_receipt match %2) and %3)"_s
-        .arg(table, sqlQuote(u'"' + phrase + u'"'), exact);
+    return u"(%1.rowid in (select rowid from fts_receipt where fts_receipt match %2) and %3)"_s.arg(
+        table, sqlQuote(u'"' + phrase + u'"'), exact);
 }
 
 bool ReceiptSearch::indexFoldsCaseOf(char32_t c)
@@ -230,8 +229,8 @@ QString ReceiptSearch::amountCondition(const QString &table) const
            u" and %4 not glob '.*' and %4 not glob '*.'"
            u" and (case when %5 glob '-*' then -1 else 1 end)"
            u" * (cast(substr(%4, 1, %6 - 1) as integer) * 100"
-           u" + cast(substr(%7, 1, 2) as integer) + (substr(%7, 3, 1) >= '5')) = %8)"_s
-        .arg(table, QString::number((fen - 1) / 100.0, 'f', 2),
-             QString::number((fen + 1) / 100.0, 'f', 2), digits, text, point, fraction,
-             QString::number(fen));
+           u" + cast(substr(%7, 1, 2) as integer) + (substr(%7, 3, 1) >= '5')) = %8)"_s.arg(
+               table, QString::number((fen - 1) / 100.0, 'f', 2),
+               QString::number((fen + 1) / 100.0, 'f', 2), digits, text, point, fraction,
+               QString::number(fen));
 }

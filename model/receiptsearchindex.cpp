@@ -67,8 +67,7 @@ std::optional<qint64> fillBatch(Database &database)
 ReceiptSearchIndex::ReceiptSearchIndex(const QString &databasePath, QObject *parent)
     : QObject(parent)
     , m_databasePath(databasePath)
-{
-}
+{ }
 
 ReceiptSearchIndex::~ReceiptSearchIndex()
 {
@@ -127,9 +126,8 @@ void ReceiptSearchIndex::start()
         const bool ready = fill(
             m_databasePath,
             [this](qint64 done, qint64 total) {
-                QMetaObject::invokeMethod(this, [this, done, total] {
-                    Q_EMIT progressed(done, total);
-                });
+                QMetaObject::invokeMethod(this,
+                                          [this, done, total] { Q_EMIT progressed(done, total); });
             },
             &m_stop);
         QMetaObject::invokeMethod(this, [this, ready] { Q_EMIT finished(ready); });

@@ -79,15 +79,35 @@ std::optional<QSet<QString>> searchIds(Database &database, const QString &text, 
 // whose case folding reaches beyond ASCII, full-width forms, and totals stored oddly.
 bool addNastyReceipts(Database &database, int count, int firstNumber = 1)
 {
-    static const QStringList pieces = {
-        u"房租"_s, u"物业管理费"_s, u"北京星河文化传媒有限公司"_s, u"王's 五金店"_s, u"%"_s,
-        u"_"_s, u"'"_s, u"\""_s, u"\\"_s, u"*"_s, u"?"_s, u"[a]"_s, u"Abc"_s, u"aBC"_s,
-        u"KELVIN \u212A"_s, u"\u017Fs"_s, u"ＡＢｃ"_s, u"ΣΑΣ σας"_s, u"Straße"_s, u"µ"_s,
-        u"İi"_s, u"现金"_s, u"680"_s, u"  "_s, u"\U00010400\U00010428"_s};
+    static const QStringList pieces = {u"房租"_s,
+                                       u"物业管理费"_s,
+                                       u"北京星河文化传媒有限公司"_s,
+                                       u"王's 五金店"_s,
+                                       u"%"_s,
+                                       u"_"_s,
+                                       u"'"_s,
+                                       u"\""_s,
+                                       u"\\"_s,
+                                       u"*"_s,
+                                       u"?"_s,
+                                       u"[a]"_s,
+                                       u"Abc"_s,
+                                       u"aBC"_s,
+                                       u"KELVIN \u212A"_s,
+                                       u"\u017Fs"_s,
+                                       u"ＡＢｃ"_s,
+                                       u"ΣΑΣ σας"_s,
+                                       u"Straße"_s,
+                                       u"µ"_s,
+                                       u"İi"_s,
+                                       u"现金"_s,
+                                       u"680"_s,
+                                       u"  "_s,
+                                       u"\U00010400\U00010428"_s};
     static const QStringList totals = {
-        u"680"_s,  u"680.00"_s, u"0680"_s,   u"680.004"_s, u"680.005"_s, u"-680"_s,   u"680.5"_s,
-        u"680.50"_s, u"12.3"_s, u"abc"_s,   u""_s,       u"1e3"_s,     u"680."_s,   u".5"_s,
-        u" 680"_s, u"0"_s,      u"-0.00"_s, u"0.01"_s,   u"12"_s,      u"1,234.50"_s};
+        u"680"_s,    u"680.00"_s, u"0680"_s,  u"680.004"_s, u"680.005"_s, u"-680"_s,    u"680.5"_s,
+        u"680.50"_s, u"12.3"_s,   u"abc"_s,   u""_s,        u"1e3"_s,     u"680."_s,    u".5"_s,
+        u" 680"_s,   u"0"_s,      u"-0.00"_s, u"0.01"_s,    u"12"_s,      u"1,234.50"_s};
     std::mt19937 random(42 + firstNumber);
     const auto text = [&random] {
         QString t;
@@ -95,17 +115,18 @@ bool addNastyReceipts(Database &database, int count, int firstNumber = 1)
             t += pieces.at(int(random() % pieces.size()));
         return t;
     };
-    QStringList sql{u"begin;"_s};
+    QStringList sql {u"begin;"_s};
     for (int i = firstNumber; i < firstNumber + count; ++i) {
         const QString total = totals.at(int(random() % totals.size()));
         sql.append(u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, reason2, "
                    u"remark, paytype, payee, createDate, total, isDeleted) values "
                    u"(%1, %2, '2024-%3-10 09:00:00', %4, %5, %6, %7, %8, %9, "
-                   u"'2024-01-01 09:00:00', %10, %11);"_s.arg(
-                       sqlQuote(u"ID%1"_s.arg(i)), sqlQuote(u"%1"_s.arg(i, 7, 10, QChar(u'0'))),
-                       u"%1"_s.arg(i % 12 + 1, 2, 10, QChar(u'0')), sqlQuote(text()),
-                       sqlQuote(text()), sqlQuote(text()), sqlQuote(text()), sqlQuote(text()),
-                       sqlQuote(text()))
+                   u"'2024-01-01 09:00:00', %10, %11);"_s
+                       .arg(sqlQuote(u"ID%1"_s.arg(i)),
+                            sqlQuote(u"%1"_s.arg(i, 7, 10, QChar(u'0'))),
+                            u"%1"_s.arg(i % 12 + 1, 2, 10, QChar(u'0')), sqlQuote(text()),
+                            sqlQuote(text()), sqlQuote(text()), sqlQuote(text()), sqlQuote(text()),
+                            sqlQuote(text()))
                        .arg(total == u"12"_s ? u"12"_s : sqlQuote(total),
                             i % 10 == 0 ? u"'1'"_s : u"'0'"_s));
     }
@@ -158,7 +179,8 @@ void tst_ReceiptSearch::sameAsFilter_data()
     QTest::newRow("full-width") << u"ａｂＣ"_s << true;
     QTest::newRow("sharp s") << u"STRASSE"_s << false;
     QTest::newRow("rounded ve by ve") << u"ввв"_s << true;
-    QTest::newRow("Cherokee, beyond the index's folding") << u"\uAB70 \u0432\u0432\u0432 XYZ"_s << true;
+    QTest::newRow("Cherokee, beyond the index's folding")
+        << u"\uAB70 \u0432\u0432\u0432 XYZ"_s << true;
     QTest::newRow("Deseret, exact only") << u"\U00010428\U00010428"_s << false;
     QTest::newRow("percent") << u"%"_s << true;
     QTest::newRow("underscore") << u"_"_s << true;
@@ -216,8 +238,7 @@ void tst_ReceiptSearch::indexFoldsAsQt()
             continue;
         sqlite3_exec(db, "delete from t", nullptr, nullptr, nullptr);
         for (const char32_t member : it.value()) {
-            const QByteArray row = u"insert into t (rowid, a) values (%1, '%2')"_s
-                                       .arg(member)
+            const QByteArray row = u"insert into t (rowid, a) values (%1, '%2')"_s.arg(member)
                                        .arg(QString::fromUcs4(&member, 1).repeated(3))
                                        .toUtf8();
             QCOMPARE(sqlite3_exec(db, row.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
@@ -253,16 +274,17 @@ void tst_ReceiptSearch::indexFollowsWrites()
     // A deleted receipt put back with its id, and the whole book restored from a backup
     // made before the last change.
     QVERIFY(helper.write(u"delete from tb_receipt where id = %1"_s.arg(sqlQuote(id))));
-    QVERIFY(helper.write(receiptInsertSql(id, u"0000001"_s, u"2024-05-01 00:00:00"_s,
-                                          u"东方 Books"_s)));
+    QVERIFY(helper.write(
+        receiptInsertSql(id, u"0000001"_s, u"2024-05-01 00:00:00"_s, u"东方 Books"_s)));
     const QString saved = QDir(env.documentsPath()).filePath(u"saved.db"_s);
     QVERIFY(BackupService::backup(saved));
-    QVERIFY(helper.write(u"update tb_receipt set payer = '东方' where id = %1"_s.arg(sqlQuote(id))));
+    QVERIFY(
+        helper.write(u"update tb_receipt set payer = '东方' where id = %1"_s.arg(sqlQuote(id))));
     QString error;
     QVERIFY2(BackupService::restore(saved, &error), qPrintable(error));
     // Another program, over its own connection.
-    QVERIFY(env.execRaw(receiptInsertSql(u"X1"_s, u"X1"_s, u"2024-06-01 00:00:00"_s,
-                                         u"BOOKS 社"_s)));
+    QVERIFY(
+        env.execRaw(receiptInsertSql(u"X1"_s, u"X1"_s, u"2024-06-01 00:00:00"_s, u"BOOKS 社"_s)));
     Database database(env.databasePath());
     QVERIFY(database.open());
     QVERIFY(indexIsIntact(database));
@@ -296,12 +318,13 @@ void tst_ReceiptSearch::olderBookIsIndexedInTheBackground()
 
     // Cut short after the first batch; writes in between, below and above the mark.
     std::atomic_bool stop = false;
-    QVERIFY(!ReceiptSearchIndex::fill(path, [&stop](qint64, qint64) { stop = true; }, &stop));
+    QVERIFY(!ReceiptSearchIndex::fill(
+        path, [&stop](qint64, qint64) { stop = true; }, &stop));
     QVERIFY(env.execRaw(u"update tb_receipt set payer = 'Abc 甲' where id = 'ID2';"
                         u"update tb_receipt set payer = 'Abc 乙' where id = 'ID14000';"
                         u"delete from tb_receipt where id = 'ID3';"_s));
-    QVERIFY(env.execRaw(receiptInsertSql(u"NEW"_s, u"NEW"_s, u"2024-06-01 00:00:00"_s,
-                                         u"abc 新"_s)));
+    QVERIFY(
+        env.execRaw(receiptInsertSql(u"NEW"_s, u"NEW"_s, u"2024-06-01 00:00:00"_s, u"abc 新"_s)));
 
     ReceiptSearchIndex index(path);
     QSignalSpy finished(&index, &ReceiptSearchIndex::finished);
@@ -315,11 +338,10 @@ void tst_ReceiptSearch::olderBookIsIndexedInTheBackground()
     QVERIFY(database.open());
     QVERIFY(ReceiptSearchIndex::isReady(database));
     QVERIFY(indexIsIntact(database));
-    QCOMPARE(SchemaUpgrade::unknownObjects(database, SQLiteHelper::templatePath()),
-             QStringList());
-    std::unique_ptr<ResultSet> plan = database.executeQuery(
-        u"explain query plan select id from tb_receipt r where "_s
-        + ReceiptSearch(u"680"_s).condition(true, u"r"_s));
+    QCOMPARE(SchemaUpgrade::unknownObjects(database, SQLiteHelper::templatePath()), QStringList());
+    std::unique_ptr<ResultSet> plan
+        = database.executeQuery(u"explain query plan select id from tb_receipt r where "_s
+                                + ReceiptSearch(u"680"_s).condition(true, u"r"_s));
     QString steps;
     while (plan && plan->next())
         steps += plan->stringForColumnIndex(3).value_or(QString()) + u'\n';
