@@ -83,6 +83,18 @@ bool ReceiptSearchIndex::isReady(Database &database)
     return ready;
 }
 
+bool ReceiptSearchIndex::reset(Database &database)
+{
+    if (!database.executeStatements(u"begin immediate"_s))
+        return false;
+    if (database.executeStatements(u"insert into fts_receipt (fts_receipt) values ('delete-all');\n"
+                                   u"update tb_searchIndex set filledTo = -9223372036854775808;"_s)
+        && database.executeStatements(u"commit"_s))
+        return true;
+    database.executeStatements(u"rollback"_s);
+    return false;
+}
+
 bool ReceiptSearchIndex::fill(const QString &databasePath,
                               const std::function<void(qint64, qint64)> &progress,
                               const std::atomic_bool *stop)

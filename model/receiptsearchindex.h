@@ -31,6 +31,11 @@ public:
     // (a book only read, made by an older program) or cannot be read.
     static bool isReady(Database &database);
 
+    // Empties the index, to be filled again from the start: for a book whose index no
+    // longer matches its receipts (a program that renumbered the rows, as a reload of an
+    // SQL dump does). False when the book has no index or could not be written.
+    static bool reset(Database &database);
+
     // Fills the index of the book at databasePath over a connection of its own, on the
     // calling thread, reporting after every batch the receipts indexed so far and the
     // receipts there are. Stops after the batch in which `stop` became true. True when

@@ -348,6 +348,14 @@ void tst_ReceiptSearch::olderBookIsIndexedInTheBackground()
     QVERIFY2(steps.contains(u"idx_receipt_totalValue"_s), qPrintable(steps));
     for (const QString &text : {u"abc"_s, u"Abc 乙"_s, u"物业管理"_s})
         QCOMPARE(searchIds(database, text, true), filterIds(database, text));
+
+    // Made again from the start.
+    QVERIFY(ReceiptSearchIndex::reset(database));
+    QVERIFY(!ReceiptSearchIndex::isReady(database));
+    QCOMPARE(searchIds(database, u"物业管理"_s, true), QSet<QString>());
+    QVERIFY(ReceiptSearchIndex::fill(path));
+    QVERIFY(ReceiptSearchIndex::isReady(database));
+    QVERIFY(indexIsIntact(database));
 }
 
 // The index's own triggers belong to the book; another trigger, or one of their names that
