@@ -28,7 +28,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Counts up whenever fillReceipts makes a different book.
-constexpr int bookVersion = 3;
+constexpr int bookVersion = 4;
 
 bool exec(sqlite3 *db, const char *sql)
 {

@@ -35,16 +35,17 @@ class SchemaUpgrade
 {
 public:
     // The schema version this program writes (PRAGMA user_version); the template carries
-    // it. Version 1 added tb_void and tb_history.
-    static constexpr int currentVersion = 1;
+    // it. Version 1 added tb_void and tb_history, version 2 the search index fts_receipt
+    // with its triggers and tb_searchIndex.
+    static constexpr int currentVersion = 2;
 
     static SchemaReport apply(Database &database);
 
-    // What `database` holds that the template at `templatePath` does not: every trigger
-    // and view, and every table or index of another name, of another table, or declared
-    // to replace or ignore rows on a conflict. SQLite's own objects (sqlite_autoindex_*,
-    // sqlite_sequence, sqlite_stat*) belong to any book. Nothing when either file cannot
-    // be read.
+    // What `database` holds that the template at `templatePath` does not: every trigger,
+    // view or virtual table but the template's own (same name, same statement), and every
+    // table or index of another name, of another table, or declared to replace or ignore
+    // rows on a conflict. SQLite's own objects (sqlite_autoindex_*, sqlite_sequence,
+    // sqlite_stat*) belong to any book. Nothing when either file cannot be read.
     static std::optional<QStringList> unknownObjects(Database &database,
                                                      const QString &templatePath);
     // The tables a book of `version` may lack because the upgrade adds them.

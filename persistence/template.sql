@@ -28,6 +28,9 @@ create table tb_receipt (
 -- receipts may carry one number, whatever program writes the file.
 create unique index idx_receipt_receiptNo on tb_receipt (receiptNo);
 create index idx_receipt_receiptDate on tb_receipt (receiptDate);
+-- The search for an amount looks up the stored totals near it by their value. A book made
+-- before has it made after its search index is filled (model/receiptsearchindex.cpp).
+create index idx_receipt_totalValue on tb_receipt (cast(total as real));
 
 create table tb_receiptNo (
     numLong text,
@@ -88,6 +91,19 @@ create table tb_history (
 );
 create index idx_history_receiptId on tb_history (receiptId);
 
+-- The search of the lists: every run of three characters of the searched texts, found
+-- without reading the receipts (SQLite's trigram index, letters in any case). The index
+-- reads its texts from tb_receipt by rowid, and the triggers keep it in step with every
+-- write, whatever program makes it. A book made before the index had it created empty:
+-- filledTo is the highest rowid it covers, filled in the background, and the triggers
+-- only touch rows below it; 9223372036854775807 means all of them.
+create virtual table fts_receipt using fts5(receiptNo, payer, reason1, reason2, remark, paytype, payee, content='tb_receipt', tokenize='trigram');
+create table tb_searchIndex (filledTo integer not null);
+insert into tb_searchIndex (filledTo) values (9223372036854775807);
+create trigger trg_receipt_search_insert after insert on tb_receipt begin insert into fts_receipt (rowid, receiptNo, payer, reason1, reason2, remark, paytype, payee) select new.rowid, new.receiptNo, new.payer, new.reason1, new.reason2, new.remark, new.paytype, new.payee where new.rowid <= (select max(filledTo) from tb_searchIndex); end;
+create trigger trg_receipt_search_delete after delete on tb_receipt begin insert into fts_receipt (fts_receipt, rowid, receiptNo, payer, reason1, reason2, remark, paytype, payee) select 'delete', old.rowid, old.receiptNo, old.payer, old.reason1, old.reason2, old.remark, old.paytype, old.payee where old.rowid <= (select max(filledTo) from tb_searchIndex); end;
+create trigger trg_receipt_search_update after update on tb_receipt begin insert into fts_receipt (fts_receipt, rowid, receiptNo, payer, reason1, reason2, remark, paytype, payee) select 'delete', old.rowid, old.receiptNo, old.payer, old.reason1, old.reason2, old.remark, old.paytype, old.payee where old.rowid <= (select max(filledTo) from tb_searchIndex); insert into fts_receipt (rowid, receiptNo, payer, reason1, reason2, remark, paytype, payee) select new.rowid, new.receiptNo, new.payer, new.reason1, new.reason2, new.remark, new.paytype, new.payee where new.rowid <= (select max(filledTo) from tb_searchIndex); end;
+
 -- The schema's version: a book made by an older version is brought up to it when it
 -- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.
-pragma user_version = 1;
+pragma user_version = 2;

@@ -477,7 +477,7 @@ void tst_BackupService::restoreRefused_data()
     QTest::newRow("truncated") << u"truncated"_s << u"损坏"_s;
     QTest::newRow("missing table") << u"drop table tb_remark"_s << u"缺少表 tb_remark"_s;
     QTest::newRow("missing column")
-        << u"alter table tb_receipt drop column remark"_s << u"缺少列 remark"_s;
+        << u"alter table tb_receipt drop column approve"_s << u"缺少列 approve"_s;
     QTest::newRow("newer program") << u"PRAGMA user_version = 99"_s << u"较新版本"_s;
     // Code of its own in a book: saves that vanish or change while reported as saved.
     QTest::newRow("trigger deleting each new receipt")
@@ -619,7 +619,7 @@ void tst_BackupService::restoreKeepsNumbersIssued()
     QVERIFY2(BackupService::restore(saved, &error), qPrintable(error));
     QCOMPARE(m_env->receiptCount(), 5);
     QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), next);
-    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"1"_s);
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"2"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_void"_s), 0);
     QCOMPARE(m_env->queryRaw(u"select action || ' ' || coalesce(receiptId, '-') from tb_history"_s),
              u"restore -"_s);

@@ -62,7 +62,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     const QString before = m_env->queryRaw(u"select group_concat(id || receiptNo || payer || "
                                            u"total) from tb_receipt"_s);
     QVERIFY(SQLiteHelper::shared().checkUsable());
-    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"1"_s);
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"2"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from sqlite_master where name in "
                              u"('tb_void', 'tb_history')"_s),
              2);
@@ -76,7 +76,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
 
 void tst_ReceiptHistory::newerBookIsOnlyRead()
 {
-    QVERIFY(m_env->execRaw(u"pragma user_version = 2"_s));
+    QVERIFY(m_env->execRaw(u"pragma user_version = 3"_s));
     SQLiteHelper &helper = SQLiteHelper::shared();
     QVERIFY(helper.checkUsable());
     QVERIFY(helper.schemaReport().isNewer);
