@@ -3,10 +3,12 @@
 #include "clock.h"
 #include "commandline.h"
 #include "contentview.h"
+#include "searchindexstatus.h"
 #include "sqlitehelper.h"
 #include "startup.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QElapsedTimer>
 
 using namespace Qt::StringLiterals;
@@ -56,5 +58,11 @@ int main(int argc, char *argv[])
         Startup::quitWhenShown(&window, sinceStart);
     else
         Startup::backUpWhenDue(&window);
+    // An older book's search index is built behind the window; a book only read keeps
+    // searching without one.
+    if (!SQLiteHelper::shared().db().opensReadOnly())
+        QTimer::singleShot(0, &window, [] {
+            SearchIndexStatus::shared().start(SQLiteHelper::shared().dbURL());
+        });
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include "datetext.h"
 #include "receiptnumbering.h"
 #include "receiptrow.h"
+#include "receiptsearchindex.h"
 #include "sharedinstance.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -382,6 +383,11 @@ QString ReceiptBook::historyUnavailableReason()
     if (*tables < 2)
         return u"这个数据库来自旧版本，没有操作记录和作废记录；数据库只能读取，无法升级"_s;
     return {};
+}
+
+bool ReceiptBook::searchIndexReady()
+{
+    return connection().open() && ReceiptSearchIndex::isReady(connection().db());
 }
 
 QString ReceiptBook::missingColumn()

@@ -114,6 +114,9 @@ public:
     // createDate, total) that tb_receipt lacks; empty when it has them all or the table
     // cannot be read.
     QString missingColumn();
+    // Whether the search index covers every receipt (a book made before it has it filled
+    // in the background); until then the lists search by reading the receipts.
+    bool searchIndexReady();
     // A count of the commits other connections (other programs) made to the book: equal
     // answers mean nothing was written by them in between; this connection's own writes
     // are told by changed(). Nothing when unknown.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "searchfield.h"
 
+#include "searchindexstatus.h"
+
 #include <QKeyEvent>
 
 using namespace Qt::StringLiterals;
@@ -14,6 +16,14 @@ SearchField::SearchField(QWidget *parent)
     setClearButtonEnabled(true);
     // Room for the whole placeholder, so the user sees what can be searched for.
     setMinimumWidth(fontMetrics().horizontalAdvance(placeholderText()) + 48);
+    // While an older book's search index is being built, searching still works (reading
+    // every receipt of the range): the field says why a search may take a moment.
+    const auto showStatus = [this] {
+        const QString status = SearchIndexStatus::shared().text();
+        setPlaceholderText(status.isEmpty() ? u"搜索单号、交款单位、事由、金额…"_s : status);
+    };
+    connect(&SearchIndexStatus::shared(), &SearchIndexStatus::textChanged, this, showStatus);
+    showStatus();
 }
 
 void SearchField::keyPressEvent(QKeyEvent *event)
