@@ -55,6 +55,6 @@ int main(int argc, char *argv[])
     if (Startup::quitWhenShownRequested(app))
         Startup::quitWhenShown(&window, sinceStart);
     else
-        Startup::backUpWhenDue(&window);
+        Startup::checkAndBackUpWhenShown(&window);
     return app.exec();
 }

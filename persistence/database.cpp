@@ -430,7 +430,7 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
     return resultSet;
 }
 
-bool Database::backupTo(const QString &path, QString *error)
+bool Database::backupTo(const QString &path, QString *error, const std::atomic_bool *cancel)
 {
     const auto fail = [&](const QString &message) {
         writeDatabaseDiagnostic(u"Backup of %1 to %2 failed"_s.arg(m_databasePath, path));
@@ -472,18 +472,49 @@ bool Database::backupTo(const QString &path, QString *error)
         removePartial();
         return fail(u"无法写入备份文件 %1：%2"_s.arg(path, reason));
     }
-    // One step copies every page under one read lock. The source's busy handler waits on
-    // a lock inside the step already; the loop covers a step that gives up at once
-    // (SQLITE_LOCKED), up to the same interval in all.
-    const double deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
+    // A few hundred pages a step, each step under its own short read lock, with a pause
+    // between steps: a save in the window waits at most one step for its write lock, where
+    // one step for the whole file held it off for as long as the copy of a large book took.
+    // A write by another connection between steps makes SQLite start the copy over, so the
+    // result is always one consistent state of the book; after each restart the steps grow,
+    // and the last tries copy the rest in one step, so a book saved into without pause is
+    // still copied. The source's busy handler waits on a lock inside a step already; the
+    // loop covers a step that gives up at once (SQLITE_LOCKED), up to the same interval.
+    int pagesPerStep = backupPagesPerStep;
+    int restarts = 0;
+    int remaining = -1;
+    double deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
     int code = SQLITE_OK;
     for (;;) {
-        code = sqlite3_backup_step(backup, -1);
-        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || monotonicSeconds() >= deadline)
+        code = sqlite3_backup_step(backup,
+                                   restarts >= backupRestartsBeforeOneStep ? -1 : pagesPerStep);
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+            if (monotonicSeconds() >= deadline || (cancel && cancel->load()))
+                break;
+            sqlite3_sleep(50 + int(QRandomGenerator::global()->bounded(50)));
+            continue;
+        }
+        if (code != SQLITE_OK)
             break;
-        sqlite3_sleep(50 + int(QRandomGenerator::global()->bounded(50)));
+        deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
+        const int left = sqlite3_backup_remaining(backup);
+        // Fewer pages left than before unless the copy started over.
+        if (remaining >= 0 && left >= remaining) {
+            ++restarts;
+            pagesPerStep *= 2;
+        }
+        remaining = left;
+        if (cancel && cancel->load()) {
+            code = SQLITE_INTERRUPT;
+            break;
+        }
+        sqlite3_sleep(backupPauseMilliseconds);
     }
     sqlite3_backup_finish(backup);
+    if (code == SQLITE_INTERRUPT) {
+        removePartial();
+        return fail(u"备份已取消"_s);
+    }
     if (code != SQLITE_DONE) {
         // The step's own code: the connections' messages may describe other statements.
         const QString reason = describeDatabaseError(code, QString::fromUtf8(sqlite3_errstr(code)));

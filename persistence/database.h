@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -119,8 +120,15 @@ public:
     // program's half-written transaction is never copied, as a byte copy of the file could.
     // While another connection holds the file's exclusive lock, it retries for the busy
     // interval and then gives up. Opens this connection when it is closed. On failure the
-    // partial copy is removed and `error` says why, in Chinese.
-    bool backupTo(const QString &path, QString *error = nullptr);
+    // partial copy is removed and `error` says why, in Chinese. The copy goes in steps of
+    // backupPagesPerStep pages with a pause between them, so that another connection can
+    // write the book meanwhile; when `cancel` turns true it stops after the step running.
+    // Safe on a worker thread for a connection that thread opened.
+    bool backupTo(const QString &path, QString *error = nullptr,
+                  const std::atomic_bool *cancel = nullptr);
+    static constexpr int backupPagesPerStep = 256;
+    static constexpr int backupPauseMilliseconds = 4;
+    static constexpr int backupRestartsBeforeOneStep = 6;
 
     qsizetype openResultSetCount() const { return m_openResultSets.size(); }
     // The rows all statements of this connection have inserted, changed or deleted so
