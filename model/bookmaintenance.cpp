@@ -7,9 +7,19 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// How often the check is tried when saves (or another program's lock) keep interrupting
+// it, with longer pauses each time; it is left undone after that, as with a lock at the
+// first open.
+constexpr int checkAttempts = 30;
+
+} // namespace
 
 struct BookMaintenance::Outcome
 {
@@ -66,8 +76,17 @@ bool BookMaintenance::start(Check check, Backup backup)
             Database database(book, Database::OpenMode::ExistingFileOnly);
             database.setOpenReadOnly(true);
             database.setLogsErrors(false);
-            if (database.open())
-                outcome->damage = SQLiteHelper::quickCheck(database);
+            // The check holds the book's shared lock while it reads the whole file, which
+            // a save must wait out: it gives way to a save and starts over a little later.
+            database.setYieldsToWriters(true);
+            if (database.open()) {
+                for (int attempt = 1; attempt <= checkAttempts && !cancel->load(); ++attempt) {
+                    outcome->damage = SQLiteHelper::quickCheck(database);
+                    if (outcome->damage)
+                        break;
+                    QThread::msleep(std::min(attempt * 100, 2000));
+                }
+            }
             damage = outcome->damage.value_or(QString());
         }
         if (cancel->load())

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 
@@ -59,6 +60,30 @@ std::optional<QString> decodeText(const unsigned char *text, int length)
     if (decoder.hasError())
         return std::nullopt;
     return result;
+}
+
+// The open connections that yield to a waiting writer, and the lock that keeps one from
+// closing while another thread interrupts it.
+struct YieldingConnections
+{
+    QMutex mutex;
+    QSet<sqlite3 *> handles;
+};
+
+YieldingConnections &yieldingConnections()
+{
+    static YieldingConnections connections;
+    return connections;
+}
+
+void interruptYieldingConnections(sqlite3 *except)
+{
+    YieldingConnections &yielding = yieldingConnections();
+    const QMutexLocker locker(&yielding.mutex);
+    for (sqlite3 *handle : std::as_const(yielding.handles)) {
+        if (handle != except)
+            sqlite3_interrupt(handle);
+    }
 }
 
 } // namespace
@@ -117,6 +142,8 @@ bool ResultSet::next()
             const QString path = m_parent ? m_parent->databasePath() : QString();
             writeDatabaseDiagnostic(u"ResultSet::next: Database busy (%1)"_s.arg(path));
             writeDatabaseDiagnostic(u"Database busy"_s);
+        } else if (code == SQLITE_INTERRUPT) {
+            // Asked for (a check giving way to a save): the caller tries again.
         } else if (code == SQLITE_MISUSE || code == SQLITE_ERROR) {
             writeDatabaseDiagnostic(
                 u"Error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
@@ -310,6 +337,11 @@ bool Database::open()
     }
     if (m_maxBusyRetryTimeInterval > 0)
         sqlite3_busy_handler(m_handle, &Database::busyHandler, this);
+    if (m_yieldsToWriters) {
+        YieldingConnections &yielding = yieldingConnections();
+        const QMutexLocker locker(&yielding.mutex);
+        yielding.handles.insert(m_handle);
+    }
     m_isOpen = true;
     return true;
 }
@@ -319,6 +351,8 @@ int Database::busyHandler(void *context, int count)
     auto *self = static_cast<Database *>(context);
     if (count == 0) {
         self->m_busyStartTime = monotonicSeconds();
+        // A check of this program holding the lock lets go of it now, not at its end.
+        interruptYieldingConnections(self->m_handle);
         return 1;
     }
     if (monotonicSeconds() - self->m_busyStartTime >= self->m_maxBusyRetryTimeInterval)
@@ -345,6 +379,11 @@ bool Database::close()
     if (!m_handle)
         return true;
 
+    if (m_yieldsToWriters) {
+        YieldingConnections &yielding = yieldingConnections();
+        const QMutexLocker locker(&yielding.mutex);
+        yielding.handles.remove(m_handle);
+    }
     int code = sqlite3_close(m_handle);
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
         while (sqlite3_stmt *leaked = sqlite3_next_stmt(m_handle, nullptr)) {

@@ -110,6 +110,13 @@ public:
     double maxBusyRetryTimeInterval() const { return m_maxBusyRetryTimeInterval; }
     void setMaxBusyRetryTimeInterval(double seconds) { m_maxBusyRetryTimeInterval = seconds; }
 
+    // A long read on a worker thread (the quick check of the whole file) holds the file's
+    // shared lock, which a save of another connection must wait out before it can commit.
+    // A connection that yields is interrupted whenever another connection of this process
+    // starts waiting for a lock: its statement fails with SQLITE_INTERRUPT, its lock goes,
+    // and it tries again later. Set before open().
+    void setYieldsToWriters(bool yields) { m_yieldsToWriters = yields; }
+
     bool open();
     bool close();
     bool executeStatements(const QString &sql);
@@ -155,6 +162,7 @@ private:
     double m_maxBusyRetryTimeInterval = 2.0;
     double m_busyStartTime = 0;
     int m_openErrorCode = 0;
+    bool m_yieldsToWriters = false;
     QSet<ResultSet *> m_openResultSets;
 };
 

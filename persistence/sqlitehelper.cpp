@@ -329,9 +329,11 @@ std::optional<qint64> SQLiteHelper::count(const QString &sql)
 std::optional<QString> SQLiteHelper::quickCheck(Database &database)
 {
     // A lock held by another program stops the check, but says nothing about the file:
-    // no answer, and the check runs again at the next use.
+    // no answer, and the check runs again at the next use. So does a check interrupted to
+    // let a save through.
     const auto isLock = [](int code) {
-        return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
+        return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED
+            || code == SQLITE_INTERRUPT;
     };
     std::unique_ptr<ResultSet> resultSet = database.executeQuery(u"PRAGMA quick_check(5)"_s);
     if (!resultSet) {
