@@ -37,7 +37,9 @@ BookMaintenance::BookMaintenance(QObject *parent)
 BookMaintenance::~BookMaintenance()
 {
     if (m_thread) {
+        // A copy stops between two steps, a check at once.
         m_cancel->store(true);
+        Database::interruptYieldingConnections();
         m_thread->wait();
         delete m_thread;
     }

@@ -76,7 +76,9 @@ YieldingConnections &yieldingConnections()
     return connections;
 }
 
-void interruptYieldingConnections(sqlite3 *except)
+} // namespace
+
+void Database::interruptYieldingConnections(sqlite3 *except)
 {
     YieldingConnections &yielding = yieldingConnections();
     const QMutexLocker locker(&yielding.mutex);
@@ -85,8 +87,6 @@ void interruptYieldingConnections(sqlite3 *except)
             sqlite3_interrupt(handle);
     }
 }
-
-} // namespace
 
 // --- Statement ---------------------------------------------------------------
 

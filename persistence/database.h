@@ -116,6 +116,9 @@ public:
     // starts waiting for a lock: its statement fails with SQLITE_INTERRUPT, its lock goes,
     // and it tries again later. Set before open().
     void setYieldsToWriters(bool yields) { m_yieldsToWriters = yields; }
+    // Interrupts the statement running on each open yielding connection but `except`; safe
+    // from any thread (the window closing while its check runs).
+    static void interruptYieldingConnections(sqlite3 *except = nullptr);
 
     bool open();
     bool close();
