@@ -588,7 +588,9 @@ bool BackupService::copyBook(const QString &bookPath, const QString &target, QSt
         [&](const QString &partial, QString *reason) {
             // SQLite makes the copy itself, as a new file.
             QFile::remove(partial);
-            if (source->backupTo(partial, reason, cancel))
+            if (source->backupTo(
+                    partial, reason,
+                    own ? Database::BackupPace::GiveWay : Database::BackupPace::Continuous, cancel))
                 return true;
             reason->replace(partial, info.absoluteFilePath());
             return false;

@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -469,7 +470,8 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
     return resultSet;
 }
 
-bool Database::backupTo(const QString &path, QString *error, const std::atomic_bool *cancel)
+bool Database::backupTo(const QString &path, QString *error, BackupPace pace,
+                        const std::atomic_bool *cancel)
 {
     const auto fail = [&](const QString &message) {
         writeDatabaseDiagnostic(u"Backup of %1 to %2 failed"_s.arg(m_databasePath, path));
@@ -511,14 +513,16 @@ bool Database::backupTo(const QString &path, QString *error, const std::atomic_b
         removePartial();
         return fail(u"无法写入备份文件 %1：%2"_s.arg(path, reason));
     }
-    // A few hundred pages a step, each step under its own short read lock, with a pause
-    // between steps: a save in the window waits at most one step for its write lock, where
-    // one step for the whole file held it off for as long as the copy of a large book took.
-    // A write by another connection between steps makes SQLite start the copy over, so the
-    // result is always one consistent state of the book; after each restart the steps grow,
-    // and the last tries copy the rest in one step, so a book saved into without pause is
-    // still copied. The source's busy handler waits on a lock inside a step already; the
-    // loop covers a step that gives up at once (SQLITE_LOCKED), up to the same interval.
+    // A few hundred pages a step, each step under its own short read lock: a save of
+    // another connection waits at most one step for its write lock, where one step for the
+    // whole file held it off for as long as the copy of a large book took. A write by
+    // another connection between steps makes SQLite start the copy over, so the result is
+    // always one consistent state of the book. A copy that gives way pauses between steps,
+    // and after a restart longer, to let a run of saves pass; its steps grow after each
+    // restart and the last try copies the rest in one step, so a book saved into without
+    // pause is still copied. The source's busy handler waits on a lock inside a step
+    // already; the loop covers a step that gives up at once (SQLITE_LOCKED), up to the
+    // same interval.
     int pagesPerStep = backupPagesPerStep;
     int restarts = 0;
     int remaining = -1;
@@ -538,7 +542,8 @@ bool Database::backupTo(const QString &path, QString *error, const std::atomic_b
         deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
         const int left = sqlite3_backup_remaining(backup);
         // Fewer pages left than before unless the copy started over.
-        if (remaining >= 0 && left >= remaining) {
+        const bool restarted = remaining >= 0 && left >= remaining;
+        if (restarted) {
             ++restarts;
             pagesPerStep *= 2;
         }
@@ -547,7 +552,8 @@ bool Database::backupTo(const QString &path, QString *error, const std::atomic_b
             code = SQLITE_INTERRUPT;
             break;
         }
-        sqlite3_sleep(backupPauseMilliseconds);
+        if (pace == BackupPace::GiveWay)
+            sqlite3_sleep(restarted ? std::min(restarts * 500, 3000) : backupPauseMilliseconds);
     }
     sqlite3_backup_finish(backup);
     if (code == SQLITE_INTERRUPT) {

@@ -131,10 +131,13 @@ public:
     // While another connection holds the file's exclusive lock, it retries for the busy
     // interval and then gives up. Opens this connection when it is closed. On failure the
     // partial copy is removed and `error` says why, in Chinese. The copy goes in steps of
-    // backupPagesPerStep pages with a pause between them, so that another connection can
-    // write the book meanwhile; when `cancel` turns true it stops after the step running.
-    // Safe on a worker thread for a connection that thread opened.
+    // backupPagesPerStep pages, each under its own read lock, so that another connection
+    // can write the book meanwhile; GiveWay pauses between steps too (a copy on a worker
+    // thread, which nobody waits for). When `cancel` turns true it stops after the step
+    // running. Safe on a worker thread for a connection that thread opened.
+    enum class BackupPace { Continuous, GiveWay };
     bool backupTo(const QString &path, QString *error = nullptr,
+                  BackupPace pace = BackupPace::Continuous,
                   const std::atomic_bool *cancel = nullptr);
     static constexpr int backupPagesPerStep = 256;
     static constexpr int backupPauseMilliseconds = 4;
