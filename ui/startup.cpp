@@ -121,10 +121,6 @@ bool isWritableFolder(const QString &folder)
     return probe.open();
 }
 
-} // namespace
-
-namespace {
-
 void tellDamage(QWidget *parent, const QString &damage, const QString &path)
 {
     MessageBox::warning(parent, u"数据库文件已损坏"_s,

@@ -267,7 +267,6 @@ void tst_Database::busyHandler()
 // worker thread) lets a writer of this process through instead of making it time out.
 void tst_Database::longReadGivesWayToAWriter()
 {
-    QVERIFY(Database(m_path).open());
     std::atomic<sqlite3 *> readerHandle = nullptr;
     QSemaphore reading;
     int readError = 0;
