@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
     if (Startup::quitWhenShownRequested(app))
         Startup::quitWhenShown(&window, sinceStart);
     else
-        Startup::backUpWhenDue(&window);
+        Startup::checkAndBackUpWhenShown(&window);
     // An older book's search index is built behind the window; a book only read keeps
     // searching without one.
     if (!SQLiteHelper::shared().db().opensReadOnly())

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -184,6 +185,9 @@ void syncFolder(const QString &folder)
 // --- automatic backups ---------------------------------------------------------
 
 const QString nameTimeFormat = u"yyyyMMdd-HHmmss"_s;
+
+// Seconds a copy on a worker thread waits for the book's lock before it gives up.
+constexpr double backgroundBusyInterval = 10.0;
 
 // Where an automatic backup stands among the others: when it was made, as its file's
 // modification time records it (set when it is made, never earlier than the one before:
@@ -538,26 +542,55 @@ QString BackupService::backupsFolder()
 
 bool BackupService::backup(const QString &target, QString *error)
 {
+    return copyBook(QString(), target, error, nullptr);
+}
+
+bool BackupService::copyBook(const QString &bookPath, const QString &target, QString *error,
+                             const std::atomic_bool *cancel)
+{
     if (target.isEmpty())
         return fail(error, u"没有指定备份文件"_s);
-    SQLiteHelper &helper = SQLiteHelper::shared();
-    if (!helper.isAvailable())
-        return fail(error, helper.failureMessage());
+    if (bookPath.isEmpty()) {
+        SQLiteHelper &helper = SQLiteHelper::shared();
+        if (!helper.isAvailable())
+            return fail(error, helper.failureMessage());
+    }
     const QString refused = OutputFile::problem(target);
     if (!refused.isEmpty())
         return fail(error, refused);
     const QFileInfo info(target);
     if (!info.absoluteDir().exists())
         return fail(error, u"备份文件夹不存在：%1"_s.arg(info.absolutePath()));
-    if (!helper.open())
-        return fail(error, u"无法打开数据库：%1"_s.arg(helper.lastError()));
+    // A copy on a worker thread reads through a connection of its own: the shared one
+    // belongs to the window's thread. It is opened for reading only, so that it can never
+    // write into the book, and never creates a missing file.
+    std::unique_ptr<Database> own;
+    Database *source = nullptr;
+    if (bookPath.isEmpty()) {
+        SQLiteHelper &helper = SQLiteHelper::shared();
+        if (!helper.open())
+            return fail(error, u"无法打开数据库：%1"_s.arg(helper.lastError()));
+        source = &helper.db();
+    } else {
+        own = std::make_unique<Database>(bookPath, Database::OpenMode::ExistingFileOnly);
+        own->setOpenReadOnly(true);
+        // Nobody waits for this copy: it waits out the window's saves rather than fail.
+        own->setMaxBusyRetryTimeInterval(backgroundBusyInterval);
+        if (!own->open())
+            return fail(error,
+                        u"无法打开数据库：%1"_s.arg(
+                            describeDatabaseError(own->lastErrorCode(), own->lastErrorMessage())));
+        source = own.get();
+    }
 
     return OutputFile::writeReplacing(
         target,
         [&](const QString &partial, QString *reason) {
             // SQLite makes the copy itself, as a new file.
             QFile::remove(partial);
-            if (helper.db().backupTo(partial, reason))
+            if (source->backupTo(
+                    partial, reason,
+                    own ? Database::BackupPace::GiveWay : Database::BackupPace::Continuous, cancel))
                 return true;
             reason->replace(partial, info.absoluteFilePath());
             return false;
@@ -565,8 +598,13 @@ bool BackupService::backup(const QString &target, QString *error)
         error);
 }
 
-bool BackupService::makeAutomaticBackup(QString *error, const QString &spare, QString *made)
+bool BackupService::makeAutomaticBackup(QString *error, const QString &spare, QString *made,
+                                        const QString &bookPath, const std::atomic_bool *cancel)
 {
+    // One at a time in the process: a backup on a worker thread and one on the window's
+    // thread (before a restore) would pick the same free name and prune each other's files.
+    static QMutex making;
+    const QMutexLocker locker(&making);
     const QString folder = backupsFolder();
     if (folder.isEmpty())
         return fail(error, SQLiteHelper::shared().failureMessage());
@@ -589,7 +627,7 @@ bool BackupService::makeAutomaticBackup(QString *error, const QString &spare, QS
     if (!before.isEmpty() && before.first().made.isValid() && before.first().made.secsTo(when) <= 0)
         when = before.first().made.addSecs(1);
     const QString path = QDir(folder).filePath(name);
-    if (!backup(path, error))
+    if (!copyBook(bookPath, path, error, cancel))
         return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)
@@ -605,11 +643,29 @@ bool BackupService::makeAutomaticBackup(QString *error, const QString &spare, QS
 bool BackupService::backupIfDue(QString *error)
 {
     SQLiteHelper &helper = SQLiteHelper::shared();
-    if (helper.isAvailable() && helper.open() && !helper.damage().isEmpty())
-        return fail(error, u"数据库文件已损坏，没有做自动备份，以免替换掉以前完好的备份"_s);
+    if (helper.isAvailable())
+        helper.open();
+    const QString refusal
+        = automaticBackupRefusal(helper.damage(), helper.schemaReport().unknownObjects);
+    if (!refusal.isEmpty())
+        return fail(error, refusal);
+    return backupIfDueFrom(QString(), error);
+}
+
+QString BackupService::automaticBackupRefusal(const QString &damage,
+                                              const QStringList &unknownObjects)
+{
+    if (!damage.isEmpty())
+        return u"数据库文件已损坏，没有做自动备份，以免替换掉以前完好的备份"_s;
     // Nor a book that could not be restored: its copies would only push good ones out.
-    if (!helper.schemaReport().unknownObjects.isEmpty())
-        return fail(error, u"数据库中有不认识的内容，没有做自动备份，以免替换掉以前完好的备份"_s);
+    if (!unknownObjects.isEmpty())
+        return u"数据库中有不认识的内容，没有做自动备份，以免替换掉以前完好的备份"_s;
+    return {};
+}
+
+bool BackupService::backupIfDueFrom(const QString &bookPath, QString *error,
+                                    const std::atomic_bool *cancel)
+{
     const QList<AutomaticBackup> backups = automaticBackups(backupsFolder());
     const QDateTime now = Clock::now();
     // A newest backup more than a day "ahead" means the clock was set back since: it
@@ -617,12 +673,23 @@ bool BackupService::backupIfDue(QString *error)
     if (!backups.isEmpty() && backups.first().made.addDays(1) > now
         && now.addDays(1) > backups.first().made)
         return true;
-    return makeAutomaticBackup(error);
+    return makeAutomaticBackup(error, QString(), nullptr, bookPath, cancel);
+}
+
+bool BackupService::backUpFrom(const QString &bookPath, QString *error,
+                               const std::atomic_bool *cancel)
+{
+    return makeAutomaticBackup(error, QString(), nullptr, bookPath, cancel);
+}
+
+bool BackupService::countSavedReceipt()
+{
+    return ++m_savedReceipts % receiptsPerBackup == 0;
 }
 
 bool BackupService::noteSavedReceipt(QString *error)
 {
-    if (++m_savedReceipts % receiptsPerBackup != 0)
+    if (!countSavedReceipt())
         return true;
     return makeAutomaticBackup(error);
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 // What checkBook() or checkRestoreFile() found in a file.
 struct RestoreCheck
 {
@@ -58,6 +60,21 @@ public:
     // After each saved receipt: every receiptsPerBackup-th save of this process makes an
     // automatic backup. True when nothing went wrong.
     bool noteSavedReceipt(QString *error = nullptr);
+    // Counts a saved receipt and answers whether an automatic backup is due after it (every
+    // receiptsPerBackup-th save of this process), for a caller that makes it elsewhere.
+    bool countSavedReceipt();
+
+    // backupIfDue() and an automatic backup now, for a worker thread: they read the book
+    // at `bookPath` through a connection of their own, opened for reading only, and touch
+    // no shared connection or store. The caller has made sure the book may be backed up
+    // (not damaged, nothing unknown in it). `cancel` stops the copy between two steps.
+    static bool backupIfDueFrom(const QString &bookPath, QString *error = nullptr,
+                                const std::atomic_bool *cancel = nullptr);
+    static bool backUpFrom(const QString &bookPath, QString *error = nullptr,
+                           const std::atomic_bool *cancel = nullptr);
+    // Why a book with these findings (SQLiteHelper's damage() and unknown objects) is not
+    // backed up automatically, in Chinese; empty when it may be.
+    static QString automaticBackupRefusal(const QString &damage, const QStringList &unknownObjects);
 
     // Opens the file for reading only (never creating it) and checks that it is an
     // undamaged receipt book this program can use: SQLite's integrity check passes, every
@@ -87,8 +104,13 @@ private:
 
     // `spare` (a file being restored) is never removed to make room. `made` is set to
     // the new backup's path.
+    // `bookPath` empty: from the shared connection, else as backUpFrom().
     static bool makeAutomaticBackup(QString *error, const QString &spare = QString(),
-                                    QString *made = nullptr);
+                                    QString *made = nullptr, const QString &bookPath = QString(),
+                                    const std::atomic_bool *cancel = nullptr);
+    // backup(), from the shared connection when `bookPath` is empty.
+    static bool copyBook(const QString &bookPath, const QString &target, QString *error,
+                         const std::atomic_bool *cancel);
 
     qint64 m_savedReceipts = 0;
 };

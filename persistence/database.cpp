@@ -6,11 +6,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -61,7 +63,31 @@ std::optional<QString> decodeText(const unsigned char *text, int length)
     return result;
 }
 
+// The open connections that yield to a waiting writer, and the lock that keeps one from
+// closing while another thread interrupts it.
+struct YieldingConnections
+{
+    QMutex mutex;
+    QSet<sqlite3 *> handles;
+};
+
+YieldingConnections &yieldingConnections()
+{
+    static YieldingConnections connections;
+    return connections;
+}
+
 } // namespace
+
+void Database::interruptYieldingConnections(sqlite3 *except)
+{
+    YieldingConnections &yielding = yieldingConnections();
+    const QMutexLocker locker(&yielding.mutex);
+    for (sqlite3 *handle : std::as_const(yielding.handles)) {
+        if (handle != except)
+            sqlite3_interrupt(handle);
+    }
+}
 
 // --- Statement ---------------------------------------------------------------
 
@@ -117,6 +143,8 @@ bool ResultSet::next()
             const QString path = m_parent ? m_parent->databasePath() : QString();
             writeDatabaseDiagnostic(u"ResultSet::next: Database busy (%1)"_s.arg(path));
             writeDatabaseDiagnostic(u"Database busy"_s);
+        } else if (code == SQLITE_INTERRUPT) {
+            // Asked for (a check giving way to a save): the caller tries again.
         } else if (code == SQLITE_MISUSE || code == SQLITE_ERROR) {
             writeDatabaseDiagnostic(
                 u"Error calling sqlite3_step (%1: %2) rs"_s.arg(code).arg(message));
@@ -310,6 +338,11 @@ bool Database::open()
     }
     if (m_maxBusyRetryTimeInterval > 0)
         sqlite3_busy_handler(m_handle, &Database::busyHandler, this);
+    if (m_yieldsToWriters) {
+        YieldingConnections &yielding = yieldingConnections();
+        const QMutexLocker locker(&yielding.mutex);
+        yielding.handles.insert(m_handle);
+    }
     m_isOpen = true;
     return true;
 }
@@ -319,6 +352,8 @@ int Database::busyHandler(void *context, int count)
     auto *self = static_cast<Database *>(context);
     if (count == 0) {
         self->m_busyStartTime = monotonicSeconds();
+        // A check of this program holding the lock lets go of it now, not at its end.
+        interruptYieldingConnections(self->m_handle);
         return 1;
     }
     if (monotonicSeconds() - self->m_busyStartTime >= self->m_maxBusyRetryTimeInterval)
@@ -345,6 +380,11 @@ bool Database::close()
     if (!m_handle)
         return true;
 
+    if (m_yieldsToWriters) {
+        YieldingConnections &yielding = yieldingConnections();
+        const QMutexLocker locker(&yielding.mutex);
+        yielding.handles.remove(m_handle);
+    }
     int code = sqlite3_close(m_handle);
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
         while (sqlite3_stmt *leaked = sqlite3_next_stmt(m_handle, nullptr)) {
@@ -430,7 +470,8 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
     return resultSet;
 }
 
-bool Database::backupTo(const QString &path, QString *error)
+bool Database::backupTo(const QString &path, QString *error, BackupPace pace,
+                        const std::atomic_bool *cancel)
 {
     const auto fail = [&](const QString &message) {
         writeDatabaseDiagnostic(u"Backup of %1 to %2 failed"_s.arg(m_databasePath, path));
@@ -472,18 +513,53 @@ bool Database::backupTo(const QString &path, QString *error)
         removePartial();
         return fail(u"无法写入备份文件 %1：%2"_s.arg(path, reason));
     }
-    // One step copies every page under one read lock. The source's busy handler waits on
-    // a lock inside the step already; the loop covers a step that gives up at once
-    // (SQLITE_LOCKED), up to the same interval in all.
-    const double deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
+    // A few hundred pages a step, each step under its own short read lock: a save of
+    // another connection waits at most one step for its write lock, where one step for the
+    // whole file held it off for as long as the copy of a large book took. A write by
+    // another connection between steps makes SQLite start the copy over, so the result is
+    // always one consistent state of the book. A copy that gives way pauses between steps,
+    // and after a restart longer, to let a run of saves pass; its steps grow after each
+    // restart and the last try copies the rest in one step, so a book saved into without
+    // pause is still copied. The source's busy handler waits on a lock inside a step
+    // already; the loop covers a step that gives up at once (SQLITE_LOCKED), up to the
+    // same interval.
+    int pagesPerStep = backupPagesPerStep;
+    int restarts = 0;
+    int remaining = -1;
+    double deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
     int code = SQLITE_OK;
     for (;;) {
-        code = sqlite3_backup_step(backup, -1);
-        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || monotonicSeconds() >= deadline)
+        code = sqlite3_backup_step(backup,
+                                   restarts >= backupRestartsBeforeOneStep ? -1 : pagesPerStep);
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+            if (monotonicSeconds() >= deadline || (cancel && cancel->load()))
+                break;
+            sqlite3_sleep(50 + int(QRandomGenerator::global()->bounded(50)));
+            continue;
+        }
+        if (code != SQLITE_OK)
             break;
-        sqlite3_sleep(50 + int(QRandomGenerator::global()->bounded(50)));
+        deadline = monotonicSeconds() + m_maxBusyRetryTimeInterval;
+        const int left = sqlite3_backup_remaining(backup);
+        // Fewer pages left than before unless the copy started over.
+        const bool restarted = remaining >= 0 && left >= remaining;
+        if (restarted) {
+            ++restarts;
+            pagesPerStep *= 2;
+        }
+        remaining = left;
+        if (cancel && cancel->load()) {
+            code = SQLITE_INTERRUPT;
+            break;
+        }
+        if (pace == BackupPace::GiveWay)
+            sqlite3_sleep(restarted ? std::min(restarts * 500, 3000) : backupPauseMilliseconds);
     }
     sqlite3_backup_finish(backup);
+    if (code == SQLITE_INTERRUPT) {
+        removePartial();
+        return fail(u"备份已取消"_s);
+    }
     if (code != SQLITE_DONE) {
         // The step's own code: the connections' messages may describe other statements.
         const QString reason = describeDatabaseError(code, QString::fromUtf8(sqlite3_errstr(code)));

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -109,6 +110,16 @@ public:
     double maxBusyRetryTimeInterval() const { return m_maxBusyRetryTimeInterval; }
     void setMaxBusyRetryTimeInterval(double seconds) { m_maxBusyRetryTimeInterval = seconds; }
 
+    // A long read on a worker thread (the quick check of the whole file) holds the file's
+    // shared lock, which a save of another connection must wait out before it can commit.
+    // A connection that yields is interrupted whenever another connection of this process
+    // starts waiting for a lock: its statement fails with SQLITE_INTERRUPT, its lock goes,
+    // and it tries again later. Set before open().
+    void setYieldsToWriters(bool yields) { m_yieldsToWriters = yields; }
+    // Interrupts the statement running on each open yielding connection but `except`; safe
+    // from any thread (the window closing while its check runs).
+    static void interruptYieldingConnections(sqlite3 *except = nullptr);
+
     bool open();
     bool close();
     bool executeStatements(const QString &sql);
@@ -119,8 +130,18 @@ public:
     // program's half-written transaction is never copied, as a byte copy of the file could.
     // While another connection holds the file's exclusive lock, it retries for the busy
     // interval and then gives up. Opens this connection when it is closed. On failure the
-    // partial copy is removed and `error` says why, in Chinese.
-    bool backupTo(const QString &path, QString *error = nullptr);
+    // partial copy is removed and `error` says why, in Chinese. The copy goes in steps of
+    // backupPagesPerStep pages, each under its own read lock, so that another connection
+    // can write the book meanwhile; GiveWay pauses between steps too (a copy on a worker
+    // thread, which nobody waits for). When `cancel` turns true it stops after the step
+    // running. Safe on a worker thread for a connection that thread opened.
+    enum class BackupPace { Continuous, GiveWay };
+    bool backupTo(const QString &path, QString *error = nullptr,
+                  BackupPace pace = BackupPace::Continuous,
+                  const std::atomic_bool *cancel = nullptr);
+    static constexpr int backupPagesPerStep = 256;
+    static constexpr int backupPauseMilliseconds = 4;
+    static constexpr int backupRestartsBeforeOneStep = 6;
 
     qsizetype openResultSetCount() const { return m_openResultSets.size(); }
     // The rows all statements of this connection have inserted, changed or deleted so
@@ -147,6 +168,7 @@ private:
     double m_maxBusyRetryTimeInterval = 2.0;
     double m_busyStartTime = 0;
     int m_openErrorCode = 0;
+    bool m_yieldsToWriters = false;
     QSet<ResultSet *> m_openResultSets;
 };
 

@@ -205,7 +205,15 @@ bool SQLiteHelper::open()
         m_upgraded = true;
         // Before anything is written: writing into a damaged file can spread the damage,
         // so such a file is kept for reading only (and told at start).
-        const std::optional<QString> damage = runQuickCheck(database);
+        // A book of this version is not written by the upgrade, so its check can wait.
+        std::optional<QString> damage;
+        if (m_fileCheck == FileCheck::Later
+            && SchemaUpgrade::version(database) == SchemaUpgrade::currentVersion) {
+            m_fileCheckPending = true;
+            damage = QString();
+        } else {
+            damage = quickCheck(database);
+        }
         if (!damage) {
             m_upgraded = false;
             return true;
@@ -318,12 +326,14 @@ std::optional<qint64> SQLiteHelper::count(const QString &sql)
     return resultSet->int64ForColumnIndex(0);
 }
 
-std::optional<QString> SQLiteHelper::runQuickCheck(Database &database)
+std::optional<QString> SQLiteHelper::quickCheck(Database &database)
 {
     // A lock held by another program stops the check, but says nothing about the file:
-    // no answer, and the check runs again at the next use.
+    // no answer, and the check runs again at the next use. So does a check interrupted to
+    // let a save through.
     const auto isLock = [](int code) {
-        return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
+        return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED
+            || code == SQLITE_INTERRUPT;
     };
     std::unique_ptr<ResultSet> resultSet = database.executeQuery(u"PRAGMA quick_check(5)"_s);
     if (!resultSet) {
@@ -357,11 +367,22 @@ bool SQLiteHelper::checkUsable(QString *error)
     if (!open())
         return fail(u"无法打开数据库：%1（%2）"_s.arg(m_dbURL, m_lastError));
     std::unique_ptr<ResultSet> resultSet
-        = database.executeQuery(u"select count(*) from tb_receipt"_s);
+        = database.executeQuery(u"select count(*) from (select 1 from tb_receipt limit 1)"_s);
     if (!resultSet || !resultSet->next()) {
         const QString reason = database.lastErrorMessage();
         database.close();
         return fail(u"数据库文件无法使用：%1（%2）"_s.arg(m_dbURL, reason));
     }
     return true;
+}
+
+void SQLiteHelper::noteDamage(const QString &damage)
+{
+    m_fileCheckPending = false;
+    if (damage.isEmpty() || !m_damage.isEmpty())
+        return;
+    m_damage = damage;
+    writeDatabaseDiagnostic(u"The database file is damaged: "_s + m_damage);
+    // Closes the connection; the next use opens it for reading only.
+    db().setOpenReadOnly(true);
 }

@@ -66,25 +66,38 @@ public:
 
     // What the first open found and mended.
     SchemaReport schemaReport() const { return m_schemaReport; }
-    // What SQLite's quick integrity check found when the connection first opened: empty
-    // when the file passed, else a few lines. A damaged file is opened for reading only.
+    // What SQLite's quick integrity check found: empty when the file passed (or has not
+    // been checked yet), else a few lines. A damaged file is opened for reading only.
     QString damage() const { return m_damage; }
+
+    // When the quick check runs. It reads the whole file: the window's start leaves it to
+    // a worker thread after the window shows (BookMaintenance), which tells its findings
+    // through noteDamage(); a command checks at the first open, before it writes anything.
+    // Either way an older book is checked before the upgrade writes into it.
+    enum class FileCheck { AtFirstOpen, Later };
+    void setFileCheck(FileCheck fileCheck) { m_fileCheck = fileCheck; }
+    // Whether the first open left the quick check to be done later.
+    bool isFileCheckPending() const { return m_fileCheckPending; }
+    // Records what a later quick check found: a damaged file is from then on opened for
+    // reading only, as if the check had run at the first open.
+    void noteDamage(const QString &damage);
+    // SQLite's quick check of an open connection's file: its findings (empty: the file
+    // passed), or nothing when a lock held by another program kept it from running.
+    static std::optional<QString> quickCheck(Database &database);
 
     // False when the database file could not be put in place (no template, failed
     // copy). The connection then refuses to open instead of creating an empty file.
     bool isAvailable();
     // What went wrong, in Chinese, for the message the window shows; empty if nothing.
     QString failureMessage();
-    // Opens the connection and runs a trivial query, so a file that is not a database
-    // is found at start rather than at the first save.
+    // Opens the connection, reads the schema and the first receipt, so a file that is not
+    // a database is found at start rather than at the first save. Reads no more than that:
+    // on a large book a whole-file read would hold up the window.
     bool checkUsable(QString *error = nullptr);
 
 private:
     SQLiteHelper() = default;
     void computeURL();
-    // The quick check's findings (empty: the file passed), or nothing when a lock held by
-    // another program kept it from running.
-    static std::optional<QString> runQuickCheck(Database &database);
 
     QString m_dbURL;
     bool m_computed = false;
@@ -93,6 +106,8 @@ private:
     SchemaReport m_schemaReport;
     QString m_lastError;
     QString m_damage;
+    FileCheck m_fileCheck = FileCheck::AtFirstOpen;
+    bool m_fileCheckPending = false;
     bool m_available = true;
     QString m_failureMessage;
     std::unique_ptr<Database> m_db;

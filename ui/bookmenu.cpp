@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "backupservice.h"
+#include "bookmaintenance.h"
 #include "clock.h"
 #include "filedialogs.h"
 #include "historyview.h"
@@ -52,6 +53,7 @@ BookMenu::BookMenu(QMainWindow *window)
     , m_window(window)
     , m_successToast(new Toast(Toast::Kind::Success, 3s, window))
     , m_errorToast(new Toast(Toast::Kind::Error, 4s, window))
+    , m_maintenance(new BookMaintenance(this))
 {
     m_successToast->setObjectName(u"menuSuccessToast"_s);
     m_errorToast->setObjectName(u"menuErrorToast"_s);
@@ -107,6 +109,7 @@ BookMenu::BookMenu(QMainWindow *window)
     connect(about, &QAction::triggered, this, &BookMenu::showAbout);
 
     connect(&AppStore::shared(), &AppStore::receiptSaved, this, &BookMenu::onReceiptSaved);
+    connect(m_maintenance, &BookMaintenance::backupFailed, this, &BookMenu::onBackupFailed);
 }
 
 void BookMenu::backUp()
@@ -217,8 +220,15 @@ void BookMenu::showSelectedHistory()
 
 void BookMenu::onReceiptSaved()
 {
-    QString error;
-    if (BackupService::shared().noteSavedReceipt(&error) || m_backupFailureTold)
+    // On a worker: the copy of a large book takes seconds, and the next receipt is being
+    // typed meanwhile.
+    if (BackupService::shared().countSavedReceipt())
+        m_maintenance->backUp();
+}
+
+void BookMenu::onBackupFailed(const QString &error)
+{
+    if (m_backupFailureTold)
         return;
     // Told once: a failing backup must not interrupt every later save.
     m_backupFailureTold = true;

@@ -3,13 +3,14 @@
 
 #include <QObject>
 
+class BookMaintenance;
 class QMainWindow;
 class Toast;
 
 // The window's menu bar and what it does with the receipt book as a whole: 文件 (backup,
 // restore, the data folder, print settings, quit), 收据 (the history of every receipt or of the
 // selected one) and 帮助 (about). It also makes the automatic backup after every so many saved
-// receipts, telling a failure once.
+// receipts, on a worker thread, telling a failure once.
 class BookMenu : public QObject
 {
     Q_OBJECT
@@ -30,9 +31,11 @@ public:
 
 private:
     void onReceiptSaved();
+    void onBackupFailed(const QString &error);
 
     QMainWindow *m_window;
     Toast *m_successToast;
     Toast *m_errorToast;
+    BookMaintenance *m_maintenance;
     bool m_backupFailureTold = false;
 };

@@ -3,6 +3,7 @@
 
 #include "backupservice.h"
 #include "booklock.h"
+#include "bookmaintenance.h"
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
@@ -120,11 +121,23 @@ bool isWritableFolder(const QString &folder)
     return probe.open();
 }
 
+void tellDamage(QWidget *parent, const QString &damage, const QString &path)
+{
+    MessageBox::warning(parent, u"数据库文件已损坏"_s,
+                        u"数据库文件已损坏，部分收据可能无法读出：\n%1\n\n"
+                        u"Quenta 以只读方式打开它：可以查看和打印能读出的收据，但无法保存。"
+                        u"请先另外复制一份这个文件留存，再用最近的备份替换它。"
+                        u"\n\n数据库位置：%2"_s.arg(damage, path));
+}
+
 } // namespace
 
 bool Startup::checkDatabase(QWidget *parent)
 {
     SQLiteHelper &helper = SQLiteHelper::shared();
+    // The quick check reads the whole file: on a large book it would hold up the window,
+    // so it runs on a worker thread once the window shows (checkAndBackUpWhenShown).
+    helper.setFileCheck(SQLiteHelper::FileCheck::Later);
     QString error;
     if (!helper.checkUsable(&error)) {
         const QString text = u"无法使用数据库，Quenta 无法启动。\n\n%1\n\n数据库位置：%2"_s.arg(
@@ -134,11 +147,7 @@ bool Startup::checkDatabase(QWidget *parent)
     }
     const QString path = helper.dbURL();
     if (!helper.damage().isEmpty()) {
-        MessageBox::warning(parent, u"数据库文件已损坏"_s,
-                            u"数据库文件已损坏，部分收据可能无法读出：\n%1\n\n"
-                            u"Quenta 以只读方式打开它：可以查看和打印能读出的收据，但无法保存。"
-                            u"请先另外复制一份这个文件留存，再用最近的备份替换它。"
-                            u"\n\n数据库位置：%2"_s.arg(helper.damage(), path));
+        tellDamage(parent, helper.damage(), path);
     } else if (const QStringList unknown = helper.schemaReport().unknownObjects;
                !unknown.isEmpty()) {
         MessageBox::warning(parent, u"数据库中有不认识的内容"_s,
@@ -197,18 +206,27 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
     return false;
 }
 
-void Startup::backUpWhenDue(QWidget *window)
+BookMaintenance *Startup::checkAndBackUpWhenShown(QWidget *window)
 {
-    // After the first paint: the copy of a large book must not hold up the window.
-    QTimer::singleShot(1000, window, [window] {
-        BackupService::removePartialFiles();
-        QString error;
-        if (!BackupService::backupIfDue(&error))
+    auto *maintenance = new BookMaintenance(window);
+    QObject::connect(maintenance, &BookMaintenance::damageFound, window,
+                     [window](const QString &damage) {
+                         tellDamage(window, damage, SQLiteHelper::shared().dbURL());
+                     });
+    QObject::connect(
+        maintenance, &BookMaintenance::backupFailed, window, [window](const QString &error) {
             MessageBox::warning(
                 window, u"自动备份失败"_s,
                 u"自动备份没有成功：%1\n\nQuenta 照常工作；请用“文件 → 备份数据库…”另外备份。"_s
                     .arg(error));
+        });
+    // After the first paint, and on a worker: the check and the copy of a large book
+    // take seconds, which the window must not wait for.
+    QTimer::singleShot(1000, maintenance, [maintenance] {
+        BackupService::removePartialFiles();
+        maintenance->checkAndBackUpIfDue();
     });
+    return maintenance;
 }
 
 bool Startup::quitWhenShownRequested(const QApplication &app)

@@ -2,6 +2,7 @@
 #pragma once
 
 class BookLock;
+class BookMaintenance;
 class QApplication;
 class QElapsedTimer;
 class QWidget;
@@ -29,9 +30,11 @@ bool checkDatabase(QWidget *parent);
 bool lockBook(BookLock &lock, QWidget *parent);
 
 // Shortly after the window is shown: removes the partial copies a cut-short backup or
-// restore left, then an automatic backup when the last is over a day old. A failure is
-// told once and stops nothing.
-void backUpWhenDue(QWidget *window);
+// restore left, then, on a worker thread, the quick check the start left for later and an
+// automatic backup when the last is over a day old. Damage is told as at the start (the
+// book is only read from then on), a failed backup likewise; neither stops anything.
+// Answers the object doing it, owned by the window.
+BookMaintenance *checkAndBackUpWhenShown(QWidget *window);
 
 // True when the command line holds --quit-when-shown: the start-up benchmark's way of
 // timing the real program from its start to a window on screen.

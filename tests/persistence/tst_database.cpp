@@ -5,7 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <sqlite3.h>
@@ -37,6 +39,7 @@ private Q_SLOTS:
     void valuesSurviveRoundTrip();
     void busyHandler_data();
     void busyHandler();
+    void longReadGivesWayToAWriter();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -258,6 +261,44 @@ void tst_Database::busyHandler()
     QVERIFY2(timer.elapsed() > 1900 && timer.elapsed() < 20000,
              qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(err.text().contains(diagnostic), qPrintable(err.text()));
+}
+
+// A read that holds the file's shared lock for long (the quick check of a large book on a
+// worker thread) lets a writer of this process through instead of making it time out.
+void tst_Database::longReadGivesWayToAWriter()
+{
+    std::atomic<sqlite3 *> readerHandle = nullptr;
+    QSemaphore reading;
+    int readError = 0;
+    std::unique_ptr<QThread> reader(QThread::create([&] {
+        Database db(m_path);
+        db.setYieldsToWriters(true);
+        if (!db.open() || !db.executeStatements(u"insert into t values ('a', '1')"_s))
+            return reading.release();
+        readerHandle = db.handle();
+        // Rows without end, each read from the file, under one read lock.
+        std::unique_ptr<ResultSet> rows
+            = db.executeQuery(u"with recursive n(i) as (select 1 union all select i + 1 from n) "
+                              u"select i, (select count(*) from t) from n"_s);
+        const bool first = rows && rows->next();
+        reading.release();
+        while (first && rows->next()) { }
+        readError = rows ? rows->errorCode() : -1;
+        readerHandle = nullptr;
+    }));
+    reader->start();
+    reading.acquire();
+    QVERIFY(readerHandle.load());
+
+    Database writer(m_path);
+    writer.setMaxBusyRetryTimeInterval(1.0);
+    QVERIFY(writer.open());
+    const bool written = writer.executeStatements(u"insert into t values ('b', '2')"_s);
+    if (!written && readerHandle.load())
+        sqlite3_interrupt(readerHandle.load()); // so that the failure ends
+    reader->wait();
+    QVERIFY(written);
+    QCOMPARE(readError, SQLITE_INTERRUPT);
 }
 
 QTEST_GUILESS_MAIN(tst_Database)
