@@ -63,12 +63,56 @@ bool collatesAsText(ListSort sort)
         && !sortColumn(sort).isEmpty();
 }
 
-// The rank of each distinct text under the collation: equal texts share one.
-std::vector<int> collationRanks(const QList<QString> &distinct)
+QCollator listCollator()
 {
     QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+// The value of a text of 1 to 18 ASCII digits; nothing for any other text.
+std::optional<qint64> digitsValue(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return std::nullopt;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value;
+}
+
+// The rank of each distinct text under the collation: equal texts share one. Receipt
+// numbers are digits, which the collation orders by value: ranked by value without ICU
+// when every text is one, and no two texts share a value.
+std::vector<int> collationRanks(const QList<QString> &distinct)
+{
+    std::vector<std::pair<qint64, int>> values;
+    values.reserve(size_t(distinct.size()));
+    for (qsizetype i = 0; i < distinct.size(); ++i) {
+        const std::optional<qint64> value = digitsValue(distinct.at(i));
+        if (!value)
+            break;
+        values.emplace_back(*value, int(i));
+    }
+    if (values.size() == size_t(distinct.size())) {
+        std::sort(values.begin(), values.end());
+        const bool unique = std::adjacent_find(values.cbegin(), values.cend(),
+                                               [](const auto &a, const auto &b) {
+                                                   return a.first == b.first;
+                                               })
+            == values.cend();
+        if (unique) {
+            std::vector<int> ranks(values.size());
+            for (size_t rank = 0; rank < values.size(); ++rank)
+                ranks[size_t(values[rank].second)] = int(rank);
+            return ranks;
+        }
+    }
+    const QCollator collator = listCollator();
     std::vector<QCollatorSortKey> keys;
     keys.reserve(size_t(distinct.size()));
     for (const QString &text : distinct)
@@ -107,6 +151,17 @@ bool isUnreadable(ResultSet &rows, StoredDateTimeReader &dates)
 }
 
 } // namespace
+
+int ReceiptList::collate(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return a.isEmpty() == b.isEmpty() ? 0 : (a.isEmpty() ? -1 : 1);
+    const std::optional<qint64> va = digitsValue(a), vb = digitsValue(b);
+    if (va && vb && *va != *vb)
+        return *va < *vb ? -1 : 1;
+    static const QCollator collator = listCollator();
+    return collator.compare(a, b);
+}
 
 ReceiptList::ReceiptList(ReceiptBook &book, QObject *parent)
     : QObject(parent)
@@ -440,30 +495,109 @@ bool ReceiptList::belongs(const Receipt &receipt) const
         && ReceiptFilter(m_search).matches(receipt);
 }
 
-// Puts a receipt the list lacks where the book's order puts it. False when only reading
-// the list again can tell where (sorted by a column, or searched).
+// Where `a` comes against `b` in the list's order: below 0 before it. The sort's column
+// first (as read() sorts it), then the book's order (highest number first, as SQLite
+// compares texts), which the stable sort kept for rows equal under the column.
+int ReceiptList::compare(const Receipt &a, bool aVoided, const Receipt &b, bool bVoided) const
+{
+    int byColumn = 0;
+    switch (m_sort) {
+    case ListSort::Book:
+        break;
+    case ListSort::ReceiptDate:
+        byColumn = formatDateText(a.receiptDate, DateText::dateTime)
+                       .compare(formatDateText(b.receiptDate, DateText::dateTime));
+        break;
+    case ListSort::CreateDate:
+        byColumn = formatDateText(a.createDate, DateText::dateTime)
+                       .compare(formatDateText(b.createDate, DateText::dateTime));
+        break;
+    case ListSort::Total: {
+        const qint64 fa = Money::fenOf(a).value_or(0), fb = Money::fenOf(b).value_or(0);
+        byColumn = fa < fb ? -1 : (fb < fa ? 1 : 0);
+        break;
+    }
+    case ListSort::Status:
+        byColumn = int(aVoided) - int(bVoided);
+        break;
+    default:
+        byColumn = collate(sortedText(a), sortedText(b));
+        break;
+    }
+    if (byColumn != 0)
+        return m_order == Qt::AscendingOrder ? byColumn : -byColumn;
+    const QByteArray na = a.receiptNo.toUtf8(), nb = b.receiptNo.toUtf8();
+    return nb < na ? -1 : (na < nb ? 1 : 0);
+}
+
+QString ReceiptList::sortedText(const Receipt &receipt) const
+{
+    switch (m_sort) {
+    case ListSort::ReceiptNo:
+        return receipt.receiptNo;
+    case ListSort::Payer:
+        return receipt.payer;
+    case ListSort::Reason1:
+        return receipt.reason1;
+    case ListSort::Reason2:
+        return receipt.reason2;
+    case ListSort::Remark:
+        return receipt.remark;
+    case ListSort::Paytype:
+        return receipt.paytype;
+    case ListSort::Payee:
+        return receipt.payee;
+    case ListSort::Approve:
+        return receipt.approve;
+    case ListSort::Accountant:
+        return receipt.accountant;
+    default:
+        return {};
+    }
+}
+
+// Puts a receipt the list lacks where the list's order puts it: a binary search over the
+// rows, each one it looks at read alone unless its page is held. False when the rows it
+// needs cannot be read.
 bool ReceiptList::place(const Receipt &receipt, qint64 row)
 {
-    if (m_sort != ListSort::Book || !ReceiptFilter(m_search).isEmpty())
-        return false;
-    // The rows above it in the book's order; a new receipt mostly has the highest
-    // number, and the index on the number counts them at once.
-    const std::optional<qint64> above = m_book.connection().count(
-        u"select count(*) from tb_receipt where isDeleted <> 1 and receiptDate between %1 and "
-        u"%2 and receiptNo > %3"_s.arg(sqlQuote(m_begin), sqlQuote(m_end),
-                                       sqlQuote(receipt.receiptNo)));
-    if (!above || *above > size())
-        return false;
-    const qsizetype index = qsizetype(*above);
+    const bool voided = receipt.voidReason.has_value();
+    qsizetype low = 0, high = size();
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        std::optional<Receipt> there;
+        if (const auto held = m_pages.constFind(middle / pageSize); held != m_pages.constEnd())
+            there = held->at(middle % pageSize);
+        else if (std::optional<QList<Receipt>> read
+                 = m_book.readRows({m_entries[size_t(middle)].row});
+                 read && read->size() == 1)
+            there = read->first();
+        if (!there)
+            return false;
+        if (compare(*there, isVoided(middle), receipt, voided) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
     const Entry entry {row, Money::fenOf(receipt).value_or(Entry::unreadable)};
-    Q_EMIT rowsAboutToBeInserted(index, index);
+    Q_EMIT rowsAboutToBeInserted(low, low);
     dropPages();
-    m_entries.insert(m_entries.begin() + index, entry);
-    if (receipt.voidReason)
+    m_entries.insert(m_entries.begin() + low, entry);
+    if (voided)
         m_voided.insert(row);
     countIn(entry, 1);
     Q_EMIT rowsInserted();
     return true;
+}
+
+void ReceiptList::removeAt(qsizetype index)
+{
+    Q_EMIT rowsAboutToBeRemoved(index, index);
+    dropPages();
+    countIn(m_entries[size_t(index)], -1);
+    m_voided.remove(m_entries[size_t(index)].row);
+    m_entries.erase(m_entries.begin() + index);
+    Q_EMIT rowsRemoved();
 }
 
 void ReceiptList::applyVoid(const BookChange &change, bool voided)
@@ -484,6 +618,42 @@ void ReceiptList::applyVoid(const BookChange &change, bool voided)
     }
 }
 
+// The rows of a change as the book holds them now: each one the list shows, or now
+// should, read again and put where it belongs. False when they cannot be read.
+bool ReceiptList::replace(const BookChange &change, bool moveRows)
+{
+    const std::optional<QList<Receipt>> receipts = m_book.readRows(change.rows);
+    if (!receipts)
+        return false;
+    // Only the sort's column, or the status, moves a row; the book's order never does.
+    const bool movable = moveRows || (m_sort != ListSort::Book && m_sort != ListSort::Status);
+    for (qsizetype i = 0; i < change.rows.size(); ++i) {
+        const qint64 row = change.rows.at(i);
+        const auto found = std::find_if(receipts->cbegin(), receipts->cend(),
+                                        [&](const Receipt &r) { return r.id == change.ids.value(i); });
+        const std::optional<qsizetype> index = indexOfRow(row);
+        const bool shown = found != receipts->cend() && belongs(*found);
+        if (index && shown && !movable) {
+            Entry &entry = m_entries[size_t(*index)];
+            countIn(entry, -1);
+            entry.fen = Money::fenOf(*found).value_or(Entry::unreadable);
+            if (found->voidReason)
+                m_voided.insert(row);
+            else
+                m_voided.remove(row);
+            countIn(entry, 1);
+            m_pages.remove(*index / pageSize);
+            Q_EMIT rowsChanged(*index, *index);
+            continue;
+        }
+        if (index)
+            removeAt(*index);
+        if (shown && !place(*found, row))
+            return false;
+    }
+    return true;
+}
+
 void ReceiptList::apply(const BookChange &change)
 {
     // A list never read has nothing to bring up to date; it reads when it is shown.
@@ -493,64 +663,23 @@ void ReceiptList::apply(const BookChange &change)
     switch (change.kind) {
     case BookChange::Kind::Voided:
     case BookChange::Kind::Unvoided:
-        // Sorted by status, a void moves its row.
+        // Sorted by status, a void moves its row: read again, like any other change.
         if (m_sort == ListSort::Status)
-            readAgain = true;
+            readAgain = !replace(change, true);
         else
             applyVoid(change, change.kind == BookChange::Kind::Voided);
         break;
     case BookChange::Kind::Removed:
         for (const qint64 row : change.rows) {
-            const std::optional<qsizetype> index = indexOfRow(row);
-            if (!index)
-                continue;
-            Q_EMIT rowsAboutToBeRemoved(*index, *index);
-            dropPages();
-            countIn(m_entries[size_t(*index)], -1);
-            m_voided.remove(row);
-            m_entries.erase(m_entries.begin() + *index);
-            Q_EMIT rowsRemoved();
+            if (const std::optional<qsizetype> index = indexOfRow(row))
+                removeAt(*index);
         }
         break;
     case BookChange::Kind::Issued:
     case BookChange::Kind::Restored:
-    case BookChange::Kind::Updated: {
-        const std::optional<QList<Receipt>> receipts = m_book.readRows(change.rows);
-        if (!receipts) {
-            readAgain = true;
-            break;
-        }
-        for (qsizetype i = 0; i < change.rows.size() && !readAgain; ++i) {
-            const qint64 row = change.rows.at(i);
-            const auto found = std::find_if(receipts->cbegin(), receipts->cend(),
-                                            [&](const Receipt &r) { return r.id == change.ids.value(i); });
-            const std::optional<qsizetype> index = indexOfRow(row);
-            const bool shown = found != receipts->cend() && belongs(*found);
-            if (index && shown) {
-                // Sorted by a column the edit may have changed: its place may be elsewhere.
-                if (m_sort != ListSort::Book && m_sort != ListSort::Status) {
-                    readAgain = true;
-                    break;
-                }
-                Entry &entry = m_entries[size_t(*index)];
-                countIn(entry, -1);
-                entry.fen = Money::fenOf(*found).value_or(Entry::unreadable);
-                countIn(entry, 1);
-                m_pages.remove(*index / pageSize);
-                Q_EMIT rowsChanged(*index, *index);
-            } else if (index) {
-                Q_EMIT rowsAboutToBeRemoved(*index, *index);
-                dropPages();
-                countIn(m_entries[size_t(*index)], -1);
-                m_voided.remove(row);
-                m_entries.erase(m_entries.begin() + *index);
-                Q_EMIT rowsRemoved();
-            } else if (shown && !place(*found, row)) {
-                readAgain = true;
-            }
-        }
+    case BookChange::Kind::Updated:
+        readAgain = !replace(change, false);
         break;
-    }
     }
     if (readAgain) {
         reload();

@@ -41,9 +41,9 @@ enum class ListSort {
 // them. A million receipts so cost 16 MB and one pass over the book, not 800 MB.
 //
 // Changes the book tells (ReceiptBook::changed) reach the rows in place: a new receipt
-// is put where the order puts it, a changed one is read again, a removed one leaves;
-// totals follow. Only what the order cannot place without reading everything (a new
-// receipt in a list sorted by a column, or under a search) reads the list again.
+// is put where the order puts it (a binary search over the rows), a changed one is read
+// again, a removed one leaves; totals follow. Only a row that cannot be read reads the
+// list again.
 class ReceiptList : public QObject
 {
     Q_OBJECT
@@ -112,7 +112,13 @@ private:
     void read();
     void apply(const BookChange &change);
     void applyVoid(const BookChange &change, bool voided);
+    bool replace(const BookChange &change, bool moveRows);
     bool place(const Receipt &receipt, qint64 row);
+    void removeAt(qsizetype index);
+    int compare(const Receipt &a, bool aVoided, const Receipt &b, bool bVoided) const;
+    QString sortedText(const Receipt &receipt) const;
+    // Two texts as a text column sorts them.
+    static int collate(const QString &a, const QString &b);
     bool belongs(const Receipt &receipt) const;
     void countIn(const Entry &entry, int sign);
     std::optional<qsizetype> indexOfRow(qint64 row) const;

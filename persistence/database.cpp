@@ -403,6 +403,7 @@ bool Database::close()
 
 bool Database::executeStatements(const QString &sql)
 {
+    ++m_statementsSent;
     char *errorMessage = nullptr;
     const QByteArray text = sql.toUtf8();
     const int code = m_handle
@@ -420,6 +421,7 @@ bool Database::executeStatements(const QString &sql)
 
 std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStringList &arguments)
 {
+    ++m_statementsSent;
     if (!m_isOpen) {
         writeDatabaseDiagnostic(u"The Database "_s + description() + u" is not open."_s);
         return nullptr;

@@ -147,6 +147,9 @@ public:
     // The rows all statements of this connection have inserted, changed or deleted so
     // far: a write compares it before and after to learn whether it touched any row.
     qint64 totalChanges() const;
+    // How many queries and batches this connection was asked to run: what a change costs
+    // in statements, for the tests that keep it small.
+    qint64 statementsSent() const { return m_statementsSent; }
     QString lastErrorMessage() const;
     // The code of the last failure on this connection (or of the last failed open),
     // 0 when there was none.
@@ -165,6 +168,7 @@ private:
     bool m_isOpen = false;
     bool m_isExecuting = false;
     bool m_logsErrors = true;
+    qint64 m_statementsSent = 0;
     double m_maxBusyRetryTimeInterval = 2.0;
     double m_busyStartTime = 0;
     int m_openErrorCode = 0;

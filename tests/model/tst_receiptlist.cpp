@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "appstore.h"
+#include "receiptbook.h"
+#include "receiptlist.h"
+#include "sqlitehelper.h"
+#include "testsupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+// The rows of a list and their totals, as a list shows them.
+struct Shown
+{
+    QStringList ids;
+    qint64 count = 0, fen = 0, voided = 0;
+    friend bool operator==(const Shown &, const Shown &) = default;
+};
+
+namespace QTest {
+template<>
+char *toString(const Shown &shown)
+{
+    return qstrdup(QStringLiteral("%1 (count %2, fen %3, voided %4)")
+                       .arg(shown.ids.join(u' '))
+                       .arg(shown.count)
+                       .arg(shown.fen)
+                       .arg(shown.voided)
+                       .toUtf8()
+                       .constData());
+}
+} // namespace QTest
+
+class tst_ReceiptList : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void changesReachTheRowsInPlace_data();
+    void changesReachTheRowsInPlace();
+    void anotherProgramsChangeIsSeenWhenShownAgain();
+
+private:
+    static Shown shown(ReceiptList &list)
+    {
+        Shown result;
+        for (qsizetype row = 0; row < list.size(); ++row)
+            result.ids.append(list.idAt(row));
+        result.count = list.totals().count;
+        result.fen = list.totals().fen;
+        result.voided = list.totals().voided;
+        return result;
+    }
+    // The same list read afresh, to compare the one kept up to date with.
+    Shown readAfresh(ListSort sort, Qt::SortOrder order, const QString &search)
+    {
+        ReceiptList fresh(ReceiptBook::shared());
+        fresh.setSort(sort, order);
+        fresh.setSearch(search);
+        fresh.setRange(begin, end);
+        return shown(fresh);
+    }
+    Receipt newReceipt(const QString &id, const QString &payer, double total)
+    {
+        Receipt receipt;
+        receipt.id = id;
+        receipt.receiptNo = u"9999999"_s; // taken or not, the book gives the next free one
+        receipt.receiptDate = QDateTime(QDate(2024, 5, 2), QTime(0, 0));
+        receipt.payer = payer;
+        receipt.reason1 = u"房租"_s;
+        receipt.total = total;
+        return receipt;
+    }
+
+    std::unique_ptr<TestEnvironment> m_env;
+    const QString begin = u"2024-05-01 00:00:00"_s;
+    const QString end = u"2024-05-31 23:59:59"_s;
+};
+
+void tst_ReceiptList::init()
+{
+    m_env = std::make_unique<TestEnvironment>();
+    m_env->createDatabase();
+    // 300 receipts over May and one in June, of five payers and many amounts; a few
+    // voided, so the status and the totals have something to tell.
+    QVERIFY(m_env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 300) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, createDate, "
+        u"isDeleted) select 'R' || i, printf('%07d', i), printf('2024-05-%02d 00:00:00', 1 + i % "
+        u"31), char(0x7532 + i % 5) || '公司', '房租', printf('%d.%02d', i * 7 % 500, i % 100), "
+        u"printf('2024-05-%02d 10:00:%02d', 1 + i % 31, i % 60), '0' from n;"
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, total, createDate, isDeleted) "
+        u"values ('J1', '0000301', '2024-06-01 00:00:00', '甲', '5', '2024-06-01 00:00:00', '0');"
+        u"insert into tb_void (receiptId, reason, voidDate) select 'R' || i, '写错', "
+        u"'2024-06-01 00:00:00' from (select 10 as i union select 20 union select 30);"
+        u"update tb_receiptNo set currNum = '302';"_s));
+}
+
+void tst_ReceiptList::cleanup()
+{
+    m_env.reset();
+}
+
+void tst_ReceiptList::changesReachTheRowsInPlace_data()
+{
+    QTest::addColumn<int>("sort");
+    QTest::addColumn<Qt::SortOrder>("order");
+    QTest::addColumn<QString>("search");
+    QTest::newRow("book's order") << int(ListSort::Book) << Qt::AscendingOrder << QString();
+    QTest::newRow("payer") << int(ListSort::Payer) << Qt::AscendingOrder << QString();
+    QTest::newRow("amount, descending") << int(ListSort::Total) << Qt::DescendingOrder << QString();
+    QTest::newRow("number") << int(ListSort::ReceiptNo) << Qt::AscendingOrder << QString();
+    QTest::newRow("status") << int(ListSort::Status) << Qt::AscendingOrder << QString();
+    QTest::newRow("date, searched") << int(ListSort::ReceiptDate) << Qt::AscendingOrder
+                                    << u"申"_s;
+}
+
+// Each change of the book reaches a list read before it as the list would be read after
+// it, without reading the list again, for a few statements.
+void tst_ReceiptList::changesReachTheRowsInPlace()
+{
+    QFETCH(int, sort);
+    QFETCH(Qt::SortOrder, order);
+    QFETCH(QString, search);
+    ReceiptBook &book = ReceiptBook::shared();
+    ReceiptList list(book);
+    list.setSort(ListSort(sort), order);
+    list.setSearch(search);
+    list.setRange(begin, end);
+    QVERIFY(list.size() > 50);
+    list.at(0); // a page held, as on screen
+    QSignalSpy reads(&list, &ReceiptList::aboutToReset);
+    Database &connection = SQLiteHelper::shared().db();
+
+    const auto check = [&](const char *what, const std::function<bool()> &change) {
+        const qint64 before = connection.statementsSent();
+        QVERIFY2(change(), what);
+        const qint64 sent = connection.statementsSent() - before;
+        QCOMPARE(reads.count(), 0);
+        QCOMPARE(shown(list), readAfresh(ListSort(sort), order, search));
+        // The write's own statements, then the list's: a handful, not one a receipt.
+        QVERIFY2(sent < 100, qPrintable(u"%1: %2 statements"_s.arg(QLatin1String(what)).arg(sent)));
+    };
+    check("issue", [&] { return book.issue(newReceipt(u"N1"_s, u"申公司"_s, 123.45)).saved; });
+    check("issue out of the range", [&] {
+        Receipt june = newReceipt(u"N2"_s, u"乙公司"_s, 1);
+        june.receiptDate = QDateTime(QDate(2024, 6, 2), QTime(0, 0));
+        return book.issue(june).saved;
+    });
+    Receipt edited = *book.read(u"R7"_s);
+    edited.payer = u"申公司"_s;
+    edited.total = 0.01;
+    check("update", [&] { return book.update(u"R7"_s, edited); });
+    edited.receiptDate = QDateTime(QDate(2024, 6, 3), QTime(0, 0));
+    check("update out of the range", [&] { return book.update(u"R7"_s, edited); });
+    check("void", [&] { return book.voidReceipts({u"R12"_s, u"R17"_s}, u"作废"_s); });
+    check("unvoid", [&] { return book.unvoidReceipts({u"R10"_s}); });
+    check("remove", [&] { return book.remove({u"R12"_s, u"R22"_s, u"N1"_s}); });
+    const std::optional<QList<HistoryEntry>> history = book.history(u"0000022"_s);
+    QVERIFY(history && !history->isEmpty());
+    check("restore", [&] { return book.restoreDeleted(history->first()); });
+}
+
+void tst_ReceiptList::anotherProgramsChangeIsSeenWhenShownAgain()
+{
+    ReceiptList list(ReceiptBook::shared());
+    list.setRange(begin, end);
+    const qsizetype before = list.size();
+    QSignalSpy reads(&list, &ReceiptList::aboutToReset);
+    // Shown again with nothing changed: not read again.
+    list.setRange(begin, end);
+    QCOMPARE(reads.count(), 0);
+    // Another program's save: read again when the list is next shown.
+    QVERIFY(m_env->storeReceipt(u"X"_s, u"0000400"_s, u"2024-05-09 00:00:00"_s, u"丙"_s, 2));
+    list.setRange(begin, end);
+    QCOMPARE(reads.count(), 1);
+    QCOMPARE(list.size(), before + 1);
+    QCOMPARE(list.idAt(0), u"X"_s);
+}
+
+QTEST_GUILESS_MAIN(tst_ReceiptList)
+#include "tst_receiptlist.moc"
