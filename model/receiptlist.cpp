@@ -2,6 +2,7 @@
 #include "receiptlist.h"
 
 #include "database.h"
+#include "databaseerror.h"
 #include "datetext.h"
 #include "money.h"
 #include "receiptbook.h"
@@ -12,6 +13,7 @@
 
 #include <QCollator>
 #include <QLocale>
+#include <QThread>
 
 #include <algorithm>
 #include <numeric>
@@ -174,7 +176,14 @@ ReceiptList::ReceiptList(ReceiptBook &book, QObject *parent)
     });
 }
 
-ReceiptList::~ReceiptList() = default;
+ReceiptList::~ReceiptList()
+{
+    *m_cancel = true;
+    for (QThread *worker : std::as_const(m_workers)) {
+        worker->disconnect(this);
+        worker->wait();
+    }
+}
 
 void ReceiptList::setRange(const QString &begin, const QString &end)
 {
@@ -215,18 +224,107 @@ void ReceiptList::refresh()
 
 void ReceiptList::reload()
 {
+    m_read = true;
+    // A read still running is of no use now.
+    ++m_generation;
+    *m_cancel = true;
+    m_cancel = std::make_shared<std::atomic_bool>(false);
+    dropPages();
+    const ReadRequest request = makeRequest();
+    // A range of a few thousand receipts is read at once; a larger one on a thread of its
+    // own, so the window stays live, its first page shown meanwhile when the order allows.
+    SQLiteHelper &connection = m_book.connection();
+    const std::optional<qint64> inRange = connection.count(
+        u"select count(*) from (select 1 from tb_receipt where receiptDate between %1 and %2 "
+        u"limit %3)"_s.arg(sqlQuote(m_begin), sqlQuote(m_end))
+            .arg(readAtOnceBelow));
+    if (!inRange || *inRange < readAtOnceBelow || !connection.open()) {
+        m_readAt = m_book.changeCounter();
+        ReadResult result = scan(connection.db(), request, nullptr);
+        if (!result.error.isEmpty()) {
+            if (const QString missing = m_book.missingColumn(); !missing.isEmpty())
+                result.error = u"数据库缺少列 %1"_s.arg(missing);
+        }
+        Q_EMIT aboutToReset();
+        take(std::move(result), false);
+        Q_EMIT reset();
+        Q_EMIT totalsChanged();
+        return;
+    }
+
+    // Meanwhile: the first page in the book's order, read through its index at once.
     Q_EMIT aboutToReset();
-    read();
+    m_complete = false;
+    if (request.sort == ListSort::Book && m_search.trimmed().isEmpty()) {
+        ReadRequest first = request;
+        first.sql += u" limit %1"_s.arg(pageSize);
+        ReadResult head = scan(connection.db(), first, nullptr);
+        if (head.error.isEmpty())
+            take(std::move(head), true);
+    } else {
+        m_entries.clear();
+        m_totals = {};
+    }
     Q_EMIT reset();
+    Q_EMIT totalsChanged();
+
+    m_readAt = m_book.changeCounter();
+    auto job = std::make_shared<ReadJob>();
+    job->generation = m_generation;
+    job->cancel = m_cancel;
+    const QString path = connection.dbURL();
+    QThread *worker = QThread::create([job, request, path] {
+        Database own(path, Database::OpenMode::ExistingFileOnly);
+        own.setOpenReadOnly(true);
+        own.setLogsErrors(false);
+        if (!own.open()) {
+            job->result.error = describeDatabaseError(own.lastErrorCode(), own.lastErrorMessage());
+            return;
+        }
+        job->result = scan(own, request, job->cancel.get());
+    });
+    connect(worker, &QThread::finished, this, [this, job, worker] {
+        m_workers.removeOne(worker);
+        if (job->generation != m_generation)
+            return;
+        finishRead(std::move(job->result));
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    m_workers.append(worker);
+    worker->start(QThread::LowPriority);
+}
+
+void ReceiptList::finishRead(ReadResult result)
+{
+    m_complete = true;
+    if (!result.error.isEmpty()) {
+        m_error = u"读取收据失败："_s + result.error;
+        Q_EMIT totalsChanged();
+        return;
+    }
+    // The first page shown meanwhile is the same rows: the rest follow it, and the
+    // selection and the scroll position stay.
+    const size_t shown = m_entries.size();
+    const bool follows = shown > 0 && shown <= result.entries.size()
+        && std::equal(m_entries.cbegin(), m_entries.cend(), result.entries.cbegin(),
+                      [](const Entry &a, const Entry &b) { return a.row == b.row; });
+    if (follows && result.entries.size() > shown) {
+        Q_EMIT rowsAboutToBeInserted(qsizetype(shown), qsizetype(result.entries.size()) - 1);
+        take(std::move(result), false);
+        Q_EMIT rowsInserted();
+    } else if (follows) {
+        take(std::move(result), false);
+    } else {
+        Q_EMIT aboutToReset();
+        take(std::move(result), false);
+        Q_EMIT reset();
+    }
     Q_EMIT totalsChanged();
 }
 
-void ReceiptList::read()
+ReceiptList::ReadRequest ReceiptList::makeRequest()
 {
-    m_read = true;
-    dropPages();
     const QString sortBy = sortColumn(m_sort);
-    SQLiteHelper &connection = m_book.connection();
     // One pass over the range in the book's order: what each row needs to be placed,
     // counted and found again, and no more. The search is SQLite's, through the search
     // index once it is whole; a small range is read row by row, quicker than the index.
@@ -234,7 +332,7 @@ void ReceiptList::read()
     QString where = u"isDeleted <> 1 and receiptDate between %1 and %2"_s.arg(sqlQuote(m_begin),
                                                                             sqlQuote(m_end));
     if (!search.isEmpty()) {
-        const std::optional<qint64> small = connection.count(
+        const std::optional<qint64> small = m_book.connection().count(
             u"select count(*) from (select 1 from tb_receipt where receiptDate between %1 and %2 "
             u"limit %3)"_s.arg(sqlQuote(m_begin), sqlQuote(m_end))
                 .arg(ReceiptSearch::indexPaysFrom));
@@ -245,118 +343,128 @@ void ReceiptList::read()
     if (!sortBy.isEmpty())
         sql += u", "_s + sortBy;
     sql += u" from tb_receipt where "_s + where + u" order by receiptNo desc"_s;
+    return {sql, m_sort, m_order, m_book.keepsVoids() == true};
+}
 
-    m_readAt = m_book.changeCounter();
-    std::vector<Entry> entries;
+ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest &request,
+                                          const std::atomic_bool *cancel)
+{
+    ReadResult result;
+    std::vector<Entry> &entries = result.entries;
     QList<int> distinctOfRow;
     QHash<QString, int> distinctIndex;
     QList<QString> distinct;
-    QList<QString> sortTexts; // dates, which sort as stored
-    int skipped = 0;
-    QString error;
+    std::vector<qint64> dateKeys; // dates sort as stored: yyyyMMddHHmmss
     StoredDateTimeReader dates;
     constexpr int sortIndex = 6;
-    if (std::unique_ptr<ResultSet> rows = connection.query(sql)) {
-        while (rows->next()) {
-            if (isUnreadable(*rows, dates)) {
-                ++skipped;
-                continue;
-            }
-            const std::optional<QByteArrayView> totalText = rows->bytesForColumnIndex(1);
-            const std::optional<double> yuan = readStoredAmount(totalText.value_or(""));
-            const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
-
-            entries.push_back({rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable)});
-            if (collatesAsText(m_sort)) {
-                const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
-                auto found = distinctIndex.constFind(text);
-                if (found == distinctIndex.constEnd()) {
-                    found = distinctIndex.insert(text, int(distinct.size()));
-                    distinct.append(text);
-                }
-                distinctOfRow.append(*found);
-            } else if (!sortBy.isEmpty()) {
-                sortTexts.append(rows->stringForColumnIndex(sortIndex).value_or(QString()));
-            }
+    const bool byText = collatesAsText(request.sort);
+    const bool byDate = request.sort == ListSort::ReceiptDate || request.sort == ListSort::CreateDate;
+    const auto failed = [&](int code, const QString &message) {
+        result.error = describeDatabaseError(code, message);
+        return result;
+    };
+    std::unique_ptr<ResultSet> rows = database.executeQuery(request.sql);
+    if (!rows)
+        return failed(database.lastErrorCode(), database.lastErrorMessage());
+    while (rows->next()) {
+        if ((entries.size() & 0xfff) == 0 && cancel && *cancel)
+            return {};
+        if (isUnreadable(*rows, dates)) {
+            ++result.skipped;
+            continue;
         }
-        if (rows->hasError())
-            error = connection.noteFailure(rows->errorCode(), rows->errorMessage());
-    } else {
-        error = connection.lastError();
-        // A table another program changed: named as the lists have always named it.
-        if (const QString missing = m_book.missingColumn(); !missing.isEmpty())
-            error = u"数据库缺少列 %1"_s.arg(missing);
+        const std::optional<QByteArrayView> totalText = rows->bytesForColumnIndex(1);
+        const std::optional<double> yuan = readStoredAmount(totalText.value_or(""));
+        const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
+        entries.push_back({rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable)});
+        if (byText) {
+            const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
+            auto found = distinctIndex.constFind(text);
+            if (found == distinctIndex.constEnd()) {
+                found = distinctIndex.insert(text, int(distinct.size()));
+                distinct.append(text);
+            }
+            distinctOfRow.append(*found);
+        } else if (byDate) {
+            qint64 key = 0;
+            for (const char c : rows->bytesForColumnIndex(sortIndex).value_or("")) {
+                if (c >= '0' && c <= '9')
+                    key = key * 10 + (c - '0');
+            }
+            dateKeys.push_back(key);
+        }
     }
+    if (rows->hasError())
+        return failed(rows->errorCode(), rows->errorMessage());
 
-    QSet<qint64> voided;
-    if (error.isEmpty() && m_book.keepsVoids() == true) {
-        std::unique_ptr<ResultSet> rows = connection.query(
+    QSet<qint64> &voided = result.voided;
+    if (request.keepsVoids) {
+        std::unique_ptr<ResultSet> voids = database.executeQuery(
             u"select r.rowid from tb_void v join tb_receipt r on r.id = v.receiptId"_s);
-        while (rows && rows->next())
-            voided.insert(rows->int64ForColumnIndex(0));
-        if (!rows)
-            error = connection.lastError();
-        else if (rows->hasError())
-            error = connection.noteFailure(rows->errorCode(), rows->errorMessage());
-    }
-    if (!error.isEmpty()) {
-        // The rows of the last good read stay, under the message.
-        m_error = u"读取收据失败："_s + error;
-        return;
+        if (!voids)
+            return failed(database.lastErrorCode(), database.lastErrorMessage());
+        while (voids->next())
+            voided.insert(voids->int64ForColumnIndex(0));
+        if (voids->hasError())
+            return failed(voids->errorCode(), voids->errorMessage());
     }
 
-    if (m_sort != ListSort::Book) {
-        std::vector<int> order(entries.size());
-        std::iota(order.begin(), order.end(), 0);
+    if (request.sort != ListSort::Book) {
         std::vector<qint64> keys(entries.size());
-        if (collatesAsText(m_sort)) {
+        if (byText) {
             const std::vector<int> ranks = collationRanks(distinct);
             for (size_t i = 0; i < keys.size(); ++i)
                 keys[i] = ranks[size_t(distinctOfRow.at(qsizetype(i)))];
-        } else if (m_sort == ListSort::Total) {
+        } else if (byDate) {
+            keys.swap(dateKeys);
+        } else if (request.sort == ListSort::Total) {
             // By value: as text 20.25 would come after 20.5. An amount that cannot be read
             // sorts as 0, where it always has.
             for (size_t i = 0; i < keys.size(); ++i)
                 keys[i] = entries[i].fen == Entry::unreadable ? 0 : entries[i].fen;
-        } else if (m_sort == ListSort::Status) {
+        } else if (request.sort == ListSort::Status) {
             // Valid ones first, whatever the reasons of the voided ones.
             for (size_t i = 0; i < keys.size(); ++i)
                 keys[i] = voided.contains(entries[i].row) ? 1 : 0;
         }
-        if (!sortTexts.isEmpty()) {
-            // Dates as stored ("yyyy-MM-dd HH:mm:ss") sort as they read.
-            const auto before = [&](int a, int b) { return sortTexts.at(a) < sortTexts.at(b); };
-            if (m_order == Qt::AscendingOrder)
-                std::stable_sort(order.begin(), order.end(), before);
-            else
-                std::stable_sort(order.begin(), order.end(),
-                                 [&](int a, int b) { return before(b, a); });
-        } else if (m_order == Qt::AscendingOrder) {
+        std::vector<int> order(entries.size());
+        std::iota(order.begin(), order.end(), 0);
+        if (request.order == Qt::AscendingOrder)
             std::stable_sort(order.begin(), order.end(),
                              [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
-        } else {
+        else
             std::stable_sort(order.begin(), order.end(),
                              [&](int a, int b) { return keys[size_t(a)] > keys[size_t(b)]; });
-        }
         std::vector<Entry> sorted;
         sorted.reserve(entries.size());
         for (const int i : order)
             sorted.push_back(entries[size_t(i)]);
         entries.swap(sorted);
     }
-
     entries.shrink_to_fit();
-    m_entries.swap(entries);
+    return result;
+}
+
+void ReceiptList::take(ReadResult result, bool partial)
+{
+    dropPages();
+    if (!result.error.isEmpty()) {
+        // The rows of the last good read stay, under the message.
+        m_error = u"读取收据失败："_s + result.error;
+        return;
+    }
+    m_entries.swap(result.entries);
     m_voided.clear();
     for (const Entry &entry : m_entries) {
-        if (voided.contains(entry.row))
+        if (result.voided.contains(entry.row))
             m_voided.insert(entry.row);
     }
     m_totals = {};
     for (const Entry &entry : m_entries)
         countIn(entry, 1);
-    m_skipped = skipped;
+    m_skipped = result.skipped;
     m_error.clear();
+    m_complete = !partial;
 }
 
 void ReceiptList::countIn(const Entry &entry, int sign)
@@ -656,9 +764,14 @@ bool ReceiptList::replace(const BookChange &change, bool moveRows)
 
 void ReceiptList::apply(const BookChange &change)
 {
-    // A list never read has nothing to bring up to date; it reads when it is shown.
+    // A list never read has nothing to bring up to date; it reads when it is shown. One
+    // being read may or may not see the change: read again.
     if (!m_read)
         return;
+    if (!m_complete) {
+        reload();
+        return;
+    }
     bool readAgain = false;
     switch (change.kind) {
     case BookChange::Kind::Voided:

@@ -10,9 +10,13 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class Database;
+class QThread;
 class ReceiptBook;
 struct BookChange;
 
@@ -76,6 +80,9 @@ public:
     // The rows of the receipts of `ids` the list shows, in the list's order.
     QList<qsizetype> rowsOf(const QSet<QString> &ids);
 
+    // False while a large range is still being read on its worker thread: the rows so
+    // far are the first page, and the totals are not known yet.
+    bool isComplete() const { return m_complete; }
     // What the list shows, counted as its footer counts it.
     const ReceiptTotals &totals() const { return m_totals; }
     ReceiptTotals totalsOf(const QList<qsizetype> &rows) const;
@@ -109,7 +116,31 @@ private:
         static constexpr qint64 unreadable = std::numeric_limits<qint64>::min();
     };
 
-    void read();
+    struct ReadRequest
+    {
+        QString sql;
+        ListSort sort;
+        Qt::SortOrder order;
+        bool keepsVoids;
+    };
+    struct ReadResult
+    {
+        std::vector<Entry> entries;
+        QSet<qint64> voided;
+        int skipped = 0;
+        QString error;
+    };
+    struct ReadJob
+    {
+        quint64 generation = 0;
+        std::shared_ptr<std::atomic_bool> cancel;
+        ReadResult result;
+    };
+    ReadRequest makeRequest();
+    static ReadResult scan(Database &database, const ReadRequest &request,
+                           const std::atomic_bool *cancel);
+    void take(ReadResult result, bool partial);
+    void finishRead(ReadResult result);
     void apply(const BookChange &change);
     void applyVoid(const BookChange &change, bool voided);
     bool replace(const BookChange &change, bool moveRows);
@@ -140,6 +171,13 @@ private:
     ReceiptTotals m_totals;
     QString m_error;
     int m_skipped = 0;
+
+    // Ranges of fewer receipts are read at once, on the window's thread.
+    static constexpr qint64 readAtOnceBelow = 20000;
+    bool m_complete = true;
+    quint64 m_generation = 0;
+    std::shared_ptr<std::atomic_bool> m_cancel = std::make_shared<std::atomic_bool>(false);
+    QList<QThread *> m_workers;
 
     static constexpr qsizetype pageSize = 100;
     static constexpr qsizetype pagesKept = 40;

@@ -92,6 +92,11 @@ QString ListFooter::totalsText() const
 void ListFooter::updateTotals()
 {
     const ReceiptList &list = m_receiptPart->list();
+    if (!list.isComplete()) {
+        // A large range is still being read: its first rows are shown, not yet counted.
+        m_totalsLabel->setText(u"正在读取收据…"_s);
+        return;
+    }
     const ReceiptTotals &shown = list.totals();
     QString text = u"共 %1 张  合计 %2"_s.arg(shown.count).arg(yuan(shown.fen));
     if (shown.voided > 0)
@@ -117,6 +122,10 @@ void ListFooter::updateTotals()
 void ListFooter::exportShown()
 {
     const ReceiptList &list = m_receiptPart->list();
+    if (!list.isComplete()) {
+        m_errorToast->show(u"列表还在读取，请稍候再导出"_s);
+        return;
+    }
     const qsizetype shownCount = list.size();
     const QString target = FileDialogs::exportFileName(
         window(), u"导出列表"_s,
