@@ -385,6 +385,13 @@ QString ReceiptBook::historyUnavailableReason()
     return {};
 }
 
+bool ReceiptBook::hasIndex(const QString &name)
+{
+    return connection().count(u"select count(*) from sqlite_schema where type = 'index' and "
+                              u"name = %1"_s.arg(sqlQuote(name)))
+        > 0;
+}
+
 bool ReceiptBook::searchIndexReady()
 {
     return connection().open() && ReceiptSearchIndex::isReady(connection().db());

@@ -114,6 +114,9 @@ public:
     // createDate, total) that tb_receipt lacks; empty when it has them all or the table
     // cannot be read.
     QString missingColumn();
+    // Whether the book has the index of that name (one made after it, or in the
+    // background, may be missing still).
+    bool hasIndex(const QString &name);
     // Whether the search index covers every receipt (a book made before it has it filled
     // in the background); until then the lists search by reading the receipts.
     bool searchIndexReady();

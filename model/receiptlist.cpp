@@ -240,7 +240,10 @@ void ReceiptList::reload()
             .arg(readAtOnceBelow));
     if (!inRange || *inRange < readAtOnceBelow || !connection.open()) {
         m_readAt = m_book.changeCounter();
-        ReadResult result = scan(connection.db(), request, nullptr);
+        // Few rows: found through the dates' index and sorted, in one read.
+        ReadRequest atOnce = request;
+        atOnce.byParts = false;
+        ReadResult result = scan(connection.db(), atOnce, nullptr);
         if (!result.error.isEmpty()) {
             if (const QString missing = m_book.missingColumn(); !missing.isEmpty())
                 result.error = u"数据库缺少列 %1"_s.arg(missing);
@@ -255,9 +258,9 @@ void ReceiptList::reload()
     // Meanwhile: the first page in the book's order, read through its index at once.
     Q_EMIT aboutToReset();
     m_complete = false;
-    if (request.sort == ListSort::Book && m_search.trimmed().isEmpty()) {
+    if (request.sort == ListSort::Book && request.byParts) {
         ReadRequest first = request;
-        first.sql += u" limit %1"_s.arg(pageSize);
+        first.limit = pageSize;
         ReadResult head = scan(connection.db(), first, nullptr);
         if (head.error.isEmpty())
             take(std::move(head), true);
@@ -339,11 +342,14 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
         where = search.listCondition(m_begin, m_end, m_book.searchIndexReady(), u"tb_receipt"_s,
                                      small.value_or(-1));
     }
-    QString sql = u"select rowid, total, id, receiptNo, receiptDate, createDate"_s;
+    QString columns = u"rowid, total, id, receiptNo, receiptDate, createDate, quote(receiptNo)"_s;
     if (!sortBy.isEmpty())
-        sql += u", "_s + sortBy;
-    sql += u" from tb_receipt where "_s + where + u" order by receiptNo desc"_s;
-    return {sql, m_sort, m_order, m_book.keepsVoids() == true};
+        columns += u", "_s + sortBy;
+    ReadRequest request {columns, where, m_sort, m_order, m_book.keepsVoids() == true};
+    // A long range without a search is read through the lists' index in the book's order,
+    // a part at a time; a search is one read, its rows found through the search index.
+    request.byParts = search.isEmpty() && m_book.hasIndex(u"idx_receipt_list"_s);
+    return request;
 }
 
 ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest &request,
@@ -356,46 +362,71 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
     QList<QString> distinct;
     std::vector<qint64> dateKeys; // dates sort as stored: yyyyMMddHHmmss
     StoredDateTimeReader dates;
-    constexpr int sortIndex = 6;
+    constexpr int sortIndex = 7;
     const bool byText = collatesAsText(request.sort);
     const bool byDate = request.sort == ListSort::ReceiptDate || request.sort == ListSort::CreateDate;
     const auto failed = [&](int code, const QString &message) {
         result.error = describeDatabaseError(code, message);
         return result;
     };
-    std::unique_ptr<ResultSet> rows = database.executeQuery(request.sql);
-    if (!rows)
-        return failed(database.lastErrorCode(), database.lastErrorMessage());
-    while (rows->next()) {
-        if ((entries.size() & 0xfff) == 0 && cancel && *cancel)
+    // In the book's order, a chunk at a time, each its own short read: between two, a save
+    // (of this program or another) gets the lock it waits for, and a long range never
+    // holds up a writer for longer than one chunk takes.
+    QString after; // the place the last chunk ended at, as a condition
+    for (;;) {
+        const qint64 chunk = request.limit > 0 ? request.limit
+                                               : (request.byParts ? chunkSize : -1);
+        const QString sql
+            = u"select %1 from tb_receipt%2 where (%3)%4 order by receiptNo desc, rowid desc "
+              u"limit %5"_s.arg(request.columns,
+                                request.byParts ? u" indexed by idx_receipt_list"_s : QString(),
+                                request.where, after)
+                  .arg(chunk);
+        std::unique_ptr<ResultSet> rows = database.executeQuery(sql);
+        if (!rows)
+            return failed(database.lastErrorCode(), database.lastErrorMessage());
+        qint64 inChunk = 0;
+        QString lastNumber;
+        qint64 lastRow = 0;
+        while (rows->next()) {
+            ++inChunk;
+            lastNumber = rows->stringForColumnIndex(6).value_or(u"NULL"_s);
+            lastRow = rows->int64ForColumnIndex(0);
+            if ((entries.size() & 0xfff) == 0 && cancel && *cancel)
+                return {};
+            if (isUnreadable(*rows, dates)) {
+                ++result.skipped;
+                continue;
+            }
+            const std::optional<QByteArrayView> totalText = rows->bytesForColumnIndex(1);
+            const std::optional<double> yuan = readStoredAmount(totalText.value_or(""));
+            const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
+            entries.push_back({rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable)});
+            if (byText) {
+                const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
+                auto found = distinctIndex.constFind(text);
+                if (found == distinctIndex.constEnd()) {
+                    found = distinctIndex.insert(text, int(distinct.size()));
+                    distinct.append(text);
+                }
+                distinctOfRow.append(*found);
+            } else if (byDate) {
+                qint64 key = 0;
+                for (const char c : rows->bytesForColumnIndex(sortIndex).value_or("")) {
+                    if (c >= '0' && c <= '9')
+                        key = key * 10 + (c - '0');
+                }
+                dateKeys.push_back(key);
+            }
+        }
+        if (rows->hasError())
+            return failed(rows->errorCode(), rows->errorMessage());
+        if (chunk < 0 || inChunk < chunk || request.limit > 0)
+            break;
+        if (cancel && *cancel)
             return {};
-        if (isUnreadable(*rows, dates)) {
-            ++result.skipped;
-            continue;
-        }
-        const std::optional<QByteArrayView> totalText = rows->bytesForColumnIndex(1);
-        const std::optional<double> yuan = readStoredAmount(totalText.value_or(""));
-        const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
-        entries.push_back({rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable)});
-        if (byText) {
-            const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
-            auto found = distinctIndex.constFind(text);
-            if (found == distinctIndex.constEnd()) {
-                found = distinctIndex.insert(text, int(distinct.size()));
-                distinct.append(text);
-            }
-            distinctOfRow.append(*found);
-        } else if (byDate) {
-            qint64 key = 0;
-            for (const char c : rows->bytesForColumnIndex(sortIndex).value_or("")) {
-                if (c >= '0' && c <= '9')
-                    key = key * 10 + (c - '0');
-            }
-            dateKeys.push_back(key);
-        }
+        after = u" and (receiptNo, rowid) < (%1, %2)"_s.arg(lastNumber).arg(lastRow);
     }
-    if (rows->hasError())
-        return failed(rows->errorCode(), rows->errorMessage());
 
     QSet<qint64> &voided = result.voided;
     if (request.keepsVoids) {

@@ -118,11 +118,18 @@ private:
 
     struct ReadRequest
     {
-        QString sql;
+        QString columns;
+        QString where;
         ListSort sort;
         Qt::SortOrder order;
         bool keepsVoids;
+        // Only the first rows: as many as this, when above 0.
+        qint64 limit = 0;
+        // Read through the lists' index a part at a time (else in one read).
+        bool byParts = false;
     };
+    // Rows read in one statement, each its own short read of the book.
+    static constexpr qint64 chunkSize = 20000;
     struct ReadResult
     {
         std::vector<Entry> entries;

@@ -31,6 +31,10 @@ create index idx_receipt_receiptDate on tb_receipt (receiptDate);
 -- The search for an amount looks up the stored totals near it by their value. A book made
 -- before has it made after its search index is filled (model/receiptsearchindex.cpp).
 create index idx_receipt_totalValue on tb_receipt (cast(total as real));
+-- A long range of a list is read in the book's order (highest number first) a part at a
+-- time, each part its own short read, without sorting the range for every part. A book
+-- made before gets it with the amounts' index.
+create index idx_receipt_list on tb_receipt (receiptNo, receiptDate, isDeleted);
 
 create table tb_receiptNo (
     numLong text,

@@ -389,7 +389,8 @@ void tst_AppStore::failedLoadKeepsRows_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("locked past the busy timeout") << QString() << u"占用"_s;
     QTest::newRow("no isDeleted column")
-        << u"alter table tb_receipt drop column isDeleted"_s << u"缺少列 isDeleted"_s;
+        << u"drop index idx_receipt_list; alter table tb_receipt drop column isDeleted"_s
+        << u"缺少列 isDeleted"_s;
     // Every amount would show as 0.00.
     QTest::newRow("no total column")
         << u"drop index idx_receipt_totalValue; alter table tb_receipt drop column total"_s
