@@ -245,6 +245,21 @@ std::optional<qint64> ReceiptBook::rowOf(const QString &id)
     return resultSet->int64ForColumnIndex(0);
 }
 
+bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString> *id)
+{
+    *id = std::nullopt;
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select id from tb_receipt where receiptNo = %1 and isDeleted <> 1"_s.arg(
+            sqlQuote(receiptNo)));
+    if (!rows)
+        return false;
+    if (rows->next())
+        *id = rows->stringForColumnIndex(0).value_or(QString());
+    else if (rows->hasError())
+        return false;
+    return true;
+}
+
 std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 value)
 {
     const std::optional<qint64> asText = connection().count(

@@ -5,7 +5,6 @@
 #include "lookupstores.h"
 #include "messagebox.h"
 #include "settingsscreen.h"
-#include "sqlitehelper.h"
 #include "toast.h"
 
 #include <QCollator>
@@ -50,7 +49,7 @@ public:
 
     bool contains(const QString &value) const override
     {
-        return SQLiteHelper::shared().exists(m_store.duplicateTestSql(value));
+        return m_store.contains(value);
     }
 
     bool insert(const QString &id, const QString &value) override
