@@ -61,8 +61,6 @@ int main(int argc, char *argv[])
     // An older book's search index is built behind the window; a book only read keeps
     // searching without one.
     if (!BookFile::opensReadOnly())
-        QTimer::singleShot(0, &window, [] {
-            SearchIndexStatus::shared().start(BookFile::path());
-        });
+        QTimer::singleShot(0, &window, [] { SearchIndexStatus::shared().start(BookFile::path()); });
     return app.exec();
 }

@@ -124,8 +124,7 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
     if (!bookIsUsable())
         return CommandLine::Failed;
     // A book that carries triggers or views of its own is only read: its saves may vanish.
-    if (const QStringList unknown = BookFile::unknownObjects();
-        !unknown.isEmpty()) {
+    if (const QStringList unknown = BookFile::unknownObjects(); !unknown.isEmpty()) {
         printMessage(u"数据库文件中有收据数据库不该有的内容：%1。请用备份恢复数据库"_s.arg(
             unknown.join(u"、"_s)));
         return CommandLine::Failed;

@@ -47,10 +47,7 @@ public:
         return rows;
     }
 
-    bool contains(const QString &value) const override
-    {
-        return m_store.contains(value);
-    }
+    bool contains(const QString &value) const override { return m_store.contains(value); }
 
     bool insert(const QString &id, const QString &value) override
     {

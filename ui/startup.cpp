@@ -147,8 +147,7 @@ bool Startup::checkDatabase(QWidget *parent)
     const QString path = BookFile::path();
     if (const QString damage = BookFile::damage(); !damage.isEmpty()) {
         tellDamage(parent, damage, path);
-    } else if (const QStringList unknown = BookFile::unknownObjects();
-               !unknown.isEmpty()) {
+    } else if (const QStringList unknown = BookFile::unknownObjects(); !unknown.isEmpty()) {
         MessageBox::warning(parent, u"数据库中有不认识的内容"_s,
                             u"数据库文件中有收据数据库不该有的内容：%1。\n\n"
                             u"它们可能在保存时删除或改动收据，所以 Quenta 以只读方式打开它："
@@ -208,10 +207,9 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
 BookMaintenance *Startup::checkAndBackUpWhenShown(QWidget *window)
 {
     auto *maintenance = new BookMaintenance(window);
-    QObject::connect(maintenance, &BookMaintenance::damageFound, window,
-                     [window](const QString &damage) {
-                         tellDamage(window, damage, BookFile::path());
-                     });
+    QObject::connect(
+        maintenance, &BookMaintenance::damageFound, window,
+        [window](const QString &damage) { tellDamage(window, damage, BookFile::path()); });
     QObject::connect(
         maintenance, &BookMaintenance::backupFailed, window, [window](const QString &error) {
             MessageBox::warning(
