@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "bookfile.h"
 #include "booklock.h"
 #include "clock.h"
 #include "commandline.h"
 #include "contentview.h"
 #include "searchindexstatus.h"
-#include "sqlitehelper.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -42,8 +42,8 @@ int main(int argc, char *argv[])
     Startup::setUpApplication(app);
     // One running copy per receipt book, taken before anything is written to it.
     std::unique_ptr<BookLock> lock;
-    if (SQLiteHelper::shared().isAvailable()) {
-        lock = std::make_unique<BookLock>(SQLiteHelper::shared().dbURL());
+    if (BookFile::isAvailable()) {
+        lock = std::make_unique<BookLock>(BookFile::path());
         if (!Startup::lockBook(*lock, nullptr))
             return lock->failure() == BookLock::Failure::HeldByAnother
                     || lock->failure() == BookLock::Failure::HeldOnAnotherMachine
@@ -60,9 +60,7 @@ int main(int argc, char *argv[])
         Startup::checkAndBackUpWhenShown(&window);
     // An older book's search index is built behind the window; a book only read keeps
     // searching without one.
-    if (!SQLiteHelper::shared().db().opensReadOnly())
-        QTimer::singleShot(0, &window, [] {
-            SearchIndexStatus::shared().start(SQLiteHelper::shared().dbURL());
-        });
+    if (!BookFile::opensReadOnly())
+        QTimer::singleShot(0, &window, [] { SearchIndexStatus::shared().start(BookFile::path()); });
     return app.exec();
 }

@@ -2,17 +2,17 @@
 #include "commandline.h"
 
 #include "backupservice.h"
+#include "bookfile.h"
 #include "booklock.h"
 #include "datetext.h"
 #include "money.h"
 #include "outputfile.h"
 #include "printsettings.h"
+#include "receiptbook.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptprinter.h"
 #include "receiptstream.h"
-#include "sqlitehelper.h"
-#include "sqlliteral.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -71,7 +71,7 @@ int usageError(const QString &text)
 bool bookIsUsable()
 {
     QString error;
-    if (SQLiteHelper::shared().checkUsable(&error))
+    if (BookFile::checkUsable(&error))
         return true;
     printMessage(error);
     return false;
@@ -107,7 +107,7 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
         case BookLock::Failure::FolderReadOnly:
             if (whenReadOnly == WhenReadOnly::ReadOnly) {
                 // Nothing can write there, this command included: no lock is needed.
-                SQLiteHelper::shared().db().setOpenReadOnly(true);
+                BookFile::setOpenReadOnly(true);
                 break;
             }
             printMessage(lock.error());
@@ -124,8 +124,7 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
     if (!bookIsUsable())
         return CommandLine::Failed;
     // A book that carries triggers or views of its own is only read: its saves may vanish.
-    if (const QStringList unknown = SQLiteHelper::shared().schemaReport().unknownObjects;
-        !unknown.isEmpty()) {
+    if (const QStringList unknown = BookFile::unknownObjects(); !unknown.isEmpty()) {
         printMessage(u"数据库文件中有收据数据库不该有的内容：%1。请用备份恢复数据库"_s.arg(
             unknown.join(u"、"_s)));
         return CommandLine::Failed;
@@ -137,7 +136,7 @@ int check()
 {
     if (!bookIsUsable())
         return CommandLine::Failed;
-    const RestoreCheck found = BackupService::checkBook(SQLiteHelper::shared().dbURL());
+    const RestoreCheck found = BackupService::checkBook(BookFile::path());
     if (!found.ok) {
         printResult(found.problem);
         return CommandLine::Failed;
@@ -164,7 +163,7 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
 {
     if (!confirmed)
         return usageError(u"恢复数据库会替换现有的数据库：请加上 --yes 确认"_s);
-    BookLock lock(SQLiteHelper::shared().dbURL());
+    BookLock lock(BookFile::path());
     if (const std::optional<int> refused
         = holdForWriting(lock, forceUnlock, WhenReadOnly::Refuse, BookNeeded::AnyFile))
         return *refused;
@@ -180,7 +179,7 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
         printMessage(error);
         return CommandLine::Failed;
     }
-    printResult(SQLiteHelper::shared().dbURL());
+    printResult(BookFile::path());
     return CommandLine::Done;
 }
 
@@ -288,20 +287,16 @@ std::optional<QStringList> receiptIds(const QStringList &numbers)
 {
     QStringList ids;
     for (const QString &number : numbers) {
-        std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(
-            u"select id from tb_receipt where receiptNo = %1 and isDeleted <> 1"_s
-                .arg(sqlQuote(number)));
-        if (!rows) {
-            printMessage(u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError()));
+        std::optional<QString> id;
+        if (!ReceiptBook::shared().readIdOfNumber(number, &id)) {
+            printMessage(u"读取收据失败：%1"_s.arg(ReceiptBook::shared().lastError()));
             return std::nullopt;
         }
-        if (!rows->next()) {
-            printMessage(rows->hasError()
-                             ? u"读取收据失败：%1"_s.arg(SQLiteHelper::shared().lastError())
-                             : u"没有单号为 %1 的收据"_s.arg(number));
+        if (!id) {
+            printMessage(u"没有单号为 %1 的收据"_s.arg(number));
             return std::nullopt;
         }
-        ids.append(rows->stringForColumnIndex(0).value_or(QString()));
+        ids.append(*id);
     }
     ids.removeDuplicates();
     return ids;
@@ -332,7 +327,7 @@ struct PrintRequest
 int printPdf(const PrintRequest &request)
 {
     // Printing writes the prints into the receipts' history: a writing command.
-    BookLock lock(SQLiteHelper::shared().dbURL());
+    BookLock lock(BookFile::path());
     if (const std::optional<int> refused
         = holdForWriting(lock, request.forceUnlock, WhenReadOnly::ReadOnly))
         return *refused;
@@ -629,7 +624,7 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
 int CommandLine::run(QCoreApplication &app, int argc, char **argv)
 {
     // Standard output carries the result alone; where the book is goes to the messages.
-    SQLiteHelper::setConsoleLinesToStandardError(true);
+    BookFile::setConsoleLinesToStandardError(true);
     // A closed standard output is refused before anything is done.
     if (outputWasClosed) {
         printMessage(u"标准输出已关闭，无法输出结果，没有执行"_s);

@@ -86,10 +86,11 @@ QString LookupStoreBase::updateSql(const QString &id, const QString &value) cons
         + sqlQuote(value) + u"\nwhere  id"_s + idPadding + u"= "_s + sqlQuote(id) + u";"_s;
 }
 
-QString LookupStoreBase::duplicateTestSql(const QString &value) const
+bool LookupStoreBase::contains(const QString &value) const
 {
-    return u"select count(*)\nfrom   "_s + m_table.table + u"\nwhere  "_s + m_table.valueColumn
-        + u" = "_s + sqlQuote(value) + u";"_s;
+    return SQLiteHelper::shared().exists(u"select count(*)\nfrom   "_s + m_table.table
+                                         + u"\nwhere  "_s + m_table.valueColumn + u" = "_s
+                                         + sqlQuote(value) + u";"_s);
 }
 
 bool LookupStoreBase::writeAndReload(const QString &sql)

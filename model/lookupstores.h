@@ -61,9 +61,9 @@ public:
     void setItems(const QStringList &items);
     const LookupTable &table() const { return m_table; }
 
-    // The statement that counts the entries holding exactly `value`; the editor
-    // screens pass it to SQLiteHelper::exists before adding.
-    QString duplicateTestSql(const QString &value) const;
+    // Whether an entry holds exactly `value`, which the editor screens ask before adding.
+    // False too when the table cannot be read.
+    bool contains(const QString &value) const;
 
     virtual void load() = 0;
     // Removes every entry whose id is in `ids`, then reloads. An empty set runs

@@ -245,6 +245,21 @@ std::optional<qint64> ReceiptBook::rowOf(const QString &id)
     return resultSet->int64ForColumnIndex(0);
 }
 
+bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString> *id)
+{
+    *id = std::nullopt;
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select id from tb_receipt where receiptNo = %1 and isDeleted <> 1"_s.arg(
+            sqlQuote(receiptNo)));
+    if (!rows)
+        return false;
+    if (rows->next())
+        *id = rows->stringForColumnIndex(0).value_or(QString());
+    else if (rows->hasError())
+        return false;
+    return true;
+}
+
 std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 value)
 {
     const std::optional<qint64> asText = connection().count(
@@ -267,8 +282,7 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
 
 std::optional<bool> ReceiptBook::keepsVoids()
 {
-    const std::optional<qint64> tables = connection().count(
-        u"select count(*) from sqlite_schema where type = 'table' and name = 'tb_void'"_s);
+    const std::optional<qint64> tables = connection().tableCount({u"tb_void"_s});
     if (!tables)
         return std::nullopt;
     return *tables > 0;
@@ -375,9 +389,7 @@ QString ReceiptBook::historyUnavailableReason()
 {
     // A book from before the history was kept gets its tables when it is brought up to
     // date; one that cannot be (read-only, damaged) is read without them.
-    const std::optional<qint64> tables
-        = connection().count(u"select count(*) from sqlite_schema where type = 'table' "
-                             u"and name in ('tb_history', 'tb_void')"_s);
+    const std::optional<qint64> tables = connection().tableCount({u"tb_history"_s, u"tb_void"_s});
     if (!tables)
         return u"无法读取操作记录：%1"_s.arg(connection().lastError());
     if (*tables < 2)
@@ -399,15 +411,12 @@ bool ReceiptBook::searchIndexReady()
 
 QString ReceiptBook::missingColumn()
 {
-    std::unique_ptr<ResultSet> rows = connection().query(u"PRAGMA table_info(tb_receipt)"_s);
-    QSet<QString> columns;
-    while (rows && rows->next())
-        columns.insert(rows->stringForColumnIndex(1).value_or(QString()).toLower());
-    if (!rows || rows->hasError() || columns.isEmpty())
+    const std::optional<QStringList> columns = connection().columnNames(u"tb_receipt"_s);
+    if (!columns || columns->isEmpty())
         return {};
     for (const QString &needed :
          {u"id"_s, u"receiptNo"_s, u"receiptDate"_s, u"createDate"_s, u"total"_s}) {
-        if (!columns.contains(needed.toLower()))
+        if (!columns->contains(needed, Qt::CaseInsensitive))
             return needed;
     }
     return {};
@@ -415,12 +424,8 @@ QString ReceiptBook::missingColumn()
 
 std::optional<qint64> ReceiptBook::changeCounter()
 {
-    // data_version moves with every commit of another connection; this one's own writes
-    // are told by changed() as they commit.
-    std::unique_ptr<ResultSet> rows = connection().query(u"PRAGMA data_version"_s);
-    if (!rows || !rows->next() || rows->hasError())
-        return std::nullopt;
-    return rows->int64ForColumnIndex(0);
+    // This connection's own writes are told by changed() as they commit.
+    return connection().dataVersion();
 }
 
 // --- writes ----------------------------------------------------------------------------

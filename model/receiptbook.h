@@ -83,6 +83,10 @@ public:
     std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
+    // Reads the id of the receipt the lists show under `receiptNo` (one not marked
+    // deleted) into *id (nothing: no such receipt). False, with lastError() set, when it
+    // cannot be read.
+    bool readIdOfNumber(const QString &receiptNo, std::optional<QString> *id);
     // Whether a stored receipt carries this number: as the text itself, or written by
     // another program as a blob of the same text or as the plain number. Nothing when the
     // check could not be made (a lock, a damaged file).

@@ -2,6 +2,7 @@
 #include "sqlitehelper.h"
 
 #include "databaseerror.h"
+#include "sqlliteral.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -324,6 +325,34 @@ std::optional<qint64> SQLiteHelper::count(const QString &sql)
         return std::nullopt;
     }
     return resultSet->int64ForColumnIndex(0);
+}
+
+std::optional<qint64> SQLiteHelper::tableCount(const QStringList &names)
+{
+    const QString which = names.size() == 1 ? u"name = "_s + sqlQuote(names.first())
+                                            : u"name in ("_s + sqlQuoteList(names) + u")"_s;
+    return count(u"select count(*) from sqlite_schema where type = 'table' and "_s + which);
+}
+
+std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
+{
+    std::unique_ptr<ResultSet> rows = query(u"PRAGMA table_info(%1)"_s.arg(table));
+    if (!rows)
+        return std::nullopt;
+    QStringList columns;
+    while (rows->next())
+        columns.append(rows->stringForColumnIndex(1).value_or(QString()));
+    if (rows->hasError())
+        return std::nullopt;
+    return columns;
+}
+
+std::optional<qint64> SQLiteHelper::dataVersion()
+{
+    std::unique_ptr<ResultSet> rows = query(u"PRAGMA data_version"_s);
+    if (!rows || !rows->next() || rows->hasError())
+        return std::nullopt;
+    return rows->int64ForColumnIndex(0);
 }
 
 std::optional<QString> SQLiteHelper::quickCheck(Database &database)

@@ -58,6 +58,17 @@ public:
     // file is locked, damaged, or lacks the table), which callers must never take for 0.
     std::optional<qint64> count(const QString &sql);
 
+    // SQLite's own answers about the open file; nothing when they cannot be had (the file
+    // is locked or damaged).
+    // How many of the tables `names` the file has.
+    std::optional<qint64> tableCount(const QStringList &names);
+    // The names of the columns of `table` (one of the book's own tables, named as it is
+    // written in a statement), as declared; empty when the file has no such table.
+    std::optional<QStringList> columnNames(const QString &table);
+    // A count of the commits other connections made to the file since this one opened:
+    // equal answers mean none came in between.
+    std::optional<qint64> dataVersion();
+
     // Why the last open, query or write of this helper failed, in Chinese.
     QString lastError() const { return m_lastError; }
     // Records a query's failure found by its caller (a result set that stopped on an

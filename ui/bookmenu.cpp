@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "backupservice.h"
+#include "bookfile.h"
 #include "bookmaintenance.h"
 #include "clock.h"
 #include "filedialogs.h"
@@ -12,7 +13,6 @@
 #include "preferences.h"
 #include "printsettingsdialog.h"
 #include "receiptbook.h"
-#include "sqlitehelper.h"
 #include "toast.h"
 
 #include <QCoreApplication>
@@ -117,7 +117,7 @@ void BookMenu::backUp()
     const QString lastFolder = Preferences::value(lastFolderKey());
     const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
         ? lastFolder
-        : QFileInfo(SQLiteHelper::shared().dbURL()).absolutePath();
+        : QFileInfo(BookFile::path()).absolutePath();
     const QString target = FileDialogs::saveFileName(
         m_window, u"备份数据库"_s,
         QDir(folder).filePath(BackupService::defaultBackupName(Clock::now())),
@@ -166,7 +166,7 @@ void BookMenu::restore()
 
 void BookMenu::openDataFolder()
 {
-    const QString folder = QFileInfo(SQLiteHelper::shared().dbURL()).absolutePath();
+    const QString folder = QFileInfo(BookFile::path()).absolutePath();
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         MessageBox::information(
             m_window, u"打开数据文件夹"_s,
@@ -192,8 +192,7 @@ void BookMenu::showAbout()
         m_window, u"关于 Quenta"_s,
         u"Quenta %1\n开具、保存和打印收据。\n\n数据库：%2\n自动备份：%3\n\n"
         u"许可证：GNU 通用公共许可证第 3 版或更高版本（GPL-3.0-or-later）"_s.arg(
-            QCoreApplication::applicationVersion(),
-            QDir::toNativeSeparators(SQLiteHelper::shared().dbURL()),
+            QCoreApplication::applicationVersion(), QDir::toNativeSeparators(BookFile::path()),
             QDir::toNativeSeparators(BackupService::backupsFolder())));
 }
 

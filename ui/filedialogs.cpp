@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filedialogs.h"
 
+#include "bookfile.h"
 #include "preferences.h"
-#include "sqlitehelper.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -47,7 +47,7 @@ QString FileDialogs::exportFileName(QWidget *parent, const QString &title, const
     const QString lastFolder = Preferences::value(key);
     const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
         ? lastFolder
-        : SQLiteHelper::documentsDirectory();
+        : BookFile::documentsDirectory();
     QString target = saveFileName(parent, title, QDir(folder).filePath(fileName),
                                   u"Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)"_s);
     if (target.isEmpty())

@@ -5,7 +5,6 @@
 #include "lookupstores.h"
 #include "messagebox.h"
 #include "settingsscreen.h"
-#include "sqlitehelper.h"
 #include "toast.h"
 
 #include <QCollator>
@@ -48,10 +47,7 @@ public:
         return rows;
     }
 
-    bool contains(const QString &value) const override
-    {
-        return SQLiteHelper::shared().exists(m_store.duplicateTestSql(value));
-    }
+    bool contains(const QString &value) const override { return m_store.contains(value); }
 
     bool insert(const QString &id, const QString &value) override
     {

@@ -2,12 +2,12 @@
 #include "startup.h"
 
 #include "backupservice.h"
+#include "bookfile.h"
 #include "booklock.h"
 #include "bookmaintenance.h"
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
-#include "sqlitehelper.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -134,28 +134,26 @@ void tellDamage(QWidget *parent, const QString &damage, const QString &path)
 
 bool Startup::checkDatabase(QWidget *parent)
 {
-    SQLiteHelper &helper = SQLiteHelper::shared();
     // The quick check reads the whole file: on a large book it would hold up the window,
     // so it runs on a worker thread once the window shows (checkAndBackUpWhenShown).
-    helper.setFileCheck(SQLiteHelper::FileCheck::Later);
+    BookFile::checkFileLater();
     QString error;
-    if (!helper.checkUsable(&error)) {
+    if (!BookFile::checkUsable(&error)) {
         const QString text = u"无法使用数据库，Quenta 无法启动。\n\n%1\n\n数据库位置：%2"_s.arg(
-            error, helper.dbURL());
+            error, BookFile::path());
         MessageBox::critical(parent, u"数据库错误"_s, text);
         return false;
     }
-    const QString path = helper.dbURL();
-    if (!helper.damage().isEmpty()) {
-        tellDamage(parent, helper.damage(), path);
-    } else if (const QStringList unknown = helper.schemaReport().unknownObjects;
-               !unknown.isEmpty()) {
+    const QString path = BookFile::path();
+    if (const QString damage = BookFile::damage(); !damage.isEmpty()) {
+        tellDamage(parent, damage, path);
+    } else if (const QStringList unknown = BookFile::unknownObjects(); !unknown.isEmpty()) {
         MessageBox::warning(parent, u"数据库中有不认识的内容"_s,
                             u"数据库文件中有收据数据库不该有的内容：%1。\n\n"
                             u"它们可能在保存时删除或改动收据，所以 Quenta 以只读方式打开它："
                             u"可以查看和打印收据，但无法保存。请用最近的备份恢复数据库。"
                             u"\n\n数据库位置：%2"_s.arg(unknown.join(u"、"_s), path));
-    } else if (helper.schemaReport().isNewer) {
+    } else if (BookFile::isNewer()) {
         MessageBox::warning(
             parent, u"数据库来自更新的版本"_s,
             u"这个数据库由更新版本的 Quenta 写入，这个版本只能读取它：可以查看和"
@@ -166,12 +164,12 @@ bool Startup::checkDatabase(QWidget *parent)
                             u"数据库所在的文件夹不能写入，保存时需要在那里写临时文件："
                             u"可以查看和打印收据，但无法保存。\n\n文件夹：%1"_s.arg(
                                 QFileInfo(path).absolutePath()));
-    } else if (helper.db().isReadOnly()) {
+    } else if (BookFile::isReadOnly()) {
         MessageBox::warning(parent, u"数据库只读"_s,
                             u"数据库文件只能读取，不能写入：可以查看和打印收据，但无法保存。"
                             u"\n\n数据库位置：%1"_s.arg(path));
     }
-    tellDuplicateNumbers(parent, path, helper.schemaReport().duplicateReceiptNumbers);
+    tellDuplicateNumbers(parent, path, BookFile::duplicateReceiptNumbers());
     return true;
 }
 
@@ -179,10 +177,10 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
 {
     if (lock.tryLock())
         return true;
-    const QString path = SQLiteHelper::shared().dbURL();
+    const QString path = BookFile::path();
     switch (lock.failure()) {
     case BookLock::Failure::FolderReadOnly:
-        SQLiteHelper::shared().db().setOpenReadOnly(true);
+        BookFile::setOpenReadOnly(true);
         return true;
     case BookLock::Failure::HeldOnAnotherMachine:
         if (MessageBox::confirmTakeOverLock(parent, lock.error()) && lock.takeOver())
@@ -209,10 +207,9 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
 BookMaintenance *Startup::checkAndBackUpWhenShown(QWidget *window)
 {
     auto *maintenance = new BookMaintenance(window);
-    QObject::connect(maintenance, &BookMaintenance::damageFound, window,
-                     [window](const QString &damage) {
-                         tellDamage(window, damage, SQLiteHelper::shared().dbURL());
-                     });
+    QObject::connect(
+        maintenance, &BookMaintenance::damageFound, window,
+        [window](const QString &damage) { tellDamage(window, damage, BookFile::path()); });
     QObject::connect(
         maintenance, &BookMaintenance::backupFailed, window, [window](const QString &error) {
             MessageBox::warning(

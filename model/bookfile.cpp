@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "bookfile.h"
+
+#include "sqlitehelper.h"
+
+namespace BookFile {
+
+QString path()
+{
+    return SQLiteHelper::shared().dbURL();
+}
+
+QString documentsDirectory()
+{
+    return SQLiteHelper::documentsDirectory();
+}
+
+bool isAvailable()
+{
+    return SQLiteHelper::shared().isAvailable();
+}
+
+bool checkUsable(QString *error)
+{
+    return SQLiteHelper::shared().checkUsable(error);
+}
+
+void checkFileLater()
+{
+    SQLiteHelper::shared().setFileCheck(SQLiteHelper::FileCheck::Later);
+}
+
+QString damage()
+{
+    return SQLiteHelper::shared().damage();
+}
+
+QStringList unknownObjects()
+{
+    return SQLiteHelper::shared().schemaReport().unknownObjects;
+}
+
+bool isNewer()
+{
+    return SQLiteHelper::shared().schemaReport().isNewer;
+}
+
+QStringList duplicateReceiptNumbers()
+{
+    return SQLiteHelper::shared().schemaReport().duplicateReceiptNumbers;
+}
+
+bool isReadOnly()
+{
+    return SQLiteHelper::shared().db().isReadOnly();
+}
+
+bool opensReadOnly()
+{
+    return SQLiteHelper::shared().db().opensReadOnly();
+}
+
+void setOpenReadOnly(bool readOnly)
+{
+    SQLiteHelper::shared().db().setOpenReadOnly(readOnly);
+}
+
+void setConsoleLinesToStandardError(bool toStandardError)
+{
+    SQLiteHelper::setConsoleLinesToStandardError(toStandardError);
+}
+
+} // namespace BookFile

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The receipt book's file as the window and the commands see it: where it lies, whether
+// it can be used and written, and what its first open found. The program's one
+// connection stays below this; the screens and the commands ask here.
+namespace BookFile {
+
+// Where the book lives: the file the program's connection opens.
+QString path();
+// The folder the book is put in ($QUENTA_DOCUMENTS_DIR, else the user's documents);
+// empty when the user has none.
+QString documentsDirectory();
+// False when the book could not be put in place (no template, a failed copy).
+bool isAvailable();
+
+// The book in place and usable: the connection opens and the schema and the first
+// receipt can be read. False with the reason in Chinese in *error.
+bool checkUsable(QString *error = nullptr);
+// Leaves SQLite's whole-file check, which on a large book takes seconds, to a worker
+// after the window shows instead of running it at the first open.
+void checkFileLater();
+
+// What the whole-file check found: empty when the file passed or was not checked yet.
+QString damage();
+// What the book holds that a receipt book does not (triggers, views, other tables), as
+// the user reads them; such a book is only read.
+QStringList unknownObjects();
+// Whether a newer program wrote the book, which this one then only reads.
+bool isNewer();
+// Receipt numbers that more than one stored receipt carries.
+QStringList duplicateReceiptNumbers();
+
+// Whether the open file can only be read (SQLite falls back to reading a write-protected
+// file): every save then fails.
+bool isReadOnly();
+// Whether the book is opened for reading only (a damaged or newer book, a folder nothing
+// can write to). Setting it closes an open connection; the next open follows it.
+bool opensReadOnly();
+void setOpenReadOnly(bool readOnly);
+
+// Where the book lives is told on standard error instead of standard output, which a
+// command keeps for its result.
+void setConsoleLinesToStandardError(bool toStandardError);
+
+} // namespace BookFile
