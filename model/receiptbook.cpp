@@ -399,9 +399,7 @@ QString ReceiptBook::historyUnavailableReason()
 
 bool ReceiptBook::hasIndex(const QString &name)
 {
-    return connection().count(u"select count(*) from sqlite_schema where type = 'index' and "
-                              u"name = %1"_s.arg(sqlQuote(name)))
-        > 0;
+    return connection().hasIndex(name) == true;
 }
 
 bool ReceiptBook::searchIndexReady()

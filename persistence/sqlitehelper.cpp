@@ -334,6 +334,15 @@ std::optional<qint64> SQLiteHelper::tableCount(const QStringList &names)
     return count(u"select count(*) from sqlite_schema where type = 'table' and "_s + which);
 }
 
+std::optional<bool> SQLiteHelper::hasIndex(const QString &name)
+{
+    const std::optional<qint64> found = count(
+        u"select count(*) from sqlite_schema where type = 'index' and name = "_s + sqlQuote(name));
+    if (!found)
+        return std::nullopt;
+    return *found > 0;
+}
+
 std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
 {
     std::unique_ptr<ResultSet> rows = query(u"PRAGMA table_info(%1)"_s.arg(table));

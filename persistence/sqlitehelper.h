@@ -62,6 +62,8 @@ public:
     // is locked or damaged).
     // How many of the tables `names` the file has.
     std::optional<qint64> tableCount(const QStringList &names);
+    // Whether the file has the index `name`.
+    std::optional<bool> hasIndex(const QString &name);
     // The names of the columns of `table` (one of the book's own tables, named as it is
     // written in a statement), as declared; empty when the file has no such table.
     std::optional<QStringList> columnNames(const QString &table);
