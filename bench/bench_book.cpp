@@ -19,6 +19,7 @@
 #include "benchdata.h"
 #include "clock.h"
 #include "contentview.h"
+#include "listfooter.h"
 #include "receipttablemodel.h"
 #include "sidebar.h"
 #include "startup.h"
@@ -176,6 +177,13 @@ private:
 class Window
 {
 public:
+    // Whether the list on screen has all its rows and has counted them (a long range is
+    // read behind the window, its first page shown meanwhile).
+    bool listRead() const
+    {
+        auto *footer = screen() ? screen()->findChild<ListFooter *>() : nullptr;
+        return footer && footer->totalsText().startsWith(u"共"_s);
+    }
     Window() { m_window.show(); }
     bool ready()
     {
@@ -324,7 +332,7 @@ int main(int argc, char **argv)
     FirstRowsPaint paint;
     app.installEventFilter(&paint);
     StallWatch stall;
-    qint64 firstBest = -1, allBest = -1;
+    qint64 firstBest = -1, allBest = -1, firstOpen = -1, firstAll = -1;
     QList<double> stalls;
     for (int run = 0; run < runs; ++run) {
         window.click(u"今天收据"_s);
@@ -334,7 +342,7 @@ int main(int argc, char **argv)
         stall.start();
         clock.start();
         window.click(u"全部收据"_s);
-        if (!waitFor([&] { return window.rows() >= size; })) {
+        if (!waitFor([&] { return window.rows() >= size && window.listRead(); })) {
             std::fprintf(stderr, "全部收据 shows %d rows, not %d\n", window.rows(), size);
             return 1;
         }
@@ -344,6 +352,11 @@ int main(int argc, char **argv)
         QTest::qWait(300); // what the window does after the rows are in counts too
         stalls << stall.stopMs();
         const qint64 first = paint.at() >= 0 ? paint.at() : all;
+        // The first open reads the book; later ones find nothing changed and read nothing.
+        if (run == 0) {
+            firstOpen = first;
+            firstAll = all;
+        }
         firstBest = firstBest < 0 ? first : std::min(firstBest, first);
         allBest = allBest < 0 ? all : std::min(allBest, all);
     }
@@ -353,11 +366,13 @@ int main(int argc, char **argv)
     qint64 rawRows = 0;
     const double rawAllMs = rawBestMs(path, listQuery, runs, &rawRows);
     const double rawFirstMs = rawBestMs(path, firstRows(listQuery), runs);
-    report("open 全部收据, first rows painted", ms(firstBest), "ms", firstRowsTargetMs,
+    report("open 全部收据 first, first rows painted", ms(firstOpen), "ms", firstRowsTargetMs,
            u"raw first 50 rows %1 ms"_s.arg(rawFirstMs, 0, 'f', 1));
     std::printf("%s %9.1f ms  (no target)                raw all %lld rows %.1f ms\n",
-                label("open 全部收据, all rows in the table").constData(), ms(allBest),
+                label("open 全部收据 first, all rows counted").constData(), ms(firstAll),
                 qlonglong(rawRows), rawAllMs);
+    std::printf("%s %9.1f ms  (nothing changed: not read again)\n",
+                label("open 全部收据 again, all rows counted").constData(), ms(allBest));
     QStringList eachStall;
     for (const double stallMs : std::as_const(stalls))
         eachStall << QString::number(stallMs, 'f', 0);
@@ -375,6 +390,7 @@ int main(int argc, char **argv)
         return 1;
     }
     QList<double> keystrokes;
+    QList<double> searched; // until the rows found are all in, and counted
     const QStringList typed = {u"星"_s, u"河"_s, u"1"_s, u"2"_s};
     for (int run = 0; run < runs; ++run) {
         search->setFocus();
@@ -385,6 +401,8 @@ int main(int argc, char **argv)
             QCoreApplication::sendEvent(search, &press);
             settle();
             keystrokes << ms(clock.nsecsElapsed());
+            waitFor([&] { return window.listRead(); });
+            searched << ms(clock.nsecsElapsed());
         }
         for (qsizetype i = 0; i < typed.size(); ++i) {
             QElapsedTimer clock;
@@ -392,6 +410,8 @@ int main(int argc, char **argv)
             QTest::keyClick(search, Qt::Key_Backspace);
             settle();
             keystrokes << ms(clock.nsecsElapsed());
+            waitFor([&] { return window.listRead(); });
+            searched << ms(clock.nsecsElapsed());
         }
     }
     const QString matching = u"(payer like '%星%' or reason1 like '%星%' or reason2 like '%星%' "
@@ -403,6 +423,10 @@ int main(int argc, char **argv)
     std::printf("%s %9.1f ms  median of %lld\n",
                 label("a keystroke in the search field").constData(), BenchData::median(keystrokes),
                 qlonglong(keystrokes.size()));
+    std::printf("%s %9.1f ms  median, slowest %.1f ms\n",
+                label("a search, until its rows are all counted").constData(),
+                BenchData::median(searched),
+                *std::max_element(searched.cbegin(), searched.cend()));
     report("a keystroke in the search field, slowest",
            *std::max_element(keystrokes.cbegin(), keystrokes.cend()), "ms", keystrokeTargetMs,
            u"raw first 50 rows with 星 %1 ms"_s.arg(rawSearchMs, 0, 'f', 1));
@@ -418,6 +442,7 @@ int main(int argc, char **argv)
         clock.start();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, onHeader);
         settle();
+        waitFor([&] { return window.listRead(); });
         sortBest = sortBest < 0 ? clock.nsecsElapsed() : std::min(sortBest, clock.nsecsElapsed());
     }
     QString ascending = listQuery;
@@ -467,6 +492,8 @@ int main(int argc, char **argv)
     for (int run = 0; run < runs; ++run) {
         window.click(u"全部收据"_s);
         settle();
+        // The raw writes between runs were another program's: the list is read again.
+        waitFor([&] { return window.listRead(); });
         QTableView *table = window.table();
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
                           table->visualRect(table->model()->index(run, 0)).center());

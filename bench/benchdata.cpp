@@ -28,7 +28,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Counts up whenever fillReceipts makes a different book.
-constexpr int bookVersion = 4;
+constexpr int bookVersion = 5;
 
 bool exec(sqlite3 *db, const char *sql)
 {
@@ -358,6 +358,8 @@ qint64 rawNanoseconds(const QString &path, const QString &sql, qint64 *rows)
         sqlite3_close(db);
         return -1;
     }
+    // Waits for a lock as any program sharing the book would, rather than failing at once.
+    sqlite3_busy_timeout(db, 10000);
     const QByteArray text = sql.toUtf8();
     const char *next = text.constData();
     qint64 count = 0;
