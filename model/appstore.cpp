@@ -108,13 +108,14 @@ void AppStore::loadReceipts()
         return;
     }
     setLoadError({}, read.skipped);
+    m_loaded = true;
     setReceipts(read.receipts);
 }
 
 void AppStore::applyChange(const BookChange &change)
 {
     // Nothing held (no range read yet): nothing to bring up to date.
-    if (m_beginDate.isEmpty() && m_receipts.isEmpty())
+    if (!m_loaded)
         return;
     std::optional<QList<Receipt>> fresh;
     if (change.kind != BookChange::Kind::Removed) {

@@ -127,4 +127,6 @@ private:
     QString m_loadError;
     int m_skippedRows = 0;
     QString m_saveError;
+    // Whether a range was read: only then are changes brought into it.
+    bool m_loaded = false;
 };

@@ -210,8 +210,29 @@ void ReceiptList::setSort(ListSort sort, Qt::SortOrder order)
 {
     if (m_read && sort == m_sort && order == m_order)
         return;
+    // Numbers of digits, all of one length, read as they count: by number the list is the
+    // book's order (highest first) or that order turned round, without reading it again.
+    const auto byNumber = [](ListSort s, Qt::SortOrder o) -> std::optional<bool> {
+        if (s == ListSort::Book)
+            return false;
+        if (s == ListSort::ReceiptNo)
+            return o == Qt::AscendingOrder;
+        return std::nullopt;
+    };
+    const std::optional<bool> wasAscending = byNumber(m_sort, m_order);
+    const std::optional<bool> ascending = byNumber(sort, order);
     m_sort = sort;
     m_order = order;
+    if (m_read && m_complete && m_error.isEmpty() && m_uniformNumbers && wasAscending
+        && ascending) {
+        if (*wasAscending != *ascending) {
+            Q_EMIT aboutToReset();
+            dropPages();
+            std::reverse(m_entries.begin(), m_entries.end());
+            Q_EMIT reset();
+        }
+        return;
+    }
     reload();
 }
 
@@ -373,6 +394,7 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
     // (of this program or another) gets the lock it waits for, and a long range never
     // holds up a writer for longer than one chunk takes.
     QString after; // the place the last chunk ended at, as a condition
+    qsizetype numberLength = -1;
     for (;;) {
         const qint64 chunk = request.limit > 0 ? request.limit
                                                : (request.byParts ? chunkSize : -1);
@@ -397,6 +419,14 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
             if (isUnreadable(*rows, dates)) {
                 ++result.skipped;
                 continue;
+            }
+            if (result.uniformNumbers) {
+                const QByteArrayView number = rows->bytesForColumnIndex(3).value_or("");
+                if (numberLength < 0)
+                    numberLength = number.size();
+                result.uniformNumbers = number.size() == numberLength && number.size() > 0
+                    && std::all_of(number.begin(), number.end(),
+                                   [](char c) { return c >= '0' && c <= '9'; });
             }
             const std::optional<QByteArrayView> totalText = rows->bytesForColumnIndex(1);
             const std::optional<double> yuan = readStoredAmount(totalText.value_or(""));
@@ -440,6 +470,24 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
             return failed(voids->errorCode(), voids->errorMessage());
     }
 
+    // Counted where they were read: the window's thread only takes the result. Of the
+    // voids, those of the rows read are kept.
+    QSet<qint64> voidedShown;
+    for (const Entry &entry : entries) {
+        if (!voided.contains(entry.row)) {
+            ++result.totals.count;
+            if (entry.fen == Entry::unreadable)
+                ++result.totals.unreadable;
+            else
+                result.totals.fen += entry.fen;
+        } else {
+            ++result.totals.voided;
+            voidedShown.insert(entry.row);
+        }
+    }
+    voided.swap(voidedShown);
+
+    result.numberLength = numberLength;
     if (request.sort != ListSort::Book) {
         std::vector<qint64> keys(entries.size());
         if (byText) {
@@ -485,15 +533,11 @@ void ReceiptList::take(ReadResult result, bool partial)
         return;
     }
     m_entries.swap(result.entries);
-    m_voided.clear();
-    for (const Entry &entry : m_entries) {
-        if (result.voided.contains(entry.row))
-            m_voided.insert(entry.row);
-    }
-    m_totals = {};
-    for (const Entry &entry : m_entries)
-        countIn(entry, 1);
+    m_voided.swap(result.voided);
+    m_totals = result.totals;
     m_skipped = result.skipped;
+    m_uniformNumbers = result.uniformNumbers;
+    m_numberLength = result.numberLength;
     m_error.clear();
     m_complete = !partial;
 }
@@ -717,6 +761,12 @@ bool ReceiptList::place(const Receipt &receipt, qint64 row)
             low = middle + 1;
         else
             high = middle;
+    }
+    if (m_uniformNumbers) {
+        const QString &number = receipt.receiptNo;
+        if (m_numberLength < 0)
+            m_numberLength = number.size();
+        m_uniformNumbers = number.size() == m_numberLength && digitsValue(number).has_value();
     }
     const Entry entry {row, Money::fenOf(receipt).value_or(Entry::unreadable)};
     Q_EMIT rowsAboutToBeInserted(low, low);

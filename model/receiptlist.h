@@ -134,8 +134,13 @@ private:
     {
         std::vector<Entry> entries;
         QSet<qint64> voided;
+        ReceiptTotals totals;
         int skipped = 0;
         QString error;
+        // Every number read is digits, all of one length: their order as texts is their
+        // order as numbers.
+        bool uniformNumbers = true;
+        qsizetype numberLength = -1;
     };
     struct ReadJob
     {
@@ -182,6 +187,8 @@ private:
     // Ranges of fewer receipts are read at once, on the window's thread.
     static constexpr qint64 readAtOnceBelow = 20000;
     bool m_complete = true;
+    bool m_uniformNumbers = false;
+    qsizetype m_numberLength = -1;
     quint64 m_generation = 0;
     std::shared_ptr<std::atomic_bool> m_cancel = std::make_shared<std::atomic_bool>(false);
     QList<QThread *> m_workers;

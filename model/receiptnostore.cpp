@@ -138,7 +138,13 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
         setReceiptNoSetting(setting);
     }
     setStatus(Status::Ready);
-    if (writing && saveSetting())
+    // Saved, unless the book holds this very setting already (the save just issued moved
+    // it there): writing it again would only cost the window a second commit to disk.
+    if (!writing)
+        return;
+    if (ReceiptNumbering::isStored(helper, m_setting))
+        return;
+    if (saveSetting())
         transaction.commit();
 }
 

@@ -38,6 +38,15 @@ std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connectio
     return setting;
 }
 
+bool ReceiptNumbering::isStored(SQLiteHelper &connection, const ReceiptNoSetting &setting)
+{
+    const std::optional<qint64> other = connection.count(
+        u"select count(*) from tb_receiptNo where numLong is not %1 or currNum is not %2"_s.arg(
+            sqlQuote(QString::number(setting.numLong)),
+            sqlQuote(QString::number(setting.currNum))));
+    return other == 0;
+}
+
 std::optional<qint64> ReceiptNumbering::storedCounter(SQLiteHelper &connection)
 {
     std::unique_ptr<ResultSet> resultSet

@@ -33,6 +33,8 @@ QString saveStatement(const ReceiptNoSetting &setting);
 // The setting as stored now (its last row), read on `connection`; nothing when it
 // cannot be read. Read inside a write transaction, it is what another program left.
 std::optional<ReceiptNoSetting> stored(SQLiteHelper &connection);
+// Whether every row of tb_receiptNo holds `setting` as saveStatement writes it.
+bool isStored(SQLiteHelper &connection, const ReceiptNoSetting &setting);
 // The counter as stored now (the highest of its rows); nothing when it cannot be read.
 std::optional<qint64> storedCounter(SQLiteHelper &connection);
 

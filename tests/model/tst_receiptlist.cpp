@@ -42,6 +42,7 @@ private Q_SLOTS:
     void changesReachTheRowsInPlace_data();
     void changesReachTheRowsInPlace();
     void anotherProgramsChangeIsSeenWhenShownAgain();
+    void sortByNumberAsTheBookHasIt();
 
 private:
     static Shown shown(ReceiptList &list)
@@ -179,6 +180,29 @@ void tst_ReceiptList::anotherProgramsChangeIsSeenWhenShownAgain()
     QCOMPARE(reads.count(), 1);
     QCOMPARE(list.size(), before + 1);
     QCOMPARE(list.idAt(0), u"X"_s);
+}
+
+// Numbers of digits of one length sort by number as the book orders them: turned round
+// without reading; a number of another form makes the sort read and collate again.
+void tst_ReceiptList::sortByNumberAsTheBookHasIt()
+{
+    ReceiptList list(ReceiptBook::shared());
+    list.setRange(begin, end);
+    Database &connection = SQLiteHelper::shared().db();
+    for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        const qint64 before = connection.statementsSent();
+        list.setSort(ListSort::ReceiptNo, order);
+        QCOMPARE(connection.statementsSent(), before);
+        QCOMPARE(shown(list), readAfresh(ListSort::ReceiptNo, order, {}));
+    }
+    list.setSort(ListSort::ReceiptNo, Qt::AscendingOrder);
+    QVERIFY(m_env->storeReceipt(u"Z"_s, u"12"_s, u"2024-05-09 00:00:00"_s, u"丙"_s, 2));
+    list.refresh();
+    QCOMPARE(list.idAt(0), u"R1"_s);
+    QVERIFY(list.rowOf(u"Z"_s) == 11 || list.rowOf(u"Z"_s) == 12); // beside 0000012, by value
+    list.setSort(ListSort::Book, Qt::AscendingOrder);
+    list.setSort(ListSort::ReceiptNo, Qt::DescendingOrder);
+    QCOMPARE(shown(list), readAfresh(ListSort::ReceiptNo, Qt::DescendingOrder, {}));
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptList)
