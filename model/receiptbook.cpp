@@ -630,6 +630,19 @@ bool ReceiptBook::voidReceipts(const QStringList &ids, const QString &reason, QS
 {
     if (reason.trimmed().isEmpty())
         return fail(error, u"必填：作废原因"_s);
+    return changeVoids(ids, reason, error);
+}
+
+bool ReceiptBook::unvoidReceipts(const QStringList &ids, QString *error)
+{
+    return changeVoids(ids, std::nullopt, error);
+}
+
+// Voids (with `reason`) or un-voids (without) every receipt of `ids` not in that state
+// yet, each with its history row, in one transaction.
+bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QString> &reason,
+                              QString *error)
+{
     const auto failSaving = [&] {
         return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
     };
@@ -641,56 +654,28 @@ bool ReceiptBook::voidReceipts(const QStringList &ids, const QString &reason, QS
     QStringList done;
     QList<qint64> rows;
     for (const QString &id : ids) {
-        if (voided.contains(id))
+        if (voided.contains(id) == reason.has_value())
             continue;
         const std::optional<Receipt> receipt = read(id);
         if (!receipt)
             return fail(error, u"保存失败：收据已不存在"_s);
         const std::optional<qint64> row = rowOf(id);
-        if (!row
-            || !connection().write(
-                u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
-                    sqlQuote(id), sqlQuote(reason), sqlQuote(now)))
-            || !recordHistory(HistoryAction::Void, *receipt, {{u"reason"_s, reason}}))
+        const bool written = reason
+            ? connection().write(
+                  u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
+                      sqlQuote(id), sqlQuote(*reason), sqlQuote(now)))
+            : connection().write(u"delete from tb_void where receiptId = %1;"_s.arg(sqlQuote(id)),
+                                 SQLiteHelper::Changes::AtLeastOne);
+        if (!row || !written
+            || !recordHistory(reason ? HistoryAction::Void : HistoryAction::Unvoid, *receipt,
+                              {{u"reason"_s, reason.value_or(voided.value(id))}}))
             return failSaving();
         done.append(id);
         rows.append(*row);
     }
     if (!transaction.commit())
         return failSaving();
-    tell(BookChange::Kind::Voided, done, rows);
-    return true;
-}
-
-bool ReceiptBook::unvoidReceipts(const QStringList &ids, QString *error)
-{
-    const auto failSaving = [&] {
-        return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
-    };
-    WriteScope transaction(connection());
-    if (!transaction.begin())
-        return failSaving();
-    const QHash<QString, QString> voided = voidReasons();
-    QStringList done;
-    QList<qint64> rows;
-    for (const QString &id : ids) {
-        if (!voided.contains(id))
-            continue;
-        const std::optional<Receipt> receipt = read(id);
-        if (!receipt)
-            return fail(error, u"保存失败：收据已不存在"_s);
-        const std::optional<qint64> row = rowOf(id);
-        if (!row
-            || !connection().write(u"delete from tb_void where receiptId = %1;"_s.arg(sqlQuote(id)),
-                                   SQLiteHelper::Changes::AtLeastOne)
-            || !recordHistory(HistoryAction::Unvoid, *receipt, {{u"reason"_s, voided.value(id)}}))
-            return failSaving();
-        done.append(id);
-        rows.append(*row);
-    }
-    if (!transaction.commit())
-        return failSaving();
-    tell(BookChange::Kind::Unvoided, done, rows);
+    tell(reason ? BookChange::Kind::Voided : BookChange::Kind::Unvoided, done, rows);
     return true;
 }
 

@@ -166,6 +166,8 @@ Q_SIGNALS:
     void replaced();
 
 private:
+    bool changeVoids(const QStringList &ids, const std::optional<QString> &reason,
+                     QString *error);
     bool recordHistory(HistoryAction action, const Receipt &receipt,
                        const QJsonObject &extra = {});
     void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows);

@@ -792,19 +792,23 @@ void ReceiptList::removeAt(qsizetype index)
 void ReceiptList::applyVoid(const BookChange &change, bool voided)
 {
     for (const qint64 row : change.rows) {
-        const std::optional<qsizetype> index = indexOfRow(row);
-        if (!index)
-            continue;
-        const Entry &entry = m_entries[size_t(*index)];
-        countIn(entry, -1);
-        if (voided)
-            m_voided.insert(row);
-        else
-            m_voided.remove(row);
-        countIn(entry, 1);
-        m_pages.remove(*index / pageSize);
-        Q_EMIT rowsChanged(*index, *index);
+        if (const std::optional<qsizetype> index = indexOfRow(row))
+            updateAt(*index, m_entries[size_t(*index)].fen, voided);
     }
+}
+
+void ReceiptList::updateAt(qsizetype index, qint64 fen, bool voided)
+{
+    Entry &entry = m_entries[size_t(index)];
+    countIn(entry, -1);
+    entry.fen = fen;
+    if (voided)
+        m_voided.insert(entry.row);
+    else
+        m_voided.remove(entry.row);
+    countIn(entry, 1);
+    m_pages.remove(index / pageSize);
+    Q_EMIT rowsChanged(index, index);
 }
 
 // The rows of a change as the book holds them now: each one the list shows, or now
@@ -823,16 +827,8 @@ bool ReceiptList::replace(const BookChange &change, bool moveRows)
         const std::optional<qsizetype> index = indexOfRow(row);
         const bool shown = found != receipts->cend() && belongs(*found);
         if (index && shown && !movable) {
-            Entry &entry = m_entries[size_t(*index)];
-            countIn(entry, -1);
-            entry.fen = Money::fenOf(*found).value_or(Entry::unreadable);
-            if (found->voidReason)
-                m_voided.insert(row);
-            else
-                m_voided.remove(row);
-            countIn(entry, 1);
-            m_pages.remove(*index / pageSize);
-            Q_EMIT rowsChanged(*index, *index);
+            updateAt(*index, Money::fenOf(*found).value_or(Entry::unreadable),
+                     found->voidReason.has_value());
             continue;
         }
         if (index)

@@ -155,6 +155,8 @@ private:
     void finishRead(ReadResult result);
     void apply(const BookChange &change);
     void applyVoid(const BookChange &change, bool voided);
+    // Brings the row at `index` to its amount and void, in place.
+    void updateAt(qsizetype index, qint64 fen, bool voided);
     bool replace(const BookChange &change, bool moveRows);
     bool place(const Receipt &receipt, qint64 row);
     void removeAt(qsizetype index);
