@@ -233,7 +233,211 @@ void ReceiptList::setSort(ListSort sort, Qt::SortOrder order)
         }
         return;
     }
+    // Any other order of rows held whose numbers tell the book's order: sorted as they
+    // are, by the column's values alone, read by rowid; the range is not read again.
+    if (m_read && (m_complete || m_sorting) && m_error.isEmpty() && m_uniformNumbers) {
+        sortHeld();
+        return;
+    }
     reload();
+}
+
+void ReceiptList::sortHeld()
+{
+    ++m_generation;
+    *m_cancel = true;
+    m_cancel = std::make_shared<std::atomic_bool>(false);
+    auto job = std::make_shared<SortJob>();
+    job->entries = m_entries;
+    job->voided = m_voided;
+    job->sort = m_sort;
+    job->order = m_order;
+    job->where = m_where;
+    job->generation = m_generation;
+    job->cancel = m_cancel;
+    SQLiteHelper &connection = m_book.connection();
+    const bool byColumn = !sortColumn(m_sort).isEmpty();
+    if (size() < readAtOnceBelow || (byColumn && !connection.open())) {
+        sortRows(byColumn && connection.open() ? &connection.db() : nullptr, *job);
+        finishSort(*job);
+        return;
+    }
+    // A long list is sorted on a thread of its own, its rows shown in the order they had
+    // meanwhile; the window stays live.
+    m_sorting = true;
+    m_complete = false;
+    Q_EMIT totalsChanged();
+    const QString path = connection.dbURL();
+    QThread *worker = QThread::create([job, path, byColumn] {
+        if (!byColumn) {
+            sortRows(nullptr, *job);
+            return;
+        }
+        Database own(path, Database::OpenMode::ExistingFileOnly);
+        own.setOpenReadOnly(true);
+        own.setLogsErrors(false);
+        if (own.open())
+            sortRows(&own, *job);
+    });
+    connect(worker, &QThread::finished, this, [this, job, worker] {
+        m_workers.removeOne(worker);
+        if (job->generation != m_generation)
+            return;
+        finishSort(*job);
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    m_workers.append(worker);
+    worker->start(QThread::LowPriority);
+}
+
+void ReceiptList::finishSort(SortJob &job)
+{
+    m_sorting = false;
+    m_complete = true;
+    if (!job.sorted) {
+        // The column could not be read for every row (another program changed the book):
+        // the range is read again, sorted.
+        reload();
+        return;
+    }
+    Q_EMIT aboutToReset();
+    dropPages();
+    m_entries.swap(job.entries);
+    Q_EMIT reset();
+    Q_EMIT totalsChanged();
+}
+
+// Sorts job.entries by the job's column, rows equal under it in the book's order (highest
+// number first), as a read of the range sorts them. The column's values are read from the
+// book by rowid: in one pass over the table when the rows are most of it, else those of
+// the list's condition.
+void ReceiptList::sortRows(Database *database, SortJob &job)
+{
+    std::vector<Entry> &entries = job.entries;
+    const size_t n = entries.size();
+    std::vector<qint64> keys(n);
+    const QString column = sortColumn(job.sort);
+    if (column.isEmpty()) {
+        for (size_t i = 0; i < n; ++i) {
+            const Entry &entry = entries[i];
+            switch (job.sort) {
+            case ListSort::ReceiptNo:
+                keys[i] = entry.number;
+                break;
+            case ListSort::Total:
+                // By value; an amount that cannot be read sorts as 0, where it always has.
+                keys[i] = entry.fen == Entry::unreadable ? 0 : entry.fen;
+                break;
+            case ListSort::Status:
+                keys[i] = job.voided.contains(entry.row) ? 1 : 0;
+                break;
+            default:
+                keys[i] = 0;
+                break;
+            }
+        }
+    } else {
+        if (!database)
+            return;
+        constexpr qint64 missing = std::numeric_limits<qint64>::min();
+        std::unique_ptr<ResultSet> bounds
+            = database->executeQuery(u"select min(rowid), max(rowid) from tb_receipt"_s);
+        if (!bounds || !bounds->next())
+            return;
+        const qint64 lowest = bounds->int64ForColumnIndex(0);
+        const qint64 highest = bounds->int64ForColumnIndex(1);
+        bounds.reset();
+        // Rowids of the book, mostly one after another: a value a rowid in an array.
+        const bool whole = lowest >= 0 && highest < 4 * qint64(n) + 4096;
+        std::vector<qint64> byRow;
+        QHash<qint64, qint64> byRowSparse;
+        if (whole)
+            byRow.assign(size_t(highest) + 1, missing);
+        const bool byText = collatesAsText(job.sort);
+        QList<QByteArray> distinct;
+        QHash<QByteArrayView, qint64> distinctIndex;
+        std::unique_ptr<ResultSet> rows = database->executeQuery(
+            whole ? u"select rowid, %1 from tb_receipt"_s.arg(column)
+                  : u"select rowid, %1 from tb_receipt where (%2)"_s.arg(column, job.where));
+        if (!rows)
+            return;
+        QByteArrayView previous;
+        qint64 previousValue = missing;
+        qint64 count = 0;
+        while (rows->next()) {
+            if ((++count & 0xffff) == 0 && job.cancel && *job.cancel)
+                return;
+            const qint64 row = rows->int64ForColumnIndex(0);
+            const QByteArrayView text = rows->bytesForColumnIndex(1).value_or(QByteArrayView());
+            qint64 value = previousValue;
+            if (value == missing || text != previous) {
+                if (byText) {
+                    auto found = distinctIndex.constFind(text);
+                    if (found == distinctIndex.constEnd()) {
+                        distinct.append(text.toByteArray());
+                        found = distinctIndex.insert(QByteArrayView(distinct.constLast()),
+                                                     distinct.size() - 1);
+                    }
+                    value = *found;
+                    previous = QByteArrayView(distinct.at(qsizetype(value)));
+                } else {
+                    // Dates sort as stored: yyyyMMddHHmmss.
+                    value = 0;
+                    for (const char c : text) {
+                        if (c >= '0' && c <= '9')
+                            value = value * 10 + (c - '0');
+                    }
+                    previous = {};
+                }
+                previousValue = byText ? value : missing;
+            }
+            if (whole) {
+                if (row >= 0 && row <= highest)
+                    byRow[size_t(row)] = value;
+            } else {
+                byRowSparse.insert(row, value);
+            }
+        }
+        if (rows->hasError())
+            return;
+        rows.reset();
+        std::vector<int> ranks;
+        if (byText) {
+            QList<QString> texts;
+            texts.reserve(distinct.size());
+            for (const QByteArray &text : std::as_const(distinct))
+                texts.append(QString::fromUtf8(text));
+            ranks = collationRanks(texts);
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const qint64 row = entries[i].row;
+            const qint64 value = whole
+                ? (row >= 0 && row <= highest ? byRow[size_t(row)] : missing)
+                : byRowSparse.value(row, missing);
+            if (value == missing)
+                return;
+            keys[i] = byText ? ranks[size_t(value)] : value;
+        }
+    }
+    if (job.cancel && *job.cancel)
+        return;
+    std::vector<quint32> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    const bool ascending = job.order == Qt::AscendingOrder;
+    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
+        if (keys[a] != keys[b])
+            return ascending ? keys[a] < keys[b] : keys[a] > keys[b];
+        const Entry &ea = entries[a], &eb = entries[b];
+        if (ea.number != eb.number)
+            return ea.number > eb.number;
+        return ea.row > eb.row;
+    });
+    std::vector<Entry> sorted;
+    sorted.reserve(n);
+    for (const quint32 i : order)
+        sorted.push_back(entries[i]);
+    entries.swap(sorted);
+    job.sorted = true;
 }
 
 void ReceiptList::refresh()
@@ -246,12 +450,14 @@ void ReceiptList::refresh()
 void ReceiptList::reload()
 {
     m_read = true;
+    m_sorting = false;
     // A read still running is of no use now.
     ++m_generation;
     *m_cancel = true;
     m_cancel = std::make_shared<std::atomic_bool>(false);
     dropPages();
     const ReadRequest request = makeRequest();
+    m_where = request.where;
     // A range of a few thousand receipts is read at once; a larger one on a thread of its
     // own, so the window stays live, its first page shown meanwhile when the order allows.
     SQLiteHelper &connection = m_book.connection();
@@ -420,18 +626,24 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                 ++result.skipped;
                 continue;
             }
+            qint64 numberValue = 0;
             if (result.uniformNumbers) {
                 const QByteArrayView number = rows->bytesForColumnIndex(3).value_or("");
                 if (numberLength < 0)
                     numberLength = number.size();
                 result.uniformNumbers = number.size() == numberLength && number.size() > 0
-                    && std::all_of(number.begin(), number.end(),
-                                   [](char c) { return c >= '0' && c <= '9'; });
+                    && number.size() <= 18;
+                for (qsizetype i = 0; result.uniformNumbers && i < number.size(); ++i) {
+                    const char c = number[i];
+                    result.uniformNumbers = c >= '0' && c <= '9';
+                    numberValue = numberValue * 10 + (c - '0');
+                }
             }
             const std::optional<QByteArrayView> totalText = rows->bytesForColumnIndex(1);
             const std::optional<double> yuan = readStoredAmount(totalText.value_or(""));
             const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
-            entries.push_back({rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable)});
+            entries.push_back(
+                {rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable), numberValue});
             if (byText) {
                 const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
                 auto found = distinctIndex.constFind(text);
@@ -762,13 +974,8 @@ bool ReceiptList::place(const Receipt &receipt, qint64 row)
         else
             high = middle;
     }
-    if (m_uniformNumbers) {
-        const QString &number = receipt.receiptNo;
-        if (m_numberLength < 0)
-            m_numberLength = number.size();
-        m_uniformNumbers = number.size() == m_numberLength && digitsValue(number).has_value();
-    }
-    const Entry entry {row, Money::fenOf(receipt).value_or(Entry::unreadable)};
+    const Entry entry {row, Money::fenOf(receipt).value_or(Entry::unreadable),
+                       numberOf(receipt.receiptNo)};
     Q_EMIT rowsAboutToBeInserted(low, low);
     dropPages();
     m_entries.insert(m_entries.begin() + low, entry);
@@ -777,6 +984,19 @@ bool ReceiptList::place(const Receipt &receipt, qint64 row)
     countIn(entry, 1);
     Q_EMIT rowsInserted();
     return true;
+}
+
+// The value of a receipt number the list now holds, as the book's order counts it; the
+// list's numbers stop being all of one form when it is not digits of their length.
+qint64 ReceiptList::numberOf(const QString &receiptNo)
+{
+    if (!m_uniformNumbers)
+        return 0;
+    if (m_numberLength < 0)
+        m_numberLength = receiptNo.size();
+    const std::optional<qint64> value = digitsValue(receiptNo);
+    m_uniformNumbers = receiptNo.size() == m_numberLength && value.has_value();
+    return value.value_or(0);
 }
 
 void ReceiptList::removeAt(qsizetype index)
@@ -827,6 +1047,7 @@ bool ReceiptList::replace(const BookChange &change, bool moveRows)
         const std::optional<qsizetype> index = indexOfRow(row);
         const bool shown = found != receipts->cend() && belongs(*found);
         if (index && shown && !movable) {
+            m_entries[size_t(*index)].number = numberOf(found->receiptNo);
             updateAt(*index, Money::fenOf(*found).value_or(Entry::unreadable),
                      found->voidReason.has_value());
             continue;

@@ -113,6 +113,9 @@ private:
         qint64 row;
         // The amount in fen; unreadable when the stored text is not an amount.
         qint64 fen;
+        // The receipt number's value while every number of the list is digits of one
+        // length (m_uniformNumbers): then the book's order is this, highest first.
+        qint64 number;
         static constexpr qint64 unreadable = std::numeric_limits<qint64>::min();
     };
 
@@ -149,6 +152,27 @@ private:
         ReadResult result;
     };
     ReadRequest makeRequest();
+    // What a sort of rows already read needs: the rows, and the column's values read by
+    // rowid when the sort is by a column (of the whole book when the list holds most of
+    // it, else of the rows `where` picks).
+    struct SortJob
+    {
+        std::vector<Entry> entries;
+        QSet<qint64> voided;
+        ListSort sort = ListSort::Book;
+        Qt::SortOrder order = Qt::AscendingOrder;
+        QString where;
+        quint64 generation = 0;
+        std::shared_ptr<std::atomic_bool> cancel;
+        // Set by the sort: false when a row's value was not found (another program
+        // changed the book) or the read failed.
+        bool sorted = false;
+    };
+    static void sortRows(Database *database, SortJob &job);
+    // Sorts the rows held in the list's order without reading the range again.
+    void sortHeld();
+    void finishSort(SortJob &job);
+    qint64 numberOf(const QString &receiptNo);
     static ReadResult scan(Database &database, const ReadRequest &request,
                            const std::atomic_bool *cancel);
     void take(ReadResult result, bool partial);
@@ -189,6 +213,10 @@ private:
     // Ranges of fewer receipts are read at once, on the window's thread.
     static constexpr qint64 readAtOnceBelow = 20000;
     bool m_complete = true;
+    // A sort of the rows held runs on its worker thread.
+    bool m_sorting = false;
+    // The condition the rows were read under.
+    QString m_where;
     bool m_uniformNumbers = false;
     qsizetype m_numberLength = -1;
     quint64 m_generation = 0;
