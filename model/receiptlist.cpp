@@ -348,7 +348,7 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
         const qint64 highest = bounds->int64ForColumnIndex(1);
         bounds.reset();
         // Rowids of the book, mostly one after another: a value a rowid in an array.
-        const bool whole = lowest >= 0 && highest < 4 * qint64(n) + 4096;
+        const bool whole = lowest >= 0 && highest < 4 * qint64(n);
         std::vector<qint64> byRow;
         QHash<qint64, qint64> byRowSparse;
         if (whole)

@@ -43,6 +43,9 @@ private Q_SLOTS:
     void changesReachTheRowsInPlace();
     void anotherProgramsChangeIsSeenWhenShownAgain();
     void sortByNumberAsTheBookHasIt();
+    void sortAgainAsAReadSorts_data();
+    void sortAgainAsAReadSorts();
+    void aLongListKeepsItsRowsWhileSorted();
 
 private:
     static Shown shown(ReceiptList &list)
@@ -203,6 +206,78 @@ void tst_ReceiptList::sortByNumberAsTheBookHasIt()
     list.setSort(ListSort::Book, Qt::AscendingOrder);
     list.setSort(ListSort::ReceiptNo, Qt::DescendingOrder);
     QCOMPARE(shown(list), readAfresh(ListSort::ReceiptNo, Qt::DescendingOrder, {}));
+}
+
+void tst_ReceiptList::sortAgainAsAReadSorts_data()
+{
+    QTest::addColumn<int>("sort");
+    QTest::addColumn<QString>("search");
+    QTest::newRow("number") << int(ListSort::ReceiptNo) << QString();
+    QTest::newRow("date") << int(ListSort::ReceiptDate) << QString();
+    QTest::newRow("payer") << int(ListSort::Payer) << QString();
+    QTest::newRow("amount") << int(ListSort::Total) << QString();
+    QTest::newRow("reason, all alike") << int(ListSort::Reason1) << QString();
+    QTest::newRow("remark") << int(ListSort::Remark) << QString();
+    QTest::newRow("made") << int(ListSort::CreateDate) << QString();
+    QTest::newRow("status") << int(ListSort::Status) << QString();
+    QTest::newRow("book's order") << int(ListSort::Book) << QString();
+    QTest::newRow("payer, searched") << int(ListSort::Payer) << u"公司"_s;
+    QTest::newRow("remark, searched") << int(ListSort::Remark) << u"申"_s;
+}
+
+// A list sorted again, from an order other than the book's, shows its rows as a list read
+// in that order does: ties in the book's order, texts as the collation has them, and a
+// receipt saved afterwards where that order puts it.
+void tst_ReceiptList::sortAgainAsAReadSorts()
+{
+    QFETCH(int, sort);
+    QFETCH(QString, search);
+    // Remarks whose order is not their bytes': digit runs by value, letters in any case,
+    // empty and none.
+    QVERIFY(m_env->execRaw(u"update tb_receipt set remark = case rowid % 6 when 0 then '10号' "
+                           u"when 1 then '2号' when 2 then 'b' when 3 then 'A' when 4 then '' "
+                           u"end"_s));
+    ReceiptBook &book = ReceiptBook::shared();
+    ReceiptList list(book);
+    list.setSort(ListSort::Remark, Qt::DescendingOrder);
+    list.setSearch(search);
+    list.setRange(begin, end);
+    QVERIFY(list.size() > 10);
+    for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        list.setSort(ListSort(sort), order);
+        QCOMPARE(shown(list), readAfresh(ListSort(sort), order, search));
+    }
+    QVERIFY(book.issue(newReceipt(u"N1"_s, u"申公司"_s, 12)).saved);
+    QCOMPARE(shown(list), readAfresh(ListSort(sort), Qt::DescendingOrder, search));
+}
+
+// A list too long to sort on the window's thread keeps showing its rows, in the order they
+// had, until they are sorted.
+void tst_ReceiptList::aLongListKeepsItsRowsWhileSorted()
+{
+    QVERIFY(m_env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 25000) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, total, createDate, "
+        u"isDeleted) select 'L' || i, printf('1%06d', i), printf('2024-05-%02d %02d:00:00', "
+        u"1 + i % 31, i % 3), '乙', '1', '2024-06-01 00:00:00', '0' from n;"_s));
+    ReceiptList list(ReceiptBook::shared());
+    list.setRange(begin, end);
+    QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 60000);
+    const qsizetype rows = list.size();
+    QCOMPARE(rows, 25300);
+    const QString first = list.idAt(0);
+    QSignalSpy resets(&list, &ReceiptList::reset);
+    list.setSort(ListSort::ReceiptDate, Qt::DescendingOrder);
+    QCOMPARE(list.size(), rows);
+    QCOMPARE(list.idAt(0), first);
+    QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 60000);
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(list.size(), rows);
+    const QString expected = m_env->queryRaw(
+        u"select group_concat(id, ' ') from (select id from tb_receipt where isDeleted <> 1 "
+        u"and receiptDate between '%1' and '%2' order by receiptDate desc, receiptNo desc)"_s
+            .arg(begin, end));
+    QCOMPARE(shown(list).ids.join(u' '), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptList)
