@@ -167,6 +167,8 @@ private:
         // Set by the sort: false when a row's value was not found (another program
         // changed the book) or the read failed.
         bool sorted = false;
+        // The sorted rows' values under the column, in their order.
+        std::vector<qint64> keys;
     };
     static void sortRows(Database *database, SortJob &job);
     // Sorts the rows held in the list's order without reading the range again.
@@ -213,6 +215,9 @@ private:
     // Ranges of fewer receipts are read at once, on the window's thread.
     static constexpr qint64 readAtOnceBelow = 20000;
     bool m_complete = true;
+    // The values of m_entries under the sort's column, in their order, from the sort that
+    // put them so; emptied by any change of the rows.
+    std::vector<qint64> m_heldKeys;
     // A sort of the rows held runs on its worker thread.
     bool m_sorting = false;
     // The condition the rows were read under.
