@@ -486,6 +486,8 @@ int main(int argc, char **argv)
         report(qPrintable(u"  longest stall meanwhile"_s), longestStall, "ms", stallTargetMs,
                QString());
     }
+    report("memory after the sorts (RSS)", BenchData::megabytes(BenchData::residentKilobytes()),
+           "MB", memoryTargetMb, QString());
     if (onlySort) {
         std::printf("%d receipts: %s\n", size, allMet ? "every target met" : "some targets MISSED");
         return allMet ? 0 : 2;

@@ -224,9 +224,24 @@ void ReceiptList::setSort(ListSort sort, Qt::SortOrder order)
     const bool turnedRound = sort == m_sort && order != m_order;
     m_sort = sort;
     m_order = order;
+    if (m_read && m_complete && m_error.isEmpty() && m_uniformNumbers && wasAscending
+        && ascending) {
+        if (*wasAscending != *ascending) {
+            Q_EMIT aboutToReset();
+            dropPages();
+            std::reverse(m_entries.begin(), m_entries.end());
+            m_heldKeys.clear();
+            Q_EMIT reset();
+        }
+        return;
+    }
+    // Rows held are sorted as they are only while the book holds what they were read
+    // from: another program's change shows with the list read again, as it always has.
+    const bool heldUpToDate = m_read && m_error.isEmpty() && m_uniformNumbers
+        && (m_complete || m_sorting) && m_readAt && m_book.changeCounter() == m_readAt;
     // The same column the other way: its values, held from the sort, turned round, and
     // rows equal under it turned back to the book's order.
-    if (turnedRound && m_complete && m_error.isEmpty() && !m_heldKeys.empty()
+    if (turnedRound && heldUpToDate && m_complete && !m_heldKeys.empty()
         && m_heldKeys.size() == m_entries.size()) {
         Q_EMIT aboutToReset();
         dropPages();
@@ -241,20 +256,9 @@ void ReceiptList::setSort(ListSort sort, Qt::SortOrder order)
         Q_EMIT reset();
         return;
     }
-    if (m_read && m_complete && m_error.isEmpty() && m_uniformNumbers && wasAscending
-        && ascending) {
-        if (*wasAscending != *ascending) {
-            Q_EMIT aboutToReset();
-            dropPages();
-            std::reverse(m_entries.begin(), m_entries.end());
-            m_heldKeys.clear();
-            Q_EMIT reset();
-        }
-        return;
-    }
     // Any other order of rows held whose numbers tell the book's order: sorted as they
     // are, by the column's values alone, read by rowid; the range is not read again.
-    if (m_read && (m_complete || m_sorting) && m_error.isEmpty() && m_uniformNumbers) {
+    if (heldUpToDate) {
         sortHeld();
         return;
     }

@@ -40,9 +40,11 @@ enum class ListSort {
 };
 
 // The receipts one list screen shows: a date range of the book, searched and sorted, held
-// as the order of its rows (a rowid and an amount a receipt, 16 bytes) while the receipts
-// themselves are read from the book a page at a time, for the rows on screen and near
-// them. A million receipts so cost 16 MB and one pass over the book, not 800 MB.
+// as the order of its rows (a rowid, an amount and a number a receipt, 24 bytes) while the
+// receipts themselves are read from the book a page at a time, for the rows on screen and
+// near them. A million receipts so cost 24 MB and one pass over the book, not 800 MB.
+// Sorted again, the rows held are sorted, the column's values read by rowid in one pass
+// (a column clicked again turns round the values held from its sort), not the range.
 //
 // Changes the book tells (ReceiptBook::changed) reach the rows in place: a new receipt
 // is put where the order puts it (a binary search over the rows), a changed one is read

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void sortAgainAsAReadSorts_data();
     void sortAgainAsAReadSorts();
     void aLongListKeepsItsRowsWhileSorted();
+    void sortedAgainAfterAnotherProgramsChange();
 
 private:
     static Shown shown(ReceiptList &list)
@@ -278,6 +279,23 @@ void tst_ReceiptList::aLongListKeepsItsRowsWhileSorted()
         u"and receiptDate between '%1' and '%2' order by receiptDate desc, receiptNo desc)"_s
             .arg(begin, end));
     QCOMPARE(shown(list).ids.join(u' '), expected);
+}
+
+// Sorted after another program changed the book, a list shows the book as it is now.
+void tst_ReceiptList::sortedAgainAfterAnotherProgramsChange()
+{
+    ReceiptList list(ReceiptBook::shared());
+    list.setRange(begin, end);
+    list.setSort(ListSort::Payer, Qt::AscendingOrder);
+    QVERIFY(m_env->storeReceipt(u"X"_s, u"0000400"_s, u"2024-05-09 00:00:00"_s, u"丙"_s, 2));
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'R5'"_s));
+    for (const Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
+        list.setSort(ListSort::Payer, order);
+        QCOMPARE(shown(list), readAfresh(ListSort::Payer, order, {}));
+    }
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'R6'"_s));
+    list.setSort(ListSort::Total, Qt::AscendingOrder);
+    QCOMPARE(shown(list), readAfresh(ListSort::Total, Qt::AscendingOrder, {}));
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptList)
