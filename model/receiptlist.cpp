@@ -230,7 +230,7 @@ void ReceiptList::setSort(ListSort sort, Qt::SortOrder order)
             Q_EMIT aboutToReset();
             dropPages();
             std::reverse(m_entries.begin(), m_entries.end());
-            m_heldKeys.clear();
+            m_runStarts.clear();
             Q_EMIT reset();
         }
         return;
@@ -239,17 +239,22 @@ void ReceiptList::setSort(ListSort sort, Qt::SortOrder order)
     // from: another program's change shows with the list read again, as it always has.
     const bool heldUpToDate = m_read && m_error.isEmpty() && m_uniformNumbers
         && (m_complete || m_sorting) && m_readAt && m_book.changeCounter() == m_readAt;
-    // The same column the other way: its values, held from the sort, turned round, and
-    // rows equal under it turned back to the book's order.
-    if (turnedRound && heldUpToDate && m_complete && !m_heldKeys.empty()
-        && m_heldKeys.size() == m_entries.size()) {
+    // The same column the other way: the rows turned round, and those equal under the
+    // column, as the sort that put them so knew them, turned back to the book's order.
+    if (turnedRound && heldUpToDate && m_complete && !m_runStarts.empty()
+        && m_runStarts.size() == m_entries.size()) {
         Q_EMIT aboutToReset();
         dropPages();
+        const size_t n = m_entries.size();
         std::reverse(m_entries.begin(), m_entries.end());
-        std::reverse(m_heldKeys.begin(), m_heldKeys.end());
-        for (size_t first = 0, last = 0; first < m_heldKeys.size(); first = last) {
+        // A run began at i; turned round, one begins after where it ended.
+        std::vector<bool> starts(n);
+        for (size_t i = 0; i < n; ++i)
+            starts[i] = i == 0 || m_runStarts[n - i];
+        m_runStarts.swap(starts);
+        for (size_t first = 0, last = 0; first < n; first = last) {
             last = first + 1;
-            while (last < m_heldKeys.size() && m_heldKeys[last] == m_heldKeys[first])
+            while (last < n && !m_runStarts[last])
                 ++last;
             std::reverse(m_entries.begin() + qsizetype(first), m_entries.begin() + qsizetype(last));
         }
@@ -327,7 +332,7 @@ void ReceiptList::finishSort(SortJob &job)
     Q_EMIT aboutToReset();
     dropPages();
     m_entries.swap(job.entries);
-    m_heldKeys.swap(job.keys);
+    m_runStarts.swap(job.runStarts);
     Q_EMIT reset();
     Q_EMIT totalsChanged();
 }
@@ -459,7 +464,6 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
         inBookOrder = inBookOrder && before(entries[i - 1], entries[i]);
         turnedRound = turnedRound && before(entries[i], entries[i - 1]);
     }
-    std::vector<quint64> digits(n);
     std::vector<quint32> spare(n);
     const auto sortBy = [&](const auto &keyOf, bool ascending) {
         qint64 low = std::numeric_limits<qint64>::max(), high = std::numeric_limits<qint64>::min();
@@ -467,21 +471,20 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
             low = std::min(low, keyOf(i));
             high = std::max(high, keyOf(i));
         }
-        quint64 bits = 0;
-        for (size_t i = 0; i < n; ++i) {
-            digits[i] = ascending ? quint64(keyOf(i)) - quint64(low)
-                                  : quint64(high) - quint64(keyOf(i));
-            bits |= digits[i];
-        }
+        const auto digits = [&](quint32 i) {
+            return ascending ? quint64(keyOf(i)) - quint64(low) : quint64(high) - quint64(keyOf(i));
+        };
+        const quint64 bits = n > 0 ? quint64(high) - quint64(low) : 0;
         std::vector<quint32> counts(65537);
+        // Passes of 16 bits, as many as the widest value needs.
         for (int shift = 0; shift < 64 && (bits >> shift) != 0; shift += 16) {
             std::fill(counts.begin(), counts.end(), 0u);
             for (const quint32 i : order)
-                ++counts[((digits[i] >> shift) & 0xffff) + 1];
+                ++counts[((digits(i) >> shift) & 0xffff) + 1];
             for (size_t d = 1; d < counts.size(); ++d)
                 counts[d] += counts[d - 1];
             for (const quint32 i : order)
-                spare[counts[(digits[i] >> shift) & 0xffff]++] = i;
+                spare[counts[(digits(i) >> shift) & 0xffff]++] = i;
             order.swap(spare);
         }
     };
@@ -501,14 +504,30 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
         }
     }
     sortBy([&](size_t i) { return keys[i]; }, job.order == Qt::AscendingOrder);
-    std::vector<Entry> sorted;
-    sorted.reserve(n);
-    job.keys.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-        sorted.push_back(entries[order[i]]);
-        job.keys[i] = keys[order[i]];
+    spare = {};
+    // Where rows equal under the column begin, for a click the other way.
+    job.runStarts.assign(n, false);
+    for (size_t i = 0; i < n; ++i)
+        job.runStarts[i] = i == 0 || keys[order[i]] != keys[order[i - 1]];
+    keys = {};
+    // The rows put in their order where they are, a cycle at a time: a million rows are
+    // not held twice.
+    for (size_t first = 0; first < n; ++first) {
+        if (order[first] == first)
+            continue;
+        const Entry held = entries[first];
+        size_t at = first;
+        for (;;) {
+            const size_t from = order[at];
+            order[at] = quint32(at);
+            if (from == first) {
+                entries[at] = held;
+                break;
+            }
+            entries[at] = entries[from];
+            at = from;
+        }
     }
-    entries.swap(sorted);
     job.sorted = true;
 }
 
@@ -817,7 +836,7 @@ void ReceiptList::take(ReadResult result, bool partial)
         return;
     }
     m_entries.swap(result.entries);
-    m_heldKeys.clear();
+    m_runStarts.clear();
     m_voided.swap(result.voided);
     m_totals = result.totals;
     m_skipped = result.skipped;
@@ -1052,7 +1071,7 @@ bool ReceiptList::place(const Receipt &receipt, qint64 row)
     Q_EMIT rowsAboutToBeInserted(low, low);
     dropPages();
     m_entries.insert(m_entries.begin() + low, entry);
-    m_heldKeys.clear();
+    m_runStarts.clear();
     if (voided)
         m_voided.insert(row);
     countIn(entry, 1);
@@ -1080,7 +1099,7 @@ void ReceiptList::removeAt(qsizetype index)
     countIn(m_entries[size_t(index)], -1);
     m_voided.remove(m_entries[size_t(index)].row);
     m_entries.erase(m_entries.begin() + index);
-    m_heldKeys.clear();
+    m_runStarts.clear();
     Q_EMIT rowsRemoved();
 }
 
@@ -1095,7 +1114,7 @@ void ReceiptList::applyVoid(const BookChange &change, bool voided)
 void ReceiptList::updateAt(qsizetype index, qint64 fen, bool voided)
 {
     Entry &entry = m_entries[size_t(index)];
-    m_heldKeys.clear();
+    m_runStarts.clear();
     countIn(entry, -1);
     entry.fen = fen;
     if (voided)

@@ -169,8 +169,8 @@ private:
         // Set by the sort: false when a row's value was not found (another program
         // changed the book) or the read failed.
         bool sorted = false;
-        // The sorted rows' values under the column, in their order.
-        std::vector<qint64> keys;
+        // Where the sorted rows equal under the column begin.
+        std::vector<bool> runStarts;
     };
     static void sortRows(Database *database, SortJob &job);
     // Sorts the rows held in the list's order without reading the range again.
@@ -217,9 +217,9 @@ private:
     // Ranges of fewer receipts are read at once, on the window's thread.
     static constexpr qint64 readAtOnceBelow = 20000;
     bool m_complete = true;
-    // The values of m_entries under the sort's column, in their order, from the sort that
-    // put them so; emptied by any change of the rows.
-    std::vector<qint64> m_heldKeys;
+    // Where rows equal under the sort's column begin in m_entries, a bit a row, from the
+    // sort that put them so; emptied by any change of the rows.
+    std::vector<bool> m_runStarts;
     // A sort of the rows held runs on its worker thread.
     bool m_sorting = false;
     // The condition the rows were read under.
