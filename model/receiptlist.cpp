@@ -16,6 +16,9 @@
 #include <QThread>
 
 #include <algorithm>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <numeric>
 
 using namespace Qt::StringLiterals;
@@ -335,6 +338,13 @@ void ReceiptList::finishSort(SortJob &job)
     m_runStarts.swap(job.runStarts);
     Q_EMIT reset();
     Q_EMIT totalsChanged();
+    // The rows in their old order go now, and with them what the sort's thread held:
+    // tens of megabytes glibc would keep for the process otherwise (freed blocks that
+    // large raise its threshold for mapping blocks of their own, and later ones stay).
+    job.entries = {};
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 // Sorts job.entries by the job's column, rows equal under it in the book's order (highest
