@@ -219,6 +219,10 @@ int exportReceipts(const ExportRequest &request)
         return badDate(*request.to);
     if (end < begin)
         return usageError(u"--to 的日期早于 --from 的日期"_s);
+    // Exporting writes nothing into the book, so it does not wait for SQLite's check of
+    // the whole file (as long again as the export on a large book); a book about to be
+    // brought up to date is still checked before that writes.
+    BookFile::checkFileLater();
     if (!bookIsUsable())
         return CommandLine::Failed;
 
