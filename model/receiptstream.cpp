@@ -196,3 +196,99 @@ const Receipt *ReceiptStream::next()
     }
     return nullptr;
 }
+
+namespace {
+
+// Receipts in a batch, and batches read but not yet written: enough that neither thread
+// waits on the other for each row, little enough to keep memory flat (about 1 MB).
+constexpr size_t readAheadBatch = 256;
+constexpr size_t readAheadBatches = 4;
+
+} // namespace
+
+ReceiptReadAhead::ReceiptReadAhead(ReceiptStream &stream)
+    : m_stream(stream)
+{
+    m_thread = std::thread([this] { read(); });
+}
+
+ReceiptReadAhead::~ReceiptReadAhead()
+{
+    stop();
+}
+
+void ReceiptReadAhead::read()
+{
+    for (;;) {
+        std::vector<Receipt> batch;
+        batch.reserve(readAheadBatch);
+        bool atEnd = false;
+        while (batch.size() < readAheadBatch) {
+            const Receipt *receipt = m_stream.next();
+            if (!receipt) {
+                atEnd = true;
+                break;
+            }
+            batch.push_back(*receipt);
+        }
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_stopping || m_ready.size() < readAheadBatches; });
+        if (m_stopping || atEnd) {
+            if (!m_stopping && !batch.empty())
+                m_ready.push_back(std::move(batch));
+            m_finished = true;
+            m_changed.notify_all();
+            return;
+        }
+        m_ready.push_back(std::move(batch));
+        m_changed.notify_all();
+    }
+}
+
+const Receipt *ReceiptReadAhead::next()
+{
+    if (m_nextInBatch < m_batch.size())
+        return &m_batch[m_nextInBatch++];
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished; });
+    if (m_ready.empty()) {
+        m_batch.clear();
+        m_nextInBatch = 0;
+        return nullptr;
+    }
+    m_batch = std::move(m_ready.front());
+    m_ready.pop_front();
+    m_changed.notify_all();
+    m_nextInBatch = 1;
+    return &m_batch[0];
+}
+
+void ReceiptReadAhead::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QString ReceiptReadAhead::error()
+{
+    stop();
+    return m_stream.error();
+}
+
+int ReceiptReadAhead::skippedRows()
+{
+    stop();
+    return m_stream.skippedRows();
+}
+
+QString ReceiptReadAhead::skippedNotice()
+{
+    stop();
+    return m_stream.skippedNotice();
+}
+
