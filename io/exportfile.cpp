@@ -3,6 +3,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <dlfcn.h>
 
 using namespace Qt::StringLiterals;
@@ -90,6 +92,14 @@ int ExportFile::displayWidth(QStringView text)
 
 QByteArray ExportFile::excelText(const QString &text, bool *cut)
 {
+    // Nearly every text needs none of what follows: one look at its characters tells.
+    if (text.size() <= cellTextLimit
+        && std::none_of(text.begin(), text.end(),
+                        [](QChar c) { return c == u'\0' || c == u'_'; })) {
+        if (cut)
+            *cut = false;
+        return text.toUtf8();
+    }
     // Excel reads "_x0041_" in a text as the character it codes (how it writes control
     // characters); the underscore that begins such a run is itself written coded.
     QString out = text;

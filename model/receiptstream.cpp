@@ -224,12 +224,12 @@ void ReceiptReadAhead::read()
         batch.reserve(readAheadBatch);
         bool atEnd = false;
         while (batch.size() < readAheadBatch) {
-            const Receipt *receipt = m_stream.next();
-            if (!receipt) {
+            if (!m_stream.next()) {
                 atEnd = true;
                 break;
             }
-            batch.push_back(*receipt);
+            // The stream's next call gives m_current a new value whatever it holds.
+            batch.push_back(std::move(*m_stream.m_current));
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_stopping || m_ready.size() < readAheadBatches; });

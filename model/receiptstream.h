@@ -54,6 +54,8 @@ public:
     QString skippedNotice() const;
 
 private:
+    friend class ReceiptReadAhead; // takes the receipt next() gave instead of copying it
+
     void fail(const QString &reason);
     bool openOwn();
     const Receipt *nextOfRows();
