@@ -229,8 +229,7 @@ int exportReceipts(const ExportRequest &request)
     // Read only, so no lock: an open window goes on meanwhile. The same rows and search
     // as the lists, in their order (highest number first), read and written one by one:
     // read on a thread (and a connection) of their own while the rows before are written.
-    ReceiptStream stream(begin, end, ReceiptFilter(request.search),
-                         ReceiptStream::Connection::Own);
+    ReceiptStream stream(begin, end, ReceiptFilter(request.search), ReceiptStream::Connection::Own);
     ReceiptReadAhead reader(stream);
     const ReceiptExport::Source source = [&reader](QString *error) {
         const Receipt *receipt = reader.next();

@@ -15,14 +15,13 @@ using namespace Qt::StringLiterals;
 // here on its way to minizip (the executable's definition comes first for the libraries
 // it loads) and passed on with that level; a libxlsxwriter built with a minizip of its
 // own never comes here and packs as before. What the workbook holds is the same.
-extern "C" int zipOpenNewFileInZip4_64(void *file, const char *filename, const void *fileInfo,
-                                       const void *localExtra, unsigned localExtraSize,
-                                       const void *globalExtra, unsigned globalExtraSize,
-                                       const char *comment, int method, int level, int raw,
-                                       int windowBits, int memLevel, int strategy,
-                                       const char *password, unsigned long crcForCrypting,
-                                       unsigned long versionMadeBy, unsigned long flagBase,
-                                       int zip64)
+extern "C" __attribute__((visibility("default"))) int
+zipOpenNewFileInZip4_64(void *file, const char *filename, const void *fileInfo,
+                        const void *localExtra, unsigned localExtraSize, const void *globalExtra,
+                        unsigned globalExtraSize, const char *comment, int method, int level,
+                        int raw, int windowBits, int memLevel, int strategy, const char *password,
+                        unsigned long crcForCrypting, unsigned long versionMadeBy,
+                        unsigned long flagBase, int zip64)
 {
     using Open = decltype(&zipOpenNewFileInZip4_64);
     static const Open minizip = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "zipOpenNewFileInZip4_64"));
@@ -93,9 +92,9 @@ int ExportFile::displayWidth(QStringView text)
 QByteArray ExportFile::excelText(const QString &text, bool *cut)
 {
     // Nearly every text needs none of what follows: one look at its characters tells.
-    if (text.size() <= cellTextLimit
-        && std::none_of(text.begin(), text.end(),
-                        [](QChar c) { return c == u'\0' || c == u'_'; })) {
+    if (text.size() <= cellTextLimit && std::none_of(text.begin(), text.end(), [](QChar c) {
+            return c == u'\0' || c == u'_';
+        })) {
         if (cut)
             *cut = false;
         return text.toUtf8();

@@ -291,4 +291,3 @@ QString ReceiptReadAhead::skippedNotice()
     stop();
     return m_stream.skippedNotice();
 }
-

@@ -112,4 +112,3 @@ private:
     size_t m_nextInBatch = 0;
     std::thread m_thread;
 };
-

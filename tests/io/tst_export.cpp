@@ -232,6 +232,11 @@ void tst_Export::xlsxReadsBack()
     QCOMPARE(cells[u"D5"_s].formula, u"SUMIF(M2:M4,\"<>已作废\",D2:D4)"_s);
     QCOMPARE(cells[u"D5"_s].value, u"12800.5"_s);
     QVERIFY(cells[u"D5"_s].bold && cells[u"D5"_s].numberFormat == u"¥#,##0.00"_s);
+    // Packed at a quick level: zip marks such a member "Defl:F" (the default level is "N").
+    QProcess listing;
+    listing.start(u"unzip"_s, {u"-v"_s, path(u"a.xlsx"_s), u"xl/worksheets/sheet1.xml"_s});
+    QVERIFY(listing.waitForFinished(30000));
+    QVERIFY2(listing.readAllStandardOutput().contains("Defl:F"), "packed at the default level");
 
     // An empty list: a formula over no rows would name its own cell, so a plain 0.
     QVERIFY(ReceiptExport::write(path(u"a.XLSX"_s), sample(), {}));
@@ -511,8 +516,8 @@ void tst_Export::readAheadGivesTheListsRows_data()
     QTest::addColumn<QString>("search");
     const QString first = u"0000-01-01 00:00:00"_s, last = u"9999-12-31 23:59:59"_s;
     QTest::newRow("whole book") << first << last << QString();
-    QTest::newRow("exactly its days") << u"2024-01-01 00:00:00"_s << u"2024-04-29 00:00:00"_s
-                                      << QString();
+    QTest::newRow("exactly its days")
+        << u"2024-01-01 00:00:00"_s << u"2024-04-29 00:00:00"_s << QString();
     QTest::newRow("a part") << u"2024-02-01 00:00:00"_s << u"2024-03-31 23:59:59"_s << QString();
     QTest::newRow("searched") << first << last << u"乙"_s;
 }
