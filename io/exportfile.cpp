@@ -11,10 +11,9 @@ using namespace Qt::StringLiterals;
 
 // libxlsxwriter packs a workbook with minizip at zlib's default level (6). A sheet is XML
 // of one shape over and over, which level 2 packs a seventh larger in about half the time:
-// a quarter of writing a large workbook went to that packing. The packer's call is taken
-// here on its way to minizip (the executable's definition comes first for the libraries
-// it loads) and passed on with that level; a libxlsxwriter built with a minizip of its
-// own never comes here and packs as before. What the workbook holds is the same.
+// a quarter of writing a large workbook went to that packing. The packer's call to open a
+// member is taken here on its way to minizip (an executable's definition comes before a
+// library's) and passed on with that level. What the workbook holds is the same.
 extern "C" __attribute__((visibility("default"))) int
 zipOpenNewFileInZip4_64(void *file, const char *filename, const void *fileInfo,
                         const void *localExtra, unsigned localExtraSize, const void *globalExtra,
