@@ -219,24 +219,30 @@ int exportReceipts(const ExportRequest &request)
         return badDate(*request.to);
     if (end < begin)
         return usageError(u"--to 的日期早于 --from 的日期"_s);
+    // Exporting writes nothing into the book, so it does not wait for SQLite's check of
+    // the whole file (as long again as the export on a large book); a book about to be
+    // brought up to date is still checked before that writes.
+    BookFile::checkFileLater();
     if (!bookIsUsable())
         return CommandLine::Failed;
 
     // Read only, so no lock: an open window goes on meanwhile. The same rows and search
-    // as the lists, in their order (highest number first), read and written one by one.
-    ReceiptStream stream(begin, end, ReceiptFilter(request.search));
-    const ReceiptExport::Source source = [&stream](QString *error) {
-        const Receipt *receipt = stream.next();
+    // as the lists, in their order (highest number first), read and written one by one:
+    // read on a thread (and a connection) of their own while the rows before are written.
+    ReceiptStream stream(begin, end, ReceiptFilter(request.search), ReceiptStream::Connection::Own);
+    ReceiptReadAhead reader(stream);
+    const ReceiptExport::Source source = [&reader](QString *error) {
+        const Receipt *receipt = reader.next();
         if (!receipt)
-            *error = stream.error();
+            *error = reader.error();
         return receipt;
     };
     ReceiptTotals totals;
     QString error;
     QStringList cutCells;
     const bool written = ReceiptExport::write(request.target, source, &totals, &error, &cutCells);
-    if (stream.skippedRows() > 0)
-        printMessage(stream.skippedNotice());
+    if (reader.skippedRows() > 0)
+        printMessage(reader.skippedNotice());
     if (!written) {
         printMessage(error);
         return CommandLine::Failed;

@@ -309,8 +309,9 @@ public:
                         LXW_ROW_MAX - 2));
                 break;
             }
-            widen(*receipt);
-            writeReceipt(row++, *receipt);
+            const std::optional<qint64> fen = Money::fenOf(*receipt);
+            widen(*receipt, fen);
+            writeReceipt(row++, *receipt, fen);
         }
         if (!m_feed.error().isEmpty()) {
             *error = m_feed.error();
@@ -368,7 +369,7 @@ private:
 
     // Wide enough for the title and the longest value, within reason: a long remark
     // should not push the other columns off the screen.
-    void widen(const Receipt &receipt)
+    void widen(const Receipt &receipt, std::optional<qint64> fen)
     {
         for (int column = 0; column < columnCount; ++column) {
             if (const QString *text = plainText(receipt, column))
@@ -377,7 +378,7 @@ private:
         if (receipt.unreadableTotal)
             m_widths[TotalColumn]
                 = std::max(m_widths[TotalColumn], displayWidth(*receipt.unreadableTotal));
-        else if (const std::optional<qint64> fen = Money::fenOf(receipt))
+        else if (fen)
             m_largest = std::max({m_largest, *fen, -*fen});
     }
 
@@ -426,7 +427,8 @@ private:
                                       withTime ? m_dateTime[grey] : m_date[grey]));
     }
 
-    void writeReceipt(lxw_row_t row, const Receipt &receipt)
+    // fen: the receipt's amount (Money::fenOf).
+    void writeReceipt(lxw_row_t row, const Receipt &receipt, std::optional<qint64> fen)
     {
         const bool grey = receipt.voidReason.has_value();
         for (int column = 0; column < columnCount; ++column) {
@@ -438,7 +440,7 @@ private:
                 writeDate(row, column, receipt.createDate, true, grey);
                 break;
             case TotalColumn:
-                if (const std::optional<qint64> fen = Money::fenOf(receipt))
+                if (fen)
                     note(worksheet_write_number(m_sheet, row, lxw_col_t(column), double(*fen) / 100,
                                                 m_money[grey]));
                 else

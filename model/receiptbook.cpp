@@ -111,6 +111,20 @@ QString ReceiptBook::rangeStatement(const QString &begin, const QString &end)
         + sqlQuote(begin) + u" and "_s + sqlQuote(end) + u"\norder by ReceiptNo desc"_s;
 }
 
+QString ReceiptBook::rangeStatementByNumber(const QString &begin, const QString &end)
+{
+    // The unary plus keeps the date condition off the date index (it compares the same).
+    return u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   +ReceiptDate between "_s
+        + sqlQuote(begin) + u" and "_s + sqlQuote(end) + u"\norder by ReceiptNo desc"_s;
+}
+
+QString ReceiptBook::dateSpanStatement()
+{
+    // Each on its own: SQLite reads one end of the index for a lone min() or max().
+    return u"select (select min(receiptDate) from tb_receipt), "
+           u"(select max(receiptDate) from tb_receipt)"_s;
+}
+
 ReceiptBook::RangeRead ReceiptBook::readRange(const QString &begin, const QString &end)
 {
     RangeRead read;

@@ -353,7 +353,7 @@ void ReceiptList::finishSort(SortJob &job)
 // when the rows are most of it, else those of the list's condition.
 void ReceiptList::sortRows(Database *database, SortJob &job)
 {
-    std::vector<Entry> &entries = job.entries;
+    std::deque<Entry> &entries = job.entries;
     const size_t n = entries.size();
     std::vector<qint64> keys(n);
     const QString column = job.sort == ListSort::ReceiptNo ? QString() : sortColumn(job.sort);
@@ -773,8 +773,17 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
 
     QSet<qint64> &voided = result.voided;
     if (request.keepsVoids) {
+        // A page asks only after its own rows; a whole range after every void of the book,
+        // fewer lookups than one per row.
+        QString ofRows;
+        if (request.limit > 0) {
+            QStringList rowids;
+            for (const Entry &entry : entries)
+                rowids.append(QString::number(entry.row));
+            ofRows = u" where r.rowid in (%1)"_s.arg(rowids.join(u','));
+        }
         std::unique_ptr<ResultSet> voids = database.executeQuery(
-            u"select r.rowid from tb_void v join tb_receipt r on r.id = v.receiptId"_s);
+            u"select r.rowid from tb_void v join tb_receipt r on r.id = v.receiptId"_s + ofRows);
         if (!voids)
             return failed(database.lastErrorCode(), database.lastErrorMessage());
         while (voids->next())
@@ -845,7 +854,8 @@ void ReceiptList::take(ReadResult result, bool partial)
         m_error = u"读取收据失败："_s + result.error;
         return;
     }
-    m_entries.swap(result.entries);
+    m_entries.assign(result.entries.cbegin(), result.entries.cend());
+    std::vector<Entry>().swap(result.entries);
     m_runStarts.clear();
     m_voided.swap(result.voided);
     m_totals = result.totals;
@@ -943,6 +953,15 @@ QString ReceiptList::idAt(qsizetype row)
 
 std::optional<qsizetype> ReceiptList::indexOfRow(qint64 row) const
 {
+    // A changed row is mostly one on screen or near it, among the pages held.
+    for (auto page = m_pages.cbegin(); page != m_pages.cend(); ++page) {
+        const qsizetype first = page.key() * pageSize;
+        const qsizetype last = std::min(size(), first + pageSize);
+        for (qsizetype i = first; i < last; ++i) {
+            if (m_entries[size_t(i)].row == row)
+                return i;
+        }
+    }
     const auto found = std::find_if(m_entries.cbegin(), m_entries.cend(),
                                     [row](const Entry &entry) { return entry.row == row; });
     if (found == m_entries.cend())
@@ -1060,18 +1079,40 @@ bool ReceiptList::place(const Receipt &receipt, qint64 row)
 {
     const bool voided = receipt.voidReason.has_value();
     qsizetype low = 0, high = size();
-    while (low < high) {
-        const qsizetype middle = low + (high - low) / 2;
+    // A new receipt mostly belongs at either end: tried first, before the halving.
+    const auto before = [&](qsizetype index) -> std::optional<bool> {
         std::optional<Receipt> there;
-        if (const auto held = m_pages.constFind(middle / pageSize); held != m_pages.constEnd())
-            there = held->at(middle % pageSize);
-        else if (std::optional<QList<Receipt>> read
-                 = m_book.readRows({m_entries[size_t(middle)].row});
+        if (const auto held = m_pages.constFind(index / pageSize); held != m_pages.constEnd())
+            there = held->at(index % pageSize);
+        else if (std::optional<QList<Receipt>> read = m_book.readRows({m_entries[size_t(index)].row});
                  read && read->size() == 1)
             there = read->first();
         if (!there)
+            return std::nullopt;
+        return compare(*there, isVoided(index), receipt, voided) < 0;
+    };
+    if (high > 0) {
+        const std::optional<bool> afterFirst = before(0);
+        if (!afterFirst)
             return false;
-        if (compare(*there, isVoided(middle), receipt, voided) < 0)
+        if (!*afterFirst) {
+            high = 0;
+        } else {
+            const std::optional<bool> afterLast = before(high - 1);
+            if (!afterLast)
+                return false;
+            if (*afterLast)
+                low = high;
+            else
+                low = 1;
+        }
+    }
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        const std::optional<bool> after = before(middle);
+        if (!after)
+            return false;
+        if (*after)
             low = middle + 1;
         else
             high = middle;
@@ -1079,7 +1120,7 @@ bool ReceiptList::place(const Receipt &receipt, qint64 row)
     const Entry entry {row, Money::fenOf(receipt).value_or(Entry::unreadable),
                        numberOf(receipt.receiptNo)};
     Q_EMIT rowsAboutToBeInserted(low, low);
-    dropPages();
+    dropPagesFrom(low);
     m_entries.insert(m_entries.begin() + low, entry);
     m_runStarts.clear();
     if (voided)
@@ -1105,7 +1146,7 @@ qint64 ReceiptList::numberOf(const QString &receiptNo)
 void ReceiptList::removeAt(qsizetype index)
 {
     Q_EMIT rowsAboutToBeRemoved(index, index);
-    dropPages();
+    dropPagesFrom(index);
     countIn(m_entries[size_t(index)], -1);
     m_voided.remove(m_entries[size_t(index)].row);
     m_entries.erase(m_entries.begin() + index);
@@ -1115,13 +1156,24 @@ void ReceiptList::removeAt(qsizetype index)
 
 void ReceiptList::applyVoid(const BookChange &change, bool voided)
 {
-    for (const qint64 row : change.rows) {
-        if (const std::optional<qsizetype> index = indexOfRow(row))
-            updateAt(*index, m_entries[size_t(*index)].fen, voided);
+    // The rows as they are now (with the void's reason), for the pages that hold them.
+    const std::optional<QList<Receipt>> receipts = m_book.readRows(change.rows);
+    for (qsizetype i = 0; i < change.rows.size(); ++i) {
+        const std::optional<qsizetype> index = indexOfRow(change.rows.at(i));
+        if (!index)
+            continue;
+        const Receipt *now = nullptr;
+        if (receipts) {
+            for (const Receipt &receipt : *receipts) {
+                if (receipt.id == change.ids.value(i))
+                    now = &receipt;
+            }
+        }
+        updateAt(*index, m_entries[size_t(*index)].fen, voided, now);
     }
 }
 
-void ReceiptList::updateAt(qsizetype index, qint64 fen, bool voided)
+void ReceiptList::updateAt(qsizetype index, qint64 fen, bool voided, const Receipt *now)
 {
     Entry &entry = m_entries[size_t(index)];
     m_runStarts.clear();
@@ -1132,8 +1184,31 @@ void ReceiptList::updateAt(qsizetype index, qint64 fen, bool voided)
     else
         m_voided.remove(entry.row);
     countIn(entry, 1);
-    m_pages.remove(index / pageSize);
+    // The page holding the row keeps it as the book has it now; without it, the page is
+    // read again when it is next shown.
+    const auto held = m_pages.find(index / pageSize);
+    if (held != m_pages.end()) {
+        if (now)
+            (*held)[index % pageSize] = *now;
+        else {
+            m_pages.erase(held);
+            m_pageUse.removeOne(index / pageSize);
+        }
+    }
     Q_EMIT rowsChanged(index, index);
+}
+
+void ReceiptList::dropPagesFrom(qsizetype index)
+{
+    const qsizetype first = index / pageSize;
+    for (auto page = m_pages.begin(); page != m_pages.end();) {
+        if (page.key() >= first) {
+            m_pageUse.removeOne(page.key());
+            page = m_pages.erase(page);
+        } else {
+            ++page;
+        }
+    }
 }
 
 // The rows of a change as the book holds them now: each one the list shows, or now
@@ -1151,15 +1226,31 @@ bool ReceiptList::replace(const BookChange &change, bool moveRows)
                                         [&](const Receipt &r) { return r.id == change.ids.value(i); });
         const std::optional<qsizetype> index = indexOfRow(row);
         const bool shown = found != receipts->cend() && belongs(*found);
-        if (index && shown && !movable) {
+        if (index && shown && (!movable || staysAt(*index, *found))) {
             m_entries[size_t(*index)].number = numberOf(found->receiptNo);
             updateAt(*index, Money::fenOf(*found).value_or(Entry::unreadable),
-                     found->voidReason.has_value());
+                     found->voidReason.has_value(), &*found);
             continue;
         }
         if (index)
             removeAt(*index);
         if (shown && !place(*found, row))
+            return false;
+    }
+    return true;
+}
+
+bool ReceiptList::staysAt(qsizetype index, const Receipt &receipt)
+{
+    const bool voided = receipt.voidReason.has_value();
+    if (index > 0) {
+        const std::optional<Receipt> before = at(index - 1);
+        if (!before || compare(*before, isVoided(index - 1), receipt, voided) >= 0)
+            return false;
+    }
+    if (index + 1 < size()) {
+        const std::optional<Receipt> after = at(index + 1);
+        if (!after || compare(receipt, voided, *after, isVoided(index + 1)) >= 0)
             return false;
     }
     return true;

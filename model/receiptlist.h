@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -159,7 +160,7 @@ private:
     // it, else of the rows `where` picks).
     struct SortJob
     {
-        std::vector<Entry> entries;
+        std::deque<Entry> entries;
         QSet<qint64> voided;
         ListSort sort = ListSort::Book;
         Qt::SortOrder order = Qt::AscendingOrder;
@@ -183,10 +184,11 @@ private:
     void finishRead(ReadResult result);
     void apply(const BookChange &change);
     void applyVoid(const BookChange &change, bool voided);
-    // Brings the row at `index` to its amount and void, in place.
-    void updateAt(qsizetype index, qint64 fen, bool voided);
     bool replace(const BookChange &change, bool moveRows);
     bool place(const Receipt &receipt, qint64 row);
+    // Whether the receipt, as it is now, still sorts between the rows either side of
+    // `index`, so it keeps its place.
+    bool staysAt(qsizetype index, const Receipt &receipt);
     void removeAt(qsizetype index);
     int compare(const Receipt &a, bool aVoided, const Receipt &b, bool bVoided) const;
     QString sortedText(const Receipt &receipt) const;
@@ -196,7 +198,17 @@ private:
     void countIn(const Entry &entry, int sign);
     std::optional<qsizetype> indexOfRow(qint64 row) const;
     const QList<Receipt> *page(qsizetype index);
-    void dropPages() { m_pages.clear(); }
+    void dropPages()
+    {
+        m_pages.clear();
+        m_pageUse.clear();
+    }
+    // Forgets the pages from the one holding `index` on: a row in or out there moves every
+    // row after it.
+    void dropPagesFrom(qsizetype index);
+    // Brings the row at `index` to its amount and void, in place; `now` is the receipt as
+    // the book holds it, when it was read.
+    void updateAt(qsizetype index, qint64 fen, bool voided, const Receipt *now);
 
     ReceiptBook &m_book;
     QString m_begin;
@@ -208,7 +220,9 @@ private:
     // The book's change counter when the list was last read or brought up to date.
     std::optional<qint64> m_readAt;
 
-    std::vector<Entry> m_entries;
+    // A deque: a new receipt mostly goes to the top (or, sorted the other way round, the
+    // bottom), which costs nothing here and a move of the whole order in a vector.
+    std::deque<Entry> m_entries;
     QSet<qint64> m_voided;
     ReceiptTotals m_totals;
     QString m_error;

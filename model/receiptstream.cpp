@@ -8,6 +8,34 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// The rows and the order of the lists' load. A range that holds every stored date (the
+// whole book, as an export of everything asks) is read along the number index: sorting
+// all its rows would cost more than the rest of the read (a second for a million).
+QString rangeStatementFor(Database &database, const QString &begin, const QString &end)
+{
+    bool whole = false;
+    {
+        // Only a choice between two reads of the same rows: a failure here is told by the
+        // read itself.
+        const bool logs = database.logsErrors();
+        database.setLogsErrors(false);
+        if (std::unique_ptr<ResultSet> span
+            = database.executeQuery(ReceiptBook::dateSpanStatement());
+            span && span->next()) {
+            const std::optional<QString> first = span->stringForColumnIndex(0);
+            const std::optional<QString> last = span->stringForColumnIndex(1);
+            whole = first && last && begin <= *first && *last <= end;
+        }
+        database.setLogsErrors(logs);
+    }
+    return whole ? ReceiptBook::rangeStatementByNumber(begin, end)
+                 : ReceiptBook::rangeStatement(begin, end);
+}
+
+} // namespace
+
 ReceiptStream::ReceiptStream(const QString &beginDate, const QString &endDate,
                              const ReceiptFilter &filter, Connection connection)
     : m_filter(filter)
@@ -15,17 +43,17 @@ ReceiptStream::ReceiptStream(const QString &beginDate, const QString &endDate,
     // before the rows, so each row finds its own without a query.
     , m_voidReasons(ReceiptBook::shared().voidReasons())
 {
-    // The rows and the order of the lists' load.
-    const QString sql = ReceiptBook::rangeStatement(beginDate, endDate);
     SQLiteHelper &helper = SQLiteHelper::shared();
     if (connection == Connection::Shared) {
-        m_resultSet = helper.query(sql);
+        if (helper.open())
+            m_resultSet = helper.query(rangeStatementFor(helper.db(), beginDate, endDate));
         if (!m_resultSet)
             fail(helper.lastError());
         return;
     }
     if (openOwn())
-        m_resultSet = m_ownDatabase->executeQuery(sql);
+        m_resultSet
+            = m_ownDatabase->executeQuery(rangeStatementFor(*m_ownDatabase, beginDate, endDate));
     if (!m_resultSet)
         fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
 }
@@ -167,4 +195,99 @@ const Receipt *ReceiptStream::next()
             return &*m_current;
     }
     return nullptr;
+}
+
+namespace {
+
+// Receipts in a batch, and batches read but not yet written: enough that neither thread
+// waits on the other for each row, little enough to keep memory flat (about 1 MB).
+constexpr size_t readAheadBatch = 256;
+constexpr size_t readAheadBatches = 4;
+
+} // namespace
+
+ReceiptReadAhead::ReceiptReadAhead(ReceiptStream &stream)
+    : m_stream(stream)
+{
+    m_thread = std::thread([this] { read(); });
+}
+
+ReceiptReadAhead::~ReceiptReadAhead()
+{
+    stop();
+}
+
+void ReceiptReadAhead::read()
+{
+    for (;;) {
+        std::vector<Receipt> batch;
+        batch.reserve(readAheadBatch);
+        bool atEnd = false;
+        while (batch.size() < readAheadBatch) {
+            if (!m_stream.next()) {
+                atEnd = true;
+                break;
+            }
+            // The stream's next call gives m_current a new value whatever it holds.
+            batch.push_back(std::move(*m_stream.m_current));
+        }
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_stopping || m_ready.size() < readAheadBatches; });
+        if (m_stopping || atEnd) {
+            if (!m_stopping && !batch.empty())
+                m_ready.push_back(std::move(batch));
+            m_finished = true;
+            m_changed.notify_all();
+            return;
+        }
+        m_ready.push_back(std::move(batch));
+        m_changed.notify_all();
+    }
+}
+
+const Receipt *ReceiptReadAhead::next()
+{
+    if (m_nextInBatch < m_batch.size())
+        return &m_batch[m_nextInBatch++];
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished; });
+    if (m_ready.empty()) {
+        m_batch.clear();
+        m_nextInBatch = 0;
+        return nullptr;
+    }
+    m_batch = std::move(m_ready.front());
+    m_ready.pop_front();
+    m_changed.notify_all();
+    m_nextInBatch = 1;
+    return &m_batch[0];
+}
+
+void ReceiptReadAhead::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QString ReceiptReadAhead::error()
+{
+    stop();
+    return m_stream.error();
+}
+
+int ReceiptReadAhead::skippedRows()
+{
+    stop();
+    return m_stream.skippedRows();
+}
+
+QString ReceiptReadAhead::skippedNotice()
+{
+    stop();
+    return m_stream.skippedNotice();
 }

@@ -8,8 +8,13 @@
 #include <QHash>
 #include <QString>
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 class Database;
 class ResultSet;
@@ -49,6 +54,8 @@ public:
     QString skippedNotice() const;
 
 private:
+    friend class ReceiptReadAhead; // takes the receipt next() gave instead of copying it
+
     void fail(const QString &reason);
     bool openOwn();
     const Receipt *nextOfRows();
@@ -69,4 +76,39 @@ private:
     QList<Receipt> m_batch;
     qsizetype m_nextInBatch = 0;
     bool m_byRows = false;
+};
+
+// Reads a stream of its own connection (Connection::Own) on a thread of its own, a few
+// hundred receipts ahead of the caller: an export writes one batch while the next is read.
+// Memory stays flat: the reading waits while a few batches are waiting to be written.
+class ReceiptReadAhead
+{
+public:
+    // Starts reading stream, which must outlive this and is not to be touched meanwhile.
+    explicit ReceiptReadAhead(ReceiptStream &stream);
+    // Stops the reading (the rows not yet read are left unread) and waits for it.
+    ~ReceiptReadAhead();
+    ReceiptReadAhead(const ReceiptReadAhead &) = delete;
+    ReceiptReadAhead &operator=(const ReceiptReadAhead &) = delete;
+
+    // As ReceiptStream::next(), in the same order.
+    const Receipt *next();
+    // As the stream's, once the reading is over: they stop it first (as the destructor).
+    QString error();
+    int skippedRows();
+    QString skippedNotice();
+
+private:
+    void read();
+    void stop();
+
+    ReceiptStream &m_stream;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<Receipt>> m_ready;
+    bool m_finished = false; // the reading thread is done with the stream
+    bool m_stopping = false;
+    std::vector<Receipt> m_batch; // the batch being given out
+    size_t m_nextInBatch = 0;
+    std::thread m_thread;
 };

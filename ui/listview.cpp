@@ -124,8 +124,18 @@ void DatePart::showRange(const QDateTime &begin, const QDateTime &end)
     m_endDateEdit->setDate(end.date());
 }
 
+void DatePart::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateButtons();
+}
+
 void DatePart::updateButtons()
 {
+    // A hidden list's buttons are set when it shows: what they ask of the list (is the
+    // selection voided?) is not worth a look at the book meanwhile.
+    if (!isVisible())
+        return;
     const bool hasSelected = m_store.selectedId().has_value();
     m_printButton->setEnabled(hasSelected);
     m_editButton->setEnabled(canEdit());

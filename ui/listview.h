@@ -41,6 +41,9 @@ public:
 Q_SIGNALS:
     void datePicked(AppStore::RangeBound bound, QDate date);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void updateButtons();
 

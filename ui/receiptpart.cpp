@@ -16,6 +16,13 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+// The rows the columns are fitted to: those on screen and the ones just below.
+constexpr int fitRows = 100;
+// Rows in or out at once that a list takes without fitting its columns again.
+constexpr int smallChange = 20;
+} // namespace
+
 ReceiptPart::ReceiptPart(QWidget *parent)
     : QWidget(parent)
     , m_store(AppStore::shared())
@@ -63,9 +70,19 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     connect(m_model, &QAbstractItemModel::modelReset, this,
             [this] { m_applyingSelection = false; });
     // After the model's own reset: the rows of the stored selection are selected again.
-    connect(m_list, &ReceiptList::reset, this, &ReceiptPart::onRowsChanged);
+    connect(m_list, &ReceiptList::reset, this, [this] {
+        m_fitPending = true;
+        onRowsChanged();
+    });
     connect(m_list, &ReceiptList::rowsRemoved, this, &ReceiptPart::onRowsChanged);
     connect(m_list, &ReceiptList::rowsInserted, this, &ReceiptPart::onRowsChanged);
+    // A receipt placed in the list may need more room than its neighbours; the rest of a
+    // long range arriving after its first page does not change what the top shows.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) {
+                if (last - first < smallChange && isVisible())
+                    widenColumnsFor(first, last);
+            });
     connect(m_list, &ReceiptList::rowsChanged, this, [this] { Q_EMIT shownRowsChanged(); });
     // Blanking the form forgets selectedId, and with it the buttons go: so does the
     // highlight.
@@ -80,6 +97,9 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_tableView);
+    // Columns fit the rows on screen and the page after them, not a thousand rows read
+    // from the book for it each time the list is read.
+    header->setResizeContentsPrecision(fitRows);
     fitColumns();
 }
 
@@ -127,6 +147,17 @@ void ReceiptPart::fitColumns()
             std::max(140, metrics.horizontalAdvance(u"0000-00-00 00:00:00 +0000"_s) + 16));
 }
 
+void ReceiptPart::widenColumnsFor(int first, int last)
+{
+    QHeaderView *header = m_tableView->horizontalHeader();
+    for (int column = 0; column < header->count(); ++column) {
+        int width = header->sectionSize(column);
+        for (int row = first; row <= last; ++row)
+            width = std::max(width, m_tableView->sizeHintForIndex(m_model->index(row, column)).width());
+        header->resizeSection(column, std::min(width, std::max(header->sectionSize(column), 400)));
+    }
+}
+
 void ReceiptPart::onRowsChanged()
 {
     // A hidden list catches up when it is shown.
@@ -134,7 +165,12 @@ void ReceiptPart::onRowsChanged()
         return;
     keepSelectionToShownRows();
     selectStoredSelection();
-    fitColumns();
+    // Only other rows at the top change what the columns need: a list shown again, or
+    // one receipt in or out, keeps the widths it has.
+    if (m_fitPending) {
+        m_fitPending = false;
+        fitColumns();
+    }
     Q_EMIT shownRowsChanged();
 }
 

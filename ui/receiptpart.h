@@ -49,6 +49,8 @@ private:
     void onStoreSelectionChanged();
     void selectStoredSelection();
     void fitColumns();
+    // Widens the columns where the given rows need more room; never narrows one.
+    void widenColumnsFor(int first, int last);
     void onRowsChanged();
     // Drops from the store's selection the receipts this list does not show.
     void keepSelectionToShownRows();
@@ -62,5 +64,7 @@ private:
     bool m_applyingSelection = false;
     // The column and order the user sorted by, kept over reloads; none until a click.
     std::optional<std::pair<int, Qt::SortOrder>> m_userSort;
+    // Other rows came to the top since the columns were last fitted.
+    bool m_fitPending = true;
     QString m_searchText;
 };

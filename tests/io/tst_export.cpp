@@ -2,7 +2,9 @@
 #include "booklock.h"
 #include "exportfile.h"
 #include "outputfile.h"
+#include "receiptbook.h"
 #include "receiptexport.h"
+#include "receiptstream.h"
 #include "statisticsexport.h"
 #include "testsupport.h"
 
@@ -171,6 +173,8 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void largeExportStreams();
+    void readAheadGivesTheListsRows_data();
+    void readAheadGivesTheListsRows();
     void statistics();
 
 private:
@@ -228,6 +232,11 @@ void tst_Export::xlsxReadsBack()
     QCOMPARE(cells[u"D5"_s].formula, u"SUMIF(M2:M4,\"<>已作废\",D2:D4)"_s);
     QCOMPARE(cells[u"D5"_s].value, u"12800.5"_s);
     QVERIFY(cells[u"D5"_s].bold && cells[u"D5"_s].numberFormat == u"¥#,##0.00"_s);
+    // Packed at a quick level: zip marks such a member "Defl:F" (the default level is "N").
+    QProcess listing;
+    listing.start(u"unzip"_s, {u"-v"_s, path(u"a.xlsx"_s), u"xl/worksheets/sheet1.xml"_s});
+    QVERIFY(listing.waitForFinished(30000));
+    QVERIFY2(listing.readAllStandardOutput().contains("Defl:F"), "packed at the default level");
 
     // An empty list: a formula over no rows would name its own cell, so a plain 0.
     QVERIFY(ReceiptExport::write(path(u"a.XLSX"_s), sample(), {}));
@@ -494,6 +503,68 @@ void tst_Export::largeExportStreams()
     QCOMPARE(::getrusage(RUSAGE_CHILDREN, &usage), 0);
     const long peakMegabytes = usage.ru_maxrss / 1024;
     QVERIFY2(peakMegabytes < 100, qPrintable(u"%1 MB"_s.arg(peakMegabytes)));
+}
+
+// What an export reads, on a thread and a connection of its own and a few batches ahead,
+// is what the lists read, in their order: over the whole book (read along the number
+// index) and over a part of it (found by date, then sorted), searched or not, with a
+// row that cannot be read left out and counted.
+void tst_Export::readAheadGivesTheListsRows_data()
+{
+    QTest::addColumn<QString>("begin");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QString>("search");
+    const QString first = u"0000-01-01 00:00:00"_s, last = u"9999-12-31 23:59:59"_s;
+    QTest::newRow("whole book") << first << last << QString();
+    QTest::newRow("exactly its days")
+        << u"2024-01-01 00:00:00"_s << u"2024-04-29 00:00:00"_s << QString();
+    QTest::newRow("a part") << u"2024-02-01 00:00:00"_s << u"2024-03-31 23:59:59"_s << QString();
+    QTest::newRow("searched") << first << last << u"乙"_s;
+}
+
+void tst_Export::readAheadGivesTheListsRows()
+{
+    QFETCH(QString, begin);
+    QFETCH(QString, end);
+    QFETCH(QString, search);
+    TestEnvironment env;
+    env.createDatabase();
+    // More receipts than the reading runs ahead, their numbers in no order of their days.
+    QVERIFY(env.execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 1300) "
+        u"insert into tb_receipt select 'id' || i, printf('%07d', i * 7919 % 1300 + 1), "
+        u"date('2024-01-01', '+' || (i % 120) || ' days') || ' 00:00:00', "
+        u"iif(i % 3, '甲', '乙'), '事由', '', '', '现金', '', '', '', '', "
+        u"'2024-01-01 10:00:00', printf('%.2f', i / 4.0), '', '0' from n"_s));
+    QVERIFY(env.execRaw(u"update tb_receipt set receiptDate = '2024-02-30 00:00:00' "
+                        u"where id = 'id7'"_s));
+    QVERIFY(env.execRaw(u"insert into tb_void values ('id8', '重开', '2024-05-01 12:00:00')"_s));
+
+    ReceiptBook::RangeRead listed = ReceiptBook::shared().readRange(begin, end);
+    QVERIFY2(listed.error.isEmpty(), qPrintable(listed.error));
+    const ReceiptFilter filter(search);
+    QList<Receipt> expected;
+    for (const int row : filter.rowsOf(listed.receipts))
+        expected.append(listed.receipts.at(row));
+    QVERIFY(expected.size() > 300);
+
+    ReceiptStream stream(begin, end, filter, ReceiptStream::Connection::Own);
+    ReceiptReadAhead reader(stream);
+    QList<Receipt> read;
+    while (const Receipt *receipt = reader.next())
+        read.append(*receipt);
+    QVERIFY2(reader.error().isEmpty(), qPrintable(reader.error()));
+    QCOMPARE(read.size(), expected.size());
+    QVERIFY(read == expected);
+    QCOMPARE(reader.skippedRows(), listed.skipped);
+    QCOMPARE(listed.skipped, 1); // the 30th of February
+
+    // Stopped while the reading waits for room: it ends at once.
+    ReceiptStream another(begin, end, filter, ReceiptStream::Connection::Own);
+    std::optional<ReceiptReadAhead> stopped(std::in_place, another);
+    QVERIFY(stopped->next());
+    QTest::qWait(50);
+    stopped.reset();
 }
 
 // The statistics table: the groups in the screen's order, a group without a name, a name
