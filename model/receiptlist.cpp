@@ -20,6 +20,7 @@
 #include <malloc.h>
 #endif
 #include <numeric>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -355,8 +356,76 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
 {
     std::deque<Entry> &entries = job.entries;
     const size_t n = entries.size();
-    std::vector<qint64> keys(n);
     const QString column = job.sort == ListSort::ReceiptNo ? QString() : sortColumn(job.sort);
+
+    // The rows in the book's order first (unless they are in it, or in it turned round),
+    // then in the column's, each a stable radix sort: ties keep the book's order. The
+    // book's order is worked out on a thread of its own while the column is read.
+    std::vector<quint32> order(n);
+    std::vector<quint32> spare(n);
+    const auto sortBy = [&order, &spare, n](const auto &keyOf, bool ascending) {
+        qint64 low = std::numeric_limits<qint64>::max(), high = std::numeric_limits<qint64>::min();
+        for (size_t i = 0; i < n; ++i) {
+            low = std::min(low, keyOf(i));
+            high = std::max(high, keyOf(i));
+        }
+        const auto digits = [&](quint32 i) {
+            return ascending ? quint64(keyOf(i)) - quint64(low) : quint64(high) - quint64(keyOf(i));
+        };
+        const quint64 bits = n > 0 ? quint64(high) - quint64(low) : 0;
+        std::vector<quint32> counts(65537);
+        // Passes of 16 bits, as many as the widest value needs.
+        for (int shift = 0; shift < 64 && (bits >> shift) != 0; shift += 16) {
+            std::fill(counts.begin(), counts.end(), 0u);
+            for (const quint32 i : order)
+                ++counts[((digits(i) >> shift) & 0xffff) + 1];
+            for (size_t d = 1; d < counts.size(); ++d)
+                counts[d] += counts[d - 1];
+            for (const quint32 i : order)
+                spare[counts[(digits(i) >> shift) & 0xffff]++] = i;
+            order.swap(spare);
+        }
+    };
+    const auto orderAsTheBook = [&] {
+        std::iota(order.begin(), order.end(), 0u);
+        // Held apart from the rows: each pass reads them in no order.
+        std::vector<qint64> numbers(n);
+        for (size_t i = 0; i < n; ++i)
+            numbers[i] = entries[i].number;
+        const auto before = [&](size_t a, size_t b) {
+            return numbers[a] != numbers[b] ? numbers[a] > numbers[b]
+                                            : entries[a].row > entries[b].row;
+        };
+        bool inBookOrder = true, turnedRound = true;
+        for (size_t i = 1; i < n && (inBookOrder || turnedRound); ++i) {
+            inBookOrder = inBookOrder && before(i - 1, i);
+            turnedRound = turnedRound && before(i, i - 1);
+        }
+        if (inBookOrder)
+            return;
+        if (turnedRound) {
+            std::reverse(order.begin(), order.end());
+            return;
+        }
+        sortBy([&](size_t i) { return numbers[i]; }, false);
+        // Numbers are one a receipt but for a book made before they had to be: then the
+        // rowids order a number's receipts.
+        bool shared = false;
+        for (size_t i = 1; i < n && !shared; ++i)
+            shared = numbers[order[i - 1]] == numbers[order[i]];
+        if (shared) {
+            std::iota(order.begin(), order.end(), 0u);
+            sortBy([&](size_t i) { return entries[i].row; }, false);
+            sortBy([&](size_t i) { return numbers[i]; }, false);
+        }
+    };
+    std::jthread bookOrdering;
+    if (column.isEmpty())
+        orderAsTheBook();
+    else
+        bookOrdering = std::jthread(orderAsTheBook);
+
+    std::vector<qint64> keys(n);
     if (column.isEmpty()) {
         for (size_t i = 0; i < n; ++i) {
             const Entry &entry = entries[i];
@@ -462,57 +531,8 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
     if (job.cancel && *job.cancel)
         return;
 
-    // The book's order first (unless the rows are in it, or in it turned round), then the
-    // column's, each a stable radix sort: ties keep the book's order.
-    std::vector<quint32> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    const auto before = [&](const Entry &a, const Entry &b) {
-        return a.number != b.number ? a.number > b.number : a.row > b.row;
-    };
-    bool inBookOrder = true, turnedRound = true;
-    for (size_t i = 1; i < n && (inBookOrder || turnedRound); ++i) {
-        inBookOrder = inBookOrder && before(entries[i - 1], entries[i]);
-        turnedRound = turnedRound && before(entries[i], entries[i - 1]);
-    }
-    std::vector<quint32> spare(n);
-    const auto sortBy = [&](const auto &keyOf, bool ascending) {
-        qint64 low = std::numeric_limits<qint64>::max(), high = std::numeric_limits<qint64>::min();
-        for (size_t i = 0; i < n; ++i) {
-            low = std::min(low, keyOf(i));
-            high = std::max(high, keyOf(i));
-        }
-        const auto digits = [&](quint32 i) {
-            return ascending ? quint64(keyOf(i)) - quint64(low) : quint64(high) - quint64(keyOf(i));
-        };
-        const quint64 bits = n > 0 ? quint64(high) - quint64(low) : 0;
-        std::vector<quint32> counts(65537);
-        // Passes of 16 bits, as many as the widest value needs.
-        for (int shift = 0; shift < 64 && (bits >> shift) != 0; shift += 16) {
-            std::fill(counts.begin(), counts.end(), 0u);
-            for (const quint32 i : order)
-                ++counts[((digits(i) >> shift) & 0xffff) + 1];
-            for (size_t d = 1; d < counts.size(); ++d)
-                counts[d] += counts[d - 1];
-            for (const quint32 i : order)
-                spare[counts[(digits(i) >> shift) & 0xffff]++] = i;
-            order.swap(spare);
-        }
-    };
-    if (turnedRound && !inBookOrder) {
-        std::reverse(order.begin(), order.end());
-    } else if (!inBookOrder) {
-        // Numbers are one a receipt but for a book made before they had to be: then the
-        // rowids order a number's receipts.
-        sortBy([&](size_t i) { return entries[i].number; }, false);
-        bool shared = false;
-        for (size_t i = 1; i < n && !shared; ++i)
-            shared = entries[order[i - 1]].number == entries[order[i]].number;
-        if (shared) {
-            std::iota(order.begin(), order.end(), 0u);
-            sortBy([&](size_t i) { return entries[i].row; }, false);
-            sortBy([&](size_t i) { return entries[i].number; }, false);
-        }
-    }
+    if (bookOrdering.joinable())
+        bookOrdering.join();
     sortBy([&](size_t i) { return keys[i]; }, job.order == Qt::AscendingOrder);
     spare = {};
     // Where rows equal under the column begin, for a click the other way.

@@ -250,6 +250,10 @@ void tst_ReceiptList::sortAgainAsAReadSorts()
     }
     QVERIFY(book.issue(newReceipt(u"N1"_s, u"申公司"_s, 12)).saved);
     QCOMPARE(shown(list), readAfresh(ListSort(sort), Qt::DescendingOrder, search));
+    // From the book's order turned round.
+    list.setSort(ListSort::ReceiptNo, Qt::AscendingOrder);
+    list.setSort(ListSort(sort), Qt::AscendingOrder);
+    QCOMPARE(shown(list), readAfresh(ListSort(sort), Qt::AscendingOrder, search));
 }
 
 // A list too long to sort on the window's thread keeps showing its rows, in the order they
