@@ -420,15 +420,16 @@ int main(int argc, char **argv)
                 searched << ms(clock.nsecsElapsed());
             }
         }
-        const QString matching = u"(payer like '%星%' or reason1 like '%星%' or reason2 like '%星%' "
-                                 u"or remark like '%星%' or paytype like '%星%' or payee like '%星%' "
-                                 u"or receiptNo like '%星%')"_s;
+        const QString matching
+            = u"(payer like '%星%' or reason1 like '%星%' or reason2 like '%星%' "
+              u"or remark like '%星%' or paytype like '%星%' or payee like '%星%' "
+              u"or receiptNo like '%星%')"_s;
         QString searchQuery = listQuery;
         searchQuery.replace(u"\norder by"_s, u"\nand   "_s + matching + u"\norder by"_s);
         const double rawSearchMs = rawBestMs(path, firstRows(searchQuery), runs);
         std::printf("%s %9.1f ms  median of %lld\n",
-                    label("a keystroke in the search field").constData(), BenchData::median(keystrokes),
-                    qlonglong(keystrokes.size()));
+                    label("a keystroke in the search field").constData(),
+                    BenchData::median(keystrokes), qlonglong(keystrokes.size()));
         std::printf("%s %9.1f ms  median, slowest %.1f ms\n",
                     label("a search, until its rows are all counted").constData(),
                     BenchData::median(searched),

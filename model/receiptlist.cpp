@@ -520,9 +520,8 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
         }
         for (size_t i = 0; i < n; ++i) {
             const qint64 row = entries[i].row;
-            const qint64 value = whole
-                ? (row >= 0 && row <= highest ? byRow[size_t(row)] : missing)
-                : byRowSparse.value(row, missing);
+            const qint64 value = whole ? (row >= 0 && row <= highest ? byRow[size_t(row)] : missing)
+                                       : byRowSparse.value(row, missing);
             if (value == missing)
                 return;
             keys[i] = byText ? ranks[size_t(value)] : value;
@@ -752,8 +751,8 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                 const QByteArrayView number = rows->bytesForColumnIndex(3).value_or("");
                 if (numberLength < 0)
                     numberLength = number.size();
-                result.uniformNumbers = number.size() == numberLength && number.size() > 0
-                    && number.size() <= 18;
+                result.uniformNumbers
+                    = number.size() == numberLength && number.size() > 0 && number.size() <= 18;
                 for (qsizetype i = 0; result.uniformNumbers && i < number.size(); ++i) {
                     const char c = number[i];
                     result.uniformNumbers = c >= '0' && c <= '9';

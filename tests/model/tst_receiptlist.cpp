@@ -280,8 +280,8 @@ void tst_ReceiptList::aLongListKeepsItsRowsWhileSorted()
     QCOMPARE(list.size(), rows);
     const QString expected = m_env->queryRaw(
         u"select group_concat(id, ' ') from (select id from tb_receipt where isDeleted <> 1 "
-        u"and receiptDate between '%1' and '%2' order by receiptDate desc, receiptNo desc)"_s
-            .arg(begin, end));
+        u"and receiptDate between '%1' and '%2' order by receiptDate desc, receiptNo desc)"_s.arg(
+            begin, end));
     QCOMPARE(shown(list).ids.join(u' '), expected);
 }
 
