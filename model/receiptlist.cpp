@@ -377,7 +377,7 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                                           const std::atomic_bool *cancel)
 {
     ReadResult result;
-    std::vector<Entry> &entries = result.entries;
+    std::vector<Entry> entries;
     QList<int> distinctOfRow;
     QHash<QString, int> distinctIndex;
     QList<QString> distinct;
@@ -529,7 +529,8 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
             sorted.push_back(entries[size_t(i)]);
         entries.swap(sorted);
     }
-    entries.shrink_to_fit();
+    // Made here, off the window's thread, in the shape the list keeps.
+    result.entries.assign(entries.cbegin(), entries.cend());
     return result;
 }
 
@@ -541,8 +542,7 @@ void ReceiptList::take(ReadResult result, bool partial)
         m_error = u"读取收据失败："_s + result.error;
         return;
     }
-    m_entries.assign(result.entries.cbegin(), result.entries.cend());
-    std::vector<Entry>().swap(result.entries);
+    m_entries.swap(result.entries);
     m_voided.swap(result.voided);
     m_totals = result.totals;
     m_skipped = result.skipped;

@@ -133,7 +133,7 @@ private:
     static constexpr qint64 chunkSize = 20000;
     struct ReadResult
     {
-        std::vector<Entry> entries;
+        std::deque<Entry> entries;
         QSet<qint64> voided;
         ReceiptTotals totals;
         int skipped = 0;
