@@ -293,10 +293,35 @@ void ReceiptList::reload()
     Q_EMIT totalsChanged();
 
     m_readAt = m_book.changeCounter();
+    readOnThread(request, [this](ReadResult result) {
+        *m_cancel = true; // a first page still being looked for is not needed now
+        finishRead(std::move(result));
+    });
+    // A search the index cannot answer reads every receipt of the range; its first page,
+    // found along the lists' index in the book's order, shows as soon as it is known.
+    if (request.sort == ListSort::Book && !request.byParts
+        && !ReceiptSearch(m_search).asksIndex(m_book.searchIndexReady())
+        && m_book.hasIndex(u"idx_receipt_list"_s)) {
+        ReadRequest first = request;
+        first.byParts = true;
+        first.limit = pageSize;
+        readOnThread(first, [this](ReadResult head) {
+            if (m_complete || !m_entries.empty() || !head.error.isEmpty() || head.entries.empty())
+                return;
+            Q_EMIT aboutToReset();
+            take(std::move(head), true);
+            Q_EMIT reset();
+            Q_EMIT totalsChanged();
+        });
+    }
+}
+
+void ReceiptList::readOnThread(const ReadRequest &request, std::function<void(ReadResult)> done)
+{
     auto job = std::make_shared<ReadJob>();
     job->generation = m_generation;
     job->cancel = m_cancel;
-    const QString path = connection.dbURL();
+    const QString path = m_book.connection().dbURL();
     QThread *worker = QThread::create([job, request, path] {
         Database own(path, Database::OpenMode::ExistingFileOnly);
         own.setOpenReadOnly(true);
@@ -307,11 +332,12 @@ void ReceiptList::reload()
         }
         job->result = scan(own, request, job->cancel.get());
     });
-    connect(worker, &QThread::finished, this, [this, job, worker] {
+    connect(worker, &QThread::finished, this, [this, job, worker, done = std::move(done)] {
         m_workers.removeOne(worker);
+        // A read of an earlier range, search or order is of no use now.
         if (job->generation != m_generation)
             return;
-        finishRead(std::move(job->result));
+        done(std::move(job->result));
     });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     m_workers.append(worker);

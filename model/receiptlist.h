@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -150,6 +151,9 @@ private:
         ReadResult result;
     };
     ReadRequest makeRequest();
+    // Reads on a thread of its own, with its own connection; `done` has the result on this
+    // thread unless another read was started meanwhile.
+    void readOnThread(const ReadRequest &request, std::function<void(ReadResult)> done);
     static ReadResult scan(Database &database, const ReadRequest &request,
                            const std::atomic_bool *cancel);
     void take(ReadResult result, bool partial);
