@@ -5,34 +5,7 @@
 
 #include <algorithm>
 
-#include <dlfcn.h>
-
 using namespace Qt::StringLiterals;
-
-// libxlsxwriter packs a workbook with minizip at zlib's default level (6). A sheet is XML
-// of one shape over and over, which level 2 packs a seventh larger in about half the time:
-// a quarter of writing a large workbook went to that packing. The packer's call to open a
-// member is taken here on its way to minizip (an executable's definition comes before a
-// library's) and passed on with that level. What the workbook holds is the same.
-extern "C" __attribute__((visibility("default"))) int
-zipOpenNewFileInZip4_64(void *file, const char *filename, const void *fileInfo,
-                        const void *localExtra, unsigned localExtraSize, const void *globalExtra,
-                        unsigned globalExtraSize, const char *comment, int method, int level,
-                        int raw, int windowBits, int memLevel, int strategy, const char *password,
-                        unsigned long crcForCrypting, unsigned long versionMadeBy,
-                        unsigned long flagBase, int zip64)
-{
-    using Open = decltype(&zipOpenNewFileInZip4_64);
-    static const Open minizip = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "zipOpenNewFileInZip4_64"));
-    if (!minizip)
-        return -104; // ZIP_INTERNALERROR: no minizip behind this one
-    constexpr int deflated = 8, defaultLevel = -1, quickLevel = 2; // zlib's Z_DEFLATED, …
-    if (method == deflated && level == defaultLevel && !raw)
-        level = quickLevel;
-    return minizip(file, filename, fileInfo, localExtra, localExtraSize, globalExtra,
-                   globalExtraSize, comment, method, level, raw, windowBits, memLevel, strategy,
-                   password, crcForCrypting, versionMadeBy, flagBase, zip64);
-}
 
 namespace {
 

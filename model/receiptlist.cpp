@@ -619,10 +619,35 @@ void ReceiptList::reload()
     Q_EMIT totalsChanged();
 
     m_readAt = m_book.changeCounter();
+    readOnThread(request, [this](ReadResult result) {
+        *m_cancel = true; // a first page still being looked for is not needed now
+        finishRead(std::move(result));
+    });
+    // A search the index cannot answer reads every receipt of the range; its first page,
+    // found along the lists' index in the book's order, shows as soon as it is known.
+    if (request.sort == ListSort::Book && !request.byParts
+        && !ReceiptSearch(m_search).asksIndex(m_book.searchIndexReady())
+        && m_book.hasIndex(u"idx_receipt_list"_s)) {
+        ReadRequest first = request;
+        first.byParts = true;
+        first.limit = pageSize;
+        readOnThread(first, [this](ReadResult head) {
+            if (m_complete || !m_entries.empty() || !head.error.isEmpty() || head.entries.empty())
+                return;
+            Q_EMIT aboutToReset();
+            take(std::move(head), true);
+            Q_EMIT reset();
+            Q_EMIT totalsChanged();
+        });
+    }
+}
+
+void ReceiptList::readOnThread(const ReadRequest &request, std::function<void(ReadResult)> done)
+{
     auto job = std::make_shared<ReadJob>();
     job->generation = m_generation;
     job->cancel = m_cancel;
-    const QString path = connection.dbURL();
+    const QString path = m_book.connection().dbURL();
     QThread *worker = QThread::create([job, request, path] {
         Database own(path, Database::OpenMode::ExistingFileOnly);
         own.setOpenReadOnly(true);
@@ -633,11 +658,12 @@ void ReceiptList::reload()
         }
         job->result = scan(own, request, job->cancel.get());
     });
-    connect(worker, &QThread::finished, this, [this, job, worker] {
+    connect(worker, &QThread::finished, this, [this, job, worker, done = std::move(done)] {
         m_workers.removeOne(worker);
+        // A read of an earlier range, search or order is of no use now.
         if (job->generation != m_generation)
             return;
-        finishRead(std::move(job->result));
+        done(std::move(job->result));
     });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     m_workers.append(worker);
@@ -703,7 +729,7 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                                           const std::atomic_bool *cancel)
 {
     ReadResult result;
-    std::vector<Entry> &entries = result.entries;
+    std::vector<Entry> entries;
     QList<int> distinctOfRow;
     QHash<QString, int> distinctIndex;
     QList<QString> distinct;
@@ -861,7 +887,8 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
             sorted.push_back(entries[size_t(i)]);
         entries.swap(sorted);
     }
-    entries.shrink_to_fit();
+    // Made here, off the window's thread, in the shape the list keeps.
+    result.entries.assign(entries.cbegin(), entries.cend());
     return result;
 }
 
@@ -873,8 +900,7 @@ void ReceiptList::take(ReadResult result, bool partial)
         m_error = u"读取收据失败："_s + result.error;
         return;
     }
-    m_entries.assign(result.entries.cbegin(), result.entries.cend());
-    std::vector<Entry>().swap(result.entries);
+    m_entries.swap(result.entries);
     m_runStarts.clear();
     m_voided.swap(result.voided);
     m_totals = result.totals;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -138,7 +139,7 @@ private:
     static constexpr qint64 chunkSize = 20000;
     struct ReadResult
     {
-        std::vector<Entry> entries;
+        std::deque<Entry> entries;
         QSet<qint64> voided;
         ReceiptTotals totals;
         int skipped = 0;
@@ -178,6 +179,9 @@ private:
     void sortHeld();
     void finishSort(SortJob &job);
     qint64 numberOf(const QString &receiptNo);
+    // Reads on a thread of its own, with its own connection; `done` has the result on this
+    // thread unless another read was started meanwhile.
+    void readOnThread(const ReadRequest &request, std::function<void(ReadResult)> done);
     static ReadResult scan(Database &database, const ReadRequest &request,
                            const std::atomic_bool *cancel);
     void take(ReadResult result, bool partial);

@@ -182,11 +182,21 @@ QString ReceiptSearch::textCondition(bool indexed, const QString &table) const
                     .arg(selects.join(u" union all "_s), pieces.join(u", "_s))
                     .arg(codePoints.size());
     }
+    const std::optional<QString> phrase = indexPhrase(indexed);
+    if (!phrase)
+        return exact;
+    return u"(%1.rowid in (select rowid from fts_receipt where fts_receipt match %2) and %3)"_s.arg(
+        table, sqlQuote(*phrase), exact);
+}
+
+std::optional<QString> ReceiptSearch::indexPhrase(bool indexed) const
+{
     // The index splits texts into runs of three characters; a NUL ends its query. It is
     // asked for the longest run of the text it folds as QString does (any part of the text
     // is in every text that holds the whole).
-    if (!indexed || m_text.contains(QChar(0)))
-        return exact;
+    if (!indexed || m_text.isEmpty() || m_text.contains(QChar(0)))
+        return std::nullopt;
+    const QList<uint> codePoints = m_text.toUcs4();
     qsizetype runFrom = 0, runLength = 0;
     for (qsizetype from = 0, i = 0; i <= codePoints.size(); ++i) {
         if (i == codePoints.size() || (m_hasCase && !indexFoldsCaseOf(codePoints.at(i)))) {
@@ -198,13 +208,12 @@ QString ReceiptSearch::textCondition(bool indexed, const QString &table) const
         }
     }
     if (runLength < 3)
-        return exact;
+        return std::nullopt;
     QString phrase
         = QString::fromUcs4(reinterpret_cast<const char32_t *>(codePoints.constData()) + runFrom,
                             std::min<qsizetype>(indexedLength, runLength));
     phrase.replace(u'"', u"\"\""_s);
-    return u"(%1.rowid in (select rowid from fts_receipt where fts_receipt match %2) and %3)"_s.arg(
-        table, sqlQuote(u'"' + phrase + u'"'), exact);
+    return u'"' + phrase + u'"';
 }
 
 bool ReceiptSearch::indexFoldsCaseOf(char32_t c)

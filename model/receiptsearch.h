@@ -46,8 +46,14 @@ public:
     // search takes it for.
     static bool indexFoldsCaseOf(char32_t c);
 
+    // Whether the condition asks the search index (`indexed`: the index is whole); one
+    // that does not reads every receipt of the range.
+    bool asksIndex(bool indexed) const { return indexPhrase(indexed).has_value(); }
+
 private:
     QString textCondition(bool indexed, const QString &table) const;
+    // What the index is asked for: the text's longest run it can find, as a phrase.
+    std::optional<QString> indexPhrase(bool indexed) const;
     QString amountCondition(const QString &table) const;
 
     QString m_text;

@@ -46,6 +46,11 @@ for bench in bench_startup bench_stores bench_list bench_amount bench_print benc
     bench_statistics; do
     run 100000 "$bench"
 done
+# The window on a book of 1,000 receipts, for comparison: what a save or a show costs
+# whatever the size of the book. Its misses are not counted.
+echo "== bench_book (1000 receipts, for comparison)"
+QUENTA_BENCH_RECEIPTS=1000 "$build/bin/bench_book" || [ "$?" -eq 2 ] || status=1
+echo
 for size in $sizes; do
     run "$size" bench_book
     run "$size" bench_cliexport

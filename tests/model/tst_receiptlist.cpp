@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
 #include "receiptbook.h"
+#include "receiptfilter.h"
 #include "receiptlist.h"
 #include "sqlitehelper.h"
 #include "testsupport.h"
@@ -47,6 +48,8 @@ private Q_SLOTS:
     void sortAgainAsAReadSorts();
     void aLongListKeepsItsRowsWhileSorted();
     void sortedAgainAfterAnotherProgramsChange();
+    void longRangeReadOnAThread_data();
+    void longRangeReadOnAThread();
 
 private:
     static Shown shown(ReceiptList &list)
@@ -300,6 +303,60 @@ void tst_ReceiptList::sortedAgainAfterAnotherProgramsChange()
     QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'R6'"_s));
     list.setSort(ListSort::Total, Qt::AscendingOrder);
     QCOMPARE(shown(list), readAfresh(ListSort::Total, Qt::AscendingOrder, {}));
+}
+
+void tst_ReceiptList::longRangeReadOnAThread_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QString>("searchBefore"); // a search left while its read was running
+    QTest::newRow("whole range") << QString() << QString();
+    QTest::newRow("one character, read row by row") << u"甲"_s << QString();
+    QTest::newRow("through the search index") << u"甲公司"_s << QString();
+    QTest::newRow("search changed while reading") << u"申"_s << u"甲"_s;
+}
+
+// A range too long to read at once is read on a thread: its first page shows before the
+// rest, and once every row is in, the list is the book's list, searched as the lists
+// search, with its totals; a read made useless by another search never shows.
+void tst_ReceiptList::longRangeReadOnAThread()
+{
+    QFETCH(QString, search);
+    QFETCH(QString, searchBefore);
+    QVERIFY(m_env->execRaw(
+        u"with recursive n(i) as (select 1000 union all select i + 1 from n where i < 26000) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, createDate, "
+        u"isDeleted) select 'L' || i, printf('%07d', i), printf('2024-05-%02d 00:00:00', 1 + i % "
+        u"31), char(0x7532 + i % 3) || '公司', '学费', printf('%d.%02d', i % 900, i % 100), "
+        u"'2024-05-01 09:00:00', '0' from n;"
+        u"insert into tb_void (receiptId, reason, voidDate) select 'L' || i, '重开', "
+        u"'2024-06-01 00:00:00' from (select 1500 as i union select 25999);"_s));
+    ReceiptBook &book = ReceiptBook::shared();
+    const ReceiptBook::RangeRead range = book.readRange(begin, end);
+    QVERIFY(range.error.isEmpty());
+    Shown expected;
+    const ReceiptFilter filter(search);
+    for (const Receipt &receipt : range.receipts) {
+        if (!filter.matches(receipt))
+            continue;
+        expected.ids.append(receipt.id);
+        if (receipt.voidReason) {
+            ++expected.voided;
+            continue;
+        }
+        ++expected.count;
+        expected.fen += qRound64(receipt.total * 100);
+    }
+    QVERIFY(expected.ids.size() > 8000);
+
+    ReceiptList list(book);
+    list.setSearch(searchBefore);
+    list.setRange(begin, end);
+    QVERIFY(!list.isComplete());
+    if (search.isEmpty())
+        QCOMPARE(list.size(), 100); // the first page, at once
+    list.setSearch(search);
+    QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 120000);
+    QCOMPARE(shown(list), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptList)
