@@ -539,24 +539,11 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
     for (size_t i = 0; i < n; ++i)
         job.runStarts[i] = i == 0 || keys[order[i]] != keys[order[i - 1]];
     keys = {};
-    // The rows put in their order where they are, a cycle at a time: a million rows are
-    // not held twice.
-    for (size_t first = 0; first < n; ++first) {
-        if (order[first] == first)
-            continue;
-        const Entry held = entries[first];
-        size_t at = first;
-        for (;;) {
-            const size_t from = order[at];
-            order[at] = quint32(at);
-            if (from == first) {
-                entries[at] = held;
-                break;
-            }
-            entries[at] = entries[from];
-            at = from;
-        }
-    }
+    // The rows gathered in their order: each read where it was, written one after another.
+    std::deque<Entry> sorted;
+    for (const quint32 i : order)
+        sorted.push_back(entries[i]);
+    entries.swap(sorted);
     job.sorted = true;
 }
 
