@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pgconnection.h"
 
+#include <QStringDecoder>
+
 #include <libpq-fe.h>
 
 #include <vector>
@@ -119,7 +121,10 @@ std::optional<QString> PgResult::text(int row, int column) const
     const std::optional<QByteArrayView> value = bytes(row, column);
     if (!value)
         return std::nullopt;
-    return QString::fromUtf8(*value);
+    // QString::fromUtf8 would take a leading U+FEFF for a byte order mark and drop it.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(*value);
 }
 
 std::optional<qint64> PgResult::int64(int row, int column) const
@@ -259,12 +264,16 @@ bool PgConnection::checkResult(pg_result *result)
         m_lastError = {};
         return true;
     }
-    // The server names every failure it reports; a failure without a name is libpq's own
-    // (the connection broke, a result that could not be read).
-    const bool lost = PQstatus(m_handle) != CONNECTION_OK;
+    // The server names every failure it reports. A failure without a name is libpq's own:
+    // the connection broke (libpq may still call it good until it next reads, as after a
+    // write to a closed socket). A FATAL one ends the session too (the server shutting
+    // down).
+    const QByteArray severity = PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED);
     QString state = fromUtf8(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+    const bool lost = state.isEmpty() || PQstatus(m_handle) != CONNECTION_OK
+        || severity == "FATAL" || severity == "PANIC";
     if (state.isEmpty())
-        state = lost ? PgState::connectionFailure.toString() : u"XX000"_s;
+        state = PgState::connectionFailure.toString();
     QString message = fromUtf8(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
     if (message.isEmpty())
         message = fromUtf8(PQresultErrorMessage(result));
