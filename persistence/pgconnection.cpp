@@ -123,7 +123,8 @@ std::optional<QString> PgResult::text(int row, int column) const
         return std::nullopt;
     // QString::fromUtf8 would take a leading U+FEFF for a byte order mark and drop it.
     QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+                           QStringDecoder::Flag::Stateless
+                               | QStringDecoder::Flag::ConvertInitialBom);
     return decoder.decode(*value);
 }
 
@@ -228,7 +229,13 @@ bool PgConnection::isAlive()
 {
     if (!m_handle || PQstatus(m_handle) != CONNECTION_OK)
         return false;
-    return execute(QString());
+    // Asking leaves the failure the caller may still want to read, unless the answer is
+    // that the connection is gone.
+    const PgError error = m_lastError;
+    if (!execute(QString()) && m_lastError.connectionLost)
+        return false;
+    m_lastError = error;
+    return true;
 }
 
 bool PgConnection::reconnect()
@@ -270,8 +277,8 @@ bool PgConnection::checkResult(pg_result *result)
     // down).
     const QByteArray severity = PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED);
     QString state = fromUtf8(PQresultErrorField(result, PG_DIAG_SQLSTATE));
-    const bool lost = state.isEmpty() || PQstatus(m_handle) != CONNECTION_OK
-        || severity == "FATAL" || severity == "PANIC";
+    const bool lost = state.isEmpty() || PQstatus(m_handle) != CONNECTION_OK || severity == "FATAL"
+        || severity == "PANIC";
     if (state.isEmpty())
         state = PgState::connectionFailure.toString();
     QString message = fromUtf8(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
@@ -312,10 +319,11 @@ std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters
                        u"invalid byte sequence for encoding \"UTF8\": 0x00"_s, false};
         return std::nullopt;
     }
-    pg_result *result = parameters.isEmpty() && values.empty()
+    // Without parameters, the simple protocol, which also runs several statements.
+    pg_result *result = parameters.isEmpty()
         ? PQexec(m_handle, statement.constData())
-        : PQexecParams(m_handle, statement.constData(), int(values.size()), nullptr,
-                       values.data(), nullptr, nullptr, 0);
+        : PQexecParams(m_handle, statement.constData(), int(values.size()), nullptr, values.data(),
+                       nullptr, nullptr, 0);
     if (!checkResult(result)) {
         PQclear(result);
         return std::nullopt;
@@ -451,9 +459,9 @@ bool PgTransaction::commit()
         return false; // the server ended the transaction (or the connection is gone)
     // After a failed statement the server answers COMMIT with ROLLBACK, and no error.
     if (result->commandStatus() != u"COMMIT"_s) {
-        m_connection.m_lastError = {PgState::inFailedTransaction.toString(),
-                                    u"the transaction was rolled back: a statement in it failed"_s,
-                                    false};
+        m_connection.m_lastError
+            = {PgState::inFailedTransaction.toString(),
+               u"the transaction was rolled back: a statement in it failed"_s, false};
         return false;
     }
     return true;

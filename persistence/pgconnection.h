@@ -123,7 +123,7 @@ public:
     bool isOpen() const { return m_handle != nullptr; }
     // Whether the connection still works: one empty statement goes to the server and
     // back (a server that stopped has closed the socket; libpq alone learns that only
-    // when it next reads).
+    // when it next reads). The last error stays unless the connection is gone.
     bool isAlive();
     // Connects again with the same parameters (and password). The channels listened to
     // are listened to again; the socket changes, so a notifier on the old one must be

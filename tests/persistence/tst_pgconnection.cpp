@@ -92,26 +92,26 @@ void tst_PgConnection::opening_data()
     QTest::addColumn<QString>("failure"); // a part of the message; empty: it opens
 
     const QString tcp = m_server->tcpUri(m_database, u"desk"_s);
-    QTest::newRow("socket, trusted") << m_server->socketUri(m_database) << QString() << QString()
-                                     << QString();
+    QTest::newRow("socket, trusted")
+        << m_server->socketUri(m_database) << QString() << QString() << QString();
     QTest::newRow("tcp, PGPASSWORD") << tcp << deskPassword << QString() << QString();
     QTest::newRow("tcp, password given to open") << tcp << QString() << deskPassword << QString();
     QTest::newRow("tcp, no password") << tcp << QString() << QString() << u"password"_s;
-    QTest::newRow("tcp, wrong password") << tcp << u"wrong"_s << QString()
-                                         << u"password authentication failed"_s;
+    QTest::newRow("tcp, wrong password")
+        << tcp << u"wrong"_s << QString() << u"password authentication failed"_s;
     // Refused even though the password is right: it would end up in the settings.
     QTest::newRow("password in the URI")
         << u"postgresql://desk:pw@127.0.0.1:%1/%2"_s.arg(m_server->port()).arg(m_database)
         << QString() << QString() << u"PGPASSWORD"_s;
     QTest::newRow("password as a keyword")
         << u"host=127.0.0.1 port=%1 dbname=%2 user=desk password='%3'"_s.arg(m_server->port())
-               .arg(m_database, QString(deskPassword).replace(u"\\"_s, u"\\\\"_s)
-                                    .replace(u"'"_s, u"\\'"_s))
+               .arg(m_database,
+                    QString(deskPassword).replace(u"\\"_s, u"\\\\"_s).replace(u"'"_s, u"\\'"_s))
         << QString() << QString() << u"PGPASSWORD"_s;
-    QTest::newRow("not a connection string") << u"postgresql://[::1"_s << QString() << QString()
-                                             << u"URI"_s;
-    QTest::newRow("nobody listens") << u"postgresql://desk@127.0.0.1:1/x"_s << QString()
-                                    << QString() << u"127.0.0.1"_s;
+    QTest::newRow("not a connection string")
+        << u"postgresql://[::1"_s << QString() << QString() << u"URI"_s;
+    QTest::newRow("nobody listens")
+        << u"postgresql://desk@127.0.0.1:1/x"_s << QString() << QString() << u"127.0.0.1"_s;
 }
 
 void tst_PgConnection::opening()
@@ -223,8 +223,8 @@ void tst_PgConnection::readingColumns()
     QCOMPARE(row->text(0, 2), std::nullopt);
     QCOMPARE(row->int64(0, 2), std::nullopt);
     QCOMPARE(row->int64(0, 3), std::nullopt); // text that is not a whole number
-    QCOMPARE(row->text(1, 0), std::nullopt);  // no second row
-    QCOMPARE(row->text(0, 5), std::nullopt);  // no sixth column
+    QCOMPARE(row->text(1, 0), std::nullopt); // no second row
+    QCOMPARE(row->text(0, 5), std::nullopt); // no sixth column
 }
 
 void tst_PgConnection::errorsNameTheirState_data()
@@ -235,15 +235,14 @@ void tst_PgConnection::errorsNameTheirState_data()
 
     QTest::newRow("syntax") << u"SELEC 1"_s << PgParameters() << u"42601"_s;
     QTest::newRow("no such table") << u"SELECT * FROM nowhere"_s << PgParameters() << u"42P01"_s;
-    QTest::newRow("no such column") << u"SELECT nothing FROM t"_s << PgParameters()
-                                    << u"42703"_s;
-    QTest::newRow("duplicate") << u"INSERT INTO t (v) VALUES ('a'), ($1)"_s
-                               << PgParameters {u"a"_s} << PgState::uniqueViolation.toString();
-    QTest::newRow("division by zero") << u"SELECT 1 / $1::int"_s << PgParameters {u"0"_s}
-                                      << u"22012"_s;
+    QTest::newRow("no such column") << u"SELECT nothing FROM t"_s << PgParameters() << u"42703"_s;
+    QTest::newRow("duplicate") << u"INSERT INTO t (v) VALUES ('a'), ($1)"_s << PgParameters {u"a"_s}
+                               << PgState::uniqueViolation.toString();
+    QTest::newRow("division by zero")
+        << u"SELECT 1 / $1::int"_s << PgParameters {u"0"_s} << u"22012"_s;
     QTest::newRow("not a number") << u"SELECT $1::int"_s << PgParameters {u"十"_s} << u"22P02"_s;
-    QTest::newRow("parameter missing") << u"SELECT $1::text, $2::text"_s
-                                       << PgParameters {u"a"_s} << u"08P01"_s;
+    QTest::newRow("parameter missing")
+        << u"SELECT $1::text, $2::text"_s << PgParameters {u"a"_s} << u"08P01"_s;
     QTest::newRow("several statements with parameters")
         << u"SELECT $1::text; SELECT 2"_s << PgParameters {u"a"_s} << u"42601"_s;
 }
@@ -262,8 +261,9 @@ void tst_PgConnection::errorsNameTheirState()
     QVERIFY(error.text().startsWith(state + u' '));
     QVERIFY(!error.connectionLost);
     QVERIFY(!error.isRetryable());
-    // The connection goes on, and a success clears the error.
+    // The connection goes on (asking leaves the error to read), and a success clears it.
     QVERIFY(connection->isAlive());
+    QCOMPARE(connection->lastError().sqlState, state);
     QCOMPARE(scalar(*connection, u"select 1"_s), u"1"_s);
     QVERIFY(connection->lastError().isEmpty());
     QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"0"_s);
@@ -273,7 +273,9 @@ void tst_PgConnection::transactions()
 {
     const auto connection = connect();
     const auto other = connect();
-    const auto count = [&] { return scalar(*other, u"select count(*) from t"_s); };
+    const auto count = [&] {
+        return scalar(*other, u"select count(*) from t"_s);
+    };
 
     {
         PgTransaction transaction(*connection);
@@ -306,6 +308,7 @@ void tst_PgConnection::transactions()
         QCOMPARE(connection->lastError().sqlState, PgState::uniqueViolation);
         QVERIFY(!connection->execute(u"INSERT INTO t (v) VALUES ($1)"_s, {u"second"_s}));
         QCOMPARE(connection->lastError().sqlState, PgState::inFailedTransaction);
+        QVERIFY(connection->isAlive()); // a failed transaction, not a lost connection
         QVERIFY(!transaction.commit());
         QCOMPARE(connection->lastError().sqlState, PgState::inFailedTransaction);
     }
@@ -420,8 +423,8 @@ void tst_PgConnection::conflictsAreRetryable_data()
         << u"write skew"_s << PgState::serializationFailure.toString();
     QTest::newRow("repeatable read, FOR UPDATE of a row changed since")
         << u"for update"_s << PgState::serializationFailure.toString();
-    QTest::newRow("two rows locked in opposite order") << u"deadlock"_s
-                                                       << PgState::deadlockDetected.toString();
+    QTest::newRow("two rows locked in opposite order")
+        << u"deadlock"_s << PgState::deadlockDetected.toString();
 }
 
 void tst_PgConnection::conflictsAreRetryable()

@@ -172,8 +172,7 @@ void PgTestServer::startWatchdog()
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return;
     // read returns when the test's end of the pipe closes, however the test ended.
-    const QByteArray script
-        = "read -r _; d=$1; shift; \"$@\" >/dev/null 2>&1; rm -rf \"$d\"";
+    const QByteArray script = "read -r _; d=$1; shift; \"$@\" >/dev/null 2>&1; rm -rf \"$d\"";
     QList<QByteArray> arguments = {"/bin/sh", "-c", script, "sh", m_folder.toLocal8Bit()};
     if (m_asPostgresUser)
         arguments += {"runuser", "-u", "postgres", "--"};
@@ -219,7 +218,8 @@ bool PgTestServer::runTool(const QString &tool, const QStringList &arguments, QS
     process.setWorkingDirectory(m_folder);
     const QString program = m_binDirectory + u'/' + tool;
     if (m_asPostgresUser)
-        process.start(u"runuser"_s, QStringList {u"-u"_s, u"postgres"_s, u"--"_s, program} + arguments);
+        process.start(u"runuser"_s,
+                      QStringList {u"-u"_s, u"postgres"_s, u"--"_s, program} + arguments);
     else
         process.start(program, arguments);
     const bool finished = process.waitForFinished(90000);
@@ -247,9 +247,9 @@ bool PgTestServer::stop(const QString &mode)
 {
     if (m_admin)
         m_admin->close();
-    return runTool(u"pg_ctl"_s,
-                   {u"stop"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-D"_s, m_folder + u"/data"_s, u"-m"_s,
-                    mode});
+    return runTool(
+        u"pg_ctl"_s,
+        {u"stop"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-D"_s, m_folder + u"/data"_s, u"-m"_s, mode});
 }
 
 QString PgTestServer::logTail() const
@@ -270,7 +270,7 @@ QString PgTestServer::socketUri(const QString &database, const QString &user) co
 QString PgTestServer::tcpUri(const QString &database, const QString &user) const
 {
     return u"postgresql://%1@127.0.0.1:%2/%3?sslmode=disable"_s.arg(user, QString::number(m_port),
-                                                                     database);
+                                                                    database);
 }
 
 bool PgTestServer::execute(const QString &sql, const QString &database)
