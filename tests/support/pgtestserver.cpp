@@ -79,6 +79,8 @@ const char serverSettings[] = "\n# The test's own server\n"
                               "shared_buffers = 16MB\n"
                               "max_connections = 40\n"
                               "deadlock_timeout = 100ms\n"
+                              // Not /dev/shm, which a container may keep small.
+                              "dynamic_shared_memory_type = mmap\n"
                               "lc_messages = 'C'\n"
                               "log_min_messages = warning\n";
 
