@@ -232,7 +232,7 @@ bool PgConnection::isAlive()
     // Asking leaves the failure the caller may still want to read, unless the answer is
     // that the connection is gone.
     const PgError error = m_lastError;
-    if (!execute(QString()) && m_lastError.connectionLost)
+    if (!executeStatements(QString()) && m_lastError.connectionLost)
         return false;
     m_lastError = error;
     return true;
@@ -249,7 +249,7 @@ bool PgConnection::reconnect()
     }
     m_lastError = {};
     for (const QString &channel : std::as_const(m_channels)) {
-        if (!execute(u"LISTEN "_s + quoteIdentifier(channel)))
+        if (!executeStatements(u"LISTEN "_s + quoteIdentifier(channel)))
             return false;
     }
     return true;
@@ -331,17 +331,18 @@ std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters
     return PgResult(result);
 }
 
-bool PgConnection::execute(const QString &sql)
+bool PgConnection::executeStatements(const QString &sql)
 {
     return run(sql, {}).has_value();
 }
 
-std::optional<PgResult> PgConnection::query(const QString &sql, const PgParameters &parameters)
+std::optional<PgResult> PgConnection::executeQuery(const QString &sql,
+                                                   const PgParameters &parameters)
 {
     return run(sql, parameters);
 }
 
-bool PgConnection::execute(const QString &sql, const PgParameters &parameters)
+bool PgConnection::executeUpdate(const QString &sql, const PgParameters &parameters)
 {
     return run(sql, parameters).has_value();
 }
@@ -368,7 +369,7 @@ QString PgConnection::quoteIdentifier(const QString &name)
 
 bool PgConnection::listen(const QString &channel)
 {
-    if (!execute(u"LISTEN "_s + quoteIdentifier(channel)))
+    if (!executeStatements(u"LISTEN "_s + quoteIdentifier(channel)))
         return false;
     m_channels.insert(channel);
     return true;
@@ -376,7 +377,7 @@ bool PgConnection::listen(const QString &channel)
 
 bool PgConnection::unlisten(const QString &channel)
 {
-    if (!execute(u"UNLISTEN "_s + quoteIdentifier(channel)))
+    if (!executeStatements(u"UNLISTEN "_s + quoteIdentifier(channel)))
         return false;
     m_channels.remove(channel);
     return true;
@@ -384,7 +385,7 @@ bool PgConnection::unlisten(const QString &channel)
 
 bool PgConnection::notify(const QString &channel, const QString &payload)
 {
-    return execute(u"select pg_notify($1, $2)"_s, {channel, payload});
+    return executeUpdate(u"select pg_notify($1, $2)"_s, {channel, payload});
 }
 
 int PgConnection::socket() const
@@ -445,7 +446,7 @@ bool PgTransaction::begin(Isolation isolation)
         u"BEGIN ISOLATION LEVEL REPEATABLE READ"_s,
         u"BEGIN ISOLATION LEVEL SERIALIZABLE"_s,
     };
-    m_active = m_connection.execute(statements[int(isolation)]);
+    m_active = m_connection.executeStatements(statements[int(isolation)]);
     return m_active;
 }
 
@@ -454,7 +455,7 @@ bool PgTransaction::commit()
     if (!m_active)
         return false;
     m_active = false;
-    const std::optional<PgResult> result = m_connection.query(u"COMMIT"_s);
+    const std::optional<PgResult> result = m_connection.executeQuery(u"COMMIT"_s);
     if (!result)
         return false; // the server ended the transaction (or the connection is gone)
     // After a failed statement the server answers COMMIT with ROLLBACK, and no error.
@@ -477,6 +478,6 @@ void PgTransaction::rollback()
         return;
     // The failure that led here stays the connection's last error for the caller to read.
     const PgError error = m_connection.lastError();
-    m_connection.execute(u"ROLLBACK"_s);
+    m_connection.executeStatements(u"ROLLBACK"_s);
     m_connection.m_lastError = error;
 }

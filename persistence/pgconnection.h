@@ -131,12 +131,13 @@ public:
     bool reconnect();
 
     // Runs statements without parameters (several, separated by semicolons, are allowed).
-    bool execute(const QString &sql);
+    bool executeStatements(const QString &sql);
     // Runs one statement with its parameters as $1, $2, …; the rows, or nothing on
-    // failure (see lastError()).
-    std::optional<PgResult> query(const QString &sql, const PgParameters &parameters = {});
+    // failure (see lastError()). Without parameters, several statements may run; the rows
+    // are the last one's.
+    std::optional<PgResult> executeQuery(const QString &sql, const PgParameters &parameters = {});
     // One statement with parameters whose rows are not needed; false on failure.
-    bool execute(const QString &sql, const PgParameters &parameters);
+    bool executeUpdate(const QString &sql, const PgParameters &parameters);
 
     PgError lastError() const { return m_lastError; }
     // The server's process serving this connection (as a notification names its sender).

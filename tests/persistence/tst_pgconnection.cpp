@@ -56,7 +56,7 @@ const QString deskPassword = u"秘密'pw\\1"_s;
 std::optional<QString> scalar(PgConnection &connection, const QString &sql,
                               const PgParameters &parameters = {})
 {
-    const std::optional<PgResult> result = connection.query(sql, parameters);
+    const std::optional<PgResult> result = connection.executeQuery(sql, parameters);
     return result ? result->text(0, 0) : std::nullopt;
 }
 } // namespace
@@ -133,7 +133,7 @@ void tst_PgConnection::opening()
         QVERIFY(connection.lastError().connectionLost);
         QVERIFY2(connection.lastError().message.contains(failure),
                  qPrintable(connection.lastError().message));
-        QVERIFY(!connection.query(u"select 1"_s));
+        QVERIFY(!connection.executeQuery(u"select 1"_s));
         return;
     }
     QVERIFY2(opened, qPrintable(connection.lastError().text()));
@@ -177,7 +177,7 @@ void tst_PgConnection::valuesRoundTrip()
     QVERIFY(connection->isOpen());
 
     const std::optional<PgResult> inserted
-        = connection->query(u"INSERT INTO t (v) VALUES ($1) RETURNING v"_s, {value});
+        = connection->executeQuery(u"INSERT INTO t (v) VALUES ($1) RETURNING v"_s, {value});
     if (!refusal.isEmpty()) {
         QVERIFY(!inserted);
         QCOMPARE(connection->lastError().sqlState, refusal);
@@ -192,7 +192,7 @@ void tst_PgConnection::valuesRoundTrip()
     // Found by itself as a parameter of a comparison, and read back by another
     // connection: the table and its one row are still there.
     const auto other = connect();
-    const std::optional<PgResult> found = other->query(
+    const std::optional<PgResult> found = other->executeQuery(
         u"SELECT v, octet_length(v) FROM t WHERE v IS NOT DISTINCT FROM $1"_s, {value});
     QVERIFY(found);
     QCOMPARE(found->rowCount(), 1);
@@ -205,7 +205,7 @@ void tst_PgConnection::valuesRoundTrip()
 void tst_PgConnection::readingColumns()
 {
     const auto connection = connect();
-    const std::optional<PgResult> row = connection->query(
+    const std::optional<PgResult> row = connection->executeQuery(
         u"SELECT 9223372036854775807::bigint AS \"Biggest\", -1 AS minus, NULL::text AS nothing, "
         u"'12abc' AS word, $1::int AS parameter"_s,
         {u"-2147483648"_s});
@@ -254,7 +254,7 @@ void tst_PgConnection::errorsNameTheirState()
     QFETCH(QString, state);
     const auto connection = connect();
 
-    QVERIFY(!connection->query(sql, parameters));
+    QVERIFY(!connection->executeQuery(sql, parameters));
     const PgError error = connection->lastError();
     QCOMPARE(error.sqlState, state);
     QVERIFY(!error.message.isEmpty());
@@ -280,7 +280,7 @@ void tst_PgConnection::transactions()
     {
         PgTransaction transaction(*connection);
         QVERIFY(transaction.begin());
-        QVERIFY(connection->execute(u"INSERT INTO t (v) VALUES ($1)"_s, {u"gone"_s}));
+        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"gone"_s}));
         QCOMPARE(count(), u"0"_s); // not seen before the commit
         // A transaction inside the open one is refused: its commit would commit both.
         PgTransaction inner(*connection);
@@ -293,7 +293,7 @@ void tst_PgConnection::transactions()
         PgTransaction transaction(*connection);
         QVERIFY(transaction.begin(PgTransaction::Isolation::Serializable));
         QCOMPARE(scalar(*connection, u"show transaction_isolation"_s), u"serializable"_s);
-        QVERIFY(connection->execute(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
+        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
         QVERIFY(transaction.commit());
         QVERIFY(!transaction.isActive());
     }
@@ -303,10 +303,10 @@ void tst_PgConnection::transactions()
         // The server answers COMMIT after a failed statement with ROLLBACK, not an error.
         PgTransaction transaction(*connection);
         QVERIFY(transaction.begin());
-        QVERIFY(connection->execute(u"INSERT INTO t (v) VALUES ($1)"_s, {u"first"_s}));
-        QVERIFY(!connection->execute(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
+        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"first"_s}));
+        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
         QCOMPARE(connection->lastError().sqlState, PgState::uniqueViolation);
-        QVERIFY(!connection->execute(u"INSERT INTO t (v) VALUES ($1)"_s, {u"second"_s}));
+        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"second"_s}));
         QCOMPARE(connection->lastError().sqlState, PgState::inFailedTransaction);
         QVERIFY(connection->isAlive()); // a failed transaction, not a lost connection
         QVERIFY(!transaction.commit());
@@ -318,7 +318,7 @@ void tst_PgConnection::transactions()
         // Rolling back at the end of the scope keeps the failure for the caller to read.
         PgTransaction transaction(*connection);
         QVERIFY(transaction.begin());
-        QVERIFY(!connection->execute(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
+        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
     }
     QCOMPARE(connection->lastError().sqlState, PgState::uniqueViolation);
     QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"1"_s);
@@ -345,7 +345,7 @@ void tst_PgConnection::notificationArrivesAfterCommit()
     PgTransaction transaction(*sender);
     QVERIFY(transaction.begin());
     QVERIFY(sender->notify(channel, u"receipt 42 '作废'"_s));
-    QVERIFY(sender->execute(u"INSERT INTO t (v) VALUES ('x')"_s));
+    QVERIFY(sender->executeStatements(u"INSERT INTO t (v) VALUES ('x')"_s));
     QTest::qWait(300);
     QVERIFY(received.isEmpty());
     QVERIFY(transaction.commit());
@@ -374,7 +374,7 @@ void tst_PgConnection::serverGoesAwayAndComesBack()
     QVERIFY(connection->listen(u"changes"_s));
     auto transaction = std::make_unique<PgTransaction>(*connection);
     QVERIFY(transaction->begin());
-    QVERIFY(connection->execute(u"INSERT INTO t (v) VALUES ('half')"_s));
+    QVERIFY(connection->executeStatements(u"INSERT INTO t (v) VALUES ('half')"_s));
 
     // The other tests need the server whatever happens here.
     bool stopped = false;
@@ -392,7 +392,7 @@ void tst_PgConnection::serverGoesAwayAndComesBack()
     QVERIFY(!connection->lastError().message.isEmpty());
     QVERIFY(!connection->isAlive());
     QVERIFY(!connection->consumeInput());
-    QVERIFY(!connection->query(u"select 1"_s));
+    QVERIFY(!connection->executeQuery(u"select 1"_s));
     QVERIFY(connection->lastError().connectionLost);
     transaction.reset();
     QVERIFY(!connection->reconnect());
@@ -440,7 +440,7 @@ void tst_PgConnection::conflictsAreRetryable()
     PgTransaction secondTransaction(*second);
     const QString update = u"UPDATE accounts SET n = n + 1 WHERE id = $1"_s;
     const auto sum = [](PgConnection &connection) {
-        return connection.execute(u"SELECT sum(n) FROM accounts"_s);
+        return connection.executeStatements(u"SELECT sum(n) FROM accounts"_s);
     };
 
     // The failure of the second connection's transaction, wherever it came.
@@ -449,27 +449,27 @@ void tst_PgConnection::conflictsAreRetryable()
         QVERIFY(firstTransaction.begin(PgTransaction::Isolation::Serializable));
         QVERIFY(secondTransaction.begin(PgTransaction::Isolation::Serializable));
         QVERIFY(sum(*first) && sum(*second));
-        QVERIFY(first->execute(update, {u"1"_s}));
-        QVERIFY(second->execute(update, {u"2"_s}));
+        QVERIFY(first->executeUpdate(update, {u"1"_s}));
+        QVERIFY(second->executeUpdate(update, {u"2"_s}));
         QVERIFY(firstTransaction.commit());
         QVERIFY(!secondTransaction.commit());
         failure = second->lastError();
     } else if (conflict == u"for update"_s) {
         QVERIFY(secondTransaction.begin(PgTransaction::Isolation::RepeatableRead));
         QVERIFY(sum(*second));
-        QVERIFY(first->execute(update, {u"1"_s}));
-        QVERIFY(!second->execute(u"SELECT n FROM accounts WHERE id = 1 FOR UPDATE"_s));
+        QVERIFY(first->executeUpdate(update, {u"1"_s}));
+        QVERIFY(!second->executeStatements(u"SELECT n FROM accounts WHERE id = 1 FOR UPDATE"_s));
         failure = second->lastError();
     } else {
         QVERIFY(firstTransaction.begin());
         QVERIFY(secondTransaction.begin());
-        QVERIFY(first->execute(update, {u"1"_s}));
-        QVERIFY(second->execute(update, {u"2"_s}));
+        QVERIFY(first->executeUpdate(update, {u"1"_s}));
+        QVERIFY(second->executeUpdate(update, {u"2"_s}));
         // Each now waits for the other's row; the server breaks the tie after
         // deadlock_timeout and fails one of them.
         bool firstDone = false;
-        std::thread waiting([&] { firstDone = first->execute(update, {u"2"_s}); });
-        const bool secondDone = second->execute(update, {u"1"_s});
+        std::thread waiting([&] { firstDone = first->executeUpdate(update, {u"2"_s}); });
+        const bool secondDone = second->executeUpdate(update, {u"1"_s});
         waiting.join();
         QCOMPARE(int(firstDone) + int(secondDone), 1);
         failure = firstDone ? second->lastError() : first->lastError();
@@ -483,7 +483,7 @@ void tst_PgConnection::conflictsAreRetryable()
     secondTransaction.rollback();
     PgTransaction retry(*second);
     QVERIFY(retry.begin(PgTransaction::Isolation::Serializable));
-    QVERIFY(second->execute(update, {u"2"_s}));
+    QVERIFY(second->executeUpdate(update, {u"2"_s}));
     QVERIFY(retry.commit());
     QVERIFY(first->isAlive());
 }

@@ -98,9 +98,7 @@ PgTestServer::PgTestServer()
     // service file of the user's, no password from the environment.
     qunsetenv("PGPASSWORD");
     qunsetenv("PGSERVICE");
-    if (!initialise())
-        m_running = false;
-    if (!m_running && !logTail().isEmpty())
+    if (!initialise() && !logTail().isEmpty())
         m_startError += u"\n"_s + logTail();
 }
 
@@ -282,15 +280,15 @@ bool PgTestServer::execute(const QString &sql, const QString &database)
             m_admin = std::make_unique<PgConnection>(socketUri(database));
         if (!m_admin->isOpen() && !m_admin->open())
             return false;
-        if (m_admin->execute(sql))
+        if (m_admin->executeStatements(sql))
             return true;
         // A server restarted since: once more on a new connection.
         if (!m_admin->lastError().connectionLost || !m_admin->reconnect())
             return false;
-        return m_admin->execute(sql);
+        return m_admin->executeStatements(sql);
     }
     PgConnection connection(socketUri(database));
-    return connection.open() && connection.execute(sql);
+    return connection.open() && connection.executeStatements(sql);
 }
 
 QString PgTestServer::createDatabase()
