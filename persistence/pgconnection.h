@@ -26,6 +26,7 @@ inline constexpr QStringView insufficientPrivilege = u"42501";
 inline constexpr QStringView inFailedTransaction = u"25P02";
 inline constexpr QStringView activeTransaction = u"25001";
 inline constexpr QStringView invalidByteSequence = u"22021";
+// An open or reconnect that failed, a connection string refused included.
 inline constexpr QStringView cannotConnect = u"08001";
 // The server sends no SQLSTATE for a connection that breaks (it is gone): libpq's own
 // failures are given this one, the class-08 code for a failed connection.
@@ -43,8 +44,8 @@ struct PgError
     bool connectionLost = false;
 
     bool isEmpty() const { return sqlState.isEmpty(); }
-    // A conflict with another connection's transaction: the whole transaction may be run
-    // again and will then succeed (serialization failure, deadlock).
+    // A conflict with another connection's transaction (serialization failure, deadlock):
+    // the whole transaction, run again from its start, may then succeed.
     bool isRetryable() const
     {
         return sqlState == PgState::serializationFailure || sqlState == PgState::deadlockDetected;
@@ -54,8 +55,8 @@ struct PgError
 };
 
 // The rows of one statement, all held in memory as libpq gives them (text form). Columns
-// by index or by name, in any letter case. Reading
-// a row or column out of range, or a NULL, gives nothing.
+// by index or by name, in any letter case. Reading a row or column out of range, or a
+// NULL, gives nothing.
 class PgResult
 {
 public:
