@@ -29,6 +29,10 @@ packages=(
     # (tests/printing/tst_printsystem.cpp): the test runs a cupsd of its own with a
     # cups-pdf queue; no system service is needed.
     cups cups-client cups-bsd printer-driver-cups-pdf
+    # The shared receipt book on a PostgreSQL server: libpq to build, and a server for the
+    # tests, which start one of their own in a scratch folder (initdb, pg_ctl); the
+    # system's own cluster is not used.
+    libpq-dev postgresql
 )
 
 missing=()

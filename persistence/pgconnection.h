@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <optional>
+
+struct pg_conn;
+struct pg_result;
+
+// Values sent with a statement, in the order of its $1, $2, …: text as the server reads
+// it, nothing for SQL NULL. They travel apart from the statement's text, so no value is
+// ever spliced into SQL.
+using PgParameters = QList<std::optional<QString>>;
+
+// SQLSTATEs the callers act on.
+namespace PgState {
+inline constexpr QStringView serializationFailure = u"40001";
+inline constexpr QStringView deadlockDetected = u"40P01";
+inline constexpr QStringView uniqueViolation = u"23505";
+inline constexpr QStringView insufficientPrivilege = u"42501";
+inline constexpr QStringView inFailedTransaction = u"25P02";
+inline constexpr QStringView activeTransaction = u"25001";
+inline constexpr QStringView invalidByteSequence = u"22021";
+// An open or reconnect that failed, a connection string refused included.
+inline constexpr QStringView cannotConnect = u"08001";
+// The server sends no SQLSTATE for a connection that breaks (it is gone): libpq's own
+// failures are given this one, the class-08 code for a failed connection.
+inline constexpr QStringView connectionFailure = u"08006";
+} // namespace PgState
+
+// What went wrong with the last statement or open: the SQLSTATE and the server's (or
+// libpq's) message. An empty state means no failure.
+struct PgError
+{
+    QString sqlState;
+    QString message;
+    // The connection is gone (server stopped, network lost, open failed): only a
+    // reconnect helps.
+    bool connectionLost = false;
+
+    bool isEmpty() const { return sqlState.isEmpty(); }
+    // A conflict with another connection's transaction (serialization failure, deadlock):
+    // the whole transaction, run again from its start, may then succeed.
+    bool isRetryable() const
+    {
+        return sqlState == PgState::serializationFailure || sqlState == PgState::deadlockDetected;
+    }
+    // "SQLSTATE message", for a diagnostic line.
+    QString text() const;
+};
+
+// The rows of one statement, all held in memory as libpq gives them (text form). Columns
+// by index or by name, in any letter case. Reading a row or column out of range, or a
+// NULL, gives nothing.
+class PgResult
+{
+public:
+    PgResult() = default;
+    explicit PgResult(pg_result *result);
+    ~PgResult();
+    PgResult(PgResult &&other) noexcept;
+    PgResult &operator=(PgResult &&other) noexcept;
+    PgResult(const PgResult &) = delete;
+    PgResult &operator=(const PgResult &) = delete;
+
+    int rowCount() const;
+    int columnCount() const;
+    int columnIndex(const QString &name) const;
+    // Rows an INSERT, UPDATE or DELETE touched; 0 for other statements.
+    qint64 affectedRows() const;
+    // The server's tag for what the statement did ("INSERT 0 1", "COMMIT", "ROLLBACK").
+    QString commandStatus() const;
+
+    bool isNull(int row, int column) const;
+    std::optional<QString> text(int row, int column) const;
+    // The column's bytes as the server sent them (UTF-8), valid while this result lives.
+    std::optional<QByteArrayView> bytes(int row, int column) const;
+    // A column the server gives as an integer (bigint, integer, count(*)); nothing for
+    // NULL or text that is not a whole number.
+    std::optional<qint64> int64(int row, int column) const;
+
+private:
+    pg_result *m_result = nullptr;
+};
+
+// A notification another connection sent with NOTIFY (delivered when its transaction
+// committed): the channel, the payload and the server process that sent it.
+struct PgNotification
+{
+    QString channel;
+    QString payload;
+    int senderPid = 0;
+};
+
+// One connection to a PostgreSQL server through libpq. A connection is used by one
+// thread at a time. Nothing throws: failures come back as false or as no result, with
+// the error in lastError(). Statements run synchronously; a connection to a server that
+// stopped fails at once, and one whose host no longer answers fails when libpq's
+// keepalives give up on it.
+class PgConnection
+{
+public:
+    // A libpq connection string, key=value pairs or a postgresql:// URI, as libpq parses
+    // it (host, port, dbname, user, sslmode, …). Passwords come only from libpq's own
+    // places (~/.pgpass, PGPASSWORD) or from open(): a string that carries one is refused,
+    // so that no password is ever written into settings or onto a command line.
+    explicit PgConnection(const QString &connectionString);
+    ~PgConnection();
+    PgConnection(const PgConnection &) = delete;
+    PgConnection &operator=(const PgConnection &) = delete;
+
+    QString connectionString() const { return m_connectionString; }
+
+    // Connects (waits at most connect_timeout, 10 s unless the string says otherwise).
+    // `password`, when given, is handed to libpq for this connection and its reconnects
+    // and kept nowhere else.
+    bool open(const QString &password = {});
+    void close();
+    bool isOpen() const { return m_handle != nullptr; }
+    // Whether the connection still works: one empty statement goes to the server and
+    // back (a server that stopped has closed the socket; libpq alone learns that only
+    // when it next reads). The last error stays unless the connection is gone.
+    bool isAlive();
+    // Connects again with the same parameters (and password). The channels listened to
+    // are listened to again; the socket changes, so a notifier on the old one must be
+    // made anew.
+    bool reconnect();
+
+    // Runs statements without parameters (several, separated by semicolons, are allowed).
+    bool executeStatements(const QString &sql);
+    // Runs one statement with its parameters as $1, $2, …; the rows, or nothing on
+    // failure (see lastError()). Without parameters, several statements may run; the rows
+    // are the last one's.
+    std::optional<PgResult> executeQuery(const QString &sql, const PgParameters &parameters = {});
+    // One statement with parameters whose rows are not needed; false on failure.
+    bool executeUpdate(const QString &sql, const PgParameters &parameters);
+
+    PgError lastError() const { return m_lastError; }
+    // The server's process serving this connection (as a notification names its sender).
+    int serverPid() const;
+    // "user@host:port/database" for the window's title and diagnostics; no password.
+    QString description() const;
+
+    // A name quoted as an SQL identifier (a table, a channel, a role), for the statements
+    // that take no parameters there (LISTEN, GRANT).
+    static QString quoteIdentifier(const QString &name);
+
+    // LISTEN/NOTIFY. listen() remembers the channel for reconnect(). notify() sends in
+    // the current transaction, if any: the listeners get it when that commits.
+    bool listen(const QString &channel);
+    bool unlisten(const QString &channel);
+    bool notify(const QString &channel, const QString &payload);
+    // The connection's socket, for a QSocketNotifier that wakes when the server sends
+    // something; -1 when not connected.
+    int socket() const;
+    // Reads what has arrived on the socket without waiting; false when the connection
+    // broke (then lastError() says so). Call it when the socket is readable, then take
+    // the notifications.
+    bool consumeInput();
+    // The notifications received so far (while consuming input or running statements),
+    // oldest first; they are handed out once.
+    QList<PgNotification> takeNotifications();
+
+private:
+    friend class PgTransaction;
+    bool checkResult(pg_result *result);
+    void noteConnectionFailure();
+    std::optional<PgResult> run(const QString &sql, const PgParameters &parameters);
+
+    QString m_connectionString;
+    pg_conn *m_handle = nullptr;
+    PgError m_lastError;
+    QSet<QString> m_channels;
+};
+
+// One transaction on an open connection, rolled back when it goes out of scope before
+// commit() succeeded (an error inside it, a return on a failed check).
+class PgTransaction
+{
+public:
+    enum class Isolation { ReadCommitted, RepeatableRead, Serializable };
+
+    explicit PgTransaction(PgConnection &connection);
+    ~PgTransaction();
+    PgTransaction(const PgTransaction &) = delete;
+    PgTransaction &operator=(const PgTransaction &) = delete;
+
+    bool begin(Isolation isolation = Isolation::ReadCommitted);
+    // False when the commit failed, or when the server rolled the transaction back
+    // instead (a statement in it had failed: PostgreSQL answers COMMIT with ROLLBACK).
+    bool commit();
+    void rollback();
+    bool isActive() const { return m_active; }
+
+private:
+    PgConnection &m_connection;
+    bool m_active = false;
+};

@@ -1,0 +1,492 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "pgconnection.h"
+#include "pgtestserver.h"
+
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QtTest>
+
+#include <memory>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+// The libpq connection against a server of the test's own: values that would break a
+// statement they were spliced into, errors and their SQLSTATEs, transactions, LISTEN/
+// NOTIFY, a server that goes away, and the conflicts of two connections.
+class tst_PgConnection : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void opening_data();
+    void opening();
+    void valuesRoundTrip_data();
+    void valuesRoundTrip();
+    void readingColumns();
+    void errorsNameTheirState_data();
+    void errorsNameTheirState();
+    void transactions();
+    void notificationArrivesAfterCommit();
+    void serverGoesAwayAndComesBack();
+    void conflictsAreRetryable_data();
+    void conflictsAreRetryable();
+
+private:
+    std::unique_ptr<PgConnection> connect() const
+    {
+        auto connection = std::make_unique<PgConnection>(m_server->socketUri(m_database));
+        if (!connection->open())
+            qWarning("cannot connect: %s", qPrintable(connection->lastError().text()));
+        return connection;
+    }
+
+    PgTestServer *m_server = nullptr;
+    QString m_database;
+};
+
+namespace {
+const QString deskPassword = u"秘密'pw\\1"_s;
+
+// Runs `sql` on `connection` and answers its first column of its first row.
+std::optional<QString> scalar(PgConnection &connection, const QString &sql,
+                              const PgParameters &parameters = {})
+{
+    const std::optional<PgResult> result = connection.executeQuery(sql, parameters);
+    return result ? result->text(0, 0) : std::nullopt;
+}
+} // namespace
+
+void tst_PgConnection::initTestCase()
+{
+    QElapsedTimer started;
+    started.start();
+    m_server = &PgTestServer::shared();
+    QVERIFY2(m_server->isRunning(), qPrintable(m_server->startError()));
+    qInfo("server in %s, started in %lld ms", qPrintable(m_server->folder()), started.elapsed());
+    m_database = m_server->createDatabase();
+    QVERIFY(!m_database.isEmpty());
+    QVERIFY(m_server->createRole(u"desk"_s, deskPassword));
+    QVERIFY(m_server->execute(u"GRANT ALL ON SCHEMA public TO desk"_s, m_database));
+}
+
+void tst_PgConnection::init()
+{
+    // Every test starts from an empty table t whose texts are unique (by their hash: an
+    // index row holds at most 8 kB).
+    QVERIFY(m_server->execute(u"DROP TABLE IF EXISTS t, accounts; "
+                              u"CREATE TABLE t (id serial PRIMARY KEY, v text); "
+                              u"CREATE UNIQUE INDEX ON t (md5(v))"_s,
+                              m_database));
+}
+
+void tst_PgConnection::opening_data()
+{
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("environmentPassword");
+    QTest::addColumn<QString>("openPassword");
+    QTest::addColumn<QString>("failure"); // a part of the message; empty: it opens
+
+    const QString tcp = m_server->tcpUri(m_database, u"desk"_s);
+    QTest::newRow("socket, trusted")
+        << m_server->socketUri(m_database) << QString() << QString() << QString();
+    QTest::newRow("tcp, PGPASSWORD") << tcp << deskPassword << QString() << QString();
+    QTest::newRow("tcp, password given to open") << tcp << QString() << deskPassword << QString();
+    QTest::newRow("tcp, no password") << tcp << QString() << QString() << u"password"_s;
+    QTest::newRow("tcp, wrong password")
+        << tcp << u"wrong"_s << QString() << u"password authentication failed"_s;
+    // Refused even though the password is right: it would end up in the settings.
+    QTest::newRow("password in the URI")
+        << u"postgresql://desk:pw@127.0.0.1:%1/%2"_s.arg(m_server->port()).arg(m_database)
+        << QString() << QString() << u"PGPASSWORD"_s;
+    QTest::newRow("password as a keyword")
+        << u"host=127.0.0.1 port=%1 dbname=%2 user=desk password='%3'"_s.arg(m_server->port())
+               .arg(m_database,
+                    QString(deskPassword).replace(u"\\"_s, u"\\\\"_s).replace(u"'"_s, u"\\'"_s))
+        << QString() << QString() << u"PGPASSWORD"_s;
+    QTest::newRow("not a connection string")
+        << u"postgresql://[::1"_s << QString() << QString() << u"URI"_s;
+    QTest::newRow("nobody listens")
+        << u"postgresql://desk@127.0.0.1:1/x"_s << QString() << QString() << u"127.0.0.1"_s;
+}
+
+void tst_PgConnection::opening()
+{
+    QFETCH(QString, uri);
+    QFETCH(QString, environmentPassword);
+    QFETCH(QString, openPassword);
+    QFETCH(QString, failure);
+    if (!environmentPassword.isEmpty())
+        qputenv("PGPASSWORD", environmentPassword.toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("PGPASSWORD"); });
+
+    PgConnection connection(uri);
+    const bool opened = connection.open(openPassword);
+    if (!failure.isEmpty()) {
+        QVERIFY(!opened);
+        QVERIFY(!connection.isOpen());
+        QCOMPARE(connection.lastError().sqlState, PgState::cannotConnect);
+        QVERIFY(connection.lastError().connectionLost);
+        QVERIFY2(connection.lastError().message.contains(failure),
+                 qPrintable(connection.lastError().message));
+        QVERIFY(!connection.executeQuery(u"select 1"_s));
+        return;
+    }
+    QVERIFY2(opened, qPrintable(connection.lastError().text()));
+    QVERIFY(connection.lastError().isEmpty());
+    QCOMPARE(scalar(connection, u"select current_database()"_s), m_database);
+    QCOMPARE(scalar(connection, u"show client_encoding"_s), u"UTF8"_s);
+    QVERIFY(connection.description().endsWith(u'/' + m_database));
+    QVERIFY(!connection.description().contains(u"pw"_s));
+    // The password given to open() serves a reconnect too; nothing else keeps it.
+    QVERIFY(connection.reconnect());
+    QVERIFY(connection.isAlive());
+}
+
+void tst_PgConnection::valuesRoundTrip_data()
+{
+    QTest::addColumn<std::optional<QString>>("value");
+    QTest::addColumn<QString>("refusal"); // the SQLSTATE of a refused value
+
+    using Value = std::optional<QString>;
+    QTest::newRow("quote") << Value(u"O'Brien"_s) << QString();
+    QTest::newRow("statement breaker") << Value(u"x'); DROP TABLE t; --"_s) << QString();
+    QTest::newRow("backslashes") << Value(u"\\'\\\\ \\x41 E'\\n'"_s) << QString();
+    QTest::newRow("placeholders") << Value(u"$1 $2 ? :name"_s) << QString();
+    QTest::newRow("double quotes") << Value(u"\"t\"; LISTEN x"_s) << QString();
+    QTest::newRow("Chinese") << Value(u"北京市朝阳区（收据）：第一联，存根"_s) << QString();
+    QTest::newRow("emoji and BOM") << Value(u"\uFEFF😀 𠀀"_s) << QString();
+    QTest::newRow("spaces kept") << Value(u"  two  "_s) << QString();
+    QTest::newRow("empty, not NULL") << Value(QString(u""_s)) << QString();
+    QTest::newRow("NULL") << Value() << QString();
+    QTest::newRow("10 MB of Chinese")
+        << Value(QString(10 * 1024 * 1024 / 3, u'收') + u"尾"_s) << QString();
+    // libpq would cut the value at the NUL and store the rest unseen.
+    QTest::newRow("NUL") << Value(u"before\0after"_s) << PgState::invalidByteSequence.toString();
+}
+
+void tst_PgConnection::valuesRoundTrip()
+{
+    QFETCH(std::optional<QString>, value);
+    QFETCH(QString, refusal);
+    const auto connection = connect();
+    QVERIFY(connection->isOpen());
+
+    const std::optional<PgResult> inserted
+        = connection->executeQuery(u"INSERT INTO t (v) VALUES ($1) RETURNING v"_s, {value});
+    if (!refusal.isEmpty()) {
+        QVERIFY(!inserted);
+        QCOMPARE(connection->lastError().sqlState, refusal);
+        QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"0"_s);
+        return;
+    }
+    QVERIFY2(inserted, qPrintable(connection->lastError().text()));
+    QCOMPARE(inserted->affectedRows(), 1);
+    QCOMPARE(inserted->text(0, 0), value);
+    QCOMPARE(inserted->isNull(0, 0), !value.has_value());
+
+    // Found by itself as a parameter of a comparison, and read back by another
+    // connection: the table and its one row are still there.
+    const auto other = connect();
+    const std::optional<PgResult> found = other->executeQuery(
+        u"SELECT v, octet_length(v) FROM t WHERE v IS NOT DISTINCT FROM $1"_s, {value});
+    QVERIFY(found);
+    QCOMPARE(found->rowCount(), 1);
+    QCOMPARE(found->text(0, 0), value);
+    if (value)
+        QCOMPARE(found->int64(0, 1), value->toUtf8().size());
+    QCOMPARE(scalar(*other, u"select count(*) from t"_s), u"1"_s);
+}
+
+void tst_PgConnection::readingColumns()
+{
+    const auto connection = connect();
+    const std::optional<PgResult> row = connection->executeQuery(
+        u"SELECT 9223372036854775807::bigint AS \"Biggest\", -1 AS minus, NULL::text AS nothing, "
+        u"'12abc' AS word, $1::int AS parameter"_s,
+        {u"-2147483648"_s});
+    QVERIFY(row);
+    QCOMPARE(row->rowCount(), 1);
+    QCOMPARE(row->columnCount(), 5);
+    QCOMPARE(row->columnIndex(u"biggest"_s), 0);
+    QCOMPARE(row->columnIndex(u"MINUS"_s), 1);
+    QCOMPARE(row->columnIndex(u"missing"_s), -1);
+    QCOMPARE(row->int64(0, 0), std::numeric_limits<qint64>::max());
+    QCOMPARE(row->int64(0, 1), -1);
+    QCOMPARE(row->int64(0, 4), -2147483648LL);
+    QCOMPARE(row->text(0, 1), u"-1"_s);
+    QVERIFY(row->isNull(0, 2));
+    QCOMPARE(row->text(0, 2), std::nullopt);
+    QCOMPARE(row->int64(0, 2), std::nullopt);
+    QCOMPARE(row->int64(0, 3), std::nullopt); // text that is not a whole number
+    QCOMPARE(row->text(1, 0), std::nullopt); // no second row
+    QCOMPARE(row->text(0, 5), std::nullopt); // no sixth column
+}
+
+void tst_PgConnection::errorsNameTheirState_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<PgParameters>("parameters");
+    QTest::addColumn<QString>("state");
+
+    QTest::newRow("syntax") << u"SELEC 1"_s << PgParameters() << u"42601"_s;
+    QTest::newRow("no such table") << u"SELECT * FROM nowhere"_s << PgParameters() << u"42P01"_s;
+    QTest::newRow("no such column") << u"SELECT nothing FROM t"_s << PgParameters() << u"42703"_s;
+    QTest::newRow("duplicate") << u"INSERT INTO t (v) VALUES ('a'), ($1)"_s << PgParameters {u"a"_s}
+                               << PgState::uniqueViolation.toString();
+    QTest::newRow("division by zero")
+        << u"SELECT 1 / $1::int"_s << PgParameters {u"0"_s} << u"22012"_s;
+    QTest::newRow("not a number") << u"SELECT $1::int"_s << PgParameters {u"十"_s} << u"22P02"_s;
+    QTest::newRow("parameter missing")
+        << u"SELECT $1::text, $2::text"_s << PgParameters {u"a"_s} << u"08P01"_s;
+    QTest::newRow("several statements with parameters")
+        << u"SELECT $1::text; SELECT 2"_s << PgParameters {u"a"_s} << u"42601"_s;
+}
+
+void tst_PgConnection::errorsNameTheirState()
+{
+    QFETCH(QString, sql);
+    QFETCH(PgParameters, parameters);
+    QFETCH(QString, state);
+    const auto connection = connect();
+
+    QVERIFY(!connection->executeQuery(sql, parameters));
+    const PgError error = connection->lastError();
+    QCOMPARE(error.sqlState, state);
+    QVERIFY(!error.message.isEmpty());
+    QVERIFY(error.text().startsWith(state + u' '));
+    QVERIFY(!error.connectionLost);
+    QVERIFY(!error.isRetryable());
+    // The connection goes on (asking leaves the error to read), and a success clears it.
+    QVERIFY(connection->isAlive());
+    QCOMPARE(connection->lastError().sqlState, state);
+    QCOMPARE(scalar(*connection, u"select 1"_s), u"1"_s);
+    QVERIFY(connection->lastError().isEmpty());
+    QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"0"_s);
+}
+
+void tst_PgConnection::transactions()
+{
+    const auto connection = connect();
+    const auto other = connect();
+    const auto count = [&] {
+        return scalar(*other, u"select count(*) from t"_s);
+    };
+
+    {
+        PgTransaction transaction(*connection);
+        QVERIFY(transaction.begin());
+        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"gone"_s}));
+        QCOMPARE(count(), u"0"_s); // not seen before the commit
+        // A transaction inside the open one is refused: its commit would commit both.
+        PgTransaction inner(*connection);
+        QVERIFY(!inner.begin());
+        QCOMPARE(connection->lastError().sqlState, PgState::activeTransaction);
+    } // not committed: rolled back
+    QCOMPARE(count(), u"0"_s);
+
+    {
+        PgTransaction transaction(*connection);
+        QVERIFY(transaction.begin(PgTransaction::Isolation::Serializable));
+        QCOMPARE(scalar(*connection, u"show transaction_isolation"_s), u"serializable"_s);
+        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
+        QVERIFY(transaction.commit());
+        QVERIFY(!transaction.isActive());
+    }
+    QCOMPARE(count(), u"1"_s);
+
+    {
+        // The server answers COMMIT after a failed statement with ROLLBACK, not an error.
+        PgTransaction transaction(*connection);
+        QVERIFY(transaction.begin());
+        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"first"_s}));
+        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
+        QCOMPARE(connection->lastError().sqlState, PgState::uniqueViolation);
+        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"second"_s}));
+        QCOMPARE(connection->lastError().sqlState, PgState::inFailedTransaction);
+        QVERIFY(connection->isAlive()); // a failed transaction, not a lost connection
+        QVERIFY(!transaction.commit());
+        QCOMPARE(connection->lastError().sqlState, PgState::inFailedTransaction);
+    }
+    QCOMPARE(count(), u"1"_s);
+
+    {
+        // Rolling back at the end of the scope keeps the failure for the caller to read.
+        PgTransaction transaction(*connection);
+        QVERIFY(transaction.begin());
+        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
+    }
+    QCOMPARE(connection->lastError().sqlState, PgState::uniqueViolation);
+    QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"1"_s);
+}
+
+void tst_PgConnection::notificationArrivesAfterCommit()
+{
+    const QString channel = u"quenta 收据\"changes"_s;
+    const auto listener = connect();
+    const auto sender = connect();
+    QVERIFY(listener->listen(channel));
+    QSocketNotifier notifier(listener->socket(), QSocketNotifier::Read);
+    QList<PgNotification> received;
+    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier, [&] {
+        QVERIFY(listener->consumeInput());
+        received += listener->takeNotifications();
+    });
+
+    {
+        PgTransaction transaction(*sender);
+        QVERIFY(transaction.begin());
+        QVERIFY(sender->notify(channel, u"rolled back"_s));
+    }
+    PgTransaction transaction(*sender);
+    QVERIFY(transaction.begin());
+    QVERIFY(sender->notify(channel, u"receipt 42 '作废'"_s));
+    QVERIFY(sender->executeStatements(u"INSERT INTO t (v) VALUES ('x')"_s));
+    QTest::qWait(300);
+    QVERIFY(received.isEmpty());
+    QVERIFY(transaction.commit());
+
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, 10000);
+    QCOMPARE(received.first().channel, channel);
+    QCOMPARE(received.first().payload, u"receipt 42 '作废'"_s);
+    QCOMPARE(received.first().senderPid, sender->serverPid());
+
+    // Sent outside a transaction, it arrives at once; after UNLISTEN no more.
+    QVERIFY(sender->notify(channel, u"second"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, 10000);
+    QCOMPARE(received.last().payload, u"second"_s);
+    QVERIFY(listener->unlisten(channel));
+    QVERIFY(sender->notify(channel, u"unheard"_s));
+    QVERIFY(sender->notify(u"other"_s, u"unheard"_s));
+    QTest::qWait(300);
+    QVERIFY(listener->isAlive());
+    received += listener->takeNotifications();
+    QCOMPARE(received.size(), 2);
+}
+
+void tst_PgConnection::serverGoesAwayAndComesBack()
+{
+    const auto connection = connect();
+    QVERIFY(connection->listen(u"changes"_s));
+    auto transaction = std::make_unique<PgTransaction>(*connection);
+    QVERIFY(transaction->begin());
+    QVERIFY(connection->executeStatements(u"INSERT INTO t (v) VALUES ('half')"_s));
+
+    // The other tests need the server whatever happens here.
+    bool stopped = false;
+    const auto restart = qScopeGuard([&] {
+        if (stopped)
+            m_server->start();
+    });
+    QVERIFY(m_server->stop(u"immediate"_s));
+    stopped = true;
+
+    // A clear failure, at once: no hang, no crash.
+    QVERIFY(!transaction->commit());
+    QVERIFY2(connection->lastError().connectionLost, qPrintable(connection->lastError().text()));
+    QVERIFY(!connection->lastError().sqlState.isEmpty());
+    QVERIFY(!connection->lastError().message.isEmpty());
+    QVERIFY(!connection->isAlive());
+    QVERIFY(!connection->consumeInput());
+    QVERIFY(!connection->executeQuery(u"select 1"_s));
+    QVERIFY(connection->lastError().connectionLost);
+    transaction.reset();
+    QVERIFY(!connection->reconnect());
+    QCOMPARE(connection->lastError().sqlState, PgState::cannotConnect);
+    QVERIFY(!connection->lastError().message.isEmpty());
+
+    QVERIFY2(m_server->start(), qPrintable(m_server->logTail()));
+    stopped = false;
+    QVERIFY2(connection->reconnect(), qPrintable(connection->lastError().text()));
+    QVERIFY(connection->isAlive());
+    // The transaction cut short left nothing behind.
+    QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"0"_s);
+    // Listening again after the reconnect.
+    const auto sender = connect();
+    QVERIFY(sender->notify(u"changes"_s, u"back"_s));
+    QList<PgNotification> received;
+    QTRY_VERIFY_WITH_TIMEOUT((connection->consumeInput(),
+                              received += connection->takeNotifications(), !received.isEmpty()),
+                             10000);
+    QCOMPARE(received.first().payload, u"back"_s);
+}
+
+void tst_PgConnection::conflictsAreRetryable_data()
+{
+    QTest::addColumn<QString>("conflict");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("serializable, both read what the other writes")
+        << u"write skew"_s << PgState::serializationFailure.toString();
+    QTest::newRow("repeatable read, FOR UPDATE of a row changed since")
+        << u"for update"_s << PgState::serializationFailure.toString();
+    QTest::newRow("two rows locked in opposite order")
+        << u"deadlock"_s << PgState::deadlockDetected.toString();
+}
+
+void tst_PgConnection::conflictsAreRetryable()
+{
+    QFETCH(QString, conflict);
+    QFETCH(QString, state);
+    QVERIFY(m_server->execute(u"CREATE TABLE accounts (id int PRIMARY KEY, n int NOT NULL); "
+                              u"INSERT INTO accounts VALUES (1, 0), (2, 0)"_s,
+                              m_database));
+    const auto first = connect();
+    const auto second = connect();
+    PgTransaction firstTransaction(*first);
+    PgTransaction secondTransaction(*second);
+    const QString update = u"UPDATE accounts SET n = n + 1 WHERE id = $1"_s;
+    const auto sum = [](PgConnection &connection) {
+        return connection.executeStatements(u"SELECT sum(n) FROM accounts"_s);
+    };
+
+    // The failure of the second connection's transaction, wherever it came.
+    PgError failure;
+    if (conflict == u"write skew"_s) {
+        QVERIFY(firstTransaction.begin(PgTransaction::Isolation::Serializable));
+        QVERIFY(secondTransaction.begin(PgTransaction::Isolation::Serializable));
+        QVERIFY(sum(*first) && sum(*second));
+        QVERIFY(first->executeUpdate(update, {u"1"_s}));
+        QVERIFY(second->executeUpdate(update, {u"2"_s}));
+        QVERIFY(firstTransaction.commit());
+        QVERIFY(!secondTransaction.commit());
+        failure = second->lastError();
+    } else if (conflict == u"for update"_s) {
+        QVERIFY(secondTransaction.begin(PgTransaction::Isolation::RepeatableRead));
+        QVERIFY(sum(*second));
+        QVERIFY(first->executeUpdate(update, {u"1"_s}));
+        QVERIFY(!second->executeStatements(u"SELECT n FROM accounts WHERE id = 1 FOR UPDATE"_s));
+        failure = second->lastError();
+    } else {
+        QVERIFY(firstTransaction.begin());
+        QVERIFY(secondTransaction.begin());
+        QVERIFY(first->executeUpdate(update, {u"1"_s}));
+        QVERIFY(second->executeUpdate(update, {u"2"_s}));
+        // Each now waits for the other's row; the server breaks the tie after
+        // deadlock_timeout and fails one of them.
+        bool firstDone = false;
+        std::thread waiting([&] { firstDone = first->executeUpdate(update, {u"2"_s}); });
+        const bool secondDone = second->executeUpdate(update, {u"1"_s});
+        waiting.join();
+        QCOMPARE(int(firstDone) + int(secondDone), 1);
+        failure = firstDone ? second->lastError() : first->lastError();
+    }
+    QCOMPARE(failure.sqlState, state);
+    QVERIFY(failure.isRetryable());
+    QVERIFY(!failure.connectionLost);
+
+    // Ended, both connections go on; the transaction run again succeeds.
+    firstTransaction.rollback();
+    secondTransaction.rollback();
+    PgTransaction retry(*second);
+    QVERIFY(retry.begin(PgTransaction::Isolation::Serializable));
+    QVERIFY(second->executeUpdate(update, {u"2"_s}));
+    QVERIFY(retry.commit());
+    QVERIFY(first->isAlive());
+}
+
+QTEST_GUILESS_MAIN(tst_PgConnection)
+#include "tst_pgconnection.moc"
