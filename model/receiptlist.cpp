@@ -1250,15 +1250,21 @@ bool ReceiptList::replace(const BookChange &change, bool moveRows)
     const std::optional<QList<Receipt>> receipts = m_book.readRows(change.rows);
     if (!receipts)
         return false;
+    // A receipt just issued or brought back is not among the rows held, unless another
+    // program's change since they were read let its rowid be used again: only then is
+    // the whole order looked through for it.
+    const bool newRows = change.kind == BookChange::Kind::Issued
+        || change.kind == BookChange::Kind::Restored;
+    const bool lookThrough = !newRows || !m_readAt || m_book.changeCounter() != m_readAt;
     // Only the sort's column, or the status, moves a row; the book's order never does.
     const bool movable = moveRows || (m_sort != ListSort::Book && m_sort != ListSort::Status);
     for (qsizetype i = 0; i < change.rows.size(); ++i) {
         const qint64 row = change.rows.at(i);
         const auto found = std::find_if(receipts->cbegin(), receipts->cend(),
                                         [&](const Receipt &r) { return r.id == change.ids.value(i); });
-        const std::optional<qsizetype> index = indexOfRow(row);
+        const std::optional<qsizetype> index = lookThrough ? indexOfRow(row) : std::nullopt;
         const bool shown = found != receipts->cend() && belongs(*found);
-        if (index && shown && (!movable || staysAt(*index, *found))) {
+        if (index && shown && !newRows && (!movable || staysAt(*index, *found))) {
             m_entries[size_t(*index)].number = numberOf(found->receiptNo);
             updateAt(*index, Money::fenOf(*found).value_or(Entry::unreadable),
                      found->voidReason.has_value(), &*found);

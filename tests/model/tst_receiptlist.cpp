@@ -187,6 +187,13 @@ void tst_ReceiptList::anotherProgramsChangeIsSeenWhenShownAgain()
     QCOMPARE(reads.count(), 1);
     QCOMPARE(list.size(), before + 1);
     QCOMPARE(list.idAt(0), u"X"_s);
+    // Another program deletes the receipt stored last; one issued here then takes its
+    // rowid, and the list, not read again meanwhile, shows the new one once, in its place.
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'X';"_s));
+    QVERIFY(ReceiptBook::shared().issue(newReceipt(u"N"_s, u"丁"_s, 3)).saved);
+    QCOMPARE(list.rowsOf({u"N"_s}).size(), 1);
+    QCOMPARE(list.idAt(0), u"N"_s);
+    QCOMPARE(list.size(), before + 1);
 }
 
 // Numbers of digits of one length sort by number as the book orders them: turned round
