@@ -777,6 +777,7 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
             const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
             entries.push_back(
                 {rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable), numberValue});
+            result.highestRow = std::max(result.highestRow, entries.back().row);
             if (byText) {
                 const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
                 auto found = distinctIndex.constFind(text);
@@ -888,6 +889,7 @@ void ReceiptList::take(ReadResult result, bool partial)
         return;
     }
     m_entries.swap(result.entries);
+    m_highestRow = result.highestRow;
     m_runStarts.clear();
     m_voided.swap(result.voided);
     m_totals = result.totals;
@@ -1154,6 +1156,7 @@ bool ReceiptList::place(const Receipt &receipt, qint64 row)
     Q_EMIT rowsAboutToBeInserted(low, low);
     dropPagesFrom(low);
     m_entries.insert(m_entries.begin() + low, entry);
+    m_highestRow = std::max(m_highestRow, row);
     m_runStarts.clear();
     if (voided)
         m_voided.insert(row);
@@ -1251,18 +1254,18 @@ bool ReceiptList::replace(const BookChange &change, bool moveRows)
     if (!receipts)
         return false;
     // A receipt just issued or brought back is not among the rows held, unless another
-    // program's change since they were read let its rowid be used again: only then is
-    // the whole order looked through for it.
+    // program deleted the row that had its rowid since they were read: only a rowid that
+    // is not past every one held is looked for.
     const bool newRows = change.kind == BookChange::Kind::Issued
         || change.kind == BookChange::Kind::Restored;
-    const bool lookThrough = !newRows || !m_readAt || m_book.changeCounter() != m_readAt;
     // Only the sort's column, or the status, moves a row; the book's order never does.
     const bool movable = moveRows || (m_sort != ListSort::Book && m_sort != ListSort::Status);
     for (qsizetype i = 0; i < change.rows.size(); ++i) {
         const qint64 row = change.rows.at(i);
         const auto found = std::find_if(receipts->cbegin(), receipts->cend(),
                                         [&](const Receipt &r) { return r.id == change.ids.value(i); });
-        const std::optional<qsizetype> index = lookThrough ? indexOfRow(row) : std::nullopt;
+        const std::optional<qsizetype> index
+            = !newRows || row <= m_highestRow ? indexOfRow(row) : std::nullopt;
         const bool shown = found != receipts->cend() && belongs(*found);
         if (index && shown && !newRows && (!movable || staysAt(*index, *found))) {
             m_entries[size_t(*index)].number = numberOf(found->receiptNo);

@@ -148,6 +148,8 @@ private:
         // order as numbers.
         bool uniformNumbers = true;
         qsizetype numberLength = -1;
+        // The highest rowid read.
+        qint64 highestRow = 0;
     };
     struct ReadJob
     {
@@ -227,6 +229,8 @@ private:
     // A deque: a new receipt mostly goes to the top (or, sorted the other way round, the
     // bottom), which costs nothing here and a move of the whole order in a vector.
     std::deque<Entry> m_entries;
+    // No row held has a higher rowid: a receipt stored since with a higher one is new here.
+    qint64 m_highestRow = 0;
     QSet<qint64> m_voided;
     ReceiptTotals m_totals;
     QString m_error;
