@@ -86,7 +86,10 @@ struct AmountSum
 class Copy
 {
 public:
-    Copy(Database &book, PgConnection &server) : m_book(book), m_server(server) { }
+    Copy(Database &book, PgConnection &server)
+        : m_book(book)
+        , m_server(server)
+    { }
 
     bool copyTable(const CopiedTable &table, bool present, QString *error);
     bool verify(const CopiedTable &table, QString *error);
@@ -151,30 +154,35 @@ bool Copy::insert(const CopiedTable &table, const PgParameters &values, int rows
         tuples.append(u'(' + placeholders.join(u", "_s) + u')');
     }
     // History ids are the SQLite book's own, kept as they are.
-    const QString overriding =
-        table.name == u"tb_history"_s ? u" overriding system value"_s : QString();
+    const QString overriding
+        = table.name == u"tb_history"_s ? u" overriding system value"_s : QString();
     const QString sql = u"insert into %1 (%2)%3 values %4"_s.arg(
         table.name, table.columns.join(u", "_s), overriding, tuples.join(u", "_s));
     if (m_server.executeUpdate(sql, values))
         return true;
-    *error = u"复制表 %1 失败：%2"_s.arg(table.name, m_server.lastError().message.trimmed());
+    const PgError failed = m_server.lastError();
+    // SQLite keeps a book whose numbers repeat (under a plain index); a shared book cannot.
+    const QString reason = failed.sqlState == PgState::uniqueViolation
+        ? u"本机账本中有重复的单号或编号，"_s
+        : QString();
+    *error = u"复制表 %1 失败：%2%3"_s.arg(table.name, reason, failed.message.trimmed());
     return false;
 }
 
 bool Copy::verify(const CopiedTable &table, QString *error)
 {
-    const std::optional<PgResult> counted =
-        m_server.executeQuery(u"select count(*) from %1"_s.arg(table.name));
+    const std::optional<PgResult> counted
+        = m_server.executeQuery(u"select count(*) from %1"_s.arg(table.name));
     const std::optional<qint64> count = counted ? counted->int64(0, 0) : std::nullopt;
     if (!count) {
-        *error = u"复制后清点表 %1 失败：%2"_s.arg(table.name,
-                                                  m_server.lastError().message.trimmed());
+        *error
+            = u"复制后清点表 %1 失败：%2"_s.arg(table.name, m_server.lastError().message.trimmed());
         return false;
     }
     if (*count != m_rows.value(table.name)) {
         *error = u"复制后表 %1 的行数不符（本机账本 %2 行，共享账本 %3 行）"_s.arg(table.name)
-                         .arg(m_rows.value(table.name))
-                         .arg(*count);
+                     .arg(m_rows.value(table.name))
+                     .arg(*count);
         return false;
     }
     if (table.name != u"tb_receipt"_s)
@@ -204,8 +212,8 @@ bool isConnectionUri(const QString &uri)
 // The book's tables as SQLite names them, in lower case (SQLite's names match in any case).
 std::optional<QSet<QString>> tablesOf(Database &book)
 {
-    std::unique_ptr<ResultSet> rows =
-        book.executeQuery(u"select name from sqlite_master where type = 'table'"_s);
+    std::unique_ptr<ResultSet> rows
+        = book.executeQuery(u"select name from sqlite_master where type = 'table'"_s);
     if (!rows)
         return std::nullopt;
     QSet<QString> names;
@@ -222,8 +230,8 @@ std::optional<QStringList> tablesAlreadyThere(PgConnection &server)
 {
     QStringList found;
     for (const QString &name : SharedBook::tableNames()) {
-        const std::optional<PgResult> result =
-            server.executeQuery(u"select to_regclass($1) is not null"_s, {name});
+        const std::optional<PgResult> result
+            = server.executeQuery(u"select to_regclass($1) is not null"_s, {name});
         if (!result)
             return std::nullopt;
         if (result->text(0, 0) == u"t"_s)
@@ -241,8 +249,8 @@ bool grantDesk(PgConnection &server, const QString &role, QString *error)
     statements.append(u"grant select on tb_schema to %1"_s.arg(grantee));
     // A history row a desk adds takes its id from the identity's sequence. The server
     // gives the sequence's name quoted as an identifier already.
-    const std::optional<PgResult> sequence =
-        server.executeQuery(u"select pg_get_serial_sequence('tb_history', 'id')"_s);
+    const std::optional<PgResult> sequence
+        = server.executeQuery(u"select pg_get_serial_sequence('tb_history', 'id')"_s);
     const std::optional<QString> sequenceName = sequence ? sequence->text(0, 0) : std::nullopt;
     if (!sequenceName) {
         *error = u"找不到表 tb_history 的序号：%1"_s.arg(server.lastError().message.trimmed());
@@ -277,9 +285,8 @@ bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bo
             return false;
     }
     // New history rows continue after the highest id copied.
-    if (!server.executeStatements(
-            u"select setval(pg_get_serial_sequence('tb_history', 'id'), "
-            u"coalesce(max(id), 0) + 1, false) from tb_history"_s)) {
+    if (!server.executeStatements(u"select setval(pg_get_serial_sequence('tb_history', 'id'), "
+                                  u"coalesce(max(id), 0) + 1, false) from tb_history"_s)) {
         *error = u"设置表 tb_history 的序号失败：%1"_s.arg(server.lastError().message.trimmed());
         return false;
     }
@@ -325,8 +332,8 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
     Database book(source, Database::OpenMode::ExistingFileOnly);
     book.setOpenReadOnly(true);
     book.setLogsErrors(false);
-    const std::optional<QSet<QString>> bookTables =
-        book.open() ? tablesOf(book) : std::optional<QSet<QString>>();
+    const std::optional<QSet<QString>> bookTables
+        = book.open() ? tablesOf(book) : std::optional<QSet<QString>>();
     if (!bookTables) {
         *error = u"无法读取账本文件 %1：%2"_s.arg(source, book.lastErrorMessage());
         return std::nullopt;
@@ -343,8 +350,8 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
         return std::nullopt;
     }
     if (!deskRole.isEmpty()) {
-        const std::optional<PgResult> role =
-            server.executeQuery(u"select 1 from pg_roles where rolname = $1"_s, {deskRole});
+        const std::optional<PgResult> role
+            = server.executeQuery(u"select 1 from pg_roles where rolname = $1"_s, {deskRole});
         if (!role) {
             *error = u"读取数据库的角色失败：%1"_s.arg(server.lastError().message.trimmed());
             return std::nullopt;
@@ -373,20 +380,19 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
         return std::nullopt;
     }
     if (!existing->isEmpty()) {
-        *error = u"这个数据库中已有收据账本（表 %1），没有做任何改动"_s.arg(
-            existing->join(u"、"_s));
+        *error
+            = u"这个数据库中已有收据账本（表 %1），没有做任何改动"_s.arg(existing->join(u"、"_s));
         return std::nullopt;
     }
     qint64 receipts = 0;
-    if (!createInTransaction(book, *bookTables, bookVersion, server, deskRole, &receipts,
-                             error)) {
+    if (!createInTransaction(book, *bookTables, bookVersion, server, deskRole, &receipts, error)) {
         transaction.rollback();
         *error += u"。已撤销，数据库没有改动"_s;
         return std::nullopt;
     }
     if (!transaction.commit()) {
-        *error = u"提交共享账本失败：%1。数据库没有改动"_s.arg(
-            server.lastError().message.trimmed());
+        *error
+            = u"提交共享账本失败：%1。数据库没有改动"_s.arg(server.lastError().message.trimmed());
         return std::nullopt;
     }
     book.executeStatements(u"rollback"_s);

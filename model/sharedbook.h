@@ -22,8 +22,8 @@ namespace SharedBook {
 // rows as the SQLite book and the receipts' amounts add up to the same whole fen; a
 // database that already holds any of the book's tables is left alone. The number of
 // receipts copied, or nothing with the reason in `error` (in Chinese).
-std::optional<qint64> create(const QString &uri, const QString &fromFile,
-                             const QString &deskRole, QString *error);
+std::optional<qint64> create(const QString &uri, const QString &fromFile, const QString &deskRole,
+                             QString *error);
 
 // The tables of a shared book, the SQLite book's own (search index) left out; the schema
 // version's table last.
