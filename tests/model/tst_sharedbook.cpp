@@ -104,27 +104,6 @@ QStringList rowsOf(PgConnection &server, const QString &table)
     return rows;
 }
 
-QStringList columnsOf(Database &book, const QString &table)
-{
-    QStringList columns;
-    std::unique_ptr<ResultSet> result = book.executeQuery(u"pragma table_info("_s + table + u')');
-    while (result && result->next())
-        columns.append(result->stringForColumn(u"name"_s).value_or(QString()).toLower());
-    return columns;
-}
-
-QStringList columnsOf(PgConnection &server, const QString &table)
-{
-    QStringList columns;
-    const std::optional<PgResult> result = server.executeQuery(
-        u"select column_name from information_schema.columns where table_name = lower($1) "
-        u"order by ordinal_position"_s,
-        {table});
-    for (int row = 0; result && row < result->rowCount(); ++row)
-        columns.append(result->text(row, 0).value_or(QString()));
-    return columns;
-}
-
 // The tables the database holds, "" when none.
 QString tablesIn(PgConnection &server)
 {
@@ -161,7 +140,8 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, u"1100 张收据已复制\n"_s);
 
-    // Every table of the SQLite book but its search index, column for column, row for row.
+    // Every table of the SQLite book but its search index, row for row (the columns in the
+    // same order, so a missing or moved one shows too).
     Database book(m_env->databasePath());
     QVERIFY(book.open());
     std::unique_ptr<PgConnection> server = connect(database);
@@ -172,7 +152,6 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
     while (tables && tables->next()) {
         const QString table = *tables->stringForColumnIndex(0);
         copied.append(table);
-        QCOMPARE(columnsOf(*server, table), columnsOf(book, table));
         const QStringList rows = rowsOf(book, table);
         QVERIFY2(!rows.isEmpty(), qPrintable(table));
         QCOMPARE(rowsOf(*server, table), rows);
@@ -181,6 +160,11 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
     std::unique_ptr<ResultSet> version = book.executeQuery(u"pragma user_version"_s);
     QVERIFY(version && version->next());
     QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(*version->stringForColumnIndex(0)));
+
+    // The desk adds history after the ids copied.
+    QVERIFY(
+        connect(database, deskRoleName)
+            ->executeStatements(u"insert into tb_history (time, action) values ('t', 'print')"_s));
 
     // A second copy into the same database is refused and changes nothing.
     QVERIFY(server->executeStatements(u"delete from tb_receipt where id = 'R1'"_s));
@@ -233,16 +217,12 @@ void tst_SharedBook::failuresLeaveTheDatabaseEmpty_data()
     QTest::newRow("no such role") << QString()
                                   << (fromBook + QStringList {u"--desk-role"_s, u"nobody"_s}) << 1
                                   << u"nobody"_s;
-    QTest::newRow("no such file") << QString() << QStringList {u"--from"_s, u"/nonexistent.db"_s}
-                                  << 1 << u"/nonexistent.db"_s;
     QTest::newRow("a password in the URI")
         << QString() << QStringList {u"<uri with password>"_s} << 1 << QString();
     QTest::newRow("not a server's URI")
         << QString() << QStringList {u"<book as URI>"_s} << 1 << u"postgresql://"_s;
     QTest::newRow("--desk-role without a name")
         << QString() << QStringList {u"--desk-role="_s} << 2 << u"--desk-role"_s;
-    QTest::newRow("--to with it") << QString() << QStringList {u"--to"_s, u"2024-05-01"_s} << 2
-                                  << u"--to"_s;
 }
 
 void tst_SharedBook::failuresLeaveTheDatabaseEmpty()
@@ -283,12 +263,10 @@ void tst_SharedBook::deskRole_data()
     QTest::newRow("remove history") << u"delete from tb_history"_s << false;
     QTest::newRow("issue a receipt")
         << u"insert into tb_receipt (id, receiptNo) values ('N', '0000002')"_s << true;
-    QTest::newRow("move the numbering") << u"update tb_receiptNo set currNum = '2'"_s << true;
     QTest::newRow("void a receipt")
         << u"insert into tb_void values ('R', 'r', 't'); delete from tb_void"_s << true;
     QTest::newRow("edit a lookup")
         << u"insert into tb_payer values ('P', 'p'); delete from tb_payer"_s << true;
-    QTest::newRow("change the header") << u"update tb_company set title = 'x'"_s << true;
     QTest::newRow("change the schema version") << u"update tb_schema set version = 9"_s << false;
 }
 
