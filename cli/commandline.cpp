@@ -13,6 +13,7 @@
 #include "receiptfilter.h"
 #include "receiptprinter.h"
 #include "receiptstream.h"
+#include "sharedbook.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -180,6 +181,20 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
         return CommandLine::Failed;
     }
     printResult(BookFile::path());
+    return CommandLine::Done;
+}
+
+// A shared book made at `uri`, from the SQLite book `from` when one is given; the local
+// book is not touched, so no lock is needed.
+int createSharedBook(const QString &uri, const QString &from, const QString &deskRole)
+{
+    QString error;
+    const std::optional<qint64> copied = SharedBook::create(uri, from, deskRole, &error);
+    if (!copied) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    printResult(u"%1 张收据已复制"_s.arg(*copied));
     return CommandLine::Done;
 }
 
@@ -482,8 +497,11 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"Export the receipts to FILE (.csv or .xlsx); prints the count and the total."_s,
         u"FILE"_s);
     const QCommandLineOption fromOption(
-        u"from"_s, u"只导出这天（yyyy-MM-dd）及以后的收据。Export from this day on."_s,
-        u"yyyy-MM-dd"_s);
+        u"from"_s,
+        u"--export：只导出这天（yyyy-MM-dd）及以后的收据；--create-shared-book：把本机账本文件 "
+        u"FILE 复制到共享账本。With --export, export from this day on; with "
+        u"--create-shared-book, copy the local receipt book FILE into the shared book."_s,
+        u"yyyy-MM-dd|FILE"_s);
     const QCommandLineOption toOption(
         u"to"_s, u"只导出这天（yyyy-MM-dd）及以前的收据。Export up to this day."_s,
         u"yyyy-MM-dd"_s);
@@ -525,9 +543,24 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"content-only"_s,
         u"只打印填写的内容，用于已印好格式的收据纸，仅用于 --print-pdf。"
         u"Print the values only, for paper with the form printed on it (--print-pdf)."_s);
+    const QCommandLineOption createSharedBookOption(
+        u"create-shared-book"_s,
+        u"在空的 PostgreSQL 数据库 URI（postgresql://user@host:5432/quenta）中建立共享账本，"
+        u"可用 --from 复制本机账本，输出复制的张数；密码放在 ~/.pgpass 或 PGPASSWORD 中。"
+        u"Create a shared receipt book in the empty PostgreSQL database URI, copying the "
+        u"local book given with --from; prints the number of receipts copied. The password "
+        u"comes from ~/.pgpass or PGPASSWORD."_s,
+        u"URI"_s);
+    const QCommandLineOption deskRoleOption(
+        u"desk-role"_s,
+        u"让数据库角色 ROLE 可以开单、修改收据和设置，历史记录只能添加，用于 "
+        u"--create-shared-book。Let the database role ROLE issue and change receipts and "
+        u"settings and add to the history, never change it (--create-shared-book)."_s,
+        u"ROLE"_s);
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
-                       offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption});
+                       offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
+                       createSharedBookOption, deskRoleOption});
     QCommandLineOption quitWhenShown(u"quit-when-shown"_s);
     quitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(quitWhenShown);
@@ -553,16 +586,21 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
 
     const int commands = int(parser.isSet(backupOption)) + int(parser.isSet(restoreOption))
         + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption))
-        + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption));
+        + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption))
+        + int(parser.isSet(createSharedBookOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
         return usageError(u"一次只能做一件事：--backup、--restore、--check、--export、"
-                          u"--print-pdf、--test-page 选其一"_s);
+                          u"--print-pdf、--test-page、--create-shared-book 选其一"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
         return usageError(u"--yes 只用于 --restore"_s);
+    const bool createsSharedBook = parser.isSet(createSharedBookOption);
+    if (parser.isSet(deskRoleOption) && !createsSharedBook)
+        return usageError(u"--desk-role 只用于 --create-shared-book"_s);
     for (const QCommandLineOption *option : {&fromOption, &toOption, &searchOption}) {
-        if (parser.isSet(*option) && !parser.isSet(exportOption))
+        if (parser.isSet(*option) && !parser.isSet(exportOption)
+            && !(option == &fromOption && createsSharedBook))
             return usageError(u"--%1 只用于 --export"_s.arg(option->names().constFirst()));
     }
     const bool prints = parser.isSet(printPdfOption) || parser.isSet(testPageOption);
@@ -576,6 +614,14 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     if (parser.isSet(forceUnlockOption) && !parser.isSet(printPdfOption)
         && !parser.isSet(restoreOption))
         return usageError(u"--force-unlock 只用于 --restore 和 --print-pdf"_s);
+    if (createsSharedBook) {
+        if (parser.isSet(fromOption) && parser.value(fromOption).isEmpty())
+            return usageError(u"--from 需要本机账本的文件名"_s);
+        if (parser.isSet(deskRoleOption) && parser.value(deskRoleOption).isEmpty())
+            return usageError(u"--desk-role 需要数据库角色的名字"_s);
+        return createSharedBook(parser.value(createSharedBookOption), parser.value(fromOption),
+                                parser.value(deskRoleOption));
+    }
     if (prints) {
         PrintRequest request;
         for (const QCommandLineOption *option : {&offsetXOption, &offsetYOption}) {

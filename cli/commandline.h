@@ -5,6 +5,7 @@ class QCoreApplication;
 
 // The program without its window: `quenta --backup FILE`, `--restore FILE --yes`,
 // `--check`, `--export FILE`, `--print-pdf RECEIPTNO[,...] FILE.pdf`, `--test-page FILE.pdf`,
+// `--create-shared-book URI [--from FILE] [--desk-role ROLE]`,
 // `--help`, `--version`. A command prints its result, and only that, on
 // standard output and its messages on standard error, and answers an exit status:
 // 0 done, 1 failed (a result that cannot be written out too), 2 a usage error, 3 the book
