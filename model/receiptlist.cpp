@@ -1264,8 +1264,9 @@ bool ReceiptList::replace(const BookChange &change, bool moveRows)
         const qint64 row = change.rows.at(i);
         const auto found = std::find_if(receipts->cbegin(), receipts->cend(),
                                         [&](const Receipt &r) { return r.id == change.ids.value(i); });
-        const std::optional<qsizetype> index
-            = !newRows || row <= m_highestRow ? indexOfRow(row) : std::nullopt;
+        std::optional<qsizetype> index;
+        if (!newRows || row <= m_highestRow)
+            index = indexOfRow(row);
         const bool shown = found != receipts->cend() && belongs(*found);
         if (index && shown && !newRows && (!movable || staysAt(*index, *found))) {
             m_entries[size_t(*index)].number = numberOf(found->receiptNo);
