@@ -31,7 +31,7 @@ const QList<CopiedTable> &copiedTables()
         {u"tb_receipt"_s,
          {u"id"_s, u"receiptNo"_s, u"receiptDate"_s, u"payer"_s, u"reason1"_s, u"reason2"_s,
           u"remark"_s, u"paytype"_s, u"payee"_s, u"approve"_s, u"accountant"_s, u"creator"_s,
-          u"createDate"_s, u"total"_s, u"totalBig"_s, u"isDeleted"_s}},
+          u"createDate"_s, u"total"_s, u"totalBig"_s, u"isDeleted"_s, u"rowid"_s}},
         {u"tb_receiptNo"_s, {u"numLong"_s, u"currNum"_s}},
         {u"tb_company"_s, {u"id"_s, u"title"_s, u"label"_s, u"remark"_s}},
         {u"tb_payer"_s, {u"id"_s, u"content"_s}},
@@ -284,9 +284,11 @@ bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bo
         if (!copy.copyTable(table, present, error))
             return false;
     }
-    // New history rows continue after the highest id copied.
+    // New history rows and receipts continue after the highest id and rowid copied.
     if (!server.executeStatements(u"select setval(pg_get_serial_sequence('tb_history', 'id'), "
-                                  u"coalesce(max(id), 0) + 1, false) from tb_history"_s)) {
+                                  u"coalesce(max(id), 0) + 1, false) from tb_history;\n"
+                                  u"select setval(pg_get_serial_sequence('tb_receipt', 'rowid'), "
+                                  u"coalesce(max(rowid), 0) + 1, false) from tb_receipt"_s)) {
         *error = u"设置表 tb_history 的序号失败：%1"_s.arg(server.lastError().message.trimmed());
         return false;
     }

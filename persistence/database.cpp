@@ -2,6 +2,7 @@
 #include "database.h"
 
 #include "databaseerror.h"
+#include "pgconnection.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -77,7 +78,45 @@ YieldingConnections &yieldingConnections()
     return connections;
 }
 
+QString &serverPassword()
+{
+    static QString password;
+    return password;
+}
+
+// SQLite's code of the same meaning as a server's failure, so that every caller tells
+// a conflict, a lock or a lost connection apart as it does for a file.
+int codeOfServerError(const PgError &error)
+{
+    if (error.isEmpty())
+        return 0;
+    if (error.connectionLost || error.sqlState.startsWith(u"08"_s)
+        || error.sqlState.startsWith(u"57P"_s))
+        return serverConnectionLost;
+    if (error.sqlState.startsWith(u"23"_s))
+        return SQLITE_CONSTRAINT;
+    if (error.isRetryable() || error.sqlState == u"55P03"_s) // lock not available
+        return SQLITE_BUSY;
+    if (error.sqlState == u"25006"_s) // read-only transaction
+        return SQLITE_READONLY;
+    if (error.sqlState == PgState::insufficientPrivilege)
+        return SQLITE_PERM;
+    if (error.sqlState == u"53100"_s) // disk full
+        return SQLITE_FULL;
+    return SQLITE_ERROR;
+}
+
 } // namespace
+
+bool Database::isServerBook(const QString &book)
+{
+    return book.startsWith(u"postgresql://"_s) || book.startsWith(u"postgres://"_s);
+}
+
+void Database::setServerPassword(const QString &password)
+{
+    serverPassword() = password;
+}
 
 void Database::interruptYieldingConnections(sqlite3 *except)
 {
@@ -122,6 +161,11 @@ ResultSet::ResultSet(std::shared_ptr<Statement> statement, Database *parent, boo
     , m_shouldAutoClose(shouldAutoClose)
 { }
 
+ResultSet::ResultSet(std::unique_ptr<PgResult> rows, Database *parent)
+    : m_serverRows(std::move(rows))
+    , m_parent(parent)
+{ }
+
 ResultSet::~ResultSet()
 {
     close();
@@ -129,6 +173,14 @@ ResultSet::~ResultSet()
 
 bool ResultSet::next()
 {
+    if (m_serverRows) {
+        if (m_serverRow + 1 < m_serverRows->rowCount()) {
+            ++m_serverRow;
+            return true;
+        }
+        m_serverRow = m_serverRows->rowCount();
+        return false;
+    }
     sqlite3_stmt *handle = m_statement ? m_statement->handle() : nullptr;
     const int code = handle ? sqlite3_step(handle) : SQLITE_MISUSE;
     if (code == SQLITE_ROW)
@@ -160,6 +212,8 @@ bool ResultSet::next()
 
 void ResultSet::close()
 {
+    m_serverRows.reset();
+    m_serverRow = -1;
     if (m_statement) {
         m_statement->reset();
         m_statement.reset();
@@ -172,12 +226,21 @@ void ResultSet::close()
 
 int ResultSet::columnCount() const
 {
+    if (m_serverRows)
+        return m_serverRows->columnCount();
     return m_statement && m_statement->handle() ? sqlite3_column_count(m_statement->handle()) : 0;
 }
 
 int ResultSet::columnIndexForName(const QString &name)
 {
     const QString key = name.toLower();
+    if (m_columnNameToIndexMap.isEmpty() && m_serverRows) {
+        const int index = m_serverRows->columnIndex(key);
+        if (index >= 0)
+            return index;
+        writeDatabaseDiagnostic(u"Warning: I could not find the column named '"_s + key + u"'."_s);
+        return -1;
+    }
     if (m_columnNameToIndexMap.isEmpty() && m_statement && m_statement->handle()) {
         const int count = columnCount();
         for (int i = 0; i < count; ++i) {
@@ -203,6 +266,13 @@ std::optional<QString> ResultSet::stringForColumnIndex(int index) const
 {
     if (index < 0 || index >= columnCount())
         return std::nullopt;
+    if (m_serverRows) {
+        const std::optional<QByteArrayView> bytes = m_serverRows->bytes(m_serverRow, index);
+        if (!bytes)
+            return std::nullopt;
+        return decodeText(reinterpret_cast<const unsigned char *>(bytes->data()),
+                          int(bytes->size()));
+    }
     // NULL gives no text (as does a failed allocation, which is no value either).
     sqlite3_stmt *handle = m_statement->handle();
     const unsigned char *text = sqlite3_column_text(handle, index);
@@ -215,6 +285,8 @@ std::optional<QByteArrayView> ResultSet::bytesForColumnIndex(int index) const
 {
     if (index < 0 || index >= columnCount())
         return std::nullopt;
+    if (m_serverRows)
+        return m_serverRows->bytes(m_serverRow, index);
     sqlite3_stmt *handle = m_statement->handle();
     const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(handle, index));
     if (!text)
@@ -231,6 +303,8 @@ int ResultSet::intForColumnIndex(int index) const
 {
     if (index < 0 || index >= columnCount())
         return 0;
+    if (m_serverRows)
+        return int(int64ForColumnIndex(index));
     return sqlite3_column_int(m_statement->handle(), index);
 }
 
@@ -238,6 +312,12 @@ qint64 ResultSet::int64ForColumnIndex(int index) const
 {
     if (index < 0 || index >= columnCount())
         return 0;
+    if (m_serverRows) {
+        // As SQLite reads a text as a number: its leading number, else 0.
+        const std::optional<QByteArrayView> bytes = m_serverRows->bytes(m_serverRow, index);
+        return bytes ? qint64(QByteArray(bytes->data(), bytes->size()).trimmed().toDouble())
+                     : 0;
+    }
     return sqlite3_column_int64(m_statement->handle(), index);
 }
 
@@ -250,6 +330,10 @@ double ResultSet::doubleForColumnIndex(int index) const
 {
     if (index < 0 || index >= columnCount())
         return 0.0;
+    if (m_serverRows) {
+        const std::optional<QByteArrayView> bytes = m_serverRows->bytes(m_serverRow, index);
+        return bytes ? QByteArray(bytes->data(), bytes->size()).trimmed().toDouble() : 0.0;
+    }
     return sqlite3_column_double(m_statement->handle(), index);
 }
 
@@ -259,6 +343,8 @@ Database::Database(const QString &databasePath, OpenMode openMode)
     : m_databasePath(databasePath)
     , m_openMode(openMode)
 {
+    if (isServerBook(databasePath))
+        m_server = std::make_unique<PgConnection>(databasePath);
     Q_ASSERT_X(sqlite3_threadsafe() != 0, "Database", "SQLite must be built thread-safe");
 }
 
@@ -269,16 +355,22 @@ Database::~Database()
 
 QString Database::description() const
 {
+    if (m_server)
+        return u"<Database: %1>"_s.arg(m_server->description());
     return u"<Database: %1>"_s.arg(m_databasePath);
 }
 
 bool Database::isReadOnly() const
 {
+    if (m_server)
+        return m_isOpen && m_openReadOnly;
     return m_handle && sqlite3_db_readonly(m_handle, "main") == 1;
 }
 
 QString Database::lastErrorMessage() const
 {
+    if (m_server)
+        return m_serverErrorMessage;
     if (!m_handle)
         return m_openErrorCode ? QString::fromUtf8(sqlite3_errstr(m_openErrorCode)) : QString();
     return errorMessageOf(m_handle);
@@ -294,6 +386,8 @@ void Database::setOpenReadOnly(bool readOnly)
 
 int Database::lastErrorCode() const
 {
+    if (m_server)
+        return m_serverErrorCode;
     if (!m_handle)
         return m_openErrorCode;
     const int code = sqlite3_errcode(m_handle);
@@ -302,6 +396,8 @@ int Database::lastErrorCode() const
 
 qint64 Database::totalChanges() const
 {
+    if (m_server)
+        return m_serverChanges;
     return m_handle ? sqlite3_total_changes64(m_handle) : 0;
 }
 
@@ -309,6 +405,28 @@ bool Database::open()
 {
     if (m_isOpen)
         return true;
+    if (m_server) {
+        const auto noteServerError = [this] {
+            m_serverErrorCode = codeOfServerError(m_server->lastError());
+            m_serverErrorMessage = m_server->lastError().message;
+        };
+        if (!m_server->open(serverPassword())) {
+            noteServerError();
+            writeDatabaseDiagnostic(u"error opening!: "_s + m_server->lastError().text());
+            return false;
+        }
+        // A book opened for reading only refuses every write on the server's side too.
+        if (m_openReadOnly
+            && !m_server->executeStatements(u"set default_transaction_read_only = on"_s)) {
+            noteServerError();
+            m_server->close();
+            return false;
+        }
+        m_serverErrorCode = 0;
+        m_serverErrorMessage.clear();
+        m_isOpen = true;
+        return true;
+    }
     if (m_handle)
         close();
     if (m_databasePath.isEmpty()) {
@@ -377,6 +495,11 @@ bool Database::close()
         resultSet->close();
     m_openResultSets.clear();
 
+    if (m_server) {
+        m_server->close();
+        m_isOpen = false;
+        return true;
+    }
     if (!m_handle)
         return true;
 
@@ -404,6 +527,27 @@ bool Database::close()
 bool Database::executeStatements(const QString &sql)
 {
     ++m_statementsSent;
+    if (m_server) {
+        if (!m_isOpen) {
+            m_serverErrorCode = SQLITE_MISUSE;
+            m_serverErrorMessage = u"database is not open"_s;
+            return false;
+        }
+        const std::optional<PgResult> result = m_server->executeQuery(sql);
+        if (!result) {
+            m_serverErrorCode = codeOfServerError(m_server->lastError());
+            m_serverErrorMessage = m_server->lastError().message;
+            if (m_logsErrors)
+                writeDatabaseDiagnostic(u"Error inserting batch: "_s + m_server->lastError().text());
+            if (m_serverErrorCode == serverConnectionLost)
+                m_isOpen = false;
+            return false;
+        }
+        m_serverChanges += result->affectedRows();
+        m_serverErrorCode = 0;
+        m_serverErrorMessage.clear();
+        return true;
+    }
     char *errorMessage = nullptr;
     const QByteArray text = sql.toUtf8();
     const int code = m_handle
@@ -429,6 +573,30 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
     if (m_isExecuting) {
         writeDatabaseDiagnostic(u"The Database "_s + description() + u" is currently in use."_s);
         return nullptr;
+    }
+    if (m_server) {
+        PgParameters parameters;
+        for (const QString &argument : arguments)
+            parameters.append(argument);
+        std::optional<PgResult> rows = m_server->executeQuery(sql, parameters);
+        if (!rows) {
+            m_serverErrorCode = codeOfServerError(m_server->lastError());
+            m_serverErrorMessage = m_server->lastError().message;
+            if (m_logsErrors) {
+                writeDatabaseDiagnostic(u"DB Error: "_s + m_server->lastError().text());
+                writeDatabaseDiagnostic(u"DB Query: "_s + sql);
+            }
+            if (m_serverErrorCode == serverConnectionLost)
+                m_isOpen = false;
+            return nullptr;
+        }
+        m_serverChanges += rows->affectedRows();
+        m_serverErrorCode = 0;
+        m_serverErrorMessage.clear();
+        auto resultSet
+            = std::make_unique<ResultSet>(std::make_unique<PgResult>(std::move(*rows)), this);
+        m_openResultSets.insert(resultSet.get());
+        return resultSet;
     }
     m_isExecuting = true;
 
@@ -483,6 +651,8 @@ bool Database::backupTo(const QString &path, QString *error, BackupPace pace,
     };
     if (path.isEmpty())
         return fail(u"没有指定备份文件"_s);
+    if (m_server)
+        return fail(u"共享账本不能这样备份"_s);
     // Removing a partial copy must never remove a file that was there before.
     const QFileInfo target(path);
     if (target.exists() || target.isSymLink())

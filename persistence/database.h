@@ -14,6 +14,8 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 class Database;
+class PgConnection;
+class PgResult;
 
 // Owns one prepared statement; the last owner to let go finalizes it.
 class Statement
@@ -40,6 +42,8 @@ class ResultSet
 public:
     ResultSet() = default;
     ResultSet(std::shared_ptr<Statement> statement, Database *parent, bool shouldAutoClose);
+    // The rows a server book sent for one statement, all held already.
+    ResultSet(std::unique_ptr<PgResult> rows, Database *parent);
     ~ResultSet();
     ResultSet(const ResultSet &) = delete;
     ResultSet &operator=(const ResultSet &) = delete;
@@ -72,6 +76,8 @@ private:
     void detachFromParent() { m_parent = nullptr; }
 
     std::shared_ptr<Statement> m_statement;
+    std::unique_ptr<PgResult> m_serverRows;
+    int m_serverRow = -1;
     Database *m_parent = nullptr;
     bool m_shouldAutoClose = false;
     int m_errorCode = 0;
@@ -79,11 +85,22 @@ private:
     QHash<QString, int> m_columnNameToIndexMap;
 };
 
-// One connection to one SQLite file. Nothing throws: failures come back as false or
-// as no result set, with a diagnostic line on standard error.
+// One connection to one book: a SQLite file, or a book shared by several desks on a
+// PostgreSQL server (its path is then a postgresql:// connection URI). Both run the same
+// statements where the two engines read them alike; engine() tells the rest apart.
+// Nothing throws: failures come back as false or as no result set, with a diagnostic line
+// on standard error.
 class Database
 {
 public:
+    enum class Engine { SQLite, PostgreSQL };
+    // Whether `book` names a book on a server (a postgresql:// or postgres:// URI) rather
+    // than a file.
+    static bool isServerBook(const QString &book);
+    // The password for server books given in the connection dialog, for this run only:
+    // it is handed to libpq at each open and kept nowhere else.
+    static void setServerPassword(const QString &password);
+
     // ExistingFileOnly refuses to create a missing file: the one real connection of the
     // application uses it, so a vanished database file never turns into an empty one
     // that every later start would find and use.
@@ -95,6 +112,10 @@ public:
     Database &operator=(const Database &) = delete;
 
     QString databasePath() const { return m_databasePath; }
+    Engine engine() const { return m_server ? Engine::PostgreSQL : Engine::SQLite; }
+    // The server connection of a server book (null for a file), for what only a server
+    // does: row locks, notifications.
+    PgConnection *server() const { return m_server.get(); }
     bool isOpen() const { return m_isOpen; }
     // True when the open file can only be read (SQLite falls back to reading when the
     // file is write-protected); every write will then fail.
@@ -152,7 +173,9 @@ public:
     qint64 statementsSent() const { return m_statementsSent; }
     QString lastErrorMessage() const;
     // The code of the last failure on this connection (or of the last failed open),
-    // 0 when there was none.
+    // 0 when there was none. A server's failures are given SQLite's code of the same
+    // meaning (a conflict is SQLITE_CONSTRAINT, a lock wait SQLITE_BUSY, a lost connection
+    // serverConnectionLost), so that callers tell them apart alike.
     int lastErrorCode() const;
     QString description() const;
 
@@ -174,6 +197,10 @@ private:
     int m_openErrorCode = 0;
     bool m_yieldsToWriters = false;
     QSet<ResultSet *> m_openResultSets;
+    std::unique_ptr<PgConnection> m_server;
+    qint64 m_serverChanges = 0;
+    int m_serverErrorCode = 0;
+    QString m_serverErrorMessage;
 };
 
 // Writes one diagnostic line of the database layer to standard error.

@@ -7,6 +7,8 @@ using namespace Qt::StringLiterals;
 
 QString describeDatabaseError(int code, const QString &message)
 {
+    if (code == serverConnectionLost)
+        return u"共享账本连接中断：%1"_s.arg(message.trimmed());
     const auto named = [&message](const QString &prefix) {
         return message.startsWith(prefix) ? message.mid(prefix.size()).trimmed() : QString();
     };

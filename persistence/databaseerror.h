@@ -9,6 +9,10 @@
 // brackets where it names something (a column, a table).
 QString describeDatabaseError(int code, const QString &message);
 
+// The code of a failure that lost the connection to a server book (server stopped,
+// network gone): SQLite's I/O error code, marked as the server's.
+inline constexpr int serverConnectionLost = (1 << 20) | 10;
+
 // Whether `code` says another program's lock stopped the statement (busy or locked),
 // which tells nothing about the file itself.
 bool isLockError(int code);

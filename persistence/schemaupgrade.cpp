@@ -334,3 +334,16 @@ SchemaReport SchemaUpgrade::apply(Database &database)
         report.restoredTables.clear();
     return report;
 }
+
+SchemaReport SchemaUpgrade::applyOnServer(Database &database)
+{
+    SchemaReport report;
+    report.version = -1;
+    const std::optional<QString> text
+        = firstValue(database, u"select max(version) from tb_schema"_s);
+    if (!text)
+        return report;
+    report.version = text->toInt();
+    report.isNewer = report.version > currentVersion;
+    return report;
+}

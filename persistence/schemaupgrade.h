@@ -40,6 +40,9 @@ public:
     static constexpr int currentVersion = 2;
 
     static SchemaReport apply(Database &database);
+    // The same for a book on a server, whose version is the row of tb_schema: the report's
+    // version is -1 when it cannot be read (not a shared book, no connection).
+    static SchemaReport applyOnServer(Database &database);
 
     // What `database` holds that the template at `templatePath` does not: every trigger,
     // view or virtual table but the template's own (same name, same statement), and every

@@ -2,6 +2,7 @@
 #include "sqlitehelper.h"
 
 #include "databaseerror.h"
+#include "pgconnection.h"
 #include "sqlliteral.h"
 
 #include <QCoreApplication>
@@ -137,11 +138,39 @@ QString SQLiteHelper::failureMessage()
     return m_failureMessage;
 }
 
+QString SQLiteHelper::chosenBook()
+{
+    return qEnvironmentVariable("QUENTA_BOOK").trimmed();
+}
+
+bool SQLiteHelper::isServerBook()
+{
+    return Database::isServerBook(dbURL());
+}
+
 void SQLiteHelper::computeURL()
 {
     if (m_computed)
         return;
     m_computed = true;
+
+    // A book named by --book or QUENTA_BOOK: a server's URI, or a file that must be there
+    // already (a name mistyped must not turn into a new empty book).
+    if (const QString book = chosenBook(); !book.isEmpty()) {
+        if (Database::isServerBook(book)) {
+            m_dbURL = book;
+            return;
+        }
+        m_dbURL = QFileInfo(book).absoluteFilePath();
+        if (!QFileInfo(m_dbURL).isFile()) {
+            m_available = false;
+            m_failureMessage = u"账本文件不存在："_s + m_dbURL;
+            printLine(m_failureMessage);
+            return;
+        }
+        printLine(u"数据库路径: "_s + m_dbURL);
+        return;
+    }
 
     const QString documents = documentsDirectory();
     if (documents.isEmpty()) {
@@ -189,6 +218,8 @@ void SQLiteHelper::computeURL()
 bool SQLiteHelper::open()
 {
     Database &database = db();
+    if (database.engine() == Database::Engine::PostgreSQL)
+        return openServer();
     if (!m_folderChecked && !database.isOpen()) {
         m_folderChecked = true;
         // SQLite writes its journal beside the book: in a folder where nothing can be
@@ -256,6 +287,36 @@ bool SQLiteHelper::open()
     return true;
 }
 
+bool SQLiteHelper::openServer()
+{
+    Database &database = db();
+    if (database.isOpen())
+        return true;
+    if (!database.open()) {
+        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        return false;
+    }
+    if (m_upgraded)
+        return true;
+    m_upgraded = true;
+    m_schemaReport = SchemaUpgrade::applyOnServer(database);
+    if (m_schemaReport.version < 0) {
+        m_upgraded = false;
+        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        database.close();
+        return false;
+    }
+    if (m_schemaReport.isNewer) {
+        writeDatabaseDiagnostic(u"The shared book comes from a newer program"_s);
+        database.setOpenReadOnly(true);
+        if (!database.open()) {
+            noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+            return false;
+        }
+    }
+    return true;
+}
+
 QString SQLiteHelper::noteFailure(int code, const QString &message)
 {
     m_lastError = describeDatabaseError(code, message);
@@ -280,7 +341,8 @@ bool SQLiteHelper::write(const QString &sql, Changes changes)
     // after that is gone when the program ends. So a write never goes to a file that is
     // no longer at the path: it fails, and the connection closes. The next use opens
     // whatever is at the path then, and a missing file is refused, not created empty.
-    if (database.isOpen() && fileHasMoved(database)) {
+    if (database.isOpen() && database.engine() == Database::Engine::SQLite
+        && fileHasMoved(database)) {
         writeDatabaseDiagnostic(u"The database file has been deleted or replaced: "_s
                                 + database.databasePath());
         m_lastError = u"数据库文件已被删除或替换"_s;
@@ -294,7 +356,10 @@ bool SQLiteHelper::write(const QString &sql, Changes changes)
     const qint64 changesBefore = database.totalChanges();
     if (!database.executeStatements(sql)) {
         noteFailure(database.lastErrorCode(), database.lastErrorMessage());
-        database.close();
+        // A server's connection stays: a failed statement there ends only its transaction.
+        if (database.engine() == Database::Engine::SQLite
+            || database.lastErrorCode() == serverConnectionLost)
+            database.close();
         return false;
     }
     if (changes == Changes::AtLeastOne && database.totalChanges() == changesBefore) {
@@ -329,6 +394,14 @@ std::optional<qint64> SQLiteHelper::count(const QString &sql)
 
 std::optional<qint64> SQLiteHelper::tableCount(const QStringList &names)
 {
+    if (db().engine() == Database::Engine::PostgreSQL) {
+        // Names as they are written in statements: the server keeps them in lower case.
+        QStringList lower;
+        for (const QString &name : names)
+            lower.append(name.toLower());
+        return count(u"select count(*) from pg_tables where schemaname = current_schema() "
+                     u"and tablename in ("_s + sqlQuoteList(lower) + u")"_s);
+    }
     const QString which = names.size() == 1 ? u"name = "_s + sqlQuote(names.first())
                                             : u"name in ("_s + sqlQuoteList(names) + u")"_s;
     return count(u"select count(*) from sqlite_schema where type = 'table' and "_s + which);
@@ -336,7 +409,10 @@ std::optional<qint64> SQLiteHelper::tableCount(const QStringList &names)
 
 std::optional<bool> SQLiteHelper::hasIndex(const QString &name)
 {
-    const std::optional<qint64> found = count(
+    const std::optional<qint64> found = db().engine() == Database::Engine::PostgreSQL
+        ? count(u"select count(*) from pg_indexes where schemaname = current_schema() "
+                u"and indexname = "_s + sqlQuote(name.toLower()))
+        : count(
         u"select count(*) from sqlite_schema where type = 'index' and name = "_s + sqlQuote(name));
     if (!found)
         return std::nullopt;
@@ -345,7 +421,12 @@ std::optional<bool> SQLiteHelper::hasIndex(const QString &name)
 
 std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
 {
-    std::unique_ptr<ResultSet> rows = query(u"PRAGMA table_info(%1)"_s.arg(table));
+    const bool server = db().engine() == Database::Engine::PostgreSQL;
+    std::unique_ptr<ResultSet> rows = query(
+        server ? u"select ordinal_position, column_name from information_schema.columns "
+                 u"where table_schema = current_schema() and table_name = %1 "
+                 u"order by ordinal_position"_s.arg(sqlQuote(table.toLower()))
+               : u"PRAGMA table_info(%1)"_s.arg(table));
     if (!rows)
         return std::nullopt;
     QStringList columns;
@@ -358,6 +439,9 @@ std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
 
 std::optional<qint64> SQLiteHelper::dataVersion()
 {
+    // Another desk's writes are told by notifications, not by a counter of the file.
+    if (db().engine() == Database::Engine::PostgreSQL)
+        return std::nullopt;
     std::unique_ptr<ResultSet> rows = query(u"PRAGMA data_version"_s);
     if (!rows || !rows->next() || rows->hasError())
         return std::nullopt;
@@ -366,6 +450,9 @@ std::optional<qint64> SQLiteHelper::dataVersion()
 
 std::optional<QString> SQLiteHelper::quickCheck(Database &database)
 {
+    // A server keeps its own files whole; there is no file here to check.
+    if (database.engine() == Database::Engine::PostgreSQL)
+        return QString();
     // A lock held by another program stops the check, but says nothing about the file:
     // no answer, and the check runs again at the next use. So does a check interrupted to
     // let a save through.
@@ -403,15 +490,23 @@ bool SQLiteHelper::checkUsable(QString *error)
         return fail(m_failureMessage);
     Database &database = db();
     if (!open())
-        return fail(u"无法打开数据库：%1（%2）"_s.arg(m_dbURL, m_lastError));
+        return fail(u"无法打开数据库：%1（%2）"_s.arg(bookName(), m_lastError));
     std::unique_ptr<ResultSet> resultSet
         = database.executeQuery(u"select count(*) from (select 1 from tb_receipt limit 1)"_s);
     if (!resultSet || !resultSet->next()) {
         const QString reason = database.lastErrorMessage();
         database.close();
-        return fail(u"数据库文件无法使用：%1（%2）"_s.arg(m_dbURL, reason));
+        return fail(u"数据库文件无法使用：%1（%2）"_s.arg(bookName(), reason));
     }
     return true;
+}
+
+QString SQLiteHelper::bookName()
+{
+    Database &database = db();
+    if (PgConnection *server = database.server())
+        return server->description();
+    return m_dbURL;
 }
 
 void SQLiteHelper::noteDamage(const QString &damage)

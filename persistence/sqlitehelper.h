@@ -32,8 +32,17 @@ public:
     // user has none (no home folder), for then there is no place for the book.
     static QString documentsDirectory();
 
+    // The book named by --book or QUENTA_BOOK (a file path, or a postgresql:// URI of a
+    // book on a server); empty for the default, Tovalin.db in the documents folder.
+    static QString chosenBook();
+
     Database &db();
+    // The book's path, or the URI of a book on a server.
     QString dbURL();
+    // Whether the book is on a server (shared by several desks).
+    bool isServerBook();
+    // The book as the user names it: its path, or "user@host:port/database".
+    QString bookName();
 
     // Whether a write changes no row is a failure: an update of a receipt that another
     // program deleted meanwhile must not be reported as saved.
@@ -111,6 +120,7 @@ public:
 private:
     SQLiteHelper() = default;
     void computeURL();
+    bool openServer();
 
     QString m_dbURL;
     bool m_computed = false;

@@ -20,7 +20,10 @@ bool Transaction::begin()
 {
     if (m_active || !m_database.isOpen())
         return false;
-    m_active = m_database.executeStatements(u"BEGIN IMMEDIATE"_s);
+    // A server takes its locks row by row as the transaction goes (a numbering row is
+    // locked with SELECT … FOR UPDATE): only a file is locked as a whole at the start.
+    m_active = m_database.executeStatements(
+        m_database.engine() == Database::Engine::PostgreSQL ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s);
     if (!m_active)
         noteError();
     return m_active;
@@ -46,6 +49,12 @@ void Transaction::rollback()
     if (!m_active)
         return;
     m_active = false;
+    if (m_database.engine() == Database::Engine::PostgreSQL) {
+        // A lost connection took the transaction with it.
+        if (m_database.isOpen())
+            m_database.executeStatements(u"ROLLBACK"_s);
+        return;
+    }
     // SQLite may already have rolled back by itself (an I/O error, a full disk).
     if (m_database.handle() && !sqlite3_get_autocommit(m_database.handle()))
         m_database.executeStatements(u"ROLLBACK"_s);
