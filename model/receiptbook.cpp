@@ -82,6 +82,11 @@ ReceiptBook::ReceiptBook(SQLiteHelper *connection, QObject *parent)
     qRegisterMetaType<BookChange>();
 }
 
+bool ReceiptBook::onServer() const
+{
+    return connection().db().engine() == Database::Engine::PostgreSQL;
+}
+
 SQLiteHelper &ReceiptBook::connection() const
 {
     return m_connection ? *m_connection : SQLiteHelper::shared();
@@ -282,6 +287,9 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
         return std::nullopt;
     if (*asText > 0)
         return true;
+    // A server's number column holds texts only.
+    if (onServer())
+        return false;
     // Both terms can use the index on receiptNo; typeof() keeps a text '4' from
     // counting as the number 4, since number texts compare as texts.
     const std::optional<qint64> otherwise
@@ -496,7 +504,8 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
         return failed(u"保存失败"_s);
     // The numbering setting as stored now, read inside the transaction: another copy of
     // the program may have moved the counter since this one loaded it.
-    std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(connection());
+    std::optional<ReceiptNoSetting> setting
+        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit);
     if (!setting)
         return failed(u"保存失败"_s);
 
@@ -599,6 +608,9 @@ bool ReceiptBook::remove(const QSet<QString> &ids, QString *error)
         return fail(error,
                     u"删除失败："_s + (reason.isEmpty() ? connection().lastError() : reason));
     };
+    // A server refuses an empty list in a statement; with nothing to delete, nothing is.
+    if (ids.isEmpty() && onServer())
+        return true;
     WriteScope transaction(connection());
     if (!transaction.begin())
         return failed({});

@@ -57,6 +57,8 @@ public:
     explicit ReceiptBook(SQLiteHelper *connection = nullptr, QObject *parent = nullptr);
 
     SQLiteHelper &connection() const;
+    // Whether the book is shared on a server rather than kept in a file.
+    bool onServer() const;
     // Why the connection's last read or write failed, in Chinese.
     QString lastError() const;
     // Tells every list that the book was replaced as a whole (a restore, another file).

@@ -22,9 +22,14 @@ QString ReceiptNumbering::saveStatement(const ReceiptNoSetting &setting)
         + u" ,\n       currNum = "_s + sqlQuote(QString::number(setting.currNum)) + u" ;"_s;
 }
 
-std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connection)
+std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connection, Lock lock)
 {
-    std::unique_ptr<ResultSet> resultSet = connection.query(u"select *\nfrom tb_receiptNo"_s);
+    // On a server the row is locked until the transaction ends, so that desks saving at
+    // once take their numbers one after another; a file is locked whole already.
+    const bool locked
+        = lock == Lock::UntilCommit && connection.db().engine() == Database::Engine::PostgreSQL;
+    std::unique_ptr<ResultSet> resultSet = connection.query(
+        locked ? u"select *\nfrom tb_receiptNo\nfor update"_s : u"select *\nfrom tb_receiptNo"_s);
     if (!resultSet)
         return std::nullopt;
     const int numLong = resultSet->columnIndexForName(u"numLong"_s);
@@ -40,17 +45,24 @@ std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connectio
 
 bool ReceiptNumbering::isStored(SQLiteHelper &connection, const ReceiptNoSetting &setting)
 {
+    // "is not" compares NULL too; a server spells it "is distinct from".
+    const QString isNot = connection.db().engine() == Database::Engine::PostgreSQL
+        ? u"is distinct from"_s
+        : u"is not"_s;
     const std::optional<qint64> other = connection.count(
-        u"select count(*) from tb_receiptNo where numLong is not %1 or currNum is not %2"_s.arg(
+        u"select count(*) from tb_receiptNo where numLong %3 %1 or currNum %3 %2"_s.arg(
             sqlQuote(QString::number(setting.numLong)),
-            sqlQuote(QString::number(setting.currNum))));
+            sqlQuote(QString::number(setting.currNum)), isNot));
     return other == 0;
 }
 
 std::optional<qint64> ReceiptNumbering::storedCounter(SQLiteHelper &connection)
 {
-    std::unique_ptr<ResultSet> resultSet
-        = connection.query(u"select max(cast(currNum as integer)) from tb_receiptNo"_s);
+    // A server's integer has 32 bits; SQLite's has 64.
+    std::unique_ptr<ResultSet> resultSet = connection.query(
+        connection.db().engine() == Database::Engine::PostgreSQL
+            ? u"select max(cast(currNum as bigint)) from tb_receiptNo"_s
+            : u"select max(cast(currNum as integer)) from tb_receiptNo"_s);
     if (!resultSet || !resultSet->next() || resultSet->hasError())
         return std::nullopt;
     return resultSet->int64ForColumnIndex(0);

@@ -32,7 +32,10 @@ QString numberText(const ReceiptNoSetting &setting);
 QString saveStatement(const ReceiptNoSetting &setting);
 // The setting as stored now (its last row), read on `connection`; nothing when it
 // cannot be read. Read inside a write transaction, it is what another program left.
-std::optional<ReceiptNoSetting> stored(SQLiteHelper &connection);
+// UntilCommit, inside a write transaction, keeps other desks of a shared book from taking
+// the numbering until it ends.
+enum class Lock { None, UntilCommit };
+std::optional<ReceiptNoSetting> stored(SQLiteHelper &connection, Lock lock = Lock::None);
 // Whether every row of tb_receiptNo holds `setting` as saveStatement writes it.
 bool isStored(SQLiteHelper &connection, const ReceiptNoSetting &setting);
 // The counter as stored now (the highest of its rows); nothing when it cannot be read.

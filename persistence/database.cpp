@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -104,6 +105,20 @@ int codeOfServerError(const PgError &error)
     if (error.sqlState == u"53100"_s) // disk full
         return SQLITE_FULL;
     return SQLITE_ERROR;
+}
+
+// The server's message, with a missing column or table told as SQLite tells it, so that
+// the user reads the same "数据库缺少列 …" on either engine.
+QString messageOfServerError(const PgError &error)
+{
+    const qsizetype open = error.message.indexOf(u'"');
+    const qsizetype close = open >= 0 ? error.message.indexOf(u'"', open + 1) : -1;
+    const QString name = close > open ? error.message.mid(open + 1, close - open - 1) : QString();
+    if (error.sqlState == u"42703"_s && !name.isEmpty())
+        return u"no such column: "_s + name;
+    if (error.sqlState == u"42P01"_s && !name.isEmpty())
+        return u"no such table: "_s + name;
+    return error.message.trimmed();
 }
 
 } // namespace
@@ -315,8 +330,17 @@ qint64 ResultSet::int64ForColumnIndex(int index) const
     if (m_serverRows) {
         // As SQLite reads a text as a number: its leading number, else 0.
         const std::optional<QByteArrayView> bytes = m_serverRows->bytes(m_serverRow, index);
-        return bytes ? qint64(QByteArray(bytes->data(), bytes->size()).trimmed().toDouble())
-                     : 0;
+        if (!bytes)
+            return 0;
+        const QByteArray text = QByteArray(bytes->data(), bytes->size()).trimmed();
+        bool whole = false;
+        const qint64 value = text.toLongLong(&whole);
+        if (whole)
+            return value;
+        const double number = text.toDouble();
+        return number >= 9.2e18 ? std::numeric_limits<qint64>::max()
+            : number <= -9.2e18 ? std::numeric_limits<qint64>::min()
+                                : qint64(number);
     }
     return sqlite3_column_int64(m_statement->handle(), index);
 }
@@ -408,7 +432,7 @@ bool Database::open()
     if (m_server) {
         const auto noteServerError = [this] {
             m_serverErrorCode = codeOfServerError(m_server->lastError());
-            m_serverErrorMessage = m_server->lastError().message;
+            m_serverErrorMessage = messageOfServerError(m_server->lastError());
         };
         if (!m_server->open(serverPassword())) {
             noteServerError();
@@ -536,7 +560,7 @@ bool Database::executeStatements(const QString &sql)
         const std::optional<PgResult> result = m_server->executeQuery(sql);
         if (!result) {
             m_serverErrorCode = codeOfServerError(m_server->lastError());
-            m_serverErrorMessage = m_server->lastError().message;
+            m_serverErrorMessage = messageOfServerError(m_server->lastError());
             if (m_logsErrors)
                 writeDatabaseDiagnostic(u"Error inserting batch: "_s + m_server->lastError().text());
             if (m_serverErrorCode == serverConnectionLost)
@@ -581,7 +605,7 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
         std::optional<PgResult> rows = m_server->executeQuery(sql, parameters);
         if (!rows) {
             m_serverErrorCode = codeOfServerError(m_server->lastError());
-            m_serverErrorMessage = m_server->lastError().message;
+            m_serverErrorMessage = messageOfServerError(m_server->lastError());
             if (m_logsErrors) {
                 writeDatabaseDiagnostic(u"DB Error: "_s + m_server->lastError().text());
                 writeDatabaseDiagnostic(u"DB Query: "_s + sql);

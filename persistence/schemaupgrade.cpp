@@ -23,6 +23,13 @@ std::optional<QString> firstValue(Database &database, const QString &sql)
 
 bool hasTable(Database &database, const QString &table)
 {
+    if (database.engine() == Database::Engine::PostgreSQL) {
+        return firstValue(database,
+                          u"select count(*) from pg_tables where schemaname = current_schema() "
+                          u"and tablename = lower('%1')"_s.arg(table))
+                   .value_or(u"0"_s)
+            != u"0"_s;
+    }
     return firstValue(database,
                       u"select count(*) from sqlite_schema where type = 'table' and name = '%1' "
                       u"collate nocase"_s.arg(table))
@@ -345,5 +352,35 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
         return report;
     report.version = text->toInt();
     report.isNewer = report.version > currentVersion;
+    if (report.isNewer || database.isReadOnly())
+        return report;
+    // Receipt numbers are under a unique index from the start; the rows every save needs
+    // are put back as on a file, in one transaction (a desk without the right to write
+    // them leaves them to another).
+    const bool missingNumbering = isEmptyTable(database, u"tb_receiptNo"_s);
+    const bool missingHeader = isEmptyTable(database, u"tb_company"_s);
+    if (!missingNumbering && !missingHeader)
+        return report;
+    Transaction transaction(database);
+    if (!transaction.begin())
+        return report;
+    bool ok = true;
+    if (missingNumbering) {
+        ok = database.executeStatements(
+            u"insert into tb_receiptNo (numLong, currNum) select '7', "
+            u"(coalesce(max(cast(receiptNo as numeric)), 0) + 1)::text from tb_receipt "
+            u"where receiptNo ~ '^[0-9]{1,18}$'"_s);
+        if (ok)
+            report.restoredTables.append(u"tb_receiptNo"_s);
+    }
+    if (ok && missingHeader) {
+        ok = database.executeStatements(
+            u"insert into tb_company (id, title, label, remark) values "
+            u"('1DE66976-663D-4270-9207-4F9E4CEF354C', '收款收据', '交款人收执', '')"_s);
+        if (ok)
+            report.restoredTables.append(u"tb_company"_s);
+    }
+    if (!ok || !transaction.commit())
+        report.restoredTables.clear();
     return report;
 }

@@ -491,8 +491,10 @@ bool SQLiteHelper::checkUsable(QString *error)
     Database &database = db();
     if (!open())
         return fail(u"无法打开数据库：%1（%2）"_s.arg(bookName(), m_lastError));
-    std::unique_ptr<ResultSet> resultSet
-        = database.executeQuery(u"select count(*) from (select 1 from tb_receipt limit 1)"_s);
+    std::unique_ptr<ResultSet> resultSet = database.executeQuery(
+        database.engine() == Database::Engine::PostgreSQL
+            ? u"select count(*) from (select 1 from tb_receipt limit 1) as first"_s
+            : u"select count(*) from (select 1 from tb_receipt limit 1)"_s);
     if (!resultSet || !resultSet->next()) {
         const QString reason = database.lastErrorMessage();
         database.close();

@@ -301,6 +301,8 @@ void tst_AppStore::deleteSelected()
     SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.2);
     std::unique_ptr<HeldLock> lock;
     if (obstacle == u"lock"_s)
+        QUENTA_SKIP_ON_SERVER("a file's lock");
+    if (obstacle == u"lock"_s)
         lock = std::make_unique<HeldLock>(m_env->databasePath());
     else if (!obstacle.isEmpty())
         QVERIFY(m_env->execRaw(obstacle));
@@ -358,6 +360,7 @@ void tst_AppStore::newReceiptKeepsChoices()
 
 void tst_AppStore::unopenableDatabase()
 {
+    QUENTA_SKIP_ON_SERVER("a file taken away");
     AppStore &store = arrangeReceipts();
     const QList<Receipt> before = store.receipts();
     QCOMPARE(before.size(), 4);
@@ -389,11 +392,11 @@ void tst_AppStore::failedLoadKeepsRows_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("locked past the busy timeout") << QString() << u"占用"_s;
     QTest::newRow("no isDeleted column")
-        << u"drop index idx_receipt_list; alter table tb_receipt drop column isDeleted"_s
+        << u"drop index if exists idx_receipt_list; alter table tb_receipt drop column isDeleted"_s
         << u"缺少列 isDeleted"_s;
     // Every amount would show as 0.00.
     QTest::newRow("no total column")
-        << u"drop index idx_receipt_totalValue; alter table tb_receipt drop column total"_s
+        << u"drop index if exists idx_receipt_totalValue; alter table tb_receipt drop column total"_s
         << u"缺少列 total"_s;
     QTest::newRow("no table") << u"drop table tb_receipt"_s << u"缺少表"_s;
 }
@@ -410,14 +413,17 @@ void tst_AppStore::failedLoadKeepsRows()
     SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.2);
     std::unique_ptr<HeldLock> lock;
     if (damage.isEmpty())
+        QUENTA_SKIP_ON_SERVER("a file's lock");
+    if (damage.isEmpty())
         lock = std::make_unique<HeldLock>(m_env->databasePath());
     else
         QVERIFY(m_env->execRaw(damage));
     QSignalSpy errorChanged(&store, &AppStore::loadErrorChanged);
     store.loadReceipts();
     QCOMPARE(store.receipts(), before);
+    // (A server names columns in lower case.)
     QVERIFY2(store.loadError().startsWith(u"读取收据失败："_s)
-                 && store.loadError().contains(reason),
+                 && store.loadError().contains(reason, Qt::CaseInsensitive),
              qPrintable(store.loadError()));
     QCOMPARE(errorChanged.count(), 1);
 

@@ -55,7 +55,7 @@ void tst_LookupStores::writesThatChangeNothing()
     QCOMPARE(items.count(), 0);
     QVERIFY(!store.update({u"NONE"_s, 0, u"无"_s})); // removed by another program, say
     QCOMPARE(loaded(store), QStringList(u"X/1/一"_s));
-    QCOMPARE(m_env->queryRaw(u"select group_concat(id || content) from tb_remark"_s), u"X一"_s);
+    QCOMPARE(m_env->queryRaw(u"select count(*) || min(id || content) from tb_remark"_s), u"1X一"_s);
 }
 
 void tst_LookupStores::accountExtras()
@@ -63,9 +63,9 @@ void tst_LookupStores::accountExtras()
     QVERIFY(m_env->execRaw(u"insert into tb_account values ('B', '乙', 'secret', 'admin', '1')"_s));
     AccountStore &store = AccountStore::shared();
     QVERIFY(store.insert({u"A"_s, 0, u"甲"_s, u"pw"_s, u"power"_s, u"on"_s}));
-    QCOMPARE(m_env->queryRaw(u"select typeof(password) || typeof(power) || typeof(status) "
-                             u"from tb_account where id = 'A'"_s),
-             u"nullnullnull"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_account where id = 'A' and password is "
+                             u"null and power is null and status is null"_s),
+             1);
     const QList<Account> accounts = store.datas();
     QCOMPARE(accounts.size(), 2);
     QCOMPARE(accounts.at(0), (Account {u"B"_s, 1, u"乙"_s, u"secret"_s, u"admin"_s, u"1"_s}));
@@ -79,6 +79,7 @@ void tst_LookupStores::accountExtras()
 
 void tst_LookupStores::unopenableDatabase()
 {
+    QUENTA_SKIP_ON_SERVER("a file taken away");
     m_env->makeDatabaseUnopenable();
     PaytypeStore &store = PaytypeStore::shared();
     QCOMPARE(store.items(), QStringList());

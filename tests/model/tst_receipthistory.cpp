@@ -46,8 +46,10 @@ private:
     }
     QString actions() const
     {
-        return m_env->queryRaw(u"select group_concat(action, ' ') from "
-                               u"(select action from tb_history order by id)"_s);
+        return m_env->queryRaw(onEngine(u"select group_concat(action, ' ') from "
+                                        u"(select action from tb_history order by id)"_s,
+                                        u"select string_agg(action, ' ' order by id) "
+                                        u"from tb_history"_s));
     }
 
     std::unique_ptr<TestEnvironment> m_env;
@@ -56,6 +58,7 @@ private:
 void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
 {
     // A book made by the version before: no tb_void, no tb_history, version 0.
+    QUENTA_SKIP_ON_SERVER("shared books began after these tables");
     QVERIFY(
         m_env->execRaw(u"drop table tb_void; drop table tb_history; pragma user_version = 0;"_s));
     QVERIFY(m_env->storeReceipt(u"OLD"_s, u"0000001"_s, u"2024-04-01 00:00:00"_s));
@@ -76,7 +79,8 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
 
 void tst_ReceiptHistory::newerBookIsOnlyRead()
 {
-    QVERIFY(m_env->execRaw(u"pragma user_version = 3"_s));
+    QVERIFY(m_env->execRaw(
+        onEngine(u"pragma user_version = 3"_s, u"update tb_schema set version = 3"_s)));
     SQLiteHelper &helper = SQLiteHelper::shared();
     QVERIFY(helper.checkUsable());
     QVERIFY(helper.schemaReport().isNewer);
@@ -128,8 +132,12 @@ void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
 void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()
 {
     const QString id = saveNewReceipt(u"甲"_s, 5);
-    QVERIFY(m_env->execRaw(u"create trigger refuse before insert on tb_history "
-                           u"begin select raise(abort, 'refused'); end;"_s));
+    QVERIFY(m_env->execRaw(onEngine(
+        u"create trigger refuse before insert on tb_history "
+        u"begin select raise(abort, 'refused'); end;"_s,
+        u"create function refuse() returns trigger language plpgsql as "
+        u"$$ begin raise exception 'refused'; end $$; create trigger refuse before insert "
+        u"on tb_history for each row execute function refuse();"_s)));
     AppStore &store = AppStore::shared();
     QVERIFY(saveNewReceipt(u"乙"_s, 6).isEmpty());
     QVERIFY(store.saveError().startsWith(u"保存失败"_s));
@@ -143,7 +151,7 @@ void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()
     store.setSelection({id});
     store.deleteSelected();
     // Nothing of it reached the book.
-    QCOMPARE(m_env->queryRaw(u"select group_concat(payer) from tb_receipt"_s), u"甲"_s);
+    QCOMPARE(m_env->queryRaw(u"select count(*) || min(payer) from tb_receipt"_s), u"1甲"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_void"_s), 0);
     QCOMPARE(actions(), u"insert"_s);
     // Nor did the counter move for the refused receipt.

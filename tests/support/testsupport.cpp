@@ -2,6 +2,8 @@
 #include "testsupport.h"
 
 #include "appstore.h"
+#include "pgtestserver.h"
+#include "sharedbook.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "stores.h"
@@ -29,18 +31,46 @@ TestEnvironment::TestEnvironment()
     qputenv("XDG_CONFIG_HOME", m_dir.filePath(u"config"_s).toUtf8());
     qputenv("QUENTA_DOCUMENTS_DIR", m_dir.path().toUtf8());
     qunsetenv("QUENTA_TEMPLATE");
+    qunsetenv("QUENTA_BOOK");
     resetSharedStores();
+    if (!onServer())
+        return;
+    // One database for the test program, emptied and given a new book for each test: a
+    // new database each time would cost more than the test.
+    PgTestServer &server = PgTestServer::shared();
+    if (!server.isRunning())
+        qFatal("the test server does not run: %s", qPrintable(server.startError()));
+    static const QString database = server.createDatabase();
+    const QString uri = server.socketUri(database);
+    if (!server.execute(u"drop schema public cascade; create schema public;"_s, database))
+        qFatal("the test book cannot be emptied");
+    QString error;
+    if (!SharedBook::create(uri, {}, {}, &error))
+        qFatal("the test book cannot be made: %s", qPrintable(error));
+    qputenv("QUENTA_BOOK", uri.toUtf8());
+    m_server = std::make_unique<PgConnection>(uri);
+    if (!m_server->open())
+        qFatal("the test book cannot be opened");
 }
 
 TestEnvironment::~TestEnvironment()
 {
     resetSharedStores();
+    m_server.reset();
     qunsetenv("QUENTA_DOCUMENTS_DIR");
     qunsetenv("QUENTA_TEMPLATE");
+    qunsetenv("QUENTA_BOOK");
+}
+
+bool TestEnvironment::onServer()
+{
+    return qEnvironmentVariable("QUENTA_TEST_BOOK") == u"server"_s;
 }
 
 QString TestEnvironment::databasePath() const
 {
+    if (m_server)
+        return m_server->connectionString();
     return m_dir.filePath(u"Tovalin.db"_s);
 }
 
@@ -87,6 +117,12 @@ struct RawConnection
 
 bool TestEnvironment::execRaw(const QString &sql) const
 {
+    if (m_server) {
+        if (m_server->executeStatements(sql))
+            return true;
+        qWarning("raw exec failed: %s", qPrintable(m_server->lastError().text()));
+        return false;
+    }
     RawConnection db(databasePath());
     char *error = nullptr;
     const int code = sqlite3_exec(db.handle, sql.toUtf8().constData(), nullptr, nullptr, &error);
@@ -99,6 +135,12 @@ bool TestEnvironment::execRaw(const QString &sql) const
 
 QString TestEnvironment::queryRaw(const QString &sql) const
 {
+    if (m_server) {
+        const std::optional<PgResult> rows = m_server->executeQuery(sql);
+        if (!rows || rows->rowCount() == 0)
+            return u"<none>"_s;
+        return rows->text(0, 0).value_or(u"<null>"_s);
+    }
     RawConnection db(databasePath());
     sqlite3_stmt *statement = nullptr;
     QString result = u"<none>"_s;

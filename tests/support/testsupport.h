@@ -15,11 +15,18 @@
 // at it, every shared store is dropped, and the remembered preferences are cleared.
 // The database itself is copied from the template at the first store access, exactly
 // as on a first start.
+//
+// Run with QUENTA_TEST_BOOK=server, the book is a shared book on the test program's own
+// PostgreSQL server instead (one database, emptied and made anew for each environment),
+// and the raw statements run there: the same store tests then check both engines.
 class TestEnvironment
 {
 public:
     TestEnvironment();
     ~TestEnvironment();
+
+    // Whether this run's books are on a server.
+    static bool onServer();
 
     QString documentsPath() const { return m_dir.path(); }
     QString databasePath() const;
@@ -44,7 +51,22 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<class PgConnection> m_server;
 };
+
+// The statement of the engine the test runs on, where SQLite and a server spell it apart.
+inline QString onEngine(const QString &sqlite, const QString &server)
+{
+    return TestEnvironment::onServer() ? server : sqlite;
+}
+
+// Skips the running test when the books are on a server: for what only a file has (its
+// bytes, its locks, SQLite's own statements).
+#define QUENTA_SKIP_ON_SERVER(why)                                                                 \
+    do {                                                                                           \
+        if (TestEnvironment::onServer())                                                           \
+            QSKIP(why);                                                                            \
+    } while (false)
 
 // Another connection holding an exclusive lock on a database file while it lives, as
 // another program in the middle of a write would.
