@@ -19,6 +19,9 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceStart;
     sinceStart.start();
     CommandLine::guardStandardStreams();
+    // --book names the book for the window and every command alike.
+    if (const std::optional<int> refused = CommandLine::takeBookOption(argc, argv))
+        return *refused;
     Clock::cacheLocalTimeZone();
     QCoreApplication::setApplicationName(u"Quenta"_s);
     QCoreApplication::setOrganizationName(u"Quenta"_s);
@@ -42,7 +45,8 @@ int main(int argc, char *argv[])
     Startup::setUpApplication(app);
     // One running copy per receipt book, taken before anything is written to it.
     std::unique_ptr<BookLock> lock;
-    if (BookFile::isAvailable()) {
+    // A shared book has no file to lock: the server keeps the desks apart.
+    if (BookFile::isAvailable() && !BookFile::isOnServer()) {
         lock = std::make_unique<BookLock>(BookFile::path());
         if (!Startup::lockBook(*lock, nullptr))
             return lock->failure() == BookLock::Failure::HeldByAnother

@@ -94,6 +94,12 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
                                   WhenReadOnly whenReadOnly = WhenReadOnly::Refuse,
                                   BookNeeded needed = BookNeeded::Usable)
 {
+    // A shared book has no file to lock: the server keeps the desks apart.
+    if (BookFile::isOnServer()) {
+        if (needed == BookNeeded::AnyFile || bookIsUsable())
+            return std::nullopt;
+        return CommandLine::Failed;
+    }
     if (!lock.tryLock()
         && !(lock.failure() == BookLock::Failure::HeldOnAnotherMachine && forceUnlock
              && lock.takeOver())) {
@@ -164,6 +170,10 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
 {
     if (!confirmed)
         return usageError(u"恢复数据库会替换现有的数据库：请加上 --yes 确认"_s);
+    if (BookFile::isOnServer()) {
+        printMessage(u"共享账本不能用 --restore 恢复：请在服务器上用 pg_restore 恢复"_s);
+        return CommandLine::Failed;
+    }
     BookLock lock(BookFile::path());
     if (const std::optional<int> refused
         = holdForWriting(lock, forceUnlock, WhenReadOnly::Refuse, BookNeeded::AnyFile))
@@ -388,6 +398,41 @@ std::optional<double> offsetFrom(const QString &text)
 
 } // namespace
 
+std::optional<int> CommandLine::takeBookOption(int &argc, char **argv)
+{
+    QString book;
+    bool named = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        QString value;
+        if (argument == u"--book"_s) {
+            if (i + 1 >= argc) {
+                printMessage(u"--book 需要账本：文件名或 postgresql:// 开头的地址"_s);
+                return UsageError;
+            }
+            value = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument.startsWith(u"--book="_s)) {
+            value = argument.mid(7);
+        } else {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        if (named || value.trimmed().isEmpty()) {
+            printMessage(named ? u"--book 只能给一次"_s
+                               : u"--book 需要账本：文件名或 postgresql:// 开头的地址"_s);
+            return UsageError;
+        }
+        named = true;
+        book = value;
+    }
+    argv[kept] = nullptr;
+    argc = kept;
+    if (named)
+        qputenv("QUENTA_BOOK", book.toLocal8Bit());
+    return std::nullopt;
+}
+
 void CommandLine::guardStandardStreams()
 {
     for (const int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
@@ -557,6 +602,13 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"--create-shared-book。Let the database role ROLE issue and change receipts and "
         u"settings and add to the history, never change it (--create-shared-book)."_s,
         u"ROLE"_s);
+    // Taken out of the arguments before they are parsed (takeBookOption): here for --help.
+    const QCommandLineOption bookOption(
+        u"book"_s,
+        u"要打开的账本：文件名，或共享账本的 postgresql:// 地址（也可用环境变量 QUENTA_BOOK）。"
+        u"The receipt book: a file, or a shared book's postgresql:// URI (or QUENTA_BOOK)."_s,
+        u"BOOK"_s);
+    parser.addOption(bookOption);
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,

@@ -3,11 +3,24 @@
 
 #include "sqlitehelper.h"
 
+using namespace Qt::StringLiterals;
+
 namespace BookFile {
 
 QString path()
 {
     return SQLiteHelper::shared().dbURL();
+}
+
+bool isOnServer()
+{
+    return SQLiteHelper::shared().isServerBook();
+}
+
+QString displayName()
+{
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    return helper.isServerBook() ? u"共享账本 "_s + helper.bookName() : helper.dbURL();
 }
 
 QString documentsDirectory()

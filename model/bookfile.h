@@ -9,8 +9,13 @@
 // connection stays below this; the screens and the commands ask here.
 namespace BookFile {
 
-// Where the book lives: the file the program's connection opens.
+// Where the book lives: the file the program's connection opens, or the URI of a book
+// shared on a server.
 QString path();
+// Whether the book is shared on a server (named by --book or QUENTA_BOOK).
+bool isOnServer();
+// The book as the user names it: the file's path, or "共享账本 user@host:port/database".
+QString displayName();
 // The folder the book is put in ($QUENTA_DOCUMENTS_DIR, else the user's documents);
 // empty when the user has none.
 QString documentsDirectory();

@@ -570,7 +570,7 @@ void ReceiptList::reload()
     SQLiteHelper &connection = m_book.connection();
     const std::optional<qint64> inRange = connection.count(
         u"select count(*) from (select 1 from tb_receipt where receiptDate between %1 and %2 "
-        u"limit %3)"_s.arg(sqlQuote(m_begin), sqlQuote(m_end))
+        u"limit %3) as counted"_s.arg(sqlQuote(m_begin), sqlQuote(m_end))
             .arg(readAtOnceBelow));
     if (!inRange || *inRange < readAtOnceBelow || !connection.open()) {
         m_readAt = m_book.changeCounter();
@@ -697,15 +697,19 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
     if (!search.isEmpty()) {
         const std::optional<qint64> small = m_book.connection().count(
             u"select count(*) from (select 1 from tb_receipt where receiptDate between %1 and %2 "
-            u"limit %3)"_s.arg(sqlQuote(m_begin), sqlQuote(m_end))
+            u"limit %3) as counted"_s.arg(sqlQuote(m_begin), sqlQuote(m_end))
                 .arg(ReceiptSearch::indexPaysFrom));
         where = search.listCondition(m_begin, m_end, m_book.searchIndexReady(), u"tb_receipt"_s,
                                      small.value_or(-1));
     }
-    QString columns = u"rowid, total, id, receiptNo, receiptDate, createDate, quote(receiptNo)"_s;
+    const bool onServer = m_book.onServer();
+    // quote() tells a NULL number from the text 'NULL' (quote_nullable() on a server).
+    QString columns = u"rowid, total, id, receiptNo, receiptDate, createDate, %1"_s.arg(
+        onServer ? u"quote_nullable(receiptNo)"_s : u"quote(receiptNo)"_s);
     if (!sortBy.isEmpty())
         columns += u", "_s + sortBy;
     ReadRequest request {columns, where, m_sort, m_order, m_book.keepsVoids() == true};
+    request.onServer = onServer;
     // A long range without a search is read through the lists' index in the book's order,
     // a part at a time; a search is one read, its rows found through the search index.
     request.byParts = search.isEmpty() && m_book.hasIndex(u"idx_receipt_list"_s);
@@ -740,9 +744,11 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
         const QString sql
             = u"select %1 from tb_receipt%2 where (%3)%4 order by receiptNo desc, rowid desc "
               u"limit %5"_s.arg(request.columns,
-                                request.byParts ? u" indexed by idx_receipt_list"_s : QString(),
+                                request.byParts && !request.onServer
+                                    ? u" indexed by idx_receipt_list"_s
+                                    : QString(),
                                 request.where, after)
-                  .arg(chunk);
+                  .arg(chunk < 0 && request.onServer ? u"all"_s : QString::number(chunk));
         std::unique_ptr<ResultSet> rows = database.executeQuery(sql);
         if (!rows)
             return failed(database.lastErrorCode(), database.lastErrorMessage());

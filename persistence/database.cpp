@@ -434,6 +434,13 @@ bool Database::open()
             m_serverErrorCode = codeOfServerError(m_server->lastError());
             m_serverErrorMessage = messageOfServerError(m_server->lastError());
         };
+        if (m_inTransaction) {
+            m_serverErrorCode = serverConnectionLost;
+            m_serverErrorMessage = u"连接在保存中途断开，这次保存没有完成"_s;
+            return false;
+        }
+        // A connection that broke is given up and made anew.
+        m_server->close();
         if (!m_server->open(serverPassword())) {
             noteServerError();
             writeDatabaseDiagnostic(u"error opening!: "_s + m_server->lastError().text());
@@ -565,6 +572,13 @@ bool Database::executeStatements(const QString &sql)
                 writeDatabaseDiagnostic(u"Error inserting batch: "_s + m_server->lastError().text());
             if (m_serverErrorCode == serverConnectionLost)
                 m_isOpen = false;
+            return false;
+        }
+        // A server answers the COMMIT of a transaction in which a statement failed with
+        // ROLLBACK: nothing was written.
+        if (result->commandStatus() == u"ROLLBACK"_s && sql.trimmed().compare(u"COMMIT"_s, Qt::CaseInsensitive) == 0) {
+            m_serverErrorCode = SQLITE_ABORT;
+            m_serverErrorMessage = u"事务已回滚"_s;
             return false;
         }
         m_serverChanges += result->affectedRows();

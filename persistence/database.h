@@ -164,6 +164,12 @@ public:
     static constexpr int backupPauseMilliseconds = 4;
     static constexpr int backupRestartsBeforeOneStep = 6;
 
+    // Set by a transaction while it is open. A server's connection lost within one is not
+    // made anew until the transaction has ended: the statements after the loss would
+    // otherwise run on a new connection, each committed on its own, and the commit would
+    // seem to succeed for a transaction the server had rolled back.
+    void setInTransaction(bool inTransaction) { m_inTransaction = inTransaction; }
+
     qsizetype openResultSetCount() const { return m_openResultSets.size(); }
     // The rows all statements of this connection have inserted, changed or deleted so
     // far: a write compares it before and after to learn whether it touched any row.
@@ -198,6 +204,7 @@ private:
     bool m_yieldsToWriters = false;
     QSet<ResultSet *> m_openResultSets;
     std::unique_ptr<PgConnection> m_server;
+    bool m_inTransaction = false;
     qint64 m_serverChanges = 0;
     int m_serverErrorCode = 0;
     QString m_serverErrorMessage;

@@ -24,6 +24,7 @@ bool Transaction::begin()
     // locked with SELECT … FOR UPDATE): only a file is locked as a whole at the start.
     m_active = m_database.executeStatements(
         m_database.engine() == Database::Engine::PostgreSQL ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s);
+    m_database.setInTransaction(m_active);
     if (!m_active)
         noteError();
     return m_active;
@@ -35,6 +36,7 @@ bool Transaction::commit()
         return false;
     if (m_database.executeStatements(u"COMMIT"_s)) {
         m_active = false;
+        m_database.setInTransaction(false);
         return true;
     }
     // A COMMIT that fails on a lock leaves the transaction open; end it, so that a
@@ -49,6 +51,7 @@ void Transaction::rollback()
     if (!m_active)
         return;
     m_active = false;
+    m_database.setInTransaction(false);
     if (m_database.engine() == Database::Engine::PostgreSQL) {
         // A lost connection took the transaction with it.
         if (m_database.isOpen())

@@ -190,10 +190,13 @@ void BookMenu::showAbout()
 {
     MessageBox::information(
         m_window, u"关于 Quenta"_s,
-        u"Quenta %1\n开具、保存和打印收据。\n\n数据库：%2\n自动备份：%3\n\n"
+        u"Quenta %1\n开具、保存和打印收据。\n\n账本：%2\n自动备份：%3\n\n"
         u"许可证：GNU 通用公共许可证第 3 版或更高版本（GPL-3.0-or-later）"_s.arg(
-            QCoreApplication::applicationVersion(), QDir::toNativeSeparators(BookFile::path()),
-            QDir::toNativeSeparators(BackupService::backupsFolder())));
+            QCoreApplication::applicationVersion(),
+            BookFile::isOnServer() ? BookFile::displayName()
+                                   : QDir::toNativeSeparators(BookFile::path()),
+            BookFile::isOnServer() ? u"由服务器管理（pg_dump），可用 quenta --backup 另存"_s
+                                   : QDir::toNativeSeparators(BackupService::backupsFolder())));
 }
 
 void BookMenu::showPrintSettings()

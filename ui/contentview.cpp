@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "contentview.h"
 
+#include <QFileInfo>
+
+#include "bookfile.h"
+
 #include "bookmenu.h"
 #include "icons.h"
 #include "keyboard.h"
@@ -25,6 +29,10 @@ ContentView::ContentView(QWidget *parent)
     m_toggleSidebarAction = new QAction(Icons::icon(u"sidebar.left"_s), u"显示/隐藏侧边栏"_s, this);
     setObjectName(u"contentView"_s);
     setCentralWidget(m_sidebar);
+    // Which book is open: a desk on a shared book must see that it is.
+    setWindowTitle(BookFile::isOnServer()
+                       ? BookFile::displayName() + u" - Quenta"_s
+                       : QFileInfo(BookFile::path()).fileName() + u" - Quenta"_s);
 
     auto *toolBar = new QToolBar(this);
     toolBar->setObjectName(u"mainToolBar"_s);

@@ -2,10 +2,13 @@
 #include "appstore.h"
 #include "receiptnostore.h"
 #include "sqlitehelper.h"
+#include "pgtestserver.h"
 #include "testsupport.h"
 
 #include <QProcess>
 #include <QtTest>
+
+#include <functional>
 
 #include <limits>
 
@@ -32,7 +35,8 @@ private Q_SLOTS:
     void failedCheckIsNeverFree();
     void saveTakesTheNextFreeNumber();
     void counterNeverMovesBack();
-    void twoProcessesNeverShareANumber();
+    void processesNeverShareANumber();
+    void serverStoppedMidSave();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -271,36 +275,90 @@ void tst_ReceiptNoStore::counterNeverMovesBack()
     QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"2"_s);
 }
 
-void tst_ReceiptNoStore::twoProcessesNeverShareANumber()
+namespace {
+
+// Racers saving `count` receipts each at once on the test's book; their counts of saved
+// and refused receipts. `meanwhile` runs while they do.
+struct RaceResult
+{
+    int saved = 0;
+    int refused = 0;
+    int reassigned = 0;
+};
+std::optional<RaceResult> race(int racers, int count, const std::function<void()> &meanwhile = {})
 {
     const QString racer = QCoreApplication::applicationDirPath() + u"/quenta_numberingrace"_s;
-    QVERIFY(QFileInfo::exists(racer));
-    m_env->createDatabase();
-    QProcess first;
-    QProcess second;
-    for (QProcess *process : {&first, &second}) {
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(racer, {u"200"_s, u"3"_s});
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int i = 0; i < racers; ++i) {
+        processes.push_back(std::make_unique<QProcess>());
+        processes.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        processes.back()->start(racer, {QString::number(count), u"3"_s});
     }
-    int saved = 0;
-    for (QProcess *process : {&first, &second}) {
-        QVERIFY(process->waitForFinished(240000));
-        QCOMPARE(process->exitCode(), 0);
+    if (meanwhile)
+        meanwhile();
+    RaceResult result;
+    for (const auto &process : processes) {
+        // (One that ended while `meanwhile` ran is finished already.)
+        if ((process->state() != QProcess::NotRunning && !process->waitForFinished(240000))
+            || process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0)
+            return std::nullopt;
         // The last line; the ones before it say where the database is.
         const QStringList said = QString::fromUtf8(process->readAllStandardOutput())
                                      .trimmed()
                                      .split(u'\n')
                                      .last()
                                      .split(u' ');
-        QCOMPARE(said.size(), 6);
-        saved += said.at(1).toInt();
-        // Each save waits for the other's transaction rather than failing on it.
-        QCOMPARE(said.at(3).toInt(), 0);
+        if (said.size() != 6)
+            return std::nullopt;
+        result.saved += said.at(1).toInt();
+        result.refused += said.at(3).toInt();
+        result.reassigned += said.at(5).toInt();
     }
-    // Every save either went through under a number of its own or was refused.
-    QCOMPARE(m_env->receiptCount(), saved);
-    QCOMPARE(m_env->countRaw(u"select count(distinct receiptNo) from tb_receipt"_s), saved);
-    QVERIFY(saved > 0);
+    return result;
+}
+
+} // namespace
+
+void tst_ReceiptNoStore::processesNeverShareANumber()
+{
+    // Two copies of the program on one file; four desks on a shared book.
+    const int racers = TestEnvironment::onServer() ? 4 : 2;
+    m_env->createDatabase();
+    const std::optional<RaceResult> result = race(racers, 200);
+    QVERIFY(result);
+    // Each save waits for the other's transaction rather than failing on it.
+    QCOMPARE(result->refused, 0);
+    QCOMPARE(result->saved, racers * 200);
+    // Every save went through under a number of its own.
+    QCOMPARE(m_env->receiptCount(), result->saved);
+    QCOMPARE(m_env->countRaw(u"select count(distinct receiptNo) from tb_receipt"_s), result->saved);
+}
+
+void tst_ReceiptNoStore::serverStoppedMidSave()
+{
+    if (!TestEnvironment::onServer())
+        QSKIP("a shared book's server");
+    m_env->createDatabase();
+    PgTestServer &server = PgTestServer::shared();
+    const std::optional<RaceResult> result = race(4, 200, [&] {
+        QTest::qWait(400);
+        QVERIFY(server.stop(u"immediate"_s));
+        QTest::qWait(300);
+        QVERIFY2(server.start(), qPrintable(server.logTail()));
+    });
+    QVERIFY(result);
+    // Saves that met the stopped server failed, and said so; none left half a receipt.
+    QVERIFY(result->refused > 0);
+    QCOMPARE(m_env->receiptCount(), result->saved);
+    QCOMPARE(m_env->countRaw(u"select count(distinct receiptNo) from tb_receipt"_s), result->saved);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt r where not exists (select 1 "
+                             u"from tb_history h where h.receiptId = r.id and h.action = 'insert')"_s),
+             0);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history where action = 'insert'"_s),
+             result->saved);
+    // And saving works again.
+    QVERIFY(!saveNewReceipt(u"乙"_s, 3).isEmpty());
+    QCOMPARE(m_env->receiptCount(), result->saved + 1);
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptNoStore)

@@ -118,6 +118,9 @@ struct RawConnection
 bool TestEnvironment::execRaw(const QString &sql) const
 {
     if (m_server) {
+        // The server may have been stopped and started again meanwhile.
+        if (!m_server->isAlive())
+            m_server->reconnect();
         if (m_server->executeStatements(sql))
             return true;
         qWarning("raw exec failed: %s", qPrintable(m_server->lastError().text()));
@@ -136,6 +139,8 @@ bool TestEnvironment::execRaw(const QString &sql) const
 QString TestEnvironment::queryRaw(const QString &sql) const
 {
     if (m_server) {
+        if (!m_server->isAlive())
+            m_server->reconnect();
         const std::optional<PgResult> rows = m_server->executeQuery(sql);
         if (!rows || rows->rowCount() == 0)
             return u"<none>"_s;
