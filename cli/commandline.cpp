@@ -223,8 +223,8 @@ int importReceipts(const QString &source, bool dryRun, bool renumber)
     }
     const QString name = QDir::toNativeSeparators(source);
     if (!result.ok) {
-        printMessage(u"无法导入 %1：%2 处问题，没有导入任何收据"_s.arg(name).arg(
-            result.problemCount));
+        printMessage(
+            u"无法导入 %1：%2 处问题，没有导入任何收据"_s.arg(name).arg(result.problemCount));
         printReport(BookImport::report(result, 200));
         return CommandLine::Failed;
     }
@@ -232,13 +232,12 @@ int importReceipts(const QString &source, bool dryRun, bool renumber)
         printMessage(u"%1 张收据的单号已被占用，改用新的单号："_s.arg(result.renumbered.size()));
         printReport(BookImport::report(result, 1000));
     }
-    const QString voided = result.voided > 0
-        ? u"（其中作废 %1 张，不计入合计）"_s.arg(result.voided)
-        : QString();
+    const QString voided
+        = result.voided > 0 ? u"（其中作废 %1 张，不计入合计）"_s.arg(result.voided) : QString();
     if (dryRun)
-        printResult(u"检查通过：%1 张收据可以导入，合计 ¥%2%3；没有导入（--dry-run）"_s
-                        .arg(result.count)
-                        .arg(Money::format(result.fen), voided));
+        printResult(
+            u"检查通过：%1 张收据可以导入，合计 ¥%2%3；没有导入（--dry-run）"_s.arg(result.count)
+                .arg(Money::format(result.fen), voided));
     else
         printResult(u"%1 张收据已导入，合计 ¥%2%3"_s.arg(result.count)
                         .arg(Money::format(result.fen), voided));

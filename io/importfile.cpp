@@ -70,7 +70,7 @@ public:
         while (!m_file.atEnd()) {
             const QByteArray piece = m_file.read(1 << 16);
             nul = nul || piece.contains('\0');
-            (void)utf8.decode(piece);
+            const QString decoded = utf8.decode(piece);
         }
         m_file.seek(0);
         if (nul) {

@@ -770,8 +770,7 @@ public:
     static constexpr qsizetype batchSize = 500;
 
     ImportWriter(ReceiptBook &book, const BookImport::Options &options, const QString &file,
-                 const ReceiptNoSetting &setting, qint64 lastRowBefore,
-                 BookImport::Result &result)
+                 const ReceiptNoSetting &setting, qint64 lastRowBefore, BookImport::Result &result)
         : m_book(book)
         , m_connection(book.connection())
         , m_options(options)
@@ -818,9 +817,9 @@ public:
             return false;
         QHash<QString, qint64> takenIds;
         if (!ids.isEmpty()
-            && !readTaken(u"select id, rowid from tb_receipt where id in (%1)"_s.arg(
-                              sqlQuoteList(ids)),
-                          &takenIds))
+            && !readTaken(
+                u"select id, rowid from tb_receipt where id in (%1)"_s.arg(sqlQuoteList(ids)),
+                &takenIds))
             return false;
 
         QString receipts, history, voids;
@@ -834,13 +833,13 @@ public:
             }
             const auto found = taken.constFind(r.receiptNo);
             const bool inBook = found != taken.constEnd() && *found <= m_lastRowBefore;
-            const bool inFile = !inBook
-                && (found != taken.constEnd() || batchNumbers.contains(r.receiptNo));
+            const bool inFile
+                = !inBook && (found != taken.constEnd() || batchNumbers.contains(r.receiptNo));
             if (inBook || inFile) {
                 if (!m_options.renumber) {
-                    problems.append({item.row, inBook
-                                         ? u"单号 %1 已在账本中"_s.arg(r.receiptNo)
-                                         : u"单号 %1 在文件中不止出现一次"_s.arg(r.receiptNo)});
+                    problems.append({item.row,
+                                     inBook ? u"单号 %1 已在账本中"_s.arg(r.receiptNo)
+                                            : u"单号 %1 在文件中不止出现一次"_s.arg(r.receiptNo)});
                     continue;
                 }
                 const std::optional<QString> free = nextFreeNumber(batchNumbers);
@@ -863,12 +862,14 @@ public:
         m_batch.clear();
         // A problem anywhere means nothing is kept; the rows without one are still written
         // so that the numbers of the rows after them are checked against them.
-        return write(u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, "_s
-                     u"reason2, remark, paytype, payee, approve, accountant, creator, createDate, "_s
-                     u"total, totalBig, isDeleted) values "_s,
-                     receipts)
-            && write(u"insert into tb_history (time, action, receiptId, receiptNo, detail) values "_s,
-                     m_historyValues)
+        return write(
+                   u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, "_s
+                   u"reason2, remark, paytype, payee, approve, accountant, creator, createDate, "_s
+                   u"total, totalBig, isDeleted) values "_s,
+                   receipts)
+            && write(
+                   u"insert into tb_history (time, action, receiptId, receiptNo, detail) values "_s,
+                   m_historyValues)
             && write(u"insert into tb_void (receiptId, reason, voidDate) values "_s, m_voidValues);
     }
 
@@ -880,8 +881,8 @@ public:
             m_lookups[table].insert(text);
         if (m_highest && *m_highest >= m_setting.currNum) {
             ReceiptNoSetting moved = m_setting;
-            moved.currNum = *m_highest < std::numeric_limits<qint64>::max() ? *m_highest + 1
-                                                                             : *m_highest;
+            moved.currNum
+                = *m_highest < std::numeric_limits<qint64>::max() ? *m_highest + 1 : *m_highest;
             if (!m_connection.write(ReceiptNumbering::saveStatement(moved)))
                 return false;
         }
@@ -942,9 +943,8 @@ private:
             return;
         bool isNumber = false;
         const qint64 value = number.toLongLong(&isNumber);
-        if (isNumber && value >= 0 && std::all_of(number.begin(), number.end(), [](QChar c) {
-                return c.isDigit();
-            }))
+        if (isNumber && value >= 0
+            && std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }))
             m_highest = std::max(m_highest.value_or(value), value);
     }
 
