@@ -32,6 +32,8 @@ struct Problem
 {
     qint64 row = 0;
     QString reason;
+    // The row's number is taken (in the book or by a row before it): renumbering takes it.
+    bool numberTaken = false;
     friend bool operator==(const Problem &, const Problem &) = default;
 };
 

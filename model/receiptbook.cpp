@@ -839,7 +839,8 @@ public:
                 if (!m_options.renumber) {
                     problems.append({item.row,
                                      inBook ? u"单号 %1 已在账本中"_s.arg(r.receiptNo)
-                                            : u"单号 %1 在文件中不止出现一次"_s.arg(r.receiptNo)});
+                                            : u"单号 %1 在文件中不止出现一次"_s.arg(r.receiptNo),
+                                     true});
                     continue;
                 }
                 const std::optional<QString> free = nextFreeNumber(batchNumbers);
