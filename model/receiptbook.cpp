@@ -1073,6 +1073,11 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     writer.addProblems(problems);
     if (!writer.flush())
         return failed();
+    // The reader tells a row's problems as it reads it, the numbers a batch later.
+    std::stable_sort(result.problems.begin(), result.problems.end(),
+                     [](const BookImport::Problem &a, const BookImport::Problem &b) {
+                         return a.row < b.row;
+                     });
     if (result.problemCount > 0)
         return result;
     result.ok = true;
