@@ -851,7 +851,8 @@ public:
                 r.receiptNo = *free;
             }
             batchNumbers.insert(r.receiptNo);
-            if (r.id.isEmpty() || takenIds.contains(r.id) || m_ids.contains(r.id))
+            // Another book's ids are kept unless this book has them; a file's are made.
+            if (r.id.isEmpty() || takenIds.contains(r.id))
                 r.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
             if (!r.createDate.isValid())
                 r.createDate = Clock::now();
@@ -1006,7 +1007,6 @@ private:
             m_result.fen += *fen;
         }
         ++m_result.count;
-        m_ids.insert(r.id);
     }
 
     // Runs `head` with the rows gathered in `values`, which it empties.
@@ -1031,7 +1031,6 @@ private:
     QList<BookImport::Item> m_batch;
     QString m_historyValues;
     QString m_voidValues;
-    QSet<QString> m_ids;
     std::optional<qint64> m_highest;
     QHash<QString, QSet<QString>> m_lookups;
 };
@@ -1074,10 +1073,9 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     if (!writer.flush())
         return failed();
     // The reader tells a row's problems as it reads it, the numbers a batch later.
-    std::stable_sort(result.problems.begin(), result.problems.end(),
-                     [](const BookImport::Problem &a, const BookImport::Problem &b) {
-                         return a.row < b.row;
-                     });
+    std::stable_sort(
+        result.problems.begin(), result.problems.end(),
+        [](const BookImport::Problem &a, const BookImport::Problem &b) { return a.row < b.row; });
     if (result.problemCount > 0)
         return result;
     result.ok = true;
