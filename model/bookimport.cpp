@@ -2,6 +2,7 @@
 #include "bookimport.h"
 
 #include "backupservice.h"
+#include "bookfile.h"
 #include "database.h"
 #include "money.h"
 #include "receiptrow.h"
@@ -171,9 +172,14 @@ QString BookImport::checkReceipt(const Receipt &r)
 
 std::unique_ptr<BookImport::Source> BookImport::openBook(const QString &path, QString *error)
 {
-    // The same check as a restore: a damaged file, a foreign one or one with triggers of
-    // its own is refused before any of it is read.
-    const RestoreCheck found = BackupService::checkRestoreFile(path);
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical == QFileInfo(BookFile::path()).canonicalFilePath()) {
+        *error = u"这是正在使用的数据库文件，不能导入它自己"_s;
+        return nullptr;
+    }
+    // The check of a backup before a restore: a damaged file, a foreign one or one with
+    // triggers of its own is refused before any of it is read.
+    const RestoreCheck found = BackupService::checkBook(path);
     if (!found.ok) {
         *error = found.problem;
         return nullptr;

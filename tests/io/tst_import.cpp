@@ -98,9 +98,11 @@ private Q_SLOTS:
     void roundTrip();
     void workbookOfAnotherProgram_data();
     void workbookOfAnotherProgram();
+    void workbookPartsWhereTheyAreNamed();
     void refusals_data();
     void refusals();
     void numbering();
+    void cancelledImportChangesNothing();
 
 private:
     QString file(const QString &name) const { return m_files->filePath(name); }
@@ -275,6 +277,14 @@ void tst_Import::refusals_data()
                     "<c r=\"C2\" t=\"inlineStr\"><is><t>甲</t></is></c>"
                     "<c r=\"D2\"><f>SUM(E1:E9)</f></c></row>")
         << 2 << u"公式没有计算结果"_s;
+    QTest::newRow("error cell")
+        << u"a.xlsx"_s
+        << sheetXml("<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\" t=\"inlineStr\"><is>"
+                    "<t>2024-05-01</t></is></c><c r=\"C2\" t=\"e\"><v>#N/A</v></c>"
+                    "<c r=\"D2\"><v>1</v></c></row>")
+        << 2 << u"交款单位：错误值 #N/A"_s;
+    QTest::newRow("book that is no book")
+        << u"a.db"_s << QByteArray(5000, 'x') << 0 << u"不是收据数据库"_s;
     QTest::newRow("zip bomb") << u"a.xlsx"_s << sheetXml(QByteArray(64 * 1024 * 1024, ' ')) << 0
                               << u"压缩炸弹"_s;
 }
@@ -301,6 +311,48 @@ void tst_Import::refusals()
                  && result.problems.constFirst().reason.contains(reason),
              qPrintable(BookImport::report(result)));
     QCOMPARE(fileHash(env.databasePath()), before);
+}
+
+// A workbook whose parts are where its relations say (not the usual names), counting days
+// from 1904, with rich text and its phonetic reading in a shared string and cells without
+// their names.
+void tst_Import::workbookPartsWhereTheyAreNamed()
+{
+    TestEnvironment env;
+    env.createDatabase();
+    const QByteArray main = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+    const QByteArray workbook = "<workbook " + main
+        + " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+          "<workbookPr date1904=\"1\"/><sheets><sheet name=\"s\" sheetId=\"1\" r:id=\"rId7\"/>"
+          "</sheets></workbook>";
+    const QByteArray relations
+        = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+          "<Relationship Id=\"rId7\" Type=\"x/worksheet\" Target=\"sheets/data.xml\"/>"
+          "<Relationship Id=\"rId8\" Type=\"x/sharedStrings\" Target=\"/xl/words.xml\"/>"
+          "</Relationships>";
+    const QByteArray strings = "<sst " + main
+        + "><si><t>收据单号</t></si><si><t>收款日期</t></si><si><t>交款单位</t></si>"
+          "<si><t>收款金额</t></si><si><r><t>星河</t></r><r><rPr><b/></rPr><t xml:space="
+          "\"preserve\">文化 </t></r><rPh><t>せいが</t></rPh></si></sst>";
+    const qint64 serial = QDate(1904, 1, 1).daysTo(QDate(2024, 5, 1));
+    const QByteArray sheet = "<worksheet " + main
+        + "><sheetData><row><c t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c><c t=\"s\"><v>2</v>"
+          "</c><c t=\"s\"><v>3</v></c></row><row><c t=\"str\"><v>A-1</v></c><c><v>"
+        + QByteArray::number(serial) + "</v></c><c t=\"s\"><v>4</v></c><c><v>1234.5599999999999"
+        + "</v></c></row></sheetData></worksheet>";
+    QVERIFY(writeZip(file(u"parts.xlsx"_s),
+                     {{"xl/workbook.xml", workbook},
+                      {"xl/_rels/workbook.xml.rels", relations},
+                      {"xl/words.xml", strings},
+                      {"xl/sheets/data.xml", sheet}}));
+    const BookImport::Result result = importFile(file(u"parts.xlsx"_s));
+    QVERIFY2(result.ok, qPrintable(BookImport::report(result)));
+    const std::optional<Receipt> read = ReceiptBook::shared().read(
+        env.queryRaw(u"select id from tb_receipt where receiptNo = 'A-1'"_s));
+    QVERIFY(read);
+    QCOMPARE(read->receiptDate.date(), QDate(2024, 5, 1));
+    QCOMPARE(read->payer, u"星河文化 "_s);
+    QCOMPARE(read->total, 1234.56);
 }
 
 // The counter moves past the highest number brought in; with renumbering, numbers taken
@@ -332,6 +384,27 @@ void tst_Import::numbering()
     QVERIFY(BookImport::report(result).contains(u"单号 0000001 → 0000003"_s));
     QCOMPARE(ReceiptNumbering::storedCounter(SQLiteHelper::shared()), 121);
     QCOMPARE(env.queryRaw(u"select payer from tb_receipt where receiptNo = '0000004'"_s), u"丙"_s);
+}
+
+// Stopped from its progress (the window's 取消), an import leaves the book as it was, even
+// after batches were written inside its transaction.
+void tst_Import::cancelledImportChangesNothing()
+{
+    TestEnvironment env;
+    env.createDatabase();
+    QByteArray rows = csvHeader;
+    for (int i = 1; i <= 2500; ++i)
+        rows += QByteArray::number(i) + ",2024-05-01,甲,1,,\r\n";
+    QVERIFY(writeFile(file(u"a.csv"_s), rows));
+    const QByteArray before = fileHash(env.databasePath());
+    BookImport::Options options;
+    options.progress = [](qint64) {
+        return false;
+    };
+    const BookImport::Result result = importFile(file(u"a.csv"_s), options);
+    QVERIFY(!result.ok);
+    QVERIFY(!result.error.isEmpty());
+    QCOMPARE(fileHash(env.databasePath()), before);
 }
 
 QTEST_GUILESS_MAIN(tst_Import)
