@@ -673,6 +673,14 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         if (parser.isSet(*option) && !parser.isSet(importOption))
             return usageError(u"--%1 只用于 --import"_s.arg(option->names().constFirst()));
     }
+    if (parser.isSet(importOption)) {
+        const QString source = parser.value(importOption);
+        const QString suffix = QFileInfo(source).suffix().toLower();
+        if (source.isEmpty())
+            return usageError(u"--import 需要一个文件名"_s);
+        if (suffix != u"csv"_s && suffix != u"xlsx"_s && suffix != u"db"_s)
+            return usageError(u"只能导入 .csv、.xlsx 或 .db 文件：%1"_s.arg(source));
+    }
     if (parser.isSet(importOption))
         return importReceipts(parser.value(importOption), parser.isSet(dryRunOption),
                               parser.isSet(renumberOption));

@@ -59,12 +59,10 @@ public:
             *error = u"文件是 UTF-16 或 UTF-32 编码：请另存为 UTF-8 或 GB18030 编码的 CSV"_s;
             return false;
         }
-        if (head.startsWith("\xEF\xBB\xBF")) {
-            m_file.read(3);
-            return true; // UTF-8, as the byte-order mark says
-        }
-        // Without a mark: UTF-8 when every byte sequence is one, else GB18030 (what Chinese
-        // Excel writes) when it is that; anything else is refused rather than misread.
+        const bool marked = head.startsWith("\xEF\xBB\xBF");
+        // UTF-8 when every byte sequence is one (as the byte-order mark says, if there is
+        // one), else GB18030 (what Chinese Excel writes) when it is that; anything else is
+        // refused rather than misread.
         QStringDecoder utf8(QStringDecoder::Utf8);
         bool nul = false;
         while (!m_file.atEnd()) {
@@ -77,8 +75,15 @@ public:
             *error = u"文件中有空字符：不是文本文件，或者是 UTF-16 编码"_s;
             return false;
         }
-        if (!utf8.hasError())
+        if (!utf8.hasError()) {
+            if (marked)
+                m_file.read(3);
             return true;
+        }
+        if (marked) {
+            *error = u"文件开头标明是 UTF-8 编码，其中却有不是 UTF-8 的字节：文件已损坏？"_s;
+            return false;
+        }
         UErrorCode status = U_ZERO_ERROR;
         m_gb18030 = ucnv_open("GB18030", &status);
         if (U_FAILURE(status)) {

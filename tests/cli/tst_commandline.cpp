@@ -87,6 +87,8 @@ void tst_CommandLine::commands_data()
     QTest::newRow("import of a number the book has")
         << QStringList({u"--import"_s, u"<bad csv>"_s}) << 1 << QString()
         << u"第 2 行：单号 0000001 已在账本中"_s;
+    QTest::newRow("import of a file of another kind")
+        << QStringList({u"--import"_s, u"<not a book>"_s}) << 2 << QString() << u".csv"_s;
     QTest::newRow("--dry-run without --import")
         << QStringList({u"--check"_s, u"--dry-run"_s}) << 2 << QString() << u"--dry-run"_s;
 }

@@ -267,6 +267,8 @@ void tst_Import::refusals_data()
         << u"a.csv"_s << csv("0000002,2024-05-01," + QByteArray(1024 * 1024 + 1, 'x') + ",1,,\r\n")
         << 0 << u"第 2 行有一个单元格超过 1 MB"_s;
     QTest::newRow("UTF-16") << u"a.csv"_s << QByteArray("\xFF\xFE\x31\x00", 4) << 0 << u"UTF-16"_s;
+    QTest::newRow("marked UTF-8 that is not")
+        << u"a.csv"_s << csv("0000002,2024-05-01,\xB8\xF6,1,,\r\n") << 0 << u"标明是 UTF-8"_s;
     QTest::newRow("neither UTF-8 nor GB18030")
         << u"a.csv"_s << QByteArray("收据单号\r\n\x81\x20\r\n") << 0 << u"既不是 UTF-8"_s;
 
