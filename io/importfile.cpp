@@ -381,7 +381,6 @@ public:
         Row current;
         qint64 lastRow = m_lastRow;
         int column = -1;
-        Cell cell;
         bool inValue = false, inInline = false, hasFormula = false, hasValue = false;
         QString type, value;
         while (!m_xml.atEnd()) {
