@@ -223,8 +223,8 @@ int importReceipts(const QString &source, bool dryRun, bool renumber)
     }
     const QString name = QDir::toNativeSeparators(source);
     if (!result.ok) {
-        printMessage(
-            u"无法导入 %1：%2 处问题，没有导入任何收据"_s.arg(name).arg(result.problemCount));
+        printMessage(u"无法导入 %1：%2 处问题，没有导入任何收据"_s.arg(
+            name, QString::number(result.problemCount)));
         printReport(BookImport::report(result, 200));
         return CommandLine::Failed;
     }

@@ -822,7 +822,7 @@ public:
                 &takenIds))
             return false;
 
-        QString receipts, history, voids;
+        QString receipts;
         QSet<QString> batchNumbers;
         QList<BookImport::Problem> problems;
         for (BookImport::Item &item : m_batch) {

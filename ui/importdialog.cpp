@@ -24,9 +24,8 @@ ImportDialog::ImportDialog(const QString &file, const BookImport::Result &checke
     const QString name = QDir::toNativeSeparators(file);
     QString summary;
     if (checked.ok) {
-        summary = u"%1 检查无误：%2 张收据，合计 ¥%3"_s.arg(name)
-                      .arg(checked.count)
-                      .arg(Money::format(checked.fen));
+        summary = u"%1 检查无误：%2 张收据，合计 ¥%3"_s.arg(name, QString::number(checked.count),
+                                                            Money::format(checked.fen));
         if (checked.voided > 0)
             summary += u"（其中作废 %1 张，不计入合计）"_s.arg(checked.voided);
         summary += u"。"_s;
@@ -34,8 +33,8 @@ ImportDialog::ImportDialog(const QString &file, const BookImport::Result &checke
             summary += u"\n%1 张收据的单号已被占用，将改用下表中的新单号。"_s.arg(
                 checked.renumbered.size());
     } else {
-        summary = u"%1 中有 %2 处问题，没有导入任何收据。请改正文件后再导入："_s.arg(name).arg(
-            checked.problemCount);
+        summary = u"%1 中有 %2 处问题，没有导入任何收据。请改正文件后再导入："_s.arg(
+            name, QString::number(checked.problemCount));
     }
     if (!notes.isEmpty())
         summary += u'\n' + notes.join(u'\n');
