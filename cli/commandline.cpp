@@ -11,6 +11,8 @@
 #include "receiptbook.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
+#include "receiptimport.h"
+#include "receiptnumbering.h"
 #include "receiptprinter.h"
 #include "receiptstream.h"
 #include "sharedbook.h"
@@ -191,6 +193,64 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
         return CommandLine::Failed;
     }
     printResult(BookFile::path());
+    return CommandLine::Done;
+}
+
+// The lines of a report, each on its own line of standard error under the message.
+void printReport(const QString &report)
+{
+    if (report.isEmpty())
+        return;
+    for (const QString &line : report.split(u'\n'))
+        std::fprintf(stderr, "  %s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+// Receipts brought in from a file: all of them or, with a problem in any row, none.
+int importReceipts(const QString &source, bool dryRun, bool renumber)
+{
+    BookLock lock(BookFile::path());
+    if (const std::optional<int> refused = holdForWriting(lock, false))
+        return *refused;
+    ReceiptBook &book = ReceiptBook::shared();
+    const std::optional<ReceiptNoSetting> numbering = ReceiptNumbering::stored(book.connection());
+    QString error;
+    const std::unique_ptr<BookImport::Source> reader
+        = ReceiptImport::open(source, &error, numbering ? numbering->numLong : 7);
+    if (!reader) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    BookImport::Options options;
+    options.dryRun = dryRun;
+    options.renumber = renumber;
+    const BookImport::Result result = book.importReceipts(*reader, options);
+    for (const QString &note : reader->notes())
+        printMessage(note);
+    if (!result.error.isEmpty()) {
+        printMessage(result.error);
+        return CommandLine::Failed;
+    }
+    const QString name = QDir::toNativeSeparators(source);
+    if (!result.ok) {
+        printMessage(u"无法导入 %1：%2 处问题，没有导入任何收据"_s.arg(
+            name, QString::number(result.problemCount)));
+        printReport(BookImport::report(result, 200));
+        return CommandLine::Failed;
+    }
+    if (!result.renumbered.isEmpty()) {
+        printMessage(u"%1 张收据的单号已被占用，改用新的单号："_s.arg(result.renumbered.size()));
+        printReport(BookImport::report(result, 1000));
+    }
+    const QString voided
+        = result.voided > 0 ? u"（其中作废 %1 张，不计入合计）"_s.arg(result.voided) : QString();
+    if (dryRun)
+        printResult(
+            u"检查通过：%1 张收据可以导入，合计 ¥%2%3；没有导入（--dry-run）"_s.arg(result.count)
+                .arg(Money::format(result.fen), voided));
+    else
+        printResult(u"%1 张收据已导入，合计 ¥%2%3"_s.arg(result.count)
+                        .arg(Money::format(result.fen), voided));
     return CommandLine::Done;
 }
 
@@ -609,6 +669,20 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"The receipt book: a file, or a shared book's postgresql:// URI (or QUENTA_BOOK)."_s,
         u"BOOK"_s);
     parser.addOption(bookOption);
+    const QCommandLineOption importOption(
+        u"import"_s,
+        u"从 FILE（.csv、.xlsx 或另一个 Quenta 数据库 .db）导入收据：有一行不对就一张也不导入，"
+        u"问题输出到标准错误。Import the receipts of FILE (.csv, .xlsx, or another Quenta book "
+        u".db): all of them, or none when any row is wrong (the rows are told on standard "
+        u"error)."_s,
+        u"FILE"_s);
+    const QCommandLineOption dryRunOption(
+        u"dry-run"_s, u"只检查，不导入（--import）。Check only, import nothing (--import)."_s);
+    const QCommandLineOption renumberOption(
+        u"renumber"_s,
+        u"单号已被占用的收据改用下一个空闲单号（--import）。Give receipts whose number is taken "
+        u"the next free numbers (--import)."_s);
+    parser.addOptions({importOption, dryRunOption, renumberOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
@@ -639,14 +713,29 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     const int commands = int(parser.isSet(backupOption)) + int(parser.isSet(restoreOption))
         + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption))
         + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption))
-        + int(parser.isSet(createSharedBookOption));
+        + int(parser.isSet(createSharedBookOption)) + int(parser.isSet(importOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
         return usageError(u"一次只能做一件事：--backup、--restore、--check、--export、"
-                          u"--print-pdf、--test-page、--create-shared-book 选其一"_s);
+                          u"--print-pdf、--test-page、--create-shared-book、--import 选其一"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
         return usageError(u"--yes 只用于 --restore"_s);
+    for (const QCommandLineOption *option : {&dryRunOption, &renumberOption}) {
+        if (parser.isSet(*option) && !parser.isSet(importOption))
+            return usageError(u"--%1 只用于 --import"_s.arg(option->names().constFirst()));
+    }
+    if (parser.isSet(importOption)) {
+        const QString source = parser.value(importOption);
+        const QString suffix = QFileInfo(source).suffix().toLower();
+        if (source.isEmpty())
+            return usageError(u"--import 需要一个文件名"_s);
+        if (suffix != u"csv"_s && suffix != u"xlsx"_s && suffix != u"db"_s)
+            return usageError(u"只能导入 .csv、.xlsx 或 .db 文件：%1"_s.arg(source));
+    }
+    if (parser.isSet(importOption))
+        return importReceipts(parser.value(importOption), parser.isSet(dryRunOption),
+                              parser.isSet(renumberOption));
     const bool createsSharedBook = parser.isSet(createSharedBookOption);
     if (parser.isSet(deskRoleOption) && !createsSharedBook)
         return usageError(u"--desk-role 只用于 --create-shared-book"_s);

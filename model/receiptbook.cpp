@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "database.h"
 #include "datetext.h"
+#include "money.h"
 #include "receiptnumbering.h"
 #include "receiptrow.h"
 #include "receiptsearchindex.h"
@@ -15,7 +16,9 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUuid>
 
+#include <algorithm>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -763,4 +766,335 @@ bool ReceiptBook::restoreDeleted(const HistoryEntry &deletion, QString *error)
         return failSaving();
     tell(BookChange::Kind::Restored, {receipt->id}, {*row});
     return true;
+}
+
+// --- import ----------------------------------------------------------------------------
+
+namespace {
+
+// The rows of an import, written a batch at a time inside the import's transaction: one
+// statement finds which numbers of a batch are taken, one inserts its receipts, one their
+// history rows, one their voids. A statement per row would cost more than the rows: the
+// search index's triggers are compiled with each insert statement.
+class ImportWriter
+{
+public:
+    static constexpr qsizetype batchSize = 500;
+
+    ImportWriter(ReceiptBook &book, const BookImport::Options &options, const QString &file,
+                 const ReceiptNoSetting &setting, qint64 lastRowBefore, BookImport::Result &result)
+        : m_book(book)
+        , m_connection(book.connection())
+        , m_options(options)
+        , m_file(file)
+        , m_setting(setting)
+        , m_next(std::max<qint64>(setting.currNum, 1))
+        , m_lastRowBefore(lastRowBefore)
+        , m_result(result)
+        , m_now(stored(Clock::now()))
+    {
+        m_batch.reserve(batchSize);
+    }
+
+    bool add(BookImport::Item &&item)
+    {
+        m_batch.append(std::move(item));
+        return m_batch.size() < batchSize || flush();
+    }
+
+    void addProblems(const QList<BookImport::Problem> &problems)
+    {
+        for (const BookImport::Problem &problem : problems) {
+            if (m_result.problems.size() < BookImport::keptProblems)
+                m_result.problems.append(problem);
+            ++m_result.problemCount;
+        }
+    }
+
+    // Writes the rows gathered; false when the book could not be read or written.
+    bool flush()
+    {
+        if (m_batch.isEmpty())
+            return true;
+        QStringList numbers, ids;
+        for (const BookImport::Item &item : std::as_const(m_batch)) {
+            numbers.append(item.receipt.receiptNo);
+            if (!item.receipt.id.isEmpty())
+                ids.append(item.receipt.id);
+        }
+        QHash<QString, qint64> taken;
+        if (!readTaken(u"select receiptNo, rowid from tb_receipt where receiptNo in (%1)"_s.arg(
+                           sqlQuoteList(numbers)),
+                       &taken))
+            return false;
+        QHash<QString, qint64> takenIds;
+        if (!ids.isEmpty()
+            && !readTaken(
+                u"select id, rowid from tb_receipt where id in (%1)"_s.arg(sqlQuoteList(ids)),
+                &takenIds))
+            return false;
+
+        QString receipts;
+        QSet<QString> batchNumbers;
+        QList<BookImport::Problem> problems;
+        for (BookImport::Item &item : m_batch) {
+            Receipt &r = item.receipt;
+            if (const QString reason = BookImport::checkReceipt(r); !reason.isEmpty()) {
+                problems.append({item.row, reason});
+                continue;
+            }
+            const auto found = taken.constFind(r.receiptNo);
+            const bool inBook = found != taken.constEnd() && *found <= m_lastRowBefore;
+            const bool inFile
+                = !inBook && (found != taken.constEnd() || batchNumbers.contains(r.receiptNo));
+            if (inBook || inFile) {
+                if (!m_options.renumber) {
+                    problems.append({item.row,
+                                     inBook ? u"单号 %1 已在账本中"_s.arg(r.receiptNo)
+                                            : u"单号 %1 在文件中不止出现一次"_s.arg(r.receiptNo),
+                                     true});
+                    continue;
+                }
+                const std::optional<QString> free = nextFreeNumber(batchNumbers);
+                if (!free)
+                    return false;
+                m_result.renumbered.append({r.receiptNo, *free});
+                item.historyExtra.insert(u"renumberedFrom"_s, r.receiptNo);
+                r.receiptNo = *free;
+            }
+            batchNumbers.insert(r.receiptNo);
+            // Another book's ids are kept unless this book has them; a file's are made.
+            if (r.id.isEmpty() || takenIds.contains(r.id))
+                r.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+            if (!r.createDate.isValid())
+                r.createDate = Clock::now();
+            appendReceipt(receipts, item);
+            noteNumber(r.receiptNo);
+            noteLookups(r);
+        }
+        addProblems(problems);
+        m_batch.clear();
+        // A problem anywhere means nothing is kept; the rows without one are still written
+        // so that the numbers of the rows after them are checked against them.
+        return write(
+                   u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, "_s
+                   u"reason2, remark, paytype, payee, approve, accountant, creator, createDate, "_s
+                   u"total, totalBig, isDeleted) values "_s,
+                   receipts)
+            && write(
+                   u"insert into tb_history (time, action, receiptId, receiptNo, detail) values "_s,
+                   m_historyValues)
+            && write(u"insert into tb_void (receiptId, reason, voidDate) values "_s, m_voidValues);
+    }
+
+    // Moves the counter past the highest number brought in and adds the lookup entries
+    // the book lacks.
+    bool finish(const QList<std::pair<QString, QString>> &extraLookups)
+    {
+        for (const auto &[table, text] : extraLookups)
+            m_lookups[table].insert(text);
+        if (m_highest && *m_highest >= m_setting.currNum) {
+            ReceiptNoSetting moved = m_setting;
+            moved.currNum
+                = *m_highest < std::numeric_limits<qint64>::max() ? *m_highest + 1 : *m_highest;
+            if (!m_connection.write(ReceiptNumbering::saveStatement(moved)))
+                return false;
+        }
+        QString sql;
+        for (auto it = m_lookups.constBegin(); it != m_lookups.constEnd(); ++it) {
+            const QString column = it.key() == u"tb_account"_s ? u"userName"_s : u"content"_s;
+            for (const QString &text : it.value()) {
+                if (text.trimmed().isEmpty())
+                    continue;
+                sql += u"insert into %1 (id, %2) select %3, %4 where not exists "_s
+                       u"(select 1 from %1 where %2 = %4);\n"_s.arg(
+                           it.key(), column,
+                           sqlQuote(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
+                           sqlQuote(text));
+            }
+        }
+        return sql.isEmpty() || m_connection.write(sql);
+    }
+
+private:
+    bool readTaken(const QString &sql, QHash<QString, qint64> *taken)
+    {
+        std::unique_ptr<ResultSet> rows = m_connection.query(sql);
+        if (!rows)
+            return false;
+        while (rows->next())
+            taken->insert(rows->stringForColumnIndex(0).value_or(QString()),
+                          rows->int64ForColumnIndex(1));
+        if (rows->hasError()) {
+            m_connection.noteFailure(rows->errorCode(), rows->errorMessage());
+            return false;
+        }
+        return true;
+    }
+
+    // The next number of the counter that no receipt carries, in the book or in this batch.
+    std::optional<QString> nextFreeNumber(const QSet<QString> &batchNumbers)
+    {
+        for (;; ++m_next) {
+            ReceiptNoSetting candidate = m_setting;
+            candidate.currNum = m_next;
+            const QString text = ReceiptNumbering::numberText(candidate);
+            if (batchNumbers.contains(text))
+                continue;
+            const std::optional<bool> taken = m_book.isNumberTaken(text, m_next);
+            if (!taken)
+                return std::nullopt;
+            if (!*taken) {
+                ++m_next;
+                return text;
+            }
+        }
+    }
+
+    void noteNumber(const QString &number)
+    {
+        if (number.size() > 18 || number.isEmpty())
+            return;
+        bool isNumber = false;
+        const qint64 value = number.toLongLong(&isNumber);
+        if (isNumber && value >= 0
+            && std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }))
+            m_highest = std::max(m_highest.value_or(value), value);
+    }
+
+    void noteLookups(const Receipt &r)
+    {
+        m_lookups[u"tb_payer"_s].insert(r.payer);
+        m_lookups[u"tb_reason1"_s].insert(r.reason1);
+        m_lookups[u"tb_reason2"_s].insert(r.reason2);
+        m_lookups[u"tb_paytype"_s].insert(r.paytype);
+        for (const QString *person : {&r.payee, &r.approve, &r.accountant})
+            m_lookups[u"tb_account"_s].insert(*person);
+    }
+
+    void appendReceipt(QString &receipts, const BookImport::Item &item)
+    {
+        const Receipt &r = item.receipt;
+        const QString values[] = {
+            r.id,
+            r.receiptNo,
+            formatDateText(r.receiptDate, DateText::dayStart),
+            r.payer,
+            r.reason1,
+            r.reason2,
+            r.remark,
+            r.paytype,
+            r.payee,
+            r.approve,
+            r.accountant,
+            r.creator,
+            formatDateText(r.createDate, DateText::dateTime),
+            amountText(r.total),
+            r.totalBig,
+            QString::number(r.isDeleted),
+        };
+        receipts += receipts.isEmpty() ? u"("_s : u",\n("_s;
+        for (const QString &value : values)
+            receipts += sqlQuote(value) + u',';
+        receipts.back() = u')';
+
+        QJsonObject detail = ReceiptHistory::toJson(r);
+        detail.insert(u"file"_s, m_file);
+        detail.insert(u"row"_s, item.row);
+        if (r.voidReason)
+            detail.insert(u"reason"_s, *r.voidReason);
+        for (auto it = item.historyExtra.constBegin(); it != item.historyExtra.constEnd(); ++it)
+            detail.insert(it.key(), it.value());
+        m_historyValues += (m_historyValues.isEmpty() ? u"("_s : u",\n("_s)
+            + u"%1, %2, %3, %4, %5)"_s.arg(
+                sqlQuote(m_now), sqlQuote(ReceiptHistory::actionName(HistoryAction::Import)),
+                sqlQuote(r.id), sqlQuote(r.receiptNo),
+                sqlQuote(QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact))));
+        if (r.voidReason) {
+            m_voidValues += (m_voidValues.isEmpty() ? u"("_s : u",\n("_s)
+                + u"%1, %2, %3)"_s.arg(sqlQuote(r.id), sqlQuote(*r.voidReason),
+                                       sqlQuote(item.voidDate.isEmpty() ? m_now : item.voidDate));
+            ++m_result.voided;
+        } else if (const std::optional<qint64> fen = Money::fenOf(r)) {
+            m_result.fen += *fen;
+        }
+        ++m_result.count;
+    }
+
+    // Runs `head` with the rows gathered in `values`, which it empties.
+    bool write(const QString &head, QString &values)
+    {
+        if (values.isEmpty())
+            return true;
+        const bool written = m_connection.write(head + values + u';');
+        values.clear();
+        return written;
+    }
+
+    ReceiptBook &m_book;
+    SQLiteHelper &m_connection;
+    const BookImport::Options &m_options;
+    QString m_file;
+    ReceiptNoSetting m_setting;
+    qint64 m_next;
+    qint64 m_lastRowBefore;
+    BookImport::Result &m_result;
+    QString m_now;
+    QList<BookImport::Item> m_batch;
+    QString m_historyValues;
+    QString m_voidValues;
+    std::optional<qint64> m_highest;
+    QHash<QString, QSet<QString>> m_lookups;
+};
+
+} // namespace
+
+BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
+                                               const BookImport::Options &options)
+{
+    BookImport::Result result;
+    const auto failed = [&] {
+        result.ok = false;
+        result.error = u"导入失败：%1"_s.arg(connection().lastError());
+        return result;
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failed();
+    const std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(connection());
+    // Rows after this one are the import's own: a number found there is twice in the file.
+    const std::optional<qint64> lastRow
+        = connection().count(u"select coalesce(max(rowid), 0) from tb_receipt"_s);
+    if (!setting || !lastRow)
+        return failed();
+    ImportWriter writer(*this, options, source.fileName(), *setting, *lastRow, result);
+    BookImport::Item item;
+    QList<BookImport::Problem> problems;
+    qint64 read = 0;
+    while (source.next(&item, &problems)) {
+        writer.addProblems(problems);
+        problems.clear();
+        if (!writer.add(std::move(item)))
+            return failed();
+        if (options.progress && ++read % 2000 == 0 && !options.progress(read)) {
+            result.error = u"导入已取消"_s;
+            return result;
+        }
+    }
+    writer.addProblems(problems);
+    if (!writer.flush())
+        return failed();
+    // The reader tells a row's problems as it reads it, the numbers a batch later.
+    std::stable_sort(
+        result.problems.begin(), result.problems.end(),
+        [](const BookImport::Problem &a, const BookImport::Problem &b) { return a.row < b.row; });
+    if (result.problemCount > 0)
+        return result;
+    result.ok = true;
+    if (options.dryRun)
+        return result;
+    if (!writer.finish(source.lookupEntries()) || !transaction.commit())
+        return failed();
+    Q_EMIT replaced();
+    return result;
 }

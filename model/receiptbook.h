@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "bookimport.h"
 #include "receipt.h"
 #include "receipthistory.h"
 
@@ -166,6 +167,15 @@ public:
     static QString dateSpanStatement();
     // The rows of `rows` (rowids), each with its rowid first (as quenta_row), in no order.
     static QString rowsStatement(const QList<qint64> &rows);
+
+    // Brings the receipts of `source` into the book in one transaction, all or nothing:
+    // each with its void and one history row (import, with the file's name), the numbering
+    // counter moved past the highest number brought, and the lookup lists given the
+    // payers, reasons, payment methods and people they lack. Every row is checked first;
+    // one problem (the source's or a number taken, in the book or twice in the file) and
+    // nothing is written. Tells replaced() when written.
+    BookImport::Result importReceipts(BookImport::Source &source,
+                                      const BookImport::Options &options = {});
 
 Q_SIGNALS:
     // A write was committed.

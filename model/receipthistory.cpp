@@ -23,7 +23,7 @@ constexpr ActionNames actionNames[] = {
     {HistoryAction::Insert, u"insert", u"开单"},     {HistoryAction::Update, u"update", u"修改"},
     {HistoryAction::Delete, u"delete", u"删除"},     {HistoryAction::Void, u"void", u"作废"},
     {HistoryAction::Unvoid, u"unvoid", u"撤销作废"}, {HistoryAction::Print, u"print", u"打印"},
-    {HistoryAction::Restore, u"restore", u"恢复"},
+    {HistoryAction::Restore, u"restore", u"恢复"},   {HistoryAction::Import, u"import", u"导入"},
 };
 
 // The fields an edit can change, with the names the user reads.

@@ -11,7 +11,7 @@
 #include <optional>
 
 // What was done to a receipt, as tb_history records it.
-enum class HistoryAction { Insert, Update, Delete, Void, Unvoid, Print, Restore };
+enum class HistoryAction { Insert, Update, Delete, Void, Unvoid, Print, Restore, Import };
 
 // One row of the history.
 struct HistoryEntry

@@ -54,6 +54,7 @@ echo
 for size in $sizes; do
     run "$size" bench_book
     run "$size" bench_cliexport
+    [ "$size" -ne 100000 ] || run "$size" bench_import
     [ "$size" -eq 100000 ] || run "$size" bench_startup
 done
 

@@ -8,11 +8,16 @@
 #include "clock.h"
 #include "filedialogs.h"
 #include "historyview.h"
+#include "importdialog.h"
 #include "listview.h"
+#include "lookupstores.h"
 #include "messagebox.h"
 #include "preferences.h"
 #include "printsettingsdialog.h"
+#include "money.h"
 #include "receiptbook.h"
+#include "receiptimport.h"
+#include "receiptnostore.h"
 #include "toast.h"
 
 #include <QCoreApplication>
@@ -22,6 +27,7 @@
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -70,6 +76,8 @@ BookMenu::BookMenu(QMainWindow *window)
             &QAction::triggered, this, &BookMenu::openDataFolder);
     QAction *exportList = addAction(file, u"exportListAction"_s, u"导出列表(&E)…"_s);
     connect(exportList, &QAction::triggered, this, &BookMenu::exportList);
+    connect(addAction(file, u"importAction"_s, u"导入收据(&I)…"_s), &QAction::triggered, this,
+            &BookMenu::importReceipts);
     file->addSeparator();
     connect(addAction(file, u"printSettingsAction"_s, u"打印设置(&P)…"_s), &QAction::triggered,
             this, &BookMenu::showPrintSettings);
@@ -184,6 +192,102 @@ void BookMenu::exportList()
         }
     }
     m_errorToast->show(u"请先打开一个收据列表"_s);
+}
+
+void BookMenu::importReceipts()
+{
+    const QString lastFolder = Preferences::value(u"lastImportFolder"_s);
+    const QString source = FileDialogs::openFileName(
+        m_window, u"导入收据"_s,
+        lastFolder.isEmpty() ? QFileInfo(BookFile::path()).absolutePath() : lastFolder,
+        u"收据文件 (*.csv *.xlsx *.db);;CSV 文件 (*.csv);;Excel 工作簿 (*.xlsx);;"
+        u"Quenta 数据库 (*.db)"_s);
+    if (source.isEmpty())
+        return;
+    Preferences::setValue(u"lastImportFolder"_s, QFileInfo(source).absolutePath());
+    BookImport::Options options;
+    options.dryRun = true;
+    QStringList notes;
+    std::optional<BookImport::Result> checked = runImport(source, options, &notes);
+    if (!checked)
+        return;
+    {
+        ImportDialog dialog(source, *checked, notes, m_window);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+    }
+    if (!checked->ok) {
+        // Renumbering asked for: the file is checked again with it, and shown once more.
+        options.renumber = true;
+        checked = runImport(source, options, &notes);
+        if (!checked)
+            return;
+        ImportDialog dialog(source, *checked, notes, m_window);
+        if (dialog.exec() != QDialog::Accepted || !checked->ok)
+            return;
+    }
+    options.dryRun = false;
+    const std::optional<BookImport::Result> imported = runImport(source, options, &notes);
+    if (!imported)
+        return;
+    if (!imported->ok) {
+        // Another program wrote the book between the check and the import.
+        ImportDialog(source, *imported, notes, m_window).exec();
+        return;
+    }
+    // The lists read the book again on replaced(); the lookups and the next number follow.
+    for (LookupStoreBase *store : std::initializer_list<LookupStoreBase *> {
+             &PayerStore::shared(), &Reason1Store::shared(), &Reason2Store::shared(),
+             &PaytypeStore::shared(), &AccountStore::shared()})
+        store->load();
+    ReceiptNoStore::shared().loadSetting();
+    if (AppStore::shared().receiptEdit().id.isEmpty())
+        ReceiptNoStore::shared().nextReceiptNo();
+    m_successToast->show(
+        u"%1 张收据已导入，合计 ¥%2"_s.arg(imported->count).arg(Money::format(imported->fen)));
+}
+
+std::optional<BookImport::Result>
+BookMenu::runImport(const QString &source, const BookImport::Options &given, QStringList *notes)
+{
+    QString error;
+    const std::unique_ptr<BookImport::Source> reader
+        = ReceiptImport::open(source, &error, ReceiptNoStore::shared().receiptNoSetting().numLong);
+    if (!reader) {
+        MessageBox::warning(m_window, u"无法导入"_s, error);
+        return std::nullopt;
+    }
+    QProgressDialog progress(given.dryRun ? u"正在检查 %1…"_s.arg(reader->fileName())
+                                          : u"正在导入 %1…"_s.arg(reader->fileName()),
+                             u"取消"_s, 0, 100, m_window);
+    progress.setObjectName(u"importProgressDialog"_s);
+    progress.setWindowTitle(u"导入收据"_s);
+    progress.setWindowModality(Qt::WindowModal);
+    // Shown only when the import takes longer than a moment.
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    BookImport::Options options = given;
+    // The write holds the book's transaction on this thread's connection: the window is
+    // kept drawing between batches, its input held off by the modal dialog, whose 取消
+    // stops the import (nothing is written then).
+    options.progress = [&](qint64) {
+        const int percent = reader->percent();
+        progress.setValue(std::clamp(percent, 0, 99));
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    };
+    BookImport::Result result = ReceiptBook::shared().importReceipts(*reader, options);
+    const bool canceled = progress.wasCanceled();
+    progress.reset();
+    progress.hide();
+    *notes = reader->notes();
+    if (!result.error.isEmpty()) {
+        if (!canceled)
+            m_errorToast->show(result.error);
+        return std::nullopt;
+    }
+    return result;
 }
 
 void BookMenu::showAbout()

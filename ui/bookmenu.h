@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "bookimport.h"
+
 #include <QObject>
 
 class BookMaintenance;
@@ -23,6 +25,9 @@ public:
     void openDataFolder();
     // 导出… of the receipt list on screen.
     void exportList();
+    // 导入收据…: a file is checked first (its problems shown, nothing written), then
+    // imported after the user confirms.
+    void importReceipts();
     void showAbout();
     void showPrintSettings();
     void showHistory();
@@ -30,6 +35,12 @@ public:
     void showSelectedHistory();
 
 private:
+    // Runs one pass of an import of `source` (a check, or the write) with a progress
+    // dialog when it takes a moment; *notes gets what the reader passed over. Nothing,
+    // with the reason told, when the file cannot be read at all.
+    std::optional<BookImport::Result> runImport(const QString &source,
+                                                const BookImport::Options &options,
+                                                QStringList *notes);
     void onReceiptSaved();
     void onBackupFailed(const QString &error);
 

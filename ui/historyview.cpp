@@ -58,6 +58,19 @@ QString detailOf(const HistoryEntry &entry, bool restored)
                 QString::number(entry.detail.value(u"replacedReceiptCount"_s).toInteger()),
                 entry.detail.value(u"replacedHighestNo"_s).toString());
         return {};
+    case HistoryAction::Import: {
+        // From a file's row, or from another book (where its own history came along).
+        const qint64 row = entry.detail.value(u"row"_s).toInteger();
+        QString text = u"导入自 %1"_s.arg(entry.detail.value(u"file"_s).toString());
+        if (row > 0)
+            text += u"（第 %1 %2）"_s.arg(row).arg(
+                entry.detail.contains(u"sourceHistory"_s) ? u"张"_s : u"行"_s);
+        if (entry.detail.contains(u"renumberedFrom"_s))
+            text += u"，原单号 %1"_s.arg(entry.detail.value(u"renumberedFrom"_s).toString());
+        if (entry.detail.contains(u"reason"_s))
+            text += u"，已作废：%1"_s.arg(entry.detail.value(u"reason"_s).toString());
+        return text;
+    }
     default:
         return {};
     }

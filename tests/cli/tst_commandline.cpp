@@ -82,6 +82,15 @@ void tst_CommandLine::commands_data()
         << QStringList({u"--restore"_s, u"<backup>"_s}) << 2 << QString() << u"--yes"_s;
     QTest::newRow("restore of a file that is not a book")
         << QStringList({u"--restore"_s, notABook, u"--yes"_s}) << 1 << QString() << u"不是"_s;
+    QTest::newRow("import") << QStringList({u"--import"_s, u"<good csv>"_s}) << 0
+                            << u"1 张收据已导入，合计 ¥5.00\n"_s << QString();
+    QTest::newRow("import of a number the book has")
+        << QStringList({u"--import"_s, u"<bad csv>"_s}) << 1 << QString()
+        << u"第 2 行：单号 0000001 已在账本中"_s;
+    QTest::newRow("import of a file of another kind")
+        << QStringList({u"--import"_s, u"<not a book>"_s}) << 2 << QString() << u".csv"_s;
+    QTest::newRow("--dry-run without --import")
+        << QStringList({u"--check"_s, u"--dry-run"_s}) << 2 << QString() << u"--dry-run"_s;
 }
 
 void tst_CommandLine::commands()
@@ -92,11 +101,16 @@ void tst_CommandLine::commands()
     QFETCH(QString, err);
     QVERIFY(writeFile(path(u"notes.txt"_s), "just some notes\n"));
     QVERIFY(QFile::link(m_env->databasePath(), path(u"link.csv"_s)));
+    const QByteArray header = "收据单号,收款日期,交款单位,收款金额\r\n";
+    QVERIFY(writeFile(path(u"good.csv"_s), header + "0000009,2024-05-01,甲,5\r\n"));
+    QVERIFY(writeFile(path(u"bad.csv"_s), header + "0000001,2024-05-01,甲,5\r\n"));
     out.replace(u"<backup>"_s, path(u"b.db"_s));
     for (QString &argument : arguments) {
         argument.replace(u"<backup>"_s, path(u"b.db"_s));
         argument.replace(u"<not a book>"_s, path(u"notes.txt"_s));
         argument.replace(u"<link to book>"_s, path(u"link.csv"_s));
+        argument.replace(u"<good csv>"_s, path(u"good.csv"_s));
+        argument.replace(u"<bad csv>"_s, path(u"bad.csv"_s));
     }
     const QByteArray before = fileHash(m_env->databasePath());
     const Run run = runQuenta(arguments);
@@ -104,7 +118,7 @@ void tst_CommandLine::commands()
     // Standard output holds the result and nothing else, not even where the book is.
     QCOMPARE(run.out, out);
     QVERIFY2(run.err.contains(err), qPrintable(run.err));
-    if (!arguments.contains(u"--restore"_s) || status != 0)
+    if ((!arguments.contains(u"--restore"_s) && !arguments.contains(u"--import"_s)) || status != 0)
         QCOMPARE(fileHash(m_env->databasePath()), before);
 }
 
@@ -318,6 +332,9 @@ void tst_CommandLine::writingCommandsWaitForTheWindow()
         QCOMPARE(print.status, 3);
         QVERIFY2(print.err.contains(u"已经在使用"_s), qPrintable(print.err));
         QVERIFY(!QFile::exists(path(u"r.pdf"_s)));
+        QVERIFY(writeFile(path(u"i.csv"_s),
+                          "收据单号,收款日期,交款单位,收款金额\r\n9,2024-05-01,甲,5\r\n"));
+        QCOMPARE(runQuenta({u"--import"_s, path(u"i.csv"_s)}).status, 3);
         QCOMPARE(fileHash(m_env->databasePath()), before);
         // Reading goes on meanwhile.
         QCOMPARE(runQuenta({u"--check"_s}).status, 0);

@@ -2,11 +2,17 @@
 #include "backupservice.h"
 #include "booklock.h"
 #include "filedialogs.h"
+#include "importdialog.h"
+#include "receiptnostore.h"
 #include "sqlitehelper.h"
 #include "startup.h"
 #include "uitesthelpers.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -37,6 +43,7 @@ private Q_SLOTS:
     void secondWindowOnTheBookIsRefused_data();
     void secondWindowOnTheBookIsRefused();
     void lockFromAnotherMachineIsTakenWhenConfirmed();
+    void importShowsTheProblemsThenRenumbers();
 
 private:
     void trigger(const QString &action) { m.find<QAction>(action)->trigger(); }
@@ -94,6 +101,47 @@ void tst_BookMenu::restoreShowsTheRestoredBook()
     QVERIFY(toast(u"menuSuccessToast"_s)->isShown());
     // Without a restart, the list shows the receipt of the backup.
     QCOMPARE(listedRows(), 1);
+}
+
+namespace {
+
+// Answers the import dialogs that come up in turn with the buttons named, keeping what
+// each said (its summary and its table's first row).
+void answerImportDialogs(QStringList buttons, QStringList *said)
+{
+    QTimer::singleShot(0, [buttons, said]() mutable {
+        auto *dialog = qobject_cast<ImportDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QString text = dialog->findChild<QLabel *>(u"importSummaryLabel"_s)->text();
+        if (const auto *table = dialog->findChild<QTableWidget *>())
+            text += u" | "_s + table->item(0, 0)->text() + u' ' + table->item(0, 1)->text();
+        said->append(text);
+        const QString button = buttons.takeFirst();
+        if (!buttons.isEmpty())
+            answerImportDialogs(buttons, said);
+        dialog->findChild<QPushButton *>(button)->click();
+    });
+}
+
+} // namespace
+
+// A file whose one problem is a number taken: the table names the row, nothing is written
+// until the renumbered import is confirmed; then the list and the next number follow.
+void tst_BookMenu::importShowsTheProblemsThenRenumbers()
+{
+    QVERIFY(writeFile(file(u"in.csv"_s),
+                      "收据单号,收款日期,交款单位,收款金额\r\n0000001,"
+                          + dayText().left(10).toUtf8() + ",乙,5\r\n"));
+    FileDialogs::setTestAnswer(file(u"in.csv"_s));
+    QStringList said;
+    answerImportDialogs({u"renumberButton"_s, u"importButton"_s}, &said);
+    trigger(u"importAction"_s);
+    QCOMPARE(said.size(), 2);
+    QVERIFY2(said.at(0).endsWith(u"| 2 单号 0000001 已在账本中"_s), qPrintable(said.at(0)));
+    QVERIFY2(said.at(1).endsWith(u"| 0000001 0000002"_s), qPrintable(said.at(1)));
+    QVERIFY(toast(u"menuSuccessToast"_s)->isShown());
+    QCOMPARE(listedRows(), 2);
+    QCOMPARE(ReceiptNoStore::shared().receiptNoSetting().currNum, 3);
 }
 
 void tst_BookMenu::restoreRefusesAFileThatIsNoBook()
