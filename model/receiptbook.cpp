@@ -99,8 +99,15 @@ void ReceiptBook::tellReplaced()
 
 void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows)
 {
-    if (!ids.isEmpty())
-        Q_EMIT changed(BookChange {kind, ids, rows});
+    if (ids.isEmpty())
+        return;
+    // Every list holding the rows asks for them as they are now: one read serves them
+    // all. A change told from a listener starts its own.
+    m_toldRows = rows;
+    m_toldReceipts.reset();
+    Q_EMIT changed(BookChange {kind, ids, rows});
+    m_toldRows.reset();
+    m_toldReceipts.reset();
 }
 
 // --- reads -----------------------------------------------------------------------------
@@ -201,6 +208,17 @@ std::optional<QList<Receipt>> ReceiptBook::readRows(const QList<qint64> &rows)
 {
     if (rows.isEmpty())
         return QList<Receipt>();
+    const bool told = m_toldRows == rows;
+    if (told && m_toldReceipts)
+        return m_toldReceipts;
+    std::optional<QList<Receipt>> receipts = readRowsNow(rows);
+    if (told && m_toldRows == rows)
+        m_toldReceipts = receipts;
+    return receipts;
+}
+
+std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows)
+{
     std::unique_ptr<ResultSet> resultSet = connection().query(rowsStatement(rows));
     if (!resultSet)
         return std::nullopt;

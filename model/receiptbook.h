@@ -79,7 +79,8 @@ public:
     // unreadable: a receipt whose void cannot be read could be printed without its stamp).
     std::optional<Receipt> read(const QString &id);
     // The receipts of `rows` (rowids), in that order; a row gone meanwhile is left out.
-    // Void reasons are filled in. Nothing when the read failed.
+    // Void reasons are filled in. Nothing when the read failed. While changed() is being
+    // told, the rows of that change are read once for every list that asks.
     std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
@@ -177,6 +178,10 @@ private:
     bool recordHistory(HistoryAction action, const Receipt &receipt,
                        const QJsonObject &extra = {});
     void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows);
+    std::optional<QList<Receipt>> readRowsNow(const QList<qint64> &rows);
 
     SQLiteHelper *m_connection;
+    // The change being told by changed(), and its rows once one listener has read them.
+    std::optional<QList<qint64>> m_toldRows;
+    std::optional<QList<Receipt>> m_toldReceipts;
 };

@@ -42,6 +42,7 @@ private Q_SLOTS:
     void cleanup();
     void changesReachTheRowsInPlace_data();
     void changesReachTheRowsInPlace();
+    void oneReadServesEveryList();
     void anotherProgramsChangeIsSeenWhenShownAgain();
     void sortByNumberAsTheBookHasIt();
     void sortAgainAsAReadSorts_data();
@@ -170,6 +171,33 @@ void tst_ReceiptList::changesReachTheRowsInPlace()
     const std::optional<QList<HistoryEntry>> history = book.history(u"0000022"_s);
     QVERIFY(history && !history->isEmpty());
     check("restore", [&] { return book.restoreDeleted(history->first()); });
+}
+
+// Every list screen visited holds its rows: a change reads its rows once for them all,
+// and each list still shows them as the book has them now.
+void tst_ReceiptList::oneReadServesEveryList()
+{
+    ReceiptBook &book = ReceiptBook::shared();
+    Database &connection = SQLiteHelper::shared().db();
+    std::vector<std::unique_ptr<ReceiptList>> lists;
+    Receipt edited = *book.read(u"R7"_s);
+    qint64 alone = 0;
+    for (int count = 1; count <= 3; ++count) {
+        lists.push_back(std::make_unique<ReceiptList>(book));
+        lists.back()->setRange(begin, end);
+        lists.back()->at(0);
+        edited.remark = u"改过 %1"_s.arg(count);
+        const qint64 before = connection.statementsSent();
+        QVERIFY(book.update(u"R7"_s, edited));
+        const qint64 sent = connection.statementsSent() - before;
+        if (count == 1)
+            alone = sent;
+        QCOMPARE(sent, alone);
+        for (const std::unique_ptr<ReceiptList> &list : lists) {
+            QCOMPARE(shown(*list), readAfresh(ListSort::Book, Qt::AscendingOrder, {}));
+            QCOMPARE(list->at(list->rowOf(u"R7"_s).value())->remark, edited.remark);
+        }
+    }
 }
 
 void tst_ReceiptList::anotherProgramsChangeIsSeenWhenShownAgain()
