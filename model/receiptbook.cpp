@@ -101,13 +101,14 @@ void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QLis
 {
     if (ids.isEmpty())
         return;
-    // Every list holding the rows asks for them as they are now: one read serves them
-    // all. A change told from a listener starts its own.
-    m_toldRows = rows;
-    m_toldReceipts.reset();
+    // Every list holding the rows asks for them as they are now, and for the rows beside
+    // where a new one goes: nothing is written meanwhile, so one read serves them all. A
+    // change told from a listener starts afresh, and the rest of this one reads anew.
+    m_telling = true;
+    m_toldReads.clear();
     Q_EMIT changed(BookChange {kind, ids, rows});
-    m_toldRows.reset();
-    m_toldReceipts.reset();
+    m_telling = false;
+    m_toldReads.clear();
 }
 
 // --- reads -----------------------------------------------------------------------------
@@ -208,12 +209,15 @@ std::optional<QList<Receipt>> ReceiptBook::readRows(const QList<qint64> &rows)
 {
     if (rows.isEmpty())
         return QList<Receipt>();
-    const bool told = m_toldRows == rows;
-    if (told && m_toldReceipts)
-        return m_toldReceipts;
+    if (m_telling) {
+        for (const auto &[read, receipts] : std::as_const(m_toldReads)) {
+            if (read == rows)
+                return receipts;
+        }
+    }
     std::optional<QList<Receipt>> receipts = readRowsNow(rows);
-    if (told && m_toldRows == rows)
-        m_toldReceipts = receipts;
+    if (m_telling && receipts)
+        m_toldReads.append({rows, *receipts});
     return receipts;
 }
 
@@ -556,7 +560,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     if (!transaction.commit())
         return failed(u"保存失败"_s);
     tell(BookChange::Kind::Issued, {kept.id}, {*row});
-    return {true, kept.receiptNo, {}};
+    return {true, kept.receiptNo, {}, setting->currNum};
 }
 
 bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)

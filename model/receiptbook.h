@@ -38,6 +38,8 @@ struct IssueResult
     QString receiptNo;
     // Why it was not saved, in Chinese, for the form to show.
     QString error;
+    // The numbering counter as the save left it in the book (past the number used).
+    qint64 counter = 0;
 };
 
 // The receipts of the book: the one owner of every statement on tb_receipt, tb_void and
@@ -80,7 +82,7 @@ public:
     std::optional<Receipt> read(const QString &id);
     // The receipts of `rows` (rowids), in that order; a row gone meanwhile is left out.
     // Void reasons are filled in. Nothing when the read failed. While changed() is being
-    // told, the rows of that change are read once for every list that asks.
+    // told, rows read for one list are not read again for the next.
     std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
@@ -181,7 +183,7 @@ private:
     std::optional<QList<Receipt>> readRowsNow(const QList<qint64> &rows);
 
     SQLiteHelper *m_connection;
-    // The change being told by changed(), and its rows once one listener has read them.
-    std::optional<QList<qint64>> m_toldRows;
-    std::optional<QList<Receipt>> m_toldReceipts;
+    // While changed() is told: the rows its listeners have read, each set read once.
+    bool m_telling = false;
+    QList<std::pair<QList<qint64>, QList<Receipt>>> m_toldReads;
 };

@@ -179,20 +179,27 @@ void tst_ReceiptList::oneReadServesEveryList()
 {
     ReceiptBook &book = ReceiptBook::shared();
     Database &connection = SQLiteHelper::shared().db();
+    const auto sentFor = [&](const std::function<bool()> &change) {
+        const qint64 before = connection.statementsSent();
+        return change() ? connection.statementsSent() - before : -1;
+    };
     std::vector<std::unique_ptr<ReceiptList>> lists;
     Receipt edited = *book.read(u"R7"_s);
-    qint64 alone = 0;
+    qint64 update = 0, issue = 0;
     for (int count = 1; count <= 3; ++count) {
         lists.push_back(std::make_unique<ReceiptList>(book));
         lists.back()->setRange(begin, end);
-        lists.back()->at(0);
+        for (const std::unique_ptr<ReceiptList> &list : lists)
+            list->at(0); // its top on screen
         edited.remark = u"改过 %1"_s.arg(count);
-        const qint64 before = connection.statementsSent();
-        QVERIFY(book.update(u"R7"_s, edited));
-        const qint64 sent = connection.statementsSent() - before;
+        const qint64 updated = sentFor([&] { return book.update(u"R7"_s, edited); });
+        Receipt added = newReceipt(u"N%1"_s.arg(count), u"丁"_s, count);
+        added.receiptNo = u"000040%1"_s.arg(count); // each at the top of the lists
+        const qint64 issued = sentFor([&] { return book.issue(added).saved; });
         if (count == 1)
-            alone = sent;
-        QCOMPARE(sent, alone);
+            std::tie(update, issue) = std::pair(updated, issued);
+        QCOMPARE(updated, update);
+        QCOMPARE(issued, issue);
         for (const std::unique_ptr<ReceiptList> &list : lists) {
             QCOMPARE(shown(*list), readAfresh(ListSort::Book, Qt::AscendingOrder, {}));
             QCOMPARE(list->at(list->rowOf(u"R7"_s).value())->remark, edited.remark);
