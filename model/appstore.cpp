@@ -217,10 +217,9 @@ bool AppStore::insertReceipt()
     // The counter as the issue left it, so the next number starts past this one.
     if (SharedInstance<ReceiptNoStore>::exists()) {
         ReceiptNoStore &numbering = ReceiptNoStore::shared();
-        if (const std::optional<qint64> counter = numbering.storedCounter();
-            counter && *counter > numbering.receiptNoSetting().currNum) {
+        if (result.counter > numbering.receiptNoSetting().currNum) {
             ReceiptNoSetting moved = numbering.receiptNoSetting();
-            moved.currNum = *counter;
+            moved.currNum = result.counter;
             numbering.setReceiptNoSetting(moved);
         }
     }

@@ -107,8 +107,16 @@ void ReceiptBook::tellReplaced()
 
 void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows)
 {
-    if (!ids.isEmpty())
-        Q_EMIT changed(BookChange {kind, ids, rows});
+    if (ids.isEmpty())
+        return;
+    // Every list holding the rows asks for them as they are now, and for the rows beside
+    // where a new one goes: nothing is written meanwhile, so one read serves them all. A
+    // change told from a listener starts afresh, and the rest of this one reads anew.
+    m_telling = true;
+    m_toldReads.clear();
+    Q_EMIT changed(BookChange {kind, ids, rows});
+    m_telling = false;
+    m_toldReads.clear();
 }
 
 // --- reads -----------------------------------------------------------------------------
@@ -209,6 +217,20 @@ std::optional<QList<Receipt>> ReceiptBook::readRows(const QList<qint64> &rows)
 {
     if (rows.isEmpty())
         return QList<Receipt>();
+    if (m_telling) {
+        for (const auto &[read, receipts] : std::as_const(m_toldReads)) {
+            if (read == rows)
+                return receipts;
+        }
+    }
+    std::optional<QList<Receipt>> receipts = readRowsNow(rows);
+    if (m_telling && receipts)
+        m_toldReads.append({rows, *receipts});
+    return receipts;
+}
+
+std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows)
+{
     std::unique_ptr<ResultSet> resultSet = connection().query(rowsStatement(rows));
     if (!resultSet)
         return std::nullopt;
@@ -550,7 +572,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     if (!transaction.commit())
         return failed(u"保存失败"_s);
     tell(BookChange::Kind::Issued, {kept.id}, {*row});
-    return {true, kept.receiptNo, {}};
+    return {true, kept.receiptNo, {}, setting->currNum};
 }
 
 bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)

@@ -39,6 +39,8 @@ struct IssueResult
     QString receiptNo;
     // Why it was not saved, in Chinese, for the form to show.
     QString error;
+    // The numbering counter as the save left it in the book (past the number used).
+    qint64 counter = 0;
 };
 
 // The receipts of the book: the one owner of every statement on tb_receipt, tb_void and
@@ -82,7 +84,8 @@ public:
     // unreadable: a receipt whose void cannot be read could be printed without its stamp).
     std::optional<Receipt> read(const QString &id);
     // The receipts of `rows` (rowids), in that order; a row gone meanwhile is left out.
-    // Void reasons are filled in. Nothing when the read failed.
+    // Void reasons are filled in. Nothing when the read failed. While changed() is being
+    // told, rows read for one list are not read again for the next.
     std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
@@ -189,6 +192,10 @@ private:
     bool recordHistory(HistoryAction action, const Receipt &receipt,
                        const QJsonObject &extra = {});
     void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows);
+    std::optional<QList<Receipt>> readRowsNow(const QList<qint64> &rows);
 
     SQLiteHelper *m_connection;
+    // While changed() is told: the rows its listeners have read, each set read once.
+    bool m_telling = false;
+    QList<std::pair<QList<qint64>, QList<Receipt>>> m_toldReads;
 };

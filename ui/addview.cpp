@@ -527,7 +527,21 @@ void AddView::onReceiptEditChanged()
         updateCapitals();
         rememberChoices();
     }
+    if (m_displayHolds > 0) {
+        m_displayPending = true;
+        return;
+    }
     showReceipt();
+}
+
+void AddView::holdingDisplay(const std::function<void()> &save)
+{
+    ++m_displayHolds;
+    save();
+    if (--m_displayHolds == 0 && m_displayPending) {
+        m_displayPending = false;
+        showReceipt();
+    }
 }
 
 void AddView::updateCapitals()
@@ -561,7 +575,11 @@ void AddView::showDateNote()
 {
     const bool notToday = m_receiptDateEdit->date() != Clock::now().date();
     m_dateNoteLabel->setVisible(notToday);
-    // The field itself too, for whoever looks at the date only.
+    // The field itself too, for whoever looks at the date only. A new style sheet polishes
+    // the field and lays the form out again, so it is set only when the note changes.
+    if (m_dateStyledNotToday == notToday)
+        return;
+    m_dateStyledNotToday = notToday;
     m_receiptDateEdit->setStyleSheet(notToday ? u"QDateEdit { color: #d93025; }"_s : QString());
     m_receiptDateEdit->setToolTip(notToday ? u"收款日期不是今天"_s : QString());
 }
@@ -673,13 +691,17 @@ bool AddView::insertNew()
 
 void AddView::add()
 {
-    if (!validate() || !insertNew())
+    if (!validate())
         return;
-    // The form stays for the next receipt (today's list would not show one dated another
-    // day); the line under it says what was stored.
-    const Receipt saved = m_store.receiptEdit();
-    m_store.newReceipt();
-    showSaved(saved.receiptNo, saved.receiptDate.date());
+    holdingDisplay([this] {
+        if (!insertNew())
+            return;
+        // The form stays for the next receipt (today's list would not show one dated
+        // another day); the line under it says what was stored.
+        const Receipt saved = m_store.receiptEdit();
+        m_store.newReceipt();
+        showSaved(saved.receiptNo, saved.receiptDate.date());
+    });
 }
 
 void AddView::addAndPrint()
@@ -707,10 +729,12 @@ void AddView::saveChanges()
         m_errorToast->show(m_store.saveError());
         return;
     }
-    // The list the receipt was opened from shows it whatever its date; today's list
-    // would not show one of another day.
-    m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
-    m_store.newReceipt();
+    holdingDisplay([this] {
+        // The list the receipt was opened from shows it whatever its date; today's list
+        // would not show one of another day.
+        m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
+        m_store.newReceipt();
+    });
 }
 
 void AddView::preview()

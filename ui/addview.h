@@ -61,6 +61,11 @@ private:
     // whose stored receipt is gone).
     bool hasUnsavedWork() const;
     void onReceiptEditChanged();
+    // Runs a save with the form's redisplay held: on its way the receipt passes through
+    // states nobody needs to see (stored with its id, then blanked for the next one), and
+    // showing each would lay the form out and paint it again. The form then shows the
+    // receipt as the save left it, once.
+    void holdingDisplay(const std::function<void()> &save);
     void updateCapitals();
     void rememberChoices();
     void editReceipt(const std::function<void(Receipt &)> &change);
@@ -90,6 +95,8 @@ private:
     QLabel *m_numberStatusLabel = nullptr;
     QDateEdit *m_receiptDateEdit = nullptr;
     QLabel *m_dateNoteLabel = nullptr;
+    // Whether the date field is styled as not today's; unset before it is first styled.
+    std::optional<bool> m_dateStyledNotToday;
     QLabel *m_savedLabel = nullptr;
     ComboBox *m_payerComboBox = nullptr;
     ComboBox *m_reason1ComboBox = nullptr;
@@ -105,6 +112,9 @@ private:
     QToolButton *m_addPrintButton = nullptr;
     QToolButton *m_saveButton = nullptr;
     QToolButton *m_cancelButton = nullptr;
+    // While above 0, changes to the receipt are shown when the outermost hold ends.
+    int m_displayHolds = 0;
+    bool m_displayPending = false;
 
     // The amount the capitals were last written for, and the four choices as last
     // written to the preferences: changes are measured against these.

@@ -78,6 +78,10 @@ void ComboBox::setItems(const QStringList &items)
     if (items == m_items)
         return;
     m_items = items;
+    m_composedItems.clear();
+    m_composedItems.reserve(items.size());
+    for (const QString &item : items)
+        m_composedItems.append(item.normalized(QString::NormalizationForm_C));
     const int index = indexOfItem(lineEdit()->text());
     changeKeepingText([this, items, index] {
         clear();
@@ -106,12 +110,7 @@ void ComboBox::setText(const QString &text)
 
 int ComboBox::indexOfItem(const QString &text) const
 {
-    const QString wanted = text.normalized(QString::NormalizationForm_C);
-    for (int i = 0; i < m_items.size(); ++i) {
-        if (m_items.at(i).normalized(QString::NormalizationForm_C) == wanted)
-            return i;
-    }
-    return -1;
+    return int(m_composedItems.indexOf(text.normalized(QString::NormalizationForm_C)));
 }
 
 bool ComboBox::eventFilter(QObject *watched, QEvent *event)

@@ -49,6 +49,9 @@ private:
     void forwardPress(const QMouseEvent &press);
 
     QStringList m_items;
+    // m_items in composed form, as indexOfItem compares them: normalised once per list,
+    // not on every text the form sets.
+    QStringList m_composedItems;
     bool m_updating = false;
     bool m_editing = false; // has had a focus-in and no focus-out since
     QMetaObject::Connection m_focusConnection;

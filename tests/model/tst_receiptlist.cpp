@@ -42,6 +42,7 @@ private Q_SLOTS:
     void cleanup();
     void changesReachTheRowsInPlace_data();
     void changesReachTheRowsInPlace();
+    void oneReadServesEveryList();
     void anotherProgramsChangeIsSeenWhenShownAgain();
     void sortByNumberAsTheBookHasIt();
     void sortAgainAsAReadSorts_data();
@@ -170,6 +171,40 @@ void tst_ReceiptList::changesReachTheRowsInPlace()
     const std::optional<QList<HistoryEntry>> history = book.history(u"0000022"_s);
     QVERIFY(history && !history->isEmpty());
     check("restore", [&] { return book.restoreDeleted(history->first()); });
+}
+
+// Every list screen visited holds its rows: a change reads its rows once for them all,
+// and each list still shows them as the book has them now.
+void tst_ReceiptList::oneReadServesEveryList()
+{
+    ReceiptBook &book = ReceiptBook::shared();
+    Database &connection = SQLiteHelper::shared().db();
+    const auto sentFor = [&](const std::function<bool()> &change) {
+        const qint64 before = connection.statementsSent();
+        return change() ? connection.statementsSent() - before : -1;
+    };
+    std::vector<std::unique_ptr<ReceiptList>> lists;
+    Receipt edited = *book.read(u"R7"_s);
+    qint64 update = 0, issue = 0;
+    for (int count = 1; count <= 3; ++count) {
+        lists.push_back(std::make_unique<ReceiptList>(book));
+        lists.back()->setRange(begin, end);
+        for (const std::unique_ptr<ReceiptList> &list : lists)
+            list->at(0); // its top on screen
+        edited.remark = u"改过 %1"_s.arg(count);
+        const qint64 updated = sentFor([&] { return book.update(u"R7"_s, edited); });
+        Receipt added = newReceipt(u"N%1"_s.arg(count), u"丁"_s, count);
+        added.receiptNo = u"000040%1"_s.arg(count); // each at the top of the lists
+        const qint64 issued = sentFor([&] { return book.issue(added).saved; });
+        if (count == 1)
+            std::tie(update, issue) = std::pair(updated, issued);
+        QCOMPARE(updated, update);
+        QCOMPARE(issued, issue);
+        for (const std::unique_ptr<ReceiptList> &list : lists) {
+            QCOMPARE(shown(*list), readAfresh(ListSort::Book, Qt::AscendingOrder, {}));
+            QCOMPARE(list->at(list->rowOf(u"R7"_s).value())->remark, edited.remark);
+        }
+    }
 }
 
 void tst_ReceiptList::anotherProgramsChangeIsSeenWhenShownAgain()
