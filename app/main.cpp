@@ -4,6 +4,7 @@
 #include "clock.h"
 #include "commandline.h"
 #include "contentview.h"
+#include "desklistener.h"
 #include "searchindexstatus.h"
 #include "startup.h"
 
@@ -58,6 +59,15 @@ int main(int argc, char *argv[])
         return CommandLine::Failed;
     ContentView window;
     window.show();
+    // A desk of a shared book hears what the others write.
+    if (BookFile::isOnServer()) {
+        DeskListener &listener = DeskListener::shared();
+        QObject::connect(&listener, &DeskListener::connectionLost, &window,
+                         [&window](const QString &message) { window.setBanner(message); });
+        QObject::connect(&listener, &DeskListener::connectionRestored, &window,
+                         [&window] { window.setBanner({}); });
+        listener.start(BookFile::path());
+    }
     if (Startup::quitWhenShownRequested(app))
         Startup::quitWhenShown(&window, sinceStart);
     else

@@ -21,6 +21,30 @@ AppStore::AppStore()
 {
     // Every committed change reaches the held range in place, whoever made it here.
     connect(&ReceiptBook::shared(), &ReceiptBook::changed, this, &AppStore::applyChange);
+    // A save must not overwrite what another desk wrote meanwhile.
+    connect(&ReceiptBook::shared(), &ReceiptBook::changedElsewhere, this,
+            [this](const BookChange &change) {
+                const QString id = m_receiptEdit.id;
+                if (id.isEmpty() || !change.ids.contains(id))
+                    return;
+                QString what;
+                switch (change.kind) {
+                case BookChange::Kind::Updated:
+                    what = u"修改"_s;
+                    break;
+                case BookChange::Kind::Voided:
+                    what = u"作废"_s;
+                    break;
+                case BookChange::Kind::Removed:
+                    what = u"删除"_s;
+                    break;
+                default:
+                    return;
+                }
+                m_changedElsewhereId = id;
+                m_changedElsewhere = u"该收据已在其他电脑上"_s + what;
+                Q_EMIT editChangedElsewhere(m_changedElsewhere);
+            });
     const QDateTime now = Clock::now();
     m_receiptEdit.receiptDate = now;
     m_receiptEdit.createDate = now;
@@ -193,6 +217,9 @@ bool AppStore::loadSelected(bool forEditing)
     const std::optional<Receipt> receipt = readReceipt(*m_selectedId);
     if (!receipt)
         return false;
+    // Opened again, it is read as the other desk left it.
+    if (forEditing)
+        m_changedElsewhereId.clear();
     setReceiptPrint(receipt);
     if (forEditing)
         setReceiptEdit(*receipt);
@@ -245,6 +272,10 @@ bool AppStore::updateReceipt()
     // back: the form asks for it to be typed again first.
     if (m_receiptEdit.unreadableTotal) {
         m_saveError = u"金额无法识别，请重新输入金额"_s;
+        return false;
+    }
+    if (m_changedElsewhereId == *m_selectedId) {
+        m_saveError = m_changedElsewhere;
         return false;
     }
     if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError))

@@ -108,6 +108,9 @@ Q_SIGNALS:
     void receiptSaved();
     // The receipt just saved got `number` instead of the one the form showed.
     void receiptNoReassigned(const QString &number);
+    // Another desk of a shared book changed, voided or deleted the receipt open in the
+    // form ("该收据已在其他电脑上修改"): its save is refused until it is opened again.
+    void editChangedElsewhere(const QString &message);
 
 private:
     friend class SharedInstance<AppStore>;
@@ -125,6 +128,9 @@ private:
     std::optional<Receipt> m_receiptPrint;
     Receipt m_receiptEdit;
     QString m_loadError;
+    // The receipt another desk changed while it was open here, and what it did.
+    QString m_changedElsewhereId;
+    QString m_changedElsewhere;
     int m_skippedRows = 0;
     QString m_saveError;
     // Whether a range was read: only then are changes brought into it.

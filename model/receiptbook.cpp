@@ -58,8 +58,16 @@ public:
         return false;
     }
 
-    bool commit()
+    // `told`: what the write changed, for the other desks of a shared book. They hear of it
+    // when, and only if, the transaction commits.
+    bool commit(const std::optional<BookChange> &told = std::nullopt)
     {
+        if (told && m_connection.isServerBook()
+            && !m_connection.write(u"select pg_notify(%1, %2)"_s.arg(
+                sqlQuote(ReceiptBook::deskChannel()), sqlQuote(ReceiptBook::payloadOf(*told))))) {
+            m_transaction.rollback();
+            return false;
+        }
         if (m_transaction.commit())
             return true;
         m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
@@ -98,6 +106,59 @@ SQLiteHelper &ReceiptBook::connection() const
 QString ReceiptBook::lastError() const
 {
     return connection().lastError();
+}
+
+QString ReceiptBook::deskChannel()
+{
+    return u"quenta_book"_s;
+}
+
+QString ReceiptBook::payloadOf(const BookChange &change)
+{
+    QStringList rows;
+    for (qint64 row : change.rows)
+        rows.append(QString::number(row));
+    QString payload = u"%1;%2;%3"_s.arg(int(change.kind)).arg(change.ids.join(u','), rows.join(u','));
+    // A notification carries at most 8,000 bytes: a larger change is told as a change of
+    // the whole book, which the other desks read again. A change without ids is one too.
+    if (change.ids.isEmpty() || payload.toUtf8().size() > 7900)
+        payload = u"*"_s;
+    return payload;
+}
+
+std::optional<BookChange> ReceiptBook::changeOfPayload(const QString &payload)
+{
+    const QStringList parts = payload.split(u';');
+    if (parts.size() != 3)
+        return std::nullopt;
+    bool ok = false;
+    const int kind = parts.at(0).toInt(&ok);
+    if (!ok || kind < int(BookChange::Kind::Issued) || kind > int(BookChange::Kind::Restored))
+        return std::nullopt;
+    BookChange change;
+    change.kind = BookChange::Kind(kind);
+    change.ids = parts.at(1).split(u',', Qt::SkipEmptyParts);
+    for (const QString &row : parts.at(2).split(u',', Qt::SkipEmptyParts)) {
+        change.rows.append(row.toLongLong(&ok));
+        if (!ok)
+            return std::nullopt;
+    }
+    if (change.ids.isEmpty() || change.ids.size() != change.rows.size())
+        return std::nullopt;
+    return change;
+}
+
+void ReceiptBook::tellFromElsewhere(const QString &payload)
+{
+    const std::optional<BookChange> change = changeOfPayload(payload);
+    if (!change) {
+        // The whole book, or a change this program cannot read: everything is read again.
+        Q_EMIT changedElsewhere(BookChange {BookChange::Kind::Restored, {}, {}});
+        tellReplaced();
+        return;
+    }
+    Q_EMIT changedElsewhere(*change);
+    tell(change->kind, change->ids, change->rows);
 }
 
 void ReceiptBook::tellReplaced()
@@ -569,7 +630,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
                                 value < std::numeric_limits<qint64>::max() ? value + 1 : value);
     if (!row || !connection().write(ReceiptNumbering::saveStatement(*setting)))
         return failed(u"保存失败"_s);
-    if (!transaction.commit())
+    if (!transaction.commit(BookChange {BookChange::Kind::Issued, {kept.id}, {*row}}))
         return failed(u"保存失败"_s);
     tell(BookChange::Kind::Issued, {kept.id}, {*row});
     return {true, kept.receiptNo, {}, setting->currNum};
@@ -615,7 +676,7 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
     }
     if (!recordHistory(HistoryAction::Update, *after, {{u"changes"_s, changes}}))
         return failed({});
-    if (!transaction.commit())
+    if (!transaction.commit(BookChange {BookChange::Kind::Updated, {id}, {*row}}))
         return failed({});
     tell(BookChange::Kind::Updated, {id}, {*row});
     return true;
@@ -671,7 +732,7 @@ bool ReceiptBook::remove(const QSet<QString> &ids, QString *error)
     if (!connection().write(
             u"delete from tb_void where receiptId in (%1);"_s.arg(sqlQuoteList(ids))))
         return failed({});
-    if (!transaction.commit())
+    if (!transaction.commit(BookChange {BookChange::Kind::Removed, removedIds, rows}))
         return failed({});
     tell(BookChange::Kind::Removed, removedIds, rows);
     return true;
@@ -724,9 +785,10 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
         done.append(id);
         rows.append(*row);
     }
-    if (!transaction.commit())
+    const BookChange::Kind kind = reason ? BookChange::Kind::Voided : BookChange::Kind::Unvoided;
+    if (!transaction.commit(BookChange {kind, done, rows}))
         return failSaving();
-    tell(reason ? BookChange::Kind::Voided : BookChange::Kind::Unvoided, done, rows);
+    tell(kind, done, rows);
     return true;
 }
 
@@ -784,7 +846,7 @@ bool ReceiptBook::restoreDeleted(const HistoryEntry &deletion, QString *error)
         || !recordHistory(HistoryAction::Restore, *receipt, voided))
         return failSaving();
     const std::optional<qint64> row = rowOf(receipt->id);
-    if (!row || !transaction.commit())
+    if (!row || !transaction.commit(BookChange {BookChange::Kind::Restored, {receipt->id}, {*row}}))
         return failSaving();
     tell(BookChange::Kind::Restored, {receipt->id}, {*row});
     return true;
@@ -1115,7 +1177,9 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     result.ok = true;
     if (options.dryRun)
         return result;
-    if (!writer.finish(source.lookupEntries()) || !transaction.commit())
+    // The other desks read their lists again, as after a restore.
+    if (!writer.finish(source.lookupEntries())
+        || !transaction.commit(BookChange {BookChange::Kind::Restored, {}, {}}))
         return failed();
     Q_EMIT replaced();
     return result;

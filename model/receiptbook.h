@@ -67,6 +67,19 @@ public:
     // Tells every list that the book was replaced as a whole (a restore, another file).
     void tellReplaced();
 
+    // --- desks of a shared book ----------------------------------------------------------
+
+    // Each write to a shared book tells the other desks in its transaction, with NOTIFY on
+    // this channel; they hear of it when it commits.
+    static QString deskChannel();
+    // What a change is told as: "kind;id,id;row,row", or "*" for the whole book.
+    static QString payloadOf(const BookChange &change);
+    static std::optional<BookChange> changeOfPayload(const QString &payload);
+    // A change another desk committed: the lists update their rows as for one of this
+    // program (changed()), or read again for the whole book (replaced()); changedElsewhere()
+    // tells it first, for a receipt open in the form.
+    void tellFromElsewhere(const QString &payload);
+
     // --- reads -------------------------------------------------------------------------
 
     // The receipts dated between begin and end (texts as the lists keep their bounds),
@@ -185,6 +198,8 @@ Q_SIGNALS:
     void changed(const BookChange &change);
     // The whole book may be other than it was: what is shown must be read again.
     void replaced();
+    // Another desk of a shared book committed this change (ids empty: the whole book).
+    void changedElsewhere(const BookChange &change);
 
 private:
     bool changeVoids(const QStringList &ids, const std::optional<QString> &reason,

@@ -79,7 +79,7 @@ YieldingConnections &yieldingConnections()
     return connections;
 }
 
-QString &serverPassword()
+QString &passwordForThisRun()
 {
     static QString password;
     return password;
@@ -130,7 +130,12 @@ bool Database::isServerBook(const QString &book)
 
 void Database::setServerPassword(const QString &password)
 {
-    serverPassword() = password;
+    passwordForThisRun() = password;
+}
+
+QString Database::serverPassword()
+{
+    return passwordForThisRun();
 }
 
 void Database::interruptYieldingConnections(sqlite3 *except)
@@ -441,7 +446,7 @@ bool Database::open()
         }
         // A connection that broke is given up and made anew.
         m_server->close();
-        if (!m_server->open(serverPassword())) {
+        if (!m_server->open(passwordForThisRun())) {
             noteServerError();
             writeDatabaseDiagnostic(u"error opening!: "_s + m_server->lastError().text());
             return false;

@@ -100,6 +100,7 @@ public:
     // The password for server books given in the connection dialog, for this run only:
     // it is handed to libpq at each open and kept nowhere else.
     static void setServerPassword(const QString &password);
+    static QString serverPassword();
 
     // ExistingFileOnly refuses to create a missing file: the one real connection of the
     // application uses it, so a vanished database file never turns into an empty one

@@ -194,6 +194,9 @@ AddView::AddView(QWidget *parent)
     connect(&m_store, &AppStore::receiptNoReassigned, this, [this](const QString &number) {
         m_noticeToast->show(u"单号已被占用，已改为 No.%1"_s.arg(number));
     });
+    // Told at once, and kept in the form: the save is refused, what was typed stays.
+    connect(&m_store, &AppStore::editChangedElsewhere, this,
+            [this](const QString &message) { m_noticeToast->show(message); });
     m_noticeToast->setObjectName(u"noticeToast"_s);
     showNumberStatus();
     auto showCompany = [this] {

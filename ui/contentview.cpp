@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QListWidget>
+#include <QLabel>
 #include <QToolBar>
 
 using namespace Qt::StringLiterals;
@@ -77,4 +78,24 @@ void ContentView::toggleSidebar()
     // Brought back from the keyboard, the list is where the arrow keys should act next.
     if (show)
         list->setFocus(Qt::ShortcutFocusReason);
+}
+
+void ContentView::setBanner(const QString &text)
+{
+    if (!m_banner) {
+        m_banner = new QToolBar(this);
+        m_banner->setObjectName(u"banner"_s);
+        m_banner->setMovable(false);
+        m_banner->setFloatable(false);
+        m_banner->toggleViewAction()->setVisible(false);
+        m_bannerLabel = new QLabel(m_banner);
+        m_bannerLabel->setObjectName(u"bannerLabel"_s);
+        m_bannerLabel->setStyleSheet(u"QLabel { color: #a4262c; padding: 4px 8px; }"_s);
+        m_bannerLabel->setAccessibleName(u"连接状态"_s);
+        m_banner->addWidget(m_bannerLabel);
+        addToolBarBreak(Qt::TopToolBarArea);
+        addToolBar(Qt::TopToolBarArea, m_banner);
+    }
+    m_bannerLabel->setText(text);
+    m_banner->setVisible(!text.isEmpty());
 }

@@ -4,6 +4,8 @@
 #include <QMainWindow>
 
 class QAction;
+class QLabel;
+class QToolBar;
 class Sidebar;
 
 // The application's one window: the sidebar with its screens, and a toolbar button that
@@ -18,6 +20,8 @@ public:
 
     Sidebar *sidebar() const { return m_sidebar; }
     void toggleSidebar();
+    // A line across the top of the window ("共享账本连接中断：…"); empty hides it.
+    void setBanner(const QString &text);
 
 protected:
     // Remembers the window's size and place for the next start.
@@ -26,4 +30,6 @@ protected:
 private:
     Sidebar *m_sidebar = nullptr;
     QAction *m_toggleSidebarAction = nullptr;
+    QToolBar *m_banner = nullptr;
+    QLabel *m_bannerLabel = nullptr;
 };

@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "desklistener.h"
+
+#include "database.h"
+#include "pgconnection.h"
+#include "receiptbook.h"
+#include "sqlitehelper.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int longestWaitSeconds = 30;
+
+} // namespace
+
+DeskListener &DeskListener::shared()
+{
+    static DeskListener listener;
+    return listener;
+}
+
+DeskListener::~DeskListener() = default;
+
+void DeskListener::start(const QString &uri)
+{
+    stop();
+    if (!Database::isServerBook(uri))
+        return;
+    m_connection = std::make_unique<PgConnection>(uri);
+    if (!m_retry) {
+        m_retry = new QTimer(this);
+        m_retry->setSingleShot(true);
+        connect(m_retry, &QTimer::timeout, this, &DeskListener::tryAgain);
+    }
+    if (!listen())
+        lose(m_connection->lastError().message);
+}
+
+void DeskListener::stop()
+{
+    if (m_retry)
+        m_retry->stop();
+    m_notifier.reset();
+    m_connection.reset();
+    m_connected = false;
+}
+
+bool DeskListener::listen()
+{
+    m_notifier.reset();
+    if (!m_connection->open(Database::serverPassword()) && !m_connection->reconnect())
+        return false;
+    if (!m_connection->listen(ReceiptBook::deskChannel()))
+        return false;
+    m_notifier = std::make_unique<QSocketNotifier>(m_connection->socket(), QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this,
+            &DeskListener::readNotifications);
+    m_connected = true;
+    m_wait = 1;
+    return true;
+}
+
+void DeskListener::readNotifications()
+{
+    if (!m_connection)
+        return;
+    if (!m_connection->consumeInput()) {
+        lose(m_connection->lastError().message);
+        return;
+    }
+    // This program's own writes were told when they committed.
+    PgConnection *own = SQLiteHelper::shared().db().server();
+    const int ownPid = own && own->isOpen() ? own->serverPid() : 0;
+    for (const PgNotification &notification : m_connection->takeNotifications()) {
+        if (notification.channel != ReceiptBook::deskChannel() || notification.senderPid == ownPid)
+            continue;
+        ReceiptBook::shared().tellFromElsewhere(notification.payload);
+    }
+}
+
+void DeskListener::lose(const QString &reason)
+{
+    m_notifier.reset();
+    const bool wasConnected = m_connected;
+    m_connected = false;
+    if (wasConnected || m_wait == 1)
+        Q_EMIT connectionLost(u"共享账本连接中断：%1"_s.arg(reason.trimmed()));
+    m_retry->start(m_wait * 1000);
+    m_wait = std::min(m_wait * 2, longestWaitSeconds);
+}
+
+void DeskListener::tryAgain()
+{
+    if (!m_connection)
+        return;
+    if (!m_connection->reconnect() || !m_connection->listen(ReceiptBook::deskChannel())) {
+        lose(m_connection->lastError().message);
+        return;
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(m_connection->socket(), QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this,
+            &DeskListener::readNotifications);
+    m_connected = true;
+    m_wait = 1;
+    Q_EMIT connectionRestored();
+    // What the other desks wrote meanwhile was not heard: every list reads again.
+    ReceiptBook::shared().tellFromElsewhere(u"*"_s);
+}
