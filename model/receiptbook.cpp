@@ -16,6 +16,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSysInfo>
 #include <QUuid>
 
 #include <algorithm>
@@ -161,8 +162,30 @@ void ReceiptBook::tellFromElsewhere(const QString &payload)
     tell(change->kind, change->ids, change->rows);
 }
 
+std::optional<QString> ReceiptBook::historyDesk()
+{
+    if (!m_historyKeepsDesk) {
+        const std::optional<QStringList> columns = connection().columnNames(u"tb_history"_s);
+        if (!columns)
+            return std::nullopt;
+        m_historyKeepsDesk = columns->contains(u"desk"_s, Qt::CaseInsensitive);
+    }
+    if (!*m_historyKeepsDesk)
+        return std::nullopt;
+    return deskName();
+}
+
+QString ReceiptBook::deskName()
+{
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("LOGNAME");
+    return (user.isEmpty() ? u"?"_s : user) + u'@' + QSysInfo::machineHostName();
+}
+
 void ReceiptBook::tellReplaced()
 {
+    m_historyKeepsDesk.reset();
     Q_EMIT replaced();
 }
 
@@ -543,11 +566,14 @@ bool ReceiptBook::recordHistory(HistoryAction action, const Receipt &receipt,
     for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
         detail.insert(it.key(), it.value());
     const QString json = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
-    const QString sql = u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
-                        u"values (%1, %2, %3, %4, %5);"_s.arg(
+    const std::optional<QString> desk = historyDesk();
+    const QString sql = u"insert into tb_history (time, action, receiptId, receiptNo, detail%6) "
+                        u"values (%1, %2, %3, %4, %5%7);"_s.arg(
                             sqlQuote(stored(Clock::now())),
                             sqlQuote(ReceiptHistory::actionName(action)), sqlQuote(receipt.id),
-                            sqlQuote(receipt.receiptNo), sqlQuote(json));
+                            sqlQuote(receipt.receiptNo), sqlQuote(json),
+                            desk ? u", desk"_s : QString(),
+                            desk ? u", "_s + sqlQuote(*desk) : QString());
     return connection().write(sql, SQLiteHelper::Changes::AtLeastOne);
 }
 
@@ -876,6 +902,7 @@ public:
         , m_lastRowBefore(lastRowBefore)
         , m_result(result)
         , m_now(stored(Clock::now()))
+        , m_desk(book.historyDesk())
     {
         m_batch.reserve(batchSize);
     }
@@ -965,9 +992,9 @@ public:
                    u"reason2, remark, paytype, payee, approve, accountant, creator, createDate, "_s
                    u"total, totalBig, isDeleted) values "_s,
                    receipts)
-            && write(
-                   u"insert into tb_history (time, action, receiptId, receiptNo, detail) values "_s,
-                   m_historyValues)
+            && write(u"insert into tb_history (time, action, receiptId, receiptNo, detail%1) "
+                     u"values "_s.arg(m_desk ? u", desk"_s : QString()),
+                     m_historyValues)
             && write(u"insert into tb_void (receiptId, reason, voidDate) values "_s, m_voidValues);
     }
 
@@ -1090,10 +1117,11 @@ private:
         for (auto it = item.historyExtra.constBegin(); it != item.historyExtra.constEnd(); ++it)
             detail.insert(it.key(), it.value());
         m_historyValues += (m_historyValues.isEmpty() ? u"("_s : u",\n("_s)
-            + u"%1, %2, %3, %4, %5)"_s.arg(
+            + u"%1, %2, %3, %4, %5%6)"_s.arg(
                 sqlQuote(m_now), sqlQuote(ReceiptHistory::actionName(HistoryAction::Import)),
                 sqlQuote(r.id), sqlQuote(r.receiptNo),
-                sqlQuote(QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact))));
+                sqlQuote(QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact))),
+                m_desk ? u", "_s + sqlQuote(*m_desk) : QString());
         if (r.voidReason) {
             m_voidValues += (m_voidValues.isEmpty() ? u"("_s : u",\n("_s)
                 + u"%1, %2, %3)"_s.arg(sqlQuote(r.id), sqlQuote(*r.voidReason),
@@ -1126,6 +1154,7 @@ private:
     QString m_now;
     QList<BookImport::Item> m_batch;
     QString m_historyValues;
+    std::optional<QString> m_desk;
     QString m_voidValues;
     std::optional<qint64> m_highest;
     QHash<QString, QSet<QString>> m_lookups;

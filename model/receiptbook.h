@@ -69,6 +69,11 @@ public:
 
     // --- desks of a shared book ----------------------------------------------------------
 
+    // The desk that makes the history rows of this program ("user@host"), when the book
+    // keeps one (a shared book upgraded by a role that may not change its tables does not).
+    std::optional<QString> historyDesk();
+    static QString deskName();
+
     // Each write to a shared book tells the other desks in its transaction, with NOTIFY on
     // this channel; they hear of it when it commits.
     static QString deskChannel();
@@ -210,6 +215,7 @@ private:
     std::optional<QList<Receipt>> readRowsNow(const QList<qint64> &rows);
 
     SQLiteHelper *m_connection;
+    std::optional<bool> m_historyKeepsDesk;
     // While changed() is told: the rows its listeners have read, each set read once.
     bool m_telling = false;
     QList<std::pair<QList<qint64>, QList<Receipt>>> m_toldReads;

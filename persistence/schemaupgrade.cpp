@@ -73,6 +73,15 @@ QStringList duplicateReceiptNumbers(Database &database)
     return numbers;
 }
 
+bool hasColumn(Database &database, const QString &table, const QString &column)
+{
+    const QString sql = database.engine() == Database::Engine::PostgreSQL
+        ? u"select count(*) from information_schema.columns where table_schema = "
+          u"current_schema() and table_name = lower('%1') and column_name = lower('%2')"_s
+        : u"select count(*) from pragma_table_info('%1') where name = '%2' collate nocase"_s;
+    return firstValue(database, sql.arg(table, column)).value_or(u"0"_s) != u"0"_s;
+}
+
 bool isEmptyTable(Database &database, const QString &table)
 {
     return hasTable(database, table)
@@ -146,6 +155,10 @@ bool upgradeStep(Database &database, int toVersion)
             u" end;"
             u"\n"
             u"insert into tb_searchIndex (filledTo) values (-9223372036854775808);"_s);
+    case 3:
+        // Which desk made each history row; the rows before it keep none.
+        return hasColumn(database, u"tb_history"_s, u"desk"_s)
+            || database.executeStatements(u"alter table tb_history add column desk text"_s);
     default:
         return false;
     }
@@ -354,6 +367,23 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
     report.isNewer = report.version > currentVersion;
     if (report.isNewer || database.isReadOnly())
         return report;
+    if (report.version < currentVersion) {
+        // The steps a shared book has, in one transaction. Only the book's owner may
+        // change its tables: a desk's role leaves it to the owner, and writes without.
+        Transaction transaction(database);
+        bool ok = transaction.begin();
+        for (int step = report.version + 1; ok && step <= currentVersion; ++step) {
+            if (step == 3)
+                ok = hasColumn(database, u"tb_history"_s, u"desk"_s)
+                    || database.executeStatements(
+                        u"alter table tb_history add column desk text collate \"C\""_s);
+        }
+        if (ok)
+            ok = database.executeStatements(
+                u"update tb_schema set version = %1"_s.arg(currentVersion));
+        if (ok)
+            transaction.commit();
+    }
     // Receipt numbers are under a unique index from the start; the rows every save needs
     // are put back as on a file, in one transaction (a desk without the right to write
     // them leaves them to another).

@@ -79,10 +79,12 @@ create table tb_history (
     action    text collate "C" not null,
     receiptId text collate "C",
     receiptNo text collate "C",
-    detail    text collate "C"
+    detail    text collate "C",
+    -- The desk that made the row ("user@host").
+    desk      text collate "C"
 );
 create index idx_history_receiptId on tb_history (receiptId);
 
 -- The schema's version, the number the SQLite template carries as its user_version.
 create table tb_schema (version integer not null);
-insert into tb_schema (version) values (2);
+insert into tb_schema (version) values (3);

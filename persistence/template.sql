@@ -84,14 +84,16 @@ create table tb_void (
 -- insert, update, delete, void, unvoid, print or restore; detail is the receipt as JSON
 -- (after the change; before it for a delete), with the reason of a void. A restore of the
 -- whole book from a backup has no receipt: its detail holds the file, and the highest
--- number and the receipt count of the book it replaced.
+-- number and the receipt count of the book it replaced. desk names the computer and user
+-- that made the change ("user@host"); empty for rows from before it was kept.
 create table tb_history (
     id        integer primary key autoincrement,
     time      text not null,
     action    text not null,
     receiptId text,
     receiptNo text,
-    detail    text
+    detail    text,
+    desk      text
 );
 create index idx_history_receiptId on tb_history (receiptId);
 
@@ -110,4 +112,4 @@ create trigger trg_receipt_search_update after update on tb_receipt begin insert
 
 -- The schema's version: a book made by an older version is brought up to it when it
 -- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.
-pragma user_version = 2;
+pragma user_version = 3;

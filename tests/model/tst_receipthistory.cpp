@@ -65,7 +65,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     const QString before = m_env->queryRaw(u"select group_concat(id || receiptNo || payer || "
                                            u"total) from tb_receipt"_s);
     QVERIFY(SQLiteHelper::shared().checkUsable());
-    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"2"_s);
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"3"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from sqlite_master where name in "
                              u"('tb_void', 'tb_history')"_s),
              2);
@@ -80,7 +80,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
 void tst_ReceiptHistory::newerBookIsOnlyRead()
 {
     QVERIFY(m_env->execRaw(
-        onEngine(u"pragma user_version = 3"_s, u"update tb_schema set version = 3"_s)));
+        onEngine(u"pragma user_version = 4"_s, u"update tb_schema set version = 4"_s)));
     SQLiteHelper &helper = SQLiteHelper::shared();
     QVERIFY(helper.checkUsable());
     QVERIFY(helper.schemaReport().isNewer);
@@ -127,6 +127,10 @@ void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
     QCOMPARE(detail(5).value(u"total"_s).toString(), u"860.0"_s);
     QCOMPARE(actions(), u"insert update void unvoid print delete"_s);
     QCOMPARE(m_env->countRaw(u"select count(distinct receiptId) from tb_history"_s), 1);
+    // Every row names the desk that made it.
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history where desk = '%1'"_s.arg(
+                 ReceiptBook::deskName())),
+             6);
 }
 
 void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()

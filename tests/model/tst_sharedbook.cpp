@@ -186,7 +186,7 @@ void tst_SharedBook::bookWithoutCopyStartsAsANewOne()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, u"0 张收据已复制\n"_s);
     std::unique_ptr<PgConnection> server = connect(database);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"2"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"3"_s));
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), QStringList());
     QCOMPARE(rowsOf(*server, u"tb_receiptNo"_s), QStringList(u"7|1"_s));
     QCOMPARE(rowsOf(*server, u"tb_paytype"_s).size(), 4);
