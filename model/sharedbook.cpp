@@ -406,9 +406,10 @@ bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table,
     return true;
 }
 
-// The backup file read back: as many rows in each table as the snapshot had, and the same
-// amounts. False with the reason.
-bool verifyBackup(const QString &path, const Snapshot &snapshot, QString *error)
+// The backup file read back: as many rows in each table as the server's snapshot holds,
+// and the same amounts as were read. False with the reason.
+bool verifyBackup(PgConnection &server, const QString &path, const Snapshot &snapshot,
+                  QString *error)
 {
     Database file(path, Database::OpenMode::ExistingFileOnly);
     file.setOpenReadOnly(true);
@@ -418,12 +419,14 @@ bool verifyBackup(const QString &path, const Snapshot &snapshot, QString *error)
         return false;
     }
     for (const CopiedTable &table : copiedTables()) {
-        std::unique_ptr<ResultSet> counted
-            = file.executeQuery(u"select count(*) from %1"_s.arg(table.name));
+        const QString sql = u"select count(*) from %1"_s.arg(table.name);
+        std::unique_ptr<ResultSet> counted = file.executeQuery(sql);
         const qint64 count = counted && counted->next() ? counted->int64ForColumnIndex(0) : -1;
-        if (count != snapshot.rows.value(table.name)) {
+        const std::optional<PgResult> onServer = server.executeQuery(sql);
+        const qint64 expected = onServer ? onServer->int64(0, 0).value_or(-2) : -2;
+        if (count != expected || count != snapshot.rows.value(table.name)) {
             *error = u"备份文件的表 %1 的行数不符（共享账本 %2 行，备份文件 %3 行）"_s.arg(table.name)
-                         .arg(snapshot.rows.value(table.name))
+                         .arg(expected)
                          .arg(count);
             return false;
         }
@@ -477,7 +480,7 @@ bool writeBackup(PgConnection &server, const QString &path, Snapshot *snapshot, 
         *error = u"无法建立备份文件的搜索索引"_s;
         return false;
     }
-    return verifyBackup(path, *snapshot, error);
+    return verifyBackup(server, path, *snapshot, error);
 }
 
 // Connects to the shared book at `uri` as a desk does (holding the desks' lock shared);
