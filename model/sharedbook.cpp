@@ -272,24 +272,6 @@ bool grantDesk(PgConnection &server, const QString &role, QString *error)
     return false;
 }
 
-bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
-              PgConnection &server, qint64 *receipts, QString *error);
-
-// The copy inside the server's transaction; false with the reason, the transaction then
-// rolled back by its guard.
-bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bookVersion,
-                         PgConnection &server, const QString &deskRole, qint64 *receipts,
-                         QString *error)
-{
-    if (!server.executeStatements(QString::fromUtf8(pgTemplateSql))) {
-        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastError().message.trimmed());
-        return false;
-    }
-    if (!copyInto(book, bookTables, bookVersion, server, receipts, error))
-        return false;
-    return deskRole.isEmpty() || grantDesk(server, deskRole, error);
-}
-
 // Copies every table of the SQLite book into the server's empty tables, moves the
 // sequences past the ids copied and compares the counts and amounts; inside the caller's
 // transactions on both sides. False with the reason.
@@ -323,6 +305,20 @@ bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
     return true;
 }
 
+// The copy inside the server's transaction; false with the reason, the transaction then
+// rolled back by its guard.
+bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bookVersion,
+                         PgConnection &server, const QString &deskRole, qint64 *receipts,
+                         QString *error)
+{
+    if (!server.executeStatements(QString::fromUtf8(pgTemplateSql))) {
+        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastError().message.trimmed());
+        return false;
+    }
+    if (!copyInto(book, bookTables, bookVersion, server, receipts, error))
+        return false;
+    return deskRole.isEmpty() || grantDesk(server, deskRole, error);
+}
 
 // --- backups of a shared book ---------------------------------------------------
 
@@ -359,14 +355,14 @@ struct Snapshot
 
 // Copies one table of the server's snapshot into the backup's open transaction, part by
 // part through a cursor, so that a large book is never held in memory whole.
-bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table,
-                 Snapshot *snapshot, QString *error)
+bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table, Snapshot *snapshot,
+                 QString *error)
 {
     const QString columns = table.columns.join(u", "_s);
     if (!server.executeStatements(u"declare backup_rows no scroll cursor for select %1 from %2 "
                                   u"order by %3"_s.arg(columns, table.name, backupOrder(table)))) {
         *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name,
-                                                     server.lastError().message.trimmed());
+                                                       server.lastError().message.trimmed());
         return false;
     }
     const int totalColumn = int(table.columns.indexOf(u"total"_s));
@@ -377,7 +373,7 @@ bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table,
             = server.executeQuery(u"fetch forward %1 from backup_rows"_s.arg(rowsPerInsert));
         if (!rows) {
             *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name,
-                                                         server.lastError().message.trimmed());
+                                                           server.lastError().message.trimmed());
             return false;
         }
         if (rows->rowCount() == 0)
@@ -397,7 +393,7 @@ bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table,
         }
         count += rows->rowCount();
         if (!file.executeStatements(u"insert into %1 (%2) values %3"_s.arg(table.name, columns,
-                                                                          tuples.join(u", "_s)))) {
+                                                                           tuples.join(u", "_s)))) {
             *error = u"写入备份文件的表 %1 失败：%2"_s.arg(table.name, file.lastErrorMessage());
             return false;
         }
@@ -425,9 +421,10 @@ bool verifyBackup(PgConnection &server, const QString &path, const Snapshot &sna
         const std::optional<PgResult> onServer = server.executeQuery(sql);
         const qint64 expected = onServer ? onServer->int64(0, 0).value_or(-2) : -2;
         if (count != expected || count != snapshot.rows.value(table.name)) {
-            *error = u"备份文件的表 %1 的行数不符（共享账本 %2 行，备份文件 %3 行）"_s.arg(table.name)
-                         .arg(expected)
-                         .arg(count);
+            *error
+                = u"备份文件的表 %1 的行数不符（共享账本 %2 行，备份文件 %3 行）"_s.arg(table.name)
+                      .arg(expected)
+                      .arg(count);
             return false;
         }
     }
@@ -552,9 +549,9 @@ std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
         *error = u"找不到数据库模板：%1"_s.arg(SQLiteHelper::templatePath());
         return std::nullopt;
     }
-    const std::optional<PgResult> columnRows = server.executeQuery(
-        u"select table_name, column_name from information_schema.columns "
-        u"where table_schema = current_schema()"_s);
+    const std::optional<PgResult> columnRows
+        = server.executeQuery(u"select table_name, column_name from information_schema.columns "
+                              u"where table_schema = current_schema()"_s);
     if (!columnRows)
         return failed(u"读取共享账本的表结构"_s);
     QHash<QString, QSet<QString>> present;
@@ -599,8 +596,9 @@ std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
     if (!repeated)
         return failed(u"读取单号"_s);
     for (int row = 0; row < repeated->rowCount(); ++row)
-        findings.append(u"单号 No.%1 重复（%2 张）"_s.arg(repeated->text(row, 0).value_or(QString()),
-                                                         repeated->text(row, 1).value_or(QString())));
+        findings.append(
+            u"单号 No.%1 重复（%2 张）"_s.arg(repeated->text(row, 0).value_or(QString()),
+                                              repeated->text(row, 1).value_or(QString())));
 
     // Every receipt was recorded when it was issued or imported. A receipt made before the
     // book's first history row (a book from a version that kept no history, copied or
@@ -813,8 +811,8 @@ std::optional<QStringList> SharedBook::check(const QString &uri, QString *error)
         return std::nullopt;
     PgTransaction transaction(*shared.server());
     if (!transaction.begin(PgTransaction::Isolation::RepeatableRead)) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(
-            shared.server()->lastError().message.trimmed());
+        *error
+            = u"无法开始共享账本的事务：%1"_s.arg(shared.server()->lastError().message.trimmed());
         return std::nullopt;
     }
     return findingsOf(*shared.server(), error);
@@ -846,8 +844,8 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
     // This connection holds the desks' lock shared, as every desk does: exclusively it is
     // had only while no other desk is connected, and a desk that connects meanwhile waits
     // until this connection ends.
-    const std::optional<PgResult> locked = server.executeQuery(
-        u"select pg_try_advisory_lock(%1)"_s.arg(Database::deskLockKey));
+    const std::optional<PgResult> locked
+        = server.executeQuery(u"select pg_try_advisory_lock(%1)"_s.arg(Database::deskLockKey));
     if (!locked) {
         *error = u"无法锁定共享账本：%1"_s.arg(server.lastError().message.trimmed());
         return RestoreResult::Failed;
@@ -888,8 +886,8 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
         return RestoreResult::Failed;
     }
     if (!transaction.commit()) {
-        *error = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(
-            server.lastError().message.trimmed());
+        *error
+            = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(server.lastError().message.trimmed());
         return RestoreResult::Failed;
     }
     book.executeStatements(u"rollback"_s);

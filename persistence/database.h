@@ -94,16 +94,16 @@ class Database
 {
 public:
     enum class Engine { SQLite, PostgreSQL };
+    // The advisory lock of a server book's desks: every connection open() makes to a
+    // server holds it shared for as long as it lasts; a restore takes it exclusively, and
+    // so runs only while no desk is connected.
+    static constexpr qint64 deskLockKey = 0x5175656e7461; // "Quenta"
     // Whether `book` names a book on a server (a postgresql:// or postgres:// URI) rather
     // than a file.
     static bool isServerBook(const QString &book);
     // The password for server books given in the connection dialog, for this run only:
     // it is handed to libpq at each open and kept nowhere else.
     static void setServerPassword(const QString &password);
-    // The advisory lock of a server book's desks: every connection open() makes to a
-    // server holds it shared for as long as it lasts; a restore takes it exclusively, and
-    // so runs only while no desk is connected.
-    static constexpr qint64 deskLockKey = 0x5175656e7461; // "Quenta"
 
     // ExistingFileOnly refuses to create a missing file: the one real connection of the
     // application uses it, so a vanished database file never turns into an empty one
