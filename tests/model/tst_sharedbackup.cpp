@@ -169,9 +169,11 @@ void tst_SharedBackup::checkFindsWhatIsWrong_data()
     QTest::addColumn<QString>("finding");
     // Whether a backup of such a book is still made; when not, nothing is left of it.
     QTest::addColumn<bool>("backsUp");
+    // One made before the book kept history needs none.
     QTest::newRow("receipt without history")
         << u"insert into tb_receipt (id, receiptNo, createDate, total, isDeleted) values "
-           u"('X', '0000700', '2025-01-01 00:00:00', '1', 0)"_s
+           u"('X', '0000700', '2025-01-01 00:00:00', '1', 0), "
+           u"('Old', '0000001a', '2020-01-01 00:00:00', '1', 0)"_s
         << u"1 张收据没有开单或导入的历史记录：No.0000700"_s << true;
     QTest::newRow("numbers not unique")
         << u"drop index idx_receipt_receiptNo; insert into tb_receipt (id, receiptNo, total, "
