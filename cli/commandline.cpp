@@ -143,6 +143,16 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
 
 int check()
 {
+    if (BookFile::isOnServer()) {
+        QString error;
+        const std::optional<QStringList> findings = SharedBook::check(BookFile::path(), &error);
+        if (!findings) {
+            printMessage(error);
+            return CommandLine::Failed;
+        }
+        printResult(findings->isEmpty() ? u"ok"_s : findings->join(u'\n'));
+        return findings->isEmpty() ? CommandLine::Done : CommandLine::Failed;
+    }
     if (!bookIsUsable())
         return CommandLine::Failed;
     const RestoreCheck found = BackupService::checkBook(BookFile::path());
@@ -156,6 +166,15 @@ int check()
 
 int backup(const QString &target)
 {
+    if (BookFile::isOnServer()) {
+        QString error;
+        if (!SharedBook::backup(BookFile::path(), target, &error)) {
+            printMessage(error);
+            return CommandLine::Failed;
+        }
+        printResult(QFileInfo(target).absoluteFilePath());
+        return CommandLine::Done;
+    }
     if (!bookIsUsable())
         return CommandLine::Failed;
     BackupService::removePartialFiles();
@@ -173,7 +192,18 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
     if (!confirmed)
         return usageError(u"恢复数据库会替换现有的数据库：请加上 --yes 确认"_s);
     if (BookFile::isOnServer()) {
-        printMessage(u"共享账本不能用 --restore 恢复：请在服务器上用 pg_restore 恢复"_s);
+        QString error;
+        switch (SharedBook::restore(BookFile::path(), source, &error)) {
+        case SharedBook::RestoreResult::Restored:
+            printResult(BookFile::path());
+            return CommandLine::Done;
+        case SharedBook::RestoreResult::DeskConnected:
+            printMessage(error);
+            return CommandLine::BookInUse;
+        case SharedBook::RestoreResult::Failed:
+            break;
+        }
+        printMessage(error);
         return CommandLine::Failed;
     }
     BookLock lock(BookFile::path());

@@ -1,15 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sharedbook.h"
 
+#include "backupservice.h"
+#include "clock.h"
 #include "database.h"
+#include "datetext.h"
 #include "money.h"
+#include "outputfile.h"
 #include "pgconnection.h"
 #include "pgtemplate.h"
+#include "receiptsearchindex.h"
 #include "schemaupgrade.h"
 #include "sqlitehelper.h"
+#include "sqlliteral.h"
 #include "storedamount.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 
 using namespace Qt::StringLiterals;
@@ -263,16 +272,12 @@ bool grantDesk(PgConnection &server, const QString &role, QString *error)
     return false;
 }
 
-// The copy inside the server's transaction; false with the reason, the transaction then
-// rolled back by its guard.
-bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bookVersion,
-                         PgConnection &server, const QString &deskRole, qint64 *receipts,
-                         QString *error)
+// Copies every table of the SQLite book into the server's empty tables, moves the
+// sequences past the ids copied and compares the counts and amounts; inside the caller's
+// transactions on both sides. False with the reason.
+bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
+              PgConnection &server, qint64 *receipts, QString *error)
 {
-    if (!server.executeStatements(QString::fromUtf8(pgTemplateSql))) {
-        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastError().message.trimmed());
-        return false;
-    }
     const QStringList mayLack = SchemaUpgrade::tablesAddedAfter(bookVersion);
     Copy copy(book, server);
     for (const CopiedTable &table : copiedTables()) {
@@ -296,10 +301,370 @@ bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bo
         if (!copy.verify(table, error))
             return false;
     }
-    if (!deskRole.isEmpty() && !grantDesk(server, deskRole, error))
-        return false;
     *receipts = copy.receipts();
     return true;
+}
+
+// The copy inside the server's transaction; false with the reason, the transaction then
+// rolled back by its guard.
+bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bookVersion,
+                         PgConnection &server, const QString &deskRole, qint64 *receipts,
+                         QString *error)
+{
+    if (!server.executeStatements(QString::fromUtf8(pgTemplateSql))) {
+        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastError().message.trimmed());
+        return false;
+    }
+    if (!copyInto(book, bookTables, bookVersion, server, receipts, error))
+        return false;
+    return deskRole.isEmpty() || grantDesk(server, deskRole, error);
+}
+
+// --- backups of a shared book ---------------------------------------------------
+
+// The order a table is read in for a backup: receipts and history as they were written,
+// the rest by their first column.
+QString backupOrder(const CopiedTable &table)
+{
+    if (table.name == u"tb_receipt"_s)
+        return u"rowid"_s;
+    return table.columns.first();
+}
+
+// A value of the server as a SQLite literal: the ids SQLite keys its rows by as numbers,
+// everything else as the text it is.
+QString literal(const std::optional<QString> &value, bool rowKey)
+{
+    if (!value)
+        return u"NULL"_s;
+    if (rowKey) {
+        bool ok = false;
+        const qint64 number = value->toLongLong(&ok);
+        if (ok)
+            return QString::number(number);
+    }
+    return sqlQuote(*value);
+}
+
+// Rows read from the server while the backup is written, to compare with the file after.
+struct Snapshot
+{
+    QHash<QString, qint64> rows;
+    AmountSum amounts;
+};
+
+// Copies one table of the server's snapshot into the backup's open transaction, part by
+// part through a cursor, so that a large book is never held in memory whole.
+bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table, Snapshot *snapshot,
+                 QString *error)
+{
+    const QString columns = table.columns.join(u", "_s);
+    if (!server.executeStatements(u"declare backup_rows no scroll cursor for select %1 from %2 "
+                                  u"order by %3"_s.arg(columns, table.name, backupOrder(table)))) {
+        *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name,
+                                                       server.lastError().message.trimmed());
+        return false;
+    }
+    const int totalColumn = int(table.columns.indexOf(u"total"_s));
+    const bool receipts = table.name == u"tb_receipt"_s;
+    qint64 &count = snapshot->rows[table.name];
+    for (;;) {
+        const std::optional<PgResult> rows
+            = server.executeQuery(u"fetch forward %1 from backup_rows"_s.arg(rowsPerInsert));
+        if (!rows) {
+            *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name,
+                                                           server.lastError().message.trimmed());
+            return false;
+        }
+        if (rows->rowCount() == 0)
+            break;
+        QStringList tuples;
+        for (int row = 0; row < rows->rowCount(); ++row) {
+            QStringList values;
+            for (int column = 0; column < rows->columnCount(); ++column) {
+                const QString &name = table.columns.at(column);
+                values.append(literal(rows->text(row, column),
+                                      name == u"rowid"_s
+                                          || (name == u"id"_s && table.name == u"tb_history"_s)));
+            }
+            tuples.append(u'(' + values.join(u", "_s) + u')');
+            if (receipts)
+                snapshot->amounts.add(rows->bytes(row, totalColumn).value_or(""));
+        }
+        count += rows->rowCount();
+        if (!file.executeStatements(u"insert into %1 (%2) values %3"_s.arg(table.name, columns,
+                                                                           tuples.join(u", "_s)))) {
+            *error = u"写入备份文件的表 %1 失败：%2"_s.arg(table.name, file.lastErrorMessage());
+            return false;
+        }
+    }
+    server.executeStatements(u"close backup_rows"_s);
+    return true;
+}
+
+// The backup file read back: as many rows in each table as the server's snapshot holds,
+// and the same amounts as were read. False with the reason.
+bool verifyBackup(PgConnection &server, const QString &path, const Snapshot &snapshot,
+                  QString *error)
+{
+    Database file(path, Database::OpenMode::ExistingFileOnly);
+    file.setOpenReadOnly(true);
+    file.setLogsErrors(false);
+    if (!file.open()) {
+        *error = u"无法读回备份文件：%1"_s.arg(file.lastErrorMessage());
+        return false;
+    }
+    for (const CopiedTable &table : copiedTables()) {
+        const QString sql = u"select count(*) from %1"_s.arg(table.name);
+        std::unique_ptr<ResultSet> counted = file.executeQuery(sql);
+        const qint64 count = counted && counted->next() ? counted->int64ForColumnIndex(0) : -1;
+        const std::optional<PgResult> onServer = server.executeQuery(sql);
+        const qint64 expected = onServer ? onServer->int64(0, 0).value_or(-2) : -2;
+        if (count != expected || count != snapshot.rows.value(table.name)) {
+            *error
+                = u"备份文件的表 %1 的行数不符（共享账本 %2 行，备份文件 %3 行）"_s.arg(table.name)
+                      .arg(expected)
+                      .arg(count);
+            return false;
+        }
+    }
+    std::unique_ptr<ResultSet> totals = file.executeQuery(u"select total from tb_receipt"_s);
+    AmountSum written;
+    while (totals && totals->next())
+        written.add(totals->bytesForColumnIndex(0).value_or(""));
+    if (!totals || totals->hasError() || written != snapshot.amounts) {
+        *error = u"备份文件的金额合计不符（共享账本 %1，备份文件 %2）"_s.arg(
+            snapshot.amounts.text(), written.text());
+        return false;
+    }
+    return true;
+}
+
+// Writes the server's snapshot into `path`, a copy of the template: the template's rows
+// give way to the book's, and the search index is left empty, to be filled as an older
+// book's is.
+bool writeBackup(PgConnection &server, const QString &path, Snapshot *snapshot, QString *error)
+{
+    QFile::remove(path);
+    if (!QFile::copy(SQLiteHelper::templatePath(), path)) {
+        *error = u"找不到数据库模板：%1"_s.arg(SQLiteHelper::templatePath());
+        return false;
+    }
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
+    Database file(path, Database::OpenMode::ExistingFileOnly);
+    file.setLogsErrors(false);
+    QStringList emptied;
+    for (const CopiedTable &table : copiedTables())
+        emptied.append(u"delete from %1"_s.arg(table.name));
+    emptied.append(u"update tb_searchIndex set filledTo = 0"_s);
+    if (!file.open() || !file.executeStatements(u"begin"_s)
+        || !file.executeStatements(emptied.join(u";\n"_s))) {
+        *error = u"无法写入备份文件：%1"_s.arg(file.lastErrorMessage());
+        return false;
+    }
+    for (const CopiedTable &table : copiedTables()) {
+        if (!backUpTable(server, file, table, snapshot, error)) {
+            file.executeStatements(u"rollback"_s);
+            return false;
+        }
+    }
+    if (!file.executeStatements(u"commit"_s)) {
+        *error = u"无法写入备份文件：%1"_s.arg(file.lastErrorMessage());
+        return false;
+    }
+    file.close();
+    if (!ReceiptSearchIndex::fill(path)) {
+        *error = u"无法建立备份文件的搜索索引"_s;
+        return false;
+    }
+    return verifyBackup(server, path, *snapshot, error);
+}
+
+// Connects to the shared book at `uri` as a desk does (holding the desks' lock shared);
+// false with the reason.
+bool connectTo(Database &shared, QString *error)
+{
+    shared.setLogsErrors(false);
+    if (!Database::isServerBook(shared.databasePath())) {
+        *error = u"共享账本的地址应以 postgresql:// 开头：%1"_s.arg(shared.databasePath());
+        return false;
+    }
+    if (shared.open())
+        return true;
+    *error = u"无法连接共享账本：%1"_s.arg(shared.lastErrorMessage());
+    return false;
+}
+
+// The schema version the shared book records; nothing when it cannot be read.
+std::optional<qint64> schemaVersion(PgConnection &server)
+{
+    const std::optional<PgResult> version
+        = server.executeQuery(u"select max(version) from tb_schema"_s);
+    return version ? version->int64(0, 0) : std::nullopt;
+}
+
+// --- the checks of a shared book -----------------------------------------------
+
+// The template's tables and their columns, in lower case, as PostgreSQL names them;
+// SQLite's own (the search index) left out.
+std::optional<QList<std::pair<QString, QStringList>>> templateTables()
+{
+    Database book(SQLiteHelper::templatePath(), Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    if (!book.open())
+        return std::nullopt;
+    std::unique_ptr<ResultSet> rows = book.executeQuery(
+        u"select name from sqlite_schema where type = 'table' and name not like 'sqlite\\_%' "
+        u"escape '\\' and name not like 'fts\\_%' escape '\\' and name <> 'tb_searchIndex' "
+        u"order by name"_s);
+    QStringList names;
+    while (rows && rows->next())
+        names.append(rows->stringForColumnIndex(0).value_or(QString()));
+    rows.reset();
+    if (names.isEmpty())
+        return std::nullopt;
+    QList<std::pair<QString, QStringList>> tables;
+    for (const QString &name : std::as_const(names)) {
+        QStringList columns;
+        std::unique_ptr<ResultSet> columnRows
+            = book.executeQuery(u"select name from pragma_table_info(?)"_s, {name});
+        while (columnRows && columnRows->next())
+            columns.append(columnRows->stringForColumnIndex(0).value_or(QString()).toLower());
+        tables.append({name.toLower(), columns});
+    }
+    return tables;
+}
+
+// What is wrong with the shared book's tables and rules, each finding one line; nothing
+// when it could not be read (then `error` says why).
+std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
+{
+    const auto failed = [&server, error](const QString &what) {
+        *error = u"%1失败：%2"_s.arg(what, server.lastError().message.trimmed());
+        return std::optional<QStringList>();
+    };
+    const std::optional<QList<std::pair<QString, QStringList>>> expected = templateTables();
+    if (!expected) {
+        *error = u"找不到数据库模板：%1"_s.arg(SQLiteHelper::templatePath());
+        return std::nullopt;
+    }
+    const std::optional<PgResult> columnRows
+        = server.executeQuery(u"select table_name, column_name from information_schema.columns "
+                              u"where table_schema = current_schema()"_s);
+    if (!columnRows)
+        return failed(u"读取共享账本的表结构"_s);
+    QHash<QString, QSet<QString>> present;
+    for (int row = 0; row < columnRows->rowCount(); ++row)
+        present[columnRows->text(row, 0).value_or(QString())].insert(
+            columnRows->text(row, 1).value_or(QString()));
+
+    QStringList findings;
+    for (const auto &[table, columns] : *expected) {
+        if (!present.contains(table)) {
+            findings.append(u"缺少表 %1"_s.arg(table));
+            continue;
+        }
+        for (const QString &column : columns) {
+            if (!present.value(table).contains(column))
+                findings.append(u"表 %1 缺少列 %2"_s.arg(table, column));
+        }
+    }
+    if (!present.contains(u"tb_schema"_s)) {
+        findings.append(u"缺少表 tb_schema"_s);
+    } else {
+        const std::optional<qint64> version = schemaVersion(server);
+        if (version != SchemaUpgrade::currentVersion)
+            findings.append(u"数据版本是 %1，本程序的是 %2"_s.arg(
+                version ? QString::number(*version) : u"空"_s,
+                QString::number(SchemaUpgrade::currentVersion)));
+    }
+    // The rules below read the receipts and the history.
+    if (!present.value(u"tb_receipt"_s).contains(u"receiptno"_s)
+        || !present.value(u"tb_history"_s).contains(u"receiptid"_s))
+        return findings;
+
+    const std::optional<PgResult> unique = server.executeQuery(
+        u"select indisunique from pg_index where indexrelid = to_regclass('idx_receipt_receiptno')"_s);
+    if (!unique)
+        return failed(u"读取单号的索引"_s);
+    if (unique->text(0, 0) != u"t"_s)
+        findings.append(u"单号没有唯一索引 idx_receipt_receiptNo，同一个单号可能开出两次"_s);
+    const std::optional<PgResult> repeated
+        = server.executeQuery(u"select receiptNo, count(*) from tb_receipt group by receiptNo "
+                              u"having count(*) > 1 order by receiptNo limit 10"_s);
+    if (!repeated)
+        return failed(u"读取单号"_s);
+    for (int row = 0; row < repeated->rowCount(); ++row)
+        findings.append(
+            u"单号 No.%1 重复（%2 张）"_s.arg(repeated->text(row, 0).value_or(QString()),
+                                              repeated->text(row, 1).value_or(QString())));
+
+    // Every receipt was recorded when it was issued or imported. A receipt made before the
+    // book's first history row (a book from a version that kept no history, copied or
+    // restored as it was) has none, and needs none.
+    const std::optional<PgResult> unrecorded = server.executeQuery(
+        u"select count(*) over (), receiptNo from tb_receipt r where not exists (select 1 from "
+        u"tb_history h where h.receiptId = r.id and h.action in ('insert', 'import')) and "
+        u"coalesce(r.createDate, '') >= (select min(time) from tb_history) "
+        u"order by r.rowid limit 10"_s);
+    if (!unrecorded)
+        return failed(u"读取收据的历史记录"_s);
+    if (unrecorded->rowCount() > 0) {
+        QStringList numbers;
+        for (int row = 0; row < unrecorded->rowCount(); ++row)
+            numbers.append(u"No."_s + unrecorded->text(row, 1).value_or(QString()));
+        const qint64 count = unrecorded->int64(0, 0).value_or(0);
+        findings.append(u"%1 张收据没有开单或导入的历史记录：%2%3"_s.arg(count).arg(
+            numbers.join(u"、"_s), count > numbers.size() ? u" 等"_s : QString()));
+    }
+    return findings;
+}
+
+// --- restoring into a shared book ----------------------------------------------
+
+// What the book being replaced had issued: the highest number (deleted receipts too: their
+// paper may be in someone's hands) and the numbering's counter, as numbers.
+struct Issued
+{
+    QString highestNumber;
+    QString counter;
+};
+
+std::optional<Issued> issuedBy(PgConnection &server)
+{
+    const std::optional<PgResult> rows = server.executeQuery(
+        u"select (select receiptNo from tb_receipt where receiptNo ~ '^[0-9]+$' "
+        u"order by receiptNo::numeric desc limit 1), "
+        u"(select max(currNum::numeric) from tb_receiptNo where currNum ~ '^[0-9]+$')"_s);
+    if (!rows)
+        return std::nullopt;
+    return Issued {rows->text(0, 0).value_or(QString()), rows->text(0, 1).value_or(u"0"_s)};
+}
+
+// After the copy: numbering goes on after what the replaced book issued, and the history
+// records the restore.
+bool recordRestore(PgConnection &server, const QString &file, const Issued &replaced,
+                   QString *error)
+{
+    const QString after = replaced.highestNumber.isEmpty() ? u"0"_s : replaced.highestNumber;
+    const bool ok
+        = server.executeUpdate(
+              u"update tb_receiptNo set currNum = greatest($1::numeric + 1, $2::numeric)::text "
+              u"where coalesce(case when currNum ~ '^[0-9]+$' then currNum::numeric end, 0) "
+              u"< greatest($1::numeric + 1, $2::numeric)"_s,
+              {after, replaced.counter})
+        && server.executeUpdate(
+            u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
+            u"values ($1, 'restore', NULL, NULL, $2)"_s,
+            {formatDateText(Clock::now(), DateText::dateTime),
+             QString::fromUtf8(
+                 QJsonDocument(QJsonObject {{u"file"_s, QFileInfo(file).absoluteFilePath()},
+                                            {u"replacedHighestNo"_s, replaced.highestNumber}})
+                     .toJson(QJsonDocument::Compact))});
+    if (!ok)
+        *error = u"记录恢复失败：%1"_s.arg(server.lastError().message.trimmed());
+    return ok;
 }
 
 } // namespace
@@ -399,4 +764,132 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
     }
     book.executeStatements(u"rollback"_s);
     return receipts;
+}
+
+bool SharedBook::backup(const QString &uri, const QString &target, QString *error)
+{
+    if (target.isEmpty()) {
+        *error = u"没有指定备份文件"_s;
+        return false;
+    }
+    Database shared(uri, Database::OpenMode::ExistingFileOnly);
+    if (!connectTo(shared, error))
+        return false;
+    PgConnection &server = *shared.server();
+    // One snapshot for every table: a receipt saved meanwhile is in the backup whole, with
+    // its history, or not at all.
+    PgTransaction transaction(server);
+    if (!transaction.begin(PgTransaction::Isolation::RepeatableRead)) {
+        *error = u"无法开始共享账本的事务：%1"_s.arg(server.lastError().message.trimmed());
+        return false;
+    }
+    const std::optional<qint64> version = schemaVersion(server);
+    if (version != SchemaUpgrade::currentVersion) {
+        *error = u"共享账本的数据版本（%1）与本程序的（%2）不同，没有备份"_s.arg(
+            version ? QString::number(*version) : u"无法读取"_s,
+            QString::number(SchemaUpgrade::currentVersion));
+        return false;
+    }
+    Snapshot snapshot;
+    const bool written = OutputFile::writeReplacing(
+        target,
+        [&](const QString &partial, QString *reason) {
+            if (writeBackup(server, partial, &snapshot, reason))
+                return true;
+            QFile::remove(partial + u"-journal"_s);
+            return false;
+        },
+        error);
+    transaction.rollback();
+    return written;
+}
+
+std::optional<QStringList> SharedBook::check(const QString &uri, QString *error)
+{
+    Database shared(uri, Database::OpenMode::ExistingFileOnly);
+    if (!connectTo(shared, error))
+        return std::nullopt;
+    PgTransaction transaction(*shared.server());
+    if (!transaction.begin(PgTransaction::Isolation::RepeatableRead)) {
+        *error
+            = u"无法开始共享账本的事务：%1"_s.arg(shared.server()->lastError().message.trimmed());
+        return std::nullopt;
+    }
+    return findingsOf(*shared.server(), error);
+}
+
+SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString &file,
+                                              QString *error)
+{
+    const RestoreCheck found = BackupService::checkBook(file);
+    if (!found.ok) {
+        *error = found.problem;
+        return RestoreResult::Failed;
+    }
+    Database book(file, Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    const std::optional<QSet<QString>> bookTables
+        = book.open() ? tablesOf(book) : std::optional<QSet<QString>>();
+    if (!bookTables || !book.executeStatements(u"begin"_s)) {
+        *error = u"无法读取账本文件 %1：%2"_s.arg(file, book.lastErrorMessage());
+        return RestoreResult::Failed;
+    }
+    const int bookVersion = SchemaUpgrade::version(book);
+
+    Database shared(uri, Database::OpenMode::ExistingFileOnly);
+    if (!connectTo(shared, error))
+        return RestoreResult::Failed;
+    PgConnection &server = *shared.server();
+    // This connection holds the desks' lock shared, as every desk does: exclusively it is
+    // had only while no other desk is connected, and a desk that connects meanwhile waits
+    // until this connection ends.
+    const std::optional<PgResult> locked
+        = server.executeQuery(u"select pg_try_advisory_lock(%1)"_s.arg(Database::deskLockKey));
+    if (!locked) {
+        *error = u"无法锁定共享账本：%1"_s.arg(server.lastError().message.trimmed());
+        return RestoreResult::Failed;
+    }
+    if (locked->text(0, 0) != u"t"_s) {
+        *error = u"还有收款台连接着共享账本，没有恢复：请先关闭所有收款台上的 Quenta，再恢复"_s;
+        return RestoreResult::DeskConnected;
+    }
+
+    PgTransaction transaction(server);
+    if (!transaction.begin()) {
+        *error = u"无法开始共享账本的事务：%1"_s.arg(server.lastError().message.trimmed());
+        return RestoreResult::Failed;
+    }
+    const std::optional<QStringList> existing = tablesAlreadyThere(server);
+    if (!existing) {
+        *error = u"读取数据库的表失败：%1"_s.arg(server.lastError().message.trimmed());
+        return RestoreResult::Failed;
+    }
+    if (existing->size() != tableNames().size()) {
+        *error = u"这个数据库中没有完整的共享账本，没有恢复：请先用 --create-shared-book 建立它"_s;
+        return RestoreResult::Failed;
+    }
+    const std::optional<Issued> replaced = issuedBy(server);
+    QStringList emptied;
+    for (const CopiedTable &table : copiedTables())
+        emptied.append(u"delete from %1"_s.arg(table.name));
+    qint64 receipts = 0;
+    if (!replaced || !server.executeStatements(emptied.join(u";\n"_s))) {
+        *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(
+            server.lastError().message.trimmed());
+        return RestoreResult::Failed;
+    }
+    if (!copyInto(book, *bookTables, bookVersion, server, &receipts, error)
+        || !recordRestore(server, file, *replaced, error)) {
+        transaction.rollback();
+        *error += u"。已撤销，共享账本没有改动"_s;
+        return RestoreResult::Failed;
+    }
+    if (!transaction.commit()) {
+        *error
+            = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(server.lastError().message.trimmed());
+        return RestoreResult::Failed;
+    }
+    book.executeStatements(u"rollback"_s);
+    return RestoreResult::Restored;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -24,6 +25,26 @@ namespace SharedBook {
 // receipts copied, or nothing with the reason in `error` (in Chinese).
 std::optional<qint64> create(const QString &uri, const QString &fromFile, const QString &deskRole,
                              QString *error);
+
+// Writes an ordinary SQLite book to `target`, one that opens, checks and restores as any
+// backup does: every table of the shared book at `uri` as one consistent snapshot, the
+// search index filled. The file is put in place only when its rows and amounts match the
+// snapshot; false with the reason in `error`, nothing written then.
+bool backup(const QString &uri, const QString &target, QString *error);
+
+// Checks the shared book's tables and columns against the template's, its version, the
+// unique index of the numbers, and that every receipt has the history row of its issue or
+// import (but a receipt older than the book's history, from a version that kept none).
+// The findings, in Chinese, empty when all is well; nothing when the book could not be
+// read, with the reason in `error`.
+std::optional<QStringList> check(const QString &uri, QString *error);
+
+// Replaces the contents of the shared book at `uri` with the SQLite book `file` (checked
+// as any backup is), in one transaction, only while no desk is connected. The numbering
+// goes on after the highest number the replaced contents issued, and the history records
+// the restore.
+enum class RestoreResult { Restored, DeskConnected, Failed };
+RestoreResult restore(const QString &uri, const QString &file, QString *error);
 
 // The tables of a shared book, the SQLite book's own (search index) left out; the schema
 // version's table last.

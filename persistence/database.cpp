@@ -451,6 +451,13 @@ bool Database::open()
             writeDatabaseDiagnostic(u"error opening!: "_s + m_server->lastError().text());
             return false;
         }
+        // Held until the connection ends; waits while a restore holds it exclusively.
+        if (!m_server->executeStatements(
+                u"select pg_advisory_lock_shared(%1)"_s.arg(deskLockKey))) {
+            noteServerError();
+            m_server->close();
+            return false;
+        }
         // A book opened for reading only refuses every write on the server's side too.
         if (m_openReadOnly
             && !m_server->executeStatements(u"set default_transaction_read_only = on"_s)) {

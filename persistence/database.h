@@ -94,6 +94,10 @@ class Database
 {
 public:
     enum class Engine { SQLite, PostgreSQL };
+    // The advisory lock of a server book's desks: every connection open() makes to a
+    // server holds it shared for as long as it lasts; a restore takes it exclusively, and
+    // so runs only while no desk is connected.
+    static constexpr qint64 deskLockKey = 0x5175656e7461; // "Quenta"
     // Whether `book` names a book on a server (a postgresql:// or postgres:// URI) rather
     // than a file.
     static bool isServerBook(const QString &book);
