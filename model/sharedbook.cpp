@@ -52,10 +52,21 @@ const QList<CopiedTable> &copiedTables()
         {u"tb_void"_s, {u"receiptId"_s, u"reason"_s, u"voidDate"_s}},
         // A desk adds history, never changes or removes it.
         {u"tb_history"_s,
-         {u"id"_s, u"time"_s, u"action"_s, u"receiptId"_s, u"receiptNo"_s, u"detail"_s},
+         {u"id"_s, u"time"_s, u"action"_s, u"receiptId"_s, u"receiptNo"_s, u"detail"_s,
+          u"desk"_s},
          u"select, insert"_s},
     };
     return tables;
+}
+
+// The columns of `table` to read from a book that may be of a version before one of them
+// (a history without its desk): a missing one is read as NULL.
+QString selectList(const CopiedTable &table, const QSet<QString> &missing = {})
+{
+    QStringList list;
+    for (const QString &column : table.columns)
+        list.append(missing.contains(table.name + u'.' + column.toLower()) ? u"null"_s : column);
+    return list.join(u", "_s);
 }
 
 // A statement carries at most 65,535 parameters; a part of some thousands keeps each
@@ -120,8 +131,15 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
         return true;
     // In the order the rows were written, so that the server's tables read back alike.
     const QString order = table.name == u"tb_history"_s ? u"id"_s : u"rowid"_s;
+    QSet<QString> missing;
+    if (table.name == u"tb_history"_s) {
+        std::unique_ptr<ResultSet> desk = m_book.executeQuery(
+            u"select count(*) from pragma_table_info('tb_history') where name = 'desk'"_s);
+        if (desk && desk->next() && desk->int64ForColumnIndex(0) == 0)
+            missing.insert(u"tb_history.desk"_s);
+    }
     std::unique_ptr<ResultSet> rows = m_book.executeQuery(
-        u"select %1 from %2 order by %3"_s.arg(table.columns.join(u", "_s), table.name, order));
+        u"select %1 from %2 order by %3"_s.arg(selectList(table, missing), table.name, order));
     if (!rows) {
         *error = u"读取本机账本的表 %1 失败：%2"_s.arg(table.name, m_book.lastErrorMessage());
         return false;
@@ -359,8 +377,17 @@ bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table,
                  QString *error)
 {
     const QString columns = table.columns.join(u", "_s);
+    QSet<QString> missing;
+    if (table.name == u"tb_history"_s) {
+        const std::optional<PgResult> desk = server.executeQuery(
+            u"select count(*) from information_schema.columns where table_schema = "
+            u"current_schema() and table_name = 'tb_history' and column_name = 'desk'"_s);
+        if (desk && desk->int64(0, 0) == 0)
+            missing.insert(u"tb_history.desk"_s);
+    }
     if (!server.executeStatements(u"declare backup_rows no scroll cursor for select %1 from %2 "
-                                  u"order by %3"_s.arg(columns, table.name, backupOrder(table)))) {
+                                  u"order by %3"_s.arg(selectList(table, missing), table.name,
+                                                       backupOrder(table)))) {
         *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name,
                                                        server.lastError().message.trimmed());
         return false;
