@@ -8,14 +8,20 @@
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
+#include "sharedbookaddress.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QInputDialog>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QTranslator>
@@ -26,6 +32,20 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+struct Restart
+{
+    bool requested = false;
+    QString program;
+    QStringList arguments;
+    QProcessEnvironment environment;
+};
+
+Restart &restart()
+{
+    static Restart requested;
+    return requested;
+}
 
 // Waits for the window's first paint. show() only asks for one: the window is on screen
 // once the platform has exposed it and the widgets have drawn into it.
@@ -234,4 +254,95 @@ bool Startup::quitWhenShownRequested(const QApplication &app)
 void Startup::quitWhenShown(QWidget *window, const QElapsedTimer &sinceStart)
 {
     new FirstPaintWatcher(window, sinceStart);
+}
+
+bool Startup::chooseRememberedBook(QWidget *parent)
+{
+    if (!qEnvironmentVariable("QUENTA_BOOK").trimmed().isEmpty())
+        return true;
+    const QString uri = SharedBookAddresses::remembered();
+    if (uri.isEmpty())
+        return true;
+    QString password;
+    for (;;) {
+        QString error;
+        bool passwordFailure = false;
+        if (SharedBookAddresses::check(uri, password, &error, &passwordFailure)) {
+            qputenv("QUENTA_BOOK", uri.toLocal8Bit());
+            SharedBookAddresses::usePassword(password);
+            return true;
+        }
+        const std::optional<SharedBookAddress> address = SharedBookAddress::fromUri(uri);
+        QMessageBox box(QMessageBox::Warning, u"无法打开共享账本"_s,
+                        u"上次使用的共享账本 %1 现在打不开。\n\n%2\n\n"
+                        u"选“使用本机账本”会打开这台电脑上的账本，以后启动也是这样；"
+                        u"可以再用“文件 → 打开共享账本…”连接。"_s.arg(
+                            address ? u"%1@%2:%3/%4"_s.arg(address->user, address->host)
+                                          .arg(address->port)
+                                          .arg(address->database)
+                                    : uri,
+                            error),
+                        QMessageBox::NoButton, parent);
+        box.setObjectName(u"sharedBookUnreachableBox"_s);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QPushButton *retry
+            = box.addButton(passwordFailure ? u"输入密码…"_s : u"重试"_s, QMessageBox::AcceptRole);
+        QPushButton *local = box.addButton(u"使用本机账本"_s, QMessageBox::DestructiveRole);
+        QPushButton *quit = box.addButton(u"退出"_s, QMessageBox::RejectRole);
+        box.setDefaultButton(retry);
+        box.setEscapeButton(quit);
+        box.exec();
+        if (box.clickedButton() == local) {
+            SharedBookAddresses::forget();
+            return true;
+        }
+        if (box.clickedButton() != retry)
+            return false;
+        if (passwordFailure) {
+            bool entered = false;
+            const QString given
+                = QInputDialog::getText(parent, u"共享账本的密码"_s,
+                                        u"用户 %1 的密码（只用于这次启动，不会保存）："_s.arg(
+                                            address ? address->user : QString()),
+                                        QLineEdit::Password, {}, &entered);
+            if (entered)
+                password = given;
+        }
+    }
+}
+
+void Startup::requestRestart(const QString &book, const QString &password)
+{
+    Restart &next = restart();
+    next.requested = true;
+    next.program = QCoreApplication::applicationFilePath();
+    // The options the window was started with, --book (already taken out) aside.
+    next.arguments = QCoreApplication::arguments().mid(1);
+    next.environment = QProcessEnvironment::systemEnvironment();
+    // The book chosen now, not the one this program was started on.
+    next.environment.remove(u"QUENTA_BOOK"_s);
+    if (!book.isEmpty())
+        next.arguments << u"--book"_s << book;
+    if (!password.isEmpty())
+        next.environment.insert(u"PGPASSWORD"_s, password);
+}
+
+void Startup::cancelRestart()
+{
+    restart() = Restart();
+}
+
+void Startup::restartIfRequested()
+{
+    Restart &next = restart();
+    if (!next.requested)
+        return;
+    next.requested = false;
+    QProcess process;
+    process.setProgram(next.program);
+    process.setArguments(next.arguments);
+    process.setProcessEnvironment(next.environment);
+    if (!process.startDetached())
+        std::fprintf(stderr, "quenta: could not start again: %s\n",
+                     qUtf8Printable(process.errorString()));
 }
