@@ -150,4 +150,6 @@ void SharedBookDialog::showError(const QString &error)
 {
     m_error->setText(error);
     m_error->show();
+    // Grown to the message, so the fields keep their spacing.
+    adjustSize();
 }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "bookmaintenance.h"
+#include "messagebox.h"
 #include "pgtestserver.h"
+#include "sharedbook.h"
 #include "sharedbookaddress.h"
 #include "sharedbookdialog.h"
+#include "startup.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -27,6 +31,7 @@ private Q_SLOTS:
     void oddNamesConnectAndNoPasswordIsKept();
     void refusesWhatIsNoUsableBook_data();
     void refusesWhatIsNoUsableBook();
+    void sharedBookStartsWithoutFileWarnings();
 
 private:
     // A dialog filled in for a TCP connection to the test's server.
@@ -65,15 +70,12 @@ void tst_SharedBookDialog::initTestCase()
     QVERIFY(m_server->createRole(oddUser, oddPassword));
     const QString database = PgConnection::quoteIdentifier(oddDatabase);
     QVERIFY(m_server->execute(u"create database "_s + database));
-    // All the dialog reads of a shared book, written over the socket as the superuser.
-    PgConnection admin(SharedBookAddress {m_server->folder(), m_server->port(), oddDatabase,
-                                          PgTestServer::superuser(), u"disable"_s}
-                           .uri());
-    QVERIFY2(admin.open(), qPrintable(admin.lastError().text()));
-    QVERIFY(admin.executeStatements(u"create table tb_schema (version integer); "
-                                    u"insert into tb_schema values (2); grant select on "
-                                    u"tb_schema to "_s
-                                    + PgConnection::quoteIdentifier(oddUser)));
+    // Made over the socket as the superuser; the odd user is its desk.
+    const QString admin = SharedBookAddress {m_server->folder(), m_server->port(), oddDatabase,
+                                             PgTestServer::superuser(), u"disable"_s}
+                              .uri();
+    QString error;
+    QVERIFY2(SharedBook::create(admin, {}, oddUser, &error), qPrintable(error));
 }
 
 void tst_SharedBookDialog::uriKeepsEveryPart_data()
@@ -167,6 +169,22 @@ void tst_SharedBookDialog::refusesWhatIsNoUsableBook()
     QVERIFY(dialog.isVisible());
     QCOMPARE(QApplication::focusWidget()->objectName(), focused);
     QCOMPARE(SharedBookAddresses::remembered(), QString());
+}
+
+// The window's start on a shared book neither warns of a folder it cannot write nor tries
+// to copy the book as a file.
+void tst_SharedBookDialog::sharedBookStartsWithoutFileWarnings()
+{
+    qputenv("QUENTA_BOOK", tcp(oddDatabase, oddUser).uri().toUtf8());
+    SharedBookAddresses::usePassword(oddPassword);
+    MessageBox::setTestAnswer(true);
+    QVERIFY(Startup::checkDatabase(nullptr));
+    QCOMPARE(MessageBox::lastText(), QString());
+    BookMaintenance maintenance;
+    QSignalSpy failed(&maintenance, &BookMaintenance::backupFailed);
+    maintenance.checkAndBackUpIfDue();
+    maintenance.waitForDone();
+    QCOMPARE(failed.count(), 0);
 }
 
 QTEST_MAIN(tst_SharedBookDialog)
