@@ -117,7 +117,7 @@ bool SharedBookAddresses::check(const QString &uri, const QString &password, QSt
         if (error)
             *error = serverSaid.isEmpty()
                 ? reason
-                : u"%1\n\n服务器的回答：%2"_s.arg(reason, serverSaid.trimmed());
+                : u"%1\n\n服务器的回答：%2"_s.arg(reason, serverSaid.simplified());
         if (passwordFailure)
             *passwordFailure = wrongPassword;
         return false;
