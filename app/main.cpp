@@ -13,38 +13,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-int runWindow(QApplication &app, const QElapsedTimer &sinceStart)
-{
-    // One running copy per receipt book, taken before anything is written to it.
-    std::unique_ptr<BookLock> lock;
-    // A shared book has no file to lock: the server keeps the desks apart.
-    if (BookFile::isAvailable() && !BookFile::isOnServer()) {
-        lock = std::make_unique<BookLock>(BookFile::path());
-        if (!Startup::lockBook(*lock, nullptr))
-            return lock->failure() == BookLock::Failure::HeldByAnother
-                    || lock->failure() == BookLock::Failure::HeldOnAnotherMachine
-                ? CommandLine::BookInUse
-                : CommandLine::Failed;
-    }
-    if (!Startup::checkDatabase(nullptr))
-        return CommandLine::Failed;
-    ContentView window;
-    window.show();
-    if (Startup::quitWhenShownRequested(app))
-        Startup::quitWhenShown(&window, sinceStart);
-    else
-        Startup::checkAndBackUpWhenShown(&window);
-    // An older book's search index is built behind the window; a book only read keeps
-    // searching without one.
-    if (!BookFile::opensReadOnly())
-        QTimer::singleShot(0, &window, [] { SearchIndexStatus::shared().start(BookFile::path()); });
-    return app.exec();
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     // First of all, so --quit-when-shown counts everything the program does itself.
@@ -78,9 +46,31 @@ int main(int argc, char *argv[])
     // Without a book named, the window opens the shared book chosen last, if any.
     if (!Startup::chooseRememberedBook(nullptr))
         return CommandLine::Failed;
-    const int status = runWindow(app, sinceStart);
-    // The window gone and the book's lock let go: 打开共享账本… or 使用本机账本 asked for a
-    // program of its own on the other book.
-    Startup::restartIfRequested();
-    return status;
+    // Goes last, after the window and the book's lock: 打开共享账本… and 使用本机账本 ask
+    // for a program of its own on the other book.
+    const Startup::RestartWhenDone restart;
+    // One running copy per receipt book, taken before anything is written to it.
+    std::unique_ptr<BookLock> lock;
+    // A shared book has no file to lock: the server keeps the desks apart.
+    if (BookFile::isAvailable() && !BookFile::isOnServer()) {
+        lock = std::make_unique<BookLock>(BookFile::path());
+        if (!Startup::lockBook(*lock, nullptr))
+            return lock->failure() == BookLock::Failure::HeldByAnother
+                    || lock->failure() == BookLock::Failure::HeldOnAnotherMachine
+                ? CommandLine::BookInUse
+                : CommandLine::Failed;
+    }
+    if (!Startup::checkDatabase(nullptr))
+        return CommandLine::Failed;
+    ContentView window;
+    window.show();
+    if (Startup::quitWhenShownRequested(app))
+        Startup::quitWhenShown(&window, sinceStart);
+    else
+        Startup::checkAndBackUpWhenShown(&window);
+    // An older book's search index is built behind the window; a book only read keeps
+    // searching without one.
+    if (!BookFile::opensReadOnly())
+        QTimer::singleShot(0, &window, [] { SearchIndexStatus::shared().start(BookFile::path()); });
+    return app.exec();
 }

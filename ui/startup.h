@@ -29,8 +29,14 @@ bool chooseRememberedBook(QWidget *parent);
 // that program alone, in its environment.
 void requestRestart(const QString &book, const QString &password);
 void cancelRestart();
-// Starts the program asked for by requestRestart(), if any; called by the entry last.
+// Starts the program asked for by requestRestart(), if any.
 void restartIfRequested();
+// Calls restartIfRequested() when it goes: the entry holds one from before it takes the
+// book's lock, so the program on the other book starts once the lock is let go.
+struct RestartWhenDone
+{
+    ~RestartWhenDone() { restartIfRequested(); }
+};
 
 // Puts the database in place and opens it. When it cannot be used (no template, failed
 // copy, a file that is not a database) says so, and where, in a message box and answers
