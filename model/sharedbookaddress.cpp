@@ -35,9 +35,9 @@ QString openFailure(const SharedBookAddress &address, const QString &message, bo
     };
     if (has("no password supplied"_L1) || has("password authentication failed"_L1)) {
         *passwordFailure = true;
-        return has("no password supplied"_L1)
-            ? u"服务器要求密码：请填写用户 %1 的密码。"_s.arg(address.user)
-            : u"密码不对（或者服务器上没有用户 %1）。"_s.arg(address.user);
+        return has("no password supplied"_L1) ? u"服务器要求密码：请填写%1密码。"_s.arg(
+                   address.user.isEmpty() ? QString() : u"用户 %1 的"_s.arg(address.user))
+                                              : u"密码不对（或者服务器上没有这个用户）。"_s;
     }
     if (has("role \""_L1) && has("does not exist"_L1))
         return u"服务器上没有用户 %1。"_s.arg(address.user);

@@ -96,6 +96,9 @@ SharedBookAddress SharedBookDialog::address() const
 {
     SharedBookAddress address;
     address.host = m_host->text().trimmed();
+    // An IPv6 address as URIs write it.
+    if (address.host.startsWith(u'[') && address.host.endsWith(u']'))
+        address.host = address.host.mid(1, address.host.size() - 2);
     address.port = m_port->value();
     address.database = m_database->text().trimmed();
     address.user = m_user->text().trimmed();

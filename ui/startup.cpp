@@ -300,11 +300,12 @@ bool Startup::chooseRememberedBook(QWidget *parent)
             return false;
         if (passwordFailure) {
             bool entered = false;
-            const QString given
-                = QInputDialog::getText(parent, u"共享账本的密码"_s,
-                                        u"用户 %1 的密码（只用于这次启动，不会保存）："_s.arg(
-                                            address ? address->user : QString()),
-                                        QLineEdit::Password, {}, &entered);
+            const QString given = QInputDialog::getText(
+                parent, u"共享账本的密码"_s,
+                u"%1密码（只用于这次启动，不会保存）："_s.arg(
+                    address && !address->user.isEmpty() ? u"用户 %1 的"_s.arg(address->user)
+                                                        : QString()),
+                QLineEdit::Password, {}, &entered);
             if (entered)
                 password = given;
         }
