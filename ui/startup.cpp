@@ -19,9 +19,7 @@
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
-#include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QTranslator>
@@ -273,30 +271,22 @@ bool Startup::chooseRememberedBook(QWidget *parent)
             return true;
         }
         const std::optional<SharedBookAddress> address = SharedBookAddress::fromUri(uri);
-        QMessageBox box(QMessageBox::Warning, u"无法打开共享账本"_s,
-                        u"上次使用的共享账本 %1 现在打不开。\n\n%2\n\n"
-                        u"选“使用本机账本”会打开这台电脑上的账本，以后启动也是这样；"
-                        u"可以再用“文件 → 打开共享账本…”连接。"_s.arg(
-                            address ? u"%1@%2:%3/%4"_s.arg(address->user, address->host)
-                                          .arg(address->port)
-                                          .arg(address->database)
-                                    : uri,
-                            error),
-                        QMessageBox::NoButton, parent);
-        box.setObjectName(u"sharedBookUnreachableBox"_s);
-        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
-        QPushButton *retry
-            = box.addButton(passwordFailure ? u"输入密码…"_s : u"重试"_s, QMessageBox::AcceptRole);
-        QPushButton *local = box.addButton(u"使用本机账本"_s, QMessageBox::DestructiveRole);
-        QPushButton *quit = box.addButton(u"退出"_s, QMessageBox::RejectRole);
-        box.setDefaultButton(retry);
-        box.setEscapeButton(quit);
-        box.exec();
-        if (box.clickedButton() == local) {
+        const MessageBox::UnreachableBookChoice choice = MessageBox::askUnreachableBook(
+            parent,
+            u"上次使用的共享账本 %1 现在打不开。\n\n%2\n\n"
+            u"选“使用本机账本”会打开这台电脑上的账本，以后启动也是这样；"
+            u"可以再用“文件 → 打开共享账本…”连接。"_s.arg(
+                address ? u"%1@%2:%3/%4"_s.arg(address->user, address->host)
+                              .arg(address->port)
+                              .arg(address->database)
+                        : uri,
+                error),
+            passwordFailure);
+        if (choice == MessageBox::UnreachableBookChoice::UseLocalBook) {
             SharedBookAddresses::forget();
             return true;
         }
-        if (box.clickedButton() != retry)
+        if (choice == MessageBox::UnreachableBookChoice::Quit)
             return false;
         if (passwordFailure) {
             bool entered = false;

@@ -24,13 +24,20 @@ class tst_SharedBookDialog : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void init() { SharedBookAddresses::forget(); }
+    void init()
+    {
+        SharedBookAddresses::forget();
+        qunsetenv("QUENTA_BOOK");
+        MessageBox::setTestAnswer(std::nullopt);
+    }
 
     void uriKeepsEveryPart_data();
     void uriKeepsEveryPart();
     void oddNamesConnectAndNoPasswordIsKept();
     void refusesWhatIsNoUsableBook_data();
     void refusesWhatIsNoUsableBook();
+    void rememberedBookAtStart_data();
+    void rememberedBookAtStart();
     void sharedBookStartsWithoutFileWarnings();
 
 private:
@@ -50,6 +57,7 @@ private:
         return {u"127.0.0.1"_s, m_server->port(), database, user, u"disable"_s};
     }
 
+    QString m_adminUri;
     QTemporaryDir m_home;
     PgTestServer *m_server = nullptr;
 };
@@ -71,11 +79,11 @@ void tst_SharedBookDialog::initTestCase()
     const QString database = PgConnection::quoteIdentifier(oddDatabase);
     QVERIFY(m_server->execute(u"create database "_s + database));
     // Made over the socket as the superuser; the odd user is its desk.
-    const QString admin = SharedBookAddress {m_server->folder(), m_server->port(), oddDatabase,
-                                             PgTestServer::superuser(), u"disable"_s}
-                              .uri();
+    m_adminUri = SharedBookAddress {m_server->folder(), m_server->port(), oddDatabase,
+                                    PgTestServer::superuser(), u"disable"_s}
+                     .uri();
     QString error;
-    QVERIFY2(SharedBook::create(admin, {}, oddUser, &error), qPrintable(error));
+    QVERIFY2(SharedBook::create(m_adminUri, {}, oddUser, &error), qPrintable(error));
 }
 
 void tst_SharedBookDialog::uriKeepsEveryPart_data()
@@ -169,6 +177,48 @@ void tst_SharedBookDialog::refusesWhatIsNoUsableBook()
     QVERIFY(dialog.isVisible());
     QCOMPARE(QApplication::focusWidget()->objectName(), focused);
     QCOMPARE(SharedBookAddresses::remembered(), QString());
+}
+
+// Without a book named, the window takes the remembered one; one it cannot reach is never
+// left silently for the book on this computer.
+void tst_SharedBookDialog::rememberedBookAtStart_data()
+{
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<bool>("localChosen");
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<bool>("opensRemembered");
+    QTest::addColumn<bool>("stillRemembered");
+    QTest::newRow("reachable") << true << QString() << false << true << true << true;
+    QTest::newRow("unreachable, local chosen")
+        << false << QString() << true << true << false << false;
+    QTest::newRow("unreachable, quit") << false << QString() << false << false << false << true;
+    QTest::newRow("a book named") << false << u"/elsewhere/Tovalin.db"_s << false << true << false
+                                  << true;
+}
+
+void tst_SharedBookDialog::rememberedBookAtStart()
+{
+    QFETCH(bool, reachable);
+    QFETCH(QString, named);
+    QFETCH(bool, localChosen);
+    QFETCH(bool, starts);
+    QFETCH(bool, opensRemembered);
+    QFETCH(bool, stillRemembered);
+    // Nothing listens on port 1.
+    const QString remembered = reachable
+        ? m_adminUri
+        : tcp(oddDatabase, oddUser).uri().replace(u":%1/"_s.arg(m_server->port()), u":1/"_s);
+    SharedBookAddresses::remember(remembered);
+    if (!named.isEmpty())
+        qputenv("QUENTA_BOOK", named.toUtf8());
+    MessageBox::setTestAnswer(localChosen);
+    QCOMPARE(Startup::chooseRememberedBook(nullptr), starts);
+    QCOMPARE(qEnvironmentVariable("QUENTA_BOOK"), opensRemembered ? remembered : named);
+    QCOMPARE(SharedBookAddresses::remembered(), stillRemembered ? remembered : QString());
+    // Asked only when the remembered book was to be opened and could not be.
+    const bool asked = !reachable && named.isEmpty();
+    QCOMPARE(MessageBox::lastText().contains(u"连接不上服务器 127.0.0.1:1"_s), asked);
 }
 
 // The window's start on a shared book neither warns of a folder it cannot write nor tries
