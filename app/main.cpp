@@ -44,6 +44,12 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     Startup::setUpApplication(app);
+    // Without a book named, the window opens the shared book chosen last, if any.
+    if (!Startup::chooseRememberedBook(nullptr))
+        return CommandLine::Failed;
+    // Goes last, after the window and the book's lock: 打开共享账本… and 使用本机账本 ask
+    // for a program of its own on the other book.
+    const Startup::RestartWhenDone restart;
     // One running copy per receipt book, taken before anything is written to it.
     std::unique_ptr<BookLock> lock;
     // A shared book has no file to lock: the server keeps the desks apart.

@@ -62,7 +62,9 @@ bool BookMaintenance::start(Check check, Backup backup)
         return false;
     // Read here, on the window's thread: the worker touches nothing shared.
     SQLiteHelper &helper = SQLiteHelper::shared();
-    if (!helper.isAvailable())
+    // A shared book has no file to check or copy: its server keeps it (pg_dump, or
+    // quenta --backup).
+    if (!helper.isAvailable() || helper.isServerBook())
         return false;
     const QString book = helper.dbURL();
     const QString knownDamage = helper.damage();

@@ -26,3 +26,10 @@ void Preferences::setValue(const QString &key, const QString &value)
     store.setValue(key, value);
     store.sync();
 }
+
+void Preferences::remove(const QString &key)
+{
+    QSettings store = settings();
+    store.remove(key);
+    store.sync();
+}

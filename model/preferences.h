@@ -8,4 +8,5 @@
 namespace Preferences {
 QString value(const QString &key);
 void setValue(const QString &key, const QString &value);
+void remove(const QString &key);
 } // namespace Preferences

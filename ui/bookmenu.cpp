@@ -18,6 +18,9 @@
 #include "receiptbook.h"
 #include "receiptimport.h"
 #include "receiptnostore.h"
+#include "sharedbookaddress.h"
+#include "sharedbookdialog.h"
+#include "startup.h"
 #include "toast.h"
 
 #include <QCoreApplication>
@@ -68,6 +71,13 @@ BookMenu::BookMenu(QMainWindow *window)
 
     QMenu *file = bar->addMenu(u"文件(&F)"_s);
     file->setObjectName(u"fileMenu"_s);
+    connect(addAction(file, u"openSharedBookAction"_s, u"打开共享账本(&S)…"_s), &QAction::triggered,
+            this, &BookMenu::openSharedBook);
+    QAction *useLocal = addAction(file, u"useLocalBookAction"_s, u"使用本机账本(&L)"_s);
+    // Only a shared book can be left for the one on this computer.
+    useLocal->setVisible(BookFile::isOnServer());
+    connect(useLocal, &QAction::triggered, this, &BookMenu::useLocalBook);
+    file->addSeparator();
     connect(addAction(file, u"backupAction"_s, u"备份数据库(&B)…"_s), &QAction::triggered, this,
             &BookMenu::backUp);
     connect(addAction(file, u"restoreAction"_s, u"恢复数据库(&R)…"_s), &QAction::triggered, this,
@@ -288,6 +298,43 @@ BookMenu::runImport(const QString &source, const BookImport::Options &given, QSt
         return std::nullopt;
     }
     return result;
+}
+
+void BookMenu::openSharedBook()
+{
+    // The book open now when it is a shared one, else the one chosen last.
+    const QString current
+        = BookFile::isOnServer() ? BookFile::path() : SharedBookAddresses::remembered();
+    SharedBookDialog dialog(SharedBookAddress::fromUri(current).value_or(SharedBookAddress()),
+                            m_window);
+    const QString remembered = SharedBookAddresses::remembered();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The dialog remembered the new book; a window kept open keeps the old choice too.
+    if (!restartOn(dialog.address().uri(), dialog.password())) {
+        if (remembered.isEmpty())
+            SharedBookAddresses::forget();
+        else
+            SharedBookAddresses::remember(remembered);
+    }
+}
+
+void BookMenu::useLocalBook()
+{
+    const QString remembered = SharedBookAddresses::remembered();
+    SharedBookAddresses::forget();
+    if (!restartOn({}, {}) && !remembered.isEmpty())
+        SharedBookAddresses::remember(remembered);
+}
+
+bool BookMenu::restartOn(const QString &book, const QString &password)
+{
+    Startup::requestRestart(book, password);
+    if (m_window->close())
+        return true;
+    // An unsaved receipt the user went back to keeps the window open: no second program.
+    Startup::cancelRestart();
+    return false;
 }
 
 void BookMenu::showAbout()

@@ -28,6 +28,11 @@ public:
     // 导入收据…: a file is checked first (its problems shown, nothing written), then
     // imported after the user confirms.
     void importReceipts();
+    // 打开共享账本…: once the book there can be used, it is remembered and the program starts
+    // again on it (the password given, if any, only in that program's environment).
+    void openSharedBook();
+    // 使用本机账本: forgets the shared book and starts again on the book on this computer.
+    void useLocalBook();
     void showAbout();
     void showPrintSettings();
     void showHistory();
@@ -41,6 +46,9 @@ private:
     std::optional<BookImport::Result> runImport(const QString &source,
                                                 const BookImport::Options &options,
                                                 QStringList *notes);
+    // Closes the window and, once it has closed, starts the program again on `book`. False
+    // when the window stayed open (the user went back to an unsaved receipt).
+    bool restartOn(const QString &book, const QString &password);
     void onReceiptSaved();
     void onBackupFailed(const QString &error);
 

@@ -114,6 +114,29 @@ bool MessageBox::confirmDiscard(QWidget *parent)
                    u"收据上填写或修改的内容将会丢失。"_s, u"放弃"_s, u"继续编辑"_s);
 }
 
+MessageBox::UnreachableBookChoice
+MessageBox::askUnreachableBook(QWidget *parent, const QString &text, bool passwordWanted)
+{
+    lastShownText() = text;
+    if (testAnswer())
+        return *testAnswer() ? UnreachableBookChoice::UseLocalBook : UnreachableBookChoice::Quit;
+    QMessageBox box(QMessageBox::Warning, u"无法打开共享账本"_s, text, QMessageBox::NoButton,
+                    parent);
+    box.setObjectName(u"sharedBookUnreachableBox"_s);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton *retry
+        = box.addButton(passwordWanted ? u"输入密码…"_s : u"重试"_s, QMessageBox::AcceptRole);
+    QPushButton *local = box.addButton(u"使用本机账本"_s, QMessageBox::DestructiveRole);
+    QPushButton *quit = box.addButton(u"退出"_s, QMessageBox::RejectRole);
+    box.setDefaultButton(retry);
+    box.setEscapeButton(quit);
+    box.exec();
+    if (box.clickedButton() == retry)
+        return UnreachableBookChoice::Retry;
+    return box.clickedButton() == local ? UnreachableBookChoice::UseLocalBook
+                                        : UnreachableBookChoice::Quit;
+}
+
 void MessageBox::information(QWidget *parent, const QString &title, const QString &text)
 {
     lastShownText() = text;

@@ -40,6 +40,12 @@ bool confirmTakeOverLock(QWidget *parent, const QString &about);
 // "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
 bool confirmDiscard(QWidget *parent);
 
+// "无法打开共享账本" at the start, with `text` (which book, why), 重试 (the default; 输入密码…
+// when `passwordWanted`), 使用本机账本 and 退出 (Esc). While a test answer is set: true
+// answers UseLocalBook, false Quit.
+enum class UnreachableBookChoice { Retry, UseLocalBook, Quit };
+UnreachableBookChoice askUnreachableBook(QWidget *parent, const QString &text, bool passwordWanted);
+
 // A message with one button "好" whose text can be selected and copied (an address).
 void information(QWidget *parent, const QString &title, const QString &text);
 

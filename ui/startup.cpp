@@ -8,14 +8,18 @@
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
+#include "sharedbookaddress.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QInputDialog>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLocale>
+#include <QProcess>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QTranslator>
@@ -26,6 +30,20 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+struct Restart
+{
+    bool requested = false;
+    QString program;
+    QStringList arguments;
+    QProcessEnvironment environment;
+};
+
+Restart &restart()
+{
+    static Restart requested;
+    return requested;
+}
 
 // Waits for the window's first paint. show() only asks for one: the window is on screen
 // once the platform has exposed it and the widgets have drawn into it.
@@ -158,7 +176,7 @@ bool Startup::checkDatabase(QWidget *parent)
             parent, u"数据库来自更新的版本"_s,
             u"这个数据库由更新版本的 Quenta 写入，这个版本只能读取它：可以查看和"
             u"打印收据，但无法保存。请使用更新版本的 Quenta。\n\n数据库位置：%1"_s.arg(path));
-    } else if (!isWritableFolder(QFileInfo(path).absolutePath())) {
+    } else if (!BookFile::isOnServer() && !isWritableFolder(QFileInfo(path).absolutePath())) {
         // SQLite writes its journal beside the file: without that, every save fails.
         MessageBox::warning(parent, u"数据库文件夹只读"_s,
                             u"数据库所在的文件夹不能写入，保存时需要在那里写临时文件："
@@ -234,4 +252,88 @@ bool Startup::quitWhenShownRequested(const QApplication &app)
 void Startup::quitWhenShown(QWidget *window, const QElapsedTimer &sinceStart)
 {
     new FirstPaintWatcher(window, sinceStart);
+}
+
+bool Startup::chooseRememberedBook(QWidget *parent)
+{
+    if (!qEnvironmentVariable("QUENTA_BOOK").trimmed().isEmpty())
+        return true;
+    const QString uri = SharedBookAddresses::remembered();
+    if (uri.isEmpty())
+        return true;
+    QString password;
+    for (;;) {
+        QString error;
+        bool passwordFailure = false;
+        if (SharedBookAddresses::check(uri, password, &error, &passwordFailure)) {
+            qputenv("QUENTA_BOOK", uri.toLocal8Bit());
+            SharedBookAddresses::usePassword(password);
+            return true;
+        }
+        const std::optional<SharedBookAddress> address = SharedBookAddress::fromUri(uri);
+        const MessageBox::UnreachableBookChoice choice = MessageBox::askUnreachableBook(
+            parent,
+            u"上次使用的共享账本 %1 现在打不开。\n\n%2\n\n"
+            u"选“使用本机账本”会打开这台电脑上的账本，以后启动也是这样；"
+            u"可以再用“文件 → 打开共享账本…”连接。"_s.arg(
+                address ? u"%1@%2:%3/%4"_s.arg(address->user, address->host)
+                              .arg(address->port)
+                              .arg(address->database)
+                        : uri,
+                error),
+            passwordFailure);
+        if (choice == MessageBox::UnreachableBookChoice::UseLocalBook) {
+            SharedBookAddresses::forget();
+            return true;
+        }
+        if (choice == MessageBox::UnreachableBookChoice::Quit)
+            return false;
+        if (passwordFailure) {
+            bool entered = false;
+            const QString given = QInputDialog::getText(
+                parent, u"共享账本的密码"_s,
+                u"%1密码（只用于这次启动，不会保存）："_s.arg(
+                    address && !address->user.isEmpty() ? u"用户 %1 的"_s.arg(address->user)
+                                                        : QString()),
+                QLineEdit::Password, {}, &entered);
+            if (entered)
+                password = given;
+        }
+    }
+}
+
+void Startup::requestRestart(const QString &book, const QString &password)
+{
+    Restart &next = restart();
+    next.requested = true;
+    next.program = QCoreApplication::applicationFilePath();
+    // The options the window was started with, --book (already taken out) aside.
+    next.arguments = QCoreApplication::arguments().mid(1);
+    next.environment = QProcessEnvironment::systemEnvironment();
+    // The book chosen now, not the one this program was started on.
+    next.environment.remove(u"QUENTA_BOOK"_s);
+    if (!book.isEmpty())
+        next.arguments << u"--book"_s << book;
+    if (!password.isEmpty())
+        next.environment.insert(u"PGPASSWORD"_s, password);
+}
+
+void Startup::cancelRestart()
+{
+    restart() = Restart();
+}
+
+void Startup::restartIfRequested()
+{
+    Restart &next = restart();
+    if (!next.requested)
+        return;
+    next.requested = false;
+    QProcess process;
+    process.setProgram(next.program);
+    process.setArguments(next.arguments);
+    process.setProcessEnvironment(next.environment);
+    if (!process.startDetached())
+        std::fprintf(stderr, "quenta: could not start again: %s\n",
+                     qUtf8Printable(process.errorString()));
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QString>
+
 class BookLock;
 class BookMaintenance;
 class QApplication;
@@ -15,6 +17,26 @@ namespace Startup {
 // so Chinese text does not fall back to whatever the desktop picks glyph by glyph; the
 // Chinese locale and Qt's own Chinese translations for its dialogs.
 void setUpApplication(QApplication &app);
+
+// When neither --book nor QUENTA_BOOK names a book, the window opens the shared book
+// remembered from 打开共享账本… (the commands never do). When that server cannot be reached
+// it says so and offers 重试, a password when the server wants one, and 使用本机账本, which
+// forgets the shared book. False when the user chose to quit instead.
+bool chooseRememberedBook(QWidget *parent);
+
+// Asks for the program to start again on `book` (empty: the book on this computer) once
+// the window has closed and the book's lock is let go; `password`, when given, goes to
+// that program alone, in its environment.
+void requestRestart(const QString &book, const QString &password);
+void cancelRestart();
+// Starts the program asked for by requestRestart(), if any.
+void restartIfRequested();
+// Calls restartIfRequested() when it goes: the entry holds one from before it takes the
+// book's lock, so the program on the other book starts once the lock is let go.
+struct RestartWhenDone
+{
+    ~RestartWhenDone() { restartIfRequested(); }
+};
 
 // Puts the database in place and opens it. When it cannot be used (no template, failed
 // copy, a file that is not a database) says so, and where, in a message box and answers
