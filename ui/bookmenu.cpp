@@ -18,6 +18,7 @@
 #include "receiptbook.h"
 #include "receiptimport.h"
 #include "receiptnostore.h"
+#include "sharedbook.h"
 #include "sharedbookaddress.h"
 #include "sharedbookdialog.h"
 #include "startup.h"
@@ -80,10 +81,14 @@ BookMenu::BookMenu(QMainWindow *window)
     file->addSeparator();
     connect(addAction(file, u"backupAction"_s, u"备份数据库(&B)…"_s), &QAction::triggered, this,
             &BookMenu::backUp);
-    connect(addAction(file, u"restoreAction"_s, u"恢复数据库(&R)…"_s), &QAction::triggered, this,
-            &BookMenu::restore);
-    connect(addAction(file, u"openDataFolderAction"_s, u"打开数据文件夹(&O)"_s),
-            &QAction::triggered, this, &BookMenu::openDataFolder);
+    // A shared book is restored on the server, while no desk is connected (quenta
+    // --restore), and has no folder on this computer.
+    QAction *restoreAction = addAction(file, u"restoreAction"_s, u"恢复数据库(&R)…"_s);
+    restoreAction->setVisible(!BookFile::isOnServer());
+    connect(restoreAction, &QAction::triggered, this, &BookMenu::restore);
+    QAction *openFolder = addAction(file, u"openDataFolderAction"_s, u"打开数据文件夹(&O)"_s);
+    openFolder->setVisible(!BookFile::isOnServer());
+    connect(openFolder, &QAction::triggered, this, &BookMenu::openDataFolder);
     QAction *exportList = addAction(file, u"exportListAction"_s, u"导出列表(&E)…"_s);
     connect(exportList, &QAction::triggered, this, &BookMenu::exportList);
     connect(addAction(file, u"importAction"_s, u"导入收据(&I)…"_s), &QAction::triggered, this,
@@ -135,7 +140,8 @@ void BookMenu::backUp()
     const QString lastFolder = Preferences::value(lastFolderKey());
     const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
         ? lastFolder
-        : QFileInfo(BookFile::path()).absolutePath();
+        : BookFile::isOnServer() ? BookFile::documentsDirectory()
+                                 : QFileInfo(BookFile::path()).absolutePath();
     const QString target = FileDialogs::saveFileName(
         m_window, u"备份数据库"_s,
         QDir(folder).filePath(BackupService::defaultBackupName(Clock::now())),
@@ -144,7 +150,10 @@ void BookMenu::backUp()
         return;
     Preferences::setValue(lastFolderKey(), QFileInfo(target).absolutePath());
     QString error;
-    if (BackupService::backup(target, &error))
+    // A shared book is written out as an ordinary book file, from one snapshot.
+    const bool done = BookFile::isOnServer() ? SharedBook::backup(BookFile::path(), target, &error)
+                                             : BackupService::backup(target, &error);
+    if (done)
         m_successToast->show(u"备份成功：%1"_s.arg(QDir::toNativeSeparators(target)));
     else
         m_errorToast->show(u"备份失败：%1"_s.arg(error));
