@@ -691,7 +691,8 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
     // One pass over the range in the book's order: what each row needs to be placed,
     // counted and found again, and no more. The search is SQLite's, through the search
     // index once it is whole; a small range is read row by row, quicker than the index.
-    const ReceiptSearch search(m_search);
+    ReceiptSearch search(m_search);
+    search.setOnServer(m_book.onServer());
     QString where = u"isDeleted <> 1 and receiptDate between %1 and %2"_s.arg(sqlQuote(m_begin),
                                                                             sqlQuote(m_end));
     if (!search.isEmpty()) {

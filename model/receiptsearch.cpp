@@ -135,10 +135,40 @@ ReceiptSearch::ReceiptSearch(const QString &text)
 QString ReceiptSearch::condition(bool indexed, const QString &table) const
 {
     if (m_text.isEmpty())
-        return u"1"_s;
+        return m_onServer ? u"true"_s : u"1"_s;
+    if (m_onServer) {
+        if (!m_amountFen)
+            return serverTextCondition(table);
+        return u'(' + serverTextCondition(table) + u" or "_s + serverAmountCondition(table) + u')';
+    }
     if (!m_amountFen)
         return textCondition(indexed, table);
     return u'(' + textCondition(indexed, table) + u" or "_s + amountCondition(table) + u')';
+}
+
+QString ReceiptSearch::serverTextCondition(const QString &table) const
+{
+    // Letters in any case as the server folds them (ilike); other texts as they are.
+    QStringList tests;
+    if (m_hasCase) {
+        QString escaped = m_text;
+        escaped.replace(u'\\', u"\\\\"_s).replace(u'%', u"\\%"_s).replace(u'_', u"\\_"_s);
+        const QString pattern = sqlQuote(u'%' + escaped + u'%');
+        for (const QString &column : columnsOf(table))
+            tests.append(u"%1 ilike %2 escape '\\'"_s.arg(column, pattern));
+    } else {
+        const QString text = sqlQuote(m_text);
+        for (const QString &column : columnsOf(table))
+            tests.append(u"strpos(%1, %2) > 0"_s.arg(column, text));
+    }
+    return u'(' + tests.join(u" or "_s) + u')';
+}
+
+QString ReceiptSearch::serverAmountCondition(const QString &table) const
+{
+    // A plain decimal number, its fen rounded half away from zero, as the lists read it.
+    return u"(case when %1.total ~ '^-?[0-9]+([.][0-9]+)?$' then round(cast(%1.total as "
+           u"numeric) * 100) end) = %2"_s.arg(table, QString::number(*m_amountFen));
 }
 
 QString ReceiptSearch::listCondition(const QString &beginDate, const QString &endDate, bool indexed,

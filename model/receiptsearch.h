@@ -24,6 +24,9 @@ public:
     explicit ReceiptSearch(const QString &text = {});
 
     bool isEmpty() const { return m_text.isEmpty(); }
+    // The book is on a server: the condition in its spelling, without SQLite's search index
+    // (every row of the range is read).
+    void setOnServer(bool onServer) { m_onServer = onServer; }
 
     // The condition, over the columns of tb_receipt as `table` names them in the query
     // ("1" for an empty text). `indexed`: the search index is whole.
@@ -56,7 +59,11 @@ private:
     std::optional<QString> indexPhrase(bool indexed) const;
     QString amountCondition(const QString &table) const;
 
+    QString serverTextCondition(const QString &table) const;
+    QString serverAmountCondition(const QString &table) const;
+
     QString m_text;
     std::optional<qint64> m_amountFen;
+    bool m_onServer = false;
     bool m_hasCase = false;
 };

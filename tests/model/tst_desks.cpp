@@ -3,6 +3,7 @@
 #include "appstore.h"
 #include "desklistener.h"
 #include "receiptbook.h"
+#include "receiptlist.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -34,6 +35,8 @@ private Q_SLOTS:
     void anotherDesksReceiptReachesTheList();
     void receiptInTheFormChangedElsewhere_data();
     void receiptInTheFormChangedElsewhere();
+    void listSearchesTheServer_data();
+    void listSearchesTheServer();
     void payloads();
 
 private:
@@ -102,6 +105,35 @@ void tst_Desks::receiptInTheFormChangedElsewhere()
         QVERIFY(store.loadSelected(true));
         QVERIFY(store.updateReceipt());
     }
+}
+
+void tst_Desks::listSearchesTheServer_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QStringList>("found");
+    QTest::newRow("letters in any case") << u"acme"_s << QStringList(u"ID-ACME 公司"_s);
+    QTest::newRow("chinese") << u"公司"_s << QStringList({u"ID-ACME 公司"_s, u"ID-乙公司"_s});
+    QTest::newRow("an amount") << u"7"_s << QStringList(u"ID-乙公司"_s);
+    QTest::newRow("like's own characters") << u"50%_"_s << QStringList(u"ID-50%_"_s);
+    QTest::newRow("nothing") << u"丁"_s << QStringList();
+}
+
+void tst_Desks::listSearchesTheServer()
+{
+    QFETCH(QString, search);
+    QFETCH(QStringList, found);
+    for (const auto &[payer, total] :
+         {std::pair {u"ACME 公司"_s, 5.0}, {u"乙公司"_s, 7.0}, {u"50%_"_s, 9.0}, {u"5000"_s, 1.0}})
+        QVERIFY(!saveNewReceipt(payer, total).isEmpty());
+    ReceiptList list(ReceiptBook::shared());
+    list.setSearch(search);
+    list.setRange(u"2000-01-01 00:00:00"_s, u"2999-12-31 23:59:59"_s);
+    QStringList ids;
+    for (qsizetype row = 0; row < list.size(); ++row)
+        ids.append(list.idAt(row));
+    ids.sort();
+    QCOMPARE(ids, found);
+    QCOMPARE(list.totals().count, found.size());
 }
 
 void tst_Desks::payloads()
