@@ -2,6 +2,7 @@
 #include "desklistener.h"
 
 #include "database.h"
+#include "databaseerror.h"
 #include "pgconnection.h"
 #include "receiptbook.h"
 #include "sqlitehelper.h"
@@ -88,7 +89,7 @@ void DeskListener::lose(const QString &reason)
     const bool wasConnected = m_connected;
     m_connected = false;
     if (wasConnected || m_wait == 1)
-        Q_EMIT connectionLost(u"共享账本连接中断：%1"_s.arg(reason.trimmed()));
+        Q_EMIT connectionLost(describeDatabaseError(serverConnectionLost, reason));
     m_retry->start(m_wait * 1000);
     m_wait = std::min(m_wait * 2, longestWaitSeconds);
 }

@@ -709,7 +709,10 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
         onServer ? u"quote_nullable(receiptNo)"_s : u"quote(receiptNo)"_s);
     if (!sortBy.isEmpty())
         columns += u", "_s + sortBy;
-    ReadRequest request {columns, where, m_sort, m_order, m_book.keepsVoids() == true};
+    // Unknown whether the book keeps voids (it could not be asked): the voids are read all
+    // the same, and a failure to read them fails the read, rather than voided receipts
+    // being counted as valid.
+    ReadRequest request {columns, where, m_sort, m_order, m_book.keepsVoids() != false};
     request.onServer = onServer;
     // A long range without a search is read through the lists' index in the book's order,
     // a part at a time; a search is one read, its rows found through the search index.

@@ -629,6 +629,14 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
         for (const QString &argument : arguments)
             parameters.append(argument);
         std::optional<PgResult> rows = m_server->executeQuery(sql, parameters);
+        // A read outside a transaction on a connection that broke while idle (the server
+        // restarted meanwhile) is asked again once on a new connection: it changes nothing.
+        if (!rows && !m_inTransaction && codeOfServerError(m_server->lastError()) == serverConnectionLost
+            && sql.trimmed().startsWith(u"select"_s, Qt::CaseInsensitive)) {
+            m_isOpen = false;
+            if (open())
+                rows = m_server->executeQuery(sql, parameters);
+        }
         if (!rows) {
             m_serverErrorCode = codeOfServerError(m_server->lastError());
             m_serverErrorMessage = messageOfServerError(m_server->lastError());

@@ -7,8 +7,26 @@ using namespace Qt::StringLiterals;
 
 QString describeDatabaseError(int code, const QString &message)
 {
-    if (code == serverConnectionLost)
-        return u"共享账本连接中断：%1"_s.arg(message.trimmed());
+    if (code == serverConnectionLost) {
+        // libpq's messages, told in Chinese where they say what happened; the first line of
+        // any other.
+        const QString first = message.trimmed().section(u'\n', 0, 0).trimmed();
+        QString reason = first;
+        if (first.contains(u"server closed the connection"_s) || first.contains(u"no connection to the server"_s)
+            || first.contains(u"terminating connection"_s))
+            reason = u"服务器断开了连接"_s;
+        else if (first.contains(u"Connection refused"_s) || first.contains(u"No such file or directory"_s)
+                 || first.contains(u"the database system is"_s))
+            reason = u"服务器没有运行"_s;
+        else if (first.contains(u"timeout"_s, Qt::CaseInsensitive))
+            reason = u"服务器没有应答"_s;
+        else if (first.contains(u"could not translate host name"_s))
+            reason = u"找不到服务器"_s;
+        else if (first.contains(u"password authentication failed"_s)
+                 || first.contains(u"no password supplied"_s))
+            reason = u"密码不对或没有密码"_s;
+        return u"共享账本连接中断：%1"_s.arg(reason);
+    }
     const auto named = [&message](const QString &prefix) {
         return message.startsWith(prefix) ? message.mid(prefix.size()).trimmed() : QString();
     };
