@@ -49,10 +49,22 @@ public:
     {
     }
 
+    ~WriteScope()
+    {
+        if (m_counting) {
+            m_transaction.rollback();
+            m_connection.endOwnWrite(false);
+        }
+    }
+
     bool begin()
     {
         if (!m_connection.open())
             return false;
+        if (m_connection.isServerBook()) {
+            m_connection.beginOwnWrite();
+            m_counting = true;
+        }
         if (m_transaction.begin())
             return true;
         m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
@@ -69,8 +81,12 @@ public:
             m_transaction.rollback();
             return false;
         }
-        if (m_transaction.commit())
+        if (m_transaction.commit()) {
+            if (m_counting)
+                m_connection.endOwnWrite(true);
+            m_counting = false;
             return true;
+        }
         m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
         return false;
     }
@@ -78,6 +94,7 @@ public:
 private:
     SQLiteHelper &m_connection;
     Transaction m_transaction;
+    bool m_counting = false;
 };
 
 } // namespace

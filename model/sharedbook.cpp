@@ -274,6 +274,7 @@ bool grantDesk(PgConnection &server, const QString &role, QString *error)
     for (const CopiedTable &table : copiedTables())
         statements.append(u"grant %1 on %2 to %3"_s.arg(table.deskPrivileges, table.name, grantee));
     statements.append(u"grant select on tb_schema to %1"_s.arg(grantee));
+    statements.append(u"grant select on sequence tb_changes to %1"_s.arg(grantee));
     // A history row a desk adds takes its id from the identity's sequence. The server
     // gives the sequence's name quoted as an identifier already.
     const std::optional<PgResult> sequence

@@ -373,10 +373,28 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
         Transaction transaction(database);
         bool ok = transaction.begin();
         for (int step = report.version + 1; ok && step <= currentVersion; ++step) {
-            if (step == 3)
+            if (step == 3) {
                 ok = hasColumn(database, u"tb_history"_s, u"desk"_s)
                     || database.executeStatements(
                         u"alter table tb_history add column desk text collate \"C\""_s);
+                // The count of writes the lists compare (as the template makes it).
+                if (ok && firstValue(database, u"select to_regclass('tb_changes') is null"_s)
+                        == u"t"_s)
+                    ok = database.executeStatements(
+                        u"create sequence tb_changes;\n"
+                        u"create function quenta_count_change() returns trigger language "
+                        u"plpgsql security definer set search_path = pg_catalog, pg_temp as $$\n"
+                        u"begin\n"
+                        u"    perform nextval(format('%I.tb_changes', TG_TABLE_SCHEMA)::regclass);\n"
+                        u"    return null;\n"
+                        u"end $$;\n"
+                        u"create trigger trg_receipt_changes after insert or update or delete or "
+                        u"truncate on tb_receipt for each statement execute function "
+                        u"quenta_count_change();\n"
+                        u"create trigger trg_void_changes after insert or update or delete or "
+                        u"truncate on tb_void for each statement execute function "
+                        u"quenta_count_change();"_s);
+            }
         }
         if (ok)
             ok = database.executeStatements(

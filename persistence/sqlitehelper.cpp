@@ -439,13 +439,45 @@ std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
 
 std::optional<qint64> SQLiteHelper::dataVersion()
 {
-    // Another desk's writes are told by notifications, not by a counter of the file.
-    if (db().engine() == Database::Engine::PostgreSQL)
-        return std::nullopt;
+    // A server book counts every program's writes in a sequence; this program's own are
+    // taken off (a write of another desk committed while this one wrote is heard from its
+    // notification instead).
+    if (db().engine() == Database::Engine::PostgreSQL) {
+        const std::optional<qint64> changes = serverChanges();
+        if (!changes)
+            return std::nullopt;
+        return *changes - m_ownServerChanges;
+    }
     std::unique_ptr<ResultSet> rows = query(u"PRAGMA data_version"_s);
     if (!rows || !rows->next() || rows->hasError())
         return std::nullopt;
     return rows->int64ForColumnIndex(0);
+}
+
+std::optional<qint64> SQLiteHelper::serverChanges()
+{
+    std::unique_ptr<ResultSet> rows = query(u"select last_value from tb_changes"_s);
+    if (!rows || !rows->next() || rows->hasError())
+        return std::nullopt;
+    return rows->int64ForColumnIndex(0);
+}
+
+void SQLiteHelper::beginOwnWrite()
+{
+    m_serverChangesAtBegin.reset();
+    if (db().engine() == Database::Engine::PostgreSQL)
+        m_serverChangesAtBegin = serverChanges();
+}
+
+void SQLiteHelper::endOwnWrite(bool committed)
+{
+    if (!m_serverChangesAtBegin)
+        return;
+    // A write that was rolled back counted all the same: the sequence does not go back.
+    if (const std::optional<qint64> after = serverChanges())
+        m_ownServerChanges += *after - *m_serverChangesAtBegin;
+    m_serverChangesAtBegin.reset();
+    (void)committed;
 }
 
 std::optional<QString> SQLiteHelper::quickCheck(Database &database)

@@ -79,6 +79,10 @@ public:
     // A count of the commits other connections made to the file since this one opened:
     // equal answers mean none came in between.
     std::optional<qint64> dataVersion();
+    // On a server book: a write of this program begins and ends. Its own writes are not
+    // counted by dataVersion(), as SQLite does not count a connection's own commits.
+    void beginOwnWrite();
+    void endOwnWrite(bool committed);
 
     // Why the last open, query or write of this helper failed, in Chinese.
     QString lastError() const { return m_lastError; }
@@ -134,4 +138,7 @@ private:
     bool m_available = true;
     QString m_failureMessage;
     std::unique_ptr<Database> m_db;
+    std::optional<qint64> serverChanges();
+    qint64 m_ownServerChanges = 0;
+    std::optional<qint64> m_serverChangesAtBegin;
 };

@@ -85,6 +85,22 @@ create table tb_history (
 );
 create index idx_history_receiptId on tb_history (receiptId);
 
+-- A count of the writes to the receipts and their voids, by any program, as SQLite's
+-- data_version counts a file's commits: a list learns from it whether the book changed since
+-- it was read. A sequence, so that no write waits for another to count; the trigger counts
+-- with the owner's rights, so that a desk needs only to read it.
+create sequence tb_changes;
+create function quenta_count_change() returns trigger language plpgsql security definer
+    set search_path = pg_catalog, pg_temp as $$
+begin
+    perform nextval(format('%I.tb_changes', TG_TABLE_SCHEMA)::regclass);
+    return null;
+end $$;
+create trigger trg_receipt_changes after insert or update or delete or truncate on tb_receipt
+    for each statement execute function quenta_count_change();
+create trigger trg_void_changes after insert or update or delete or truncate on tb_void
+    for each statement execute function quenta_count_change();
+
 -- The schema's version, the number the SQLite template carries as its user_version.
 create table tb_schema (version integer not null);
 insert into tb_schema (version) values (3);

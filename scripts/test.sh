@@ -14,12 +14,14 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 
 # Each stage says how long it took: the whole command must stay well under CI's limit.
+# QUENTA_CTEST_EXCLUDE: tests the stage leaves out (a regular expression for ctest -E).
 run_suite() {
     local build="$1" started=$SECONDS
     shift
     QUENTA_BUILD_DIR="$build" bash "$root/scripts/build.sh" "$@"
     echo "build: $((SECONDS - started)) s"
-    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" \
+        ${QUENTA_CTEST_EXCLUDE:+-E "$QUENTA_CTEST_EXCLUDE"})
     echo "build and suite: $((SECONDS - started)) s (total so far $SECONDS s)"
 }
 
@@ -33,7 +35,10 @@ fi
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer =="
-run_suite "$root/build-sanitize" -DQUENTA_SANITIZE=ON
+# The store tests run again on a shared book in the first stage; here only the desks' own
+# tests do, to keep the whole command well within CI's time.
+QUENTA_CTEST_EXCLUDE="(appstore|receiptnostore|lookupstores|receipthistory|receiptlist)_server" \
+    run_suite "$root/build-sanitize" -DQUENTA_SANITIZE=ON
 
 echo "== Fuzz smoke runs =="
 CC=clang CXX=clang++ run_suite "$root/build-fuzz" -DQUENTA_FUZZ=ON
