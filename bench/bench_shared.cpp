@@ -15,7 +15,9 @@
 // --from), its desks connect over TCP to 127.0.0.1 as the desk role it grants.
 // Run by hand: build-dir/bin/bench_shared [--receipts N] [saves]
 // (or QUENTA_BENCH_RECEIPTS=N; 100,000 by default). Exits 0 when every target is met, 2
-// when one is missed, 1 when it could not run.
+// when one is missed, 1 when it could not run. QUENTA_BENCH_TRACE=1 prints, on stderr, the
+// time into each raw save after each of its statements, and the server's log of every
+// statement of 2 ms or more while the shared book is measured.
 
 #include "appstore.h"
 #include "benchdata.h"
@@ -576,7 +578,16 @@ int main(int argc, char **argv)
          {std::pair {u"SQLite book"_s, file}, std::pair {u"shared book (loopback TCP)"_s, uri}}) {
         std::printf("\n-- %s, %d receipts\n", qPrintable(engine), size);
         std::fflush(stdout);
+        const bool traced = isServer(book) && qEnvironmentVariableIsSet("QUENTA_BENCH_TRACE");
+        if (traced)
+            server.execute(u"alter system set log_min_duration_statement = 2;"_s)
+                && server.execute(u"select pg_reload_conf()"_s);
         const int rc = child(book, {u"--measure"_s, QString::number(saves)});
+        if (traced) {
+            QFile log(server.folder() + u"/server.log"_s);
+            if (log.open(QIODevice::ReadOnly))
+                std::fprintf(stderr, "%s\n", log.readAll().right(20000).constData());
+        }
         if (rc == 1)
             return 1;
         status = std::max(status, rc);
