@@ -84,8 +84,8 @@ void reportRatio(const char *what, double figure, double raw, double target, con
     allMet = allMet && met;
     if (target > 0)
         std::printf("%s %9.2f ms  %.2fx raw (target <= %.1fx)  %-6s %s %.2f ms\n",
-                    label(what).constData(), figure, ratio, target, BenchData::verdict(met),
-                    anchor, raw);
+                    label(what).constData(), figure, ratio, target, BenchData::verdict(met), anchor,
+                    raw);
     else
         std::printf("%s %9.2f ms  %.2fx raw (no target)            %s %.2f ms\n",
                     label(what).constData(), figure, ratio, anchor, raw);
@@ -218,8 +218,8 @@ protected:
     QString lockNumbering() const override { return u"select * from tb_receiptNo for update"_s; }
     bool notify(const QString &id) override
     {
-        return run(u"select pg_notify('%1', 'issued %2 100001')"_s.arg(ReceiptBook::deskChannel(),
-                                                                       id));
+        return run(
+            u"select pg_notify('%1', 'issued %2 100001')"_s.arg(ReceiptBook::deskChannel(), id));
     }
     // A desk may only add to the history: its row stays, as the program's rows do.
     QString cleanup(const QString &id) const override
@@ -354,9 +354,8 @@ int measure(int saves, bool listOnly)
     double rawBest = 1e18;
     qint64 rawRows = 0;
     for (int run = 0; run < 3; ++run) {
-        const double rawMs = server
-            ? rawPgListMs(book, query, &rawRows)
-            : ms(BenchData::rawLoadNanoseconds(book, query, &rawRows));
+        const double rawMs = server ? rawPgListMs(book, query, &rawRows)
+                                    : ms(BenchData::rawLoadNanoseconds(book, query, &rawRows));
         if (rawMs < 0)
             return 1;
         rawBest = std::min(rawBest, rawMs);
@@ -373,8 +372,7 @@ int measure(int saves, bool listOnly)
                 listOnly ? 0 : listTargetRatio,
                 server ? "raw libpq, all rows" : "raw libsqlite3, all rows");
     if (rawRows != listed)
-        std::printf("(raw read %lld rows, the list %lld)\n", qlonglong(rawRows),
-                    qlonglong(listed));
+        std::printf("(raw read %lld rows, the list %lld)\n", qlonglong(rawRows), qlonglong(listed));
     return allMet ? 0 : 2;
 }
 
@@ -479,8 +477,8 @@ bool race(const QString &book)
     for (QProcess *process : std::as_const(processes)) {
         ok = process->waitForFinished(-1) && process->exitCode() == 0 && ok;
         // The desk's last line (the program may say where its book is before it).
-        const QStringList lines = QString::fromUtf8(process->readAllStandardOutput())
-                                      .split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines
+            = QString::fromUtf8(process->readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         const QStringList words = lines.value(lines.size() - 1).split(u' ', Qt::SkipEmptyParts);
         if (words.size() < 8) {
             ok = false;
@@ -499,10 +497,9 @@ bool race(const QString &book)
     const double seconds = std::max<qint64>(1, to - from) / 1000.0;
     std::printf("%s %9.1f /s  %lld saved, %lld refused, %lld numbers stored twice, %lld "
                 "receipts added  %s\n",
-                label("4 desks saving at once (receipts per second)").constData(),
-                saved / seconds, qlonglong(saved), qlonglong(refused),
-                qlonglong(after.duplicates), qlonglong(after.receipts - before.receipts),
-                BenchData::verdict(ok));
+                label("4 desks saving at once (receipts per second)").constData(), saved / seconds,
+                qlonglong(saved), qlonglong(refused), qlonglong(after.duplicates),
+                qlonglong(after.receipts - before.receipts), BenchData::verdict(ok));
     std::fflush(stdout);
     return ok;
 }
@@ -512,9 +509,8 @@ bool race(const QString &book)
 // (the default; the test server keeps 16 MB); restarted to take them.
 bool makeDurable(PgTestServer &server)
 {
-    for (const QString &setting :
-         {u"fsync = on"_s, u"full_page_writes = on"_s, u"synchronous_commit = on"_s,
-          u"shared_buffers = '128MB'"_s}) {
+    for (const QString &setting : {u"fsync = on"_s, u"full_page_writes = on"_s,
+                                   u"synchronous_commit = on"_s, u"shared_buffers = '128MB'"_s}) {
         if (!server.execute(u"alter system set "_s + setting))
             return false;
     }
@@ -556,13 +552,13 @@ int main(int argc, char **argv)
         PgConnection admin(server.socketUri(u"postgres"_s));
         admin.open();
         QStringList settings;
-        for (const QString &name :
-             {u"fsync"_s, u"synchronous_commit"_s, u"full_page_writes"_s, u"shared_buffers"_s,
-              u"server_version"_s}) {
+        for (const QString &name : {u"fsync"_s, u"synchronous_commit"_s, u"full_page_writes"_s,
+                                    u"shared_buffers"_s, u"server_version"_s}) {
             const auto rows = admin.executeQuery(u"show "_s + name);
             settings << name + u" "_s + (rows ? rows->text(0, 0).value_or(u"?"_s) : u"?"_s);
         }
-        std::printf("Server on 127.0.0.1:%d: %s\n", server.port(), qPrintable(settings.join(u", "_s)));
+        std::printf("Server on 127.0.0.1:%d: %s\n", server.port(),
+                    qPrintable(settings.join(u", "_s)));
     }
     const QString database = server.createDatabase();
     if (database.isEmpty() || !server.createRole(deskRole, deskPassword)) {
