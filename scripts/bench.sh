@@ -43,7 +43,7 @@ run() {
 }
 
 for bench in bench_startup bench_stores bench_list bench_amount bench_print bench_export \
-    bench_statistics; do
+    bench_statistics bench_shared; do
     run 100000 "$bench"
 done
 # The window on a book of 1,000 receipts, for comparison: what a save or a show costs
