@@ -463,53 +463,113 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
         if (whole)
             byRow.assign(size_t(highest) + 1, missing);
         const bool byText = collatesAsText(job.sort);
-        QList<QByteArray> distinct;
-        QHash<QByteArrayView, qint64> distinctIndex;
-        QString sql = u"select rowid, %1 from tb_receipt"_s.arg(column);
-        if (!whole)
-            sql += u" where (%1)"_s.arg(job.where);
-        else if (job.sort == ListSort::ReceiptDate)
-            sql += u" order by receiptDate"_s; // through its index: a tenth of the table
-        std::unique_ptr<ResultSet> rows = database->executeQuery(sql);
-        if (!rows)
-            return;
-        QByteArrayView previous;
-        qint64 previousValue = missing;
-        qint64 count = 0;
-        while (rows->next()) {
-            if ((++count & 0xffff) == 0 && job.cancel && *job.cancel)
+        // The values of one part of the table: texts as their place among the part's
+        // distinct texts, dates as yyyyMMddHHmmss. Each part writes its own rows' places.
+        struct Part
+        {
+            QString sql;
+            QList<QByteArray> distinct;
+            qint64 firstRow = 0, lastRow = -1; // of byRow
+            bool read = false;
+        };
+        const auto readPart = [&](Database &from, Part &part) {
+            QHash<QByteArrayView, qint64> distinctIndex;
+            std::unique_ptr<ResultSet> rows = from.executeQuery(part.sql);
+            if (!rows)
                 return;
-            const qint64 row = rows->int64ForColumnIndex(0);
-            const QByteArrayView text = rows->bytesForColumnIndex(1).value_or(QByteArrayView());
-            qint64 value = previousValue;
-            if (!byText) {
-                // Dates sort as stored: yyyyMMddHHmmss.
-                value = 0;
-                for (const char c : text) {
-                    if (c >= '0' && c <= '9')
-                        value = value * 10 + (c - '0');
+            QByteArrayView previous;
+            qint64 previousValue = missing;
+            qint64 count = 0;
+            while (rows->next()) {
+                if ((++count & 0xffff) == 0 && job.cancel && *job.cancel)
+                    return;
+                const qint64 row = rows->int64ForColumnIndex(0);
+                const QByteArrayView text
+                    = rows->bytesForColumnIndex(1).value_or(QByteArrayView());
+                qint64 value = previousValue;
+                if (!byText) {
+                    // Dates sort as stored: yyyyMMddHHmmss.
+                    value = 0;
+                    for (const char c : text) {
+                        if (c >= '0' && c <= '9')
+                            value = value * 10 + (c - '0');
+                    }
+                } else if (value == missing || text != previous) {
+                    auto found = distinctIndex.constFind(text);
+                    if (found == distinctIndex.constEnd()) {
+                        part.distinct.append(text.toByteArray());
+                        found = distinctIndex.insert(QByteArrayView(part.distinct.constLast()),
+                                                     part.distinct.size() - 1);
+                    }
+                    value = *found;
+                    previous = QByteArrayView(part.distinct.at(qsizetype(value)));
+                    previousValue = value;
                 }
-            } else if (value == missing || text != previous) {
-                auto found = distinctIndex.constFind(text);
+                if (whole) {
+                    if (row >= part.firstRow && row <= part.lastRow)
+                        byRow[size_t(row)] = value;
+                } else {
+                    byRowSparse.insert(row, value);
+                }
+            }
+            part.read = !rows->hasError();
+        };
+        const QString select = u"select rowid, %1 from tb_receipt"_s.arg(column);
+        std::vector<Part> parts;
+        if (!whole) {
+            parts.push_back({select + u" where (%1)"_s.arg(job.where), {}, 0, -1, false});
+        } else if (job.sort == ListSort::ReceiptDate) {
+            // Through its index: a tenth of the table.
+            parts.push_back({select + u" order by receiptDate"_s, {}, 0, highest, false});
+        } else if (n < size_t(readAtOnceBelow) || database->engine() != Database::Engine::SQLite) {
+            parts.push_back({select, {}, 0, highest, false});
+        } else {
+            // A long column is read in two halves of the rowids at once, the second over a
+            // connection of its own: reading the table is most of such a sort. Each row is
+            // read once, by one half.
+            const qint64 middle = lowest + (highest - lowest) / 2;
+            parts.push_back({select + u" where rowid <= %1"_s.arg(middle), {}, 0, middle, false});
+            parts.push_back(
+                {select + u" where rowid > %1"_s.arg(middle), {}, middle + 1, highest, false});
+        }
+        std::jthread secondReader;
+        if (parts.size() > 1) {
+            secondReader = std::jthread([&, path = database->databasePath()] {
+                Database own(path, Database::OpenMode::ExistingFileOnly);
+                own.setOpenReadOnly(true);
+                own.setLogsErrors(false);
+                if (own.open())
+                    readPart(own, parts[1]);
+            });
+        }
+        readPart(*database, parts[0]);
+        if (secondReader.joinable())
+            secondReader.join();
+        if (!std::all_of(parts.begin(), parts.end(), [](const Part &part) { return part.read; }))
+            return;
+        // One list of the distinct texts: a later part's places are moved to theirs in it.
+        QList<QByteArray> distinct = std::move(parts[0].distinct);
+        if (byText && parts.size() > 1) {
+            QHash<QByteArrayView, qint64> distinctIndex;
+            distinctIndex.reserve(distinct.size());
+            for (qsizetype i = 0; i < distinct.size(); ++i)
+                distinctIndex.insert(QByteArrayView(distinct.at(i)), i);
+            std::vector<qint64> moved;
+            for (const QByteArray &text : std::as_const(parts[1].distinct)) {
+                auto found = distinctIndex.constFind(QByteArrayView(text));
                 if (found == distinctIndex.constEnd()) {
-                    distinct.append(text.toByteArray());
+                    distinct.append(text);
                     found = distinctIndex.insert(QByteArrayView(distinct.constLast()),
                                                  distinct.size() - 1);
                 }
-                value = *found;
-                previous = QByteArrayView(distinct.at(qsizetype(value)));
-                previousValue = value;
+                moved.push_back(*found);
             }
-            if (whole) {
-                if (row >= 0 && row <= highest)
-                    byRow[size_t(row)] = value;
-            } else {
-                byRowSparse.insert(row, value);
+            for (qint64 row = parts[1].firstRow; row <= parts[1].lastRow; ++row) {
+                qint64 &value = byRow[size_t(row)];
+                if (value != missing)
+                    value = moved[size_t(value)];
             }
         }
-        if (rows->hasError())
-            return;
-        rows.reset();
         std::vector<int> ranks;
         if (byText) {
             QList<QString> texts;
@@ -539,10 +599,15 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
     for (size_t i = 0; i < n; ++i)
         job.runStarts[i] = i == 0 || keys[order[i]] != keys[order[i - 1]];
     keys = {};
-    // The rows gathered in their order: each read where it was, written one after another.
+    // The rows gathered in their order: each read where it was (from an array, quicker to
+    // reach at random than a deque), written one after another.
     std::deque<Entry> sorted;
-    for (const quint32 i : order)
-        sorted.push_back(entries[i]);
+    {
+        const std::vector<Entry> unsorted(entries.begin(), entries.end());
+        entries = {};
+        for (const quint32 i : order)
+            sorted.push_back(unsorted[i]);
+    }
     entries.swap(sorted);
     job.sorted = true;
 }

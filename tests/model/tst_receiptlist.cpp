@@ -6,6 +6,7 @@
 #include "sqlitehelper.h"
 #include "testsupport.h"
 
+#include <QCollator>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -318,10 +319,11 @@ void tst_ReceiptList::aLongListKeepsItsRowsWhileSorted()
         u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 25000) "
         u"insert into tb_receipt (id, receiptNo, receiptDate, payer, total, createDate, "
         u"isDeleted) select 'L' || i, printf('1%06d', i), printf('2024-05-%02d %02d:00:00', "
-        u"1 + i % 31, i % 3), '乙', '1', '2024-06-01 00:00:00', '0' from n;"_s,
+        u"1 + i % 31, i % 3), '乙' || (i * 7 / 25000), '1', '2024-06-01 00:00:00', '0' from n;"_s,
         u"insert into tb_receipt (id, receiptNo, receiptDate, payer, total, createDate, "
         u"isDeleted) select 'L' || i, '1' || lpad(i::text, 6, '0'), format('2024-05-%s "
-        u"%s:00:00', lpad((1 + i % 31)::text, 2, '0'), lpad((i % 3)::text, 2, '0')), '乙', '1', "
+        u"%s:00:00', lpad((1 + i % 31)::text, 2, '0'), lpad((i % 3)::text, 2, '0')), '乙' || "
+        u"(i * 7 / 25000), '1', "
         u"'2024-06-01 00:00:00', 0 from generate_series(1, 25000) as i;"_s)));
     ReceiptList list(ReceiptBook::shared());
     list.setRange(begin, end);
@@ -344,6 +346,33 @@ void tst_ReceiptList::aLongListKeepsItsRowsWhileSorted()
                  u"tb_receipt where isDeleted <> 1 and receiptDate between '%1' and '%2'"_s)
             .arg(begin, end));
     QCOMPARE(shown(list).ids.join(u' '), expected);
+
+    // By a text column, read in parts at once: 乙0 to 乙3 in the first rows, 乙3 to 乙6 in
+    // the last. Ties stay in the book's order, highest number first.
+    list.setSort(ListSort::Payer, Qt::AscendingOrder);
+    QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 60000);
+    QList<QStringList> rowsByPayer;
+    const QStringList lines
+        = m_env->queryRaw(onEngine(u"select group_concat(payer || ' ' || id, '|') from (select "
+                                   u"payer, id from tb_receipt where isDeleted <> 1 and "
+                                   u"receiptDate between '%1' and '%2' order by receiptNo desc)"_s,
+                                   u"select string_agg(payer || ' ' || id, '|' order by "
+                                   u"receiptNo desc) from tb_receipt where isDeleted <> 1 and "
+                                   u"receiptDate between '%1' and '%2'"_s)
+                              .arg(begin, end))
+              .split(u'|');
+    for (const QString &line : lines)
+        rowsByPayer.append(line.split(u' '));
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    std::stable_sort(rowsByPayer.begin(), rowsByPayer.end(),
+                     [&](const QStringList &a, const QStringList &b) {
+                         return collator.compare(a.at(0), b.at(0)) < 0;
+                     });
+    QStringList byPayer;
+    for (const QStringList &row : std::as_const(rowsByPayer))
+        byPayer.append(row.at(1));
+    QCOMPARE(shown(list).ids, byPayer);
 }
 
 // Sorted after another program changed the book, a list shows the book as it is now.
