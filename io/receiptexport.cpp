@@ -342,7 +342,7 @@ public:
                 break;
             }
             const std::optional<qint64> fen = Money::fenOf(*receipt);
-            widen(*receipt, fen);
+            widenAmount(*receipt, fen);
             writeReceipt(row++, *receipt, fen);
         }
         if (!m_feed.error().isEmpty()) {
@@ -400,13 +400,10 @@ private:
     }
 
     // Wide enough for the title and the longest value, within reason: a long remark
-    // should not push the other columns off the screen.
-    void widen(const Receipt &receipt, std::optional<qint64> fen)
+    // should not push the other columns off the screen. The texts widen their columns as
+    // they are written.
+    void widenAmount(const Receipt &receipt, std::optional<qint64> fen)
     {
-        for (int column = 0; column < columnCount; ++column) {
-            if (const QString *text = plainText(receipt, column))
-                m_widths[size_t(column)] = std::max(m_widths[size_t(column)], displayWidth(*text));
-        }
         if (receipt.unreadableTotal)
             m_widths[TotalColumn]
                 = std::max(m_widths[TotalColumn], displayWidth(*receipt.unreadableTotal));
@@ -435,9 +432,18 @@ private:
     {
         if (text.isEmpty())
             return;
-        bool cut = false;
-        note(worksheet_write_string(m_sheet, row, lxw_col_t(column),
-                                    excelText(text, &cut).constData(), cellFormat));
+        // A column's text is often the one above it (the payee, the payment method): its
+        // bytes and width are worked out once for the run.
+        CellText &cell = m_cells[size_t(column)];
+        if (!text.isSharedWith(cell.text) && text != cell.text) {
+            cell.text = text;
+            cell.bytes = excelText(text, &cell.cut);
+            cell.width = displayWidth(text);
+        }
+        m_widths[size_t(column)] = std::max(m_widths[size_t(column)], cell.width);
+        note(worksheet_write_string(m_sheet, row, lxw_col_t(column), cell.bytes.constData(),
+                                    cellFormat));
+        const bool cut = cell.cut;
         if (cut && m_cutCells)
             m_cutCells->append(u"%1（%2）"_s.arg(ExportFile::cellName(int(row), column),
                                                  ReceiptExport::columnTitles().at(column)));
@@ -509,8 +515,17 @@ private:
 
     static constexpr const char *moneyFormat = "¥#,##0.00";
 
+    struct CellText
+    {
+        QString text;
+        QByteArray bytes;
+        bool cut = false;
+        int width = 0;
+    };
+
     Feed &m_feed;
     QStringList *m_cutCells;
+    std::array<CellText, columnCount> m_cells;
     std::array<int, columnCount> m_widths {};
     qint64 m_largest = 0;
     lxw_workbook *m_workbook = nullptr;
