@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "receiptbook.h"
+#include "receiptcelldelegate.h"
 #include "receiptdraft.h"
 #include "receiptlist.h"
 #include "receipttablemodel.h"
@@ -33,6 +34,7 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     m_tableView->setObjectName(u"receiptTableView"_s);
     m_tableView->setAccessibleName(u"收据列表"_s);
     m_tableView->setModel(m_model);
+    m_tableView->setItemDelegate(new ReceiptCellDelegate(m_tableView));
     m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -13,6 +13,7 @@
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QProgressDialog>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolButton>
 
@@ -29,6 +30,7 @@ private Q_SLOTS:
 
     void modelFollowsTheStore();
     void aHugeTextStaysInItsCell();
+    void cellsLookAsTheStyleDrawsThem();
     void sortingReordersTheStore_data();
     void sortingReordersTheStore();
     void eachListAppliesItsOwnRange();
@@ -130,6 +132,26 @@ void tst_ListView::aHugeTextStaysInItsCell()
     QCOMPARE(shown.size(), 501);
     QVERIFY(shown.endsWith(u'…'));
     QVERIFY(table->columnWidth(ReceiptTableModel::PayerColumn) <= 400);
+}
+
+// The table lays out each text once and draws it again from that: pixel for pixel what the
+// style draws, for a selected row, a voided one (struck through), an amount on the right
+// and a text cut short in a narrow column.
+void tst_ListView::cellsLookAsTheStyleDrawsThem()
+{
+    QVERIFY(m.env->storeReceipt(u"A"_s, u"0000001"_s, dayText(), u"甲公司"_s, 12.5));
+    QVERIFY(m.env->storeReceipt(u"B"_s, u"0000002"_s, dayText(), QString(300, u'乙'), 800));
+    QVERIFY(m.env->storeReceipt(u"C"_s, u"0000003"_s, dayText(), u"丙公司"_s, 3));
+    QVERIFY(m.env->execRaw(u"insert into tb_void values ('C', '开错了', '2024-05-03 12:00:00')"_s));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    QTableView *table = m.receiptTable();
+    table->selectRow(1);
+    table->setColumnWidth(ReceiptTableModel::ReceiptNoColumn, 30);
+    const QImage laidOnce = table->viewport()->grab().toImage();
+    table->setItemDelegate(new QStyledItemDelegate(table));
+    const QImage styled = table->viewport()->grab().toImage();
+    QCOMPARE(laidOnce, styled);
 }
 
 void tst_ListView::sortingReordersTheStore_data()
