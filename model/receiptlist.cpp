@@ -1046,17 +1046,24 @@ const QList<Receipt> *ReceiptList::page(qsizetype index)
 
 std::optional<Receipt> ReceiptList::at(qsizetype row)
 {
+    if (const Receipt *receipt = rowAt(row))
+        return *receipt;
+    return std::nullopt;
+}
+
+const Receipt *ReceiptList::rowAt(qsizetype row)
+{
     if (row < 0 || row >= size())
-        return std::nullopt;
+        return nullptr;
     const QList<Receipt> *rows = page(row / pageSize);
     if (!rows)
-        return std::nullopt;
-    return rows->at(row % pageSize);
+        return nullptr;
+    return &rows->at(row % pageSize);
 }
 
 QString ReceiptList::idAt(qsizetype row)
 {
-    const std::optional<Receipt> receipt = at(row);
+    const Receipt *receipt = rowAt(row);
     return receipt ? receipt->id : QString();
 }
 

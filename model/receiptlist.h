@@ -76,6 +76,8 @@ public:
     // The receipt of a row, read with its page on first use; nothing when the row is out
     // of range or its page cannot be read (then error() tells).
     std::optional<Receipt> at(qsizetype row);
+    // The same without a copy: valid until the list changes or reads another page.
+    const Receipt *rowAt(qsizetype row);
     // The id of a row (reads its page).
     QString idAt(qsizetype row);
     bool isVoided(qsizetype row) const;

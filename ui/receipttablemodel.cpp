@@ -106,7 +106,8 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     // Read with its page from the book the first time a row near it is drawn.
-    const std::optional<Receipt> row = m_list.at(index.row());
+    // Not copied: each cell asks for a dozen roles on every repaint.
+    const Receipt *row = m_list.rowAt(index.row());
     if (!row)
         return {};
     const Receipt &receipt = *row;
