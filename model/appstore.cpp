@@ -217,13 +217,20 @@ bool AppStore::loadSelected(bool forEditing)
     const std::optional<Receipt> receipt = readReceipt(*m_selectedId);
     if (!receipt)
         return false;
-    // Opened again, it is read as the other desk left it.
-    if (forEditing)
-        m_changedElsewhereId.clear();
     setReceiptPrint(receipt);
     if (forEditing)
-        setReceiptEdit(*receipt);
+        editLoaded();
     return true;
+}
+
+void AppStore::editLoaded()
+{
+    if (!m_receiptPrint)
+        return;
+    // Opened again, it is read as the other desk left it.
+    m_changedElsewhereId.clear();
+    m_opened = m_receiptPrint;
+    setReceiptEdit(*m_receiptPrint);
 }
 
 std::optional<Receipt> AppStore::readReceipt(const QString &id) const
@@ -278,7 +285,10 @@ bool AppStore::updateReceipt()
         m_saveError = m_changedElsewhere;
         return false;
     }
-    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError))
+    // The save itself compares the stored receipt with the one opened: another desk's
+    // change may be committed while its notice is still on the way.
+    Receipt *opened = m_opened && m_opened->id == *m_selectedId ? &*m_opened : nullptr;
+    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError, opened))
         return false;
     m_saveError.clear();
     return true;

@@ -681,7 +681,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     return {true, kept.receiptNo, {}, setting->currNum};
 }
 
-bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
+bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Receipt *asOpened)
 {
     const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
         + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
@@ -701,7 +701,30 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
     WriteScope transaction(connection());
     if (!transaction.begin())
         return failed({});
+    // On a server the row is held from here to the commit: another desk's save of it waits,
+    // so the receipt compared below is the one overwritten. A file is locked whole already.
+    if (asOpened && onServer()
+        && !connection().query(
+            u"select id from tb_receipt where id = %1 for update"_s.arg(sqlQuote(id))))
+        return failed({});
     const std::optional<Receipt> before = read(id);
+    if (asOpened) {
+        // Changed by another desk since the form read it, before its notice came: refused,
+        // so that its change is not overwritten unseen.
+        const auto elsewhere = [&](const QString &what) {
+            return failed(u"该收据已在其他电脑上"_s + what);
+        };
+        if (!before) {
+            const std::optional<qint64> stored = connection().count(
+                u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
+            return stored == 0 ? elsewhere(u"删除"_s) : failed({});
+        }
+        if (before->voidReason && !asOpened->voidReason)
+            return elsewhere(u"作废"_s);
+        if (ReceiptHistory::toJson(*before) != ReceiptHistory::toJson(*asOpened)
+            || before->voidReason != asOpened->voidReason)
+            return elsewhere(u"修改"_s);
+    }
     if (!before)
         return failed(u"保存失败：要保存的记录已不存在"_s);
     if (before->voidReason)
@@ -724,6 +747,8 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
     if (!transaction.commit(BookChange {BookChange::Kind::Updated, {id}, {*row}}))
         return failed({});
     tell(BookChange::Kind::Updated, {id}, {*row});
+    if (asOpened)
+        *asOpened = *after;
     return true;
 }
 

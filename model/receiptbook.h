@@ -161,8 +161,11 @@ public:
     // one number twice, and a failed check never counts as free.
     IssueResult issue(const Receipt &receipt);
     // Writes the editable fields of `receipt` to the stored receipt `id`. Refused for a
-    // receipt gone meanwhile or voided.
-    bool update(const QString &id, const Receipt &receipt, QString *error = nullptr);
+    // receipt gone meanwhile or voided. With `asOpened` (the receipt as read when it was
+    // opened for editing), refused as well when the stored one is no longer that receipt
+    // ("该收据已在其他电脑上修改", 作废, 删除); a save sets it to the receipt as stored then.
+    bool update(const QString &id, const Receipt &receipt, QString *error = nullptr,
+                Receipt *asOpened = nullptr);
     // Deletes the receipts of `ids` for good, each kept whole in the history. Receipts
     // already gone are skipped; one that cannot be read stops the whole delete.
     bool remove(const QSet<QString> &ids, QString *error = nullptr);
