@@ -219,10 +219,13 @@ void SharedBookDialog::finishTrial(const Trial &trial)
 
 void SharedBookDialog::setConnecting(bool connecting)
 {
-    // What is tried stays what the fields show.
-    for (QWidget *field : std::initializer_list<QWidget *> {m_host, m_port, m_database, m_user,
-                                                            m_sslMode, m_password})
-        field->setEnabled(!connecting);
+    // What is tried stays what the fields show. Read-only rather than greyed, so that the
+    // focus stays where it is: a field greyed under it would hand it on to 取消, and the
+    // next Enter would give up the try.
+    for (QLineEdit *field : {m_host, m_database, m_user, m_password})
+        field->setReadOnly(connecting);
+    m_port->setReadOnly(connecting);
+    m_sslMode->setEnabled(!connecting);
     m_connect->setEnabled(!connecting);
     if (connecting)
         m_error->hide();
