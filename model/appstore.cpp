@@ -138,6 +138,14 @@ void AppStore::loadReceipts()
 
 void AppStore::applyChange(const BookChange &change)
 {
+    // The receipt open in the form, voided or deleted by this program itself (from a list):
+    // its save compares with it as it is now, and tells what the book says of it.
+    if (m_opened && !change.elsewhere && change.ids.contains(m_opened->id)) {
+        if (change.kind == BookChange::Kind::Removed)
+            m_opened.reset();
+        else if (change.kind != BookChange::Kind::Updated) // the form's own save keeps it
+            m_opened = ReceiptBook::shared().read(m_opened->id);
+    }
     // Nothing held (no range read yet): nothing to bring up to date.
     if (!m_loaded)
         return;
@@ -287,9 +295,14 @@ bool AppStore::updateReceipt()
     }
     // The save itself compares the stored receipt with the one opened: another desk's
     // change may be committed while its notice is still on the way.
-    Receipt *opened = m_opened && m_opened->id == *m_selectedId ? &*m_opened : nullptr;
-    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError, opened))
+    std::optional<Receipt> opened;
+    if (m_opened && m_opened->id == *m_selectedId)
+        opened = m_opened;
+    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError,
+                                      opened ? &*opened : nullptr))
         return false;
+    if (opened)
+        m_opened = opened;
     m_saveError.clear();
     return true;
 }

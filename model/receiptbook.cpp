@@ -176,7 +176,7 @@ void ReceiptBook::tellFromElsewhere(const QString &payload)
         return;
     }
     Q_EMIT changedElsewhere(*change);
-    tell(change->kind, change->ids, change->rows);
+    tell(change->kind, change->ids, change->rows, true);
 }
 
 std::optional<QString> ReceiptBook::historyDesk()
@@ -206,7 +206,8 @@ void ReceiptBook::tellReplaced()
     Q_EMIT replaced();
 }
 
-void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows)
+void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows,
+                       bool elsewhere)
 {
     if (ids.isEmpty())
         return;
@@ -215,7 +216,7 @@ void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QLis
     // change told from a listener starts afresh, and the rest of this one reads anew.
     m_telling = true;
     m_toldReads.clear();
-    Q_EMIT changed(BookChange {kind, ids, rows});
+    Q_EMIT changed(BookChange {kind, ids, rows, elsewhere});
     m_telling = false;
     m_toldReads.clear();
 }
@@ -746,9 +747,9 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         return failed({});
     if (!transaction.commit(BookChange {BookChange::Kind::Updated, {id}, {*row}}))
         return failed({});
-    tell(BookChange::Kind::Updated, {id}, {*row});
     if (asOpened)
         *asOpened = *after;
+    tell(BookChange::Kind::Updated, {id}, {*row});
     return true;
 }
 

@@ -27,6 +27,8 @@ struct BookChange
     Kind kind = Kind::Issued;
     QStringList ids;
     QList<qint64> rows;
+    // Told by another desk of a shared book rather than written by this program.
+    bool elsewhere = false;
 };
 Q_DECLARE_METATYPE(BookChange)
 
@@ -214,7 +216,8 @@ private:
                      QString *error);
     bool recordHistory(HistoryAction action, const Receipt &receipt,
                        const QJsonObject &extra = {});
-    void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows);
+    void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows,
+              bool elsewhere = false);
     std::optional<QList<Receipt>> readRowsNow(const QList<qint64> &rows);
 
     SQLiteHelper *m_connection;
