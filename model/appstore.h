@@ -86,8 +86,9 @@ public:
     // of the program took that number meanwhile (receiptNoReassigned tells which).
     bool insertReceipt();
     // Fails when no stored receipt was changed (deleted meanwhile), and, for a receipt
-    // opened with loadSelected(true), when the stored one is no longer as it was read then
-    // (changed, voided or deleted elsewhere): what was typed is not written over it.
+    // opened with loadSelected(true) or editLoaded(), when the stored one is no longer as
+    // it was read then (changed, voided or deleted elsewhere): what was typed is not
+    // written over it.
     bool updateReceipt();
     // Deletes every receipt of selection for good, then reloads the list. False with the
     // reason ("删除失败：…") in error when nothing was deleted.

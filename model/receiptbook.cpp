@@ -722,8 +722,7 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         }
         if (before->voidReason && !asOpened->voidReason)
             return elsewhere(u"作废"_s);
-        if (ReceiptHistory::toJson(*before) != ReceiptHistory::toJson(*asOpened)
-            || before->voidReason != asOpened->voidReason)
+        if (ReceiptHistory::toJson(*before) != ReceiptHistory::toJson(*asOpened))
             return elsewhere(u"修改"_s);
     }
     if (!before)
