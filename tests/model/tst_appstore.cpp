@@ -277,7 +277,7 @@ void tst_AppStore::updateReceipt()
 void tst_AppStore::saveRefusedWhenChangedSinceOpened_data()
 {
     QTest::addColumn<QString>("change"); // run by another program while the form is open
-    QTest::addColumn<QString>("told");   // empty: the save goes through
+    QTest::addColumn<QString>("told"); // empty: the save goes through
     QTest::newRow("changed") << u"update tb_receipt set payer = '乙' where id = 'A'"_s
                              << u"该收据已在其他电脑上修改"_s;
     QTest::newRow("voided") << u"insert into tb_void (receiptId, reason, voidDate) "
@@ -285,8 +285,8 @@ void tst_AppStore::saveRefusedWhenChangedSinceOpened_data()
                             << u"该收据已在其他电脑上作废"_s;
     QTest::newRow("deleted") << u"delete from tb_receipt where id = 'A'"_s
                              << u"该收据已在其他电脑上删除"_s;
-    QTest::newRow("written unchanged") << u"update tb_receipt set payer = payer where id = 'A'"_s
-                                       << QString();
+    QTest::newRow("written unchanged")
+        << u"update tb_receipt set payer = payer where id = 'A'"_s << QString();
 }
 
 // Another program's change committed before this one heard of it: the save itself finds

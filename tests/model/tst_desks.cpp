@@ -2,10 +2,10 @@
 // Desks of one shared book: what one writes reaches the others as it commits.
 #include "appstore.h"
 #include "desklistener.h"
-#include "receiptbook.h"
-#include "receiptlist.h"
 #include "pgconnection.h"
 #include "pgtestserver.h"
+#include "receiptbook.h"
+#include "receiptlist.h"
 #include "sqlliteral.h"
 #include "testsupport.h"
 

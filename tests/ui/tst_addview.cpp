@@ -395,8 +395,7 @@ void tst_AddView::editThenCancelOrSave()
 
     // Changed by another program while open: its save is refused, the typing kept.
     m.clickTableRow(0);
-    QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"editButton"_s),
-                      Qt::LeftButton);
+    QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"editButton"_s), Qt::LeftButton);
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
     QVERIFY(m.env->execRaw(u"update tb_receipt set remark = '别处写的'"_s));
     click(u"saveButton"_s);

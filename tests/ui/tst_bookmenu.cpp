@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backupservice.h"
-#include "bookmenu.h"
 #include "booklock.h"
+#include "bookmenu.h"
 #include "filedialogs.h"
 #include "importdialog.h"
 #include "receiptnostore.h"

@@ -10,10 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTimer>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -184,8 +184,8 @@ void tst_SharedBookDialog::silentServerLeavesTheDialogFree()
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost));
     silent.pauseAccepting();
-    SharedBookDialog dialog({u"127.0.0.1"_s, silent.serverPort(), u"quenta"_s, u"desk"_s,
-                             u"disable"_s});
+    SharedBookDialog dialog(
+        {u"127.0.0.1"_s, silent.serverPort(), u"quenta"_s, u"desk"_s, u"disable"_s});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     dialog.connectToBook();
