@@ -138,6 +138,14 @@ void AppStore::loadReceipts()
 
 void AppStore::applyChange(const BookChange &change)
 {
+    // The receipt open in the form, voided or deleted by this program itself (from a list):
+    // its save compares with it as it is now, and tells what the book says of it.
+    if (m_opened && !change.elsewhere && change.ids.contains(m_opened->id)) {
+        if (change.kind == BookChange::Kind::Removed)
+            m_opened.reset();
+        else if (change.kind != BookChange::Kind::Updated) // the form's own save keeps it
+            m_opened = ReceiptBook::shared().read(m_opened->id);
+    }
     // Nothing held (no range read yet): nothing to bring up to date.
     if (!m_loaded)
         return;
@@ -217,13 +225,20 @@ bool AppStore::loadSelected(bool forEditing)
     const std::optional<Receipt> receipt = readReceipt(*m_selectedId);
     if (!receipt)
         return false;
-    // Opened again, it is read as the other desk left it.
-    if (forEditing)
-        m_changedElsewhereId.clear();
     setReceiptPrint(receipt);
     if (forEditing)
-        setReceiptEdit(*receipt);
+        editLoaded();
     return true;
+}
+
+void AppStore::editLoaded()
+{
+    if (!m_receiptPrint)
+        return;
+    // Opened again, it is read as the other desk left it.
+    m_changedElsewhereId.clear();
+    m_opened = m_receiptPrint;
+    setReceiptEdit(*m_receiptPrint);
 }
 
 std::optional<Receipt> AppStore::readReceipt(const QString &id) const
@@ -278,8 +293,16 @@ bool AppStore::updateReceipt()
         m_saveError = m_changedElsewhere;
         return false;
     }
-    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError))
+    // The save itself compares the stored receipt with the one opened: another desk's
+    // change may be committed while its notice is still on the way.
+    std::optional<Receipt> opened;
+    if (m_opened && m_opened->id == *m_selectedId)
+        opened = m_opened;
+    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError,
+                                      opened ? &*opened : nullptr))
         return false;
+    if (opened)
+        m_opened = opened;
     m_saveError.clear();
     return true;
 }

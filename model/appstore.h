@@ -77,12 +77,18 @@ public:
     // when forEditing is set. Nothing changes when there is no such receipt: true only
     // when the receipt was read.
     bool loadSelected(bool forEditing);
+    // Puts receiptPrint, as loadSelected() read it, into the form to be edited, as
+    // loadSelected(true) does: its saves are compared with it.
+    void editLoaded();
     // The stored receipt of `id` as it is now, or nothing (gone, or unreadable).
     std::optional<Receipt> readReceipt(const QString &id) const;
     // Stores receiptEdit under its number, or under the next free one when another copy
     // of the program took that number meanwhile (receiptNoReassigned tells which).
     bool insertReceipt();
-    // Fails when no stored receipt was changed (deleted meanwhile).
+    // Fails when no stored receipt was changed (deleted meanwhile), and, for a receipt
+    // opened with loadSelected(true) or editLoaded(), when the stored one is no longer as
+    // it was read then (changed, voided or deleted elsewhere): what was typed is not
+    // written over it.
     bool updateReceipt();
     // Deletes every receipt of selection for good, then reloads the list. False with the
     // reason ("删除失败：…") in error when nothing was deleted.
@@ -131,6 +137,8 @@ private:
     // The receipt another desk changed while it was open here, and what it did.
     QString m_changedElsewhereId;
     QString m_changedElsewhere;
+    // The receipt as it was read when opened for editing (or as its last save stored it).
+    std::optional<Receipt> m_opened;
     int m_skippedRows = 0;
     QString m_saveError;
     // Whether a range was read: only then are changes brought into it.

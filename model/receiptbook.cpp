@@ -176,7 +176,7 @@ void ReceiptBook::tellFromElsewhere(const QString &payload)
         return;
     }
     Q_EMIT changedElsewhere(*change);
-    tell(change->kind, change->ids, change->rows);
+    tell(change->kind, change->ids, change->rows, true);
 }
 
 std::optional<QString> ReceiptBook::historyDesk()
@@ -206,7 +206,8 @@ void ReceiptBook::tellReplaced()
     Q_EMIT replaced();
 }
 
-void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows)
+void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows,
+                       bool elsewhere)
 {
     if (ids.isEmpty())
         return;
@@ -215,7 +216,7 @@ void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QLis
     // change told from a listener starts afresh, and the rest of this one reads anew.
     m_telling = true;
     m_toldReads.clear();
-    Q_EMIT changed(BookChange {kind, ids, rows});
+    Q_EMIT changed(BookChange {kind, ids, rows, elsewhere});
     m_telling = false;
     m_toldReads.clear();
 }
@@ -681,7 +682,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     return {true, kept.receiptNo, {}, setting->currNum};
 }
 
-bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
+bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Receipt *asOpened)
 {
     const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
         + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
@@ -701,7 +702,29 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
     WriteScope transaction(connection());
     if (!transaction.begin())
         return failed({});
+    // On a server the row is held from here to the commit: another desk's save of it waits,
+    // so the receipt compared below is the one overwritten. A file is locked whole already.
+    if (asOpened && onServer()
+        && !connection().query(
+            u"select id from tb_receipt where id = %1 for update"_s.arg(sqlQuote(id))))
+        return failed({});
     const std::optional<Receipt> before = read(id);
+    if (asOpened) {
+        // Changed by another desk since the form read it, before its notice came: refused,
+        // so that its change is not overwritten unseen.
+        const auto elsewhere = [&](const QString &what) {
+            return failed(u"该收据已在其他电脑上"_s + what);
+        };
+        if (!before) {
+            const std::optional<qint64> stored = connection().count(
+                u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
+            return stored == 0 ? elsewhere(u"删除"_s) : failed({});
+        }
+        if (before->voidReason && !asOpened->voidReason)
+            return elsewhere(u"作废"_s);
+        if (ReceiptHistory::toJson(*before) != ReceiptHistory::toJson(*asOpened))
+            return elsewhere(u"修改"_s);
+    }
     if (!before)
         return failed(u"保存失败：要保存的记录已不存在"_s);
     if (before->voidReason)
@@ -723,6 +746,8 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error)
         return failed({});
     if (!transaction.commit(BookChange {BookChange::Kind::Updated, {id}, {*row}}))
         return failed({});
+    if (asOpened)
+        *asOpened = *after;
     tell(BookChange::Kind::Updated, {id}, {*row});
     return true;
 }

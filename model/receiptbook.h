@@ -27,6 +27,8 @@ struct BookChange
     Kind kind = Kind::Issued;
     QStringList ids;
     QList<qint64> rows;
+    // Told by another desk of a shared book rather than written by this program.
+    bool elsewhere = false;
 };
 Q_DECLARE_METATYPE(BookChange)
 
@@ -161,8 +163,11 @@ public:
     // one number twice, and a failed check never counts as free.
     IssueResult issue(const Receipt &receipt);
     // Writes the editable fields of `receipt` to the stored receipt `id`. Refused for a
-    // receipt gone meanwhile or voided.
-    bool update(const QString &id, const Receipt &receipt, QString *error = nullptr);
+    // receipt gone meanwhile or voided. With `asOpened` (the receipt as read when it was
+    // opened for editing), refused as well when the stored one is no longer that receipt
+    // ("该收据已在其他电脑上修改", 作废, 删除); a save sets it to the receipt as stored then.
+    bool update(const QString &id, const Receipt &receipt, QString *error = nullptr,
+                Receipt *asOpened = nullptr);
     // Deletes the receipts of `ids` for good, each kept whole in the history. Receipts
     // already gone are skipped; one that cannot be read stops the whole delete.
     bool remove(const QSet<QString> &ids, QString *error = nullptr);
@@ -211,7 +216,8 @@ private:
                      QString *error);
     bool recordHistory(HistoryAction action, const Receipt &receipt,
                        const QJsonObject &extra = {});
-    void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows);
+    void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows,
+              bool elsewhere = false);
     std::optional<QList<Receipt>> readRowsNow(const QList<qint64> &rows);
 
     SQLiteHelper *m_connection;

@@ -4,7 +4,10 @@
 #include "database.h"
 #include "pgconnection.h"
 #include "preferences.h"
+#include "sqlitehelper.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -21,6 +24,11 @@ QString encoded(const QString &part)
 QString preferenceKey()
 {
     return u"sharedBook"_s;
+}
+
+QString localBookKey()
+{
+    return u"localBook"_s;
 }
 
 // What a failed open means for the user. libpq's and the server's messages are matched as
@@ -164,4 +172,24 @@ void SharedBookAddresses::remember(const QString &uri)
 void SharedBookAddresses::forget()
 {
     Preferences::remove(preferenceKey());
+}
+
+QString SharedBookAddresses::localBook()
+{
+    const QString path = Preferences::value(localBookKey());
+    return !path.isEmpty() && QFileInfo(path).isFile() ? path : QString();
+}
+
+void SharedBookAddresses::rememberLocalBook(const QString &path)
+{
+    const QString documents = SQLiteHelper::documentsDirectory();
+    const QFileInfo book(path);
+    const QFileInfo standard(QDir(documents).filePath(SQLiteHelper::dbName() + u".db"_s));
+    const bool isStandard = !documents.isEmpty()
+        && (book.absoluteFilePath() == standard.absoluteFilePath()
+            || (book.exists() && book.canonicalFilePath() == standard.canonicalFilePath()));
+    if (path.isEmpty() || Database::isServerBook(path) || isStandard)
+        Preferences::remove(localBookKey());
+    else
+        Preferences::setValue(localBookKey(), book.absoluteFilePath());
 }

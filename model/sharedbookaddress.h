@@ -48,4 +48,11 @@ QString remembered();
 void remember(const QString &uri);
 void forget();
 
+// The book file the window left for a shared book, when it was one named with --book rather
+// than the book in the documents folder: 使用本机账本 goes back to it. Empty when there is
+// none, or the file is gone.
+QString localBook();
+// Keeps `path` as that file; the book in the documents folder (or none) forgets it.
+void rememberLocalBook(const QString &path);
+
 } // namespace SharedBookAddresses

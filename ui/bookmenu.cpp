@@ -320,7 +320,7 @@ void BookMenu::openSharedBook()
     if (dialog.exec() != QDialog::Accepted)
         return;
     // The dialog remembered the new book; a window kept open keeps the old choice too.
-    if (!restartOn(dialog.address().uri(), dialog.password())) {
+    if (!switchToSharedBook(dialog.address().uri(), dialog.password())) {
         if (remembered.isEmpty())
             SharedBookAddresses::forget();
         else
@@ -328,11 +328,23 @@ void BookMenu::openSharedBook()
     }
 }
 
+bool BookMenu::switchToSharedBook(const QString &uri, const QString &password)
+{
+    if (!restartOn(uri, password))
+        return false;
+    // The file left, when --book named one, is the one 使用本机账本 comes back to.
+    if (!BookFile::isOnServer())
+        SharedBookAddresses::rememberLocalBook(BookFile::path());
+    return true;
+}
+
 void BookMenu::useLocalBook()
 {
     const QString remembered = SharedBookAddresses::remembered();
     SharedBookAddresses::forget();
-    if (!restartOn({}, {}) && !remembered.isEmpty())
+    // The file the window was on before the shared book, else the one in the documents
+    // folder.
+    if (!restartOn(SharedBookAddresses::localBook(), {}) && !remembered.isEmpty())
         SharedBookAddresses::remember(remembered);
 }
 

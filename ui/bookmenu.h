@@ -31,7 +31,11 @@ public:
     // 打开共享账本…: once the book there can be used, it is remembered and the program starts
     // again on it (the password given, if any, only in that program's environment).
     void openSharedBook();
-    // 使用本机账本: forgets the shared book and starts again on the book on this computer.
+    // Starts the program again on the shared book at `uri` (found usable); false when the
+    // window stayed open. A book file named with --book is kept for 使用本机账本.
+    bool switchToSharedBook(const QString &uri, const QString &password);
+    // 使用本机账本: forgets the shared book and starts again on the book on this computer:
+    // the file the window left for the shared book, else the one in the documents folder.
     void useLocalBook();
     void showAbout();
     void showPrintSettings();

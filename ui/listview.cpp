@@ -181,7 +181,7 @@ void DatePart::edit()
         m_errorToast->show(VoidAction::editRefusal());
         return;
     }
-    m_store.setReceiptEdit(*m_store.receiptPrint());
+    m_store.editLoaded();
     m_store.setSelectionNav(NavigationItem::add);
 }
 

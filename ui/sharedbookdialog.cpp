@@ -1,19 +1,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sharedbookdialog.h"
 
-#include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QThread>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
+// One try of a book: what is tried, and, written on the try's thread, what came of it.
+struct SharedBookDialog::Trial
+{
+    QString uri;
+    QString password;
+    bool usable = false;
+    bool passwordFailure = false;
+    QString error;
+};
+
 namespace {
+
+// The threads of the tries still running; each goes when it ends, and the program's end
+// waits for those left.
+QList<QThread *> &runningTrials()
+{
+    static QList<QThread *> threads;
+    return threads;
+}
 
 QLineEdit *lineEdit(const QString &objectName, const QString &text, QWidget *parent)
 {
@@ -33,6 +52,7 @@ SharedBookDialog::SharedBookDialog(const SharedBookAddress &address, QWidget *pa
     , m_sslMode(new QComboBox(this))
     , m_password(lineEdit(u"passwordEdit"_s, {}, this))
     , m_error(new QLabel(this))
+    , m_status(new QLabel(u"正在连接…"_s, this))
 {
     setObjectName(u"sharedBookDialog"_s);
     setWindowTitle(u"打开共享账本"_s);
@@ -70,6 +90,8 @@ SharedBookDialog::SharedBookDialog(const SharedBookAddress &address, QWidget *pa
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_error->setStyleSheet(u"color: #c62828;"_s);
     m_error->hide();
+    m_status->setObjectName(u"statusLabel"_s);
+    m_status->hide();
 
     auto *buttons = new QDialogButtonBox(this);
     m_connect = buttons->addButton(u"连接"_s, QDialogButtonBox::AcceptRole);
@@ -82,6 +104,7 @@ SharedBookDialog::SharedBookDialog(const SharedBookAddress &address, QWidget *pa
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(m_error);
+    layout->addWidget(m_status);
     layout->addWidget(buttons);
     setMinimumWidth(420);
 
@@ -90,6 +113,29 @@ SharedBookDialog::SharedBookDialog(const SharedBookAddress &address, QWidget *pa
     if (!m_host->text().isEmpty())
         first = m_database->text().isEmpty() ? m_database : m_password;
     first->setFocus();
+}
+
+// A try still running is left to end by itself: its thread is waited for when the program
+// ends, and what it finds goes nowhere.
+SharedBookDialog::~SharedBookDialog() = default;
+
+void SharedBookDialog::done(int result)
+{
+    // 取消 (or Esc) while trying: the try's answer no longer counts.
+    if (m_trial) {
+        m_trial.reset();
+        setConnecting(false);
+    }
+    QDialog::done(result);
+}
+
+void SharedBookDialog::waitForTrials()
+{
+    const QList<QThread *> threads = std::exchange(runningTrials(), {});
+    for (QThread *thread : threads) {
+        thread->wait();
+        delete thread;
+    }
 }
 
 SharedBookAddress SharedBookDialog::address() const
@@ -118,6 +164,8 @@ QString SharedBookDialog::error() const
 
 void SharedBookDialog::connectToBook()
 {
+    if (m_trial)
+        return;
     const SharedBookAddress address = this->address();
     if (address.host.isEmpty()) {
         showError(u"请填写服务器。"_s);
@@ -129,24 +177,59 @@ void SharedBookDialog::connectToBook()
         m_database->setFocus();
         return;
     }
-    QString error;
-    bool passwordFailure = false;
-    m_connect->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool usable
-        = SharedBookAddresses::check(address.uri(), password(), &error, &passwordFailure);
-    QApplication::restoreOverrideCursor();
-    m_connect->setEnabled(true);
-    if (!usable) {
-        showError(error);
-        QLineEdit *field = passwordFailure ? m_password : m_host;
+    auto trial = std::make_shared<Trial>();
+    trial->uri = address.uri();
+    trial->password = password();
+    // The connection is made, used and closed on the thread alone.
+    QThread *thread = QThread::create([trial] {
+        trial->usable = SharedBookAddresses::check(trial->uri, trial->password, &trial->error,
+                                                   &trial->passwordFailure);
+    });
+    static const bool waitedForAtExit = (qAddPostRoutine(&SharedBookDialog::waitForTrials), true);
+    Q_UNUSED(waitedForAtExit);
+    runningTrials().append(thread);
+    connect(thread, &QThread::finished, thread, [thread] {
+        if (runningTrials().removeOne(thread))
+            thread->deleteLater();
+    });
+    connect(thread, &QThread::finished, this, [this, trial] {
+        if (m_trial == trial)
+            finishTrial(*trial);
+    });
+    m_trial = trial;
+    setConnecting(true);
+    thread->start();
+}
+
+void SharedBookDialog::finishTrial(const Trial &trial)
+{
+    m_trial.reset();
+    setConnecting(false);
+    if (!trial.usable) {
+        showError(trial.error);
+        QLineEdit *field = trial.passwordFailure ? m_password : m_host;
         field->setFocus();
         field->selectAll();
         return;
     }
     m_error->hide();
-    SharedBookAddresses::remember(address.uri());
+    SharedBookAddresses::remember(trial.uri);
     accept();
+}
+
+void SharedBookDialog::setConnecting(bool connecting)
+{
+    // What is tried stays what the fields show. Read-only rather than greyed, so that the
+    // focus stays where it is: a field greyed under it would hand it on to 取消, and the
+    // next Enter would give up the try.
+    for (QLineEdit *field : {m_host, m_database, m_user, m_password})
+        field->setReadOnly(connecting);
+    m_port->setReadOnly(connecting);
+    m_sslMode->setEnabled(!connecting);
+    m_connect->setEnabled(!connecting);
+    if (connecting)
+        m_error->hide();
+    m_status->setVisible(connecting);
 }
 
 void SharedBookDialog::showError(const QString &error)

@@ -323,6 +323,13 @@ void Startup::cancelRestart()
     restart() = Restart();
 }
 
+std::optional<QStringList> Startup::requestedRestart()
+{
+    if (!restart().requested)
+        return std::nullopt;
+    return restart().arguments;
+}
+
 void Startup::restartIfRequested()
 {
     Restart &next = restart();

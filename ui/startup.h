@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 class BookLock;
 class BookMaintenance;
@@ -29,6 +32,8 @@ bool chooseRememberedBook(QWidget *parent);
 // that program alone, in its environment.
 void requestRestart(const QString &book, const QString &password);
 void cancelRestart();
+// The arguments of the program requestRestart() asked for; nothing when none is asked for.
+std::optional<QStringList> requestedRestart();
 // Starts the program asked for by requestRestart(), if any.
 void restartIfRequested();
 // Calls restartIfRequested() when it goes: the entry holds one from before it takes the

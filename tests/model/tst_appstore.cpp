@@ -70,6 +70,8 @@ private Q_SLOTS:
     void insertedValuesReadBackExactly_data();
     void insertedValuesReadBackExactly();
     void updateReceipt();
+    void saveRefusedWhenChangedSinceOpened_data();
+    void saveRefusedWhenChangedSinceOpened();
     void deleteSelected_data();
     void deleteSelected();
     void loadSelected_data();
@@ -270,6 +272,60 @@ void tst_AppStore::updateReceipt()
     QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'A'"_s));
     QVERIFY(!store.updateReceipt());
     QVERIFY(store.saveError().startsWith(u"保存失败"_s));
+}
+
+void tst_AppStore::saveRefusedWhenChangedSinceOpened_data()
+{
+    QTest::addColumn<QString>("change"); // run by another program while the form is open
+    QTest::addColumn<QString>("told"); // empty: the save goes through
+    QTest::newRow("changed") << u"update tb_receipt set payer = '乙' where id = 'A'"_s
+                             << u"该收据已在其他电脑上修改"_s;
+    QTest::newRow("voided") << u"insert into tb_void (receiptId, reason, voidDate) "
+                               u"values ('A', '写错', '2024-05-01 00:00:00')"_s
+                            << u"该收据已在其他电脑上作废"_s;
+    QTest::newRow("deleted") << u"delete from tb_receipt where id = 'A'"_s
+                             << u"该收据已在其他电脑上删除"_s;
+    QTest::newRow("written unchanged")
+        << u"update tb_receipt set payer = payer where id = 'A'"_s << QString();
+}
+
+// Another program's change committed before this one heard of it: the save itself finds
+// the stored receipt is no longer the one opened, and writes nothing.
+void tst_AppStore::saveRefusedWhenChangedSinceOpened()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, told);
+    AppStore &store = arrangeReceipts();
+    store.setSelectedId(u"A"_s);
+    QVERIFY(store.loadSelected(true));
+    Receipt edit = store.receiptEdit();
+    edit.remark = u"这边写的"_s;
+    store.setReceiptEdit(edit);
+    const int historyRows = m_env->countRaw(u"select count(*) from tb_history"_s);
+
+    QVERIFY(m_env->execRaw(change));
+    QCOMPARE(store.updateReceipt(), told.isEmpty());
+    QCOMPARE(store.saveError(), told);
+    QCOMPARE(store.receiptEdit().remark, u"这边写的"_s);
+    const auto typedRows = [&] {
+        return m_env->countRaw(u"select count(*) from tb_receipt where remark = '这边写的'"_s);
+    };
+    QCOMPARE(typedRows(), told.isEmpty() ? 1 : 0);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s),
+             historyRows + (told.isEmpty() ? 1 : 0));
+    if (told.isEmpty()) {
+        // Saved again: compared with what the first save stored.
+        edit.remark = u"再改"_s;
+        store.setReceiptEdit(edit);
+        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+    } else if (told.endsWith(u"修改"_s)) {
+        QCOMPARE(m_env->queryRaw(u"select payer from tb_receipt where id = 'A'"_s), u"乙"_s);
+        // Opened again from the list, it saves over what the other program left.
+        QVERIFY(store.loadSelected(false));
+        store.editLoaded();
+        store.setReceiptEdit(edit);
+        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+    }
 }
 
 void tst_AppStore::deleteSelected_data()

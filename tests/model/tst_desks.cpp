@@ -2,14 +2,18 @@
 // Desks of one shared book: what one writes reaches the others as it commits.
 #include "appstore.h"
 #include "desklistener.h"
+#include "pgconnection.h"
+#include "pgtestserver.h"
 #include "receiptbook.h"
 #include "receiptlist.h"
-#include "pgtestserver.h"
+#include "sqlliteral.h"
 #include "testsupport.h"
 
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +40,7 @@ private Q_SLOTS:
     void anotherDesksReceiptReachesTheList();
     void receiptInTheFormChangedElsewhere_data();
     void receiptInTheFormChangedElsewhere();
+    void saveWaitsForTheRowAnotherDeskHolds();
     void listSearchesTheServer_data();
     void listSearchesTheServer();
     void readAfterTheServerCameBack();
@@ -107,6 +112,33 @@ void tst_Desks::receiptInTheFormChangedElsewhere()
         QVERIFY(store.loadSelected(true));
         QVERIFY(store.updateReceipt());
     }
+}
+
+// Another desk's save of the same receipt, committed while this one waits for the row: this
+// save reads the receipt only once it holds the row, and is refused rather than writing over
+// a change it never saw.
+void tst_Desks::saveWaitsForTheRowAnotherDeskHolds()
+{
+    AppStore &store = AppStore::shared();
+    const QString id = saveNewReceipt(u"甲"_s, 5);
+    store.setSelectedId(id);
+    QVERIFY(store.loadSelected(true));
+    Receipt edit = store.receiptEdit();
+    edit.remark = u"这边写的"_s;
+    store.setReceiptEdit(edit);
+    PgConnection other(m_env->databasePath());
+    QVERIFY(other.open());
+    QVERIFY(other.executeStatements(
+        u"begin; update tb_receipt set payer = '乙' where id = %1"_s.arg(sqlQuote(id))));
+    std::thread committer([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        other.executeStatements(u"commit"_s);
+    });
+    const bool saved = store.updateReceipt();
+    committer.join();
+    QVERIFY(!saved);
+    QCOMPARE(store.saveError(), u"该收据已在其他电脑上修改"_s);
+    QCOMPARE(m_env->queryRaw(u"select payer || remark from tb_receipt"_s), u"乙"_s);
 }
 
 void tst_Desks::listSearchesTheServer_data()

@@ -392,6 +392,16 @@ void tst_AddView::editThenCancelOrSave()
     QCOMPARE(m.currentRowText(), u"今天收据"_s);
     QCOMPARE(stored(u"payer || '|' || total || '|' || totalBig"_s), u"丁|60.5|陆拾元伍角整"_s);
     QCOMPARE(m.env->receiptCount(), 1);
+
+    // Changed by another program while open: its save is refused, the typing kept.
+    m.clickTableRow(0);
+    QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"editButton"_s), Qt::LeftButton);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
+    QVERIFY(m.env->execRaw(u"update tb_receipt set remark = '别处写的'"_s));
+    click(u"saveButton"_s);
+    QCOMPARE(toast()->text(), u"该收据已在其他电脑上修改"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
+    QCOMPARE(stored(u"payer || remark"_s), u"丁别处写的"_s);
 }
 
 void tst_AddView::halfFilledReceiptComesBack()

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backupservice.h"
 #include "booklock.h"
+#include "bookmenu.h"
 #include "filedialogs.h"
 #include "importdialog.h"
 #include "receiptnostore.h"
+#include "sharedbookaddress.h"
 #include "sqlitehelper.h"
 #include "startup.h"
 #include "uitesthelpers.h"
@@ -44,6 +46,8 @@ private Q_SLOTS:
     void secondWindowOnTheBookIsRefused();
     void lockFromAnotherMachineIsTakenWhenConfirmed();
     void importShowsTheProblemsThenRenumbers();
+    void localBookComesBackAfterASharedOne_data();
+    void localBookComesBackAfterASharedOne();
 
 private:
     void trigger(const QString &action) { m.find<QAction>(action)->trigger(); }
@@ -206,6 +210,50 @@ void tst_BookMenu::lockFromAnotherMachineIsTakenWhenConfirmed()
     MessageBox::setTestAnswer(true);
     QVERIFY(Startup::lockBook(lock, nullptr));
     QVERIFY(lock.isLocked());
+}
+
+// 使用本机账本 after a shared book goes back to the file the window was started on with
+// --book; to the book in the documents folder when that one was left, or the file is gone.
+void tst_BookMenu::localBookComesBackAfterASharedOne_data()
+{
+    QTest::addColumn<bool>("named");
+    QTest::addColumn<bool>("gone");
+    QTest::newRow("a file named") << true << false;
+    QTest::newRow("a file named, gone since") << true << true;
+    QTest::newRow("the book in the documents folder") << false << false;
+}
+
+void tst_BookMenu::localBookComesBackAfterASharedOne()
+{
+    QFETCH(bool, named);
+    QFETCH(bool, gone);
+    const auto restartedOn = [] {
+        const std::optional<QStringList> arguments = Startup::requestedRestart();
+        Startup::cancelRestart();
+        if (!arguments)
+            return u"<none>"_s;
+        const qsizetype at = arguments->indexOf(u"--book"_s);
+        return at < 0 ? QString() : arguments->value(at + 1);
+    };
+    const QString other = file(u"其他 账本.db"_s);
+    QVERIFY(QFile::copy(m.env->databasePath(), other));
+    // Left for a shared book before: what the window leaves now counts.
+    SharedBookAddresses::rememberLocalBook(other);
+    if (named) {
+        m.window.reset();
+        resetSharedStores();
+        qputenv("QUENTA_BOOK", other.toUtf8());
+        m.openWindow();
+    }
+    BookMenu *menu = m.window->findChild<BookMenu *>();
+    const QString shared = u"postgresql://desk@127.0.0.1:5432/quenta?sslmode=disable"_s;
+    QVERIFY(menu->switchToSharedBook(shared, {}));
+    QCOMPARE(restartedOn(), shared);
+
+    if (gone)
+        QVERIFY(QFile::remove(other));
+    menu->useLocalBook();
+    QCOMPARE(restartedOn(), named && !gone ? other : QString());
 }
 
 QTEST_MAIN(tst_BookMenu)

@@ -7,9 +7,13 @@
 #include "sharedbookdialog.h"
 #include "startup.h"
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -34,11 +38,18 @@ private Q_SLOTS:
     void oddNamesConnectAndNoPasswordIsKept();
     void refusesWhatIsNoUsableBook_data();
     void refusesWhatIsNoUsableBook();
+    void silentServerLeavesTheDialogFree();
     void rememberedBookAtStart_data();
     void rememberedBookAtStart();
     void sharedBookStartsWithoutFileWarnings();
 
 private:
+    // 连接 as clicked: the try runs on beside the dialog until it answers.
+    static bool connectAndWait(SharedBookDialog &dialog)
+    {
+        dialog.connectToBook();
+        return QTest::qWaitFor([&] { return !dialog.isConnecting(); }, 60000);
+    }
     static void typePassword(SharedBookDialog &dialog, const QString &password)
     {
         dialog.findChild<QLineEdit *>(u"passwordEdit"_s)->setText(password);
@@ -111,7 +122,7 @@ void tst_SharedBookDialog::oddNamesConnectAndNoPasswordIsKept()
 {
     SharedBookDialog dialog(tcp(oddDatabase, oddUser));
     typePassword(dialog, oddPassword);
-    dialog.connectToBook();
+    QVERIFY(connectAndWait(dialog));
     QVERIFY2(dialog.result() == QDialog::Accepted, qPrintable(dialog.error()));
     QCOMPARE(SharedBookAddresses::remembered(), tcp(oddDatabase, oddUser).uri());
 
@@ -159,10 +170,47 @@ void tst_SharedBookDialog::refusesWhatIsNoUsableBook()
     typePassword(dialog, password);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    dialog.connectToBook();
+    QVERIFY(connectAndWait(dialog));
     QVERIFY2(dialog.error().contains(told), qPrintable(dialog.error()));
     QVERIFY(dialog.isVisible());
     QCOMPARE(QApplication::focusWidget()->objectName(), focused);
+    QCOMPARE(SharedBookAddresses::remembered(), QString());
+}
+
+// A server that takes the connection but never answers holds the try until libpq gives up;
+// the dialog meanwhile keeps turning, says so, and 取消 leaves the try behind.
+void tst_SharedBookDialog::silentServerLeavesTheDialogFree()
+{
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    silent.pauseAccepting();
+    SharedBookDialog dialog(
+        {u"127.0.0.1"_s, silent.serverPort(), u"quenta"_s, u"desk"_s, u"disable"_s});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    dialog.connectToBook();
+    QVERIFY(dialog.isConnecting());
+    QVERIFY(!dialog.findChild<QPushButton *>(u"connectButton"_s)->isEnabled());
+    QCOMPARE(dialog.findChild<QLabel *>(u"statusLabel"_s)->text(), u"正在连接…"_s);
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    timer.start(10);
+    QTRY_VERIFY(ticks >= 5);
+    // An impatient Enter neither gives up the try nor starts another.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.isConnecting());
+
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    // The server goes, the try fails: its answer, come late, changes nothing.
+    silent.close();
+    SharedBookDialog::waitForTrials();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(dialog.error(), QString());
     QCOMPARE(SharedBookAddresses::remembered(), QString());
 }
 
