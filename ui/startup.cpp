@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFile>
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -284,6 +285,10 @@ bool Startup::chooseRememberedBook(QWidget *parent)
             passwordFailure);
         if (choice == MessageBox::UnreachableBookChoice::UseLocalBook) {
             SharedBookAddresses::forget();
+            // The file the window was on before the shared book, as 使用本机账本 in the
+            // menu goes back to it; else the one in the documents folder.
+            if (const QString local = SharedBookAddresses::localBook(); !local.isEmpty())
+                qputenv("QUENTA_BOOK", QFile::encodeName(local));
             return true;
         }
         if (choice == MessageBox::UnreachableBookChoice::Quit)

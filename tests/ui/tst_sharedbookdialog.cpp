@@ -29,6 +29,7 @@ private Q_SLOTS:
     void init()
     {
         SharedBookAddresses::forget();
+        SharedBookAddresses::rememberLocalBook({});
         qunsetenv("QUENTA_BOOK");
         MessageBox::setTestAnswer(std::nullopt);
     }
@@ -224,12 +225,17 @@ void tst_SharedBookDialog::rememberedBookAtStart_data()
     QTest::addColumn<bool>("starts");
     QTest::addColumn<bool>("opensRemembered");
     QTest::addColumn<bool>("stillRemembered");
-    QTest::newRow("reachable") << true << QString() << false << true << true << true;
+    // The file the window was on before it went to the shared book.
+    QTest::addColumn<bool>("leftFile");
+    QTest::newRow("reachable") << true << QString() << false << true << true << true << true;
     QTest::newRow("unreachable, local chosen")
-        << false << QString() << true << true << false << false;
-    QTest::newRow("unreachable, quit") << false << QString() << false << false << false << true;
+        << false << QString() << true << true << false << false << false;
+    QTest::newRow("unreachable, local chosen, a file left")
+        << false << QString() << true << true << false << false << true;
+    QTest::newRow("unreachable, quit")
+        << false << QString() << false << false << false << true << false;
     QTest::newRow("a book named") << false << u"/elsewhere/Tovalin.db"_s << false << true << false
-                                  << true;
+                                  << true << true;
 }
 
 void tst_SharedBookDialog::rememberedBookAtStart()
@@ -240,6 +246,14 @@ void tst_SharedBookDialog::rememberedBookAtStart()
     QFETCH(bool, starts);
     QFETCH(bool, opensRemembered);
     QFETCH(bool, stillRemembered);
+    QFETCH(bool, leftFile);
+    QTemporaryDir elsewhere;
+    const QString left = elsewhere.filePath(u"Other.db"_s);
+    if (leftFile) {
+        QFile file(left);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        SharedBookAddresses::rememberLocalBook(left);
+    }
     // Nothing listens on port 1.
     const QString remembered = reachable
         ? m_adminUri
@@ -249,7 +263,8 @@ void tst_SharedBookDialog::rememberedBookAtStart()
         qputenv("QUENTA_BOOK", named.toUtf8());
     MessageBox::setTestAnswer(localChosen);
     QCOMPARE(Startup::chooseRememberedBook(nullptr), starts);
-    QCOMPARE(qEnvironmentVariable("QUENTA_BOOK"), opensRemembered ? remembered : named);
+    QCOMPARE(qEnvironmentVariable("QUENTA_BOOK"),
+             opensRemembered ? remembered : (localChosen && leftFile ? left : named));
     QCOMPARE(SharedBookAddresses::remembered(), stillRemembered ? remembered : QString());
     // Asked only when the remembered book was to be opened and could not be.
     const bool asked = !reachable && named.isEmpty();
