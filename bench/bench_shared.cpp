@@ -8,8 +8,8 @@
 //     and its history row, moves the counter (and NOTIFYs on the server) and commits;
 //   - the whole book listed (ReceiptList over every date): until its first rows are read,
 //     and until every row is in and counted; raw: the list's query, every column read as
-//     text (on the server once right after the copy, before it has analysed the tables,
-//     without targets; then as the desks see it, the tables analysed);
+//     text (on the server once right after the copy, without targets; then as the desks
+//     see it);
 //   - four desks saving at once (four processes of this program), receipts per second,
 //     and that no number is stored twice.
 // The shared book is made from the file with the program's own copy (--create-shared-book
@@ -580,11 +580,10 @@ int main(int argc, char **argv)
                 label("--create-shared-book --from the file").constData(), timer.elapsed() / 1000.0,
                 qlonglong(*copied));
     const QString uri = server.tcpUri(database, deskRole);
-    // Fresh from the copy the server knows nothing of the tables' contents yet: until its
-    // autovacuum has analysed them (within a minute or so of the copy on an idle server)
-    // it plans the list's reads as for a few rows. The list so, apart, without targets;
-    // then the tables analysed, and every figure measured as the desks will see it.
-    std::printf("\n-- shared book fresh from the copy, before the server has analysed it\n");
+    // The list right after the copy, which analyses the tables it fills (without their
+    // statistics a server plans the list's reads as for a few rows), apart and without
+    // targets; then analysed again, and every figure measured as the desks will see it.
+    std::printf("\n-- shared book fresh from the copy\n");
     std::fflush(stdout);
     if (child(uri, {u"--list"_s}) == 1)
         return 1;
