@@ -88,6 +88,17 @@ bool isEmptyTable(Database &database, const QString &table)
         && firstValue(database, u"select count(*) from %1"_s.arg(table)) == u"0"_s;
 }
 
+// The header row every print needs, put back as the template has it, on either engine.
+bool restoreHeader(Database &database, SchemaReport &report)
+{
+    if (!database.executeStatements(
+            u"insert into tb_company (id, title, label, remark) values "
+            u"('1DE66976-663D-4270-9207-4F9E4CEF354C', '收款收据', '交款人收执', '')"_s))
+        return false;
+    report.restoredTables.append(u"tb_company"_s);
+    return true;
+}
+
 // The numbered steps from one schema version to the next, each run once, in order, in
 // the one transaction of apply(). A step only adds: it never changes a stored row.
 bool upgradeStep(Database &database, int toVersion)
@@ -343,13 +354,8 @@ SchemaReport SchemaUpgrade::apply(Database &database)
         ok = upgradeStep(database, step);
     if (ok && older)
         ok = database.executeStatements(u"pragma user_version = %1"_s.arg(currentVersion));
-    if (ok && missingHeader) {
-        ok = database.executeStatements(
-            u"insert into tb_company (id, title, label, remark) values "
-            u"('1DE66976-663D-4270-9207-4F9E4CEF354C', '收款收据', '交款人收执', '');"_s);
-        if (ok)
-            report.restoredTables.append(u"tb_company"_s);
-    }
+    if (ok && missingHeader)
+        ok = restoreHeader(database, report);
     if (!ok || !transaction.commit())
         report.restoredTables.clear();
     return report;
@@ -421,13 +427,8 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
         if (ok)
             report.restoredTables.append(u"tb_receiptNo"_s);
     }
-    if (ok && missingHeader) {
-        ok = database.executeStatements(
-            u"insert into tb_company (id, title, label, remark) values "
-            u"('1DE66976-663D-4270-9207-4F9E4CEF354C', '收款收据', '交款人收执', '')"_s);
-        if (ok)
-            report.restoredTables.append(u"tb_company"_s);
-    }
+    if (ok && missingHeader)
+        ok = restoreHeader(database, report);
     if (!ok || !transaction.commit())
         report.restoredTables.clear();
     return report;
