@@ -38,6 +38,28 @@ QString stored(const QDateTime &dateTime)
     return formatDateText(dateTime, DateText::dateTime);
 }
 
+// A history row as every write makes one: the head of its insert (with the desk's column
+// on a book that has it), and the values of one row, the receipt whole in its detail with
+// what the action adds.
+QString historyInsert(bool withDesk)
+{
+    return u"insert into tb_history (time, action, receiptId, receiptNo, detail%1) values "_s.arg(
+        withDesk ? u", desk"_s : QString());
+}
+
+QString historyValues(const QString &time, HistoryAction action, const Receipt &receipt,
+                      const QJsonObject &extra, const std::optional<QString> &desk)
+{
+    QJsonObject detail = ReceiptHistory::toJson(receipt);
+    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
+        detail.insert(it.key(), it.value());
+    return u"(%1, %2, %3, %4, %5%6)"_s.arg(
+        sqlQuote(time), sqlQuote(ReceiptHistory::actionName(action)), sqlQuote(receipt.id),
+        sqlQuote(receipt.receiptNo),
+        sqlQuote(QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact))),
+        desk ? u", "_s + sqlQuote(*desk) : QString());
+}
+
 // One write transaction on the book's connection, opened first; the failure of any step
 // is noted as the connection's last error.
 class WriteScope
@@ -582,18 +604,9 @@ std::optional<qint64> ReceiptBook::changeCounter()
 bool ReceiptBook::recordHistory(HistoryAction action, const Receipt &receipt,
                                 const QJsonObject &extra)
 {
-    QJsonObject detail = ReceiptHistory::toJson(receipt);
-    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
-        detail.insert(it.key(), it.value());
-    const QString json = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
     const std::optional<QString> desk = historyDesk();
-    const QString sql = u"insert into tb_history (time, action, receiptId, receiptNo, detail%6) "
-                        u"values (%1, %2, %3, %4, %5%7);"_s.arg(
-                            sqlQuote(stored(Clock::now())),
-                            sqlQuote(ReceiptHistory::actionName(action)), sqlQuote(receipt.id),
-                            sqlQuote(receipt.receiptNo), sqlQuote(json),
-                            desk ? u", desk"_s : QString(),
-                            desk ? u", "_s + sqlQuote(*desk) : QString());
+    const QString sql = historyInsert(desk.has_value())
+        + historyValues(stored(Clock::now()), action, receipt, extra, desk) + u';';
     return connection().write(sql, SQLiteHelper::Changes::AtLeastOne);
 }
 
@@ -1036,9 +1049,7 @@ public:
                    u"reason2, remark, paytype, payee, approve, accountant, creator, createDate, "_s
                    u"total, totalBig, isDeleted) values "_s,
                    receipts)
-            && write(u"insert into tb_history (time, action, receiptId, receiptNo, detail%1) "
-                     u"values "_s.arg(m_desk ? u", desk"_s : QString()),
-                     m_historyValues)
+            && write(historyInsert(m_desk.has_value()), m_historyValues)
             && write(u"insert into tb_void (receiptId, reason, voidDate) values "_s, m_voidValues);
     }
 
@@ -1153,19 +1164,13 @@ private:
             receipts += sqlQuote(value) + u',';
         receipts.back() = u')';
 
-        QJsonObject detail = ReceiptHistory::toJson(r);
-        detail.insert(u"file"_s, m_file);
-        detail.insert(u"row"_s, item.row);
+        QJsonObject extra {{u"file"_s, m_file}, {u"row"_s, item.row}};
         if (r.voidReason)
-            detail.insert(u"reason"_s, *r.voidReason);
+            extra.insert(u"reason"_s, *r.voidReason);
         for (auto it = item.historyExtra.constBegin(); it != item.historyExtra.constEnd(); ++it)
-            detail.insert(it.key(), it.value());
-        m_historyValues += (m_historyValues.isEmpty() ? u"("_s : u",\n("_s)
-            + u"%1, %2, %3, %4, %5%6)"_s.arg(
-                sqlQuote(m_now), sqlQuote(ReceiptHistory::actionName(HistoryAction::Import)),
-                sqlQuote(r.id), sqlQuote(r.receiptNo),
-                sqlQuote(QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact))),
-                m_desk ? u", "_s + sqlQuote(*m_desk) : QString());
+            extra.insert(it.key(), it.value());
+        m_historyValues += (m_historyValues.isEmpty() ? QString() : u",\n"_s)
+            + historyValues(m_now, HistoryAction::Import, r, extra, m_desk);
         if (r.voidReason) {
             m_voidValues += (m_voidValues.isEmpty() ? u"("_s : u",\n("_s)
                 + u"%1, %2, %3)"_s.arg(sqlQuote(r.id), sqlQuote(*r.voidReason),
