@@ -341,7 +341,9 @@ void tst_ReceiptNoStore::serverStoppedMidSave()
     m_env->createDatabase();
     PgTestServer &server = PgTestServer::shared();
     const std::optional<RaceResult> result = race(4, 200, [&] {
-        QTest::qWait(400);
+        // Stopped once the desks are saving, however long a loaded machine takes to start
+        // them, and long before they are done.
+        QTRY_VERIFY_WITH_TIMEOUT(m_env->receiptCount() >= 50, 120000);
         QVERIFY(server.stop(u"immediate"_s));
         QTest::qWait(300);
         QVERIFY2(server.start(), qPrintable(server.logTail()));
