@@ -844,6 +844,13 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
     WriteScope transaction(connection());
     if (!transaction.begin())
         return failSaving();
+    // On a server the receipts are held from here to the commit, as an edit's save holds
+    // its receipt: a save under way ends before this reads them, one that comes later sees
+    // the void, and of two desks voiding one receipt the second finds it voided.
+    if (onServer() && !ids.isEmpty()
+        && !connection().query(u"select id from tb_receipt where id in (%1) for update"_s.arg(
+            sqlQuoteList(ids))))
+        return failSaving();
     const QString now = stored(Clock::now());
     const QHash<QString, QString> voided = voidReasons();
     QStringList done;

@@ -41,6 +41,7 @@ private Q_SLOTS:
     void receiptInTheFormChangedElsewhere_data();
     void receiptInTheFormChangedElsewhere();
     void saveWaitsForTheRowAnotherDeskHolds();
+    void voidWaitsForTheRowAnotherDeskHolds();
     void listSearchesTheServer_data();
     void listSearchesTheServer();
     void readAfterTheServerCameBack();
@@ -139,6 +140,29 @@ void tst_Desks::saveWaitsForTheRowAnotherDeskHolds()
     QVERIFY(!saved);
     QCOMPARE(store.saveError(), u"该收据已在其他电脑上修改"_s);
     QCOMPARE(m_env->queryRaw(u"select payer || remark from tb_receipt"_s), u"乙"_s);
+}
+
+// A void waits for the save of an edit another desk has under way, and voids the receipt
+// as that desk left it: its history row holds the receipt as it is now.
+void tst_Desks::voidWaitsForTheRowAnotherDeskHolds()
+{
+    const QString id = saveNewReceipt(u"甲"_s, 5);
+    PgConnection other(m_env->databasePath());
+    QVERIFY(other.open());
+    QVERIFY(other.executeStatements(
+        u"begin; select id from tb_receipt where id = %1 for update; "
+        u"update tb_receipt set payer = '乙' where id = %1"_s.arg(sqlQuote(id))));
+    std::thread committer([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        other.executeStatements(u"commit"_s);
+    });
+    QString error;
+    const bool voided = ReceiptBook::shared().voidReceipts({id}, u"写错"_s, &error);
+    committer.join();
+    QVERIFY2(voided, qPrintable(error));
+    QCOMPARE(m_env->queryRaw(
+                 u"select detail::json->>'payer' from tb_history where action = 'void'"_s),
+             u"乙"_s);
 }
 
 void tst_Desks::listSearchesTheServer_data()
