@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "schemaupgrade.h"
 
+#include "pgtemplate.h"
+
 #include "database.h"
 #include "transaction.h"
 
@@ -86,6 +88,17 @@ bool isEmptyTable(Database &database, const QString &table)
 {
     return hasTable(database, table)
         && firstValue(database, u"select count(*) from %1"_s.arg(table)) == u"0"_s;
+}
+
+// The statements of the shared book's template from the one that begins with `first` to
+// the end of the one that begins with `last`; empty when the template has no such run.
+QString templateStatements(const QString &first, const QString &last)
+{
+    const QString sql = QString::fromUtf8(pgTemplateSql);
+    const qsizetype begin = sql.indexOf(first);
+    const qsizetype lastBegins = begin < 0 ? -1 : sql.indexOf(last, begin);
+    const qsizetype end = lastBegins < 0 ? -1 : sql.indexOf(u';', lastBegins);
+    return end < 0 ? QString() : sql.mid(begin, end + 1 - begin);
 }
 
 // The header row every print needs, put back as the template has it, on either engine.
@@ -383,23 +396,13 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
                 ok = hasColumn(database, u"tb_history"_s, u"desk"_s)
                     || database.executeStatements(
                         u"alter table tb_history add column desk text collate \"C\""_s);
-                // The count of writes the lists compare (as the template makes it).
+                // The count of writes the lists compare, as the template makes it.
                 if (ok && firstValue(database, u"select to_regclass('tb_changes') is null"_s)
-                        == u"t"_s)
-                    ok = database.executeStatements(
-                        u"create sequence tb_changes;\n"
-                        u"create function quenta_count_change() returns trigger language "
-                        u"plpgsql security definer set search_path = pg_catalog, pg_temp as $$\n"
-                        u"begin\n"
-                        u"    perform nextval(format('%I.tb_changes', TG_TABLE_SCHEMA)::regclass);\n"
-                        u"    return null;\n"
-                        u"end $$;\n"
-                        u"create trigger trg_receipt_changes after insert or update or delete or "
-                        u"truncate on tb_receipt for each statement execute function "
-                        u"quenta_count_change();\n"
-                        u"create trigger trg_void_changes after insert or update or delete or "
-                        u"truncate on tb_void for each statement execute function "
-                        u"quenta_count_change();"_s);
+                        == u"t"_s) {
+                    const QString changeCount = templateStatements(
+                        u"create sequence tb_changes"_s, u"create trigger trg_void_changes"_s);
+                    ok = !changeCount.isEmpty() && database.executeStatements(changeCount);
+                }
             }
         }
         if (ok)

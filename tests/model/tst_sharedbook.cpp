@@ -2,6 +2,7 @@
 #include "database.h"
 #include "pgconnection.h"
 #include "pgtestserver.h"
+#include "schemaupgrade.h"
 #include "sharedbook.h"
 #include "testsupport.h"
 
@@ -29,6 +30,7 @@ private Q_SLOTS:
     void failuresLeaveTheDatabaseEmpty();
     void deskRole_data();
     void deskRole();
+    void anOlderBookIsBroughtUpToDate();
 
 private:
     std::unique_ptr<PgConnection> connect(const QString &database, const QString &user = {}) const
@@ -285,6 +287,40 @@ void tst_SharedBook::deskRole()
     QCOMPARE(desk->executeStatements(sql), allowed);
     if (!allowed)
         QCOMPARE(desk->lastError().sqlState, PgState::insufficientPrivilege);
+}
+
+// A shared book of the version before desks were named and writes counted is brought up
+// to date when a desk opens it; its rows stay as they were.
+void tst_SharedBook::anOlderBookIsBroughtUpToDate()
+{
+    QVERIFY(fillBook(*m_env));
+    const QString database = m_server->createDatabase();
+    QString error;
+    QCOMPARE(SharedBook::create(m_server->socketUri(database), m_env->databasePath(), {}, &error),
+             1100);
+    std::unique_ptr<PgConnection> server = connect(database);
+    QVERIFY(server->executeStatements(
+        u"drop trigger trg_receipt_changes on tb_receipt; drop trigger trg_void_changes on "
+        u"tb_void; drop function quenta_count_change(); drop sequence tb_changes; "
+        u"alter table tb_history drop column desk; update tb_schema set version = 2"_s));
+    const QStringList receipts = rowsOf(*server, u"tb_receipt"_s);
+    const QStringList history = rowsOf(*server, u"tb_history"_s);
+
+    // As a desk's program opens it.
+    Database desk(m_server->socketUri(database));
+    QVERIFY(desk.open());
+    const SchemaReport report = SchemaUpgrade::applyOnServer(desk);
+    QCOMPARE(report.version, 2);
+    QVERIFY(!report.isNewer);
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"3"_s));
+    QCOMPARE(rowsOf(*server, u"tb_receipt"_s), receipts);
+    QCOMPARE(rowsOf(*server, u"tb_history"_s).size(), history.size());
+    // Writes are counted again, by whoever makes them.
+    const QString before = rowsOf(*server, u"tb_changes"_s).value(0);
+    QVERIFY(server->executeStatements(u"delete from tb_void"_s));
+    QVERIFY(rowsOf(*server, u"tb_changes"_s).value(0) != before);
+    QVERIFY(server->executeStatements(u"insert into tb_history (time, action, desk) values "
+                                      u"('2024-05-01 00:00:00', 'print', 'a@b')"_s));
 }
 
 QTEST_GUILESS_MAIN(tst_SharedBook)
