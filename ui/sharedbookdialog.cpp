@@ -230,6 +230,8 @@ void SharedBookDialog::setConnecting(bool connecting)
     if (connecting)
         m_error->hide();
     m_status->setVisible(connecting);
+    // Fitted to what shows: no gap where a message was.
+    adjustSize();
 }
 
 void SharedBookDialog::showError(const QString &error)
