@@ -2,9 +2,10 @@
 #include "receiptcelldelegate.h"
 
 #include <QApplication>
-#include <QFontMetrics>
 #include <QPainter>
 
+#include <algorithm>
+#include <memory>
 
 bool ReceiptCellDelegate::plain(const QStyleOptionViewItem &option)
 {
@@ -24,6 +25,10 @@ ReceiptCellDelegate::Laid *ReceiptCellDelegate::laid(const QString &text, const 
     made->text.setTextFormat(Qt::PlainText);
     made->text.setText(text);
     made->text.prepare({}, font);
+    // A line break, a tab or another control character: the style's own way of showing it.
+    made->simple = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() < 0x20 || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    });
     Laid *kept = made.get();
     m_laid.insert(text, made.release());
     return kept;
@@ -48,7 +53,7 @@ void ReceiptCellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, widget)
                                .adjusted(margin, 0, -margin, 0);
     Laid *text = laid(shown, cell.font);
-    if (text->text.size().width() > textRect.width()) {
+    if (!text->simple || text->text.size().width() > textRect.width()) {
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
@@ -86,6 +91,8 @@ QSize ReceiptCellDelegate::sizeHint(const QStyleOptionViewItem &option,
     if (!plain(cell))
         return QStyledItemDelegate::sizeHint(option, index);
     Laid *text = laid(cell.text, cell.font);
+    if (!text->simple)
+        return QStyledItemDelegate::sizeHint(option, index);
     if (text->sizeHint.isEmpty())
         text->sizeHint = QStyledItemDelegate::sizeHint(option, index);
     return text->sizeHint;

@@ -10,8 +10,8 @@
 // Draws the cells of a receipt list as the style draws them, but lays out each text once:
 // a list shows the same texts on every repaint (and the same payee or payment method on
 // many rows), and laying out the text is most of drawing a cell. A cell with an icon, a
-// struck-through font, text that does not fit its column or a right-to-left layout is
-// drawn by the style itself.
+// struck-through font, a line break or other control character, text that does not fit
+// its column or a right-to-left layout is drawn by the style itself.
 class ReceiptCellDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -27,6 +27,7 @@ private:
     {
         QFont font;
         QStaticText text;
+        bool simple = true; // one line of printable characters
         QSize sizeHint; // as the style gives it; empty until asked
     };
     // The text laid out in font, from the cache or now.

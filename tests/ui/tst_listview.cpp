@@ -135,13 +135,14 @@ void tst_ListView::aHugeTextStaysInItsCell()
 }
 
 // The table lays out each text once and draws it again from that: pixel for pixel what the
-// style draws, for a selected row, a voided one (struck through), an amount on the right
-// and a text cut short in a narrow column.
+// style draws, for a selected row, a voided one (struck through), an amount on the right,
+// a text cut short in a narrow column and one with a line break and a tab.
 void tst_ListView::cellsLookAsTheStyleDrawsThem()
 {
     QVERIFY(m.env->storeReceipt(u"A"_s, u"0000001"_s, dayText(), u"甲公司"_s, 12.5));
     QVERIFY(m.env->storeReceipt(u"B"_s, u"0000002"_s, dayText(), QString(300, u'乙'), 800));
     QVERIFY(m.env->storeReceipt(u"C"_s, u"0000003"_s, dayText(), u"丙公司"_s, 3));
+    QVERIFY(m.env->storeReceipt(u"D"_s, u"0000004"_s, dayText(), u"丁\n公司\t甲"_s, 4));
     QVERIFY(m.env->execRaw(u"insert into tb_void values ('C', '开错了', '2024-05-03 12:00:00')"_s));
     m.openWindow();
     m.clickRow(u"今天收据"_s);
