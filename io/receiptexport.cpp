@@ -4,15 +4,13 @@
 #include "exportfile.h"
 #include "money.h"
 #include "outputfile.h"
+#include "xlsxarchive.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <minizip/zip.h>
 #include <xlsxwriter.h>
-
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <array>
@@ -23,35 +21,6 @@ using ExportFile::appendCsvField;
 using ExportFile::appendCsvText;
 using ExportFile::displayWidth;
 using ExportFile::excelText;
-
-// libxlsxwriter adds each part of a workbook to its archive through minizip at zlib's
-// default level and lets no caller choose another. The sheet of a long list is almost all
-// of the file and of its writing time, and zlib's fastest level compresses its repetitive
-// XML nearly as well (7.4 MB where the default level gives 6.2 MB, for 100,000 receipts) in under half the
-// time. So the program gives the call its own definition, which the library's reference
-// reaches first, and hands it on to minizip's with that level; every other argument passes
-// unchanged, and an archive at any level is an ordinary one.
-extern "C" int zipOpenNewFileInZip4_64(zipFile file, const char *filename,
-                                       const zip_fileinfo *zipfi, const void *extrafield_local,
-                                       uInt size_extrafield_local, const void *extrafield_global,
-                                       uInt size_extrafield_global, const char *comment,
-                                       int method, int level, int raw, int windowBits,
-                                       int memLevel, int strategy, const char *password,
-                                       uLong crcForCrypting, uLong versionMadeBy, uLong flagBase,
-                                       int zip64)
-{
-    using Open = decltype(&zipOpenNewFileInZip4_64);
-    static const Open minizip
-        = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "zipOpenNewFileInZip4_64"));
-    if (!minizip)
-        return ZIP_INTERNALERROR;
-    if (method == Z_DEFLATED && level != 0)
-        level = Z_BEST_SPEED;
-    return minizip(file, filename, zipfi, extrafield_local, size_extrafield_local,
-                   extrafield_global, size_extrafield_global, comment, method, level, raw,
-                   windowBits, memLevel, strategy, password, crcForCrypting, versionMadeBy,
-                   flagBase, zip64);
-}
 
 namespace {
 
@@ -354,6 +323,7 @@ public:
         // after the rows: so they can be known only once every row is written.
         setColumnWidths();
 
+        const XlsxRowsInPlace inPlace;
         const lxw_error closed = workbook_close(m_workbook);
         m_workbook = nullptr;
         if (m_error == LXW_NO_ERROR)

@@ -7,13 +7,17 @@
 #include "receiptstream.h"
 #include "statisticsexport.h"
 #include "testsupport.h"
+#include "xlsxarchive.h"
 
 #include <QProcess>
 #include <QStandardPaths>
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <xlsxwriter.h>
+
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,6 +150,37 @@ bool canUnzip()
     return !QStandardPaths::findExecutable(u"unzip"_s).isEmpty();
 }
 
+// A constant-memory workbook of rows rows of text and numbers, written with the library
+// alone; lose, when given, runs before it closes. Its sheet's part, or nothing when the
+// workbook failed or its archive does not test whole.
+std::optional<QByteArray> librarySheet(const QString &path, int rowCount,
+                                       const std::function<void(lxw_worksheet *)> &lose = {})
+{
+    lxw_workbook_options options {};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook *workbook = workbook_new_opt(QFile::encodeName(path).constData(), &options);
+    lxw_worksheet *sheet = workbook_add_worksheet(workbook, "收据");
+    for (int row = 0; row < rowCount; ++row) {
+        worksheet_write_string(sheet, lxw_row_t(row), 0,
+                               QByteArray::number(row * 7919 % 100003).prepend("交款单位 ").constData(),
+                               nullptr);
+        worksheet_write_number(sheet, lxw_row_t(row), 1, row / 100.0, nullptr);
+        worksheet_write_string(sheet, lxw_row_t(row), 2, "物业管理费 <第 1 期> & 押金", nullptr);
+    }
+    if (lose)
+        lose(sheet);
+    if (workbook_close(workbook) != LXW_NO_ERROR)
+        return std::nullopt;
+    QProcess test;
+    test.start(u"unzip"_s, {u"-tq"_s, path});
+    if (!test.waitForFinished(30000) || test.exitCode() != 0)
+        return std::nullopt;
+    QProcess unzip;
+    unzip.start(u"unzip"_s, {u"-p"_s, path, u"xl/worksheets/sheet1.xml"_s});
+    unzip.waitForFinished(30000);
+    return unzip.readAllStandardOutput();
+}
+
 } // namespace
 
 // The receipt lists as CSV and Excel files, read back as a spreadsheet program reads them.
@@ -173,6 +208,9 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void largeExportStreams();
+    void sheetRowsGoStraightIntoTheArchive_data();
+    void sheetRowsGoStraightIntoTheArchive();
+    void lostScratchRowsFailTheWorkbook();
     void readAheadGivesTheListsRows_data();
     void readAheadGivesTheListsRows();
     void statistics();
@@ -498,6 +536,53 @@ void tst_Export::largeExportStreams()
     QCOMPARE(::getrusage(RUSAGE_CHILDREN, &usage), 0);
     const long peakMegabytes = usage.ru_maxrss / 1024;
     QVERIFY2(peakMegabytes < 100, qPrintable(u"%1 MB"_s.arg(peakMegabytes)));
+}
+
+// The rows of a long sheet go from their scratch file into the archive, compressed on two
+// cores: the sheet reads back as the one the library writes by itself, for no rows, a few,
+// and rows enough for several pairs of pieces with a short one last.
+void tst_Export::sheetRowsGoStraightIntoTheArchive_data()
+{
+    QTest::addColumn<int>("rowCount");
+    QTest::newRow("no rows") << 0;
+    QTest::newRow("a few") << 3;
+    QTest::newRow("several megabytes") << 60000;
+}
+
+void tst_Export::sheetRowsGoStraightIntoTheArchive()
+{
+    if (!canUnzip())
+        QSKIP("unzip is not installed (scripts/setup.sh installs it)");
+    QFETCH(int, rowCount);
+    const std::optional<QByteArray> plain = librarySheet(path(u"plain.xlsx"_s), rowCount);
+    QVERIFY(plain);
+    QVERIFY(rowCount < 60000 || plain->size() > 5 * 1024 * 1024);
+    const XlsxRowsInPlace inPlace;
+    QCOMPARE(librarySheet(path(u"in-place.xlsx"_s), rowCount), plain);
+    QCOMPARE(inPlace.sheetsMoved(), rowCount > 0 ? 1 : 0);
+    // The same thread's next workbook goes the same way.
+    QCOMPARE(librarySheet(path(u"again.xlsx"_s), rowCount), plain);
+    QCOMPARE(inPlace.sheetsMoved(), rowCount > 0 ? 2 : 0);
+}
+
+// Rows the scratch file could not take (its disk full) fail the workbook; the library by
+// itself would archive what was left and report success.
+void tst_Export::lostScratchRowsFailTheWorkbook()
+{
+    if (!canUnzip())
+        QSKIP("unzip is not installed (scripts/setup.sh installs it)");
+    const auto lose = [](lxw_worksheet *sheet) {
+        // A descriptor that takes no writes in place of the scratch file's.
+        const int readOnly = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::dup2(readOnly, fileno(sheet->optimize_tmpfile));
+        ::close(readOnly);
+    };
+    const XlsxRowsInPlace inPlace;
+    QVERIFY(!librarySheet(path(u"lost.xlsx"_s), 20000, lose));
+    QCOMPARE(inPlace.sheetsMoved(), 0);
+    // The next workbook is whole again.
+    QVERIFY(librarySheet(path(u"whole.xlsx"_s), 20000));
+    QCOMPARE(inPlace.sheetsMoved(), 1);
 }
 
 // What an export reads, on a thread and a connection of its own and a few batches ahead,

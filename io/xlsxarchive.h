@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// How libxlsxwriter puts a long sheet into its archive, made cheaper without changing what
+// it writes. The library keeps a constant-memory sheet's rows in a scratch file; when the
+// workbook closes it copies them into a second scratch file that holds the whole sheet and
+// then compresses that one into the archive. While an XlsxRowsInPlace lives on a thread,
+// a workbook closed on that thread compresses the rows straight from the first scratch file
+// into the sheet's place in the archive: the archive is byte for byte the one the library
+// would write, with one copy of the rows through the disk fewer. It also fails the workbook
+// when the rows' scratch file could not be written, where the library would have archived
+// what was left of it.
+class XlsxRowsInPlace
+{
+public:
+    XlsxRowsInPlace();
+    ~XlsxRowsInPlace();
+    XlsxRowsInPlace(const XlsxRowsInPlace &) = delete;
+    XlsxRowsInPlace &operator=(const XlsxRowsInPlace &) = delete;
+
+    // How many sheets this one has moved into their archive.
+    int sheetsMoved() const;
+};
