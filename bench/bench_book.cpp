@@ -12,7 +12,9 @@
 //     order;
 //   - 增加 on 开单 after 全部收据 was viewed, click to redrawn window; raw: the receipt's
 //     row, its history row and the numbering counter's row in one transaction;
-//   - 保存修改 of a receipt opened from 全部收据; raw: the update and its history row.
+//   - 保存修改 of a receipt opened from 全部收据; raw: the update and its history row;
+//   - 作废 and 删除 of a receipt in 全部收据, from the dialog's answer to the redrawn
+//     window; raw: the void's rows, or the history row and the delete.
 // Run by hand: build-dir/bin/bench_book [--receipts N] [runs]
 // (or QUENTA_BENCH_RECEIPTS=N; 100,000 by default; QUENTA_BENCH_ONLY=sort for the open
 // and the sorts alone, QUENTA_BENCH_ONLY=write for the open and the writes alone). Exits 0
@@ -24,6 +26,7 @@
 #include "contentview.h"
 #include "database.h"
 #include "listfooter.h"
+#include "receiptbook.h"
 #include "receipttablemodel.h"
 #include "sidebar.h"
 #include "sqlitehelper.h"
@@ -324,6 +327,35 @@ public:
         return elapsed;
     }
 
+    // A void: the reason's row and the history row that keeps it.
+    double voidOne()
+    {
+        const QString id = nextId();
+        BenchData::rawNanoseconds(m_path, insertSql(id));
+        const double elapsed = timed(
+            u"begin immediate;\ninsert into tb_void values ('%1', '开错了', datetime('now'));\n"
+            u"insert into tb_history (time, action, receiptId, receiptNo, detail) select "
+            u"datetime('now'), 'void', id, receiptNo, '{\"reason\":\"开错了\"}' "
+            u"from tb_receipt where id = '%1';\ncommit;"_s.arg(id));
+        BenchData::rawNanoseconds(m_path, u"delete from tb_void where receiptId = '%1';"_s.arg(id));
+        remove(id);
+        return elapsed;
+    }
+    // A delete: the receipt kept whole in its history row, then gone.
+    double deleteOne()
+    {
+        const QString id = nextId();
+        BenchData::rawNanoseconds(m_path, insertSql(id));
+        const double elapsed = timed(
+            u"begin immediate;\n"
+            u"insert into tb_history (time, action, receiptId, receiptNo, detail) select "
+            u"datetime('now'), 'delete', id, receiptNo, json_object('payer', payer, 'reason1', "
+            u"reason1, 'total', total, 'receiptDate', receiptDate) from tb_receipt where id = '%1';\n"
+            u"delete from tb_receipt where id = '%1';\ncommit;"_s.arg(id));
+        remove(id);
+        return elapsed;
+    }
+
 private:
     QString nextId() const { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
     QString insertSql(const QString &id) const { return BenchData::rawInsertSql(id, u"9000001"_s); }
@@ -620,10 +652,57 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // 作废 and 删除 of a receipt selected in 全部收据, from the dialog's answer (the reason
+    // given, the deletion confirmed) to the window redrawn: the calls the two buttons make
+    // once answered.
+    QList<double> voids, rawVoids, deletes, rawDeletes;
+    for (int run = 0; run < runs; ++run) {
+        for (const bool voiding : {true, false}) {
+            QTableView *table = window.table();
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                              table->visualRect(table->model()->index(run, 0)).center());
+            settle();
+            AppStore &store = AppStore::shared();
+            const std::optional<QString> id = store.selectedId();
+            if (!id) {
+                std::fprintf(stderr, "no receipt is selected in 全部收据\n");
+                return 1;
+            }
+            QString error;
+            QElapsedTimer clock;
+            clock.start();
+            bool done = false;
+            if (voiding) {
+                done = ReceiptBook::shared().voidReceipts({*id}, u"开错了"_s, &error);
+            } else {
+                done = store.deleteSelected(&error);
+                store.setSelection({});
+            }
+            settle();
+            (voiding ? voids : deletes) << ms(clock.nsecsElapsed());
+            if (!done) {
+                std::fprintf(stderr, "%s failed: %s\n", voiding ? "作废" : "删除",
+                             qPrintable(error));
+                return 1;
+            }
+            (voiding ? rawVoids : rawDeletes) << (voiding ? raw.voidOne() : raw.deleteOne());
+            // The raw writes were another program's: the list reads the book again.
+            window.click(u"今天收据"_s);
+            settle();
+            window.click(u"全部收据"_s);
+            waitFor([&] { return window.listRead(); });
+            settle();
+        }
+    }
+
     reportRatio("增加 after 全部收据 was viewed (median)", BenchData::median(adds),
                 BenchData::median(rawAdds));
     reportRatio("保存修改 of a receipt from 全部收据 (median)", BenchData::median(edits),
                 BenchData::median(rawEdits));
+    reportRatio("作废 of a receipt in 全部收据 (median)", BenchData::median(voids),
+                BenchData::median(rawVoids));
+    reportRatio("删除 of a receipt in 全部收据 (median)", BenchData::median(deletes),
+                BenchData::median(rawDeletes));
     // The part before the redraw: written, and every list brought up to date.
     std::printf("%s %9.1f ms / %.1f ms  (before the window redraws)\n",
                 label("增加 / 保存修改, the click handled").constData(),

@@ -329,7 +329,10 @@ public:
         if (m_error == LXW_NO_ERROR)
             m_error = closed;
         if (m_error != LXW_NO_ERROR) {
-            *error = QString::fromUtf8(lxw_strerror(m_error));
+            // The library's own words say which step failed; the cause the user can mend
+            // is nearly always the space its scratch files or the workbook need.
+            *error = u"Excel 工作簿没能写完，磁盘或临时文件夹可能已满或不可写（%1）"_s.arg(
+                QString::fromUtf8(lxw_strerror(m_error)));
             return false;
         }
         return true;

@@ -3,6 +3,7 @@
 
 #include <minizip/zip.h>
 #include <xlsxwriter.h>
+#include <xlsxwriter/packager.h>
 #include <xlsxwriter/xmlwriter.h>
 
 #include <zlib.h>
@@ -241,6 +242,20 @@ extern "C" void _worksheet_write_optimized_sheet_data(lxw_worksheet *self)
     if (rows.at < 0)
         rows.unwritten = true;
     lxw_xml_end_tag(self->file, "sheetData");
+}
+
+// The library writes each part of a workbook to a scratch file of its own and adds that to
+// the archive without looking whether every write went through: on a full disk it would
+// archive a part cut short, and report success. Such a part fails the workbook instead.
+extern "C" lxw_error _add_file_to_zip(lxw_packager *self, FILE *file, const char *filename)
+{
+    using Add = lxw_error (*)(lxw_packager *, FILE *, const char *);
+    static const Add library = next<Add>("_add_file_to_zip");
+    if (!library)
+        return LXW_ERROR_ZIP_FILE_ADD;
+    if (file && (std::fflush(file) != 0 || std::ferror(file)))
+        return LXW_ERROR_ZIP_FILE_ADD;
+    return library(self, file, filename);
 }
 
 // libxlsxwriter adds each part of a workbook to its archive at zlib's default level and lets

@@ -7,9 +7,10 @@
 // then compresses that one into the archive. While an XlsxRowsInPlace lives on a thread,
 // a workbook closed on that thread compresses the rows straight from the first scratch file
 // into the sheet's place in the archive: the archive is byte for byte the one the library
-// would write, with one copy of the rows through the disk fewer. It also fails the workbook
-// when the rows' scratch file could not be written, where the library would have archived
-// what was left of it.
+// would write, with one copy of the rows through the disk fewer, and the rows' scratch
+// file is checked too. For the library archives a part whatever became of its scratch file:
+// on a full disk it writes a workbook cut short and reports success. Any part whose scratch
+// file could not be written wholly fails the workbook, whether one lives or not.
 class XlsxRowsInPlace
 {
 public:
