@@ -381,18 +381,12 @@ std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows
         QStringList ids;
         for (const Receipt &receipt : std::as_const(byRow))
             ids.append(receipt.id);
-        std::unique_ptr<ResultSet> voids = connection().query(
-            u"select receiptId, reason from tb_void where receiptId in (%1)"_s.arg(
-                sqlQuoteList(ids)));
-        QHash<QString, QString> reasons;
-        while (voids && voids->next())
-            reasons.insert(voids->stringForColumnIndex(0).value_or(QString()),
-                           voids->stringForColumnIndex(1).value_or(QString()));
-        if (!voids || voids->hasError())
+        const std::optional<QHash<QString, QString>> reasons = voidReasons(ids);
+        if (!reasons)
             return std::nullopt;
         for (Receipt &receipt : byRow) {
-            const auto found = reasons.constFind(receipt.id);
-            if (found != reasons.constEnd())
+            const auto found = reasons->constFind(receipt.id);
+            if (found != reasons->constEnd())
                 receipt.voidReason = found.value();
         }
     }
@@ -473,6 +467,22 @@ QHash<QString, QString> ReceiptBook::voidReasons()
         reasons.insert(rows->stringForColumnIndex(0).value_or(QString()),
                        rows->stringForColumnIndex(1).value_or(QString()));
     }
+    return reasons;
+}
+
+std::optional<QHash<QString, QString>> ReceiptBook::voidReasons(const QStringList &ids)
+{
+    QHash<QString, QString> reasons;
+    if (ids.isEmpty())
+        return reasons;
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select receiptId, reason from tb_void where receiptId in (%1)"_s.arg(sqlQuoteList(ids)));
+    while (rows && rows->next()) {
+        reasons.insert(rows->stringForColumnIndex(0).value_or(QString()),
+                       rows->stringForColumnIndex(1).value_or(QString()));
+    }
+    if (!rows || rows->hasError())
+        return std::nullopt;
     return reasons;
 }
 
@@ -852,7 +862,11 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
             sqlQuoteList(ids))))
         return failSaving();
     const QString now = stored(Clock::now());
-    const QHash<QString, QString> voided = voidReasons();
+    // Only these receipts' voids: the whole table grows with the book.
+    const std::optional<QHash<QString, QString>> maybeVoided = voidReasons(ids);
+    if (!maybeVoided)
+        return failSaving();
+    const QHash<QString, QString> &voided = *maybeVoided;
     QStringList done;
     QList<qint64> rows;
     for (const QString &id : ids) {

@@ -124,6 +124,8 @@ public:
     // The void reason of each voided receipt, by id; empty when none is voided or the
     // table cannot be read.
     QHash<QString, QString> voidReasons();
+    // The reasons of those of ids that are voided; nothing when they could not be read.
+    std::optional<QHash<QString, QString>> voidReasons(const QStringList &ids);
     // Reads the void reason of one receipt now into *reason (nothing: not voided). False
     // when it cannot be read: then nobody can say whether it is voided.
     bool readVoidReason(const QString &receiptId, std::optional<QString> *reason);
