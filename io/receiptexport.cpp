@@ -292,6 +292,9 @@ public:
             *error = u"无法建立 Excel 工作簿（临时文件夹不可写？）"_s;
             return false;
         }
+        // The rows are compressed on a thread of their own while they are written.
+        XlsxRowsInPlace inPlace;
+        inPlace.follow(m_sheet);
         makeFormats();
         worksheet_freeze_panes(m_sheet, 1, 0);
 
@@ -323,7 +326,6 @@ public:
         // after the rows: so they can be known only once every row is written.
         setColumnWidths();
 
-        const XlsxRowsInPlace inPlace;
         const lxw_error closed = workbook_close(m_workbook);
         m_workbook = nullptr;
         if (m_error == LXW_NO_ERROR)

@@ -9,9 +9,15 @@
 #include <zlib.h>
 
 #include <dlfcn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -102,6 +108,38 @@ public:
         return ZIP_OK;
     }
 
+    // Text compressed elsewhere as a piece of the stream, after what was added so far:
+    // `size` bytes of text whose CRC is `crc` and whose last 32 KiB are `window`, already
+    // `compressed` (ending on a byte boundary, the stream not closed).
+    int addCompressed(FILE *compressed, ZPOS64_T size, uLong crc, std::vector<char> window)
+    {
+        if (!m_pieces[0].text.empty()) {
+            if (const int written = flush(false); written != ZIP_OK)
+                return written;
+        }
+        const Write write = minizipWrite();
+        std::vector<char> buffer(size_t(1) << 18);
+        if (std::fflush(compressed) != 0 || std::fseek(compressed, 0, SEEK_SET) != 0)
+            return ZIP_ERRNO;
+        for (;;) {
+            const size_t read = std::fread(buffer.data(), 1, buffer.size(), compressed);
+            if (read > 0) {
+                if (const int written = write(m_archive, buffer.data(), unsigned(read));
+                    written != ZIP_OK)
+                    return written;
+            }
+            if (read < buffer.size()) {
+                if (std::ferror(compressed))
+                    return ZIP_ERRNO;
+                break;
+            }
+        }
+        m_crc = crc32_combine(m_crc, crc, z_off_t(size));
+        m_size += size;
+        m_window = std::move(window);
+        return ZIP_OK;
+    }
+
     // The pieces still held, the last closing the stream.
     int finish() { return flush(true); }
 
@@ -139,7 +177,8 @@ private:
             m_crc = crc32_combine(m_crc, piece->crc, z_off_t(piece->text.size()));
             m_size += piece->text.size();
         }
-        // Only the last flush has pieces short of full, and nothing follows it.
+        // A piece short of full is the last, or text compressed elsewhere follows it with a
+        // window of its own.
         const Piece &end = both ? second : first;
         const size_t window = std::min(windowSize, end.text.size());
         m_window.assign(end.text.end() - std::ptrdiff_t(window), end.text.end());
@@ -157,6 +196,129 @@ private:
     ZPOS64_T m_size = 0;
 };
 
+// Compresses a sheet's rows on a thread of its own while the library is still writing them
+// to their scratch file, a whole megabyte at a time as each is written, so that little is
+// left for the close. It reads through the file's descriptor at given offsets, and never
+// moves the file's own position or touches its buffer, which belong to the writing thread.
+class RowsFollower
+{
+public:
+    struct Followed
+    {
+        bool ok = false;
+        FILE *compressed = nullptr; // the stream so far, ending on a byte boundary
+        ZPOS64_T size = 0; // how much of the rows it holds, from the start
+        uLong crc = 0;
+        std::vector<char> window; // their last 32 KiB
+    };
+
+    explicit RowsFollower(int descriptor)
+        : m_descriptor(descriptor)
+    {
+        m_done.crc = crc32(0, nullptr, 0);
+        m_done.compressed = std::tmpfile();
+        if (!m_done.compressed
+            || deflateInit2(&m_stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
+                != Z_OK) {
+            // Nothing followed: the close compresses every row.
+            if (m_done.compressed)
+                std::fclose(m_done.compressed);
+            m_done.compressed = nullptr;
+            m_done.ok = true;
+            return;
+        }
+        m_streaming = true;
+        m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
+    }
+
+    ~RowsFollower()
+    {
+        m_thread = {};
+        if (m_streaming)
+            deflateEnd(&m_stream);
+        if (m_done.compressed)
+            std::fclose(m_done.compressed);
+    }
+
+    // How much of the rows it has compressed so far.
+    ZPOS64_T followed() const { return m_followed; }
+
+    // Stops it once the piece at hand is done; what it compressed, now the caller's.
+    Followed stop()
+    {
+        m_thread = {};
+        Followed done = std::move(m_done);
+        m_done = {};
+        return done;
+    }
+
+private:
+    void run(std::stop_token stop)
+    {
+        // It has the time the writing thread and the reading thread leave.
+        setpriority(PRIO_PROCESS, 0, 10);
+        std::vector<char> text(SheetDeflate::pieceSize);
+        std::vector<unsigned char> compressed(deflateBound(&m_stream, uLong(text.size())) + 64);
+        bool ok = true;
+        while (ok && !stop.stop_requested()) {
+            struct stat status = {};
+            if (fstat(m_descriptor, &status) != 0) {
+                ok = false;
+                break;
+            }
+            if (ZPOS64_T(status.st_size) - m_done.size < text.size()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            size_t read = 0;
+            while (read < text.size()) {
+                const ssize_t got = pread(m_descriptor, text.data() + read, text.size() - read,
+                                          off_t(m_done.size + read));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    break;
+                read += size_t(got);
+            }
+            ok = read == text.size() && compress(text.data(), read, Z_NO_FLUSH, compressed);
+            if (ok) {
+                m_done.crc
+                    = crc32(m_done.crc, reinterpret_cast<const Bytef *>(text.data()), uInt(read));
+                m_done.size += read;
+                m_followed = m_done.size;
+                m_done.window.assign(text.end() - std::ptrdiff_t(SheetDeflate::windowSize),
+                                     text.end());
+            }
+        }
+        // The stream so far ends on a byte boundary, for the rest to follow it.
+        m_done.ok = ok && compress(nullptr, 0, Z_SYNC_FLUSH, compressed)
+            && std::fflush(m_done.compressed) == 0;
+    }
+
+    bool compress(const char *text, size_t size, int flush, std::vector<unsigned char> &out)
+    {
+        m_stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text));
+        m_stream.avail_in = uInt(size);
+        do {
+            m_stream.next_out = out.data();
+            m_stream.avail_out = uInt(out.size());
+            if (deflate(&m_stream, flush) == Z_STREAM_ERROR)
+                return false;
+            const size_t made = out.size() - m_stream.avail_out;
+            if (made && std::fwrite(out.data(), 1, made, m_done.compressed) != made)
+                return false;
+        } while (m_stream.avail_out == 0);
+        return m_stream.avail_in == 0;
+    }
+
+    int m_descriptor;
+    z_stream m_stream {};
+    bool m_streaming = false;
+    Followed m_done;
+    std::atomic<ZPOS64_T> m_followed = 0;
+    std::jthread m_thread;
+};
+
 // The rows of one sheet on their way into the archive, on the thread closing the workbook.
 struct Rows
 {
@@ -168,9 +330,12 @@ struct Rows
     long long passed = 0; // how much of the part the library has handed over so far
     int failed = ZIP_OK; // the first failure while the part was written
     std::unique_ptr<SheetDeflate> part; // the sheet's part, open in the archive
+    std::unique_ptr<RowsFollower> follower; // compressing the rows as they are written
 
     void drop()
     {
+        // Stopped before the file it reads is closed.
+        follower.reset();
         if (file)
             std::fclose(file);
         file = nullptr;
@@ -184,10 +349,27 @@ struct Rows
 
 thread_local Rows rows;
 
-// The rows, from the start of their scratch file, into the sheet's part.
+// The rows into the sheet's part: those compressed while they were written as they are,
+// the rest from their scratch file.
 int addRows()
 {
-    if (rows.unwritten || std::fflush(rows.file) != 0 || std::fseek(rows.file, 0, SEEK_SET) != 0)
+    if (rows.unwritten || std::fflush(rows.file) != 0)
+        return ZIP_ERRNO;
+    ZPOS64_T from = 0;
+    if (rows.follower) {
+        RowsFollower::Followed followed = rows.follower->stop();
+        rows.follower.reset();
+        int added = followed.ok ? ZIP_OK : ZIP_ERRNO;
+        if (followed.ok && followed.compressed)
+            added = rows.part->addCompressed(followed.compressed, followed.size, followed.crc,
+                                             std::move(followed.window));
+        if (followed.compressed)
+            std::fclose(followed.compressed);
+        if (added != ZIP_OK)
+            return added;
+        from = followed.size;
+    }
+    if (fseeko(rows.file, off_t(from), SEEK_SET) != 0)
         return ZIP_ERRNO;
     std::vector<char> buffer(size_t(1) << 18);
     for (;;) {
@@ -215,6 +397,17 @@ XlsxRowsInPlace::~XlsxRowsInPlace()
     rows.wanted = false;
 }
 
+void XlsxRowsInPlace::follow(lxw_worksheet *sheet)
+{
+    if (sheet && sheet->optimize_tmpfile && !rows.follower && !rows.file)
+        rows.follower = std::make_unique<RowsFollower>(fileno(sheet->optimize_tmpfile));
+}
+
+long long XlsxRowsInPlace::rowsFollowed() const
+{
+    return rows.follower ? (long long)rows.follower->followed() : 0;
+}
+
 int XlsxRowsInPlace::sheetsMoved() const
 {
     return rows.moved;
@@ -230,6 +423,8 @@ extern "C" void _worksheet_write_optimized_sheet_data(lxw_worksheet *self)
     static const Assemble library = next<Assemble>("_worksheet_write_optimized_sheet_data");
     if (!rows.wanted || rows.file || self->dim_rowmin == LXW_ROW_MAX || !self->optimize_tmpfile
         || !self->file) {
+        // The library closes the scratch file: whatever follows it stops first.
+        rows.follower.reset();
         if (library)
             library(self);
         return;

@@ -151,15 +151,19 @@ bool canUnzip()
 }
 
 // A constant-memory workbook of rows rows of text and numbers, written with the library
-// alone; lose, when given, runs before it closes. Its sheet's part, or nothing when the
-// workbook failed or its archive does not test whole.
+// alone, its rows followed as they are written when following is given; beforeClose, when
+// given, runs before it closes. Its sheet's part, or nothing when the workbook failed or
+// its archive does not test whole.
 std::optional<QByteArray> librarySheet(const QString &path, int rowCount,
-                                       const std::function<void(lxw_worksheet *)> &lose = {})
+                                       const std::function<void(lxw_worksheet *)> &beforeClose = {},
+                                       XlsxRowsInPlace *following = nullptr)
 {
     lxw_workbook_options options {};
     options.constant_memory = LXW_TRUE;
     lxw_workbook *workbook = workbook_new_opt(QFile::encodeName(path).constData(), &options);
     lxw_worksheet *sheet = workbook_add_worksheet(workbook, "收据");
+    if (following)
+        following->follow(sheet);
     for (int row = 0; row < rowCount; ++row) {
         worksheet_write_string(sheet, lxw_row_t(row), 0,
                                QByteArray::number(row * 7919 % 100003).prepend("交款单位 ").constData(),
@@ -167,8 +171,8 @@ std::optional<QByteArray> librarySheet(const QString &path, int rowCount,
         worksheet_write_number(sheet, lxw_row_t(row), 1, row / 100.0, nullptr);
         worksheet_write_string(sheet, lxw_row_t(row), 2, "物业管理费 <第 1 期> & 押金", nullptr);
     }
-    if (lose)
-        lose(sheet);
+    if (beforeClose)
+        beforeClose(sheet);
     if (workbook_close(workbook) != LXW_NO_ERROR)
         return std::nullopt;
     QProcess test;
@@ -539,8 +543,9 @@ void tst_Export::largeExportStreams()
 }
 
 // The rows of a long sheet go from their scratch file into the archive, compressed on two
-// cores: the sheet reads back as the one the library writes by itself, for no rows, a few,
-// and rows enough for several pairs of pieces with a short one last.
+// cores, at the close or while they are written: the sheet reads back as the one the
+// library writes by itself, for no rows, a few, and rows enough for several pairs of pieces
+// with a short one last.
 void tst_Export::sheetRowsGoStraightIntoTheArchive_data()
 {
     QTest::addColumn<int>("rowCount");
@@ -557,12 +562,20 @@ void tst_Export::sheetRowsGoStraightIntoTheArchive()
     const std::optional<QByteArray> plain = librarySheet(path(u"plain.xlsx"_s), rowCount);
     QVERIFY(plain);
     QVERIFY(rowCount < 60000 || plain->size() > 5 * 1024 * 1024);
-    const XlsxRowsInPlace inPlace;
+    XlsxRowsInPlace inPlace;
     QCOMPARE(librarySheet(path(u"in-place.xlsx"_s), rowCount), plain);
     QCOMPARE(inPlace.sheetsMoved(), rowCount > 0 ? 1 : 0);
-    // The same thread's next workbook goes the same way.
-    QCOMPARE(librarySheet(path(u"again.xlsx"_s), rowCount), plain);
+    // The same thread's next workbook goes the same way, its rows compressed while they
+    // are written: as the close found them, and once all but the last were in.
+    QCOMPARE(librarySheet(path(u"followed.xlsx"_s), rowCount, {}, &inPlace), plain);
     QCOMPARE(inPlace.sheetsMoved(), rowCount > 0 ? 2 : 0);
+    const auto waitForTheFollower = [&](lxw_worksheet *) {
+        if (rowCount >= 60000)
+            QTRY_VERIFY(inPlace.rowsFollowed() >= 3 * 1024 * 1024);
+    };
+    QCOMPARE(librarySheet(path(u"caught-up.xlsx"_s), rowCount, waitForTheFollower, &inPlace),
+             plain);
+    QCOMPARE(inPlace.sheetsMoved(), rowCount > 0 ? 3 : 0);
 }
 
 // Rows the scratch file could not take (its disk full) fail the workbook; the library by
@@ -577,11 +590,12 @@ void tst_Export::lostScratchRowsFailTheWorkbook()
         ::dup2(readOnly, fileno(sheet->optimize_tmpfile));
         ::close(readOnly);
     };
-    const XlsxRowsInPlace inPlace;
+    XlsxRowsInPlace inPlace;
     QVERIFY(!librarySheet(path(u"lost.xlsx"_s), 20000, lose));
+    QVERIFY(!librarySheet(path(u"lost-followed.xlsx"_s), 20000, lose, &inPlace));
     QCOMPARE(inPlace.sheetsMoved(), 0);
     // The next workbook is whole again.
-    QVERIFY(librarySheet(path(u"whole.xlsx"_s), 20000));
+    QVERIFY(librarySheet(path(u"whole.xlsx"_s), 20000, {}, &inPlace));
     QCOMPARE(inPlace.sheetsMoved(), 1);
 }
 
