@@ -315,50 +315,47 @@ public:
     }
     double edit()
     {
-        const QString id = nextId();
-        BenchData::rawNanoseconds(m_path, insertSql(id));
-        const double elapsed
-            = timed(u"begin immediate;\nupdate tb_receipt set remark = '改过' where id = '%1';\n"
-                    u"insert into tb_history (time, action, receiptId, receiptNo, detail) select "
-                    u"datetime('now'), 'update', id, receiptNo, "
-                    u"'{\"changes\":{\"remark\":[\"\",\"改过\"]}}' "
-                    u"from tb_receipt where id = '%1';\ncommit;"_s.arg(id));
-        remove(id);
-        return elapsed;
+        return timedOnOwnReceipt(
+            u"begin immediate;\nupdate tb_receipt set remark = '改过' where id = '%1';\n"
+            u"insert into tb_history (time, action, receiptId, receiptNo, detail) select "
+            u"datetime('now'), 'update', id, receiptNo, "
+            u"'{\"changes\":{\"remark\":[\"\",\"改过\"]}}' "
+            u"from tb_receipt where id = '%1';\ncommit;"_s);
     }
-
     // A void: the reason's row and the history row that keeps it.
     double voidOne()
     {
-        const QString id = nextId();
-        BenchData::rawNanoseconds(m_path, insertSql(id));
-        const double elapsed = timed(
+        return timedOnOwnReceipt(
             u"begin immediate;\ninsert into tb_void values ('%1', '开错了', datetime('now'));\n"
             u"insert into tb_history (time, action, receiptId, receiptNo, detail) select "
             u"datetime('now'), 'void', id, receiptNo, '{\"reason\":\"开错了\"}' "
-            u"from tb_receipt where id = '%1';\ncommit;"_s.arg(id));
-        BenchData::rawNanoseconds(m_path, u"delete from tb_void where receiptId = '%1';"_s.arg(id));
-        remove(id);
-        return elapsed;
+            u"from tb_receipt where id = '%1';\ncommit;"_s);
     }
     // A delete: the receipt kept whole in its history row, then gone.
     double deleteOne()
     {
-        const QString id = nextId();
-        BenchData::rawNanoseconds(m_path, insertSql(id));
-        const double elapsed = timed(
+        return timedOnOwnReceipt(
             u"begin immediate;\n"
             u"insert into tb_history (time, action, receiptId, receiptNo, detail) select "
             u"datetime('now'), 'delete', id, receiptNo, json_object('payer', payer, 'reason1', "
             u"reason1, 'total', total, 'receiptDate', receiptDate) from tb_receipt where id = '%1';\n"
-            u"delete from tb_receipt where id = '%1';\ncommit;"_s.arg(id));
-        remove(id);
-        return elapsed;
+            u"delete from tb_receipt where id = '%1';\ncommit;"_s);
     }
 
 private:
     QString nextId() const { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
     QString insertSql(const QString &id) const { return BenchData::rawInsertSql(id, u"9000001"_s); }
+    // sql (its %1 the id) timed on a receipt of its own, written before and taken out after,
+    // untimed.
+    double timedOnOwnReceipt(const QString &sql)
+    {
+        const QString id = nextId();
+        BenchData::rawNanoseconds(m_path, insertSql(id));
+        const double elapsed = timed(sql.arg(id));
+        BenchData::rawNanoseconds(m_path, u"delete from tb_void where receiptId = '%1';"_s.arg(id));
+        remove(id);
+        return elapsed;
+    }
     void remove(const QString &id) const
     {
         BenchData::rawNanoseconds(m_path,
