@@ -237,7 +237,7 @@ void printReport(const QString &report)
 }
 
 // Receipts brought in from a file: all of them or, with a problem in any row, none.
-int importReceipts(const QString &source, bool dryRun, bool renumber)
+int importReceipts(const QString &source, bool dryRun, bool renumber, bool again)
 {
     BookLock lock(BookFile::path());
     if (const std::optional<int> refused = holdForWriting(lock, false))
@@ -254,13 +254,18 @@ int importReceipts(const QString &source, bool dryRun, bool renumber)
     BookImport::Options options;
     options.dryRun = dryRun;
     options.renumber = renumber;
+    options.again = again;
     const BookImport::Result result = book.importReceipts(*reader, options);
     for (const QString &note : reader->notes())
         printMessage(note);
     if (!result.error.isEmpty()) {
-        printMessage(result.error);
+        printMessage(result.importedBefore.isEmpty()
+                         ? result.error
+                         : result.error + u"（确实要再导入一次，请加 --again）"_s);
         return CommandLine::Failed;
     }
+    if (!result.note.isEmpty())
+        printMessage(result.note);
     const QString name = QDir::toNativeSeparators(source);
     if (!result.ok) {
         printMessage(u"无法导入 %1：%2 处问题，没有导入任何收据"_s.arg(
@@ -317,6 +322,7 @@ QString rangeBound(const QString &day, QStringView pattern)
 
 int exportReceipts(const ExportRequest &request)
 {
+    BookFile::setOnlyReads();
     if (request.target.isEmpty())
         return usageError(u"--export 需要一个文件名"_s);
     if (!ReceiptExport::formatOf(request.target))
@@ -712,7 +718,11 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"renumber"_s,
         u"单号已被占用的收据改用下一个空闲单号（--import）。Give receipts whose number is taken "
         u"the next free numbers (--import)."_s);
-    parser.addOptions({importOption, dryRunOption, renumberOption});
+    const QCommandLineOption againOption(
+        u"again"_s,
+        u"再导入一次账本已经导入过的文件（--import）。Import a file the book has taken before "
+        u"once more (--import)."_s);
+    parser.addOptions({importOption, dryRunOption, renumberOption, againOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
@@ -751,7 +761,7 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
                           u"--print-pdf、--test-page、--create-shared-book、--import 选其一"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
         return usageError(u"--yes 只用于 --restore"_s);
-    for (const QCommandLineOption *option : {&dryRunOption, &renumberOption}) {
+    for (const QCommandLineOption *option : {&dryRunOption, &renumberOption, &againOption}) {
         if (parser.isSet(*option) && !parser.isSet(importOption))
             return usageError(u"--%1 只用于 --import"_s.arg(option->names().constFirst()));
     }
@@ -765,7 +775,7 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     }
     if (parser.isSet(importOption))
         return importReceipts(parser.value(importOption), parser.isSet(dryRunOption),
-                              parser.isSet(renumberOption));
+                              parser.isSet(renumberOption), parser.isSet(againOption));
     const bool createsSharedBook = parser.isSet(createSharedBookOption);
     if (parser.isSet(deskRoleOption) && !createsSharedBook)
         return usageError(u"--desk-role 只用于 --create-shared-book"_s);

@@ -333,10 +333,15 @@ private:
 std::unique_ptr<BookImport::Source> ReceiptImport::open(const QString &path, QString *error,
                                                         qint64 numberLength)
 {
-    if (QFileInfo(path).suffix().compare(u"db"_s, Qt::CaseInsensitive) == 0)
-        return BookImport::openBook(path, error);
-    std::unique_ptr<ImportFile::Reader> reader = ImportFile::open(path, error);
-    if (!reader)
-        return nullptr;
-    return std::make_unique<TableSource>(path, std::move(reader), numberLength);
+    std::unique_ptr<BookImport::Source> source;
+    if (QFileInfo(path).suffix().compare(u"db"_s, Qt::CaseInsensitive) == 0) {
+        source = BookImport::openBook(path, error);
+    } else {
+        std::unique_ptr<ImportFile::Reader> reader = ImportFile::open(path, error);
+        if (reader)
+            source = std::make_unique<TableSource>(path, std::move(reader), numberLength);
+    }
+    if (source)
+        source->setDigest(BookImport::digestOf(path));
+    return source;
 }

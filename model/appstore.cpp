@@ -25,6 +25,11 @@ AppStore::AppStore()
     connect(&ReceiptBook::shared(), &ReceiptBook::changedElsewhere, this,
             [this](const BookChange &change) {
                 const QString id = m_receiptEdit.id;
+                // Another desk may have taken the number a new receipt shows.
+                if (id.isEmpty()
+                    && (change.kind == BookChange::Kind::Issued
+                        || change.kind == BookChange::Kind::Restored))
+                    moveShownNumberWhenTaken();
                 if (id.isEmpty() || !change.ids.contains(id))
                     return;
                 QString what;
@@ -246,6 +251,18 @@ std::optional<Receipt> AppStore::readReceipt(const QString &id) const
     return ReceiptBook::shared().read(id);
 }
 
+void AppStore::moveShownNumberWhenTaken()
+{
+    if (!SharedInstance<ReceiptNoStore>::exists())
+        return;
+    const QString shown = m_receiptEdit.receiptNo;
+    if (shown.isEmpty() || ReceiptNoStore::isTaken(shown, shown.toLongLong()) != true)
+        return;
+    ReceiptNoStore::shared().nextReceiptNo();
+    if (m_receiptEdit.receiptNo != shown)
+        Q_EMIT shownNumberTaken(shown, m_receiptEdit.receiptNo);
+}
+
 bool AppStore::insertReceipt()
 {
     if (m_receiptEdit.unreadableTotal) {
@@ -254,6 +271,7 @@ bool AppStore::insertReceipt()
     }
     const IssueResult result = ReceiptBook::shared().issue(m_receiptEdit);
     m_saveError = result.error;
+    m_saveNote = result.note;
     if (!result.saved)
         return false;
     // The counter as the issue left it, so the next number starts past this one.
@@ -266,9 +284,11 @@ bool AppStore::insertReceipt()
         }
     }
     const bool reassigned = result.receiptNo != m_receiptEdit.receiptNo;
-    if (reassigned) {
+    if (reassigned || (!result.id.isEmpty() && result.id != m_receiptEdit.id)) {
         Receipt edit = m_receiptEdit;
         edit.receiptNo = result.receiptNo;
+        if (!result.id.isEmpty())
+            edit.id = result.id;
         setReceiptEdit(edit);
     }
     // The lists hear of the new row from the book and show it where it belongs; the

@@ -67,6 +67,9 @@ public:
     static QString loadNotice(const QString &error, int skippedRows);
     // Why the last insertReceipt() or updateReceipt() failed, in Chinese.
     QString saveError() const { return m_saveError; }
+    // What the last good insertReceipt() has to say besides the number (it was found
+    // stored after the connection broke), in Chinese; empty for an ordinary save.
+    QString saveNote() const { return m_saveNote; }
 
     // Blanks the form for the next receipt and takes the next free number. Keeps the
     // date, the payment method, payee, approver, accountant and the capitals text.
@@ -114,6 +117,10 @@ Q_SIGNALS:
     void receiptSaved();
     // The receipt just saved got `number` instead of the one the form showed.
     void receiptNoReassigned(const QString &number);
+    // Another desk of a shared book stored a receipt under the number the new receipt in
+    // the form showed (`taken`): the form shows the next free one (`shown`) instead, before
+    // anything is written on numbered paper.
+    void shownNumberTaken(const QString &taken, const QString &shown);
     // Another desk of a shared book changed, voided or deleted the receipt open in the
     // form ("该收据已在其他电脑上修改"): its save is refused until it is opened again.
     void editChangedElsewhere(const QString &message);
@@ -124,6 +131,7 @@ private:
     void setLoadError(const QString &error, int skippedRows = 0);
     // Brings the held range up to date with one committed change, row by row.
     void applyChange(const BookChange &change);
+    void moveShownNumberWhenTaken();
 
     std::optional<NavigationItem> m_selectionNav = NavigationItem::add;
     QString m_beginDate;
@@ -141,6 +149,7 @@ private:
     std::optional<Receipt> m_opened;
     int m_skippedRows = 0;
     QString m_saveError;
+    QString m_saveNote;
     // Whether a range was read: only then are changes brought into it.
     bool m_loaded = false;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bookfile.h"
 
+#include "pgconnection.h"
 #include "sqlitehelper.h"
 
 using namespace Qt::StringLiterals;
@@ -76,6 +77,16 @@ bool opensReadOnly()
 void setOpenReadOnly(bool readOnly)
 {
     SQLiteHelper::shared().db().setOpenReadOnly(readOnly);
+}
+
+void setWaitNotice(void (*notice)(bool waiting))
+{
+    PgConnection::setWaitNotice(notice);
+}
+
+void setOnlyReads()
+{
+    SQLiteHelper::shared().db().setDeskLock(Database::DeskLock::WhenFree);
 }
 
 void setConsoleLinesToStandardError(bool toStandardError)

@@ -46,6 +46,12 @@ bool isReadOnly();
 // can write to). Setting it closes an open connection; the next open follows it.
 bool opensReadOnly();
 void setOpenReadOnly(bool readOnly);
+// A command that only reads a shared book opens it while a restore holds the desks' lock,
+// instead of failing: it writes nothing a restore could lose.
+void setOnlyReads();
+// Told on the thread of a statement on a shared book that has waited a second for the
+// server (true: another desk holds what it needs) and again when its answer came (false).
+void setWaitNotice(void (*notice)(bool waiting));
 
 // Where the book lives is told on standard error instead of standard output, which a
 // command keeps for its result.

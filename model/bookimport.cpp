@@ -7,6 +7,8 @@
 #include "money.h"
 #include "receiptrow.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
@@ -188,6 +190,15 @@ std::unique_ptr<BookImport::Source> BookImport::openBook(const QString &path, QS
     if (!source->open(error))
         return nullptr;
     return source;
+}
+
+QString BookImport::digestOf(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
 }
 
 QString BookImport::report(const Result &result, qsizetype lines)

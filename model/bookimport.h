@@ -66,7 +66,17 @@ public:
     virtual QStringList notes() const { return {}; }
     // How far the reading is, 0 to 100; -1 when it cannot tell.
     virtual int percent() const { return -1; }
+    // The file's SHA-256 in hex, which its history rows keep: the same file is known
+    // when it is brought again. Empty when it could not be read.
+    QString digest() const { return m_digest; }
+    void setDigest(const QString &digest) { m_digest = digest; }
+
+private:
+    QString m_digest;
 };
+
+// The SHA-256 of the file at `path`, in hex; empty when it cannot be read.
+QString digestOf(const QString &path);
 
 struct Options
 {
@@ -74,6 +84,9 @@ struct Options
     bool renumber = false;
     // Checks everything and changes nothing.
     bool dryRun = false;
+    // Brings a file the book has taken before once more (its receipts then twice, unless
+    // renumbered); refused without.
+    bool again = false;
     // Told every few thousand rows how many are read; false stops the import, which then
     // changes nothing.
     std::function<bool(qint64 rows)> progress;
@@ -94,6 +107,12 @@ struct Result
     QList<std::pair<QString, QString>> renumbered;
     // Why the import could not run at all (the book could not be written), in Chinese.
     QString error;
+    // When the book took this same file before ("yyyy-MM-dd HH:mm:ss"): nothing was
+    // imported, and error says so.
+    QString importedBefore;
+    // What the user should know of an import that went through (it was found committed
+    // after the connection broke); empty otherwise.
+    QString note;
 };
 
 // How many problems a result keeps; the rest are counted.

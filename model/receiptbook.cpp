@@ -4,6 +4,7 @@
 #include "amountincapitals.h"
 #include "clock.h"
 #include "database.h"
+#include "databaseerror.h"
 #include "datetext.h"
 #include "money.h"
 #include "receiptnumbering.h"
@@ -109,15 +110,40 @@ public:
             m_counting = false;
             return true;
         }
+        // The COMMIT went out and its answer never came: the server may have written it
+        // before the connection broke, or not. Only a look at the book can tell.
+        m_outcomeUnknown = m_transaction.errorCode() == serverConnectionLost;
         m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
         return false;
     }
+
+    // Whether the last commit() failed with its answer lost rather than refused.
+    bool outcomeUnknown() const { return m_outcomeUnknown; }
 
 private:
     SQLiteHelper &m_connection;
     Transaction m_transaction;
     bool m_counting = false;
+    bool m_outcomeUnknown = false;
 };
+
+IssueResult notSaved(const QString &error)
+{
+    IssueResult result;
+    result.error = error;
+    return result;
+}
+
+// The fields of a receipt the cashier typed: two saves of one form compare equal.
+QJsonObject typedFields(const Receipt &receipt)
+{
+    QJsonObject fields = ReceiptHistory::toJson(receipt);
+    for (const QString &key : {u"id"_s, u"receiptNo"_s, u"createDate"_s, u"creator"_s})
+        fields.remove(key);
+    // Stored at the start of its day: the form keeps the time it was opened at.
+    fields.insert(u"receiptDate"_s, receipt.receiptDate.date().toString(Qt::ISODate));
+    return fields;
+}
 
 } // namespace
 
@@ -649,11 +675,50 @@ QString ReceiptBook::insertStatement(const Receipt &r, const QDateTime &createDa
     return sql;
 }
 
+std::optional<bool> ReceiptBook::isStored(const QString &id)
+{
+    const std::optional<qint64> found
+        = connection().count(u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
+    if (!found)
+        return std::nullopt;
+    return *found > 0;
+}
+
+QString ReceiptBook::unconfirmedText()
+{
+    return u"无法确认这张收据是否已保存：共享账本连接中断。表单中的内容还在；"
+           u"连接恢复后再保存一次，已存入的收据不会再存一次"_s;
+}
+
 IssueResult ReceiptBook::issue(const Receipt &receipt)
 {
     const auto failed = [this](const QString &what) {
-        return IssueResult {false, {}, u"%1：%2"_s.arg(what, connection().lastError())};
+        return notSaved(u"%1：%2"_s.arg(what, connection().lastError()));
     };
+    // A save whose answer was lost is settled first: the same form saved again must not
+    // store the receipt a second time.
+    QString note;
+    if (m_unconfirmed) {
+        const std::optional<bool> landed = isStored(m_unconfirmed->id);
+        if (!landed)
+            return notSaved(unconfirmedText());
+        const Receipt earlier = *std::exchange(m_unconfirmed, std::nullopt);
+        if (*landed) {
+            const std::optional<qint64> row = rowOf(earlier.id);
+            tell(BookChange::Kind::Issued, {earlier.id}, {row.value_or(0)});
+            if (typedFields(earlier) == typedFields(receipt)) {
+                IssueResult result;
+                result.saved = true;
+                result.receiptNo = earlier.receiptNo;
+                result.counter = ReceiptNumbering::storedCounter(connection()).value_or(0);
+                result.id = earlier.id;
+                result.note
+                    = u"No.%1 在连接中断之前已经存入账本，没有再存一次"_s.arg(earlier.receiptNo);
+                return result;
+            }
+            note = u"另：No.%1 在连接中断之前已经存入账本"_s.arg(earlier.receiptNo);
+        }
+    }
     WriteScope transaction(connection());
     if (!transaction.begin())
         return failed(u"保存失败"_s);
@@ -681,7 +746,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
         if (!*taken)
             break;
         if (value == std::numeric_limits<qint64>::max())
-            return {false, {}, ReceiptNumbering::exhaustedText()};
+            return notSaved(ReceiptNumbering::exhaustedText());
         ++value;
         ReceiptNoSetting next = *setting;
         next.currNum = value;
@@ -699,10 +764,28 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
                                 value < std::numeric_limits<qint64>::max() ? value + 1 : value);
     if (!row || !connection().write(ReceiptNumbering::saveStatement(*setting)))
         return failed(u"保存失败"_s);
-    if (!transaction.commit(BookChange {BookChange::Kind::Issued, {kept.id}, {*row}}))
-        return failed(u"保存失败"_s);
+    if (!transaction.commit(BookChange {BookChange::Kind::Issued, {kept.id}, {*row}})) {
+        if (!transaction.outcomeUnknown())
+            return failed(u"保存失败"_s);
+        // Asked again on a new connection: the receipt's id says whether it is in.
+        const std::optional<bool> landed = isStored(kept.id);
+        if (!landed) {
+            m_unconfirmed = kept;
+            return notSaved(unconfirmedText());
+        }
+        if (!*landed)
+            return notSaved(u"保存失败：共享账本连接中断，这张收据没有存入账本。表单中的内容还在，"
+                            u"可以再保存一次"_s);
+        note = u"连接在保存确认之前中断；已查明 No.%1 已经存入账本"_s.arg(kept.receiptNo);
+    }
     tell(BookChange::Kind::Issued, {kept.id}, {*row});
-    return {true, kept.receiptNo, {}, setting->currNum};
+    IssueResult result;
+    result.saved = true;
+    result.receiptNo = kept.receiptNo;
+    result.counter = setting->currNum;
+    result.id = kept.id;
+    result.note = note;
+    return result;
 }
 
 bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Receipt *asOpened)
@@ -767,8 +850,17 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
     }
     if (!recordHistory(HistoryAction::Update, *after, {{u"changes"_s, changes}}))
         return failed({});
-    if (!transaction.commit(BookChange {BookChange::Kind::Updated, {id}, {*row}}))
-        return failed({});
+    if (!transaction.commit(BookChange {BookChange::Kind::Updated, {id}, {*row}})) {
+        if (!transaction.outcomeUnknown())
+            return failed({});
+        // Read again on a new connection: the receipt as this save left it, or as before.
+        const std::optional<Receipt> now = read(id);
+        if (!now)
+            return failed(u"无法确认修改是否已保存：共享账本连接中断。表单中的内容还在，"
+                          u"连接恢复后请重新打开这张收据核对"_s);
+        if (ReceiptHistory::toJson(*now) != afterJson)
+            return failed(u"保存失败：共享账本连接中断，修改没有存入账本。表单中的内容还在"_s);
+    }
     if (asOpened)
         *asOpened = *after;
     tell(BookChange::Kind::Updated, {id}, {*row});
@@ -970,11 +1062,13 @@ public:
     static constexpr qsizetype batchSize = 500;
 
     ImportWriter(ReceiptBook &book, const BookImport::Options &options, const QString &file,
-                 const ReceiptNoSetting &setting, qint64 lastRowBefore, BookImport::Result &result)
+                 const QString &digest, const ReceiptNoSetting &setting, qint64 lastRowBefore,
+                 BookImport::Result &result)
         : m_book(book)
         , m_connection(book.connection())
         , m_options(options)
         , m_file(file)
+        , m_digest(digest)
         , m_setting(setting)
         , m_next(std::max<qint64>(setting.currNum, 1))
         , m_lastRowBefore(lastRowBefore)
@@ -1032,6 +1126,14 @@ public:
                 problems.append({item.row, reason});
                 continue;
             }
+            // A server keeps no NUL in a text: the row is refused, not the whole statement.
+            if (m_book.onServer()) {
+                if (const QString field = fieldWithNul(r); !field.isEmpty()) {
+                    problems.append(
+                        {item.row, u"%1含有空字符（U+0000），共享账本不能保存"_s.arg(field)});
+                    continue;
+                }
+            }
             const auto found = taken.constFind(r.receiptNo);
             const bool inBook = found != taken.constEnd() && *found <= m_lastRowBefore;
             const bool inFile
@@ -1058,6 +1160,8 @@ public:
             if (!r.createDate.isValid())
                 r.createDate = Clock::now();
             appendReceipt(receipts, item);
+            if (m_firstId.isEmpty())
+                m_firstId = r.id;
             noteNumber(r.receiptNo);
             noteLookups(r);
         }
@@ -1103,7 +1207,27 @@ public:
         return sql.isEmpty() || m_connection.write(sql);
     }
 
+    // The id of the first receipt written, which tells whether the import is in the book.
+    QString firstId() const { return m_firstId; }
+
 private:
+    static QString fieldWithNul(const Receipt &r)
+    {
+        const std::pair<const QString *, const char16_t *> texts[] = {
+            {&r.receiptNo, u"收据单号"}, {&r.payer, u"交款单位"},        {&r.reason1, u"收款事由"},
+            {&r.reason2, u"其它说明"},   {&r.remark, u"备注信息"},       {&r.paytype, u"收款方式"},
+            {&r.payee, u"收款人"},       {&r.approve, u"核准"},          {&r.accountant, u"会计"},
+            {&r.creator, u"开单人"},     {&r.totalBig, u"金额（大写）"}, {&r.id, u"编号"},
+        };
+        for (const auto &[text, label] : texts) {
+            if (text->contains(QChar(0)))
+                return QString::fromUtf16(label);
+        }
+        if (r.voidReason && r.voidReason->contains(QChar(0)))
+            return u"作废原因"_s;
+        return {};
+    }
+
     bool readTaken(const QString &sql, QHash<QString, qint64> *taken)
     {
         std::unique_ptr<ResultSet> rows = m_connection.query(sql);
@@ -1186,6 +1310,8 @@ private:
         receipts.back() = u')';
 
         QJsonObject extra {{u"file"_s, m_file}, {u"row"_s, item.row}};
+        if (!m_digest.isEmpty())
+            extra.insert(u"fileSha256"_s, m_digest);
         if (r.voidReason)
             extra.insert(u"reason"_s, *r.voidReason);
         for (auto it = item.historyExtra.constBegin(); it != item.historyExtra.constEnd(); ++it)
@@ -1217,6 +1343,8 @@ private:
     SQLiteHelper &m_connection;
     const BookImport::Options &m_options;
     QString m_file;
+    QString m_digest;
+    QString m_firstId;
     ReceiptNoSetting m_setting;
     qint64 m_next;
     qint64 m_lastRowBefore;
@@ -1244,13 +1372,37 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     WriteScope transaction(connection());
     if (!transaction.begin())
         return failed();
-    const std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(connection());
+    // The same file brought twice would store its receipts twice (renumbered, even): it is
+    // known by its digest in the history rows of the import that took it.
+    if (!options.again && !source.digest().isEmpty()) {
+        std::unique_ptr<ResultSet> before = connection().query(
+            u"select min(time) from tb_history where action = 'import' and detail like %1"_s.arg(
+                sqlQuote(u"%\"fileSha256\":\""_s + source.digest() + u"\"%"_s)));
+        if (!before)
+            return failed();
+        if (before->next()) {
+            if (const std::optional<QString> time = before->stringForColumnIndex(0)) {
+                result.importedBefore = *time;
+                result.error = u"该文件已于 %1 导入，这次没有导入"_s.arg(*time);
+                return result;
+            }
+        }
+        if (before->hasError()) {
+            connection().noteFailure(before->errorCode(), before->errorMessage());
+            return failed();
+        }
+    }
+    // On a server the numbering is held to the end: numbers given to renumbered receipts,
+    // and the counter moved past the file's, are not taken by a desk's save meanwhile.
+    const std::optional<ReceiptNoSetting> setting
+        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit);
     // Rows after this one are the import's own: a number found there is twice in the file.
     const std::optional<qint64> lastRow
         = connection().count(u"select coalesce(max(rowid), 0) from tb_receipt"_s);
     if (!setting || !lastRow)
         return failed();
-    ImportWriter writer(*this, options, source.fileName(), *setting, *lastRow, result);
+    ImportWriter writer(*this, options, source.fileName(), source.digest(), *setting, *lastRow,
+                        result);
     BookImport::Item item;
     QList<BookImport::Problem> problems;
     qint64 read = 0;
@@ -1277,9 +1429,26 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     if (options.dryRun)
         return result;
     // The other desks read their lists again, as after a restore.
-    if (!writer.finish(source.lookupEntries())
-        || !transaction.commit(BookChange {BookChange::Kind::Restored, {}, {}}))
+    if (!writer.finish(source.lookupEntries()))
         return failed();
+    if (!transaction.commit(BookChange {BookChange::Kind::Restored, {}, {}})) {
+        if (!transaction.outcomeUnknown() || writer.firstId().isEmpty())
+            return failed();
+        // The answer to the COMMIT was lost: the first receipt says whether all are in.
+        const std::optional<bool> landed = isStored(writer.firstId());
+        if (!landed) {
+            result.ok = false;
+            result.error = u"无法确认导入是否完成：共享账本连接中断。连接恢复后再导入同一个文件："
+                           u"已经导入的文件会被认出，不会再导入一次"_s;
+            return result;
+        }
+        if (!*landed) {
+            result.ok = false;
+            result.error = u"导入失败：共享账本连接中断，没有导入任何收据"_s;
+            return result;
+        }
+        result.note = u"连接在导入确认之前中断；已查明这些收据已经导入"_s;
+    }
     Q_EMIT replaced();
     return result;
 }

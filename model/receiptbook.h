@@ -43,6 +43,12 @@ struct IssueResult
     QString error;
     // The numbering counter as the save left it in the book (past the number used).
     qint64 counter = 0;
+    // The id the receipt is stored under (an earlier save of the same form, whose answer
+    // was lost, may have stored it under its own).
+    QString id;
+    // What the form should say besides "已保存" (a save that was found stored after the
+    // connection broke), in Chinese; empty for an ordinary save.
+    QString note;
 };
 
 // The receipts of the book: the one owner of every statement on tb_receipt, tb_void and
@@ -163,7 +169,14 @@ public:
     // number is still free (or move to the next free one), insert, move the numbering
     // counter past it, commit. Two copies of the program on one book can then never store
     // one number twice, and a failed check never counts as free.
+    // A save whose COMMIT went out and whose answer was lost (the server went away) is
+    // looked for on a new connection by the receipt's id: found, it is saved; not found, it
+    // failed; when the book cannot be reached, the next issue() looks again first, and a
+    // form saved again with the same fields is then not stored twice.
     IssueResult issue(const Receipt &receipt);
+    // Whether the receipt `id` is in the book; nothing when that cannot be read.
+    std::optional<bool> isStored(const QString &id);
+    static QString unconfirmedText();
     // Writes the editable fields of `receipt` to the stored receipt `id`. Refused for a
     // receipt gone meanwhile or voided. With `asOpened` (the receipt as read when it was
     // opened for editing), refused as well when the stored one is no longer that receipt
@@ -224,6 +237,8 @@ private:
 
     SQLiteHelper *m_connection;
     std::optional<bool> m_historyKeepsDesk;
+    // A new receipt whose save may or may not have been committed (its answer was lost).
+    std::optional<Receipt> m_unconfirmed;
     // While changed() is told: the rows its listeners have read, each set read once.
     bool m_telling = false;
     QList<std::pair<QList<qint64>, QList<Receipt>>> m_toldReads;

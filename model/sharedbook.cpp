@@ -69,6 +69,10 @@ QString selectList(const CopiedTable &table, const QSet<QString> &missing = {})
     return list.join(u", "_s);
 }
 
+// How long the copy of a book into the server, or a restore's emptying of its tables, may
+// wait for an answer: far beyond a desk's statement, but not for ever.
+constexpr int longWorkSeconds = 600;
+
 // A statement carries at most 65,535 parameters; a part of some thousands keeps each
 // statement short while a large book still goes in few round trips.
 constexpr int parametersPerInsert = 8000;
@@ -124,6 +128,21 @@ private:
     AmountSum m_amounts;
 };
 
+// A row of the SQLite book as the user finds it: a receipt by its number, another row by
+// its table and first column.
+QString rowName(const CopiedTable &table, const ResultSet &rows)
+{
+    const auto text = [&rows](int column) {
+        const std::optional<QByteArrayView> bytes = rows.bytesForColumnIndex(column);
+        return bytes ? QString::fromUtf8(*bytes).remove(QChar(0)) : QString();
+    };
+    if (table.name == u"tb_receipt"_s)
+        return u"收据 No.%1"_s.arg(text(1));
+    if (table.name == u"tb_history"_s)
+        return u"操作记录第 %1 条"_s.arg(text(0));
+    return u"表 %1 中“%2”一行"_s.arg(table.name, text(0));
+}
+
 bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
 {
     m_rows[table.name] = 0;
@@ -151,8 +170,20 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
     const bool receipts = table.name == u"tb_receipt"_s;
     const int totalColumn = int(table.columns.indexOf(u"total"_s));
     while (rows->next()) {
-        for (int column = 0; column < columns; ++column)
-            values.append(rows->stringForColumnIndex(column));
+        for (int column = 0; column < columns; ++column) {
+            std::optional<QString> value = rows->stringForColumnIndex(column);
+            // A text the server cannot hold (bytes that are no UTF-8, a NUL) is refused with
+            // the row it is in: sent as it is, it would be stored as NULL or fail the copy.
+            const bool unreadable = !value && rows->bytesForColumnIndex(column);
+            if (unreadable || (value && value->contains(QChar(0)))) {
+                *error
+                    = u"本机账本中%1的“%2”%3，共享账本不能保存，没有复制：请先在本机账本中改正它"_s
+                          .arg(rowName(table, *rows), table.columns.at(column),
+                               unreadable ? u"不是有效的 UTF-8 文字"_s : u"含有空字符（U+0000）"_s);
+                return false;
+            }
+            values.append(std::move(value));
+        }
         if (receipts)
             m_amounts.add(rows->bytesForColumnIndex(totalColumn).value_or(""));
         ++m_rows[table.name];
@@ -510,9 +541,11 @@ bool writeBackup(PgConnection &server, const QString &path, Snapshot *snapshot, 
 
 // Connects to the shared book at `uri` as a desk does (holding the desks' lock shared);
 // false with the reason.
-bool connectTo(Database &shared, QString *error)
+bool connectTo(Database &shared, QString *error,
+               Database::DeskLock deskLock = Database::DeskLock::Required)
 {
     shared.setLogsErrors(false);
+    shared.setDeskLock(deskLock);
     if (!Database::isServerBook(shared.databasePath())) {
         *error = u"共享账本的地址应以 postgresql:// 开头：%1"_s.arg(shared.databasePath());
         return false;
@@ -740,6 +773,8 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
     }
 
     PgConnection server(uri);
+    // A copy of a large book sends big statements the server may work on for a while.
+    server.setAnswerTimeout(longWorkSeconds);
     if (!server.open()) {
         *error = u"无法连接共享账本的数据库：%1"_s.arg(server.lastError().message.trimmed());
         return std::nullopt;
@@ -805,7 +840,7 @@ bool SharedBook::backup(const QString &uri, const QString &target, QString *erro
         return false;
     }
     Database shared(uri, Database::OpenMode::ExistingFileOnly);
-    if (!connectTo(shared, error))
+    if (!connectTo(shared, error, Database::DeskLock::WhenFree))
         return false;
     PgConnection &server = *shared.server();
     // One snapshot for every table: a receipt saved meanwhile is in the backup whole, with
@@ -839,7 +874,7 @@ bool SharedBook::backup(const QString &uri, const QString &target, QString *erro
 std::optional<QStringList> SharedBook::check(const QString &uri, QString *error)
 {
     Database shared(uri, Database::OpenMode::ExistingFileOnly);
-    if (!connectTo(shared, error))
+    if (!connectTo(shared, error, Database::DeskLock::WhenFree))
         return std::nullopt;
     PgTransaction transaction(*shared.server());
     if (!transaction.begin(PgTransaction::Isolation::RepeatableRead)) {
@@ -873,6 +908,7 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
     if (!connectTo(shared, error))
         return RestoreResult::Failed;
     PgConnection &server = *shared.server();
+    server.setAnswerTimeout(longWorkSeconds);
     // This connection holds the desks' lock shared, as every desk does: exclusively it is
     // had only while no other desk is connected, and a desk that connects meanwhile waits
     // until this connection ends.

@@ -96,7 +96,10 @@ int codeOfServerError(const PgError &error)
         return serverConnectionLost;
     if (error.sqlState.startsWith(u"23"_s))
         return SQLITE_CONSTRAINT;
-    if (error.isRetryable() || error.sqlState == u"55P03"_s) // lock not available
+    // Another session held a row past the session's lock timeout.
+    if (error.sqlState == PgState::lockNotAvailable)
+        return serverLockTimeout;
+    if (error.isRetryable())
         return SQLITE_BUSY;
     if (error.sqlState == u"25006"_s) // read-only transaction
         return SQLITE_READONLY;
@@ -111,6 +114,8 @@ int codeOfServerError(const PgError &error)
 // the user reads the same "数据库缺少列 …" on either engine.
 QString messageOfServerError(const PgError &error)
 {
+    if (error.sqlState == PgState::unsafeSession)
+        return error.message;
     const qsizetype open = error.message.indexOf(u'"');
     const qsizetype close = open >= 0 ? error.message.indexOf(u'"', open + 1) : -1;
     const QString name = close > open ? error.message.mid(open + 1, close - open - 1) : QString();
@@ -446,24 +451,29 @@ bool Database::open()
         }
         // A connection that broke is given up and made anew.
         m_server->close();
+        // A book opened for reading only refuses every write on the server's side too.
+        m_server->setReadOnly(m_openReadOnly);
         if (!m_server->open(passwordForThisRun())) {
             noteServerError();
             writeDatabaseDiagnostic(u"error opening!: "_s + m_server->lastError().text());
             return false;
         }
-        // Held until the connection ends; waits while a restore holds it exclusively.
-        if (!m_server->executeStatements(
-                u"select pg_advisory_lock_shared(%1)"_s.arg(deskLockKey))) {
-            noteServerError();
-            m_server->close();
-            return false;
-        }
-        // A book opened for reading only refuses every write on the server's side too.
-        if (m_openReadOnly
-            && !m_server->executeStatements(u"set default_transaction_read_only = on"_s)) {
-            noteServerError();
-            m_server->close();
-            return false;
+        // Held until the connection ends. Never waited for: a restore holds it exclusively
+        // for a while, and anybody able to connect can hold it too. A book only read needs
+        // it not at all.
+        if (!m_openReadOnly) {
+            const std::optional<PgResult> locked = m_server->executeQuery(
+                u"select pg_try_advisory_lock_shared(%1)"_s.arg(deskLockKey));
+            if (!locked || (locked->text(0, 0) != u"t"_s && m_deskLock == DeskLock::Required)) {
+                if (locked) {
+                    m_serverErrorCode = serverBookHeld;
+                    m_serverErrorMessage = u"共享账本正被独占（也许正在恢复备份），请稍后再试"_s;
+                } else {
+                    noteServerError();
+                }
+                m_server->close();
+                return false;
+            }
         }
         m_serverErrorCode = 0;
         m_serverErrorMessage.clear();

@@ -98,6 +98,12 @@ public:
     // server holds it shared for as long as it lasts; a restore takes it exclusively, and
     // so runs only while no desk is connected.
     static constexpr qint64 deskLockKey = 0x5175656e7461; // "Quenta"
+    // Whether a connection must hold that lock to open (a desk, a command that writes) or
+    // takes it only when it is free (a command that only reads, which a restore's rows
+    // cannot tear: its reads see the book before or after it, whole). It is never waited
+    // for.
+    enum class DeskLock { Required, WhenFree };
+    void setDeskLock(DeskLock deskLock) { m_deskLock = deskLock; }
     // Whether `book` names a book on a server (a postgresql:// or postgres:// URI) rather
     // than a file.
     static bool isServerBook(const QString &book);
@@ -210,6 +216,7 @@ private:
     QSet<ResultSet *> m_openResultSets;
     std::unique_ptr<PgConnection> m_server;
     bool m_inTransaction = false;
+    DeskLock m_deskLock = DeskLock::Required;
     qint64 m_serverChanges = 0;
     int m_serverErrorCode = 0;
     QString m_serverErrorMessage;

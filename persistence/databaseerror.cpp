@@ -27,6 +27,10 @@ QString describeDatabaseError(int code, const QString &message)
             reason = u"密码不对或没有密码"_s;
         return u"共享账本连接中断：%1"_s.arg(reason);
     }
+    if (code == serverLockTimeout)
+        return u"其他电脑正占用账本，请稍后再试"_s;
+    if (code == serverBookHeld)
+        return message;
     const auto named = [&message](const QString &prefix) {
         return message.startsWith(prefix) ? message.mid(prefix.size()).trimmed() : QString();
     };

@@ -12,6 +12,11 @@ QString describeDatabaseError(int code, const QString &message);
 // The code of a failure that lost the connection to a server book (server stopped,
 // network gone): SQLite's I/O error code, marked as the server's.
 inline constexpr int serverConnectionLost = (1 << 20) | 10;
+// A server book's row held by another session longer than a desk waits for it (a desk
+// frozen with the numbering in hand): SQLite's busy code, marked as the server's.
+inline constexpr int serverLockTimeout = (1 << 20) | 5;
+// A server book whose desks' lock another session holds exclusively (a restore).
+inline constexpr int serverBookHeld = (1 << 21) | 5;
 
 // Whether `code` says another program's lock stopped the statement (busy or locked),
 // which tells nothing about the file itself.

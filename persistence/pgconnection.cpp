@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pgconnection.h"
 
+#include <QElapsedTimer>
 #include <QStringDecoder>
 
 #include <libpq-fe.h>
 
+#include <poll.h>
+
+#include <atomic>
+#include <cerrno>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -39,7 +44,55 @@ constexpr Defaults defaults[] = {
     {"tcp_user_timeout", "30000"},
 };
 
+std::atomic<void (*)(bool)> waitNotice {nullptr};
+
+PgConnection::Timeouts &currentTimeouts()
+{
+    static PgConnection::Timeouts timeouts;
+    return timeouts;
+}
+
+// The session's settings that every statement is started with (see the class comment),
+// as options of the connection's start: they override what the server, the database or
+// the role sets, and cost no round trip. They follow the options the string itself gives.
+QByteArray sessionOptions(const char *given, bool readOnly)
+{
+    QByteArray options = given ? QByteArray(given) : QByteArray();
+    options += " -c standard_conforming_strings=on";
+    const PgConnection::Timeouts timeouts = PgConnection::timeouts();
+    options += " -c lock_timeout=" + QByteArray::number(timeouts.lockWaitSeconds) + "s";
+    options += " -c idle_in_transaction_session_timeout="
+        + QByteArray::number(timeouts.idleInTransactionSeconds) + "s";
+    if (readOnly)
+        options += " -c default_transaction_read_only=on";
+    return options.trimmed();
+}
+
+QString unsafeSessionMessage(const QByteArray &conforming, const QByteArray &encoding)
+{
+    return u"服务器会话的设置会改变语句的含义（standard_conforming_strings = %1，client_encoding = "
+           u"%2），"
+           u"为免写错数据，Quenta 不在这个连接上执行语句"_s.arg(
+               QString::fromUtf8(conforming.isEmpty() ? "?" : conforming),
+               QString::fromUtf8(encoding.isEmpty() ? "?" : encoding));
+}
+
 } // namespace
+
+PgConnection::Timeouts PgConnection::timeouts()
+{
+    return currentTimeouts();
+}
+
+void PgConnection::setTimeouts(const Timeouts &timeouts)
+{
+    currentTimeouts() = timeouts;
+}
+
+void PgConnection::setWaitNotice(void (*notice)(bool waiting))
+{
+    waitNotice = notice;
+}
 
 QString PgError::text() const
 {
@@ -168,9 +221,12 @@ bool PgConnection::open(const QString &password)
         return false;
     }
     bool carriesPassword = false;
+    QByteArray givenOptions;
     for (const PQconninfoOption *option = options; option->keyword; ++option) {
         if (qstrcmp(option->keyword, "password") == 0 && option->val && *option->val)
             carriesPassword = true;
+        if (qstrcmp(option->keyword, "options") == 0 && option->val)
+            givenOptions = option->val;
     }
     PQconninfoFree(options);
     if (carriesPassword) {
@@ -192,6 +248,9 @@ bool PgConnection::open(const QString &password)
     // Every text is read and sent as UTF-8, whatever the server's or the user's default.
     keywords.push_back("client_encoding");
     values.push_back("UTF8");
+    const QByteArray session = sessionOptions(givenOptions.constData(), m_readOnly);
+    keywords.push_back("options");
+    values.push_back(session.constData());
     const QByteArray passwordBytes = password.toUtf8();
     if (!password.isEmpty()) {
         keywords.push_back("password");
@@ -213,7 +272,33 @@ bool PgConnection::open(const QString &password)
     }
     PQsetNoticeProcessor(m_handle, ignoreNotice, nullptr);
     m_lastError = {};
+    if (!checkSession()) {
+        PQfinish(m_handle);
+        m_handle = nullptr;
+        return false;
+    }
     return true;
+}
+
+bool PgConnection::isSessionSafe() const
+{
+    if (!m_handle)
+        return false;
+    const char *conforming = PQparameterStatus(m_handle, "standard_conforming_strings");
+    const char *encoding = PQparameterStatus(m_handle, "client_encoding");
+    return conforming && qstrcmp(conforming, "on") == 0 && encoding
+        && qstrcmp(encoding, "UTF8") == 0;
+}
+
+bool PgConnection::checkSession()
+{
+    if (isSessionSafe())
+        return true;
+    m_lastError = {PgState::unsafeSession.toString(),
+                   unsafeSessionMessage(PQparameterStatus(m_handle, "standard_conforming_strings"),
+                                        PQparameterStatus(m_handle, "client_encoding")),
+                   false};
+    return false;
 }
 
 void PgConnection::close()
@@ -248,6 +333,8 @@ bool PgConnection::reconnect()
         return false;
     }
     m_lastError = {};
+    if (!checkSession())
+        return false;
     for (const QString &channel : std::as_const(m_channels)) {
         if (!executeStatements(u"LISTEN "_s + quoteIdentifier(channel)))
             return false;
@@ -288,12 +375,76 @@ bool PgConnection::checkResult(pg_result *result)
     return false;
 }
 
+// Waits until libpq holds the next result whole, reading what arrives. Tells the waiting
+// notice once the statement has waited long enough, and gives the connection up when the
+// server has sent nothing for the answer timeout: a server that stopped answering (its
+// host frozen, its process stopped) keeps the socket open and would be waited for forever.
+bool PgConnection::awaitInput(qint64 *waitedSince, bool *told)
+{
+    QElapsedTimer quiet;
+    quiet.start();
+    while (PQisBusy(m_handle)) {
+        const qint64 timeout = m_answerTimeoutSeconds > 0
+            ? qint64(m_answerTimeoutSeconds) * 1000 - quiet.elapsed()
+            : -1;
+        if (m_answerTimeoutSeconds > 0 && timeout <= 0) {
+            m_lastError = {
+                PgState::connectionFailure.toString(),
+                u"timeout: the server sent no answer for %1 s"_s.arg(m_answerTimeoutSeconds), true};
+            // The socket goes: the server rolls back what this session left open.
+            PQfinish(m_handle);
+            m_handle = nullptr;
+            m_channels.clear();
+            return false;
+        }
+        qint64 wait = timeout;
+        if (!*told) {
+            const qint64 untilNotice = timeouts().noticeMilliseconds - *waitedSince;
+            wait = wait < 0 ? untilNotice : std::min(wait, untilNotice);
+        }
+        pollfd socket {PQsocket(m_handle), POLLIN, 0};
+        QElapsedTimer polled;
+        polled.start();
+        const int ready = poll(&socket, 1, wait < 0 ? -1 : int(std::max<qint64>(wait, 0)));
+        *waitedSince += polled.elapsed();
+        if (ready < 0 && errno != EINTR) {
+            noteConnectionFailure();
+            return false;
+        }
+        if (ready > 0) {
+            if (PQconsumeInput(m_handle) == 0) {
+                noteConnectionFailure();
+                return false;
+            }
+            quiet.restart();
+        }
+        if (!*told && *waitedSince >= timeouts().noticeMilliseconds) {
+            *told = true;
+            if (auto *notice = waitNotice.load())
+                notice(true);
+        }
+    }
+    return true;
+}
+
 std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters &parameters)
 {
     if (!m_handle) {
         m_lastError = {PgState::connectionFailure.toString(), u"not connected"_s, true};
         return std::nullopt;
     }
+    // A statement of a notice's handler while this one waits: the connection carries one
+    // statement at a time.
+    if (m_running) {
+        m_lastError = {PgState::activeTransaction.toString(),
+                       u"another statement is under way on this connection"_s, false};
+        return std::nullopt;
+    }
+    // Every literal the program writes is quoted for a session that reads it as written:
+    // one that would read backslashes in it as escapes (or another encoding) could be made
+    // to run what a value holds.
+    if (!checkSession())
+        return std::nullopt;
     const QByteArray statement = sql.toUtf8();
     std::vector<QByteArray> texts;
     std::vector<const char *> values;
@@ -319,16 +470,50 @@ std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters
                        u"invalid byte sequence for encoding \"UTF8\": 0x00"_s, false};
         return std::nullopt;
     }
-    // Without parameters, the simple protocol, which also runs several statements.
-    pg_result *result = parameters.isEmpty()
-        ? PQexec(m_handle, statement.constData())
-        : PQexecParams(m_handle, statement.constData(), int(values.size()), nullptr, values.data(),
-                       nullptr, nullptr, 0);
-    if (!checkResult(result)) {
-        PQclear(result);
+    // Without parameters, the simple protocol, which also runs several statements; the
+    // answer is the last statement's, or the first failure, as PQexec gives it.
+    const int sent = parameters.isEmpty()
+        ? PQsendQuery(m_handle, statement.constData())
+        : PQsendQueryParams(m_handle, statement.constData(), int(values.size()), nullptr,
+                            values.data(), nullptr, nullptr, 0);
+    if (!sent) {
+        noteConnectionFailure();
+        if (PQstatus(m_handle) == CONNECTION_OK)
+            m_lastError.connectionLost = false;
         return std::nullopt;
     }
-    return PgResult(result);
+    m_running = true;
+    qint64 waited = 0;
+    bool told = false;
+    pg_result *last = nullptr;
+    bool answered = true;
+    for (;;) {
+        if (!awaitInput(&waited, &told)) {
+            answered = false;
+            break;
+        }
+        pg_result *result = PQgetResult(m_handle);
+        if (!result)
+            break;
+        PQclear(last);
+        last = result;
+        if (PQstatus(m_handle) != CONNECTION_OK)
+            break;
+    }
+    m_running = false;
+    if (told) {
+        if (auto *notice = waitNotice.load())
+            notice(false);
+    }
+    if (!answered) {
+        PQclear(last);
+        return std::nullopt;
+    }
+    if (!checkResult(last)) {
+        PQclear(last);
+        return std::nullopt;
+    }
+    return PgResult(last);
 }
 
 bool PgConnection::executeStatements(const QString &sql)

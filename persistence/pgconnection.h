@@ -26,6 +26,11 @@ inline constexpr QStringView insufficientPrivilege = u"42501";
 inline constexpr QStringView inFailedTransaction = u"25P02";
 inline constexpr QStringView activeTransaction = u"25001";
 inline constexpr QStringView invalidByteSequence = u"22021";
+// A lock waited for longer than the session's lock_timeout (another desk holds the row).
+inline constexpr QStringView lockNotAvailable = u"55P03";
+// Refused by this program, not the server: the session no longer reads a quoted text as
+// it was written (standard_conforming_strings off, or another client encoding).
+inline constexpr QStringView unsafeSession = u"QU001";
 // An open or reconnect that failed, a connection string refused included.
 inline constexpr QStringView cannotConnect = u"08001";
 // The server sends no SQLSTATE for a connection that breaks (it is gone): libpq's own
@@ -100,11 +105,38 @@ struct PgNotification
 // One connection to a PostgreSQL server through libpq. A connection is used by one
 // thread at a time. Nothing throws: failures come back as false or as no result, with
 // the error in lastError(). Statements run synchronously; a connection to a server that
-// stopped fails at once, and one whose host no longer answers fails when libpq's
-// keepalives give up on it.
+// stopped fails at once, one whose host no longer answers fails when libpq's keepalives
+// give up on it, and one whose server says nothing for answerTimeout() is given up too.
+//
+// Every session is started with the settings a statement's meaning depends on, whatever
+// the server, the database or the role has set: standard_conforming_strings on (a quoted
+// text holds no backslash escapes) and the client encoding UTF8. The server reports both
+// whenever they change; a statement is refused while either is otherwise. A session also
+// waits at most lockWaitSeconds for a row another session holds, and the server ends it
+// when it sits idle inside a transaction for idleInTransactionSeconds (a desk frozen while
+// holding a row then lets go of it).
 class PgConnection
 {
 public:
+    // How long a session waits: for a row another session holds; idle inside a
+    // transaction before the server ends it; for a byte of an answer from the server
+    // (answerTimeout()); before the waiting notice is told (see setWaitNotice). Set before a
+    // connection opens; tests shorten them.
+    struct Timeouts
+    {
+        int lockWaitSeconds = 20;
+        int idleInTransactionSeconds = 20;
+        int answerSeconds = 30;
+        int noticeMilliseconds = 1000;
+    };
+    static Timeouts timeouts();
+    static void setTimeouts(const Timeouts &timeouts);
+
+    // Told on the thread of a statement that has waited waitNoticeMilliseconds for its
+    // answer (true), and again once the answer came (false): the window says that it is
+    // waiting for another desk. Set once by the program, before any connection is used.
+    static void setWaitNotice(void (*notice)(bool waiting));
+
     // A libpq connection string, key=value pairs or a postgresql:// URI, as libpq parses
     // it (host, port, dbname, user, sslmode, …). Passwords come only from libpq's own
     // places (~/.pgpass, PGPASSWORD) or from open(): a string that carries one is refused,
@@ -115,6 +147,16 @@ public:
     PgConnection &operator=(const PgConnection &) = delete;
 
     QString connectionString() const { return m_connectionString; }
+
+    // Whether the session refuses every write (default_transaction_read_only), from the
+    // next open on.
+    void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
+    // How long a statement may go without a byte from the server before the connection is
+    // given up as lost; 0 waits as long as it takes (long maintenance: a copy of a book).
+    void setAnswerTimeout(int seconds) { m_answerTimeoutSeconds = seconds; }
+    int answerTimeout() const { return m_answerTimeoutSeconds; }
+    // Whether the session reads statements as they are written (see the class comment).
+    bool isSessionSafe() const;
 
     // Connects (waits at most connect_timeout, 10 s unless the string says otherwise).
     // `password`, when given, is handed to libpq for this connection and its reconnects
@@ -170,12 +212,17 @@ private:
     friend class PgTransaction;
     bool checkResult(pg_result *result);
     void noteConnectionFailure();
+    bool checkSession();
+    bool awaitInput(qint64 *waitedSince, bool *told);
     std::optional<PgResult> run(const QString &sql, const PgParameters &parameters);
 
     QString m_connectionString;
     pg_conn *m_handle = nullptr;
     PgError m_lastError;
     QSet<QString> m_channels;
+    bool m_readOnly = false;
+    bool m_running = false;
+    int m_answerTimeoutSeconds = timeouts().answerSeconds;
 };
 
 // One transaction on an open connection, rolled back when it goes out of scope before

@@ -194,6 +194,15 @@ AddView::AddView(QWidget *parent)
     connect(&m_store, &AppStore::receiptNoReassigned, this, [this](const QString &number) {
         m_noticeToast->show(u"单号已被占用，已改为 No.%1"_s.arg(number));
     });
+    // The number on the paper in the printer must be the one the receipt gets: a number
+    // another desk took meanwhile is replaced at once, marked until the receipt is saved.
+    connect(&m_store, &AppStore::shownNumberTaken, this,
+            [this](const QString &taken, const QString &shown) {
+                m_movedNumber = shown;
+                showNumber();
+                m_noticeToast->show(
+                    u"No.%1 已被其他电脑使用，这张收据改为 No.%2"_s.arg(taken, shown));
+            });
     // Told at once, and kept in the form: the save is refused, what was typed stays.
     connect(&m_store, &AppStore::editChangedElsewhere, this,
             [this](const QString &message) { m_noticeToast->show(message); });
@@ -488,6 +497,23 @@ void AddView::editReceipt(const std::function<void(Receipt &)> &change)
         m_store.setReceiptEdit(receipt);
 }
 
+void AddView::showNumber()
+{
+    const Receipt receipt = m_store.receiptEdit();
+    m_receiptNoLabel->setText(receipt.receiptNo);
+    const bool moved
+        = receipt.id.isEmpty() && !m_movedNumber.isEmpty() && receipt.receiptNo == m_movedNumber;
+    if (!moved)
+        m_movedNumber.clear();
+    if (m_receiptNoLabel->property("moved").toBool() == moved)
+        return;
+    m_receiptNoLabel->setProperty("moved", moved);
+    m_receiptNoLabel->setStyleSheet(
+        moved ? u"color: #d93025; background-color: #fff1a8; border: 2px solid #d93025;"_s
+                u" padding: 0px 4px;"_s
+              : u"color: #d93025;"_s);
+}
+
 void AddView::showReceipt()
 {
     const Receipt receipt = m_store.receiptEdit();
@@ -498,7 +524,7 @@ void AddView::showReceipt()
     // On a new receipt with something typed, 取消修改 clears it (a kept draft too).
     m_cancelButton->setVisible(!isNew || !ReceiptDraft::isBlank(receipt));
 
-    m_receiptNoLabel->setText(receipt.receiptNo);
+    showNumber();
     {
         const QSignalBlocker blocker(m_receiptDateEdit);
         m_receiptDateEdit->setDate(receipt.receiptDate.date());
@@ -704,6 +730,8 @@ void AddView::add()
         const Receipt saved = m_store.receiptEdit();
         m_store.newReceipt();
         showSaved(saved.receiptNo, saved.receiptDate.date());
+        if (!m_store.saveNote().isEmpty())
+            m_noticeToast->show(m_store.saveNote());
     });
 }
 

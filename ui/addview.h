@@ -123,4 +123,8 @@ private:
     // The screen the window showed before the form: 取消修改 of an edit goes back there.
     std::optional<NavigationItem> m_cameFrom;
     bool m_shownBefore = false;
+    // The number put in the form because another desk took the one shown before; marked
+    // while the form shows it.
+    QString m_movedNumber;
+    void showNumber();
 };

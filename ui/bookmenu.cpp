@@ -226,6 +226,7 @@ void BookMenu::importReceipts()
     Preferences::setValue(u"lastImportFolder"_s, QFileInfo(source).absolutePath());
     BookImport::Options options;
     options.dryRun = true;
+    m_importAgain = false;
     QStringList notes;
     std::optional<BookImport::Result> checked = runImport(source, options, &notes);
     if (!checked)
@@ -235,6 +236,7 @@ void BookMenu::importReceipts()
         if (dialog.exec() != QDialog::Accepted)
             return;
     }
+    options.again = m_importAgain;
     if (!checked->ok) {
         // Renumbering asked for: the file is checked again with it, and shown once more.
         options.renumber = true;
@@ -263,7 +265,8 @@ void BookMenu::importReceipts()
     if (AppStore::shared().receiptEdit().id.isEmpty())
         ReceiptNoStore::shared().nextReceiptNo();
     m_successToast->show(
-        u"%1 张收据已导入，合计 ¥%2"_s.arg(imported->count).arg(Money::format(imported->fen)));
+        u"%1 张收据已导入，合计 ¥%2"_s.arg(imported->count).arg(Money::format(imported->fen))
+        + (imported->note.isEmpty() ? QString() : u"（%1）"_s.arg(imported->note)));
 }
 
 std::optional<BookImport::Result>
@@ -301,6 +304,15 @@ BookMenu::runImport(const QString &source, const BookImport::Options &given, QSt
     progress.reset();
     progress.hide();
     *notes = reader->notes();
+    if (!result.importedBefore.isEmpty() && !given.again) {
+        if (!MessageBox::confirmImportAgain(m_window, reader->fileName(), result.importedBefore))
+            return std::nullopt;
+        // Asked once: the checks and the import after it take the file again.
+        BookImport::Options again = given;
+        again.again = true;
+        m_importAgain = true;
+        return runImport(source, again, notes);
+    }
     if (!result.error.isEmpty()) {
         if (!canceled)
             m_errorToast->show(result.error);

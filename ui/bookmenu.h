@@ -61,4 +61,6 @@ private:
     Toast *m_errorToast;
     BookMaintenance *m_maintenance;
     bool m_backupFailureTold = false;
+    // The import under way takes a file the book took before: the user said so.
+    bool m_importAgain = false;
 };

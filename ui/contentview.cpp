@@ -13,12 +13,35 @@
 #include "stores.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QListWidget>
 #include <QLabel>
+#include <QLayout>
+#include <QListWidget>
+#include <QPointer>
+#include <QThread>
 #include <QToolBar>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+QPointer<ContentView> &waitingWindow()
+{
+    static QPointer<ContentView> window;
+    return window;
+}
+
+void showWaiting(bool waiting)
+{
+    // A statement of a worker thread (a backup, a check) waits where nobody watches.
+    if (QThread::currentThread() != qApp->thread())
+        return;
+    if (ContentView *window = waitingWindow())
+        window->setWaiting(waiting);
+}
+
+} // namespace
 
 ContentView::ContentView(QWidget *parent)
     : QMainWindow(parent)
@@ -54,6 +77,10 @@ ContentView::ContentView(QWidget *parent)
     connect(m_toggleSidebarAction, &QAction::triggered, this, &ContentView::toggleSidebar);
 
     new BookMenu(this);
+    if (BookFile::isOnServer()) {
+        waitingWindow() = this;
+        BookFile::setWaitNotice(&showWaiting);
+    }
 
     resize(1200, 680);
     // Where the user left it last time, if that still fits a screen (restoreGeometry
@@ -98,4 +125,23 @@ void ContentView::setBanner(const QString &text)
     }
     m_bannerLabel->setText(text);
     m_banner->setVisible(!text.isEmpty());
+}
+
+void ContentView::setWaiting(bool waiting)
+{
+    if (waiting) {
+        if (!m_bannerBeforeWaiting)
+            m_bannerBeforeWaiting = m_bannerLabel ? m_bannerLabel->text() : QString();
+        setBanner(u"正在等待其他电脑…"_s);
+    } else {
+        if (!m_bannerBeforeWaiting)
+            return;
+        setBanner(*m_bannerBeforeWaiting);
+        m_bannerBeforeWaiting.reset();
+    }
+    // Laid out and painted now, without running the event loop: its timers and sockets
+    // would start other statements in the middle of this one.
+    if (QLayout *mainLayout = layout())
+        mainLayout->activate();
+    repaint();
 }

@@ -3,6 +3,8 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 class QAction;
 class QLabel;
 class QToolBar;
@@ -22,6 +24,9 @@ public:
     void toggleSidebar();
     // A line across the top of the window ("共享账本连接中断：…"); empty hides it.
     void setBanner(const QString &text);
+    // "正在等待其他电脑…" over the banner while a statement waits for another desk, drawn at
+    // once: the window's thread is inside the statement, and its events wait with it.
+    void setWaiting(bool waiting);
 
 protected:
     // Remembers the window's size and place for the next start.
@@ -32,4 +37,5 @@ private:
     QAction *m_toggleSidebarAction = nullptr;
     QToolBar *m_banner = nullptr;
     QLabel *m_bannerLabel = nullptr;
+    std::optional<QString> m_bannerBeforeWaiting;
 };

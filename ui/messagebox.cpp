@@ -75,6 +75,14 @@ bool MessageBox::confirmUnvoid(QWidget *parent, const QString &about)
                    false);
 }
 
+bool MessageBox::confirmImportAgain(QWidget *parent, const QString &file, const QString &when)
+{
+    return confirm(
+        parent, u"导入收据"_s, u"再导入一次？"_s,
+        u"%1 已于 %2 导入过。再导入一次，其中的收据会在账本中出现两次。"_s.arg(file, when),
+        u"再导入一次"_s, u"取消"_s, false);
+}
+
 std::optional<QString> MessageBox::askVoidReason(QWidget *parent, const QString &about,
                                                  const QStringList &earlierReasons)
 {

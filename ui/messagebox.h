@@ -37,6 +37,10 @@ bool confirmPrint(QWidget *parent, qsizetype count);
 // default). True for 解除锁定.
 bool confirmTakeOverLock(QWidget *parent, const QString &about);
 
+// "再导入一次？" for a file the book took before (`when` it did), with "再导入一次" and
+// "取消" (the default). True for 再导入一次.
+bool confirmImportAgain(QWidget *parent, const QString &file, const QString &when);
+
 // "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
 bool confirmDiscard(QWidget *parent);
 

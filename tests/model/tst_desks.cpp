@@ -1,16 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Desks of one shared book: what one writes reaches the others as it commits.
 #include "appstore.h"
+#include "bookimport.h"
+#include "database.h"
+#include "databaseerror.h"
 #include "desklistener.h"
 #include "pgconnection.h"
+#include "pgproxy.h"
 #include "pgtestserver.h"
 #include "receiptbook.h"
+#include "receiptimport.h"
 #include "receiptlist.h"
+#include "receiptnostore.h"
+#include "sqlitehelper.h"
 #include "sqlliteral.h"
+#include "stores.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QUrl>
 #include <QtTest>
 
 #include <thread>
@@ -45,11 +57,50 @@ private Q_SLOTS:
     void listSearchesTheServer_data();
     void listSearchesTheServer();
     void readAfterTheServerCameBack();
+    void listsReadAgainAfterTheListenerCameBack();
+    void saveWaitsOnlyAWhileForAHeldNumbering();
+    void bookHeldExclusivelyIsNotWaitedFor();
+    void saveWhoseAnswerWasLost_data();
+    void saveWhoseAnswerWasLost();
+    void importWhoseAnswerWasLost();
+    void shownNumberMovesWhenAnotherDeskTakesIt();
     void payloads();
 
 private:
+    // The program's book reached through `proxy` from now on, its stores made anew.
+    void reachThrough(const PgProxy &proxy)
+    {
+        const QString database = QUrl(m_env->databasePath()).path().mid(1);
+        qputenv("QUENTA_BOOK", proxy.uri(database).toUtf8());
+        resetSharedStores();
+    }
+
     std::unique_ptr<TestEnvironment> m_env;
 };
+
+namespace {
+QString &noticesTold()
+{
+    static QString told;
+    return told;
+}
+void tellNotice(bool waiting)
+{
+    noticesTold() += waiting ? u'+' : u'-';
+}
+
+// A receipt in the form as a cashier fills it in.
+void fillForm(const QString &id, const QString &payer, double total)
+{
+    AppStore &store = AppStore::shared();
+    Receipt edit = store.receiptEdit();
+    edit.id = id;
+    edit.payer = payer;
+    edit.reason1 = u"房租"_s;
+    edit.total = total;
+    store.setReceiptEdit(edit);
+}
+} // namespace
 
 void tst_Desks::anotherDesksReceiptReachesTheList()
 {
@@ -174,14 +225,20 @@ void tst_Desks::listSearchesTheServer_data()
     QTest::newRow("an amount") << u"7"_s << QStringList(u"ID-乙公司"_s);
     QTest::newRow("like's own characters") << u"50%_"_s << QStringList(u"ID-50%_"_s);
     QTest::newRow("nothing") << u"丁"_s << QStringList();
+    // Among letters, as ilike compares them: like's characters are letters too.
+    QTest::newRow("an underscore among letters") << u"a_b"_s << QStringList(u"ID-A_B"_s);
 }
 
 void tst_Desks::listSearchesTheServer()
 {
     QFETCH(QString, search);
     QFETCH(QStringList, found);
-    for (const auto &[payer, total] :
-         {std::pair {u"ACME 公司"_s, 5.0}, {u"乙公司"_s, 7.0}, {u"50%_"_s, 9.0}, {u"5000"_s, 1.0}})
+    for (const auto &[payer, total] : {std::pair {u"ACME 公司"_s, 5.0},
+                                       {u"乙公司"_s, 7.0},
+                                       {u"50%_"_s, 9.0},
+                                       {u"5000"_s, 1.0},
+                                       {u"A_B"_s, 3.0},
+                                       {u"AxB"_s, 4.0}})
         QVERIFY(!saveNewReceipt(payer, total).isEmpty());
     ReceiptList list(ReceiptBook::shared());
     list.setSearch(search);
@@ -211,6 +268,190 @@ void tst_Desks::readAfterTheServerCameBack()
     QCOMPARE(list.totals().voided, 1);
     QCOMPARE(list.totals().fen, 500);
     QVERIFY(!kept.isEmpty());
+}
+
+// What another desk saved while the listener was cut off was never heard: once it is back,
+// every list reads the book again.
+void tst_Desks::listsReadAgainAfterTheListenerCameBack()
+{
+    ReceiptList list(ReceiptBook::shared());
+    list.setRange(u"2000-01-01 00:00:00"_s, u"2999-12-31 23:59:59"_s);
+    QCOMPARE(list.size(), 0);
+    QVERIFY(m_env->execRaw(u"select pg_terminate_backend(pid) from pg_stat_activity "_s
+                           u"where query like 'LISTEN%' and pid <> pg_backend_pid()"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(!DeskListener::shared().isConnected(), 5000);
+    // Saved meanwhile: its notice went to nobody.
+    QVERIFY(m_env->storeReceipt(u"ID-甲"_s, u"0000001"_s, dayText()));
+    QTRY_VERIFY_WITH_TIMEOUT(DeskListener::shared().isConnected(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(list.size(), 1, 5000);
+}
+
+// A desk stopped while it holds the numbering (or psql left in a transaction) keeps the
+// others' saves waiting for a while only: the wait is told, and the save then fails with
+// nothing written.
+void tst_Desks::saveWaitsOnlyAWhileForAHeldNumbering()
+{
+    PgConnection::Timeouts timeouts;
+    timeouts.lockWaitSeconds = 2;
+    timeouts.noticeMilliseconds = 300;
+    const PgConnection::Timeouts before = PgConnection::timeouts();
+    PgConnection::setTimeouts(timeouts);
+    PgConnection::setWaitNotice(&tellNotice);
+    const auto restore = qScopeGuard([&] {
+        PgConnection::setTimeouts(before);
+        PgConnection::setWaitNotice(nullptr);
+    });
+    noticesTold().clear();
+    resetSharedStores(); // a connection with the shorter wait
+    AppStore::shared().newReceipt();
+    fillForm(u"ID-甲"_s, u"甲"_s, 5);
+    PgConnection holder(m_env->databasePath());
+    QVERIFY(holder.open());
+    QVERIFY(holder.executeStatements(u"set idle_in_transaction_session_timeout = 0; begin; "_s
+                                     u"select * from tb_receiptNo for update"_s));
+    QVERIFY(!AppStore::shared().insertReceipt());
+    QCOMPARE(AppStore::shared().saveError(), u"保存失败：其他电脑正占用账本，请稍后再试"_s);
+    QCOMPARE(noticesTold(), u"+-"_s);
+    QVERIFY(holder.executeStatements(u"rollback"_s));
+    QCOMPARE(m_env->receiptCount(), 0);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 0);
+    QVERIFY(AppStore::shared().insertReceipt());
+}
+
+// Anybody who can connect can hold the desks' lock exclusively (a restore does): a desk's
+// start is refused at once, saying why, and what only reads opens all the same.
+void tst_Desks::bookHeldExclusivelyIsNotWaitedFor()
+{
+    PgConnection holder(m_env->databasePath());
+    QVERIFY(holder.open());
+    QVERIFY(holder.executeStatements(u"select pg_advisory_lock(%1)"_s.arg(Database::deskLockKey)));
+    QElapsedTimer waited;
+    waited.start();
+    Database desk(m_env->databasePath());
+    QVERIFY(!desk.open());
+    QCOMPARE(desk.lastErrorCode(), serverBookHeld);
+    QVERIFY(describeDatabaseError(desk.lastErrorCode(), desk.lastErrorMessage())
+                .contains(u"正被独占"_s));
+    Database reader(m_env->databasePath());
+    reader.setDeskLock(Database::DeskLock::WhenFree);
+    QVERIFY(reader.open());
+    QVERIFY(reader.executeQuery(u"select count(*) from tb_receipt"_s));
+    reader.setOpenReadOnly(true);
+    QVERIFY(reader.open());
+    const Run exported
+        = runQuenta({u"--export"_s, QDir(m_env->documentsPath()).filePath(u"all.csv"_s)});
+    QCOMPARE(exported.status, 0);
+    QVERIFY(waited.elapsed() < 20000);
+}
+
+// The server wrote the commit and the desk never heard it (or the commit never got there):
+// the receipt is looked for by its id, found or not, and a form saved again once the book
+// can be reached is not stored a second time.
+void tst_Desks::saveWhoseAnswerWasLost_data()
+{
+    QTest::addColumn<int>("loss");
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<int>("stored");
+    QTest::newRow("answer lost, book reached again") << int(PgProxy::Loss::Answer) << true << 1;
+    QTest::newRow("answer lost, book out of reach") << int(PgProxy::Loss::Answer) << false << 1;
+    QTest::newRow("commit lost, book reached again") << int(PgProxy::Loss::Commit) << true << 0;
+    QTest::newRow("commit lost, book out of reach") << int(PgProxy::Loss::Commit) << false << 0;
+}
+
+void tst_Desks::saveWhoseAnswerWasLost()
+{
+    QFETCH(int, loss);
+    QFETCH(bool, reachable);
+    QFETCH(int, stored);
+    PgTestServer &server = PgTestServer::shared();
+    PgProxy proxy(server.folder(), server.port());
+    QVERIFY(proxy.isListening());
+    reachThrough(proxy);
+    AppStore &store = AppStore::shared();
+    store.newReceipt();
+    fillForm(u"ID-甲"_s, u"甲"_s, 5);
+    proxy.setRefusing(!reachable);
+    proxy.loseNextCommit(PgProxy::Loss(loss));
+    const bool saved = store.insertReceipt();
+    QCOMPARE(proxy.losses(), 1);
+    QCOMPARE(m_env->receiptCount(), stored);
+    if (reachable) {
+        QCOMPARE(saved, stored == 1);
+        if (saved) {
+            QVERIFY2(store.saveNote().contains(u"已查明 No."_s), qPrintable(store.saveNote()));
+            QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 1);
+            return;
+        }
+        QVERIFY2(store.saveError().contains(u"没有存入账本"_s), qPrintable(store.saveError()));
+    } else {
+        QVERIFY(!saved);
+        QCOMPARE(store.saveError(), ReceiptBook::unconfirmedText());
+        // Pressed again while still out of reach: still nothing stored twice.
+        fillForm(u"ID-再按"_s, u"甲"_s, 5);
+        QVERIFY(!store.insertReceipt());
+        QCOMPARE(store.saveError(), ReceiptBook::unconfirmedText());
+    }
+    // The form saved again (the form gives each press a new id), the book in reach.
+    proxy.setRefusing(false);
+    fillForm(u"ID-又一次"_s, u"甲"_s, 5);
+    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    QCOMPARE(m_env->receiptCount(), 1);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 1);
+    if (stored == 1 && !reachable) {
+        QVERIFY2(store.saveNote().contains(u"没有再存一次"_s), qPrintable(store.saveNote()));
+        QCOMPARE(store.receiptEdit().id, u"ID-甲"_s);
+    }
+}
+
+// An import whose answer was lost is found in the book by its first receipt; the same
+// file brought again is then known, not stored twice.
+void tst_Desks::importWhoseAnswerWasLost()
+{
+    const QString file = QDir(m_env->documentsPath()).filePath(u"收据.csv"_s);
+    QVERIFY(writeFile(file,
+                      "收据单号,收款日期,交款单位,收款金额\n"
+                      "0000007,2024-05-01,甲,5.00\n"
+                      "0000008,2024-05-02,乙,6.00\n"));
+    PgTestServer &server = PgTestServer::shared();
+    PgProxy proxy(server.folder(), server.port());
+    reachThrough(proxy);
+    QString error;
+    std::unique_ptr<BookImport::Source> source = ReceiptImport::open(file, &error);
+    QVERIFY2(source, qPrintable(error));
+    QVERIFY(ReceiptBook::shared().connection().open());
+    proxy.loseNextCommit(PgProxy::Loss::Answer);
+    const BookImport::Result result = ReceiptBook::shared().importReceipts(*source);
+    QCOMPARE(proxy.losses(), 1);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY(result.note.contains(u"已查明"_s));
+    QCOMPARE(m_env->receiptCount(), 2);
+
+    for (const bool renumber : {false, true}) {
+        std::unique_ptr<BookImport::Source> again = ReceiptImport::open(file, &error);
+        BookImport::Options options;
+        options.renumber = renumber;
+        const BookImport::Result refused = ReceiptBook::shared().importReceipts(*again, options);
+        QVERIFY(!refused.ok);
+        QVERIFY2(refused.error.startsWith(u"该文件已于 "_s), qPrintable(refused.error));
+        QVERIFY(!refused.importedBefore.isEmpty());
+        QCOMPARE(m_env->receiptCount(), 2);
+    }
+}
+
+// A desk's form shows the next number; another desk takes it: the form moves on at once.
+void tst_Desks::shownNumberMovesWhenAnotherDeskTakesIt()
+{
+    AppStore &store = AppStore::shared();
+    store.newReceipt();
+    QCOMPARE(store.receiptEdit().receiptNo, u"0000001"_s);
+    QSignalSpy moved(&store, &AppStore::shownNumberTaken);
+    QVERIFY(m_env->execRaw(u"begin; %1; select pg_notify('quenta_book', '0;ID-乙;' || "
+                           u"(select rowid from tb_receipt where id = 'ID-乙')); commit"_s.arg(
+                               receiptInsertSql(u"ID-乙"_s, u"0000001"_s, dayText()))));
+    QTRY_COMPARE_WITH_TIMEOUT(moved.count(), 1, 5000);
+    QCOMPARE(moved.first().at(0).toString(), u"0000001"_s);
+    QCOMPARE(moved.first().at(1).toString(), u"0000002"_s);
+    QCOMPARE(store.receiptEdit().receiptNo, u"0000002"_s);
 }
 
 void tst_Desks::payloads()

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "database.h"
 #include "pgconnection.h"
 #include "pgtestserver.h"
+#include "sqlliteral.h"
+#include "transaction.h"
 
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -9,6 +12,8 @@
 
 #include <memory>
 #include <thread>
+
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 
@@ -35,6 +40,14 @@ private Q_SLOTS:
     void serverGoesAwayAndComesBack();
     void conflictsAreRetryable_data();
     void conflictsAreRetryable();
+    void quotesMeanTheSameWhateverTheServerSets_data();
+    void quotesMeanTheSameWhateverTheServerSets();
+    void sessionTurnedUnsafeIsRefused_data();
+    void sessionTurnedUnsafeIsRefused();
+    void heldRowIsWaitedForAWhileOnly();
+    void sessionIdleInATransactionIsEnded();
+    void serverThatNeverAnswersIsGivenUp();
+    void commitAnsweredWithRollbackFails();
 
 private:
     std::unique_ptr<PgConnection> connect() const
@@ -73,6 +86,31 @@ void tst_PgConnection::initTestCase()
     QVERIFY(m_server->createRole(u"desk"_s, deskPassword));
     QVERIFY(m_server->execute(u"GRANT ALL ON SCHEMA public TO desk"_s, m_database));
 }
+
+namespace {
+// What the wait notice was told, in order ("+" waiting, "-" answered).
+QString &noticesTold()
+{
+    static QString told;
+    return told;
+}
+void tellNotice(bool waiting)
+{
+    noticesTold() += waiting ? u'+' : u'-';
+}
+
+// Shorter waits for one test, as they were after it.
+struct ShortTimeouts
+{
+    explicit ShortTimeouts(const PgConnection::Timeouts &timeouts)
+        : m_before(PgConnection::timeouts())
+    {
+        PgConnection::setTimeouts(timeouts);
+    }
+    ~ShortTimeouts() { PgConnection::setTimeouts(m_before); }
+    PgConnection::Timeouts m_before;
+};
+} // namespace
 
 void tst_PgConnection::init()
 {
@@ -486,6 +524,174 @@ void tst_PgConnection::conflictsAreRetryable()
     QVERIFY(second->executeUpdate(update, {u"2"_s}));
     QVERIFY(retry.commit());
     QVERIFY(first->isAlive());
+}
+
+// A literal quoted as the program quotes one (each quote doubled) means what it says
+// whatever the server, the database, the role or the address sets: a session that read
+// backslashes as escapes would store "C:\new" with a line break, and would let a value
+// ending in a backslash close its quote and run what follows.
+void tst_PgConnection::quotesMeanTheSameWhateverTheServerSets_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<bool>("inAddress");
+    QTest::newRow("the role's") << u"ALTER ROLE desk SET standard_conforming_strings = off"_s
+                                << false;
+    QTest::newRow("the database's")
+        << u"ALTER DATABASE %1 SET standard_conforming_strings = off"_s << false;
+    QTest::newRow("the address's") << QString() << true;
+    QTest::newRow("the role's encoding")
+        << u"ALTER ROLE desk SET client_encoding = 'SJIS'"_s << false;
+}
+
+void tst_PgConnection::quotesMeanTheSameWhateverTheServerSets()
+{
+    QFETCH(QString, setting);
+    QFETCH(bool, inAddress);
+    QVERIFY(m_server->execute(u"GRANT ALL ON t, t_id_seq TO desk"_s, m_database));
+    if (!setting.isEmpty())
+        QVERIFY(m_server->execute(setting.arg(m_database), m_database));
+    const auto reset = qScopeGuard([&] {
+        m_server->execute(
+            u"ALTER ROLE desk RESET ALL; ALTER DATABASE %1 RESET ALL"_s.arg(m_database),
+            m_database);
+    });
+    qputenv("PGPASSWORD", deskPassword.toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("PGPASSWORD"); });
+    QString uri = m_server->tcpUri(m_database, u"desk"_s);
+    if (inAddress)
+        uri += u"&options=-c%20standard_conforming_strings%3Doff"_s;
+    PgConnection connection(uri);
+    QVERIFY2(connection.open(), qPrintable(connection.lastError().text()));
+    QCOMPARE(scalar(connection, u"show standard_conforming_strings"_s), u"on"_s);
+    QCOMPARE(scalar(connection, u"show client_encoding"_s), u"UTF8"_s);
+
+    const QStringList values
+        = {u"C:\\new\\table"_s, u"x\\"_s, u"x\\'); delete from t; --"_s, u"收据\\"_s};
+    for (const QString &value : values)
+        QVERIFY2(
+            connection.executeStatements(u"INSERT INTO t (v) VALUES (%1)"_s.arg(sqlQuote(value))),
+            qPrintable(connection.lastError().text()));
+    const std::optional<PgResult> rows = connection.executeQuery(u"SELECT v FROM t ORDER BY id"_s);
+    QVERIFY(rows);
+    QCOMPARE(rows->rowCount(), values.size());
+    for (int row = 0; row < rows->rowCount(); ++row)
+        QCOMPARE(rows->text(row, 0), values.at(row));
+}
+
+// A session whose settings change under it (a statement, a function it calls) no longer
+// runs anything: the program's quoting would mean something else there.
+void tst_PgConnection::sessionTurnedUnsafeIsRefused_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("backslash escapes") << u"SET standard_conforming_strings = off"_s;
+    QTest::newRow("another encoding") << u"SET client_encoding = 'BIG5'"_s;
+    QTest::newRow("through a function")
+        << u"SELECT set_config('standard_conforming_strings', 'off', false)"_s;
+}
+
+void tst_PgConnection::sessionTurnedUnsafeIsRefused()
+{
+    QFETCH(QString, change);
+    const auto connection = connect();
+    QVERIFY(connection->isSessionSafe());
+    QVERIFY(connection->executeStatements(change));
+    QVERIFY(!connection->isSessionSafe());
+    QVERIFY(!connection->executeStatements(u"INSERT INTO t (v) VALUES ('a\\b')"_s));
+    QCOMPARE(connection->lastError().sqlState, PgState::unsafeSession);
+    QVERIFY(!connection->lastError().connectionLost);
+    QVERIFY(connection->lastError().message.contains(u"standard_conforming_strings"_s));
+    QCOMPARE(scalar(*connect(), u"select count(*) from t"_s), u"0"_s);
+    // A new session is started with them as they must be.
+    QVERIFY(connection->reconnect());
+    QVERIFY(connection->executeStatements(u"INSERT INTO t (v) VALUES ('a\\b')"_s));
+    QCOMPARE(scalar(*connection, u"select v from t"_s), u"a\\b"_s);
+}
+
+// A desk stopped while it holds a row (the numbering) keeps the others waiting only for
+// the lock timeout; the wait is told after a moment and again when it ends.
+void tst_PgConnection::heldRowIsWaitedForAWhileOnly()
+{
+    const ShortTimeouts shorter({2, 60, 30, 300});
+    PgConnection::setWaitNotice(&tellNotice);
+    const auto noNotice = qScopeGuard([] { PgConnection::setWaitNotice(nullptr); });
+    noticesTold().clear();
+    QVERIFY(m_server->execute(u"INSERT INTO t (v) VALUES ('held')"_s, m_database));
+    const auto holder = connect();
+    const auto waiter = connect();
+    QVERIFY(holder->executeStatements(u"BEGIN; SELECT * FROM t FOR UPDATE"_s));
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(!waiter->executeStatements(u"UPDATE t SET v = 'mine'"_s));
+    QCOMPARE(waiter->lastError().sqlState, PgState::lockNotAvailable);
+    QVERIFY(!waiter->lastError().connectionLost);
+    QVERIFY(waited.elapsed() >= 1500);
+    QCOMPARE(noticesTold(), u"+-"_s);
+    // A statement answered at once tells nothing.
+    noticesTold().clear();
+    QVERIFY(waiter->executeStatements(u"SELECT 1"_s));
+    QCOMPARE(noticesTold(), QString());
+    QVERIFY(holder->executeStatements(u"COMMIT"_s));
+    QVERIFY(waiter->executeStatements(u"UPDATE t SET v = 'mine'"_s));
+}
+
+// The server ends a session that sits inside a transaction holding rows (its desk frozen,
+// its laptop shut): the row is free again for the others.
+void tst_PgConnection::sessionIdleInATransactionIsEnded()
+{
+    const ShortTimeouts shorter({20, 1, 30, 1000});
+    QVERIFY(m_server->execute(u"INSERT INTO t (v) VALUES ('held')"_s, m_database));
+    const auto frozen = connect();
+    const auto other = connect();
+    QVERIFY(frozen->executeStatements(u"BEGIN; SELECT * FROM t FOR UPDATE"_s));
+    QVERIFY2(other->executeStatements(u"UPDATE t SET v = 'mine'"_s),
+             qPrintable(other->lastError().text()));
+    QVERIFY(!frozen->executeStatements(u"UPDATE t SET v = 'frozen'"_s));
+    QVERIFY(frozen->lastError().connectionLost);
+    QCOMPARE(scalar(*other, u"select v from t"_s), u"mine"_s);
+}
+
+// A server whose process stops answering keeps the connection's socket open: the
+// statement is given up after the answer timeout, as a lost connection, not waited for.
+void tst_PgConnection::serverThatNeverAnswersIsGivenUp()
+{
+    const ShortTimeouts shorter({20, 20, 2, 1000});
+    const auto connection = connect();
+    const std::optional<QString> pid = scalar(*connection, u"select pg_backend_pid()"_s);
+    QVERIFY(pid);
+    if (::kill(pid->toInt(), SIGSTOP) != 0)
+        QSKIP("the server's process cannot be stopped by this user");
+    const auto resume = qScopeGuard([&] { ::kill(pid->toInt(), SIGCONT); });
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(!connection->executeQuery(u"select 1"_s));
+    QVERIFY(connection->lastError().connectionLost);
+    QVERIFY2(connection->lastError().message.contains(u"timeout"_s),
+             qPrintable(connection->lastError().message));
+    QVERIFY(waited.elapsed() < 20000);
+    QVERIFY(!connection->isOpen());
+}
+
+// The statement runner of a server book, as every store uses it: a COMMIT the server
+// answers with ROLLBACK (a statement of the transaction had failed) is a failure there too,
+// with or without the transaction's guard.
+void tst_PgConnection::commitAnsweredWithRollbackFails()
+{
+    Database database(m_server->socketUri(m_database));
+    database.setLogsErrors(false);
+    QVERIFY(database.open());
+    QVERIFY(database.executeStatements(u"BEGIN"_s));
+    QVERIFY(database.executeStatements(u"INSERT INTO t (v) VALUES ('kept')"_s));
+    QVERIFY(!database.executeStatements(u"INSERT INTO t (v) VALUES ('kept')"_s));
+    QVERIFY(!database.executeStatements(u"COMMIT"_s));
+    QVERIFY(database.lastErrorCode() != 0);
+    {
+        Transaction transaction(database);
+        QVERIFY(transaction.begin());
+        QVERIFY(database.executeStatements(u"INSERT INTO t (v) VALUES ('other')"_s));
+        QVERIFY(!database.executeStatements(u"INSERT INTO t (v) VALUES ('other')"_s));
+        QVERIFY(!transaction.commit());
+    }
+    QCOMPARE(scalar(*connect(), u"select count(*) from t"_s), u"0"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_PgConnection)
