@@ -528,10 +528,9 @@ std::optional<QStringList> ReceiptBook::repeatedNumbers()
         return std::nullopt;
     QStringList findings;
     while (rows->next())
-        findings.append(repeatedNumberFinding(rows->stringForColumnIndex(0).value_or(QString()),
-                                              rows->int64ForColumnIndex(1),
-                                              rows->int64ForColumnIndex(2),
-                                              rows->stringForColumnIndex(3).value_or(QString())));
+        findings.append(repeatedNumberFinding(
+            rows->stringForColumnIndex(0).value_or(QString()), rows->int64ForColumnIndex(1),
+            rows->int64ForColumnIndex(2), rows->stringForColumnIndex(3).value_or(QString())));
     if (rows->hasError()) {
         connection().noteFailure(rows->errorCode(), rows->errorMessage());
         return std::nullopt;
@@ -752,8 +751,8 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     // The numbering setting as stored now, read inside the transaction: another copy of
     // the program may have moved the counter since this one loaded it.
     QString numbering;
-    std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(
-        connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
+    std::optional<ReceiptNoSetting> setting
+        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
     if (!setting)
         return numbering.isEmpty() ? failed(u"保存失败"_s) : IssueResult {false, {}, numbering};
 
@@ -1090,8 +1089,8 @@ public:
         // Stored as the numbering pads it ("5" → "0000005"), whatever the file wrote: one
         // number is then one text, in the book and in the file. What is no number is left
         // for checkReceipt() to refuse.
-        item.receipt.receiptNo = ReceiptNumber::padded(ReceiptNumber::trimmed(item.receipt.receiptNo),
-                                                       m_setting.numLong);
+        item.receipt.receiptNo = ReceiptNumber::padded(
+            ReceiptNumber::trimmed(item.receipt.receiptNo), m_setting.numLong);
         m_batch.append(std::move(item));
         return m_batch.size() < batchSize || flush();
     }

@@ -65,7 +65,7 @@ QString ReceiptNumber::problem(const QString &text)
         if (!isShownAsItself(c))
             return u"收据单号只能由数字 0–9 组成，其中有看不见的字符 %1"_s.arg(code);
         return u"收据单号只能由数字 0–9 组成，其中有“%1”（%2）"_s.arg(QString::fromUcs4(&c, 1),
-                                                                         code);
+                                                                      code);
     }
     return {};
 }
@@ -95,7 +95,8 @@ QStringList ReceiptNumber::spellings(const QString &number)
         return {number};
     const QString digits = valueDigits(number);
     QStringList texts;
-    texts.reserve(std::max<qsizetype>(1, ReceiptNumbering::maximumNumberLength - digits.size() + 1));
+    texts.reserve(
+        std::max<qsizetype>(1, ReceiptNumbering::maximumNumberLength - digits.size() + 1));
     texts.append(digits);
     for (qsizetype zeros = 1; digits.size() + zeros <= ReceiptNumbering::maximumNumberLength;
          ++zeros)

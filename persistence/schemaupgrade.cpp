@@ -411,8 +411,9 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
             // Made by the owner only, as every step: a desk's role may not make an index,
             // and its numbering finds the numbers without one, only slower, until then.
             if (step == 4)
-                ok = database.executeStatements(u"create index if not exists "
-                                                u"idx_history_receiptNo on tb_history (receiptNo)"_s);
+                ok = database.executeStatements(
+                    u"create index if not exists "
+                    u"idx_history_receiptNo on tb_history (receiptNo)"_s);
         }
         if (ok)
             ok = database.executeStatements(
