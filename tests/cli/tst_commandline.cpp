@@ -330,7 +330,8 @@ void tst_CommandLine::checkFindsOneNumberTwice_data()
     QTest::newRow("without its zeros")
         << beside.arg(u"1"_s) << u"单号 No.0000001 重复（2 张，写作 0000001、1）\n"_s;
     QTest::newRow("with more zeros")
-        << beside.arg(u"00000001"_s) << u"单号 No.00000001 重复（2 张，写作 00000001、0000001）\n"_s;
+        << beside.arg(u"00000001"_s)
+        << u"单号 No.00000001 重复（2 张，写作 00000001、0000001）\n"_s;
     // Another program's table, which keeps a number as a number.
     QTest::newRow("an integer beside its text")
         << u"drop table tb_receipt; create table tb_receipt (id text primary key, receiptNo, "
