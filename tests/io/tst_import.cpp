@@ -391,7 +391,7 @@ void tst_Import::numberIdentity_data()
         {"zeros past the longest number", {QString(70, u'0') + u"9"_s, u"0000009"_s}},
         {"wider than the length", {u"12345678"_s, u"12345678"_s}},
     };
-    for (const QString kind : {u"csv"_s, u"xlsx"_s, u"db"_s}) {
+    for (const QString &kind : {u"csv"_s, u"xlsx"_s, u"db"_s}) {
         for (const auto &[name, expected] : cases)
             QTest::addRow("%s, %s", qPrintable(kind), name)
                 << kind << expected.first << expected.second << QString();
@@ -488,7 +488,7 @@ void tst_Import::renumberingSkipsIssuedNumbers()
 {
     TestEnvironment env;
     env.createDatabase();
-    for (const QString number : {u"0000001"_s, u"0000002"_s})
+    for (const QString &number : {u"0000001"_s, u"0000002"_s})
         QVERIFY(ReceiptBook::shared().issue(listedReceipt(number, u"甲"_s, 1)).saved);
     QVERIFY(env.execRaw(u"delete from tb_receipt where receiptNo = '0000002'; "
                         u"update tb_receiptNo set currNum = '2'"_s));

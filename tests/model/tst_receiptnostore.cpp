@@ -334,7 +334,7 @@ void tst_ReceiptNoStore::issuedNumberIsNeverIssuedAgain()
 {
     ReceiptNoStore &store = ReceiptNoStore::shared();
     AppStore &app = AppStore::shared();
-    for (const QString payer : {u"甲"_s, u"乙"_s, u"丙"_s})
+    for (const QString &payer : {u"甲"_s, u"乙"_s, u"丙"_s})
         QVERIFY(!saveNewReceipt(payer, 1).isEmpty());
     QVERIFY(m_env->execRaw(u"delete from tb_receipt where receiptNo = '0000002'; "
                            u"update tb_receiptNo set currNum = '2'"_s));
