@@ -160,6 +160,17 @@ int check()
         printResult(found.problem);
         return CommandLine::Failed;
     }
+    // The unique index keeps one text from being stored twice, not one number in two
+    // paddings ("5" beside "0000005"), nor an integer another program wrote beside a text.
+    const std::optional<QStringList> repeated = ReceiptBook::shared().repeatedNumbers();
+    if (!repeated) {
+        printMessage(u"读取单号失败：%1"_s.arg(ReceiptBook::shared().lastError()));
+        return CommandLine::Failed;
+    }
+    if (!repeated->isEmpty()) {
+        printResult(repeated->join(u'\n'));
+        return CommandLine::Failed;
+    }
     printResult(u"ok"_s);
     return CommandLine::Done;
 }

@@ -6,6 +6,7 @@
 #include "importfile.h"
 #include "money.h"
 #include "receiptexport.h"
+#include "receiptnumber.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -240,8 +241,11 @@ private:
             }
         }
         const Cell &number = cell(row, ReceiptNoColumn);
-        r.receiptNo = number.text.trimmed();
-        if (number.kind == Cell::Kind::Number) {
+        r.receiptNo = ReceiptNumber::trimmed(number.text);
+        if (number.kind != Cell::Kind::Number) {
+            // "101" typed into a text cell is 0000101, as the number cell 101 is.
+            r.receiptNo = ReceiptNumber::padded(r.receiptNo, m_numberLength);
+        } else {
             bool ok = false;
             const double value = r.receiptNo.toDouble(&ok);
             if (!ok || value < 0 || value > 1e15 || value != std::floor(value)) {

@@ -5,6 +5,7 @@
 #include "bookfile.h"
 #include "database.h"
 #include "money.h"
+#include "receiptnumber.h"
 #include "receiptrow.h"
 
 #include <QCryptographicHash>
@@ -143,6 +144,10 @@ QString BookImport::checkReceipt(const Receipt &r)
         return u"必填：收据单号"_s;
     if (r.receiptNo.size() > numberLengthLimit)
         return tooLong(u"收据单号"_s, numberLengthLimit);
+    // Digits only: a look-alike (full-width, or beside an invisible character) prints as a
+    // stored number does, and would bring that number in a second time.
+    if (const QString problem = ReceiptNumber::problem(r.receiptNo); !problem.isEmpty())
+        return problem;
     if (!r.receiptDate.isValid())
         return u"必填：收款日期"_s;
     if (r.payer.trimmed().isEmpty())

@@ -7,6 +7,7 @@
 #include "databaseerror.h"
 #include "datetext.h"
 #include "money.h"
+#include "receiptnumber.h"
 #include "receiptnumbering.h"
 #include "receiptrow.h"
 #include "receiptsearchindex.h"
@@ -26,6 +27,15 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// "$1, $2, …" for `values`, bound rather than written into the statement.
+QString parameterList(const QStringList &values)
+{
+    QString list;
+    for (qsizetype i = 1; i <= values.size(); ++i)
+        list += (i > 1 ? u", $"_s : u"$"_s) + QString::number(i);
+    return list;
+}
 
 bool fail(QString *error, const QString &message)
 {
@@ -458,6 +468,19 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
         return std::nullopt;
     if (*asText > 0)
         return true;
+    // The same number in another padding: "5" or "00000005" beside "0000005", stored
+    // before numbers were padded on their way in, or under another numbering length.
+    QStringList others = ReceiptNumber::spellings(number);
+    others.removeAll(number);
+    if (!others.isEmpty()) {
+        const std::optional<qint64> padded = connection().count(
+            u"select count(*) from tb_receipt where receiptNo in (%1)"_s.arg(parameterList(others)),
+            others);
+        if (!padded)
+            return std::nullopt;
+        if (*padded > 0)
+            return true;
+    }
     // A server's number column holds texts only.
     if (onServer())
         return false;
@@ -471,6 +494,74 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
     if (!otherwise)
         return std::nullopt;
     return *otherwise > 0;
+}
+
+std::optional<bool> ReceiptBook::wasNumberIssued(const QString &number)
+{
+    const QStringList spellings = ReceiptNumber::spellings(number);
+    const std::optional<qint64> rows = connection().count(
+        u"select count(*) from tb_history where receiptNo in (%1)"_s.arg(parameterList(spellings)),
+        spellings);
+    if (rows)
+        return *rows > 0;
+    // A book from before the history was kept, only read (not brought up to date), has
+    // nothing to tell.
+    const std::optional<qint64> tables = connection().tableCount({u"tb_history"_s});
+    if (tables == 0)
+        return false;
+    return std::nullopt;
+}
+
+std::optional<bool> ReceiptBook::isNumberUsed(const QString &number, qint64 value)
+{
+    const std::optional<bool> taken = isNumberTaken(number, value);
+    if (taken != false)
+        return taken;
+    return wasNumberIssued(number);
+}
+
+QString ReceiptBook::repeatedNumbersStatement(bool onServer)
+{
+    // Grouped by the number's value where it is a number (its digits without the zeros
+    // before them), by the text itself where it is not; the two kinds never meet.
+    if (onServer)
+        return u"select min(receiptNo), count(*), count(distinct receiptNo), "
+               u"string_agg(distinct receiptNo, ',' order by receiptNo) from tb_receipt "
+               u"group by case when receiptNo ~ '^[0-9]+$' then 'n' || ltrim(receiptNo, '0') "
+               u"else 't' || receiptNo end having count(*) > 1 order by 1 limit 10"_s;
+    // A number another program stored as an integer or a blob is read as its text.
+    return u"select min(n), count(*), count(distinct n), group_concat(distinct n) from "
+           u"(select cast(receiptNo as text) as n from tb_receipt) "
+           u"group by case when n <> '' and n not glob '*[^0-9]*' then 'n' || ltrim(n, '0') "
+           u"else 't' || n end having count(*) > 1 order by 1 limit 10"_s;
+}
+
+QString ReceiptBook::repeatedNumberFinding(const QString &first, qint64 count, qint64 spellings,
+                                           const QString &spelled)
+{
+    if (spellings <= 1)
+        return u"单号 No.%1 重复（%2 张）"_s.arg(first).arg(count);
+    // Only texts of digits are spelled in more than one way: the list splits on its commas.
+    QStringList texts = spelled.split(u',');
+    std::sort(texts.begin(), texts.end());
+    return u"单号 No.%1 重复（%2 张，写作 %3）"_s.arg(first).arg(count).arg(texts.join(u"、"_s));
+}
+
+std::optional<QStringList> ReceiptBook::repeatedNumbers()
+{
+    std::unique_ptr<ResultSet> rows = connection().query(repeatedNumbersStatement(onServer()));
+    if (!rows)
+        return std::nullopt;
+    QStringList findings;
+    while (rows->next())
+        findings.append(repeatedNumberFinding(
+            rows->stringForColumnIndex(0).value_or(QString()), rows->int64ForColumnIndex(1),
+            rows->int64ForColumnIndex(2), rows->stringForColumnIndex(3).value_or(QString())));
+    if (rows->hasError()) {
+        connection().noteFailure(rows->errorCode(), rows->errorMessage());
+        return std::nullopt;
+    }
+    return findings;
 }
 
 std::optional<bool> ReceiptBook::keepsVoids()
@@ -724,23 +815,29 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
         return failed(u"保存失败"_s);
     // The numbering setting as stored now, read inside the transaction: another copy of
     // the program may have moved the counter since this one loaded it.
+    QString numbering;
     std::optional<ReceiptNoSetting> setting
-        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit);
+        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
     if (!setting)
-        return failed(u"保存失败"_s);
+        return numbering.isEmpty() ? failed(u"保存失败"_s) : notSaved(numbering);
 
     Receipt kept = receipt;
-    bool isNumber = false;
-    qint64 value = kept.receiptNo.toLongLong(&isNumber);
+    bool isNumber = ReceiptNumber::isPlain(kept.receiptNo);
+    qint64 value = isNumber ? kept.receiptNo.toLongLong(&isNumber) : 0;
     if (!isNumber || value < setting->currNum) {
         // Not a number this program gave out, or one behind the stored counter: another
         // copy of the program moved the counter past it, so it may be on paper already
         // (issued, then deleted). The stored counter's number instead.
         value = setting->currNum;
-        kept.receiptNo = ReceiptNumbering::numberText(*setting);
     }
+    // Stored as the numbering pads it, whatever padding it came with.
+    ReceiptNoSetting given = *setting;
+    given.currNum = value;
+    kept.receiptNo = ReceiptNumbering::numberText(given);
     for (;;) {
-        const std::optional<bool> taken = isNumberTaken(kept.receiptNo, value);
+        // Free only when no receipt carries it and none ever did: a number deleted since,
+        // with the counter set back, is on paper all the same.
+        const std::optional<bool> taken = isNumberUsed(kept.receiptNo, value);
         if (!taken)
             return failed(ReceiptNumbering::checkFailedText());
         if (!*taken)
@@ -1081,6 +1178,13 @@ public:
 
     bool add(BookImport::Item &&item)
     {
+        if (!m_otherSpellingsRead && !readOtherSpellings())
+            return false;
+        // Stored as the numbering pads it ("5" → "0000005"), whatever the file wrote: one
+        // number is then one text, in the book and in the file. What is no number is left
+        // for checkReceipt() to refuse.
+        item.receipt.receiptNo = ReceiptNumber::padded(
+            ReceiptNumber::trimmed(item.receipt.receiptNo), m_setting.numLong);
         m_batch.append(std::move(item));
         return m_batch.size() < batchSize || flush();
     }
@@ -1116,6 +1220,7 @@ public:
                 u"select id, rowid from tb_receipt where id in (%1)"_s.arg(sqlQuoteList(ids)),
                 &takenIds))
             return false;
+        noteOtherSpellings(numbers, &taken);
 
         QString receipts;
         QSet<QString> batchNumbers;
@@ -1228,6 +1333,42 @@ private:
         return {};
     }
 
+    // The stored numbers that are not as this book pads them now ("5", "00000005", or an
+    // integer another program wrote), by their value, read once: a batch's numbers are
+    // looked up as they are padded, and would miss them. Few books have any, and reading
+    // them passes the number index once rather than each of a number's 64 paddings.
+    bool readOtherSpellings()
+    {
+        m_otherSpellingsRead = true;
+        const qint64 length
+            = std::clamp<qint64>(m_setting.numLong, 0, ReceiptNumbering::maximumNumberLength);
+        const QString sql = m_connection.db().engine() == Database::Engine::PostgreSQL
+            ? u"select receiptNo, rowid from tb_receipt where length(receiptNo) < %1 or "
+              u"(length(receiptNo) > %1 and receiptNo like '0%')"_s
+            : u"select cast(receiptNo as text), rowid from tb_receipt where typeof(receiptNo) "
+              u"<> 'text' or length(receiptNo) < %1 or (length(receiptNo) > %1 and "
+              u"receiptNo like '0%')"_s;
+        QHash<QString, qint64> found;
+        if (!readTaken(sql.arg(length), &found))
+            return false;
+        for (auto it = found.constBegin(); it != found.constEnd(); ++it) {
+            if (ReceiptNumber::isPlain(it.key()))
+                m_otherSpellings.insert(ReceiptNumber::valueDigits(it.key()), it.value());
+        }
+        return true;
+    }
+
+    void noteOtherSpellings(const QStringList &numbers, QHash<QString, qint64> *taken) const
+    {
+        if (m_otherSpellings.isEmpty())
+            return;
+        for (const QString &number : numbers) {
+            const auto found = m_otherSpellings.constFind(ReceiptNumber::valueDigits(number));
+            if (found != m_otherSpellings.constEnd() && !taken->contains(number))
+                taken->insert(number, *found);
+        }
+    }
+
     bool readTaken(const QString &sql, QHash<QString, qint64> *taken)
     {
         std::unique_ptr<ResultSet> rows = m_connection.query(sql);
@@ -1252,7 +1393,8 @@ private:
             const QString text = ReceiptNumbering::numberText(candidate);
             if (batchNumbers.contains(text))
                 continue;
-            const std::optional<bool> taken = m_book.isNumberTaken(text, m_next);
+            // A number issued once and deleted since is on paper: never given again.
+            const std::optional<bool> taken = m_book.isNumberUsed(text, m_next);
             if (!taken)
                 return std::nullopt;
             if (!*taken) {
@@ -1356,6 +1498,8 @@ private:
     QString m_voidValues;
     std::optional<qint64> m_highest;
     QHash<QString, QSet<QString>> m_lookups;
+    bool m_otherSpellingsRead = false;
+    QHash<QString, qint64> m_otherSpellings;
 };
 
 } // namespace
@@ -1394,11 +1538,16 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     }
     // On a server the numbering is held to the end: numbers given to renumbered receipts,
     // and the counter moved past the file's, are not taken by a desk's save meanwhile.
-    const std::optional<ReceiptNoSetting> setting
-        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit);
+    QString numbering;
+    const std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(
+        connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
     // Rows after this one are the import's own: a number found there is twice in the file.
     const std::optional<qint64> lastRow
         = connection().count(u"select coalesce(max(rowid), 0) from tb_receipt"_s);
+    if (!numbering.isEmpty()) {
+        result.error = u"导入失败：%1"_s.arg(numbering);
+        return result;
+    }
     if (!setting || !lastRow)
         return failed();
     ImportWriter writer(*this, options, source.fileName(), source.digest(), *setting, *lastRow,

@@ -119,10 +119,26 @@ public:
     // deleted) into *id (nothing: no such receipt). False, with lastError() set, when it
     // cannot be read.
     bool readIdOfNumber(const QString &receiptNo, std::optional<QString> *id);
-    // Whether a stored receipt carries this number: as the text itself, or written by
+    // Whether a stored receipt carries this number: as the text itself, in another padding
+    // ("5" or "00000005" for "0000005": one number, see ReceiptNumber), or written by
     // another program as a blob of the same text or as the plain number. Nothing when the
     // check could not be made (a lock, a damaged file).
     std::optional<bool> isNumberTaken(const QString &number, qint64 value);
+    // Whether the history shows that this number (in any padding) was ever in the book:
+    // issued, imported or restored, deleted since or not. Its paper may be in someone's
+    // hands, whatever the counter was set back to. Nothing when it cannot be read.
+    std::optional<bool> wasNumberIssued(const QString &number);
+    // Whether a new receipt may not be given this number: taken now, or issued once.
+    std::optional<bool> isNumberUsed(const QString &number, qint64 value);
+    // The numbers more than one stored receipt carries, in any padding, as lines of the
+    // integrity check ("单号 No.0000005 重复（2 张，写作 0000005、5）"); the first ten.
+    // Nothing when they cannot be read.
+    std::optional<QStringList> repeatedNumbers();
+    // Its statement on either engine, and a line of it from a row's first number, count,
+    // count of spellings and the spellings joined by commas.
+    static QString repeatedNumbersStatement(bool onServer);
+    static QString repeatedNumberFinding(const QString &first, qint64 count, qint64 spellings,
+                                         const QString &spelled);
     // Whether the book has its table of voids: a book from before voids were kept, opened
     // read-only (not brought up to date), has none and so no voided receipt. Nothing when
     // it cannot be read.

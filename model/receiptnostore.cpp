@@ -52,13 +52,15 @@ QString ReceiptNoStore::statusText(Status status)
         return ReceiptNumbering::checkFailedText();
     case Status::Exhausted:
         return ReceiptNumbering::exhaustedText();
+    case Status::SettingInvalid:
+        return ReceiptNumbering::invalidSettingText();
     }
     return {};
 }
 
 std::optional<bool> ReceiptNoStore::isTaken(const QString &number, qint64 value)
 {
-    return ReceiptBook::shared().isNumberTaken(number, value);
+    return ReceiptBook::shared().isNumberUsed(number, value);
 }
 
 QString ReceiptNoStore::saveStatement(const ReceiptNoSetting &setting)
@@ -68,17 +70,11 @@ QString ReceiptNoStore::saveStatement(const ReceiptNoSetting &setting)
 
 void ReceiptNoStore::loadSetting()
 {
-    std::unique_ptr<ResultSet> resultSet
-        = SQLiteHelper::shared().query(u"select *\nfrom tb_receiptNo"_s);
-    if (!resultSet)
-        return;
-    const int numLong = resultSet->columnIndexForName(u"numLong"_s);
-    const int currNum = resultSet->columnIndexForName(u"currNum"_s);
-    while (resultSet->next()) {
-        // Read as 64-bit: the counter is a 64-bit number and may pass 2^31.
-        setReceiptNoSetting({QUuid::createUuid(), resultSet->int64ForColumnIndex(numLong),
-                             resultSet->int64ForColumnIndex(currNum)});
-    }
+    // A setting that is no number is not loaded: the one held stays, and the next number
+    // says numbering has stopped (nextReceiptNo() judges the stored one again).
+    const std::optional<ReceiptNoSetting> stored = ReceiptNumbering::stored(SQLiteHelper::shared());
+    if (stored)
+        setReceiptNoSetting({QUuid::createUuid(), stored->numLong, stored->currNum});
 }
 
 void ReceiptNoStore::applyReceiptNo()
@@ -107,7 +103,15 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
     const bool writing = helper.open() && transaction.begin();
     ReceiptNoSetting setting = m_setting;
     if (counter == Counter::Forward) {
-        if (const std::optional<qint64> stored = storedCounter(); stored && *stored > setting.currNum)
+        // A stored setting that is no number stops numbering until it is set again; the
+        // user setting it (AsSet) is what mends it.
+        QString problem;
+        const std::optional<qint64> stored = ReceiptNumbering::storedCounter(helper, &problem);
+        if (!problem.isEmpty()) {
+            setStatus(Status::SettingInvalid);
+            return;
+        }
+        if (stored && *stored > setting.currNum)
             setting.currNum = *stored;
     }
     const qint64 digits = QString::number(setting.currNum).size();

@@ -21,8 +21,9 @@ class ReceiptNoStore : public QObject
 
 public:
     // Whether the number in the receipt being edited may be issued. A number is never
-    // taken for free on a failed check: numbering stops until a check succeeds.
-    enum class Status { Ready, CheckFailed, Exhausted };
+    // taken for free on a failed check: numbering stops until a check succeeds, and while
+    // the stored setting is no number ("-5", "abc") until it is set again.
+    enum class Status { Ready, CheckFailed, Exhausted, SettingInvalid };
     Q_ENUM(Status)
 
     static constexpr qint64 maximumNumberLength = ReceiptNumbering::maximumNumberLength;
@@ -42,20 +43,21 @@ public:
     // What the form says while numbering is stopped; empty when Ready.
     static QString statusText(Status status);
 
-    // Whether a stored receipt carries this number: as the text itself, or written by
-    // another program as a blob of the same text or as the plain number. Nothing when the
-    // check could not be made (a lock, a damaged file).
+    // Whether this number may not be given: a stored receipt carries it (in any padding,
+    // or as another program wrote it), or the history shows it was issued once. Nothing
+    // when the check could not be made (a lock, a damaged file).
     static std::optional<bool> isTaken(const QString &number, qint64 value);
-    // The counter as stored now (the highest of its rows); nothing when it cannot be read.
+    // The counter as stored now (the highest of its rows); nothing when it cannot be read
+    // or is no number.
     static std::optional<qint64> storedCounter();
     // The statement that writes a setting to every row of tb_receiptNo.
     static QString saveStatement(const ReceiptNoSetting &setting);
 
     void loadSetting();
     void applyReceiptNo();
-    // Moves currNum to the first number whose text no receipt uses (one indexed count
-    // query per candidate), from the stored counter when that is ahead, applies it to the
-    // receipt being edited and saves, in one transaction.
+    // Moves currNum to the first number that no receipt uses and the history never issued
+    // (a few indexed count queries per candidate), from the stored counter when that is
+    // ahead, applies it to the receipt being edited and saves, in one transaction.
     // Where the search starts: at the stored counter when another program moved it past
     // this one's (a form taking its next number), or at the setting as it is (the user
     // setting the counter, back too if so chosen).

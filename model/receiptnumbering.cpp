@@ -2,6 +2,7 @@
 #include "receiptnumbering.h"
 
 #include "database.h"
+#include "receiptnumber.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 
@@ -22,7 +23,8 @@ QString ReceiptNumbering::saveStatement(const ReceiptNoSetting &setting)
         + u" ,\n       currNum = "_s + sqlQuote(QString::number(setting.currNum)) + u" ;"_s;
 }
 
-std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connection, Lock lock)
+std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connection, Lock lock,
+                                                         QString *problem)
 {
     // On a server the row is locked until the transaction ends, so that desks saving at
     // once take their numbers one after another; a file is locked whole already.
@@ -35,12 +37,37 @@ std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connectio
     const int numLong = resultSet->columnIndexForName(u"numLong"_s);
     const int currNum = resultSet->columnIndexForName(u"currNum"_s);
     ReceiptNoSetting setting;
-    while (resultSet->next())
-        setting = {
-            {}, resultSet->int64ForColumnIndex(numLong), resultSet->int64ForColumnIndex(currNum)};
+    bool valid = true;
+    while (resultSet->next()) {
+        // Read as texts and judged: as a number, 'abc' and '' would read as 0. Every row
+        // is judged, as every row is written.
+        const std::optional<qint64> length = wholeNumber(resultSet->stringForColumnIndex(numLong));
+        const std::optional<qint64> counter = wholeNumber(resultSet->stringForColumnIndex(currNum));
+        if (!length || !counter)
+            valid = false;
+        else
+            setting = {{}, *length, *counter};
+    }
     if (resultSet->hasError())
         return std::nullopt;
+    if (!valid) {
+        if (problem)
+            *problem = invalidSettingText();
+        return std::nullopt;
+    }
     return setting;
+}
+
+std::optional<qint64> ReceiptNumbering::wholeNumber(const std::optional<QString> &text)
+{
+    if (!text)
+        return std::nullopt;
+    const QString digits = ReceiptNumber::trimmed(*text);
+    if (!ReceiptNumber::isPlain(digits))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = digits.toLongLong(&ok);
+    return ok ? std::optional<qint64>(value) : std::nullopt;
 }
 
 bool ReceiptNumbering::isStored(SQLiteHelper &connection, const ReceiptNoSetting &setting)
@@ -56,8 +83,11 @@ bool ReceiptNumbering::isStored(SQLiteHelper &connection, const ReceiptNoSetting
     return other == 0;
 }
 
-std::optional<qint64> ReceiptNumbering::storedCounter(SQLiteHelper &connection)
+std::optional<qint64> ReceiptNumbering::storedCounter(SQLiteHelper &connection, QString *problem)
 {
+    // Judged first: cast as a number, 'abc' is 0 on a file and an error on a server.
+    if (!stored(connection, Lock::None, problem))
+        return std::nullopt;
     // A server's integer has 32 bits; SQLite's has 64.
     std::unique_ptr<ResultSet> resultSet = connection.query(
         connection.db().engine() == Database::Engine::PostgreSQL
@@ -76,4 +106,9 @@ QString ReceiptNumbering::checkFailedText()
 QString ReceiptNumbering::exhaustedText()
 {
     return u"单号已用尽，请在收据单号中重新设置"_s;
+}
+
+QString ReceiptNumbering::invalidSettingText()
+{
+    return u"单号设置有误：当前单号和单号长度都须是不小于 0 的整数，请在收据单号中重新设置"_s;
 }

@@ -9,6 +9,7 @@
 #include "outputfile.h"
 #include "pgconnection.h"
 #include "pgtemplate.h"
+#include "receiptbook.h"
 #include "receiptsearchindex.h"
 #include "schemaupgrade.h"
 #include "sqlitehelper.h"
@@ -651,15 +652,15 @@ std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
         return failed(u"读取单号的索引"_s);
     if (unique->text(0, 0) != u"t"_s)
         findings.append(u"单号没有唯一索引 idx_receipt_receiptNo，同一个单号可能开出两次"_s);
+    // One number in two paddings too ("5" beside "0000005"), which the index lets by.
     const std::optional<PgResult> repeated
-        = server.executeQuery(u"select receiptNo, count(*) from tb_receipt group by receiptNo "
-                              u"having count(*) > 1 order by receiptNo limit 10"_s);
+        = server.executeQuery(ReceiptBook::repeatedNumbersStatement(true));
     if (!repeated)
         return failed(u"读取单号"_s);
     for (int row = 0; row < repeated->rowCount(); ++row)
-        findings.append(
-            u"单号 No.%1 重复（%2 张）"_s.arg(repeated->text(row, 0).value_or(QString()),
-                                              repeated->text(row, 1).value_or(QString())));
+        findings.append(ReceiptBook::repeatedNumberFinding(
+            repeated->text(row, 0).value_or(QString()), repeated->int64(row, 1).value_or(0),
+            repeated->int64(row, 2).value_or(0), repeated->text(row, 3).value_or(QString())));
 
     // Every receipt was recorded when it was issued or imported. A receipt made before the
     // book's first history row (a book from a version that kept no history, copied or

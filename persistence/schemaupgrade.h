@@ -37,8 +37,9 @@ public:
     // The schema version this program writes (PRAGMA user_version); the template carries
     // it. Version 1 added tb_void and tb_history, version 2 the search index fts_receipt
     // with its triggers and tb_searchIndex.
-    // Version 3 added the desk that made each history row (tb_history.desk).
-    static constexpr int currentVersion = 3;
+    // Version 3 added the desk that made each history row (tb_history.desk), version 4
+    // the index of the history by receipt number (idx_history_receiptNo).
+    static constexpr int currentVersion = 4;
 
     static SchemaReport apply(Database &database);
     // The same for a book on a server, whose version is the row of tb_schema: the report's

@@ -84,6 +84,8 @@ create table tb_history (
     desk      text collate "C"
 );
 create index idx_history_receiptId on tb_history (receiptId);
+-- A number the history shows was issued is never issued again: each candidate is looked up.
+create index idx_history_receiptNo on tb_history (receiptNo);
 
 -- A count of the writes to the receipts and their voids, by any program, as SQLite's
 -- data_version counts a file's commits: a list learns from it whether the book changed since
@@ -103,4 +105,4 @@ create trigger trg_void_changes after insert or update or delete or truncate on 
 
 -- The schema's version, the number the SQLite template carries as its user_version.
 create table tb_schema (version integer not null);
-insert into tb_schema (version) values (3);
+insert into tb_schema (version) values (4);

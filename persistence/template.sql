@@ -96,6 +96,9 @@ create table tb_history (
     desk      text
 );
 create index idx_history_receiptId on tb_history (receiptId);
+-- A number the history shows was issued is never issued again, whatever the counter was
+-- set back to: each candidate number is looked up here.
+create index idx_history_receiptNo on tb_history (receiptNo);
 
 -- The search of the lists: every run of three characters of the searched texts, found
 -- without reading the receipts (SQLite's trigram index, letters in any case). The index
@@ -112,4 +115,4 @@ create trigger trg_receipt_search_update after update on tb_receipt begin insert
 
 -- The schema's version: a book made by an older version is brought up to it when it
 -- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.
-pragma user_version = 3;
+pragma user_version = 4;

@@ -34,6 +34,8 @@ private Q_SLOTS:
     void restoreOverABrokenBook_data();
     void restoreOverABrokenBook();
     void bookWithCodeOfItsOwn();
+    void checkFindsOneNumberTwice_data();
+    void checkFindsOneNumberTwice();
     void writingCommandsWaitForTheWindow();
     void olderBookInAReadOnlyFolder();
     void hiddenRowsStayHidden();
@@ -87,6 +89,9 @@ void tst_CommandLine::commands_data()
     QTest::newRow("import of a number the book has")
         << QStringList({u"--import"_s, u"<bad csv>"_s}) << 1 << QString()
         << u"第 2 行：单号 0000001 已在账本中"_s;
+    QTest::newRow("import of that number without its zeros")
+        << QStringList({u"--import"_s, u"<short csv>"_s}) << 1 << QString()
+        << u"第 2 行：单号 0000001 已在账本中"_s;
     QTest::newRow("import of a file of another kind")
         << QStringList({u"--import"_s, u"<not a book>"_s}) << 2 << QString() << u".csv"_s;
     QTest::newRow("--dry-run without --import")
@@ -104,6 +109,7 @@ void tst_CommandLine::commands()
     const QByteArray header = "收据单号,收款日期,交款单位,收款金额\r\n";
     QVERIFY(writeFile(path(u"good.csv"_s), header + "0000009,2024-05-01,甲,5\r\n"));
     QVERIFY(writeFile(path(u"bad.csv"_s), header + "0000001,2024-05-01,甲,5\r\n"));
+    QVERIFY(writeFile(path(u"short.csv"_s), header + "1,2024-05-01,甲,5\r\n"));
     out.replace(u"<backup>"_s, path(u"b.db"_s));
     for (QString &argument : arguments) {
         argument.replace(u"<backup>"_s, path(u"b.db"_s));
@@ -111,6 +117,7 @@ void tst_CommandLine::commands()
         argument.replace(u"<link to book>"_s, path(u"link.csv"_s));
         argument.replace(u"<good csv>"_s, path(u"good.csv"_s));
         argument.replace(u"<bad csv>"_s, path(u"bad.csv"_s));
+        argument.replace(u"<short csv>"_s, path(u"short.csv"_s));
     }
     const QByteArray before = fileHash(m_env->databasePath());
     const Run run = runQuenta(arguments);
@@ -313,6 +320,40 @@ void tst_CommandLine::bookWithCodeOfItsOwn()
     QVERIFY(!QFile::exists(path(u"r.pdf"_s)));
     QCOMPARE(runQuenta({u"--restore"_s, path(u"b.db"_s), u"--yes"_s}).status, 0);
     QCOMPARE(runQuenta({u"--check"_s}).out, u"ok\n"_s);
+}
+
+void tst_CommandLine::checkFindsOneNumberTwice_data()
+{
+    QTest::addColumn<QString>("sql"); // beside receipt 0000001
+    QTest::addColumn<QString>("out");
+    const QString beside = u"insert into tb_receipt (id, receiptNo) values ('R2', '%1')"_s;
+    QTest::newRow("without its zeros")
+        << beside.arg(u"1"_s) << u"单号 No.0000001 重复（2 张，写作 0000001、1）\n"_s;
+    QTest::newRow("with more zeros")
+        << beside.arg(u"00000001"_s)
+        << u"单号 No.00000001 重复（2 张，写作 00000001、0000001）\n"_s;
+    // Another program's table, which keeps a number as a number.
+    QTest::newRow("an integer beside its text")
+        << u"drop table tb_receipt; create table tb_receipt (id text primary key, receiptNo, "
+           u"receiptDate text, payer text, reason1 text, reason2 text, remark text, paytype "
+           u"text, payee text, approve text, accountant text, creator text, createDate text, "
+           u"total text, totalBig text, isDeleted text); insert into tb_receipt (id, receiptNo) "
+           u"values ('A', 1), ('B', '0000001')"_s
+        << u"单号 No.0000001 重复（2 张，写作 0000001、1）\n"_s;
+    QTest::newRow("another number") << beside.arg(u"10"_s) << u"ok\n"_s;
+    QTest::newRow("a text that is no number") << beside.arg(u"1a"_s) << u"ok\n"_s;
+}
+
+// The unique index keeps a text from being stored twice, not one number in two paddings,
+// which print alike.
+void tst_CommandLine::checkFindsOneNumberTwice()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, out);
+    QVERIFY(m_env->execRaw(sql));
+    const Run check = runQuenta({u"--check"_s});
+    QCOMPARE(check.out, out);
+    QCOMPARE(check.status, out == u"ok\n"_s ? 0 : 1);
 }
 
 void tst_CommandLine::writingCommandsWaitForTheWindow()

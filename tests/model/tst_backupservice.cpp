@@ -619,7 +619,7 @@ void tst_BackupService::restoreKeepsNumbersIssued()
     QVERIFY2(BackupService::restore(saved, &error), qPrintable(error));
     QCOMPARE(m_env->receiptCount(), 5);
     QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), next);
-    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"3"_s);
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"4"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_void"_s), 0);
     QCOMPARE(m_env->queryRaw(u"select action || ' ' || coalesce(receiptId, '-') from tb_history"_s),
              u"restore -"_s);

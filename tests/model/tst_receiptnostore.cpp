@@ -32,7 +32,10 @@ private Q_SLOTS:
     void unopenableDatabaseStopsNumbering();
     void numberStoredInAnotherForm_data();
     void numberStoredInAnotherForm();
+    void storedSettingThatIsNoNumber_data();
+    void storedSettingThatIsNoNumber();
     void failedCheckIsNeverFree();
+    void issuedNumberIsNeverIssuedAgain();
     void saveTakesTheNextFreeNumber();
     void counterNeverMovesBack();
     void processesNeverShareANumber();
@@ -75,10 +78,13 @@ void tst_ReceiptNoStore::nextReceiptNo_data()
     QTest::newRow("length grows one step only")
         << 1LL << 123LL << QStringList() << u"123"_s << 2LL << 123LL << ready;
     QTest::newRow("length 0") << 0LL << 5LL << QStringList() << u"5"_s << 1LL << 5LL << ready;
-    QTest::newRow("negative length")
-        << -3LL << 42LL << QStringList() << u"42"_s << -2LL << 42LL << ready;
-    QTest::newRow("compared as text")
-        << 8LL << 3LL << QStringList(u"0000003"_s) << u"00000003"_s << 8LL << 3LL << ready;
+    // One number whatever its padding: 0000003 stored, 00000003 is taken.
+    QTest::newRow("taken under a shorter length")
+        << 8LL << 3LL << QStringList(u"0000003"_s) << u"00000004"_s << 8LL << 4LL << ready;
+    QTest::newRow("taken without its zeros")
+        << 7LL << 1LL << QStringList({u"1"_s, u"2"_s}) << u"0000003"_s << 7LL << 3LL << ready;
+    QTest::newRow("taken with more zeros")
+        << 7LL << 5LL << QStringList(u"000000005"_s) << u"0000006"_s << 7LL << 6LL << ready;
     QTest::newRow("beyond 32 bits") << 7LL << 4294967296LL << QStringList(u"4294967296"_s)
                                     << u"4294967297"_s << 8LL << 4294967297LL << ready;
     QTest::newRow("largest counter taken: exhausted, no wrap")
@@ -167,6 +173,53 @@ void tst_ReceiptNoStore::numberStoredInAnotherForm()
             .arg(receiptNoColumn, storedNumber)));
     ReceiptNoStore::shared();
     QCOMPARE(AppStore::shared().receiptEdit().receiptNo, u"0000002"_s);
+}
+
+void tst_ReceiptNoStore::storedSettingThatIsNoNumber_data()
+{
+    QTest::addColumn<QString>("setting");
+    // Set with psql or another program: read as numbers, they gave "00000-5" and 0000000.
+    QTest::newRow("negative counter") << u"numLong = '7', currNum = '-5'"_s;
+    QTest::newRow("counter of letters") << u"numLong = '7', currNum = 'abc'"_s;
+    QTest::newRow("empty counter") << u"numLong = '7', currNum = ''"_s;
+    QTest::newRow("no counter") << u"numLong = '7', currNum = null"_s;
+    QTest::newRow("counter with a fraction") << u"numLong = '7', currNum = '5.5'"_s;
+    QTest::newRow("counter past 64 bits") << u"numLong = '7', currNum = '9223372036854775808'"_s;
+    QTest::newRow("full-width counter") << u"numLong = '7', currNum = '５'"_s;
+    QTest::newRow("negative length") << u"numLong = '-3', currNum = '42'"_s;
+    QTest::newRow("length of letters") << u"numLong = 'x', currNum = '1'"_s;
+}
+
+// Numbering stops with a message where the number is shown, and a save is refused with
+// it, until the setting is set again.
+void tst_ReceiptNoStore::storedSettingThatIsNoNumber()
+{
+    QFETCH(QString, setting);
+    QVERIFY(m_env->execRaw(u"update tb_receiptNo set "_s + setting));
+    ReceiptNoStore &store = ReceiptNoStore::shared();
+    AppStore &app = AppStore::shared();
+    const QString stopped
+        = u"单号设置有误：当前单号和单号长度都须是不小于 0 的整数，请在收据单号中重新设置"_s;
+    QCOMPARE(ReceiptNoStore::statusText(store.status()), stopped);
+    QVERIFY(app.receiptEdit().receiptNo.isEmpty());
+
+    // A form that still shows a number from before is refused too.
+    Receipt edit = app.receiptEdit();
+    edit.id = u"A"_s;
+    edit.receiptNo = u"0000001"_s;
+    app.setReceiptEdit(edit);
+    QVERIFY(!app.insertReceipt());
+    QCOMPARE(app.saveError(), stopped);
+    QCOMPARE(m_env->receiptCount(), 0);
+    app.newReceipt();
+    QCOMPARE(ReceiptNoStore::statusText(store.status()), stopped);
+
+    // Set again (收据单号 → 保存), numbering goes on.
+    store.setReceiptNoSetting({QUuid::createUuid(), 7, 8});
+    store.nextReceiptNo(ReceiptNoStore::Counter::AsSet);
+    QCOMPARE(store.status(), ReceiptNoStore::Status::Ready);
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000008"_s);
+    QCOMPARE(m_env->queryRaw(u"select numLong || ',' || currNum from tb_receiptNo"_s), u"7,8"_s);
 }
 
 void tst_ReceiptNoStore::failedCheckIsNeverFree()
@@ -273,6 +326,43 @@ void tst_ReceiptNoStore::counterNeverMovesBack()
     store.nextReceiptNo(ReceiptNoStore::Counter::AsSet);
     QCOMPARE(app.receiptEdit().receiptNo, u"0000002"_s);
     QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"2"_s);
+}
+
+// A desk deleted 0000002 with psql, leaving no history row for it, and set the counter
+// back: the number is on paper, and neither the form nor a save gives it again.
+void tst_ReceiptNoStore::issuedNumberIsNeverIssuedAgain()
+{
+    ReceiptNoStore &store = ReceiptNoStore::shared();
+    AppStore &app = AppStore::shared();
+    for (const QString &payer : {u"甲"_s, u"乙"_s, u"丙"_s})
+        QVERIFY(!saveNewReceipt(payer, 1).isEmpty());
+    QVERIFY(m_env->execRaw(u"delete from tb_receipt where receiptNo = '0000002'; "
+                           u"update tb_receiptNo set currNum = '2'"_s));
+
+    // The program started afresh, on the counter as set.
+    store.loadSetting();
+    app.newReceipt();
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000004"_s);
+    QCOMPARE(m_env->queryRaw(u"select currNum from tb_receiptNo"_s), u"4"_s);
+
+    // A save from a form that still shows the number, with the counter set back again.
+    QVERIFY(m_env->execRaw(u"update tb_receiptNo set currNum = '2'"_s));
+    store.setReceiptNoSetting({QUuid::createUuid(), 7, 2});
+    store.applyReceiptNo();
+    QCOMPARE(app.receiptEdit().receiptNo, u"0000002"_s);
+    Receipt edit = app.receiptEdit();
+    edit.id = u"D"_s;
+    app.setReceiptEdit(edit);
+    QVERIFY(app.insertReceipt());
+    QCOMPARE(m_env->queryRaw(u"select receiptNo from tb_receipt where id = 'D'"_s), u"0000004"_s);
+
+    // Nor when the user sets the counter back on purpose, in another padding too.
+    store.setReceiptNoSetting({QUuid::createUuid(), 8, 2});
+    store.nextReceiptNo(ReceiptNoStore::Counter::AsSet);
+    QCOMPARE(app.receiptEdit().receiptNo, u"00000005"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history where action = 'insert' "
+                             u"group by receiptNo order by 1 desc limit 1"_s),
+             1);
 }
 
 namespace {

@@ -183,10 +183,16 @@ void tst_SharedBackup::checkFindsWhatIsWrong_data()
            u"'insert', 'DR3')"_s
         << u"单号没有唯一索引 idx_receipt_receiptNo，同一个单号可能开出两次\n单号 No.0000003 重复（2 张）"_s
         << false;
+    // The unique index lets one number by in two paddings.
+    QTest::newRow("one number in two paddings")
+        << u"insert into tb_receipt (id, receiptNo, total, isDeleted) values ('D3', '3', '1', 0); "
+           u"insert into tb_history (time, action, receiptId) values ('2024-05-01 10:20:30', "
+           u"'insert', 'D3')"_s
+        << u"单号 No.0000003 重复（2 张，写作 0000003、3）"_s << true;
     QTest::newRow("column missing")
         << u"alter table tb_void drop column reason"_s << u"表 tb_void 缺少列 reason"_s << false;
     QTest::newRow("newer version")
-        << u"update tb_schema set version = 4"_s << u"数据版本是 4，本程序的是 3"_s << false;
+        << u"update tb_schema set version = 5"_s << u"数据版本是 5，本程序的是 4"_s << false;
 }
 
 void tst_SharedBackup::checkFindsWhatIsWrong()

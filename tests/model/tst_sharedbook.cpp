@@ -31,8 +31,16 @@ private Q_SLOTS:
     void deskRole_data();
     void deskRole();
     void anOlderBookIsBroughtUpToDate();
+    void aDeskLeavesTheUpgradeToTheOwner();
 
 private:
+    static QString indexOfHistoryByNumber(PgConnection &server)
+    {
+        const std::optional<PgResult> found
+            = server.executeQuery(u"select to_regclass('idx_history_receiptNo') is not null"_s);
+        return found ? found->text(0, 0).value_or(QString()) : QString();
+    }
+
     std::unique_ptr<PgConnection> connect(const QString &database, const QString &user = {}) const
     {
         auto connection = std::make_unique<PgConnection>(m_server->socketUri(database, user));
@@ -188,7 +196,7 @@ void tst_SharedBook::bookWithoutCopyStartsAsANewOne()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, u"0 张收据已复制\n"_s);
     std::unique_ptr<PgConnection> server = connect(database);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"3"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"4"_s));
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), QStringList());
     QCOMPARE(rowsOf(*server, u"tb_receiptNo"_s), QStringList(u"7|1"_s));
     QCOMPARE(rowsOf(*server, u"tb_paytype"_s).size(), 4);
@@ -302,7 +310,8 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
     QVERIFY(server->executeStatements(
         u"drop trigger trg_receipt_changes on tb_receipt; drop trigger trg_void_changes on "
         u"tb_void; drop function quenta_count_change(); drop sequence tb_changes; "
-        u"alter table tb_history drop column desk; update tb_schema set version = 2"_s));
+        u"alter table tb_history drop column desk; drop index idx_history_receiptNo; "
+        u"update tb_schema set version = 2"_s));
     const QStringList receipts = rowsOf(*server, u"tb_receipt"_s);
     const QStringList history = rowsOf(*server, u"tb_history"_s);
 
@@ -312,7 +321,9 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
     const SchemaReport report = SchemaUpgrade::applyOnServer(desk);
     QCOMPARE(report.version, 2);
     QVERIFY(!report.isNewer);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"3"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"4"_s));
+    // The history is found by number: an issued number is never issued again.
+    QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), receipts);
     QCOMPARE(rowsOf(*server, u"tb_history"_s).size(), history.size());
     // Writes are counted again, by whoever makes them.
@@ -321,6 +332,33 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
     QVERIFY(rowsOf(*server, u"tb_changes"_s).value(0) != before);
     QVERIFY(server->executeStatements(u"insert into tb_history (time, action, desk) values "
                                       u"('2024-05-01 00:00:00', 'print', 'a@b')"_s));
+}
+
+// A desk's role may not make the index of the history by number: the book stays at the
+// version before for it, and its numbering works all the same, until the owner opens it.
+void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
+{
+    const QString database = m_server->createDatabase();
+    QString error;
+    QCOMPARE(SharedBook::create(m_server->socketUri(database), {}, deskRoleName, &error), 0);
+    std::unique_ptr<PgConnection> server = connect(database);
+    QVERIFY(server->executeStatements(
+        u"drop index idx_history_receiptNo; update tb_schema set version = 3"_s));
+
+    Database desk(m_server->socketUri(database, deskRoleName));
+    QVERIFY(desk.open());
+    QCOMPARE(SchemaUpgrade::applyOnServer(desk).version, 3);
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"3"_s));
+    QCOMPARE(indexOfHistoryByNumber(*server), u"f"_s);
+    std::unique_ptr<ResultSet> issued = desk.executeQuery(
+        u"select count(*) from tb_history where receiptNo in ($1, $2)"_s, {u"1"_s, u"01"_s});
+    QVERIFY(issued && issued->next());
+
+    Database owner(m_server->socketUri(database));
+    QVERIFY(owner.open());
+    QCOMPARE(SchemaUpgrade::applyOnServer(owner).version, 3);
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"4"_s));
+    QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_SharedBook)
