@@ -101,6 +101,8 @@ private Q_SLOTS:
     void workbookPartsWhereTheyAreNamed();
     void refusals_data();
     void refusals();
+    void commasInAmounts_data();
+    void commasInAmounts();
     void numbering();
     void cancelledImportChangesNothing();
 
@@ -313,6 +315,55 @@ void tst_Import::refusals()
                  && result.problems.constFirst().reason.contains(reason),
              qPrintable(BookImport::report(result)));
     QCOMPARE(fileHash(env.databasePath()), before);
+}
+
+void tst_Import::commasInAmounts_data()
+{
+    QTest::addColumn<QByteArray>("amount");
+    QTest::addColumn<std::optional<qint64>>("fen");
+    using Fen = std::optional<qint64>;
+    const Fen refused;
+
+    QTest::newRow("thousands with decimals") << QByteArray("1,234.50") << Fen(123450);
+    QTest::newRow("thousands, no decimals") << QByteArray("12,345") << Fen(1234500);
+    QTest::newRow("millions") << QByteArray("1,234,567.89") << Fen(123456789);
+    QTest::newRow("negative") << QByteArray("-1,234") << Fen(-123400);
+    QTest::newRow("with the yuan sign") << QByteArray("¥1,234.5") << Fen(123450);
+    // A decimal comma, or commas a hand put anywhere: never a larger amount.
+    QTest::newRow("decimal comma, two places") << QByteArray("1,50") << Fen();
+    QTest::newRow("decimal comma, one place") << QByteArray("1,5") << Fen();
+    QTest::newRow("decimal comma, three places") << QByteArray("0,125") << Fen();
+    QTest::newRow("decimal comma after grouping dots") << QByteArray("1.234,5") << Fen();
+    QTest::newRow("groups of one") << QByteArray("1,2,3") << Fen();
+    QTest::newRow("uneven groups") << QByteArray("12,34,5.6") << Fen();
+    QTest::newRow("first group of four") << QByteArray("1234,567") << Fen();
+    QTest::newRow("comma at the end") << QByteArray("1,234,") << Fen();
+    QTest::newRow("comma first") << QByteArray(",123") << Fen();
+}
+
+// A comma in an amount is a thousands separator only where it groups the whole part by
+// three; any other is refused with its row, for dropping it multiplies the amount.
+void tst_Import::commasInAmounts()
+{
+    QFETCH(QByteArray, amount);
+    QFETCH(std::optional<qint64>, fen);
+    TestEnvironment env;
+    env.createDatabase();
+    QVERIFY(
+        writeFile(file(u"a.csv"_s), csvHeader + "0000002,2024-05-01,甲,\"" + amount + "\",,\r\n"));
+    const BookImport::Result result = importFile(file(u"a.csv"_s));
+    if (fen) {
+        QVERIFY2(result.ok, qPrintable(BookImport::report(result)));
+        QCOMPARE(result.fen, *fen);
+        return;
+    }
+    QVERIFY(!result.ok);
+    QCOMPARE(result.problems.size(), 1);
+    QCOMPARE(result.problems.constFirst().row, 2);
+    const QString reason = result.problems.constFirst().reason;
+    QVERIFY2(reason.contains(u"“%1”"_s.arg(QString::fromUtf8(amount)))
+                 && reason.contains(u"千位分隔符"_s),
+             qPrintable(reason));
 }
 
 // A workbook whose parts are where its relations say (not the usual names), counting days
