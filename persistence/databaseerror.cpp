@@ -38,6 +38,8 @@ QString describeDatabaseError(int code, const QString &message)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return u"数据库正被其他程序占用，请稍后再试"_s;
+    case SQLITE_INTERRUPT:
+        return u"读取让位给保存后没有完成，请稍后再试"_s;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
         return u"数据库文件已损坏"_s;
@@ -59,4 +61,9 @@ QString describeDatabaseError(int code, const QString &message)
 bool isLockError(int code)
 {
     return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
+}
+
+bool isInterruption(int code)
+{
+    return (code & 0xff) == SQLITE_INTERRUPT;
 }
