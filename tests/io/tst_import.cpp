@@ -143,6 +143,7 @@ private Q_SLOTS:
     void commasInAmounts();
     void archiveThatLies_data();
     void archiveThatLies();
+    void bookHeldByAnotherProgram();
     void numbering();
     void cancelledImportChangesNothing();
 
@@ -460,6 +461,24 @@ void tst_Import::archiveThatLies()
     QVERIFY2(!result.problems.isEmpty() && result.problems.constFirst().reason.contains(reason),
              qPrintable(BookImport::report(result)));
     QCOMPARE(fileHash(env.databasePath()), before);
+}
+
+// A book that another program holds locked past the wait is refused in Chinese, saying
+// that it is in use: not in SQLite's words, and not as a damaged file.
+void tst_Import::bookHeldByAnotherProgram()
+{
+    TestEnvironment env;
+    env.createDatabase();
+    QVERIFY(QFile::copy(env.databasePath(), file(u"other.db"_s)));
+    const HeldLock lock(file(u"other.db"_s));
+    QVERIFY(lock.isHeld());
+    const BookImport::Result result = importFile(file(u"other.db"_s));
+    QVERIFY(!result.ok);
+    QVERIFY(!result.problems.isEmpty());
+    const QString reason = result.problems.constFirst().reason;
+    QVERIFY2(reason.contains(u"其他程序占用"_s) && !reason.contains(u"损坏"_s)
+                 && !reason.contains(u"locked"_s),
+             qPrintable(reason));
 }
 
 // A workbook whose parts are where its relations say (not the usual names), counting days
