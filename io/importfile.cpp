@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QIODevice>
+#include <QSet>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
@@ -261,8 +262,8 @@ private:
 
 // ---- Excel
 
-// One part of a workbook as it unpacks, refused past what it may unpack to: its packed
-// size told in the archive can lie, so the bytes are counted as they come.
+// One part of a workbook as it unpacks, refused past what it may unpack to: the sizes
+// the archive tells for it can lie, so the bytes are counted as they come.
 class ZipEntry : public QIODevice
 {
 public:
@@ -362,6 +363,8 @@ public:
             *error = u"不是 Excel 工作簿（.xlsx），或者文件已损坏"_s;
             return false;
         }
+        if (!checkNames(error))
+            return false;
         QString sheetPath = u"xl/worksheets/sheet1.xml"_s;
         QString stringsPath = u"xl/sharedStrings.xml"_s;
         if (!readWorkbook(&sheetPath, &stringsPath, error)
@@ -485,6 +488,28 @@ private:
         return {value.isEmpty() ? Cell::Kind::Empty : Cell::Kind::Number, value.trimmed()};
     }
 
+    // Two parts of one name: which of them a program reads is its own choice, so the
+    // workbook could show one sheet in Excel and import another. Part names are alike in
+    // any ASCII letter case in a workbook's package, so those are the same name too.
+    bool checkNames(QString *error)
+    {
+        const zip_int64_t count = zip_get_num_entries(m_archive, 0);
+        QSet<QByteArray> seen;
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char *name = zip_get_name(m_archive, zip_uint64_t(i), 0);
+            if (!name)
+                continue;
+            const QByteArray folded = QByteArray(name).toLower();
+            if (seen.contains(folded)) {
+                *error = u"工作簿中有两个部分同名（%1）：文件已损坏或被改动过，不能导入"_s.arg(
+                    QString::fromUtf8(name));
+                return false;
+            }
+            seen.insert(folded);
+        }
+        return true;
+    }
+
     std::unique_ptr<ZipEntry> openEntry(const QString &name, QString *error, bool optional = false)
     {
         const QByteArray encoded = name.toUtf8();
@@ -495,14 +520,12 @@ private:
                 *error = u"工作簿中没有 %1：不是 Excel 工作簿（.xlsx），或者文件已损坏"_s.arg(name);
             return nullptr;
         }
+        // The size the archive's directory declares for the part is not looked at: it
+        // can be too large as well as too small (libzip unpacks what is there either way),
+        // so only the bytes the part really unpacks to are held against the limit.
         const qint64 packed = (stat.valid & ZIP_STAT_COMP_SIZE) ? qint64(stat.comp_size) : 0;
-        const qint64 declared = (stat.valid & ZIP_STAT_SIZE) ? qint64(stat.size) : 0;
         const qint64 limit = std::min(unpackedSizeLimit - m_unpacked,
                                       std::max(ratioFreeSize, packed * packingRatioLimit));
-        if (declared > limit) {
-            *error = u"工作簿中的 %1 解压后过大（可能是“压缩炸弹”），不能导入"_s.arg(name);
-            return nullptr;
-        }
         zip_file_t *file = zip_fopen(m_archive, encoded.constData(), 0);
         if (!file) {
             *error = u"工作簿中的 %1 无法解压（加密或已损坏）"_s.arg(name);

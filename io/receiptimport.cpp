@@ -62,7 +62,18 @@ Amount amountOf(const Cell &cell)
     QString plain = text;
     if (plain.startsWith(u'¥') || plain.startsWith(u'￥'))
         plain.remove(0, 1);
-    plain.remove(u',');
+    if (plain.contains(u',')) {
+        // A comma is taken for a thousands separator only where it is one: the whole part
+        // in groups of three after a first group of one to three digits. In a file written
+        // with the decimal comma ("1,50", "0,125") dropping it would make the amount a
+        // hundred or a thousand times larger, so any other comma refuses the row.
+        static const QRegularExpression grouped(u"^-?[1-9]\\d{0,2}(?:,\\d{3})+(?:\\.\\d+)?$"_s);
+        if (!grouped.match(plain).hasMatch())
+            return {std::nullopt,
+                    u"收款金额“%1”中的逗号不是千位分隔符（应是 1,234.50 这样每三位一个逗号）；"
+                    u"若逗号是小数点，请改成“.”"_s.arg(cell.text)};
+        plain.remove(u',');
+    }
     static const QRegularExpression pattern(u"^(-?)(\\d+)(?:\\.(\\d+))?$"_s);
     const QRegularExpressionMatch match = pattern.match(plain);
     if (!match.hasMatch())

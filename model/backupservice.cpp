@@ -363,13 +363,18 @@ QString damageOf(const QString &path, bool *locked = nullptr, CheckMode mode = C
     std::unique_ptr<ResultSet> check = candidate.executeQuery(u"PRAGMA integrity_check(5)"_s);
     while (check && check->next())
         findings.append(check->stringForColumnIndex(0).value_or(QString()));
+    bool stoppedByLock = false;
     if (!check) {
-        isLock(candidate.lastErrorCode());
+        stoppedByLock = isLock(candidate.lastErrorCode());
         findings.append(failure());
     } else if (check->hasError()) {
-        isLock(check->errorCode());
+        stoppedByLock = isLock(check->errorCode());
         findings.append(describeDatabaseError(check->errorCode(), check->errorMessage()));
     }
+    // Another program's lock stopped the check before it could tell: the file may well be
+    // whole, and is not called damaged.
+    if (stoppedByLock)
+        return u"无法检查文件：%1"_s.arg(findings.constLast());
     if (findings != QStringList(u"ok"_s))
         return u"文件已损坏：%1"_s.arg(findings.join(u'；'));
     return {};

@@ -156,6 +156,30 @@ bool isUnreadable(ResultSet &rows, StoredDateTimeReader &dates)
     return false;
 }
 
+// A list's own connection on a worker thread: read only and quiet; it gives way to this
+// program's saves, for a search reading a whole book holds the file's shared lock for
+// seconds, past the time a save waits for it; and it stops at once when its read is given
+// up, where a search that finds little would run to its end before it next looked.
+void prepareReader(Database &database, const std::atomic_bool *cancel)
+{
+    database.setOpenReadOnly(true);
+    database.setLogsErrors(false);
+    database.setYieldsToWriters(true);
+    database.setYieldsTo(Database::YieldsTo::ForegroundWriters);
+    database.setCancel(cancel);
+}
+
+// A statement that gave way to a save is run again; but not for ever, should saves come
+// faster than it can read.
+constexpr int giveWayLimit = 100;
+
+// Whether a read stopped on `code` to let a save through, and is to be tried again: not
+// when it was given up.
+bool gaveWay(int code, const std::atomic_bool *cancel)
+{
+    return isInterruption(code) && !(cancel && *cancel);
+}
+
 } // namespace
 
 int ReceiptList::collate(const QString &a, const QString &b)
@@ -307,8 +331,7 @@ void ReceiptList::sortHeld()
             return;
         }
         Database own(path, Database::OpenMode::ExistingFileOnly);
-        own.setOpenReadOnly(true);
-        own.setLogsErrors(false);
+        prepareReader(own, job->cancel.get());
         if (own.open())
             sortRows(&own, *job);
     });
@@ -472,17 +495,17 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
             qint64 firstRow = 0, lastRow = -1; // of byRow
             bool read = false;
         };
-        const auto readPart = [&](Database &from, Part &part) {
+        const auto readPartOnce = [&](Database &from, Part &part) -> int {
             QHash<QByteArrayView, qint64> distinctIndex;
             std::unique_ptr<ResultSet> rows = from.executeQuery(part.sql);
             if (!rows)
-                return;
+                return from.lastErrorCode();
             QByteArrayView previous;
             qint64 previousValue = missing;
             qint64 count = 0;
             while (rows->next()) {
                 if ((++count & 0xffff) == 0 && job.cancel && *job.cancel)
-                    return;
+                    return 0;
                 const qint64 row = rows->int64ForColumnIndex(0);
                 const QByteArrayView text
                     = rows->bytesForColumnIndex(1).value_or(QByteArrayView());
@@ -513,6 +536,21 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
                 }
             }
             part.read = !rows->hasError();
+            return rows->errorCode();
+        };
+        // A part read again after it gave way to a save starts afresh: its rows are
+        // written again, and a row gone meanwhile must not keep a place from before.
+        const auto readPart = [&](Database &from, Part &part) {
+            for (int attempt = 0;; ++attempt) {
+                if (!gaveWay(readPartOnce(from, part), job.cancel.get()) || attempt == giveWayLimit)
+                    return;
+                part.distinct.clear();
+                if (whole)
+                    std::fill(byRow.begin() + part.firstRow, byRow.begin() + part.lastRow + 1,
+                              missing);
+                else
+                    byRowSparse.clear();
+            }
         };
         const QString select = u"select rowid, %1 from tb_receipt"_s.arg(column);
         std::vector<Part> parts;
@@ -536,8 +574,7 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
         if (parts.size() > 1) {
             secondReader = std::jthread([&, path = database->databasePath()] {
                 Database own(path, Database::OpenMode::ExistingFileOnly);
-                own.setOpenReadOnly(true);
-                own.setLogsErrors(false);
+                prepareReader(own, job.cancel.get());
                 if (own.open())
                     readPart(own, parts[1]);
             });
@@ -702,8 +739,7 @@ void ReceiptList::readOnThread(const ReadRequest &request, std::function<void(Re
     const QString path = m_book.connection().dbURL();
     QThread *worker = QThread::create([job, request, path] {
         Database own(path, Database::OpenMode::ExistingFileOnly);
-        own.setOpenReadOnly(true);
-        own.setLogsErrors(false);
+        prepareReader(own, job->cancel.get());
         if (!own.open()) {
             job->result.error = describeDatabaseError(own.lastErrorCode(), own.lastErrorMessage());
             return;
@@ -807,7 +843,20 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
     // holds up a writer for longer than one chunk takes.
     QString after; // the place the last chunk ended at, as a condition
     qsizetype numberLength = -1;
+    // A chunk that gave way to a save is read again from where it began, as if the save
+    // had come between two chunks; what it had read so far goes.
+    int gaveWayCount = 0;
+    const auto readAgain = [&](int code) {
+        return gaveWay(code, cancel) && ++gaveWayCount <= giveWayLimit;
+    };
     for (;;) {
+        const size_t entriesBefore = entries.size();
+        const qsizetype distinctRowsBefore = distinctOfRow.size();
+        const size_t dateKeysBefore = dateKeys.size();
+        const int skippedBefore = result.skipped;
+        const bool uniformBefore = result.uniformNumbers;
+        const qsizetype numberLengthBefore = numberLength;
+        const qint64 highestBefore = result.highestRow;
         const qint64 chunk = request.limit > 0 ? request.limit
                                                : (request.byParts ? chunkSize : -1);
         const QString sql
@@ -819,8 +868,11 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                                 request.where, after)
                   .arg(chunk < 0 && request.onServer ? u"all"_s : QString::number(chunk));
         std::unique_ptr<ResultSet> rows = database.executeQuery(sql);
-        if (!rows)
+        if (!rows) {
+            if (readAgain(database.lastErrorCode()))
+                continue;
             return failed(database.lastErrorCode(), database.lastErrorMessage());
+        }
         qint64 inChunk = 0;
         QString lastNumber;
         qint64 lastRow = 0;
@@ -870,8 +922,20 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                 dateKeys.push_back(key);
             }
         }
-        if (rows->hasError())
-            return failed(rows->errorCode(), rows->errorMessage());
+        if (rows->hasError()) {
+            if (cancel && *cancel)
+                return {};
+            if (!readAgain(rows->errorCode()))
+                return failed(rows->errorCode(), rows->errorMessage());
+            entries.resize(entriesBefore);
+            distinctOfRow.resize(distinctRowsBefore);
+            dateKeys.resize(dateKeysBefore);
+            result.skipped = skippedBefore;
+            result.uniformNumbers = uniformBefore;
+            numberLength = numberLengthBefore;
+            result.highestRow = highestBefore;
+            continue;
+        }
         if (chunk < 0 || inChunk < chunk || request.limit > 0)
             break;
         if (cancel && *cancel)
@@ -890,14 +954,25 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                 rowids.append(QString::number(entry.row));
             ofRows = u" where r.rowid in (%1)"_s.arg(rowids.join(u','));
         }
-        std::unique_ptr<ResultSet> voids = database.executeQuery(
-            u"select r.rowid from tb_void v join tb_receipt r on r.id = v.receiptId"_s + ofRows);
-        if (!voids)
-            return failed(database.lastErrorCode(), database.lastErrorMessage());
-        while (voids->next())
-            voided.insert(voids->int64ForColumnIndex(0));
-        if (voids->hasError())
-            return failed(voids->errorCode(), voids->errorMessage());
+        for (;;) {
+            std::unique_ptr<ResultSet> voids = database.executeQuery(
+                u"select r.rowid from tb_void v join tb_receipt r on r.id = v.receiptId"_s
+                + ofRows);
+            if (!voids) {
+                if (readAgain(database.lastErrorCode()))
+                    continue;
+                return failed(database.lastErrorCode(), database.lastErrorMessage());
+            }
+            while (voids->next())
+                voided.insert(voids->int64ForColumnIndex(0));
+            if (!voids->hasError())
+                break;
+            if (cancel && *cancel)
+                return {};
+            if (!readAgain(voids->errorCode()))
+                return failed(voids->errorCode(), voids->errorMessage());
+            voided.clear();
+        }
     }
 
     // Counted where they were read: the window's thread only takes the result. Of the

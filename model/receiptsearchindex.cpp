@@ -100,6 +100,9 @@ bool ReceiptSearchIndex::fill(const QString &databasePath,
                               const std::atomic_bool *stop)
 {
     Database database(databasePath, Database::OpenMode::ExistingFileOnly);
+    // Its batches wait for a list's read to end: interrupted at each one, a search that
+    // reads every receipt (as it must until the index is whole) would never end.
+    database.setWritesInBackground(true);
     if (!database.open())
         return false;
     std::optional<qint64> mark = filledTo(database);

@@ -65,12 +65,12 @@ std::optional<QString> decodeText(const unsigned char *text, int length)
     return result;
 }
 
-// The open connections that yield to a waiting writer, and the lock that keeps one from
-// closing while another thread interrupts it.
+// The open connections that yield to a waiting writer (and to which writers), and the lock
+// that keeps one from closing while another thread interrupts it.
 struct YieldingConnections
 {
     QMutex mutex;
-    QSet<sqlite3 *> handles;
+    QHash<sqlite3 *, Database::YieldsTo> handles;
 };
 
 YieldingConnections &yieldingConnections()
@@ -143,13 +143,14 @@ QString Database::serverPassword()
     return passwordForThisRun();
 }
 
-void Database::interruptYieldingConnections(sqlite3 *except)
+void Database::interruptYieldingConnections(sqlite3 *except, Writer waiting)
 {
     YieldingConnections &yielding = yieldingConnections();
     const QMutexLocker locker(&yielding.mutex);
-    for (sqlite3 *handle : std::as_const(yielding.handles)) {
-        if (handle != except)
-            sqlite3_interrupt(handle);
+    for (auto it = yielding.handles.cbegin(); it != yielding.handles.cend(); ++it) {
+        if (it.key() != except
+            && (waiting == Writer::Foreground || it.value() == YieldsTo::EveryWriter))
+            sqlite3_interrupt(it.key());
     }
 }
 
@@ -509,13 +510,20 @@ bool Database::open()
     }
     if (m_maxBusyRetryTimeInterval > 0)
         sqlite3_busy_handler(m_handle, &Database::busyHandler, this);
+    if (m_cancel)
+        sqlite3_progress_handler(m_handle, 1000, &Database::progressHandler, this);
     if (m_yieldsToWriters) {
         YieldingConnections &yielding = yieldingConnections();
         const QMutexLocker locker(&yielding.mutex);
-        yielding.handles.insert(m_handle);
+        yielding.handles.insert(m_handle, m_yieldsTo);
     }
     m_isOpen = true;
     return true;
+}
+
+int Database::progressHandler(void *context)
+{
+    return static_cast<Database *>(context)->m_cancel->load() ? 1 : 0;
 }
 
 int Database::busyHandler(void *context, int count)
@@ -523,8 +531,12 @@ int Database::busyHandler(void *context, int count)
     auto *self = static_cast<Database *>(context);
     if (count == 0) {
         self->m_busyStartTime = monotonicSeconds();
-        // A check of this program holding the lock lets go of it now, not at its end.
-        interruptYieldingConnections(self->m_handle);
+        // A check or a list's read of this program holding the lock lets go of it now, not
+        // at its end.
+        if (!self->m_yieldsToWriters)
+            interruptYieldingConnections(self->m_handle,
+                                         self->m_writesInBackground ? Writer::Background
+                                                                    : Writer::Foreground);
         return 1;
     }
     if (monotonicSeconds() - self->m_busyStartTime >= self->m_maxBusyRetryTimeInterval)

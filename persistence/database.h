@@ -142,15 +142,35 @@ public:
     double maxBusyRetryTimeInterval() const { return m_maxBusyRetryTimeInterval; }
     void setMaxBusyRetryTimeInterval(double seconds) { m_maxBusyRetryTimeInterval = seconds; }
 
-    // A long read on a worker thread (the quick check of the whole file) holds the file's
-    // shared lock, which a save of another connection must wait out before it can commit.
-    // A connection that yields is interrupted whenever another connection of this process
-    // starts waiting for a lock: its statement fails with SQLITE_INTERRUPT, its lock goes,
-    // and it tries again later. Set before open().
+    // A long read on a worker thread (the quick check of the whole file, a list read or
+    // searched on its own connection) holds the file's shared lock, which a save of another
+    // connection must wait out before it can commit. A connection that yields is
+    // interrupted whenever another connection of this process starts waiting for a lock:
+    // its statement fails with SQLITE_INTERRUPT, its lock goes, and it tries again later.
+    // A connection that yields never interrupts others itself: the writer it waits for
+    // has done that. Set before open().
     void setYieldsToWriters(bool yields) { m_yieldsToWriters = yields; }
-    // Interrupts the statement running on each open yielding connection but `except`; safe
-    // from any thread (the window closing while its check runs).
-    static void interruptYieldingConnections(sqlite3 *except = nullptr);
+    // Which writers a yielding connection gives way to: every one (the quick check), or
+    // all but those that write in the background (a list's reads: the search index's
+    // fill commits a batch every few hundred milliseconds, and a search reading the whole
+    // book would start over at each one of them, never to finish).
+    enum class YieldsTo { EveryWriter, ForegroundWriters };
+    void setYieldsTo(YieldsTo yieldsTo) { m_yieldsTo = yieldsTo; }
+    // A writer behind the window (the search index's fill), which waits for the lists'
+    // reads to end rather than interrupting them. Set before open().
+    void setWritesInBackground(bool background) { m_writesInBackground = background; }
+    // Interrupts the statement running on each open yielding connection but `except` that
+    // gives way to a writer of the kind waiting; safe from any thread (the window closing
+    // while its check runs).
+    enum class Writer { Foreground, Background };
+    static void interruptYieldingConnections(sqlite3 *except = nullptr,
+                                             Writer waiting = Writer::Foreground);
+    // A read its owner may give up on another thread (a list read again before it was
+    // done): once *cancel is true the statement running stops with SQLITE_INTERRUPT within
+    // a thousand of SQLite's instructions, where it would otherwise run to its end, holding
+    // the file's shared lock all the while. Set before open(); *cancel must outlive the
+    // connection.
+    void setCancel(const std::atomic_bool *cancel) { m_cancel = cancel; }
 
     bool open();
     bool close();
@@ -199,6 +219,7 @@ public:
 private:
     friend class ResultSet;
     static int busyHandler(void *context, int count);
+    static int progressHandler(void *context);
     void resultSetDidClose(ResultSet *resultSet) { m_openResultSets.remove(resultSet); }
 
     QString m_databasePath;
@@ -213,6 +234,9 @@ private:
     double m_busyStartTime = 0;
     int m_openErrorCode = 0;
     bool m_yieldsToWriters = false;
+    YieldsTo m_yieldsTo = YieldsTo::EveryWriter;
+    bool m_writesInBackground = false;
+    const std::atomic_bool *m_cancel = nullptr;
     QSet<ResultSet *> m_openResultSets;
     std::unique_ptr<PgConnection> m_server;
     bool m_inTransaction = false;

@@ -40,8 +40,16 @@ QString describeDatabaseError(int code, const QString &message)
         return u"数据库缺少表 %1"_s.arg(table);
     switch (code & 0xff) {
     case SQLITE_BUSY:
+        // This program's own reads give way to its writes (Database::setYieldsToWriters):
+        // a lock still held past the busy interval is another program's, most likely
+        // another copy of Quenta writing (an import from the command line runs as one
+        // transaction).
+        return u"账本正被其他程序占用（另一个 Quenta 正在导入？），请稍后再试"_s;
     case SQLITE_LOCKED:
-        return u"数据库正被其他程序占用，请稍后再试"_s;
+        // Held by another statement of the same connection, not by another program.
+        return u"账本正被本程序的另一项操作占用，请稍后再试"_s;
+    case SQLITE_INTERRUPT:
+        return u"读取让位给保存后没有完成，请稍后再试"_s;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
         return u"数据库文件已损坏"_s;
@@ -63,4 +71,9 @@ QString describeDatabaseError(int code, const QString &message)
 bool isLockError(int code)
 {
     return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
+}
+
+bool isInterruption(int code)
+{
+    return (code & 0xff) == SQLITE_INTERRUPT;
 }

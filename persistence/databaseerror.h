@@ -21,3 +21,6 @@ inline constexpr int serverBookHeld = (1 << 21) | 5;
 // Whether `code` says another program's lock stopped the statement (busy or locked),
 // which tells nothing about the file itself.
 bool isLockError(int code);
+// Whether `code` says the statement was interrupted: a read that gave way to a writer of
+// this program, or one given up (Database::setYieldsToWriters, Database::setCancel).
+bool isInterruption(int code);

@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "booklock.h"
 #include "printsettings.h"
+#include "receiptbook.h"
+#include "sqlitehelper.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 using namespace Qt::StringLiterals;
 
@@ -47,6 +53,7 @@ private Q_SLOTS:
     void unwritableRuntimeFolder();
     void lockWithoutARunningHolder_data();
     void lockWithoutARunningHolder();
+    void saveWhileOtherProgramsImport();
 
 private:
     QString path(const QString &name) const { return m_env->documentsPath() + u'/' + name; }
@@ -568,6 +575,55 @@ void tst_CommandLine::lockWithoutARunningHolder()
     }
     if (status == 0)
         QVERIFY(!QFile::exists(probe.lockFilePath()));
+}
+
+// A save of this program while imports of other copies run on the book (one of them
+// writing, the others turned away by its lock) fails on that lock once its wait is over,
+// and says so in Chinese: what holds the book is another program, most likely an import.
+void tst_CommandLine::saveWhileOtherProgramsImport()
+{
+    QByteArray rows = "收据单号,收款日期,交款单位,收款金额\r\n";
+    for (int i = 1000; i < 51000; ++i)
+        rows += QByteArray::number(i) + ",2024-05-01,甲公司,12.50\r\n";
+    QVERIFY(writeFile(path(u"many.csv"_s), rows));
+    std::vector<std::unique_ptr<QProcess>> imports;
+    const auto stop = qScopeGuard([&] {
+        for (const auto &import : imports)
+            import->waitForFinished(120000);
+    });
+    for (int i = 0; i < 3; ++i) {
+        imports.push_back(std::make_unique<QProcess>());
+        imports.back()->start(QCoreApplication::applicationDirPath() + u"/quenta"_s,
+                              {u"--import"_s, path(u"many.csv"_s), u"--renumber"_s});
+    }
+    // Until one of them is writing: a write transaction cannot begin beside its own.
+    sqlite3 *probe = nullptr;
+    QCOMPARE(sqlite3_open_v2(QFile::encodeName(m_env->databasePath()).constData(), &probe,
+                             SQLITE_OPEN_READWRITE, nullptr),
+             SQLITE_OK);
+    const auto closeProbe = qScopeGuard([probe] { sqlite3_close(probe); });
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [probe] {
+            if (sqlite3_exec(probe, "begin immediate", nullptr, nullptr, nullptr) != SQLITE_OK)
+                return true;
+            sqlite3_exec(probe, "rollback", nullptr, nullptr, nullptr);
+            return false;
+        }(),
+        60000);
+
+    SQLiteHelper::shared().db().setMaxBusyRetryTimeInterval(0.2);
+    Receipt receipt;
+    receipt.id = u"NEW"_s;
+    receipt.receiptNo = u"0000002"_s;
+    receipt.receiptDate = QDateTime(QDate(2024, 5, 2), QTime(0, 0));
+    receipt.payer = u"乙"_s;
+    receipt.total = 3;
+    const IssueResult saved = ReceiptBook::shared().issue(receipt);
+    QVERIFY(!saved.saved);
+    QVERIFY2(saved.error.contains(u"其他程序占用（另一个 Quenta 正在导入？）"_s),
+             qPrintable(saved.error));
+    static const QRegularExpression latin(u"[A-Za-z]"_s);
+    QVERIFY2(!QString(saved.error).remove(u"Quenta"_s).contains(latin), qPrintable(saved.error));
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -70,6 +70,44 @@ bool writeZip(const QString &path, const QList<std::pair<const char *, QByteArra
     return zip_close(archive) == 0;
 }
 
+// What a hostile archive tells of its part `name`, in its local header and in the
+// central directory alike: the size it unpacks to, or another name of as many bytes.
+// libzip writes what it was given truthfully, so the lies are put into its bytes.
+bool alterZipEntry(const QString &path, const QByteArray &name, std::optional<quint32> size,
+                   const QByteArray &newName = {})
+{
+    QByteArray bytes = fileBytes(path);
+    int altered = 0;
+    // Signature, offset of the unpacked size and of the name's length, where the name is.
+    const struct
+    {
+        const char *signature;
+        int size, nameLength, name;
+    } headers[] = {
+        {"PK\x03\x04", 22, 26, 30},
+        {"PK\x01\x02", 24, 28, 46},
+    };
+    for (const auto &header : headers) {
+        for (qsizetype at = bytes.indexOf(header.signature); at >= 0;
+             at = bytes.indexOf(header.signature, at + 4)) {
+            const auto le16 = [&](qsizetype i) {
+                return int(uchar(bytes.at(i))) | int(uchar(bytes.at(i + 1))) << 8;
+            };
+            const int length = le16(at + header.nameLength);
+            if (bytes.mid(at + header.name, length) != name)
+                continue;
+            if (size) {
+                for (int i = 0; i < 4; ++i)
+                    bytes[at + header.size + i] = char((*size >> (8 * i)) & 0xff);
+            }
+            if (!newName.isEmpty() && newName.size() == length)
+                bytes.replace(at + header.name, length, newName);
+            ++altered;
+        }
+    }
+    return altered == 2 && writeFile(path, bytes);
+}
+
 QByteArray sheetXml(const QByteArray &rows)
 {
     return "<?xml version=\"1.0\"?><worksheet xmlns=\"http://schemas.openxmlformats.org/"
@@ -103,6 +141,11 @@ private Q_SLOTS:
     void refusals();
     void numberIdentity_data();
     void numberIdentity();
+    void commasInAmounts_data();
+    void commasInAmounts();
+    void archiveThatLies_data();
+    void archiveThatLies();
+    void bookHeldByAnotherProgram();
     void numbering();
     void renumberingSkipsIssuedNumbers();
     void cancelledImportChangesNothing();
@@ -319,6 +362,129 @@ void tst_Import::refusals()
                  && result.problems.constFirst().reason.contains(reason),
              qPrintable(BookImport::report(result)));
     QCOMPARE(fileHash(env.databasePath()), before);
+}
+
+void tst_Import::commasInAmounts_data()
+{
+    QTest::addColumn<QByteArray>("amount");
+    QTest::addColumn<std::optional<qint64>>("fen");
+    using Fen = std::optional<qint64>;
+    const Fen refused;
+
+    QTest::newRow("thousands with decimals") << QByteArray("1,234.50") << Fen(123450);
+    QTest::newRow("thousands, no decimals") << QByteArray("12,345") << Fen(1234500);
+    QTest::newRow("millions") << QByteArray("1,234,567.89") << Fen(123456789);
+    QTest::newRow("negative") << QByteArray("-1,234") << Fen(-123400);
+    QTest::newRow("with the yuan sign") << QByteArray("¥1,234.5") << Fen(123450);
+    // A decimal comma, or commas a hand put anywhere: never a larger amount.
+    QTest::newRow("decimal comma, two places") << QByteArray("1,50") << Fen();
+    QTest::newRow("decimal comma, one place") << QByteArray("1,5") << Fen();
+    QTest::newRow("decimal comma, three places") << QByteArray("0,125") << Fen();
+    QTest::newRow("decimal comma after grouping dots") << QByteArray("1.234,5") << Fen();
+    QTest::newRow("groups of one") << QByteArray("1,2,3") << Fen();
+    QTest::newRow("uneven groups") << QByteArray("12,34,5.6") << Fen();
+    QTest::newRow("first group of four") << QByteArray("1234,567") << Fen();
+    QTest::newRow("comma at the end") << QByteArray("1,234,") << Fen();
+    QTest::newRow("comma first") << QByteArray(",123") << Fen();
+}
+
+// A comma in an amount is a thousands separator only where it groups the whole part by
+// three; any other is refused with its row, for dropping it multiplies the amount.
+void tst_Import::commasInAmounts()
+{
+    QFETCH(QByteArray, amount);
+    QFETCH(std::optional<qint64>, fen);
+    TestEnvironment env;
+    env.createDatabase();
+    QVERIFY(
+        writeFile(file(u"a.csv"_s), csvHeader + "0000002,2024-05-01,甲,\"" + amount + "\",,\r\n"));
+    const BookImport::Result result = importFile(file(u"a.csv"_s));
+    if (fen) {
+        QVERIFY2(result.ok, qPrintable(BookImport::report(result)));
+        QCOMPARE(result.fen, *fen);
+        return;
+    }
+    QVERIFY(!result.ok);
+    QCOMPARE(result.problems.size(), 1);
+    QCOMPARE(result.problems.constFirst().row, 2);
+    const QString reason = result.problems.constFirst().reason;
+    QVERIFY2(reason.contains(u"“%1”"_s.arg(QString::fromUtf8(amount)))
+                 && reason.contains(u"千位分隔符"_s),
+             qPrintable(reason));
+}
+
+void tst_Import::archiveThatLies_data()
+{
+    QTest::addColumn<QByteArray>("sheetRows");
+    QTest::addColumn<std::optional<quint32>>("declaredSize");
+    QTest::addColumn<bool>("twoSheetsOfOneName");
+    QTest::addColumn<QString>("reason"); // empty: imported
+
+    const QByteArray receipt
+        = "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>0000002</t></is></c>"
+          "<c r=\"B2\" t=\"inlineStr\"><is><t>2024-05-01</t></is></c>"
+          "<c r=\"C2\" t=\"inlineStr\"><is><t>甲</t></is></c><c r=\"D2\"><v>12.5</v></c></row>";
+    QTest::newRow("declares 2 GB, unpacks to 1 KB")
+        << receipt << std::optional<quint32>(0x80000000u) << false << QString();
+    // Only the bytes counted as they come stop this one.
+    QTest::newRow("declares 1 KB, unpacks past the limit")
+        << QByteArray(64 * 1024 * 1024, ' ') << std::optional<quint32>(1024u) << false
+        << u"压缩炸弹"_s;
+    QTest::newRow("two sheets of one name") << receipt << std::optional<quint32>() << true
+                                            << u"两个部分同名（xl/worksheets/sheet1.xml）"_s;
+}
+
+// The sizes an archive declares for its parts, and its names, are the archive's word only:
+// a workbook is judged by what its parts really unpack to, and one that has two parts of
+// one name is refused rather than read from either.
+void tst_Import::archiveThatLies()
+{
+    QFETCH(QByteArray, sheetRows);
+    QFETCH(std::optional<quint32>, declaredSize);
+    QFETCH(bool, twoSheetsOfOneName);
+    QFETCH(QString, reason);
+    TestEnvironment env;
+    env.createDatabase();
+    const QString path = file(u"a.xlsx"_s);
+    QList<std::pair<const char *, QByteArray>> parts
+        = {{"xl/workbook.xml", workbookXml}, {"xl/worksheets/sheet1.xml", sheetXml(sheetRows)}};
+    if (twoSheetsOfOneName)
+        parts.append({"xl/worksheets/sheetX.xml", sheetXml({})});
+    QVERIFY(writeZip(path, parts));
+    if (declaredSize)
+        QVERIFY(alterZipEntry(path, "xl/worksheets/sheet1.xml", declaredSize));
+    if (twoSheetsOfOneName)
+        QVERIFY(alterZipEntry(path, "xl/worksheets/sheetX.xml", {}, "xl/worksheets/sheet1.xml"));
+    const QByteArray before = fileHash(env.databasePath());
+    const BookImport::Result result = importFile(path);
+    if (reason.isEmpty()) {
+        QVERIFY2(result.ok, qPrintable(BookImport::report(result)));
+        QCOMPARE(result.count, 1);
+        QCOMPARE(result.fen, 1250);
+        return;
+    }
+    QVERIFY(!result.ok);
+    QVERIFY2(!result.problems.isEmpty() && result.problems.constFirst().reason.contains(reason),
+             qPrintable(BookImport::report(result)));
+    QCOMPARE(fileHash(env.databasePath()), before);
+}
+
+// A book that another program holds locked past the wait is refused in Chinese, saying
+// that it is in use: not in SQLite's words, and not as a damaged file.
+void tst_Import::bookHeldByAnotherProgram()
+{
+    TestEnvironment env;
+    env.createDatabase();
+    QVERIFY(QFile::copy(env.databasePath(), file(u"other.db"_s)));
+    const HeldLock lock(file(u"other.db"_s));
+    QVERIFY(lock.isHeld());
+    const BookImport::Result result = importFile(file(u"other.db"_s));
+    QVERIFY(!result.ok);
+    QVERIFY(!result.problems.isEmpty());
+    const QString reason = result.problems.constFirst().reason;
+    QVERIFY2(reason.contains(u"其他程序占用"_s) && !reason.contains(u"损坏"_s)
+                 && !reason.contains(u"locked"_s),
+             qPrintable(reason));
 }
 
 // A workbook whose parts are where its relations say (not the usual names), counting days

@@ -7,10 +7,55 @@
 #include "testsupport.h"
 
 #include <QCollator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sqlite3.h>
+
+#include <thread>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The lists' reads held up at will. While slowSearch is set, SQLite's instr(), which a
+// search runs on each column of every row it reads, takes a millisecond on the lists' own
+// connections (not on the window's thread): a search of 25,000 receipts then holds the
+// book's shared lock for minutes, as a search of a million does for seconds.
+std::atomic_bool slowSearch = false;
+std::atomic_int slowCalls = 0;
+
+void slowInstr(sqlite3_context *context, int, sqlite3_value **values)
+{
+    if (sqlite3_value_type(values[0]) == SQLITE_NULL
+        || sqlite3_value_type(values[1]) == SQLITE_NULL)
+        return sqlite3_result_null(context);
+    if (slowSearch && QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        ++slowCalls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto text = [&](int i) {
+        return std::string_view(reinterpret_cast<const char *>(sqlite3_value_text(values[i])),
+                                size_t(sqlite3_value_bytes(values[i])));
+    };
+    const std::string_view haystack = text(0), needle = text(1);
+    const size_t at = haystack.find(needle);
+    if (at == std::string_view::npos)
+        return sqlite3_result_int(context, 0);
+    // Counted in characters, as SQLite counts them: the bytes that begin one.
+    const auto characters = std::count_if(haystack.begin(), haystack.begin() + qsizetype(at),
+                                          [](char c) { return (uchar(c) & 0xc0) != 0x80; });
+    sqlite3_result_int64(context, characters + 1);
+}
+
+int addSlowInstr(sqlite3 *db, char **, const sqlite3_api_routines *)
+{
+    return sqlite3_create_function(db, "instr", 2, SQLITE_UTF8, nullptr, &slowInstr, nullptr,
+                                   nullptr);
+}
+
+} // namespace
 
 // The rows of a list and their totals, as a list shows them.
 struct Shown
@@ -52,6 +97,8 @@ private Q_SLOTS:
     void sortedAgainAfterAnotherProgramsChange();
     void longRangeReadOnAThread_data();
     void longRangeReadOnAThread();
+    void aSaveWhileTheListsRead_data();
+    void aSaveWhileTheListsRead();
 
 private:
     static Shown shown(ReceiptList &list)
@@ -72,6 +119,25 @@ private:
         fresh.setSearch(search);
         fresh.setRange(begin, end);
         return shown(fresh);
+    }
+    // The list the lists should show, found by ReceiptFilter in the whole range as read.
+    Shown filtered(const QString &search)
+    {
+        const ReceiptBook::RangeRead range = ReceiptBook::shared().readRange(begin, end);
+        Shown expected;
+        const ReceiptFilter filter(search);
+        for (const Receipt &receipt : range.receipts) {
+            if (!filter.matches(receipt))
+                continue;
+            expected.ids.append(receipt.id);
+            if (receipt.voidReason) {
+                ++expected.voided;
+                continue;
+            }
+            ++expected.count;
+            expected.fen += qRound64(receipt.total * 100);
+        }
+        return expected;
     }
     Receipt newReceipt(const QString &id, const QString &payer, double total)
     {
@@ -424,21 +490,7 @@ void tst_ReceiptList::longRangeReadOnAThread()
         + u"insert into tb_void (receiptId, reason, voidDate) select 'L' || i, '重开', "
           u"'2024-06-01 00:00:00' from (select 1500 as i union select 25999) as v;"_s));
     ReceiptBook &book = ReceiptBook::shared();
-    const ReceiptBook::RangeRead range = book.readRange(begin, end);
-    QVERIFY(range.error.isEmpty());
-    Shown expected;
-    const ReceiptFilter filter(search);
-    for (const Receipt &receipt : range.receipts) {
-        if (!filter.matches(receipt))
-            continue;
-        expected.ids.append(receipt.id);
-        if (receipt.voidReason) {
-            ++expected.voided;
-            continue;
-        }
-        ++expected.count;
-        expected.fen += qRound64(receipt.total * 100);
-    }
+    const Shown expected = filtered(search);
     QVERIFY(expected.ids.size() > 8000);
 
     ReceiptList list(book);
@@ -450,6 +502,57 @@ void tst_ReceiptList::longRangeReadOnAThread()
     list.setSearch(search);
     QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 120000);
     QCOMPARE(shown(list), expected);
+}
+
+void tst_ReceiptList::aSaveWhileTheListsRead_data()
+{
+    QTest::addColumn<QStringList>("typed"); // the search field after each key
+    QTest::newRow("searches typed and cleared") << QStringList {
+        u"星"_s, u"星河"_s, u"星河华"_s, QString(), u"0"_s, u"005"_s, u"00543"_s, QString()};
+    QTest::newRow("a search still reading") << QStringList {u"星"_s};
+}
+
+// The lists read on connections of their own, and a search reads every receipt of the
+// range: it holds the book's shared lock for as long as that takes, which a save must
+// wait out to commit. Neither the reads given up as the search changed nor the one still
+// running may make the save fail: they give way to it, and the one that is still of use
+// reads again, the new receipt with the rest.
+void tst_ReceiptList::aSaveWhileTheListsRead()
+{
+    QUENTA_SKIP_ON_SERVER("a file's lock");
+    QFETCH(QStringList, typed);
+    QVERIFY(m_env->execRaw(
+        u"with recursive n(i) as (select 1000 union all select i + 1 from n where i < 26000) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, createDate, "
+        u"isDeleted) select 'L' || i, printf('%07d', i), printf('2024-05-%02d 00:00:00', 1 + i "
+        u"% 31), case when i % 7 = 0 then '星河文化' else char(0x7532 + i % 3) || '公司' end, "
+        u"'学费', printf('%d.%02d', i % 900, i % 100), '2024-05-01 09:00:00', '0' from n;"
+        u"update tb_receiptNo set currNum = '26001';"_s));
+    ReceiptBook &book = ReceiptBook::shared();
+    QVERIFY(book.connection().open()); // the window's connection, as it was before any list
+    slowCalls = 0;
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&addSlowInstr));
+    slowSearch = true;
+    const auto restore = qScopeGuard([] {
+        slowSearch = false;
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&addSlowInstr));
+    });
+
+    ReceiptList list(book);
+    list.setRange(begin, end);
+    // As fast as a hand types: each search has begun reading when the next key comes.
+    for (const QString &text : std::as_const(typed)) {
+        list.setSearch(text);
+        QTest::qWait(100);
+    }
+    QTRY_VERIFY(slowCalls > 0);
+    const IssueResult saved = book.issue(newReceipt(u"NEW"_s, u"星河文化"_s, 12.5));
+    slowSearch = false;
+    QVERIFY2(saved.saved, qPrintable(saved.error));
+    QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 60000);
+    QCOMPARE(list.error(), QString());
+    QVERIFY(list.rowOf(u"NEW"_s));
+    QCOMPARE(shown(list), filtered(typed.constLast()));
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiptList)
