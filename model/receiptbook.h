@@ -193,6 +193,8 @@ public:
     // Whether the receipt `id` is in the book; nothing when that cannot be read.
     std::optional<bool> isStored(const QString &id);
     static QString unconfirmedText();
+    // What a failed save adds when the server could not be reached; empty otherwise.
+    QString keptWhenLost() const;
     // Writes the editable fields of `receipt` to the stored receipt `id`. Refused for a
     // receipt gone meanwhile or voided. With `asOpened` (the receipt as read when it was
     // opened for editing), refused as well when the stored one is no longer that receipt

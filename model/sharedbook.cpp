@@ -21,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QStorageInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -506,8 +507,20 @@ bool verifyBackup(PgConnection &server, const QString &path, const Snapshot &sna
 bool writeBackup(PgConnection &server, const QString &path, Snapshot *snapshot, QString *error)
 {
     QFile::remove(path);
-    if (!QFile::copy(SQLiteHelper::templatePath(), path)) {
+    QFile templateFile(SQLiteHelper::templatePath());
+    if (!templateFile.exists()) {
         *error = u"找不到数据库模板：%1"_s.arg(SQLiteHelper::templatePath());
+        return false;
+    }
+    if (!templateFile.copy(path)) {
+        // The template is there: the backup's folder is what failed (full, read-only, gone).
+        const QStorageInfo disk(QFileInfo(path).absolutePath());
+        const QString reason = disk.isValid() && disk.bytesAvailable() < templateFile.size() * 2
+            ? u"磁盘已满"_s
+            : disk.isValid() && disk.isReadOnly() ? u"文件夹只能读取"_s
+                                                  : templateFile.errorString();
+        QFile::remove(path);
+        *error = u"无法写入备份文件 %1：%2"_s.arg(path, reason);
         return false;
     }
     QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);

@@ -18,8 +18,17 @@ Transaction::~Transaction()
 
 bool Transaction::begin()
 {
-    if (m_active || !m_database.isOpen())
+    if (m_active)
         return false;
+    if (!m_database.isOpen()) {
+        // Closed by a failure just before (a server gone): that failure is the reason.
+        noteError();
+        if (m_errorCode == 0) {
+            m_errorCode = SQLITE_MISUSE;
+            m_errorMessage = u"database is not open"_s;
+        }
+        return false;
+    }
     // A server takes its locks row by row as the transaction goes (a numbering row is
     // locked with SELECT … FOR UPDATE): only a file is locked as a whole at the start.
     m_active = m_database.executeStatements(

@@ -64,6 +64,8 @@ private Q_SLOTS:
     void saveWhoseAnswerWasLost();
     void importWhoseAnswerWasLost();
     void shownNumberMovesWhenAnotherDeskTakesIt();
+    void saveDuringAnOutageSaysSo();
+    void importHoldsTheNumbering();
     void payloads();
 
 private:
@@ -452,6 +454,62 @@ void tst_Desks::shownNumberMovesWhenAnotherDeskTakesIt()
     QCOMPARE(moved.first().at(0).toString(), u"0000001"_s);
     QCOMPARE(moved.first().at(1).toString(), u"0000002"_s);
     QCOMPARE(store.receiptEdit().receiptNo, u"0000002"_s);
+}
+
+// The server stopped: the save says that the book cannot be reached and that what was typed
+// is kept, not "数据库错误".
+void tst_Desks::saveDuringAnOutageSaysSo()
+{
+    AppStore &store = AppStore::shared();
+    store.newReceipt();
+    fillForm(u"ID-甲"_s, u"甲"_s, 5);
+    PgTestServer &server = PgTestServer::shared();
+    QVERIFY(server.stop(u"fast"_s));
+    const auto restart = qScopeGuard([&server] { server.start(); });
+    QVERIFY(!store.insertReceipt());
+    QVERIFY2(store.saveError().startsWith(u"保存失败：共享账本连接中断"_s),
+             qPrintable(store.saveError()));
+    QVERIFY2(store.saveError().contains(u"表单中的内容还在"_s), qPrintable(store.saveError()));
+    QCOMPARE(store.receiptEdit().payer, u"甲"_s);
+    QVERIFY2(server.start(), qPrintable(server.logTail()));
+    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    QCOMPARE(m_env->receiptCount(), 1);
+}
+
+// An import takes its numbers (renumbered or the file's) and moves the counter under the
+// numbering's lock: a desk saving meanwhile waits for it instead of taking a number the
+// import is about to store.
+void tst_Desks::importHoldsTheNumbering()
+{
+    QByteArray csv = "收据单号,收款日期,交款单位,收款金额\n1,2024-05-01,甲,1.00\n";
+    for (int i = 101; i <= 2599; ++i)
+        csv += QByteArray::number(i) + ",2024-05-01,甲," + QByteArray::number(i) + ".00\n";
+    const QString file = QDir(m_env->documentsPath()).filePath(u"多.csv"_s);
+    QVERIFY(writeFile(file, csv));
+    QVERIFY(!saveNewReceipt(u"先"_s, 1).isEmpty()); // 0000001 taken: renumbered
+    QString error;
+    std::unique_ptr<BookImport::Source> source = ReceiptImport::open(file, &error);
+    QVERIFY(source);
+    PgConnection desk(m_env->databasePath());
+    QVERIFY(desk.open());
+    int tries = 0;
+    bool held = true;
+    BookImport::Options options;
+    options.renumber = true;
+    options.progress = [&](qint64) {
+        ++tries;
+        held = held
+            && !desk.executeStatements(u"begin; select * from tb_receiptNo for update nowait"_s)
+            && desk.lastError().sqlState == PgState::lockNotAvailable;
+        desk.executeStatements(u"rollback"_s);
+        return true;
+    };
+    const BookImport::Result result = ReceiptBook::shared().importReceipts(*source, options);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY(tries > 0);
+    QVERIFY(held);
+    QCOMPARE(result.renumbered.size(), 1);
+    QCOMPARE(m_env->receiptCount(), 2501);
 }
 
 void tst_Desks::payloads()

@@ -6,6 +6,9 @@
 #include "schemaupgrade.h"
 #include "testsupport.h"
 
+#include <QProcess>
+#include <QScopeGuard>
+#include <QUrl>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -25,6 +28,11 @@ private Q_SLOTS:
     void restoreWaitsUntilNoDeskIsConnected();
     void checkFindsWhatIsWrong_data();
     void checkFindsWhatIsWrong();
+    void copyRefusesTextsTheServerCannotHold_data();
+    void copyRefusesTextsTheServerCannotHold();
+    void importOfADeskWithEscapesOnStoresWhatWasWritten();
+    void importRefusesTextsTheServerCannotHold();
+    void backupToAFullDiskSaysSo();
 
 private:
     // A shared book made from the test's SQLite book; its URI, empty on failure.
@@ -212,6 +220,114 @@ void tst_SharedBackup::checkFindsWhatIsWrong()
     const Run backup = runQuenta({u"--book"_s, uri, u"--backup"_s, folder + u"/b.db"_s});
     QCOMPARE(backup.status, backsUp ? 0 : 1);
     QCOMPARE(filesBelow(folder), backsUp ? QStringList(u"b.db"_s) : QStringList());
+}
+
+// Texts a server cannot hold are not copied as something else (bytes that are no UTF-8
+// became NULL): the copy stops, naming the receipt, and nothing is made.
+void tst_SharedBackup::copyRefusesTextsTheServerCannotHold_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("no UTF-8")
+        << u"update tb_receipt set remark = cast(X'41C32842FF' as text) where id = 'R3'"_s
+        << u"收据 No.0000003的“remark”不是有效的 UTF-8 文字"_s;
+    QTest::newRow("a NUL")
+        << u"update tb_receipt set payer = 'a' || char(0) || 'b' where id = 'R4'"_s
+        << u"收据 No.0000004的“payer”含有空字符"_s;
+    QTest::newRow("in the history")
+        << u"update tb_history set detail = cast(X'7BFF7D' as text) where receiptId = 'R5'"_s
+        << u"操作记录第"_s;
+}
+
+void tst_SharedBackup::copyRefusesTextsTheServerCannotHold()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, told);
+    QVERIFY(m_env->execRaw(sql));
+    const QString database = m_server->createDatabase();
+    const Run run = runQuenta({u"--create-shared-book"_s, m_server->socketUri(database),
+                               u"--from"_s, m_env->databasePath()});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(told), qPrintable(run.err));
+    QVERIFY(run.err.contains(u"没有复制"_s));
+    std::optional<PgResult> tables = connect(m_server->socketUri(database))
+                                         ->executeQuery(u"select to_regclass('tb_receipt')"_s);
+    QVERIFY(tables);
+    QVERIFY(tables->isNull(0, 0));
+}
+
+// A desk's role that reads backslashes in quotes as escapes (set by itself, as anybody may)
+// imports a file whose texts end in a backslash: the book holds them as written, and the
+// rest of the row does not become statements.
+void tst_SharedBackup::importOfADeskWithEscapesOnStoresWhatWasWritten()
+{
+    const QString uri = sharedBook();
+    QVERIFY(!uri.isEmpty());
+    const QString database = QUrl(uri).path().mid(1);
+    const QString password = u"desk's pw"_s;
+    QVERIFY(m_server->createRole(u"escapes"_s, password));
+    QVERIFY(m_server->execute(u"grant all on all tables in schema public to escapes; "_s
+                              u"grant all on all sequences in schema public to escapes; "_s
+                              u"alter role escapes set standard_conforming_strings = off"_s,
+                              database));
+    const QString file = m_env->documentsPath() + u"/desk.csv"_s;
+    QVERIFY(writeFile(file,
+                      "收据单号,收款日期,交款单位,收款金额,备注信息\n"
+                      "0000801,2024-05-01,C:\\new\\table,5.00,\"x\\'); update tb_company set "
+                      "title = 'PWNED'; delete from tb_receipt; --\"\n"));
+    qputenv("PGPASSWORD", password.toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("PGPASSWORD"); });
+    const QString desk = m_server->tcpUri(database, u"escapes"_s);
+    const Run run = runQuenta({u"--book"_s, desk, u"--import"_s, file});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    std::optional<PgResult> stored = connect(uri)->executeQuery(
+        u"select payer, remark, (select count(*) from tb_receipt), "
+        u"(select count(*) from tb_company where title = 'PWNED') from tb_receipt "
+        u"where receiptNo = '0000801'"_s);
+    QVERIFY(stored);
+    QCOMPARE(stored->text(0, 0), u"C:\\new\\table"_s);
+    QCOMPARE(stored->text(0, 1),
+             u"x\\'); update tb_company set title = 'PWNED'; delete from tb_receipt; --"_s);
+    QCOMPARE(stored->int64(0, 2), 601);
+    QCOMPARE(stored->int64(0, 3), 0);
+}
+
+// Another book brought into a shared one: a NUL the server cannot hold is refused with its
+// row, not with a statement the server could not read.
+void tst_SharedBackup::importRefusesTextsTheServerCannotHold()
+{
+    const QString uri = m_server->socketUri(m_server->createDatabase());
+    QCOMPARE(runQuenta({u"--create-shared-book"_s, uri}).status, 0);
+    QVERIFY(m_env->execRaw(u"update tb_receipt set remark = 'a' || char(0) || 'b' "_s
+                           u"where id = 'R4'"_s));
+    const Run run = runQuenta({u"--book"_s, uri, u"--import"_s, m_env->databasePath()});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(u"第 4 行：备注信息含有空字符（U+0000），共享账本不能保存"_s),
+             qPrintable(run.err));
+    QVERIFY2(!run.err.contains(u"syntax"_s), qPrintable(run.err));
+    std::optional<PgResult> count
+        = connect(uri)->executeQuery(u"select count(*) from tb_receipt"_s);
+    QVERIFY(count);
+    QCOMPARE(count->int64(0, 0), 0);
+}
+
+// A backup to a disk with no room says so, and leaves nothing behind.
+void tst_SharedBackup::backupToAFullDiskSaysSo()
+{
+    const QString uri = sharedBook();
+    QVERIFY(!uri.isEmpty());
+    const QString folder = m_env->documentsPath() + u"/small"_s;
+    QVERIFY(QDir().mkpath(folder));
+    if (QProcess::execute(u"mount"_s,
+                          {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=16k"_s, u"tmpfs"_s, folder})
+        != 0)
+        QSKIP("a small disk cannot be mounted here (not root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, {folder}); });
+    const Run run = runQuenta({u"--book"_s, uri, u"--backup"_s, folder + u"/b.db"_s});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(u"磁盘已满"_s), qPrintable(run.err));
+    QVERIFY2(!run.err.contains(u"模板"_s), qPrintable(run.err));
+    QCOMPARE(filesBelow(folder), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_SharedBackup)
