@@ -28,13 +28,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// "$1, $2, …" for `values`, bound rather than written into the statement.
-QString parameterList(const QStringList &values)
+// A stored number in any padding, found on the index of the numbers' values (their texts
+// without the zeros before them) that the receipts and the history both have; $1 is
+// numberValueKey(). The empty text is no number of value 0.
+const QString numberValueCondition = u"ltrim(receiptNo, '0') = $1 and receiptNo <> ''"_s;
+
+QString numberValueKey(const QString &number)
 {
-    QString list;
-    for (qsizetype i = 1; i <= values.size(); ++i)
-        list += (i > 1 ? u", $"_s : u"$"_s) + QString::number(i);
-    return list;
+    const QString digits = ReceiptNumber::valueDigits(number);
+    return digits == u"0"_s ? QString(u""_s) : digits;
 }
 
 bool fail(QString *error, const QString &message)
@@ -470,12 +472,10 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
         return true;
     // The same number in another padding: "5" or "00000005" beside "0000005", stored
     // before numbers were padded on their way in, or under another numbering length.
-    QStringList others = ReceiptNumber::spellings(number);
-    others.removeAll(number);
-    if (!others.isEmpty()) {
-        const std::optional<qint64> padded = connection().count(
-            u"select count(*) from tb_receipt where receiptNo in (%1)"_s.arg(parameterList(others)),
-            others);
+    if (ReceiptNumber::isPlain(number)) {
+        const std::optional<qint64> padded
+            = connection().count(u"select count(*) from tb_receipt where "_s + numberValueCondition,
+                                 {numberValueKey(number)});
         if (!padded)
             return std::nullopt;
         if (*padded > 0)
@@ -496,12 +496,35 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
     return *otherwise > 0;
 }
 
+std::optional<bool> ReceiptBook::isTakenAsWritten(const QString &number)
+{
+    const std::optional<qint64> asText = connection().count(
+        u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s);
+    if (!asText)
+        return std::nullopt;
+    return *asText > 0;
+}
+
+std::optional<std::pair<qint64, qint64>> ReceiptBook::rowAndOtherUses(const Receipt &receipt)
+{
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select rowid, (select count(*) from tb_history where %1 and receiptId is distinct from "
+        u"$2) + "
+        u"(select count(*) from tb_receipt where %1 and id <> $2) from tb_receipt "
+        u"where id = $2"_s.arg(numberValueCondition),
+        {numberValueKey(receipt.receiptNo), receipt.id}, Database::Plan::Kept);
+    if (!rows || !rows->next())
+        return std::nullopt;
+    return std::pair {rows->int64ForColumnIndex(0), rows->int64ForColumnIndex(1)};
+}
+
 std::optional<bool> ReceiptBook::wasNumberIssued(const QString &number)
 {
-    const QStringList spellings = ReceiptNumber::spellings(number);
-    const std::optional<qint64> rows = connection().count(
-        u"select count(*) from tb_history where receiptNo in (%1)"_s.arg(parameterList(spellings)),
-        spellings);
+    const bool plain = ReceiptNumber::isPlain(number);
+    const std::optional<qint64> rows
+        = connection().count(u"select count(*) from tb_history where "_s
+                                 + (plain ? numberValueCondition : u"receiptNo = $1"_s),
+                             {plain ? numberValueKey(number) : number});
     if (rows)
         return *rows > 0;
     // A book from before the history was kept, only read (not brought up to date), has
@@ -515,27 +538,20 @@ std::optional<bool> ReceiptBook::wasNumberIssued(const QString &number)
 std::optional<bool> ReceiptBook::isNumberUsed(const QString &number, qint64 value)
 {
     // The number as written first, as the numbering has always asked; then, in one
-    // statement (a round trip less to a server across town), the number in any other
-    // padding among the receipts and in any padding in the history.
+    // statement (a round trip less to a server across town), the number in any padding
+    // among the receipts and in the history, each found on the index of their values.
     const std::optional<qint64> asText = connection().count(
         u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s);
     if (!asText)
         return std::nullopt;
     if (*asText > 0)
         return true;
-    QStringList spellings = ReceiptNumber::spellings(number);
-    spellings.removeAll(number);
-    spellings.prepend(number);
-    QString others;
-    for (qsizetype i = 2; i <= spellings.size(); ++i)
-        others += (i > 2 ? u", $"_s : u"$"_s) + QString::number(i);
-    // The history's parameters come first: SQLite numbers them as they first appear.
-    const QString sql = u"select (select count(*) from tb_history where receiptNo in (%1))"_s.arg(
-                            parameterList(spellings))
-        + (others.isEmpty()
-               ? QString()
-               : u" + (select count(*) from tb_receipt where receiptNo in (%1))"_s.arg(others));
-    const std::optional<qint64> used = connection().count(sql, spellings);
+    const bool plain = ReceiptNumber::isPlain(number);
+    const QString condition = plain ? numberValueCondition : u"receiptNo = $1"_s;
+    const std::optional<qint64> used
+        = connection().count(u"select (select count(*) from tb_history where %1) + "
+                             u"(select count(*) from tb_receipt where %1)"_s.arg(condition),
+                             {plain ? numberValueKey(number) : number}, Database::Plan::Kept);
     if (!used) {
         // A book from before the history was kept, only read (not brought up to date).
         if (connection().tableCount({u"tb_history"_s}) != 0)
@@ -855,79 +871,105 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             note = u"另：No.%1 在连接中断之前已经存入账本"_s.arg(earlier.receiptNo);
         }
     }
-    WriteScope transaction(connection());
-    if (!transaction.begin())
-        return failed(u"保存失败"_s);
-    // The numbering setting as stored now, read inside the transaction: another copy of
-    // the program may have moved the counter since this one loaded it.
-    QString numbering;
-    std::optional<ReceiptNoSetting> setting
-        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
-    if (!setting)
-        return numbering.isEmpty() ? failed(u"保存失败"_s) : notSaved(numbering);
-
-    Receipt kept = receipt;
-    bool isNumber = ReceiptNumber::isPlain(kept.receiptNo);
-    qint64 value = isNumber ? kept.receiptNo.toLongLong(&isNumber) : 0;
-    if (!isNumber || value < setting->currNum) {
-        // Not a number this program gave out, or one behind the stored counter: another
-        // copy of the program moved the counter past it, so it may be on paper already
-        // (issued, then deleted). The stored counter's number instead.
-        value = setting->currNum;
-    }
-    // Stored as the numbering pads it, whatever padding it came with.
-    ReceiptNoSetting given = *setting;
-    given.currNum = value;
-    kept.receiptNo = ReceiptNumbering::numberText(given);
-    for (;;) {
-        // Free only when no receipt carries it and none ever did: a number deleted since,
-        // with the counter set back, is on paper all the same.
-        const std::optional<bool> taken = isNumberUsed(kept.receiptNo, value);
-        if (!taken)
-            return failed(ReceiptNumbering::checkFailedText());
-        if (!*taken)
-            break;
-        if (value == std::numeric_limits<qint64>::max())
-            return notSaved(ReceiptNumbering::exhaustedText());
-        ++value;
-        ReceiptNoSetting next = *setting;
-        next.currNum = value;
-        kept.receiptNo = ReceiptNumbering::numberText(next);
-    }
-
-    kept.createDate = Clock::now();
-    kept.receiptDate = QDateTime(kept.receiptDate.date(), QTime(0, 0)); // as stored
-    if (!connection().write(insertStatement(kept, kept.createDate))
-        || !recordHistory(HistoryAction::Insert, kept))
-        return failed(u"保存失败"_s);
-    const std::optional<qint64> row = rowOf(kept.id);
-    // The counter never moves back: a number past this one may already be out.
-    setting->currNum = std::max(setting->currNum,
-                                value < std::numeric_limits<qint64>::max() ? value + 1 : value);
-    if (!row || !connection().write(ReceiptNumbering::saveStatement(*setting)))
-        return failed(u"保存失败"_s);
-    if (!transaction.commit(BookChange {BookChange::Kind::Issued, {kept.id}, {*row}})) {
-        if (!transaction.outcomeUnknown())
+    for (std::optional<qint64> from;;) {
+        WriteScope transaction(connection());
+        if (!transaction.begin())
             return failed(u"保存失败"_s);
-        // Asked again on a new connection: the receipt's id says whether it is in.
-        const std::optional<bool> landed = isStored(kept.id);
-        if (!landed) {
-            m_unconfirmed = kept;
-            return notSaved(unconfirmedText());
+        // The numbering setting as stored now, read inside the transaction: another copy of
+        // the program may have moved the counter since this one loaded it.
+        QString numbering;
+        std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(
+            connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
+        if (!setting)
+            return numbering.isEmpty() ? failed(u"保存失败"_s) : notSaved(numbering);
+
+        Receipt kept = receipt;
+        bool isNumber = ReceiptNumber::isPlain(kept.receiptNo);
+        qint64 value = isNumber ? kept.receiptNo.toLongLong(&isNumber) : 0;
+        if (!isNumber || value < setting->currNum) {
+            // Not a number this program gave out, or one behind the stored counter: another
+            // copy of the program moved the counter past it, so it may be on paper already
+            // (issued, then deleted). The stored counter's number instead.
+            value = setting->currNum;
         }
-        if (!*landed)
-            return notSaved(u"保存失败：共享账本连接中断，这张收据没有存入账本。表单中的内容还在，"
-                            u"可以再保存一次"_s);
-        note = u"连接在保存确认之前中断；已查明 No.%1 已经存入账本"_s.arg(kept.receiptNo);
+        // A number found used after the insert (below): the save starts again past it.
+        if (from)
+            value = std::max(value, *from);
+        // Stored as the numbering pads it, whatever padding it came with.
+        ReceiptNoSetting given = *setting;
+        given.currNum = value;
+        kept.receiptNo = ReceiptNumbering::numberText(given);
+        for (;;) {
+            // Free only when no receipt carries it and none ever did: a number deleted since,
+            // with the counter set back, is on paper all the same.
+            // On a server the number as written only: the rest is asked with the row.
+            const std::optional<bool> taken = onServer() ? isTakenAsWritten(kept.receiptNo)
+                                                         : isNumberUsed(kept.receiptNo, value);
+            if (!taken)
+                return failed(ReceiptNumbering::checkFailedText());
+            if (!*taken)
+                break;
+            if (value == std::numeric_limits<qint64>::max())
+                return notSaved(ReceiptNumbering::exhaustedText());
+            ++value;
+            ReceiptNoSetting next = *setting;
+            next.currNum = value;
+            kept.receiptNo = ReceiptNumbering::numberText(next);
+        }
+
+        kept.createDate = Clock::now();
+        kept.receiptDate = QDateTime(kept.receiptDate.date(), QTime(0, 0)); // as stored
+        if (!connection().write(insertStatement(kept, kept.createDate))
+            || !recordHistory(HistoryAction::Insert, kept))
+            return failed(u"保存失败"_s);
+        std::optional<qint64> row;
+        if (onServer()) {
+            // The row's id together with the number in another padding or in the history,
+            // in one round trip after the insert rather than one more before it; found
+            // used (seldom: a deleted number, the counter set back), the save is undone and
+            // made again with the next number.
+            const std::optional<std::pair<qint64, qint64>> found = rowAndOtherUses(kept);
+            if (!found)
+                return failed(u"保存失败"_s);
+            if (found->second > 0) {
+                if (value == std::numeric_limits<qint64>::max())
+                    return notSaved(ReceiptNumbering::exhaustedText());
+                from = value + 1;
+                continue;
+            }
+            row = found->first;
+        } else {
+            row = rowOf(kept.id);
+        }
+        // The counter never moves back: a number past this one may already be out.
+        setting->currNum = std::max(setting->currNum,
+                                    value < std::numeric_limits<qint64>::max() ? value + 1 : value);
+        if (!row || !connection().write(ReceiptNumbering::saveStatement(*setting)))
+            return failed(u"保存失败"_s);
+        if (!transaction.commit(BookChange {BookChange::Kind::Issued, {kept.id}, {*row}})) {
+            if (!transaction.outcomeUnknown())
+                return failed(u"保存失败"_s);
+            // Asked again on a new connection: the receipt's id says whether it is in.
+            const std::optional<bool> landed = isStored(kept.id);
+            if (!landed) {
+                m_unconfirmed = kept;
+                return notSaved(unconfirmedText());
+            }
+            if (!*landed)
+                return notSaved(
+                    u"保存失败：共享账本连接中断，这张收据没有存入账本。表单中的内容还在，"
+                    u"可以再保存一次"_s);
+            note = u"连接在保存确认之前中断；已查明 No.%1 已经存入账本"_s.arg(kept.receiptNo);
+        }
+        tell(BookChange::Kind::Issued, {kept.id}, {*row});
+        IssueResult result;
+        result.saved = true;
+        result.receiptNo = kept.receiptNo;
+        result.counter = setting->currNum;
+        result.id = kept.id;
+        result.note = note;
+        return result;
     }
-    tell(BookChange::Kind::Issued, {kept.id}, {*row});
-    IssueResult result;
-    result.saved = true;
-    result.receiptNo = kept.receiptNo;
-    result.counter = setting->currNum;
-    result.id = kept.id;
-    result.note = note;
-    return result;
 }
 
 bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Receipt *asOpened)

@@ -247,6 +247,11 @@ Q_SIGNALS:
 private:
     bool changeVoids(const QStringList &ids, const std::optional<QString> &reason,
                      QString *error);
+    // Whether a receipt carries `number` as written (the numbering's own count).
+    std::optional<bool> isTakenAsWritten(const QString &number);
+    // The rowid of `receipt` just inserted, and how many other receipts and history rows
+    // carry its number in any padding.
+    std::optional<std::pair<qint64, qint64>> rowAndOtherUses(const Receipt &receipt);
     bool recordHistory(HistoryAction action, const Receipt &receipt,
                        const QJsonObject &extra = {});
     void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows,

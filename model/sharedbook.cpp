@@ -564,9 +564,15 @@ bool connectTo(Database &shared, QString *error,
         *error = u"共享账本的地址应以 postgresql:// 开头：%1"_s.arg(shared.databasePath());
         return false;
     }
-    if (shared.open())
+    // A backup, a check or a restore works between its statements (writing or reading a
+    // file) longer than a desk ever sits inside a transaction.
+    if (!shared.open()) {
+        *error = u"无法连接共享账本：%1"_s.arg(shared.lastErrorMessage());
+        return false;
+    }
+    if (shared.server()->executeStatements(u"set idle_in_transaction_session_timeout = 0"_s))
         return true;
-    *error = u"无法连接共享账本：%1"_s.arg(shared.lastErrorMessage());
+    *error = u"无法连接共享账本：%1"_s.arg(shared.server()->lastError().message.trimmed());
     return false;
 }
 
@@ -787,9 +793,11 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
     }
 
     PgConnection server(uri);
-    // A copy of a large book sends big statements the server may work on for a while.
+    // A copy of a large book sends big statements the server may work on for a while, and
+    // reads the file between them.
     server.setAnswerTimeout(longWorkSeconds);
-    if (!server.open()) {
+    if (!server.open()
+        || !server.executeStatements(u"set idle_in_transaction_session_timeout = 0"_s)) {
         *error = u"无法连接共享账本的数据库：%1"_s.arg(server.lastError().message.trimmed());
         return std::nullopt;
     }

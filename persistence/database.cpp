@@ -635,7 +635,8 @@ bool Database::executeStatements(const QString &sql)
     return code == SQLITE_OK;
 }
 
-std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStringList &arguments)
+std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStringList &arguments,
+                                                  Plan plan)
 {
     ++m_statementsSent;
     if (!m_isOpen) {
@@ -650,14 +651,19 @@ std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStr
         PgParameters parameters;
         for (const QString &argument : arguments)
             parameters.append(argument);
-        std::optional<PgResult> rows = m_server->executeQuery(sql, parameters);
+        const auto run = [&] {
+            return plan == Plan::Kept && !parameters.isEmpty()
+                ? m_server->executePrepared(sql, parameters)
+                : m_server->executeQuery(sql, parameters);
+        };
+        std::optional<PgResult> rows = run();
         // A read outside a transaction on a connection that broke while idle (the server
         // restarted meanwhile) is asked again once on a new connection: it changes nothing.
         if (!rows && !m_inTransaction && codeOfServerError(m_server->lastError()) == serverConnectionLost
             && sql.trimmed().startsWith(u"select"_s, Qt::CaseInsensitive)) {
             m_isOpen = false;
             if (open())
-                rows = m_server->executeQuery(sql, parameters);
+                rows = run();
         }
         if (!rows) {
             m_serverErrorCode = codeOfServerError(m_server->lastError());

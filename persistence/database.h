@@ -175,7 +175,11 @@ public:
     bool open();
     bool close();
     bool executeStatements(const QString &sql);
-    std::unique_ptr<ResultSet> executeQuery(const QString &sql, const QStringList &arguments = {});
+    // Kept: on a server, prepared once on the session and planned once (a statement every
+    // save runs with other values); a file's statements are planned each time alike.
+    enum class Plan { EachTime, Kept };
+    std::unique_ptr<ResultSet> executeQuery(const QString &sql, const QStringList &arguments = {},
+                                            Plan plan = Plan::EachTime);
 
     // Writes a consistent copy of this connection's "main" database to `path`, which must
     // not exist yet, with SQLite's online backup: it reads under a shared lock, so another

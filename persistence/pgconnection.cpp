@@ -308,6 +308,7 @@ void PgConnection::close()
         m_handle = nullptr;
     }
     m_channels.clear();
+    m_prepared.clear();
 }
 
 bool PgConnection::isAlive()
@@ -328,6 +329,8 @@ bool PgConnection::reconnect()
     if (!m_handle)
         return open();
     PQreset(m_handle);
+    // A new session: nothing prepared on the old one is there.
+    m_prepared.clear();
     if (PQstatus(m_handle) != CONNECTION_OK) {
         m_lastError = {PgState::cannotConnect.toString(), fromUtf8(PQerrorMessage(m_handle)), true};
         return false;
@@ -395,6 +398,7 @@ bool PgConnection::awaitInput(qint64 *waitedSince, bool *told)
             PQfinish(m_handle);
             m_handle = nullptr;
             m_channels.clear();
+            m_prepared.clear();
             return false;
         }
         qint64 wait = timeout;
@@ -427,7 +431,8 @@ bool PgConnection::awaitInput(qint64 *waitedSince, bool *told)
     return true;
 }
 
-std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters &parameters)
+std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters &parameters,
+                                          bool prepared)
 {
     if (!m_handle) {
         m_lastError = {PgState::connectionFailure.toString(), u"not connected"_s, true};
@@ -470,9 +475,32 @@ std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters
                        u"invalid byte sequence for encoding \"UTF8\": 0x00"_s, false};
         return std::nullopt;
     }
+    // A statement kept prepared on the session is planned once, the first time: its name
+    // goes then, with the values.
+    QByteArray name;
+    if (prepared) {
+        name = m_prepared.value(sql);
+        if (name.isEmpty()) {
+            const QByteArray fresh = "quenta_" + QByteArray::number(m_prepared.size() + 1);
+            if (!PQsendPrepare(m_handle, fresh.constData(), statement.constData(),
+                               int(values.size()), nullptr)) {
+                noteConnectionFailure();
+                if (PQstatus(m_handle) == CONNECTION_OK)
+                    m_lastError.connectionLost = false;
+                return std::nullopt;
+            }
+            if (!finish())
+                return std::nullopt;
+            m_prepared.insert(sql, fresh);
+            name = fresh;
+        }
+    }
     // Without parameters, the simple protocol, which also runs several statements; the
     // answer is the last statement's, or the first failure, as PQexec gives it.
-    const int sent = parameters.isEmpty()
+    const int sent = !name.isEmpty()
+        ? PQsendQueryPrepared(m_handle, name.constData(), int(values.size()), values.data(),
+                              nullptr, nullptr, 0)
+        : parameters.isEmpty()
         ? PQsendQuery(m_handle, statement.constData())
         : PQsendQueryParams(m_handle, statement.constData(), int(values.size()), nullptr,
                             values.data(), nullptr, nullptr, 0);
@@ -482,6 +510,17 @@ std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters
             m_lastError.connectionLost = false;
         return std::nullopt;
     }
+    std::optional<PgResult> result = finishWithResult();
+    return result;
+}
+
+bool PgConnection::finish()
+{
+    return finishWithResult().has_value();
+}
+
+std::optional<PgResult> PgConnection::finishWithResult()
+{
     m_running = true;
     qint64 waited = 0;
     bool told = false;
@@ -525,6 +564,12 @@ std::optional<PgResult> PgConnection::executeQuery(const QString &sql,
                                                    const PgParameters &parameters)
 {
     return run(sql, parameters);
+}
+
+std::optional<PgResult> PgConnection::executePrepared(const QString &sql,
+                                                      const PgParameters &parameters)
+{
+    return run(sql, parameters, true);
 }
 
 bool PgConnection::executeUpdate(const QString &sql, const PgParameters &parameters)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -179,6 +181,10 @@ public:
     // failure (see lastError()). Without parameters, several statements may run; the rows
     // are the last one's.
     std::optional<PgResult> executeQuery(const QString &sql, const PgParameters &parameters = {});
+    // The same, prepared on the session the first time it runs and kept: the server plans
+    // it once rather than each time (the plan of a statement over several tables can cost
+    // more than its round trip). For statements run again and again with other values.
+    std::optional<PgResult> executePrepared(const QString &sql, const PgParameters &parameters);
     // One statement with parameters whose rows are not needed; false on failure.
     bool executeUpdate(const QString &sql, const PgParameters &parameters);
 
@@ -214,12 +220,18 @@ private:
     void noteConnectionFailure();
     bool checkSession();
     bool awaitInput(qint64 *waitedSince, bool *told);
-    std::optional<PgResult> run(const QString &sql, const PgParameters &parameters);
+    std::optional<PgResult> run(const QString &sql, const PgParameters &parameters,
+                                bool prepared = false);
+    // Waits for the answer of what was sent, as awaitInput() waits.
+    std::optional<PgResult> finishWithResult();
+    bool finish();
 
     QString m_connectionString;
     pg_conn *m_handle = nullptr;
     PgError m_lastError;
     QSet<QString> m_channels;
+    // The statements prepared on this session, by their text, and their names.
+    QHash<QString, QByteArray> m_prepared;
     bool m_readOnly = false;
     bool m_running = false;
     int m_answerTimeoutSeconds = timeouts().answerSeconds;

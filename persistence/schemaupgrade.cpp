@@ -15,6 +15,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// The indexes of version 4, as both templates make them.
+QString valueIndexes()
+{
+    return u"create index if not exists idx_history_receiptNoValue on tb_history "_s
+           u"(ltrim(receiptNo, '0'));\n"_s
+           u"create index if not exists idx_receipt_receiptNoValue on tb_receipt "_s
+           u"(ltrim(receiptNo, '0'));"_s;
+}
+
 std::optional<QString> firstValue(Database &database, const QString &sql)
 {
     std::unique_ptr<ResultSet> resultSet = database.executeQuery(sql);
@@ -184,9 +193,8 @@ bool upgradeStep(Database &database, int toVersion)
         return hasColumn(database, u"tb_history"_s, u"desk"_s)
             || database.executeStatements(u"alter table tb_history add column desk text"_s);
     case 4:
-        // The history looked up by number: an issued number is never issued again.
-        return database.executeStatements(
-            u"create index if not exists idx_history_receiptNo on tb_history (receiptNo);"_s);
+        // Numbers looked up by value: one number in any padding, never issued again.
+        return database.executeStatements(valueIndexes());
     default:
         return false;
     }
@@ -411,9 +419,7 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
             // Made by the owner only, as every step: a desk's role may not make an index,
             // and its numbering finds the numbers without one, only slower, until then.
             if (step == 4)
-                ok = database.executeStatements(
-                    u"create index if not exists "
-                    u"idx_history_receiptNo on tb_history (receiptNo)"_s);
+                ok = database.executeStatements(valueIndexes());
         }
         if (ok)
             ok = database.executeStatements(

@@ -38,7 +38,8 @@ public:
     // it. Version 1 added tb_void and tb_history, version 2 the search index fts_receipt
     // with its triggers and tb_searchIndex.
     // Version 3 added the desk that made each history row (tb_history.desk), version 4
-    // the index of the history by receipt number (idx_history_receiptNo).
+    // the indexes of the receipts' and the history's numbers by value
+    // (idx_receipt_receiptNoValue, idx_history_receiptNoValue).
     static constexpr int currentVersion = 4;
 
     static SchemaReport apply(Database &database);

@@ -323,12 +323,13 @@ QString SQLiteHelper::noteFailure(int code, const QString &message)
     return m_lastError;
 }
 
-std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql, const QStringList &arguments)
+std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql, const QStringList &arguments,
+                                               Database::Plan plan)
 {
     if (!open())
         return nullptr;
     Database &database = db();
-    std::unique_ptr<ResultSet> resultSet = database.executeQuery(sql, arguments);
+    std::unique_ptr<ResultSet> resultSet = database.executeQuery(sql, arguments, plan);
     if (!resultSet)
         noteFailure(database.lastErrorCode(), database.lastErrorMessage());
     return resultSet;
@@ -377,9 +378,10 @@ bool SQLiteHelper::exists(const QString &sql)
     return resultSet->intForColumnIndex(0) > 0;
 }
 
-std::optional<qint64> SQLiteHelper::count(const QString &sql, const QStringList &arguments)
+std::optional<qint64> SQLiteHelper::count(const QString &sql, const QStringList &arguments,
+                                          Database::Plan plan)
 {
-    std::unique_ptr<ResultSet> resultSet = query(sql, arguments);
+    std::unique_ptr<ResultSet> resultSet = query(sql, arguments, plan);
     if (!resultSet)
         return std::nullopt;
     if (!resultSet->next()) {

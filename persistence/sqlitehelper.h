@@ -55,7 +55,8 @@ public:
     // The read pattern of every load: open, then query. Nothing (no rows) when the
     // connection does not open or the statement does not prepare. `arguments` are bound to
     // the statement's parameters ($1, $2, … on either engine) as texts.
-    std::unique_ptr<ResultSet> query(const QString &sql, const QStringList &arguments = {});
+    std::unique_ptr<ResultSet> query(const QString &sql, const QStringList &arguments = {},
+                                     Database::Plan plan = Database::Plan::EachTime);
     // The write pattern of every insert, update and delete: open, execute, and close
     // the connection again when either fails (the next use reopens it). A write to an
     // open connection whose file has been deleted or replaced since it opened fails too.
@@ -66,7 +67,8 @@ public:
     bool exists(const QString &sql);
     // The count of a "select count(*)" statement; nothing when it could not be had (the
     // file is locked, damaged, or lacks the table), which callers must never take for 0.
-    std::optional<qint64> count(const QString &sql, const QStringList &arguments = {});
+    std::optional<qint64> count(const QString &sql, const QStringList &arguments = {},
+                                Database::Plan plan = Database::Plan::EachTime);
 
     // SQLite's own answers about the open file; nothing when they cannot be had (the file
     // is locked or damaged).

@@ -84,8 +84,10 @@ create table tb_history (
     desk      text collate "C"
 );
 create index idx_history_receiptId on tb_history (receiptId);
--- A number the history shows was issued is never issued again: each candidate is looked up.
-create index idx_history_receiptNo on tb_history (receiptNo);
+-- A number's value, its text without the zeros before it: a number is one number in any
+-- padding (5, 0000005), taken by a receipt or, as the history shows, issued once.
+create index idx_history_receiptNoValue on tb_history (ltrim(receiptNo, '0'));
+create index idx_receipt_receiptNoValue on tb_receipt (ltrim(receiptNo, '0'));
 
 -- A count of the writes to the receipts and their voids, by any program, as SQLite's
 -- data_version counts a file's commits: a list learns from it whether the book changed since

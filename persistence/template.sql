@@ -96,9 +96,10 @@ create table tb_history (
     desk      text
 );
 create index idx_history_receiptId on tb_history (receiptId);
--- A number the history shows was issued is never issued again, whatever the counter was
--- set back to: each candidate number is looked up here.
-create index idx_history_receiptNo on tb_history (receiptNo);
+-- A number's value, its text without the zeros before it: a number is one number in any
+-- padding (5, 0000005), taken by a receipt or, as the history shows, issued once.
+create index idx_history_receiptNoValue on tb_history (ltrim(receiptNo, '0'));
+create index idx_receipt_receiptNoValue on tb_receipt (ltrim(receiptNo, '0'));
 
 -- The search of the lists: every run of three characters of the searched texts, found
 -- without reading the receipts (SQLite's trigram index, letters in any case). The index

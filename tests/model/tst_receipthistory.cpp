@@ -68,8 +68,9 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     QVERIFY(SQLiteHelper::shared().checkUsable());
     QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"4"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from sqlite_master where name in "
-                             u"('tb_void', 'tb_history', 'idx_history_receiptNo')"_s),
-             3);
+                             u"('tb_void', 'tb_history', 'idx_history_receiptNoValue', "
+                             u"'idx_receipt_receiptNoValue')"_s),
+             4);
     QCOMPARE(m_env->queryRaw(u"select group_concat(id || receiptNo || payer || total) from "
                              u"tb_receipt"_s),
              before);

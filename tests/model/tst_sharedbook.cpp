@@ -37,7 +37,8 @@ private:
     static QString indexOfHistoryByNumber(PgConnection &server)
     {
         const std::optional<PgResult> found
-            = server.executeQuery(u"select to_regclass('idx_history_receiptNo') is not null"_s);
+            = server.executeQuery(u"select to_regclass('idx_history_receiptNoValue') is not null "_s
+                                  u"and to_regclass('idx_receipt_receiptNoValue') is not null"_s);
         return found ? found->text(0, 0).value_or(QString()) : QString();
     }
 
@@ -310,7 +311,8 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
     QVERIFY(server->executeStatements(
         u"drop trigger trg_receipt_changes on tb_receipt; drop trigger trg_void_changes on "
         u"tb_void; drop function quenta_count_change(); drop sequence tb_changes; "
-        u"alter table tb_history drop column desk; drop index idx_history_receiptNo; "
+        u"alter table tb_history drop column desk; drop index idx_history_receiptNoValue; "
+        u"drop index idx_receipt_receiptNoValue; "
         u"update tb_schema set version = 2"_s));
     const QStringList receipts = rowsOf(*server, u"tb_receipt"_s);
     const QStringList history = rowsOf(*server, u"tb_history"_s);
@@ -343,7 +345,8 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
     QCOMPARE(SharedBook::create(m_server->socketUri(database), {}, deskRoleName, &error), 0);
     std::unique_ptr<PgConnection> server = connect(database);
     QVERIFY(server->executeStatements(
-        u"drop index idx_history_receiptNo; update tb_schema set version = 3"_s));
+        u"drop index idx_history_receiptNoValue; drop index idx_receipt_receiptNoValue; "
+        u"update tb_schema set version = 3"_s));
 
     Database desk(m_server->socketUri(database, deskRoleName));
     QVERIFY(desk.open());

@@ -78,11 +78,11 @@ void tst_Template::queriesUseIndexes_data()
     // A number's other paddings, and whether the history shows it issued, on a book of a
     // million receipts.
     QTest::newRow("number in another padding")
-        << u"select count(*) from tb_receipt where receiptNo in ('1', '01', '001')"_s << receipts
-        << u"idx_receipt_receiptNo"_s;
+        << u"select count(*) from tb_receipt where ltrim(receiptNo, '0') = '1' and receiptNo <> ''"_s
+        << receipts << u"idx_receipt_receiptNoValue"_s;
     QTest::newRow("number issued")
-        << u"select count(*) from tb_history where receiptNo in ('1', '01', '001')"_s
-        << u"tb_history"_s << u"idx_history_receiptNo"_s;
+        << u"select count(*) from tb_history where ltrim(receiptNo, '0') = '1' and receiptNo <> ''"_s
+        << u"tb_history"_s << u"idx_history_receiptNoValue"_s;
 }
 
 void tst_Template::queriesUseIndexes()
