@@ -508,10 +508,9 @@ void AddView::showNumber()
     if (m_receiptNoLabel->property("moved").toBool() == moved)
         return;
     m_receiptNoLabel->setProperty("moved", moved);
-    m_receiptNoLabel->setStyleSheet(
-        moved ? u"color: #d93025; background-color: #fff1a8; border: 2px solid #d93025;"_s
-                u" padding: 0px 4px;"_s
-              : u"color: #d93025;"_s);
+    // A background only: the number keeps its size and place.
+    m_receiptNoLabel->setStyleSheet(moved ? u"color: #d93025; background-color: #ffe066;"_s
+                                          : u"color: #d93025;"_s);
 }
 
 void AddView::showReceipt()

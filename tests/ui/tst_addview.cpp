@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "addview.h"
+#include "appstore.h"
 #include "companystore.h"
 #include "fittedlabel.h"
+#include "receiptnostore.h"
 #include "receiptprinter.h"
+#include "toast.h"
 #include "uitesthelpers.h"
 
 #include <QApplication>
@@ -69,6 +72,7 @@ private Q_SLOTS:
     void failedSavesKeepTheForm();
     void longTitleGivesWayToTheNumber();
     void addAndPrintShowsThePrinterWithPaperInBlue();
+    void numberTakenElsewhereIsMarkedUntilSaved();
 
 private:
     void fill(const QString &payer, const QString &reason, const QString &amount)
@@ -240,6 +244,30 @@ void tst_AddView::addStaysOnTheFormAndSaysWhatItSaved()
     QVERIFY(isNewReceiptMode());
     m.clickRow(daysFromToday == 0 ? u"今天收据"_s : u"昨天收据"_s);
     QCOMPARE(m.receiptTable()->model()->index(0, 2).data().toString(), u"甲公司"_s);
+}
+
+// Another desk took the number the form showed: the form shows the next one, marked, and
+// says so, until the receipt is saved under it.
+void tst_AddView::numberTakenElsewhereIsMarkedUntilSaved()
+{
+    auto *number = m.find<QLabel>(u"receiptNoLabel"_s);
+    QCOMPARE(number->text(), u"0000001"_s);
+    QVERIFY(!number->property("moved").toBool());
+    // As the store tells it once it moved the form past a number another desk stored.
+    QVERIFY(m.env->storeReceipt(u"R1"_s, u"0000001"_s, dayText()));
+    ReceiptNoStore::shared().nextReceiptNo();
+    Q_EMIT AppStore::shared().shownNumberTaken(u"0000001"_s, u"0000002"_s);
+    QCOMPARE(number->text(), u"0000002"_s);
+    QVERIFY(number->property("moved").toBool());
+    auto *notice = m.find<AddView>(u"addView"_s)->findChild<Toast *>(u"noticeToast"_s);
+    QVERIFY(notice->isShown());
+    QCOMPARE(notice->text(), u"No.0000001 已被其他电脑使用，这张收据改为 No.0000002"_s);
+    fill(u"甲公司"_s, u"房租"_s, u"5"_s);
+    QVERIFY(number->property("moved").toBool());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    QTRY_COMPARE(shown(u"savedLabel"_s), u"已保存 No.0000002"_s);
+    QCOMPARE(number->text(), u"0000003"_s);
+    QVERIFY(!number->property("moved").toBool());
 }
 
 // The add-and-print button shows a printer with paper, in the blue of the add button.

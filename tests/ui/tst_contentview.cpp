@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLabel>
 
 using namespace Qt::StringLiterals;
 
@@ -32,6 +33,7 @@ private Q_SLOTS:
     void linksOpenConfiguredAddresses();
     void windowSizeIsRemembered();
     void focusStartsInTheFormAndShowsInTheSidebar();
+    void waitingForAnotherDeskIsShownAtOnce();
 
 private:
     WindowFixture m;
@@ -121,6 +123,27 @@ void tst_ContentView::focusStartsInTheFormAndShowsInTheSidebar()
     list->setFocus(Qt::TabFocusReason);
     QVERIFY(list->hasFocus());
     QVERIFY(list->grab().toImage() != before);
+}
+
+// A statement waiting for another desk holds the window's thread: the notice is laid out
+// and painted at once, without the event loop, and the banner it covered comes back.
+void tst_ContentView::waitingForAnotherDeskIsShownAtOnce()
+{
+    m.openWindow();
+    m.window->setBanner(u"共享账本连接中断：服务器没有运行"_s);
+    QCoreApplication::processEvents();
+    auto *banner = m.find<QLabel>(u"bannerLabel"_s);
+    m.window->setWaiting(true);
+    // No event processed in between.
+    QCOMPARE(banner->text(), u"正在等待其他电脑…"_s);
+    QVERIFY(banner->isVisible());
+    QVERIFY(banner->width() > 0);
+    m.window->setWaiting(false);
+    QCOMPARE(banner->text(), u"共享账本连接中断：服务器没有运行"_s);
+    m.window->setBanner({});
+    m.window->setWaiting(true);
+    m.window->setWaiting(false);
+    QVERIFY(!banner->isVisible());
 }
 
 QTEST_MAIN(tst_ContentView)
