@@ -464,12 +464,9 @@ bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString
 
 std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 value)
 {
-    const std::optional<qint64> asText = connection().count(
-        u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s);
-    if (!asText)
-        return std::nullopt;
-    if (*asText > 0)
-        return true;
+    const std::optional<bool> asText = isTakenAsWritten(number);
+    if (asText != false)
+        return asText;
     // The same number in another padding: "5" or "00000005" beside "0000005", stored
     // before numbers were padded on their way in, or under another numbering length.
     if (ReceiptNumber::isPlain(number)) {
@@ -484,6 +481,11 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
     // A server's number column holds texts only.
     if (onServer())
         return false;
+    return isWrittenByAnotherProgram(number, value);
+}
+
+std::optional<bool> ReceiptBook::isWrittenByAnotherProgram(const QString &number, qint64 value)
+{
     // Both terms can use the index on receiptNo; typeof() keeps a text '4' from
     // counting as the number 4, since number texts compare as texts.
     const std::optional<qint64> otherwise
@@ -540,12 +542,9 @@ std::optional<bool> ReceiptBook::isNumberUsed(const QString &number, qint64 valu
     // The number as written first, as the numbering has always asked; then, in one
     // statement (a round trip less to a server across town), the number in any padding
     // among the receipts and in the history, each found on the index of their values.
-    const std::optional<qint64> asText = connection().count(
-        u"select count(*)\nfrom tb_receipt\nwhere receiptNo = "_s + sqlQuote(number) + u";"_s);
-    if (!asText)
-        return std::nullopt;
-    if (*asText > 0)
-        return true;
+    const std::optional<bool> asText = isTakenAsWritten(number);
+    if (asText != false)
+        return asText;
     const bool plain = ReceiptNumber::isPlain(number);
     const QString condition = plain ? numberValueCondition : u"receiptNo = $1"_s;
     const std::optional<qint64> used
@@ -562,14 +561,7 @@ std::optional<bool> ReceiptBook::isNumberUsed(const QString &number, qint64 valu
         return true;
     if (onServer())
         return false;
-    // Written by another program as a blob of the same text or as the plain number.
-    const std::optional<qint64> otherwise = connection().count(
-        u"select count(*) from tb_receipt where receiptNo = X'%1' or "
-        u"(typeof(receiptNo) in ('integer', 'real') and receiptNo = %2)"_s.arg(
-            QString::fromLatin1(number.toUtf8().toHex()), QString::number(value)));
-    if (!otherwise)
-        return std::nullopt;
-    return *otherwise > 0;
+    return isWrittenByAnotherProgram(number, value);
 }
 
 QString ReceiptBook::repeatedNumbersStatement(bool onServer)

@@ -249,6 +249,9 @@ private:
                      QString *error);
     // Whether a receipt carries `number` as written (the numbering's own count).
     std::optional<bool> isTakenAsWritten(const QString &number);
+    // Whether another program stored `number` in a file book as a blob of its text or as
+    // the plain number `value`.
+    std::optional<bool> isWrittenByAnotherProgram(const QString &number, qint64 value);
     // The rowid of `receipt` just inserted, and how many other receipts and history rows
     // carry its number in any padding.
     std::optional<std::pair<qint64, qint64>> rowAndOtherUses(const Receipt &receipt);
