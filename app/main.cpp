@@ -3,6 +3,7 @@
 #include "booklock.h"
 #include "clock.h"
 #include "commandline.h"
+#include "connectionbanner.h"
 #include "contentview.h"
 #include "desklistener.h"
 #include "searchindexstatus.h"
@@ -68,10 +69,7 @@ int main(int argc, char *argv[])
     // A desk of a shared book hears what the others write.
     if (BookFile::isOnServer()) {
         DeskListener &listener = DeskListener::shared();
-        QObject::connect(&listener, &DeskListener::connectionLost, &window,
-                         [&window](const QString &message) { window.setBanner(message); });
-        QObject::connect(&listener, &DeskListener::connectionRestored, &window,
-                         [&window] { window.setBanner({}); });
+        new ConnectionBanner(&window, listener);
         listener.start(BookFile::path());
     }
     if (Startup::quitWhenShownRequested(app))

@@ -24,7 +24,10 @@ DeskListener &DeskListener::shared()
     return listener;
 }
 
-DeskListener::~DeskListener() = default;
+DeskListener::~DeskListener()
+{
+    stop();
+}
 
 void DeskListener::start(const QString &uri)
 {
@@ -41,10 +44,30 @@ void DeskListener::start(const QString &uri)
         lose(m_connection->lastError().message);
 }
 
+int DeskListener::secondsUntilNextTry() const
+{
+    if (!m_retry || !m_retry->isActive())
+        return 0;
+    return (m_retry->remainingTime() + 999) / 1000;
+}
+
+void DeskListener::tryNow()
+{
+    if (!m_connection || m_connected || m_trying)
+        return;
+    m_retry->stop();
+    tryAgain();
+}
+
 void DeskListener::stop()
 {
     if (m_retry)
         m_retry->stop();
+    // A try under way ends first: it uses the connection.
+    if (m_worker.joinable())
+        m_worker.join();
+    m_trying = false;
+    ++m_generation;
     m_notifier.reset();
     m_connection.reset();
     m_connected = false;
@@ -96,9 +119,34 @@ void DeskListener::lose(const QString &reason)
 
 void DeskListener::tryAgain()
 {
-    if (!m_connection)
+    if (!m_connection || m_trying)
         return;
-    if (!m_connection->reconnect() || !m_connection->listen(ReceiptBook::deskChannel())) {
+    // A server whose host no longer answers keeps a connect waiting for its timeout: the
+    // try runs on a thread of its own, so the window goes on meanwhile. Nothing else uses
+    // the connection until the try has ended (its socket is watched by nobody).
+    m_trying = true;
+    if (m_worker.joinable())
+        m_worker.join();
+    PgConnection *connection = m_connection.get();
+    const QString channel = ReceiptBook::deskChannel();
+    const int generation = m_generation;
+    m_worker = std::thread([this, connection, channel, generation] {
+        const bool listening = connection->reconnect() && connection->listen(channel);
+        QMetaObject::invokeMethod(
+            this, [this, listening, generation] { endTry(listening, generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void DeskListener::endTry(bool listening, int generation)
+{
+    // Told after stop() or another start(): that connection is gone.
+    if (generation != m_generation || !m_trying)
+        return;
+    if (m_worker.joinable())
+        m_worker.join();
+    m_trying = false;
+    if (!listening) {
         lose(m_connection->lastError().message);
         return;
     }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <memory>
+#include <thread>
 
 class PgConnection;
 class QSocketNotifier;
@@ -28,6 +29,13 @@ public:
     void start(const QString &uri);
     void stop();
     bool isConnected() const { return m_connected; }
+    // While cut off: how long until it tries again by itself (0 when no try is waiting).
+    int secondsUntilNextTry() const;
+    // While cut off: tries again now instead of waiting (立即重试). The try runs on a thread
+    // of its own; connectionRestored() or connectionLost() tells how it ended.
+    void tryNow();
+    // Whether a try to connect again is under way.
+    bool isTrying() const { return m_trying; }
 
 Q_SIGNALS:
     // The server cannot be reached ("共享账本连接中断：…"), and when it can again.
@@ -39,6 +47,7 @@ private:
     void readNotifications();
     void lose(const QString &reason);
     void tryAgain();
+    void endTry(bool listening, int generation);
     bool listen();
 
     std::unique_ptr<PgConnection> m_connection;
@@ -46,4 +55,8 @@ private:
     QTimer *m_retry = nullptr;
     int m_wait = 1;
     bool m_connected = false;
+    bool m_trying = false;
+    // Counts start() and stop(): the end of a try told for an earlier connection is let be.
+    int m_generation = 0;
+    std::thread m_worker;
 };

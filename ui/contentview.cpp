@@ -107,7 +107,7 @@ void ContentView::toggleSidebar()
         list->setFocus(Qt::ShortcutFocusReason);
 }
 
-void ContentView::setBanner(const QString &text)
+void ContentView::setBanner(const QString &text, QAction *action)
 {
     if (!m_banner) {
         m_banner = new QToolBar(this);
@@ -124,20 +124,33 @@ void ContentView::setBanner(const QString &text)
         addToolBar(Qt::TopToolBarArea, m_banner);
     }
     m_bannerLabel->setText(text);
+    if (action != m_bannerAction) {
+        if (m_bannerAction)
+            m_banner->removeAction(m_bannerAction);
+        m_bannerAction = action;
+        if (action) {
+            m_banner->addAction(action);
+            if (QWidget *button = m_banner->widgetForAction(action))
+                button->setObjectName(action->objectName() + u"Button"_s);
+        }
+    }
     m_banner->setVisible(!text.isEmpty());
 }
 
 void ContentView::setWaiting(bool waiting)
 {
     if (waiting) {
-        if (!m_bannerBeforeWaiting)
+        if (!m_bannerBeforeWaiting) {
             m_bannerBeforeWaiting = m_bannerLabel ? m_bannerLabel->text() : QString();
+            m_actionBeforeWaiting = m_bannerAction;
+        }
         setBanner(u"正在等待其他电脑…"_s);
     } else {
         if (!m_bannerBeforeWaiting)
             return;
-        setBanner(*m_bannerBeforeWaiting);
+        setBanner(*m_bannerBeforeWaiting, m_actionBeforeWaiting);
         m_bannerBeforeWaiting.reset();
+        m_actionBeforeWaiting = nullptr;
     }
     // Laid out and painted now, without running the event loop: its timers and sockets
     // would start other statements in the middle of this one.

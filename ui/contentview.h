@@ -22,8 +22,9 @@ public:
 
     Sidebar *sidebar() const { return m_sidebar; }
     void toggleSidebar();
-    // A line across the top of the window ("共享账本连接中断：…"); empty hides it.
-    void setBanner(const QString &text);
+    // A line across the top of the window ("共享账本连接中断：…"), with `action` as a button
+    // beside it when given; empty hides it.
+    void setBanner(const QString &text, QAction *action = nullptr);
     // "正在等待其他电脑…" over the banner while a statement waits for another desk, drawn at
     // once: the window's thread is inside the statement, and its events wait with it.
     void setWaiting(bool waiting);
@@ -37,5 +38,7 @@ private:
     QAction *m_toggleSidebarAction = nullptr;
     QToolBar *m_banner = nullptr;
     QLabel *m_bannerLabel = nullptr;
+    QAction *m_bannerAction = nullptr;
     std::optional<QString> m_bannerBeforeWaiting;
+    QAction *m_actionBeforeWaiting = nullptr;
 };

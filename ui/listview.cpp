@@ -8,6 +8,7 @@
 #include "icons.h"
 #include "keyboard.h"
 #include "listfooter.h"
+#include "listkeys.h"
 #include "messagebox.h"
 #include "printaction.h"
 #include "receiptbook.h"
@@ -248,6 +249,7 @@ ListView::ListView(QWidget *parent)
     });
     m_datePart->searchField()->setToolTip(
         Keyboard::toolTip(m_datePart->searchField()->accessibleName(), {QKeySequence::Find}));
+    ListKeys::install(m_datePart->searchField(), m_receiptPart->tableView());
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(11, 21, 11, 11);

@@ -52,6 +52,8 @@ private Q_SLOTS:
     void exportWritesWhatIsShown();
     void stoppedExportLeavesNoFile();
     void tabLeavesTheTableAndCtrlFSearches();
+    void keysGoFromTheSearchIntoTheRows_data();
+    void keysGoFromTheSearchIntoTheRows();
     void statusStaysInView();
 
 private:
@@ -633,6 +635,41 @@ void tst_ListView::tabLeavesTheTableAndCtrlFSearches()
     QVERIFY(!table()->hasFocus());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
     QVERIFY(searchField()->hasFocus());
+}
+
+// From the search field Tab and Down go into the rows it filters (not to 导出…); Home and
+// End in the table go to the first and the last receipt, Shift extending the selection.
+void tst_ListView::keysGoFromTheSearchIntoTheRows_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Tab") << int(Qt::Key_Tab);
+    QTest::newRow("Down") << int(Qt::Key_Down);
+}
+
+void tst_ListView::keysGoFromTheSearchIntoTheRows()
+{
+    QFETCH(int, key);
+    openThreeReceipts();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(searchField()->hasFocus());
+    QTest::keyClick(searchField(), Qt::Key(key));
+    QVERIFY2(table()->hasFocus(), QApplication::focusWidget()
+                                      ? QApplication::focusWidget()->objectName().toUtf8().constData()
+                                      : "nothing");
+    if (key == Qt::Key_Down) {
+        QCOMPARE(table()->currentIndex().row(), 0);
+        QCOMPARE(table()->selectionModel()->selectedRows().size(), 1);
+    }
+    m.clickTableRow(1);
+    const int column = table()->currentIndex().column();
+    QTest::keyClick(table(), Qt::Key_End);
+    QCOMPARE(table()->currentIndex().row(), 2);
+    QCOMPARE(table()->currentIndex().column(), column);
+    QTest::keyClick(table(), Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(table()->currentIndex().row(), 0);
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 3);
+    QTest::keyClick(table(), Qt::Key_End);
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 1);
 }
 
 // A voided row says so in 状态, which must be in sight at the window's usual width

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bookmaintenance.h"
+#include "connectionbanner.h"
+#include "contentview.h"
+#include "desklistener.h"
 #include "messagebox.h"
 #include "pgtestserver.h"
 #include "sharedbook.h"
@@ -9,6 +12,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
+#include <QToolBar>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -43,6 +48,7 @@ private Q_SLOTS:
     void rememberedBookAtStart_data();
     void rememberedBookAtStart();
     void sharedBookStartsWithoutFileWarnings();
+    void outageSaysWhenItTriesAgain();
 
 private:
     // 连接 as clicked: the try runs on beside the dialog until it answers.
@@ -285,6 +291,48 @@ void tst_SharedBookDialog::sharedBookStartsWithoutFileWarnings()
     maintenance.checkAndBackUpIfDue();
     maintenance.waitForDone();
     QCOMPARE(failed.count(), 0);
+}
+
+// The server gone: the window says why, that Quenta connects again by itself and in how many
+// seconds; 立即重试 tries at once, and the notice goes once the server is back.
+void tst_SharedBookDialog::outageSaysWhenItTriesAgain()
+{
+    SharedBookAddresses::usePassword(oddPassword);
+    ContentView window;
+    window.show();
+    DeskListener &listener = DeskListener::shared();
+    const auto stopListening = qScopeGuard([&listener] { listener.stop(); });
+    new ConnectionBanner(&window, listener);
+    listener.start(tcp(oddDatabase, oddUser).uri());
+    QVERIFY(listener.isConnected());
+    auto *banner = window.findChild<QToolBar *>(u"banner"_s);
+    QVERIFY(!banner || !banner->isVisible());
+
+    QVERIFY(m_server->stop(u"fast"_s));
+    const auto restart = qScopeGuard([this] { m_server->start(); });
+    QTRY_VERIFY_WITH_TIMEOUT(!listener.isConnected(), 10000);
+    banner = window.findChild<QToolBar *>(u"banner"_s);
+    QVERIFY(banner);
+    QTRY_VERIFY(banner->isVisible());
+    auto *label = window.findChild<QLabel *>(u"bannerLabel"_s);
+    QVERIFY(label->text().startsWith(u"共享账本连接中断"_s));
+    // Each failed try waits longer; the count follows.
+    QTRY_VERIFY_WITH_TIMEOUT(listener.secondsUntilNextTry() >= 3, 20000);
+    QTRY_VERIFY(label->text().contains(u"正在自动重新连接，"_s));
+    QVERIFY2(label->text().contains(u" 秒后再试"_s), qPrintable(label->text()));
+    const QString counted = label->text();
+    QTRY_VERIFY(label->text() != counted);
+
+    QVERIFY2(m_server->start(), qPrintable(m_server->logTail()));
+    auto *retry = window.findChild<QWidget *>(u"retryNowActionButton"_s);
+    QVERIFY(retry);
+    QTRY_VERIFY(retry->isEnabled());
+    QTest::mouseClick(retry, Qt::LeftButton);
+    // The try started at once: no count left to wait for.
+    QVERIFY(listener.isTrying() || listener.isConnected());
+    QCOMPARE(listener.secondsUntilNextTry(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(listener.isConnected(), 20000);
+    QTRY_VERIFY(!banner->isVisible());
 }
 
 QTEST_MAIN(tst_SharedBookDialog)
