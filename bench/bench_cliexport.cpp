@@ -248,14 +248,16 @@ int main(int argc, char **argv)
         std::printf("%-30s %8.1fx sqlite3 -csv\n", "libxlsxwriter alone", library->ms / raw->ms);
 
     bool allMet = true;
+    // The CSV is held to sqlite3 -csv, the workbook to the library writing it alone.
     const struct
     {
         const char *what;
         const char16_t *file;
         double ratio;
+        bool toLibrary;
         double peakMb;
-    } cases[] = {{"quenta --export CSV", u"receipts.csv", 1.5, 50},
-                 {"quenta --export xlsx", u"receipts.xlsx", 3, 100}};
+    } cases[] = {{"quenta --export CSV", u"receipts.csv", 1.5, false, 50},
+                 {"quenta --export xlsx", u"receipts.xlsx", 1.15, true, 100}};
     for (const auto &exportCase : cases) {
         const QString file = dir.filePath(QString::fromUtf16(exportCase.file));
         const QString result = dir.filePath(u"result.txt"_s);
@@ -266,17 +268,21 @@ int main(int argc, char **argv)
         resultFile.open(QIODevice::ReadOnly);
         const QByteArray said = resultFile.readAll().trimmed();
         const bool peakMet = BenchData::megabytes(figures->peakKb) <= exportCase.peakMb;
-        const bool timeMet = raw && figures->ms <= exportCase.ratio * raw->ms;
-        allMet = allMet && peakMet && (timeMet || !raw);
+        const std::optional<double> anchorMs
+            = exportCase.toLibrary ? std::optional<double>(library->ms)
+                                   : (raw ? std::optional<double>(raw->ms) : std::nullopt);
+        const bool timeMet = anchorMs && figures->ms <= exportCase.ratio * *anchorMs;
+        allMet = allMet && peakMet && (timeMet || !anchorMs);
         std::printf("%-30s %8.0f ms  peak %6.1f MB  (%.0f MB written; \"%s\")\n", exportCase.what,
                     figures->ms, BenchData::megabytes(figures->peakKb),
                     QFileInfo(file).size() / 1048576.0, said.constData());
-        if (raw)
-            std::printf("%-30s %8.1fx sqlite3 -csv (target <= %.1fx) %s\n", exportCase.what,
-                        figures->ms / raw->ms, exportCase.ratio, BenchData::verdict(timeMet));
-        if (exportCase.ratio == 3)
-            std::printf("%-30s %8.1fx libxlsxwriter alone\n", exportCase.what,
-                        figures->ms / library->ms);
+        if (raw && exportCase.toLibrary)
+            std::printf("%-30s %8.1fx sqlite3 -csv\n", exportCase.what, figures->ms / raw->ms);
+        if (anchorMs)
+            std::printf("%-30s %8.2fx %s (target <= %.2fx) %s\n", exportCase.what,
+                        figures->ms / *anchorMs,
+                        exportCase.toLibrary ? "libxlsxwriter alone" : "sqlite3 -csv",
+                        exportCase.ratio, BenchData::verdict(timeMet));
         std::printf("%-30s peak %6.1f MB (target <= %.0f MB) %s\n", exportCase.what,
                     BenchData::megabytes(figures->peakKb), exportCase.peakMb,
                     BenchData::verdict(peakMet));

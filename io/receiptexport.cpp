@@ -4,7 +4,7 @@
 #include "exportfile.h"
 #include "money.h"
 #include "outputfile.h"
-#include "xlsxarchive.h"
+#include "workbookcheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -269,7 +269,8 @@ class XlsxWriter
 {
 public:
     XlsxWriter(const QString &path, Feed &feed, QStringList *cutCells)
-        : m_feed(feed)
+        : m_path(path)
+        , m_feed(feed)
         , m_cutCells(cutCells)
     {
         lxw_workbook_options options {};
@@ -292,9 +293,6 @@ public:
             *error = u"无法建立 Excel 工作簿（临时文件夹不可写？）"_s;
             return false;
         }
-        // The rows are compressed on a thread of their own while they are written.
-        XlsxRowsInPlace inPlace;
-        inPlace.follow(m_sheet);
         makeFormats();
         worksheet_freeze_panes(m_sheet, 1, 0);
 
@@ -335,6 +333,14 @@ public:
             // is nearly always the space its scratch files or the workbook need.
             *error = u"Excel 工作簿没能写完，磁盘或临时文件夹可能已满或不可写（%1）"_s.arg(
                 QString::fromUtf8(lxw_strerror(m_error)));
+            return false;
+        }
+        // The titles, the receipts and the total: a scratch file that could not take them
+        // all leaves the sheet short, and the library does not tell.
+        QString found;
+        if (!WorkbookCheck::sheetHoldsRows(m_path, "xl/worksheets/sheet1.xml", qint64(row) + 1,
+                                           &found)) {
+            *error = u"Excel 工作簿没能写完，临时文件夹或磁盘可能已满（%1）"_s.arg(found);
             return false;
         }
         return true;
@@ -498,6 +504,7 @@ private:
         int width = 0;
     };
 
+    QString m_path;
     Feed &m_feed;
     QStringList *m_cutCells;
     std::array<CellText, columnCount> m_cells;

@@ -8,7 +8,6 @@
 #include <QLoggingCategory>
 #include <QMap>
 #include <QRawFont>
-#include <QSaveFile>
 #include <QSet>
 #include <QTextLayout>
 
@@ -627,9 +626,32 @@ bool relabelFonts(QPDF &pdf, const std::map<QString, FontGlyphs> &drawn)
     return changed;
 }
 
+// Gives each page whose box is `box` give or take a point the box `box` exactly; whether
+// any changed.
+bool setPageBoxes(QPDF &pdf, const QRectF &box)
+{
+    bool changed = false;
+    for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+        QPDFObjectHandle written = page.getAttribute("/MediaBox", false);
+        if (!written.isRectangle())
+            continue;
+        const QPDFObjectHandle::Rectangle was = written.getArrayAsRectangle();
+        if (std::abs(was.urx - was.llx - box.width()) > 1
+            || std::abs(was.ury - was.lly - box.height()) > 1)
+            continue;
+        QPDFObjectHandle exact = QPDFObjectHandle::newArray();
+        for (const qreal edge : {box.left(), box.top(), box.right(), box.bottom()})
+            exact.appendItem(QPDFObjectHandle::newReal(edge, 4));
+        page.getObjectHandle().replaceKey("/MediaBox", exact);
+        changed = true;
+    }
+    return changed;
+}
+
 } // namespace
 
-bool PdfTextLayer::rewriteFile(const QString &path, const QList<Text> &texts, QString *error)
+bool PdfTextLayer::rewriteFile(const QString &path, const QList<Text> &texts, QString *error,
+                               const std::optional<QRectF> &pageBox)
 {
     std::map<QString, FontGlyphs> drawn;
     for (const Text &text : texts) {
@@ -659,7 +681,10 @@ bool PdfTextLayer::rewriteFile(const QString &path, const QList<Text> &texts, QS
         file.setSuppressWarnings(true);
         const QByteArray name = QFile::encodeName(path);
         file.processMemoryFile(name.constData(), pdf.constData(), size_t(pdf.size()));
-        if (!relabelFonts(file, drawn))
+        bool changed = relabelFonts(file, drawn);
+        if (pageBox)
+            changed = setPageBoxes(file, *pageBox) || changed;
+        if (!changed)
             return true;
         QPDFWriter writer(file);
         writer.setOutputMemory();
@@ -675,13 +700,12 @@ bool PdfTextLayer::rewriteFile(const QString &path, const QList<Text> &texts, QS
         return false;
     }
 
-    // Written beside it and renamed over it once whole, so that a failed write leaves the
-    // file Qt wrote. Where no file can be made beside it the file is left as it is, rather
-    // than written over in place and left cut short by a failure.
-    QSaveFile out(path);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly) || out.write(corrected) != corrected.size()
-        || !out.commit()) {
+    // Written over in place: the file is one of the caller's own, the scratch file a
+    // PDF is written to before it replaces the file the user named, and a write that fails
+    // leaves it cut short, which the caller's check of the finished file finds.
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || out.write(corrected) != corrected.size() || !out.flush()) {
         setError(error, u"cannot write %1: %2"_s.arg(path, out.errorString()));
         return false;
     }

@@ -3,7 +3,10 @@
 
 #include <QFont>
 #include <QList>
+#include <QRectF>
 #include <QString>
+
+#include <optional>
 
 // Gives a PDF written by QPrinter the text that was drawn on it back in its text layer.
 //
@@ -14,7 +17,9 @@
 // ("No.0001234"), gets no entry at all and reads back as nothing. Here the maps are
 // rewritten from what was drawn: each text is shaped again the way QPainter shapes it,
 // each glyph tied to the characters it shows, and the glyph codes the pages show matched
-// against those glyphs in drawing order. The file is read and written back with libqpdf.
+// against those glyphs in drawing order. The file is read and written back with libqpdf,
+// in one pass that can also give the pages their exact size (Qt keeps page sizes in whole
+// points).
 class PdfTextLayer
 {
 public:
@@ -28,11 +33,14 @@ public:
     PdfTextLayer() = delete;
 
     // Rewrites the fonts' ToUnicode maps of the PDF file at `path`, as Qt wrote it, on whose
-    // pages exactly `texts` were drawn, in that order, page after page. The file is replaced
-    // only when its text changes, and then whole. A font whose glyphs do not match the texts
-    // keeps the map Qt wrote, as does a file whose pages cannot be followed. False, with the
-    // reason in *error, when the file cannot be read or written back: it is then as Qt
-    // wrote it.
+    // pages exactly `texts` were drawn, in that order, page after page; with `pageBox`, each
+    // page Qt gave that size rounded to whole points gets that box exactly. A font whose
+    // glyphs do not match the texts keeps the map Qt wrote, as does a file whose pages
+    // cannot be followed. The file is written over in place, and only when something
+    // changes: `path` is a file of the caller's own (a scratch file it puts in place once
+    // checked). False, with the reason in *error, when the file cannot be read or written
+    // back: a file that could not be read is as Qt wrote it.
     static bool rewriteFile(const QString &path, const QList<Text> &texts,
-                            QString *error = nullptr);
+                            QString *error = nullptr,
+                            const std::optional<QRectF> &pageBox = std::nullopt);
 };

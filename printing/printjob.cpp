@@ -70,35 +70,6 @@ bool toPdfFile(const QPrinter &printer)
     return printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
 }
 
-// Qt keeps page sizes in whole points, so its PDF says 683 × 264 (93.13 mm) for the
-// 683.15 × 263.62 receipt. The page box is rewritten to the true size in text of the
-// same length, which keeps the file's cross-reference offsets valid; its lower edge
-// moves up, since the page is drawn from the top. A file not in the expected form
-// keeps Qt's box, a fraction of a millimetre off.
-void correctMediaBox(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return;
-    QByteArray pdf = file.readAll();
-    const QSizeF rounded = QSizeF(QPageSize(paper, QPageSize::Point).sizePoints());
-    const QByteArray written = "/MediaBox [0 0 " + QByteArray::number(rounded.width(), 'f') + ' '
-        + QByteArray::number(rounded.height(), 'f') + ']';
-    // Every page of the job has the same box.
-    if (!pdf.contains(written))
-        return;
-    QByteArray exact = "/MediaBox [0 "
-        + QByteArray::number(rounded.height() - paper.height(), 'f', 4) + " "
-        + QByteArray::number(paper.width(), 'f', 4) + ' '
-        + QByteArray::number(rounded.height(), 'f', 0) + ']';
-    if (exact.size() > written.size())
-        return;
-    exact.insert(exact.size() - 1, QByteArray(written.size() - exact.size(), ' '));
-    pdf.replace(written, exact);
-    file.seek(0);
-    file.write(pdf);
-}
-
 } // namespace
 
 PrintJob PrintJob::currentReceipt(std::optional<PrintOptions> options)
@@ -369,7 +340,12 @@ void PrintJob::paintPage(QPainter &painter, const QRectF &target, qreal pixelsPe
 
 void PrintJob::correctFile(const QPrinter &printer) const
 {
-    correctMediaBox(printer.outputFileName());
+    // Qt keeps page sizes in whole points, so its PDF says 683 × 264 (93.13 mm) for the
+    // 683.15 × 263.62 receipt: the pages get their true box, its lower edge moved up since
+    // the page is drawn from the top.
+    const QSizeF rounded = QSizeF(QPageSize(paper, QPageSize::Point).sizePoints());
+    const QRectF pageBox(QPointF(0, rounded.height() - paper.height()),
+                         QPointF(paper.width(), rounded.height()));
     // Qt's PDF reads back wrong where its fonts share glyphs between characters or draw
     // alternates (see PdfTextLayer); a saved receipt must be found by its number and payer.
     // The pages are laid out again exactly as drawn: the layer is made from the very texts
@@ -387,9 +363,10 @@ void PrintJob::correctFile(const QPrinter &printer) const
                 drawn.append({text.text, text.font});
         }
     }
-    // The file is whole and readable either way; only a search in it may miss a word.
+    // A file that cannot be read back stays as Qt wrote it: only a search in it may miss a
+    // word. One cut short by a failed write is found by the check of the finished file.
     QString error;
-    if (!PdfTextLayer::rewriteFile(printer.outputFileName(), drawn, &error))
+    if (!PdfTextLayer::rewriteFile(printer.outputFileName(), drawn, &error, pageBox))
         qWarning("The text of the printed PDF could not be corrected: %s", qUtf8Printable(error));
 }
 
