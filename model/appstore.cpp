@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
 
+#include "amountincapitals.h"
 #include "clock.h"
 #include "daterange.h"
 #include "datetext.h"
@@ -11,6 +12,17 @@
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// A blank form's capitals, as the form writes them for any amount it is given: the same
+// "零元整" at the first start as after a save.
+QString zeroCapitals()
+{
+    return amountInCapitals(amountText(0));
+}
+
+} // namespace
 
 AppStore &AppStore::shared()
 {
@@ -53,7 +65,7 @@ AppStore::AppStore()
     const QDateTime now = Clock::now();
     m_receiptEdit.receiptDate = now;
     m_receiptEdit.createDate = now;
-    m_receiptEdit.totalBig = u"零"_s;
+    m_receiptEdit.totalBig = zeroCapitals();
     const PrintSettings &settings = PrintSettings::shared();
     using Choice = PrintSettings::FormChoice;
     m_receiptEdit.paytype = settings.formChoice(Choice::Paytype);
@@ -123,6 +135,7 @@ void AppStore::newReceipt()
     blank.reason2.clear();
     blank.remark.clear();
     blank.total = 0;
+    blank.totalBig = zeroCapitals();
     blank.unreadableTotal.reset();
     setReceiptEdit(blank);
 }

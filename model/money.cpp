@@ -71,16 +71,47 @@ std::optional<qint64> Money::fenOf(const Receipt &receipt)
     return fenFromYuan(receipt.total);
 }
 
+namespace {
+
+// The magnitude as unsigned: the most negative value has no positive twin.
+quint64 magnitudeOf(qint64 value)
+{
+    return value < 0 ? quint64(0) - quint64(value) : quint64(value);
+}
+
+QString grouped(quint64 magnitude)
+{
+    QString digits = QString::number(magnitude);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, u',');
+    return digits;
+}
+
+} // namespace
+
 QString Money::format(qint64 fen, bool grouping)
 {
-    const bool negative = fen < 0;
-    // The magnitude as unsigned: the most negative value has no positive twin.
-    const quint64 magnitude = negative ? quint64(0) - quint64(fen) : quint64(fen);
-    QString yuan = QString::number(magnitude / 100);
-    if (grouping) {
-        for (qsizetype at = yuan.size() - 3; at > 0; at -= 3)
-            yuan.insert(at, u',');
-    }
+    const quint64 magnitude = magnitudeOf(fen);
+    const QString yuan = grouping ? grouped(magnitude / 100) : QString::number(magnitude / 100);
     const QString cents = QString::number(magnitude % 100).rightJustified(2, u'0');
-    return (negative ? u"-"_s : QString()) + yuan + u'.' + cents;
+    return (fen < 0 ? u"-"_s : QString()) + yuan + u'.' + cents;
+}
+
+QString Money::shown(double yuan)
+{
+    if (const std::optional<qint64> fen = fenFromYuan(yuan))
+        return format(*fen);
+    return QString::number(yuan);
+}
+
+QString Money::shownOf(const Receipt &receipt)
+{
+    if (receipt.unreadableTotal)
+        return *receipt.unreadableTotal;
+    return shown(receipt.total);
+}
+
+QString Money::groupedDigits(qint64 value)
+{
+    return (value < 0 ? u"-"_s : QString()) + grouped(magnitudeOf(value));
 }

@@ -24,5 +24,14 @@ std::optional<qint64> fenFromYuan(double yuan);
 std::optional<qint64> fenOf(const Receipt &receipt);
 // "12,800.50" (with grouping) or "12800.50" (plain, for files), "-0.30".
 QString format(qint64 fen, bool grouping = true);
+// An amount of yuan as every screen shows it: grouped, two decimals, of the fen the
+// totals count (680 is 680.00, 12345.6 is 12,345.60). A value that is no amount (not
+// finite, beyond what fen can count) is shown as the number it is, never as 0.00.
+QString shown(double yuan);
+// A receipt's amount as the screens show it; one whose stored text could not be read is
+// shown as stored.
+QString shownOf(const Receipt &receipt);
+// Whole digits in threes, as amounts group theirs: 198,000 receipts, -1,200.
+QString groupedDigits(qint64 value);
 
 } // namespace Money

@@ -19,6 +19,7 @@ const QString contentKey = u"print/content"_s;
 const QString sideLabelKey = u"print/sideLabel"_s;
 const QString reprintMarkKey = u"print/reprintMark"_s;
 const QString fixedRemarkKey = u"print/fixedRemark"_s;
+const QString yuanSignKey = u"print/yuanSign"_s;
 const QString valuesOnlyText = u"values"_s;
 const QString fullText = u"full"_s;
 // Written by every version since the first: the names stay.
@@ -98,6 +99,7 @@ PrintOptions PrintSettings::options() const
     options.sideLabel = flagFrom(Preferences::value(sideLabelKey), defaults.sideLabel);
     options.reprintMark = flagFrom(Preferences::value(reprintMarkKey), defaults.reprintMark);
     options.fixedRemark = flagFrom(Preferences::value(fixedRemarkKey), defaults.fixedRemark);
+    options.yuanSign = flagFrom(Preferences::value(yuanSignKey), defaults.yuanSign);
     return options.normalized();
 }
 
@@ -114,6 +116,7 @@ void PrintSettings::setOptions(const PrintOptions &options)
     Preferences::setValue(sideLabelKey, flagText(stored.sideLabel));
     Preferences::setValue(reprintMarkKey, flagText(stored.reprintMark));
     Preferences::setValue(fixedRemarkKey, flagText(stored.fixedRemark));
+    Preferences::setValue(yuanSignKey, flagText(stored.yuanSign));
     Q_EMIT changed();
 }
 

@@ -27,6 +27,9 @@ struct PrintOptions
     // cannot pass for the original.
     bool reprintMark = false;
     bool fixedRemark = true;
+    // With values only: "¥" printed right before the figures. The form's own ¥ stands at
+    // a fixed place, and before a short amount the gap to the digits takes another digit.
+    bool yuanSign = true;
 
     // Out-of-range and non-finite offsets are brought inside the range, in 0.1 mm steps.
     PrintOptions normalized() const;

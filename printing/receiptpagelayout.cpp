@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiptpagelayout.h"
 
+#include "amountincapitals.h"
 #include "clock.h"
 #include "datetext.h"
 #include "money.h"
@@ -47,6 +48,8 @@ constexpr qreal valueInset = 10;
 constexpr qreal figuresWidth = 100;
 constexpr qreal figuresInset = 10;
 constexpr qreal figuresLift = 1;
+// Between "¥" and the first digit: less than any digit's width, so none fits in.
+constexpr qreal yuanSpacing = 0.5;
 constexpr qreal footerLeading = 90;
 constexpr qreal footerTrailing = 100;
 constexpr qreal footerSpacing = 2;
@@ -257,7 +260,7 @@ PageTexts pageTexts(const std::optional<Receipt> &receipt)
         return {u"No.1234567"_s, formatDateText(Clock::now(), DateText::date),
                 u"[交款单位]"_s, u"[收款事由]"_s,
                 u"[其它说明]"_s, u"[备注信息]"_s,
-                u"零"_s,         ReceiptPageLayout::figuresText(0),
+                amountInCapitals(amountText(0)), ReceiptPageLayout::figuresText(0),
                 u"收款方式"_s,   u"收款人"_s,
                 u"核准"_s,       u"会计"_s};
     }
@@ -398,7 +401,10 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         rowTop += valueRowHeight + tableRowSpacing;
     }
 
-    // Amount row: capitals, "¥", then the figures in a cell of their own, one point higher.
+    // Amount row: capitals, then the figures in a cell of their own, one point higher, with
+    // "¥" right before their first digit. A ¥ at a fixed place left a gap before a short
+    // amount that a digit could be written into. The capitals end where that ¥ began, and
+    // the figures stay where they always were, so forms aligned to either still fit.
     const qreal capitalsLeft
         = addLabel(Item::CapitalsLabel, u"金额（大写）"_s, rowTop, amountRowHeight) + rowSpacing;
     const QRectF figuresCell(rowRight - figuresWidth,
@@ -406,19 +412,29 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
                                  - figuresLift,
                              figuresWidth, subheadlineHeight + ruleHeight);
     const QString yuan = u"¥"_s;
-    const qreal yuanWidth = captionMetrics.horizontalAdvance(yuan);
-    const QRectF yuanRect(figuresCell.left() - rowSpacing - yuanWidth,
-                          rowTop + (amountRowHeight - lineHeight) / 2, yuanWidth, lineHeight);
-    addText(Item::YuanSign, yuan, caption, yuanRect, Qt::AlignLeft);
-    addValueCell(Item::Capitals, t.capitals, capitalsLeft, yuanRect.left() - rowSpacing,
+    const qreal capitalsRight
+        = figuresCell.left() - rowSpacing - captionMetrics.horizontalAdvance(yuan) - rowSpacing;
+    addValueCell(Item::Capitals, t.capitals, capitalsLeft, capitalsRight,
                  rowTop + (amountRowHeight - valueRowHeight) / 2, Fitting::Whole);
 
     const qreal figuresRuleY = figuresCell.bottom() - ruleHeight / 2;
+    const qsizetype figuresAt = m_texts.size();
     addText(Item::Figures, t.figures, subheadline,
             QRectF(figuresCell.left(), figuresCell.top(), figuresWidth - figuresInset,
                    subheadlineHeight),
             Qt::AlignRight | Qt::AlignBottom, Fitting::Whole);
     m_rules.append(QLineF(figuresCell.left(), figuresRuleY, figuresCell.right(), figuresRuleY));
+    // In the figures' own font, shrunk with them, on the first line's baseline: the sign
+    // and the digits read as one amount. Placed before the figures in the list, as it is
+    // read.
+    const TextItem firstLine = m_texts.at(figuresAt);
+    const QFontMetricsF figuresMetrics(firstLine.font);
+    const qreal yuanWidth = figuresMetrics.horizontalAdvance(yuan);
+    addText(Item::YuanSign, yuan, firstLine.font,
+            QRectF(firstLine.rect.left() - yuanSpacing - yuanWidth, firstLine.rect.top(),
+                   yuanWidth, firstLine.rect.height()),
+            Qt::AlignLeft);
+    m_texts.move(m_texts.size() - 1, figuresAt);
 
     // Footer: four "label : value" groups, the first at the left end, the last at the right
     // end, the free room split evenly between them. Groups that leave at least the default
@@ -527,9 +543,13 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
 
     // Values only: the paper has the form printed on it already. Every value keeps the
     // place it has on the full page, so that one alignment serves both.
+    // Its ¥ goes too unless asked for: a form whose own ¥ stands before a gap wants the
+    // figures closed off by one of their own.
     if (options.valuesOnly) {
-        m_texts.removeIf([](const TextItem &text) {
-            return !isValue(text.item) && text.item != Item::VoidStamp;
+        m_texts.removeIf([&options](const TextItem &text) {
+            const bool kept = text.item == Item::VoidStamp
+                || (text.item == Item::YuanSign && options.yuanSign);
+            return !isValue(text.item) && !kept;
         });
         m_rules.clear();
         m_border = false;
@@ -593,6 +613,7 @@ ReceiptPageOptions ReceiptPageOptions::from(const PrintOptions &settings, bool p
     options.valuesOnly = checked.content == PrintOptions::Content::ValuesOnly;
     options.sideLabel = checked.sideLabel;
     options.fixedRemark = checked.fixedRemark;
+    options.yuanSign = checked.yuanSign;
     options.reprintMark = checked.reprintMark && printedBefore;
     return options;
 }

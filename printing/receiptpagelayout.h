@@ -25,6 +25,8 @@ struct ReceiptPageOptions
     bool sideLabel = true;
     bool fixedRemark = false;
     bool reprintMark = false; // this page is a reprint and gets the mark
+    // A page of values only keeps the ¥ before the figures (the full page always has it).
+    bool yuanSign = true;
 
     // From the settings in millimetres; `printedBefore` says whether the history has a
     // print of the receipt.

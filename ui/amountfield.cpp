@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "amountfield.h"
 
+#include "money.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -109,15 +111,8 @@ std::optional<double> AmountField::parse(const QString &text)
 
 QString AmountField::displayText(double amount)
 {
-    QString text = QLocale().toString(amount, 'f', 3);
-    const QString point = QLocale().decimalPoint();
-    if (text.contains(point)) {
-        while (text.endsWith(u'0'))
-            text.chop(1);
-        if (text.endsWith(point))
-            text.chop(point.size());
-    }
-    return text;
+    // As the lists, the history and the totals show amounts.
+    return Money::shown(amount);
 }
 
 QString AmountField::editText(double amount)

@@ -9,8 +9,7 @@
 // decimal number with at most two decimals (optional sign, digits, one point; full-width
 // forms and grouping commas are read as such) and reports each accepted edit as the
 // number typed, so the receipt holds exactly what was typed. While it has no focus
-// it shows the amount with the locale's grouping and at most three decimals; editing
-// shows the plain digits.
+// it shows the amount as the lists do (12,345.60); editing shows the plain digits.
 class AmountField : public QLineEdit
 {
     Q_OBJECT

@@ -295,7 +295,7 @@ void HistoryView::reload()
     else if (m_entries.isEmpty())
         m_statusLabel->setText(u"没有符合条件的记录"_s);
     else
-        m_statusLabel->setText(u"共 %1 条记录"_s.arg(m_entries.size()));
+        m_statusLabel->setText(u"共 %1 条记录"_s.arg(Money::groupedDigits(m_entries.size())));
     updateRestoreButton();
 }
 

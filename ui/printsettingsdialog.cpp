@@ -47,6 +47,7 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     , m_sideLabel(checkBox(u"sideLabelCheck"_s, u"打印右侧标签"_s, this))
     , m_reprintMark(checkBox(u"reprintMarkCheck"_s, u"重打时标注\u201c补打\u201d"_s, this))
     , m_fixedRemark(checkBox(u"fixedRemarkCheck"_s, u"打印固定备注"_s, this))
+    , m_yuanSign(checkBox(u"yuanSignCheck"_s, u"金额前加 ¥"_s, this))
     , m_displaced(new QLabel(this))
     , m_preview(new PrintView(this))
 {
@@ -56,6 +57,8 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     m_content->addItem(u"完整收据"_s, int(PrintOptions::Content::FullReceipt));
     m_content->addItem(u"仅打印内容"_s, int(PrintOptions::Content::ValuesOnly));
     m_content->setToolTip(u"仅打印内容：用于已印好格式的收据纸，只打印各项填写的内容"_s);
+    // A full receipt always has its ¥; the choice is for forms that carry their own.
+    m_yuanSign->setToolTip(u"仅打印内容时，在金额数字前紧挨着打印 ¥，不留可以添写数字的空隙"_s);
     m_displaced->setObjectName(u"displacedLabel"_s);
     m_displaced->setWordWrap(true);
     m_displaced->setStyleSheet(u"color: #c01c28;"_s);
@@ -66,6 +69,7 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     form->addRow(u"水平偏移(&H)："_s, m_offsetX);
     form->addRow(u"垂直偏移(&V)："_s, m_offsetY);
     form->addRow(u"打印内容(&C)："_s, m_content);
+    form->addRow(QString(), m_yuanSign);
     form->addRow(QString(), m_sideLabel);
     form->addRow(QString(), m_reprintMark);
     form->addRow(QString(), m_fixedRemark);
@@ -93,11 +97,12 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     m_sideLabel->setChecked(saved.sideLabel);
     m_reprintMark->setChecked(saved.reprintMark);
     m_fixedRemark->setChecked(saved.fixedRemark);
+    m_yuanSign->setChecked(saved.yuanSign);
 
     connect(m_offsetX, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
     connect(m_offsetY, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
     connect(m_content, &QComboBox::currentIndexChanged, this, &PrintSettingsDialog::update);
-    for (QCheckBox *box : {m_sideLabel, m_reprintMark, m_fixedRemark})
+    for (QCheckBox *box : {m_sideLabel, m_reprintMark, m_fixedRemark, m_yuanSign})
         connect(box, &QCheckBox::toggled, this, &PrintSettingsDialog::update);
     update();
 }
@@ -111,6 +116,7 @@ PrintOptions PrintSettingsDialog::options() const
     options.sideLabel = m_sideLabel->isChecked();
     options.reprintMark = m_reprintMark->isChecked();
     options.fixedRemark = m_fixedRemark->isChecked();
+    options.yuanSign = m_yuanSign->isChecked();
     return options.normalized();
 }
 
@@ -128,6 +134,7 @@ QStringList PrintSettingsDialog::displacedFields() const
 
 void PrintSettingsDialog::update()
 {
+    m_yuanSign->setEnabled(m_content->currentData().toInt() == int(PrintOptions::Content::ValuesOnly));
     m_preview->setOptions(options());
     // The receipt shown (or the blank form) stands for any: a field pushed off here is
     // pushed off for every receipt, since the offsets move all of them alike.

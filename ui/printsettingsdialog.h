@@ -38,6 +38,7 @@ private:
     QCheckBox *m_sideLabel;
     QCheckBox *m_reprintMark;
     QCheckBox *m_fixedRemark;
+    QCheckBox *m_yuanSign;
     QLabel *m_displaced;
     PrintView *m_preview;
 };

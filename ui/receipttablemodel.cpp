@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receipttablemodel.h"
 
-#include "amountincapitals.h"
 #include "datetext.h"
+#include "money.h"
 #include "receiptexport.h"
 
 #include <QApplication>
@@ -91,9 +91,10 @@ QString ReceiptTableModel::cellText(const Receipt &receipt, int column)
         return formatDateText(receipt.receiptDate, DateText::date);
     case TotalColumn:
         // Shown as stored when it could not be read, never as a made-up 0.00.
-        return receipt.unreadableTotal ? *receipt.unreadableTotal : amountText(receipt.total);
+        return Money::shownOf(receipt);
     case CreateDateColumn:
-        return receipt.createDate.toUTC().toString(u"yyyy-MM-dd HH:mm:ss"_s) + u" +0000"_s;
+        // Local time, as it is stored and exported: the cashier's clock.
+        return formatDateText(receipt.createDate, DateText::dateTime);
     case StatusColumn:
         return receipt.voidReason ? u"已作废"_s : QString();
     default:

@@ -8,6 +8,7 @@
 #include <QBarSet>
 #include <QChart>
 #include <QHorizontalBarSeries>
+#include <QLocale>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -51,6 +52,13 @@ StatisticsChart::StatisticsChart(QWidget *parent)
     chart()->legend()->hide();
     chart()->setMargins(QMargins(4, 4, 4, 4));
     chart()->setBackgroundRoundness(0);
+    // The axis groups its figures in threes, as every amount on screen is grouped
+    // (40,000,000, not 40000000), in whichever locale the program runs: the chart formats
+    // its labels by its own locale only when told to, and the C locale omits grouping.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    chart()->setLocale(locale);
+    chart()->setLocalizeNumbers(true);
 }
 
 void StatisticsChart::show(const QList<ReceiptStatistics::Row> &rows, Grouping grouping)

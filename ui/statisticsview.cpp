@@ -231,10 +231,10 @@ void StatisticsView::refresh()
             nameCell->setToolTip(name.left(1000));
         m_table->setItem(row, 0, nameCell);
         m_table->setItem(row, 1,
-                         new Cell(QString::number(group.count), group.count, Qt::AlignRight));
+                         new Cell(Money::groupedDigits(group.count), group.count, Qt::AlignRight));
         auto *total = new Cell(u"¥"_s + Money::format(group.fen), group.fen, Qt::AlignRight);
         if (group.unreadable > 0)
-            total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(group.unreadable));
+            total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(group.unreadable)));
         m_table->setItem(row, 2, total);
         count += group.count;
         fen += group.fen;
@@ -254,15 +254,17 @@ void StatisticsView::refresh()
 
     QString totals;
     if (rows) {
-        totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(m_rows.size()).arg(count).arg(Money::format(fen));
+        totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(Money::groupedDigits(m_rows.size()),
+                                                       Money::groupedDigits(count),
+                                                       Money::format(fen));
         if (unreadable > 0)
-            totals += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(unreadable);
+            totals += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(unreadable));
         // Counted apart, as the lists do: the groups count only what they add up.
         const std::optional<qint64> voided = ReceiptStatistics::voidedCount(begin, end);
         if (!voided)
             totals += u"  （作废的收据不计入）"_s;
         else if (*voided > 0)
-            totals += u"  另有作废 %1 张，不计入合计"_s.arg(*voided);
+            totals += u"  另有作废 %1 张，不计入合计"_s.arg(Money::groupedDigits(*voided));
     }
     m_totalsLabel->setText(totals);
 }

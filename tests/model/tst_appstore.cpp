@@ -409,6 +409,8 @@ void tst_AppStore::newReceiptKeepsChoices()
     expected.id = expected.payer = expected.reason1 = expected.reason2 = expected.remark
         = QString();
     expected.total = 0;
+    // The blank form's capitals are those of 0.00, as at the first start.
+    expected.totalBig = u"零元整"_s;
     expected.receiptNo = u"0000007"_s; // 1 to 6 are taken (6 is only marked deleted)
     QCOMPARE(store.receiptEdit(), expected);
     QCOMPARE(store.selectedId(), std::nullopt);

@@ -121,7 +121,7 @@ private Q_SLOTS:
         QTest::newRow("off the right edge") << QPointF(30, 0) << QList<Item> {Item::SideLabel};
         QTest::newRow("off the bottom")
             << QPointF(0, 30)
-            << QList<Item> {Item::CapitalsLabel, Item::YuanSign,     Item::Capitals,
+            << QList<Item> {Item::CapitalsLabel, Item::Capitals,     Item::YuanSign,
                             Item::Figures,       Item::PaytypeLabel, Item::Colon,
                             Item::Paytype,       Item::PayeeLabel,   Item::Payee,
                             Item::ApproveLabel,  Item::Approve,      Item::AccountantLabel,
@@ -157,26 +157,32 @@ private Q_SLOTS:
         }
     }
 
-    // Values only: no caption, rule or border, each value where the full page has it.
+    // Values only: no caption, rule or border, each value where the full page has it; the
+    // "¥" before the figures too unless it is turned off (the form has one of its own).
     void valuesOnlyKeepsPlaces()
     {
         const ReceiptPageLayout full = layout({.offset = {}, .fixedRemark = true});
-        const ReceiptPageLayout values
-            = layout({.offset = {}, .valuesOnly = true, .fixedRemark = true});
-        QVERIFY(values.rules().isEmpty());
-        QVERIFY(!values.hasBorder() && full.hasBorder());
-        QList<Item> expected;
-        for (const auto &text : full.textItems()) {
-            if (ReceiptPageLayout::isValue(text.item))
-                expected.append(text.item);
+        QVERIFY(full.hasBorder());
+        for (const bool yuanSign : {true, false}) {
+            const ReceiptPageLayout values = layout(
+                {.offset = {}, .valuesOnly = true, .fixedRemark = true, .yuanSign = yuanSign});
+            QVERIFY(values.rules().isEmpty());
+            QVERIFY(!values.hasBorder());
+            QList<Item> expected;
+            for (const auto &text : full.textItems()) {
+                if (ReceiptPageLayout::isValue(text.item)
+                    || (yuanSign && text.item == Item::YuanSign))
+                    expected.append(text.item);
+            }
+            QList<Item> drawn;
+            for (const auto &text : values.textItems()) {
+                drawn.append(text.item);
+                QCOMPARE(text.rect, full.find(text.item)->rect);
+            }
+            QCOMPARE(drawn, expected);
+            // The twelve values and the fixed remark, and the ¥ when asked for.
+            QCOMPARE(drawn.size(), yuanSign ? 14 : 13);
         }
-        QList<Item> drawn;
-        for (const auto &text : values.textItems()) {
-            drawn.append(text.item);
-            QCOMPARE(text.rect, full.find(text.item)->rect);
-        }
-        QCOMPARE(drawn, expected);
-        QCOMPARE(drawn.size(), 13); // the twelve values and the fixed remark
 
         // A voided receipt keeps its stamp on a form printed values only, where the full
         // page has it.

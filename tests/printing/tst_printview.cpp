@@ -145,11 +145,13 @@ QList<Placed> designedPage(const Receipt &r, const Company &company)
     place(Item::Capitals, r.totalBig, caption, capitalsLabel.right() + 10 + 10,
           rowTop + (amountRow - line - rule) / 2);
     const qreal figuresRight = table.right() - 30;
-    place(Item::YuanSign, u"¥"_s, caption, figuresRight - 100 - 10 - advance(caption, u"¥"_s),
-          rowTop + (amountRow - line) / 2);
     const QString figures = QString::asprintf("%.2f", r.total);
-    place(Item::Figures, figures, subheadline, figuresRight - 10 - advance(subheadline, figures),
-          rowTop + (amountRow - sub - rule) / 2 - 1);
+    const QRectF digits
+        = place(Item::Figures, figures, subheadline, figuresRight - 10 - advance(subheadline, figures),
+                rowTop + (amountRow - sub - rule) / 2 - 1);
+    // "¥" in the figures' font right before the first digit: no room for one more.
+    place(Item::YuanSign, u"¥"_s, subheadline, digits.left() - 0.5 - advance(subheadline, u"¥"_s),
+          digits.top());
 
     const QRectF footer(content.left() + 90, table.bottom() + s, bodyWidth - 190, line);
     const std::tuple<Item, QString, Item, QString> groups[] = {
@@ -404,8 +406,12 @@ void tst_PrintView::staysInside()
         for (qsizetype j = i + 1; j < texts.size() && texts[j].item != Item::VoidStamp; ++j) {
             // The lines of one text share their cell; no two texts share any room.
             const bool sameText = texts[j].item == text.item && texts[j].cell == text.cell;
+            // The ¥ stands in the figures' cell, right before their first digit.
+            const bool oneAmount = (text.item == Item::YuanSign && texts[j].item == Item::Figures)
+                || (text.item == Item::Figures && texts[j].item == Item::YuanSign);
             const QRectF overlap = text.rect.intersected(texts[j].rect);
-            const QRectF cells = sameText ? QRectF() : text.cell.intersected(texts[j].cell);
+            const QRectF cells
+                = sameText || oneAmount ? QRectF() : text.cell.intersected(texts[j].cell);
             QVERIFY2((overlap.width() < epsilon || overlap.height() < epsilon)
                          && (cells.width() < epsilon || cells.height() < epsilon),
                      qPrintable(u"%1 and %2"_s.arg(int(text.item)).arg(int(texts[j].item))));
@@ -522,10 +528,18 @@ void tst_PrintView::pdfGivesBackText()
     for (const PdfWord &word : pdfWords(path))
         words.insert(word.text, word.box);
     // The footer groups may come back as one word, texts with spaces as several.
-    const QList<Item> placed = {Item::Title,    Item::Date,          Item::Payer,    Item::Reason1,
-                                Item::Reason2,  Item::Remark,        Item::Capitals, Item::Figures,
-                                Item::YuanSign, Item::CapitalsLabel, Item::SideLabel};
+    const QList<Item> placed = {Item::Title,   Item::Date,     Item::Payer,
+                                Item::Reason1, Item::Reason2,  Item::Remark,
+                                Item::Capitals, Item::CapitalsLabel, Item::SideLabel};
     const ReceiptPageLayout layout(page, printed, CompanyStore::shared().company());
+    // The ¥ and the figures read back as one word: no room between them for a digit.
+    const auto *yuan = layout.find(Item::YuanSign);
+    const auto *figures = layout.find(Item::Figures);
+    QVERIFY(yuan && figures);
+    const QString amount = yuan->text + figures->text;
+    QVERIFY2(words.contains(amount), qPrintable(QStringList(words.keys()).join(u' ')));
+    QVERIFY(qAbs(words.value(amount).left() - yuan->rect.left()) < 1);
+    QVERIFY(qAbs(words.value(amount).right() - figures->rect.right()) < 1);
     // A blank form is dated today.
     QCOMPARE(layout.text(Item::Date), printed ? u"2024-05-01"_s : u"2024-02-29"_s);
     for (const auto &item : layout.textItems()) {

@@ -237,7 +237,7 @@ void tst_AddView::addStaysOnTheFormAndSaysWhatItSaved()
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
     QCOMPARE(shown(u"payerComboBox"_s), QString());
     QCOMPARE(shown(u"remarkComboBox"_s), QString());
-    QCOMPARE(shown(u"totalLineEdit"_s), u"0"_s);
+    QCOMPARE(shown(u"totalLineEdit"_s), u"0.00"_s);
     QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
     QCOMPARE(shown(u"paytypeComboBox"_s), u"微信"_s);
     QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
@@ -529,10 +529,10 @@ void tst_AddView::amountRefusesWhatIsNotANumberOrTooLarge()
         toast()->close();
     }
 
-    // Off the field the amount shows with grouping; editing shows the digits typed.
+    // Off the field the amount shows as the lists show it; editing shows the digits typed.
     typeText(field, u"1234567.5"_s);
     m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
-    QCOMPARE(field->text(), QLocale().toString(1234567.5, 'f', 1));
+    QCOMPARE(field->text(), u"1,234,567.50"_s);
     field->setFocus();
     QCOMPARE(field->text(), u"1234567.5"_s);
 }
