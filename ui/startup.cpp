@@ -23,6 +23,7 @@
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTimer>
+#include <QHash>
 #include <QTranslator>
 #include <QWidget>
 
@@ -84,6 +85,28 @@ private:
     bool m_painted = false;
 };
 
+// The names Qt's file dialogs give files and folders: Qt's Chinese catalogue (qtbase_zh_CN)
+// has none for them, so the dialogs would read "Folder" and "txt File" among Chinese.
+class FileKindTexts : public QTranslator
+{
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        Q_UNUSED(disambiguation);
+        Q_UNUSED(n);
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
+            return {};
+        static const QHash<QByteArray, QString> texts = {
+            {"Folder", u"文件夹"_s}, {"File", u"文件"_s}, {"%1 File", u"%1 文件"_s},
+            {"Drive", u"驱动器"_s}, {"Alias", u"替身"_s}, {"Shortcut", u"快捷方式"_s},
+        };
+        return texts.value(QByteArray(sourceText));
+    }
+};
+
 } // namespace
 
 void Startup::setUpApplication(QApplication &app)
@@ -108,6 +131,7 @@ void Startup::setUpApplication(QApplication &app)
     if (translator->load(QLocale(), u"qtbase"_s, u"_"_s,
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
+    QCoreApplication::installTranslator(new FileKindTexts(&app));
 }
 
 namespace {
