@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -685,45 +686,57 @@ void ReceiptList::reload()
                 result.error = u"数据库缺少列 %1"_s.arg(missing);
         }
         Q_EMIT aboutToReset();
+        m_stale = false;
         take(std::move(result), false);
         Q_EMIT reset();
         Q_EMIT totalsChanged();
         return;
     }
 
-    // Meanwhile: the first page in the book's order, read through its index at once.
-    Q_EMIT aboutToReset();
+    // A search the index cannot answer reads every receipt of the range; its first page,
+    // found along the lists' index in the book's order, shows as soon as it is known.
+    const bool headOnThread = request.sort == ListSort::Book && !request.byParts
+        && !ReceiptSearch(m_search).asksIndex(m_book.searchIndexReady())
+        && m_book.hasIndex(u"idx_receipt_list"_s);
     m_complete = false;
-    if (request.sort == ListSort::Book && request.byParts) {
-        ReadRequest first = request;
-        first.limit = pageSize;
-        ReadResult head = scan(connection.db(), first, nullptr);
-        if (head.error.isEmpty())
-            take(std::move(head), true);
+    const bool headAtOnce = request.sort == ListSort::Book && request.byParts;
+    if (!headAtOnce && !m_entries.empty() && m_error.isEmpty()) {
+        // The rows shown stay until the first rows of the read are there: a table emptied
+        // for a moment at each keystroke flickers.
+        m_stale = true;
     } else {
-        m_entries.clear();
-        m_totals = {};
+        // Meanwhile: the first page in the book's order, read through its index at once.
+        Q_EMIT aboutToReset();
+        m_stale = false;
+        if (headAtOnce) {
+            ReadRequest first = request;
+            first.limit = pageSize;
+            ReadResult head = scan(connection.db(), first, nullptr);
+            if (head.error.isEmpty())
+                take(std::move(head), true);
+        } else {
+            m_entries.clear();
+            m_totals = {};
+        }
+        Q_EMIT reset();
+        Q_EMIT totalsChanged();
     }
-    Q_EMIT reset();
-    Q_EMIT totalsChanged();
 
     m_readAt = m_book.changeCounter();
     readOnThread(request, [this](ReadResult result) {
         *m_cancel = true; // a first page still being looked for is not needed now
         finishRead(std::move(result));
     });
-    // A search the index cannot answer reads every receipt of the range; its first page,
-    // found along the lists' index in the book's order, shows as soon as it is known.
-    if (request.sort == ListSort::Book && !request.byParts
-        && !ReceiptSearch(m_search).asksIndex(m_book.searchIndexReady())
-        && m_book.hasIndex(u"idx_receipt_list"_s)) {
+    if (headOnThread) {
         ReadRequest first = request;
         first.byParts = true;
         first.limit = pageSize;
         readOnThread(first, [this](ReadResult head) {
-            if (m_complete || !m_entries.empty() || !head.error.isEmpty() || head.entries.empty())
+            if (m_complete || (!m_entries.empty() && !m_stale) || !head.error.isEmpty()
+                || head.entries.empty())
                 return;
             Q_EMIT aboutToReset();
+            m_stale = false;
             take(std::move(head), true);
             Q_EMIT reset();
             Q_EMIT totalsChanged();
@@ -761,8 +774,16 @@ void ReceiptList::readOnThread(const ReadRequest &request, std::function<void(Re
 void ReceiptList::finishRead(ReadResult result)
 {
     m_complete = true;
+    const bool stale = std::exchange(m_stale, false);
     if (!result.error.isEmpty()) {
         m_error = u"读取收据失败："_s + result.error;
+        // Rows kept from before the read are not what was asked for.
+        if (stale) {
+            Q_EMIT aboutToReset();
+            m_entries.clear();
+            m_totals = {};
+            Q_EMIT reset();
+        }
         Q_EMIT totalsChanged();
         return;
     }

@@ -243,6 +243,9 @@ private:
     // Ranges of fewer receipts are read at once, on the window's thread.
     static constexpr qint64 readAtOnceBelow = 20000;
     bool m_complete = true;
+    // The rows held are those of the read before, kept on screen until the first page of
+    // the read under way is there.
+    bool m_stale = false;
     // Where rows equal under the sort's column begin in m_entries, a bit a row, from the
     // sort that put them so; emptied by any change of the rows.
     std::vector<bool> m_runStarts;
