@@ -447,6 +447,18 @@ std::optional<qint64> ReceiptBook::rowOf(const QString &id)
     return resultSet->int64ForColumnIndex(0);
 }
 
+std::optional<std::pair<QString, QString>> ReceiptBook::dateSpan()
+{
+    std::unique_ptr<ResultSet> span = connection().query(dateSpanStatement());
+    if (!span || !span->next())
+        return std::nullopt;
+    const std::optional<QString> first = span->stringForColumnIndex(0);
+    const std::optional<QString> last = span->stringForColumnIndex(1);
+    if (!first || !last)
+        return std::nullopt;
+    return std::pair {*first, *last};
+}
+
 bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString> *id)
 {
     *id = std::nullopt;

@@ -115,6 +115,9 @@ public:
     std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
+    // The earliest and the latest receipt date stored ("yyyy-MM-dd HH:mm:ss"); nothing for
+    // an empty book or when it cannot be read.
+    std::optional<std::pair<QString, QString>> dateSpan();
     // Reads the id of the receipt the lists show under `receiptNo` (one not marked
     // deleted) into *id (nothing: no such receipt). False, with lastError() set, when it
     // cannot be read.

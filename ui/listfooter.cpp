@@ -5,6 +5,7 @@
 #include "filedialogs.h"
 #include "messagebox.h"
 #include "money.h"
+#include "receiptbook.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptlist.h"
@@ -20,6 +21,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <memory>
@@ -127,9 +129,18 @@ void ListFooter::exportShown()
         return;
     }
     const qsizetype shownCount = list.size();
+    // Named by the days the book holds within the range: 全部收据 begins at 1970 and ends
+    // with this year, which is not when its receipts were written.
+    QString begin = m_store.beginDate();
+    QString end = m_store.endDate();
+    if (const auto span = ReceiptBook::shared().dateSpan()) {
+        begin = std::max(begin, span->first);
+        end = std::min(end, span->second);
+        if (end < begin)
+            end = begin;
+    }
     const QString target = FileDialogs::exportFileName(
-        window(), u"导出列表"_s,
-        u"收据-%1-%2.xlsx"_s.arg(dayOf(m_store.beginDate()), dayOf(m_store.endDate())));
+        window(), u"导出列表"_s, u"收据-%1-%2.xlsx"_s.arg(dayOf(begin), dayOf(end)));
     if (target.isEmpty())
         return;
 

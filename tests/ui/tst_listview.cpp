@@ -569,6 +569,20 @@ void tst_ListView::exportWritesWhatIsShown()
     FileDialogs::setTestAnswer(std::nullopt);
     const QString today = QDate::currentDate().toString(u"yyyyMMdd"_s);
     QVERIFY(FileDialogs::lastSuggestion().endsWith(u"/收据-%1-%1.xlsx"_s.arg(today)));
+    if (!sorted) {
+        // 全部收据 is named by the days its receipts were written, not from 1970 to the
+        // year's end.
+        QVERIFY(m.env->storeReceipt(u"D"_s, u"0000004"_s, dayText(-40), u"丁"_s, 1));
+        m.clickRow(u"全部收据"_s);
+        FileDialogs::setTestAnswer(QString());
+        QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"exportButton"_s),
+                          Qt::LeftButton);
+        FileDialogs::setTestAnswer(std::nullopt);
+        const QString first = QDate::currentDate().addDays(-40).toString(u"yyyyMMdd"_s);
+        QVERIFY2(FileDialogs::lastSuggestion().endsWith(u"/收据-%1-%2.xlsx"_s.arg(first, today)),
+                 qPrintable(FileDialogs::lastSuggestion()));
+        m.clickRow(u"今天收据"_s);
+    }
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines
