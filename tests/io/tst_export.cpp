@@ -601,8 +601,11 @@ void tst_Export::finishedWorkbookIsReadBackWhole()
 // says so and leaves nothing, though the workbook's own disk has room.
 void tst_Export::fullScratchFolderFailsTheExport()
 {
-    if (::geteuid() != 0 || QStandardPaths::findExecutable(u"unshare"_s).isEmpty())
-        QSKIP("a full temporary folder cannot be made here (not root)");
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(u"unshare"_s).isEmpty()
+        || QProcess::execute(u"unshare"_s, {u"--mount"_s, u"mount"_s, u"-t"_s, u"tmpfs"_s,
+                                            u"tmpfs"_s, u"/tmp"_s})
+            != 0)
+        QSKIP("a full temporary folder cannot be made here (not root, or no mount namespace)");
     // The book and the workbook lie outside the temporary folder, which the export sees
     // as a small empty disk of its own.
     QTemporaryDir outside(QCoreApplication::applicationDirPath() + u"/export-XXXXXX"_s);
