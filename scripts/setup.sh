@@ -11,7 +11,7 @@ packages=(
     libgl-dev
     libsqlite3-dev sqlite3
     libicu-dev
-    libxlsxwriter-dev libminizip-dev zlib1g-dev libzip-dev unzip
+    libxlsxwriter-dev zlib1g-dev libzip-dev unzip
     libqpdf-dev
     fonts-noto-cjk qt6-translations-l10n
     poppler-utils
