@@ -279,6 +279,19 @@ double rawPgListMs(const QString &uri, const QString &query, qint64 *rows)
 
 // --measure: the save and the list on QUENTA_BOOK, in this process; with `listOnly` the
 // list alone, without its targets.
+// The form filled in as a cashier fills it, under a new id; that id.
+QString fillForm(AppStore &store)
+{
+    Receipt receipt = store.receiptEdit();
+    receipt.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    receipt.payer = u"杭州明远贸易有限公司"_s;
+    receipt.reason1 = u"房租"_s;
+    receipt.paytype = u"现金"_s;
+    receipt.total = 1234.5;
+    store.setReceiptEdit(receipt);
+    return receipt.id;
+}
+
 int measure(int saves, bool listOnly)
 {
     const QString book = qEnvironmentVariable("QUENTA_BOOK");
@@ -295,13 +308,7 @@ int measure(int saves, bool listOnly)
     // Three saves first, untimed: the first statements of a connection prepare its way.
     for (int i = 0; !listOnly && i < saves + 3; ++i) {
         store.newReceipt();
-        Receipt receipt = store.receiptEdit();
-        receipt.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        receipt.payer = u"杭州明远贸易有限公司"_s;
-        receipt.reason1 = u"房租"_s;
-        receipt.paytype = u"现金"_s;
-        receipt.total = 1234.5;
-        store.setReceiptEdit(receipt);
+        fillForm(store);
         // Each goes first every other time: a commit may find the disk busy with the
         // one before it.
         const bool rawFirst = i % 2 == 1;
@@ -422,16 +429,7 @@ int far(int delayMs)
     AppStore &store = AppStore::shared();
     ReceiptNoStore::shared();
     store.newReceipt();
-    const auto fill = [&store] {
-        Receipt receipt = store.receiptEdit();
-        receipt.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        receipt.payer = u"杭州明远贸易有限公司"_s;
-        receipt.reason1 = u"房租"_s;
-        receipt.paytype = u"现金"_s;
-        receipt.total = 1234.5;
-        store.setReceiptEdit(receipt);
-        return receipt.id;
-    };
+    const auto fill = [&store] { return fillForm(store); };
     // One saved first: the connection made and its statements planned, as at a desk
     // that has been open a while.
     fill();
