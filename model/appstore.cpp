@@ -33,22 +33,32 @@ AppStore::AppStore()
                 if (id.isEmpty() || !change.ids.contains(id))
                     return;
                 QString what;
+                ReceiptBook::Refusal refusal = ReceiptBook::Refusal::None;
                 switch (change.kind) {
                 case BookChange::Kind::Updated:
                     what = u"修改"_s;
+                    refusal = ReceiptBook::Refusal::Changed;
                     break;
                 case BookChange::Kind::Voided:
                     what = u"作废"_s;
+                    refusal = ReceiptBook::Refusal::Voided;
                     break;
                 case BookChange::Kind::Removed:
                     what = u"删除"_s;
+                    refusal = ReceiptBook::Refusal::Removed;
                     break;
                 default:
                     return;
                 }
-                m_changedElsewhereId = id;
-                m_changedElsewhere = u"该收据已在其他电脑上"_s + what;
-                Q_EMIT editChangedElsewhere(m_changedElsewhere);
+                const QString message = u"该收据已在其他电脑上"_s + what;
+                const std::optional<Receipt> stored = refusal == ReceiptBook::Refusal::Removed
+                    ? std::nullopt
+                    : ReceiptBook::shared().read(id);
+                m_refusal = EditRefusal::of(refusal, id, message,
+                                            m_opened && m_opened->id == id ? m_opened
+                                                                           : std::nullopt,
+                                            stored);
+                Q_EMIT editChangedElsewhere(message);
             });
     const QDateTime now = Clock::now();
     m_receiptEdit.receiptDate = now;
@@ -241,7 +251,7 @@ void AppStore::editLoaded()
     if (!m_receiptPrint)
         return;
     // Opened again, it is read as the other desk left it.
-    m_changedElsewhereId.clear();
+    m_refusal.reset();
     m_opened = m_receiptPrint;
     setReceiptEdit(*m_receiptPrint);
 }
@@ -309,8 +319,8 @@ bool AppStore::updateReceipt()
         m_saveError = u"金额无法识别，请重新输入金额"_s;
         return false;
     }
-    if (m_changedElsewhereId == *m_selectedId) {
-        m_saveError = m_changedElsewhere;
+    if (m_refusal && m_refusal->receiptId == *m_selectedId) {
+        m_saveError = m_refusal->reason;
         return false;
     }
     // The save itself compares the stored receipt with the one opened: another desk's
@@ -318,13 +328,41 @@ bool AppStore::updateReceipt()
     std::optional<Receipt> opened;
     if (m_opened && m_opened->id == *m_selectedId)
         opened = m_opened;
+    ReceiptBook::Refusal refusal = ReceiptBook::Refusal::None;
     if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError,
-                                      opened ? &*opened : nullptr))
+                                      opened ? &*opened : nullptr, &refusal)) {
+        if (refusal != ReceiptBook::Refusal::None) {
+            const std::optional<Receipt> stored = refusal == ReceiptBook::Refusal::Removed
+                ? std::nullopt
+                : ReceiptBook::shared().read(*m_selectedId);
+            m_refusal = EditRefusal::of(refusal, *m_selectedId, m_saveError, opened, stored);
+        }
         return false;
+    }
     if (opened)
         m_opened = opened;
     m_saveError.clear();
     return true;
+}
+
+std::optional<EditRefusal> AppStore::editRefusal() const
+{
+    if (!m_refusal || m_receiptEdit.id.isEmpty() || m_refusal->receiptId != m_receiptEdit.id)
+        return std::nullopt;
+    return m_refusal;
+}
+
+void AppStore::keepEditAsNew()
+{
+    m_refusal.reset();
+    m_opened.reset();
+    setSelectedId(std::nullopt);
+    Receipt edit = m_receiptEdit;
+    edit.id.clear();
+    edit.voidReason.reset();
+    edit.isDeleted = 0;
+    setReceiptEdit(edit);
+    ReceiptNoStore::shared().nextReceiptNo();
 }
 
 bool AppStore::deleteSelected(QString *error)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "editrefusal.h"
 #include "receipt.h"
 #include "receiptbook.h"
 #include "sharedinstance.h"
@@ -85,6 +86,13 @@ public:
     void editLoaded();
     // The stored receipt of `id` as it is now, or nothing (gone, or unreadable).
     std::optional<Receipt> readReceipt(const QString &id) const;
+    // Why the stored receipt open in the form can no longer take its save, when that is so
+    // (changed, voided or deleted since it was opened: another save would be refused too);
+    // nothing otherwise, and for a new receipt.
+    std::optional<EditRefusal> editRefusal() const;
+    // Makes the receipt in the form, as typed, a new receipt under the next free number,
+    // for an edit the stored receipt can no longer take: the stored one stays as it is.
+    void keepEditAsNew();
     // Stores receiptEdit under its number, or under the next free one when another copy
     // of the program took that number meanwhile (receiptNoReassigned tells which).
     bool insertReceipt();
@@ -122,7 +130,8 @@ Q_SIGNALS:
     // anything is written on numbered paper.
     void shownNumberTaken(const QString &taken, const QString &shown);
     // Another desk of a shared book changed, voided or deleted the receipt open in the
-    // form ("该收据已在其他电脑上修改"): its save is refused until it is opened again.
+    // form ("该收据已在其他电脑上修改"): its save is refused until it is opened again
+    // (editRefusal() tells the rest).
     void editChangedElsewhere(const QString &message);
 
 private:
@@ -142,9 +151,9 @@ private:
     std::optional<Receipt> m_receiptPrint;
     Receipt m_receiptEdit;
     QString m_loadError;
-    // The receipt another desk changed while it was open here, and what it did.
-    QString m_changedElsewhereId;
-    QString m_changedElsewhere;
+    // The receipt whose save was refused for good, or that another desk changed while it
+    // was open here, and what became of it.
+    std::optional<EditRefusal> m_refusal;
     // The receipt as it was read when opened for editing (or as its last save stored it).
     std::optional<Receipt> m_opened;
     int m_skippedRows = 0;

@@ -7,11 +7,13 @@
 #include "clock.h"
 #include "combobox.h"
 #include "companystore.h"
+#include "editconflictbar.h"
 #include "fittedlabel.h"
 #include "icons.h"
 #include "keyboard.h"
 #include "lookupstores.h"
 #include "messagebox.h"
+#include "offeredtexts.h"
 #include "printaction.h"
 #include "printdialogs.h"
 #include "printjob.h"
@@ -131,6 +133,7 @@ AddView::AddView(QWidget *parent)
     , m_store(AppStore::shared())
     , m_errorToast(new Toast(Toast::Kind::Error, 2s, this))
     , m_noticeToast(new Toast(Toast::Kind::Error, 4s, this))
+    , m_conflictBar(new EditConflictBar(this))
 {
     setObjectName(u"addView"_s);
 
@@ -175,8 +178,15 @@ AddView::AddView(QWidget *parent)
     m_savedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_savedLabel->setMinimumHeight(m_savedLabel->fontMetrics().height());
 
+    // Over the form, as wide as it: where the cashier looks, and out of the way of typing.
+    m_conflictBar->setFixedWidth(box->width());
+    connect(m_conflictBar, &EditConflictBar::reopenChosen, this, &AddView::reopen);
+    connect(m_conflictBar, &EditConflictBar::saveAsNewChosen, this, &AddView::saveAsNew);
+    connect(m_conflictBar, &EditConflictBar::dismissed, this, &AddView::focusFirstField);
+
     auto *outer = new QVBoxLayout(this);
     outer->addStretch();
+    outer->addWidget(m_conflictBar, 0, Qt::AlignHCenter);
     outer->addWidget(box, 0, Qt::AlignHCenter);
     outer->addWidget(m_savedLabel);
     outer->addStretch();
@@ -203,9 +213,10 @@ AddView::AddView(QWidget *parent)
                 m_noticeToast->show(
                     u"No.%1 已被其他电脑使用，这张收据改为 No.%2"_s.arg(taken, shown));
             });
-    // Told at once, and kept in the form: the save is refused, what was typed stays.
+    // Told at once on the bar, which stays: the save is refused, what was typed stays. The
+    // keyboard stays where the cashier is typing.
     connect(&m_store, &AppStore::editChangedElsewhere, this,
-            [this](const QString &message) { m_noticeToast->show(message); });
+            [this] { showEditRefusal(BarFocus::Leave); });
     m_noticeToast->setObjectName(u"noticeToast"_s);
     showNumberStatus();
     auto showCompany = [this] {
@@ -223,19 +234,13 @@ AddView::AddView(QWidget *parent)
     connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this, showCompany);
     showCompany();
 
-    // The combo boxes offer their lookup list; the pickers are rebuilt from theirs
-    // whenever the receipt is shown.
-    const std::pair<LookupStoreBase *, ComboBox *> offered[] = {
-        {&PayerStore::shared(), m_payerComboBox},
-        {&Reason1Store::shared(), m_reason1ComboBox},
-        {&Reason2Store::shared(), m_reason2ComboBox},
-        {&RemarkStore::shared(), m_remarkComboBox},
-    };
-    for (const auto &[lookup, comboBox] : offered) {
-        comboBox->setItems(lookup->items());
-        connect(lookup, &LookupStoreBase::itemsChanged, comboBox,
-                [lookup, comboBox] { comboBox->setItems(lookup->items()); });
-    }
+    // The combo boxes offer their lookup list, then what recent receipts hold; the pickers
+    // are rebuilt from theirs whenever the receipt is shown.
+    using Field = RecentValues::Field;
+    OfferedTexts::bind(m_payerComboBox, PayerStore::shared(), Field::Payer);
+    OfferedTexts::bind(m_reason1ComboBox, Reason1Store::shared(), Field::Reason1);
+    OfferedTexts::bind(m_reason2ComboBox, Reason2Store::shared(), Field::Reason2);
+    OfferedTexts::bind(m_remarkComboBox, RemarkStore::shared(), Field::Remark);
     connect(&PaytypeStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
     connect(&AccountStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
 
@@ -531,6 +536,8 @@ void AddView::showReceipt()
     showDateNote();
     if (!isNew)
         m_savedLabel->clear();
+    if (!m_store.editRefusal())
+        m_conflictBar->hide();
     m_payerComboBox->setText(receipt.payer);
     m_reason1ComboBox->setText(receipt.reason1);
     m_reason2ComboBox->setText(receipt.reason2);
@@ -753,10 +760,12 @@ void AddView::addAndPrint()
 
 void AddView::saveChanges()
 {
-    if (!validate())
+    // Before the checks: whatever is typed, it cannot go over this receipt any more.
+    if (showEditRefusal(BarFocus::Take) || !validate())
         return;
     if (!m_store.updateReceipt()) {
-        m_errorToast->show(m_store.saveError());
+        if (!showEditRefusal(BarFocus::Take))
+            m_errorToast->show(m_store.saveError());
         return;
     }
     holdingDisplay([this] {
@@ -784,7 +793,8 @@ void AddView::saveAndPrint()
     if (!validate())
         return;
     if (hasUnsavedWork() && !m_store.updateReceipt()) {
-        m_errorToast->show(m_store.saveError());
+        if (!showEditRefusal(BarFocus::Take))
+            m_errorToast->show(m_store.saveError());
         return;
     }
     if (m_store.loadSelected(false))
@@ -805,4 +815,44 @@ void AddView::cancel()
         m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
     else
         focusFirstField();
+}
+
+bool AddView::showEditRefusal(BarFocus focus)
+{
+    const std::optional<EditRefusal> refusal = m_store.editRefusal();
+    if (!refusal) {
+        m_conflictBar->hide();
+        return false;
+    }
+    m_conflictBar->showRefusal(*refusal);
+    if (focus == BarFocus::Take)
+        m_conflictBar->focusChoice();
+    return true;
+}
+
+void AddView::reopen()
+{
+    const std::optional<EditRefusal> refusal = m_store.editRefusal();
+    if (!refusal)
+        return;
+    const std::optional<Receipt> stored = m_store.readReceipt(refusal->receiptId);
+    m_store.setSelectedId(refusal->receiptId);
+    // Loaded as the list's 修改 loads it, though the form is on screen: with its stored
+    // capitals, and its choices are not the cashier's to remember.
+    if (stored) {
+        m_capitalsTotal = stored->total;
+        m_rememberedChoices = rememberedValues(*stored);
+    }
+    if (!stored || !m_store.loadSelected(true)) {
+        m_errorToast->show(u"无法重新打开：收据已不存在或无法读取"_s);
+        return;
+    }
+    focusFirstField();
+}
+
+void AddView::saveAsNew()
+{
+    m_store.keepEditAsNew();
+    m_conflictBar->hide();
+    add();
 }

@@ -12,6 +12,7 @@
 class AmountField;
 class AppStore;
 class ComboBox;
+class EditConflictBar;
 class FittedLabel;
 class QComboBox;
 class QDate;
@@ -80,6 +81,13 @@ private:
     // stays for the next receipt, so nothing else shows it) and puts the cursor in
     // 交款单位 for the next.
     void showSaved(const QString &number, QDate date);
+    // Puts the refusal of the receipt in the form on the bar over it (the keyboard to the
+    // bar with `focus`), or hides the bar when there is none; true when it shows one.
+    enum class BarFocus { Leave, Take };
+    bool showEditRefusal(BarFocus focus);
+    // The bar's choices: the stored receipt opened again, or the typing saved as a new one.
+    void reopen();
+    void saveAsNew();
     // Marks a receipt date that is not today: the form keeps the date for the next
     // receipt, which must not carry it on unnoticed.
     void showDateNote();
@@ -88,6 +96,7 @@ private:
     Toast *m_errorToast;
     // Longer than an error: a changed receipt number has to be written on the form.
     Toast *m_noticeToast;
+    EditConflictBar *m_conflictBar;
 
     FittedLabel *m_titleLabel = nullptr;
     QLabel *m_sideLabel = nullptr;
