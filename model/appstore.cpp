@@ -7,6 +7,7 @@
 #include "printsettings.h"
 #include "receiptbook.h"
 #include "receiptnostore.h"
+#include "recentvalues.h"
 
 #include <algorithm>
 
@@ -124,6 +125,7 @@ void AppStore::setReceiptEdit(const Receipt &receiptEdit)
 
 void AppStore::newReceipt()
 {
+    m_keptTyping.reset();
     ReceiptNoStore::shared().nextReceiptNo();
     setSelectedId(std::nullopt);
     Receipt blank = m_receiptEdit;
@@ -252,6 +254,7 @@ void AppStore::editLoaded()
         return;
     // Opened again, it is read as the other desk left it.
     m_refusal.reset();
+    m_keptTyping.reset();
     m_opened = m_receiptPrint;
     setReceiptEdit(*m_receiptPrint);
 }
@@ -259,6 +262,12 @@ void AppStore::editLoaded()
 std::optional<Receipt> AppStore::readReceipt(const QString &id) const
 {
     return ReceiptBook::shared().read(id);
+}
+
+void AppStore::rememberTexts()
+{
+    if (SharedInstance<RecentValues>::exists())
+        RecentValues::shared().remember(m_receiptEdit);
 }
 
 void AppStore::moveShownNumberWhenTaken()
@@ -302,7 +311,8 @@ bool AppStore::insertReceipt()
         setReceiptEdit(edit);
     }
     // The lists hear of the new row from the book and show it where it belongs; the
-    // range held here is not read again for one receipt.
+    // range held here is not read again for one receipt. Nor are the recent texts.
+    rememberTexts();
     Q_EMIT receiptSaved();
     if (reassigned)
         Q_EMIT receiptNoReassigned(result.receiptNo);
@@ -342,6 +352,7 @@ bool AppStore::updateReceipt()
     if (opened)
         m_opened = opened;
     m_saveError.clear();
+    rememberTexts();
     return true;
 }
 
@@ -356,6 +367,7 @@ void AppStore::keepEditAsNew()
 {
     m_refusal.reset();
     m_opened.reset();
+    m_keptTyping.reset();
     setSelectedId(std::nullopt);
     Receipt edit = m_receiptEdit;
     edit.id.clear();
@@ -363,6 +375,50 @@ void AppStore::keepEditAsNew()
     edit.isDeleted = 0;
     setReceiptEdit(edit);
     ReceiptNoStore::shared().nextReceiptNo();
+}
+
+bool AppStore::reopenRefused()
+{
+    const std::optional<EditRefusal> refusal = editRefusal();
+    if (!refusal)
+        return false;
+    const Receipt typed = m_receiptEdit;
+    setSelectedId(refusal->receiptId);
+    if (!loadSelected(true))
+        return false;
+    m_keptTyping = typed;
+    return true;
+}
+
+std::optional<Receipt> AppStore::keptTyping() const
+{
+    if (!m_keptTyping || m_keptTyping->id != m_receiptEdit.id)
+        return std::nullopt;
+    return m_keptTyping;
+}
+
+void AppStore::restoreTyping()
+{
+    const std::optional<Receipt> typed = keptTyping();
+    if (!typed)
+        return;
+    m_keptTyping.reset();
+    // The fields the form edits; the number, the creation and the void stay the stored
+    // receipt's.
+    Receipt edit = m_receiptEdit;
+    edit.receiptDate = typed->receiptDate;
+    edit.payer = typed->payer;
+    edit.reason1 = typed->reason1;
+    edit.reason2 = typed->reason2;
+    edit.remark = typed->remark;
+    edit.total = typed->total;
+    edit.unreadableTotal = typed->unreadableTotal;
+    edit.totalBig = typed->totalBig;
+    edit.paytype = typed->paytype;
+    edit.payee = typed->payee;
+    edit.approve = typed->approve;
+    edit.accountant = typed->accountant;
+    setReceiptEdit(edit);
 }
 
 bool AppStore::deleteSelected(QString *error)

@@ -93,6 +93,15 @@ public:
     // Makes the receipt in the form, as typed, a new receipt under the next free number,
     // for an edit the stored receipt can no longer take: the stored one stays as it is.
     void keepEditAsNew();
+    // Opens the receipt of editRefusal() again as it is stored now, as the list's 修改
+    // does, and keeps what the form held (keptTyping()). False, and nothing changes, when
+    // it cannot be read.
+    bool reopenRefused();
+    // What the form held before reopenRefused(), while that receipt is in the form.
+    std::optional<Receipt> keptTyping() const;
+    // Puts the fields kept by reopenRefused() back over the receipt opened again: saved,
+    // they replace what the other desk stored, which the form has shown by then.
+    void restoreTyping();
     // Stores receiptEdit under its number, or under the next free one when another copy
     // of the program took that number meanwhile (receiptNoReassigned tells which).
     bool insertReceipt();
@@ -141,6 +150,8 @@ private:
     // Brings the held range up to date with one committed change, row by row.
     void applyChange(const BookChange &change);
     void moveShownNumberWhenTaken();
+    // The form's texts just saved are offered again on the next receipt (RecentValues).
+    void rememberTexts();
 
     std::optional<NavigationItem> m_selectionNav = NavigationItem::add;
     QString m_beginDate;
@@ -156,6 +167,8 @@ private:
     std::optional<EditRefusal> m_refusal;
     // The receipt as it was read when opened for editing (or as its last save stored it).
     std::optional<Receipt> m_opened;
+    // The form's fields before reopenRefused() read the stored receipt over them.
+    std::optional<Receipt> m_keptTyping;
     int m_skippedRows = 0;
     QString m_saveError;
     QString m_saveNote;

@@ -684,6 +684,31 @@ QStringList ReceiptBook::earlierVoidReasons()
     return reasons;
 }
 
+QString ReceiptBook::recentFormTextsStatement(int receipts)
+{
+    // The rowid is the table's own order on SQLite and a unique (indexed) column on a
+    // server: the read walks back from the newest row and stops after `receipts`.
+    return u"select payer, reason1, reason2, remark from tb_receipt where isDeleted <> 1 "
+           u"order by rowid desc limit %1"_s.arg(receipts);
+}
+
+std::optional<QList<QStringList>> ReceiptBook::recentFormTexts(int receipts)
+{
+    std::unique_ptr<ResultSet> rows = connection().query(recentFormTextsStatement(receipts));
+    if (!rows)
+        return std::nullopt;
+    QList<QStringList> texts;
+    while (rows->next()) {
+        QStringList row;
+        for (int column = 0; column < 4; ++column)
+            row.append(rows->stringForColumnIndex(column).value_or(QString()));
+        texts.append(row);
+    }
+    if (rows->hasError())
+        return std::nullopt;
+    return texts;
+}
+
 std::optional<QList<HistoryEntry>> ReceiptBook::history(const QString &receiptNo, QDate from,
                                                         QDate to, const QString &receiptId)
 {

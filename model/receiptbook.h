@@ -156,6 +156,11 @@ public:
     QJsonObject voidDetail(const QString &receiptId);
     // The reasons given before, most used first, for the reason picker.
     QStringList earlierVoidReasons();
+    // The texts the form's combo boxes take (payer, reason1, reason2, remark, in that
+    // order) of the `receipts` receipts added last that the lists show, newest first; one
+    // read along the rowid, bounded on both engines. Nothing when it cannot be read.
+    std::optional<QList<QStringList>> recentFormTexts(int receipts);
+    static QString recentFormTextsStatement(int receipts);
     // The history rows, newest first: all of them, or those whose receipt number contains
     // `receiptNo` and whose time lies within [from, to] (a null date leaves that end open).
     // Nothing when the history cannot be read.

@@ -14,7 +14,7 @@ class AppStore;
 class ComboBox;
 class EditConflictBar;
 class FittedLabel;
-class QComboBox;
+class LookupPicker;
 class QDate;
 class QDateEdit;
 class QLabel;
@@ -85,9 +85,14 @@ private:
     // bar with `focus`), or hides the bar when there is none; true when it shows one.
     enum class BarFocus { Leave, Take };
     bool showEditRefusal(BarFocus focus);
-    // The bar's choices: the stored receipt opened again, or the typing saved as a new one.
+    // The bar's choices: the stored receipt opened again, the typing saved as a new one, or
+    // the typing put back over the receipt opened again.
     void reopen();
     void saveAsNew();
+    void restoreTyping();
+    // After the store put a stored receipt in the form while it is shown: its amount and
+    // choices are what the capitals and the remembered choices are measured against.
+    void followStoredReceipt();
     // Marks a receipt date that is not today: the form keeps the date for the next
     // receipt, which must not carry it on unnoticed.
     void showDateNote();
@@ -113,10 +118,10 @@ private:
     ComboBox *m_remarkComboBox = nullptr;
     QLineEdit *m_totalBigLineEdit = nullptr;
     AmountField *m_totalLineEdit = nullptr;
-    QComboBox *m_paytypeComboBox = nullptr;
-    QComboBox *m_payeeComboBox = nullptr;
-    QComboBox *m_approveComboBox = nullptr;
-    QComboBox *m_accountantComboBox = nullptr;
+    LookupPicker *m_paytypeComboBox = nullptr;
+    LookupPicker *m_payeeComboBox = nullptr;
+    LookupPicker *m_approveComboBox = nullptr;
+    LookupPicker *m_accountantComboBox = nullptr;
     QToolButton *m_addButton = nullptr;
     QToolButton *m_addPrintButton = nullptr;
     QToolButton *m_saveButton = nullptr;
@@ -124,6 +129,8 @@ private:
     // While above 0, changes to the receipt are shown when the outermost hold ends.
     int m_displayHolds = 0;
     bool m_displayPending = false;
+    // While the store loads a stored receipt into the form: not the cashier's edit.
+    bool m_loadingStored = false;
 
     // The amount the capitals were last written for, and the four choices as last
     // written to the preferences: changes are measured against these.

@@ -2,6 +2,7 @@
 #include "addview.h"
 #include "appstore.h"
 #include "companystore.h"
+#include "editconflictbar.h"
 #include "fittedlabel.h"
 #include "receiptnostore.h"
 #include "receiptprinter.h"
@@ -427,7 +428,11 @@ void tst_AddView::editThenCancelOrSave()
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
     QVERIFY(m.env->execRaw(u"update tb_receipt set remark = '别处写的'"_s));
     click(u"saveButton"_s);
-    QCOMPARE(toast()->text(), u"该收据已在其他电脑上修改"_s);
+    QVERIFY(!toast()->isShown());
+    QVERIFY(m.find<EditConflictBar>(u"editConflictBar"_s)->isVisible());
+    QVERIFY(m.find<EditConflictBar>(u"editConflictBar"_s)
+                ->text()
+                .startsWith(u"该收据已在其他电脑上修改：备注信息改为「别处写的」"_s));
     QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
     QCOMPARE(stored(u"payer || remark"_s), u"丁别处写的"_s);
 }
