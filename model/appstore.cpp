@@ -380,7 +380,7 @@ void AppStore::keepEditAsNew()
 bool AppStore::reopenRefused()
 {
     const std::optional<EditRefusal> refusal = editRefusal();
-    if (!refusal)
+    if (!refusal || !refusal->canReopen())
         return false;
     const Receipt typed = m_receiptEdit;
     setSelectedId(refusal->receiptId);
