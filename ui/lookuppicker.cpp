@@ -26,14 +26,15 @@ void LookupPicker::showChoice(const QStringList &items, const QString &value)
         clear();
         addItems(entries);
     }
-    setCurrentIndex(value.isEmpty() ? -1 : int(entries.indexOf(value)));
     // Only an empty list says it: over a list to pick from, an empty box means nothing is
-    // picked yet.
+    // picked yet. Before the index: a placeholder taken away makes the first entry current,
+    // which the receipt would not hold.
     const QString placeholder = entries.isEmpty() ? m_emptyText : QString();
     if (placeholderText() != placeholder) {
         setPlaceholderText(placeholder);
         setAccessibleDescription(placeholder);
     }
+    setCurrentIndex(value.isEmpty() ? -1 : int(entries.indexOf(value)));
 }
 
 void LookupPicker::showPopup()
