@@ -70,8 +70,8 @@ void RecentValues::reload()
 
 void RecentValues::remember(const Receipt &receipt)
 {
-    const QString typed[fieldCount] = {receipt.payer, receipt.reason1, receipt.reason2,
-                                       receipt.remark};
+    const QString typed[fieldCount]
+        = {receipt.payer, receipt.reason1, receipt.reason2, receipt.remark};
     std::array<QStringList, fieldCount> values = m_values;
     for (int field = 0; field < fieldCount; ++field) {
         const QString &text = typed[field];

@@ -344,10 +344,10 @@ void tst_AppStore::refusalTellsWhatBecameOfTheReceiptAndTheWaysOn_data()
                              << QString();
     QTest::newRow("voided") << u"insert into tb_void (receiptId, reason, voidDate) "
                                u"values ('A', '写错了', '2024-05-01 00:00:00')"_s
-                            << int(Refusal::Voided) << u"该收据已在其他电脑上作废|作废原因：「写错了」"_s
-                            << QString();
-    QTest::newRow("deleted") << u"delete from tb_receipt where id = 'A'"_s
-                             << int(Refusal::Removed) << u"该收据已在其他电脑上删除|"_s << QString();
+                            << int(Refusal::Voided)
+                            << u"该收据已在其他电脑上作废|作废原因：「写错了」"_s << QString();
+    QTest::newRow("deleted") << u"delete from tb_receipt where id = 'A'"_s << int(Refusal::Removed)
+                             << u"该收据已在其他电脑上删除|"_s << QString();
     // A book out of reach for a moment refuses nothing for good: the next save may pass.
     QTest::newRow("table away") << u"alter table tb_receipt rename to tb_away"_s
                                 << int(Refusal::None) << QString()
@@ -430,8 +430,9 @@ void tst_AppStore::refusalTellsWhatBecameOfTheReceiptAndTheWaysOn()
     asNew.id = u"NEW"_s;
     store.setReceiptEdit(asNew);
     QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
-    QCOMPARE(m_env->queryRaw(u"select receiptNo || '|' || total from tb_receipt where id = 'NEW'"_s),
-             asNew.receiptNo + u"|66.0"_s);
+    QCOMPARE(
+        m_env->queryRaw(u"select receiptNo || '|' || total from tb_receipt where id = 'NEW'"_s),
+        asNew.receiptNo + u"|66.0"_s);
     QCOMPARE(m_env->queryRaw(u"select count(*) from tb_void where receiptId = 'A'"_s), voids);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where id = 'A'"_s),
              kind == int(ReceiptBook::Refusal::Removed) ? 0 : 1);

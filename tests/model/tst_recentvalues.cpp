@@ -72,15 +72,15 @@ void tst_RecentValues::newestDistinctTextsAfterTheList()
     QCOMPARE(values.values(Field::Remark), QStringList(u"它's \"引号\""_s));
     // After the list's own entries, without those it holds (in either composition).
     QCOMPARE(values.offered(Field::Payer, {u"乙公司"_s, decomposedE, u"甲公司"_s}),
-             QStringList({u"乙公司"_s, decomposedE, u"甲公司"_s, u"作废了也算"_s,
-                          u"绿洲餐饮有限公司"_s}));
+             QStringList(
+                 {u"乙公司"_s, decomposedE, u"甲公司"_s, u"作废了也算"_s, u"绿洲餐饮有限公司"_s}));
     values.reload();
     QCOMPARE(changed.count(), 1); // read again, the same: not told
 
     // Only the newest receipts are read.
     for (int i = 0; i < RecentValues::receiptCount; ++i)
-        QVERIFY(m_env->execRaw(receiptInsertSql(u"N%1"_s.arg(i), u"%1"_s.arg(i + 10, 7, 10,
-                                                                                 QChar(u'0')),
+        QVERIFY(m_env->execRaw(receiptInsertSql(u"N%1"_s.arg(i),
+                                                u"%1"_s.arg(i + 10, 7, 10, QChar(u'0')),
                                                 u"2024-05-02 00:00:00"_s, u"新单位"_s)));
     values.reload();
     QCOMPARE(values.values(Field::Payer), QStringList(u"新单位"_s));

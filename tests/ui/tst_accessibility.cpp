@@ -121,12 +121,13 @@ void tst_Accessibility::formTabChainFollowsTheForm_data()
     QTest::addColumn<QStringList>("chain");
     // 交款单位 first, one Tab from the sidebar; the buttons and the date after the fields.
     const QStringList fields = {
-        u"payerComboBox"_s, u"reason1ComboBox"_s, u"reason2ComboBox"_s,    u"remarkComboBox"_s,
-        u"totalLineEdit"_s, u"paytypeComboBox"_s, u"payeeComboBox"_s,      u"approveComboBox"_s,
-        u"accountantComboBox"_s,
+        u"payerComboBox"_s,  u"reason1ComboBox"_s, u"reason2ComboBox"_s,
+        u"remarkComboBox"_s, u"totalLineEdit"_s,   u"paytypeComboBox"_s,
+        u"payeeComboBox"_s,  u"approveComboBox"_s, u"accountantComboBox"_s,
     };
-    QTest::newRow("new receipt")
-        << false << fields + QStringList {u"addButton"_s, u"addPrintButton"_s, u"receiptDateEdit"_s};
+    QTest::newRow("new receipt") << false
+                                 << fields
+            + QStringList {u"addButton"_s, u"addPrintButton"_s, u"receiptDateEdit"_s};
     QTest::newRow("stored receipt")
         << true << fields + QStringList {u"saveButton"_s, u"cancelButton"_s, u"receiptDateEdit"_s};
 }

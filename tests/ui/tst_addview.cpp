@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "addview.h"
 #include "appstore.h"
+#include "combobox.h"
 #include "companystore.h"
 #include "editconflictbar.h"
 #include "fittedlabel.h"
 #include "lookupstores.h"
 #include "receiptbook.h"
-#include "combobox.h"
 #include "receiptnostore.h"
 #include "receiptprinter.h"
 #include "toast.h"
@@ -662,7 +662,8 @@ void tst_AddView::refusedSaveStaysOnABarWithTheWaysOn()
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
     typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"66"_s);
     QVERIFY(m.env->execRaw(u"update tb_receipt set total = '8' where id = 'R1'"_s));
-    const QString told = u"该收据已在其他电脑上修改：金额改为 8.00。这里填写的内容还在，没有保存。"_s;
+    const QString told
+        = u"该收据已在其他电脑上修改：金额改为 8.00。这里填写的内容还在，没有保存。"_s;
     for (int attempt = 0; attempt < 2; ++attempt) { // and Ctrl+S again says the same
         save();
         QTRY_VERIFY(bar()->isVisible());
@@ -696,11 +697,13 @@ void tst_AddView::refusedSaveStaysOnABarWithTheWaysOn()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(!bar()->isVisible());
         QCOMPARE(m.env->receiptCount(), 2);
-        const QString number = m.env->queryRaw(u"select receiptNo from tb_receipt where id <> 'R1'"_s);
+        const QString number
+            = m.env->queryRaw(u"select receiptNo from tb_receipt where id <> 'R1'"_s);
         QCOMPARE(shown(u"savedLabel"_s), u"已保存 No.%1"_s.arg(number));
         QVERIFY(number != u"0000007"_s);
-        QCOMPARE(m.env->queryRaw(u"select payer || '|' || total from tb_receipt where id <> 'R1'"_s),
-                 u"戊|66.0"_s);
+        QCOMPARE(
+            m.env->queryRaw(u"select payer || '|' || total from tb_receipt where id <> 'R1'"_s),
+            u"戊|66.0"_s);
         QCOMPARE(m.env->queryRaw(u"select payer || '|' || total from tb_receipt where id = 'R1'"_s),
                  u"丙|8"_s);
         QVERIFY(isNewReceiptMode());
@@ -733,8 +736,9 @@ void tst_AddView::voidedElsewhereIsToldWhereTheCashierTypes()
     ReceiptBook::shared().tellFromElsewhere(
         ReceiptBook::payloadOf({BookChange::Kind::Voided, {u"R1"_s}, {*row}}));
     QVERIFY(bar()->isVisible());
-    QCOMPARE(bar()->text(), u"该收据已在其他电脑上作废：作废原因：「重复开了」。"
-                            u"这里填写的内容还在，没有保存。"_s);
+    QCOMPARE(bar()->text(),
+             u"该收据已在其他电脑上作废：作废原因：「重复开了」。"
+             u"这里填写的内容还在，没有保存。"_s);
     QVERIFY(!m.find<QPushButton>(u"reopenButton"_s)->isVisible());
     QVERIFY(m.find<QPushButton>(u"saveAsNewButton"_s)->isVisible());
     QVERIFY(!m.find<Toast>(u"noticeToast"_s)->isShown());
@@ -779,7 +783,8 @@ void tst_AddView::emptyUserPickerLeadsToTheUserList()
 {
     QVERIFY(m.env->execRaw(u"delete from tb_account"_s));
     m.restart();
-    for (const QString &name : {u"payeeComboBox"_s, u"approveComboBox"_s, u"accountantComboBox"_s}) {
+    for (const QString &name :
+         {u"payeeComboBox"_s, u"approveComboBox"_s, u"accountantComboBox"_s}) {
         auto *picker = m.find<QComboBox>(name);
         QCOMPARE(picker->count(), 0);
         QCOMPARE(picker->placeholderText(), u"在「系统用户」中添加"_s);
