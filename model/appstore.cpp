@@ -8,6 +8,7 @@
 #include "printsettings.h"
 #include "receiptbook.h"
 #include "receiptnostore.h"
+#include "recentvalues.h"
 
 #include <algorithm>
 
@@ -45,22 +46,32 @@ AppStore::AppStore()
                 if (id.isEmpty() || !change.ids.contains(id))
                     return;
                 QString what;
+                ReceiptBook::Refusal refusal = ReceiptBook::Refusal::None;
                 switch (change.kind) {
                 case BookChange::Kind::Updated:
                     what = u"修改"_s;
+                    refusal = ReceiptBook::Refusal::Changed;
                     break;
                 case BookChange::Kind::Voided:
                     what = u"作废"_s;
+                    refusal = ReceiptBook::Refusal::Voided;
                     break;
                 case BookChange::Kind::Removed:
                     what = u"删除"_s;
+                    refusal = ReceiptBook::Refusal::Removed;
                     break;
                 default:
                     return;
                 }
-                m_changedElsewhereId = id;
-                m_changedElsewhere = u"该收据已在其他电脑上"_s + what;
-                Q_EMIT editChangedElsewhere(m_changedElsewhere);
+                const QString message = u"该收据已在其他电脑上"_s + what;
+                const std::optional<Receipt> stored = refusal == ReceiptBook::Refusal::Removed
+                    ? std::nullopt
+                    : ReceiptBook::shared().read(id);
+                m_refusal = EditRefusal::of(refusal, id, message,
+                                            m_opened && m_opened->id == id ? m_opened
+                                                                           : std::nullopt,
+                                            stored);
+                Q_EMIT editChangedElsewhere(message);
             });
     const QDateTime now = Clock::now();
     m_receiptEdit.receiptDate = now;
@@ -126,6 +137,7 @@ void AppStore::setReceiptEdit(const Receipt &receiptEdit)
 
 void AppStore::newReceipt()
 {
+    m_keptTyping.reset();
     ReceiptNoStore::shared().nextReceiptNo();
     setSelectedId(std::nullopt);
     Receipt blank = m_receiptEdit;
@@ -254,7 +266,8 @@ void AppStore::editLoaded()
     if (!m_receiptPrint)
         return;
     // Opened again, it is read as the other desk left it.
-    m_changedElsewhereId.clear();
+    m_refusal.reset();
+    m_keptTyping.reset();
     m_opened = m_receiptPrint;
     setReceiptEdit(*m_receiptPrint);
 }
@@ -262,6 +275,12 @@ void AppStore::editLoaded()
 std::optional<Receipt> AppStore::readReceipt(const QString &id) const
 {
     return ReceiptBook::shared().read(id);
+}
+
+void AppStore::rememberTexts()
+{
+    if (SharedInstance<RecentValues>::exists())
+        RecentValues::shared().remember(m_receiptEdit);
 }
 
 void AppStore::moveShownNumberWhenTaken()
@@ -305,7 +324,8 @@ bool AppStore::insertReceipt()
         setReceiptEdit(edit);
     }
     // The lists hear of the new row from the book and show it where it belongs; the
-    // range held here is not read again for one receipt.
+    // range held here is not read again for one receipt. Nor are the recent texts.
+    rememberTexts();
     Q_EMIT receiptSaved();
     if (reassigned)
         Q_EMIT receiptNoReassigned(result.receiptNo);
@@ -322,8 +342,8 @@ bool AppStore::updateReceipt()
         m_saveError = u"金额无法识别，请重新输入金额"_s;
         return false;
     }
-    if (m_changedElsewhereId == *m_selectedId) {
-        m_saveError = m_changedElsewhere;
+    if (m_refusal && m_refusal->receiptId == *m_selectedId) {
+        m_saveError = m_refusal->reason;
         return false;
     }
     // The save itself compares the stored receipt with the one opened: another desk's
@@ -331,13 +351,87 @@ bool AppStore::updateReceipt()
     std::optional<Receipt> opened;
     if (m_opened && m_opened->id == *m_selectedId)
         opened = m_opened;
+    ReceiptBook::Refusal refusal = ReceiptBook::Refusal::None;
     if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError,
-                                      opened ? &*opened : nullptr))
+                                      opened ? &*opened : nullptr, &refusal)) {
+        if (refusal != ReceiptBook::Refusal::None) {
+            const std::optional<Receipt> stored = refusal == ReceiptBook::Refusal::Removed
+                ? std::nullopt
+                : ReceiptBook::shared().read(*m_selectedId);
+            m_refusal = EditRefusal::of(refusal, *m_selectedId, m_saveError, opened, stored);
+        }
         return false;
+    }
     if (opened)
         m_opened = opened;
     m_saveError.clear();
+    rememberTexts();
     return true;
+}
+
+std::optional<EditRefusal> AppStore::editRefusal() const
+{
+    if (!m_refusal || m_receiptEdit.id.isEmpty() || m_refusal->receiptId != m_receiptEdit.id)
+        return std::nullopt;
+    return m_refusal;
+}
+
+void AppStore::keepEditAsNew()
+{
+    m_refusal.reset();
+    m_opened.reset();
+    m_keptTyping.reset();
+    setSelectedId(std::nullopt);
+    Receipt edit = m_receiptEdit;
+    edit.id.clear();
+    edit.voidReason.reset();
+    edit.isDeleted = 0;
+    setReceiptEdit(edit);
+    ReceiptNoStore::shared().nextReceiptNo();
+}
+
+bool AppStore::reopenRefused()
+{
+    const std::optional<EditRefusal> refusal = editRefusal();
+    if (!refusal || !refusal->canReopen())
+        return false;
+    const Receipt typed = m_receiptEdit;
+    setSelectedId(refusal->receiptId);
+    if (!loadSelected(true))
+        return false;
+    m_keptTyping = typed;
+    return true;
+}
+
+std::optional<Receipt> AppStore::keptTyping() const
+{
+    if (!m_keptTyping || m_keptTyping->id != m_receiptEdit.id)
+        return std::nullopt;
+    return m_keptTyping;
+}
+
+void AppStore::restoreTyping()
+{
+    const std::optional<Receipt> typed = keptTyping();
+    if (!typed)
+        return;
+    m_keptTyping.reset();
+    // The fields the form edits; the number, the creation and the void stay the stored
+    // receipt's.
+    Receipt edit = m_receiptEdit;
+    edit.receiptDate = typed->receiptDate;
+    edit.payer = typed->payer;
+    edit.reason1 = typed->reason1;
+    edit.reason2 = typed->reason2;
+    edit.remark = typed->remark;
+    edit.total = typed->total;
+    edit.unreadableTotal = typed->unreadableTotal;
+    edit.totalBig = typed->totalBig;
+    edit.paytype = typed->paytype;
+    edit.payee = typed->payee;
+    edit.approve = typed->approve;
+    edit.accountant = typed->accountant;
+    setReceiptEdit(edit);
 }
 
 bool AppStore::deleteSelected(QString *error)

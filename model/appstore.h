@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "editrefusal.h"
 #include "receipt.h"
 #include "receiptbook.h"
 #include "sharedinstance.h"
@@ -85,6 +86,22 @@ public:
     void editLoaded();
     // The stored receipt of `id` as it is now, or nothing (gone, or unreadable).
     std::optional<Receipt> readReceipt(const QString &id) const;
+    // Why the stored receipt open in the form can no longer take its save, when that is so
+    // (changed, voided or deleted since it was opened: another save would be refused too);
+    // nothing otherwise, and for a new receipt.
+    std::optional<EditRefusal> editRefusal() const;
+    // Makes the receipt in the form, as typed, a new receipt under the next free number,
+    // for an edit the stored receipt can no longer take: the stored one stays as it is.
+    void keepEditAsNew();
+    // Opens the receipt of editRefusal() again as it is stored now, as the list's 修改
+    // does, and keeps what the form held (keptTyping()). False, and nothing changes, when
+    // it cannot be read.
+    bool reopenRefused();
+    // What the form held before reopenRefused(), while that receipt is in the form.
+    std::optional<Receipt> keptTyping() const;
+    // Puts the fields kept by reopenRefused() back over the receipt opened again: saved,
+    // they replace what the other desk stored, which the form has shown by then.
+    void restoreTyping();
     // Stores receiptEdit under its number, or under the next free one when another copy
     // of the program took that number meanwhile (receiptNoReassigned tells which).
     bool insertReceipt();
@@ -122,7 +139,8 @@ Q_SIGNALS:
     // anything is written on numbered paper.
     void shownNumberTaken(const QString &taken, const QString &shown);
     // Another desk of a shared book changed, voided or deleted the receipt open in the
-    // form ("该收据已在其他电脑上修改"): its save is refused until it is opened again.
+    // form ("该收据已在其他电脑上修改"): its save is refused until it is opened again
+    // (editRefusal() tells the rest).
     void editChangedElsewhere(const QString &message);
 
 private:
@@ -132,6 +150,8 @@ private:
     // Brings the held range up to date with one committed change, row by row.
     void applyChange(const BookChange &change);
     void moveShownNumberWhenTaken();
+    // The form's texts just saved are offered again on the next receipt (RecentValues).
+    void rememberTexts();
 
     std::optional<NavigationItem> m_selectionNav = NavigationItem::add;
     QString m_beginDate;
@@ -142,11 +162,13 @@ private:
     std::optional<Receipt> m_receiptPrint;
     Receipt m_receiptEdit;
     QString m_loadError;
-    // The receipt another desk changed while it was open here, and what it did.
-    QString m_changedElsewhereId;
-    QString m_changedElsewhere;
+    // The receipt whose save was refused for good, or that another desk changed while it
+    // was open here, and what became of it.
+    std::optional<EditRefusal> m_refusal;
     // The receipt as it was read when opened for editing (or as its last save stored it).
     std::optional<Receipt> m_opened;
+    // The form's fields before reopenRefused() read the stored receipt over them.
+    std::optional<Receipt> m_keptTyping;
     int m_skippedRows = 0;
     QString m_saveError;
     QString m_saveNote;

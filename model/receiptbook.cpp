@@ -696,6 +696,31 @@ QStringList ReceiptBook::earlierVoidReasons()
     return reasons;
 }
 
+QString ReceiptBook::recentFormTextsStatement(int receipts)
+{
+    // The rowid is the table's own order on SQLite and a unique (indexed) column on a
+    // server: the read walks back from the newest row and stops after `receipts`.
+    return u"select payer, reason1, reason2, remark from tb_receipt where isDeleted <> 1 "
+           u"order by rowid desc limit %1"_s.arg(receipts);
+}
+
+std::optional<QList<QStringList>> ReceiptBook::recentFormTexts(int receipts)
+{
+    std::unique_ptr<ResultSet> rows = connection().query(recentFormTextsStatement(receipts));
+    if (!rows)
+        return std::nullopt;
+    QList<QStringList> texts;
+    while (rows->next()) {
+        QStringList row;
+        for (int column = 0; column < 4; ++column)
+            row.append(rows->stringForColumnIndex(column).value_or(QString()));
+        texts.append(row);
+    }
+    if (rows->hasError())
+        return std::nullopt;
+    return texts;
+}
+
 std::optional<QList<HistoryEntry>> ReceiptBook::history(const QString &receiptNo, QDate from,
                                                         QDate to, const QString &receiptId)
 {
@@ -976,8 +1001,16 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     }
 }
 
-bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Receipt *asOpened)
+bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Receipt *asOpened,
+                         Refusal *refusal)
 {
+    if (refusal)
+        *refusal = Refusal::None;
+    const auto refused = [&](Refusal why, const QString &message) {
+        if (refusal)
+            *refusal = why;
+        return fail(error, message);
+    };
     const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
         + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
         + u",\n       payer       = "_s + sqlQuote(r.payer) + u",\n       reason1     = "_s
@@ -1008,23 +1041,28 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
     if (asOpened) {
         // Changed by another desk since the form read it, before its notice came: refused,
         // so that its change is not overwritten unseen.
-        const auto elsewhere = [&](const QString &what) {
-            return failed(u"该收据已在其他电脑上"_s + what);
+        const auto elsewhere = [&](Refusal why, const QString &what) {
+            return refused(why, u"该收据已在其他电脑上"_s + what);
         };
         if (!before) {
             const std::optional<qint64> stored = connection().count(
                 u"select count(*) from tb_receipt where id = %1"_s.arg(sqlQuote(id)));
-            return stored == 0 ? elsewhere(u"删除"_s) : failed({});
+            return stored == 0 ? elsewhere(Refusal::Removed, u"删除"_s) : failed({});
         }
         if (before->voidReason && !asOpened->voidReason)
-            return elsewhere(u"作废"_s);
+            return elsewhere(Refusal::Voided, u"作废"_s);
         if (ReceiptHistory::toJson(*before) != ReceiptHistory::toJson(*asOpened))
-            return elsewhere(u"修改"_s);
+            return elsewhere(Refusal::Changed, u"修改"_s);
     }
-    if (!before)
+    if (!before) {
+        // Gone, or only unreadable just now: only a receipt known to be gone is refused for
+        // good, so that the form never offers to store a second copy of one that is there.
+        if (isStored(id) == false)
+            return refused(Refusal::Removed, u"保存失败：要保存的记录已不存在"_s);
         return failed(u"保存失败：要保存的记录已不存在"_s);
+    }
     if (before->voidReason)
-        return failed(u"已作废的收据不能修改"_s);
+        return refused(Refusal::Voided, u"已作废的收据不能修改"_s);
     if (!connection().write(sql, SQLiteHelper::Changes::AtLeastOne))
         return failed({});
     const std::optional<Receipt> after = read(id);

@@ -159,6 +159,11 @@ public:
     QJsonObject voidDetail(const QString &receiptId);
     // The reasons given before, most used first, for the reason picker.
     QStringList earlierVoidReasons();
+    // The texts the form's combo boxes take (payer, reason1, reason2, remark, in that
+    // order) of the `receipts` receipts added last that the lists show, newest first; one
+    // read along the rowid, bounded on both engines. Nothing when it cannot be read.
+    std::optional<QList<QStringList>> recentFormTexts(int receipts);
+    static QString recentFormTextsStatement(int receipts);
     // The history rows, newest first: all of them, or those whose receipt number contains
     // `receiptNo` and whose time lies within [from, to] (a null date leaves that end open).
     // Nothing when the history cannot be read.
@@ -198,12 +203,17 @@ public:
     static QString unconfirmedText();
     // What a failed save adds when the server could not be reached; empty otherwise.
     QString keptWhenLost() const;
+    // Why an update() was refused when saving the same form again cannot mend it: the
+    // stored receipt is no longer the one opened, is voided, or is gone. None for every
+    // other failure (the book out of reach, a lock), which a later save may get past.
+    enum class Refusal { None, Changed, Voided, Removed };
     // Writes the editable fields of `receipt` to the stored receipt `id`. Refused for a
     // receipt gone meanwhile or voided. With `asOpened` (the receipt as read when it was
     // opened for editing), refused as well when the stored one is no longer that receipt
     // ("该收据已在其他电脑上修改", 作废, 删除); a save sets it to the receipt as stored then.
+    // `refusal`, when given, tells which of these refused it.
     bool update(const QString &id, const Receipt &receipt, QString *error = nullptr,
-                Receipt *asOpened = nullptr);
+                Receipt *asOpened = nullptr, Refusal *refusal = nullptr);
     // Deletes the receipts of `ids` for good, each kept whole in the history. Receipts
     // already gone are skipped; one that cannot be read stops the whole delete.
     bool remove(const QSet<QString> &ids, QString *error = nullptr);

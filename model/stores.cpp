@@ -8,6 +8,7 @@
 #include "receiptbook.h"
 #include "receiptdraft.h"
 #include "receiptnostore.h"
+#include "recentvalues.h"
 #include "sqlitehelper.h"
 #include "translatestore.h"
 
@@ -39,6 +40,7 @@ void resetSharedStores()
     SharedInstance<AccountStore>::reset();
     SharedInstance<ReceiptDraft>::reset();
     SharedInstance<BackupService>::reset();
+    SharedInstance<RecentValues>::reset();
     SQLiteHelper::resetShared();
 }
 

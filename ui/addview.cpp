@@ -7,11 +7,14 @@
 #include "clock.h"
 #include "combobox.h"
 #include "companystore.h"
+#include "editconflictbar.h"
 #include "fittedlabel.h"
 #include "icons.h"
 #include "keyboard.h"
+#include "lookuppicker.h"
 #include "lookupstores.h"
 #include "messagebox.h"
+#include "offeredtexts.h"
 #include "printaction.h"
 #include "printdialogs.h"
 #include "printjob.h"
@@ -29,6 +32,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QUuid>
@@ -96,24 +100,16 @@ protected:
     }
 };
 
-// Shows `value` in a picker offering `items`. A value that is not offered (a remembered
-// payee deleted from the user list since) shows as an extra first entry, so the form
-// shows what the receipt will hold rather than an empty box.
-void showChoice(QComboBox *picker, const QStringList &items, const QString &value)
+// The receipt date as one stop of the Tab chain. QDateEdit's Tab walks its year, month
+// and day first, three stops on the way to 交款单位; the arrow keys still move between them.
+class ReceiptDateEdit : public QDateEdit
 {
-    QStringList entries = items;
-    if (!value.isEmpty() && !items.contains(value))
-        entries.prepend(value);
-    QStringList shown;
-    for (int i = 0; i < picker->count(); ++i)
-        shown.append(picker->itemText(i));
-    const QSignalBlocker blocker(picker);
-    if (shown != entries) {
-        picker->clear();
-        picker->addItems(entries);
-    }
-    picker->setCurrentIndex(value.isEmpty() ? -1 : int(entries.indexOf(value)));
-}
+public:
+    using QDateEdit::QDateEdit;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
 
 // The label is the field's buddy, so screen readers announce the field by it.
 QLabel *fieldLabel(const QString &text, QWidget *field, QWidget *parent)
@@ -131,6 +127,7 @@ AddView::AddView(QWidget *parent)
     , m_store(AppStore::shared())
     , m_errorToast(new Toast(Toast::Kind::Error, 2s, this))
     , m_noticeToast(new Toast(Toast::Kind::Error, 4s, this))
+    , m_conflictBar(new EditConflictBar(this))
 {
     setObjectName(u"addView"_s);
 
@@ -175,8 +172,16 @@ AddView::AddView(QWidget *parent)
     m_savedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_savedLabel->setMinimumHeight(m_savedLabel->fontMetrics().height());
 
+    // Over the form, as wide as it: where the cashier looks, and out of the way of typing.
+    m_conflictBar->setFixedWidth(box->width());
+    connect(m_conflictBar, &EditConflictBar::reopenChosen, this, &AddView::reopen);
+    connect(m_conflictBar, &EditConflictBar::saveAsNewChosen, this, &AddView::saveAsNew);
+    connect(m_conflictBar, &EditConflictBar::restoreTypingChosen, this, &AddView::restoreTyping);
+    connect(m_conflictBar, &EditConflictBar::dismissed, this, &AddView::focusFirstField);
+
     auto *outer = new QVBoxLayout(this);
     outer->addStretch();
+    outer->addWidget(m_conflictBar, 0, Qt::AlignHCenter);
     outer->addWidget(box, 0, Qt::AlignHCenter);
     outer->addWidget(m_savedLabel);
     outer->addStretch();
@@ -203,9 +208,10 @@ AddView::AddView(QWidget *parent)
                 m_noticeToast->show(
                     u"No.%1 已被其他电脑使用，这张收据改为 No.%2"_s.arg(taken, shown));
             });
-    // Told at once, and kept in the form: the save is refused, what was typed stays.
+    // Told at once on the bar, which stays: the save is refused, what was typed stays. The
+    // keyboard stays where the cashier is typing.
     connect(&m_store, &AppStore::editChangedElsewhere, this,
-            [this](const QString &message) { m_noticeToast->show(message); });
+            [this] { showEditRefusal(BarFocus::Leave); });
     m_noticeToast->setObjectName(u"noticeToast"_s);
     showNumberStatus();
     auto showCompany = [this] {
@@ -223,31 +229,28 @@ AddView::AddView(QWidget *parent)
     connect(&CompanyStore::shared(), &CompanyStore::companyChanged, this, showCompany);
     showCompany();
 
-    // The combo boxes offer their lookup list; the pickers are rebuilt from theirs
-    // whenever the receipt is shown.
-    const std::pair<LookupStoreBase *, ComboBox *> offered[] = {
-        {&PayerStore::shared(), m_payerComboBox},
-        {&Reason1Store::shared(), m_reason1ComboBox},
-        {&Reason2Store::shared(), m_reason2ComboBox},
-        {&RemarkStore::shared(), m_remarkComboBox},
-    };
-    for (const auto &[lookup, comboBox] : offered) {
-        comboBox->setItems(lookup->items());
-        connect(lookup, &LookupStoreBase::itemsChanged, comboBox,
-                [lookup, comboBox] { comboBox->setItems(lookup->items()); });
-    }
+    // The combo boxes offer their lookup list, then what recent receipts hold; the pickers
+    // are rebuilt from theirs whenever the receipt is shown.
+    using Field = RecentValues::Field;
+    OfferedTexts::bind(m_payerComboBox, PayerStore::shared(), Field::Payer);
+    OfferedTexts::bind(m_reason1ComboBox, Reason1Store::shared(), Field::Reason1);
+    OfferedTexts::bind(m_reason2ComboBox, Reason2Store::shared(), Field::Reason2);
+    OfferedTexts::bind(m_remarkComboBox, RemarkStore::shared(), Field::Remark);
     connect(&PaytypeStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
     connect(&AccountStore::shared(), &LookupStoreBase::itemsChanged, this, &AddView::showReceipt);
 
-    // Top to bottom as the receipt reads: the header band (its buttons left of the date),
-    // the four text rows, the amount, then the pickers along the foot. Stated here so it
-    // does not hang on the order the bands are built in. The capitals are written by the
-    // form, not typed, and stay out of the chain.
+    // A receipt begins in 交款单位: one Tab from the sidebar reaches it. Then the form as it
+    // reads, the four text rows, the amount and the pickers along the foot; the buttons and
+    // the date last, as Ctrl+S saves from any field and the date stays for the next
+    // receipt. The date after the buttons: a button that hides under the focus (保存修改
+    // once saved) hands it on to the next in the chain, which must still be on the form.
+    // Stated here so it does not hang on the order the bands are built in. The capitals
+    // are written by the form, not typed, and stay out of the chain.
     const QList<QWidget *> tabChain = {
-        m_addButton,       m_addPrintButton,     m_saveButton,      m_cancelButton,
-        m_receiptDateEdit, m_payerComboBox,      m_reason1ComboBox, m_reason2ComboBox,
-        m_remarkComboBox,  m_totalLineEdit,      m_paytypeComboBox, m_payeeComboBox,
-        m_approveComboBox, m_accountantComboBox,
+        m_payerComboBox,      m_reason1ComboBox, m_reason2ComboBox, m_remarkComboBox,
+        m_totalLineEdit,      m_paytypeComboBox, m_payeeComboBox,   m_approveComboBox,
+        m_accountantComboBox, m_addButton,       m_addPrintButton,  m_saveButton,
+        m_cancelButton,       m_receiptDateEdit,
     };
     for (qsizetype i = 1; i < tabChain.size(); ++i)
         setTabOrder(tabChain.at(i - 1), tabChain.at(i));
@@ -331,7 +334,7 @@ QWidget *AddView::createHeader(QWidget *parent)
     m_numberStatusLabel->setVisible(false);
     numberRow->addWidget(m_numberStatusLabel, 0, Qt::AlignBaseline);
     numberColumn->addLayout(numberRow);
-    m_receiptDateEdit = new QDateEdit(numberAndDate);
+    m_receiptDateEdit = new ReceiptDateEdit(numberAndDate);
     m_receiptDateEdit->setObjectName(u"receiptDateEdit"_s);
     m_receiptDateEdit->setAccessibleName(u"收款日期"_s);
     m_receiptDateEdit->setCalendarPopup(true);
@@ -455,24 +458,36 @@ QWidget *AddView::createFooter(QWidget *parent)
     {
         const char16_t *label;
         const char16_t *name;
-        QComboBox **picker;
+        LookupPicker **picker;
         QString Receipt::*field;
+        // The settings screen its entries come from.
+        NavigationItem list;
+        const char16_t *listTitle;
     };
     const Picker pickers[] = {
-        {u"收款方式", u"paytypeComboBox", &m_paytypeComboBox, &Receipt::paytype},
-        {u"收款人", u"payeeComboBox", &m_payeeComboBox, &Receipt::payee},
-        {u"核准", u"approveComboBox", &m_approveComboBox, &Receipt::approve},
-        {u"会计", u"accountantComboBox", &m_accountantComboBox, &Receipt::accountant},
+        {u"收款方式", u"paytypeComboBox", &m_paytypeComboBox, &Receipt::paytype,
+         NavigationItem::settings_paytype, u"收款方式"},
+        {u"收款人", u"payeeComboBox", &m_payeeComboBox, &Receipt::payee,
+         NavigationItem::settings_account, u"系统用户"},
+        {u"核准", u"approveComboBox", &m_approveComboBox, &Receipt::approve,
+         NavigationItem::settings_account, u"系统用户"},
+        {u"会计", u"accountantComboBox", &m_accountantComboBox, &Receipt::accountant,
+         NavigationItem::settings_account, u"系统用户"},
     };
     bool first = true;
     for (const Picker &entry : pickers) {
         const QString label = QString::fromUtf16(entry.label);
-        auto *picker = new QComboBox(footer);
+        // A new book has no users: the picker says where they are added and leads there,
+        // rather than offering an empty list and saving the receipt without a name.
+        auto *picker = new LookupPicker(
+            u"在「%1」中添加"_s.arg(QString::fromUtf16(entry.listTitle)), footer);
         picker->setObjectName(QString::fromUtf16(entry.name));
         picker->setAccessibleName(label);
         picker->setMinimumWidth(first ? 110 : 90);
-        picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         *entry.picker = picker;
+        const NavigationItem list = entry.list;
+        connect(picker, &LookupPicker::emptyListOpened, this,
+                [this, list] { m_store.setSelectionNav(list); });
         if (!first)
             row->addSpacing(14);
         row->addWidget(fieldLabel(label, picker, footer));
@@ -531,6 +546,8 @@ void AddView::showReceipt()
     showDateNote();
     if (!isNew)
         m_savedLabel->clear();
+    if (!m_store.editRefusal() && !m_store.keptTyping())
+        m_conflictBar->hide();
     m_payerComboBox->setText(receipt.payer);
     m_reason1ComboBox->setText(receipt.reason1);
     m_reason2ComboBox->setText(receipt.reason2);
@@ -543,15 +560,15 @@ void AddView::showReceipt()
         m_totalLineEdit->setAmount(receipt.total);
     const QStringList paytypes = PaytypeStore::shared().items();
     const QStringList users = AccountStore::shared().items();
-    showChoice(m_paytypeComboBox, paytypes, receipt.paytype);
-    showChoice(m_payeeComboBox, users, receipt.payee);
-    showChoice(m_approveComboBox, users, receipt.approve);
-    showChoice(m_accountantComboBox, users, receipt.accountant);
+    m_paytypeComboBox->showChoice(paytypes, receipt.paytype);
+    m_payeeComboBox->showChoice(users, receipt.payee);
+    m_approveComboBox->showChoice(users, receipt.approve);
+    m_accountantComboBox->showChoice(users, receipt.accountant);
 }
 
 void AddView::onReceiptEditChanged()
 {
-    if (isVisible()) {
+    if (isVisible() && !m_loadingStored) {
         updateCapitals();
         rememberChoices();
     }
@@ -630,6 +647,9 @@ void AddView::showEvent(QShowEvent *event)
         focusFirstField();
     }
     showDateNote();
+    // What other desks and earlier runs typed, read once a showing rather than after each
+    // save: a save sends no statement for it.
+    RecentValues::shared().reload();
     const Receipt receipt = m_store.receiptEdit();
     // Changes made while the form was away are not choices made on it: a receipt loaded
     // for editing keeps its stored capitals and does not touch the remembered choices.
@@ -698,10 +718,14 @@ bool AddView::validate()
     }
     if (message.isEmpty())
         return true;
-    // Before the notification: it hands the focus back to where it was when it closes.
-    if (atFault)
+    // The cursor goes to the field the message names, and the message leaves it there:
+    // the cashier types the missing text while reading it.
+    if (atFault) {
         atFault->setFocus(Qt::OtherFocusReason);
-    m_errorToast->show(message);
+        m_errorToast->showLeavingFocus(message);
+    } else {
+        m_errorToast->show(message);
+    }
     return false;
 }
 
@@ -753,10 +777,12 @@ void AddView::addAndPrint()
 
 void AddView::saveChanges()
 {
-    if (!validate())
+    // Before the checks: whatever is typed, it cannot go over this receipt any more.
+    if (showEditRefusal(BarFocus::Take) || !validate())
         return;
     if (!m_store.updateReceipt()) {
-        m_errorToast->show(m_store.saveError());
+        if (!showEditRefusal(BarFocus::Take))
+            m_errorToast->show(m_store.saveError());
         return;
     }
     holdingDisplay([this] {
@@ -784,7 +810,8 @@ void AddView::saveAndPrint()
     if (!validate())
         return;
     if (hasUnsavedWork() && !m_store.updateReceipt()) {
-        m_errorToast->show(m_store.saveError());
+        if (!showEditRefusal(BarFocus::Take))
+            m_errorToast->show(m_store.saveError());
         return;
     }
     if (m_store.loadSelected(false))
@@ -805,4 +832,61 @@ void AddView::cancel()
         m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
     else
         focusFirstField();
+}
+
+bool AddView::showEditRefusal(BarFocus focus)
+{
+    const std::optional<EditRefusal> refusal = m_store.editRefusal();
+    if (!refusal) {
+        m_conflictBar->hide();
+        return false;
+    }
+    m_conflictBar->showRefusal(*refusal);
+    if (focus == BarFocus::Take)
+        m_conflictBar->focusChoice();
+    return true;
+}
+
+void AddView::reopen()
+{
+    const std::optional<EditRefusal> refusal = m_store.editRefusal();
+    if (!refusal)
+        return;
+    {
+        // Loaded as the list's 修改 loads it, though the form is on screen: with its stored
+        // capitals, and its choices are not the cashier's to remember.
+        const QScopedValueRollback loading(m_loadingStored, true);
+        if (!m_store.reopenRefused()) {
+            m_errorToast->show(u"无法重新打开：收据已不存在或无法读取"_s);
+            return;
+        }
+    }
+    followStoredReceipt();
+    m_conflictBar->showReopened(m_store.receiptEdit().receiptNo);
+    focusFirstField();
+}
+
+void AddView::restoreTyping()
+{
+    {
+        const QScopedValueRollback loading(m_loadingStored, true);
+        m_store.restoreTyping();
+    }
+    followStoredReceipt();
+    m_conflictBar->hide();
+    focusFirstField();
+}
+
+void AddView::followStoredReceipt()
+{
+    const Receipt receipt = m_store.receiptEdit();
+    m_capitalsTotal = receipt.total;
+    m_rememberedChoices = rememberedValues(receipt);
+}
+
+void AddView::saveAsNew()
+{
+    m_store.keepEditAsNew();
+    m_conflictBar->hide();
+    add();
 }

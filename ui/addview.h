@@ -12,8 +12,9 @@
 class AmountField;
 class AppStore;
 class ComboBox;
+class EditConflictBar;
 class FittedLabel;
-class QComboBox;
+class LookupPicker;
 class QDate;
 class QDateEdit;
 class QLabel;
@@ -80,6 +81,18 @@ private:
     // stays for the next receipt, so nothing else shows it) and puts the cursor in
     // 交款单位 for the next.
     void showSaved(const QString &number, QDate date);
+    // Puts the refusal of the receipt in the form on the bar over it (the keyboard to the
+    // bar with `focus`), or hides the bar when there is none; true when it shows one.
+    enum class BarFocus { Leave, Take };
+    bool showEditRefusal(BarFocus focus);
+    // The bar's choices: the stored receipt opened again, the typing saved as a new one, or
+    // the typing put back over the receipt opened again.
+    void reopen();
+    void saveAsNew();
+    void restoreTyping();
+    // After the store put a stored receipt in the form while it is shown: its amount and
+    // choices are what the capitals and the remembered choices are measured against.
+    void followStoredReceipt();
     // Marks a receipt date that is not today: the form keeps the date for the next
     // receipt, which must not carry it on unnoticed.
     void showDateNote();
@@ -88,6 +101,7 @@ private:
     Toast *m_errorToast;
     // Longer than an error: a changed receipt number has to be written on the form.
     Toast *m_noticeToast;
+    EditConflictBar *m_conflictBar;
 
     FittedLabel *m_titleLabel = nullptr;
     QLabel *m_sideLabel = nullptr;
@@ -104,10 +118,10 @@ private:
     ComboBox *m_remarkComboBox = nullptr;
     QLineEdit *m_totalBigLineEdit = nullptr;
     AmountField *m_totalLineEdit = nullptr;
-    QComboBox *m_paytypeComboBox = nullptr;
-    QComboBox *m_payeeComboBox = nullptr;
-    QComboBox *m_approveComboBox = nullptr;
-    QComboBox *m_accountantComboBox = nullptr;
+    LookupPicker *m_paytypeComboBox = nullptr;
+    LookupPicker *m_payeeComboBox = nullptr;
+    LookupPicker *m_approveComboBox = nullptr;
+    LookupPicker *m_accountantComboBox = nullptr;
     QToolButton *m_addButton = nullptr;
     QToolButton *m_addPrintButton = nullptr;
     QToolButton *m_saveButton = nullptr;
@@ -115,6 +129,8 @@ private:
     // While above 0, changes to the receipt are shown when the outermost hold ends.
     int m_displayHolds = 0;
     bool m_displayPending = false;
+    // While the store loads a stored receipt into the form: not the cashier's edit.
+    bool m_loadingStored = false;
 
     // The amount the capitals were last written for, and the four choices as last
     // written to the preferences: changes are measured against these.

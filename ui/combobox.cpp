@@ -4,10 +4,51 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCompleter>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QWindow>
+
+namespace {
+
+// On the drop-down's list: Down with no row highlighted highlights the first.
+class PopupCursor : public QObject
+{
+public:
+    explicit PopupCursor(QComboBox *comboBox)
+        : QObject(comboBox)
+        , m_comboBox(comboBox)
+    { }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        QAbstractItemView *view = m_comboBox->view();
+        if (watched != view || event->type() != QEvent::KeyPress
+            || view->selectionModel()->hasSelection())
+            return false;
+        const auto *press = static_cast<QKeyEvent *>(event);
+        if (press->key() != Qt::Key_Down || press->modifiers() != Qt::NoModifier)
+            return false;
+        const QModelIndex first = m_comboBox->model()->index(0, m_comboBox->modelColumn(),
+                                                             m_comboBox->rootModelIndex());
+        if (!first.isValid())
+            return false;
+        view->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect);
+        return true;
+    }
+
+private:
+    QComboBox *m_comboBox;
+};
+
+} // namespace
+
+void showPopupCursor(QComboBox *comboBox)
+{
+    comboBox->view()->installEventFilter(new PopupCursor(comboBox));
+}
 
 ComboBox::ComboBox(QWidget *parent)
     : QComboBox(parent)
@@ -64,6 +105,13 @@ ComboBox::ComboBox(QWidget *parent)
     // Runs after QComboBox's own look-up (connected when the line edit was made), which
     // compares code units and keeps a stale index when nothing matches.
     connect(lineEdit(), &QLineEdit::editingFinished, this, &ComboBox::selectEqualItem);
+    showPopupCursor(this);
+}
+
+void ComboBox::showPopup()
+{
+    selectEqualItem();
+    QComboBox::showPopup();
 }
 
 ComboBox::~ComboBox()

@@ -8,6 +8,11 @@
 
 class QMouseEvent;
 
+// Keeps the cursor of the drop-down of `comboBox` in sight: with no entry current, Qt opens
+// the list with an unshown cursor on its first row, and Down went on from there to the
+// second. Down then highlights the first row.
+void showPopupCursor(QComboBox *comboBox);
+
 // An editable text field with a drop-down of offered texts (a lookup list) and
 // completion from them. The user may type anything; nothing forces the text to be one
 // of the offered texts. Every change the user makes (a keystroke, a pick from the
@@ -33,6 +38,10 @@ public:
     // The index of the first offered text equal to `text` under Unicode canonical
     // equivalence (a composed and a decomposed form match), or -1.
     int indexOfItem(const QString &text) const;
+
+    // Opens on the offered text equal to the typed one, highlighted: the text may have been
+    // typed since the box last looked it up.
+    void showPopup() override;
 
 Q_SIGNALS:
     void textEdited(const QString &text);

@@ -248,12 +248,26 @@ LookupEditorView::LookupEditorView(const QString &label, std::unique_ptr<LookupL
     Keyboard::setShortcut(m_addButton, QKeySequence::New);
     Keyboard::setShortcut(m_editButton, QKeySequence::Save);
     Keyboard::addScopedShortcut(this, QKeySequence::Delete, m_deleteButton);
+    // Enter in the field adds what was typed, as 增加 does; 修改 stays on its button and
+    // Ctrl+S, so that Enter never writes over an entry.
+    connect(m_contentLineEdit, &QLineEdit::returnPressed, this, &LookupEditorView::add);
+    // The field first: a Tab into the screen is for typing an entry, then its buttons, then
+    // the list. Stated here because the buttons are made before the field.
+    setTabOrder(m_contentLineEdit, m_addButton);
+    setTabOrder(m_addButton, m_editButton);
+    setTabOrder(m_editButton, m_deleteButton);
+    setTabOrder(m_deleteButton, m_tableView);
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &LookupEditorView::selectionChanged);
     connect(m_model, &QAbstractItemModel::modelReset, this, &LookupEditorView::restoreSelection);
 }
 
 LookupEditorView::~LookupEditorView() = default;
+
+void LookupEditorView::focusField()
+{
+    m_contentLineEdit->setFocus(Qt::OtherFocusReason);
+}
 
 QString LookupEditorView::content() const
 {
@@ -264,7 +278,8 @@ void LookupEditorView::add()
 {
     const QString value = content();
     if (value.isEmpty()) {
-        m_errorToast->show(u"必填："_s + m_label);
+        m_contentLineEdit->setFocus(Qt::OtherFocusReason);
+        m_errorToast->showLeavingFocus(u"必填："_s + m_label);
         return;
     }
     if (m_adapter->contains(value)) {

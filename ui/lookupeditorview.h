@@ -85,6 +85,9 @@ public:
                      QWidget *parent);
     ~LookupEditorView() override;
 
+    // Puts the cursor in the field, where a new entry is typed.
+    void focusField();
+
 private:
     void add();
     void rename();

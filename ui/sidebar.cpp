@@ -5,6 +5,7 @@
 #include "appstore.h"
 #include "icons.h"
 #include "listview.h"
+#include "lookupeditorview.h"
 #include "messagebox.h"
 #include "preferences.h"
 #include "settingsscreens.h"
@@ -214,6 +215,14 @@ void Sidebar::onCurrentItemChanged(QListWidgetItem *item)
 
 void Sidebar::onItemClicked(QListWidgetItem *item)
 {
+    // A click on 开单 is for a receipt: typing goes where one begins. The arrow keys pass
+    // the row on their way and leave the keyboard in the list.
+    if (item && item->data(NavigationRole).isValid()
+        && NavigationItem(item->data(NavigationRole).toInt()) == NavigationItem::add) {
+        if (auto *form = qobject_cast<AddView *>(m_screens.value(NavigationItem::add)))
+            form->focusFirstField();
+        return;
+    }
     const QString key = item ? item->data(LinkRole).toString() : QString();
     if (key.isEmpty())
         return;
@@ -258,5 +267,7 @@ void Sidebar::showDestination()
             list->focusTable();
         else if (auto *form = qobject_cast<AddView *>(screen))
             form->focusFirstField();
+        else if (auto *lookupList = qobject_cast<LookupEditorView *>(screen))
+            lookupList->focusField();
     }
 }

@@ -3,6 +3,7 @@
 
 #include "icons.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -20,19 +21,22 @@ namespace {
 class ToastOverlay : public QWidget
 {
 public:
-    ToastOverlay(QWidget *window, Toast::Kind kind, const QString &text)
+    // `takesInput`: it holds the keyboard and the pointer; else both pass it by.
+    ToastOverlay(QWidget *window, Toast::Kind kind, const QString &text, bool takesInput)
         : QWidget(window)
     {
         setObjectName(u"toastOverlay"_s);
         // It takes the focus, so a screen reader says the message.
         setAccessibleName(text);
         setAttribute(Qt::WA_NoMousePropagation);
-        setFocusPolicy(Qt::StrongFocus);
+        setAttribute(Qt::WA_TransparentForMouseEvents, !takesInput);
+        setFocusPolicy(takesInput ? Qt::StrongFocus : Qt::NoFocus);
         setGeometry(window->rect());
         window->installEventFilter(this);
 
         auto *panel = new QFrame(this);
         panel->setObjectName(u"toastPanel"_s);
+        panel->setAttribute(Qt::WA_TransparentForMouseEvents, !takesInput);
         panel->setStyleSheet(u"#toastPanel { background: palette(window); border: 1px solid "
                              u"palette(mid); border-radius: 8px; }"_s);
         auto *row = new QHBoxLayout(panel);
@@ -104,16 +108,35 @@ Toast::~Toast()
 
 void Toast::show(const QString &text)
 {
+    show(text, Input::Taken);
+}
+
+void Toast::showLeavingFocus(const QString &text)
+{
+    show(text, Input::Left);
+}
+
+void Toast::show(const QString &text, Input input)
+{
     m_text = text;
     QWidget *window = m_screen->window();
+    if (m_overlay && m_input != input)
+        delete m_overlay;
+    m_input = input;
     if (m_overlay) {
         static_cast<ToastOverlay *>(m_overlay.data())->setText(text);
     } else {
         m_focusBefore = window->focusWidget();
-        m_overlay = new ToastOverlay(window, m_kind, text);
+        m_overlay = new ToastOverlay(window, m_kind, text, input == Input::Taken);
         m_overlay->show();
         m_overlay->raise();
-        m_overlay->setFocus();
+        if (input == Input::Taken) {
+            m_overlay->setFocus();
+        } else {
+            // Not focused, it would go unsaid: told to a screen reader as an alert.
+            QAccessibleEvent alert(m_overlay, QAccessible::Alert);
+            QAccessible::updateAccessibility(&alert);
+        }
     }
     m_timer->start(m_duration);
     if (!m_shown) {

@@ -29,6 +29,10 @@ public:
     // Shows `text`; a second call while shown replaces the text and starts the
     // duration again.
     void show(const QString &text);
+    // Shows `text` on a panel that takes neither the keyboard nor the pointer: the field
+    // the focus was put in first (the one a failed check names) takes the typing at once,
+    // rather than losing it to the panel until it closes.
+    void showLeavingFocus(const QString &text);
     void close();
 
     bool isShown() const { return m_shown; }
@@ -40,6 +44,9 @@ Q_SIGNALS:
     void shownChanged(bool shown);
 
 private:
+    enum class Input { Taken, Left };
+    void show(const QString &text, Input input);
+
     Kind m_kind;
     std::chrono::milliseconds m_duration;
     QWidget *m_screen;
@@ -47,5 +54,6 @@ private:
     QPointer<QWidget> m_overlay;
     QPointer<QWidget> m_focusBefore;
     QString m_text;
+    Input m_input = Input::Taken;
     bool m_shown = false;
 };

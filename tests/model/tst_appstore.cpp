@@ -72,6 +72,8 @@ private Q_SLOTS:
     void updateReceipt();
     void saveRefusedWhenChangedSinceOpened_data();
     void saveRefusedWhenChangedSinceOpened();
+    void refusalTellsWhatBecameOfTheReceiptAndTheWaysOn_data();
+    void refusalTellsWhatBecameOfTheReceiptAndTheWaysOn();
     void deleteSelected_data();
     void deleteSelected();
     void loadSelected_data();
@@ -326,6 +328,114 @@ void tst_AppStore::saveRefusedWhenChangedSinceOpened()
         store.setReceiptEdit(edit);
         QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
     }
+}
+
+void tst_AppStore::refusalTellsWhatBecameOfTheReceiptAndTheWaysOn_data()
+{
+    QTest::addColumn<QString>("change"); // run by another program while the form is open
+    QTest::addColumn<int>("kind"); // ReceiptBook::Refusal
+    QTest::addColumn<QString>("told"); // the bar's sentence: the reason, then the detail
+    QTest::addColumn<QString>("undo"); // run before saving again; empty: the refusal stays
+    using Refusal = ReceiptBook::Refusal;
+    QTest::newRow("changed") << u"update tb_receipt set payer = '乙''s 店', total = '8' "
+                                u"where id = 'A'"_s
+                             << int(Refusal::Changed)
+                             << u"该收据已在其他电脑上修改|交款单位改为「乙's 店」，金额改为 8.00"_s
+                             << QString();
+    QTest::newRow("voided") << u"insert into tb_void (receiptId, reason, voidDate) "
+                               u"values ('A', '写错了', '2024-05-01 00:00:00')"_s
+                            << int(Refusal::Voided)
+                            << u"该收据已在其他电脑上作废|作废原因：「写错了」"_s << QString();
+    QTest::newRow("deleted") << u"delete from tb_receipt where id = 'A'"_s << int(Refusal::Removed)
+                             << u"该收据已在其他电脑上删除|"_s << QString();
+    // A book out of reach for a moment refuses nothing for good: the next save may pass.
+    QTest::newRow("table away") << u"alter table tb_receipt rename to tb_away"_s
+                                << int(Refusal::None) << QString()
+                                << u"alter table tb_away rename to tb_receipt"_s;
+}
+
+// A save refused for a reason no second save mends is kept for the receipt in the form:
+// what became of the stored receipt, and the two ways on, each keeping what was typed.
+void tst_AppStore::refusalTellsWhatBecameOfTheReceiptAndTheWaysOn()
+{
+    QFETCH(QString, change);
+    QFETCH(int, kind);
+    QFETCH(QString, told);
+    QFETCH(QString, undo);
+    AppStore &store = arrangeReceipts();
+    store.setSelectedId(u"A"_s);
+    QVERIFY(store.loadSelected(true));
+    Receipt typed = store.receiptEdit();
+    typed.remark = u"这边写的"_s;
+    typed.total = 66;
+    store.setReceiptEdit(typed);
+    const auto typedRows = [&] {
+        return m_env->countRaw(u"select count(*) from tb_receipt where remark = '这边写的'"_s);
+    };
+
+    QVERIFY(m_env->execRaw(change));
+    QVERIFY(!store.updateReceipt());
+    const std::optional<EditRefusal> refusal = store.editRefusal();
+    if (!undo.isEmpty()) {
+        QVERIFY(!refusal);
+        QVERIFY(m_env->execRaw(undo));
+        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+        QCOMPARE(typedRows(), 1);
+        return;
+    }
+    QVERIFY(refusal);
+    QCOMPARE(int(refusal->kind), kind);
+    QCOMPARE(refusal->reason + u'|' + refusal->detail, told);
+    QCOMPARE(store.saveError(), refusal->reason);
+    // Refused again without a word to the book: the same answer, nothing written.
+    m_env->execRaw(u"insert into tb_void (receiptId, reason, voidDate) "
+                   u"values ('B', '另一张', '2024-05-01 00:00:00')"_s);
+    QVERIFY(!store.updateReceipt());
+    QCOMPARE(store.editRefusal(), refusal);
+    QCOMPARE(typedRows(), 0);
+    QCOMPARE(store.receiptEdit(), typed);
+
+    if (refusal->canReopen()) {
+        // Opened again: the form shows the receipt as stored now, the typing kept aside.
+        QVERIFY(store.reopenRefused());
+        QVERIFY(!store.editRefusal());
+        QCOMPARE(store.receiptEdit().payer, u"乙's 店"_s);
+        QCOMPARE(store.receiptEdit().total, 8.0);
+        QCOMPARE(store.keptTyping(), typed);
+        // Put back, it saves over what the other desk stored, seen by then.
+        store.restoreTyping();
+        QVERIFY(!store.keptTyping());
+        QCOMPARE(store.receiptEdit().remark, u"这边写的"_s);
+        QCOMPARE(store.receiptEdit().total, 66.0);
+        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+        QCOMPARE(m_env->queryRaw(u"select payer || '|' || total from tb_receipt where remark = "
+                                 u"'这边写的'"_s),
+                 u"甲|66.0"_s);
+        return;
+    }
+    QVERIFY(!store.reopenRefused()); // voided or gone: no receipt to edit
+    QCOMPARE(store.receiptEdit(), typed);
+    // Kept as a new receipt: the typing under the next free number, the stored one as the
+    // other desk left it.
+    const QString voids = m_env->queryRaw(u"select count(*) from tb_void where receiptId = 'A'"_s);
+    store.keepEditAsNew();
+    QVERIFY(!store.editRefusal());
+    QVERIFY(!store.selectedId());
+    Receipt asNew = store.receiptEdit();
+    QVERIFY(asNew.id.isEmpty());
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where receiptNo = %1"_s.arg(
+                 sqlQuote(asNew.receiptNo))),
+             0);
+    QCOMPARE(asNew.remark, u"这边写的"_s);
+    asNew.id = u"NEW"_s;
+    store.setReceiptEdit(asNew);
+    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    QCOMPARE(
+        m_env->queryRaw(u"select receiptNo || '|' || total from tb_receipt where id = 'NEW'"_s),
+        asNew.receiptNo + u"|66.0"_s);
+    QCOMPARE(m_env->queryRaw(u"select count(*) from tb_void where receiptId = 'A'"_s), voids);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where id = 'A'"_s),
+             kind == int(ReceiptBook::Refusal::Removed) ? 0 : 1);
 }
 
 void tst_AppStore::deleteSelected_data()

@@ -119,15 +119,17 @@ void tst_Accessibility::formTabChainFollowsTheForm_data()
 {
     QTest::addColumn<bool>("stored");
     QTest::addColumn<QStringList>("chain");
+    // 交款单位 first, one Tab from the sidebar; the buttons and the date after the fields.
     const QStringList fields = {
-        u"receiptDateEdit"_s, u"payerComboBox"_s,      u"reason1ComboBox"_s, u"reason2ComboBox"_s,
-        u"remarkComboBox"_s,  u"totalLineEdit"_s,      u"paytypeComboBox"_s, u"payeeComboBox"_s,
-        u"approveComboBox"_s, u"accountantComboBox"_s,
+        u"payerComboBox"_s,  u"reason1ComboBox"_s, u"reason2ComboBox"_s,
+        u"remarkComboBox"_s, u"totalLineEdit"_s,   u"paytypeComboBox"_s,
+        u"payeeComboBox"_s,  u"approveComboBox"_s, u"accountantComboBox"_s,
     };
     QTest::newRow("new receipt") << false
-                                 << QStringList {u"addButton"_s, u"addPrintButton"_s} + fields;
+                                 << fields
+            + QStringList {u"addButton"_s, u"addPrintButton"_s, u"receiptDateEdit"_s};
     QTest::newRow("stored receipt")
-        << true << QStringList {u"saveButton"_s, u"cancelButton"_s} + fields;
+        << true << fields + QStringList {u"saveButton"_s, u"cancelButton"_s, u"receiptDateEdit"_s};
 }
 
 void tst_Accessibility::formTabChainFollowsTheForm()
@@ -163,15 +165,13 @@ void tst_Accessibility::receiptEnteredFromTheKeyboardOnly()
         press(Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), payer);
 
-    // A failed check keeps the keyboard where it was, and its notification takes every
-    // key, shortcuts included, until it closes.
+    // A failed check puts the keyboard in the field it names, and its notification leaves
+    // it there (a screen reader hears it as an alert): the missing text is typed at once.
     press(Qt::Key_S, Qt::ControlModifier);
     Toast *toast = errorToast(m.find<AddView>(u"addView"_s));
     QTRY_VERIFY(toast->isShown());
     QCOMPARE(toast->text(), u"必填：交款单位"_s);
-    QCOMPARE(accessibleName(QApplication::focusWidget()), u"必填：交款单位"_s);
-    press(Qt::Key_B, Qt::ControlModifier);
-    QVERIFY(m.window->sidebar()->list()->isVisible());
+    QCOMPARE(QApplication::focusWidget(), payer);
     toast->close();
     QCOMPARE(QApplication::focusWidget(), payer);
 

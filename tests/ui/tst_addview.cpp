@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "addview.h"
 #include "appstore.h"
+#include "combobox.h"
 #include "companystore.h"
+#include "editconflictbar.h"
 #include "fittedlabel.h"
+#include "lookupstores.h"
+#include "receiptbook.h"
 #include "receiptnostore.h"
 #include "receiptprinter.h"
 #include "toast.h"
@@ -10,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCompleter>
 #include <QDateEdit>
 #include <QDialog>
 #include <QFileInfo>
@@ -73,6 +78,12 @@ private Q_SLOTS:
     void longTitleGivesWayToTheNumber();
     void addAndPrintShowsThePrinterWithPaperInBlue();
     void numberTakenElsewhereIsMarkedUntilSaved();
+    void refusedSaveStaysOnABarWithTheWaysOn_data();
+    void refusedSaveStaysOnABarWithTheWaysOn();
+    void voidedElsewhereIsToldWhereTheCashierTypes();
+    void typedTextsAreOfferedOnTheNextReceipt();
+    void emptyUserPickerLeadsToTheUserList();
+    void keyboardGoesWhereTheWorkIs();
 
 private:
     void fill(const QString &payer, const QString &reason, const QString &amount)
@@ -117,6 +128,14 @@ private:
     {
         auto *payer = m.find<QWidget>(u"payerComboBox"_s);
         return payer->hasFocus() || payer->isAncestorOf(QApplication::focusWidget());
+    }
+    EditConflictBar *bar() const { return m.find<EditConflictBar>(u"editConflictBar"_s); }
+    // Ctrl+S from wherever the focus is.
+    void save() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier); }
+    QString focusName() const
+    {
+        const QWidget *focus = QApplication::focusWidget();
+        return focus ? focus->objectName() : QString();
     }
     QString stored(const QString &column) const
     {
@@ -427,7 +446,11 @@ void tst_AddView::editThenCancelOrSave()
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
     QVERIFY(m.env->execRaw(u"update tb_receipt set remark = '别处写的'"_s));
     click(u"saveButton"_s);
-    QCOMPARE(toast()->text(), u"该收据已在其他电脑上修改"_s);
+    QVERIFY(!toast()->isShown());
+    QVERIFY(m.find<EditConflictBar>(u"editConflictBar"_s)->isVisible());
+    QVERIFY(m.find<EditConflictBar>(u"editConflictBar"_s)
+                ->text()
+                .startsWith(u"该收据已在其他电脑上修改：备注信息改为「别处写的」"_s));
     QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
     QCOMPARE(stored(u"payer || remark"_s), u"丁别处写的"_s);
 }
@@ -618,6 +641,226 @@ void tst_AddView::longTitleGivesWayToTheNumber()
     QCOMPARE(title->fullText(), company.title);
     // The vertical label: one character as the user sees it per line, the emoji whole.
     QCOMPARE(m.find<QLabel>(u"sideLabel"_s)->text().split(u'\n').last(), u"🧾"_s);
+}
+
+void tst_AddView::refusedSaveStaysOnABarWithTheWaysOn_data()
+{
+    QTest::addColumn<QString>("way"); // reopen, new, dismiss
+    QTest::newRow("重新打开此收据, then the typing put back") << u"reopen"_s;
+    QTest::newRow("另存为新收据") << u"new"_s;
+    QTest::newRow("dismissed") << u"dismiss"_s;
+}
+
+// Another program changed the receipt open in the form before this desk heard of it: the
+// save is refused, and the form says so on a bar that stays (a notification used to flash
+// for two seconds, and Ctrl+S only flashed it again), naming the change and offering the
+// ways on, each keeping what was typed.
+void tst_AddView::refusedSaveStaysOnABarWithTheWaysOn()
+{
+    QFETCH(QString, way);
+    editStored(u"丙"_s);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
+    typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"66"_s);
+    QVERIFY(m.env->execRaw(u"update tb_receipt set total = '8' where id = 'R1'"_s));
+    const QString told
+        = u"该收据已在其他电脑上修改：金额改为 8.00。这里填写的内容还在，没有保存。"_s;
+    for (int attempt = 0; attempt < 2; ++attempt) { // and Ctrl+S again says the same
+        save();
+        QTRY_VERIFY(bar()->isVisible());
+        QCOMPARE(bar()->text(), told);
+        QVERIFY(!toast()->isShown());
+        QCOMPARE(focusName(), u"reopenButton"_s);
+        QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
+        QCOMPARE(stored(u"payer || '|' || total"_s), u"丙|8"_s);
+    }
+    QVERIFY(!isNewReceiptMode());
+
+    if (way == u"reopen"_s) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        // The receipt as stored now, the typing kept aside and offered back.
+        QCOMPARE(shown(u"payerComboBox"_s), u"丙"_s);
+        QCOMPARE(AppStore::shared().receiptEdit().total, 8.0);
+        QVERIFY(bar()->isVisible());
+        QVERIFY(bar()->text().startsWith(u"已重新打开 No.0000007"_s));
+        QVERIFY(payerHasFocus());
+        QTest::mouseClick(m.find<QPushButton>(u"restoreTypingButton"_s), Qt::LeftButton);
+        QVERIFY(!bar()->isVisible());
+        QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
+        QCOMPARE(AppStore::shared().receiptEdit().totalBig, u"陆拾陆元整"_s);
+        // Saved now over what the other program stored, which the form has shown.
+        save();
+        QTRY_COMPARE(m.currentRowText(), u"今天收据"_s);
+        QCOMPARE(stored(u"payer || '|' || total"_s), u"戊|66.0"_s);
+    } else if (way == u"new"_s) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(focusName(), u"saveAsNewButton"_s);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!bar()->isVisible());
+        QCOMPARE(m.env->receiptCount(), 2);
+        const QString number
+            = m.env->queryRaw(u"select receiptNo from tb_receipt where id <> 'R1'"_s);
+        QCOMPARE(shown(u"savedLabel"_s), u"已保存 No.%1"_s.arg(number));
+        QVERIFY(number != u"0000007"_s);
+        QCOMPARE(
+            m.env->queryRaw(u"select payer || '|' || total from tb_receipt where id <> 'R1'"_s),
+            u"戊|66.0"_s);
+        QCOMPARE(m.env->queryRaw(u"select payer || '|' || total from tb_receipt where id = 'R1'"_s),
+                 u"丙|8"_s);
+        QVERIFY(isNewReceiptMode());
+        QVERIFY(payerHasFocus());
+    } else {
+        // Esc closes the bar only: the form is not given up, nor asked about.
+        MessageBox::setTestAnswer(true);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!bar()->isVisible());
+        QCOMPARE(MessageBox::lastText(), QString());
+        QVERIFY(!isNewReceiptMode());
+        QVERIFY(payerHasFocus());
+        QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
+        save();
+        QTRY_VERIFY(bar()->isVisible());
+        QCOMPARE(bar()->text(), told);
+    }
+}
+
+// Told by another desk while the cashier types: the bar comes at once and the keyboard
+// stays where it was. A voided receipt cannot be opened again, only kept as new.
+void tst_AddView::voidedElsewhereIsToldWhereTheCashierTypes()
+{
+    editStored(u"丙"_s);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
+    QVERIFY(m.env->execRaw(u"insert into tb_void (receiptId, reason, voidDate) "
+                           u"values ('R1', '重复开了', '2024-05-01 00:00:00')"_s));
+    const std::optional<qint64> row = ReceiptBook::shared().rowOf(u"R1"_s);
+    QVERIFY(row);
+    ReceiptBook::shared().tellFromElsewhere(
+        ReceiptBook::payloadOf({BookChange::Kind::Voided, {u"R1"_s}, {*row}}));
+    QVERIFY(bar()->isVisible());
+    QCOMPARE(bar()->text(),
+             u"该收据已在其他电脑上作废：作废原因：「重复开了」。"
+             u"这里填写的内容还在，没有保存。"_s);
+    QVERIFY(!m.find<QPushButton>(u"reopenButton"_s)->isVisible());
+    QVERIFY(m.find<QPushButton>(u"saveAsNewButton"_s)->isVisible());
+    QVERIFY(!m.find<Toast>(u"noticeToast"_s)->isShown());
+    QVERIFY(payerHasFocus());
+    QTest::keyClicks(QApplication::focusWidget(), u"x"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), u"戊x"_s);
+    save();
+    QTRY_COMPARE(focusName(), u"saveAsNewButton"_s);
+    QCOMPARE(stored(u"payer"_s), u"丙"_s);
+}
+
+// A payer typed once is offered on the next receipt (it was forgotten), after the list's
+// own entries and without being written into the list; after a restart too, read from the
+// book.
+void tst_AddView::typedTextsAreOfferedOnTheNextReceipt()
+{
+    QVERIFY(PayerStore::shared().insert({u"P1"_s, 0, u"绿地集团"_s}));
+    fill(u"绿洲餐饮有限公司"_s, u"餐费"_s, u"5"_s);
+    save();
+    QTRY_COMPARE(shown(u"savedLabel"_s), u"已保存 No.0000001"_s);
+    auto *payer = m.find<ComboBox>(u"payerComboBox"_s);
+    QCOMPARE(payer->items(), QStringList({u"绿地集团"_s, u"绿洲餐饮有限公司"_s}));
+    QVERIFY(m.find<ComboBox>(u"reason1ComboBox"_s)->items().contains(u"餐费"_s));
+    typeText(payer, u"绿"_s);
+    QAbstractItemView *completion = payer->completer()->popup();
+    QTRY_VERIFY(completion->isVisible());
+    QStringList offered;
+    for (int row = 0; row < completion->model()->rowCount(); ++row)
+        offered.append(completion->model()->index(row, 0).data().toString());
+    QCOMPARE(offered, QStringList({u"绿地集团"_s, u"绿洲餐饮有限公司"_s}));
+    QCOMPARE(m.env->countRaw(u"select count(*) from tb_payer"_s), 1);
+    QCOMPARE(m.env->countRaw(u"select count(*) from tb_reason1 where content = '餐费'"_s), 0);
+
+    m.restart();
+    QCOMPARE(m.find<ComboBox>(u"payerComboBox"_s)->items(),
+             QStringList({u"绿地集团"_s, u"绿洲餐饮有限公司"_s}));
+}
+
+// A new book has no users: the pickers of 收款人, 核准 and 会计 say where they are added and
+// lead there, where Enter adds the name typed, and back on the form it is offered.
+void tst_AddView::emptyUserPickerLeadsToTheUserList()
+{
+    QVERIFY(m.env->execRaw(u"delete from tb_account"_s));
+    m.restart();
+    for (const QString &name :
+         {u"payeeComboBox"_s, u"approveComboBox"_s, u"accountantComboBox"_s}) {
+        auto *picker = m.find<QComboBox>(name);
+        QCOMPARE(picker->count(), 0);
+        QCOMPARE(picker->placeholderText(), u"在「系统用户」中添加"_s);
+    }
+    QVERIFY(m.find<QComboBox>(u"paytypeComboBox"_s)->placeholderText().isEmpty());
+    auto *payee = m.find<QComboBox>(u"payeeComboBox"_s);
+    payee->setFocus();
+    QTest::keyClick(payee, Qt::Key_Space);
+    QCOMPARE(m.currentRowText(), u"系统用户"_s);
+    QCOMPARE(focusName(), u"contentLineEdit"_s);
+    typeText(qobject_cast<QLineEdit *>(QApplication::focusWidget()), u"王五"_s);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(m.env->queryRaw(u"select userName from tb_account"_s), u"王五"_s);
+
+    m.clickRow(u"开单"_s);
+    QCOMPARE(payee->count(), 1);
+    QVERIFY(payee->placeholderText().isEmpty());
+    QCOMPARE(payee->currentIndex(), -1); // as the receipt: nobody picked yet
+    pick(payee, u"王五"_s);
+    fill(u"甲公司"_s, u"房租"_s, u"5"_s);
+    save();
+    QTRY_COMPARE(stored(u"payee"_s), u"王五"_s);
+}
+
+// The keyboard goes where the work is: a click on 开单 and one Tab from the sidebar reach
+// 交款单位, the date is one stop, a missing field takes the cursor while its notice shows,
+// a lookup list's field comes first and Enter adds to it, and a picker's Down from none
+// goes to its first entry.
+void tst_AddView::keyboardGoesWhereTheWorkIs()
+{
+    m.clickRow(u"今天收据"_s);
+    m.clickRow(u"开单"_s);
+    QVERIFY(payerHasFocus());
+    QTest::keyClicks(QApplication::focusWidget(), u"abc"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), u"abc"_s);
+
+    QListWidget *sidebar = m.window->sidebar()->list();
+    sidebar->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sidebar, Qt::Key_Tab);
+    QVERIFY(payerHasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QVERIFY(sidebar->hasFocus());
+    auto *date = m.find<QDateEdit>(u"receiptDateEdit"_s);
+    date->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(date, Qt::Key_Tab);
+    QVERIFY(!date->hasFocus());
+
+    // The notice leaves the cursor in the field it names: typing goes there at once.
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), QString());
+    fill(QString(), u"房租"_s, u"5"_s);
+    save();
+    QTRY_VERIFY(toast()->isShown());
+    QCOMPARE(toast()->text(), u"必填：交款单位"_s);
+    QVERIFY(payerHasFocus());
+    QTest::keyClicks(QApplication::focusWidget(), u"xyz"_s);
+    QCOMPARE(shown(u"payerComboBox"_s), u"xyz"_s);
+
+    // Nothing picked: Down goes to the first entry (it went to the second).
+    auto *paytype = m.find<QComboBox>(u"paytypeComboBox"_s);
+    QCOMPARE(paytype->currentIndex(), -1);
+    paytype->setFocus();
+    QTest::keyClick(paytype, Qt::Key_Space);
+    QTRY_VERIFY(paytype->view()->isVisible());
+    QTest::keyClick(paytype->view(), Qt::Key_Down);
+    QTest::keyClick(paytype->view(), Qt::Key_Return);
+    QCOMPARE(paytype->currentText(), paytype->itemText(0));
+    QCOMPARE(AppStore::shared().receiptEdit().paytype, paytype->itemText(0));
+
+    m.clickRow(u"收款方式"_s);
+    QVERIFY(sidebar->hasFocus());
+    QTest::keyClick(sidebar, Qt::Key_Tab);
+    QCOMPARE(focusName(), u"contentLineEdit"_s);
+    QTest::keyClicks(QApplication::focusWidget(), u"POS"_s);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(m.env->countRaw(u"select count(*) from tb_paytype where content = 'POS'"_s), 1);
+    QCOMPARE(qobject_cast<QLineEdit *>(QApplication::focusWidget())->text(), QString());
 }
 
 QTEST_MAIN(tst_AddView)

@@ -58,6 +58,8 @@ private Q_SLOTS:
     void changesFromElsewhereAreNotEdits();
     void clickElsewhereLeavesTheCompletion_data();
     void clickElsewhereLeavesTheCompletion();
+    void dropDownOpensOnTheTypedText_data();
+    void dropDownOpensOnTheTypedText();
 
 private:
     QAbstractItemView *completion() const { return m_combo->completer()->popup(); }
@@ -221,6 +223,44 @@ void tst_ComboBox::clickElsewhereLeavesTheCompletion()
     QTest::keyClicks(QApplication::focusWidget(), u"xy"_s);
     QCOMPARE(m_other->text(), u"xy"_s);
     QCOMPARE(m_combo->text(), u"甲"_s);
+}
+
+void tst_ComboBox::dropDownOpensOnTheTypedText_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("highlighted"); // -1: none
+    QTest::addColumn<QString>("afterDown"); // picked with Down, Return
+    QTest::newRow("an offered text") << u"乙公司"_s << 1 << u"丙公司"_s;
+    QTest::newRow("a text not offered") << u"丁"_s << -1 << u"甲公司"_s;
+    QTest::newRow("nothing") << QString() << -1 << u"甲公司"_s;
+}
+
+// Opened from the keyboard, the drop-down shows where Down goes from: the offered text
+// equal to the one typed (which the box had not looked up yet), or none, and then Down
+// goes to the first (it went to the second, past an unshown cursor on the first).
+void tst_ComboBox::dropDownOpensOnTheTypedText()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, highlighted);
+    QFETCH(QString, afterDown);
+    m_combo->setItems({u"甲公司"_s, u"乙公司"_s, u"丙公司"_s});
+    m_combo->setFocus();
+    if (!typed.isEmpty()) {
+        typeText(m_combo, typed);
+        if (completion()->isVisible())
+            press(Qt::Key_Escape);
+        QVERIFY(!completion()->isVisible());
+    }
+    press(Qt::Key_F4);
+    QAbstractItemView *view = m_combo->view();
+    QTRY_VERIFY(view->isVisible());
+    const QModelIndexList selected = view->selectionModel()->selectedRows();
+    QCOMPARE(selected.isEmpty() ? -1 : selected.first().row(), highlighted);
+    QCOMPARE(m_combo->text(), typed);
+    press(Qt::Key_Down);
+    press(Qt::Key_Return);
+    QTRY_VERIFY(!view->isVisible());
+    QCOMPARE(m_combo->text(), afterDown);
 }
 
 QTEST_MAIN(tst_ComboBox)
