@@ -100,7 +100,8 @@ private Q_SLOTS:
                               .content = PrintOptions::Content::ValuesOnly,
                               .sideLabel = false,
                               .reprintMark = true,
-                              .fixedRemark = false};
+                              .fixedRemark = false,
+                              .yuanSign = false};
         settings.setOptions(options);
         settings.setOptions(options); // no change, no signal
         QCOMPARE(changed.count(), 1);
@@ -121,7 +122,7 @@ private Q_SLOTS:
         QTest::newRow("off the right edge") << QPointF(30, 0) << QList<Item> {Item::SideLabel};
         QTest::newRow("off the bottom")
             << QPointF(0, 30)
-            << QList<Item> {Item::CapitalsLabel, Item::YuanSign,     Item::Capitals,
+            << QList<Item> {Item::CapitalsLabel, Item::Capitals,     Item::YuanSign,
                             Item::Figures,       Item::PaytypeLabel, Item::Colon,
                             Item::Paytype,       Item::PayeeLabel,   Item::Payee,
                             Item::ApproveLabel,  Item::Approve,      Item::AccountantLabel,
@@ -157,17 +158,25 @@ private Q_SLOTS:
         }
     }
 
-    // Values only: no caption, rule or border, each value where the full page has it.
+    // Values only: no caption, rule or border, each value where the full page has it, and
+    // the ¥ before the figures unless the form's own is to serve.
+    void valuesOnlyKeepsPlaces_data()
+    {
+        QTest::addColumn<bool>("yuanSign");
+        QTest::newRow("with ¥") << true;
+        QTest::newRow("the form's ¥") << false;
+    }
     void valuesOnlyKeepsPlaces()
     {
+        QFETCH(bool, yuanSign);
         const ReceiptPageLayout full = layout({.offset = {}, .fixedRemark = true});
         const ReceiptPageLayout values
-            = layout({.offset = {}, .valuesOnly = true, .fixedRemark = true});
+            = layout({.offset = {}, .valuesOnly = true, .fixedRemark = true, .yuanSign = yuanSign});
         QVERIFY(values.rules().isEmpty());
         QVERIFY(!values.hasBorder() && full.hasBorder());
         QList<Item> expected;
         for (const auto &text : full.textItems()) {
-            if (ReceiptPageLayout::isValue(text.item))
+            if (ReceiptPageLayout::isValue(text.item) || (yuanSign && text.item == Item::YuanSign))
                 expected.append(text.item);
         }
         QList<Item> drawn;
@@ -176,7 +185,8 @@ private Q_SLOTS:
             QCOMPARE(text.rect, full.find(text.item)->rect);
         }
         QCOMPARE(drawn, expected);
-        QCOMPARE(drawn.size(), 13); // the twelve values and the fixed remark
+        // The twelve values and the fixed remark, and the ¥ when asked for.
+        QCOMPARE(drawn.size(), yuanSign ? 14 : 13);
 
         // A voided receipt keeps its stamp on a form printed values only, where the full
         // page has it.

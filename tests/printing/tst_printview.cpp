@@ -144,12 +144,15 @@ QList<Placed> designedPage(const Receipt &r, const Company &company)
                                        rowTop + (amountRow - line) / 2);
     place(Item::Capitals, r.totalBig, caption, capitalsLabel.right() + 10 + 10,
           rowTop + (amountRow - line - rule) / 2);
-    const qreal figuresRight = table.right() - 30;
-    place(Item::YuanSign, u"¥"_s, caption, figuresRight - 100 - 10 - advance(caption, u"¥"_s),
-          rowTop + (amountRow - line) / 2);
+    // The figures end 10 short of the row's end, whatever their length; their ¥, in their
+    // font, half a point before the first digit.
+    const qreal figuresRight = table.right() - 30 - 10;
     const QString figures = QString::asprintf("%.2f", r.total);
-    place(Item::Figures, figures, subheadline, figuresRight - 10 - advance(subheadline, figures),
-          rowTop + (amountRow - sub - rule) / 2 - 1);
+    const qreal figuresTop = rowTop + (amountRow - sub - rule) / 2 - 1;
+    const qreal figuresLeft = figuresRight - advance(subheadline, figures);
+    place(Item::YuanSign, u"¥"_s, subheadline, figuresLeft - 0.5 - advance(subheadline, u"¥"_s),
+          figuresTop);
+    place(Item::Figures, figures, subheadline, figuresLeft, figuresTop);
 
     const QRectF footer(content.left() + 90, table.bottom() + s, bodyWidth - 190, line);
     const std::tuple<Item, QString, Item, QString> groups[] = {
@@ -202,6 +205,8 @@ private Q_SLOTS:
     void fittingValuesAsDesigned();
     void staysInside_data();
     void staysInside();
+    void yuanSignBeforeTheFirstDigit_data();
+    void yuanSignBeforeTheFirstDigit();
     void pdfGivesBackText_data();
     void pdfGivesBackText();
     void everyPageGivesBackText_data();
@@ -402,8 +407,10 @@ void tst_PrintView::staysInside()
                  qPrintable(text.text));
         // The stamp lies over the others on purpose: they read through it.
         for (qsizetype j = i + 1; j < texts.size() && texts[j].item != Item::VoidStamp; ++j) {
-            // The lines of one text share their cell; no two texts share any room.
-            const bool sameText = texts[j].item == text.item && texts[j].cell == text.cell;
+            // The lines of one text share their cell; no two texts share any room, but for
+            // the ¥ standing in the figures' cell, right before their first digit.
+            const bool sameText = (texts[j].item == text.item && texts[j].cell == text.cell)
+                || (text.item == Item::YuanSign && texts[j].item == Item::Figures);
             const QRectF overlap = text.rect.intersected(texts[j].rect);
             const QRectF cells = sameText ? QRectF() : text.cell.intersected(texts[j].cell);
             QVERIFY2((overlap.width() < epsilon || overlap.height() < epsilon)
@@ -442,6 +449,59 @@ void tst_PrintView::staysInside()
     const bool cut
         = shown.size() < company.label.size() && shown.value(shown.size() - 1) == u"︙"_s;
     QVERIFY2(shown == side || (side.size() > 5 && cut), qPrintable(shown.join(u' ')));
+}
+
+void tst_PrintView::yuanSignBeforeTheFirstDigit_data()
+{
+    QTest::addColumn<double>("total");
+    QTest::addColumn<QString>("figures");
+    QTest::newRow("zero") << 0.0 << u"0.00"_s;
+    QTest::newRow("one digit") << 5.0 << u"5.00"_s;
+    QTest::newRow("short amount") << 3000.05 << u"3000.05"_s;
+    QTest::newRow("negative") << -12.5 << u"-12.50"_s;
+    QTest::newRow("largest, drawn smaller") << -999999999999.99 << u"-999999999999.99"_s;
+}
+
+// "¥" stands right before the first digit, in the figures' font and on their line, too
+// close for a digit to be written in between; the figures end where they always have,
+// whatever their length, so paper aligned to them still fits. A page of values only keeps
+// the ¥ where the full page has it, unless the setting leaves it to the form.
+void tst_PrintView::yuanSignBeforeTheFirstDigit()
+{
+    QFETCH(double, total);
+    QFETCH(QString, figures);
+    Receipt receipt = printableReceipt();
+    receipt.total = total;
+    const Company header {u"id"_s, u"收款收据"_s, u"交款人收执"_s, QString()};
+    const ReceiptPageLayout full(page, receipt, header);
+    const ReceiptPageLayout sample(page, printableReceipt(), header);
+    const auto *yuan = full.find(Item::YuanSign);
+    const auto *digits = full.find(Item::Figures);
+    QVERIFY(yuan && digits);
+    QCOMPARE(digits->text, figures);
+    QCOMPARE(yuan->text, u"¥"_s);
+    QCOMPARE(yuan->font.pixelSize(), digits->font.pixelSize());
+    QCOMPARE(yuan->rect.top(), digits->rect.top());
+    QCOMPARE(yuan->rect.height(), digits->rect.height());
+    const qreal gap = digits->rect.left() - yuan->rect.right();
+    const QFontMetricsF metrics(digits->font);
+    for (const QChar digit : u"0123456789"_s)
+        QVERIFY2(gap >= 0 && gap < metrics.horizontalAdvance(digit) / 2,
+                 qPrintable(u"%1 before %2"_s.arg(gap).arg(digit)));
+    QVERIFY(qAbs(digits->rect.right() - sample.find(Item::Figures)->rect.right()) < epsilon);
+
+    for (const bool yuanSign : {true, false}) {
+        const ReceiptPageLayout values(page, receipt, header,
+                                       {.offset = {}, .valuesOnly = true, .yuanSign = yuanSign});
+        QCOMPARE(values.find(Item::Figures)->rect, digits->rect);
+        const auto *kept = values.find(Item::YuanSign);
+        QCOMPARE(kept != nullptr, yuanSign);
+        if (kept)
+            QCOMPARE(kept->rect, yuan->rect);
+    }
+    // The setting is for paper that has its own ¥: the full page always has one.
+    QVERIFY(ReceiptPageLayout(page, receipt, header, {.offset = {}, .yuanSign = false})
+                .find(Item::YuanSign));
 }
 
 void tst_PrintView::pdfGivesBackText_data()
@@ -528,14 +588,24 @@ void tst_PrintView::pdfGivesBackText()
     const ReceiptPageLayout layout(page, printed, CompanyStore::shared().company());
     // A blank form is dated today.
     QCOMPARE(layout.text(Item::Date), printed ? u"2024-05-01"_s : u"2024-02-29"_s);
+    const ReceiptPageLayout::TextItem *figures = layout.find(Item::Figures);
     for (const auto &item : layout.textItems()) {
         QVERIFY2(text.contains(item.text), qPrintable(item.text));
-        const QRectF at = words.value(item.text);
-        if (placed.contains(item.item) && !item.text.contains(u' '))
-            QVERIFY2(words.contains(item.text) && qAbs(at.left() - item.rect.left()) < 1
-                         && qAbs(at.right() - item.rect.right()) < 1
-                         && contains(item.rect.adjusted(-1, -1, 1, 1), at),
-                     qPrintable(item.text));
+        // The ¥ and the figures' first line come back as one word: no room between them.
+        QString word = item.text;
+        QRectF drawn = item.rect;
+        if (item.item == Item::YuanSign) {
+            word += figures->text;
+            drawn = drawn.united(figures->rect);
+        } else if (item.item == Item::Figures && item.line == 0) {
+            continue;
+        }
+        const QRectF at = words.value(word);
+        if (placed.contains(item.item) && !word.contains(u' '))
+            QVERIFY2(words.contains(word) && qAbs(at.left() - drawn.left()) < 1
+                         && qAbs(at.right() - drawn.right()) < 1
+                         && contains(drawn.adjusted(-1, -1, 1, 1), at),
+                     qPrintable(word));
     }
 }
 
