@@ -98,11 +98,13 @@ void ListFooter::updateTotals()
         return;
     }
     const ReceiptTotals &shown = list.totals();
-    QString text = u"共 %1 张  合计 %2"_s.arg(Money::groupedDigits(shown.count)).arg(yuan(shown.fen));
+    QString text
+        = u"共 %1 张  合计 %2"_s.arg(Money::groupedDigits(shown.count)).arg(yuan(shown.fen));
     if (shown.voided > 0)
         text += u"  另有作废 %1 张，不计入合计"_s.arg(Money::groupedDigits(shown.voided));
     if (shown.unreadable > 0)
-        text += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(shown.unreadable));
+        text += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(
+            Money::groupedDigits(shown.unreadable));
     // One selected row is the row being worked on, not a choice of rows to add up.
     // Only rows shown as selected count: a selection left from before an edit or a
     // blanked form is no longer highlighted, nor acted on.
@@ -112,7 +114,8 @@ void ListFooter::updateTotals()
         // Counted as the sum is: the voided rows of the selection are named apart.
         const ReceiptTotals selected
             = list.totalsOf(QList<qsizetype>(selectedRows.cbegin(), selectedRows.cend()));
-        text += u"    已选 %1 张  合计 %2"_s.arg(Money::groupedDigits(selected.count)).arg(yuan(selected.fen));
+        text += u"    已选 %1 张  合计 %2"_s.arg(Money::groupedDigits(selected.count))
+                    .arg(yuan(selected.fen));
         if (selected.voided > 0)
             text += u"  另有作废 %1 张"_s.arg(Money::groupedDigits(selected.voided));
     }
@@ -169,8 +172,8 @@ void ListFooter::exportShown()
     // controls from acting while the file is written.
     if (!worker->wait(QDeadlineTimer(200))) {
         const int expected = int(std::min<qsizetype>(shownCount, std::numeric_limits<int>::max()));
-        QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(Money::groupedDigits(shownCount)), u"取消"_s, 0, expected,
-                                 window());
+        QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(Money::groupedDigits(shownCount)),
+                                 u"取消"_s, 0, expected, window());
         progress.setObjectName(u"exportProgressDialog"_s);
         progress.setWindowTitle(u"导出列表"_s);
         progress.setWindowModality(Qt::WindowModal);
@@ -197,11 +200,13 @@ void ListFooter::exportShown()
     const bool canceled = stop;
     if (done) {
         // The file lists the voided rows too, but the sum leaves them out: so does the count.
-        QString text = u"已导出 %1 张收据，合计 %2"_s.arg(Money::groupedDigits(written.count)).arg(yuan(written.fen));
+        QString text = u"已导出 %1 张收据，合计 %2"_s.arg(Money::groupedDigits(written.count))
+                           .arg(yuan(written.fen));
         if (written.voided > 0)
             text += u"，另有作废 %1 张"_s.arg(Money::groupedDigits(written.voided));
         if (written.unreadable > 0)
-            text += u"，其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(written.unreadable));
+            text += u"，其中 %1 张金额无法识别，未计入合计"_s.arg(
+                Money::groupedDigits(written.unreadable));
         m_successToast->show(text);
         // Told in a message that stays: the file lacks part of what the book holds.
         if (!cutCells.isEmpty())

@@ -234,7 +234,8 @@ void StatisticsView::refresh()
                          new Cell(Money::groupedDigits(group.count), group.count, Qt::AlignRight));
         auto *total = new Cell(u"¥"_s + Money::format(group.fen), group.fen, Qt::AlignRight);
         if (group.unreadable > 0)
-            total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(group.unreadable)));
+            total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(
+                Money::groupedDigits(group.unreadable)));
         m_table->setItem(row, 2, total);
         count += group.count;
         fen += group.fen;
@@ -254,11 +255,11 @@ void StatisticsView::refresh()
 
     QString totals;
     if (rows) {
-        totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(Money::groupedDigits(m_rows.size()),
-                                                       Money::groupedDigits(count),
-                                                       Money::format(fen));
+        totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(
+            Money::groupedDigits(m_rows.size()), Money::groupedDigits(count), Money::format(fen));
         if (unreadable > 0)
-            totals += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(unreadable));
+            totals
+                += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(unreadable));
         // Counted apart, as the lists do: the groups count only what they add up.
         const std::optional<qint64> voided = ReceiptStatistics::voidedCount(begin, end);
         if (!voided)

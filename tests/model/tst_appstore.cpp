@@ -409,9 +409,14 @@ void tst_AppStore::newReceiptKeepsChoices()
     expected.id = expected.payer = expected.reason1 = expected.reason2 = expected.remark
         = QString();
     expected.total = 0;
+    // The capitals of no amount, as the form at the first start has them.
+    expected.totalBig = u"零元整"_s;
     expected.receiptNo = u"0000007"_s; // 1 to 6 are taken (6 is only marked deleted)
     QCOMPARE(store.receiptEdit(), expected);
     QCOMPARE(store.selectedId(), std::nullopt);
+    // As at the next start: the same capitals.
+    resetSharedStores();
+    QCOMPARE(AppStore::shared().receiptEdit().totalBig, expected.totalBig);
 }
 
 void tst_AppStore::unopenableDatabase()

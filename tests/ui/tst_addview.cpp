@@ -198,8 +198,10 @@ void tst_AddView::addStaysOnTheFormAndSaysWhatItSaved()
 {
     QFETCH(int, daysFromToday);
     QFETCH(QString, saved);
-    // At start the cursor is in 交款单位.
+    // At start the cursor is in 交款单位, and the blank form reads as it will after a save.
     QVERIFY(payerHasFocus());
+    QCOMPARE(shown(u"totalLineEdit"_s), u"0.00"_s);
+    QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
     auto *dateEdit = m.find<QDateEdit>(u"receiptDateEdit"_s);
     auto *dateNote = m.find<QLabel>(u"dateNoteLabel"_s);
     QVERIFY(dateNote->isHidden());
@@ -237,7 +239,7 @@ void tst_AddView::addStaysOnTheFormAndSaysWhatItSaved()
     QCOMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
     QCOMPARE(shown(u"payerComboBox"_s), QString());
     QCOMPARE(shown(u"remarkComboBox"_s), QString());
-    QCOMPARE(shown(u"totalLineEdit"_s), u"0"_s);
+    QCOMPARE(shown(u"totalLineEdit"_s), u"0.00"_s);
     QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
     QCOMPARE(shown(u"paytypeComboBox"_s), u"微信"_s);
     QCOMPARE(shown(u"payeeComboBox"_s), u"李四"_s);
@@ -529,12 +531,17 @@ void tst_AddView::amountRefusesWhatIsNotANumberOrTooLarge()
         toast()->close();
     }
 
-    // Off the field the amount shows with grouping; editing shows the digits typed.
-    typeText(field, u"1234567.5"_s);
-    m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
-    QCOMPARE(field->text(), QLocale().toString(1234567.5, 'f', 1));
-    field->setFocus();
-    QCOMPARE(field->text(), u"1234567.5"_s);
+    // Off the field the amount shows as the lists show it, grouped with two decimals;
+    // editing shows the digits typed.
+    for (const auto &[typed, display] :
+         {std::pair(u"1234567.5"_s, u"1,234,567.50"_s), std::pair(u"12345.6"_s, u"12,345.60"_s),
+          std::pair(u"680"_s, u"680.00"_s), std::pair(u"-0.3"_s, u"-0.30"_s)}) {
+        typeText(field, typed);
+        m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
+        QCOMPARE(field->text(), display);
+        field->setFocus();
+        QCOMPARE(field->text(), typed);
+    }
 }
 
 void tst_AddView::rememberedChoicesSurviveARestart()

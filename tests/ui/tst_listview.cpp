@@ -47,6 +47,7 @@ private Q_SLOTS:
     void editOnlyOneLiveReceipt_data();
     void editOnlyOneLiveReceipt();
     void totalsLine();
+    void countsAreGrouped();
     void totalsForgetASelectionNoLongerShown();
     void exportWritesWhatIsShown_data();
     void exportWritesWhatIsShown();
@@ -105,13 +106,14 @@ void tst_ListView::modelFollowsTheStore()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     list.setRange(u"2024-05-01 00:00:00"_s, u"2024-05-01 23:59:59"_s);
     QCOMPARE(model.rowCount(), 2);
-    QCOMPARE(model.index(0, ReceiptTableModel::TotalColumn).data().toString(), u"100.0"_s);
-    QCOMPARE(model.index(1, ReceiptTableModel::TotalColumn).data().toString(), u"12.5"_s);
+    // Amounts as the form, the history and the totals show them: two decimals.
+    QCOMPARE(model.index(0, ReceiptTableModel::TotalColumn).data().toString(), u"100.00"_s);
+    QCOMPARE(model.index(1, ReceiptTableModel::TotalColumn).data().toString(), u"12.50"_s);
     QCOMPARE(model.index(0, ReceiptTableModel::ReceiptDateColumn).data().toString(),
              u"2024-05-01"_s);
-    // The creation time in UTC, not the local 16:30.
+    // The creation time as the cashier's clock showed it, without an offset.
     QCOMPARE(model.index(0, ReceiptTableModel::CreateDateColumn).data().toString(),
-             u"2024-05-01 08:30:00 +0000"_s);
+             u"2024-05-01 16:30:00"_s);
     QCOMPARE(model.index(1, 0).data(ReceiptTableModel::IdRole).toString(), u"B"_s);
 
     list.setRange(u"2030-01-01 00:00:00"_s, u"2030-01-01 23:59:59"_s);
@@ -164,8 +166,8 @@ void tst_ListView::sortingReordersTheStore_data()
 
     QTest::newRow("amount by value")
         << int(ReceiptTableModel::TotalColumn) << QStringList {u"a"_s, u"b"_s, u"c"_s, u"d"_s}
-        << QList<double> {20.5, 100, 20.25, 9.5}
-        << QStringList {u"9.5"_s, u"20.25"_s, u"20.5"_s, u"100.0"_s};
+        << QList<double> {20.5, 1000, 20.25, 9.5}
+        << QStringList {u"9.50"_s, u"20.25"_s, u"20.50"_s, u"1,000.00"_s};
     // zh_CN puts Chinese before Latin letters.
     QTest::newRow("payer: digits by value, case ignored")
         << int(ReceiptTableModel::PayerColumn)
@@ -490,6 +492,22 @@ void tst_ListView::totalsLine()
     QCOMPARE(totals(), u"共 1 张  合计 ¥12,800.50"_s);
 }
 
+// Counts group their digits as the amounts beside them do: 1,200, not 1200.
+void tst_ListView::countsAreGrouped()
+{
+    QVERIFY(m.env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 1200) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, createDate, "
+        u"isDeleted) select 'R' || i, printf('%07d', i), '%1', '甲', '事由', '10', "
+        u"'2024-01-01 10:00:00', '0' from n"_s.arg(dayText())));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    QCOMPARE(totals(), u"共 1,200 张  合计 ¥12,000.00"_s);
+    m.clickTableRow(0);
+    QTest::keyClick(table(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(totals(), u"共 1,200 张  合计 ¥12,000.00    已选 1,200 张  合计 ¥12,000.00"_s);
+}
+
 void tst_ListView::editOnlyOneLiveReceipt_data()
 {
     QTest::addColumn<QList<int>>("rows"); // clicked, the later ones with Ctrl
@@ -594,7 +612,7 @@ void tst_ListView::stoppedExportLeavesNoFile()
     m.openWindow();
     m.clickRow(u"今天收据"_s);
     // So many receipts are read behind the window: the list counts them once read.
-    QTRY_VERIFY_WITH_TIMEOUT(totals().startsWith(u"共 100000 张"_s), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(totals().startsWith(u"共 100,000 张"_s), 60000);
     const QString path = m.env->documentsPath() + u"/列表.xlsx"_s;
     const QStringList before = QDir(m.env->documentsPath()).entryList(QDir::Files | QDir::Hidden);
     bool shown = false;
