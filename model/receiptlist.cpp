@@ -691,20 +691,23 @@ void ReceiptList::reload()
         return;
     }
 
-    // Meanwhile: the first page in the book's order, read through its index at once.
-    Q_EMIT aboutToReset();
+    // Meanwhile: the first page in the book's order, read through its index at once. A
+    // read that cannot give one at once (a search, another order) leaves the rows shown
+    // as they are until its first page or its whole list is there: emptied, the table
+    // would flash blank for the quarter second a search of a large book takes to find its
+    // first rows.
     m_complete = false;
+    m_rowsFromBefore = true;
     if (request.sort == ListSort::Book && request.byParts) {
         ReadRequest first = request;
         first.limit = pageSize;
         ReadResult head = scan(connection.db(), first, nullptr);
-        if (head.error.isEmpty())
+        if (head.error.isEmpty()) {
+            Q_EMIT aboutToReset();
             take(std::move(head), true);
-    } else {
-        m_entries.clear();
-        m_totals = {};
+            Q_EMIT reset();
+        }
     }
-    Q_EMIT reset();
     Q_EMIT totalsChanged();
 
     m_readAt = m_book.changeCounter();
@@ -721,7 +724,7 @@ void ReceiptList::reload()
         first.byParts = true;
         first.limit = pageSize;
         readOnThread(first, [this](ReadResult head) {
-            if (m_complete || !m_entries.empty() || !head.error.isEmpty() || head.entries.empty())
+            if (m_complete || !m_rowsFromBefore || !head.error.isEmpty() || head.entries.empty())
                 return;
             Q_EMIT aboutToReset();
             take(std::move(head), true);
@@ -1039,6 +1042,7 @@ void ReceiptList::take(ReadResult result, bool partial)
         return;
     }
     m_entries.swap(result.entries);
+    m_rowsFromBefore = false;
     m_highestRow = result.highestRow;
     m_runStarts.clear();
     m_voided.swap(result.voided);

@@ -87,7 +87,8 @@ public:
     QList<qsizetype> rowsOf(const QSet<QString> &ids);
 
     // False while a large range is still being read on its worker thread: the rows so
-    // far are the first page, and the totals are not known yet.
+    // far are its first page, or until that is found the rows of the read before, and the
+    // totals are not known yet.
     bool isComplete() const { return m_complete; }
     // What the list shows, counted as its footer counts it.
     const ReceiptTotals &totals() const { return m_totals; }
@@ -243,6 +244,9 @@ private:
     // Ranges of fewer receipts are read at once, on the window's thread.
     static constexpr qint64 readAtOnceBelow = 20000;
     bool m_complete = true;
+    // While a read runs on its thread: the rows held are still those of the read before
+    // (of another search, range or order), shown until the new read's first page comes.
+    bool m_rowsFromBefore = false;
     // Where rows equal under the sort's column begin in m_entries, a bit a row, from the
     // sort that put them so; emptied by any change of the rows.
     std::vector<bool> m_runStarts;
