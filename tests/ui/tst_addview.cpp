@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPushButton>
@@ -64,6 +65,7 @@ private Q_SLOTS:
     void previewShowsTheFormAndPrintsItStored_data();
     void previewShowsTheFormAndPrintsItStored();
     void editThenCancelOrSave();
+    void discardQuestionKeepsItsLinesWhole();
     void halfFilledReceiptComesBack();
     void capitalsFollowTyping_data();
     void capitalsFollowTyping();
@@ -381,6 +383,32 @@ void tst_AddView::previewShowsTheFormAndPrintsItStored()
     QCOMPARE(m.env->receiptCount(), edit || print ? 1 : 0);
     // Printed, the form is done with; closed, it stays as it was for more typing.
     QCOMPARE(shown(u"payerComboBox"_s), print ? QString() : u"乙单位"_s);
+}
+
+// The question before an edit is thrown away reads in whole lines: its explanation is not
+// broken to the width of the short question above it ("内/容").
+void tst_AddView::discardQuestionKeepsItsLinesWhole()
+{
+    editStored(u"丙"_s);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"丁"_s);
+    MessageBox::setTestAnswer(std::nullopt); // the real dialog
+    QString said;
+    QStringList broken {u"no question asked"_s};
+    whenModal<QMessageBox>(this, [&](QMessageBox *box) {
+        said = box->text();
+        broken = brokenLabelLines(box);
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == u"继续编辑"_s)
+                button->click();
+        }
+    });
+    click(u"cancelButton"_s);
+    QVERIFY2(broken.isEmpty(), qPrintable(broken.join(u'|')));
+    QVERIFY2(said.contains(u"放弃未保存的修改？"_s)
+                 && said.contains(u"收据上填写或修改的内容将会丢失。"_s),
+             qPrintable(said));
+    QVERIFY(!isNewReceiptMode());
+    QCOMPARE(shown(u"payerComboBox"_s), u"丁"_s);
 }
 
 void tst_AddView::editThenCancelOrSave()

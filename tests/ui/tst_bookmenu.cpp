@@ -46,6 +46,7 @@ private Q_SLOTS:
     void secondWindowOnTheBookIsRefused();
     void lockFromAnotherMachineIsTakenWhenConfirmed();
     void importShowsTheProblemsThenRenumbers();
+    void importNamesTheFileOnALineOfItsOwn();
     void localBookComesBackAfterASharedOne_data();
     void localBookComesBackAfterASharedOne();
 
@@ -146,6 +147,33 @@ void tst_BookMenu::importShowsTheProblemsThenRenumbers()
     QVERIFY(toast(u"menuSuccessToast"_s)->isShown());
     QCOMPARE(listedRows(), 2);
     QCOMPARE(ReceiptNoStore::shared().receiptNoSetting().currNum, 3);
+}
+
+// The file to import is named on a line of its own, whole: a path wrapped into the
+// sentence after it no longer reads as one name. Nothing is imported when cancelled.
+void tst_BookMenu::importNamesTheFileOnALineOfItsOwn()
+{
+    const QString folder
+        = m.env->documentsPath() + u"/收据导入/二〇二四年第二季度/各分店交来的收据"_s;
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + u"/五月份收据（第一批）.csv"_s;
+    QVERIFY(writeFile(path,
+                      "收据单号,收款日期,交款单位,收款金额\r\n0000009,"
+                          + dayText().left(10).toUtf8() + ",乙,5\r\n"));
+    FileDialogs::setTestAnswer(path);
+    QString named, summary;
+    QStringList broken {u"no dialog"_s};
+    whenModal<ImportDialog>(this, [&](ImportDialog *dialog) {
+        named = dialog->findChild<QLabel *>(u"importFileLabel"_s)->text();
+        summary = dialog->findChild<QLabel *>(u"importSummaryLabel"_s)->text();
+        broken = brokenLabelLines(dialog);
+        dialog->reject();
+    });
+    trigger(u"importAction"_s);
+    QCOMPARE(named, QDir::toNativeSeparators(path));
+    QVERIFY2(broken.isEmpty(), qPrintable(broken.join(u'|')));
+    QCOMPARE(summary, u"检查无误：1 张收据，合计 ¥5.00。"_s);
+    QCOMPARE(m.env->receiptCount(), 1);
 }
 
 void tst_BookMenu::restoreRefusesAFileThatIsNoBook()
