@@ -54,6 +54,7 @@ private Q_SLOTS:
     void stoppedExportLeavesNoFile();
     void tabLeavesTheTableAndCtrlFSearches();
     void statusStaysInView();
+    void columnWidthsStayPut();
 
 private:
     QTableView *table() const { return m.receiptTable(); }
@@ -665,6 +666,46 @@ void tst_ListView::statusStaysInView()
              qPrintable(u"%1 of %2"_s.arg(cell.right()).arg(table()->viewport()->width())));
     QCOMPARE(ReceiptExport::columnTitles().indexOf(u"状态"_s),
              int(ReceiptTableModel::StatusColumn));
+}
+
+// Each column is as wide as its usual values, whatever rows it shows: a search or a jump to
+// the list's end moves none of them. A name of twelve characters shows whole, and 开单日期
+// takes the room of its date-time, no more.
+void tst_ListView::columnWidthsStayPut()
+{
+    QVERIFY(m.env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 300) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, createDate, "
+        u"isDeleted) select 'R' || i, printf('%07d', i), '%1', case when i % 10 = 0 then '乙' "
+        u"else '杭州青禾文化传播有限公司第' || i || '分店' end, '场地租金', '10', "
+        u"'2024-05-01 16:30:00', '0' from n"_s.arg(dayText())));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    const auto widths = [this] {
+        QList<int> shown;
+        for (int column = 0; column < table()->model()->columnCount(); ++column)
+            shown.append(table()->columnWidth(column));
+        return shown;
+    };
+    const QList<int> before = widths();
+    const QFontMetrics metrics(table()->font());
+    QCOMPARE_GT(table()->columnWidth(ReceiptTableModel::PayerColumn),
+                metrics.horizontalAdvance(u"杭州青禾文化传播有限公司"_s));
+    const int dateTime = metrics.horizontalAdvance(u"2024-05-01 16:30:00"_s);
+    QCOMPARE_GE(table()->columnWidth(ReceiptTableModel::CreateDateColumn), dateTime);
+    QCOMPARE_LT(table()->columnWidth(ReceiptTableModel::CreateDateColumn), dateTime + 40);
+
+    typeText(searchField(), u"乙"_s);
+    QCOMPARE(table()->model()->rowCount(), 30);
+    QCOMPARE(widths(), before);
+    typeText(searchField(), QString());
+    table()->setFocus();
+    QTest::keyClick(table(), Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(widths(), before);
+    // A column the user drags keeps its width.
+    table()->setColumnWidth(ReceiptTableModel::RemarkColumn, 300);
+    m.window->resize(m.window->size() + QSize(200, 0));
+    QCOMPARE(table()->columnWidth(ReceiptTableModel::RemarkColumn), 300);
 }
 
 QTEST_MAIN(tst_ListView)
