@@ -438,6 +438,22 @@ std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows
     return receipts;
 }
 
+std::optional<QDate> ReceiptBook::firstReceiptDay(const QString &begin, const QString &end)
+{
+    // Along the dates' index from its low end: the first row answers, unless another
+    // program stored a date the lists cannot read.
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select receiptDate from tb_receipt where isDeleted <> 1 and receiptDate between %1 "
+        u"and %2 order by receiptDate limit 100"_s.arg(sqlQuote(begin), sqlQuote(end)));
+    while (rows && rows->next()) {
+        const QDateTime day
+            = parseDateText(rows->stringForColumnIndex(0).value_or(QString()), DateText::dateTime);
+        if (day.isValid())
+            return day.date();
+    }
+    return std::nullopt;
+}
+
 std::optional<qint64> ReceiptBook::rowOf(const QString &id)
 {
     std::unique_ptr<ResultSet> resultSet

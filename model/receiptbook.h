@@ -106,6 +106,10 @@ public:
         QString error;
     };
     RangeRead readRange(const QString &begin, const QString &end);
+    // The day of the earliest receipt dated between begin and end, as the lists read it
+    // (a date they cannot read is passed over); nothing when there is none, or the book
+    // cannot be read.
+    std::optional<QDate> firstReceiptDay(const QString &begin, const QString &end);
     // The stored receipt of `id` as it is now, with its void, or nothing (gone, or
     // unreadable: a receipt whose void cannot be read could be printed without its stamp).
     std::optional<Receipt> read(const QString &id);

@@ -41,6 +41,11 @@ QString dayOf(const QString &dateText)
     return dateText.left(10).remove(u'-');
 }
 
+QString dayOf(QDate date)
+{
+    return date.toString(u"yyyyMMdd"_s);
+}
+
 } // namespace
 
 ListFooter::ListFooter(ReceiptPart *receiptPart, QWidget *parent)
@@ -132,7 +137,9 @@ void ListFooter::exportShown()
     const qsizetype shownCount = list.size();
     const QString target = FileDialogs::exportFileName(
         window(), u"导出列表"_s,
-        u"收据-%1-%2.xlsx"_s.arg(dayOf(m_store.beginDate()), dayOf(m_store.endDate())));
+        u"收据-%1-%2.xlsx"_s.arg(
+            dayOf(AppStore::shownBeginDay(m_store.beginDate(), m_store.endDate())),
+            dayOf(m_store.endDate())));
     if (target.isEmpty())
         return;
 

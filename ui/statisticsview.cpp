@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "statisticsview.h"
 
+#include "appstore.h"
 #include "clock.h"
 #include "datepicker.h"
 #include "daterange.h"
 #include "datetext.h"
-#include "money.h"
 #include "filedialogs.h"
 #include "messagebox.h"
+#include "money.h"
 #include "receiptexport.h"
 #include "receiptstatistics.h"
 #include "statisticschart.h"
@@ -182,7 +183,8 @@ void StatisticsView::applyPreset(Preset preset)
     {
         const QSignalBlocker beginBlocker(m_beginDateEdit);
         const QSignalBlocker endBlocker(m_endDateEdit);
-        m_beginDateEdit->setDate(parseDateText(range.begin, DateText::dateTime).date());
+        // 全部 begins on the first receipt's day, not on 1970-01-01.
+        m_beginDateEdit->setDate(AppStore::shownBeginDay(range.begin, range.end));
         m_endDateEdit->setDate(parseDateText(range.end, DateText::dateTime).date());
     }
     refresh();

@@ -219,15 +219,34 @@ void tst_ListView::eachListAppliesItsOwnRange()
     m.clickRow(u"全部收据"_s);
     QVERIFY(m.currentScreen() != today);
     QCOMPARE(column(2), (QStringList {u"早年"_s, u"昨天"_s, u"今天"_s}));
+    // Everything begins with the first receipt, in the picker and in the export's name,
+    // not on 1970-01-01.
+    const auto suggestedName = [this] {
+        FileDialogs::setTestAnswer(QString()); // cancelled
+        QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"exportButton"_s),
+                          Qt::LeftButton);
+        FileDialogs::setTestAnswer(std::nullopt);
+        return QFileInfo(FileDialogs::lastSuggestion()).fileName();
+    };
     QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"beginDateEdit"_s)->date(),
-             QDate(1970, 1, 1));
+             QDate(2001, 2, 3));
     QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"endDateEdit"_s)->date(),
              QDate(year, 12, 31));
+    QCOMPARE(suggestedName(), u"收据-20010203-%1.xlsx"_s.arg(year * 10000 + 1231));
 
     // Coming back re-applies today's range whatever the store's range is now.
     m.clickRow(u"今天收据"_s);
     QCOMPARE(m.currentScreen(), today);
     QCOMPARE(column(2), QStringList {u"今天"_s});
+
+    // The range stays open at its start: a receipt dated earlier since is listed, and
+    // everything begins with it.
+    QVERIFY(m.env->storeReceipt(u"E"_s, u"0000005"_s, u"1999-12-31 00:00:00"_s, u"更早"_s));
+    m.clickRow(u"全部收据"_s);
+    QCOMPARE(column(2), (QStringList {u"更早"_s, u"早年"_s, u"昨天"_s, u"今天"_s}));
+    QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"beginDateEdit"_s)->date(),
+             QDate(1999, 12, 31));
+    QCOMPARE(suggestedName(), u"收据-19991231-%1.xlsx"_s.arg(year * 10000 + 1231));
 }
 
 void tst_ListView::pickedDatesNarrowTheRange()
