@@ -8,6 +8,7 @@
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
+#include "qtchinesetexts.h"
 #include "sharedbookaddress.h"
 
 #include <QApplication>
@@ -104,10 +105,23 @@ void Startup::setUpApplication(QApplication &app)
     // Everything the user reads is Chinese, including Qt's own dialogs (the print
     // dialog) and the calendar of the date pickers, whatever the desktop's language.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-    auto *translator = new QTranslator(&app);
-    if (translator->load(QLocale(), u"qtbase"_s, u"_"_s,
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
+    installTranslations(app);
+}
+
+void Startup::installTranslations(QCoreApplication &app)
+{
+    auto *catalog = new QTranslator(&app);
+    catalog->setObjectName(u"qtCatalog"_s);
+    if (catalog->load(QLocale(QLocale::Chinese, QLocale::China), u"qtbase"_s, u"_"_s,
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(catalog);
+    else
+        qWarning("Qt's Chinese translations (qtbase_zh_CN.qm) are not installed: Qt's own "
+                 "dialogs speak English");
+    // After the catalog, so that it is asked first for what the catalog lacks.
+    auto *supplement = new QtChineseTexts(&app);
+    supplement->setObjectName(u"qtChineseTexts"_s);
+    QCoreApplication::installTranslator(supplement);
 }
 
 namespace {
