@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "messagebox.h"
 
+#include "money.h"
 #include "voiddialog.h"
 
 #include <QMessageBox>
@@ -106,7 +107,7 @@ std::optional<QString> MessageBox::askVoidReason(QWidget *parent, const QString 
 
 bool MessageBox::confirmPrint(QWidget *parent, qsizetype count)
 {
-    return confirm(parent, u"打印"_s, u"打印所选 %1 张收据？"_s.arg(count),
+    return confirm(parent, u"打印"_s, u"打印所选 %1 张收据？"_s.arg(Money::groupedDigits(count)),
                    u"每张一页，按单号从小到大的顺序打印。"_s, u"打印"_s, u"取消"_s, false,
                    QMessageBox::Question);
 }

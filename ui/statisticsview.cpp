@@ -291,7 +291,7 @@ void StatisticsView::exportShown()
         m_errorToast->show(u"导出失败：%1"_s.arg(error));
         return;
     }
-    m_successToast->show(u"已导出 %1 组统计"_s.arg(m_rows.size()));
+    m_successToast->show(u"已导出 %1 组统计"_s.arg(Money::groupedDigits(m_rows.size())));
     if (!cutCells.isEmpty())
         MessageBox::warning(window(), u"导出的文字不完整"_s,
                             ReceiptExport::cutCellsNotice(cutCells));

@@ -526,6 +526,14 @@ void tst_ListView::countsAreGrouped()
     m.clickTableRow(0);
     QTest::keyClick(table(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(totals(), u"共 1,200 张  合计 ¥12,000.00    已选 1,200 张  合计 ¥12,000.00"_s);
+    // So do the questions about them (answered 取消).
+    QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
+    QVERIFY2(MessageBox::lastText().startsWith(u"打印所选 1,200 张收据？"_s),
+             qPrintable(MessageBox::lastText()));
+    QTest::mouseClick(button(u"deleteButton"_s), Qt::LeftButton);
+    QVERIFY2(MessageBox::lastText().endsWith(u"…，共 1,200 张"_s),
+             qPrintable(MessageBox::lastText()));
+    QCOMPARE(m.env->receiptCount(), 1200);
 }
 
 void tst_ListView::editOnlyOneLiveReceipt_data()
