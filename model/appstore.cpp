@@ -446,6 +446,15 @@ void AppStore::applyRangePreset()
     setEndDate(range.end);
 }
 
+QDate AppStore::shownBeginDay(const QString &begin, const QString &end)
+{
+    if (begin != openRangeBegin)
+        return parseDateText(begin, DateText::dateTime).date();
+    return ReceiptBook::shared()
+        .firstReceiptDay(begin, end)
+        .value_or(Clock::now().toLocalTime().date());
+}
+
 void AppStore::setRangeBound(RangeBound bound, const QDateTime &dateTime)
 {
     const QString text = formatDateText(dateTime, DateText::dateTime);

@@ -119,6 +119,11 @@ public:
     void applyRangePreset();
     // A date picked for one end of the range becomes its bound, then the list reloads.
     void setRangeBound(RangeBound bound, const QDateTime &dateTime);
+    // The first day of a range (bounds as the lists keep them) as the screens show it and
+    // name its exports: a range open at its start (全部) begins on the day of its first
+    // receipt, or today while it has none, rather than on 1970-01-01. The range itself
+    // stays open, so a receipt dated earlier later on is still in it.
+    static QDate shownBeginDay(const QString &begin, const QString &end);
 
 Q_SIGNALS:
     void selectionNavChanged();

@@ -21,7 +21,7 @@ DateRange rangePreset(std::optional<NavigationItem> destination, const QDateTime
     // Days are taken at noon so that a time-zone change at midnight cannot move them.
     const QDate today = now.toLocalTime().date();
     const QString year = QString::number(today.year());
-    const QString epochStart = u"1970-01-01 00:00:00"_s;
+    const QString epochStart = openRangeBegin.toString();
 
     if (!destination)
         return {epochStart, u"1970-01-01 23:59:59"_s};

@@ -438,6 +438,22 @@ std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows
     return receipts;
 }
 
+std::optional<QDate> ReceiptBook::firstReceiptDay(const QString &begin, const QString &end)
+{
+    // Along the dates' index from its low end: the first row answers, unless another
+    // program stored a date the lists cannot read.
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select receiptDate from tb_receipt where isDeleted <> 1 and receiptDate between %1 "
+        u"and %2 order by receiptDate limit 100"_s.arg(sqlQuote(begin), sqlQuote(end)));
+    while (rows && rows->next()) {
+        const QDateTime day
+            = parseDateText(rows->stringForColumnIndex(0).value_or(QString()), DateText::dateTime);
+        if (day.isValid())
+            return day.date();
+    }
+    return std::nullopt;
+}
+
 std::optional<qint64> ReceiptBook::rowOf(const QString &id)
 {
     std::unique_ptr<ResultSet> resultSet
@@ -445,18 +461,6 @@ std::optional<qint64> ReceiptBook::rowOf(const QString &id)
     if (!resultSet || !resultSet->next())
         return std::nullopt;
     return resultSet->int64ForColumnIndex(0);
-}
-
-std::optional<std::pair<QString, QString>> ReceiptBook::dateSpan()
-{
-    std::unique_ptr<ResultSet> span = connection().query(dateSpanStatement());
-    if (!span || !span->next())
-        return std::nullopt;
-    const std::optional<QString> first = span->stringForColumnIndex(0);
-    const std::optional<QString> last = span->stringForColumnIndex(1);
-    if (!first || !last)
-        return std::nullopt;
-    return std::pair {*first, *last};
 }
 
 bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString> *id)

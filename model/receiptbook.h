@@ -106,6 +106,10 @@ public:
         QString error;
     };
     RangeRead readRange(const QString &begin, const QString &end);
+    // The day of the earliest receipt dated between begin and end, as the lists read it
+    // (a date they cannot read is passed over); nothing when there is none, or the book
+    // cannot be read.
+    std::optional<QDate> firstReceiptDay(const QString &begin, const QString &end);
     // The stored receipt of `id` as it is now, with its void, or nothing (gone, or
     // unreadable: a receipt whose void cannot be read could be printed without its stamp).
     std::optional<Receipt> read(const QString &id);
@@ -115,9 +119,6 @@ public:
     std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
-    // The earliest and the latest receipt date stored ("yyyy-MM-dd HH:mm:ss"); nothing for
-    // an empty book or when it cannot be read.
-    std::optional<std::pair<QString, QString>> dateSpan();
     // Reads the id of the receipt the lists show under `receiptNo` (one not marked
     // deleted) into *id (nothing: no such receipt). False, with lastError() set, when it
     // cannot be read.

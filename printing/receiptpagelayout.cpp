@@ -256,13 +256,20 @@ PageTexts pageTexts(const std::optional<Receipt> &receipt)
 {
     if (!receipt) {
         // The form as it looks before a receipt is loaded: the field names stand in for
-        // the values.
-        return {u"No.1234567"_s, formatDateText(Clock::now(), DateText::date),
-                u"[交款单位]"_s, u"[收款事由]"_s,
-                u"[其它说明]"_s, u"[备注信息]"_s,
-                amountInCapitals(amountText(0)), ReceiptPageLayout::figuresText(0),
-                u"收款方式"_s,   u"收款人"_s,
-                u"核准"_s,       u"会计"_s};
+        // the values, and the capitals are those the entry form shows for no amount.
+        const QString zero = amountInCapitals(amountText(0));
+        return {u"No.1234567"_s,
+                formatDateText(Clock::now(), DateText::date),
+                u"[交款单位]"_s,
+                u"[收款事由]"_s,
+                u"[其它说明]"_s,
+                u"[备注信息]"_s,
+                zero,
+                ReceiptPageLayout::figuresText(0),
+                u"收款方式"_s,
+                u"收款人"_s,
+                u"核准"_s,
+                u"会计"_s};
     }
     const Receipt &r = *receipt;
     return {u"No."_s + r.receiptNo, formatDateText(r.receiptDate, DateText::date),
@@ -431,8 +438,8 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     const QFontMetricsF figuresMetrics(firstLine.font);
     const qreal yuanWidth = figuresMetrics.horizontalAdvance(yuan);
     addText(Item::YuanSign, yuan, firstLine.font,
-            QRectF(firstLine.rect.left() - yuanSpacing - yuanWidth, firstLine.rect.top(),
-                   yuanWidth, firstLine.rect.height()),
+            QRectF(firstLine.rect.left() - yuanSpacing - yuanWidth, firstLine.rect.top(), yuanWidth,
+                   firstLine.rect.height()),
             Qt::AlignLeft);
     m_texts.move(m_texts.size() - 1, figuresAt);
 
@@ -547,8 +554,8 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     // figures closed off by one of their own.
     if (options.valuesOnly) {
         m_texts.removeIf([&options](const TextItem &text) {
-            const bool kept = text.item == Item::VoidStamp
-                || (text.item == Item::YuanSign && options.yuanSign);
+            const bool kept
+                = text.item == Item::VoidStamp || (text.item == Item::YuanSign && options.yuanSign);
             return !isValue(text.item) && !kept;
         });
         m_rules.clear();
@@ -567,14 +574,17 @@ void ReceiptPageLayout::applyOffset(const QPointF &offset)
         text.cell.translate(offset);
     }
     // A text moved (partly) off the paper goes back onto its edge, all its lines together
-    // (and the side label's characters together), rather than print cut or not at all.
-    // The stamp is left as it is: it covers the table, and a table moved off the page is
-    // the user's own choice of offset.
+    // (the side label's characters together, the ¥ with the figures it stands before),
+    // rather than print cut or not at all. The stamp is left as it is: it covers the
+    // table, and a table moved off the page is the user's own choice of offset.
     for (qsizetype i = 0; i < m_texts.size();) {
         qsizetype end = i + std::max(1, m_texts[i].lineCount - m_texts[i].line);
         if (m_texts[i].item == Item::SideLabel) {
             while (end < m_texts.size() && m_texts[end].item == Item::SideLabel)
                 ++end;
+        } else if (m_texts[i].item == Item::YuanSign && end < m_texts.size()
+                   && m_texts[end].item == Item::Figures) {
+            end += m_texts[end].lineCount;
         }
         end = std::min(end, m_texts.size());
         QRectF bounds;
@@ -595,9 +605,9 @@ void ReceiptPageLayout::applyOffset(const QPointF &offset)
             for (qsizetype j = i; j < end; ++j) {
                 m_texts[j].rect.translate(dx, dy);
                 m_texts[j].cell.translate(dx, dy);
+                if (!m_displaced.contains(m_texts[j].item))
+                    m_displaced.append(m_texts[j].item);
             }
-            if (!m_displaced.contains(item))
-                m_displaced.append(item);
         }
         i = end;
     }

@@ -13,6 +13,8 @@ packages=(
     libicu-dev
     libxlsxwriter-dev zlib1g-dev libzip-dev unzip
     libqpdf-dev
+    # The Chinese font, and Qt's own dialogs in Chinese: qtbase_zh_CN.qm, which the
+    # program loads at start (Startup::installTranslations).
     fonts-noto-cjk qt6-translations-l10n
     poppler-utils
     clang libclang-rt-14-dev

@@ -178,7 +178,7 @@ void BookMenu::restore()
     }
     const QString range = found.receiptCount == 0
         ? u"其中没有收据。"_s
-        : u"其中有 %1 张收据，收款日期从 %2 到 %3。"_s.arg(found.receiptCount)
+        : u"其中有 %1 张收据，收款日期从 %2 到 %3。"_s.arg(Money::groupedDigits(found.receiptCount))
               .arg(found.earliestReceiptDate.left(10), found.latestReceiptDate.left(10));
     const QString loss = found.lossText();
     if (!MessageBox::confirmRestore(m_window, QDir::toNativeSeparators(source),
@@ -265,7 +265,8 @@ void BookMenu::importReceipts()
     if (AppStore::shared().receiptEdit().id.isEmpty())
         ReceiptNoStore::shared().nextReceiptNo();
     m_successToast->show(
-        u"%1 张收据已导入，合计 ¥%2"_s.arg(imported->count).arg(Money::format(imported->fen))
+        u"%1 张收据已导入，合计 ¥%2"_s.arg(Money::groupedDigits(imported->count),
+                                           Money::format(imported->fen))
         + (imported->note.isEmpty() ? QString() : u"（%1）"_s.arg(imported->note)));
 }
 

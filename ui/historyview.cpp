@@ -55,7 +55,7 @@ QString detailOf(const HistoryEntry &entry, bool restored)
         if (entry.receiptId.isEmpty())
             return u"恢复数据库：%1（替换前共 %2 张收据，最大单号 %3）"_s.arg(
                 entry.detail.value(u"file"_s).toString(),
-                QString::number(entry.detail.value(u"replacedReceiptCount"_s).toInteger()),
+                Money::groupedDigits(entry.detail.value(u"replacedReceiptCount"_s).toInteger()),
                 entry.detail.value(u"replacedHighestNo"_s).toString());
         return {};
     case HistoryAction::Import: {

@@ -13,6 +13,11 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+// Pixels: about as wide as the table of problems the dialog may show under it.
+constexpr int longestPath = 640;
+} // namespace
+
 ImportDialog::ImportDialog(const QString &file, const BookImport::Result &checked,
                            const QStringList &notes, QWidget *parent)
     : QDialog(parent)
@@ -21,20 +26,32 @@ ImportDialog::ImportDialog(const QString &file, const BookImport::Result &checke
     setWindowTitle(u"导入收据"_s);
     setObjectName(u"importDialog"_s);
     auto *layout = new QVBoxLayout(this);
+    // The file on a line of its own, never broken: a path wrapped with the sentence after
+    // it no longer reads as one name. One too long for the dialog loses its middle (the
+    // folder nearest the root and the name stay), and shows whole as the tooltip.
     const QString name = QDir::toNativeSeparators(file);
+    auto *fileLabel = new QLabel(this);
+    fileLabel->setObjectName(u"importFileLabel"_s);
+    fileLabel->setText(fileLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, longestPath));
+    fileLabel->setToolTip(name);
+    fileLabel->setTextFormat(Qt::PlainText);
+    fileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(fileLabel);
+
     QString summary;
     if (checked.ok) {
-        summary = u"%1 检查无误：%2 张收据，合计 ¥%3"_s.arg(name, QString::number(checked.count),
-                                                            Money::format(checked.fen));
+        summary = u"检查无误：%1 张收据，合计 ¥%2"_s.arg(Money::groupedDigits(checked.count),
+                                                         Money::format(checked.fen));
         if (checked.voided > 0)
-            summary += u"（其中作废 %1 张，不计入合计）"_s.arg(checked.voided);
+            summary
+                += u"（其中作废 %1 张，不计入合计）"_s.arg(Money::groupedDigits(checked.voided));
         summary += u"。"_s;
         if (!checked.renumbered.isEmpty())
             summary += u"\n%1 张收据的单号已被占用，将改用下表中的新单号。"_s.arg(
-                checked.renumbered.size());
+                Money::groupedDigits(checked.renumbered.size()));
     } else {
-        summary = u"%1 中有 %2 处问题，没有导入任何收据。请改正文件后再导入："_s.arg(
-            name, QString::number(checked.problemCount));
+        summary = u"文件中有 %1 处问题，没有导入任何收据。请改正文件后再导入："_s.arg(
+            Money::groupedDigits(checked.problemCount));
     }
     if (!notes.isEmpty())
         summary += u'\n' + notes.join(u'\n');

@@ -5,7 +5,6 @@
 #include "filedialogs.h"
 #include "messagebox.h"
 #include "money.h"
-#include "receiptbook.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptlist.h"
@@ -21,7 +20,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <memory>
@@ -41,6 +39,11 @@ QString yuan(qint64 fen)
 QString dayOf(const QString &dateText)
 {
     return dateText.left(10).remove(u'-');
+}
+
+QString dayOf(QDate date)
+{
+    return date.toString(u"yyyyMMdd"_s);
 }
 
 } // namespace
@@ -100,11 +103,13 @@ void ListFooter::updateTotals()
         return;
     }
     const ReceiptTotals &shown = list.totals();
-    QString text = u"共 %1 张  合计 %2"_s.arg(Money::groupedDigits(shown.count)).arg(yuan(shown.fen));
+    QString text
+        = u"共 %1 张  合计 %2"_s.arg(Money::groupedDigits(shown.count)).arg(yuan(shown.fen));
     if (shown.voided > 0)
         text += u"  另有作废 %1 张，不计入合计"_s.arg(Money::groupedDigits(shown.voided));
     if (shown.unreadable > 0)
-        text += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(shown.unreadable));
+        text += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(
+            Money::groupedDigits(shown.unreadable));
     // One selected row is the row being worked on, not a choice of rows to add up.
     // Only rows shown as selected count: a selection left from before an edit or a
     // blanked form is no longer highlighted, nor acted on.
@@ -114,7 +119,8 @@ void ListFooter::updateTotals()
         // Counted as the sum is: the voided rows of the selection are named apart.
         const ReceiptTotals selected
             = list.totalsOf(QList<qsizetype>(selectedRows.cbegin(), selectedRows.cend()));
-        text += u"    已选 %1 张  合计 %2"_s.arg(Money::groupedDigits(selected.count)).arg(yuan(selected.fen));
+        text += u"    已选 %1 张  合计 %2"_s.arg(Money::groupedDigits(selected.count))
+                    .arg(yuan(selected.fen));
         if (selected.voided > 0)
             text += u"  另有作废 %1 张"_s.arg(Money::groupedDigits(selected.voided));
     }
@@ -129,18 +135,11 @@ void ListFooter::exportShown()
         return;
     }
     const qsizetype shownCount = list.size();
-    // Named by the days the book holds within the range: 全部收据 begins at 1970 and ends
-    // with this year, which is not when its receipts were written.
-    QString begin = m_store.beginDate();
-    QString end = m_store.endDate();
-    if (const auto span = ReceiptBook::shared().dateSpan()) {
-        begin = std::max(begin, span->first);
-        end = std::min(end, span->second);
-        if (end < begin)
-            end = begin;
-    }
     const QString target = FileDialogs::exportFileName(
-        window(), u"导出列表"_s, u"收据-%1-%2.xlsx"_s.arg(dayOf(begin), dayOf(end)));
+        window(), u"导出列表"_s,
+        u"收据-%1-%2.xlsx"_s.arg(
+            dayOf(AppStore::shownBeginDay(m_store.beginDate(), m_store.endDate())),
+            dayOf(m_store.endDate())));
     if (target.isEmpty())
         return;
 
@@ -180,8 +179,8 @@ void ListFooter::exportShown()
     // controls from acting while the file is written.
     if (!worker->wait(QDeadlineTimer(200))) {
         const int expected = int(std::min<qsizetype>(shownCount, std::numeric_limits<int>::max()));
-        QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(Money::groupedDigits(shownCount)), u"取消"_s, 0, expected,
-                                 window());
+        QProgressDialog progress(u"正在导出 %1 张收据…"_s.arg(Money::groupedDigits(shownCount)),
+                                 u"取消"_s, 0, expected, window());
         progress.setObjectName(u"exportProgressDialog"_s);
         progress.setWindowTitle(u"导出列表"_s);
         progress.setWindowModality(Qt::WindowModal);
@@ -208,11 +207,13 @@ void ListFooter::exportShown()
     const bool canceled = stop;
     if (done) {
         // The file lists the voided rows too, but the sum leaves them out: so does the count.
-        QString text = u"已导出 %1 张收据，合计 %2"_s.arg(Money::groupedDigits(written.count)).arg(yuan(written.fen));
+        QString text = u"已导出 %1 张收据，合计 %2"_s.arg(Money::groupedDigits(written.count))
+                           .arg(yuan(written.fen));
         if (written.voided > 0)
             text += u"，另有作废 %1 张"_s.arg(Money::groupedDigits(written.voided));
         if (written.unreadable > 0)
-            text += u"，其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(written.unreadable));
+            text += u"，其中 %1 张金额无法识别，未计入合计"_s.arg(
+                Money::groupedDigits(written.unreadable));
         m_successToast->show(text);
         // Told in a message that stays: the file lacks part of what the book holds.
         if (!cutCells.isEmpty())

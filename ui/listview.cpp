@@ -284,8 +284,10 @@ void ListView::applyPreset()
     m_beginDate = parseDateText(m_store.beginDate(), DateText::dateTime);
     m_endDate = parseDateText(m_store.endDate(), DateText::dateTime);
     // Setting the pickers from the range itself writes nothing back: the texts would be
-    // the ones just read.
-    m_datePart->showRange(m_beginDate, m_endDate);
+    // the ones just read. An open start shows as the first receipt's day.
+    m_datePart->showRange(
+        QDateTime(AppStore::shownBeginDay(m_store.beginDate(), m_store.endDate()), QTime(0, 0)),
+        m_endDate);
     // Read only when the range or the book changed since this list last showed it.
     m_receiptPart->showRange(m_store.beginDate(), m_store.endDate());
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "messagebox.h"
 
+#include "money.h"
 #include "voiddialog.h"
 
 #include <QMessageBox>
@@ -35,6 +36,10 @@ namespace {
 
 // A question with a destructive button and a safe one, the safe one taken by Return and
 // Esc. True when the destructive one was chosen; it is red when it loses data.
+// The details go under the question in the same text: QMessageBox makes itself as wide as
+// its question and buttons and breaks an informative text to that width, which cut
+// Chinese words in two ("内/容") for any line longer than a short question. One text is
+// as wide as its longest line, up to the box's limit, and only then broken.
 bool confirm(QWidget *parent, const QString &title, const QString &text, const QString &details,
              const QString &destructive, const QString &safe, bool losesData = true,
              QMessageBox::Icon icon = QMessageBox::Warning)
@@ -42,8 +47,9 @@ bool confirm(QWidget *parent, const QString &title, const QString &text, const Q
     lastShownText() = details.isEmpty() ? text : text + u'\n' + details;
     if (testAnswer())
         return *testAnswer();
-    QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
-    box.setInformativeText(details);
+    QMessageBox box(icon, title, details.isEmpty() ? text : text + u"\n\n"_s + details,
+                    QMessageBox::NoButton, parent);
+    box.setObjectName(u"confirmBox"_s);
     QPushButton *destructiveButton = box.addButton(destructive, QMessageBox::DestructiveRole);
     QPushButton *safeButton = box.addButton(safe, QMessageBox::RejectRole);
     box.setDefaultButton(safeButton);
@@ -101,7 +107,7 @@ std::optional<QString> MessageBox::askVoidReason(QWidget *parent, const QString 
 
 bool MessageBox::confirmPrint(QWidget *parent, qsizetype count)
 {
-    return confirm(parent, u"打印"_s, u"打印所选 %1 张收据？"_s.arg(count),
+    return confirm(parent, u"打印"_s, u"打印所选 %1 张收据？"_s.arg(Money::groupedDigits(count)),
                    u"每张一页，按单号从小到大的顺序打印。"_s, u"打印"_s, u"取消"_s, false,
                    QMessageBox::Question);
 }

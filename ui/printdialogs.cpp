@@ -2,6 +2,7 @@
 #include "printdialogs.h"
 
 #include "messagebox.h"
+#include "money.h"
 #include "printjob.h"
 #include "printsettings.h"
 
@@ -66,7 +67,8 @@ QString dialogTitle(const PrintJob &job)
 {
     if (job.kind() == PrintJob::Kind::AlignmentPage)
         return job.documentName();
-    return job.pageCount() > 1 ? u"打印 %1 张收据"_s.arg(job.pageCount()) : u"打印收据"_s;
+    return job.pageCount() > 1 ? u"打印 %1 张收据"_s.arg(Money::groupedDigits(job.pageCount()))
+                               : u"打印收据"_s;
 }
 
 // Asks for the printer; false when the user cancels. With no printer installed the

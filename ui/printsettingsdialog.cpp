@@ -134,7 +134,8 @@ QStringList PrintSettingsDialog::displacedFields() const
 
 void PrintSettingsDialog::update()
 {
-    m_yuanSign->setEnabled(m_content->currentData().toInt() == int(PrintOptions::Content::ValuesOnly));
+    m_yuanSign->setEnabled(m_content->currentData().toInt()
+                           == int(PrintOptions::Content::ValuesOnly));
     m_preview->setOptions(options());
     // The receipt shown (or the blank form) stands for any: a field pushed off here is
     // pushed off for every receipt, since the offsets move all of them alike.

@@ -10,6 +10,8 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScopedValueRollback>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -18,10 +20,43 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-// The rows the columns are fitted to: those on screen and the ones just below.
-constexpr int fitRows = 100;
-// Rows in or out at once that a list takes without fitting its columns again.
-constexpr int smallChange = 20;
+
+// What each column is made wide enough for, and its share of the room the window has
+// beyond them. The widths come from the font alone: fitted to the rows they showed, they
+// moved with every search and every scroll to other rows, and one long date-time took
+// the room the names needed. A longer value ends in "…" and shows whole as the tooltip;
+// the user can still drag a column wider.
+struct ColumnRoom
+{
+    int column;
+    QString sample;
+    int share = 0;
+};
+
+QString hanzi(int count)
+{
+    return QString(count, u'中');
+}
+
+const ColumnRoom columnRooms[] = {
+    {ReceiptTableModel::ReceiptNoColumn, u"00000000"_s},
+    {ReceiptTableModel::ReceiptDateColumn, u"0000-00-00"_s},
+    {ReceiptTableModel::PayerColumn, hanzi(12), 3},
+    {ReceiptTableModel::TotalColumn, u"9,999,999.99"_s},
+    {ReceiptTableModel::Reason1Column, hanzi(12), 2},
+    {ReceiptTableModel::Reason2Column, hanzi(10), 2},
+    {ReceiptTableModel::RemarkColumn, hanzi(10), 1},
+    {ReceiptTableModel::PaytypeColumn, hanzi(4)},
+    {ReceiptTableModel::PayeeColumn, hanzi(3)},
+    {ReceiptTableModel::ApproveColumn, hanzi(3)},
+    {ReceiptTableModel::AccountantColumn, hanzi(3)},
+    {ReceiptTableModel::CreateDateColumn, u"0000-00-00 00:00:00"_s},
+    {ReceiptTableModel::StatusColumn, u"已作废"_s},
+};
+
+// Around a cell's text: the delegate's margins, and a little air.
+constexpr int cellPadding = 16;
+
 } // namespace
 
 ReceiptPart::ReceiptPart(QWidget *parent)
@@ -54,7 +89,9 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
     header->setSortIndicator(ReceiptTableModel::ReceiptNoColumn, Qt::AscendingOrder);
-    header->setStretchLastSection(true);
+    // The room left over goes to the names and reasons (see columnRooms), not to whichever
+    // column happens to be last.
+    header->setStretchLastSection(false);
     header->setHighlightSections(false);
     // 状态 next to the amount, where a voided row's 已作废 stays in sight at the window's
     // usual width; on the right it was cut off. Only the view moves it: the export keeps
@@ -72,19 +109,14 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     connect(m_model, &QAbstractItemModel::modelReset, this,
             [this] { m_applyingSelection = false; });
     // After the model's own reset: the rows of the stored selection are selected again.
-    connect(m_list, &ReceiptList::reset, this, [this] {
-        m_fitPending = true;
-        onRowsChanged();
-    });
+    connect(m_list, &ReceiptList::reset, this, &ReceiptPart::onRowsChanged);
     connect(m_list, &ReceiptList::rowsRemoved, this, &ReceiptPart::onRowsChanged);
     connect(m_list, &ReceiptList::rowsInserted, this, &ReceiptPart::onRowsChanged);
-    // A receipt placed in the list may need more room than its neighbours; the rest of a
-    // long range arriving after its first page does not change what the top shows.
-    connect(m_model, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex &, int first, int last) {
-                if (last - first < smallChange && isVisible())
-                    widenColumnsFor(first, last);
-            });
+    // A column the user dragged keeps its width; the window's room is no longer shared.
+    connect(header, &QHeaderView::sectionResized, this, [this] {
+        if (!m_settingWidths)
+            m_userSizedColumns = true;
+    });
     connect(m_list, &ReceiptList::rowsChanged, this, [this] { Q_EMIT shownRowsChanged(); });
     // Blanking the form forgets selectedId, and with it the buttons go: so does the
     // highlight.
@@ -99,10 +131,7 @@ ReceiptPart::ReceiptPart(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_tableView);
-    // Columns fit the rows on screen and the page after them, not a thousand rows read
-    // from the book for it each time the list is read.
-    header->setResizeContentsPrecision(fitRows);
-    fitColumns();
+    setColumnWidths();
 }
 
 void ReceiptPart::showRange(const QString &begin, const QString &end)
@@ -130,34 +159,37 @@ QList<int> ReceiptPart::selectedShownRows() const
     return rows;
 }
 
-void ReceiptPart::fitColumns()
+void ReceiptPart::setColumnWidths()
 {
-    m_tableView->resizeColumnsToContents();
-    // A long remark or payer is cut short in its cell (the tooltip has more) rather than
-    // push the other columns out of sight.
+    if (m_userSizedColumns)
+        return;
+    const QScopedValueRollback setting(m_settingWidths, true);
     QHeaderView *header = m_tableView->horizontalHeader();
-    for (int column = 0; column < header->count(); ++column)
-        header->resizeSection(column, std::min(header->sectionSize(column), 400));
-    // The two date columns keep room for a whole date (and time) even while empty.
-    const auto atLeast = [header](int column, int width) {
-        header->resizeSection(column, std::max(header->sectionSize(column), width));
-    };
     const QFontMetrics metrics = m_tableView->fontMetrics();
-    atLeast(ReceiptTableModel::ReceiptDateColumn,
-            std::max(75, metrics.horizontalAdvance(u"0000-00-00"_s) + 16));
-    atLeast(ReceiptTableModel::CreateDateColumn,
-            std::max(140, metrics.horizontalAdvance(u"0000-00-00 00:00:00 +0000"_s) + 16));
+    QList<int> widths;
+    int needed = 0;
+    int shares = 0;
+    for (const ColumnRoom &room : columnRooms) {
+        widths.append(std::max(metrics.horizontalAdvance(room.sample) + cellPadding,
+                               header->sectionSizeHint(room.column)));
+        needed += widths.last();
+        shares += room.share;
+    }
+    // Measured as if the vertical scroll bar were there, whether it is or not: a search
+    // that leaves a few rows takes it away, and the columns must not move for that.
+    const int room = m_tableView->width() - 2 * m_tableView->frameWidth()
+        - m_tableView->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_tableView);
+    const int spare = std::max(0, room - needed);
+    for (qsizetype i = 0; i < widths.size(); ++i) {
+        const ColumnRoom &column = columnRooms[i];
+        header->resizeSection(column.column, widths[i] + spare * column.share / shares);
+    }
 }
 
-void ReceiptPart::widenColumnsFor(int first, int last)
+void ReceiptPart::resizeEvent(QResizeEvent *event)
 {
-    QHeaderView *header = m_tableView->horizontalHeader();
-    for (int column = 0; column < header->count(); ++column) {
-        int width = header->sectionSize(column);
-        for (int row = first; row <= last; ++row)
-            width = std::max(width, m_tableView->sizeHintForIndex(m_model->index(row, column)).width());
-        header->resizeSection(column, std::min(width, std::max(header->sectionSize(column), 400)));
-    }
+    QWidget::resizeEvent(event);
+    setColumnWidths();
 }
 
 void ReceiptPart::onRowsChanged()
@@ -167,12 +199,6 @@ void ReceiptPart::onRowsChanged()
         return;
     keepSelectionToShownRows();
     selectStoredSelection();
-    // Only other rows at the top change what the columns need: a list shown again, or
-    // one receipt in or out, keeps the widths it has.
-    if (m_fitPending) {
-        m_fitPending = false;
-        fitColumns();
-    }
     Q_EMIT shownRowsChanged();
 }
 

@@ -44,13 +44,17 @@ Q_SIGNALS:
     // The rows shown changed: a read, a sort, a search or a change of the book.
     void shownRowsChanged();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void onViewSelectionChanged();
     void onStoreSelectionChanged();
     void selectStoredSelection();
-    void fitColumns();
-    // Widens the columns where the given rows need more room; never narrows one.
-    void widenColumnsFor(int first, int last);
+    // Each column as wide as its usual values (see columnRooms in the source), the room
+    // beyond shared among the names and reasons; once the user has dragged a column, the
+    // widths are the user's.
+    void setColumnWidths();
     void onRowsChanged();
     // Drops from the store's selection the receipts this list does not show.
     void keepSelectionToShownRows();
@@ -64,7 +68,7 @@ private:
     bool m_applyingSelection = false;
     // The column and order the user sorted by, kept over reloads; none until a click.
     std::optional<std::pair<int, Qt::SortOrder>> m_userSort;
-    // Other rows came to the top since the columns were last fitted.
-    bool m_fitPending = true;
+    bool m_settingWidths = false;
+    bool m_userSizedColumns = false;
     QString m_searchText;
 };

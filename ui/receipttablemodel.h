@@ -36,8 +36,9 @@ public:
     // Sorts the list by the column (stable: rows equal under it keep the book's order).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-    // What a cell shows: the local receipt day, the amount's stored text, the creation
-    // time in UTC with its offset, 已作废 for a voided receipt.
+    // What a cell shows: the local receipt day, the amount with two decimals (grouped, as
+    // every screen shows it; an unreadable one as stored), the local creation time, 已作废
+    // for a voided receipt.
     static QString cellText(const Receipt &receipt, int column);
 
 private:

@@ -8,6 +8,7 @@
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
+#include "qtchinesetexts.h"
 #include "sharedbookaddress.h"
 
 #include <QApplication>
@@ -23,7 +24,6 @@
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTimer>
-#include <QHash>
 #include <QTranslator>
 #include <QWidget>
 
@@ -85,28 +85,6 @@ private:
     bool m_painted = false;
 };
 
-// The names Qt's file dialogs give files and folders: Qt's Chinese catalogue (qtbase_zh_CN)
-// has none for them, so the dialogs would read "Folder" and "txt File" among Chinese.
-class FileKindTexts : public QTranslator
-{
-public:
-    using QTranslator::QTranslator;
-    bool isEmpty() const override { return false; }
-    QString translate(const char *context, const char *sourceText, const char *disambiguation,
-                      int n) const override
-    {
-        Q_UNUSED(disambiguation);
-        Q_UNUSED(n);
-        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
-            return {};
-        static const QHash<QByteArray, QString> texts = {
-            {"Folder", u"文件夹"_s}, {"File", u"文件"_s}, {"%1 File", u"%1 文件"_s},
-            {"Drive", u"驱动器"_s}, {"Alias", u"替身"_s}, {"Shortcut", u"快捷方式"_s},
-        };
-        return texts.value(QByteArray(sourceText));
-    }
-};
-
 } // namespace
 
 void Startup::setUpApplication(QApplication &app)
@@ -127,11 +105,23 @@ void Startup::setUpApplication(QApplication &app)
     // Everything the user reads is Chinese, including Qt's own dialogs (the print
     // dialog) and the calendar of the date pickers, whatever the desktop's language.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-    auto *translator = new QTranslator(&app);
-    if (translator->load(QLocale(), u"qtbase"_s, u"_"_s,
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-    QCoreApplication::installTranslator(new FileKindTexts(&app));
+    installTranslations(app);
+}
+
+void Startup::installTranslations(QCoreApplication &app)
+{
+    auto *catalog = new QTranslator(&app);
+    catalog->setObjectName(u"qtCatalog"_s);
+    if (catalog->load(QLocale(QLocale::Chinese, QLocale::China), u"qtbase"_s, u"_"_s,
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(catalog);
+    else
+        qWarning("Qt's Chinese translations (qtbase_zh_CN.qm) are not installed: Qt's own "
+                 "dialogs speak English");
+    // After the catalog, so that it is asked first for what the catalog lacks.
+    auto *supplement = new QtChineseTexts(&app);
+    supplement->setObjectName(u"qtChineseTexts"_s);
+    QCoreApplication::installTranslator(supplement);
 }
 
 namespace {

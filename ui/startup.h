@@ -9,6 +9,7 @@
 class BookLock;
 class BookMaintenance;
 class QApplication;
+class QCoreApplication;
 class QElapsedTimer;
 class QWidget;
 
@@ -20,6 +21,9 @@ namespace Startup {
 // so Chinese text does not fall back to whatever the desktop picks glyph by glyph; the
 // Chinese locale and Qt's own Chinese translations for its dialogs.
 void setUpApplication(QApplication &app);
+// Qt's Chinese catalog for its own dialogs (the file and print dialogs, the standard
+// buttons), and what that catalog lacks (QtChineseTexts); a missing catalog is warned of.
+void installTranslations(QCoreApplication &app);
 
 // When neither --book nor QUENTA_BOOK names a book, the window opens the shared book
 // remembered from 打开共享账本… (the commands never do). When that server cannot be reached

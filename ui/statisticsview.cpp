@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "statisticsview.h"
 
+#include "appstore.h"
 #include "clock.h"
 #include "datepicker.h"
 #include "daterange.h"
 #include "datetext.h"
-#include "money.h"
 #include "filedialogs.h"
 #include "messagebox.h"
+#include "money.h"
 #include "receiptexport.h"
 #include "receiptstatistics.h"
 #include "statisticschart.h"
@@ -182,7 +183,8 @@ void StatisticsView::applyPreset(Preset preset)
     {
         const QSignalBlocker beginBlocker(m_beginDateEdit);
         const QSignalBlocker endBlocker(m_endDateEdit);
-        m_beginDateEdit->setDate(parseDateText(range.begin, DateText::dateTime).date());
+        // 全部 begins on the first receipt's day, not on 1970-01-01.
+        m_beginDateEdit->setDate(AppStore::shownBeginDay(range.begin, range.end));
         m_endDateEdit->setDate(parseDateText(range.end, DateText::dateTime).date());
     }
     refresh();
@@ -234,7 +236,8 @@ void StatisticsView::refresh()
                          new Cell(Money::groupedDigits(group.count), group.count, Qt::AlignRight));
         auto *total = new Cell(u"¥"_s + Money::format(group.fen), group.fen, Qt::AlignRight);
         if (group.unreadable > 0)
-            total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(group.unreadable)));
+            total->setToolTip(u"其中 %1 张金额无法识别，未计入合计"_s.arg(
+                Money::groupedDigits(group.unreadable)));
         m_table->setItem(row, 2, total);
         count += group.count;
         fen += group.fen;
@@ -254,11 +257,11 @@ void StatisticsView::refresh()
 
     QString totals;
     if (rows) {
-        totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(Money::groupedDigits(m_rows.size()),
-                                                       Money::groupedDigits(count),
-                                                       Money::format(fen));
+        totals = u"共 %1 组  %2 张  合计 ¥%3"_s.arg(
+            Money::groupedDigits(m_rows.size()), Money::groupedDigits(count), Money::format(fen));
         if (unreadable > 0)
-            totals += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(unreadable));
+            totals
+                += u"  其中 %1 张金额无法识别，未计入合计"_s.arg(Money::groupedDigits(unreadable));
         // Counted apart, as the lists do: the groups count only what they add up.
         const std::optional<qint64> voided = ReceiptStatistics::voidedCount(begin, end);
         if (!voided)
@@ -288,7 +291,7 @@ void StatisticsView::exportShown()
         m_errorToast->show(u"导出失败：%1"_s.arg(error));
         return;
     }
-    m_successToast->show(u"已导出 %1 组统计"_s.arg(m_rows.size()));
+    m_successToast->show(u"已导出 %1 组统计"_s.arg(Money::groupedDigits(m_rows.size())));
     if (!cutCells.isEmpty())
         MessageBox::warning(window(), u"导出的文字不完整"_s,
                             ReceiptExport::cutCellsNotice(cutCells));

@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "messagebox.h"
+#include "money.h"
 #include "receiptbook.h"
 #include "receiptlist.h"
 #include "toast.h"
@@ -35,7 +36,7 @@ QString VoidAction::selectedNumbers(ReceiptList &list)
     const qsizetype count = numbers.size();
     if (count > 10)
         numbers = numbers.mid(0, 10) << u"…"_s;
-    return u"%1，共 %2 张"_s.arg(numbers.join(u"、"_s)).arg(count);
+    return u"%1，共 %2 张"_s.arg(numbers.join(u"、"_s), Money::groupedDigits(count));
 }
 
 bool VoidAction::selectionIsVoided(ReceiptList &list)

@@ -256,7 +256,8 @@ void tst_CommandLine::printOptionsReachThePage()
     }
     for (const QString &caption : {u"收款收据"_s, u"交款单位"_s, u"收款事由"_s})
         QVERIFY2(wordBox(unmoved, caption) && !wordBox(values, caption), qPrintable(caption));
-    for (const QString &value : {u"甲"_s, u"事由"_s, u"2024-05-01"_s}) {
+    // The ¥ prints right before the figures, on the full page and values only alike.
+    for (const QString &value : {u"甲"_s, u"事由"_s, u"2024-05-01"_s, u"¥1.00"_s}) {
         QVERIFY2(wordBox(unmoved, value), qPrintable(value));
         QCOMPARE(wordBox(values, value), wordBox(unmoved, value));
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
 #include "clock.h"
+#include "daterange.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "stores.h"
@@ -84,6 +85,7 @@ private Q_SLOTS:
     void failedLoadKeepsRows();
     void unreadableTotalIsNeverWrittenBack_data();
     void unreadableTotalIsNeverWrittenBack();
+    void openRangeBeginsWithItsFirstReceipt();
 
 private:
     // Seven receipts, F among them marked deleted, loaded for 2024-05-01: four listed.
@@ -524,6 +526,9 @@ void tst_AppStore::newReceiptKeepsChoices()
     expected.receiptNo = u"0000007"_s; // 1 to 6 are taken (6 is only marked deleted)
     QCOMPARE(store.receiptEdit(), expected);
     QCOMPARE(store.selectedId(), std::nullopt);
+    // As at the next start: the same capitals.
+    resetSharedStores();
+    QCOMPARE(AppStore::shared().receiptEdit().totalBig, expected.totalBig);
 }
 
 void tst_AppStore::unopenableDatabase()
@@ -640,6 +645,23 @@ void tst_AppStore::unreadableTotalIsNeverWrittenBack()
     store.setReceiptEdit(edit);
     QVERIFY(store.updateReceipt());
     QCOMPARE(m_env->queryRaw(u"select total from tb_receipt where id = 'B'"_s), u"88.0"_s);
+}
+
+// Everything (a range open at its start) is shown and named from the day of its first
+// receipt: not a deleted one, nor one whose date the lists cannot read. A range of its own
+// begins on its first day.
+void tst_AppStore::openRangeBeginsWithItsFirstReceipt()
+{
+    arrangeReceipts();
+    const QString end = u"2024-12-31 23:59:59"_s;
+    // None in the range: today.
+    QCOMPARE(AppStore::shownBeginDay(openRangeBegin.toString(), u"1999-12-31 23:59:59"_s),
+             pinnedNow.date());
+    QVERIFY(m_env->storeReceipt(u"H"_s, u"0000011"_s, u"2024-04-1 00:00:00"_s));
+    QVERIFY(m_env->storeReceipt(u"I"_s, u"0000012"_s, u"2024-03-01 00:00:00"_s));
+    QVERIFY(m_env->execRaw(u"update tb_receipt set isDeleted = '1' where id = 'I'"_s));
+    QCOMPARE(AppStore::shownBeginDay(openRangeBegin.toString(), end), QDate(2024, 4, 30));
+    QCOMPARE(AppStore::shownBeginDay(u"2024-05-01 00:00:00"_s, end), QDate(2024, 5, 1));
 }
 
 QTEST_GUILESS_MAIN(tst_AppStore)

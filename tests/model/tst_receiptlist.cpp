@@ -97,6 +97,7 @@ private Q_SLOTS:
     void sortedAgainAfterAnotherProgramsChange();
     void longRangeReadOnAThread_data();
     void longRangeReadOnAThread();
+    void aSearchKeepsTheRowsUntilItsFirstPage();
     void aSaveWhileTheListsRead_data();
     void aSaveWhileTheListsRead();
 
@@ -506,6 +507,44 @@ void tst_ReceiptList::longRangeReadOnAThread()
         QCOMPARE(list.size(), 100);
     QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 120000);
     QCOMPARE(shown(list), expected);
+}
+
+// A search of a long range shows the rows it replaces until its first page is found: the
+// table never stands empty in between, as it did for the quarter second a one-character
+// search of 200,000 receipts takes to find its first rows.
+void tst_ReceiptList::aSearchKeepsTheRowsUntilItsFirstPage()
+{
+    QVERIFY(m_env->execRaw(onEngine(
+        u"with recursive n(i) as (select 1000 union all select i + 1 from n where i < 26000) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, "
+        u"createDate, isDeleted) select 'L' || i, printf('%07d', i), printf('2024-05-%02d "
+        u"00:00:00', 1 + i % 31), char(0x7532 + i % 3) || '公司', '学费', '1', "
+        u"'2024-05-01 09:00:00', '0' from n;"_s,
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, "
+        u"createDate, isDeleted) select 'L' || i, lpad(i::text, 7, '0'), format('2024-05-%s "
+        u"00:00:00', lpad((1 + i % 31)::text, 2, '0')), chr(30002 + i % 3) || '公司', '学费', "
+        u"'1', '2024-05-01 09:00:00', 0 from generate_series(1000, 26000) as i;"_s)));
+    ReceiptList list(ReceiptBook::shared());
+    list.setRange(begin, end);
+    QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 60000);
+    const Shown before = shown(list);
+    QVERIFY(before.ids.size() > 25000);
+
+    QSignalSpy resets(&list, &ReceiptList::reset);
+    list.setSearch(u"申"_s);
+    QVERIFY(!list.isComplete());
+    QCOMPARE(resets.count(), 0);
+    QCOMPARE(list.size(), qsizetype(before.ids.size()));
+    QCOMPARE(list.idAt(0), before.ids.first());
+
+    // Then the rows the search finds, all at once: the first page, or the whole list.
+    QTRY_VERIFY_WITH_TIMEOUT(resets.count() > 0, 60000);
+    QCOMPARE(resets.count(), 1);
+    QVERIFY(list.size() > 0);
+    for (qsizetype row = 0; row < list.size(); ++row)
+        QCOMPARE(list.at(row)->payer, u"申公司"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(list.isComplete(), 120000);
+    QCOMPARE(shown(list), filtered(u"申"_s));
 }
 
 void tst_ReceiptList::aSaveWhileTheListsRead_data()

@@ -100,7 +100,8 @@ private Q_SLOTS:
                               .content = PrintOptions::Content::ValuesOnly,
                               .sideLabel = false,
                               .reprintMark = true,
-                              .fixedRemark = false};
+                              .fixedRemark = false,
+                              .yuanSign = false};
         settings.setOptions(options);
         settings.setOptions(options); // no change, no signal
         QCOMPARE(changed.count(), 1);
@@ -157,32 +158,35 @@ private Q_SLOTS:
         }
     }
 
-    // Values only: no caption, rule or border, each value where the full page has it; the
-    // "¥" before the figures too unless it is turned off (the form has one of its own).
+    // Values only: no caption, rule or border, each value where the full page has it, and
+    // the ¥ before the figures unless the form's own is to serve.
+    void valuesOnlyKeepsPlaces_data()
+    {
+        QTest::addColumn<bool>("yuanSign");
+        QTest::newRow("with ¥") << true;
+        QTest::newRow("the form's ¥") << false;
+    }
     void valuesOnlyKeepsPlaces()
     {
+        QFETCH(bool, yuanSign);
         const ReceiptPageLayout full = layout({.offset = {}, .fixedRemark = true});
-        QVERIFY(full.hasBorder());
-        for (const bool yuanSign : {true, false}) {
-            const ReceiptPageLayout values = layout(
-                {.offset = {}, .valuesOnly = true, .fixedRemark = true, .yuanSign = yuanSign});
-            QVERIFY(values.rules().isEmpty());
-            QVERIFY(!values.hasBorder());
-            QList<Item> expected;
-            for (const auto &text : full.textItems()) {
-                if (ReceiptPageLayout::isValue(text.item)
-                    || (yuanSign && text.item == Item::YuanSign))
-                    expected.append(text.item);
-            }
-            QList<Item> drawn;
-            for (const auto &text : values.textItems()) {
-                drawn.append(text.item);
-                QCOMPARE(text.rect, full.find(text.item)->rect);
-            }
-            QCOMPARE(drawn, expected);
-            // The twelve values and the fixed remark, and the ¥ when asked for.
-            QCOMPARE(drawn.size(), yuanSign ? 14 : 13);
+        const ReceiptPageLayout values
+            = layout({.offset = {}, .valuesOnly = true, .fixedRemark = true, .yuanSign = yuanSign});
+        QVERIFY(values.rules().isEmpty());
+        QVERIFY(!values.hasBorder() && full.hasBorder());
+        QList<Item> expected;
+        for (const auto &text : full.textItems()) {
+            if (ReceiptPageLayout::isValue(text.item) || (yuanSign && text.item == Item::YuanSign))
+                expected.append(text.item);
         }
+        QList<Item> drawn;
+        for (const auto &text : values.textItems()) {
+            drawn.append(text.item);
+            QCOMPARE(text.rect, full.find(text.item)->rect);
+        }
+        QCOMPARE(drawn, expected);
+        // The twelve values and the fixed remark, and the ¥ when asked for.
+        QCOMPARE(drawn.size(), yuanSign ? 14 : 13);
 
         // A voided receipt keeps its stamp on a form printed values only, where the full
         // page has it.

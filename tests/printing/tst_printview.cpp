@@ -144,14 +144,15 @@ QList<Placed> designedPage(const Receipt &r, const Company &company)
                                        rowTop + (amountRow - line) / 2);
     place(Item::Capitals, r.totalBig, caption, capitalsLabel.right() + 10 + 10,
           rowTop + (amountRow - line - rule) / 2);
-    const qreal figuresRight = table.right() - 30;
+    // The figures end 10 short of the row's end, whatever their length; their ¥, in their
+    // font, half a point before the first digit.
+    const qreal figuresRight = table.right() - 30 - 10;
     const QString figures = QString::asprintf("%.2f", r.total);
-    const QRectF digits
-        = place(Item::Figures, figures, subheadline, figuresRight - 10 - advance(subheadline, figures),
-                rowTop + (amountRow - sub - rule) / 2 - 1);
-    // "¥" in the figures' font right before the first digit: no room for one more.
-    place(Item::YuanSign, u"¥"_s, subheadline, digits.left() - 0.5 - advance(subheadline, u"¥"_s),
-          digits.top());
+    const qreal figuresTop = rowTop + (amountRow - sub - rule) / 2 - 1;
+    const qreal figuresLeft = figuresRight - advance(subheadline, figures);
+    place(Item::YuanSign, u"¥"_s, subheadline, figuresLeft - 0.5 - advance(subheadline, u"¥"_s),
+          figuresTop);
+    place(Item::Figures, figures, subheadline, figuresLeft, figuresTop);
 
     const QRectF footer(content.left() + 90, table.bottom() + s, bodyWidth - 190, line);
     const std::tuple<Item, QString, Item, QString> groups[] = {
@@ -204,6 +205,8 @@ private Q_SLOTS:
     void fittingValuesAsDesigned();
     void staysInside_data();
     void staysInside();
+    void yuanSignBeforeTheFirstDigit_data();
+    void yuanSignBeforeTheFirstDigit();
     void pdfGivesBackText_data();
     void pdfGivesBackText();
     void everyPageGivesBackText_data();
@@ -448,6 +451,59 @@ void tst_PrintView::staysInside()
     const bool cut
         = shown.size() < company.label.size() && shown.value(shown.size() - 1) == u"︙"_s;
     QVERIFY2(shown == side || (side.size() > 5 && cut), qPrintable(shown.join(u' ')));
+}
+
+void tst_PrintView::yuanSignBeforeTheFirstDigit_data()
+{
+    QTest::addColumn<double>("total");
+    QTest::addColumn<QString>("figures");
+    QTest::newRow("zero") << 0.0 << u"0.00"_s;
+    QTest::newRow("one digit") << 5.0 << u"5.00"_s;
+    QTest::newRow("short amount") << 3000.05 << u"3000.05"_s;
+    QTest::newRow("negative") << -12.5 << u"-12.50"_s;
+    QTest::newRow("largest, drawn smaller") << -999999999999.99 << u"-999999999999.99"_s;
+}
+
+// "¥" stands right before the first digit, in the figures' font and on their line, too
+// close for a digit to be written in between; the figures end where they always have,
+// whatever their length, so paper aligned to them still fits. A page of values only keeps
+// the ¥ where the full page has it, unless the setting leaves it to the form.
+void tst_PrintView::yuanSignBeforeTheFirstDigit()
+{
+    QFETCH(double, total);
+    QFETCH(QString, figures);
+    Receipt receipt = printableReceipt();
+    receipt.total = total;
+    const Company header {u"id"_s, u"收款收据"_s, u"交款人收执"_s, QString()};
+    const ReceiptPageLayout full(page, receipt, header);
+    const ReceiptPageLayout sample(page, printableReceipt(), header);
+    const auto *yuan = full.find(Item::YuanSign);
+    const auto *digits = full.find(Item::Figures);
+    QVERIFY(yuan && digits);
+    QCOMPARE(digits->text, figures);
+    QCOMPARE(yuan->text, u"¥"_s);
+    QCOMPARE(yuan->font.pixelSize(), digits->font.pixelSize());
+    QCOMPARE(yuan->rect.top(), digits->rect.top());
+    QCOMPARE(yuan->rect.height(), digits->rect.height());
+    const qreal gap = digits->rect.left() - yuan->rect.right();
+    const QFontMetricsF metrics(digits->font);
+    for (const QChar digit : u"0123456789"_s)
+        QVERIFY2(gap >= 0 && gap < metrics.horizontalAdvance(digit) / 2,
+                 qPrintable(u"%1 before %2"_s.arg(gap).arg(digit)));
+    QVERIFY(qAbs(digits->rect.right() - sample.find(Item::Figures)->rect.right()) < epsilon);
+
+    for (const bool yuanSign : {true, false}) {
+        const ReceiptPageLayout values(page, receipt, header,
+                                       {.offset = {}, .valuesOnly = true, .yuanSign = yuanSign});
+        QCOMPARE(values.find(Item::Figures)->rect, digits->rect);
+        const auto *kept = values.find(Item::YuanSign);
+        QCOMPARE(kept != nullptr, yuanSign);
+        if (kept)
+            QCOMPARE(kept->rect, yuan->rect);
+    }
+    // The setting is for paper that has its own ¥: the full page always has one.
+    QVERIFY(ReceiptPageLayout(page, receipt, header, {.offset = {}, .yuanSign = false})
+                .find(Item::YuanSign));
 }
 
 void tst_PrintView::pdfGivesBackText_data()

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPushButton>
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void previewShowsTheFormAndPrintsItStored_data();
     void previewShowsTheFormAndPrintsItStored();
     void editThenCancelOrSave();
+    void discardQuestionKeepsItsLinesWhole();
     void halfFilledReceiptComesBack();
     void capitalsFollowTyping_data();
     void capitalsFollowTyping();
@@ -217,8 +219,10 @@ void tst_AddView::addStaysOnTheFormAndSaysWhatItSaved()
 {
     QFETCH(int, daysFromToday);
     QFETCH(QString, saved);
-    // At start the cursor is in 交款单位.
+    // At start the cursor is in 交款单位, and the blank form reads as it will after a save.
     QVERIFY(payerHasFocus());
+    QCOMPARE(shown(u"totalLineEdit"_s), u"0.00"_s);
+    QCOMPARE(shown(u"totalBigLineEdit"_s), u"零元整"_s);
     auto *dateEdit = m.find<QDateEdit>(u"receiptDateEdit"_s);
     auto *dateNote = m.find<QLabel>(u"dateNoteLabel"_s);
     QVERIFY(dateNote->isHidden());
@@ -400,6 +404,32 @@ void tst_AddView::previewShowsTheFormAndPrintsItStored()
     QCOMPARE(shown(u"payerComboBox"_s), print ? QString() : u"乙单位"_s);
 }
 
+// The question before an edit is thrown away reads in whole lines: its explanation is not
+// broken to the width of the short question above it ("内/容").
+void tst_AddView::discardQuestionKeepsItsLinesWhole()
+{
+    editStored(u"丙"_s);
+    typeText(m.find<QComboBox>(u"payerComboBox"_s), u"丁"_s);
+    MessageBox::setTestAnswer(std::nullopt); // the real dialog
+    QString said;
+    QStringList broken {u"no question asked"_s};
+    whenModal<QMessageBox>(this, [&](QMessageBox *box) {
+        said = box->text();
+        broken = brokenLabelLines(box);
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == u"继续编辑"_s)
+                button->click();
+        }
+    });
+    click(u"cancelButton"_s);
+    QVERIFY2(broken.isEmpty(), qPrintable(broken.join(u'|')));
+    QVERIFY2(said.contains(u"放弃未保存的修改？"_s)
+                 && said.contains(u"收据上填写或修改的内容将会丢失。"_s),
+             qPrintable(said));
+    QVERIFY(!isNewReceiptMode());
+    QCOMPARE(shown(u"payerComboBox"_s), u"丁"_s);
+}
+
 void tst_AddView::editThenCancelOrSave()
 {
     editStored(u"丙"_s, u"全部收据"_s);
@@ -552,12 +582,17 @@ void tst_AddView::amountRefusesWhatIsNotANumberOrTooLarge()
         toast()->close();
     }
 
-    // Off the field the amount shows as the lists show it; editing shows the digits typed.
-    typeText(field, u"1234567.5"_s);
-    m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
-    QCOMPARE(field->text(), u"1,234,567.50"_s);
-    field->setFocus();
-    QCOMPARE(field->text(), u"1234567.5"_s);
+    // Off the field the amount shows as the lists show it, grouped with two decimals;
+    // editing shows the digits typed.
+    for (const auto &[typed, display] :
+         {std::pair(u"1234567.5"_s, u"1,234,567.50"_s), std::pair(u"12345.6"_s, u"12,345.60"_s),
+          std::pair(u"680"_s, u"680.00"_s), std::pair(u"-0.3"_s, u"-0.30"_s)}) {
+        typeText(field, typed);
+        m.find<QComboBox>(u"payerComboBox"_s)->setFocus();
+        QCOMPARE(field->text(), display);
+        field->setFocus();
+        QCOMPARE(field->text(), typed);
+    }
 }
 
 void tst_AddView::rememberedChoicesSurviveARestart()

@@ -11,10 +11,14 @@
 #include "uitesthelpers.h"
 
 #include <QAction>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <QTranslator>
+#include <QTreeView>
 
 #include <unistd.h>
 
@@ -46,6 +50,8 @@ private Q_SLOTS:
     void secondWindowOnTheBookIsRefused();
     void lockFromAnotherMachineIsTakenWhenConfirmed();
     void importShowsTheProblemsThenRenumbers();
+    void importNamesTheFileOnALineOfItsOwn();
+    void filePickerReadsWhole();
     void localBookComesBackAfterASharedOne_data();
     void localBookComesBackAfterASharedOne();
 
@@ -146,6 +152,81 @@ void tst_BookMenu::importShowsTheProblemsThenRenumbers()
     QVERIFY(toast(u"menuSuccessToast"_s)->isShown());
     QCOMPARE(listedRows(), 2);
     QCOMPARE(ReceiptNoStore::shared().receiptNoSetting().currNum, 3);
+}
+
+// The file to import is named on a line of its own, whole: a path wrapped into the
+// sentence after it no longer reads as one name. Nothing is imported when cancelled.
+void tst_BookMenu::importNamesTheFileOnALineOfItsOwn()
+{
+    const QString folder
+        = m.env->documentsPath() + u"/收据导入/二〇二四年第二季度/各分店交来的收据"_s;
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + u"/五月份收据（第一批）.csv"_s;
+    QVERIFY(writeFile(path,
+                      "收据单号,收款日期,交款单位,收款金额\r\n0000009,"
+                          + dayText().left(10).toUtf8() + ",乙,5\r\n"));
+    FileDialogs::setTestAnswer(path);
+    QString named, summary;
+    QStringList broken {u"no dialog"_s};
+    whenModal<ImportDialog>(this, [&](ImportDialog *dialog) {
+        named = dialog->findChild<QLabel *>(u"importFileLabel"_s)->text();
+        summary = dialog->findChild<QLabel *>(u"importSummaryLabel"_s)->text();
+        broken = brokenLabelLines(dialog);
+        dialog->reject();
+    });
+    trigger(u"importAction"_s);
+    QCOMPARE(named, QDir::toNativeSeparators(path));
+    QVERIFY2(broken.isEmpty(), qPrintable(broken.join(u'|')));
+    QCOMPARE(summary, u"检查无误：1 张收据，合计 ¥5.00。"_s);
+    QCOMPARE(m.env->receiptCount(), 1);
+}
+
+// Qt's own file picker speaks Chinese, the words Qt's catalog lacks too (a folder is a
+// 文件夹, not a "Folder"), and shows its columns whole: no type or date is cut off.
+void tst_BookMenu::filePickerReadsWhole()
+{
+    Startup::installTranslations(*QCoreApplication::instance());
+    const auto uninstall = qScopeGuard([] {
+        for (QTranslator *translator : QCoreApplication::instance()->findChildren<QTranslator *>(
+                 Qt::FindDirectChildrenOnly)) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+    });
+    QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder"), u"文件夹"_s);
+    QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "%1 File"), u"%1 文件"_s);
+    // Qt's catalog answers the rest.
+    QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Look in:"), u"Look in:"_s);
+    if (QCoreApplication::translate("QFileDialog", "Look in:") == u"Look in:"_s)
+        QSKIP("Qt's Chinese translations (qt6-translations-l10n) are not installed");
+
+    const QString folder = QFileInfo(SQLiteHelper::shared().dbURL()).absolutePath();
+    QVERIFY(QDir(folder).mkpath(u"备份"_s));
+    QVERIFY(writeFile(folder + u"/收据-20240101-20241231.xlsx"_s, "PK"));
+    QString folderType;
+    QStringList cut {u"no picker"_s};
+    whenModal<QFileDialog>(this, [&](QFileDialog *dialog) {
+        auto *view = dialog->findChild<QTreeView *>();
+        QVERIFY(view);
+        // The folder is read behind the picker.
+        QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) >= 3);
+        cut.clear();
+        const QFontMetrics metrics(view->font());
+        for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+            const QModelIndex name = view->model()->index(row, 0, view->rootIndex());
+            for (int column = 1; column < view->header()->count(); ++column) {
+                const QString text = name.siblingAtColumn(column).data().toString();
+                if (metrics.horizontalAdvance(text) + 8 > view->header()->sectionSize(column))
+                    cut.append(text);
+            }
+            if (name.data().toString() == u"备份"_s)
+                folderType = name.siblingAtColumn(2).data().toString();
+        }
+        dialog->reject();
+    });
+    trigger(u"importAction"_s);
+    QCOMPARE(folderType, u"文件夹"_s);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u'|')));
 }
 
 void tst_BookMenu::restoreRefusesAFileThatIsNoBook()

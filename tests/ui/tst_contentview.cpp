@@ -36,7 +36,6 @@ private Q_SLOTS:
     void windowSizeIsRemembered();
     void focusStartsInTheFormAndShowsInTheSidebar();
     void waitingForAnotherDeskIsShownAtOnce();
-    void qtDialogsSpeakChinese();
 
 private:
     WindowFixture m;
@@ -147,21 +146,6 @@ void tst_ContentView::waitingForAnotherDeskIsShownAtOnce()
     m.window->setWaiting(true);
     m.window->setWaiting(false);
     QVERIFY(!banner->isVisible());
-}
-
-// Qt's own dialogs (the file dialog, the print dialog) read Chinese, the kinds of file
-// Qt's catalogue leaves in English too.
-void tst_ContentView::qtDialogsSpeakChinese()
-{
-    Startup::setUpApplication(*qApp);
-    if (QCoreApplication::translate("QFileDialog", "File &name:") == u"File &name:"_s)
-        QSKIP("Qt's Chinese catalogue is not installed (qt6-translations-l10n)");
-    const QAbstractFileIconProvider kinds;
-    QCOMPARE(kinds.type(QFileInfo(QDir::tempPath())), u"文件夹"_s);
-    QTemporaryFile file(QDir::tempPath() + u"/XXXXXX.qzx9"_s);
-    QVERIFY(file.open());
-    QVERIFY2(!kinds.type(QFileInfo(file.fileName())).contains(u"File"_s),
-             qPrintable(kinds.type(QFileInfo(file.fileName()))));
 }
 
 QTEST_MAIN(tst_ContentView)

@@ -47,6 +47,7 @@ private Q_SLOTS:
     void editOnlyOneLiveReceipt_data();
     void editOnlyOneLiveReceipt();
     void totalsLine();
+    void countsAreGrouped();
     void totalsForgetASelectionNoLongerShown();
     void exportWritesWhatIsShown_data();
     void exportWritesWhatIsShown();
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void keysGoFromTheSearchIntoTheRows_data();
     void keysGoFromTheSearchIntoTheRows();
     void statusStaysInView();
+    void columnWidthsStayPut();
 
 private:
     QTableView *table() const { return m.receiptTable(); }
@@ -167,8 +169,8 @@ void tst_ListView::sortingReordersTheStore_data()
 
     QTest::newRow("amount by value")
         << int(ReceiptTableModel::TotalColumn) << QStringList {u"a"_s, u"b"_s, u"c"_s, u"d"_s}
-        << QList<double> {20.5, 100, 20.25, 9.5}
-        << QStringList {u"9.50"_s, u"20.25"_s, u"20.50"_s, u"100.00"_s};
+        << QList<double> {20.5, 1000, 20.25, 9.5}
+        << QStringList {u"9.50"_s, u"20.25"_s, u"20.50"_s, u"1,000.00"_s};
     // zh_CN puts Chinese before Latin letters.
     QTest::newRow("payer: digits by value, case ignored")
         << int(ReceiptTableModel::PayerColumn)
@@ -219,15 +221,34 @@ void tst_ListView::eachListAppliesItsOwnRange()
     m.clickRow(u"全部收据"_s);
     QVERIFY(m.currentScreen() != today);
     QCOMPARE(column(2), (QStringList {u"早年"_s, u"昨天"_s, u"今天"_s}));
+    // Everything begins with the first receipt, in the picker and in the export's name,
+    // not on 1970-01-01.
+    const auto suggestedName = [this] {
+        FileDialogs::setTestAnswer(QString()); // cancelled
+        QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"exportButton"_s),
+                          Qt::LeftButton);
+        FileDialogs::setTestAnswer(std::nullopt);
+        return QFileInfo(FileDialogs::lastSuggestion()).fileName();
+    };
     QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"beginDateEdit"_s)->date(),
-             QDate(1970, 1, 1));
+             QDate(2001, 2, 3));
     QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"endDateEdit"_s)->date(),
              QDate(year, 12, 31));
+    QCOMPARE(suggestedName(), u"收据-20010203-%1.xlsx"_s.arg(year * 10000 + 1231));
 
     // Coming back re-applies today's range whatever the store's range is now.
     m.clickRow(u"今天收据"_s);
     QCOMPARE(m.currentScreen(), today);
     QCOMPARE(column(2), QStringList {u"今天"_s});
+
+    // The range stays open at its start: a receipt dated earlier since is listed, and
+    // everything begins with it.
+    QVERIFY(m.env->storeReceipt(u"E"_s, u"0000005"_s, u"1999-12-31 00:00:00"_s, u"更早"_s));
+    m.clickRow(u"全部收据"_s);
+    QCOMPARE(column(2), (QStringList {u"更早"_s, u"早年"_s, u"昨天"_s, u"今天"_s}));
+    QCOMPARE(m.currentScreen()->findChild<QDateEdit *>(u"beginDateEdit"_s)->date(),
+             QDate(1999, 12, 31));
+    QCOMPARE(suggestedName(), u"收据-19991231-%1.xlsx"_s.arg(year * 10000 + 1231));
 }
 
 void tst_ListView::pickedDatesNarrowTheRange()
@@ -493,6 +514,30 @@ void tst_ListView::totalsLine()
     QCOMPARE(totals(), u"共 1 张  合计 ¥12,800.50"_s);
 }
 
+// Counts group their digits as the amounts beside them do: 1,200, not 1200.
+void tst_ListView::countsAreGrouped()
+{
+    QVERIFY(m.env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 1200) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, createDate, "
+        u"isDeleted) select 'R' || i, printf('%07d', i), '%1', '甲', '事由', '10', "
+        u"'2024-01-01 10:00:00', '0' from n"_s.arg(dayText())));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    QCOMPARE(totals(), u"共 1,200 张  合计 ¥12,000.00"_s);
+    m.clickTableRow(0);
+    QTest::keyClick(table(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(totals(), u"共 1,200 张  合计 ¥12,000.00    已选 1,200 张  合计 ¥12,000.00"_s);
+    // So do the questions about them (answered 取消).
+    QTest::mouseClick(button(u"printButton"_s), Qt::LeftButton);
+    QVERIFY2(MessageBox::lastText().startsWith(u"打印所选 1,200 张收据？"_s),
+             qPrintable(MessageBox::lastText()));
+    QTest::mouseClick(button(u"deleteButton"_s), Qt::LeftButton);
+    QVERIFY2(MessageBox::lastText().endsWith(u"…，共 1,200 张"_s),
+             qPrintable(MessageBox::lastText()));
+    QCOMPARE(m.env->receiptCount(), 1200);
+}
+
 void tst_ListView::editOnlyOneLiveReceipt_data()
 {
     QTest::addColumn<QList<int>>("rows"); // clicked, the later ones with Ctrl
@@ -569,20 +614,6 @@ void tst_ListView::exportWritesWhatIsShown()
     FileDialogs::setTestAnswer(std::nullopt);
     const QString today = QDate::currentDate().toString(u"yyyyMMdd"_s);
     QVERIFY(FileDialogs::lastSuggestion().endsWith(u"/收据-%1-%1.xlsx"_s.arg(today)));
-    if (!sorted) {
-        // 全部收据 is named by the days its receipts were written, not from 1970 to the
-        // year's end.
-        QVERIFY(m.env->storeReceipt(u"D"_s, u"0000004"_s, dayText(-40), u"丁"_s, 1));
-        m.clickRow(u"全部收据"_s);
-        FileDialogs::setTestAnswer(QString());
-        QTest::mouseClick(m.currentScreen()->findChild<QPushButton *>(u"exportButton"_s),
-                          Qt::LeftButton);
-        FileDialogs::setTestAnswer(std::nullopt);
-        const QString first = QDate::currentDate().addDays(-40).toString(u"yyyyMMdd"_s);
-        QVERIFY2(FileDialogs::lastSuggestion().endsWith(u"/收据-%1-%2.xlsx"_s.arg(first, today)),
-                 qPrintable(FileDialogs::lastSuggestion()));
-        m.clickRow(u"今天收据"_s);
-    }
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines
@@ -699,6 +730,46 @@ void tst_ListView::statusStaysInView()
              qPrintable(u"%1 of %2"_s.arg(cell.right()).arg(table()->viewport()->width())));
     QCOMPARE(ReceiptExport::columnTitles().indexOf(u"状态"_s),
              int(ReceiptTableModel::StatusColumn));
+}
+
+// Each column is as wide as its usual values, whatever rows it shows: a search or a jump to
+// the list's end moves none of them. A name of twelve characters shows whole, and 开单日期
+// takes the room of its date-time, no more.
+void tst_ListView::columnWidthsStayPut()
+{
+    QVERIFY(m.env->execRaw(
+        u"with recursive n(i) as (select 1 union all select i + 1 from n where i < 300) "
+        u"insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, total, createDate, "
+        u"isDeleted) select 'R' || i, printf('%07d', i), '%1', case when i % 10 = 0 then '乙' "
+        u"else '杭州青禾文化传播有限公司第' || i || '分店' end, '场地租金', '10', "
+        u"'2024-05-01 16:30:00', '0' from n"_s.arg(dayText())));
+    m.openWindow();
+    m.clickRow(u"今天收据"_s);
+    const auto widths = [this] {
+        QList<int> shown;
+        for (int column = 0; column < table()->model()->columnCount(); ++column)
+            shown.append(table()->columnWidth(column));
+        return shown;
+    };
+    const QList<int> before = widths();
+    const QFontMetrics metrics(table()->font());
+    QCOMPARE_GT(table()->columnWidth(ReceiptTableModel::PayerColumn),
+                metrics.horizontalAdvance(u"杭州青禾文化传播有限公司"_s));
+    const int dateTime = metrics.horizontalAdvance(u"2024-05-01 16:30:00"_s);
+    QCOMPARE_GE(table()->columnWidth(ReceiptTableModel::CreateDateColumn), dateTime);
+    QCOMPARE_LT(table()->columnWidth(ReceiptTableModel::CreateDateColumn), dateTime + 40);
+
+    typeText(searchField(), u"乙"_s);
+    QCOMPARE(table()->model()->rowCount(), 30);
+    QCOMPARE(widths(), before);
+    typeText(searchField(), QString());
+    table()->setFocus();
+    QTest::keyClick(table(), Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(widths(), before);
+    // A column the user drags keeps its width.
+    table()->setColumnWidth(ReceiptTableModel::RemarkColumn, 300);
+    m.window->resize(m.window->size() + QSize(200, 0));
+    QCOMPARE(table()->columnWidth(ReceiptTableModel::RemarkColumn), 300);
 }
 
 QTEST_MAIN(tst_ListView)

@@ -106,14 +106,26 @@ private Q_SLOTS:
                      && displaced->text().contains(u"超出纸张，"_s)
                      && !displaced->text().contains(u" 超出"_s),
                  qPrintable(displaced->text()));
+        // 金额前加 ¥ is for paper printed values only; a full receipt always has its ¥.
+        auto *yuanSign = dialog.findChild<QCheckBox *>(u"yuanSignCheck"_s);
+        QVERIFY(yuanSign && yuanSign->isChecked() && !yuanSign->isEnabled());
+        QTest::mouseClick(yuanSign, Qt::LeftButton);
+        QVERIFY(yuanSign->isChecked());
         content->setCurrentIndex(content->findText(u"仅打印内容"_s));
         QVERIFY(preview->pageLayout().rules().isEmpty());
         QVERIFY(displaced->isHidden()); // no side label on a page of values only
+        QVERIFY(yuanSign->isEnabled() && preview->pageLayout().find(Item::YuanSign));
+        QTest::mouseClick(yuanSign, Qt::LeftButton);
+        QVERIFY(!yuanSign->isChecked() && !preview->pageLayout().find(Item::YuanSign));
         accept ? dialog.accept() : dialog.reject();
         const PrintOptions saved = PrintSettings::shared().options();
         QCOMPARE(saved.offsetX, accept ? 30.0 : 0.0);
         QCOMPARE(saved.content,
                  accept ? PrintOptions::Content::ValuesOnly : PrintOptions::Content::FullReceipt);
+        QCOMPARE(saved.yuanSign, !accept);
+        // Opened again, the dialog shows what was saved.
+        PrintSettingsDialog again;
+        QCOMPARE(again.findChild<QCheckBox *>(u"yuanSignCheck"_s)->isChecked(), !accept);
     }
 
     void viewDrawsTheLayout()

@@ -4,8 +4,11 @@
 #include "toast.h"
 #include "uitesthelpers.h"
 
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QHeaderView>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTableWidget>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +27,7 @@ private Q_SLOTS:
     void groupsTheStoredReceipts();
     void aHugePayerLeavesRoomForTheBars();
     void monthsRunInOrderAndHeadersSort();
+    void axisGroupsItsFigures();
 
 private:
     WindowFixture m;
@@ -145,6 +149,28 @@ void tst_StatisticsView::monthsRunInOrderAndHeadersSort()
     table->setFocus();
     QTest::keyClick(table, Qt::Key_Tab);
     QVERIFY(!table->hasFocus());
+}
+
+// The amounts' axis groups its figures in threes, as the table beside it does:
+// 40,000,000 rather than 40000000.
+void tst_StatisticsView::axisGroupsItsFigures()
+{
+    QVERIFY(m.env->storeReceipt(u"A"_s, u"0000001"_s, dayText(), u"甲"_s, 38000000));
+    m.openWindow();
+    m.clickRow(u"收据统计"_s);
+    auto *chart = m.find<StatisticsChart>(u"statisticsChart"_s);
+    const auto labels = [chart] {
+        QStringList texts;
+        for (QGraphicsItem *item : chart->scene()->items()) {
+            if (auto *text = dynamic_cast<QGraphicsTextItem *>(item); text && text->isVisible())
+                texts << text->toPlainText();
+        }
+        return texts;
+    };
+    QTRY_VERIFY(labels().contains(u"40,000,000"_s));
+    static const QRegularExpression ungrouped(u"\\d{4}"_s);
+    for (const QString &label : labels())
+        QVERIFY2(!label.contains(ungrouped), qPrintable(label));
 }
 
 QTEST_MAIN(tst_StatisticsView)

@@ -14,14 +14,18 @@
 #include "toast.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 class WindowFixture
@@ -136,4 +140,39 @@ inline void pick(QComboBox *picker, const QString &text)
 inline Toast *errorToast(QWidget *screen)
 {
     return screen->findChild<Toast *>(QStringLiteral("errorToast"));
+}
+
+// Runs `answer` on the modal window of type T once it is up, from the event loop of
+// whichever dialog is running then.
+template<typename T>
+void whenModal(QObject *context, std::function<void(T *)> answer)
+{
+    auto *timer = new QTimer(context);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, answer] {
+        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+        }
+    });
+    timer->start();
+}
+
+// The lines of the labels in `window` that their label breaks: a line of a few dozen
+// characters is meant to be read whole, and one broken in a Chinese word reads wrong.
+inline QStringList brokenLabelLines(const QWidget *window)
+{
+    QStringList broken;
+    for (const QLabel *label : window->findChildren<QLabel *>()) {
+        if (!label->isVisible())
+            continue;
+        const QFontMetrics metrics(label->font());
+        const int width = label->contentsRect().width() - 2 * label->margin();
+        for (const QString &line : label->text().split(u'\n')) {
+            if (metrics.horizontalAdvance(line) > width)
+                broken.append(line);
+        }
+    }
+    return broken;
 }
