@@ -69,6 +69,7 @@ void EditConflictBar::showRefusal(const EditRefusal &refusal)
     m_reopenButton->setVisible(refusal.canReopen());
     m_saveAsNewButton->show();
     m_restoreTypingButton->hide();
+    fitText();
     show();
 }
 
@@ -79,7 +80,16 @@ void EditConflictBar::showReopened(const QString &receiptNo)
     m_reopenButton->hide();
     m_saveAsNewButton->hide();
     m_restoreTypingButton->show();
+    fitText();
     show();
+}
+
+void EditConflictBar::fitText()
+{
+    // The form gives the bar its width, and a box layout holding it aligned would give it
+    // only the height of one line: a text wrapped in two had its second line cut off.
+    layout()->invalidate();
+    setFixedHeight(layout()->totalHeightForWidth(width()));
 }
 
 void EditConflictBar::setText(const QString &text)

@@ -40,6 +40,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void fitText();
     void setText(const QString &text);
     void dismiss();
 

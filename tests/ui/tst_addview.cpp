@@ -696,13 +696,18 @@ void tst_AddView::refusedSaveStaysOnABarWithTheWaysOn()
     editStored(u"丙"_s);
     typeText(m.find<QComboBox>(u"payerComboBox"_s), u"戊"_s);
     typeText(m.find<QLineEdit>(u"totalLineEdit"_s), u"66"_s);
-    QVERIFY(m.env->execRaw(u"update tb_receipt set total = '8' where id = 'R1'"_s));
-    const QString told
-        = u"该收据已在其他电脑上修改：金额改为 8.00。这里填写的内容还在，没有保存。"_s;
+    const QString note = u"二〇二六年冬季学期住宿费及教材费"_s;
+    QVERIFY(m.env->execRaw(
+        u"update tb_receipt set total = '8', reason2 = '%1' where id = 'R1'"_s.arg(note)));
+    const QString told = u"该收据已在其他电脑上修改：其它说明改为「%1」，金额改为 8.00。"
+                         u"这里填写的内容还在，没有保存。"_s.arg(note);
     for (int attempt = 0; attempt < 2; ++attempt) { // and Ctrl+S again says the same
         save();
         QTRY_VERIFY(bar()->isVisible());
         QCOMPARE(bar()->text(), told);
+        // Wrapped, the text is shown whole: the bar is as high as its lines.
+        const auto *text = bar()->findChild<QLabel *>(u"editConflictText"_s);
+        QVERIFY(text->height() >= text->heightForWidth(text->width()));
         QVERIFY(!toast()->isShown());
         QCOMPARE(focusName(), u"reopenButton"_s);
         QCOMPARE(shown(u"payerComboBox"_s), u"戊"_s);
