@@ -10,8 +10,8 @@
 #include "startup.h"
 
 #include <QApplication>
-#include <QTimer>
 #include <QElapsedTimer>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     // One running copy per receipt book, taken before anything is written to it.
     std::unique_ptr<BookLock> lock;
     // A shared book has no file to lock: the server keeps the desks apart.
-    if (BookFile::isAvailable() && !BookFile::isOnServer()) {
+    if (BookFile::isAvailable() && BookFile::isHeldByOneProgram()) {
         lock = std::make_unique<BookLock>(BookFile::path());
         if (!Startup::lockBook(*lock, nullptr))
             return lock->failure() == BookLock::Failure::HeldByAnother
@@ -67,7 +67,7 @@ int main(int argc, char *argv[])
     ContentView window;
     window.show();
     // A desk of a shared book hears what the others write.
-    if (BookFile::isOnServer()) {
+    if (BookFile::isSharedByDesks()) {
         DeskListener &listener = DeskListener::shared();
         new ConnectionBanner(&window, listener);
         listener.start(BookFile::path());

@@ -2,6 +2,7 @@
 #include "commandline.h"
 
 #include "backupservice.h"
+#include "bookcare.h"
 #include "bookfile.h"
 #include "booklock.h"
 #include "datetext.h"
@@ -97,7 +98,7 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
                                   BookNeeded needed = BookNeeded::Usable)
 {
     // A shared book has no file to lock: the server keeps the desks apart.
-    if (BookFile::isOnServer()) {
+    if (!BookFile::isHeldByOneProgram()) {
         if (needed == BookNeeded::AnyFile || bookIsUsable())
             return std::nullopt;
         return CommandLine::Failed;
@@ -143,54 +144,26 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
 
 int check()
 {
-    if (BookFile::isOnServer()) {
-        QString error;
-        const std::optional<QStringList> findings = SharedBook::check(BookFile::path(), &error);
-        if (!findings) {
-            printMessage(error);
-            return CommandLine::Failed;
-        }
-        printResult(findings->isEmpty() ? u"ok"_s : findings->join(u'\n'));
-        return findings->isEmpty() ? CommandLine::Done : CommandLine::Failed;
-    }
-    if (!bookIsUsable())
-        return CommandLine::Failed;
-    const RestoreCheck found = BackupService::checkBook(BookFile::path());
-    if (!found.ok) {
-        printResult(found.problem);
+    QString error;
+    const std::optional<QStringList> findings = BookCare::check(&error);
+    if (!findings) {
+        printMessage(error);
         return CommandLine::Failed;
     }
-    // The unique index keeps one text from being stored twice, not one number in two
-    // paddings ("5" beside "0000005"), nor an integer another program wrote beside a text.
-    const std::optional<QStringList> repeated = ReceiptBook::shared().repeatedNumbers();
-    if (!repeated) {
-        printMessage(u"读取单号失败：%1"_s.arg(ReceiptBook::shared().lastError()));
-        return CommandLine::Failed;
-    }
-    if (!repeated->isEmpty()) {
-        printResult(repeated->join(u'\n'));
-        return CommandLine::Failed;
-    }
-    printResult(u"ok"_s);
-    return CommandLine::Done;
+    printResult(findings->isEmpty() ? u"ok"_s : findings->join(u'\n'));
+    return findings->isEmpty() ? CommandLine::Done : CommandLine::Failed;
 }
 
 int backup(const QString &target)
 {
-    if (BookFile::isOnServer()) {
-        QString error;
-        if (!SharedBook::backup(BookFile::path(), target, &error)) {
-            printMessage(error);
+    if (BookFile::isHeldByOneProgram()) {
+        // Held here, no other program is writing a backup beside the book.
+        if (!bookIsUsable())
             return CommandLine::Failed;
-        }
-        printResult(QFileInfo(target).absoluteFilePath());
-        return CommandLine::Done;
+        BackupService::removePartialFiles();
     }
-    if (!bookIsUsable())
-        return CommandLine::Failed;
-    BackupService::removePartialFiles();
     QString error;
-    if (!BackupService::backup(target, &error)) {
+    if (!BookCare::backUp(target, &error)) {
         printMessage(error);
         return CommandLine::Failed;
     }
@@ -202,39 +175,27 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
 {
     if (!confirmed)
         return usageError(u"恢复数据库会替换现有的数据库：请加上 --yes 确认"_s);
-    if (BookFile::isOnServer()) {
-        QString error;
-        switch (SharedBook::restore(BookFile::path(), source, &error)) {
-        case SharedBook::RestoreResult::Restored:
-            printResult(BookFile::path());
-            return CommandLine::Done;
-        case SharedBook::RestoreResult::DeskConnected:
-            printMessage(error);
-            return CommandLine::BookInUse;
-        case SharedBook::RestoreResult::Failed:
-            break;
-        }
-        printMessage(error);
-        return CommandLine::Failed;
-    }
     BookLock lock(BookFile::path());
     if (const std::optional<int> refused
         = holdForWriting(lock, forceUnlock, WhenReadOnly::Refuse, BookNeeded::AnyFile))
         return *refused;
-    const RestoreCheck found = BackupService::checkRestoreFile(source);
-    if (!found.ok) {
-        printMessage(found.problem);
-        return CommandLine::Failed;
-    }
-    if (const QString loss = found.lossText(); !loss.isEmpty())
-        printMessage(loss);
     QString error;
-    if (!BackupService::restore(source, &error)) {
+    QString notice;
+    const BookCare::Restored restored = BookCare::restore(source, &error, &notice);
+    if (!notice.isEmpty())
+        printMessage(notice);
+    switch (restored) {
+    case BookCare::Restored::Done:
+        printResult(BookFile::path());
+        return CommandLine::Done;
+    case BookCare::Restored::BookInUse:
         printMessage(error);
-        return CommandLine::Failed;
+        return CommandLine::BookInUse;
+    case BookCare::Restored::Failed:
+        break;
     }
-    printResult(BookFile::path());
-    return CommandLine::Done;
+    printMessage(error);
+    return CommandLine::Failed;
 }
 
 // The lines of a report, each on its own line of standard error under the message.

@@ -4,6 +4,9 @@
 #include "pgconnection.h"
 #include "sqlitehelper.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 using namespace Qt::StringLiterals;
 
 namespace BookFile {
@@ -13,15 +16,43 @@ QString path()
     return SQLiteHelper::shared().dbURL();
 }
 
-bool isOnServer()
+QString displayName()
+{
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    return helper.isServerBook() ? u"共享账本 "_s + helper.bookName()
+                                 : QDir::toNativeSeparators(helper.dbURL());
+}
+
+QString title()
+{
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    return helper.isServerBook() ? displayName() : QFileInfo(helper.dbURL()).fileName();
+}
+
+bool isSharedByDesks()
 {
     return SQLiteHelper::shared().isServerBook();
 }
 
-QString displayName()
+bool isHeldByOneProgram()
+{
+    return !SQLiteHelper::shared().isServerBook();
+}
+
+QString folder()
 {
     SQLiteHelper &helper = SQLiteHelper::shared();
-    return helper.isServerBook() ? u"共享账本 "_s + helper.bookName() : helper.dbURL();
+    return helper.isServerBook() ? QString() : QFileInfo(helper.dbURL()).absolutePath();
+}
+
+bool canRestoreInWindow()
+{
+    return !SQLiteHelper::shared().isServerBook();
+}
+
+bool keepsAutomaticBackups()
+{
+    return !SQLiteHelper::shared().isServerBook();
 }
 
 QString documentsDirectory()

@@ -12,10 +12,27 @@ namespace BookFile {
 // Where the book lives: the file the program's connection opens, or the URI of a book
 // shared on a server.
 QString path();
-// Whether the book is shared on a server (named by --book or QUENTA_BOOK).
-bool isOnServer();
 // The book as the user names it: the file's path, or "共享账本 user@host:port/database".
 QString displayName();
+// The window's name for it: the file's name, or the shared book's display name.
+QString title();
+
+// What the book can do, which the screens and the commands ask rather than where it lives.
+// Whether several desks share it (named by --book or QUENTA_BOOK): each hears what the
+// others write, a statement may wait for another desk, and 使用本机账本 can leave it.
+bool isSharedByDesks();
+// Whether one program holds it at a time, by a lock beside it (a file; the server keeps a
+// shared book's desks apart).
+bool isHeldByOneProgram();
+// The folder holding it on this computer, which 打开数据文件夹 opens and its journal is
+// written in; empty when it has none.
+QString folder();
+// Whether the window can replace it with a backup file (恢复数据库). A shared book is
+// restored with the command, while no desk is connected.
+bool canRestoreInWindow();
+// Whether it is backed up automatically beside it, into BackupService's folder; a shared
+// book's server keeps its own.
+bool keepsAutomaticBackups();
 // The folder the book is put in ($QUENTA_DOCUMENTS_DIR, else the user's documents);
 // empty when the user has none.
 QString documentsDirectory();

@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "backupservice.h"
+#include "bookcare.h"
 #include "bookfile.h"
 #include "bookmaintenance.h"
 #include "clock.h"
@@ -12,13 +13,12 @@
 #include "listview.h"
 #include "lookupstores.h"
 #include "messagebox.h"
+#include "money.h"
 #include "preferences.h"
 #include "printsettingsdialog.h"
-#include "money.h"
 #include "receiptbook.h"
 #include "receiptimport.h"
 #include "receiptnostore.h"
-#include "sharedbook.h"
 #include "sharedbookaddress.h"
 #include "sharedbookdialog.h"
 #include "startup.h"
@@ -76,7 +76,7 @@ BookMenu::BookMenu(QMainWindow *window)
             this, &BookMenu::openSharedBook);
     QAction *useLocal = addAction(file, u"useLocalBookAction"_s, u"使用本机账本(&L)"_s);
     // Only a shared book can be left for the one on this computer.
-    useLocal->setVisible(BookFile::isOnServer());
+    useLocal->setVisible(BookFile::isSharedByDesks());
     connect(useLocal, &QAction::triggered, this, &BookMenu::useLocalBook);
     file->addSeparator();
     connect(addAction(file, u"backupAction"_s, u"备份数据库(&B)…"_s), &QAction::triggered, this,
@@ -84,10 +84,10 @@ BookMenu::BookMenu(QMainWindow *window)
     // A shared book is restored on the server, while no desk is connected (quenta
     // --restore), and has no folder on this computer.
     QAction *restoreAction = addAction(file, u"restoreAction"_s, u"恢复数据库(&R)…"_s);
-    restoreAction->setVisible(!BookFile::isOnServer());
+    restoreAction->setVisible(BookFile::canRestoreInWindow());
     connect(restoreAction, &QAction::triggered, this, &BookMenu::restore);
     QAction *openFolder = addAction(file, u"openDataFolderAction"_s, u"打开数据文件夹(&O)"_s);
-    openFolder->setVisible(!BookFile::isOnServer());
+    openFolder->setVisible(!BookFile::folder().isEmpty());
     connect(openFolder, &QAction::triggered, this, &BookMenu::openDataFolder);
     QAction *exportList = addAction(file, u"exportListAction"_s, u"导出列表(&E)…"_s);
     connect(exportList, &QAction::triggered, this, &BookMenu::exportList);
@@ -138,10 +138,9 @@ BookMenu::BookMenu(QMainWindow *window)
 void BookMenu::backUp()
 {
     const QString lastFolder = Preferences::value(lastFolderKey());
-    const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()
-        ? lastFolder
-        : BookFile::isOnServer() ? BookFile::documentsDirectory()
-                                 : QFileInfo(BookFile::path()).absolutePath();
+    const QString folder = !lastFolder.isEmpty() && QFileInfo(lastFolder).isDir() ? lastFolder
+        : !BookFile::folder().isEmpty() ? BookFile::folder()
+                                        : BookFile::documentsDirectory();
     const QString target = FileDialogs::saveFileName(
         m_window, u"备份数据库"_s,
         QDir(folder).filePath(BackupService::defaultBackupName(Clock::now())),
@@ -150,10 +149,7 @@ void BookMenu::backUp()
         return;
     Preferences::setValue(lastFolderKey(), QFileInfo(target).absolutePath());
     QString error;
-    // A shared book is written out as an ordinary book file, from one snapshot.
-    const bool done = BookFile::isOnServer() ? SharedBook::backup(BookFile::path(), target, &error)
-                                             : BackupService::backup(target, &error);
-    if (done)
+    if (BookCare::backUp(target, &error))
         m_successToast->show(u"备份成功：%1"_s.arg(QDir::toNativeSeparators(target)));
     else
         m_errorToast->show(u"备份失败：%1"_s.arg(error));
@@ -170,10 +166,9 @@ void BookMenu::restore()
         return;
     const RestoreCheck found = BackupService::checkRestoreFile(source);
     if (!found.ok) {
-        MessageBox::warning(
-            m_window, u"无法恢复"_s,
-            u"这个文件不能用来恢复，现有的数据库没有改动。\n\n%1\n\n文件：%2"_s.arg(
-                found.problem, QDir::toNativeSeparators(source)));
+        MessageBox::warning(m_window, u"无法恢复"_s,
+                            u"这个文件不能用来恢复，现有的数据库没有改动。\n\n%1\n\n文件：%2"_s.arg(
+                                found.problem, QDir::toNativeSeparators(source)));
         return;
     }
     const QString range = found.receiptCount == 0
@@ -193,7 +188,7 @@ void BookMenu::restore()
 
 void BookMenu::openDataFolder()
 {
-    const QString folder = QFileInfo(BookFile::path()).absolutePath();
+    const QString folder = BookFile::folder();
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         MessageBox::information(
             m_window, u"打开数据文件夹"_s,
@@ -218,7 +213,9 @@ void BookMenu::importReceipts()
     const QString lastFolder = Preferences::value(u"lastImportFolder"_s);
     const QString source = FileDialogs::openFileName(
         m_window, u"导入收据"_s,
-        lastFolder.isEmpty() ? QFileInfo(BookFile::path()).absolutePath() : lastFolder,
+        !lastFolder.isEmpty()               ? lastFolder
+            : !BookFile::folder().isEmpty() ? BookFile::folder()
+                                            : BookFile::documentsDirectory(),
         u"收据文件 (*.csv *.xlsx *.db);;CSV 文件 (*.csv);;Excel 工作簿 (*.xlsx);;"
         u"Quenta 数据库 (*.db)"_s);
     if (source.isEmpty())
@@ -326,7 +323,7 @@ void BookMenu::openSharedBook()
 {
     // The book open now when it is a shared one, else the one chosen last.
     const QString current
-        = BookFile::isOnServer() ? BookFile::path() : SharedBookAddresses::remembered();
+        = BookFile::isSharedByDesks() ? BookFile::path() : SharedBookAddresses::remembered();
     SharedBookDialog dialog(SharedBookAddress::fromUri(current).value_or(SharedBookAddress()),
                             m_window);
     const QString remembered = SharedBookAddresses::remembered();
@@ -346,7 +343,7 @@ bool BookMenu::switchToSharedBook(const QString &uri, const QString &password)
     if (!restartOn(uri, password))
         return false;
     // The file left, when --book named one, is the one 使用本机账本 comes back to.
-    if (!BookFile::isOnServer())
+    if (!BookFile::isSharedByDesks())
         SharedBookAddresses::rememberLocalBook(BookFile::path());
     return true;
 }
@@ -377,11 +374,10 @@ void BookMenu::showAbout()
         m_window, u"关于 Quenta"_s,
         u"Quenta %1\n开具、保存和打印收据。\n\n账本：%2\n自动备份：%3\n\n"
         u"许可证：GNU 通用公共许可证第 3 版或更高版本（GPL-3.0-or-later）"_s.arg(
-            QCoreApplication::applicationVersion(),
-            BookFile::isOnServer() ? BookFile::displayName()
-                                   : QDir::toNativeSeparators(BookFile::path()),
-            BookFile::isOnServer() ? u"由服务器管理（pg_dump），可用 quenta --backup 另存"_s
-                                   : QDir::toNativeSeparators(BackupService::backupsFolder())));
+            QCoreApplication::applicationVersion(), BookFile::displayName(),
+            BookFile::keepsAutomaticBackups()
+                ? QDir::toNativeSeparators(BackupService::backupsFolder())
+                : u"由服务器管理（pg_dump），可用 quenta --backup 另存"_s));
 }
 
 void BookMenu::showPrintSettings()

@@ -54,9 +54,7 @@ ContentView::ContentView(QWidget *parent)
     setObjectName(u"contentView"_s);
     setCentralWidget(m_sidebar);
     // Which book is open: a desk on a shared book must see that it is.
-    setWindowTitle(BookFile::isOnServer()
-                       ? BookFile::displayName() + u" - Quenta"_s
-                       : QFileInfo(BookFile::path()).fileName() + u" - Quenta"_s);
+    setWindowTitle(BookFile::title() + u" - Quenta"_s);
 
     auto *toolBar = new QToolBar(this);
     toolBar->setObjectName(u"mainToolBar"_s);
@@ -77,7 +75,7 @@ ContentView::ContentView(QWidget *parent)
     connect(m_toggleSidebarAction, &QAction::triggered, this, &ContentView::toggleSidebar);
 
     new BookMenu(this);
-    if (BookFile::isOnServer()) {
+    if (BookFile::isSharedByDesks()) {
         waitingWindow() = this;
         BookFile::setWaitNotice(&showWaiting);
     }

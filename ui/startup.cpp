@@ -14,9 +14,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QFile>
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -191,7 +191,7 @@ bool Startup::checkDatabase(QWidget *parent)
             parent, u"数据库来自更新的版本"_s,
             u"这个数据库由更新版本的 Quenta 写入，这个版本只能读取它：可以查看和"
             u"打印收据，但无法保存。请使用更新版本的 Quenta。\n\n数据库位置：%1"_s.arg(path));
-    } else if (!BookFile::isOnServer() && !isWritableFolder(QFileInfo(path).absolutePath())) {
+    } else if (!BookFile::folder().isEmpty() && !isWritableFolder(BookFile::folder())) {
         // SQLite writes its journal beside the file: without that, every save fails.
         MessageBox::warning(parent, u"数据库文件夹只读"_s,
                             u"数据库所在的文件夹不能写入，保存时需要在那里写临时文件："

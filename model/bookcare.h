@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Backing up, checking and restoring the open book, wherever it lives: a file is copied
+// and checked by BackupService, a shared book by SharedBook from one snapshot of the
+// server. The menu and the commands ask here and need not know which.
+namespace BookCare {
+
+// Writes the open book to `target` as an ordinary book file, which opens, checks and
+// restores as any backup does. False with the reason in Chinese in *error.
+bool backUp(const QString &target, QString *error);
+
+// What is wrong with the open book, a line each, as a treasurer reads it: empty when
+// nothing is. Nothing, with the reason in *error, when the book could not be read.
+std::optional<QStringList> check(QString *error);
+
+enum class Restored { Done, BookInUse, Failed };
+// Replaces the open book with the backup `source` after checking it. *notice tells what
+// the restore takes away (receipts the book has and the file has not), empty when nothing;
+// a shared book is only restored while no desk is connected (BookInUse). A file book must
+// be held by this program (BookLock) before.
+Restored restore(const QString &source, QString *error, QString *notice);
+
+} // namespace BookCare
