@@ -7,9 +7,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-bool startsLikeFormula(QStringView text)
+bool ExportFile::startsLikeFormula(QStringView text)
 {
     if (text.isEmpty())
         return false;
@@ -17,8 +15,6 @@ bool startsLikeFormula(QStringView text)
     return first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t'
         || first == u'\r';
 }
-
-} // namespace
 
 void ExportFile::appendCsvField(QString &out, QStringView field)
 {

@@ -10,6 +10,10 @@
 // Excel's unit. Files are written through OutputFile.
 namespace ExportFile {
 
+// Whether a spreadsheet would take `text` for a formula (=, +, -, @, a tab or a return
+// first): exports write it after a ' that keeps it a text, imports take that ' off again.
+bool startsLikeFormula(QStringView text);
+
 // Excel holds at most this many characters in a cell.
 inline constexpr qsizetype cellTextLimit = 32767;
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "importfile.h"
 
+#include "exportfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,15 +24,6 @@ using namespace ImportFile;
 QString megabytes(qint64 bytes)
 {
     return u"%1 MB"_s.arg(bytes / (1024 * 1024));
-}
-
-bool startsLikeFormula(QStringView text)
-{
-    if (text.isEmpty())
-        return false;
-    const char16_t first = text.front().unicode();
-    return first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t'
-        || first == u'\r';
 }
 
 // ---- CSV
@@ -183,7 +176,7 @@ private:
     {
         // The export writes a text that a spreadsheet would run with a quote before it.
         if (field.size() > 1 && field.front() == u'\''
-            && startsLikeFormula(QStringView(field).mid(1)))
+            && ExportFile::startsLikeFormula(QStringView(field).mid(1)))
             field.remove(0, 1);
         cells->append(Cell {field.isEmpty() ? Cell::Kind::Empty : Cell::Kind::Text, field});
         field.clear();
