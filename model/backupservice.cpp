@@ -18,7 +18,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
@@ -80,21 +79,8 @@ bool isPartOfDatabase(const QString &path)
     return false;
 }
 
-// A hidden name of this program's own beside `path`, free at the moment.
-QString partialNameBeside(const QString &path)
-{
-    const QFileInfo info(path);
-    for (;;) {
-        const QString candidate = info.absoluteDir().filePath(
-            u".%1.%2.partial"_s.arg(info.fileName())
-                .arg(qulonglong(QRandomGenerator::global()->generate()), 8, 16, QChar(u'0')));
-        if (!QFileInfo(candidate).exists() && !QFileInfo(candidate).isSymLink())
-            return candidate;
-    }
-}
-
-// The hidden names partialNameBeside() and OutputFile make, with the journal SQLite writes
-// beside a copy in progress.
+// The hidden names OutputFile makes, with the journal SQLite writes beside a copy in
+// progress.
 bool isPartialName(const QString &fileName)
 {
     static const QRegularExpression pattern(
@@ -155,31 +141,6 @@ void removePartialFilesIn(const QString &folder)
             && !QFile::remove(info.filePath()))
             writeDatabaseDiagnostic(u"Could not remove the partial file "_s + info.filePath());
     }
-}
-
-// Puts a finished file in place in one step: POSIX rename() replaces the target
-// atomically, where QFile::rename() refuses an existing target and removing it first
-// would leave a moment with neither file.
-bool replaceFile(const QString &from, const QString &to, QString *error)
-{
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    return fail(error, u"无法把文件放到 %1：%2"_s.arg(to, qt_error_string(errno)));
-}
-
-// Makes a rename last through a power cut: the new directory entry is on the disk only
-// once its folder has been synced.
-void syncFolder(const QString &folder)
-{
-#ifdef Q_OS_UNIX
-    const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (descriptor >= 0) {
-        ::fsync(descriptor);
-        ::close(descriptor);
-    }
-#else
-    Q_UNUSED(folder);
-#endif
 }
 
 // --- automatic backups ---------------------------------------------------------
@@ -859,25 +820,22 @@ bool BackupService::restore(const QString &path, QString *error)
 
     // The replacement is a rename of a finished, checked copy: a crash before it leaves
     // the book as it was, and after it the restored one.
-    const QString folder = QFileInfo(databasePath).absolutePath();
-    const FolderLock writing(folder, false);
-    const QString copy = partialNameBeside(databasePath);
-    auto removeCopy = qScopeGuard([&copy] {
-        QFile::remove(copy);
-        QFile::remove(copy + u"-journal"_s);
-    });
-    {
-        Database source(path, Database::OpenMode::ExistingFileOnly);
-        source.setOpenReadOnly(true);
-        if (!source.backupTo(copy, &reason))
-            return fail(error, u"没有恢复：无法复制 %1（%2）"_s.arg(path, reason));
-    }
-    if (!prepareRestoredCopy(copy, path, replaced, &reason))
-        return fail(error, u"没有恢复：%1"_s.arg(reason));
-    if (const RestoreCheck copied = checkBook(copy); !copied.ok)
-        return fail(error, u"没有恢复：复制出的文件有问题（%1）"_s.arg(copied.problem));
+    const auto copyBackup = [&](const QString &copy, QString *problem) {
+        {
+            Database source(path, Database::OpenMode::ExistingFileOnly);
+            source.setOpenReadOnly(true);
+            // SQLite makes the copy itself, as a new file.
+            QFile::remove(copy);
+            if (!source.backupTo(copy, &reason))
+                return fail(problem, u"没有恢复：无法复制 %1（%2）"_s.arg(path, reason));
+        }
+        if (!prepareRestoredCopy(copy, path, replaced, &reason))
+            return fail(problem, u"没有恢复：%1"_s.arg(reason));
+        if (const RestoreCheck copied = checkBook(copy); !copied.ok)
+            return fail(problem, u"没有恢复：复制出的文件有问题（%1）"_s.arg(copied.problem));
+        return true;
+    };
 
-    helper.db().close();
     // While this connection holds the book's exclusive lock no other program is in the
     // middle of writing it, and taking the lock has rolled back what a crashed writer
     // left in the journal. A journal still there is then a leftover: were it kept, the
@@ -885,27 +843,35 @@ bool BackupService::restore(const QString &path, QString *error)
     // that book and write the old book's pages into it.
     Database lock(databasePath, Database::OpenMode::ExistingFileOnly);
     lock.setLogsErrors(false);
-    if (bookExists && !damaged && (!lock.open() || !lock.executeStatements(u"BEGIN EXCLUSIVE"_s))) {
-        return fail(error,
-                    u"没有恢复：%1"_s.arg(
-                        describeDatabaseError(lock.lastErrorCode(), lock.lastErrorMessage())));
-    }
     const QString journal = databasePath + u"-journal"_s;
     QString kept;
-    if (damaged) {
-        // The damaged book and its journal stay together under a name the user finds.
-        kept = damagedNameBeside(databasePath);
-        if (!keepAs(databasePath, kept))
-            return fail(error, u"没有恢复：无法保留损坏的数据库文件（%1）"_s.arg(kept));
-        if (QFileInfo::exists(journal) && !replaceFile(journal, kept + u"-journal"_s, &reason))
-            return fail(error, u"没有恢复：%1"_s.arg(reason));
-    }
-    if (QFileInfo::exists(journal) && !QFile::remove(journal))
-        return fail(error, u"没有恢复：无法删除旧的日志文件 %1"_s.arg(journal));
-    if (!replaceFile(copy, databasePath, &reason))
-        return fail(error, u"没有恢复：%1"_s.arg(reason));
-    removeCopy.dismiss();
-    syncFolder(folder);
+    const auto clearTheWay = [&](QString *problem) {
+        helper.db().close();
+        if (bookExists && !damaged
+            && (!lock.open() || !lock.executeStatements(u"BEGIN EXCLUSIVE"_s))) {
+            return fail(problem,
+                        u"没有恢复：%1"_s.arg(
+                            describeDatabaseError(lock.lastErrorCode(), lock.lastErrorMessage())));
+        }
+        if (damaged) {
+            // The damaged book and its journal stay together under a name the user finds.
+            kept = damagedNameBeside(databasePath);
+            if (!keepAs(databasePath, kept))
+                return fail(problem, u"没有恢复：无法保留损坏的数据库文件（%1）"_s.arg(kept));
+            if (QFileInfo::exists(journal)
+                && std::rename(QFile::encodeName(journal).constData(),
+                               QFile::encodeName(kept + u"-journal"_s).constData())
+                    != 0)
+                return fail(
+                    problem,
+                    u"没有恢复：无法保留损坏数据库的日志文件（%1）"_s.arg(qt_error_string(errno)));
+        }
+        if (QFileInfo::exists(journal) && !QFile::remove(journal))
+            return fail(problem, u"没有恢复：无法删除旧的日志文件 %1"_s.arg(journal));
+        return true;
+    };
+    if (!OutputFile::writeBook(databasePath, copyBackup, clearTheWay, error))
+        return false;
     lock.close();
     if (!kept.isEmpty())
         writeDatabaseDiagnostic(u"The damaged database file is kept as "_s + kept);

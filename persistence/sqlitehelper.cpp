@@ -2,6 +2,7 @@
 #include "sqlitehelper.h"
 
 #include "databaseerror.h"
+#include "outputfile.h"
 #include "pgconnection.h"
 #include "sqlliteral.h"
 
@@ -187,25 +188,27 @@ void SQLiteHelper::computeURL()
         if (!QFileInfo::exists(documents) && !QDir().mkpath(documents))
             printLine(u"创建Document下的软件目录出错："_s + u"无法创建目录 "_s + documents);
 
-        // Copy to a temporary name and rename, so that a first run cut short never leaves
-        // half a database behind for every later start to trust.
+        // Copied beside it and put in place whole, so that a first run cut short never
+        // leaves half a database behind for every later start to trust.
         const QString source = templatePath();
-        const QString partial = path + u".partial"_s;
-        QFile::remove(partial);
         QString error;
         if (!QFileInfo::exists(source)) {
             error = u"数据库模板不存在："_s + source;
         } else {
-            QFile sourceFile(source);
-            if (!sourceFile.copy(partial)) {
-                error = u"复制数据库模板失败："_s + source + u" → "_s + path + u"（"_s
-                    + sourceFile.errorString() + u"）"_s;
-            } else if (!QFile::rename(partial, path)) {
-                error = u"复制数据库模板失败：无法写入 "_s + path;
-            }
+            const auto copyTemplate = [&source](const QString &scratch, QString *problem) {
+                QFile::remove(scratch);
+                QFile sourceFile(source);
+                if (sourceFile.copy(scratch))
+                    return true;
+                *problem = sourceFile.errorString();
+                return false;
+            };
+            QString reason;
+            if (!OutputFile::writeBook(path, copyTemplate, nullptr, &reason))
+                error = u"复制数据库模板失败："_s + source + u" → "_s + path + u"（"_s + reason
+                    + u"）"_s;
         }
         if (!error.isEmpty()) {
-            QFile::remove(partial);
             printLine(error);
             m_available = false;
             m_failureMessage = error;
@@ -402,7 +405,8 @@ std::optional<qint64> SQLiteHelper::tableCount(const QStringList &names)
         for (const QString &name : names)
             lower.append(name.toLower());
         return count(u"select count(*) from pg_tables where schemaname = current_schema() "
-                     u"and tablename in ("_s + sqlQuoteList(lower) + u")"_s);
+                     u"and tablename in ("_s
+                     + sqlQuoteList(lower) + u")"_s);
     }
     const QString which = names.size() == 1 ? u"name = "_s + sqlQuote(names.first())
                                             : u"name in ("_s + sqlQuoteList(names) + u")"_s;
@@ -413,9 +417,10 @@ std::optional<bool> SQLiteHelper::hasIndex(const QString &name)
 {
     const std::optional<qint64> found = db().engine() == Database::Engine::PostgreSQL
         ? count(u"select count(*) from pg_indexes where schemaname = current_schema() "
-                u"and indexname = "_s + sqlQuote(name.toLower()))
-        : count(
-        u"select count(*) from sqlite_schema where type = 'index' and name = "_s + sqlQuote(name));
+                u"and indexname = "_s
+                + sqlQuote(name.toLower()))
+        : count(u"select count(*) from sqlite_schema where type = 'index' and name = "_s
+                + sqlQuote(name));
     if (!found)
         return std::nullopt;
     return *found > 0;
@@ -424,11 +429,11 @@ std::optional<bool> SQLiteHelper::hasIndex(const QString &name)
 std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
 {
     const bool server = db().engine() == Database::Engine::PostgreSQL;
-    std::unique_ptr<ResultSet> rows = query(
-        server ? u"select ordinal_position, column_name from information_schema.columns "
-                 u"where table_schema = current_schema() and table_name = %1 "
-                 u"order by ordinal_position"_s.arg(sqlQuote(table.toLower()))
-               : u"PRAGMA table_info(%1)"_s.arg(table));
+    std::unique_ptr<ResultSet> rows
+        = query(server ? u"select ordinal_position, column_name from information_schema.columns "
+                         u"where table_schema = current_schema() and table_name = %1 "
+                         u"order by ordinal_position"_s.arg(sqlQuote(table.toLower()))
+                       : u"PRAGMA table_info(%1)"_s.arg(table));
     if (!rows)
         return std::nullopt;
     QStringList columns;

@@ -2,6 +2,7 @@
 #include "appstore.h"
 #include "backupservice.h"
 #include "clock.h"
+#include "outputfile.h"
 #include "companystore.h"
 #include "lookupstores.h"
 #include "receiptnostore.h"
@@ -153,6 +154,7 @@ private Q_SLOTS:
     void everyFiftiethSave();
     void restoreRoundTrip();
     void restoreTheOldestAutomaticBackup();
+    void bookIsWrittenWholeOrNotAtAll();
     void restoreRefused_data();
     void restoreRefused();
     void restoreKeepsNumbersIssued_data();
@@ -465,6 +467,48 @@ void tst_BackupService::restoreTheOldestAutomaticBackup()
     QCOMPARE(m_env->receiptCount(), 1);
     QVERIFY(QFile::exists(oldest));
     QCOMPARE(automaticBackups().size(), BackupService::keptAutomaticBackups + 1);
+}
+
+// The book's own file is written as every other: beside it, then put in place whole. Never
+// through a link standing in its place, and a step refused before the replacement leaves the
+// book as it was, with no hidden copy behind.
+void tst_BackupService::bookIsWrittenWholeOrNotAtAll()
+{
+    const QByteArray book = fileHash(m_book);
+    const QStringList documents = filesBelow(m_env->documentsPath());
+    const auto fill = [](const QString &scratch, QString *) {
+        return writeFile(scratch, "新的内容");
+    };
+    QString error;
+    const QString link = scratch(u"link.db"_s);
+    QVERIFY(QFile::link(m_book, link));
+    QVERIFY(!OutputFile::writeBook(link, fill, nullptr, &error));
+    QVERIFY2(error.contains(u"链接"_s), qPrintable(error));
+    QVERIFY(QFileInfo(link).isSymLink());
+
+    bool asked = false;
+    QVERIFY(!OutputFile::writeBook(
+        m_book, fill,
+        [&asked](QString *reason) {
+            asked = true;
+            *reason = u"数据库正被使用"_s;
+            return false;
+        },
+        &error));
+    QVERIFY(asked);
+    QCOMPARE(error, u"数据库正被使用"_s);
+    QCOMPARE(fileHash(m_book), book);
+    QCOMPARE(filesBelow(m_env->documentsPath()), documents);
+
+    const QString kept = scratch(u"kept.db"_s);
+    QVERIFY(writeFile(kept, "旧的"));
+    QVERIFY(QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner));
+    const QFile::Permissions permissions = QFile::permissions(kept);
+    QVERIFY(OutputFile::writeBook(kept, fill, nullptr, &error));
+    QCOMPARE(fileBytes(kept), QByteArray("新的内容"));
+    QCOMPARE(QFile::permissions(kept), permissions);
+    QCOMPARE(QDir(QFileInfo(kept).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(),
+             qsizetype(2)); // link.db and kept.db
 }
 
 void tst_BackupService::restoreRefused_data()

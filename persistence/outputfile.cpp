@@ -69,8 +69,11 @@ bool isPartOfBook(const QString &target, const struct stat *found)
     return false;
 }
 
+// Whether the target may be a file of the book: only the book's own writes name it.
+enum class Book { Refused, Allowed };
+
 // The target as it is now: nothing there, or a regular file that is no part of the book.
-QString targetProblem(const QString &target)
+QString targetProblem(const QString &target, Book book = Book::Refused)
 {
     if (target.isEmpty())
         return u"没有指定文件名"_s;
@@ -82,7 +85,7 @@ QString targetProblem(const QString &target)
         return u"无法访问 %1：%2"_s.arg(native(target), qt_error_string(errno));
     struct stat followed = {};
     const bool reached = exists && ::stat(encoded.constData(), &followed) == 0;
-    if (isPartOfBook(target, reached ? &followed : nullptr))
+    if (book == Book::Refused && isPartOfBook(target, reached ? &followed : nullptr))
         return u"不能写到正在使用的数据库文件上：%1"_s.arg(native(target));
     if (!exists)
         return {};
@@ -163,16 +166,18 @@ QString OutputFile::problem(const QString &target)
     return targetProblem(target);
 }
 
-bool OutputFile::writeReplacing(
-    const QString &target,
-    const std::function<bool(const QString &scratchPath, QString *error)> &write, QString *error)
+namespace {
+
+bool writeBeside(const QString &target, Book book, const OutputFile::Write &write,
+                 const std::function<bool(QString *error)> &beforeReplace, QString *error)
 {
-    const QString refused = targetProblem(target);
+    const QString refused = targetProblem(target, book);
     if (!refused.isEmpty())
         return fail(error, refused);
     const QFileInfo info(target);
-    // As QSaveFile does: a file the user may not change is not replaced.
-    if (info.exists() && !info.isWritable())
+    // As QSaveFile does: a file the user may not change is not replaced. The book is SQLite's
+    // to judge: a restore puts a backup in place of a book opened for reading only.
+    if (book == Book::Refused && info.exists() && !info.isWritable())
         return fail(error, u"文件不可写"_s);
     // Shared while the hidden file is there: a start that removes the partial files a
     // killed program left (BackupService::removePartialFiles) takes it exclusively, and so
@@ -191,10 +196,12 @@ bool OutputFile::writeReplacing(
     bool written = write(scratch, error) && syncScratch(scratch, error);
     if (written) {
         // Looked at again: the target may have been replaced while the file was written.
-        const QString late = targetProblem(target);
+        const QString late = targetProblem(target, book);
         if (!late.isEmpty())
             written = fail(error, late);
     }
+    if (written && beforeReplace)
+        written = beforeReplace(error);
     if (written) {
         if (info.exists())
             QFile::setPermissions(scratch, QFile::permissions(target));
@@ -206,9 +213,25 @@ bool OutputFile::writeReplacing(
             written = fail(error,
                            u"无法把文件放到 %1：%2"_s.arg(native(target), qt_error_string(errno)));
     }
-    if (!written)
+    if (!written) {
         QFile::remove(scratch);
-    else
+        // SQLite's journal of a copy cut short.
+        QFile::remove(scratch + u"-journal"_s);
+    } else {
         syncFolder(info.absolutePath());
+    }
     return written;
+}
+
+} // namespace
+
+bool OutputFile::writeReplacing(const QString &target, const Write &write, QString *error)
+{
+    return writeBeside(target, Book::Refused, write, nullptr, error);
+}
+
+bool OutputFile::writeBook(const QString &bookPath, const Write &write,
+                           const std::function<bool(QString *error)> &beforeReplace, QString *error)
+{
+    return writeBeside(bookPath, Book::Allowed, write, beforeReplace, error);
 }
