@@ -24,9 +24,12 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        // The event's kind first: the box is not asked anything while it is being
+        // destroyed, when its list is told of its children going.
+        if (event->type() != QEvent::KeyPress)
+            return false;
         QAbstractItemView *view = m_comboBox->view();
-        if (watched != view || event->type() != QEvent::KeyPress
-            || view->selectionModel()->hasSelection())
+        if (watched != view || view->selectionModel()->hasSelection())
             return false;
         const auto *press = static_cast<QKeyEvent *>(event);
         if (press->key() != Qt::Key_Down || press->modifiers() != Qt::NoModifier)

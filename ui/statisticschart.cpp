@@ -65,8 +65,11 @@ void StatisticsChart::show(const QList<ReceiptStatistics::Row> &rows, Grouping g
 {
     QChart *chart = this->chart();
     chart->removeAllSeries();
-    for (QAbstractAxis *axis : chart->axes())
+    // A removed axis is the caller's to delete.
+    for (QAbstractAxis *axis : chart->axes()) {
         chart->removeAxis(axis);
+        delete axis;
+    }
     // Amounts in yuan as the axis draws them; the exact sums are in the table.
     QList<ReceiptStatistics::Row> bars = barsOf(rows, grouping);
     const bool horizontal = grouping != Grouping::Month;
