@@ -13,7 +13,7 @@
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptimport.h"
-#include "receiptnumbering.h"
+#include "receiptnostore.h"
 #include "receiptprinter.h"
 #include "receiptstream.h"
 #include "sharedbook.h"
@@ -215,7 +215,7 @@ int importReceipts(const QString &source, bool dryRun, bool renumber, bool again
     if (const std::optional<int> refused = holdForWriting(lock, false))
         return *refused;
     ReceiptBook &book = ReceiptBook::shared();
-    const std::optional<ReceiptNoSetting> numbering = ReceiptNumbering::stored(book.connection());
+    const std::optional<ReceiptNoSetting> numbering = ReceiptNoStore::storedSetting();
     QString error;
     const std::unique_ptr<BookImport::Source> reader
         = ReceiptImport::open(source, &error, numbering ? numbering->numLong : 7);

@@ -81,8 +81,7 @@ public:
     explicit WriteScope(SQLiteHelper &connection)
         : m_connection(connection)
         , m_transaction(connection.db())
-    {
-    }
+    { }
 
     ~WriteScope()
     {
@@ -196,7 +195,8 @@ QString ReceiptBook::payloadOf(const BookChange &change)
     QStringList rows;
     for (qint64 row : change.rows)
         rows.append(QString::number(row));
-    QString payload = u"%1;%2;%3"_s.arg(int(change.kind)).arg(change.ids.join(u','), rows.join(u','));
+    QString payload
+        = u"%1;%2;%3"_s.arg(int(change.kind)).arg(change.ids.join(u','), rows.join(u','));
     // A notification carries at most 8,000 bytes: a larger change is told as a change of
     // the whole book, which the other desks read again. A change without ids is one too.
     if (change.ids.isEmpty() || payload.toUtf8().size() > 7900)
@@ -504,11 +504,10 @@ std::optional<bool> ReceiptBook::isWrittenByAnotherProgram(const QString &number
 {
     // Both terms can use the index on receiptNo; typeof() keeps a text '4' from
     // counting as the number 4, since number texts compare as texts.
-    const std::optional<qint64> otherwise
-        = connection().count(u"select count(*) from tb_receipt where receiptNo = X'%1' or "
-                             u"(typeof(receiptNo) in ('integer', 'real') and receiptNo = %2)"_s.arg(
-                                 QString::fromLatin1(number.toUtf8().toHex()),
-                                 QString::number(value)));
+    const std::optional<qint64> otherwise = connection().count(
+        u"select count(*) from tb_receipt where receiptNo = X'%1' or "
+        u"(typeof(receiptNo) in ('integer', 'real') and receiptNo = %2)"_s.arg(
+            QString::fromLatin1(number.toUtf8().toHex()), QString::number(value)));
     if (!otherwise)
         return std::nullopt;
     return *otherwise > 0;
@@ -1182,8 +1181,8 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
     // its receipt: a save under way ends before this reads them, one that comes later sees
     // the void, and of two desks voiding one receipt the second finds it voided.
     if (onServer() && !ids.isEmpty()
-        && !connection().query(u"select id from tb_receipt where id in (%1) for update"_s.arg(
-            sqlQuoteList(ids))))
+        && !connection().query(
+            u"select id from tb_receipt where id in (%1) for update"_s.arg(sqlQuoteList(ids))))
         return failSaving();
     const QString now = stored(Clock::now());
     // Only these receipts' voids: the whole table grows with the book.
@@ -1202,8 +1201,8 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
         const std::optional<qint64> row = rowOf(id);
         const bool written = reason
             ? connection().write(
-                  u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
-                      sqlQuote(id), sqlQuote(*reason), sqlQuote(now)))
+                u"insert into tb_void (receiptId, reason, voidDate) values (%1, %2, %3);"_s.arg(
+                    sqlQuote(id), sqlQuote(*reason), sqlQuote(now)))
             : connection().write(u"delete from tb_void where receiptId = %1;"_s.arg(sqlQuote(id)),
                                  SQLiteHelper::Changes::AtLeastOne);
         if (!row || !written
@@ -1293,11 +1292,11 @@ class ImportWriter
 public:
     static constexpr qsizetype batchSize = 500;
 
-    ImportWriter(ReceiptBook &book, const BookImport::Options &options, const QString &file,
-                 const QString &digest, const ReceiptNoSetting &setting, qint64 lastRowBefore,
-                 BookImport::Result &result)
+    ImportWriter(ReceiptBook &book, SQLiteHelper &connection, const BookImport::Options &options,
+                 const QString &file, const QString &digest, const ReceiptNoSetting &setting,
+                 qint64 lastRowBefore, BookImport::Result &result)
         : m_book(book)
-        , m_connection(book.connection())
+        , m_connection(connection)
         , m_options(options)
         , m_file(file)
         , m_digest(digest)
@@ -1674,8 +1673,8 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     // On a server the numbering is held to the end: numbers given to renumbered receipts,
     // and the counter moved past the file's, are not taken by a desk's save meanwhile.
     QString numbering;
-    const std::optional<ReceiptNoSetting> setting = ReceiptNumbering::stored(
-        connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
+    const std::optional<ReceiptNoSetting> setting
+        = ReceiptNumbering::stored(connection(), ReceiptNumbering::Lock::UntilCommit, &numbering);
     // Rows after this one are the import's own: a number found there is twice in the file.
     const std::optional<qint64> lastRow
         = connection().count(u"select coalesce(max(rowid), 0) from tb_receipt"_s);
@@ -1685,8 +1684,8 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     }
     if (!setting || !lastRow)
         return failed();
-    ImportWriter writer(*this, options, source.fileName(), source.digest(), *setting, *lastRow,
-                        result);
+    ImportWriter writer(*this, connection(), options, source.fileName(), source.digest(), *setting,
+                        *lastRow, result);
     BookImport::Item item;
     QList<BookImport::Problem> problems;
     qint64 read = 0;

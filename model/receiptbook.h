@@ -67,7 +67,6 @@ public:
     // A book on `connection`; on the program's connection when null.
     explicit ReceiptBook(SQLiteHelper *connection = nullptr, QObject *parent = nullptr);
 
-    SQLiteHelper &connection() const;
     // Whether the book is shared on a server rather than kept in a file.
     bool onServer() const;
     // Why the connection's last read or write failed, in Chinese.
@@ -259,8 +258,11 @@ Q_SIGNALS:
     void changedElsewhere(const BookChange &change);
 
 private:
-    bool changeVoids(const QStringList &ids, const std::optional<QString> &reason,
-                     QString *error);
+    // The list's paged reads are the book's own statements, run on its connection.
+    friend class ReceiptList;
+    SQLiteHelper &connection() const;
+
+    bool changeVoids(const QStringList &ids, const std::optional<QString> &reason, QString *error);
     // Whether a receipt carries `number` as written (the numbering's own count).
     std::optional<bool> isTakenAsWritten(const QString &number);
     // Whether another program stored `number` in a file book as a blob of its text or as
@@ -269,8 +271,7 @@ private:
     // The rowid of `receipt` just inserted, and how many other receipts and history rows
     // carry its number in any padding.
     std::optional<std::pair<qint64, qint64>> rowAndOtherUses(const Receipt &receipt);
-    bool recordHistory(HistoryAction action, const Receipt &receipt,
-                       const QJsonObject &extra = {});
+    bool recordHistory(HistoryAction action, const Receipt &receipt, const QJsonObject &extra = {});
     void tell(BookChange::Kind kind, const QStringList &ids, const QList<qint64> &rows,
               bool elsewhere = false);
     std::optional<QList<Receipt>> readRowsNow(const QList<qint64> &rows);

@@ -90,6 +90,11 @@ std::optional<qint64> ReceiptNoStore::storedCounter()
     return ReceiptNumbering::storedCounter(SQLiteHelper::shared());
 }
 
+std::optional<ReceiptNoSetting> ReceiptNoStore::storedSetting()
+{
+    return ReceiptNumbering::stored(SQLiteHelper::shared());
+}
+
 void ReceiptNoStore::nextReceiptNo(Counter counter)
 {
     // The check and the counter's move in one write transaction, starting from the stored
@@ -154,5 +159,6 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
 
 bool ReceiptNoStore::saveSetting()
 {
-    return SQLiteHelper::shared().write(saveStatement(m_setting), SQLiteHelper::Changes::AtLeastOne);
+    return SQLiteHelper::shared().write(saveStatement(m_setting),
+                                        SQLiteHelper::Changes::AtLeastOne);
 }

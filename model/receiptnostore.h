@@ -8,7 +8,6 @@
 
 #include <optional>
 
-
 // Keeps the numbering setting (table tb_receiptNo), finds the next number no receipt
 // uses and writes it into the receipt being edited. Creating the shared instance loads
 // the setting and fills in the first number at once.
@@ -50,6 +49,8 @@ public:
     // The counter as stored now (the highest of its rows); nothing when it cannot be read
     // or is no number.
     static std::optional<qint64> storedCounter();
+    // The setting as stored now; nothing when it cannot be read or is no number.
+    static std::optional<ReceiptNoSetting> storedSetting();
     // The statement that writes a setting to every row of tb_receiptNo.
     static QString saveStatement(const ReceiptNoSetting &setting);
 

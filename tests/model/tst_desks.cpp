@@ -420,7 +420,7 @@ void tst_Desks::importWhoseAnswerWasLost()
     QString error;
     std::unique_ptr<BookImport::Source> source = ReceiptImport::open(file, &error);
     QVERIFY2(source, qPrintable(error));
-    QVERIFY(ReceiptBook::shared().connection().open());
+    QVERIFY(SQLiteHelper::shared().open());
     proxy.loseNextCommit(PgProxy::Loss::Answer);
     const BookImport::Result result = ReceiptBook::shared().importReceipts(*source);
     QCOMPARE(proxy.losses(), 1);

@@ -572,7 +572,7 @@ void tst_ReceiptList::aSaveWhileTheListsRead()
         u"'学费', printf('%d.%02d', i % 900, i % 100), '2024-05-01 09:00:00', '0' from n;"
         u"update tb_receiptNo set currNum = '26001';"_s));
     ReceiptBook &book = ReceiptBook::shared();
-    QVERIFY(book.connection().open()); // the window's connection, as it was before any list
+    QVERIFY(SQLiteHelper::shared().open()); // the window's connection, as it was before any list
     slowCalls = 0;
     sqlite3_auto_extension(reinterpret_cast<void (*)()>(&addSlowInstr));
     slowSearch = true;
