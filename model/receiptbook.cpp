@@ -22,6 +22,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -154,6 +155,51 @@ QJsonObject typedFields(const Receipt &receipt)
     // Stored at the start of its day: the form keeps the time it was opened at.
     fields.insert(u"receiptDate"_s, receipt.receiptDate.date().toString(Qt::ISODate));
     return fields;
+}
+
+// The columns of tb_receipt a receipt fills, in the order the insert names them.
+enum Column {
+    IdColumn,
+    ReceiptNoColumn,
+    ReceiptDateColumn,
+    PayerColumn,
+    Reason1Column,
+    Reason2Column,
+    RemarkColumn,
+    PaytypeColumn,
+    PayeeColumn,
+    ApproveColumn,
+    AccountantColumn,
+    CreatorColumn,
+    CreateDateColumn,
+    TotalColumn,
+    TotalBigColumn,
+    IsDeletedColumn,
+    ColumnCount
+};
+
+// A receipt as its row stores it: the one mapping issue, update and import write by. A
+// total the program could not read is written back as it was.
+std::array<QString, ColumnCount> columnValues(const Receipt &r, const QDateTime &createDate)
+{
+    return {
+        r.id,
+        r.receiptNo,
+        formatDateText(r.receiptDate, DateText::dayStart),
+        r.payer,
+        r.reason1,
+        r.reason2,
+        r.remark,
+        r.paytype,
+        r.payee,
+        r.approve,
+        r.accountant,
+        r.creator,
+        formatDateText(createDate, DateText::dateTime),
+        r.unreadableTotal ? *r.unreadableTotal : amountText(r.total),
+        r.totalBig,
+        QString::number(r.isDeleted),
+    };
 }
 
 } // namespace
@@ -823,29 +869,11 @@ bool ReceiptBook::recordHistory(HistoryAction action, const Receipt &receipt,
 
 QString ReceiptBook::insertStatement(const Receipt &r, const QDateTime &createDate)
 {
-    const QStringList values = {
-        r.id,
-        r.receiptNo,
-        formatDateText(r.receiptDate, DateText::dayStart),
-        r.payer,
-        r.reason1,
-        r.reason2,
-        r.remark,
-        r.paytype,
-        r.payee,
-        r.approve,
-        r.accountant,
-        r.creator,
-        formatDateText(createDate, DateText::dateTime),
-        // A text the program could not read as an amount is written back as it was.
-        r.unreadableTotal ? *r.unreadableTotal : amountText(r.total),
-        r.totalBig,
-        QString::number(r.isDeleted),
-    };
+    const std::array<QString, ColumnCount> values = columnValues(r, createDate);
     QString sql = u"insert into tb_receipt (\nId,\nreceiptNo ,\nreceiptDate ,\npayer ,\nreason1 ,\n"
                   u"reason2 ,\nremark ,\npaytype ,\npayee ,\napprove ,\naccountant ,\ncreator ,\n"
                   u"createDate ,\ntotal ,\ntotalBig,\nisDeleted\n)\nvalues (\n"_s;
-    for (qsizetype i = 0; i < values.size(); ++i)
+    for (size_t i = 0; i < values.size(); ++i)
         sql += sqlQuote(values.at(i)) + (i + 1 < values.size() ? u",\n"_s : u"\n);"_s);
     return sql;
 }
@@ -1014,16 +1042,16 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
             *refusal = why;
         return fail(error, message);
     };
+    const std::array<QString, ColumnCount> v = columnValues(r, QDateTime());
     const QString sql = u"update tb_Receipt\nset    receiptDate = "_s
-        + sqlQuote(formatDateText(r.receiptDate, DateText::dayStart))
-        + u",\n       payer       = "_s + sqlQuote(r.payer) + u",\n       reason1     = "_s
-        + sqlQuote(r.reason1) + u",\n       reason2     = "_s + sqlQuote(r.reason2)
-        + u",\n       remark      = "_s + sqlQuote(r.remark) + u",\n       paytype     = "_s
-        + sqlQuote(r.paytype) + u",\n       payee       = "_s + sqlQuote(r.payee)
-        + u",\n       approve     = "_s + sqlQuote(r.approve) + u",\n       accountant  = "_s
-        + sqlQuote(r.accountant) + u",\n       total       = "_s + sqlQuote(amountText(r.total))
-        + u",\n       totalBig    = "_s + sqlQuote(r.totalBig) + u"\nwhere  id          = "_s
-        + sqlQuote(id) + u" ;"_s;
+        + sqlQuote(v[ReceiptDateColumn]) + u",\n       payer       = "_s + sqlQuote(v[PayerColumn])
+        + u",\n       reason1     = "_s + sqlQuote(v[Reason1Column]) + u",\n       reason2     = "_s
+        + sqlQuote(v[Reason2Column]) + u",\n       remark      = "_s + sqlQuote(v[RemarkColumn])
+        + u",\n       paytype     = "_s + sqlQuote(v[PaytypeColumn]) + u",\n       payee       = "_s
+        + sqlQuote(v[PayeeColumn]) + u",\n       approve     = "_s + sqlQuote(v[ApproveColumn])
+        + u",\n       accountant  = "_s + sqlQuote(v[AccountantColumn])
+        + u",\n       total       = "_s + sqlQuote(v[TotalColumn]) + u",\n       totalBig    = "_s
+        + sqlQuote(v[TotalBigColumn]) + u"\nwhere  id          = "_s + sqlQuote(id) + u" ;"_s;
 
     // The update and its history row in one transaction: both or neither.
     const auto failed = [&](const QString &why) {
@@ -1562,24 +1590,7 @@ private:
     void appendReceipt(QString &receipts, const BookImport::Item &item)
     {
         const Receipt &r = item.receipt;
-        const QString values[] = {
-            r.id,
-            r.receiptNo,
-            formatDateText(r.receiptDate, DateText::dayStart),
-            r.payer,
-            r.reason1,
-            r.reason2,
-            r.remark,
-            r.paytype,
-            r.payee,
-            r.approve,
-            r.accountant,
-            r.creator,
-            formatDateText(r.createDate, DateText::dateTime),
-            amountText(r.total),
-            r.totalBig,
-            QString::number(r.isDeleted),
-        };
+        const std::array<QString, ColumnCount> values = columnValues(r, r.createDate);
         receipts += receipts.isEmpty() ? u"("_s : u",\n("_s;
         for (const QString &value : values)
             receipts += sqlQuote(value) + u',';
