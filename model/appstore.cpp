@@ -9,6 +9,7 @@
 #include "receiptbook.h"
 #include "receiptnostore.h"
 #include "recentvalues.h"
+#include "recordid.h"
 
 #include <algorithm>
 
@@ -67,10 +68,9 @@ AppStore::AppStore()
                 const std::optional<Receipt> stored = refusal == ReceiptBook::Refusal::Removed
                     ? std::nullopt
                     : ReceiptBook::shared().read(id);
-                m_refusal = EditRefusal::of(refusal, id, message,
-                                            m_opened && m_opened->id == id ? m_opened
-                                                                           : std::nullopt,
-                                            stored);
+                m_refusal = EditRefusal::of(
+                    refusal, id, message, m_opened && m_opened->id == id ? m_opened : std::nullopt,
+                    stored);
                 Q_EMIT editChangedElsewhere(message);
             });
     const QDateTime now = Clock::now();
@@ -210,10 +210,10 @@ void AppStore::applyChange(const BookChange &change)
             m_receipts.removeAt(at);
         } else if (belongs) {
             // Where the range's order (highest number first) puts it.
-            const auto place = std::find_if(m_receipts.begin(), m_receipts.end(),
-                                            [&](const Receipt &receipt) {
-                                                return receipt.receiptNo < now->receiptNo;
-                                            });
+            const auto place
+                = std::find_if(m_receipts.begin(), m_receipts.end(), [&](const Receipt &receipt) {
+                      return receipt.receiptNo < now->receiptNo;
+                  });
             m_receipts.insert(place - m_receipts.begin(), *now);
         } else {
             continue;
@@ -301,7 +301,11 @@ bool AppStore::insertReceipt()
         m_saveError = u"金额无法识别，请重新输入金额"_s;
         return false;
     }
-    const IssueResult result = ReceiptBook::shared().issue(m_receiptEdit);
+    // A receipt without an id is given one here, as it is stored.
+    Receipt issued = m_receiptEdit;
+    if (issued.id.isEmpty())
+        issued.id = newRecordId();
+    const IssueResult result = ReceiptBook::shared().issue(issued);
     m_saveError = result.error;
     m_saveNote = result.note;
     if (!result.saved)

@@ -11,6 +11,7 @@
 #include "receiptnumbering.h"
 #include "receiptrow.h"
 #include "receiptsearchindex.h"
+#include "recordid.h"
 #include "sharedinstance.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -19,7 +20,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSysInfo>
-#include <QUuid>
 
 #include <algorithm>
 #include <array>
@@ -1423,7 +1423,7 @@ public:
             batchNumbers.insert(r.receiptNo);
             // Another book's ids are kept unless this book has them; a file's are made.
             if (r.id.isEmpty() || takenIds.contains(r.id))
-                r.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+                r.id = newRecordId();
             if (!r.createDate.isValid())
                 r.createDate = Clock::now();
             appendReceipt(receipts, item);
@@ -1467,7 +1467,7 @@ public:
                 sql += u"insert into %1 (id, %2) select %3, %4 where not exists "_s
                        u"(select 1 from %1 where %2 = %4);\n"_s.arg(
                            it.key(), column,
-                           sqlQuote(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
+                           sqlQuote(newRecordId()),
                            sqlQuote(text));
             }
         }

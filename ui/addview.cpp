@@ -35,7 +35,6 @@
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QToolButton>
-#include <QUuid>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -731,12 +730,10 @@ bool AddView::validate()
 
 bool AddView::insertNew()
 {
-    editReceipt([](Receipt &receipt) {
-        receipt.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    });
+    // Always a new receipt, whatever the form was showing: the store gives it its id.
+    editReceipt([](Receipt &receipt) { receipt.id.clear(); });
     if (m_store.insertReceipt())
         return true;
-    editReceipt([](Receipt &receipt) { receipt.id.clear(); });
     m_errorToast->show(m_store.saveError());
     return false;
 }

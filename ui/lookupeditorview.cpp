@@ -4,6 +4,7 @@
 #include "keyboard.h"
 #include "lookupstores.h"
 #include "messagebox.h"
+#include "recordid.h"
 #include "settingsscreen.h"
 #include "toast.h"
 
@@ -15,7 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <QUuid>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -286,7 +286,7 @@ void LookupEditorView::add()
         m_errorToast->show(u"已存在: "_s + value);
         return;
     }
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString id = newRecordId();
     if (!m_adapter->insert(id, value)) {
         m_errorToast->show(u"保存失败"_s);
         return;
