@@ -5,6 +5,7 @@
 #include "printview.h"
 #include "receiptprinter.h"
 #include "testsupport.h"
+#include "uitesthelpers.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,23 +25,6 @@ using Item = ReceiptPageLayout::Item;
 namespace {
 
 constexpr qreal pointsPerMm = 72 / 25.4;
-
-// Runs `answer` on the modal window of type T once it is up, from the event loop of
-// whichever dialog is running then.
-template<typename T>
-void whenModal(QObject *context, std::function<void(T *)> answer)
-{
-    auto *timer = new QTimer(context);
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, context, [timer, answer] {
-        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            answer(modal);
-        }
-    });
-    timer->start();
-}
 
 // Chooses "Print to File (PDF)" in the print dialog, aimed at `path`; empty when it did,
 // else what was missing.
