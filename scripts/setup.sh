@@ -18,6 +18,8 @@ packages=(
     fonts-noto-cjk qt6-translations-l10n
     poppler-utils
     clang libclang-rt-14-dev
+    # LLVM's linker, which links the tests in a fifth of the time of the default one.
+    lld
     tzdata
     xvfb xauth
     # The man page and the icons made at build time, the Debian package and its checks

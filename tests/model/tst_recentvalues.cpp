@@ -127,7 +127,7 @@ void tst_RecentValues::aSaveSendsNoReadAndWritesNoList()
     QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
     QCOMPARE(statementsSent() - before, editStatements);
 
-    for (const QString table : {u"tb_payer"_s, u"tb_reason1"_s, u"tb_reason2"_s, u"tb_remark"_s})
+    for (const QString &table : {u"tb_payer"_s, u"tb_reason1"_s, u"tb_reason2"_s, u"tb_remark"_s})
         QCOMPARE(m_env->countRaw(u"select count(*) from %1 where content in ('甲公司', "
                                  u"'绿洲餐饮有限公司', '补写的说明', '预热')"_s.arg(table)),
                  0);
