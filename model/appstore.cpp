@@ -138,7 +138,9 @@ void AppStore::setReceiptEdit(const Receipt &receiptEdit)
 void AppStore::newReceipt()
 {
     m_keptTyping.reset();
-    ReceiptNoStore::shared().nextReceiptNo();
+    ReceiptNoStore &numbering = ReceiptNoStore::shared();
+    if (!numbering.showCheckedNext())
+        numbering.nextReceiptNo();
     setSelectedId(std::nullopt);
     Receipt blank = m_receiptEdit;
     blank.id.clear();
@@ -313,7 +315,9 @@ bool AppStore::insertReceipt()
     // The counter as the issue left it, so the next number starts past this one.
     if (SharedInstance<ReceiptNoStore>::exists()) {
         ReceiptNoStore &numbering = ReceiptNoStore::shared();
-        if (result.counter > numbering.receiptNoSetting().currNum) {
+        if (result.nextChecked) {
+            numbering.takeCheckedNext(*result.nextChecked);
+        } else if (result.counter > numbering.receiptNoSetting().currNum) {
             ReceiptNoSetting moved = numbering.receiptNoSetting();
             moved.currNum = result.counter;
             numbering.setReceiptNoSetting(moved);

@@ -61,16 +61,21 @@ QString historyInsert(bool withDesk)
         withDesk ? u", desk"_s : QString());
 }
 
-QString historyValues(const QString &time, HistoryAction action, const Receipt &receipt,
-                      const QJsonObject &extra, const std::optional<QString> &desk)
+// A history row's detail: the receipt whole, with what the action adds.
+QString historyDetail(const Receipt &receipt, const QJsonObject &extra)
 {
     QJsonObject detail = ReceiptHistory::toJson(receipt);
     for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
         detail.insert(it.key(), it.value());
+    return QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
+}
+
+QString historyValues(const QString &time, HistoryAction action, const Receipt &receipt,
+                      const QJsonObject &extra, const std::optional<QString> &desk)
+{
     return u"(%1, %2, %3, %4, %5%6)"_s.arg(
         sqlQuote(time), sqlQuote(ReceiptHistory::actionName(action)), sqlQuote(receipt.id),
-        sqlQuote(receipt.receiptNo),
-        sqlQuote(QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact))),
+        sqlQuote(receipt.receiptNo), sqlQuote(historyDetail(receipt, extra)),
         desk ? u", "_s + sqlQuote(*desk) : QString());
 }
 
@@ -306,9 +311,18 @@ QString ReceiptBook::deskName()
     return (user.isEmpty() ? u"?"_s : user) + u'@' + QSysInfo::machineHostName();
 }
 
+ReceiptBook::ServerWrites &ReceiptBook::serverWrites()
+{
+    const QString book = connection().dbURL();
+    if (m_serverWrites.book != book)
+        m_serverWrites = {book};
+    return m_serverWrites;
+}
+
 void ReceiptBook::tellReplaced()
 {
     m_historyKeepsDesk.reset();
+    m_serverWrites = {};
     Q_EMIT replaced();
 }
 
@@ -596,6 +610,33 @@ std::optional<bool> ReceiptBook::wasNumberIssued(const QString &number)
     if (tables == 0)
         return false;
     return std::nullopt;
+}
+
+bool ReceiptBook::isProcedureMissing() const
+{
+    // No such procedure or function (a book from before them), or no right to call it.
+    const QString state = connection().db().lastServerState();
+    return state == u"42883"_s || state == u"42501"_s;
+}
+
+std::optional<bool> ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &setting)
+{
+    if (!onServer() || !serverWrites().issues)
+        return std::nullopt;
+    connection().db().closeIfServerHungUp();
+    const QString number = ReceiptNumbering::numberText(setting);
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select exists (select 1 from tb_receiptNo) and not exists (select 1 from tb_receiptNo "
+        u"where numLong is distinct from $1 or currNum is distinct from $2), "
+        u"not quenta_number_used($3, $4)"_s,
+        {QString::number(setting.numLong), QString::number(setting.currNum), number,
+         numberValueKey(number)});
+    if (!rows || !rows->next()) {
+        if (isProcedureMissing())
+            serverWrites().issues = false;
+        return std::nullopt;
+    }
+    return rows->stringForColumnIndex(0) == u"t"_s && rows->stringForColumnIndex(1) == u"t"_s;
 }
 
 std::optional<bool> ReceiptBook::isNumberUsed(const QString &number, qint64 value)
@@ -931,6 +972,10 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             note = u"另：No.%1 在连接中断之前已经存入账本"_s.arg(earlier.receiptNo);
         }
     }
+    if (onServer() && serverWrites().issues) {
+        if (std::optional<IssueResult> result = issueInOneStatement(receipt, note))
+            return *result;
+    }
     for (std::optional<qint64> from;;) {
         WriteScope transaction(connection());
         if (!transaction.begin())
@@ -1032,6 +1077,149 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     }
 }
 
+std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &receipt,
+                                                            const QString &note)
+{
+    // A connection the server hung up on while the desk sat idle is made anew first: the
+    // statement is then lost only if the connection breaks while it is under way.
+    connection().db().closeIfServerHungUp();
+    if (!connection().open())
+        return std::nullopt;
+    constexpr qint64 largest = std::numeric_limits<qint64>::max();
+    const QString statement = u"call quenta_issue(%1, null, null, null, null, null)"_s.arg(
+        [] {
+            QStringList parameters;
+            for (int i = 1; i <= 29; ++i)
+                parameters << u"$%1"_s.arg(i);
+            return parameters.join(u", "_s);
+        }());
+    // The counter as stored, the first time: what the statement then expects to find.
+    const auto seenCounter = [this](const std::optional<QString> &numLong,
+                                    const std::optional<QString> &currNum) {
+        const std::optional<qint64> length = ReceiptNumbering::wholeNumber(numLong);
+        const std::optional<qint64> counter = ReceiptNumbering::wholeNumber(currNum);
+        if (length && counter)
+            serverWrites().counter = SeenCounter {*numLong, *currNum, {{}, *length, *counter}};
+        else
+            serverWrites().counter.reset();
+        return serverWrites().counter.has_value();
+    };
+    if (!serverWrites().counter) {
+        std::unique_ptr<ResultSet> counter
+            = connection().query(u"select numLong, currNum from tb_receiptNo limit 1"_s);
+        if (!counter || !counter->next())
+            return std::nullopt; // the transaction meets it again, and says why
+        if (!seenCounter(counter->stringForColumnIndex(0), counter->stringForColumnIndex(1)))
+            return notSaved(ReceiptNumbering::invalidSettingText());
+    }
+    std::optional<qint64> from;
+    // A few tries: another desk's save moves the counter between two, and a number found
+    // used is passed by. A longer run is left to the transaction.
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        const ReceiptNoSetting seen = serverWrites().counter->setting;
+        Receipt kept = receipt;
+        bool isNumber = ReceiptNumber::isPlain(kept.receiptNo);
+        qint64 value = isNumber ? kept.receiptNo.toLongLong(&isNumber) : 0;
+        if (!isNumber || value < seen.currNum)
+            value = seen.currNum;
+        if (from)
+            value = std::max(value, *from);
+        ReceiptNoSetting given = seen;
+        given.currNum = value;
+        kept.receiptNo = ReceiptNumbering::numberText(given);
+        // As the transaction leaves it, and the number the form then shows, as its
+        // numbering store would make it.
+        ReceiptNoSetting after = seen;
+        after.currNum = std::max(seen.currNum, value < largest ? value + 1 : value);
+        ReceiptNoSetting next = after;
+        if (next.numLong < QString::number(next.currNum).size())
+            next.numLong += 1;
+        const QString nextNumber = ReceiptNumbering::numberText(next);
+        kept.createDate = Clock::now();
+        kept.receiptDate = QDateTime(kept.receiptDate.date(), QTime(0, 0)); // as stored
+        const std::array<QString, ColumnCount> values = columnValues(kept, kept.createDate);
+
+        QStringList parameters;
+        parameters << serverWrites().counter->numLong << serverWrites().counter->currNum << QString::number(after.numLong) << QString::number(after.currNum);
+        for (const QString &column : values)
+            parameters << column;
+        parameters << numberValueKey(kept.receiptNo) << stored(Clock::now())
+                   << ReceiptHistory::actionName(HistoryAction::Insert)
+                   << historyDetail(kept, {}) << deskName() << nextNumber
+                   << numberValueKey(nextNumber) << deskChannel()
+                   << payloadOf(BookChange {BookChange::Kind::Issued, {kept.id}, {}});
+        // Its text sent each time (the server plans a call at no cost).
+        std::unique_ptr<ResultSet> rows = connection().query(statement, parameters);
+        if (!rows || !rows->next()) {
+            if (connection().db().lastErrorCode() != serverConnectionLost) {
+                // A book the owner has not brought up to date has no procedure (nor has one
+                // edited since), and a desk may lack the right to call it: the transaction
+                // then writes it. Other failures are told as the transaction tells them.
+                if (!isProcedureMissing())
+                    return notSaved(u"保存失败：%1"_s.arg(connection().lastError()));
+                serverWrites().issues = false;
+                return std::nullopt;
+            }
+            // The statement went out and its answer never came: it may have been written.
+            // Asked again on a new connection: the receipt's id says whether it is in.
+            serverWrites().counter.reset();
+            const std::optional<bool> landed = isStored(kept.id);
+            if (!landed) {
+                m_unconfirmed = kept;
+                return notSaved(unconfirmedText());
+            }
+            if (!*landed)
+                return notSaved(
+                    u"保存失败：共享账本连接中断，这张收据没有存入账本。表单中的内容还在，"
+                    u"可以再保存一次"_s);
+            const std::optional<qint64> row = rowOf(kept.id);
+            tell(BookChange::Kind::Issued, {kept.id}, {row.value_or(0)});
+            IssueResult result;
+            result.saved = true;
+            result.receiptNo = kept.receiptNo;
+            result.counter = ReceiptNumbering::storedCounter(connection()).value_or(0);
+            result.id = kept.id;
+            result.note = u"连接在保存确认之前中断；已查明 No.%1 已经存入账本"_s.arg(kept.receiptNo);
+            return result;
+        }
+        const QString outcome = rows->stringForColumnIndex(0).value_or(QString());
+        if (outcome == u"counter"_s) {
+            if (rows->stringForColumnIndex(1).value_or(QString()).isNull()) {
+                serverWrites().counter.reset();
+                return std::nullopt; // no counter row: the transaction decides
+            }
+            if (!seenCounter(rows->stringForColumnIndex(1), rows->stringForColumnIndex(2)))
+                return notSaved(ReceiptNumbering::invalidSettingText());
+            continue;
+        }
+        if (outcome == u"taken"_s) {
+            if (value == largest)
+                return notSaved(ReceiptNumbering::exhaustedText());
+            from = value + 1;
+            continue;
+        }
+        if (outcome != u"issued"_s)
+            return std::nullopt;
+        const qint64 row = rows->int64ForColumnIndex(3);
+        const bool nextFree = rows->stringForColumnIndex(4) == u"t"_s;
+        serverWrites().counter
+            = SeenCounter {QString::number(after.numLong), QString::number(after.currNum), after};
+        // The one insert into tb_receipt counted one change of the book: this desk's own.
+        connection().countOwnServerChanges(1);
+        tell(BookChange::Kind::Issued, {kept.id}, {row});
+        IssueResult result;
+        result.saved = true;
+        result.receiptNo = kept.receiptNo;
+        result.counter = after.currNum;
+        result.id = kept.id;
+        result.note = note;
+        if (nextFree && next.numLong == after.numLong)
+            result.nextChecked = after;
+        return result;
+    }
+    return std::nullopt;
+}
+
 bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Receipt *asOpened,
                          Refusal *refusal)
 {
@@ -1053,6 +1241,10 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         + u",\n       total       = "_s + sqlQuote(v[TotalColumn]) + u",\n       totalBig    = "_s
         + sqlQuote(v[TotalBigColumn]) + u"\nwhere  id          = "_s + sqlQuote(id) + u" ;"_s;
 
+    if (asOpened && onServer() && serverWrites().updates && !asOpened->voidReason) {
+        if (const std::optional<bool> saved = updateInOneStatement(id, r, *asOpened, error))
+            return *saved;
+    }
     // The update and its history row in one transaction: both or neither.
     const auto failed = [&](const QString &why) {
         return fail(error,
@@ -1199,6 +1391,10 @@ bool ReceiptBook::unvoidReceipts(const QStringList &ids, QString *error)
 bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QString> &reason,
                               QString *error)
 {
+    if (onServer() && serverWrites().voids && !ids.isEmpty()) {
+        if (const std::optional<bool> done = changeVoidsInOneStatement(ids, reason, error))
+            return *done;
+    }
     const auto failSaving = [&] {
         return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
     };
@@ -1245,6 +1441,180 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
         return failSaving();
     tell(kind, done, rows);
     return true;
+}
+
+std::optional<bool> ReceiptBook::updateInOneStatement(const QString &id, const Receipt &edited,
+                                                      Receipt &opened, QString *error)
+{
+    if (opened.id != id)
+        return std::nullopt;
+    connection().db().closeIfServerHungUp();
+    if (!connection().open())
+        return std::nullopt;
+    // The receipt as the history keeps it: as opened, and with the edit's columns.
+    const QJsonObject before = ReceiptHistory::toJson(opened);
+    const std::array<QString, ColumnCount> v = columnValues(edited, QDateTime());
+    const std::pair<const char16_t *, Column> edits[] = {
+        {u"receiptDate", ReceiptDateColumn}, {u"payer", PayerColumn},
+        {u"reason1", Reason1Column},         {u"reason2", Reason2Column},
+        {u"remark", RemarkColumn},           {u"paytype", PaytypeColumn},
+        {u"payee", PayeeColumn},             {u"approve", ApproveColumn},
+        {u"accountant", AccountantColumn},   {u"total", TotalColumn},
+        {u"totalBig", TotalBigColumn}};
+    QJsonObject changed;
+    QJsonObject after = before;
+    QJsonObject changes;
+    for (const auto &[key, column] : edits) {
+        const QString name = QString::fromUtf16(key);
+        changed.insert(name, v[column]);
+        after.insert(name, v[column]);
+        if (before.value(name) != after.value(name))
+            changes.insert(name, QJsonArray({before.value(name), after.value(name)}));
+    }
+    const std::optional<Receipt> saved = ReceiptHistory::receiptFromJson(after);
+    if (!saved)
+        return std::nullopt;
+    QJsonObject detail = after;
+    detail.insert(u"changes"_s, changes);
+    const QStringList parameters {
+        id,
+        QString::fromUtf8(QJsonDocument(before).toJson(QJsonDocument::Compact)),
+        QString::fromUtf8(QJsonDocument(changed).toJson(QJsonDocument::Compact)),
+        stored(Clock::now()),
+        ReceiptHistory::actionName(HistoryAction::Update),
+        QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)),
+        deskName(),
+        deskChannel(),
+        payloadOf(BookChange {BookChange::Kind::Updated, {id}, {}})};
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"call quenta_update($1, $2, $3, $4, $5, $6, $7, $8, $9, null, null)"_s, parameters);
+    if (!rows || !rows->next()) {
+        if (connection().db().lastErrorCode() != serverConnectionLost) {
+            if (!isProcedureMissing())
+                return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
+            serverWrites().updates = false;
+            return std::nullopt;
+        }
+        // The statement went out and its answer never came. Read again on a new connection:
+        // the receipt as this save left it, or as opened.
+        const std::optional<Receipt> now = read(id);
+        if (!now)
+            return fail(error, u"无法确认修改是否已保存：共享账本连接中断。表单中的内容还在，"
+                               u"连接恢复后请重新打开这张收据核对"_s);
+        if (ReceiptHistory::toJson(*now) != after)
+            return fail(error,
+                        u"保存失败：共享账本连接中断，修改没有存入账本。表单中的内容还在"_s);
+        const std::optional<qint64> found = rowOf(id);
+        opened = *saved;
+        tell(BookChange::Kind::Updated, {id}, {found.value_or(0)});
+        return true;
+    }
+    if (rows->stringForColumnIndex(0) != u"updated"_s)
+        return std::nullopt; // the transaction finds what happened to it, and says so
+    const qint64 row = rows->int64ForColumnIndex(1);
+    connection().countOwnServerChanges(1);
+    opened = *saved;
+    tell(BookChange::Kind::Updated, {id}, {row});
+    return true;
+}
+
+std::optional<bool> ReceiptBook::changeVoidsInOneStatement(const QStringList &ids,
+                                                           const std::optional<QString> &reason,
+                                                           QString *error)
+{
+    connection().db().closeIfServerHungUp();
+    if (!connection().open())
+        return std::nullopt;
+    const BookChange::Kind kind = reason ? BookChange::Kind::Voided : BookChange::Kind::Unvoided;
+    const HistoryAction action = reason ? HistoryAction::Void : HistoryAction::Unvoid;
+    // Another desk's change between the read and the write: read again, a few times.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::unique_ptr<ResultSet> rows = connection().query(
+            u"select r.*, r.xmin::text as quenta_version, v.reason as quenta_void\n"
+            u"from tb_receipt r left join tb_void v on v.receiptId = r.id\n"
+            u"where r.id in (%1)"_s.arg(sqlQuoteList(ids)));
+        if (!rows)
+            return std::nullopt;
+        const int versionColumn = rows->columnIndexForName(u"quenta_version"_s);
+        const int voidColumn = rows->columnIndexForName(u"quenta_void"_s);
+        const int rowColumn = rows->columnIndexForName(u"rowid"_s);
+        std::optional<ReceiptRowMapper> mapper;
+        QHash<QString, std::pair<Receipt, QJsonObject>> found;
+        while (rows->next()) {
+            if (!mapper)
+                mapper.emplace(*rows, u"receiptNo"_s);
+            std::optional<Receipt> receipt = mapper->map();
+            if (!receipt)
+                return std::nullopt;
+            receipt->voidReason = rows->stringForColumnIndex(voidColumn);
+            found.insert(receipt->id,
+                         {*receipt,
+                          QJsonObject {{u"version"_s, rows->stringForColumnIndex(versionColumn)
+                                                          .value_or(QString())},
+                                       {u"row"_s, rows->int64ForColumnIndex(rowColumn)}}});
+        }
+        if (rows->hasError())
+            return std::nullopt;
+        QJsonArray changes;
+        QStringList done;
+        QSet<QString> seen;
+        QList<qint64> changedRows;
+        for (const QString &id : ids) {
+            if (!found.contains(id))
+                return fail(error, u"保存失败：收据已不存在"_s);
+            const auto &[receipt, read] = found.value(id);
+            if (receipt.voidReason.has_value() == reason.has_value() || seen.contains(id))
+                continue;
+            seen.insert(id);
+            const QString told = reason.value_or(receipt.voidReason.value_or(QString()));
+            changes.append(QJsonObject {
+                {u"id"_s, id},
+                {u"number"_s, receipt.receiptNo},
+                {u"version"_s, read.value(u"version"_s)},
+                {u"voided"_s, receipt.voidReason ? QJsonValue(*receipt.voidReason)
+                                                 : QJsonValue(QJsonValue::Null)},
+                {u"detail"_s, historyDetail(receipt, {{u"reason"_s, told}})}});
+            done.append(id);
+            changedRows.append(read.value(u"row"_s).toInteger());
+        }
+        if (done.isEmpty())
+            return true;
+        QStringList parameters {
+            QString::fromUtf8(QJsonDocument(changes).toJson(QJsonDocument::Compact)),
+            reason.value_or(QString()),
+            stored(Clock::now()),
+            stored(Clock::now()),
+            ReceiptHistory::actionName(action),
+            deskName(),
+            deskChannel(),
+            payloadOf(BookChange {kind, done, changedRows})};
+        std::unique_ptr<ResultSet> outcome = connection().query(
+            u"call quenta_change_voids($1, nullif($2, ''), $3, $4, $5, $6, $7, $8, null)"_s,
+            parameters);
+        if (!outcome || !outcome->next()) {
+            if (connection().db().lastErrorCode() != serverConnectionLost) {
+                if (!isProcedureMissing())
+                    return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
+                serverWrites().voids = false;
+                return std::nullopt;
+            }
+            // Its answer lost: the voids as the book has them now tell whether it was done.
+            const std::optional<QHash<QString, QString>> now = voidReasons(done);
+            if (!now)
+                return fail(error, u"无法确认是否已保存：共享账本连接中断。连接恢复后请核对这些收据"_s);
+            if (now->isEmpty() == reason.has_value())
+                return fail(error, u"保存失败：共享账本连接中断，没有存入账本"_s);
+            tell(kind, done, changedRows);
+            return true;
+        }
+        if (outcome->stringForColumnIndex(0) != u"done"_s)
+            continue;
+        // The one insert into (or delete from) tb_void counted one change of the book.
+        connection().countOwnServerChanges(1);
+        tell(kind, done, changedRows);
+        return true;
+    }
+    return std::nullopt;
 }
 
 bool ReceiptBook::recordPrint(const QString &receiptId, QString *error)

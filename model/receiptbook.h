@@ -4,6 +4,7 @@
 #include "bookimport.h"
 #include "receipt.h"
 #include "receipthistory.h"
+#include "receiptnumbering.h"
 
 #include <QDate>
 #include <QHash>
@@ -49,6 +50,9 @@ struct IssueResult
     // What the form should say besides "已保存" (a save that was found stored after the
     // connection broke), in Chinese; empty for an ordinary save.
     QString note;
+    // On a shared book: the numbering as the save left it, with the number the form shows
+    // next already found free by the save itself; the form shows it without asking again.
+    std::optional<ReceiptNoSetting> nextChecked;
 };
 
 // The receipts of the book: the one owner of every statement on tb_receipt, tb_void and
@@ -133,6 +137,11 @@ public:
     std::optional<bool> wasNumberIssued(const QString &number);
     // Whether a new receipt may not be given this number: taken now, or issued once.
     std::optional<bool> isNumberUsed(const QString &number, qint64 value);
+    // On a shared book, in one round trip: whether the counter is stored just as `setting`
+    // and its number is free, so that the form may show it as it is. Nothing when the book
+    // cannot answer so (a file, a book without the procedures): the numbering then asks
+    // step by step.
+    std::optional<bool> isCounterStoredAndFree(const ReceiptNoSetting &setting);
     // The numbers more than one stored receipt carries, in any padding, as lines of the
     // integrity check ("单号 No.0000005 重复（2 张，写作 0000005、5）"); the first ten.
     // Nothing when they cannot be read.
@@ -263,6 +272,26 @@ private:
     SQLiteHelper &connection() const;
 
     bool changeVoids(const QStringList &ids, const std::optional<QString> &reason, QString *error);
+    // A receipt issued on a server by one statement (the book's procedure quenta_issue):
+    // one round trip, two when another desk moved the counter since this one last saw it.
+    // Nothing when the statement cannot decide (a book without the procedure, a counter
+    // that keeps moving, a failure that is no lost connection): the step-by-step
+    // transaction then issues it, and says what went wrong.
+    std::optional<IssueResult> issueInOneStatement(const Receipt &receipt, const QString &note);
+    // Whether the last statement failed for want of one of those procedures (a book from
+    // before them) or of the right to call it: the step-by-step transaction then writes.
+    bool isProcedureMissing() const;
+    // Voids or un-voids on a server in two round trips: the receipts read, then changed by
+    // one statement (quenta_change_voids) while they are still as read. Nothing when it
+    // cannot decide: changeVoids() then goes step by step.
+    // An edit saved on a server by one statement (quenta_update) while the receipt is as
+    // `opened` says; nothing when it is not (or cannot be): update() then goes step by step,
+    // and says what changed.
+    std::optional<bool> updateInOneStatement(const QString &id, const Receipt &edited,
+                                             Receipt &opened, QString *error);
+    std::optional<bool> changeVoidsInOneStatement(const QStringList &ids,
+                                                  const std::optional<QString> &reason,
+                                                  QString *error);
     // Whether a receipt carries `number` as written (the numbering's own count).
     std::optional<bool> isTakenAsWritten(const QString &number);
     // Whether another program stored `number` in a file book as a blob of its text or as
@@ -280,6 +309,26 @@ private:
     std::optional<bool> m_historyKeepsDesk;
     // A new receipt whose save may or may not have been committed (its answer was lost).
     std::optional<Receipt> m_unconfirmed;
+    // What the one-statement writes know of the shared book they were last used on: the
+    // counter as this desk last found it (its texts as stored, which the issue expects to
+    // find there, and their meaning), and which procedures the book has. Forgotten when the
+    // book is another or replaced.
+    struct SeenCounter
+    {
+        QString numLong;
+        QString currNum;
+        ReceiptNoSetting setting;
+    };
+    struct ServerWrites
+    {
+        QString book;
+        std::optional<SeenCounter> counter;
+        bool issues = true;
+        bool updates = true;
+        bool voids = true;
+    };
+    ServerWrites &serverWrites();
+    ServerWrites m_serverWrites;
     // While changed() is told: the rows its listeners have read, each set read once.
     bool m_telling = false;
     QList<std::pair<QList<qint64>, QList<Receipt>>> m_toldReads;

@@ -9,6 +9,7 @@
 #include "transaction.h"
 
 #include <limits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -22,10 +23,19 @@ ReceiptNoStore::ReceiptNoStore()
     m_setting = {QUuid::createUuid(), 7, 1};
     loadSetting();
     nextReceiptNo();
+    // A number found free by a save stays so only until a receipt is added elsewhere (or
+    // here by other means), or the book is another.
+    ReceiptBook &book = ReceiptBook::shared();
+    connect(&book, &ReceiptBook::changed, this, [this](const BookChange &change) {
+        if (change.kind == BookChange::Kind::Issued || change.kind == BookChange::Kind::Restored)
+            m_checkedNext = false;
+    });
+    connect(&book, &ReceiptBook::replaced, this, [this] { m_checkedNext = false; });
 }
 
 void ReceiptNoStore::setReceiptNoSetting(const ReceiptNoSetting &setting)
 {
+    m_checkedNext = false;
     m_setting = setting;
     Q_EMIT receiptNoSettingChanged();
 }
@@ -95,8 +105,34 @@ std::optional<ReceiptNoSetting> ReceiptNoStore::storedSetting()
     return ReceiptNumbering::stored(SQLiteHelper::shared());
 }
 
+void ReceiptNoStore::takeCheckedNext(const ReceiptNoSetting &setting)
+{
+    setReceiptNoSetting({m_setting.id, setting.numLong, setting.currNum});
+    m_checkedNext = true;
+}
+
+bool ReceiptNoStore::showCheckedNext()
+{
+    if (!std::exchange(m_checkedNext, false))
+        return false;
+    applyReceiptNo();
+    setStatus(Status::Ready);
+    return true;
+}
+
 void ReceiptNoStore::nextReceiptNo(Counter counter)
 {
+    m_checkedNext = false;
+    // On a shared book, one round trip when the counter is stored as this copy has it and
+    // its number is free (a receipt edited, another form begun): nothing moves or is
+    // written. Otherwise, or on a file, the whole search below.
+    if (counter == Counter::Forward
+        && m_setting.numLong >= QString::number(m_setting.currNum).size()
+        && ReceiptBook::shared().isCounterStoredAndFree(m_setting) == true) {
+        applyReceiptNo();
+        setStatus(Status::Ready);
+        return;
+    }
     // The check and the counter's move in one write transaction, starting from the stored
     // counter when it is ahead of this copy's: another program may have issued numbers
     // since this one loaded it, and a number it issued and then deleted is free to the

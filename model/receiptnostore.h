@@ -64,6 +64,11 @@ public:
     // setting the counter, back too if so chosen).
     enum class Counter { Forward, AsSet };
     void nextReceiptNo(Counter counter = Counter::Forward);
+    // The setting a save just stored, whose number the save found free as it wrote, and
+    // the form's next receipt showing it without asking the book again (false when no save
+    // left one since the numbering last moved: then nextReceiptNo()).
+    void takeCheckedNext(const ReceiptNoSetting &setting);
+    bool showCheckedNext();
     bool saveSetting();
 
 Q_SIGNALS:
@@ -78,4 +83,6 @@ private:
 
     ReceiptNoSetting m_setting;
     Status m_status = Status::Ready;
+    // m_setting is stored as it is and its number was found free by the last save.
+    bool m_checkedNext = false;
 };

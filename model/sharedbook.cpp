@@ -655,10 +655,10 @@ std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
         findings.append(u"缺少表 tb_schema"_s);
     } else {
         const std::optional<qint64> version = schemaVersion(server);
-        if (version != SchemaUpgrade::currentVersion)
+        if (version != SchemaUpgrade::currentServerVersion)
             findings.append(u"数据版本是 %1，本程序的是 %2"_s.arg(
                 version ? QString::number(*version) : u"空"_s,
-                QString::number(SchemaUpgrade::currentVersion)));
+                QString::number(SchemaUpgrade::currentServerVersion)));
     }
     // The rules below read the receipts and the history.
     if (!present.value(u"tb_receipt"_s).contains(u"receiptno"_s)
@@ -873,10 +873,10 @@ bool SharedBook::backup(const QString &uri, const QString &target, QString *erro
         return false;
     }
     const std::optional<qint64> version = schemaVersion(server);
-    if (version != SchemaUpgrade::currentVersion) {
+    if (version != SchemaUpgrade::currentServerVersion) {
         *error = u"共享账本的数据版本（%1）与本程序的（%2）不同，没有备份"_s.arg(
             version ? QString::number(*version) : u"无法读取"_s,
-            QString::number(SchemaUpgrade::currentVersion));
+            QString::number(SchemaUpgrade::currentServerVersion));
         return false;
     }
     Snapshot snapshot;

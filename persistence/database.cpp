@@ -419,6 +419,11 @@ void Database::setOpenReadOnly(bool readOnly)
     m_openReadOnly = readOnly;
 }
 
+QString Database::lastServerState() const
+{
+    return m_server && m_serverErrorCode != 0 ? m_server->lastError().sqlState : QString();
+}
+
 int Database::lastErrorCode() const
 {
     if (m_server)
@@ -587,6 +592,12 @@ bool Database::close()
     m_handle = nullptr;
     m_isOpen = false;
     return true;
+}
+
+void Database::closeIfServerHungUp()
+{
+    if (m_server && m_isOpen && !m_inTransaction && m_server->hasHungUp())
+        close();
 }
 
 bool Database::executeStatements(const QString &sql)

@@ -174,6 +174,10 @@ public:
 
     bool open();
     bool close();
+    // On a server: closes the connection when the server has already hung up on it (see
+    // PgConnection::hasHungUp), so that the next open() makes a new one. Costs no round
+    // trip; a write whose outcome matters then fails only if it went out.
+    void closeIfServerHungUp();
     bool executeStatements(const QString &sql);
     // Kept: on a server, prepared once on the session and planned once (a statement every
     // save runs with other values); a file's statements are planned each time alike.
@@ -218,6 +222,9 @@ public:
     // meaning (a conflict is SQLITE_CONSTRAINT, a lock wait SQLITE_BUSY, a lost connection
     // serverConnectionLost), so that callers tell them apart alike.
     int lastErrorCode() const;
+    // On a server, the SQLSTATE the last statement failed with ("42883": no such function);
+    // empty after a success, and on a file.
+    QString lastServerState() const;
     QString description() const;
 
 private:

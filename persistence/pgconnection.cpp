@@ -324,6 +324,20 @@ bool PgConnection::isAlive()
     return true;
 }
 
+bool PgConnection::hasHungUp()
+{
+    if (!m_handle)
+        return true;
+    // Reads what has arrived, without waiting: a server that hung up said why (read and
+    // passed to the notice processor), then the end of the stream, read on the next call,
+    // marks the connection bad. Notifications read meanwhile stay for takeNotifications().
+    for (int read = 0; read < 2; ++read) {
+        if (PQconsumeInput(m_handle) == 0 || PQstatus(m_handle) != CONNECTION_OK)
+            return true;
+    }
+    return false;
+}
+
 bool PgConnection::reconnect()
 {
     if (!m_handle)

@@ -170,6 +170,10 @@ public:
     // back (a server that stopped has closed the socket; libpq alone learns that only
     // when it next reads). The last error stays unless the connection is gone.
     bool isAlive();
+    // Whether the server has already hung up on this idle connection (it shut down, or
+    // ended the session, and said so), learnt from what it sent without asking it: a
+    // statement sent now would be lost before it got there.
+    bool hasHungUp();
     // Connects again with the same parameters (and password). The channels listened to
     // are listened to again; the socket changes, so a notifier on the old one must be
     // made anew.

@@ -395,15 +395,15 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
     if (!text)
         return report;
     report.version = text->toInt();
-    report.isNewer = report.version > currentVersion;
+    report.isNewer = report.version > currentServerVersion;
     if (report.isNewer || database.isReadOnly())
         return report;
-    if (report.version < currentVersion) {
+    if (report.version < currentServerVersion) {
         // The steps a shared book has, in one transaction. Only the book's owner may
         // change its tables: a desk's role leaves it to the owner, and writes without.
         Transaction transaction(database);
         bool ok = transaction.begin();
-        for (int step = report.version + 1; ok && step <= currentVersion; ++step) {
+        for (int step = report.version + 1; ok && step <= currentServerVersion; ++step) {
             if (step == 3) {
                 ok = hasColumn(database, u"tb_history"_s, u"desk"_s)
                     || database.executeStatements(
@@ -420,10 +420,16 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
             // and its numbering finds the numbers without one, only slower, until then.
             if (step == 4)
                 ok = database.executeStatements(valueIndexes());
+            // The procedure that issues a receipt in one statement, as the template has it.
+            if (step == 5) {
+                const QString issue = templateStatements(u"create procedure quenta_issue"_s,
+                                                         u"\n$used$"_s);
+                ok = !issue.isEmpty() && database.executeStatements(issue);
+            }
         }
         if (ok)
             ok = database.executeStatements(
-                u"update tb_schema set version = %1"_s.arg(currentVersion));
+                u"update tb_schema set version = %1"_s.arg(currentServerVersion));
         if (ok)
             transaction.commit();
     }

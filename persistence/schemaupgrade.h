@@ -41,6 +41,10 @@ public:
     // the indexes of the receipts' and the history's numbers by value
     // (idx_receipt_receiptNoValue, idx_history_receiptNoValue).
     static constexpr int currentVersion = 4;
+    // A shared book's version (its row of tb_schema): the same up to 4; version 5 added the
+    // procedure that issues a receipt in one statement (quenta_issue), which a file has no
+    // use for.
+    static constexpr int currentServerVersion = 5;
 
     static SchemaReport apply(Database &database);
     // The same for a book on a server, whose version is the row of tb_schema: the report's

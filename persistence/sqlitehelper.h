@@ -86,6 +86,8 @@ public:
     // counted by dataVersion(), as SQLite does not count a connection's own commits.
     void beginOwnWrite();
     void endOwnWrite(bool committed);
+    // The same for a write of one statement that knows how many changes it counted.
+    void countOwnServerChanges(qint64 changes) { m_ownServerChanges += changes; }
 
     // Why the last open, query or write of this helper failed, in Chinese.
     QString lastError() const { return m_lastError; }

@@ -105,6 +105,162 @@ create trigger trg_receipt_changes after insert or update or delete or truncate 
 create trigger trg_void_changes after insert or update or delete or truncate on tb_void
     for each statement execute function quenta_count_change();
 
--- The schema's version, the number the SQLite template carries as its user_version.
+-- A receipt issued by one statement, so that a desk far from its server saves in one round
+-- trip. The desk proposes the number and the counter after it, as it would write them
+-- itself; they are taken only while every row of the counter is still the one the desk read
+-- and no receipt or history row holds the number in any padding (number_key: the number
+-- without the zeros before it; null for one that is not all digits). Then the receipt, its
+-- history row and the counter are written, the other desks told (the payload ends with the
+-- new row's id), and the number the desk would show next is checked the same way.
+-- Otherwise nothing is written, and the outcome says why: 'counter' (with the counter as
+-- stored) or 'taken'. A procedure, run with the rights of the desk that calls it.
+create procedure quenta_issue(
+    expected_numlong text, expected_currnum text, new_numlong text, new_currnum text,
+    receipt_id text, receipt_no text, receipt_date text, receipt_payer text,
+    receipt_reason1 text, receipt_reason2 text, receipt_remark text, receipt_paytype text,
+    receipt_payee text, receipt_approve text, receipt_accountant text, receipt_creator text,
+    receipt_created text, receipt_total text, receipt_total_big text, receipt_deleted text,
+    number_key text, history_time text, history_action text, history_detail text,
+    history_desk text, next_number text, next_key text, channel text, payload text,
+    out outcome text, out stored_numlong text, out stored_currnum text,
+    out receipt_row bigint, out next_free boolean)
+    language plpgsql as $issue$
+begin
+    perform 1 from tb_receiptNo for update;
+    select n.numLong, n.currNum into stored_numlong, stored_currnum from tb_receiptNo n limit 1;
+    if not found or exists (
+            select 1 from tb_receiptNo n where n.numLong is distinct from expected_numlong
+                                            or n.currNum is distinct from expected_currnum) then
+        outcome := 'counter';
+        return;
+    end if;
+    if quenta_number_used(receipt_no, number_key) then
+        outcome := 'taken';
+        return;
+    end if;
+    insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, reason2, remark,
+                            paytype, payee, approve, accountant, creator, createDate, total,
+                            totalBig, isDeleted)
+        values (receipt_id, receipt_no, receipt_date, receipt_payer, receipt_reason1,
+                receipt_reason2, receipt_remark, receipt_paytype, receipt_payee,
+                receipt_approve, receipt_accountant, receipt_creator, receipt_created,
+                receipt_total, receipt_total_big, receipt_deleted::integer)
+        returning rowid into receipt_row;
+    insert into tb_history (time, action, receiptId, receiptNo, detail, desk)
+        values (history_time, history_action, receipt_id, receipt_no, history_detail,
+                history_desk);
+    update tb_receiptNo set numLong = new_numlong, currNum = new_currnum;
+    perform pg_notify(channel, payload || receipt_row);
+    outcome := 'issued';
+    stored_numlong := new_numlong;
+    stored_currnum := new_currnum;
+    next_free := not quenta_number_used(next_number, next_key);
+end
+$issue$;
+
+-- Receipts voided (with a reason) or un-voided (without) by one statement, one round trip
+-- after the read that found them. changes, a JSON array, gives for each receipt its id, its
+-- number, the version of its row that was read (xmin), its void's reason as read (null: not
+-- voided) and its history row's detail. Every receipt is held first; when one is no longer
+-- as it was read (another desk changed, voided or un-voided it meanwhile) nothing is written
+-- and the outcome is 'changed', for the desk to read it again. Run with the desk's rights.
+create procedure quenta_change_voids(changes text, void_reason text, void_date text,
+    history_time text, history_action text, history_desk text, channel text, payload text,
+    out outcome text)
+    language plpgsql as $voids$
+declare
+    item jsonb;
+begin
+    for item in select value from jsonb_array_elements(changes::jsonb) loop
+        perform 1 from tb_receipt r
+            where r.id = item->>'id' and r.xmin::text = item->>'version' for update;
+        if not found or (select v.reason from tb_void v where v.receiptId = item->>'id')
+                is distinct from item->>'voided' then
+            outcome := 'changed';
+            return;
+        end if;
+    end loop;
+    if void_reason is null then
+        delete from tb_void where receiptId in (
+            select value->>'id' from jsonb_array_elements(changes::jsonb));
+    else
+        insert into tb_void (receiptId, reason, voidDate)
+            select value->>'id', void_reason, void_date from jsonb_array_elements(changes::jsonb);
+    end if;
+    insert into tb_history (time, action, receiptId, receiptNo, detail, desk)
+        select history_time, history_action, value->>'id', value->>'number', value->>'detail',
+               history_desk
+        from jsonb_array_elements(changes::jsonb) with ordinality order by ordinality;
+    perform pg_notify(channel, payload);
+    outcome := 'done';
+end
+$voids$;
+
+-- A receipt's edit saved by one statement, one round trip: written only while its row holds
+-- exactly the texts the desk opened it with (expected, a JSON object of every column as the
+-- history keeps a receipt) and it is not voided; changed, a JSON object, gives the new texts
+-- of the columns an edit changes. Then the row, its history row and the other desks' notice
+-- (the payload ends with the row's id) are written. Otherwise nothing is written and the
+-- outcome says why ('gone', 'voided', 'changed'), for the desk to find out the rest. Run with
+-- the desk's rights.
+create procedure quenta_update(receipt_id text, expected text, changed text,
+    history_time text, history_action text, history_detail text, history_desk text,
+    channel text, payload text, out outcome text, out receipt_row bigint)
+    language plpgsql as $update$
+declare
+    before jsonb;
+    after jsonb := changed::jsonb;
+begin
+    select r.rowid, jsonb_build_object(
+               'id', r.id, 'receiptNo', r.receiptNo, 'receiptDate', r.receiptDate,
+               'payer', r.payer, 'reason1', r.reason1, 'reason2', r.reason2, 'remark', r.remark,
+               'paytype', r.paytype, 'payee', r.payee, 'approve', r.approve,
+               'accountant', r.accountant, 'creator', r.creator, 'createDate', r.createDate,
+               'total', r.total, 'totalBig', r.totalBig, 'isDeleted', r.isDeleted::text)
+        into receipt_row, before
+        from tb_receipt r where r.id = receipt_id for update;
+    if not found then
+        outcome := 'gone';
+        return;
+    end if;
+    if exists (select 1 from tb_void where receiptId = receipt_id) then
+        outcome := 'voided';
+        return;
+    end if;
+    if before <> expected::jsonb then
+        outcome := 'changed';
+        return;
+    end if;
+    update tb_receipt
+    set    receiptDate = after->>'receiptDate', payer = after->>'payer',
+           reason1 = after->>'reason1', reason2 = after->>'reason2', remark = after->>'remark',
+           paytype = after->>'paytype', payee = after->>'payee', approve = after->>'approve',
+           accountant = after->>'accountant', total = after->>'total',
+           totalBig = after->>'totalBig'
+    where  id = receipt_id;
+    insert into tb_history (time, action, receiptId, receiptNo, detail, desk)
+        values (history_time, history_action, receipt_id, before->>'receiptNo', history_detail,
+                history_desk);
+    perform pg_notify(channel, payload || receipt_row);
+    outcome := 'updated';
+end
+$update$;
+
+-- Whether a receipt or a history row holds the number as written or, for a number of
+-- digits (key: its value), in any padding, found on the indexes of the numbers' values.
+create function quenta_number_used(given_number text, given_key text) returns boolean
+    language sql stable as $used$
+select exists (select 1 from tb_receipt where receiptNo = given_number)
+    or (given_key is null and exists (select 1 from tb_history where receiptNo = given_number))
+    or (given_key is not null and (
+            exists (select 1 from tb_history
+                    where ltrim(receiptNo, '0') = given_key and receiptNo <> '')
+            or exists (select 1 from tb_receipt
+                       where ltrim(receiptNo, '0') = given_key and receiptNo <> '')))
+$used$;
+
+-- The schema's version: the number the SQLite template carries as its user_version, up to
+-- 4; version 5 added the procedure and the function above, which only a shared
+-- book has.
 create table tb_schema (version integer not null);
-insert into tb_schema (version) values (4);
+insert into tb_schema (version) values (5);

@@ -67,6 +67,8 @@ private Q_SLOTS:
     void saveDuringAnOutageSaysSo();
     void importHoldsTheNumbering();
     void payloads();
+    void aDeskAcrossTownWaitsTwoRoundTripsAtMost();
+    void aBookWithoutItsProceduresIsWrittenStepByStep();
 
 private:
     // The program's book reached through `proxy` from now on, its stores made anew.
@@ -533,4 +535,104 @@ void tst_Desks::payloads()
 }
 
 QTEST_GUILESS_MAIN(tst_Desks)
+// Each round trip costs a desk across town its network's latency: a save with the form's next
+// number, an edit's save with the form emptied and a void each wait for two at most, and the
+// receipts they write are those the step-by-step transactions wrote.
+void tst_Desks::aDeskAcrossTownWaitsTwoRoundTripsAtMost()
+{
+    PgTestServer &server = PgTestServer::shared();
+    PgProxy proxy(server.folder(), server.port());
+    QVERIFY(proxy.isListening());
+    reachThrough(proxy);
+    AppStore &store = AppStore::shared();
+    store.newReceipt();
+    fillForm(u"ID-甲"_s, u"甲"_s, 5);
+    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    store.newReceipt();
+
+    const auto trips = [&proxy](const std::function<bool()> &action) {
+        proxy.resetTrips();
+        return action() ? proxy.trips() : -1L;
+    };
+    QCOMPARE(trips([&] {
+                 fillForm(u"ID-乙"_s, u"乙"_s, 6);
+                 const bool saved = store.insertReceipt();
+                 store.newReceipt();
+                 return saved;
+             }),
+             1L);
+    QCOMPARE(store.receiptEdit().receiptNo, u"0000003"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where receiptNo = '0000002' "
+                             u"and payer = '乙' and total = '6.0'"_s),
+             1);
+
+    // Another desk's save in between: the counter is read again on the way.
+    QVERIFY(m_env->execRaw(receiptInsertSql(u"ID-丙"_s, u"0000003"_s, dayText())
+                           + u"; update tb_receiptNo set currNum = '4'"_s));
+    QCOMPARE(trips([&] {
+                 fillForm(u"ID-丁"_s, u"丁"_s, 7);
+                 const bool saved = store.insertReceipt();
+                 store.newReceipt();
+                 return saved;
+             }),
+             2L);
+    QCOMPARE(store.receiptEdit().receiptNo, u"0000005"_s);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where receiptNo = '0000004' "
+                             u"and payer = '丁'"_s),
+             1);
+
+    store.setSelectedId(u"ID-乙"_s);
+    QVERIFY(store.loadSelected(true));
+    QCOMPARE(trips([&] {
+                 Receipt edit = store.receiptEdit();
+                 edit.remark = u"改过"_s;
+                 store.setReceiptEdit(edit);
+                 const bool saved = store.updateReceipt();
+                 store.newReceipt();
+                 return saved;
+             }),
+             2L);
+    QCOMPARE(store.receiptEdit().receiptNo, u"0000005"_s);
+    QCOMPARE(trips([] { return ReceiptBook::shared().voidReceipts({u"ID-甲"_s}, u"开错了"_s); }),
+             2L);
+
+    // The history as the step-by-step writes leave it: each row the receipt as then stored.
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 5);
+    const std::optional<Receipt> edited = ReceiptBook::shared().read(u"ID-乙"_s);
+    QVERIFY(edited);
+    QCOMPARE(edited->remark, u"改过"_s);
+    const QList<HistoryEntry> history
+        = ReceiptBook::shared().history({}, {}, {}, u"ID-乙"_s).value_or(QList<HistoryEntry>());
+    QCOMPARE(history.size(), 2);
+    QCOMPARE(history.first().action, HistoryAction::Update);
+    QCOMPARE(ReceiptHistory::receiptFromJson(history.first().detail).value().remark, u"改过"_s);
+    QCOMPARE(history.first().detail.value(u"changes"_s).toObject().keys(), QStringList(u"remark"_s));
+    QVERIFY(ReceiptBook::shared().read(u"ID-甲"_s)->voidReason == u"开错了"_s);
+}
+
+// A book its owner has not brought up to date has no procedures: a desk writes step by step,
+// with the same numbers.
+void tst_Desks::aBookWithoutItsProceduresIsWrittenStepByStep()
+{
+    QVERIFY(m_env->execRaw(u"drop procedure quenta_issue; drop procedure quenta_update; "
+                           u"drop procedure quenta_change_voids; "
+                           u"drop function quenta_number_used"_s));
+    resetSharedStores();
+    AppStore &store = AppStore::shared();
+    store.newReceipt();
+    QCOMPARE(store.receiptEdit().receiptNo, u"0000001"_s);
+    fillForm(u"ID-甲"_s, u"甲"_s, 5);
+    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    store.newReceipt();
+    QCOMPARE(store.receiptEdit().receiptNo, u"0000002"_s);
+    store.setSelectedId(u"ID-甲"_s);
+    QVERIFY(store.loadSelected(true));
+    Receipt edit = store.receiptEdit();
+    edit.remark = u"改过"_s;
+    store.setReceiptEdit(edit);
+    QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+    QVERIFY(ReceiptBook::shared().voidReceipts({u"ID-甲"_s}, u"开错了"_s));
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 3);
+}
+
 #include "tst_desks.moc"

@@ -82,7 +82,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
 void tst_ReceiptHistory::newerBookIsOnlyRead()
 {
     QVERIFY(m_env->execRaw(
-        onEngine(u"pragma user_version = 5"_s, u"update tb_schema set version = 5"_s)));
+        onEngine(u"pragma user_version = 5"_s, u"update tb_schema set version = 6"_s)));
     SQLiteHelper &helper = SQLiteHelper::shared();
     QVERIFY(helper.checkUsable());
     QVERIFY(helper.schemaReport().isNewer);

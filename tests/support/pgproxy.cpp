@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -32,8 +33,11 @@ struct Pair
 {
     int client = -1;
     int server = -1;
-    // The client's COMMIT went to the server: its answer is not carried back.
+    // The client's COMMIT (or issuing call) went to the server: its answer is not carried
+    // back.
     bool swallowing = false;
+    // The client sent last (the server has not answered since).
+    bool clientSpokeLast = false;
 };
 
 void closePair(Pair &pair)
@@ -128,9 +132,12 @@ void PgProxy::run()
             const pollfd &fromServer = watched[3 + i * 2];
             if (fromClient.revents & (POLLIN | POLLHUP | POLLERR)) {
                 const ssize_t got = ::recv(pair.client, buffer, sizeof(buffer), 0);
-                // A simple query "COMMIT", whose answer or itself is to be lost.
+                // A simple query "COMMIT", or the call that issues a receipt in one
+                // statement, whose answer or itself is to be lost.
+                const QByteArray sent = QByteArray::fromRawData(buffer, got);
                 const bool commit = got > 0 && m_loss != Loss::None
-                    && QByteArray::fromRawData(buffer, got).contains(QByteArray("COMMIT", 7));
+                    && (sent.contains(QByteArray("COMMIT", 7))
+                        || sent.contains(QByteArray("call quenta_issue")));
                 if (commit && m_loss.exchange(Loss::None) == Loss::Commit) {
                     ++m_losses;
                     cut = true;
@@ -140,11 +147,15 @@ void PgProxy::run()
                     closePair(pair);
                     continue;
                 }
+                if (!std::exchange(pair.clientSpokeLast, true))
+                    ++m_trips;
                 if (commit)
                     pair.swallowing = true;
             }
             if (fromServer.revents & (POLLIN | POLLHUP | POLLERR)) {
                 const ssize_t got = ::recv(pair.server, buffer, sizeof(buffer), 0);
+                if (got > 0)
+                    pair.clientSpokeLast = false;
                 if (got > 0 && pair.swallowing) {
                     // Answered: the commit is on the server's disk. Nobody hears it.
                     ++m_losses;

@@ -23,14 +23,19 @@ public:
     // A connection string to `database` through the proxy, as the superuser.
     QString uri(const QString &database) const;
 
-    // What goes missing of the next COMMIT a client sends, after which every connection is
-    // cut: its answer (the commit is written, the client never learns it) or the COMMIT
-    // itself (nothing is written). losses() counts them.
+    // What goes missing of the next COMMIT a client sends (or the call that issues a
+    // receipt in one statement), after which every connection is cut: its answer (the
+    // commit is written, the client never learns it) or the COMMIT itself (nothing is
+    // written). losses() counts them.
     enum class Loss { None, Answer, Commit };
     void loseNextCommit(Loss loss) { m_loss = loss; }
     int losses() const { return m_losses; }
     // Whether new connections are refused (the network still down) or carried.
     void setRefusing(bool refusing) { m_refusing = refusing; }
+    // The round trips begun since the last resetTrips(): each time a client sends after it
+    // last heard from the server (a desk across town waits its network's latency for each).
+    long trips() const { return m_trips; }
+    void resetTrips() { m_trips = 0; }
 
 private:
     void run();
@@ -44,5 +49,6 @@ private:
     std::atomic_bool m_refusing {false};
     std::atomic_bool m_stop {false};
     std::atomic_int m_losses {0};
+    std::atomic_long m_trips {0};
     std::thread m_thread;
 };
