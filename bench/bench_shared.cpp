@@ -504,11 +504,13 @@ int far(int delayMs)
         long fewest = 1L << 40, most = 0;
         for (int run = 0; run < runs; ++run) {
             if (index == 1) {
-                // A receipt opened for editing, untimed.
+                // A receipt saved (the form emptied) and then opened for editing, untimed.
                 fill();
                 if (!store.insertReceipt())
                     return 1;
-                store.setSelectedId(store.receiptEdit().id);
+                const QString id = store.receiptEdit().id;
+                store.newReceipt();
+                store.setSelectedId(id);
                 if (!store.loadSelected(true))
                     return 1;
             }

@@ -311,18 +311,18 @@ QString ReceiptBook::deskName()
     return (user.isEmpty() ? u"?"_s : user) + u'@' + QSysInfo::machineHostName();
 }
 
-ReceiptBook::ServerWrites &ReceiptBook::serverWrites()
+ReceiptBook::BookFacts &ReceiptBook::bookFacts()
 {
     const QString book = connection().dbURL();
-    if (m_serverWrites.book != book)
-        m_serverWrites = {book};
-    return m_serverWrites;
+    if (m_bookFacts.book != book)
+        m_bookFacts = {book};
+    return m_bookFacts;
 }
 
 void ReceiptBook::tellReplaced()
 {
     m_historyKeepsDesk.reset();
-    m_serverWrites = {};
+    m_bookFacts = {};
     Q_EMIT replaced();
 }
 
@@ -453,9 +453,22 @@ std::optional<QList<Receipt>> ReceiptBook::readRows(const QList<qint64> &rows)
 
 std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows)
 {
-    std::unique_ptr<ResultSet> resultSet = connection().query(rowsStatement(rows));
+    // A book known to keep voids gives each row's with it, in the same read.
+    const bool withVoids = bookFacts().keepsVoids;
+    QString sql = rowsStatement(rows);
+    if (withVoids) {
+        QStringList numbers;
+        numbers.reserve(rows.size());
+        for (const qint64 row : rows)
+            numbers.append(QString::number(row));
+        sql = u"select r.rowid as quenta_row, r.*, v.reason as quenta_void from tb_receipt r "
+              u"left join tb_void v on v.receiptId = r.id where r.rowid in (%1)"_s.arg(
+                  numbers.join(u','));
+    }
+    std::unique_ptr<ResultSet> resultSet = connection().query(sql);
     if (!resultSet)
         return std::nullopt;
+    const int voidColumn = withVoids ? resultSet->columnIndexForName(u"quenta_void"_s) : -1;
     QHash<qint64, Receipt> byRow;
     byRow.reserve(rows.size());
     std::optional<ReceiptRowMapper> mapper;
@@ -465,8 +478,11 @@ std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows
             if (!mapper->missingColumn().isEmpty())
                 return std::nullopt;
         }
-        if (std::optional<Receipt> receipt = mapper->map())
+        if (std::optional<Receipt> receipt = mapper->map()) {
+            if (withVoids)
+                receipt->voidReason = resultSet->stringForColumnIndex(voidColumn);
             byRow.insert(resultSet->int64ForColumnIndex(0), std::move(*receipt));
+        }
     }
     if (resultSet->hasError()) {
         connection().noteFailure(resultSet->errorCode(), resultSet->errorMessage());
@@ -475,7 +491,7 @@ std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows
     // The voids of just these rows: a page asks for a few dozen.
     // Unknown whether the book keeps voids: asked all the same, so that a failure shows
     // rather than voided receipts shown as valid.
-    if (keepsVoids() != false && !byRow.isEmpty()) {
+    if (!withVoids && keepsVoids() != false && !byRow.isEmpty()) {
         QStringList ids;
         for (const Receipt &receipt : std::as_const(byRow))
             ids.append(receipt.id);
@@ -621,7 +637,7 @@ bool ReceiptBook::isProcedureMissing() const
 
 std::optional<bool> ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &setting)
 {
-    if (!onServer() || !serverWrites().issues)
+    if (!onServer() || !bookFacts().issues)
         return std::nullopt;
     connection().db().closeIfServerHungUp();
     const QString number = ReceiptNumbering::numberText(setting);
@@ -633,7 +649,7 @@ std::optional<bool> ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &
          numberValueKey(number)});
     if (!rows || !rows->next()) {
         if (isProcedureMissing())
-            serverWrites().issues = false;
+            bookFacts().issues = false;
         return std::nullopt;
     }
     return rows->stringForColumnIndex(0) == u"t"_s && rows->stringForColumnIndex(1) == u"t"_s;
@@ -712,9 +728,12 @@ std::optional<QStringList> ReceiptBook::repeatedNumbers()
 
 std::optional<bool> ReceiptBook::keepsVoids()
 {
+    if (bookFacts().keepsVoids)
+        return true;
     const std::optional<qint64> tables = connection().tableCount({u"tb_void"_s});
     if (!tables)
         return std::nullopt;
+    bookFacts().keepsVoids = *tables > 0;
     return *tables > 0;
 }
 
@@ -870,7 +889,12 @@ QString ReceiptBook::historyUnavailableReason()
 
 bool ReceiptBook::hasIndex(const QString &name)
 {
-    return connection().hasIndex(name) == true;
+    if (bookFacts().indexes.contains(name))
+        return true;
+    const bool found = connection().hasIndex(name) == true;
+    if (found)
+        bookFacts().indexes.insert(name);
+    return found;
 }
 
 bool ReceiptBook::searchIndexReady()
@@ -972,7 +996,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             note = u"另：No.%1 在连接中断之前已经存入账本"_s.arg(earlier.receiptNo);
         }
     }
-    if (onServer() && serverWrites().issues) {
+    if (onServer() && bookFacts().issues) {
         if (std::optional<IssueResult> result = issueInOneStatement(receipt, note))
             return *result;
     }
@@ -1099,12 +1123,12 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
         const std::optional<qint64> length = ReceiptNumbering::wholeNumber(numLong);
         const std::optional<qint64> counter = ReceiptNumbering::wholeNumber(currNum);
         if (length && counter)
-            serverWrites().counter = SeenCounter {*numLong, *currNum, {{}, *length, *counter}};
+            bookFacts().counter = SeenCounter {*numLong, *currNum, {{}, *length, *counter}};
         else
-            serverWrites().counter.reset();
-        return serverWrites().counter.has_value();
+            bookFacts().counter.reset();
+        return bookFacts().counter.has_value();
     };
-    if (!serverWrites().counter) {
+    if (!bookFacts().counter) {
         std::unique_ptr<ResultSet> counter
             = connection().query(u"select numLong, currNum from tb_receiptNo limit 1"_s);
         if (!counter || !counter->next())
@@ -1116,7 +1140,7 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
     // A few tries: another desk's save moves the counter between two, and a number found
     // used is passed by. A longer run is left to the transaction.
     for (int attempt = 0; attempt < 6; ++attempt) {
-        const ReceiptNoSetting seen = serverWrites().counter->setting;
+        const ReceiptNoSetting seen = bookFacts().counter->setting;
         Receipt kept = receipt;
         bool isNumber = ReceiptNumber::isPlain(kept.receiptNo);
         qint64 value = isNumber ? kept.receiptNo.toLongLong(&isNumber) : 0;
@@ -1140,7 +1164,7 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
         const std::array<QString, ColumnCount> values = columnValues(kept, kept.createDate);
 
         QStringList parameters;
-        parameters << serverWrites().counter->numLong << serverWrites().counter->currNum << QString::number(after.numLong) << QString::number(after.currNum);
+        parameters << bookFacts().counter->numLong << bookFacts().counter->currNum << QString::number(after.numLong) << QString::number(after.currNum);
         for (const QString &column : values)
             parameters << column;
         parameters << numberValueKey(kept.receiptNo) << stored(Clock::now())
@@ -1157,12 +1181,12 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
                 // then writes it. Other failures are told as the transaction tells them.
                 if (!isProcedureMissing())
                     return notSaved(u"保存失败：%1"_s.arg(connection().lastError()));
-                serverWrites().issues = false;
+                bookFacts().issues = false;
                 return std::nullopt;
             }
             // The statement went out and its answer never came: it may have been written.
             // Asked again on a new connection: the receipt's id says whether it is in.
-            serverWrites().counter.reset();
+            bookFacts().counter.reset();
             const std::optional<bool> landed = isStored(kept.id);
             if (!landed) {
                 m_unconfirmed = kept;
@@ -1185,7 +1209,7 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
         const QString outcome = rows->stringForColumnIndex(0).value_or(QString());
         if (outcome == u"counter"_s) {
             if (rows->stringForColumnIndex(1).value_or(QString()).isNull()) {
-                serverWrites().counter.reset();
+                bookFacts().counter.reset();
                 return std::nullopt; // no counter row: the transaction decides
             }
             if (!seenCounter(rows->stringForColumnIndex(1), rows->stringForColumnIndex(2)))
@@ -1202,7 +1226,7 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
             return std::nullopt;
         const qint64 row = rows->int64ForColumnIndex(3);
         const bool nextFree = rows->stringForColumnIndex(4) == u"t"_s;
-        serverWrites().counter
+        bookFacts().counter
             = SeenCounter {QString::number(after.numLong), QString::number(after.currNum), after};
         // The one insert into tb_receipt counted one change of the book: this desk's own.
         connection().countOwnServerChanges(1);
@@ -1241,7 +1265,7 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         + u",\n       total       = "_s + sqlQuote(v[TotalColumn]) + u",\n       totalBig    = "_s
         + sqlQuote(v[TotalBigColumn]) + u"\nwhere  id          = "_s + sqlQuote(id) + u" ;"_s;
 
-    if (asOpened && onServer() && serverWrites().updates && !asOpened->voidReason) {
+    if (asOpened && onServer() && bookFacts().updates && !asOpened->voidReason) {
         if (const std::optional<bool> saved = updateInOneStatement(id, r, *asOpened, error))
             return *saved;
     }
@@ -1391,7 +1415,7 @@ bool ReceiptBook::unvoidReceipts(const QStringList &ids, QString *error)
 bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QString> &reason,
                               QString *error)
 {
-    if (onServer() && serverWrites().voids && !ids.isEmpty()) {
+    if (onServer() && bookFacts().voids && !ids.isEmpty()) {
         if (const std::optional<bool> done = changeVoidsInOneStatement(ids, reason, error))
             return *done;
     }
@@ -1492,7 +1516,7 @@ std::optional<bool> ReceiptBook::updateInOneStatement(const QString &id, const R
         if (connection().db().lastErrorCode() != serverConnectionLost) {
             if (!isProcedureMissing())
                 return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
-            serverWrites().updates = false;
+            bookFacts().updates = false;
             return std::nullopt;
         }
         // The statement went out and its answer never came. Read again on a new connection:
@@ -1595,7 +1619,7 @@ std::optional<bool> ReceiptBook::changeVoidsInOneStatement(const QStringList &id
             if (connection().db().lastErrorCode() != serverConnectionLost) {
                 if (!isProcedureMissing())
                     return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
-                serverWrites().voids = false;
+                bookFacts().voids = false;
                 return std::nullopt;
             }
             // Its answer lost: the voids as the book has them now tell whether it was done.

@@ -309,26 +309,29 @@ private:
     std::optional<bool> m_historyKeepsDesk;
     // A new receipt whose save may or may not have been committed (its answer was lost).
     std::optional<Receipt> m_unconfirmed;
-    // What the one-statement writes know of the shared book they were last used on: the
-    // counter as this desk last found it (its texts as stored, which the issue expects to
-    // find there, and their meaning), and which procedures the book has. Forgotten when the
-    // book is another or replaced.
+    // What is known of the book this one was last used on, forgotten when the book is
+    // another or replaced: the counter as this desk last found it on a server (its texts as
+    // stored, which the one-statement issue expects to find there, and their meaning), which
+    // of those statements the book has, and the tables and indexes found there (a book never
+    // loses them: they are asked once, not before each list's read).
     struct SeenCounter
     {
         QString numLong;
         QString currNum;
         ReceiptNoSetting setting;
     };
-    struct ServerWrites
+    struct BookFacts
     {
         QString book;
         std::optional<SeenCounter> counter;
         bool issues = true;
         bool updates = true;
         bool voids = true;
+        bool keepsVoids = false;
+        QSet<QString> indexes;
     };
-    ServerWrites &serverWrites();
-    ServerWrites m_serverWrites;
+    BookFacts &bookFacts();
+    BookFacts m_bookFacts;
     // While changed() is told: the rows its listeners have read, each set read once.
     bool m_telling = false;
     QList<std::pair<QList<qint64>, QList<Receipt>>> m_toldReads;
