@@ -6,6 +6,7 @@
 #include "databaseerror.h"
 #include "datetext.h"
 #include "outputfile.h"
+#include "receiptbook.h"
 #include "schemaupgrade.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -351,7 +352,7 @@ std::optional<QSet<QString>> shownNumbers(const QString &path)
     if (!book.open())
         return std::nullopt;
     std::unique_ptr<ResultSet> rows = book.executeQuery(
-        u"select cast(receiptNo as text) from tb_receipt where isDeleted <> 1"_s);
+        u"select cast(receiptNo as text) from tb_receipt where "_s + ReceiptBook::liveCondition());
     if (!rows)
         return std::nullopt;
     QSet<QString> numbers;
@@ -416,7 +417,8 @@ ReplacedBook replacedBook(const QString &path)
         replaced.highestValue = replaced.highestNumber.toLongLong();
     }
     if (const std::optional<qint64> count
-        = firstInteger(book, u"select count(*) from tb_receipt where isDeleted <> 1"_s))
+        = firstInteger(book, u"select count(*) from tb_receipt where "_s
+                                 + ReceiptBook::liveCondition()))
         replaced.receiptCount = *count;
     if (const std::optional<qint64> counter
         = firstInteger(book, u"select max(cast(currNum as integer)) from tb_receiptNo"_s))
@@ -769,7 +771,7 @@ RestoreCheck BackupService::checkBook(const QString &path)
     // The receipts the lists show: the same condition as AppStore::loadReceipts.
     std::unique_ptr<ResultSet> summary = candidate.executeQuery(
         u"select count(*), min(nullif(receiptDate, '')), max(nullif(receiptDate, '')) "
-        u"from tb_receipt where isDeleted <> 1"_s);
+        u"from tb_receipt where "_s + ReceiptBook::liveCondition());
     if (!summary || !summary->next())
         return refuse(u"无法读取文件中的收据：%1"_s.arg(
             summary && summary->hasError()

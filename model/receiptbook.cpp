@@ -236,6 +236,11 @@ QString ReceiptBook::lastError() const
     return connection().lastError();
 }
 
+QString ReceiptBook::liveCondition(const QString &table)
+{
+    return (table.isEmpty() ? QString() : table + u'.') + u"isDeleted <> 1"_s;
+}
+
 QString ReceiptBook::deskChannel()
 {
     return u"quenta_book"_s;
@@ -314,8 +319,10 @@ QString ReceiptBook::deskName()
 ReceiptBook::BookFacts &ReceiptBook::bookFacts()
 {
     const QString book = connection().dbURL();
-    if (m_bookFacts.book != book)
-        m_bookFacts = {book};
+    if (m_bookFacts.book != book) {
+        m_bookFacts = BookFacts();
+        m_bookFacts.book = book;
+    }
     return m_bookFacts;
 }
 
@@ -345,14 +352,14 @@ void ReceiptBook::tell(BookChange::Kind kind, const QStringList &ids, const QLis
 
 QString ReceiptBook::rangeStatement(const QString &begin, const QString &end)
 {
-    return u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   ReceiptDate between "_s
+    return u"select *\nfrom  tb_Receipt\nwhere "_s + liveCondition() + u"\nand   ReceiptDate between "_s
         + sqlQuote(begin) + u" and "_s + sqlQuote(end) + u"\norder by ReceiptNo desc"_s;
 }
 
 QString ReceiptBook::rangeStatementByNumber(const QString &begin, const QString &end)
 {
     // The unary plus keeps the date condition off the date index (it compares the same).
-    return u"select *\nfrom  tb_Receipt\nwhere isDeleted <> 1\nand   +ReceiptDate between "_s
+    return u"select *\nfrom  tb_Receipt\nwhere "_s + liveCondition() + u"\nand   +ReceiptDate between "_s
         + sqlQuote(begin) + u" and "_s + sqlQuote(end) + u"\norder by ReceiptNo desc"_s;
 }
 
@@ -519,8 +526,9 @@ std::optional<QDate> ReceiptBook::firstReceiptDay(const QString &begin, const QS
     // Along the dates' index from its low end: the first row answers, unless another
     // program stored a date the lists cannot read.
     std::unique_ptr<ResultSet> rows = connection().query(
-        u"select receiptDate from tb_receipt where isDeleted <> 1 and receiptDate between %1 "
-        u"and %2 order by receiptDate limit 100"_s.arg(sqlQuote(begin), sqlQuote(end)));
+        u"select receiptDate from tb_receipt where %1 and receiptDate between %2 "
+        u"and %3 order by receiptDate limit 100"_s.arg(liveCondition(), sqlQuote(begin),
+                                                       sqlQuote(end)));
     while (rows && rows->next()) {
         const QDateTime day
             = parseDateText(rows->stringForColumnIndex(0).value_or(QString()), DateText::dateTime);
@@ -543,8 +551,8 @@ bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString
 {
     *id = std::nullopt;
     std::unique_ptr<ResultSet> rows = connection().query(
-        u"select id from tb_receipt where receiptNo = %1 and isDeleted <> 1"_s.arg(
-            sqlQuote(receiptNo)));
+        u"select id from tb_receipt where receiptNo = %1 and %2"_s.arg(sqlQuote(receiptNo),
+                                                                        liveCondition()));
     if (!rows)
         return false;
     if (rows->next())
@@ -809,8 +817,8 @@ QString ReceiptBook::recentFormTextsStatement(int receipts)
 {
     // The rowid is the table's own order on SQLite and a unique (indexed) column on a
     // server: the read walks back from the newest row and stops after `receipts`.
-    return u"select payer, reason1, reason2, remark from tb_receipt where isDeleted <> 1 "
-           u"order by rowid desc limit %1"_s.arg(receipts);
+    return u"select payer, reason1, reason2, remark from tb_receipt where %1 "
+           u"order by rowid desc limit %2"_s.arg(liveCondition()).arg(receipts);
 }
 
 std::optional<QList<QStringList>> ReceiptBook::recentFormTexts(int receipts)

@@ -88,6 +88,10 @@ public:
     // Each write to a shared book tells the other desks in its transaction, with NOTIFY on
     // this channel; they hear of it when it commits.
     static QString deskChannel();
+    // The condition every statement puts on the receipts the lists, totals, counts and
+    // checks show (those not deleted): "isDeleted <> 1", its column named after `table`
+    // when one is given.
+    static QString liveCondition(const QString &table = {});
     // What a change is told as: "kind;id,id;row,row", or "*" for the whole book.
     static QString payloadOf(const BookChange &change);
     static std::optional<BookChange> changeOfPayload(const QString &payload);

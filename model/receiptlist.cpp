@@ -815,7 +815,7 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
     // index once it is whole; a small range is read row by row, quicker than the index.
     ReceiptSearch search(m_search);
     search.setOnServer(m_book.onServer());
-    QString where = u"isDeleted <> 1 and receiptDate between %1 and %2"_s.arg(sqlQuote(m_begin),
+    QString where = ReceiptBook::liveCondition() + u" and receiptDate between %1 and %2"_s.arg(sqlQuote(m_begin),
                                                                             sqlQuote(m_end));
     if (!search.isEmpty()) {
         const std::optional<qint64> small = m_book.connection().count(

@@ -2,6 +2,7 @@
 #include "receiptsearch.h"
 
 #include "money.h"
+#include "receiptbook.h"
 #include "sqlliteral.h"
 
 #include <QHash>
@@ -176,8 +177,8 @@ QString ReceiptSearch::listCondition(const QString &beginDate, const QString &en
 {
     if (receiptsInRange >= 0 && receiptsInRange < indexPaysFrom)
         indexed = false;
-    QString where = u"%1.isDeleted <> 1 and %1.receiptDate between %2 and %3"_s.arg(
-        table, sqlQuote(beginDate), sqlQuote(endDate));
+    QString where = u"%1 and %2.receiptDate between %3 and %4"_s.arg(
+        ReceiptBook::liveCondition(table), table, sqlQuote(beginDate), sqlQuote(endDate));
     if (!m_text.isEmpty())
         where += u" and "_s + condition(indexed, table);
     return where;

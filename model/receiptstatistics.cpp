@@ -38,8 +38,9 @@ ReceiptStatistics::compute(const QString &beginDate, const QString &endDate, Gro
     const std::optional<bool> keepsVoids = ReceiptBook::shared().keepsVoids();
     if (!keepsVoids)
         return std::nullopt;
-    const QString sql = u"select %1, total from tb_receipt where isDeleted <> 1 and receiptDate "
-                        u"between %2 and %3"_s.arg(key, sqlQuote(beginDate), sqlQuote(endDate))
+    const QString sql = u"select %1, total from tb_receipt where %2 and receiptDate "
+                        u"between %3 and %4"_s.arg(key, ReceiptBook::liveCondition(),
+                                                   sqlQuote(beginDate), sqlQuote(endDate))
         + (*keepsVoids ? u" and id not in (select receiptId from tb_void)"_s : QString());
     std::unique_ptr<ResultSet> rows = SQLiteHelper::shared().query(sql);
     if (!rows)
@@ -74,6 +75,7 @@ std::optional<qint64> ReceiptStatistics::voidedCount(const QString &beginDate,
     if (!keepsVoids || !*keepsVoids)
         return keepsVoids ? std::optional<qint64>(0) : std::nullopt;
     return SQLiteHelper::shared().count(
-        u"select count(*) from tb_receipt where isDeleted <> 1 and receiptDate between %1 and %2 "
-        u"and id in (select receiptId from tb_void)"_s.arg(sqlQuote(beginDate), sqlQuote(endDate)));
+        u"select count(*) from tb_receipt where %1 and receiptDate between %2 and %3 "
+        u"and id in (select receiptId from tb_void)"_s.arg(ReceiptBook::liveCondition(),
+                                                           sqlQuote(beginDate), sqlQuote(endDate)));
 }
