@@ -308,6 +308,11 @@ bool grantDesk(PgConnection &server, const QString &role, QString *error)
         statements.append(u"grant %1 on %2 to %3"_s.arg(table.deskPrivileges, table.name, grantee));
     statements.append(u"grant select on tb_schema to %1"_s.arg(grantee));
     statements.append(u"grant select on sequence tb_changes to %1"_s.arg(grantee));
+    // The procedures a desk writes by, whatever the server grants everyone by default; they
+    // run with the desk's own rights.
+    statements.append(u"grant execute on procedure quenta_issue, quenta_update, "
+                      u"quenta_change_voids to %1"_s.arg(grantee));
+    statements.append(u"grant execute on function quenta_number_used to %1"_s.arg(grantee));
     // A history row a desk adds takes its id from the identity's sequence. The server
     // gives the sequence's name quoted as an identifier already.
     const std::optional<PgResult> sequence

@@ -284,6 +284,10 @@ void tst_SharedBook::deskRole_data()
     QTest::newRow("edit a lookup")
         << u"insert into tb_payer values ('P', 'p'); delete from tb_payer"_s << true;
     QTest::newRow("change the schema version") << u"update tb_schema set version = 9"_s << false;
+    QTest::newRow("write by the book's procedure")
+        << u"call quenta_change_voids('[]', 'r', 't', 't', 'void', 'd', 'quenta_test', '*', null)"_s
+        << true;
+    QTest::newRow("replace the book's procedure") << u"drop procedure quenta_issue"_s << false;
 }
 
 void tst_SharedBook::deskRole()
