@@ -745,6 +745,53 @@ std::optional<bool> ReceiptBook::keepsVoids()
     return *tables > 0;
 }
 
+bool ReceiptBook::readCounted(
+    Group group, const QString &begin, const QString &end,
+    const std::function<void(const QString &group, QByteArrayView amount)> &row)
+{
+    QString key;
+    switch (group) {
+    case Group::Month:
+        key = u"substr(receiptDate, 1, 7)"_s;
+        break;
+    case Group::Payer:
+        key = u"payer"_s;
+        break;
+    case Group::Reason:
+        key = u"reason1"_s;
+        break;
+    case Group::Paytype:
+        key = u"paytype"_s;
+        break;
+    }
+    // A book from before voids were kept (only read, not brought up to date) has none.
+    const std::optional<bool> voids = keepsVoids();
+    if (!voids)
+        return false;
+    const QString sql = u"select %1, total from tb_receipt where %2 and receiptDate "
+                        u"between %3 and %4"_s.arg(key, liveCondition(), sqlQuote(begin),
+                                                   sqlQuote(end))
+        + (*voids ? u" and id not in (select receiptId from tb_void)"_s : QString());
+    std::unique_ptr<ResultSet> rows = connection().query(sql);
+    if (!rows)
+        return false;
+    while (rows->next())
+        row(rows->stringForColumnIndex(0).value_or(QString()),
+            rows->bytesForColumnIndex(1).value_or(""));
+    return !rows->hasError();
+}
+
+std::optional<qint64> ReceiptBook::voidedCount(const QString &begin, const QString &end)
+{
+    const std::optional<bool> voids = keepsVoids();
+    if (!voids || !*voids)
+        return voids ? std::optional<qint64>(0) : std::nullopt;
+    return connection().count(
+        u"select count(*) from tb_receipt where %1 and receiptDate between %2 and %3 "
+        u"and id in (select receiptId from tb_void)"_s.arg(liveCondition(), sqlQuote(begin),
+                                                           sqlQuote(end)));
+}
+
 QHash<QString, QString> ReceiptBook::voidReasons()
 {
     QHash<QString, QString> reasons;

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class SQLiteHelper;
@@ -159,6 +160,14 @@ public:
     // read-only (not brought up to date), has none and so no voided receipt. Nothing when
     // it cannot be read.
     std::optional<bool> keepsVoids();
+    // For the statistics: each receipt they count (not deleted, not voided) dated within
+    // [begin, end], as its group (the month "yyyy-MM", the payer, the reason or the payment
+    // method) and its amount as stored; false when the book cannot be read. The voided ones
+    // of the range are counted apart; nothing when that cannot be read.
+    enum class Group { Month, Payer, Reason, Paytype };
+    bool readCounted(Group group, const QString &begin, const QString &end,
+                     const std::function<void(const QString &group, QByteArrayView amount)> &row);
+    std::optional<qint64> voidedCount(const QString &begin, const QString &end);
     // The void reason of each voided receipt, by id; empty when none is voided or the
     // table cannot be read.
     QHash<QString, QString> voidReasons();
