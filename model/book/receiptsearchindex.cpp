@@ -129,7 +129,7 @@ bool ReceiptSearchIndex::fill(const QString &databasePath,
     database.executeStatements(u"create index if not exists idx_receipt_totalValue "
                                u"on tb_receipt (cast(total as real))"_s);
     // And the lists' index, which reads a long range in the book's order a part at a
-    // time without sorting it (model/receiptlist.cpp).
+    // time without sorting it (model/book/receiptlist.cpp).
     database.executeStatements(u"create index if not exists idx_receipt_list "
                                u"on tb_receipt (receiptNo, receiptDate, isDeleted)"_s);
     return true;

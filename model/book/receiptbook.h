@@ -56,8 +56,11 @@ struct IssueResult
     std::optional<ReceiptNoSetting> nextChecked;
 };
 
-// The receipts of the book: the one owner of every statement on tb_receipt, tb_void and
-// tb_history. It reads and writes through the connection it is given, runs every write
+// The receipts of the book. Its room (model/book/: this class, the lists' paged reads, the
+// row mapping, the statistics, the search index and the streamed reads of exports) holds
+// every statement the program runs on the book's tb_receipt, tb_void and tb_history; the
+// backups and the shared book's copy read and write other files and servers whole. It
+// reads and writes through the connection it is given, runs every write
 // with the history rows that belong to it in one transaction, answers a failure as a
 // Chinese text, and tells each change that was committed (changed()), so that the lists
 // update the rows they show instead of reading the book again.
