@@ -65,6 +65,7 @@ private Q_SLOTS:
     void importWhoseAnswerWasLost();
     void shownNumberMovesWhenAnotherDeskTakesIt();
     void saveDuringAnOutageSaysSo();
+    void saveAfterTheServerRestartedGoesThrough();
     void importHoldsTheNumbering();
     void payloads();
     void aDeskAcrossTownWaitsTwoRoundTripsAtMost();
@@ -476,6 +477,25 @@ void tst_Desks::saveDuringAnOutageSaysSo()
     QVERIFY2(server.start(), qPrintable(server.logTail()));
     QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
     QCOMPARE(m_env->receiptCount(), 1);
+}
+
+// The server restarted while the desk sat idle: it said so as it went, and the next save
+// goes through at the first press, on a new connection, stored once.
+void tst_Desks::saveAfterTheServerRestartedGoesThrough()
+{
+    AppStore &store = AppStore::shared();
+    store.newReceipt();
+    fillForm(u"ID-甲"_s, u"甲"_s, 5);
+    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    store.newReceipt();
+    PgTestServer &server = PgTestServer::shared();
+    QVERIFY(server.stop(u"fast"_s));
+    QVERIFY2(server.start(), qPrintable(server.logTail()));
+    fillForm(u"ID-乙"_s, u"乙"_s, 6);
+    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    QCOMPARE(store.saveNote(), QString());
+    QCOMPARE(m_env->receiptCount(), 2);
+    QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 2);
 }
 
 // An import takes its numbers (renumbered or the file's) and moves the counter under the
