@@ -1134,15 +1134,8 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             if (!transaction.outcomeUnknown())
                 return failed(u"保存失败"_s);
             // Asked again on a new connection: the receipt's id says whether it is in.
-            const std::optional<bool> landed = isStored(kept.id);
-            if (!landed) {
-                m_unconfirmed = kept;
-                return notSaved(unconfirmedText());
-            }
-            if (!*landed)
-                return notSaved(
-                    u"保存失败：共享账本连接中断，这张收据没有存入账本。表单中的内容还在，"
-                    u"可以再保存一次"_s);
+            if (std::optional<IssueResult> refused = settleLostIssue(kept))
+                return *refused;
             note = u"连接在保存确认之前中断；已查明 No.%1 已经存入账本"_s.arg(kept.receiptNo);
         }
         tell(BookChange::Kind::Issued, {kept.id}, {*row});
@@ -1154,6 +1147,19 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
         result.note = note;
         return result;
     }
+}
+
+std::optional<IssueResult> ReceiptBook::settleLostIssue(const Receipt &kept)
+{
+    const std::optional<bool> landed = isStored(kept.id);
+    if (!landed) {
+        m_unconfirmed = kept;
+        return notSaved(unconfirmedText());
+    }
+    if (!*landed)
+        return notSaved(u"保存失败：共享账本连接中断，这张收据没有存入账本。表单中的内容还在，"
+                        u"可以再保存一次"_s);
+    return std::nullopt;
 }
 
 std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &receipt,
@@ -1242,15 +1248,8 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
             // The statement went out and its answer never came: it may have been written.
             // Asked again on a new connection: the receipt's id says whether it is in.
             bookFacts().counter.reset();
-            const std::optional<bool> landed = isStored(kept.id);
-            if (!landed) {
-                m_unconfirmed = kept;
-                return notSaved(unconfirmedText());
-            }
-            if (!*landed)
-                return notSaved(
-                    u"保存失败：共享账本连接中断，这张收据没有存入账本。表单中的内容还在，"
-                    u"可以再保存一次"_s);
+            if (std::optional<IssueResult> refused = settleLostIssue(kept))
+                return *refused;
             const std::optional<qint64> row = rowOf(kept.id);
             tell(BookChange::Kind::Issued, {kept.id}, {row.value_or(0)});
             IssueResult result;

@@ -294,6 +294,10 @@ private:
     // that keeps moving, a failure that is no lost connection): the step-by-step
     // transaction then issues it, and says what went wrong.
     std::optional<IssueResult> issueInOneStatement(const Receipt &receipt, const QString &note);
+    // A new receipt whose save's answer was lost, looked for by its id on a new connection:
+    // why it counts as not saved (not found, or the book out of reach, the receipt then kept
+    // as unconfirmed), or nothing when it is in the book.
+    std::optional<IssueResult> settleLostIssue(const Receipt &kept);
     // Whether the last statement failed for want of one of those procedures (a book from
     // before them) or of the right to call it: the step-by-step transaction then writes.
     bool isProcedureMissing() const;
