@@ -28,10 +28,10 @@ std::optional<ReceiptNoSetting> ReceiptNumbering::stored(SQLiteHelper &connectio
 {
     // On a server the row is locked until the transaction ends, so that desks saving at
     // once take their numbers one after another; a file is locked whole already.
-    const bool locked
-        = lock == Lock::UntilCommit && connection.db().engine() == Database::Engine::PostgreSQL;
+    const QString rowLock = connection.db().dialect().rowLockClause().trimmed();
+    const bool locked = lock == Lock::UntilCommit && !rowLock.isEmpty();
     std::unique_ptr<ResultSet> resultSet = connection.query(
-        locked ? u"select *\nfrom tb_receiptNo\nfor update"_s : u"select *\nfrom tb_receiptNo"_s);
+        locked ? u"select *\nfrom tb_receiptNo\n"_s + rowLock : u"select *\nfrom tb_receiptNo"_s);
     if (!resultSet)
         return std::nullopt;
     const int numLong = resultSet->columnIndexForName(u"numLong"_s);
@@ -73,9 +73,7 @@ std::optional<qint64> ReceiptNumbering::wholeNumber(const std::optional<QString>
 bool ReceiptNumbering::isStored(SQLiteHelper &connection, const ReceiptNoSetting &setting)
 {
     // "is not" compares NULL too; a server spells it "is distinct from".
-    const QString isNot = connection.db().engine() == Database::Engine::PostgreSQL
-        ? u"is distinct from"_s
-        : u"is not"_s;
+    const QString isNot = connection.db().dialect().isDistinctFrom();
     const std::optional<qint64> other = connection.count(
         u"select count(*) from tb_receiptNo where numLong %3 %1 or currNum %3 %2"_s.arg(
             sqlQuote(QString::number(setting.numLong)),
@@ -90,9 +88,8 @@ std::optional<qint64> ReceiptNumbering::storedCounter(SQLiteHelper &connection, 
         return std::nullopt;
     // A server's integer has 32 bits; SQLite's has 64.
     std::unique_ptr<ResultSet> resultSet = connection.query(
-        connection.db().engine() == Database::Engine::PostgreSQL
-            ? u"select max(cast(currNum as bigint)) from tb_receiptNo"_s
-            : u"select max(cast(currNum as integer)) from tb_receiptNo"_s);
+        connection.db().dialect().inDialect(u"select max(cast(currNum as integer)) from tb_receiptNo"_s,
+                                            u"select max(cast(currNum as bigint)) from tb_receiptNo"_s));
     if (!resultSet || !resultSet->next() || resultSet->hasError())
         return std::nullopt;
     return resultSet->int64ForColumnIndex(0);

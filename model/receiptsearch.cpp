@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiptsearch.h"
 
+#include "engine.h"
 #include "money.h"
 #include "receiptbook.h"
 #include "sqlliteral.h"
@@ -136,8 +137,8 @@ ReceiptSearch::ReceiptSearch(const QString &text)
 QString ReceiptSearch::condition(bool indexed, const QString &table) const
 {
     if (m_text.isEmpty())
-        return m_onServer ? u"true"_s : u"1"_s;
-    if (m_onServer) {
+        return m_dialect ? m_dialect->inDialect(u"1"_s, u"true"_s) : u"1"_s;
+    if (m_dialect && !m_dialect->keepsSearchIndex()) {
         if (!m_amountFen)
             return serverTextCondition(table);
         return u'(' + serverTextCondition(table) + u" or "_s + serverAmountCondition(table) + u')';

@@ -18,15 +18,17 @@
 // With the trigram index (ReceiptSearchIndex::isReady) a text of three characters or more
 // is first looked up there, and the rows found are checked against the exact condition;
 // shorter texts and books whose index is not filled yet read every row of the range.
+class SqlDialect;
+
 class ReceiptSearch
 {
 public:
     explicit ReceiptSearch(const QString &text = {});
 
     bool isEmpty() const { return m_text.isEmpty(); }
-    // The book is on a server: the condition in its spelling, without SQLite's search index
-    // (every row of the range is read).
-    void setOnServer(bool onServer) { m_onServer = onServer; }
+    // The book's engine: one without the search index (a server) is asked in its own
+    // spelling, and every row of the range is read. A file's when not set.
+    void setDialect(const SqlDialect &dialect) { m_dialect = &dialect; }
 
     // The condition, over the columns of tb_receipt as `table` names them in the query
     // ("1" for an empty text). `indexed`: the search index is whole.
@@ -64,6 +66,6 @@ private:
 
     QString m_text;
     std::optional<qint64> m_amountFen;
-    bool m_onServer = false;
+    const SqlDialect *m_dialect = nullptr;
     bool m_hasCase = false;
 };

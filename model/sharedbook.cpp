@@ -678,7 +678,7 @@ std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
         findings.append(u"单号没有唯一索引 idx_receipt_receiptNo，同一个单号可能开出两次"_s);
     // One number in two paddings too ("5" beside "0000005"), which the index lets by.
     const std::optional<PgResult> repeated
-        = server.executeQuery(ReceiptBook::repeatedNumbersStatement(true));
+        = server.executeQuery(ReceiptBook::repeatedNumbersStatement(serverDialect()));
     if (!repeated)
         return failed(u"读取单号"_s);
     for (int row = 0; row < repeated->rowCount(); ++row)

@@ -10,29 +10,12 @@
 #include <memory>
 #include <optional>
 
+#include "engine.h"
+
 struct sqlite3;
-struct sqlite3_stmt;
 
 class Database;
 class PgConnection;
-class PgResult;
-
-// Owns one prepared statement; the last owner to let go finalizes it.
-class Statement
-{
-public:
-    explicit Statement(sqlite3_stmt *statement);
-    ~Statement();
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    sqlite3_stmt *handle() const { return m_statement; }
-    void reset();
-    void close();
-
-private:
-    sqlite3_stmt *m_statement = nullptr;
-};
 
 // A forward-only cursor over the rows of one query. Columns are read by index or by
 // name; names match in any letter case. A default-constructed result set has no
@@ -41,9 +24,7 @@ class ResultSet
 {
 public:
     ResultSet() = default;
-    ResultSet(std::shared_ptr<Statement> statement, Database *parent, bool shouldAutoClose);
-    // The rows a server book sent for one statement, all held already.
-    ResultSet(std::unique_ptr<PgResult> rows, Database *parent);
+    ResultSet(std::unique_ptr<EngineRows> rows, Database *parent);
     ~ResultSet();
     ResultSet(const ResultSet &) = delete;
     ResultSet &operator=(const ResultSet &) = delete;
@@ -62,7 +43,7 @@ public:
 
     std::optional<QString> stringForColumn(const QString &name);
     std::optional<QString> stringForColumnIndex(int index) const;
-    // The column's text as SQLite holds it (UTF-8), valid until the next step; nothing
+    // The column's text as the engine holds it (UTF-8), valid until the next step; nothing
     // for SQL NULL or a column out of range. For values read in bulk without decoding.
     std::optional<QByteArrayView> bytesForColumnIndex(int index) const;
     int intForColumn(const QString &name);
@@ -75,20 +56,16 @@ private:
     friend class Database;
     void detachFromParent() { m_parent = nullptr; }
 
-    std::shared_ptr<Statement> m_statement;
-    std::unique_ptr<PgResult> m_serverRows;
-    int m_serverRow = -1;
+    std::unique_ptr<EngineRows> m_rows;
     Database *m_parent = nullptr;
-    bool m_shouldAutoClose = false;
     int m_errorCode = 0;
     QString m_errorMessage;
-    QHash<QString, int> m_columnNameToIndexMap;
 };
 
 // One connection to one book: a SQLite file, or a book shared by several desks on a
 // PostgreSQL server (its path is then a postgresql:// connection URI). Both run the same
-// statements where the two engines read them alike; engine() tells the rest apart.
-// Nothing throws: failures come back as false or as no result set, with a diagnostic line
+// statements where the two engines read them alike; dialect() words the rest, each engine
+// in a file of its own. Nothing throws: failures come back as false or as no result set, with a diagnostic line
 // on standard error.
 class Database
 {
@@ -102,8 +79,8 @@ public:
     // takes it only when it is free (a command that only reads, which a restore's rows
     // cannot tear: its reads see the book before or after it, whole). It is never waited
     // for.
-    enum class DeskLock { Required, WhenFree };
-    void setDeskLock(DeskLock deskLock) { m_deskLock = deskLock; }
+    using DeskLock = ConnectionSettings::DeskLock;
+    void setDeskLock(DeskLock deskLock) { m_settings.deskLock = deskLock; }
     // Whether `book` names a book on a server (a postgresql:// or postgres:// URI) rather
     // than a file.
     static bool isServerBook(const QString &book);
@@ -115,32 +92,42 @@ public:
     // ExistingFileOnly refuses to create a missing file: the one real connection of the
     // application uses it, so a vanished database file never turns into an empty one
     // that every later start would find and use.
-    enum class OpenMode { CreateIfMissing, ExistingFileOnly };
+    using OpenMode = ConnectionSettings::OpenMode;
 
     explicit Database(const QString &databasePath, OpenMode openMode = OpenMode::CreateIfMissing);
     ~Database();
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
-    QString databasePath() const { return m_databasePath; }
-    Engine engine() const { return m_server ? Engine::PostgreSQL : Engine::SQLite; }
+    QString databasePath() const { return m_settings.path; }
+    Engine engine() const { return m_engineKind; }
+    // The engine's own words for what the two say differently, and its answers about
+    // itself (see EngineConnection).
+    const SqlDialect &dialect() const { return m_engine->dialect(); }
+    // Whether a transaction is open (the engine may have rolled one back by itself).
+    bool isInTransaction() const { return m_engine->isInTransaction(); }
+    // Whether the book is no longer at its path (deleted or replaced since it opened).
+    bool isGoneFromItsPath() const { return m_engine->isGoneFromItsPath(); }
     // The server connection of a server book (null for a file), for what only a server
     // does: row locks, notifications.
-    PgConnection *server() const { return m_server.get(); }
-    bool isOpen() const { return m_isOpen; }
+    PgConnection *server() const { return m_engine->serverConnection(); }
+    bool isOpen() const { return m_engine->isOpen(); }
     // True when the open file can only be read (SQLite falls back to reading when the
     // file is write-protected); every write will then fail.
     bool isReadOnly() const;
     // Opens the file for reading only from the next open on (a damaged file, or one
     // written by a newer program, is kept as it is). Closes an open connection.
     void setOpenReadOnly(bool readOnly);
-    bool opensReadOnly() const { return m_openReadOnly; }
-    sqlite3 *handle() const { return m_handle; }
+    bool opensReadOnly() const { return m_settings.openReadOnly; }
+    sqlite3 *handle() const { return m_engine->fileHandle(); }
 
-    bool logsErrors() const { return m_logsErrors; }
-    void setLogsErrors(bool logsErrors) { m_logsErrors = logsErrors; }
-    double maxBusyRetryTimeInterval() const { return m_maxBusyRetryTimeInterval; }
-    void setMaxBusyRetryTimeInterval(double seconds) { m_maxBusyRetryTimeInterval = seconds; }
+    bool logsErrors() const { return m_settings.logsErrors; }
+    void setLogsErrors(bool logsErrors) { m_settings.logsErrors = logsErrors; }
+    double maxBusyRetryTimeInterval() const { return m_settings.maxBusyRetryTimeInterval; }
+    void setMaxBusyRetryTimeInterval(double seconds)
+    {
+        m_settings.maxBusyRetryTimeInterval = seconds;
+    }
 
     // A long read on a worker thread (the quick check of the whole file, a list read or
     // searched on its own connection) holds the file's shared lock, which a save of another
@@ -149,16 +136,16 @@ public:
     // its statement fails with SQLITE_INTERRUPT, its lock goes, and it tries again later.
     // A connection that yields never interrupts others itself: the writer it waits for
     // has done that. Set before open().
-    void setYieldsToWriters(bool yields) { m_yieldsToWriters = yields; }
+    void setYieldsToWriters(bool yields) { m_settings.yieldsToWriters = yields; }
     // Which writers a yielding connection gives way to: every one (the quick check), or
     // all but those that write in the background (a list's reads: the search index's
     // fill commits a batch every few hundred milliseconds, and a search reading the whole
     // book would start over at each one of them, never to finish).
-    enum class YieldsTo { EveryWriter, ForegroundWriters };
-    void setYieldsTo(YieldsTo yieldsTo) { m_yieldsTo = yieldsTo; }
+    using YieldsTo = ConnectionSettings::YieldsTo;
+    void setYieldsTo(YieldsTo yieldsTo) { m_settings.yieldsTo = yieldsTo; }
     // A writer behind the window (the search index's fill), which waits for the lists'
     // reads to end rather than interrupting them. Set before open().
-    void setWritesInBackground(bool background) { m_writesInBackground = background; }
+    void setWritesInBackground(bool background) { m_settings.writesInBackground = background; }
     // Interrupts the statement running on each open yielding connection but `except` that
     // gives way to a writer of the kind waiting; safe from any thread (the window closing
     // while its check runs).
@@ -170,7 +157,7 @@ public:
     // a thousand of SQLite's instructions, where it would otherwise run to its end, holding
     // the file's shared lock all the while. Set before open(); *cancel must outlive the
     // connection.
-    void setCancel(const std::atomic_bool *cancel) { m_cancel = cancel; }
+    void setCancel(const std::atomic_bool *cancel) { m_settings.cancel = cancel; }
 
     bool open();
     bool close();
@@ -181,7 +168,7 @@ public:
     bool executeStatements(const QString &sql);
     // Kept: on a server, prepared once on the session and planned once (a statement every
     // save runs with other values); a file's statements are planned each time alike.
-    enum class Plan { EachTime, Kept };
+    using Plan = ConnectionSettings::Plan;
     std::unique_ptr<ResultSet> executeQuery(const QString &sql, const QStringList &arguments = {},
                                             Plan plan = Plan::EachTime);
 
@@ -207,7 +194,7 @@ public:
     // made anew until the transaction has ended: the statements after the loss would
     // otherwise run on a new connection, each committed on its own, and the commit would
     // seem to succeed for a transaction the server had rolled back.
-    void setInTransaction(bool inTransaction) { m_inTransaction = inTransaction; }
+    void setInTransaction(bool inTransaction) { m_settings.inTransaction = inTransaction; }
 
     qsizetype openResultSetCount() const { return m_openResultSets.size(); }
     // The rows all statements of this connection have inserted, changed or deleted so
@@ -226,35 +213,18 @@ public:
     // empty after a success, and on a file.
     QString lastServerState() const;
     QString description() const;
+    // The book as the user names it: its path, or "user@host:port/database".
+    QString bookName() const { return m_engine->description(); }
 
 private:
     friend class ResultSet;
-    static int busyHandler(void *context, int count);
-    static int progressHandler(void *context);
     void resultSetDidClose(ResultSet *resultSet) { m_openResultSets.remove(resultSet); }
 
-    QString m_databasePath;
-    OpenMode m_openMode;
-    bool m_openReadOnly = false;
-    sqlite3 *m_handle = nullptr;
-    bool m_isOpen = false;
-    bool m_isExecuting = false;
-    bool m_logsErrors = true;
+    ConnectionSettings m_settings;
+    Engine m_engineKind;
+    std::unique_ptr<EngineConnection> m_engine;
     qint64 m_statementsSent = 0;
-    double m_maxBusyRetryTimeInterval = 2.0;
-    double m_busyStartTime = 0;
-    int m_openErrorCode = 0;
-    bool m_yieldsToWriters = false;
-    YieldsTo m_yieldsTo = YieldsTo::EveryWriter;
-    bool m_writesInBackground = false;
-    const std::atomic_bool *m_cancel = nullptr;
     QSet<ResultSet *> m_openResultSets;
-    std::unique_ptr<PgConnection> m_server;
-    bool m_inTransaction = false;
-    DeskLock m_deskLock = DeskLock::Required;
-    qint64 m_serverChanges = 0;
-    int m_serverErrorCode = 0;
-    QString m_serverErrorMessage;
 };
 
 // Writes one diagnostic line of the database layer to standard error.

@@ -3,7 +3,6 @@
 
 #include "databaseerror.h"
 #include "outputfile.h"
-#include "pgconnection.h"
 #include "sqlliteral.h"
 
 #include <QCoreApplication>
@@ -39,19 +38,6 @@ void printLine(const QString &line)
     FILE *stream = consoleLinesToStandardError() ? stderr : stdout;
     std::fprintf(stream, "%s\n", bytes.constData());
     std::fflush(stream);
-}
-
-// Whether the file the connection has open is no longer the one at its path: deleted,
-// or replaced by another file (a backup moved into place). SQLite's own check stats the
-// path and compares its inode with the open file's; one stat per write.
-bool fileHasMoved(const Database &database)
-{
-    int moved = 0;
-    const int code
-        = sqlite3_file_control(database.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved);
-    if (code != SQLITE_OK) // a file system layer without the check: existence at least
-        return !QFileInfo::exists(database.databasePath());
-    return moved != 0;
 }
 
 // What the book holds beyond the template's tables and indexes; a book from a newer
@@ -345,8 +331,7 @@ bool SQLiteHelper::write(const QString &sql, Changes changes)
     // after that is gone when the program ends. So a write never goes to a file that is
     // no longer at the path: it fails, and the connection closes. The next use opens
     // whatever is at the path then, and a missing file is refused, not created empty.
-    if (database.isOpen() && database.engine() == Database::Engine::SQLite
-        && fileHasMoved(database)) {
+    if (database.isOpen() && database.isGoneFromItsPath()) {
         writeDatabaseDiagnostic(u"The database file has been deleted or replaced: "_s
                                 + database.databasePath());
         m_lastError = u"数据库文件已被删除或替换"_s;
@@ -361,8 +346,7 @@ bool SQLiteHelper::write(const QString &sql, Changes changes)
     if (!database.executeStatements(sql)) {
         noteFailure(database.lastErrorCode(), database.lastErrorMessage());
         // A server's connection stays: a failed statement there ends only its transaction.
-        if (database.engine() == Database::Engine::SQLite
-            || database.lastErrorCode() == serverConnectionLost)
+        if (!database.dialect().survivesFailedStatement() || !database.isOpen())
             database.close();
         return false;
     }
@@ -399,28 +383,12 @@ std::optional<qint64> SQLiteHelper::count(const QString &sql, const QStringList 
 
 std::optional<qint64> SQLiteHelper::tableCount(const QStringList &names)
 {
-    if (db().engine() == Database::Engine::PostgreSQL) {
-        // Names as they are written in statements: the server keeps them in lower case.
-        QStringList lower;
-        for (const QString &name : names)
-            lower.append(name.toLower());
-        return count(u"select count(*) from pg_tables where schemaname = current_schema() "
-                     u"and tablename in ("_s
-                     + sqlQuoteList(lower) + u")"_s);
-    }
-    const QString which = names.size() == 1 ? u"name = "_s + sqlQuote(names.first())
-                                            : u"name in ("_s + sqlQuoteList(names) + u")"_s;
-    return count(u"select count(*) from sqlite_schema where type = 'table' and "_s + which);
+    return count(db().dialect().tableCountStatement(names));
 }
 
 std::optional<bool> SQLiteHelper::hasIndex(const QString &name)
 {
-    const std::optional<qint64> found = db().engine() == Database::Engine::PostgreSQL
-        ? count(u"select count(*) from pg_indexes where schemaname = current_schema() "
-                u"and indexname = "_s
-                + sqlQuote(name.toLower()))
-        : count(u"select count(*) from sqlite_schema where type = 'index' and name = "_s
-                + sqlQuote(name));
+    const std::optional<qint64> found = count(db().dialect().indexCountStatement(name));
     if (!found)
         return std::nullopt;
     return *found > 0;
@@ -428,12 +396,7 @@ std::optional<bool> SQLiteHelper::hasIndex(const QString &name)
 
 std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
 {
-    const bool server = db().engine() == Database::Engine::PostgreSQL;
-    std::unique_ptr<ResultSet> rows
-        = query(server ? u"select ordinal_position, column_name from information_schema.columns "
-                         u"where table_schema = current_schema() and table_name = %1 "
-                         u"order by ordinal_position"_s.arg(sqlQuote(table.toLower()))
-                       : u"PRAGMA table_info(%1)"_s.arg(table));
+    std::unique_ptr<ResultSet> rows = query(db().dialect().columnsStatement(table));
     if (!rows)
         return std::nullopt;
     QStringList columns;
@@ -446,24 +409,17 @@ std::optional<QStringList> SQLiteHelper::columnNames(const QString &table)
 
 std::optional<qint64> SQLiteHelper::dataVersion()
 {
-    // A server book counts every program's writes in a sequence; this program's own are
-    // taken off (a write of another desk committed while this one wrote is heard from its
-    // notification instead).
-    if (db().engine() == Database::Engine::PostgreSQL) {
-        const std::optional<qint64> changes = serverChanges();
-        if (!changes)
-            return std::nullopt;
-        return *changes - m_ownServerChanges;
-    }
-    std::unique_ptr<ResultSet> rows = query(u"PRAGMA data_version"_s);
-    if (!rows || !rows->next() || rows->hasError())
+    // A count that moves with this program's own writes too has them taken off (a write of
+    // another desk committed while this one wrote is heard from its notification instead).
+    const std::optional<qint64> changes = serverChanges();
+    if (!changes)
         return std::nullopt;
-    return rows->int64ForColumnIndex(0);
+    return db().dialect().dataVersionCountsOwnCommits() ? *changes - m_ownServerChanges : *changes;
 }
 
 std::optional<qint64> SQLiteHelper::serverChanges()
 {
-    std::unique_ptr<ResultSet> rows = query(u"select last_value from tb_changes"_s);
+    std::unique_ptr<ResultSet> rows = query(db().dialect().dataVersionStatement());
     if (!rows || !rows->next() || rows->hasError())
         return std::nullopt;
     return rows->int64ForColumnIndex(0);
@@ -472,7 +428,7 @@ std::optional<qint64> SQLiteHelper::serverChanges()
 void SQLiteHelper::beginOwnWrite()
 {
     m_serverChangesAtBegin.reset();
-    if (db().engine() == Database::Engine::PostgreSQL)
+    if (db().dialect().dataVersionCountsOwnCommits())
         m_serverChangesAtBegin = serverChanges();
 }
 
@@ -489,8 +445,9 @@ void SQLiteHelper::endOwnWrite(bool committed)
 
 std::optional<QString> SQLiteHelper::quickCheck(Database &database)
 {
-    // A server keeps its own files whole; there is no file here to check.
-    if (database.engine() == Database::Engine::PostgreSQL)
+    // An engine that keeps its own storage whole (a server) has nothing here to check.
+    const QString check = database.dialect().integrityCheckStatement();
+    if (check.isEmpty())
         return QString();
     // A lock held by another program stops the check, but says nothing about the file:
     // no answer, and the check runs again at the next use. So does a check interrupted to
@@ -499,7 +456,7 @@ std::optional<QString> SQLiteHelper::quickCheck(Database &database)
         return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED
             || code == SQLITE_INTERRUPT;
     };
-    std::unique_ptr<ResultSet> resultSet = database.executeQuery(u"PRAGMA quick_check(5)"_s);
+    std::unique_ptr<ResultSet> resultSet = database.executeQuery(check);
     if (!resultSet) {
         if (isLock(database.lastErrorCode()))
             return std::nullopt;
@@ -530,10 +487,9 @@ bool SQLiteHelper::checkUsable(QString *error)
     Database &database = db();
     if (!open())
         return fail(u"无法打开数据库：%1（%2）"_s.arg(bookName(), m_lastError));
-    std::unique_ptr<ResultSet> resultSet = database.executeQuery(
-        database.engine() == Database::Engine::PostgreSQL
-            ? u"select count(*) from (select 1 from tb_receipt limit 1) as first"_s
-            : u"select count(*) from (select 1 from tb_receipt limit 1)"_s);
+    std::unique_ptr<ResultSet> resultSet
+        = database.executeQuery(u"select count(*) from (select 1 from tb_receipt limit 1)"_s
+                                + database.dialect().subqueryAlias(u"first"_s));
     if (!resultSet || !resultSet->next()) {
         const QString reason = database.lastErrorMessage();
         database.close();
@@ -544,10 +500,7 @@ bool SQLiteHelper::checkUsable(QString *error)
 
 QString SQLiteHelper::bookName()
 {
-    Database &database = db();
-    if (PgConnection *server = database.server())
-        return server->description();
-    return m_dbURL;
+    return db().bookName();
 }
 
 void SQLiteHelper::noteDamage(const QString &damage)

@@ -29,10 +29,7 @@ bool Transaction::begin()
         }
         return false;
     }
-    // A server takes its locks row by row as the transaction goes (a numbering row is
-    // locked with SELECT … FOR UPDATE): only a file is locked as a whole at the start.
-    m_active = m_database.executeStatements(
-        m_database.engine() == Database::Engine::PostgreSQL ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s);
+    m_active = m_database.executeStatements(m_database.dialect().beginStatement());
     m_database.setInTransaction(m_active);
     if (!m_active)
         noteError();
@@ -61,14 +58,9 @@ void Transaction::rollback()
         return;
     m_active = false;
     m_database.setInTransaction(false);
-    if (m_database.engine() == Database::Engine::PostgreSQL) {
-        // A lost connection took the transaction with it.
-        if (m_database.isOpen())
-            m_database.executeStatements(u"ROLLBACK"_s);
-        return;
-    }
-    // SQLite may already have rolled back by itself (an I/O error, a full disk).
-    if (m_database.handle() && !sqlite3_get_autocommit(m_database.handle()))
+    // The engine may already have rolled back by itself (an I/O error, a full disk, a lost
+    // connection).
+    if (m_database.isInTransaction())
         m_database.executeStatements(u"ROLLBACK"_s);
 }
 

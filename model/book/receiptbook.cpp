@@ -101,10 +101,8 @@ public:
     {
         if (!m_connection.open())
             return false;
-        if (m_connection.isServerBook()) {
-            m_connection.beginOwnWrite();
-            m_counting = true;
-        }
+        m_connection.beginOwnWrite();
+        m_counting = true;
         if (m_transaction.begin())
             return true;
         m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
@@ -115,9 +113,10 @@ public:
     // when, and only if, the transaction commits.
     bool commit(const std::optional<BookChange> &told = std::nullopt)
     {
-        if (told && m_connection.isServerBook()
-            && !m_connection.write(u"select pg_notify(%1, %2)"_s.arg(
-                sqlQuote(ReceiptBook::deskChannel()), sqlQuote(ReceiptBook::payloadOf(*told))))) {
+        const QString notice = told ? m_connection.db().dialect().changeNoticeStatement(
+                                          ReceiptBook::deskChannel(), ReceiptBook::payloadOf(*told))
+                                    : QString();
+        if (!notice.isEmpty() && !m_connection.write(notice)) {
             m_transaction.rollback();
             return false;
         }
@@ -221,9 +220,9 @@ ReceiptBook::ReceiptBook(SQLiteHelper *connection, QObject *parent)
     qRegisterMetaType<BookChange>();
 }
 
-bool ReceiptBook::onServer() const
+const SqlDialect &ReceiptBook::dialect() const
 {
-    return connection().db().engine() == Database::Engine::PostgreSQL;
+    return connection().db().dialect();
 }
 
 SQLiteHelper &ReceiptBook::connection() const
@@ -578,8 +577,8 @@ std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 val
         if (*padded > 0)
             return true;
     }
-    // A server's number column holds texts only.
-    if (onServer())
+    // A column that keeps its type holds the number as a text only.
+    if (dialect().keepsColumnTypes())
         return false;
     return isWrittenByAnotherProgram(number, value);
 }
@@ -645,7 +644,7 @@ bool ReceiptBook::isProcedureMissing() const
 
 std::optional<bool> ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &setting)
 {
-    if (!onServer() || !bookFacts().issues)
+    if (!dialect().runsProcedures() || !bookFacts().issues)
         return std::nullopt;
     connection().db().closeIfServerHungUp();
     const QString number = ReceiptNumbering::numberText(setting);
@@ -685,16 +684,16 @@ std::optional<bool> ReceiptBook::isNumberUsed(const QString &number, qint64 valu
     }
     if (*used > 0)
         return true;
-    if (onServer())
+    if (dialect().keepsColumnTypes())
         return false;
     return isWrittenByAnotherProgram(number, value);
 }
 
-QString ReceiptBook::repeatedNumbersStatement(bool onServer)
+QString ReceiptBook::repeatedNumbersStatement(const SqlDialect &dialect)
 {
     // Grouped by the number's value where it is a number (its digits without the zeros
     // before them), by the text itself where it is not; the two kinds never meet.
-    if (onServer)
+    if (dialect.keepsColumnTypes())
         return u"select min(receiptNo), count(*), count(distinct receiptNo), "
                u"string_agg(distinct receiptNo, ',' order by receiptNo) from tb_receipt "
                u"group by case when receiptNo ~ '^[0-9]+$' then 'n' || ltrim(receiptNo, '0') "
@@ -719,7 +718,7 @@ QString ReceiptBook::repeatedNumberFinding(const QString &first, qint64 count, q
 
 std::optional<QStringList> ReceiptBook::repeatedNumbers()
 {
-    std::unique_ptr<ResultSet> rows = connection().query(repeatedNumbersStatement(onServer()));
+    std::unique_ptr<ResultSet> rows = connection().query(repeatedNumbersStatement(dialect()));
     if (!rows)
         return std::nullopt;
     QStringList findings;
@@ -1051,7 +1050,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             note = u"另：No.%1 在连接中断之前已经存入账本"_s.arg(earlier.receiptNo);
         }
     }
-    if (onServer() && bookFacts().issues) {
+    if (dialect().runsProcedures() && bookFacts().issues) {
         if (std::optional<IssueResult> result = issueInOneStatement(receipt, note))
             return *result;
     }
@@ -1086,8 +1085,8 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
         for (;;) {
             // Free only when no receipt carries it and none ever did: a number deleted since,
             // with the counter set back, is on paper all the same.
-            // On a server the number as written only: the rest is asked with the row.
-            const std::optional<bool> taken = onServer() ? isTakenAsWritten(kept.receiptNo)
+            // Far from the book, the number as written only: the rest is asked with the row.
+            const std::optional<bool> taken = dialect().isRemote() ? isTakenAsWritten(kept.receiptNo)
                                                          : isNumberUsed(kept.receiptNo, value);
             if (!taken)
                 return failed(ReceiptNumbering::checkFailedText());
@@ -1107,7 +1106,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             || !recordHistory(HistoryAction::Insert, kept))
             return failed(u"保存失败"_s);
         std::optional<qint64> row;
-        if (onServer()) {
+        if (dialect().isRemote()) {
             // The row's id together with the number in another padding or in the history,
             // in one round trip after the insert rather than one more before it; found
             // used (seldom: a deleted number, the counter set back), the save is undone and
@@ -1319,7 +1318,7 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         + u",\n       total       = "_s + sqlQuote(v[TotalColumn]) + u",\n       totalBig    = "_s
         + sqlQuote(v[TotalBigColumn]) + u"\nwhere  id          = "_s + sqlQuote(id) + u" ;"_s;
 
-    if (asOpened && onServer() && bookFacts().updates && !asOpened->voidReason) {
+    if (asOpened && dialect().runsProcedures() && bookFacts().updates && !asOpened->voidReason) {
         if (const std::optional<bool> saved = updateInOneStatement(id, r, *asOpened, error))
             return *saved;
     }
@@ -1334,9 +1333,9 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         return failed({});
     // On a server the row is held from here to the commit: another desk's save of it waits,
     // so the receipt compared below is the one overwritten. A file is locked whole already.
-    if (asOpened && onServer()
-        && !connection().query(
-            u"select id from tb_receipt where id = %1 for update"_s.arg(sqlQuote(id))))
+    if (asOpened && !dialect().rowLockClause().isEmpty()
+        && !connection().query(u"select id from tb_receipt where id = %1"_s.arg(sqlQuote(id))
+                               + dialect().rowLockClause()))
         return failed({});
     const std::optional<Receipt> before = read(id);
     if (asOpened) {
@@ -1409,7 +1408,7 @@ bool ReceiptBook::remove(const QSet<QString> &ids, QString *error)
                     u"删除失败："_s + (reason.isEmpty() ? connection().lastError() : reason));
     };
     // A server refuses an empty list in a statement; with nothing to delete, nothing is.
-    if (ids.isEmpty() && onServer())
+    if (ids.isEmpty() && !dialect().takesEmptyLists())
         return true;
     WriteScope transaction(connection());
     if (!transaction.begin())
@@ -1469,7 +1468,7 @@ bool ReceiptBook::unvoidReceipts(const QStringList &ids, QString *error)
 bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QString> &reason,
                               QString *error)
 {
-    if (onServer() && bookFacts().voids && !ids.isEmpty()) {
+    if (dialect().runsProcedures() && bookFacts().voids && !ids.isEmpty()) {
         if (const std::optional<bool> done = changeVoidsInOneStatement(ids, reason, error))
             return *done;
     }
@@ -1482,9 +1481,10 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
     // On a server the receipts are held from here to the commit, as an edit's save holds
     // its receipt: a save under way ends before this reads them, one that comes later sees
     // the void, and of two desks voiding one receipt the second finds it voided.
-    if (onServer() && !ids.isEmpty()
-        && !connection().query(
-            u"select id from tb_receipt where id in (%1) for update"_s.arg(sqlQuoteList(ids))))
+    if (!dialect().rowLockClause().isEmpty() && !ids.isEmpty()
+        && !connection().query(u"select id from tb_receipt where id in (%1)"_s.arg(
+                                   sqlQuoteList(ids))
+                               + dialect().rowLockClause()))
         return failSaving();
     const QString now = stored(Clock::now());
     // Only these receipts' voids: the whole table grows with the book.
@@ -1842,7 +1842,7 @@ public:
                 continue;
             }
             // A server keeps no NUL in a text: the row is refused, not the whole statement.
-            if (m_book.onServer()) {
+            if (!m_book.dialect().keepsNulInText()) {
                 if (const QString field = fieldWithNul(r); !field.isEmpty()) {
                     problems.append(
                         {item.row, u"%1含有空字符（U+0000），共享账本不能保存"_s.arg(field)});
@@ -1952,12 +1952,12 @@ private:
         m_otherSpellingsRead = true;
         const qint64 length
             = std::clamp<qint64>(m_setting.numLong, 0, ReceiptNumbering::maximumNumberLength);
-        const QString sql = m_connection.db().engine() == Database::Engine::PostgreSQL
-            ? u"select receiptNo, rowid from tb_receipt where length(receiptNo) < %1 or "
-              u"(length(receiptNo) > %1 and receiptNo like '0%')"_s
-            : u"select cast(receiptNo as text), rowid from tb_receipt where typeof(receiptNo) "
-              u"<> 'text' or length(receiptNo) < %1 or (length(receiptNo) > %1 and "
-              u"receiptNo like '0%')"_s;
+        const QString sql = m_connection.db().dialect().inDialect(
+            u"select cast(receiptNo as text), rowid from tb_receipt where typeof(receiptNo) "
+            u"<> 'text' or length(receiptNo) < %1 or (length(receiptNo) > %1 and "
+            u"receiptNo like '0%')"_s,
+            u"select receiptNo, rowid from tb_receipt where length(receiptNo) < %1 or "
+            u"(length(receiptNo) > %1 and receiptNo like '0%')"_s);
         QHash<QString, qint64> found;
         if (!readTaken(sql.arg(length), &found))
             return false;

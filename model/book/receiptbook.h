@@ -20,6 +20,7 @@
 #include <optional>
 
 class SQLiteHelper;
+class SqlDialect;
 
 // What one write did to the book: which receipts, and how. Rows are the receipts' rowids
 // as they were when the write ran (a removed receipt has no row to ask for afterwards).
@@ -75,8 +76,8 @@ public:
     // A book on `connection`; on the program's connection when null.
     explicit ReceiptBook(SQLiteHelper *connection = nullptr, QObject *parent = nullptr);
 
-    // Whether the book is shared on a server rather than kept in a file.
-    bool onServer() const;
+    // How the book's engine words what engines word differently, and what it can do.
+    const SqlDialect &dialect() const;
     // Why the connection's last read or write failed, in Chinese.
     QString lastError() const;
     // Tells every list that the book was replaced as a whole (a restore, another file).
@@ -156,7 +157,7 @@ public:
     std::optional<QStringList> repeatedNumbers();
     // Its statement on either engine, and a line of it from a row's first number, count,
     // count of spellings and the spellings joined by commas.
-    static QString repeatedNumbersStatement(bool onServer);
+    static QString repeatedNumbersStatement(const SqlDialect &dialect);
     static QString repeatedNumberFinding(const QString &first, qint64 count, qint64 spellings,
                                          const QString &spelled);
     // Whether the book has its table of voids: a book from before voids were kept, opened

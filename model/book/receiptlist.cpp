@@ -560,7 +560,7 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
         } else if (job.sort == ListSort::ReceiptDate) {
             // Through its index: a tenth of the table.
             parts.push_back({select + u" order by receiptDate"_s, {}, 0, highest, false});
-        } else if (n < size_t(readAtOnceBelow) || database->engine() != Database::Engine::SQLite) {
+        } else if (n < size_t(readAtOnceBelow) || !database->dialect().stepsRowsLazily()) {
             parts.push_back({select, {}, 0, highest, false});
         } else {
             // A long column is read in two halves of the rowids at once, the second over a
@@ -814,7 +814,7 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
     // counted and found again, and no more. The search is SQLite's, through the search
     // index once it is whole; a small range is read row by row, quicker than the index.
     ReceiptSearch search(m_search);
-    search.setOnServer(m_book.onServer());
+    search.setDialect(m_book.dialect());
     QString where = ReceiptBook::liveCondition() + u" and receiptDate between %1 and %2"_s.arg(sqlQuote(m_begin),
                                                                             sqlQuote(m_end));
     if (!search.isEmpty()) {
@@ -825,17 +825,16 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
         where = search.listCondition(m_begin, m_end, m_book.searchIndexReady(), u"tb_receipt"_s,
                                      small.value_or(-1));
     }
-    const bool onServer = m_book.onServer();
+    const SqlDialect &dialect = m_book.dialect();
     // quote() tells a NULL number from the text 'NULL' (quote_nullable() on a server).
     QString columns = u"rowid, total, id, receiptNo, receiptDate, createDate, %1"_s.arg(
-        onServer ? u"quote_nullable(receiptNo)"_s : u"quote(receiptNo)"_s);
+        dialect.inDialect(u"quote(receiptNo)"_s, u"quote_nullable(receiptNo)"_s));
     if (!sortBy.isEmpty())
         columns += u", "_s + sortBy;
     // Unknown whether the book keeps voids (it could not be asked): the voids are read all
     // the same, and a failure to read them fails the read, rather than voided receipts
     // being counted as valid.
     ReadRequest request {columns, where, m_sort, m_order, m_book.keepsVoids() != false};
-    request.onServer = onServer;
     // A long range without a search is read through the lists' index in the book's order,
     // a part at a time; a search is one read, its rows found through the search index.
     request.byParts = search.isEmpty() && m_book.hasIndex(u"idx_receipt_list"_s);
@@ -883,11 +882,10 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
         const QString sql
             = u"select %1 from tb_receipt%2 where (%3)%4 order by receiptNo desc, rowid desc "
               u"limit %5"_s.arg(request.columns,
-                                request.byParts && !request.onServer
-                                    ? u" indexed by idx_receipt_list"_s
-                                    : QString(),
+                                request.byParts ? database.dialect().indexHint(u"idx_receipt_list"_s)
+                                                : QString(),
                                 request.where, after)
-                  .arg(chunk < 0 && request.onServer ? u"all"_s : QString::number(chunk));
+                  .arg(chunk < 0 ? database.dialect().noLimit() : QString::number(chunk));
         std::unique_ptr<ResultSet> rows = database.executeQuery(sql);
         if (!rows) {
             if (readAgain(database.lastErrorCode()))

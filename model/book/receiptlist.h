@@ -136,8 +136,6 @@ private:
         qint64 limit = 0;
         // Read through the lists' index a part at a time (else in one read).
         bool byParts = false;
-        // The book is on a server, which spells some of the read apart.
-        bool onServer = false;
     };
     // Rows read in one statement, each its own short read of the book.
     static constexpr qint64 chunkSize = 20000;

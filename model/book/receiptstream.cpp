@@ -15,8 +15,8 @@ namespace {
 // all its rows would cost more than the rest of the read (a second for a million).
 QString rangeStatementFor(Database &database, const QString &begin, const QString &end)
 {
-    // A server's planner makes that choice itself.
-    if (database.engine() == Database::Engine::PostgreSQL)
+    // A planner that takes no hint (a server's) makes that choice itself.
+    if (database.dialect().indexHint(u"idx_receipt_receiptNo"_s).isEmpty())
         return ReceiptBook::rangeStatement(begin, end);
     bool whole = false;
     {

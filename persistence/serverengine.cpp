@@ -1,0 +1,366 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A book shared by several desks on a PostgreSQL server.
+#include "database.h"
+#include "databaseerror.h"
+#include "engine.h"
+#include "pgconnection.h"
+#include "sqlliteral.h"
+
+#include <sqlite3.h>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString &passwordForThisRun()
+{
+    static QString password;
+    return password;
+}
+
+// SQLite's code of the same meaning as a server's failure, so that every caller tells
+// a conflict, a lock or a lost connection apart as it does for a file.
+int codeOfServerError(const PgError &error)
+{
+    if (error.isEmpty())
+        return 0;
+    if (error.connectionLost || error.sqlState.startsWith(u"08"_s)
+        || error.sqlState.startsWith(u"57P"_s))
+        return serverConnectionLost;
+    if (error.sqlState.startsWith(u"23"_s))
+        return SQLITE_CONSTRAINT;
+    // Another session held a row past the session's lock timeout.
+    if (error.sqlState == PgState::lockNotAvailable)
+        return serverLockTimeout;
+    if (error.isRetryable())
+        return SQLITE_BUSY;
+    if (error.sqlState == u"25006"_s) // read-only transaction
+        return SQLITE_READONLY;
+    if (error.sqlState == PgState::insufficientPrivilege)
+        return SQLITE_PERM;
+    if (error.sqlState == u"53100"_s) // disk full
+        return SQLITE_FULL;
+    return SQLITE_ERROR;
+}
+
+// The server's message, with a missing column or table told as SQLite tells it, so that
+// the user reads the same "数据库缺少列 …" on either engine.
+QString messageOfServerError(const PgError &error)
+{
+    if (error.sqlState == PgState::unsafeSession)
+        return error.message;
+    const qsizetype open = error.message.indexOf(u'"');
+    const qsizetype close = open >= 0 ? error.message.indexOf(u'"', open + 1) : -1;
+    const QString name = close > open ? error.message.mid(open + 1, close - open - 1) : QString();
+    if (error.sqlState == u"42703"_s && !name.isEmpty())
+        return u"no such column: "_s + name;
+    if (error.sqlState == u"42P01"_s && !name.isEmpty())
+        return u"no such table: "_s + name;
+    return error.message.trimmed();
+}
+
+// The rows a server sent for one statement, all held already.
+class ServerRows final : public EngineRows
+{
+public:
+    explicit ServerRows(PgResult rows)
+        : m_rows(std::move(rows))
+    { }
+
+    bool next(int &, QString &) override
+    {
+        if (m_row + 1 < m_rows.rowCount()) {
+            ++m_row;
+            return true;
+        }
+        m_row = m_rows.rowCount();
+        return false;
+    }
+    bool closesAtEnd() const override { return false; }
+    int columnCount() const override { return m_rows.columnCount(); }
+    int columnIndex(const QString &lowerName) override { return m_rows.columnIndex(lowerName); }
+    std::optional<QByteArrayView> bytes(int column) const override
+    {
+        return m_rows.bytes(m_row, column);
+    }
+    qint64 int64Value(int column) const override
+    {
+        // As SQLite reads a text as a number: its leading number, else 0.
+        const std::optional<QByteArrayView> bytes = m_rows.bytes(m_row, column);
+        if (!bytes)
+            return 0;
+        const QByteArray text = QByteArray(bytes->data(), bytes->size()).trimmed();
+        bool whole = false;
+        const qint64 value = text.toLongLong(&whole);
+        if (whole)
+            return value;
+        const double number = text.toDouble();
+        return number >= 9.2e18 ? std::numeric_limits<qint64>::max()
+            : number <= -9.2e18 ? std::numeric_limits<qint64>::min()
+                                : qint64(number);
+    }
+    double doubleValue(int column) const override
+    {
+        const std::optional<QByteArrayView> bytes = m_rows.bytes(m_row, column);
+        return bytes ? QByteArray(bytes->data(), bytes->size()).trimmed().toDouble() : 0.0;
+    }
+
+private:
+    PgResult m_rows;
+    int m_row = -1;
+};
+
+class ServerDialect final : public SqlDialect
+{
+public:
+    bool survivesFailedStatement() const override { return true; }
+
+    // A server takes its locks row by row as the transaction goes (a numbering row is
+    // locked with SELECT … FOR UPDATE): only a file is locked as a whole at the start.
+    QString beginStatement() const override { return u"BEGIN"_s; }
+    // Names as they are written in statements: the server keeps them in lower case.
+    QString tableCountStatement(const QStringList &names) const override
+    {
+        QStringList lower;
+        for (const QString &name : names)
+            lower.append(name.toLower());
+        return u"select count(*) from pg_tables where schemaname = current_schema() "
+               u"and tablename in ("_s
+            + sqlQuoteList(lower) + u")"_s;
+    }
+    QString indexCountStatement(const QString &name) const override
+    {
+        return u"select count(*) from pg_indexes where schemaname = current_schema() "
+               u"and indexname = "_s
+            + sqlQuote(name.toLower());
+    }
+    QString columnsStatement(const QString &table) const override
+    {
+        return u"select ordinal_position, column_name from information_schema.columns "
+               u"where table_schema = current_schema() and table_name = %1 "
+               u"order by ordinal_position"_s.arg(sqlQuote(table.toLower()));
+    }
+    // Every program's writes move one sequence.
+    QString dataVersionStatement() const override
+    {
+        return u"select last_value from tb_changes"_s;
+    }
+    bool dataVersionCountsOwnCommits() const override { return true; }
+    // A server keeps its own files whole; there is no file here to check.
+    QString integrityCheckStatement() const override { return {}; }
+    QString rowLockClause() const override { return u" for update"_s; }
+    QString isDistinctFrom() const override { return u"is distinct from"_s; }
+    QString subqueryAlias(const QString &name) const override { return u" as "_s + name; }
+
+    bool keepsColumnTypes() const override { return true; }
+    bool runsProcedures() const override { return true; }
+    bool isRemote() const override { return true; }
+    bool keepsSearchIndex() const override { return false; }
+    QString indexHint(const QString &) const override { return {}; }
+    QString noLimit() const override { return u"all"_s; }
+    bool keepsNulInText() const override { return false; }
+    bool takesEmptyLists() const override { return false; }
+    bool stepsRowsLazily() const override { return false; }
+    QString changeNoticeStatement(const QString &channel, const QString &payload) const override
+    {
+        return u"select pg_notify(%1, %2)"_s.arg(sqlQuote(channel), sqlQuote(payload));
+    }
+    QString inDialect(const QString &, const QString &serverText) const override
+    {
+        return serverText;
+    }
+};
+
+class ServerEngine final : public EngineConnection
+{
+public:
+    explicit ServerEngine(const ConnectionSettings &settings)
+        : EngineConnection(settings)
+        , m_server(settings.path)
+    { }
+
+    QString description() const override { return m_server.description(); }
+    bool isOpen() const override { return m_isOpen; }
+    bool isReadOnly() const override { return m_isOpen && m_settings.openReadOnly; }
+
+    bool open() override
+    {
+        if (m_isOpen)
+            return true;
+        if (m_settings.inTransaction) {
+            m_errorCode = serverConnectionLost;
+            m_errorMessage = u"连接在保存中途断开，这次保存没有完成"_s;
+            return false;
+        }
+        // A connection that broke is given up and made anew.
+        m_server.close();
+        // A book opened for reading only refuses every write on the server's side too.
+        m_server.setReadOnly(m_settings.openReadOnly);
+        if (!m_server.open(passwordForThisRun())) {
+            noteError();
+            writeDatabaseDiagnostic(u"error opening!: "_s + m_server.lastError().text());
+            return false;
+        }
+        // Held until the connection ends. Never waited for: a restore holds it
+        // exclusively for a while, and anybody able to connect can hold it too. A book only
+        // read needs it not at all.
+        if (!m_settings.openReadOnly) {
+            const std::optional<PgResult> locked = m_server.executeQuery(
+                u"select pg_try_advisory_lock_shared(%1)"_s.arg(Database::deskLockKey));
+            if (!locked
+                || (locked->text(0, 0) != u"t"_s
+                    && m_settings.deskLock == ConnectionSettings::DeskLock::Required)) {
+                if (locked) {
+                    m_errorCode = serverBookHeld;
+                    m_errorMessage = u"共享账本正被独占（也许正在恢复备份），请稍后再试"_s;
+                } else {
+                    noteError();
+                }
+                m_server.close();
+                return false;
+            }
+        }
+        m_errorCode = 0;
+        m_errorMessage.clear();
+        m_isOpen = true;
+        return true;
+    }
+
+    void close() override
+    {
+        m_server.close();
+        m_isOpen = false;
+    }
+
+    void closeIfHungUp() override
+    {
+        if (m_isOpen && !m_settings.inTransaction && m_server.hasHungUp())
+            close();
+    }
+
+    bool executeStatements(const QString &sql) override
+    {
+        if (!m_isOpen) {
+            m_errorCode = SQLITE_MISUSE;
+            m_errorMessage = u"database is not open"_s;
+            return false;
+        }
+        const std::optional<PgResult> result = m_server.executeQuery(sql);
+        if (!result) {
+            noteError();
+            if (m_settings.logsErrors)
+                writeDatabaseDiagnostic(u"Error inserting batch: "_s + m_server.lastError().text());
+            return false;
+        }
+        // A server answers the COMMIT of a transaction in which a statement failed with
+        // ROLLBACK: nothing was written.
+        if (result->commandStatus() == u"ROLLBACK"_s
+            && sql.trimmed().compare(u"COMMIT"_s, Qt::CaseInsensitive) == 0) {
+            m_errorCode = SQLITE_ABORT;
+            m_errorMessage = u"事务已回滚"_s;
+            return false;
+        }
+        m_changes += result->affectedRows();
+        m_errorCode = 0;
+        m_errorMessage.clear();
+        return true;
+    }
+
+    std::unique_ptr<EngineRows> query(const QString &sql, const QStringList &arguments,
+                                      ConnectionSettings::Plan plan) override
+    {
+        PgParameters parameters;
+        for (const QString &argument : arguments)
+            parameters.append(argument);
+        const auto run = [&] {
+            return plan == ConnectionSettings::Plan::Kept && !parameters.isEmpty()
+                ? m_server.executePrepared(sql, parameters)
+                : m_server.executeQuery(sql, parameters);
+        };
+        std::optional<PgResult> rows = run();
+        // A read outside a transaction on a connection that broke while idle (the server
+        // restarted meanwhile) is asked again once on a new connection: it changes nothing.
+        if (!rows && !m_settings.inTransaction
+            && codeOfServerError(m_server.lastError()) == serverConnectionLost
+            && sql.trimmed().startsWith(u"select"_s, Qt::CaseInsensitive)) {
+            m_isOpen = false;
+            if (open())
+                rows = run();
+        }
+        if (!rows) {
+            noteError();
+            if (m_settings.logsErrors) {
+                writeDatabaseDiagnostic(u"DB Error: "_s + m_server.lastError().text());
+                writeDatabaseDiagnostic(u"DB Query: "_s + sql);
+            }
+            return nullptr;
+        }
+        m_changes += rows->affectedRows();
+        m_errorCode = 0;
+        m_errorMessage.clear();
+        return std::make_unique<ServerRows>(std::move(*rows));
+    }
+
+    qint64 totalChanges() const override { return m_changes; }
+    int lastErrorCode() const override { return m_errorCode; }
+    QString lastErrorMessage() const override { return m_errorMessage; }
+    QString lastServerState() const override
+    {
+        return m_errorCode != 0 ? m_server.lastError().sqlState : QString();
+    }
+
+    // A lost connection took the transaction with it; an open one may hold one (ROLLBACK
+    // outside a transaction only warns).
+    bool isInTransaction() const override { return m_isOpen; }
+    const SqlDialect &dialect() const override;
+
+    PgConnection *serverConnection() const override
+    {
+        return const_cast<PgConnection *>(&m_server);
+    }
+
+private:
+    void noteError()
+    {
+        m_errorCode = codeOfServerError(m_server.lastError());
+        m_errorMessage = messageOfServerError(m_server.lastError());
+        if (m_errorCode == serverConnectionLost)
+            m_isOpen = false;
+    }
+
+    PgConnection m_server;
+    bool m_isOpen = false;
+    qint64 m_changes = 0;
+    int m_errorCode = 0;
+    QString m_errorMessage;
+};
+
+const SqlDialect &ServerEngine::dialect() const
+{
+    return serverDialect();
+}
+
+} // namespace
+
+const SqlDialect &serverDialect()
+{
+    static const ServerDialect words;
+    return words;
+}
+
+void Database::setServerPassword(const QString &password)
+{
+    passwordForThisRun() = password;
+}
+
+QString Database::serverPassword()
+{
+    return passwordForThisRun();
+}
+
+std::unique_ptr<EngineConnection> makeServerEngine(const ConnectionSettings &settings)
+{
+    return std::make_unique<ServerEngine>(settings);
+}
