@@ -19,40 +19,40 @@ QString path()
 QString displayName()
 {
     SQLiteHelper &helper = SQLiteHelper::shared();
-    return helper.isServerBook() ? u"共享账本 "_s + helper.bookName()
-                                 : QDir::toNativeSeparators(helper.dbURL());
+    return helper.livesInAFile() ? QDir::toNativeSeparators(helper.dbURL())
+                                 : u"共享账本 "_s + helper.bookName();
 }
 
 QString title()
 {
     SQLiteHelper &helper = SQLiteHelper::shared();
-    return helper.isServerBook() ? displayName() : QFileInfo(helper.dbURL()).fileName();
+    return helper.livesInAFile() ? QFileInfo(helper.dbURL()).fileName() : displayName();
 }
 
 bool isSharedByDesks()
 {
-    return SQLiteHelper::shared().isServerBook();
+    return !SQLiteHelper::shared().livesInAFile();
 }
 
 bool isHeldByOneProgram()
 {
-    return !SQLiteHelper::shared().isServerBook();
+    return SQLiteHelper::shared().livesInAFile();
 }
 
 QString folder()
 {
     SQLiteHelper &helper = SQLiteHelper::shared();
-    return helper.isServerBook() ? QString() : QFileInfo(helper.dbURL()).absolutePath();
+    return helper.livesInAFile() ? QFileInfo(helper.dbURL()).absolutePath() : QString();
 }
 
 bool canRestoreInWindow()
 {
-    return !SQLiteHelper::shared().isServerBook();
+    return SQLiteHelper::shared().livesInAFile();
 }
 
 bool keepsAutomaticBackups()
 {
-    return !SQLiteHelper::shared().isServerBook();
+    return SQLiteHelper::shared().livesInAFile();
 }
 
 QString documentsDirectory()

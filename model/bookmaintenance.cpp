@@ -64,7 +64,7 @@ bool BookMaintenance::start(Check check, Backup backup)
     SQLiteHelper &helper = SQLiteHelper::shared();
     // A shared book has no file to check or copy: its server keeps it (pg_dump, or
     // quenta --backup).
-    if (!helper.isAvailable() || helper.isServerBook())
+    if (!helper.isAvailable() || !helper.livesInAFile())
         return false;
     const QString book = helper.dbURL();
     const QString knownDamage = helper.damage();

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "desklistener.h"
 
+#include "changelistener.h"
 #include "database.h"
 #include "databaseerror.h"
-#include "pgconnection.h"
 #include "receiptbook.h"
 #include "sqlitehelper.h"
 
@@ -32,16 +32,16 @@ DeskListener::~DeskListener()
 void DeskListener::start(const QString &uri)
 {
     stop();
-    if (!Database::isServerBook(uri))
+    m_connection = ChangeListener::forBook(uri);
+    if (!m_connection)
         return;
-    m_connection = std::make_unique<PgConnection>(uri);
     if (!m_retry) {
         m_retry = new QTimer(this);
         m_retry->setSingleShot(true);
         connect(m_retry, &QTimer::timeout, this, &DeskListener::tryAgain);
     }
     if (!listen())
-        lose(m_connection->lastError().message);
+        lose(m_connection->lastErrorMessage());
 }
 
 int DeskListener::secondsUntilNextTry() const
@@ -76,7 +76,7 @@ void DeskListener::stop()
 bool DeskListener::listen()
 {
     m_notifier.reset();
-    if (!m_connection->open(Database::serverPassword()) && !m_connection->reconnect())
+    if (!m_connection->open() && !m_connection->reconnect())
         return false;
     if (!m_connection->listen(ReceiptBook::deskChannel()))
         return false;
@@ -93,16 +93,15 @@ void DeskListener::readNotifications()
     if (!m_connection)
         return;
     if (!m_connection->consumeInput()) {
-        lose(m_connection->lastError().message);
+        lose(m_connection->lastErrorMessage());
         return;
     }
     // This program's own writes were told when they committed.
-    PgConnection *own = SQLiteHelper::shared().db().server();
-    const int ownPid = own && own->isOpen() ? own->serverPid() : 0;
-    for (const PgNotification &notification : m_connection->takeNotifications()) {
-        if (notification.channel != ReceiptBook::deskChannel() || notification.senderPid == ownPid)
+    const int own = SQLiteHelper::shared().db().sessionId();
+    for (const ChangeListener::Notice &notice : m_connection->takeNotices()) {
+        if (notice.channel != ReceiptBook::deskChannel() || (own != 0 && notice.sender == own))
             continue;
-        ReceiptBook::shared().tellFromElsewhere(notification.payload);
+        ReceiptBook::shared().tellFromElsewhere(notice.payload);
     }
 }
 
@@ -127,7 +126,7 @@ void DeskListener::tryAgain()
     m_trying = true;
     if (m_worker.joinable())
         m_worker.join();
-    PgConnection *connection = m_connection.get();
+    ChangeListener *connection = m_connection.get();
     const QString channel = ReceiptBook::deskChannel();
     const int generation = m_generation;
     m_worker = std::thread([this, connection, channel, generation] {
@@ -147,7 +146,7 @@ void DeskListener::endTry(bool listening, int generation)
         m_worker.join();
     m_trying = false;
     if (!listening) {
-        lose(m_connection->lastError().message);
+        lose(m_connection->lastErrorMessage());
         return;
     }
     m_notifier = std::make_unique<QSocketNotifier>(m_connection->socket(), QSocketNotifier::Read);

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-class PgConnection;
+class ChangeListener;
 class QSocketNotifier;
 class QTimer;
 
@@ -50,7 +50,7 @@ private:
     void endTry(bool listening, int generation);
     bool listen();
 
-    std::unique_ptr<PgConnection> m_connection;
+    std::unique_ptr<ChangeListener> m_connection;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer *m_retry = nullptr;
     int m_wait = 1;

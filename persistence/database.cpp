@@ -138,12 +138,11 @@ double ResultSet::doubleForColumnIndex(int index) const
 // --- Database ----------------------------------------------------------------
 
 Database::Database(const QString &databasePath, OpenMode openMode)
-    : m_engineKind(isServerBook(databasePath) ? Engine::PostgreSQL : Engine::SQLite)
 {
     m_settings.path = databasePath;
     m_settings.openMode = openMode;
-    m_engine = m_engineKind == Engine::PostgreSQL ? makeServerEngine(m_settings)
-                                                  : makeFileEngine(m_settings);
+    m_engine = isServerBook(databasePath) ? makeServerEngine(m_settings)
+                                          : makeFileEngine(m_settings);
 }
 
 Database::~Database()

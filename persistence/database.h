@@ -70,7 +70,6 @@ private:
 class Database
 {
 public:
-    enum class Engine { SQLite, PostgreSQL };
     // The advisory lock of a server book's desks: every connection open() makes to a
     // server holds it shared for as long as it lasts; a restore takes it exclusively, and
     // so runs only while no desk is connected.
@@ -100,7 +99,6 @@ public:
     Database &operator=(const Database &) = delete;
 
     QString databasePath() const { return m_settings.path; }
-    Engine engine() const { return m_engineKind; }
     // The engine's own words for what the two say differently, and its answers about
     // itself (see EngineConnection).
     const SqlDialect &dialect() const { return m_engine->dialect(); }
@@ -212,6 +210,8 @@ public:
     // On a server, the SQLSTATE the last statement failed with ("42883": no such function);
     // empty after a success, and on a file.
     QString lastServerState() const;
+    // The engine's name for this connection's session (see ChangeListener::Notice).
+    int sessionId() const { return m_engine->sessionId(); }
     QString description() const;
     // The book as the user names it: its path, or "user@host:port/database".
     QString bookName() const { return m_engine->description(); }
@@ -221,7 +221,6 @@ private:
     void resultSetDidClose(ResultSet *resultSet) { m_openResultSets.remove(resultSet); }
 
     ConnectionSettings m_settings;
-    Engine m_engineKind;
     std::unique_ptr<EngineConnection> m_engine;
     qint64 m_statementsSent = 0;
     QSet<ResultSet *> m_openResultSets;

@@ -96,6 +96,15 @@ public:
     virtual QString noLimit() const = 0;
 
     // --- what the engine can do ---
+    // Whether the book is one file on this machine: it has a folder, is checked, mended and
+    // brought up to date as a file, copied whole, restored over in the window and held by
+    // one program at a time. A server's book is none of that: the server keeps it for the
+    // desks it serves.
+    virtual bool livesInAFile() const = 0;
+    // The statements counting the table `table`, and its column `column`, by their names in
+    // any letter case.
+    virtual QString tableExistsStatement(const QString &table) const = 0;
+    virtual QString columnExistsStatement(const QString &table, const QString &column) const = 0;
     // Whether a column holds values of its declared type only (a server's text column holds
     // texts), where a file's column may hold any value another program wrote.
     virtual bool keepsColumnTypes() const = 0;
@@ -158,6 +167,9 @@ public:
     virtual QString lastErrorMessage() const = 0;
     // A server's SQLSTATE of the last failure; empty after a success and on a file.
     virtual QString lastServerState() const { return {}; }
+    // The engine's name for this connection's session, as a change notice names its sender
+    // (ChangeListener); 0 when closed, and on a file.
+    virtual int sessionId() const { return 0; }
 
     // --- the dialect ---
     // Whether the book is no longer where the connection opened it (a file deleted, or

@@ -34,17 +34,7 @@ std::optional<QString> firstValue(Database &database, const QString &sql)
 
 bool hasTable(Database &database, const QString &table)
 {
-    if (database.engine() == Database::Engine::PostgreSQL) {
-        return firstValue(database,
-                          u"select count(*) from pg_tables where schemaname = current_schema() "
-                          u"and tablename = lower('%1')"_s.arg(table))
-                   .value_or(u"0"_s)
-            != u"0"_s;
-    }
-    return firstValue(database,
-                      u"select count(*) from sqlite_schema where type = 'table' and name = '%1' "
-                      u"collate nocase"_s.arg(table))
-               .value_or(u"0"_s)
+    return firstValue(database, database.dialect().tableExistsStatement(table)).value_or(u"0"_s)
         != u"0"_s;
 }
 
@@ -86,11 +76,9 @@ QStringList duplicateReceiptNumbers(Database &database)
 
 bool hasColumn(Database &database, const QString &table, const QString &column)
 {
-    const QString sql = database.engine() == Database::Engine::PostgreSQL
-        ? u"select count(*) from information_schema.columns where table_schema = "
-          u"current_schema() and table_name = lower('%1') and column_name = lower('%2')"_s
-        : u"select count(*) from pragma_table_info('%1') where name = '%2' collate nocase"_s;
-    return firstValue(database, sql.arg(table, column)).value_or(u"0"_s) != u"0"_s;
+    return firstValue(database, database.dialect().columnExistsStatement(table, column))
+               .value_or(u"0"_s)
+        != u"0"_s;
 }
 
 bool isEmptyTable(Database &database, const QString &table)

@@ -154,6 +154,18 @@ public:
     QString isDistinctFrom() const override { return u"is distinct from"_s; }
     QString subqueryAlias(const QString &name) const override { return u" as "_s + name; }
 
+    bool livesInAFile() const override { return false; }
+    QString tableExistsStatement(const QString &table) const override
+    {
+        return u"select count(*) from pg_tables where schemaname = current_schema() "
+               u"and tablename = lower('%1')"_s.arg(table);
+    }
+    QString columnExistsStatement(const QString &table, const QString &column) const override
+    {
+        return u"select count(*) from information_schema.columns where table_schema = "
+               u"current_schema() and table_name = lower('%1') and column_name = lower('%2')"_s
+            .arg(table, column);
+    }
     bool keepsColumnTypes() const override { return true; }
     bool runsProcedures() const override { return true; }
     bool isRemote() const override { return true; }
@@ -306,6 +318,7 @@ public:
     qint64 totalChanges() const override { return m_changes; }
     int lastErrorCode() const override { return m_errorCode; }
     QString lastErrorMessage() const override { return m_errorMessage; }
+    int sessionId() const override { return m_isOpen ? m_server.serverPid() : 0; }
     QString lastServerState() const override
     {
         return m_errorCode != 0 ? m_server.lastError().sqlState : QString();

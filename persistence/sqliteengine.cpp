@@ -148,6 +148,17 @@ public:
     QString isDistinctFrom() const override { return u"is not"_s; }
     QString subqueryAlias(const QString &) const override { return {}; }
 
+    bool livesInAFile() const override { return true; }
+    QString tableExistsStatement(const QString &table) const override
+    {
+        return u"select count(*) from sqlite_schema where type = 'table' and name = '%1' "
+               u"collate nocase"_s.arg(table);
+    }
+    QString columnExistsStatement(const QString &table, const QString &column) const override
+    {
+        return u"select count(*) from pragma_table_info('%1') where name = '%2' collate nocase"_s
+            .arg(table, column);
+    }
     bool keepsColumnTypes() const override { return false; }
     bool runsProcedures() const override { return false; }
     bool isRemote() const override { return false; }

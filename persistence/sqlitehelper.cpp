@@ -130,9 +130,9 @@ QString SQLiteHelper::chosenBook()
     return qEnvironmentVariable("QUENTA_BOOK").trimmed();
 }
 
-bool SQLiteHelper::isServerBook()
+bool SQLiteHelper::livesInAFile()
 {
-    return Database::isServerBook(dbURL());
+    return db().dialect().livesInAFile();
 }
 
 void SQLiteHelper::computeURL()
@@ -207,7 +207,7 @@ void SQLiteHelper::computeURL()
 bool SQLiteHelper::open()
 {
     Database &database = db();
-    if (database.engine() == Database::Engine::PostgreSQL)
+    if (!database.dialect().livesInAFile())
         return openServer();
     if (!m_folderChecked && !database.isOpen()) {
         m_folderChecked = true;

@@ -39,8 +39,9 @@ public:
     Database &db();
     // The book's path, or the URI of a book on a server.
     QString dbURL();
-    // Whether the book is on a server (shared by several desks).
-    bool isServerBook();
+    // Whether the book is one file on this machine (see SqlDialect::livesInAFile), not a
+    // book a server keeps for several desks.
+    bool livesInAFile();
     // The book as the user names it: its path, or "user@host:port/database".
     QString bookName();
 
