@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bookfile.h"
 
-#include "pgconnection.h"
 #include "sqlitehelper.h"
 
 #include <QDir>
@@ -112,7 +111,7 @@ void setOpenReadOnly(bool readOnly)
 
 void setWaitNotice(void (*notice)(bool waiting))
 {
-    PgConnection::setWaitNotice(notice);
+    Database::setWaitNotice(notice);
 }
 
 void setOnlyReads()

@@ -87,6 +87,9 @@ public:
     // it is handed to libpq at each open and kept nowhere else.
     static void setServerPassword(const QString &password);
     static QString serverPassword();
+    // Told on the thread of a statement that has waited a second for a server's answer
+    // (true), and again once it came (false). Set once, before any connection is used.
+    static void setWaitNotice(void (*notice)(bool waiting));
 
     // ExistingFileOnly refuses to create a missing file: the one real connection of the
     // application uses it, so a vanished database file never turns into an empty one

@@ -368,6 +368,11 @@ void Database::setServerPassword(const QString &password)
     passwordForThisRun() = password;
 }
 
+void Database::setWaitNotice(void (*notice)(bool waiting))
+{
+    PgConnection::setWaitNotice(notice);
+}
+
 QString Database::serverPassword()
 {
     return passwordForThisRun();
