@@ -414,7 +414,12 @@ std::optional<qint64> SQLiteHelper::dataVersion()
     const std::optional<qint64> changes = serverChanges();
     if (!changes)
         return std::nullopt;
-    return db().dialect().dataVersionCountsOwnCommits() ? *changes - m_ownServerChanges : *changes;
+    return dataVersionOf(*changes);
+}
+
+qint64 SQLiteHelper::dataVersionOf(qint64 counted)
+{
+    return db().dialect().dataVersionCountsOwnCommits() ? counted - m_ownServerChanges : counted;
 }
 
 std::optional<qint64> SQLiteHelper::serverChanges()

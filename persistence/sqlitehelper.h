@@ -83,6 +83,9 @@ public:
     // A count of the commits other connections made to the file since this one opened:
     // equal answers mean none came in between.
     std::optional<qint64> dataVersion();
+    // The same from the count the dialect's dataVersionStatement() gave, read along with
+    // other rows in one statement.
+    qint64 dataVersionOf(qint64 counted);
     // On a server book: a write of this program begins and ends. Its own writes are not
     // counted by dataVersion(), as SQLite does not count a connection's own commits.
     void beginOwnWrite();

@@ -671,12 +671,27 @@ void ReceiptList::reload()
     // A range of a few thousand receipts is read at once; a larger one on a thread of its
     // own, so the window stays live, its first page shown meanwhile when the order allows.
     SQLiteHelper &connection = m_book.connection();
-    const std::optional<qint64> inRange = connection.count(
-        u"select count(*) from (select 1 from tb_receipt where receiptDate between %1 and %2 "
-        u"limit %3) as counted"_s.arg(sqlQuote(m_begin), sqlQuote(m_end))
-            .arg(readAtOnceBelow));
+    const QString counted
+        = u"from (select 1 from tb_receipt where receiptDate between %1 and %2 limit %3) as counted"_s
+              .arg(sqlQuote(m_begin), sqlQuote(m_end))
+              .arg(readAtOnceBelow);
+    std::optional<qint64> inRange;
+    std::optional<qint64> changesThen;
+    const SqlDialect &dialect = m_book.dialect();
+    if (dialect.isRemote()) {
+        // Far from the book, the book's change count comes with the count of the range.
+        if (std::unique_ptr<ResultSet> rows = connection.query(
+                u"select count(*), (%1) "_s.arg(dialect.dataVersionStatement()) + counted);
+            rows && rows->next() && !rows->hasError()) {
+            inRange = rows->int64ForColumnIndex(0);
+            changesThen = connection.dataVersionOf(rows->int64ForColumnIndex(1));
+        }
+    } else {
+        inRange = connection.count(u"select count(*) "_s + counted);
+    }
+    const auto readAt = [&] { return changesThen ? changesThen : m_book.changeCounter(); };
     if (!inRange || *inRange < readAtOnceBelow || !connection.open()) {
-        m_readAt = m_book.changeCounter();
+        m_readAt = readAt();
         // Few rows: found through the dates' index and sorted, in one read.
         ReadRequest atOnce = request;
         atOnce.byParts = false;
@@ -722,7 +737,7 @@ void ReceiptList::reload()
         Q_EMIT totalsChanged();
     }
 
-    m_readAt = m_book.changeCounter();
+    m_readAt = readAt();
     readOnThread(request, [this](ReadResult result) {
         *m_cancel = true; // a first page still being looked for is not needed now
         finishRead(std::move(result));
@@ -831,10 +846,16 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
         dialect.inDialect(u"quote(receiptNo)"_s, u"quote_nullable(receiptNo)"_s));
     if (!sortBy.isEmpty())
         columns += u", "_s + sortBy;
+    // Far from the book, a row's void comes with it: one round trip fewer.
+    const bool voidsInRows = dialect.isRemote() && m_book.keepsVoids() == true;
+    if (voidsInRows)
+        columns += u", exists (select 1 from tb_void v where v.receiptId = tb_receipt.id)"_s;
     // Unknown whether the book keeps voids (it could not be asked): the voids are read all
     // the same, and a failure to read them fails the read, rather than voided receipts
     // being counted as valid.
     ReadRequest request {columns, where, m_sort, m_order, m_book.keepsVoids() != false};
+    if (voidsInRows)
+        request.voidColumn = sortBy.isEmpty() ? 7 : 8;
     // A long range without a search is read through the lists' index in the book's order,
     // a part at a time; a search is one read, its rows found through the search index.
     request.byParts = search.isEmpty() && m_book.hasIndex(u"idx_receipt_list"_s);
@@ -923,6 +944,9 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
             const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
             entries.push_back(
                 {rows->int64ForColumnIndex(0), fen.value_or(Entry::unreadable), numberValue});
+            if (request.voidColumn >= 0
+                && rows->bytesForColumnIndex(request.voidColumn) == QByteArrayView("t"))
+                result.voided.insert(entries.back().row);
             result.highestRow = std::max(result.highestRow, entries.back().row);
             if (byText) {
                 const QString text = rows->stringForColumnIndex(sortIndex).value_or(QString());
@@ -963,7 +987,7 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
     }
 
     QSet<qint64> &voided = result.voided;
-    if (request.keepsVoids) {
+    if (request.keepsVoids && request.voidColumn < 0) {
         // A page asks only after its own rows; a whole range after every void of the book,
         // fewer lookups than one per row.
         QString ofRows;

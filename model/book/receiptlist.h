@@ -136,6 +136,9 @@ private:
         qint64 limit = 0;
         // Read through the lists' index a part at a time (else in one read).
         bool byParts = false;
+        // The column saying whether the row is voided ('t'), read with the rows by a book
+        // far away rather than in a read of its own; -1 when the voids are read apart.
+        int voidColumn = -1;
     };
     // Rows read in one statement, each its own short read of the book.
     static constexpr qint64 chunkSize = 20000;

@@ -628,6 +628,27 @@ void tst_Desks::aDeskAcrossTownWaitsTwoRoundTripsAtMost()
     QCOMPARE(ReceiptHistory::receiptFromJson(history.first().detail).value().remark, u"改过"_s);
     QCOMPARE(history.first().detail.value(u"changes"_s).toObject().keys(), QStringList(u"remark"_s));
     QVERIFY(ReceiptBook::shared().read(u"ID-甲"_s)->voidReason == u"开错了"_s);
+
+    // 今天收据: the range counted with the book's change count, its rows with their voids,
+    // the first page's receipts. The first opening also asks what the book keeps.
+    const QString today = QDate::currentDate().toString(u"yyyy-MM-dd"_s);
+    const auto openToday = [&](qint64 voided) {
+        ReceiptList list(ReceiptBook::shared());
+        list.setRange(today + u" 00:00:00"_s, today + u" 23:59:59"_s);
+        return list.size() == 4 && list.totals().count == 3 && list.totals().voided == voided
+            && list.totals().fen == 1400 && list.at(0).has_value();
+    };
+    QVERIFY(trips([&] { return openToday(1); }) > 0);
+    QCOMPARE(trips([&] { return openToday(1); }), 3L);
+    // A void another desk made is in the rows read.
+    QVERIFY(m_env->execRaw(u"insert into tb_void (receiptId, reason, voidDate) values ('ID-丙', "
+                           u"'重开', '2024-01-01 00:00:00')"_s));
+    QCOMPARE(trips([&] {
+                 ReceiptList list(ReceiptBook::shared());
+                 list.setRange(today + u" 00:00:00"_s, today + u" 23:59:59"_s);
+                 return list.totals().count == 2 && list.totals().voided == 2;
+             }),
+             2L);
 }
 
 // A book its owner has not brought up to date has no procedures: a desk writes step by step,
