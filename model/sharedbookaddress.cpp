@@ -2,6 +2,7 @@
 #include "sharedbookaddress.h"
 
 #include "database.h"
+#include "pgconnection.h"
 #include "preferences.h"
 #include "sqlitehelper.h"
 
@@ -132,27 +133,22 @@ bool SharedBookAddresses::check(const QString &uri, const QString &password, QSt
     const std::optional<SharedBookAddress> address = SharedBookAddress::fromUri(uri);
     if (!address)
         return fail(u"这不是共享账本的地址：%1"_s.arg(uri), {});
-    // Read only: a check takes none of the desks' locks.
-    Database connection(uri);
-    connection.setLogsErrors(false);
-    connection.setPassword(password);
-    connection.setOpenReadOnly(true);
-    if (!connection.open()) {
-        const QString message = connection.lastErrorMessage();
+    PgConnection connection(uri);
+    if (!connection.open(password)) {
+        const QString message = connection.lastError().message;
         return fail(openFailure(*address, message, &wrongPassword), message);
     }
     if (!connection.executeQuery(u"select max(version) from tb_schema"_s)) {
-        const QString state = connection.lastServerState();
-        const QString said = connection.lastErrorMessage();
-        if (state == u"42P01"_s) // no such table
+        const PgError failure = connection.lastError();
+        if (failure.sqlState == u"42P01"_s)
             return fail(u"数据库 %1 不是 Quenta 的共享账本（其中没有账本的表）。共享账本要先用 "
                         u"quenta --create-shared-book 建立。"_s.arg(address->database),
                         {});
-        if (state == u"42501"_s) // insufficient privilege
+        if (failure.sqlState == PgState::insufficientPrivilege)
             return fail(
                 u"用户 %1 没有读取共享账本 %2 的权限。"_s.arg(address->user, address->database),
-                said);
-        return fail(u"无法读取共享账本 %1。"_s.arg(address->database), said);
+                failure.message);
+        return fail(u"无法读取共享账本 %1。"_s.arg(address->database), failure.message);
     }
     return true;
 }

@@ -87,9 +87,6 @@ public:
     // it is handed to libpq at each open and kept nowhere else.
     static void setServerPassword(const QString &password);
     static QString serverPassword();
-    // A password tried on this connection only (a connection dialog's check), instead of
-    // the run's.
-    void setPassword(const QString &password) { m_settings.password = password; }
     // Told on the thread of a statement that has waited a second for a server's answer
     // (true), and again once it came (false). Set once, before any connection is used.
     static void setWaitNotice(void (*notice)(bool waiting));

@@ -33,8 +33,6 @@ struct ConnectionSettings
     const std::atomic_bool *cancel = nullptr;
     bool inTransaction = false;
     DeskLock deskLock = DeskLock::Required;
-    // A server's password for this connection only, instead of the run's.
-    std::optional<QString> password;
 };
 
 // The rows of one statement as one engine steps through them.

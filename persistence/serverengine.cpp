@@ -210,7 +210,7 @@ public:
         m_server.close();
         // A book opened for reading only refuses every write on the server's side too.
         m_server.setReadOnly(m_settings.openReadOnly);
-        if (!m_server.open(m_settings.password.value_or(passwordForThisRun()))) {
+        if (!m_server.open(passwordForThisRun())) {
             noteError();
             writeDatabaseDiagnostic(u"error opening!: "_s + m_server.lastError().text());
             return false;

@@ -678,38 +678,24 @@ void ReceiptList::reload()
     std::optional<qint64> inRange;
     std::optional<qint64> changesThen;
     const SqlDialect &dialect = m_book.dialect();
-    // Far from the book, the count, the book's change count and (when few) the range's rows
-    // come in one statement.
-    std::optional<ReadResult> readAlready;
     if (dialect.isRemote()) {
-        if (connection.open()) {
-            ReadRequest atOnce = request;
-            atOnce.byParts = false;
-            atOnce.rangeCount = u"select count(*) "_s + counted;
-            atOnce.changeCount = dialect.dataVersionStatement();
-            atOnce.rowsBelow = readAtOnceBelow;
-            ReadResult result = scan(connection.db(), atOnce, nullptr);
-            inRange = result.inRange;
-            if (result.changes)
-                changesThen = connection.dataVersionOf(*result.changes);
-            if (!inRange || *inRange < readAtOnceBelow)
-                readAlready = std::move(result);
+        // Far from the book, the book's change count comes with the count of the range.
+        if (std::unique_ptr<ResultSet> rows = connection.query(
+                u"select count(*), (%1) "_s.arg(dialect.dataVersionStatement()) + counted);
+            rows && rows->next() && !rows->hasError()) {
+            inRange = rows->int64ForColumnIndex(0);
+            changesThen = connection.dataVersionOf(rows->int64ForColumnIndex(1));
         }
     } else {
         inRange = connection.count(u"select count(*) "_s + counted);
     }
     const auto readAt = [&] { return changesThen ? changesThen : m_book.changeCounter(); };
-    if (readAlready || !inRange || *inRange < readAtOnceBelow || !connection.open()) {
+    if (!inRange || *inRange < readAtOnceBelow || !connection.open()) {
         m_readAt = readAt();
-        ReadResult result;
-        if (readAlready) {
-            result = std::move(*readAlready);
-        } else {
-            // Few rows: found through the dates' index and sorted, in one read.
-            ReadRequest atOnce = request;
-            atOnce.byParts = false;
-            result = scan(connection.db(), atOnce, nullptr);
-        }
+        // Few rows: found through the dates' index and sorted, in one read.
+        ReadRequest atOnce = request;
+        atOnce.byParts = false;
+        ReadResult result = scan(connection.db(), atOnce, nullptr);
         if (!result.error.isEmpty()) {
             if (const QString missing = m_book.missingColumn(); !missing.isEmpty())
                 result.error = u"数据库缺少列 %1"_s.arg(missing);
@@ -914,23 +900,13 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
         const qint64 highestBefore = result.highestRow;
         const qint64 chunk = request.limit > 0 ? request.limit
                                                : (request.byParts ? chunkSize : -1);
-        const bool counts = !request.rangeCount.isEmpty();
-        QString sql
+        const QString sql
             = u"select %1 from tb_receipt%2 where (%3)%4 order by receiptNo desc, rowid desc "
               u"limit %5"_s.arg(request.columns,
                                 request.byParts ? database.dialect().indexHint(u"idx_receipt_list"_s)
                                                 : QString(),
-                                request.where,
-                                after + (counts ? u" and summary.inRange < %1"_s.arg(
-                                                      request.rowsBelow)
-                                                : QString()))
+                                request.where, after)
                   .arg(chunk < 0 ? database.dialect().noLimit() : QString::number(chunk));
-        // The count and the change count in a row of their own, joined to every row read:
-        // the range's rows are read only when the count is below the bound.
-        if (counts)
-            sql = u"select r.*, summary.inRange, summary.changes from (select (%1) as inRange, "
-                  u"(%2) as changes) as summary left join lateral (%3) as r on true"_s.arg(
-                      request.rangeCount, request.changeCount, sql);
         std::unique_ptr<ResultSet> rows = database.executeQuery(sql);
         if (!rows) {
             if (readAgain(database.lastErrorCode()))
@@ -940,15 +916,7 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
         qint64 inChunk = 0;
         QString lastNumber;
         qint64 lastRow = 0;
-        const int summaryColumn = counts ? rows->columnCount() - 2 : -1;
         while (rows->next()) {
-            if (counts) {
-                result.inRange = rows->int64ForColumnIndex(summaryColumn);
-                result.changes = rows->int64ForColumnIndex(summaryColumn + 1);
-                // The summary alone: no row of the range came with it.
-                if (!rows->bytesForColumnIndex(0))
-                    continue;
-            }
             ++inChunk;
             lastNumber = rows->stringForColumnIndex(6).value_or(u"NULL"_s);
             lastRow = rows->int64ForColumnIndex(0);

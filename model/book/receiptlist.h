@@ -139,12 +139,6 @@ private:
         // The column saying whether the row is voided ('t'), read with the rows by a book
         // far away rather than in a read of its own; -1 when the voids are read apart.
         int voidColumn = -1;
-        // Far from the book, the read at once asks first, in the same statement, how many
-        // receipts the range holds up to rowsBelow (`rangeCount`, a count statement) and the
-        // book's change count (`changeCount`); its rows come only when there are fewer.
-        QString rangeCount;
-        QString changeCount;
-        qint64 rowsBelow = 0;
     };
     // Rows read in one statement, each its own short read of the book.
     static constexpr qint64 chunkSize = 20000;
@@ -161,9 +155,6 @@ private:
         qsizetype numberLength = -1;
         // The highest rowid read.
         qint64 highestRow = 0;
-        // What a read that asked for them found (see ReadRequest::rangeCount).
-        std::optional<qint64> inRange;
-        std::optional<qint64> changes;
     };
     struct ReadJob
     {
