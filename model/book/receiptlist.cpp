@@ -666,7 +666,10 @@ void ReceiptList::reload()
     *m_cancel = true;
     m_cancel = std::make_shared<std::atomic_bool>(false);
     dropPages();
-    const ReadRequest request = makeRequest();
+    ReadRequest request = makeRequest();
+    // Only a read of few rows takes their voids with them (a long range's read would ask
+    // once for each of its rows).
+    const int voidColumn = std::exchange(request.voidColumn, -1);
     m_where = request.where;
     // A range of a few thousand receipts is read at once; a larger one on a thread of its
     // own, so the window stays live, its first page shown meanwhile when the order allows.
@@ -692,9 +695,15 @@ void ReceiptList::reload()
     const auto readAt = [&] { return changesThen ? changesThen : m_book.changeCounter(); };
     if (!inRange || *inRange < readAtOnceBelow || !connection.open()) {
         m_readAt = readAt();
-        // Few rows: found through the dates' index and sorted, in one read.
+        // Few rows: found through the dates' index and sorted, in one read. Far from the
+        // book, each with its void: one round trip fewer.
         ReadRequest atOnce = request;
         atOnce.byParts = false;
+        if (voidColumn >= 0) {
+            atOnce.columns
+                += u", exists (select 1 from tb_void v where v.receiptId = tb_receipt.id)"_s;
+            atOnce.voidColumn = voidColumn;
+        }
         ReadResult result = scan(connection.db(), atOnce, nullptr);
         if (!result.error.isEmpty()) {
             if (const QString missing = m_book.missingColumn(); !missing.isEmpty())
@@ -846,15 +855,12 @@ ReceiptList::ReadRequest ReceiptList::makeRequest()
         dialect.inDialect(u"quote(receiptNo)"_s, u"quote_nullable(receiptNo)"_s));
     if (!sortBy.isEmpty())
         columns += u", "_s + sortBy;
-    // Far from the book, a row's void comes with it: one round trip fewer.
-    const bool voidsInRows = dialect.isRemote() && m_book.keepsVoids() == true;
-    if (voidsInRows)
-        columns += u", exists (select 1 from tb_void v where v.receiptId = tb_receipt.id)"_s;
     // Unknown whether the book keeps voids (it could not be asked): the voids are read all
     // the same, and a failure to read them fails the read, rather than voided receipts
     // being counted as valid.
     ReadRequest request {columns, where, m_sort, m_order, m_book.keepsVoids() != false};
-    if (voidsInRows)
+    // Far from the book, a read of few rows can take each row's void with it.
+    if (dialect.isRemote() && m_book.keepsVoids() == true)
         request.voidColumn = sortBy.isEmpty() ? 7 : 8;
     // A long range without a search is read through the lists' index in the book's order,
     // a part at a time; a search is one read, its rows found through the search index.

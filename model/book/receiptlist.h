@@ -137,7 +137,8 @@ private:
         // Read through the lists' index a part at a time (else in one read).
         bool byParts = false;
         // The column saying whether the row is voided ('t'), read with the rows by a book
-        // far away rather than in a read of its own; -1 when the voids are read apart.
+        // far away rather than in a read of its own; -1 when the voids are read apart. From
+        // makeRequest(): where that column would go, when a read of few rows may ask it.
         int voidColumn = -1;
     };
     // Rows read in one statement, each its own short read of the book.
