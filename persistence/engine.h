@@ -134,7 +134,6 @@ public:
     }
     // One of two texts of a statement the engines word differently: a file's, or a server's.
     virtual QString inDialect(const QString &fileText, const QString &serverText) const = 0;
-
 };
 
 // One engine's connection to one book. Failures come back as false or no rows, with the
@@ -171,7 +170,7 @@ public:
     // (ChangeListener); 0 when closed, and on a file.
     virtual int sessionId() const { return 0; }
 
-    // --- the dialect ---
+    // --- the connection's state, and its engine's words ---
     // Whether the book is no longer where the connection opened it (a file deleted, or
     // replaced by another: a backup moved into place); a write must not go to it then.
     virtual bool isGoneFromItsPath() const { return false; }
