@@ -7,13 +7,14 @@
 #include "datetext.h"
 #include "money.h"
 #include "outputfile.h"
-#include "pgconnection.h"
+#include "databaseerror.h"
 #include "pgtemplate.h"
 #include "receiptbook.h"
 #include "receiptsearchindex.h"
 #include "schemaupgrade.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
+#include "transaction.h"
 #include "storedamount.h"
 
 #include <QFile>
@@ -107,12 +108,31 @@ struct AmountSum
     }
 };
 
+// The first column of a statement's first row; nothing when it failed or found no row.
+std::optional<QString> firstText(Database &database, const QString &sql,
+                                 const SqlValues &values = {})
+{
+    std::unique_ptr<ResultSet> rows = database.executeWithValues(sql, values);
+    if (!rows || !rows->next())
+        return std::nullopt;
+    return rows->stringForColumnIndex(0);
+}
+
+std::optional<qint64> firstNumber(Database &database, const QString &sql,
+                                  const SqlValues &values = {})
+{
+    const std::optional<QString> text = firstText(database, sql, values);
+    bool ok = false;
+    const qint64 number = text ? text->toLongLong(&ok) : 0;
+    return ok ? std::optional<qint64>(number) : std::nullopt;
+}
+
 // One copy: the SQLite book read in one read transaction, written into the server's
 // transaction.
 class Copy
 {
 public:
-    Copy(Database &book, PgConnection &server)
+    Copy(Database &book, Database &server)
         : m_book(book)
         , m_server(server)
     { }
@@ -122,10 +142,10 @@ public:
     qint64 receipts() const { return m_rows.value(u"tb_receipt"_s); }
 
 private:
-    bool insert(const CopiedTable &table, const PgParameters &values, int rows, QString *error);
+    bool insert(const CopiedTable &table, const SqlValues &values, int rows, QString *error);
 
     Database &m_book;
-    PgConnection &m_server;
+    Database &m_server;
     QHash<QString, qint64> m_rows;
     AmountSum m_amounts;
 };
@@ -167,7 +187,7 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
     }
     const int columns = int(table.columns.size());
     const int batch = std::min(rowsPerInsert, parametersPerInsert / columns);
-    PgParameters values;
+    SqlValues values;
     int pending = 0;
     const bool receipts = table.name == u"tb_receipt"_s;
     const int totalColumn = int(table.columns.indexOf(u"total"_s));
@@ -203,7 +223,7 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
     return pending == 0 || insert(table, values, pending, error);
 }
 
-bool Copy::insert(const CopiedTable &table, const PgParameters &values, int rows, QString *error)
+bool Copy::insert(const CopiedTable &table, const SqlValues &values, int rows, QString *error)
 {
     const qsizetype columns = table.columns.size();
     QStringList tuples;
@@ -218,25 +238,22 @@ bool Copy::insert(const CopiedTable &table, const PgParameters &values, int rows
         = table.name == u"tb_history"_s ? u" overriding system value"_s : QString();
     const QString sql = u"insert into %1 (%2)%3 values %4"_s.arg(
         table.name, table.columns.join(u", "_s), overriding, tuples.join(u", "_s));
-    if (m_server.executeUpdate(sql, values))
+    if (m_server.executeWithValues(sql, values))
         return true;
-    const PgError failed = m_server.lastError();
     // SQLite keeps a book whose numbers repeat (under a plain index); a shared book cannot.
-    const QString reason = failed.sqlState == PgState::uniqueViolation
+    const QString reason = isConflict(m_server.lastErrorCode())
         ? u"本机账本中有重复的单号或编号，"_s
         : QString();
-    *error = u"复制表 %1 失败：%2%3"_s.arg(table.name, reason, failed.message.trimmed());
+    *error = u"复制表 %1 失败：%2%3"_s.arg(table.name, reason, m_server.lastErrorMessage());
     return false;
 }
 
 bool Copy::verify(const CopiedTable &table, QString *error)
 {
-    const std::optional<PgResult> counted
-        = m_server.executeQuery(u"select count(*) from %1"_s.arg(table.name));
-    const std::optional<qint64> count = counted ? counted->int64(0, 0) : std::nullopt;
+    const std::optional<qint64> count
+        = firstNumber(m_server, u"select count(*) from %1"_s.arg(table.name));
     if (!count) {
-        *error
-            = u"复制后清点表 %1 失败：%2"_s.arg(table.name, m_server.lastError().message.trimmed());
+        *error = u"复制后清点表 %1 失败：%2"_s.arg(table.name, m_server.lastErrorMessage());
         return false;
     }
     if (*count != m_rows.value(table.name)) {
@@ -247,15 +264,15 @@ bool Copy::verify(const CopiedTable &table, QString *error)
     }
     if (table.name != u"tb_receipt"_s)
         return true;
-    const std::optional<PgResult> totals = m_server.executeQuery(u"select total from tb_receipt"_s);
-    if (!totals) {
+    std::unique_ptr<ResultSet> totals = m_server.executeQuery(u"select total from tb_receipt"_s);
+    AmountSum copied;
+    while (totals && totals->next())
+        copied.add(totals->bytesForColumnIndex(0).value_or(""));
+    if (!totals || totals->hasError()) {
         *error = u"复制后清点表 tb_receipt 的金额失败：%1"_s.arg(
-            m_server.lastError().message.trimmed());
+            totals ? totals->errorMessage() : m_server.lastErrorMessage());
         return false;
     }
-    AmountSum copied;
-    for (int row = 0; row < totals->rowCount(); ++row)
-        copied.add(totals->bytes(row, 0).value_or(""));
     if (copied != m_amounts) {
         *error = u"复制后表 tb_receipt 的金额合计不符（本机账本 %1，共享账本 %2）"_s.arg(
             m_amounts.text(), copied.text());
@@ -286,23 +303,23 @@ std::optional<QSet<QString>> tablesOf(Database &book)
 
 // The book's tables that the database already holds, by name (PostgreSQL folds unquoted
 // names to lower case, as the statements that use them do).
-std::optional<QStringList> tablesAlreadyThere(PgConnection &server)
+std::optional<QStringList> tablesAlreadyThere(Database &server)
 {
     QStringList found;
     for (const QString &name : SharedBook::tableNames()) {
-        const std::optional<PgResult> result
-            = server.executeQuery(u"select to_regclass($1) is not null"_s, {name});
-        if (!result)
+        const std::optional<qint64> count
+            = firstNumber(server, server.dialect().tableExistsStatement(name));
+        if (!count)
             return std::nullopt;
-        if (result->text(0, 0) == u"t"_s)
+        if (*count > 0)
             found.append(name);
     }
     return found;
 }
 
-bool grantDesk(PgConnection &server, const QString &role, QString *error)
+bool grantDesk(Database &server, const QString &role, QString *error)
 {
-    const QString grantee = PgConnection::quoteIdentifier(role);
+    const QString grantee = server.dialect().quotedIdentifier(role);
     QStringList statements;
     for (const CopiedTable &table : copiedTables())
         statements.append(u"grant %1 on %2 to %3"_s.arg(table.deskPrivileges, table.name, grantee));
@@ -315,17 +332,16 @@ bool grantDesk(PgConnection &server, const QString &role, QString *error)
     statements.append(u"grant execute on function quenta_number_used to %1"_s.arg(grantee));
     // A history row a desk adds takes its id from the identity's sequence. The server
     // gives the sequence's name quoted as an identifier already.
-    const std::optional<PgResult> sequence
-        = server.executeQuery(u"select pg_get_serial_sequence('tb_history', 'id')"_s);
-    const std::optional<QString> sequenceName = sequence ? sequence->text(0, 0) : std::nullopt;
+    const std::optional<QString> sequenceName
+        = firstText(server, u"select pg_get_serial_sequence('tb_history', 'id')"_s);
     if (!sequenceName) {
-        *error = u"找不到表 tb_history 的序号：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"找不到表 tb_history 的序号：%1"_s.arg(server.lastErrorMessage());
         return false;
     }
     statements.append(u"grant usage on sequence %1 to %2"_s.arg(*sequenceName, grantee));
     if (server.executeStatements(statements.join(u";\n"_s)))
         return true;
-    *error = u"给角色 %1 授权失败：%2"_s.arg(role, server.lastError().message.trimmed());
+    *error = u"给角色 %1 授权失败：%2"_s.arg(role, server.lastErrorMessage());
     return false;
 }
 
@@ -333,7 +349,7 @@ bool grantDesk(PgConnection &server, const QString &role, QString *error)
 // sequences past the ids copied and compares the counts and amounts; inside the caller's
 // transactions on both sides. False with the reason.
 bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
-              PgConnection &server, qint64 *receipts, QString *error)
+              Database &server, qint64 *receipts, QString *error)
 {
     const QStringList mayLack = SchemaUpgrade::tablesAddedAfter(bookVersion);
     Copy copy(book, server);
@@ -351,7 +367,7 @@ bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
                                   u"coalesce(max(id), 0) + 1, false) from tb_history;\n"
                                   u"select setval(pg_get_serial_sequence('tb_receipt', 'rowid'), "
                                   u"coalesce(max(rowid), 0) + 1, false) from tb_receipt"_s)) {
-        *error = u"设置表 tb_history 的序号失败：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"设置表 tb_history 的序号失败：%1"_s.arg(server.lastErrorMessage());
         return false;
     }
     for (const CopiedTable &table : copiedTables()) {
@@ -365,11 +381,11 @@ bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
 // The copy inside the server's transaction; false with the reason, the transaction then
 // rolled back by its guard.
 bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bookVersion,
-                         PgConnection &server, const QString &deskRole, qint64 *receipts,
+                         Database &server, const QString &deskRole, qint64 *receipts,
                          QString *error)
 {
     if (!server.executeStatements(QString::fromUtf8(pgTemplateSql))) {
-        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastErrorMessage());
         return false;
     }
     if (!copyInto(book, bookTables, bookVersion, server, receipts, error))
@@ -412,52 +428,49 @@ struct Snapshot
 
 // Copies one table of the server's snapshot into the backup's open transaction, part by
 // part through a cursor, so that a large book is never held in memory whole.
-bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table, Snapshot *snapshot,
+bool backUpTable(Database &server, Database &file, const CopiedTable &table, Snapshot *snapshot,
                  QString *error)
 {
     const QString columns = table.columns.join(u", "_s);
     QSet<QString> missing;
     if (table.name == u"tb_history"_s) {
-        const std::optional<PgResult> desk = server.executeQuery(
-            u"select count(*) from information_schema.columns where table_schema = "
-            u"current_schema() and table_name = 'tb_history' and column_name = 'desk'"_s);
-        if (desk && desk->int64(0, 0) == 0)
+        if (firstNumber(server, server.dialect().columnExistsStatement(u"tb_history"_s, u"desk"_s))
+            == 0)
             missing.insert(u"tb_history.desk"_s);
     }
     if (!server.executeStatements(u"declare backup_rows no scroll cursor for select %1 from %2 "
                                   u"order by %3"_s.arg(selectList(table, missing), table.name,
                                                        backupOrder(table)))) {
-        *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name,
-                                                       server.lastError().message.trimmed());
+        *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name, server.lastErrorMessage());
         return false;
     }
     const int totalColumn = int(table.columns.indexOf(u"total"_s));
     const bool receipts = table.name == u"tb_receipt"_s;
     qint64 &count = snapshot->rows[table.name];
     for (;;) {
-        const std::optional<PgResult> rows
+        std::unique_ptr<ResultSet> rows
             = server.executeQuery(u"fetch forward %1 from backup_rows"_s.arg(rowsPerInsert));
-        if (!rows) {
-            *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name,
-                                                           server.lastError().message.trimmed());
-            return false;
-        }
-        if (rows->rowCount() == 0)
-            break;
         QStringList tuples;
-        for (int row = 0; row < rows->rowCount(); ++row) {
+        while (rows && rows->next()) {
             QStringList values;
             for (int column = 0; column < rows->columnCount(); ++column) {
                 const QString &name = table.columns.at(column);
-                values.append(literal(rows->text(row, column),
+                values.append(literal(rows->stringForColumnIndex(column),
                                       name == u"rowid"_s
                                           || (name == u"id"_s && table.name == u"tb_history"_s)));
             }
             tuples.append(u'(' + values.join(u", "_s) + u')');
             if (receipts)
-                snapshot->amounts.add(rows->bytes(row, totalColumn).value_or(""));
+                snapshot->amounts.add(rows->bytesForColumnIndex(totalColumn).value_or(""));
         }
-        count += rows->rowCount();
+        if (!rows || rows->hasError()) {
+            *error = u"读取共享账本的表 %1 失败：%2"_s.arg(
+                table.name, rows ? rows->errorMessage() : server.lastErrorMessage());
+            return false;
+        }
+        if (tuples.isEmpty())
+            break;
+        count += tuples.size();
         if (!file.executeStatements(u"insert into %1 (%2) values %3"_s.arg(table.name, columns,
                                                                            tuples.join(u", "_s)))) {
             *error = u"写入备份文件的表 %1 失败：%2"_s.arg(table.name, file.lastErrorMessage());
@@ -470,7 +483,7 @@ bool backUpTable(PgConnection &server, Database &file, const CopiedTable &table,
 
 // The backup file read back: as many rows in each table as the server's snapshot holds,
 // and the same amounts as were read. False with the reason.
-bool verifyBackup(PgConnection &server, const QString &path, const Snapshot &snapshot,
+bool verifyBackup(Database &server, const QString &path, const Snapshot &snapshot,
                   QString *error)
 {
     Database file(path, Database::OpenMode::ExistingFileOnly);
@@ -484,8 +497,7 @@ bool verifyBackup(PgConnection &server, const QString &path, const Snapshot &sna
         const QString sql = u"select count(*) from %1"_s.arg(table.name);
         std::unique_ptr<ResultSet> counted = file.executeQuery(sql);
         const qint64 count = counted && counted->next() ? counted->int64ForColumnIndex(0) : -1;
-        const std::optional<PgResult> onServer = server.executeQuery(sql);
-        const qint64 expected = onServer ? onServer->int64(0, 0).value_or(-2) : -2;
+        const qint64 expected = firstNumber(server, sql).value_or(-2);
         if (count != expected || count != snapshot.rows.value(table.name)) {
             *error
                 = u"备份文件的表 %1 的行数不符（共享账本 %2 行，备份文件 %3 行）"_s.arg(table.name)
@@ -509,7 +521,7 @@ bool verifyBackup(PgConnection &server, const QString &path, const Snapshot &sna
 // Writes the server's snapshot into `path`, a copy of the template: the template's rows
 // give way to the book's, and the search index is left empty, to be filled as an older
 // book's is.
-bool writeBackup(PgConnection &server, const QString &path, Snapshot *snapshot, QString *error)
+bool writeBackup(Database &server, const QString &path, Snapshot *snapshot, QString *error)
 {
     QFile::remove(path);
     QFile templateFile(SQLiteHelper::templatePath());
@@ -575,18 +587,16 @@ bool connectTo(Database &shared, QString *error,
         *error = u"无法连接共享账本：%1"_s.arg(shared.lastErrorMessage());
         return false;
     }
-    if (shared.server()->executeStatements(u"set idle_in_transaction_session_timeout = 0"_s))
+    if (shared.executeStatements(u"set idle_in_transaction_session_timeout = 0"_s))
         return true;
-    *error = u"无法连接共享账本：%1"_s.arg(shared.server()->lastError().message.trimmed());
+    *error = u"无法连接共享账本：%1"_s.arg(shared.lastErrorMessage());
     return false;
 }
 
 // The schema version the shared book records; nothing when it cannot be read.
-std::optional<qint64> schemaVersion(PgConnection &server)
+std::optional<qint64> schemaVersion(Database &server)
 {
-    const std::optional<PgResult> version
-        = server.executeQuery(u"select max(version) from tb_schema"_s);
-    return version ? version->int64(0, 0) : std::nullopt;
+    return firstNumber(server, u"select max(version) from tb_schema"_s);
 }
 
 // --- the checks of a shared book -----------------------------------------------
@@ -624,10 +634,10 @@ std::optional<QList<std::pair<QString, QStringList>>> templateTables()
 
 // What is wrong with the shared book's tables and rules, each finding one line; nothing
 // when it could not be read (then `error` says why).
-std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
+std::optional<QStringList> findingsOf(Database &server, QString *error)
 {
     const auto failed = [&server, error](const QString &what) {
-        *error = u"%1失败：%2"_s.arg(what, server.lastError().message.trimmed());
+        *error = u"%1失败：%2"_s.arg(what, server.lastErrorMessage());
         return std::optional<QStringList>();
     };
     const std::optional<QList<std::pair<QString, QStringList>>> expected = templateTables();
@@ -635,15 +645,15 @@ std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
         *error = u"找不到数据库模板：%1"_s.arg(SQLiteHelper::templatePath());
         return std::nullopt;
     }
-    const std::optional<PgResult> columnRows
+    std::unique_ptr<ResultSet> columnRows
         = server.executeQuery(u"select table_name, column_name from information_schema.columns "
                               u"where table_schema = current_schema()"_s);
-    if (!columnRows)
-        return failed(u"读取共享账本的表结构"_s);
     QHash<QString, QSet<QString>> present;
-    for (int row = 0; row < columnRows->rowCount(); ++row)
-        present[columnRows->text(row, 0).value_or(QString())].insert(
-            columnRows->text(row, 1).value_or(QString()));
+    while (columnRows && columnRows->next())
+        present[columnRows->stringForColumnIndex(0).value_or(QString())].insert(
+            columnRows->stringForColumnIndex(1).value_or(QString()));
+    if (!columnRows || columnRows->hasError())
+        return failed(u"读取共享账本的表结构"_s);
 
     QStringList findings;
     for (const auto &[table, columns] : *expected) {
@@ -670,37 +680,42 @@ std::optional<QStringList> findingsOf(PgConnection &server, QString *error)
         || !present.value(u"tb_history"_s).contains(u"receiptid"_s))
         return findings;
 
-    const std::optional<PgResult> unique = server.executeQuery(
-        u"select indisunique from pg_index where indexrelid = to_regclass('idx_receipt_receiptno')"_s);
-    if (!unique)
+    std::unique_ptr<ResultSet> unique = server.executeQuery(
+        u"select count(*) from pg_index where indexrelid = to_regclass('idx_receipt_receiptno') "
+        u"and indisunique"_s);
+    if (!unique || !unique->next())
         return failed(u"读取单号的索引"_s);
-    if (unique->text(0, 0) != u"t"_s)
+    if (unique->int64ForColumnIndex(0) == 0)
         findings.append(u"单号没有唯一索引 idx_receipt_receiptNo，同一个单号可能开出两次"_s);
+    unique.reset();
     // One number in two paddings too ("5" beside "0000005"), which the index lets by.
-    const std::optional<PgResult> repeated
-        = server.executeQuery(ReceiptBook::repeatedNumbersStatement(serverDialect()));
-    if (!repeated)
-        return failed(u"读取单号"_s);
-    for (int row = 0; row < repeated->rowCount(); ++row)
+    std::unique_ptr<ResultSet> repeated
+        = server.executeQuery(ReceiptBook::repeatedNumbersStatement(server.dialect()));
+    while (repeated && repeated->next())
         findings.append(ReceiptBook::repeatedNumberFinding(
-            repeated->text(row, 0).value_or(QString()), repeated->int64(row, 1).value_or(0),
-            repeated->int64(row, 2).value_or(0), repeated->text(row, 3).value_or(QString())));
+            repeated->stringForColumnIndex(0).value_or(QString()), repeated->int64ForColumnIndex(1),
+            repeated->int64ForColumnIndex(2), repeated->stringForColumnIndex(3).value_or(QString())));
+    if (!repeated || repeated->hasError())
+        return failed(u"读取单号"_s);
+    repeated.reset();
 
     // Every receipt was recorded when it was issued or imported. A receipt made before the
     // book's first history row (a book from a version that kept no history, copied or
     // restored as it was) has none, and needs none.
-    const std::optional<PgResult> unrecorded = server.executeQuery(
+    std::unique_ptr<ResultSet> unrecorded = server.executeQuery(
         u"select count(*) over (), receiptNo from tb_receipt r where not exists (select 1 from "
         u"tb_history h where h.receiptId = r.id and h.action in ('insert', 'import')) and "
         u"coalesce(r.createDate, '') >= (select min(time) from tb_history) "
         u"order by r.rowid limit 10"_s);
-    if (!unrecorded)
+    QStringList numbers;
+    qint64 count = 0;
+    while (unrecorded && unrecorded->next()) {
+        numbers.append(u"No."_s + unrecorded->stringForColumnIndex(1).value_or(QString()));
+        count = unrecorded->int64ForColumnIndex(0);
+    }
+    if (!unrecorded || unrecorded->hasError())
         return failed(u"读取收据的历史记录"_s);
-    if (unrecorded->rowCount() > 0) {
-        QStringList numbers;
-        for (int row = 0; row < unrecorded->rowCount(); ++row)
-            numbers.append(u"No."_s + unrecorded->text(row, 1).value_or(QString()));
-        const qint64 count = unrecorded->int64(0, 0).value_or(0);
+    if (!numbers.isEmpty()) {
         findings.append(u"%1 张收据没有开单或导入的历史记录：%2%3"_s.arg(count).arg(
             numbers.join(u"、"_s), count > numbers.size() ? u" 等"_s : QString()));
     }
@@ -717,30 +732,31 @@ struct Issued
     QString counter;
 };
 
-std::optional<Issued> issuedBy(PgConnection &server)
+std::optional<Issued> issuedBy(Database &server)
 {
-    const std::optional<PgResult> rows = server.executeQuery(
+    std::unique_ptr<ResultSet> rows = server.executeQuery(
         u"select (select receiptNo from tb_receipt where receiptNo ~ '^[0-9]+$' "
         u"order by receiptNo::numeric desc limit 1), "
         u"(select max(currNum::numeric) from tb_receiptNo where currNum ~ '^[0-9]+$')"_s);
-    if (!rows)
+    if (!rows || !rows->next())
         return std::nullopt;
-    return Issued {rows->text(0, 0).value_or(QString()), rows->text(0, 1).value_or(u"0"_s)};
+    return Issued {rows->stringForColumnIndex(0).value_or(QString()),
+                   rows->stringForColumnIndex(1).value_or(u"0"_s)};
 }
 
 // After the copy: numbering goes on after what the replaced book issued, and the history
 // records the restore.
-bool recordRestore(PgConnection &server, const QString &file, const Issued &replaced,
+bool recordRestore(Database &server, const QString &file, const Issued &replaced,
                    QString *error)
 {
     const QString after = replaced.highestNumber.isEmpty() ? u"0"_s : replaced.highestNumber;
     const bool ok
-        = server.executeUpdate(
+        = server.executeWithValues(
               u"update tb_receiptNo set currNum = greatest($1::numeric + 1, $2::numeric)::text "
               u"where coalesce(case when currNum ~ '^[0-9]+$' then currNum::numeric end, 0) "
               u"< greatest($1::numeric + 1, $2::numeric)"_s,
               {after, replaced.counter})
-        && server.executeUpdate(
+        && server.executeWithValues(
             u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
             u"values ($1, 'restore', NULL, NULL, $2)"_s,
             {formatDateText(Clock::now(), DateText::dateTime),
@@ -749,7 +765,7 @@ bool recordRestore(PgConnection &server, const QString &file, const Issued &repl
                                             {u"replacedHighestNo"_s, replaced.highestNumber}})
                      .toJson(QJsonDocument::Compact))});
     if (!ok)
-        *error = u"记录恢复失败：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"记录恢复失败：%1"_s.arg(server.lastErrorMessage());
     return ok;
 }
 
@@ -797,23 +813,25 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
         return std::nullopt;
     }
 
-    PgConnection server(uri);
+    Database server(uri, Database::OpenMode::ExistingFileOnly);
+    server.setLogsErrors(false);
+    server.setDeskLock(Database::DeskLock::WhenFree);
     // A copy of a large book sends big statements the server may work on for a while, and
     // reads the file between them.
     server.setAnswerTimeout(longWorkSeconds);
     if (!server.open()
         || !server.executeStatements(u"set idle_in_transaction_session_timeout = 0"_s)) {
-        *error = u"无法连接共享账本的数据库：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"无法连接共享账本的数据库：%1"_s.arg(server.lastErrorMessage());
         return std::nullopt;
     }
     if (!deskRole.isEmpty()) {
-        const std::optional<PgResult> role
-            = server.executeQuery(u"select 1 from pg_roles where rolname = $1"_s, {deskRole});
-        if (!role) {
-            *error = u"读取数据库的角色失败：%1"_s.arg(server.lastError().message.trimmed());
+        const std::optional<qint64> roles = firstNumber(
+            server, u"select count(*) from pg_roles where rolname = $1"_s, {deskRole});
+        if (!roles) {
+            *error = u"读取数据库的角色失败：%1"_s.arg(server.lastErrorMessage());
             return std::nullopt;
         }
-        if (role->rowCount() == 0) {
+        if (*roles == 0) {
             *error = u"数据库服务器上没有角色 %1：请先建立它（CREATE ROLE），没有做任何改动"_s.arg(
                 deskRole);
             return std::nullopt;
@@ -826,14 +844,14 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
         *error = u"无法读取账本文件 %1：%2"_s.arg(source, book.lastErrorMessage());
         return std::nullopt;
     }
-    PgTransaction transaction(server);
+    Transaction transaction(server);
     if (!transaction.begin()) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
         return std::nullopt;
     }
     const std::optional<QStringList> existing = tablesAlreadyThere(server);
     if (!existing) {
-        *error = u"读取数据库的表失败：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"读取数据库的表失败：%1"_s.arg(server.lastErrorMessage());
         return std::nullopt;
     }
     if (!existing->isEmpty()) {
@@ -848,8 +866,7 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
         return std::nullopt;
     }
     if (!transaction.commit()) {
-        *error
-            = u"提交共享账本失败：%1。数据库没有改动"_s.arg(server.lastError().message.trimmed());
+        *error = u"提交共享账本失败：%1。数据库没有改动"_s.arg(transaction.errorMessage());
         return std::nullopt;
     }
     book.executeStatements(u"rollback"_s);
@@ -869,15 +886,14 @@ bool SharedBook::backup(const QString &uri, const QString &target, QString *erro
     Database shared(uri, Database::OpenMode::ExistingFileOnly);
     if (!connectTo(shared, error, Database::DeskLock::WhenFree))
         return false;
-    PgConnection &server = *shared.server();
     // One snapshot for every table: a receipt saved meanwhile is in the backup whole, with
     // its history, or not at all.
-    PgTransaction transaction(server);
-    if (!transaction.begin(PgTransaction::Isolation::RepeatableRead)) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(server.lastError().message.trimmed());
+    Transaction transaction(shared);
+    if (!transaction.begin(Transaction::Reads::OneSnapshot)) {
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
         return false;
     }
-    const std::optional<qint64> version = schemaVersion(server);
+    const std::optional<qint64> version = schemaVersion(shared);
     if (version != SchemaUpgrade::currentServerVersion) {
         *error = u"共享账本的数据版本（%1）与本程序的（%2）不同，没有备份"_s.arg(
             version ? QString::number(*version) : u"无法读取"_s,
@@ -888,7 +904,7 @@ bool SharedBook::backup(const QString &uri, const QString &target, QString *erro
     const bool written = OutputFile::writeReplacing(
         target,
         [&](const QString &partial, QString *reason) {
-            if (writeBackup(server, partial, &snapshot, reason))
+            if (writeBackup(shared, partial, &snapshot, reason))
                 return true;
             QFile::remove(partial + u"-journal"_s);
             return false;
@@ -903,13 +919,12 @@ std::optional<QStringList> SharedBook::check(const QString &uri, QString *error)
     Database shared(uri, Database::OpenMode::ExistingFileOnly);
     if (!connectTo(shared, error, Database::DeskLock::WhenFree))
         return std::nullopt;
-    PgTransaction transaction(*shared.server());
-    if (!transaction.begin(PgTransaction::Isolation::RepeatableRead)) {
-        *error
-            = u"无法开始共享账本的事务：%1"_s.arg(shared.server()->lastError().message.trimmed());
+    Transaction transaction(shared);
+    if (!transaction.begin(Transaction::Reads::OneSnapshot)) {
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
         return std::nullopt;
     }
-    return findingsOf(*shared.server(), error);
+    return findingsOf(shared, error);
 }
 
 SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString &file,
@@ -931,33 +946,32 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
     }
     const int bookVersion = SchemaUpgrade::version(book);
 
-    Database shared(uri, Database::OpenMode::ExistingFileOnly);
-    if (!connectTo(shared, error))
-        return RestoreResult::Failed;
-    PgConnection &server = *shared.server();
+    Database server(uri, Database::OpenMode::ExistingFileOnly);
     server.setAnswerTimeout(longWorkSeconds);
+    if (!connectTo(server, error))
+        return RestoreResult::Failed;
     // This connection holds the desks' lock shared, as every desk does: exclusively it is
     // had only while no other desk is connected, and a desk that connects meanwhile waits
     // until this connection ends.
-    const std::optional<PgResult> locked
-        = server.executeQuery(u"select pg_try_advisory_lock(%1)"_s.arg(Database::deskLockKey));
+    const std::optional<QString> locked = firstText(
+        server, u"select pg_try_advisory_lock(%1)::text"_s.arg(Database::deskLockKey));
     if (!locked) {
-        *error = u"无法锁定共享账本：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"无法锁定共享账本：%1"_s.arg(server.lastErrorMessage());
         return RestoreResult::Failed;
     }
-    if (locked->text(0, 0) != u"t"_s) {
+    if (*locked != u"true"_s) {
         *error = u"还有收款台连接着共享账本，没有恢复：请先关闭所有收款台上的 Quenta，再恢复"_s;
         return RestoreResult::DeskConnected;
     }
 
-    PgTransaction transaction(server);
+    Transaction transaction(server);
     if (!transaction.begin()) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
         return RestoreResult::Failed;
     }
     const std::optional<QStringList> existing = tablesAlreadyThere(server);
     if (!existing) {
-        *error = u"读取数据库的表失败：%1"_s.arg(server.lastError().message.trimmed());
+        *error = u"读取数据库的表失败：%1"_s.arg(server.lastErrorMessage());
         return RestoreResult::Failed;
     }
     if (existing->size() != tableNames().size()) {
@@ -970,8 +984,7 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
         emptied.append(u"delete from %1"_s.arg(table.name));
     qint64 receipts = 0;
     if (!replaced || !server.executeStatements(emptied.join(u";\n"_s))) {
-        *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(
-            server.lastError().message.trimmed());
+        *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(server.lastErrorMessage());
         return RestoreResult::Failed;
     }
     if (!copyInto(book, *bookTables, bookVersion, server, &receipts, error)
@@ -981,8 +994,7 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
         return RestoreResult::Failed;
     }
     if (!transaction.commit()) {
-        *error
-            = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(server.lastError().message.trimmed());
+        *error = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(transaction.errorMessage());
         return RestoreResult::Failed;
     }
     book.executeStatements(u"rollback"_s);

@@ -2,7 +2,7 @@
 #include "sharedbookaddress.h"
 
 #include "database.h"
-#include "pgconnection.h"
+#include "databaseerror.h"
 #include "preferences.h"
 #include "sqlitehelper.h"
 
@@ -133,22 +133,26 @@ bool SharedBookAddresses::check(const QString &uri, const QString &password, QSt
     const std::optional<SharedBookAddress> address = SharedBookAddress::fromUri(uri);
     if (!address)
         return fail(u"这不是共享账本的地址：%1"_s.arg(uri), {});
-    PgConnection connection(uri);
-    if (!connection.open(password)) {
-        const QString message = connection.lastError().message;
+    // Only read: the check needs none of the desks' lock.
+    Database connection(uri, Database::OpenMode::ExistingFileOnly);
+    connection.setLogsErrors(false);
+    connection.setOpenReadOnly(true);
+    connection.setPassword(password);
+    if (!connection.open()) {
+        const QString message = connection.lastErrorMessage();
         return fail(openFailure(*address, message, &wrongPassword), message);
     }
     if (!connection.executeQuery(u"select max(version) from tb_schema"_s)) {
-        const PgError failure = connection.lastError();
-        if (failure.sqlState == u"42P01"_s)
+        const QString message = connection.lastErrorMessage();
+        if (isMissingTable(message))
             return fail(u"数据库 %1 不是 Quenta 的共享账本（其中没有账本的表）。共享账本要先用 "
                         u"quenta --create-shared-book 建立。"_s.arg(address->database),
                         {});
-        if (failure.sqlState == PgState::insufficientPrivilege)
+        if (isPermissionError(connection.lastErrorCode()))
             return fail(
                 u"用户 %1 没有读取共享账本 %2 的权限。"_s.arg(address->user, address->database),
-                failure.message);
-        return fail(u"无法读取共享账本 %1。"_s.arg(address->database), failure.message);
+                message);
+        return fail(u"无法读取共享账本 %1。"_s.arg(address->database), message);
     }
     return true;
 }

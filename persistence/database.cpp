@@ -222,6 +222,12 @@ bool Database::executeStatements(const QString &sql)
 std::unique_ptr<ResultSet> Database::executeQuery(const QString &sql, const QStringList &arguments,
                                                   Plan plan)
 {
+    return executeWithValues(sql, SqlValues(arguments.begin(), arguments.end()), plan);
+}
+
+std::unique_ptr<ResultSet> Database::executeWithValues(const QString &sql, const SqlValues &arguments,
+                                                       Plan plan)
+{
     ++m_statementsSent;
     if (!m_engine->isOpen()) {
         writeDatabaseDiagnostic(u"The Database "_s + description() + u" is not open."_s);

@@ -109,10 +109,11 @@ public:
     bool isInTransaction() const { return m_engine->isInTransaction(); }
     // Whether the book is no longer at its path (deleted or replaced since it opened).
     bool isGoneFromItsPath() const { return m_engine->isGoneFromItsPath(); }
-    // The server connection of a server book (null for a file), for what only a server
-    // does: row locks, notifications.
-    PgConnection *server() const { return m_engine->serverConnection(); }
     bool isOpen() const { return m_engine->isOpen(); }
+    // How long a server may take over one answer (a long copy); set before open().
+    void setAnswerTimeout(int seconds) { m_settings.answerTimeoutSeconds = seconds; }
+    // A server's password for this connection only (one being tried); set before open().
+    void setPassword(const QString &password) { m_settings.password = password; }
     // True when the open file can only be read (SQLite falls back to reading when the
     // file is write-protected); every write will then fail.
     bool isReadOnly() const;
@@ -172,6 +173,9 @@ public:
     using Plan = ConnectionSettings::Plan;
     std::unique_ptr<ResultSet> executeQuery(const QString &sql, const QStringList &arguments = {},
                                             Plan plan = Plan::EachTime);
+    // The same with values that may be NULL.
+    std::unique_ptr<ResultSet> executeWithValues(const QString &sql, const SqlValues &arguments,
+                                                 Plan plan = Plan::EachTime);
 
     // Writes a consistent copy of this connection's "main" database to `path`, which must
     // not exist yet, with SQLite's online backup: it reads under a shared lock, so another

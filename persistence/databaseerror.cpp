@@ -77,3 +77,18 @@ bool isInterruption(int code)
 {
     return (code & 0xff) == SQLITE_INTERRUPT;
 }
+
+bool isConflict(int code)
+{
+    return (code & 0xff) == SQLITE_CONSTRAINT;
+}
+
+bool isPermissionError(int code)
+{
+    return (code & 0xff) == SQLITE_PERM;
+}
+
+bool isMissingTable(const QString &message)
+{
+    return message.startsWith(u"no such table:"_s);
+}

@@ -24,3 +24,9 @@ bool isLockError(int code);
 // Whether `code` says the statement was interrupted: a read that gave way to a writer of
 // this program, or one given up (Database::setYieldsToWriters, Database::setCancel).
 bool isInterruption(int code);
+// Whether `code` says the statement broke a rule of its table (a number stored twice).
+bool isConflict(int code);
+// Whether the statement was refused for want of rights (a desk's role), or named a table
+// the book does not have.
+bool isPermissionError(int code);
+bool isMissingTable(const QString &message);

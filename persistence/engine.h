@@ -10,7 +10,6 @@
 #include <optional>
 
 struct sqlite3;
-class PgConnection;
 class SqlDialect;
 
 // How a connection is to behave, set on its Database before it opens and read by the
@@ -33,7 +32,14 @@ struct ConnectionSettings
     const std::atomic_bool *cancel = nullptr;
     bool inTransaction = false;
     DeskLock deskLock = DeskLock::Required;
+    // How long a server may take over one answer before it is given up; 0: the usual.
+    int answerTimeoutSeconds = 0;
+    // A server's password for this connection only; empty: the one given for this run.
+    QString password;
 };
+
+// The values bound to a statement's parameters in order; an empty one is NULL.
+using SqlValues = QList<std::optional<QString>>;
 
 // The rows of one statement as one engine steps through them.
 class EngineRows
@@ -67,8 +73,17 @@ public:
     // failure ended only its transaction), or must be opened anew.
     virtual bool survivesFailedStatement() const = 0;
 
-    // The statement that begins a write transaction.
+    // The statement that begins a write transaction, and one whose reads all see the book
+    // as it was when the first of them ran.
     virtual QString beginStatement() const = 0;
+    virtual QString snapshotBeginStatement() const = 0;
+    // A name (of a table, a role) as a statement writes it, whatever it holds.
+    QString quotedIdentifier(const QString &name) const
+    {
+        QString quoted = name;
+        quoted.replace(u'"', QStringLiteral("\"\""));
+        return u'"' + quoted + u'"';
+    }
     // The statements answering how many of the tables `names` exist, whether the index
     // `name` exists, and which columns `table` has (position, name; ordered).
     virtual QString tableCountStatement(const QStringList &names) const = 0;
@@ -158,7 +173,7 @@ public:
     // Closes a connection the other side has hung up on while it sat idle; costs nothing.
     virtual void closeIfHungUp() { }
     virtual bool executeStatements(const QString &sql) = 0;
-    virtual std::unique_ptr<EngineRows> query(const QString &sql, const QStringList &arguments,
+    virtual std::unique_ptr<EngineRows> query(const QString &sql, const SqlValues &arguments,
                                               ConnectionSettings::Plan plan)
         = 0;
     virtual qint64 totalChanges() const = 0;
@@ -191,9 +206,8 @@ public:
         return false;
     }
 
-    // A file's connection (its SQLite handle) or a server's; null on the other engine.
+    // A file's connection (its SQLite handle); null on a server.
     virtual sqlite3 *fileHandle() const { return nullptr; }
-    virtual PgConnection *serverConnection() const { return nullptr; }
 
 protected:
     const ConnectionSettings &m_settings;

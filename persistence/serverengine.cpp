@@ -120,6 +120,10 @@ public:
     // A server takes its locks row by row as the transaction goes (a numbering row is
     // locked with SELECT … FOR UPDATE): only a file is locked as a whole at the start.
     QString beginStatement() const override { return u"BEGIN"_s; }
+    QString snapshotBeginStatement() const override
+    {
+        return u"BEGIN ISOLATION LEVEL REPEATABLE READ"_s;
+    }
     // Names as they are written in statements: the server keeps them in lower case.
     QString tableCountStatement(const QStringList &names) const override
     {
@@ -210,9 +214,13 @@ public:
         m_server.close();
         // A book opened for reading only refuses every write on the server's side too.
         m_server.setReadOnly(m_settings.openReadOnly);
-        if (!m_server.open(passwordForThisRun())) {
+        if (m_settings.answerTimeoutSeconds > 0)
+            m_server.setAnswerTimeout(m_settings.answerTimeoutSeconds);
+        if (!m_server.open(m_settings.password.isEmpty() ? passwordForThisRun()
+                                                         : m_settings.password)) {
             noteError();
-            writeDatabaseDiagnostic(u"error opening!: "_s + m_server.lastError().text());
+            if (m_settings.logsErrors)
+                writeDatabaseDiagnostic(u"error opening!: "_s + m_server.lastError().text());
             return false;
         }
         // Held until the connection ends. Never waited for: a restore holds it
@@ -280,12 +288,9 @@ public:
         return true;
     }
 
-    std::unique_ptr<EngineRows> query(const QString &sql, const QStringList &arguments,
+    std::unique_ptr<EngineRows> query(const QString &sql, const SqlValues &parameters,
                                       ConnectionSettings::Plan plan) override
     {
-        PgParameters parameters;
-        for (const QString &argument : arguments)
-            parameters.append(argument);
         const auto run = [&] {
             return plan == ConnectionSettings::Plan::Kept && !parameters.isEmpty()
                 ? m_server.executePrepared(sql, parameters)
@@ -328,11 +333,6 @@ public:
     // outside a transaction only warns).
     bool isInTransaction() const override { return m_isOpen; }
     const SqlDialect &dialect() const override;
-
-    PgConnection *serverConnection() const override
-    {
-        return const_cast<PgConnection *>(&m_server);
-    }
 
 private:
     void noteError()

@@ -126,6 +126,8 @@ public:
     // BEGIN IMMEDIATE takes the file's write lock at once, so nothing another process
     // writes comes between what the transaction reads and what it writes.
     QString beginStatement() const override { return u"BEGIN IMMEDIATE"_s; }
+    // A deferred transaction reads one snapshot from its first read on.
+    QString snapshotBeginStatement() const override { return u"BEGIN"_s; }
     QString tableCountStatement(const QStringList &names) const override
     {
         const QString which = names.size() == 1 ? u"name = "_s + sqlQuote(names.first())
@@ -273,7 +275,7 @@ public:
         return code == SQLITE_OK;
     }
 
-    std::unique_ptr<EngineRows> query(const QString &sql, const QStringList &arguments,
+    std::unique_ptr<EngineRows> query(const QString &sql, const SqlValues &arguments,
                                       ConnectionSettings::Plan) override
     {
         const QByteArray text = sql.toUtf8();
@@ -302,7 +304,11 @@ public:
             return nullptr;
         }
         for (int i = 0; i < arguments.size(); ++i) {
-            const QByteArray value = arguments.at(i).toUtf8();
+            if (!arguments.at(i)) {
+                sqlite3_bind_null(handle, i + 1);
+                continue;
+            }
+            const QByteArray value = arguments.at(i)->toUtf8();
             sqlite3_bind_text(handle, i + 1, value.constData(), int(value.size()),
                               SQLITE_TRANSIENT);
         }

@@ -16,7 +16,7 @@ Transaction::~Transaction()
     rollback();
 }
 
-bool Transaction::begin()
+bool Transaction::begin(Reads reads)
 {
     if (m_active)
         return false;
@@ -29,7 +29,9 @@ bool Transaction::begin()
         }
         return false;
     }
-    m_active = m_database.executeStatements(m_database.dialect().beginStatement());
+    m_active = m_database.executeStatements(reads == Reads::OneSnapshot
+                                                ? m_database.dialect().snapshotBeginStatement()
+                                                : m_database.dialect().beginStatement());
     m_database.setInTransaction(m_active);
     if (!m_active)
         noteError();

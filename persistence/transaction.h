@@ -19,7 +19,9 @@ public:
 
     // False when the lock could not be had or the connection is not open; nothing has
     // begun then.
-    bool begin();
+    // OneSnapshot: every read sees the book as it was at the first (a backup, a check).
+    enum class Reads { Current, OneSnapshot };
+    bool begin(Reads reads = Reads::Current);
     // False when the commit failed; everything is rolled back then.
     bool commit();
     void rollback();
