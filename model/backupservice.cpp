@@ -1,23 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backupservice.h"
 
+#include "bookcontents.h"
+
 #include "clock.h"
 #include "database.h"
 #include "databaseerror.h"
-#include "datetext.h"
 #include "outputfile.h"
-#include "receiptbook.h"
 #include "schemaupgrade.h"
 #include "sqlitehelper.h"
-#include "sqlliteral.h"
 #include "stores.h"
 #include "transaction.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -26,7 +23,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <limits>
 #include <optional>
 
 #ifdef Q_OS_UNIX
@@ -342,8 +338,7 @@ QString damageOf(const QString &path, bool *locked = nullptr, CheckMode mode = C
     return {};
 }
 
-// The numbers of the receipts the lists show (the condition of AppStore::loadReceipts);
-// nothing when they cannot be read.
+// The numbers of the receipts the lists show; nothing when they cannot be read.
 std::optional<QSet<QString>> shownNumbers(const QString &path)
 {
     Database book(path, Database::OpenMode::ExistingFileOnly);
@@ -351,16 +346,7 @@ std::optional<QSet<QString>> shownNumbers(const QString &path)
     book.setLogsErrors(false);
     if (!book.open())
         return std::nullopt;
-    std::unique_ptr<ResultSet> rows = book.executeQuery(
-        u"select cast(receiptNo as text) from tb_receipt where "_s + ReceiptBook::liveCondition());
-    if (!rows)
-        return std::nullopt;
-    QSet<QString> numbers;
-    while (rows->next())
-        numbers.insert(rows->stringForColumnIndex(0).value_or(QString()));
-    if (rows->hasError())
-        return std::nullopt;
-    return numbers;
+    return BookContents::shownNumbers(book);
 }
 
 bool isDigits(const QString &text)
@@ -390,47 +376,20 @@ bool follows(const QString &a, const QString &b)
     return ok && b == u"%1"_s.arg(value + 1, a.size(), 10, QChar(u'0'));
 }
 
-// What the book being replaced held: the highest number it ever issued (deleted receipts
-// too: their paper may be in someone's hands), how many receipts it shows, its counter.
-struct ReplacedBook
+// What the book being replaced had issued, read as far as the file allows.
+BookContents::Issued replacedBook(const QString &path)
 {
-    QString highestNumber;
-    qint64 highestValue = 0;
-    qint64 receiptCount = 0;
-    qint64 counter = 0;
-};
-
-// Read as far as the file allows: a damaged book may give only part of it.
-ReplacedBook replacedBook(const QString &path)
-{
-    ReplacedBook replaced;
     Database book(path, Database::OpenMode::ExistingFileOnly);
     book.setOpenReadOnly(true);
     book.setLogsErrors(false);
-    if (!book.open())
-        return replaced;
-    if (std::unique_ptr<ResultSet> rows = book.executeQuery(
-            u"select receiptNo from tb_receipt where receiptNo <> '' and "
-            u"receiptNo not glob '*[^0-9]*' order by cast(receiptNo as integer) desc limit 1"_s);
-        rows && rows->next()) {
-        replaced.highestNumber = rows->stringForColumnIndex(0).value_or(QString());
-        replaced.highestValue = replaced.highestNumber.toLongLong();
-    }
-    if (const std::optional<qint64> count
-        = firstInteger(book, u"select count(*) from tb_receipt where "_s
-                                 + ReceiptBook::liveCondition()))
-        replaced.receiptCount = *count;
-    if (const std::optional<qint64> counter
-        = firstInteger(book, u"select max(cast(currNum as integer)) from tb_receiptNo"_s))
-        replaced.counter = *counter;
-    return replaced;
+    return book.open() ? BookContents::issuedBy(book) : BookContents::Issued();
 }
 
 // The copy about to be restored: brought up to this version, numbering on after the
 // highest number the replaced book issued, and its history told of the restore, in one
 // transaction. False with the reason.
 bool prepareRestoredCopy(const QString &copy, const QString &source,
-                         const std::optional<ReplacedBook> &replaced, QString *error)
+                         const std::optional<BookContents::Issued> &replaced, QString *error)
 {
     Database restored(copy, Database::OpenMode::ExistingFileOnly);
     restored.setLogsErrors(false);
@@ -444,25 +403,9 @@ bool prepareRestoredCopy(const QString &copy, const QString &source,
     if (SchemaUpgrade::version(restored) != SchemaUpgrade::currentVersion)
         return fail(error, u"无法把文件升级到本版本：%1"_s.arg(failure()));
 
-    QJsonObject detail {{u"file"_s, QFileInfo(source).absoluteFilePath()}};
-    QString counter;
-    if (replaced) {
-        detail.insert(u"replacedHighestNo"_s, replaced->highestNumber);
-        detail.insert(u"replacedReceiptCount"_s, replaced->receiptCount);
-        const qint64 after = replaced->highestValue < std::numeric_limits<qint64>::max()
-            ? replaced->highestValue + 1
-            : replaced->highestValue;
-        const qint64 next = std::max(replaced->counter, after);
-        counter = u"update tb_receiptNo set currNum = '%1' "
-                  u"where coalesce(cast(currNum as integer), 0) < %1;\n"_s.arg(next);
-    }
-    const QString json = QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
-    const QString sql = counter
-        + u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
-          u"values (%1, 'restore', NULL, NULL, %2);"_s.arg(
-              sqlQuote(formatDateText(Clock::now(), DateText::dateTime)), sqlQuote(json));
     Transaction transaction(restored);
-    if (!transaction.begin() || !restored.executeStatements(sql) || !transaction.commit())
+    if (!transaction.begin() || !BookContents::recordRestore(restored, source, replaced)
+        || !transaction.commit())
         return fail(error, u"无法写入 %1：%2"_s.arg(copy, failure()));
     return true;
 }
@@ -768,18 +711,14 @@ RestoreCheck BackupService::checkBook(const QString &path)
         }
     }
 
-    // The receipts the lists show: the same condition as AppStore::loadReceipts.
-    std::unique_ptr<ResultSet> summary = candidate.executeQuery(
-        u"select count(*), min(nullif(receiptDate, '')), max(nullif(receiptDate, '')) "
-        u"from tb_receipt where "_s + ReceiptBook::liveCondition());
-    if (!summary || !summary->next())
-        return refuse(u"无法读取文件中的收据：%1"_s.arg(
-            summary && summary->hasError()
-                ? describeDatabaseError(summary->errorCode(), summary->errorMessage())
-                : failure()));
-    result.receiptCount = summary->int64ForColumnIndex(0);
-    result.earliestReceiptDate = summary->stringForColumnIndex(1).value_or(QString());
-    result.latestReceiptDate = summary->stringForColumnIndex(2).value_or(QString());
+    // The receipts the lists show.
+    BookContents::Summary summary;
+    QString unread;
+    if (!BookContents::summarize(candidate, &summary, &unread))
+        return refuse(u"无法读取文件中的收据：%1"_s.arg(unread));
+    result.receiptCount = summary.receipts;
+    result.earliestReceiptDate = summary.earliestDate;
+    result.latestReceiptDate = summary.latestDate;
     result.ok = true;
     return result;
 }
@@ -810,7 +749,7 @@ bool BackupService::restore(const QString &path, QString *error)
         = bookExists && !damageOf(databasePath, &locked, CheckMode::ReadWrite).isEmpty() && !locked;
 
     QString reason;
-    std::optional<ReplacedBook> replaced;
+    std::optional<BookContents::Issued> replaced;
     if (bookExists && !damaged) {
         QString safety;
         if (!makeAutomaticBackup(&reason, path, &safety))

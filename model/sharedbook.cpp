@@ -2,10 +2,8 @@
 #include "sharedbook.h"
 
 #include "backupservice.h"
-#include "clock.h"
+#include "bookcontents.h"
 #include "database.h"
-#include "datetext.h"
-#include "money.h"
 #include "outputfile.h"
 #include "databaseerror.h"
 #include "pgtemplate.h"
@@ -15,12 +13,9 @@
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "transaction.h"
-#include "storedamount.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSet>
 #include <QStorageInfo>
 
@@ -81,33 +76,6 @@ constexpr int longWorkSeconds = 600;
 constexpr int parametersPerInsert = 8000;
 constexpr int rowsPerInsert = 500;
 
-// The receipts' amounts as the lists and totals add them: whole fen of each amount the
-// program reads, and how many it cannot read.
-struct AmountSum
-{
-    // Wraps rather than overflows on absurd amounts: both sides wrap alike.
-    quint64 fen = 0;
-    qint64 unreadable = 0;
-
-    void add(QByteArrayView text)
-    {
-        const std::optional<double> yuan = readStoredAmount(text);
-        const std::optional<qint64> fen = yuan ? Money::fenFromYuan(*yuan) : std::nullopt;
-        if (fen)
-            this->fen += quint64(*fen);
-        else
-            ++unreadable;
-    }
-    bool operator==(const AmountSum &) const = default;
-    QString text() const
-    {
-        QString result = Money::format(qint64(fen));
-        if (unreadable > 0)
-            result += u"，另有 %1 张金额无法识别"_s.arg(unreadable);
-        return result;
-    }
-};
-
 // The first column of a statement's first row; nothing when it failed or found no row.
 std::optional<QString> firstText(Database &database, const QString &sql,
                                  const SqlValues &values = {})
@@ -147,7 +115,7 @@ private:
     Database &m_book;
     Database &m_server;
     QHash<QString, qint64> m_rows;
-    AmountSum m_amounts;
+    BookContents::Amounts m_amounts;
 };
 
 // A row of the SQLite book as the user finds it: a receipt by its number, another row by
@@ -174,9 +142,8 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
     const QString order = table.name == u"tb_history"_s ? u"id"_s : u"rowid"_s;
     QSet<QString> missing;
     if (table.name == u"tb_history"_s) {
-        std::unique_ptr<ResultSet> desk = m_book.executeQuery(
-            u"select count(*) from pragma_table_info('tb_history') where name = 'desk'"_s);
-        if (desk && desk->next() && desk->int64ForColumnIndex(0) == 0)
+        if (firstNumber(m_book, m_book.dialect().columnExistsStatement(u"tb_history"_s, u"desk"_s))
+            == 0)
             missing.insert(u"tb_history.desk"_s);
     }
     std::unique_ptr<ResultSet> rows = m_book.executeQuery(
@@ -190,7 +157,7 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
     SqlValues values;
     int pending = 0;
     const bool receipts = table.name == u"tb_receipt"_s;
-    const int totalColumn = int(table.columns.indexOf(u"total"_s));
+    const int totalColumn = int(table.columns.indexOf(BookContents::amountColumn));
     while (rows->next()) {
         for (int column = 0; column < columns; ++column) {
             std::optional<QString> value = rows->stringForColumnIndex(column);
@@ -264,13 +231,10 @@ bool Copy::verify(const CopiedTable &table, QString *error)
     }
     if (table.name != u"tb_receipt"_s)
         return true;
-    std::unique_ptr<ResultSet> totals = m_server.executeQuery(u"select total from tb_receipt"_s);
-    AmountSum copied;
-    while (totals && totals->next())
-        copied.add(totals->bytesForColumnIndex(0).value_or(""));
-    if (!totals || totals->hasError()) {
-        *error = u"复制后清点表 tb_receipt 的金额失败：%1"_s.arg(
-            totals ? totals->errorMessage() : m_server.lastErrorMessage());
+    BookContents::Amounts copied;
+    QString unread;
+    if (!BookContents::addUp(m_server, &copied, &unread)) {
+        *error = u"复制后清点表 tb_receipt 的金额失败：%1"_s.arg(unread);
         return false;
     }
     if (copied != m_amounts) {
@@ -363,10 +327,7 @@ bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
             return false;
     }
     // New history rows and receipts continue after the highest id and rowid copied.
-    if (!server.executeStatements(u"select setval(pg_get_serial_sequence('tb_history', 'id'), "
-                                  u"coalesce(max(id), 0) + 1, false) from tb_history;\n"
-                                  u"select setval(pg_get_serial_sequence('tb_receipt', 'rowid'), "
-                                  u"coalesce(max(rowid), 0) + 1, false) from tb_receipt"_s)) {
+    if (!server.executeStatements(BookContents::continueIdsStatement())) {
         *error = u"设置表 tb_history 的序号失败：%1"_s.arg(server.lastErrorMessage());
         return false;
     }
@@ -423,7 +384,7 @@ QString literal(const std::optional<QString> &value, bool rowKey)
 struct Snapshot
 {
     QHash<QString, qint64> rows;
-    AmountSum amounts;
+    BookContents::Amounts amounts;
 };
 
 // Copies one table of the server's snapshot into the backup's open transaction, part by
@@ -444,7 +405,7 @@ bool backUpTable(Database &server, Database &file, const CopiedTable &table, Sna
         *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name, server.lastErrorMessage());
         return false;
     }
-    const int totalColumn = int(table.columns.indexOf(u"total"_s));
+    const int totalColumn = int(table.columns.indexOf(BookContents::amountColumn));
     const bool receipts = table.name == u"tb_receipt"_s;
     qint64 &count = snapshot->rows[table.name];
     for (;;) {
@@ -506,11 +467,9 @@ bool verifyBackup(Database &server, const QString &path, const Snapshot &snapsho
             return false;
         }
     }
-    std::unique_ptr<ResultSet> totals = file.executeQuery(u"select total from tb_receipt"_s);
-    AmountSum written;
-    while (totals && totals->next())
-        written.add(totals->bytesForColumnIndex(0).value_or(""));
-    if (!totals || totals->hasError() || written != snapshot.amounts) {
+    BookContents::Amounts written;
+    QString unread;
+    if (!BookContents::addUp(file, &written, &unread) || written != snapshot.amounts) {
         *error = u"备份文件的金额合计不符（共享账本 %1，备份文件 %2）"_s.arg(
             snapshot.amounts.text(), written.text());
         return false;
@@ -702,72 +661,15 @@ std::optional<QStringList> findingsOf(Database &server, QString *error)
     // Every receipt was recorded when it was issued or imported. A receipt made before the
     // book's first history row (a book from a version that kept no history, copied or
     // restored as it was) has none, and needs none.
-    std::unique_ptr<ResultSet> unrecorded = server.executeQuery(
-        u"select count(*) over (), receiptNo from tb_receipt r where not exists (select 1 from "
-        u"tb_history h where h.receiptId = r.id and h.action in ('insert', 'import')) and "
-        u"coalesce(r.createDate, '') >= (select min(time) from tb_history) "
-        u"order by r.rowid limit 10"_s);
-    QStringList numbers;
-    qint64 count = 0;
-    while (unrecorded && unrecorded->next()) {
-        numbers.append(u"No."_s + unrecorded->stringForColumnIndex(1).value_or(QString()));
-        count = unrecorded->int64ForColumnIndex(0);
-    }
-    if (!unrecorded || unrecorded->hasError())
+    const std::optional<QString> unrecorded = BookContents::unrecordedReceipts(server);
+    if (!unrecorded)
         return failed(u"读取收据的历史记录"_s);
-    if (!numbers.isEmpty()) {
-        findings.append(u"%1 张收据没有开单或导入的历史记录：%2%3"_s.arg(count).arg(
-            numbers.join(u"、"_s), count > numbers.size() ? u" 等"_s : QString()));
-    }
+    if (!unrecorded->isEmpty())
+        findings.append(*unrecorded);
     return findings;
 }
 
 // --- restoring into a shared book ----------------------------------------------
-
-// What the book being replaced had issued: the highest number (deleted receipts too: their
-// paper may be in someone's hands) and the numbering's counter, as numbers.
-struct Issued
-{
-    QString highestNumber;
-    QString counter;
-};
-
-std::optional<Issued> issuedBy(Database &server)
-{
-    std::unique_ptr<ResultSet> rows = server.executeQuery(
-        u"select (select receiptNo from tb_receipt where receiptNo ~ '^[0-9]+$' "
-        u"order by receiptNo::numeric desc limit 1), "
-        u"(select max(currNum::numeric) from tb_receiptNo where currNum ~ '^[0-9]+$')"_s);
-    if (!rows || !rows->next())
-        return std::nullopt;
-    return Issued {rows->stringForColumnIndex(0).value_or(QString()),
-                   rows->stringForColumnIndex(1).value_or(u"0"_s)};
-}
-
-// After the copy: numbering goes on after what the replaced book issued, and the history
-// records the restore.
-bool recordRestore(Database &server, const QString &file, const Issued &replaced,
-                   QString *error)
-{
-    const QString after = replaced.highestNumber.isEmpty() ? u"0"_s : replaced.highestNumber;
-    const bool ok
-        = server.executeWithValues(
-              u"update tb_receiptNo set currNum = greatest($1::numeric + 1, $2::numeric)::text "
-              u"where coalesce(case when currNum ~ '^[0-9]+$' then currNum::numeric end, 0) "
-              u"< greatest($1::numeric + 1, $2::numeric)"_s,
-              {after, replaced.counter})
-        && server.executeWithValues(
-            u"insert into tb_history (time, action, receiptId, receiptNo, detail) "
-            u"values ($1, 'restore', NULL, NULL, $2)"_s,
-            {formatDateText(Clock::now(), DateText::dateTime),
-             QString::fromUtf8(
-                 QJsonDocument(QJsonObject {{u"file"_s, QFileInfo(file).absoluteFilePath()},
-                                            {u"replacedHighestNo"_s, replaced.highestNumber}})
-                     .toJson(QJsonDocument::Compact))});
-    if (!ok)
-        *error = u"记录恢复失败：%1"_s.arg(server.lastErrorMessage());
-    return ok;
-}
 
 } // namespace
 
@@ -978,17 +880,21 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
         *error = u"这个数据库中没有完整的共享账本，没有恢复：请先用 --create-shared-book 建立它"_s;
         return RestoreResult::Failed;
     }
-    const std::optional<Issued> replaced = issuedBy(server);
+    const BookContents::Issued replaced = BookContents::issuedBy(server);
     QStringList emptied;
     for (const CopiedTable &table : copiedTables())
         emptied.append(u"delete from %1"_s.arg(table.name));
     qint64 receipts = 0;
-    if (!replaced || !server.executeStatements(emptied.join(u";\n"_s))) {
+    if (!server.executeStatements(emptied.join(u";\n"_s))) {
         *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(server.lastErrorMessage());
         return RestoreResult::Failed;
     }
-    if (!copyInto(book, *bookTables, bookVersion, server, &receipts, error)
-        || !recordRestore(server, file, *replaced, error)) {
+    bool restored = copyInto(book, *bookTables, bookVersion, server, &receipts, error);
+    if (restored && !BookContents::recordRestore(server, file, replaced)) {
+        *error = u"记录恢复失败：%1"_s.arg(server.lastErrorMessage());
+        restored = false;
+    }
+    if (!restored) {
         transaction.rollback();
         *error += u"。已撤销，共享账本没有改动"_s;
         return RestoreResult::Failed;
