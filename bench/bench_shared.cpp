@@ -315,10 +315,11 @@ int measure(int saves, bool listOnly)
         const double rawBefore = rawFirst ? raw->save() : 0;
         QElapsedTimer timer;
         timer.start();
-        const bool saved = store.insertReceipt();
+        QString error;
+        const bool saved = store.insertReceipt(&error);
         const qint64 elapsed = timer.nsecsElapsed();
         if (!saved) {
-            std::fprintf(stderr, "save failed: %s\n", qPrintable(store.saveError()));
+            std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
             return 1;
         }
         QCoreApplication::processEvents();
@@ -447,6 +448,7 @@ int far(int delayMs)
     };
     const QString today = QDate::currentDate().toString(u"yyyy-MM-dd"_s);
     QStringList saved;
+    QString saveError;
     struct Action
     {
         const char *what;
@@ -456,7 +458,7 @@ int far(int delayMs)
         {"增加 (the save and the next number)",
          [&] {
              const QString id = fill();
-             const bool ok = store.insertReceipt();
+             const bool ok = store.insertReceipt(&saveError);
              store.newReceipt();
              saved << id;
              return ok;
@@ -466,7 +468,7 @@ int far(int delayMs)
              Receipt receipt = store.receiptEdit();
              receipt.remark = QUuid::createUuid().toString();
              store.setReceiptEdit(receipt);
-             const bool ok = store.updateReceipt();
+             const bool ok = store.updateReceipt(&saveError);
              store.newReceipt();
              return ok;
          }},
@@ -524,7 +526,7 @@ int far(int delayMs)
             const qint64 elapsed = timer.nsecsElapsed();
             const long trips = relay.trips();
             if (!ok) {
-                std::fprintf(stderr, "%s failed: %s\n", action.what, qPrintable(store.saveError()));
+                std::fprintf(stderr, "%s failed: %s\n", action.what, qPrintable(saveError));
                 return 1;
             }
             times << ms(elapsed);

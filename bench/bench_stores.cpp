@@ -108,8 +108,8 @@ int main(int argc, char **argv)
         store.setReceiptEdit(edit);
         QElapsedTimer save;
         save.start();
-        if (!store.insertReceipt()) {
-            std::fprintf(stderr, "insertReceipt failed: %s\n", qPrintable(store.saveError()));
+        if (QString error; !store.insertReceipt(&error)) {
+            std::fprintf(stderr, "insertReceipt failed: %s\n", qPrintable(error));
             return 1;
         }
         saveMs.append(save.nsecsElapsed() / 1e6);

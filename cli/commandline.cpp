@@ -387,8 +387,8 @@ std::optional<QStringList> receiptIds(const QStringList &numbers)
     QStringList ids;
     for (const QString &number : numbers) {
         std::optional<QString> id;
-        if (!ReceiptBook::shared().readIdOfNumber(number, &id)) {
-            printMessage(u"读取收据失败：%1"_s.arg(ReceiptBook::shared().lastError()));
+        if (QString error; !ReceiptBook::shared().readIdOfNumber(number, &id, &error)) {
+            printMessage(u"读取收据失败：%1"_s.arg(error));
             return std::nullopt;
         }
         if (!id) {

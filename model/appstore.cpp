@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "daterange.h"
 #include "datetext.h"
+#include "failure.h"
 #include "printsettings.h"
 #include "receiptbook.h"
 #include "receiptnostore.h"
@@ -65,9 +66,9 @@ AppStore::AppStore()
                     return;
                 }
                 const QString message = u"该收据已在其他电脑上"_s + what;
-                const std::optional<Receipt> stored = refusal == ReceiptBook::Refusal::Removed
-                    ? std::nullopt
-                    : ReceiptBook::shared().read(id);
+                std::optional<Receipt> stored;
+                if (refusal != ReceiptBook::Refusal::Removed)
+                    ReceiptBook::shared().read(id, &stored);
                 m_refusal = EditRefusal::of(
                     refusal, id, message, m_opened && m_opened->id == id ? m_opened : std::nullopt,
                     stored);
@@ -158,9 +159,10 @@ void AppStore::loadReceipts()
 {
     // A load that fails keeps the rows of the last good one and says so: an empty list
     // would tell the user that receipts which exist are not there.
-    ReceiptBook::RangeRead read = ReceiptBook::shared().readRange(m_beginDate, m_endDate);
-    if (!read.error.isEmpty()) {
-        setLoadError(read.error);
+    ReceiptBook::RangeRead read;
+    QString error;
+    if (!ReceiptBook::shared().readRange(m_beginDate, m_endDate, &read, &error)) {
+        setLoadError(error);
         return;
     }
     setLoadError({}, read.skipped);
@@ -176,7 +178,7 @@ void AppStore::applyChange(const BookChange &change)
         if (change.kind == BookChange::Kind::Removed)
             m_opened.reset();
         else if (change.kind != BookChange::Kind::Updated) // the form's own save keeps it
-            m_opened = ReceiptBook::shared().read(m_opened->id);
+            ReceiptBook::shared().read(m_opened->id, &m_opened);
     }
     // Nothing held (no range read yet): nothing to bring up to date.
     if (!m_loaded)
@@ -250,13 +252,16 @@ QString AppStore::loadNotice(const QString &error, int skippedRows)
     return {};
 }
 
-bool AppStore::loadSelected(bool forEditing)
+bool AppStore::loadSelected(bool forEditing, QString *error)
 {
     if (!m_selectedId)
-        return false;
-    const std::optional<Receipt> receipt = readReceipt(*m_selectedId);
+        return fail(error, u"没有选中收据"_s);
+    std::optional<Receipt> receipt;
+    QString reason;
+    if (!readReceipt(*m_selectedId, &receipt, &reason))
+        return fail(error, u"读取收据失败：%1"_s.arg(reason));
     if (!receipt)
-        return false;
+        return fail(error, u"这张收据已不在账本中（也许已在其他电脑上删除）"_s);
     setReceiptPrint(receipt);
     if (forEditing)
         editLoaded();
@@ -274,9 +279,10 @@ void AppStore::editLoaded()
     setReceiptEdit(*m_receiptPrint);
 }
 
-std::optional<Receipt> AppStore::readReceipt(const QString &id) const
+bool AppStore::readReceipt(const QString &id, std::optional<Receipt> *receipt,
+                           QString *error) const
 {
-    return ReceiptBook::shared().read(id);
+    return ReceiptBook::shared().read(id, receipt, error);
 }
 
 void AppStore::rememberTexts()
@@ -290,28 +296,27 @@ void AppStore::moveShownNumberWhenTaken()
     if (!SharedInstance<ReceiptNoStore>::exists())
         return;
     const QString shown = m_receiptEdit.receiptNo;
-    if (shown.isEmpty() || ReceiptNoStore::isTaken(shown, shown.toLongLong()) != true)
+    bool taken = false;
+    if (shown.isEmpty() || !ReceiptNoStore::isTaken(shown, shown.toLongLong(), &taken) || !taken)
         return;
     ReceiptNoStore::shared().nextReceiptNo();
     if (m_receiptEdit.receiptNo != shown)
         Q_EMIT shownNumberTaken(shown, m_receiptEdit.receiptNo);
 }
 
-bool AppStore::insertReceipt()
+bool AppStore::insertReceipt(QString *error)
 {
-    if (m_receiptEdit.unreadableTotal) {
-        m_saveError = u"金额无法识别，请重新输入金额"_s;
-        return false;
-    }
+    if (m_receiptEdit.unreadableTotal)
+        return fail(error, u"金额无法识别，请重新输入金额"_s);
     // A receipt without an id is given one here, as it is stored.
     Receipt issued = m_receiptEdit;
     if (issued.id.isEmpty())
         issued.id = newRecordId();
-    const IssueResult result = ReceiptBook::shared().issue(issued);
-    m_saveError = result.error;
-    m_saveNote = result.note;
-    if (!result.saved)
+    IssueResult result;
+    m_saveNote.clear();
+    if (!ReceiptBook::shared().issue(issued, &result, error))
         return false;
+    m_saveNote = result.note;
     // The counter as the issue left it, so the next number starts past this one.
     if (SharedInstance<ReceiptNoStore>::exists()) {
         ReceiptNoStore &numbering = ReceiptNoStore::shared();
@@ -340,39 +345,35 @@ bool AppStore::insertReceipt()
     return true;
 }
 
-bool AppStore::updateReceipt()
+bool AppStore::updateReceipt(QString *error)
 {
     if (!m_selectedId)
-        return false;
+        return fail(error, u"没有选中收据"_s);
     // An amount that could not be read when the receipt was loaded is never written
     // back: the form asks for it to be typed again first.
-    if (m_receiptEdit.unreadableTotal) {
-        m_saveError = u"金额无法识别，请重新输入金额"_s;
-        return false;
-    }
-    if (m_refusal && m_refusal->receiptId == *m_selectedId) {
-        m_saveError = m_refusal->reason;
-        return false;
-    }
+    if (m_receiptEdit.unreadableTotal)
+        return fail(error, u"金额无法识别，请重新输入金额"_s);
+    if (m_refusal && m_refusal->receiptId == *m_selectedId)
+        return fail(error, m_refusal->reason);
     // The save itself compares the stored receipt with the one opened: another desk's
     // change may be committed while its notice is still on the way.
     std::optional<Receipt> opened;
     if (m_opened && m_opened->id == *m_selectedId)
         opened = m_opened;
     ReceiptBook::Refusal refusal = ReceiptBook::Refusal::None;
-    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &m_saveError,
+    QString reason;
+    if (!ReceiptBook::shared().update(*m_selectedId, m_receiptEdit, &reason,
                                       opened ? &*opened : nullptr, &refusal)) {
         if (refusal != ReceiptBook::Refusal::None) {
-            const std::optional<Receipt> stored = refusal == ReceiptBook::Refusal::Removed
-                ? std::nullopt
-                : ReceiptBook::shared().read(*m_selectedId);
-            m_refusal = EditRefusal::of(refusal, *m_selectedId, m_saveError, opened, stored);
+            std::optional<Receipt> stored;
+            if (refusal != ReceiptBook::Refusal::Removed)
+                ReceiptBook::shared().read(*m_selectedId, &stored);
+            m_refusal = EditRefusal::of(refusal, *m_selectedId, reason, opened, stored);
         }
-        return false;
+        return fail(error, reason);
     }
     if (opened)
         m_opened = opened;
-    m_saveError.clear();
     rememberTexts();
     return true;
 }

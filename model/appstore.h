@@ -66,8 +66,6 @@ public:
     // What a list's banner says of a read that failed with `error`, or left out
     // `skippedRows` rows it cannot read; empty when all is well.
     static QString loadNotice(const QString &error, int skippedRows);
-    // Why the last insertReceipt() or updateReceipt() failed, in Chinese.
-    QString saveError() const { return m_saveError; }
     // What the last good insertReceipt() has to say besides the number (it was found
     // stored after the connection broke), in Chinese; empty for an ordinary save.
     QString saveNote() const { return m_saveNote; }
@@ -79,13 +77,15 @@ public:
     void loadReceipts();
     // Reads the receipt of selectedId into receiptPrint, and into receiptEdit as well
     // when forEditing is set. Nothing changes when there is no such receipt: true only
-    // when the receipt was read.
-    bool loadSelected(bool forEditing);
+    // when the receipt was read, false with the reason ("读取收据失败：…") otherwise.
+    bool loadSelected(bool forEditing, QString *error = nullptr);
     // Puts receiptPrint, as loadSelected() read it, into the form to be edited, as
     // loadSelected(true) does: its saves are compared with it.
     void editLoaded();
-    // The stored receipt of `id` as it is now, or nothing (gone, or unreadable).
-    std::optional<Receipt> readReceipt(const QString &id) const;
+    // Reads the stored receipt of `id` as it is now into *receipt (nothing: gone); false
+    // when it cannot be read.
+    bool readReceipt(const QString &id, std::optional<Receipt> *receipt,
+                     QString *error = nullptr) const;
     // Why the stored receipt open in the form can no longer take its save, when that is so
     // (changed, voided or deleted since it was opened: another save would be refused too);
     // nothing otherwise, and for a new receipt.
@@ -104,12 +104,13 @@ public:
     void restoreTyping();
     // Stores receiptEdit under its number, or under the next free one when another copy
     // of the program took that number meanwhile (receiptNoReassigned tells which).
-    bool insertReceipt();
+    // False with the reason, in Chinese.
+    bool insertReceipt(QString *error = nullptr);
     // Fails when no stored receipt was changed (deleted meanwhile), and, for a receipt
     // opened with loadSelected(true) or editLoaded(), when the stored one is no longer as
     // it was read then (changed, voided or deleted elsewhere): what was typed is not
     // written over it.
-    bool updateReceipt();
+    bool updateReceipt(QString *error = nullptr);
     // Deletes every receipt of selection for good, then reloads the list. False with the
     // reason ("删除失败：…") in error when nothing was deleted.
     bool deleteSelected(QString *error = nullptr);
@@ -175,7 +176,6 @@ private:
     // The form's fields before reopenRefused() read the stored receipt over them.
     std::optional<Receipt> m_keptTyping;
     int m_skippedRows = 0;
-    QString m_saveError;
     QString m_saveNote;
     // Whether a range was read: only then are changes brought into it.
     bool m_loaded = false;

@@ -2,10 +2,10 @@
 #include "backupservice.h"
 
 #include "bookcontents.h"
-
 #include "clock.h"
 #include "database.h"
 #include "databaseerror.h"
+#include "failure.h"
 #include "outputfile.h"
 #include "schemaupgrade.h"
 #include "sqlitehelper.h"
@@ -41,11 +41,6 @@ Result failWith(QString *error, const QString &message, Result result)
     if (error)
         *error = message;
     return result;
-}
-
-bool fail(QString *error, const QString &message)
-{
-    return failWith(error, message, false);
 }
 
 // The path with links and "." resolved, also for a file that does not exist yet (its

@@ -3,6 +3,7 @@
 
 #include "backupservice.h"
 #include "bookfile.h"
+#include "failure.h"
 #include "receiptbook.h"
 #include "sharedbook.h"
 
@@ -28,9 +29,10 @@ std::optional<QStringList> check(QString *error)
         return QStringList {found.problem};
     // The unique index keeps one text from being stored twice, not one number in two
     // paddings ("5" beside "0000005"), nor an integer another program wrote beside a text.
-    const std::optional<QStringList> repeated = ReceiptBook::shared().repeatedNumbers();
-    if (!repeated && error)
-        *error = u"读取单号失败：%1"_s.arg(ReceiptBook::shared().lastError());
+    QString reason;
+    const std::optional<QStringList> repeated = ReceiptBook::shared().repeatedNumbers(&reason);
+    if (!repeated)
+        fail(error, u"读取单号失败：%1"_s.arg(reason));
     return repeated;
 }
 

@@ -68,9 +68,9 @@ QString ReceiptNoStore::statusText(Status status)
     return {};
 }
 
-std::optional<bool> ReceiptNoStore::isTaken(const QString &number, qint64 value)
+bool ReceiptNoStore::isTaken(const QString &number, qint64 value, bool *taken, QString *error)
 {
-    return ReceiptBook::shared().isNumberUsed(number, value);
+    return ReceiptBook::shared().isNumberUsed(number, value, taken, error);
 }
 
 QString ReceiptNoStore::saveStatement(const ReceiptNoSetting &setting)
@@ -128,7 +128,7 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
     // written. Otherwise, or on a file, the whole search below.
     if (counter == Counter::Forward
         && m_setting.numLong >= QString::number(m_setting.currNum).size()
-        && ReceiptBook::shared().isCounterStoredAndFree(m_setting) == true) {
+        && ReceiptBook::shared().isCounterStoredAndFree(m_setting)) {
         applyReceiptNo();
         setStatus(Status::Ready);
         return;
@@ -164,14 +164,14 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
     for (;;) {
         applyReceiptNo();
         const QString number = AppStore::shared().receiptEdit().receiptNo;
-        const std::optional<bool> taken = isTaken(number, m_setting.currNum);
-        if (!taken) {
+        bool taken = true;
+        if (!isTaken(number, m_setting.currNum, &taken)) {
             // A failed check is not a free number: with a lock held by another copy of
             // the program, that number may be the one it has just saved.
             setStatus(Status::CheckFailed);
             return;
         }
-        if (!*taken)
+        if (!taken)
             break;
         // The counter stops at the largest 64-bit number rather than wrapping round.
         if (m_setting.currNum == std::numeric_limits<qint64>::max()) {

@@ -43,9 +43,10 @@ public:
     static QString statusText(Status status);
 
     // Whether this number may not be given: a stored receipt carries it (in any padding,
-    // or as another program wrote it), or the history shows it was issued once. Nothing
-    // when the check could not be made (a lock, a damaged file).
-    static std::optional<bool> isTaken(const QString &number, qint64 value);
+    // or as another program wrote it), or the history shows it was issued once: *taken.
+    // False when the check could not be made (a lock, a damaged file).
+    static bool isTaken(const QString &number, qint64 value, bool *taken,
+                        QString *error = nullptr);
     // The counter as stored now (the highest of its rows); nothing when it cannot be read
     // or is no number.
     static std::optional<qint64> storedCounter();

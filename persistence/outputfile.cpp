@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "outputfile.h"
 
+#include "failure.h"
 #include "sqlitehelper.h"
 
 #include <QDir>
@@ -20,13 +21,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-bool fail(QString *error, const QString &message)
-{
-    if (error)
-        *error = message;
-    return false;
-}
 
 QString native(const QString &path)
 {

@@ -99,9 +99,14 @@ std::optional<PrintJob> PrintJob::forIds(const QStringList &ids, QString *error,
     }
     QList<Receipt> read;
     for (const QString &id : std::as_const(unique)) {
-        std::optional<Receipt> receipt = AppStore::shared().readReceipt(id);
+        std::optional<Receipt> receipt;
+        QString reason;
+        if (!AppStore::shared().readReceipt(id, &receipt, &reason)) {
+            setError(error, u"读取要打印的收据失败：%1"_s.arg(reason));
+            return std::nullopt;
+        }
         if (!receipt) {
-            setError(error, u"读取要打印的收据失败（可能已被删除）"_s);
+            setError(error, u"要打印的收据已不在账本中（也许已在其他电脑上删除）"_s);
             return std::nullopt;
         }
         if (receipt->unreadableTotal) {

@@ -680,8 +680,9 @@ bool AddView::hasUnsavedWork() const
     if (edit.id.isEmpty())
         return !ReceiptDraft::isBlank(edit);
     // An edit differs from the stored receipt, or the stored one is gone.
-    const std::optional<Receipt> stored
-        = m_store.selectedId() ? m_store.readReceipt(*m_store.selectedId()) : std::nullopt;
+    std::optional<Receipt> stored;
+    if (m_store.selectedId())
+        m_store.readReceipt(*m_store.selectedId(), &stored);
     return !stored || ReceiptDraft::differs(edit, *stored);
 }
 
@@ -732,9 +733,10 @@ bool AddView::insertNew()
 {
     // Always a new receipt, whatever the form was showing: the store gives it its id.
     editReceipt([](Receipt &receipt) { receipt.id.clear(); });
-    if (m_store.insertReceipt())
+    QString error;
+    if (m_store.insertReceipt(&error))
         return true;
-    m_errorToast->show(m_store.saveError());
+    m_errorToast->show(error);
     return false;
 }
 
@@ -777,9 +779,10 @@ void AddView::saveChanges()
     // Before the checks: whatever is typed, it cannot go over this receipt any more.
     if (showEditRefusal(BarFocus::Take) || !validate())
         return;
-    if (!m_store.updateReceipt()) {
+    QString error;
+    if (!m_store.updateReceipt(&error)) {
         if (!showEditRefusal(BarFocus::Take))
-            m_errorToast->show(m_store.saveError());
+            m_errorToast->show(error);
         return;
     }
     holdingDisplay([this] {
@@ -806,13 +809,16 @@ void AddView::saveAndPrint()
 {
     if (!validate())
         return;
-    if (hasUnsavedWork() && !m_store.updateReceipt()) {
+    QString error;
+    if (hasUnsavedWork() && !m_store.updateReceipt(&error)) {
         if (!showEditRefusal(BarFocus::Take))
-            m_errorToast->show(m_store.saveError());
+            m_errorToast->show(error);
         return;
     }
-    if (m_store.loadSelected(false))
+    if (m_store.loadSelected(false, &error))
         PrintAction::printReceipt(this);
+    else
+        m_errorToast->show(u"已保存，未打印：%1"_s.arg(error));
     m_store.setSelectionNav(m_cameFrom.value_or(NavigationItem::stat_today));
     m_store.newReceipt();
 }

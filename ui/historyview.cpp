@@ -238,7 +238,7 @@ void HistoryView::setReceiptScope(const QString &receiptId)
     if (!receiptId.isEmpty()) {
         // The number as the list shows it; a receipt deleted since is named by its id.
         QString number;
-        if (const std::optional<Receipt> receipt = ReceiptBook::shared().read(receiptId))
+        if (std::optional<Receipt> receipt; ReceiptBook::shared().read(receiptId, &receipt) && receipt)
             number = u"No."_s + receipt->receiptNo;
         m_scopeLabel->setText(u"只显示收据 %1 的记录"_s.arg(number.isEmpty() ? receiptId : number));
     }
@@ -249,9 +249,10 @@ void HistoryView::setReceiptScope(const QString &receiptId)
 
 void HistoryView::reload()
 {
+    QString error;
     const std::optional<QList<HistoryEntry>> loaded = ReceiptBook::shared().history(
         m_searchEdit->text().trimmed(), m_fromCheck->isChecked() ? m_fromEdit->date() : QDate(),
-        m_toCheck->isChecked() ? m_toEdit->date() : QDate(), m_receiptId);
+        m_toCheck->isChecked() ? m_toEdit->date() : QDate(), m_receiptId, &error);
     const qint64 selectedId = selectedEntry() ? selectedEntry()->id : 0;
     m_table->clearSelection();
     m_entries = loaded.value_or(QList<HistoryEntry>());
@@ -291,7 +292,7 @@ void HistoryView::reload()
     for (int column = 0; column < DetailColumn; ++column)
         m_table->resizeColumnToContents(column);
     if (!loaded)
-        m_statusLabel->setText(u"读取操作记录失败：%1"_s.arg(ReceiptBook::shared().lastError()));
+        m_statusLabel->setText(u"读取操作记录失败：%1"_s.arg(error));
     else if (m_entries.isEmpty())
         m_statusLabel->setText(u"没有符合条件的记录"_s);
     else

@@ -158,8 +158,8 @@ void DatePart::print()
         return;
     // The receipt last loaded must never be printed in place of one that could not be
     // read (deleted by another program, a lock).
-    if (!m_store.loadSelected(false)) {
-        m_errorToast->show(u"读取收据失败：%1"_s.arg(ReceiptBook::shared().lastError()));
+    if (QString error; !m_store.loadSelected(false, &error)) {
+        m_errorToast->show(error);
         return;
     }
     if (m_store.receiptPrint() && m_store.receiptPrint()->unreadableTotal) {
@@ -169,13 +169,22 @@ void DatePart::print()
     PrintAction::printReceipt();
 }
 
+void DatePart::preview()
+{
+    if (QString error; !m_store.loadSelected(false, &error)) {
+        m_errorToast->show(error);
+        return;
+    }
+    PrintAction::previewReceipt(this);
+}
+
 void DatePart::edit()
 {
     if (!canEdit())
         return;
     // Read first without touching the form: a voided receipt must not land on it.
-    if (!m_store.loadSelected(false)) {
-        m_errorToast->show(u"读取收据失败：%1"_s.arg(ReceiptBook::shared().lastError()));
+    if (QString error; !m_store.loadSelected(false, &error)) {
+        m_errorToast->show(error);
         return;
     }
     if (m_store.receiptPrint()->voidReason) {
@@ -301,10 +310,8 @@ void ListView::showContextMenu(const QPoint &pos)
     QMenu menu(this);
     connect(menu.addAction(Icons::icon(u"printer.filled.and.paper"_s), u"打印(&P)"_s),
             &QAction::triggered, m_datePart, &DatePart::print);
-    connect(menu.addAction(u"打印预览(&W)…"_s), &QAction::triggered, m_datePart, [this] {
-        if (m_store.loadSelected(false))
-            PrintAction::previewReceipt(this);
-    });
+    connect(menu.addAction(u"打印预览(&W)…"_s), &QAction::triggered, m_datePart,
+            &DatePart::preview);
     QAction *editAction = menu.addAction(Icons::icon(u"square.and.pencil"_s), u"修改(&E)"_s);
     editAction->setEnabled(m_datePart->canEdit());
     connect(editAction, &QAction::triggered, m_datePart, &DatePart::edit);

@@ -29,6 +29,8 @@ public:
     SearchField *searchField() const { return m_searchField; }
 
     void print();
+    // The print preview of the one receipt selected, read from the book first.
+    void preview();
     // Only for one selected receipt that is not voided: a list of several would open any
     // one of them, and a voided receipt cannot be changed.
     bool canEdit() const;

@@ -6,6 +6,7 @@
 #include "database.h"
 #include "databaseerror.h"
 #include "datetext.h"
+#include "failure.h"
 #include "money.h"
 #include "receiptnumber.h"
 #include "receiptnumbering.h"
@@ -38,13 +39,6 @@ QString numberValueKey(const QString &number)
 {
     const QString digits = ReceiptNumber::valueDigits(number);
     return digits == u"0"_s ? QString(u""_s) : digits;
-}
-
-bool fail(QString *error, const QString &message)
-{
-    if (error)
-        *error = message;
-    return false;
 }
 
 QString stored(const QDateTime &dateTime)
@@ -143,12 +137,6 @@ private:
     bool m_outcomeUnknown = false;
 };
 
-IssueResult notSaved(const QString &error)
-{
-    IssueResult result;
-    result.error = error;
-    return result;
-}
 
 // The fields of a receipt the cashier typed: two saves of one form compare equal.
 QJsonObject typedFields(const Receipt &receipt)
@@ -369,9 +357,11 @@ QString ReceiptBook::dateSpanStatement()
            u"(select max(receiptDate) from tb_receipt)"_s;
 }
 
-ReceiptBook::RangeRead ReceiptBook::readRange(const QString &begin, const QString &end)
+bool ReceiptBook::readRange(const QString &begin, const QString &end, RangeRead *range,
+                            QString *failure)
 {
-    RangeRead read;
+    RangeRead &read = *range;
+    read = {};
     QString error;
     if (std::unique_ptr<ResultSet> resultSet = connection().query(rangeStatement(begin, end))) {
         // Columns are looked up after the first step: a statement prepared before another
@@ -395,8 +385,12 @@ ReceiptBook::RangeRead ReceiptBook::readRange(const QString &begin, const QStrin
     } else {
         error = connection().lastError();
     }
-    if (!error.isEmpty())
-        return {{}, 0, u"读取收据失败："_s + error};
+    if (!error.isEmpty()) {
+        read = {};
+        if (failure)
+            *failure = u"读取收据失败："_s + error;
+        return false;
+    }
     const QHash<QString, QString> voided = voidReasons();
     if (!voided.isEmpty()) {
         for (Receipt &receipt : read.receipts) {
@@ -405,30 +399,45 @@ ReceiptBook::RangeRead ReceiptBook::readRange(const QString &begin, const QStrin
                 receipt.voidReason = found.value();
         }
     }
-    return read;
+    return true;
 }
 
-std::optional<Receipt> ReceiptBook::read(const QString &id)
+bool ReceiptBook::read(const QString &receiptId, std::optional<Receipt> *receipt, QString *error)
 {
+    // The id may be the receipt's own, about to be replaced.
+    const QString id = receiptId;
+    *receipt = std::nullopt;
+    const auto failed = [&](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
     const QString sql = u"select *\nfrom tb_receipt\nwhere id = "_s + sqlQuote(id) + u";"_s;
     std::unique_ptr<ResultSet> resultSet = connection().query(sql);
     if (!resultSet)
-        return std::nullopt;
+        return failed(lastError());
     std::optional<ReceiptRowMapper> mapper; // after the first step, as in readRange()
     std::optional<Receipt> found;
     while (resultSet->next()) {
         if (!mapper)
             mapper.emplace(*resultSet, u"receiptNo"_s);
         if (!mapper->missingColumn().isEmpty())
-            return std::nullopt;
-        if (std::optional<Receipt> receipt = mapper->map())
-            found = std::move(receipt);
+            return failed(u"数据库缺少列 %1"_s.arg(mapper->missingColumn()));
+        if (std::optional<Receipt> row = mapper->map())
+            found = std::move(row);
     }
     if (resultSet->hasError())
-        return std::nullopt;
+        return failed(connection().noteFailure(resultSet->errorCode(), resultSet->errorMessage()));
     if (found && !readVoidReason(id, &found->voidReason))
-        return std::nullopt;
-    return found;
+        return failed(lastError());
+    *receipt = std::move(found);
+    return true;
+}
+
+std::optional<Receipt> ReceiptBook::readNow(const QString &id)
+{
+    std::optional<Receipt> receipt;
+    return read(id, &receipt) ? receipt : std::nullopt;
 }
 
 QString ReceiptBook::rowsStatement(const QList<qint64> &rows)
@@ -546,19 +555,23 @@ std::optional<qint64> ReceiptBook::rowOf(const QString &id)
     return resultSet->int64ForColumnIndex(0);
 }
 
-bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString> *id)
+bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString> *id,
+                                 QString *error)
 {
     *id = std::nullopt;
     std::unique_ptr<ResultSet> rows = connection().query(
         u"select id from tb_receipt where receiptNo = %1 and %2"_s.arg(sqlQuote(receiptNo),
                                                                         liveCondition()));
-    if (!rows)
-        return false;
-    if (rows->next())
+    if (rows && rows->next()) {
         *id = rows->stringForColumnIndex(0).value_or(QString());
-    else if (rows->hasError())
-        return false;
-    return true;
+        return true;
+    }
+    if (rows && !rows->hasError())
+        return true;
+    if (error)
+        *error = rows ? connection().noteFailure(rows->errorCode(), rows->errorMessage())
+                      : lastError();
+    return false;
 }
 
 std::optional<bool> ReceiptBook::isNumberTaken(const QString &number, qint64 value)
@@ -642,10 +655,10 @@ bool ReceiptBook::isProcedureMissing() const
     return state == u"42883"_s || state == u"42501"_s;
 }
 
-std::optional<bool> ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &setting)
+bool ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &setting)
 {
     if (!dialect().runsProcedures() || !bookFacts().issues)
-        return std::nullopt;
+        return false;
     connection().db().closeIfServerHungUp();
     const QString number = ReceiptNumbering::numberText(setting);
     std::unique_ptr<ResultSet> rows = connection().query(
@@ -657,12 +670,21 @@ std::optional<bool> ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &
     if (!rows || !rows->next()) {
         if (isProcedureMissing())
             bookFacts().issues = false;
-        return std::nullopt;
+        return false;
     }
     return rows->stringForColumnIndex(0) == u"t"_s && rows->stringForColumnIndex(1) == u"t"_s;
 }
 
-std::optional<bool> ReceiptBook::isNumberUsed(const QString &number, qint64 value)
+bool ReceiptBook::isNumberUsed(const QString &number, qint64 value, bool *used, QString *error)
+{
+    const std::optional<bool> answer = numberUsed(number, value);
+    *used = answer.value_or(true);
+    if (!answer && error)
+        *error = lastError();
+    return answer.has_value();
+}
+
+std::optional<bool> ReceiptBook::numberUsed(const QString &number, qint64 value)
 {
     // The number as written first, as the numbering has always asked; then, in one
     // statement (a round trip less to a server across town), the number in any padding
@@ -716,18 +738,23 @@ QString ReceiptBook::repeatedNumberFinding(const QString &first, qint64 count, q
     return u"单号 No.%1 重复（%2 张，写作 %3）"_s.arg(first).arg(count).arg(texts.join(u"、"_s));
 }
 
-std::optional<QStringList> ReceiptBook::repeatedNumbers()
+std::optional<QStringList> ReceiptBook::repeatedNumbers(QString *error)
 {
     std::unique_ptr<ResultSet> rows = connection().query(repeatedNumbersStatement(dialect()));
-    if (!rows)
+    if (!rows) {
+        if (error)
+            *error = lastError();
         return std::nullopt;
+    }
     QStringList findings;
     while (rows->next())
         findings.append(repeatedNumberFinding(
             rows->stringForColumnIndex(0).value_or(QString()), rows->int64ForColumnIndex(1),
             rows->int64ForColumnIndex(2), rows->stringForColumnIndex(3).value_or(QString())));
     if (rows->hasError()) {
-        connection().noteFailure(rows->errorCode(), rows->errorMessage());
+        const QString reason = connection().noteFailure(rows->errorCode(), rows->errorMessage());
+        if (error)
+            *error = reason;
         return std::nullopt;
     }
     return findings;
@@ -885,7 +912,8 @@ std::optional<QList<QStringList>> ReceiptBook::recentFormTexts(int receipts)
 }
 
 std::optional<QList<HistoryEntry>> ReceiptBook::history(const QString &receiptNo, QDate from,
-                                                        QDate to, const QString &receiptId)
+                                                        QDate to, const QString &receiptId,
+                                                        QString *error)
 {
     QStringList conditions;
     if (!receiptNo.isEmpty()) {
@@ -904,8 +932,11 @@ std::optional<QList<HistoryEntry>> ReceiptBook::history(const QString &receiptNo
         + (conditions.isEmpty() ? QString() : u" where "_s + conditions.join(u" and "_s))
         + u" order by id desc"_s;
     std::unique_ptr<ResultSet> rows = connection().query(sql);
-    if (!rows)
+    if (!rows) {
+        if (error)
+            *error = lastError();
         return std::nullopt;
+    }
     QList<HistoryEntry> entries;
     while (rows->next()) {
         const std::optional<HistoryAction> action
@@ -924,8 +955,12 @@ std::optional<QList<HistoryEntry>> ReceiptBook::history(const QString &receiptNo
                   .object();
         entries.append(std::move(entry));
     }
-    if (rows->hasError())
+    if (rows->hasError()) {
+        const QString reason = connection().noteFailure(rows->errorCode(), rows->errorMessage());
+        if (error)
+            *error = reason;
         return std::nullopt;
+    }
     return entries;
 }
 
@@ -1021,7 +1056,24 @@ QString ReceiptBook::unconfirmedText()
            u"连接恢复后再保存一次，已存入的收据不会再存一次"_s;
 }
 
-IssueResult ReceiptBook::issue(const Receipt &receipt)
+ReceiptBook::Issue ReceiptBook::notSaved(const QString &error)
+{
+    Issue result;
+    result.error = error;
+    return result;
+}
+
+bool ReceiptBook::issue(const Receipt &receipt, IssueResult *result, QString *error)
+{
+    const Issue issued = issueNow(receipt);
+    if (result)
+        *result = issued;
+    if (!issued.saved && error)
+        *error = issued.error;
+    return issued.saved;
+}
+
+ReceiptBook::Issue ReceiptBook::issueNow(const Receipt &receipt)
 {
     const auto failed = [this](const QString &what) {
         return notSaved(u"%1：%2"_s.arg(what, connection().lastError()) + keptWhenLost());
@@ -1038,7 +1090,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             const std::optional<qint64> row = rowOf(earlier.id);
             tell(BookChange::Kind::Issued, {earlier.id}, {row.value_or(0)});
             if (typedFields(earlier) == typedFields(receipt)) {
-                IssueResult result;
+                Issue result;
                 result.saved = true;
                 result.receiptNo = earlier.receiptNo;
                 result.counter = ReceiptNumbering::storedCounter(connection()).value_or(0);
@@ -1051,7 +1103,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
         }
     }
     if (dialect().runsProcedures() && bookFacts().issues) {
-        if (std::optional<IssueResult> result = issueInOneStatement(receipt, note))
+        if (std::optional<Issue> result = issueInOneStatement(receipt, note))
             return *result;
     }
     for (std::optional<qint64> from;;) {
@@ -1087,7 +1139,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             // with the counter set back, is on paper all the same.
             // Far from the book, the number as written only: the rest is asked with the row.
             const std::optional<bool> taken = dialect().isRemote() ? isTakenAsWritten(kept.receiptNo)
-                                                         : isNumberUsed(kept.receiptNo, value);
+                                                         : numberUsed(kept.receiptNo, value);
             if (!taken)
                 return failed(ReceiptNumbering::checkFailedText());
             if (!*taken)
@@ -1133,12 +1185,12 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
             if (!transaction.outcomeUnknown())
                 return failed(u"保存失败"_s);
             // Asked again on a new connection: the receipt's id says whether it is in.
-            if (std::optional<IssueResult> refused = settleLostIssue(kept))
+            if (std::optional<Issue> refused = settleLostIssue(kept))
                 return *refused;
             note = u"连接在保存确认之前中断；已查明 No.%1 已经存入账本"_s.arg(kept.receiptNo);
         }
         tell(BookChange::Kind::Issued, {kept.id}, {*row});
-        IssueResult result;
+        Issue result;
         result.saved = true;
         result.receiptNo = kept.receiptNo;
         result.counter = setting->currNum;
@@ -1148,7 +1200,7 @@ IssueResult ReceiptBook::issue(const Receipt &receipt)
     }
 }
 
-std::optional<IssueResult> ReceiptBook::settleLostIssue(const Receipt &kept)
+std::optional<ReceiptBook::Issue> ReceiptBook::settleLostIssue(const Receipt &kept)
 {
     const std::optional<bool> landed = isStored(kept.id);
     if (!landed) {
@@ -1161,7 +1213,7 @@ std::optional<IssueResult> ReceiptBook::settleLostIssue(const Receipt &kept)
     return std::nullopt;
 }
 
-std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &receipt,
+std::optional<ReceiptBook::Issue> ReceiptBook::issueInOneStatement(const Receipt &receipt,
                                                             const QString &note)
 {
     // A connection the server hung up on while the desk sat idle is made anew first: the
@@ -1247,11 +1299,11 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
             // The statement went out and its answer never came: it may have been written.
             // Asked again on a new connection: the receipt's id says whether it is in.
             bookFacts().counter.reset();
-            if (std::optional<IssueResult> refused = settleLostIssue(kept))
+            if (std::optional<Issue> refused = settleLostIssue(kept))
                 return *refused;
             const std::optional<qint64> row = rowOf(kept.id);
             tell(BookChange::Kind::Issued, {kept.id}, {row.value_or(0)});
-            IssueResult result;
+            Issue result;
             result.saved = true;
             result.receiptNo = kept.receiptNo;
             result.counter = ReceiptNumbering::storedCounter(connection()).value_or(0);
@@ -1284,7 +1336,7 @@ std::optional<IssueResult> ReceiptBook::issueInOneStatement(const Receipt &recei
         // The one insert into tb_receipt counted one change of the book: this desk's own.
         connection().countOwnServerChanges(1);
         tell(BookChange::Kind::Issued, {kept.id}, {row});
-        IssueResult result;
+        Issue result;
         result.saved = true;
         result.receiptNo = kept.receiptNo;
         result.counter = after.currNum;
@@ -1337,7 +1389,7 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         && !connection().query(u"select id from tb_receipt where id = %1"_s.arg(sqlQuote(id))
                                + dialect().rowLockClause()))
         return failed({});
-    const std::optional<Receipt> before = read(id);
+    const std::optional<Receipt> before = readNow(id);
     if (asOpened) {
         // Changed by another desk since the form read it, before its notice came: refused,
         // so that its change is not overwritten unseen.
@@ -1365,7 +1417,7 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         return refused(Refusal::Voided, u"已作废的收据不能修改"_s);
     if (!connection().write(sql, SQLiteHelper::Changes::AtLeastOne))
         return failed({});
-    const std::optional<Receipt> after = read(id);
+    const std::optional<Receipt> after = readNow(id);
     const std::optional<qint64> row = rowOf(id);
     if (!after || !row)
         return failed({});
@@ -1382,7 +1434,7 @@ bool ReceiptBook::update(const QString &id, const Receipt &r, QString *error, Re
         if (!transaction.outcomeUnknown())
             return failed({});
         // Read again on a new connection: the receipt as this save left it, or as before.
-        const std::optional<Receipt> now = read(id);
+        const std::optional<Receipt> now = readNow(id);
         if (!now)
             return failed(u"无法确认修改是否已保存：共享账本连接中断。表单中的内容还在，"
                           u"连接恢复后请重新打开这张收据核对"_s);
@@ -1416,7 +1468,7 @@ bool ReceiptBook::remove(const QSet<QString> &ids, QString *error)
     QList<Receipt> deleted;
     QList<qint64> rows;
     for (const QString &id : ids) {
-        if (std::optional<Receipt> receipt = read(id)) {
+        if (std::optional<Receipt> receipt = readNow(id)) {
             const std::optional<qint64> row = rowOf(id);
             if (!row)
                 return failed({});
@@ -1497,7 +1549,7 @@ bool ReceiptBook::changeVoids(const QStringList &ids, const std::optional<QStrin
     for (const QString &id : ids) {
         if (voided.contains(id) == reason.has_value())
             continue;
-        const std::optional<Receipt> receipt = read(id);
+        const std::optional<Receipt> receipt = readNow(id);
         if (!receipt)
             return fail(error, u"保存失败：收据已不存在"_s);
         const std::optional<qint64> row = rowOf(id);
@@ -1575,7 +1627,7 @@ std::optional<bool> ReceiptBook::updateInOneStatement(const QString &id, const R
         }
         // The statement went out and its answer never came. Read again on a new connection:
         // the receipt as this save left it, or as opened.
-        const std::optional<Receipt> now = read(id);
+        const std::optional<Receipt> now = readNow(id);
         if (!now)
             return fail(error, u"无法确认修改是否已保存：共享账本连接中断。表单中的内容还在，"
                                u"连接恢复后请重新打开这张收据核对"_s);
@@ -1703,7 +1755,7 @@ bool ReceiptBook::recordPrint(const QString &receiptId, QString *error)
     WriteScope transaction(connection());
     if (!transaction.begin())
         return failSaving();
-    const std::optional<Receipt> receipt = read(receiptId);
+    const std::optional<Receipt> receipt = readNow(receiptId);
     if (!receipt)
         return fail(error, u"收据已不存在"_s);
     if (!recordHistory(HistoryAction::Print, *receipt))
@@ -1729,7 +1781,7 @@ bool ReceiptBook::restoreDeleted(const HistoryEntry &deletion, QString *error)
         return fail(error, ReceiptNumbering::checkFailedText());
     if (*taken)
         return fail(error, u"单号 No.%1 已被别的收据使用，不能恢复"_s.arg(receipt->receiptNo));
-    if (read(receipt->id))
+    if (readNow(receipt->id))
         return fail(error, u"这张收据已经恢复过了"_s);
     // A receipt voided when it was deleted comes back voided, with its reason and date:
     // brought back plain, it would count in the totals again.
@@ -2004,10 +2056,10 @@ private:
             if (batchNumbers.contains(text))
                 continue;
             // A number issued once and deleted since is on paper: never given again.
-            const std::optional<bool> taken = m_book.isNumberUsed(text, m_next);
-            if (!taken)
+            bool taken = true;
+            if (!m_book.isNumberUsed(text, m_next, &taken))
                 return std::nullopt;
-            if (!*taken) {
+            if (!taken) {
                 ++m_next;
                 return text;
             }

@@ -35,15 +35,12 @@ struct BookChange
 };
 Q_DECLARE_METATYPE(BookChange)
 
-// How a save of a new receipt ended.
+// What a save of a new receipt stored.
 struct IssueResult
 {
-    bool saved = false;
     // The number the receipt was stored under: the one it came with, or the next free
     // one when another copy of the program took that number first.
     QString receiptNo;
-    // Why it was not saved, in Chinese, for the form to show.
-    QString error;
     // The numbering counter as the save left it in the book (past the number used).
     qint64 counter = 0;
     // The id the receipt is stored under (an earlier save of the same form, whose answer
@@ -78,8 +75,6 @@ public:
 
     // How the book's engine words what engines word differently, and what it can do.
     const SqlDialect &dialect() const;
-    // Why the connection's last read or write failed, in Chinese.
-    QString lastError() const;
     // Tells every list that the book was replaced as a whole (a restore, another file).
     void tellReplaced();
 
@@ -110,21 +105,22 @@ public:
     // The receipts dated between begin and end (texts as the lists keep their bounds),
     // highest number first, void reasons filled in. Rows that cannot be read (a date not
     // of the form yyyy-MM-dd HH:mm:ss, no number) are counted in skipped, not listed.
+    // False when the read failed ("读取收据失败：…").
     struct RangeRead
     {
         QList<Receipt> receipts;
         int skipped = 0;
-        // "读取收据失败：…" when the read failed; receipts is then empty.
-        QString error;
     };
-    RangeRead readRange(const QString &begin, const QString &end);
+    bool readRange(const QString &begin, const QString &end, RangeRead *read,
+                   QString *error = nullptr);
     // The day of the earliest receipt dated between begin and end, as the lists read it
     // (a date they cannot read is passed over); nothing when there is none, or the book
     // cannot be read.
     std::optional<QDate> firstReceiptDay(const QString &begin, const QString &end);
-    // The stored receipt of `id` as it is now, with its void, or nothing (gone, or
-    // unreadable: a receipt whose void cannot be read could be printed without its stamp).
-    std::optional<Receipt> read(const QString &id);
+    // Reads the stored receipt of `id` as it is now, with its void, into *receipt (nothing:
+    // no such receipt). False when it cannot be read (a receipt whose void cannot be read
+    // could be printed without its stamp).
+    bool read(const QString &id, std::optional<Receipt> *receipt, QString *error = nullptr);
     // The receipts of `rows` (rowids), in that order; a row gone meanwhile is left out.
     // Void reasons are filled in. Nothing when the read failed. While changed() is being
     // told, rows read for one list are not read again for the next.
@@ -132,38 +128,26 @@ public:
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
     // Reads the id of the receipt the lists show under `receiptNo` (one not marked
-    // deleted) into *id (nothing: no such receipt). False, with lastError() set, when it
-    // cannot be read.
-    bool readIdOfNumber(const QString &receiptNo, std::optional<QString> *id);
-    // Whether a stored receipt carries this number: as the text itself, in another padding
-    // ("5" or "00000005" for "0000005": one number, see ReceiptNumber), or written by
-    // another program as a blob of the same text or as the plain number. Nothing when the
-    // check could not be made (a lock, a damaged file).
-    std::optional<bool> isNumberTaken(const QString &number, qint64 value);
-    // Whether the history shows that this number (in any padding) was ever in the book:
-    // issued, imported or restored, deleted since or not. Its paper may be in someone's
-    // hands, whatever the counter was set back to. Nothing when it cannot be read.
-    std::optional<bool> wasNumberIssued(const QString &number);
-    // Whether a new receipt may not be given this number: taken now, or issued once.
-    std::optional<bool> isNumberUsed(const QString &number, qint64 value);
-    // On a shared book, in one round trip: whether the counter is stored just as `setting`
-    // and its number is free, so that the form may show it as it is. Nothing when the book
-    // cannot answer so (a file, a book without the procedures): the numbering then asks
-    // step by step.
-    std::optional<bool> isCounterStoredAndFree(const ReceiptNoSetting &setting);
+    // deleted) into *id (nothing: no such receipt). False when it cannot be read.
+    bool readIdOfNumber(const QString &receiptNo, std::optional<QString> *id,
+                        QString *error = nullptr);
+    // Whether a new receipt may not be given this number (*used): taken now, or issued
+    // once. False when the check could not be made.
+    bool isNumberUsed(const QString &number, qint64 value, bool *used, QString *error = nullptr);
+    // On a shared book, in one round trip: true when the counter is stored just as
+    // `setting` and its number is free, so that the form may show it as it is. False
+    // otherwise, and when the book cannot answer so (a file, a book without the
+    // procedures): the numbering then asks step by step.
+    bool isCounterStoredAndFree(const ReceiptNoSetting &setting);
     // The numbers more than one stored receipt carries, in any padding, as lines of the
     // integrity check ("单号 No.0000005 重复（2 张，写作 0000005、5）"); the first ten.
     // Nothing when they cannot be read.
-    std::optional<QStringList> repeatedNumbers();
+    std::optional<QStringList> repeatedNumbers(QString *error = nullptr);
     // Its statement on either engine, and a line of it from a row's first number, count,
     // count of spellings and the spellings joined by commas.
     static QString repeatedNumbersStatement(const SqlDialect &dialect);
     static QString repeatedNumberFinding(const QString &first, qint64 count, qint64 spellings,
                                          const QString &spelled);
-    // Whether the book has its table of voids: a book from before voids were kept, opened
-    // read-only (not brought up to date), has none and so no voided receipt. Nothing when
-    // it cannot be read.
-    std::optional<bool> keepsVoids();
     // For the statistics: each receipt they count (not deleted, not voided) dated within
     // [begin, end], as its group (the month "yyyy-MM", the payer, the reason or the payment
     // method) and its amount as stored; false when the book cannot be read. The voided ones
@@ -194,7 +178,8 @@ public:
     // `receiptNo` and whose time lies within [from, to] (a null date leaves that end open).
     // Nothing when the history cannot be read.
     std::optional<QList<HistoryEntry>> history(const QString &receiptNo = {}, QDate from = {},
-                                               QDate to = {}, const QString &receiptId = {});
+                                               QDate to = {}, const QString &receiptId = {},
+                                               QString *error = nullptr);
     // Why the book keeps no history and no voids (a book from an older version that could
     // not be brought up to date), in Chinese; empty when it does.
     QString historyUnavailableReason();
@@ -223,9 +208,8 @@ public:
     // looked for on a new connection by the receipt's id: found, it is saved; not found, it
     // failed; when the book cannot be reached, the next issue() looks again first, and a
     // form saved again with the same fields is then not stored twice.
-    IssueResult issue(const Receipt &receipt);
-    // Whether the receipt `id` is in the book; nothing when that cannot be read.
-    std::optional<bool> isStored(const QString &id);
+    // False with the reason, in Chinese, for the form to show.
+    bool issue(const Receipt &receipt, IssueResult *result = nullptr, QString *error = nullptr);
     static QString unconfirmedText();
     // What a failed save adds when the server could not be reached; empty otherwise.
     QString keptWhenLost() const;
@@ -287,18 +271,46 @@ private:
     // The list's paged reads are the book's own statements, run on its connection.
     friend class ReceiptList;
     SQLiteHelper &connection() const;
+    // Why the connection's last read or write failed, in Chinese.
+    QString lastError() const;
+    // The stored receipt of `id`, or nothing (gone, or unreadable).
+    std::optional<Receipt> readNow(const QString &id);
+    // Whether a stored receipt carries this number: as the text itself, in another padding
+    // ("5" or "00000005" for "0000005": one number, see ReceiptNumber), or written by
+    // another program as a blob of the same text or as the plain number. Nothing when the
+    // check could not be made (a lock, a damaged file).
+    std::optional<bool> isNumberTaken(const QString &number, qint64 value);
+    // Whether the history shows that this number (in any padding) was ever in the book:
+    // issued, imported or restored, deleted since or not. Its paper may be in someone's
+    // hands, whatever the counter was set back to. Nothing when it cannot be read.
+    std::optional<bool> wasNumberIssued(const QString &number);
+    // Whether the book has its table of voids: a book from before voids were kept, opened
+    // read-only (not brought up to date), has none and so no voided receipt. Nothing when
+    // it cannot be read.
+    std::optional<bool> keepsVoids();
+    // Whether the receipt `id` is in the book; nothing when that cannot be read.
+    std::optional<bool> isStored(const QString &id);
+    std::optional<bool> numberUsed(const QString &number, qint64 value);
 
     bool changeVoids(const QStringList &ids, const std::optional<QString> &reason, QString *error);
+    // A save of a new receipt as it ended: stored, or why not.
+    struct Issue : IssueResult
+    {
+        bool saved = false;
+        QString error;
+    };
+    Issue issueNow(const Receipt &receipt);
+    static Issue notSaved(const QString &error);
     // A receipt issued on a server by one statement (the book's procedure quenta_issue):
     // one round trip, two when another desk moved the counter since this one last saw it.
     // Nothing when the statement cannot decide (a book without the procedure, a counter
     // that keeps moving, a failure that is no lost connection): the step-by-step
     // transaction then issues it, and says what went wrong.
-    std::optional<IssueResult> issueInOneStatement(const Receipt &receipt, const QString &note);
+    std::optional<Issue> issueInOneStatement(const Receipt &receipt, const QString &note);
     // A new receipt whose save's answer was lost, looked for by its id on a new connection:
     // why it counts as not saved (not found, or the book out of reach, the receipt then kept
     // as unconfirmed), or nothing when it is in the book.
-    std::optional<IssueResult> settleLostIssue(const Receipt &kept);
+    std::optional<Issue> settleLostIssue(const Receipt &kept);
     // Whether the last statement failed for want of one of those procedures (a book from
     // before them) or of the right to call it: the step-by-step transaction then writes.
     bool isProcedureMissing() const;

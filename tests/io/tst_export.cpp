@@ -671,8 +671,9 @@ void tst_Export::readAheadGivesTheListsRows()
                         u"where id = 'id7'"_s));
     QVERIFY(env.execRaw(u"insert into tb_void values ('id8', '重开', '2024-05-01 12:00:00')"_s));
 
-    ReceiptBook::RangeRead listed = ReceiptBook::shared().readRange(begin, end);
-    QVERIFY2(listed.error.isEmpty(), qPrintable(listed.error));
+    ReceiptBook::RangeRead listed;
+    QString error;
+    QVERIFY2(ReceiptBook::shared().readRange(begin, end, &listed, &error), qPrintable(error));
     const ReceiptFilter filter(search);
     QList<Receipt> expected;
     for (const int row : filter.rowsOf(listed.receipts))

@@ -22,11 +22,12 @@ const QByteArray csvHeader = "\xEF\xBB\xBF收据单号,收款日期,交款单位
 // Every receipt of the shared book written as the export writes them.
 bool exportBook(const QString &path)
 {
-    const ReceiptBook::RangeRead read
-        = ReceiptBook::shared().readRange(u"0000-01-01"_s, u"9999-12-31 23:59:59"_s);
-    QList<int> rows(read.receipts.size());
+    QList<Receipt> read;
+    if (!receiptsDated(u"0000-01-01"_s, u"9999-12-31 23:59:59"_s, &read))
+        return false;
+    QList<int> rows(read.size());
     std::iota(rows.begin(), rows.end(), 0);
-    return read.error.isEmpty() && ReceiptExport::write(path, read.receipts, rows);
+    return ReceiptExport::write(path, read, rows);
 }
 
 BookImport::Result importFile(const QString &path, BookImport::Options options = {})
@@ -179,7 +180,7 @@ void tst_Import::roundTrip()
         formula.remark = u"_x0041_ 照原样"_s;
         formula.payee = u"张三"_s;
         for (const Receipt &receipt : {quoted, formula, listedReceipt(u"0000003"_s, u"乙"_s, 0.1)})
-            QVERIFY(ReceiptBook::shared().issue(receipt).saved);
+            QVERIFY(ReceiptBook::shared().issue(receipt));
         QVERIFY(ReceiptBook::shared().voidReceipts({u"0000003"_s}, u"开错了，重开"_s));
         QVERIFY(exportBook(file(u"first.csv"_s)));
         if (kind == u"db"_s)
@@ -254,8 +255,8 @@ void tst_Import::workbookOfAnotherProgram()
 
     const BookImport::Result result = importFile(path);
     QVERIFY2(result.ok, qPrintable(BookImport::report(result)));
-    const QList<Receipt> read
-        = ReceiptBook::shared().readRange(u"0000-01-01"_s, u"9999-12-31"_s).receipts;
+    QList<Receipt> read;
+    QVERIFY(receiptsDated(u"0000-01-01"_s, u"9999-12-31"_s, &read));
     QCOMPARE(read.size(), 3);
     const std::tuple<QString, QDate, QString, double, QString> expected[] = {
         {u"0000014"_s, QDate(2024, 3, 31), u"丙"_s, 1235.56, QString()},
@@ -521,7 +522,7 @@ void tst_Import::workbookPartsWhereTheyAreNamed()
                       {"xl/sheets/data.xml", sheet}}));
     const BookImport::Result result = importFile(file(u"parts.xlsx"_s));
     QVERIFY2(result.ok, qPrintable(BookImport::report(result)));
-    const std::optional<Receipt> read = ReceiptBook::shared().read(
+    const std::optional<Receipt> read = storedReceipt(
         env.queryRaw(u"select id from tb_receipt where receiptNo = '0000012'"_s));
     QVERIFY(read);
     QCOMPARE(read->receiptDate.date(), QDate(2024, 5, 1));
@@ -655,7 +656,7 @@ void tst_Import::renumberingSkipsIssuedNumbers()
     TestEnvironment env;
     env.createDatabase();
     for (const QString &number : {u"0000001"_s, u"0000002"_s})
-        QVERIFY(ReceiptBook::shared().issue(listedReceipt(number, u"甲"_s, 1)).saved);
+        QVERIFY(ReceiptBook::shared().issue(listedReceipt(number, u"甲"_s, 1)));
     QVERIFY(env.execRaw(u"delete from tb_receipt where receiptNo = '0000002'; "
                         u"update tb_receiptNo set currNum = '2'"_s));
     QVERIFY(writeFile(file(u"a.csv"_s), csvHeader + "0000001,2024-05-01,乙,2,,\r\n"));

@@ -274,8 +274,9 @@ void tst_AppStore::updateReceipt()
 
     // Deleted by another program while it was being edited: no row changes, no success.
     QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'A'"_s));
-    QVERIFY(!store.updateReceipt());
-    QVERIFY(store.saveError().startsWith(u"保存失败"_s));
+    QString saveError;
+    QVERIFY(!store.updateReceipt(&saveError));
+    QVERIFY(saveError.startsWith(u"保存失败"_s));
 }
 
 void tst_AppStore::saveRefusedWhenChangedSinceOpened_data()
@@ -308,8 +309,9 @@ void tst_AppStore::saveRefusedWhenChangedSinceOpened()
     const int historyRows = m_env->countRaw(u"select count(*) from tb_history"_s);
 
     QVERIFY(m_env->execRaw(change));
-    QCOMPARE(store.updateReceipt(), told.isEmpty());
-    QCOMPARE(store.saveError(), told);
+    QString saveError;
+    QCOMPARE(store.updateReceipt(&saveError), told.isEmpty());
+    QCOMPARE(saveError, told);
     QCOMPARE(store.receiptEdit().remark, u"这边写的"_s);
     const auto typedRows = [&] {
         return m_env->countRaw(u"select count(*) from tb_receipt where remark = '这边写的'"_s);
@@ -321,14 +323,20 @@ void tst_AppStore::saveRefusedWhenChangedSinceOpened()
         // Saved again: compared with what the first save stored.
         edit.remark = u"再改"_s;
         store.setReceiptEdit(edit);
-        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+        {
+            QString error;
+            QVERIFY2(store.updateReceipt(&error), qPrintable(error));
+        }
     } else if (told.endsWith(u"修改"_s)) {
         QCOMPARE(m_env->queryRaw(u"select payer from tb_receipt where id = 'A'"_s), u"乙"_s);
         // Opened again from the list, it saves over what the other program left.
         QVERIFY(store.loadSelected(false));
         store.editLoaded();
         store.setReceiptEdit(edit);
-        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+        {
+            QString error;
+            QVERIFY2(store.updateReceipt(&error), qPrintable(error));
+        }
     }
 }
 
@@ -376,19 +384,23 @@ void tst_AppStore::refusalTellsWhatBecameOfTheReceiptAndTheWaysOn()
     };
 
     QVERIFY(m_env->execRaw(change));
-    QVERIFY(!store.updateReceipt());
+    QString saveError;
+    QVERIFY(!store.updateReceipt(&saveError));
     const std::optional<EditRefusal> refusal = store.editRefusal();
     if (!undo.isEmpty()) {
         QVERIFY(!refusal);
         QVERIFY(m_env->execRaw(undo));
-        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+        {
+            QString error;
+            QVERIFY2(store.updateReceipt(&error), qPrintable(error));
+        }
         QCOMPARE(typedRows(), 1);
         return;
     }
     QVERIFY(refusal);
     QCOMPARE(int(refusal->kind), kind);
     QCOMPARE(refusal->reason + u'|' + refusal->detail, told);
-    QCOMPARE(store.saveError(), refusal->reason);
+    QCOMPARE(saveError, refusal->reason);
     // Refused again without a word to the book: the same answer, nothing written.
     m_env->execRaw(u"insert into tb_void (receiptId, reason, voidDate) "
                    u"values ('B', '另一张', '2024-05-01 00:00:00')"_s);
@@ -409,7 +421,10 @@ void tst_AppStore::refusalTellsWhatBecameOfTheReceiptAndTheWaysOn()
         QVERIFY(!store.keptTyping());
         QCOMPARE(store.receiptEdit().remark, u"这边写的"_s);
         QCOMPARE(store.receiptEdit().total, 66.0);
-        QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+        {
+            QString error;
+            QVERIFY2(store.updateReceipt(&error), qPrintable(error));
+        }
         QCOMPARE(m_env->queryRaw(u"select payer || '|' || total from tb_receipt where remark = "
                                  u"'这边写的'"_s),
                  u"甲|66.0"_s);
@@ -431,7 +446,10 @@ void tst_AppStore::refusalTellsWhatBecameOfTheReceiptAndTheWaysOn()
     QCOMPARE(asNew.remark, u"这边写的"_s);
     asNew.id = u"NEW"_s;
     store.setReceiptEdit(asNew);
-    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.insertReceipt(&error), qPrintable(error));
+    }
     QCOMPARE(
         m_env->queryRaw(u"select receiptNo || '|' || total from tb_receipt where id = 'NEW'"_s),
         asNew.receiptNo + u"|66.0"_s);

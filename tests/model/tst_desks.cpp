@@ -160,8 +160,9 @@ void tst_Desks::receiptInTheFormChangedElsewhere()
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 2000);
     QCOMPARE(spy.first().first().toString(), told);
     // Refused rather than overwriting; what was typed stays in the form.
-    QVERIFY(!store.updateReceipt());
-    QCOMPARE(store.saveError(), told);
+    QString saveError;
+    QVERIFY(!store.updateReceipt(&saveError));
+    QCOMPARE(saveError, told);
     QCOMPARE(store.receiptEdit().remark, u"这边写的"_s);
     if (kind == int(BookChange::Kind::Updated)) {
         QCOMPARE(m_env->queryRaw(u"select payer || remark from tb_receipt"_s), u"乙"_s);
@@ -191,10 +192,11 @@ void tst_Desks::saveWaitsForTheRowAnotherDeskHolds()
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         other.executeStatements(u"commit"_s);
     });
-    const bool saved = store.updateReceipt();
+    QString saveError;
+    const bool saved = store.updateReceipt(&saveError);
     committer.join();
     QVERIFY(!saved);
-    QCOMPARE(store.saveError(), u"该收据已在其他电脑上修改"_s);
+    QCOMPARE(saveError, u"该收据已在其他电脑上修改"_s);
     QCOMPARE(m_env->queryRaw(u"select payer || remark from tb_receipt"_s), u"乙"_s);
 }
 
@@ -314,8 +316,9 @@ void tst_Desks::saveWaitsOnlyAWhileForAHeldNumbering()
     QVERIFY(holder.open());
     QVERIFY(holder.executeStatements(u"set idle_in_transaction_session_timeout = 0; begin; "_s
                                      u"select * from tb_receiptNo for update"_s));
-    QVERIFY(!AppStore::shared().insertReceipt());
-    QCOMPARE(AppStore::shared().saveError(), u"保存失败：其他电脑正占用账本，请稍后再试"_s);
+    QString saveError;
+    QVERIFY(!AppStore::shared().insertReceipt(&saveError));
+    QCOMPARE(saveError, u"保存失败：其他电脑正占用账本，请稍后再试"_s);
     QCOMPARE(noticesTold(), u"+-"_s);
     QVERIFY(holder.executeStatements(u"rollback"_s));
     QCOMPARE(m_env->receiptCount(), 0);
@@ -377,7 +380,8 @@ void tst_Desks::saveWhoseAnswerWasLost()
     fillForm(u"ID-甲"_s, u"甲"_s, 5);
     proxy.setRefusing(!reachable);
     proxy.loseNextCommit(PgProxy::Loss(loss));
-    const bool saved = store.insertReceipt();
+    QString saveError;
+    const bool saved = store.insertReceipt(&saveError);
     QCOMPARE(proxy.losses(), 1);
     QCOMPARE(m_env->receiptCount(), stored);
     if (reachable) {
@@ -387,19 +391,22 @@ void tst_Desks::saveWhoseAnswerWasLost()
             QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 1);
             return;
         }
-        QVERIFY2(store.saveError().contains(u"没有存入账本"_s), qPrintable(store.saveError()));
+        QVERIFY2(saveError.contains(u"没有存入账本"_s), qPrintable(saveError));
     } else {
         QVERIFY(!saved);
-        QCOMPARE(store.saveError(), ReceiptBook::unconfirmedText());
+        QCOMPARE(saveError, ReceiptBook::unconfirmedText());
         // Pressed again while still out of reach: still nothing stored twice.
         fillForm(u"ID-再按"_s, u"甲"_s, 5);
-        QVERIFY(!store.insertReceipt());
-        QCOMPARE(store.saveError(), ReceiptBook::unconfirmedText());
+        QVERIFY(!store.insertReceipt(&saveError));
+        QCOMPARE(saveError, ReceiptBook::unconfirmedText());
     }
     // The form saved again (the form gives each press a new id), the book in reach.
     proxy.setRefusing(false);
     fillForm(u"ID-又一次"_s, u"甲"_s, 5);
-    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.insertReceipt(&error), qPrintable(error));
+    }
     QCOMPARE(m_env->receiptCount(), 1);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 1);
     if (stored == 1 && !reachable) {
@@ -469,13 +476,17 @@ void tst_Desks::saveDuringAnOutageSaysSo()
     PgTestServer &server = PgTestServer::shared();
     QVERIFY(server.stop(u"fast"_s));
     const auto restart = qScopeGuard([&server] { server.start(); });
-    QVERIFY(!store.insertReceipt());
-    QVERIFY2(store.saveError().startsWith(u"保存失败：共享账本连接中断"_s),
-             qPrintable(store.saveError()));
-    QVERIFY2(store.saveError().contains(u"表单中的内容还在"_s), qPrintable(store.saveError()));
+    QString saveError;
+    QVERIFY(!store.insertReceipt(&saveError));
+    QVERIFY2(saveError.startsWith(u"保存失败：共享账本连接中断"_s),
+             qPrintable(saveError));
+    QVERIFY2(saveError.contains(u"表单中的内容还在"_s), qPrintable(saveError));
     QCOMPARE(store.receiptEdit().payer, u"甲"_s);
     QVERIFY2(server.start(), qPrintable(server.logTail()));
-    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.insertReceipt(&error), qPrintable(error));
+    }
     QCOMPARE(m_env->receiptCount(), 1);
 }
 
@@ -486,13 +497,19 @@ void tst_Desks::saveAfterTheServerRestartedGoesThrough()
     AppStore &store = AppStore::shared();
     store.newReceipt();
     fillForm(u"ID-甲"_s, u"甲"_s, 5);
-    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.insertReceipt(&error), qPrintable(error));
+    }
     store.newReceipt();
     PgTestServer &server = PgTestServer::shared();
     QVERIFY(server.stop(u"fast"_s));
     QVERIFY2(server.start(), qPrintable(server.logTail()));
     fillForm(u"ID-乙"_s, u"乙"_s, 6);
-    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.insertReceipt(&error), qPrintable(error));
+    }
     QCOMPARE(store.saveNote(), QString());
     QCOMPARE(m_env->receiptCount(), 2);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 2);
@@ -567,7 +584,10 @@ void tst_Desks::aDeskAcrossTownWaitsTwoRoundTripsAtMost()
     AppStore &store = AppStore::shared();
     store.newReceipt();
     fillForm(u"ID-甲"_s, u"甲"_s, 5);
-    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.insertReceipt(&error), qPrintable(error));
+    }
     store.newReceipt();
 
     const auto trips = [&proxy](const std::function<bool()> &action) {
@@ -618,7 +638,7 @@ void tst_Desks::aDeskAcrossTownWaitsTwoRoundTripsAtMost()
 
     // The history as the step-by-step writes leave it: each row the receipt as then stored.
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 5);
-    const std::optional<Receipt> edited = ReceiptBook::shared().read(u"ID-乙"_s);
+    const std::optional<Receipt> edited = storedReceipt(u"ID-乙"_s);
     QVERIFY(edited);
     QCOMPARE(edited->remark, u"改过"_s);
     const QList<HistoryEntry> history
@@ -627,7 +647,7 @@ void tst_Desks::aDeskAcrossTownWaitsTwoRoundTripsAtMost()
     QCOMPARE(history.first().action, HistoryAction::Update);
     QCOMPARE(ReceiptHistory::receiptFromJson(history.first().detail).value().remark, u"改过"_s);
     QCOMPARE(history.first().detail.value(u"changes"_s).toObject().keys(), QStringList(u"remark"_s));
-    QVERIFY(ReceiptBook::shared().read(u"ID-甲"_s)->voidReason == u"开错了"_s);
+    QVERIFY(storedReceipt(u"ID-甲"_s)->voidReason == u"开错了"_s);
 
     // 今天收据: the range counted with the book's change count, its rows with their voids,
     // the first page's receipts. The first opening also asks what the book keeps.
@@ -663,7 +683,10 @@ void tst_Desks::aBookWithoutItsProceduresIsWrittenStepByStep()
     store.newReceipt();
     QCOMPARE(store.receiptEdit().receiptNo, u"0000001"_s);
     fillForm(u"ID-甲"_s, u"甲"_s, 5);
-    QVERIFY2(store.insertReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.insertReceipt(&error), qPrintable(error));
+    }
     store.newReceipt();
     QCOMPARE(store.receiptEdit().receiptNo, u"0000002"_s);
     store.setSelectedId(u"ID-甲"_s);
@@ -671,7 +694,10 @@ void tst_Desks::aBookWithoutItsProceduresIsWrittenStepByStep()
     Receipt edit = store.receiptEdit();
     edit.remark = u"改过"_s;
     store.setReceiptEdit(edit);
-    QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.updateReceipt(&error), qPrintable(error));
+    }
     QVERIFY(ReceiptBook::shared().voidReceipts({u"ID-甲"_s}, u"开错了"_s));
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_history"_s), 3);
 }

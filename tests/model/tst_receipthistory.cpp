@@ -112,10 +112,11 @@ void tst_ReceiptHistory::everyChangeWritesOneHistoryRow()
     QString error;
     QVERIFY(ReceiptBook::shared().voidReceipts({id}, u"填错金额"_s, &error));
     QCOMPARE(detail(2).value(u"reason"_s).toString(), u"填错金额"_s);
-    QCOMPARE(store.readReceipt(id)->voidReason, std::optional<QString>(u"填错金额"_s));
+    QCOMPARE(storedReceipt(id)->voidReason, std::optional<QString>(u"填错金额"_s));
     // A voided receipt keeps its place and number, but cannot be changed.
-    QVERIFY(!store.updateReceipt());
-    QCOMPARE(store.saveError(), u"已作废的收据不能修改"_s);
+    QString saveError;
+    QVERIFY(!store.updateReceipt(&saveError));
+    QCOMPARE(saveError, u"已作废的收据不能修改"_s);
     QVERIFY(ReceiptBook::shared().voidReceipts({id}, u"再次"_s)); // already voided: nothing to do
     QVERIFY(!ReceiptBook::shared().voidReceipts({id}, u"  "_s, &error));
     QCOMPARE(error, u"必填：作废原因"_s);
@@ -145,8 +146,9 @@ void tst_ReceiptHistory::failedHistoryWriteUndoesTheChange()
         u"$$ begin raise exception 'refused'; end $$; create trigger refuse before insert "
         u"on tb_history for each row execute function refuse();"_s)));
     AppStore &store = AppStore::shared();
-    QVERIFY(saveNewReceipt(u"乙"_s, 6).isEmpty());
-    QVERIFY(store.saveError().startsWith(u"保存失败"_s));
+    QString saveError;
+    QVERIFY(saveNewReceipt(u"乙"_s, 6, &saveError).isEmpty());
+    QVERIFY(saveError.startsWith(u"保存失败"_s));
     store.setSelectedId(id);
     QVERIFY(store.loadSelected(true));
     Receipt edit = store.receiptEdit();
@@ -217,7 +219,7 @@ void tst_ReceiptHistory::voidSurvivesDeleteAndRestore()
 
     QString error;
     QVERIFY2(ReceiptBook::shared().restoreDeleted(deletion, &error), qPrintable(error));
-    QCOMPARE(store.readReceipt(id)->voidReason, std::optional<QString>(u"写错金额"_s));
+    QCOMPARE(storedReceipt(id)->voidReason, std::optional<QString>(u"写错金额"_s));
     QCOMPARE(m_env->queryRaw(u"select voidDate from tb_void"_s), u"2024-05-01 09:30:00"_s);
     const HistoryEntry restore = ReceiptBook::shared().history().value().first();
     QCOMPARE(restore.action, HistoryAction::Restore);

@@ -208,8 +208,9 @@ void tst_ReceiptNoStore::storedSettingThatIsNoNumber()
     edit.id = u"A"_s;
     edit.receiptNo = u"0000001"_s;
     app.setReceiptEdit(edit);
-    QVERIFY(!app.insertReceipt());
-    QCOMPARE(app.saveError(), stopped);
+    QString saveError;
+    QVERIFY(!app.insertReceipt(&saveError));
+    QCOMPARE(saveError, stopped);
     QCOMPARE(m_env->receiptCount(), 0);
     app.newReceipt();
     QCOMPARE(ReceiptNoStore::statusText(store.status()), stopped);
@@ -243,8 +244,9 @@ void tst_ReceiptNoStore::failedCheckIsNeverFree()
         Receipt edit = AppStore::shared().receiptEdit();
         edit.id = u"B"_s;
         AppStore::shared().setReceiptEdit(edit);
-        QVERIFY(!AppStore::shared().insertReceipt());
-        QVERIFY(AppStore::shared().saveError().startsWith(u"保存失败"_s));
+        QString saveError;
+        QVERIFY(!AppStore::shared().insertReceipt(&saveError));
+        QVERIFY(saveError.startsWith(u"保存失败"_s));
     }
     AppStore::shared().newReceipt();
     QCOMPARE(store.status(), ReceiptNoStore::Status::Ready);
@@ -255,11 +257,12 @@ void tst_ReceiptNoStore::saveTakesTheNextFreeNumber()
 {
     ReceiptNoStore &store = ReceiptNoStore::shared();
     AppStore &app = AppStore::shared();
-    const auto save = [&app](const QString &id) {
+    QString saveError;
+    const auto save = [&app, &saveError](const QString &id) {
         Receipt edit = app.receiptEdit();
         edit.id = id;
         app.setReceiptEdit(edit);
-        return app.insertReceipt();
+        return app.insertReceipt(&saveError);
     };
     QCOMPARE(app.receiptEdit().receiptNo, u"0000001"_s);
     // Another copy of the program saves 0000001 and 0000002 while this form is open.
@@ -285,7 +288,7 @@ void tst_ReceiptNoStore::saveTakesTheNextFreeNumber()
     QVERIFY(m_env->execRaw(u"delete from tb_receipt where id = 'B'; insert into tb_receipt (id, "
                            u"receiptNo) values ('C', '9223372036854775807')"_s));
     QVERIFY(!save(u"D"_s));
-    QCOMPARE(app.saveError(), u"单号已用尽，请在收据单号中重新设置"_s);
+    QCOMPARE(saveError, u"单号已用尽，请在收据单号中重新设置"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from tb_receipt where id = 'D'"_s), 0);
 }
 

@@ -114,7 +114,10 @@ void tst_RecentValues::aSaveSendsNoReadAndWritesNoList()
     edit.reason2 = u"补写的说明"_s;
     store.setReceiptEdit(edit);
     before = statementsSent();
-    QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.updateReceipt(&error), qPrintable(error));
+    }
     const qint64 editStatements = statementsSent() - before;
     QCOMPARE(values.values(Field::Payer),
              QStringList({u"预热"_s, u"绿洲餐饮有限公司"_s, u"甲公司"_s}));
@@ -124,7 +127,10 @@ void tst_RecentValues::aSaveSendsNoReadAndWritesNoList()
     edit.reason2 = u"又改"_s;
     store.setReceiptEdit(edit);
     before = statementsSent();
-    QVERIFY2(store.updateReceipt(), qPrintable(store.saveError()));
+    {
+        QString error;
+        QVERIFY2(store.updateReceipt(&error), qPrintable(error));
+    }
     QCOMPARE(statementsSent() - before, editStatements);
 
     for (const QString &table : {u"tb_payer"_s, u"tb_reason1"_s, u"tb_reason2"_s, u"tb_remark"_s})

@@ -284,7 +284,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("unknown receipt") << u"ID-nowhere"_s << u"r.pdf"_s << u"读取"_s;
+        QTest::newRow("unknown receipt") << u"ID-nowhere"_s << u"r.pdf"_s << u"已不在账本中"_s;
         QTest::newRow("amount cannot be read")
             << u"ID-unreadable"_s << u"r.pdf"_s << u"No.0000002 的金额无法识别"_s;
         QTest::newRow("file cannot be written")
@@ -327,7 +327,7 @@ private Q_SLOTS:
         m_environment->createDatabase();
         QVERIFY(
             m_environment->storeReceipt(u"ID-0000042"_s, u"0000042"_s, u"2024-05-01 00:00:00"_s));
-        const std::optional<Receipt> receipt = AppStore::shared().readReceipt(u"ID-0000042"_s);
+        const std::optional<Receipt> receipt = storedReceipt(u"ID-0000042"_s);
         QVERIFY(receipt);
         AppStore::shared().setReceiptPrint(receipt);
         QTemporaryDir dir;
@@ -340,7 +340,7 @@ private Q_SLOTS:
             QVERIFY(!ReceiptPrinter::printCurrentReceipt(*pdfPrinter(path), &error));
             QVERIFY2(error.contains(u"作废"_s), qPrintable(error));
             QVERIFY(!ReceiptPrinter::printReceipts(*pdfPrinter(path), {u"ID-0000042"_s}, &error));
-            QVERIFY(!AppStore::shared().readReceipt(u"ID-0000042"_s));
+            QVERIFY(!storedReceipt(u"ID-0000042"_s));
             QVERIFY(!QFile::exists(path));
         }
         QCOMPARE(m_environment->countRaw(u"select count(*) from tb_history"_s), 0);
@@ -399,7 +399,7 @@ private Q_SLOTS:
             QSKIP("pdftotext (poppler-utils) is not installed");
         QCOMPARE(text.count(u'\f'), 2); // never split over more sheets
         const qreal scale = PrintJob::fittedScale(printer.paperRect(QPrinter::Point).size());
-        const ReceiptPageLayout first(page, AppStore::shared().readReceipt(ids[0]),
+        const ReceiptPageLayout first(page, storedReceipt(ids[0]),
                                       CompanyStore::shared().company());
         const QRectF label = first.find(Item::PayerLabel)->rect;
         const auto found = wordBox(pdfWords(path), u"交款单位"_s).value_or(QRectF());

@@ -439,7 +439,7 @@ void tst_PrintSystem::pageAsLaidOut(const QString &pdf, const QSizeF &mm, qreal 
     QVERIFY(!page.isNull());
     const ReceiptPageLayout layout(
         QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight),
-        AppStore::shared().readReceipt(m_id), CompanyStore::shared().company(),
+        storedReceipt(m_id), CompanyStore::shared().company(),
         ReceiptPageLayout::Options::from(PrintSettings::shared().options()));
     const auto onPage = [&](const QRectF &points) {
         return QRectF(points.topLeft() * scale * pixels, points.size() * scale * pixels);

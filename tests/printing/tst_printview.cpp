@@ -652,7 +652,7 @@ void tst_PrintView::everyPageGivesBackText()
         QCOMPARE(pdfPages(path), QStringList(3, u"241.0 × 93.0 mm"_s) + QStringList(3, u"page"_s));
         ids.sort();
         for (const QString &id : std::as_const(ids)) {
-            const ReceiptPageLayout layout(page, AppStore::shared().readReceipt(id),
+            const ReceiptPageLayout layout(page, storedReceipt(id),
                                            CompanyStore::shared().company());
             QStringList texts;
             for (const auto &item : layout.textItems())

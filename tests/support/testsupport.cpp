@@ -3,6 +3,7 @@
 
 #include "appstore.h"
 #include "pgtestserver.h"
+#include "receiptbook.h"
 #include "sharedbook.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -235,6 +236,21 @@ QStringList StreamCapture::lines()
     return lines;
 }
 
+std::optional<Receipt> storedReceipt(const QString &id)
+{
+    std::optional<Receipt> receipt;
+    return ReceiptBook::shared().read(id, &receipt) ? receipt : std::nullopt;
+}
+
+bool receiptsDated(const QString &begin, const QString &end, QList<Receipt> *receipts,
+                   QString *error)
+{
+    ReceiptBook::RangeRead read;
+    const bool ok = ReceiptBook::shared().readRange(begin, end, &read, error);
+    *receipts = read.receipts;
+    return ok;
+}
+
 QString dayText(int daysFromToday)
 {
     return QDate::currentDate().addDays(daysFromToday).toString(u"yyyy-MM-dd 00:00:00"_s);
@@ -402,7 +418,7 @@ Receipt listedReceipt(const QString &receiptNo, const QString &payer, double tot
     return receipt;
 }
 
-QString saveNewReceipt(const QString &payer, double total)
+QString saveNewReceipt(const QString &payer, double total, QString *error)
 {
     AppStore &store = AppStore::shared();
     store.newReceipt();
@@ -412,5 +428,5 @@ QString saveNewReceipt(const QString &payer, double total)
     edit.reason1 = u"房租"_s;
     edit.total = total;
     store.setReceiptEdit(edit);
-    return store.insertReceipt() ? edit.id : QString();
+    return store.insertReceipt(error) ? edit.id : QString();
 }

@@ -104,6 +104,12 @@ private:
 // "yyyy-MM-dd 00:00:00" of today, or of a day before or after it.
 QString dayText(int daysFromToday = 0);
 
+// The stored receipt of `id` as the book reads it now, or nothing (gone, or unreadable).
+std::optional<Receipt> storedReceipt(const QString &id);
+// The receipts dated in [begin, end] as the lists read them; false with the reason.
+bool receiptsDated(const QString &begin, const QString &end, QList<Receipt> *receipts,
+                   QString *error = nullptr);
+
 // What a file holds, and its SHA-256; both empty when it cannot be read.
 QByteArray fileBytes(const QString &path);
 QByteArray fileHash(const QString &path);
@@ -154,8 +160,8 @@ Receipt printableReceipt(const QString &receiptNo = QStringLiteral("0000042"),
 Receipt listedReceipt(const QString &receiptNo, const QString &payer, double total);
 
 // Saves a new receipt through the store as the form does (the next number, id "ID-" +
-// payer); answers the id, empty when the save failed.
-QString saveNewReceipt(const QString &payer, double total);
+// payer); answers the id, empty when the save failed (why in *error).
+QString saveNewReceipt(const QString &payer, double total, QString *error = nullptr);
 
 // The printing layer needs fonts, not widgets: a QGuiApplication, as the command line has.
 #define QUENTA_GUI_TEST_MAIN(TestObject)                                                           \

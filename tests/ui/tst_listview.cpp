@@ -445,7 +445,7 @@ void tst_ListView::voidWithAReason()
              reason);
     QVERIFY(table()->model()->index(1, 0).data(Qt::FontRole).value<QFont>().strikeOut());
     QVERIFY(!table()->model()->index(0, 0).data(Qt::FontRole).value<QFont>().strikeOut());
-    QCOMPARE(AppStore::shared().readReceipt(u"A"_s)->voidReason, reason);
+    QCOMPARE(storedReceipt(u"A"_s)->voidReason, reason);
 
     // 修改 is not offered, and the list stays with the form untouched.
     QVERIFY(!button(u"editButton"_s)->isEnabled());
@@ -466,7 +466,7 @@ void tst_ListView::voidWithAReason()
     QTest::mouseClick(button(u"voidButton"_s), Qt::LeftButton);
     QVERIFY(MessageBox::lastText().startsWith(u"撤销作废？\nNo.0000001，共 1 张"_s));
     QCOMPARE(status().data().toString(), QString());
-    QCOMPARE(AppStore::shared().readReceipt(u"A"_s)->voidReason, std::nullopt);
+    QCOMPARE(storedReceipt(u"A"_s)->voidReason, std::nullopt);
     QCOMPARE(button(u"voidButton"_s)->text(), u"作废"_s);
 }
 
