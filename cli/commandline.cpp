@@ -181,21 +181,16 @@ int restore(const QString &source, bool confirmed, bool forceUnlock)
         return *refused;
     QString error;
     QString notice;
-    const BookCare::Restored restored = BookCare::restore(source, &error, &notice);
+    bool bookInUse = false;
+    const bool restored = BookCare::restore(source, &error, &notice, &bookInUse);
     if (!notice.isEmpty())
         printMessage(notice);
-    switch (restored) {
-    case BookCare::Restored::Done:
+    if (restored) {
         printResult(BookFile::path());
         return CommandLine::Done;
-    case BookCare::Restored::BookInUse:
-        printMessage(error);
-        return CommandLine::BookInUse;
-    case BookCare::Restored::Failed:
-        break;
     }
     printMessage(error);
-    return CommandLine::Failed;
+    return bookInUse ? CommandLine::BookInUse : CommandLine::Failed;
 }
 
 // The lines of a report, each on its own line of standard error under the message.
@@ -227,13 +222,14 @@ int importReceipts(const QString &source, bool dryRun, bool renumber, bool again
     options.dryRun = dryRun;
     options.renumber = renumber;
     options.again = again;
-    const BookImport::Result result = book.importReceipts(*reader, options);
+    BookImport::Result result;
+    const bool written = book.importReceipts(*reader, options, &result, &error);
     for (const QString &note : reader->notes())
         printMessage(note);
-    if (!result.error.isEmpty()) {
+    if (!written && result.problemCount == 0) {
         printMessage(result.importedBefore.isEmpty()
-                         ? result.error
-                         : result.error + u"（确实要再导入一次，请加 --again）"_s);
+                         ? error
+                         : error + u"（确实要再导入一次，请加 --again）"_s);
         return CommandLine::Failed;
     }
     if (!result.note.isEmpty())

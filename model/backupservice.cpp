@@ -628,38 +628,31 @@ QString RestoreCheck::lossText() const
     return u"将失去 %1 张收据：%2"_s.arg(numbers.size()).arg(runs.join(u"、"_s));
 }
 
-RestoreCheck BackupService::checkRestoreFile(const QString &path)
+bool BackupService::checkRestoreFile(const QString &path, RestoreCheck *found, QString *error)
 {
-    if (path.isEmpty()) {
-        RestoreCheck refused;
-        refused.problem = u"没有选择要恢复的文件"_s;
-        return refused;
-    }
-    if (isPartOfDatabase(path)) {
-        RestoreCheck refused;
-        refused.problem = u"这是正在使用的数据库文件，不能用它来恢复"_s;
-        return refused;
-    }
-    RestoreCheck result = checkBook(path);
+    if (path.isEmpty())
+        return fail(error, u"没有选择要恢复的文件"_s);
+    if (isPartOfDatabase(path))
+        return fail(error, u"这是正在使用的数据库文件，不能用它来恢复"_s);
+    RestoreCheck &result = *found;
+    if (!checkBook(path, &result, error))
+        return false;
     const QString databasePath = SQLiteHelper::shared().dbURL();
-    if (!result.ok || databasePath.isEmpty())
-        return result;
+    if (databasePath.isEmpty())
+        return true;
     // A book that cannot be read has nothing to tell here.
     const std::optional<QSet<QString>> current = shownNumbers(databasePath);
     const std::optional<QSet<QString>> restored = shownNumbers(path);
     if (current && restored)
         result.lostReceiptNumbers = QSet<QString>(*current).subtract(*restored).values();
     std::sort(result.lostReceiptNumbers.begin(), result.lostReceiptNumbers.end(), numberLess);
-    return result;
+    return true;
 }
 
-RestoreCheck BackupService::checkBook(const QString &path)
+bool BackupService::checkBook(const QString &path, RestoreCheck *found, QString *error)
 {
     RestoreCheck result;
-    const auto refuse = [&result](const QString &problem) {
-        result.problem = problem;
-        return result;
-    };
+    const auto refuse = [error](const QString &problem) { return fail(error, problem); };
     if (const QString damage = damageOf(path); !damage.isEmpty())
         return refuse(damage);
 
@@ -676,10 +669,9 @@ RestoreCheck BackupService::checkBook(const QString &path)
     if (!version)
         return refuse(failure());
 
-    QString error;
-    const std::optional<BookShape> shape = templateShape(&error);
+    const std::optional<BookShape> shape = templateShape(error);
     if (!shape)
-        return refuse(error);
+        return false;
     // Checked before the tables: a newer program may have changed them.
     if (*version > shape->userVersion) {
         return refuse(u"这个文件由较新版本的 Quenta 写入（数据版本 %1，本程序为 %2），"
@@ -714,8 +706,9 @@ RestoreCheck BackupService::checkBook(const QString &path)
     result.receiptCount = summary.receipts;
     result.earliestReceiptDate = summary.earliestDate;
     result.latestReceiptDate = summary.latestDate;
-    result.ok = true;
-    return result;
+    if (found)
+        *found = result;
+    return true;
 }
 
 void BackupService::removePartialFiles()
@@ -729,9 +722,9 @@ void BackupService::removePartialFiles()
 
 bool BackupService::restore(const QString &path, QString *error)
 {
-    const RestoreCheck check = checkRestoreFile(path);
-    if (!check.ok)
-        return fail(error, check.problem);
+    RestoreCheck check;
+    if (!checkRestoreFile(path, &check, error))
+        return false;
     SQLiteHelper &helper = SQLiteHelper::shared();
     if (!helper.isAvailable())
         return fail(error, helper.failureMessage());
@@ -767,8 +760,8 @@ bool BackupService::restore(const QString &path, QString *error)
         }
         if (!prepareRestoredCopy(copy, path, replaced, &reason))
             return fail(problem, u"没有恢复：%1"_s.arg(reason));
-        if (const RestoreCheck copied = checkBook(copy); !copied.ok)
-            return fail(problem, u"没有恢复：复制出的文件有问题（%1）"_s.arg(copied.problem));
+        if (QString refused; !checkBook(copy, nullptr, &refused))
+            return fail(problem, u"没有恢复：复制出的文件有问题（%1）"_s.arg(refused));
         return true;
     };
 

@@ -9,12 +9,9 @@
 
 #include <atomic>
 
-// What checkBook() or checkRestoreFile() found in a file.
+// What checkBook() or checkRestoreFile() found in a file they took.
 struct RestoreCheck
 {
-    bool ok = false;
-    // Why the file is refused, in Chinese; empty when ok.
-    QString problem;
     // The receipts the lists would show (not marked deleted), and the earliest and latest
     // of their receipt dates as stored ("yyyy-MM-dd HH:mm:ss"), empty when there are none.
     qint64 receiptCount = 0;
@@ -81,9 +78,11 @@ public:
     // table and column of the template is there (but for those the upgrade adds to a book
     // of an older version), nothing else is (no trigger, view or other table: they are
     // named), and no newer program wrote it.
-    static RestoreCheck checkBook(const QString &path);
+    static bool checkBook(const QString &path, RestoreCheck *found = nullptr,
+                          QString *error = nullptr);
     // checkBook() for a file offered for restoring, which must not be the open database.
-    static RestoreCheck checkRestoreFile(const QString &path);
+    static bool checkRestoreFile(const QString &path, RestoreCheck *found,
+                                 QString *error = nullptr);
     // Replaces the book with the file at `path`, after an automatic backup of the book as
     // it is; a book SQLite cannot read whole is kept beside it instead, as
     // Tovalin.db.damaged-yyyyMMdd-HHmmss, and not backed up. A book of an older version

@@ -24,9 +24,8 @@ std::optional<QStringList> check(QString *error)
         return SharedBook::check(BookFile::path(), error);
     if (!BookFile::checkUsable(error))
         return std::nullopt;
-    const RestoreCheck found = BackupService::checkBook(BookFile::path());
-    if (!found.ok)
-        return QStringList {found.problem};
+    if (QString refused; !BackupService::checkBook(BookFile::path(), nullptr, &refused))
+        return QStringList {refused};
     // The unique index keeps one text from being stored twice, not one number in two
     // paddings ("5" beside "0000005"), nor an integer another program wrote beside a text.
     QString reason;
@@ -36,30 +35,18 @@ std::optional<QStringList> check(QString *error)
     return repeated;
 }
 
-Restored restore(const QString &source, QString *error, QString *notice)
+bool restore(const QString &source, QString *error, QString *notice, bool *bookInUse)
 {
     if (notice)
         notice->clear();
-    if (BookFile::isSharedByDesks()) {
-        switch (SharedBook::restore(BookFile::path(), source, error)) {
-        case SharedBook::RestoreResult::Restored:
-            return Restored::Done;
-        case SharedBook::RestoreResult::DeskConnected:
-            return Restored::BookInUse;
-        case SharedBook::RestoreResult::Failed:
-            break;
-        }
-        return Restored::Failed;
-    }
-    const RestoreCheck found = BackupService::checkRestoreFile(source);
-    if (!found.ok) {
-        if (error)
-            *error = found.problem;
-        return Restored::Failed;
-    }
+    if (BookFile::isSharedByDesks())
+        return SharedBook::restore(BookFile::path(), source, error, bookInUse);
+    RestoreCheck found;
+    if (!BackupService::checkRestoreFile(source, &found, error))
+        return false;
     if (notice)
         *notice = found.lossText();
-    return BackupService::restore(source, error) ? Restored::Done : Restored::Failed;
+    return BackupService::restore(source, error);
 }
 
 } // namespace BookCare

@@ -19,11 +19,11 @@ bool backUp(const QString &target, QString *error);
 // nothing is. Nothing, with the reason in *error, when the book could not be read.
 std::optional<QStringList> check(QString *error);
 
-enum class Restored { Done, BookInUse, Failed };
 // Replaces the open book with the backup `source` after checking it. *notice tells what
 // the restore takes away (receipts the book has and the file has not), empty when nothing;
-// a shared book is only restored while no desk is connected (BookInUse). A file book must
-// be held by this program (BookLock) before.
-Restored restore(const QString &source, QString *error, QString *notice);
+// a shared book is only restored while no desk is connected (*bookInUse set when that
+// refused it). A file book must be held by this program (BookLock) before. False with the
+// reason.
+bool restore(const QString &source, QString *error, QString *notice, bool *bookInUse);
 
 } // namespace BookCare

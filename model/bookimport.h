@@ -105,10 +105,8 @@ struct Result
     qint64 problemCount = 0;
     // (old, new) numbers given with renumbering.
     QList<std::pair<QString, QString>> renumbered;
-    // Why the import could not run at all (the book could not be written), in Chinese.
-    QString error;
     // When the book took this same file before ("yyyy-MM-dd HH:mm:ss"): nothing was
-    // imported, and error says so.
+    // imported, and the error says so.
     QString importedBefore;
     // What the user should know of an import that went through (it was found committed
     // after the connection broke); empty otherwise.

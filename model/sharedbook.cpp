@@ -829,14 +829,11 @@ std::optional<QStringList> SharedBook::check(const QString &uri, QString *error)
     return findingsOf(shared, error);
 }
 
-SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString &file,
-                                              QString *error)
+bool SharedBook::restore(const QString &uri, const QString &file, QString *error,
+                         bool *desksConnected)
 {
-    const RestoreCheck found = BackupService::checkBook(file);
-    if (!found.ok) {
-        *error = found.problem;
-        return RestoreResult::Failed;
-    }
+    if (!BackupService::checkBook(file, nullptr, error))
+        return false;
     Database book(file, Database::OpenMode::ExistingFileOnly);
     book.setOpenReadOnly(true);
     book.setLogsErrors(false);
@@ -844,14 +841,14 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
         = book.open() ? tablesOf(book) : std::optional<QSet<QString>>();
     if (!bookTables || !book.executeStatements(u"begin"_s)) {
         *error = u"无法读取账本文件 %1：%2"_s.arg(file, book.lastErrorMessage());
-        return RestoreResult::Failed;
+        return false;
     }
     const int bookVersion = SchemaUpgrade::version(book);
 
     Database server(uri, Database::OpenMode::ExistingFileOnly);
     server.setAnswerTimeout(longWorkSeconds);
     if (!connectTo(server, error))
-        return RestoreResult::Failed;
+        return false;
     // This connection holds the desks' lock shared, as every desk does: exclusively it is
     // had only while no other desk is connected, and a desk that connects meanwhile waits
     // until this connection ends.
@@ -859,26 +856,28 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
         server, u"select pg_try_advisory_lock(%1)::text"_s.arg(Database::deskLockKey));
     if (!locked) {
         *error = u"无法锁定共享账本：%1"_s.arg(server.lastErrorMessage());
-        return RestoreResult::Failed;
+        return false;
     }
     if (*locked != u"true"_s) {
         *error = u"还有收款台连接着共享账本，没有恢复：请先关闭所有收款台上的 Quenta，再恢复"_s;
-        return RestoreResult::DeskConnected;
+        if (desksConnected)
+            *desksConnected = true;
+        return false;
     }
 
     Transaction transaction(server);
     if (!transaction.begin()) {
         *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
-        return RestoreResult::Failed;
+        return false;
     }
     const std::optional<QStringList> existing = tablesAlreadyThere(server);
     if (!existing) {
         *error = u"读取数据库的表失败：%1"_s.arg(server.lastErrorMessage());
-        return RestoreResult::Failed;
+        return false;
     }
     if (existing->size() != tableNames().size()) {
         *error = u"这个数据库中没有完整的共享账本，没有恢复：请先用 --create-shared-book 建立它"_s;
-        return RestoreResult::Failed;
+        return false;
     }
     const BookContents::Issued replaced = BookContents::issuedBy(server);
     QStringList emptied;
@@ -887,7 +886,7 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
     qint64 receipts = 0;
     if (!server.executeStatements(emptied.join(u";\n"_s))) {
         *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(server.lastErrorMessage());
-        return RestoreResult::Failed;
+        return false;
     }
     bool restored = copyInto(book, *bookTables, bookVersion, server, &receipts, error);
     if (restored && !BookContents::recordRestore(server, file, replaced)) {
@@ -897,13 +896,13 @@ SharedBook::RestoreResult SharedBook::restore(const QString &uri, const QString 
     if (!restored) {
         transaction.rollback();
         *error += u"。已撤销，共享账本没有改动"_s;
-        return RestoreResult::Failed;
+        return false;
     }
     if (!transaction.commit()) {
         *error = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(transaction.errorMessage());
-        return RestoreResult::Failed;
+        return false;
     }
     book.executeStatements(u"rollback"_s);
     server.executeStatements(u"analyze"_s);
-    return RestoreResult::Restored;
+    return true;
 }

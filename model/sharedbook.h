@@ -42,9 +42,9 @@ std::optional<QStringList> check(const QString &uri, QString *error);
 // Replaces the contents of the shared book at `uri` with the SQLite book `file` (checked
 // as any backup is), in one transaction, only while no desk is connected. The numbering
 // goes on after the highest number the replaced contents issued, and the history records
-// the restore.
-enum class RestoreResult { Restored, DeskConnected, Failed };
-RestoreResult restore(const QString &uri, const QString &file, QString *error);
+// the restore. False with the reason; *desksConnected tells a refusal while desks are.
+bool restore(const QString &uri, const QString &file, QString *error,
+             bool *desksConnected = nullptr);
 
 // The tables of a shared book, the SQLite book's own (search index) left out; the schema
 // version's table last.

@@ -164,11 +164,11 @@ void BookMenu::restore()
         u"数据库文件 (*.db);;所有文件 (*)"_s);
     if (source.isEmpty())
         return;
-    const RestoreCheck found = BackupService::checkRestoreFile(source);
-    if (!found.ok) {
+    RestoreCheck found;
+    if (QString problem; !BackupService::checkRestoreFile(source, &found, &problem)) {
         MessageBox::warning(m_window, u"无法恢复"_s,
                             u"这个文件不能用来恢复，现有的数据库没有改动。\n\n%1\n\n文件：%2"_s.arg(
-                                found.problem, QDir::toNativeSeparators(source)));
+                                problem, QDir::toNativeSeparators(source)));
         return;
     }
     const QString range = found.receiptCount == 0
@@ -297,7 +297,8 @@ BookMenu::runImport(const QString &source, const BookImport::Options &given, QSt
         QCoreApplication::processEvents();
         return !progress.wasCanceled();
     };
-    BookImport::Result result = ReceiptBook::shared().importReceipts(*reader, options);
+    BookImport::Result result;
+    const bool written = ReceiptBook::shared().importReceipts(*reader, options, &result, &error);
     const bool canceled = progress.wasCanceled();
     progress.reset();
     progress.hide();
@@ -311,9 +312,10 @@ BookMenu::runImport(const QString &source, const BookImport::Options &given, QSt
         m_importAgain = true;
         return runImport(source, again, notes);
     }
-    if (!result.error.isEmpty()) {
+    // Refused for its rows, the result names them; any other failure is told here.
+    if (!written && result.problemCount == 0) {
         if (!canceled)
-            m_errorToast->show(result.error);
+            m_errorToast->show(error);
         return std::nullopt;
     }
     return result;

@@ -140,11 +140,8 @@ std::unique_ptr<BookImport::Source> BookImport::openBook(const QString &path, QS
     }
     // The check of a backup before a restore: a damaged file, a foreign one or one with
     // triggers of its own is refused before any of it is read.
-    const RestoreCheck found = BackupService::checkBook(path);
-    if (!found.ok) {
-        *error = found.problem;
+    if (!BackupService::checkBook(path, nullptr, error))
         return nullptr;
-    }
     auto source = std::make_unique<BookSource>(path);
     if (!source->open(error))
         return nullptr;

@@ -2149,13 +2149,25 @@ private:
 
 } // namespace
 
-BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
-                                               const BookImport::Options &options)
+bool ReceiptBook::importReceipts(BookImport::Source &source, const BookImport::Options &options,
+                                 BookImport::Result *result, QString *error)
+{
+    QString failure;
+    *result = importNow(source, options, &failure);
+    if (!failure.isEmpty())
+        return fail(error, failure);
+    if (!result->ok)
+        return fail(error, u"%1 处问题，没有导入任何收据"_s.arg(result->problemCount));
+    return true;
+}
+
+BookImport::Result ReceiptBook::importNow(BookImport::Source &source,
+                                          const BookImport::Options &options, QString *failure)
 {
     BookImport::Result result;
     const auto failed = [&] {
         result.ok = false;
-        result.error = u"导入失败：%1"_s.arg(connection().lastError());
+        *failure = u"导入失败：%1"_s.arg(connection().lastError());
         return result;
     };
     WriteScope transaction(connection());
@@ -2172,7 +2184,7 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
         if (before->next()) {
             if (const std::optional<QString> time = before->stringForColumnIndex(0)) {
                 result.importedBefore = *time;
-                result.error = u"该文件已于 %1 导入，这次没有导入"_s.arg(*time);
+                *failure = u"该文件已于 %1 导入，这次没有导入"_s.arg(*time);
                 return result;
             }
         }
@@ -2190,7 +2202,7 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
     const std::optional<qint64> lastRow
         = connection().count(u"select coalesce(max(rowid), 0) from tb_receipt"_s);
     if (!numbering.isEmpty()) {
-        result.error = u"导入失败：%1"_s.arg(numbering);
+        *failure = u"导入失败：%1"_s.arg(numbering);
         return result;
     }
     if (!setting || !lastRow)
@@ -2206,7 +2218,7 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
         if (!writer.add(std::move(item)))
             return failed();
         if (options.progress && ++read % 2000 == 0 && !options.progress(read)) {
-            result.error = u"导入已取消"_s;
+            *failure = u"导入已取消"_s;
             return result;
         }
     }
@@ -2232,13 +2244,13 @@ BookImport::Result ReceiptBook::importReceipts(BookImport::Source &source,
         const std::optional<bool> landed = isStored(writer.firstId());
         if (!landed) {
             result.ok = false;
-            result.error = u"无法确认导入是否完成：共享账本连接中断。连接恢复后再导入同一个文件："
+            *failure = u"无法确认导入是否完成：共享账本连接中断。连接恢复后再导入同一个文件："
                            u"已经导入的文件会被认出，不会再导入一次"_s;
             return result;
         }
         if (!*landed) {
             result.ok = false;
-            result.error = u"导入失败：共享账本连接中断，没有导入任何收据"_s;
+            *failure = u"导入失败：共享账本连接中断，没有导入任何收据"_s;
             return result;
         }
         result.note = u"连接在导入确认之前中断；已查明这些收据已经导入"_s;

@@ -256,8 +256,10 @@ public:
     // payers, reasons, payment methods and people they lack. Every row is checked first;
     // one problem (the source's or a number taken, in the book or twice in the file) and
     // nothing is written. Tells replaced() when written.
-    BookImport::Result importReceipts(BookImport::Source &source,
-                                      const BookImport::Options &options = {});
+    // False with the reason: why it could not run, or how many problems stopped it (then
+    // result->problems names them).
+    bool importReceipts(BookImport::Source &source, const BookImport::Options &options,
+                        BookImport::Result *result, QString *error = nullptr);
 
 Q_SIGNALS:
     // A write was committed.
@@ -301,6 +303,8 @@ private:
     };
     Issue issueNow(const Receipt &receipt);
     static Issue notSaved(const QString &error);
+    BookImport::Result importNow(BookImport::Source &source, const BookImport::Options &options,
+                                 QString *failure);
     // A receipt issued on a server by one statement (the book's procedure quenta_issue):
     // one round trip, two when another desk moved the counter since this one last saw it.
     // Nothing when the statement cannot decide (a book without the procedure, a counter
