@@ -103,16 +103,17 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
             return std::nullopt;
         return CommandLine::Failed;
     }
-    if (!lock.tryLock()
+    QString error;
+    if (!lock.tryLock(&error)
         && !(lock.failure() == BookLock::Failure::HeldOnAnotherMachine && forceUnlock
-             && lock.takeOver())) {
+             && lock.takeOver(&error))) {
         switch (lock.failure()) {
         case BookLock::Failure::HeldOnAnotherMachine:
-            printMessage(lock.error()
+            printMessage(error
                          + u"。如果那台计算机上的 Quenta 已经关闭，加上 --force-unlock 解除锁定"_s);
             return CommandLine::BookInUse;
         case BookLock::Failure::HeldByAnother:
-            printMessage(lock.error());
+            printMessage(error);
             return CommandLine::BookInUse;
         case BookLock::Failure::FolderReadOnly:
             if (whenReadOnly == WhenReadOnly::ReadOnly) {
@@ -120,11 +121,11 @@ std::optional<int> holdForWriting(BookLock &lock, bool forceUnlock,
                 BookFile::setOpenReadOnly(true);
                 break;
             }
-            printMessage(lock.error());
+            printMessage(error);
             return CommandLine::Failed;
         case BookLock::Failure::None:
         case BookLock::Failure::Other:
-            printMessage(lock.error());
+            printMessage(error);
             return CommandLine::Failed;
         }
     }

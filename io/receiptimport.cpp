@@ -165,9 +165,7 @@ public:
             }
             QString problem;
             Receipt receipt = receiptOf(row, &problem);
-            if (problem.isEmpty())
-                problem = BookImport::checkReceipt(receipt);
-            if (!problem.isEmpty()) {
+            if (!problem.isEmpty() || !BookImport::checkReceipt(receipt, &problem)) {
                 problems->append({row.number, problem});
                 continue;
             }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bookimport.h"
 
+#include "failure.h"
 #include "money.h"
 #include "receiptnumber.h"
 
@@ -21,25 +22,25 @@ QString tooLong(const QString &label, qsizetype limit)
 
 } // namespace
 
-QString BookImport::checkReceipt(const Receipt &r)
+bool BookImport::checkReceipt(const Receipt &r, QString *error)
 {
     if (r.receiptNo.trimmed().isEmpty())
-        return u"必填：收据单号"_s;
+        return fail(error, u"必填：收据单号"_s);
     if (r.receiptNo.size() > numberLengthLimit)
-        return tooLong(u"收据单号"_s, numberLengthLimit);
+        return fail(error, tooLong(u"收据单号"_s, numberLengthLimit));
     // Digits only: a look-alike (full-width, or beside an invisible character) prints as a
     // stored number does, and would bring that number in a second time.
-    if (const QString problem = ReceiptNumber::problem(r.receiptNo); !problem.isEmpty())
-        return problem;
+    if (!ReceiptNumber::check(r.receiptNo, error))
+        return false;
     if (!r.receiptDate.isValid())
-        return u"必填：收款日期"_s;
+        return fail(error, u"必填：收款日期"_s);
     if (r.payer.trimmed().isEmpty())
-        return u"必填：交款单位"_s;
+        return fail(error, u"必填：交款单位"_s);
     if (r.unreadableTotal)
-        return u"收款金额“%1”不是金额"_s.arg(*r.unreadableTotal);
+        return fail(error, u"收款金额“%1”不是金额"_s.arg(*r.unreadableTotal));
     const std::optional<qint64> fen = Money::fenFromYuan(r.total);
     if (!fen || *fen > largestFen || *fen < -largestFen)
-        return u"收款金额超过上限 999,999,999,999.99"_s;
+        return fail(error, u"收款金额超过上限 999,999,999,999.99"_s);
     const std::pair<const QString *, const char16_t *> texts[] = {
         {&r.payer, u"交款单位"}, {&r.reason1, u"收款事由"},      {&r.paytype, u"收款方式"},
         {&r.payee, u"收款人"},   {&r.approve, u"核准"},          {&r.accountant, u"会计"},
@@ -47,17 +48,17 @@ QString BookImport::checkReceipt(const Receipt &r)
     };
     for (const auto &[text, label] : texts) {
         if (text->size() > textLengthLimit)
-            return tooLong(QString::fromUtf16(label), textLengthLimit);
+            return fail(error, tooLong(QString::fromUtf16(label), textLengthLimit));
     }
     if (r.reason2.size() > longTextLengthLimit)
-        return tooLong(u"其它说明"_s, longTextLengthLimit);
+        return fail(error, tooLong(u"其它说明"_s, longTextLengthLimit));
     if (r.remark.size() > longTextLengthLimit)
-        return tooLong(u"备注信息"_s, longTextLengthLimit);
+        return fail(error, tooLong(u"备注信息"_s, longTextLengthLimit));
     if (r.voidReason && r.voidReason->trimmed().isEmpty())
-        return u"已作废的收据缺少作废原因"_s;
+        return fail(error, u"已作废的收据缺少作废原因"_s);
     if (r.voidReason && r.voidReason->size() > longTextLengthLimit)
-        return tooLong(u"作废原因"_s, longTextLengthLimit);
-    return {};
+        return fail(error, tooLong(u"作废原因"_s, longTextLengthLimit));
+    return true;
 }
 
 QString BookImport::digestOf(const QString &path)

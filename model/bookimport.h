@@ -117,8 +117,8 @@ struct Result
 inline constexpr qsizetype keptProblems = 1000;
 
 // Why a receipt read from any file cannot be taken (a required field empty, a text too
-// long, an amount out of range or unreadable); empty when it can.
-QString checkReceipt(const Receipt &receipt);
+// long, an amount out of range or unreadable); false with the reason.
+bool checkReceipt(const Receipt &receipt, QString *error = nullptr);
 
 // The receipts of another Quenta book (a .db file), with their voids and history, and
 // the entries of its lookup lists. Nothing, with the reason in *error, for a file that

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "booklock.h"
 
+#include "failure.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -146,26 +148,26 @@ bool BookLock::takeIdentityLock()
     return false;
 }
 
-bool BookLock::tryLock()
+bool BookLock::tryLock(QString *error)
 {
     if (m_lock->isLocked())
         return true;
     if (!take(*m_lock))
-        return false;
+        return fail(error, m_error);
     if (!takeIdentityLock()) {
         m_lock->unlock();
-        return false;
+        return fail(error, m_error);
     }
     m_failure = Failure::None;
     m_error.clear();
     return true;
 }
 
-bool BookLock::takeOver()
+bool BookLock::takeOver(QString *error)
 {
     if (m_failure == Failure::HeldOnAnotherMachine)
         m_lock->removeStaleLockFile();
-    return tryLock();
+    return tryLock(error);
 }
 
 bool BookLock::isLocked() const

@@ -39,14 +39,13 @@ public:
         Other,
     };
 
-    // False when the lock is not taken, with failure() and the reason in error().
-    bool tryLock();
+    // False when the lock is not taken, with the reason; failure() tells its kind.
+    bool tryLock(QString *error = nullptr);
     // After HeldOnAnotherMachine, when the user has said that no program there uses the
     // book: removes that lock and tries again.
-    bool takeOver();
+    bool takeOver(QString *error = nullptr);
     bool isLocked() const;
     Failure failure() const { return m_failure; }
-    QString error() const { return m_error; }
     QString lockFilePath() const { return m_path; }
     // The machine named in the lock that could not be taken.
     QString holderMachine() const { return m_holderMachine; }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiptnumber.h"
 
+#include "failure.h"
 #include "receiptnumbering.h"
 
 #include <algorithm>
@@ -54,20 +55,20 @@ QString ReceiptNumber::trimmed(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-QString ReceiptNumber::problem(const QString &text)
+bool ReceiptNumber::check(const QString &text, QString *error)
 {
     if (text.isEmpty())
-        return u"必填：收据单号"_s;
+        return fail(error, u"必填：收据单号"_s);
     for (const char32_t c : text.toUcs4()) {
         if (c >= U'0' && c <= U'9')
             continue;
         const QString code = u"U+%1"_s.arg(uint(c), 4, 16, QChar(u'0')).toUpper();
         if (!isShownAsItself(c))
-            return u"收据单号只能由数字 0–9 组成，其中有看不见的字符 %1"_s.arg(code);
-        return u"收据单号只能由数字 0–9 组成，其中有“%1”（%2）"_s.arg(QString::fromUcs4(&c, 1),
-                                                                      code);
+            return fail(error, u"收据单号只能由数字 0–9 组成，其中有看不见的字符 %1"_s.arg(code));
+        return fail(error, u"收据单号只能由数字 0–9 组成，其中有“%1”（%2）"_s.arg(
+                               QString::fromUcs4(&c, 1), code));
     }
-    return {};
+    return true;
 }
 
 QString ReceiptNumber::valueDigits(const QString &number)

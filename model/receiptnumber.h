@@ -18,9 +18,10 @@ bool isPlain(const QString &text);
 // `text` without the ordinary spaces (U+0020) around it. Nothing else is trimmed: an
 // ideographic space or an invisible character in a number cell is refused, not dropped.
 QString trimmed(const QString &text);
-// Why `text` is not a receipt number, in Chinese, naming the first character that is not a
-// digit by its code point (an invisible one is never shown as itself); empty when it is one.
-QString problem(const QString &text);
+// Whether `text` is a receipt number; false with why not, in Chinese, naming the first
+// character that is not a digit by its code point (an invisible one is never shown as
+// itself).
+bool check(const QString &text, QString *error = nullptr);
 // The number as the book stores it: its value's digits padded with zeros to `length`
 // (at most ReceiptNumbering::maximumNumberLength), as the numbering pads ("5", 7 →
 // "0000005"; "00000005", 7 → "0000005"). A text that is not a number is given back as it is.

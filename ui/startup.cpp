@@ -208,7 +208,8 @@ bool Startup::checkDatabase(QWidget *parent)
 
 bool Startup::lockBook(BookLock &lock, QWidget *parent)
 {
-    if (lock.tryLock())
+    QString error;
+    if (lock.tryLock(&error))
         return true;
     const QString path = BookFile::path();
     switch (lock.failure()) {
@@ -216,7 +217,7 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
         BookFile::setOpenReadOnly(true);
         return true;
     case BookLock::Failure::HeldOnAnotherMachine:
-        if (MessageBox::confirmTakeOverLock(parent, lock.error()) && lock.takeOver())
+        if (MessageBox::confirmTakeOverLock(parent, error) && lock.takeOver(&error))
             return true;
         if (lock.failure() == BookLock::Failure::HeldOnAnotherMachine)
             return false;
@@ -225,7 +226,7 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
         MessageBox::critical(
             parent, u"Quenta 已在运行"_s,
             u"%1，不能再打开一次。\n\n请切换到已经打开的 Quenta 窗口。\n\n数据库位置：%2"_s.arg(
-                lock.error(), path));
+                error, path));
         return false;
     case BookLock::Failure::None:
     case BookLock::Failure::Other:
@@ -233,7 +234,7 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
     }
     MessageBox::critical(parent, u"无法锁定数据库"_s,
                          u"%1。\n\nQuenta 打开数据库之前要在它旁边建立一个锁文件，以免两个程序"
-                         u"同时使用它。\n\n数据库位置：%2"_s.arg(lock.error(), path));
+                         u"同时使用它。\n\n数据库位置：%2"_s.arg(error, path));
     return false;
 }
 

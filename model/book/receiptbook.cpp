@@ -1889,7 +1889,7 @@ public:
         QList<BookImport::Problem> problems;
         for (BookImport::Item &item : m_batch) {
             Receipt &r = item.receipt;
-            if (const QString reason = BookImport::checkReceipt(r); !reason.isEmpty()) {
+            if (QString reason; !BookImport::checkReceipt(r, &reason)) {
                 problems.append({item.row, reason});
                 continue;
             }
