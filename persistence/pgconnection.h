@@ -219,7 +219,6 @@ public:
     QList<PgNotification> takeNotifications();
 
 private:
-    friend class PgTransaction;
     bool checkResult(pg_result *result);
     void noteConnectionFailure();
     bool checkSession();
@@ -239,28 +238,4 @@ private:
     bool m_readOnly = false;
     bool m_running = false;
     int m_answerTimeoutSeconds = timeouts().answerSeconds;
-};
-
-// One transaction on an open connection, rolled back when it goes out of scope before
-// commit() succeeded (an error inside it, a return on a failed check).
-class PgTransaction
-{
-public:
-    enum class Isolation { ReadCommitted, RepeatableRead, Serializable };
-
-    explicit PgTransaction(PgConnection &connection);
-    ~PgTransaction();
-    PgTransaction(const PgTransaction &) = delete;
-    PgTransaction &operator=(const PgTransaction &) = delete;
-
-    bool begin(Isolation isolation = Isolation::ReadCommitted);
-    // False when the commit failed, or when the server rolled the transaction back
-    // instead (a statement in it had failed: PostgreSQL answers COMMIT with ROLLBACK).
-    bool commit();
-    void rollback();
-    bool isActive() const { return m_active; }
-
-private:
-    PgConnection &m_connection;
-    bool m_active = false;
 };

@@ -18,7 +18,7 @@
 using namespace Qt::StringLiterals;
 
 // The libpq connection against a server of the test's own: values that would break a
-// statement they were spliced into, errors and their SQLSTATEs, transactions, LISTEN/
+// statement they were spliced into, errors and their SQLSTATEs, LISTEN/
 // NOTIFY, a server that goes away, and the conflicts of two connections.
 class tst_PgConnection : public QObject
 {
@@ -35,7 +35,6 @@ private Q_SLOTS:
     void readingColumns();
     void errorsNameTheirState_data();
     void errorsNameTheirState();
-    void transactions();
     void notificationArrivesAfterCommit();
     void serverGoesAwayAndComesBack();
     void conflictsAreRetryable_data();
@@ -307,61 +306,6 @@ void tst_PgConnection::errorsNameTheirState()
     QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"0"_s);
 }
 
-void tst_PgConnection::transactions()
-{
-    const auto connection = connect();
-    const auto other = connect();
-    const auto count = [&] {
-        return scalar(*other, u"select count(*) from t"_s);
-    };
-
-    {
-        PgTransaction transaction(*connection);
-        QVERIFY(transaction.begin());
-        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"gone"_s}));
-        QCOMPARE(count(), u"0"_s); // not seen before the commit
-        // A transaction inside the open one is refused: its commit would commit both.
-        PgTransaction inner(*connection);
-        QVERIFY(!inner.begin());
-        QCOMPARE(connection->lastError().sqlState, PgState::activeTransaction);
-    } // not committed: rolled back
-    QCOMPARE(count(), u"0"_s);
-
-    {
-        PgTransaction transaction(*connection);
-        QVERIFY(transaction.begin(PgTransaction::Isolation::Serializable));
-        QCOMPARE(scalar(*connection, u"show transaction_isolation"_s), u"serializable"_s);
-        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
-        QVERIFY(transaction.commit());
-        QVERIFY(!transaction.isActive());
-    }
-    QCOMPARE(count(), u"1"_s);
-
-    {
-        // The server answers COMMIT after a failed statement with ROLLBACK, not an error.
-        PgTransaction transaction(*connection);
-        QVERIFY(transaction.begin());
-        QVERIFY(connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"first"_s}));
-        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
-        QCOMPARE(connection->lastError().sqlState, PgState::uniqueViolation);
-        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"second"_s}));
-        QCOMPARE(connection->lastError().sqlState, PgState::inFailedTransaction);
-        QVERIFY(connection->isAlive()); // a failed transaction, not a lost connection
-        QVERIFY(!transaction.commit());
-        QCOMPARE(connection->lastError().sqlState, PgState::inFailedTransaction);
-    }
-    QCOMPARE(count(), u"1"_s);
-
-    {
-        // Rolling back at the end of the scope keeps the failure for the caller to read.
-        PgTransaction transaction(*connection);
-        QVERIFY(transaction.begin());
-        QVERIFY(!connection->executeUpdate(u"INSERT INTO t (v) VALUES ($1)"_s, {u"kept"_s}));
-    }
-    QCOMPARE(connection->lastError().sqlState, PgState::uniqueViolation);
-    QCOMPARE(scalar(*connection, u"select count(*) from t"_s), u"1"_s);
-}
-
 void tst_PgConnection::notificationArrivesAfterCommit()
 {
     const QString channel = u"quenta 收据\"changes"_s;
@@ -375,18 +319,15 @@ void tst_PgConnection::notificationArrivesAfterCommit()
         received += listener->takeNotifications();
     });
 
-    {
-        PgTransaction transaction(*sender);
-        QVERIFY(transaction.begin());
-        QVERIFY(sender->notify(channel, u"rolled back"_s));
-    }
-    PgTransaction transaction(*sender);
-    QVERIFY(transaction.begin());
+    QVERIFY(sender->executeStatements(u"BEGIN"_s));
+    QVERIFY(sender->notify(channel, u"rolled back"_s));
+    QVERIFY(sender->executeStatements(u"ROLLBACK"_s));
+    QVERIFY(sender->executeStatements(u"BEGIN"_s));
     QVERIFY(sender->notify(channel, u"receipt 42 '作废'"_s));
     QVERIFY(sender->executeStatements(u"INSERT INTO t (v) VALUES ('x')"_s));
     QTest::qWait(300);
     QVERIFY(received.isEmpty());
-    QVERIFY(transaction.commit());
+    QVERIFY(sender->executeStatements(u"COMMIT"_s));
 
     QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, 10000);
     QCOMPARE(received.first().channel, channel);
@@ -410,8 +351,7 @@ void tst_PgConnection::serverGoesAwayAndComesBack()
 {
     const auto connection = connect();
     QVERIFY(connection->listen(u"changes"_s));
-    auto transaction = std::make_unique<PgTransaction>(*connection);
-    QVERIFY(transaction->begin());
+    QVERIFY(connection->executeStatements(u"BEGIN"_s));
     QVERIFY(connection->executeStatements(u"INSERT INTO t (v) VALUES ('half')"_s));
 
     // The other tests need the server whatever happens here.
@@ -424,7 +364,7 @@ void tst_PgConnection::serverGoesAwayAndComesBack()
     stopped = true;
 
     // A clear failure, at once: no hang, no crash.
-    QVERIFY(!transaction->commit());
+    QVERIFY(!connection->executeStatements(u"COMMIT"_s));
     QVERIFY2(connection->lastError().connectionLost, qPrintable(connection->lastError().text()));
     QVERIFY(!connection->lastError().sqlState.isEmpty());
     QVERIFY(!connection->lastError().message.isEmpty());
@@ -432,7 +372,6 @@ void tst_PgConnection::serverGoesAwayAndComesBack()
     QVERIFY(!connection->consumeInput());
     QVERIFY(!connection->executeQuery(u"select 1"_s));
     QVERIFY(connection->lastError().connectionLost);
-    transaction.reset();
     QVERIFY(!connection->reconnect());
     QCOMPARE(connection->lastError().sqlState, PgState::cannotConnect);
     QVERIFY(!connection->lastError().message.isEmpty());
@@ -474,8 +413,7 @@ void tst_PgConnection::conflictsAreRetryable()
                               m_database));
     const auto first = connect();
     const auto second = connect();
-    PgTransaction firstTransaction(*first);
-    PgTransaction secondTransaction(*second);
+    const QString serializable = u"BEGIN ISOLATION LEVEL SERIALIZABLE"_s;
     const QString update = u"UPDATE accounts SET n = n + 1 WHERE id = $1"_s;
     const auto sum = [](PgConnection &connection) {
         return connection.executeStatements(u"SELECT sum(n) FROM accounts"_s);
@@ -484,23 +422,23 @@ void tst_PgConnection::conflictsAreRetryable()
     // The failure of the second connection's transaction, wherever it came.
     PgError failure;
     if (conflict == u"write skew"_s) {
-        QVERIFY(firstTransaction.begin(PgTransaction::Isolation::Serializable));
-        QVERIFY(secondTransaction.begin(PgTransaction::Isolation::Serializable));
+        QVERIFY(first->executeStatements(serializable));
+        QVERIFY(second->executeStatements(serializable));
         QVERIFY(sum(*first) && sum(*second));
         QVERIFY(first->executeUpdate(update, {u"1"_s}));
         QVERIFY(second->executeUpdate(update, {u"2"_s}));
-        QVERIFY(firstTransaction.commit());
-        QVERIFY(!secondTransaction.commit());
+        QVERIFY(first->executeStatements(u"COMMIT"_s));
+        QVERIFY(!second->executeStatements(u"COMMIT"_s));
         failure = second->lastError();
     } else if (conflict == u"for update"_s) {
-        QVERIFY(secondTransaction.begin(PgTransaction::Isolation::RepeatableRead));
+        QVERIFY(second->executeStatements(u"BEGIN ISOLATION LEVEL REPEATABLE READ"_s));
         QVERIFY(sum(*second));
         QVERIFY(first->executeUpdate(update, {u"1"_s}));
         QVERIFY(!second->executeStatements(u"SELECT n FROM accounts WHERE id = 1 FOR UPDATE"_s));
         failure = second->lastError();
     } else {
-        QVERIFY(firstTransaction.begin());
-        QVERIFY(secondTransaction.begin());
+        QVERIFY(first->executeStatements(u"BEGIN"_s));
+        QVERIFY(second->executeStatements(u"BEGIN"_s));
         QVERIFY(first->executeUpdate(update, {u"1"_s}));
         QVERIFY(second->executeUpdate(update, {u"2"_s}));
         // Each now waits for the other's row; the server breaks the tie after
@@ -517,12 +455,11 @@ void tst_PgConnection::conflictsAreRetryable()
     QVERIFY(!failure.connectionLost);
 
     // Ended, both connections go on; the transaction run again succeeds.
-    firstTransaction.rollback();
-    secondTransaction.rollback();
-    PgTransaction retry(*second);
-    QVERIFY(retry.begin(PgTransaction::Isolation::Serializable));
+    QVERIFY(first->executeStatements(u"ROLLBACK"_s));
+    QVERIFY(second->executeStatements(u"ROLLBACK"_s));
+    QVERIFY(second->executeStatements(serializable));
     QVERIFY(second->executeUpdate(update, {u"2"_s}));
-    QVERIFY(retry.commit());
+    QVERIFY(second->executeStatements(u"COMMIT"_s));
     QVERIFY(first->isAlive());
 }
 
