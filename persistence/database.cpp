@@ -241,6 +241,21 @@ std::unique_ptr<ResultSet> Database::executeWithValues(const QString &sql, const
     return resultSet;
 }
 
+std::vector<std::unique_ptr<ResultSet>> Database::executeEach(const QStringList &statements)
+{
+    std::vector<std::unique_ptr<ResultSet>> answers;
+    m_statementsSent += statements.size();
+    if (!m_engine->isOpen()) {
+        writeDatabaseDiagnostic(u"The Database "_s + description() + u" is not open."_s);
+        return answers;
+    }
+    for (std::unique_ptr<EngineRows> &rows : m_engine->queryEach(statements)) {
+        answers.push_back(std::make_unique<ResultSet>(std::move(rows), this));
+        m_openResultSets.insert(answers.back().get());
+    }
+    return answers;
+}
+
 bool Database::backupTo(const QString &path, QString *error, BackupPace pace,
                         const std::atomic_bool *cancel)
 {

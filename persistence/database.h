@@ -177,6 +177,12 @@ public:
     std::unique_ptr<ResultSet> executeWithValues(const QString &sql, const SqlValues &arguments,
                                                  Plan plan = Plan::EachTime);
 
+    // Reads without parameters asked together: a server answers them all in one round
+    // trip. One result set for each statement that ran, in order, up to the first that
+    // failed (lastErrorCode() says why): fewer than asked is a failure. Only reads, since
+    // they may run as one transaction or as several.
+    std::vector<std::unique_ptr<ResultSet>> executeEach(const QStringList &statements);
+
     // Writes a consistent copy of this connection's "main" database to `path`, which must
     // not exist yet, with SQLite's online backup: it reads under a shared lock, so another
     // program's half-written transaction is never copied, as a byte copy of the file could.

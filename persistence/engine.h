@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct sqlite3;
 class SqlDialect;
@@ -176,6 +177,20 @@ public:
     virtual std::unique_ptr<EngineRows> query(const QString &sql, const SqlValues &arguments,
                                               ConnectionSettings::Plan plan)
         = 0;
+    // Statements without parameters run one after another, each one's rows in order, up to
+    // the first that fails (the rows end there); a server answers them all at once.
+    virtual std::vector<std::unique_ptr<EngineRows>> queryEach(const QStringList &statements)
+    {
+        std::vector<std::unique_ptr<EngineRows>> answers;
+        for (const QString &sql : statements) {
+            answers.push_back(query(sql, {}, ConnectionSettings::Plan::EachTime));
+            if (!answers.back()) {
+                answers.pop_back();
+                break;
+            }
+        }
+        return answers;
+    }
     virtual qint64 totalChanges() const = 0;
     virtual int lastErrorCode() const = 0;
     virtual QString lastErrorMessage() const = 0;

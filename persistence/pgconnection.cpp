@@ -446,7 +446,7 @@ bool PgConnection::awaitInput(qint64 *waitedSince, bool *told)
 }
 
 std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters &parameters,
-                                          bool prepared)
+                                          bool prepared, std::vector<PgResult> *earlier)
 {
     if (!m_handle) {
         m_lastError = {PgState::connectionFailure.toString(), u"not connected"_s, true};
@@ -524,8 +524,7 @@ std::optional<PgResult> PgConnection::run(const QString &sql, const PgParameters
             m_lastError.connectionLost = false;
         return std::nullopt;
     }
-    std::optional<PgResult> result = finishWithResult();
-    return result;
+    return finishWithResult(earlier);
 }
 
 bool PgConnection::finish()
@@ -533,7 +532,7 @@ bool PgConnection::finish()
     return finishWithResult().has_value();
 }
 
-std::optional<PgResult> PgConnection::finishWithResult()
+std::optional<PgResult> PgConnection::finishWithResult(std::vector<PgResult> *earlier)
 {
     m_running = true;
     qint64 waited = 0;
@@ -548,7 +547,12 @@ std::optional<PgResult> PgConnection::finishWithResult()
         pg_result *result = PQgetResult(m_handle);
         if (!result)
             break;
-        PQclear(last);
+        // The simple protocol stops at the first failure: every answer before the last
+        // is a success.
+        if (earlier && last)
+            earlier->emplace_back(last);
+        else
+            PQclear(last);
         last = result;
         if (PQstatus(m_handle) != CONNECTION_OK)
             break;
@@ -584,6 +588,16 @@ std::optional<PgResult> PgConnection::executePrepared(const QString &sql,
                                                       const PgParameters &parameters)
 {
     return run(sql, parameters, true);
+}
+
+std::optional<std::vector<PgResult>> PgConnection::executeEach(const QString &sql)
+{
+    std::vector<PgResult> results;
+    std::optional<PgResult> last = run(sql, {}, false, &results);
+    if (!last)
+        return std::nullopt;
+    results.push_back(std::move(*last));
+    return results;
 }
 
 bool PgConnection::executeUpdate(const QString &sql, const PgParameters &parameters)

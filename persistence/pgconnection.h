@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -189,6 +190,11 @@ public:
     // it once rather than each time (the plan of a statement over several tables can cost
     // more than its round trip). For statements run again and again with other values.
     std::optional<PgResult> executePrepared(const QString &sql, const PgParameters &parameters);
+    // Several statements without parameters, separated by semicolons, sent together and
+    // answered together (one round trip): the rows of each, in order, or nothing when one
+    // failed (those after it did not run). They run as one transaction unless they begin
+    // their own.
+    std::optional<std::vector<PgResult>> executeEach(const QString &sql);
     // One statement with parameters whose rows are not needed; false on failure.
     bool executeUpdate(const QString &sql, const PgParameters &parameters);
 
@@ -223,10 +229,11 @@ private:
     void noteConnectionFailure();
     bool checkSession();
     bool awaitInput(qint64 *waitedSince, bool *told);
+    // `earlier`, when given, takes the answers of all statements but the last.
     std::optional<PgResult> run(const QString &sql, const PgParameters &parameters,
-                                bool prepared = false);
+                                bool prepared = false, std::vector<PgResult> *earlier = nullptr);
     // Waits for the answer of what was sent, as awaitInput() waits.
-    std::optional<PgResult> finishWithResult();
+    std::optional<PgResult> finishWithResult(std::vector<PgResult> *earlier = nullptr);
     bool finish();
 
     QString m_connectionString;

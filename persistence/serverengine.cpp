@@ -320,6 +320,33 @@ public:
         return std::make_unique<ServerRows>(std::move(*rows));
     }
 
+    std::vector<std::unique_ptr<EngineRows>> queryEach(const QStringList &statements) override
+    {
+        std::vector<std::unique_ptr<EngineRows>> answers;
+        const QString sql = statements.join(u";\n"_s);
+        std::optional<std::vector<PgResult>> results = m_server.executeEach(sql);
+        if (!results && !m_settings.inTransaction
+            && codeOfServerError(m_server.lastError()) == serverConnectionLost) {
+            // As a single read: asked again once on a new connection.
+            m_isOpen = false;
+            if (open())
+                results = m_server.executeEach(sql);
+        }
+        if (!results) {
+            noteError();
+            if (m_settings.logsErrors) {
+                writeDatabaseDiagnostic(u"DB Error: "_s + m_server.lastError().text());
+                writeDatabaseDiagnostic(u"DB Query: "_s + sql);
+            }
+            return answers;
+        }
+        for (PgResult &rows : *results)
+            answers.push_back(std::make_unique<ServerRows>(std::move(rows)));
+        m_errorCode = 0;
+        m_errorMessage.clear();
+        return answers;
+    }
+
     qint64 totalChanges() const override { return m_changes; }
     int lastErrorCode() const override { return m_errorCode; }
     QString lastErrorMessage() const override { return m_errorMessage; }

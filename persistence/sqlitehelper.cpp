@@ -324,6 +324,19 @@ std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql, const QString
     return resultSet;
 }
 
+std::vector<std::unique_ptr<ResultSet>> SQLiteHelper::queryEach(const QStringList &statements)
+{
+    if (!open())
+        return {};
+    Database &database = db();
+    std::vector<std::unique_ptr<ResultSet>> answers = database.executeEach(statements);
+    if (answers.size() != size_t(statements.size())) {
+        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        answers.clear();
+    }
+    return answers;
+}
+
 bool SQLiteHelper::write(const QString &sql, Changes changes)
 {
     Database &database = db();

@@ -58,6 +58,8 @@ public:
     // the statement's parameters ($1, $2, … on either engine) as texts.
     std::unique_ptr<ResultSet> query(const QString &sql, const QStringList &arguments = {},
                                      Database::Plan plan = Database::Plan::EachTime);
+    // Reads asked together (see Database::executeEach): all their result sets, or none.
+    std::vector<std::unique_ptr<ResultSet>> queryEach(const QStringList &statements);
     // The write pattern of every insert, update and delete: open, execute, and close
     // the connection again when either fails (the next use reopens it). A write to an
     // open connection whose file has been deleted or replaced since it opened fails too.

@@ -483,26 +483,13 @@ std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows
     std::unique_ptr<ResultSet> resultSet = connection().query(sql);
     if (!resultSet)
         return std::nullopt;
-    const int voidColumn = withVoids ? resultSet->columnIndexForName(u"quenta_void"_s) : -1;
-    QHash<qint64, Receipt> byRow;
-    byRow.reserve(rows.size());
-    std::optional<ReceiptRowMapper> mapper;
-    while (resultSet->next()) {
-        if (!mapper) {
-            mapper.emplace(*resultSet, u"receiptNo"_s);
-            if (!mapper->missingColumn().isEmpty())
-                return std::nullopt;
-        }
-        if (std::optional<Receipt> receipt = mapper->map()) {
-            if (withVoids)
-                receipt->voidReason = resultSet->stringForColumnIndex(voidColumn);
-            byRow.insert(resultSet->int64ForColumnIndex(0), std::move(*receipt));
-        }
-    }
-    if (resultSet->hasError()) {
-        connection().noteFailure(resultSet->errorCode(), resultSet->errorMessage());
+    std::optional<QList<std::pair<qint64, Receipt>>> read = receiptsOf(*resultSet, withVoids);
+    if (!read)
         return std::nullopt;
-    }
+    QHash<qint64, Receipt> byRow;
+    byRow.reserve(read->size());
+    for (auto &[row, receipt] : *read)
+        byRow.insert(row, std::move(receipt));
     // The voids of just these rows: a page asks for a few dozen.
     // Unknown whether the book keeps voids: asked all the same, so that a failure shows
     // rather than voided receipts shown as valid.
@@ -527,6 +514,39 @@ std::optional<QList<Receipt>> ReceiptBook::readRowsNow(const QList<qint64> &rows
             receipts.append(found.value());
     }
     return receipts;
+}
+
+QString ReceiptBook::firstRowsStatement(const QString &where, qsizetype limit)
+{
+    return u"select rowid as quenta_row, *, (select v.reason from tb_void v where v.receiptId "
+           u"= tb_receipt.id limit 1) as quenta_void from tb_receipt where (%1) order by "
+           u"receiptNo desc, rowid desc limit %2"_s.arg(where)
+        .arg(limit);
+}
+
+std::optional<QList<std::pair<qint64, Receipt>>> ReceiptBook::receiptsOf(ResultSet &rows,
+                                                                         bool withVoids)
+{
+    const int voidColumn = withVoids ? rows.columnIndexForName(u"quenta_void"_s) : -1;
+    QList<std::pair<qint64, Receipt>> read;
+    std::optional<ReceiptRowMapper> mapper;
+    while (rows.next()) {
+        if (!mapper) {
+            mapper.emplace(rows, u"receiptNo"_s);
+            if (!mapper->missingColumn().isEmpty())
+                return std::nullopt;
+        }
+        if (std::optional<Receipt> receipt = mapper->map()) {
+            if (withVoids)
+                receipt->voidReason = rows.stringForColumnIndex(voidColumn);
+            read.append({rows.int64ForColumnIndex(0), std::move(*receipt)});
+        }
+    }
+    if (rows.hasError()) {
+        connection().noteFailure(rows.errorCode(), rows.errorMessage());
+        return std::nullopt;
+    }
+    return read;
 }
 
 std::optional<QDate> ReceiptBook::firstReceiptDay(const QString &begin, const QString &end)

@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 
+class ResultSet;
 class SQLiteHelper;
 class SqlDialect;
 
@@ -125,6 +126,13 @@ public:
     // Void reasons are filled in. Nothing when the read failed. While changed() is being
     // told, rows read for one list are not read again for the next.
     std::optional<QList<Receipt>> readRows(const QList<qint64> &rows);
+    // The first `limit` receipts the lists show under `where`, in the book's order, each
+    // with its rowid (quenta_row) and its void (quenta_void): what a list far from the book
+    // asks together with its count, its first page then costing no round trip of its own.
+    static QString firstRowsStatement(const QString &where, qsizetype limit);
+    // The receipts of rows read by firstRowsStatement (or rowsStatement, without voids),
+    // each with its rowid, in the order read; nothing when they could not be read.
+    std::optional<QList<std::pair<qint64, Receipt>>> receiptsOf(ResultSet &rows, bool withVoids);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
     // Reads the id of the receipt the lists show under `receiptNo` (one not marked

@@ -681,14 +681,21 @@ void ReceiptList::reload()
     std::optional<qint64> inRange;
     std::optional<qint64> changesThen;
     const SqlDialect &dialect = m_book.dialect();
+    // Far from the book, the book's change count comes with the count of the range, and
+    // so do the first page's receipts in the book's order (with their voids), which the
+    // read of the range then need not ask for again.
+    std::optional<QList<std::pair<qint64, Receipt>>> firstPage;
     if (dialect.isRemote()) {
-        // Far from the book, the book's change count comes with the count of the range.
-        if (std::unique_ptr<ResultSet> rows = connection.query(
-                u"select count(*), (%1) "_s.arg(dialect.dataVersionStatement()) + counted);
-            rows && rows->next() && !rows->hasError()) {
-            inRange = rows->int64ForColumnIndex(0);
-            changesThen = connection.dataVersionOf(rows->int64ForColumnIndex(1));
+        QStringList asked {u"select count(*), (%1) "_s.arg(dialect.dataVersionStatement()) + counted};
+        if (request.sort == ListSort::Book && m_book.keepsVoids() == true)
+            asked.append(ReceiptBook::firstRowsStatement(request.where, pageSize));
+        std::vector<std::unique_ptr<ResultSet>> answers = connection.queryEach(asked);
+        if (!answers.empty() && answers[0]->next() && !answers[0]->hasError()) {
+            inRange = answers[0]->int64ForColumnIndex(0);
+            changesThen = connection.dataVersionOf(answers[0]->int64ForColumnIndex(1));
         }
+        if (answers.size() > 1)
+            firstPage = m_book.receiptsOf(*answers[1], true);
     } else {
         inRange = connection.count(u"select count(*) "_s + counted);
     }
@@ -712,6 +719,7 @@ void ReceiptList::reload()
         Q_EMIT aboutToReset();
         m_stale = false;
         take(std::move(result), false);
+        keepFirstPage(firstPage);
         Q_EMIT reset();
         Q_EMIT totalsChanged();
         return;
@@ -736,8 +744,10 @@ void ReceiptList::reload()
             ReadRequest first = request;
             first.limit = pageSize;
             ReadResult head = scan(connection.db(), first, nullptr);
-            if (head.error.isEmpty())
+            if (head.error.isEmpty()) {
                 take(std::move(head), true);
+                keepFirstPage(firstPage);
+            }
         } else {
             m_entries.clear();
             m_totals = {};
@@ -1097,6 +1107,23 @@ void ReceiptList::take(ReadResult result, bool partial)
     m_numberLength = result.numberLength;
     m_error.clear();
     m_complete = !partial;
+}
+
+void ReceiptList::keepFirstPage(std::optional<QList<std::pair<qint64, Receipt>>> &read)
+{
+    // Kept only when they are the rows the list shows first, in its order: a save between
+    // the two reads, or an order of the list's own, leaves the page to be read as any other.
+    const qsizetype shown = std::min(size(), pageSize);
+    if (!read || read->size() != shown || shown == 0)
+        return;
+    QList<Receipt> page;
+    for (qsizetype i = 0; i < shown; ++i) {
+        if ((*read)[i].first != m_entries[size_t(i)].row)
+            return;
+        page.append(std::move((*read)[i].second));
+    }
+    m_pages.insert(0, page);
+    m_pageUse.append(0);
 }
 
 void ReceiptList::countIn(const Entry &entry, int sign)

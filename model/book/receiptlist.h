@@ -218,6 +218,8 @@ private:
     // Forgets the pages from the one holding `index` on: a row in or out there moves every
     // row after it.
     void dropPagesFrom(qsizetype index);
+    // Takes the first page's receipts read beside the count, when they are its rows.
+    void keepFirstPage(std::optional<QList<std::pair<qint64, Receipt>>> &read);
     // Brings the row at `index` to its amount and void, in place; `now` is the receipt as
     // the book holds it, when it was read.
     void updateAt(qsizetype index, qint64 fen, bool voided, const Receipt *now);

@@ -160,6 +160,22 @@ void tst_Dialect::failuresAreToldAlike()
     QCOMPARE(m_env->receiptCount(), 1);
     // The connection still answers after a failed statement.
     QCOMPARE(helper.count(u"select count(*) from tb_receipt"_s), 1);
+
+    // Reads asked together: each one's rows in order; one that fails fails them all, and
+    // says why as a single read would.
+    std::vector<std::unique_ptr<ResultSet>> answers = helper.queryEach(
+        {u"select count(*) from tb_receipt"_s, u"select receiptNo from tb_receipt"_s});
+    QCOMPARE(answers.size(), size_t(2));
+    QVERIFY(answers[0]->next());
+    QCOMPARE(answers[0]->int64ForColumnIndex(0), 1);
+    QVERIFY(answers[1]->next());
+    QCOMPARE(answers[1]->stringForColumnIndex(0), u"0000009"_s);
+    QVERIFY(!answers[1]->next() && !answers[1]->hasError());
+    answers.clear();
+    QVERIFY(helper.queryEach({u"select 1"_s, u"select nosuchcolumn from tb_receipt"_s,
+                              u"select 2"_s})
+                .empty());
+    QCOMPARE(helper.lastError(), u"数据库缺少列 nosuchcolumn"_s);
     database.setLogsErrors(true);
 }
 
