@@ -282,8 +282,8 @@ std::optional<BookShape> templateShape(QString *error)
 enum class CheckMode { ReadOnly, ReadWrite };
 QString damageOf(const QString &path, bool *locked = nullptr, CheckMode mode = CheckMode::ReadOnly)
 {
-    const auto isLock = [locked](int code) {
-        const bool lock = isLockError(code);
+    const auto isLock = [locked](const DatabaseError &failure) {
+        const bool lock = failure.isLock();
         if (lock && locked)
             *locked = true;
         return lock;
@@ -308,7 +308,7 @@ QString damageOf(const QString &path, bool *locked = nullptr, CheckMode mode = C
     candidate.setOpenReadOnly(mode == CheckMode::ReadOnly);
     candidate.setLogsErrors(false);
     const auto failure = [&candidate] {
-        return describeDatabaseError(candidate.lastErrorCode(), candidate.lastErrorMessage());
+        return candidate.lastError().message();
     };
     if (!candidate.open())
         return u"无法打开文件：%1"_s.arg(failure());
@@ -318,11 +318,11 @@ QString damageOf(const QString &path, bool *locked = nullptr, CheckMode mode = C
         findings.append(check->stringForColumnIndex(0).value_or(QString()));
     bool stoppedByLock = false;
     if (!check) {
-        stoppedByLock = isLock(candidate.lastErrorCode());
+        stoppedByLock = isLock(candidate.lastError());
         findings.append(failure());
     } else if (check->hasError()) {
-        stoppedByLock = isLock(check->errorCode());
-        findings.append(describeDatabaseError(check->errorCode(), check->errorMessage()));
+        stoppedByLock = isLock(check->error());
+        findings.append(check->error().message());
     }
     // Another program's lock stopped the check before it could tell: the file may well be
     // whole, and is not called damaged.
@@ -389,7 +389,7 @@ bool prepareRestoredCopy(const QString &copy, const QString &source,
     Database restored(copy, Database::OpenMode::ExistingFileOnly);
     restored.setLogsErrors(false);
     const auto failure = [&restored] {
-        return describeDatabaseError(restored.lastErrorCode(), restored.lastErrorMessage());
+        return restored.lastError().message();
     };
     // The program keeps its book in rollback-journal mode, whatever the file came with.
     if (!restored.open() || !restored.executeStatements(u"PRAGMA journal_mode = DELETE"_s))
@@ -485,7 +485,7 @@ bool BackupService::copyBook(const QString &bookPath, const QString &target, QSt
         if (!own->open())
             return fail(error,
                         u"无法打开数据库：%1"_s.arg(
-                            describeDatabaseError(own->lastErrorCode(), own->lastErrorMessage())));
+                            own->lastError().message()));
         source = own.get();
     }
 
@@ -661,7 +661,7 @@ bool BackupService::checkBook(const QString &path, RestoreCheck *found, QString 
     candidate.setOpenReadOnly(true);
     candidate.setLogsErrors(false);
     const auto failure = [&candidate] {
-        return describeDatabaseError(candidate.lastErrorCode(), candidate.lastErrorMessage());
+        return candidate.lastError().message();
     };
     if (!candidate.open())
         return refuse(u"无法打开文件：%1"_s.arg(failure()));
@@ -780,7 +780,7 @@ bool BackupService::restore(const QString &path, QString *error)
             && (!lock.open() || !lock.executeStatements(u"BEGIN EXCLUSIVE"_s))) {
             return fail(problem,
                         u"没有恢复：%1"_s.arg(
-                            describeDatabaseError(lock.lastErrorCode(), lock.lastErrorMessage())));
+                            lock.lastError().message()));
         }
         if (damaged) {
             // The damaged book and its journal stay together under a name the user finds.

@@ -41,7 +41,7 @@ void DeskListener::start(const QString &uri)
         connect(m_retry, &QTimer::timeout, this, &DeskListener::tryAgain);
     }
     if (!listen())
-        lose(m_connection->lastErrorMessage());
+        lose(m_connection->lastError());
 }
 
 int DeskListener::secondsUntilNextTry() const
@@ -93,7 +93,7 @@ void DeskListener::readNotifications()
     if (!m_connection)
         return;
     if (!m_connection->consumeInput()) {
-        lose(m_connection->lastErrorMessage());
+        lose(m_connection->lastError());
         return;
     }
     // This program's own writes were told when they committed.
@@ -105,13 +105,13 @@ void DeskListener::readNotifications()
     }
 }
 
-void DeskListener::lose(const QString &reason)
+void DeskListener::lose(const DatabaseError &reason)
 {
     m_notifier.reset();
     const bool wasConnected = m_connected;
     m_connected = false;
     if (wasConnected || m_wait == 1)
-        Q_EMIT connectionLost(describeDatabaseError(serverConnectionLost, reason));
+        Q_EMIT connectionLost(reason.message());
     m_retry->start(m_wait * 1000);
     m_wait = std::min(m_wait * 2, longestWaitSeconds);
 }
@@ -146,7 +146,7 @@ void DeskListener::endTry(bool listening, int generation)
         m_worker.join();
     m_trying = false;
     if (!listening) {
-        lose(m_connection->lastErrorMessage());
+        lose(m_connection->lastError());
         return;
     }
     m_notifier = std::make_unique<QSocketNotifier>(m_connection->socket(), QSocketNotifier::Read);

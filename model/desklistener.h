@@ -8,6 +8,7 @@
 #include <thread>
 
 class ChangeListener;
+class DatabaseError;
 class QSocketNotifier;
 class QTimer;
 
@@ -45,7 +46,7 @@ Q_SIGNALS:
 private:
     DeskListener() = default;
     void readNotifications();
-    void lose(const QString &reason);
+    void lose(const DatabaseError &reason);
     void tryAgain();
     void endTry(bool listening, int generation);
     bool listen();

@@ -149,7 +149,7 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
     std::unique_ptr<ResultSet> rows = m_book.executeQuery(
         u"select %1 from %2 order by %3"_s.arg(selectList(table, missing), table.name, order));
     if (!rows) {
-        *error = u"读取本机账本的表 %1 失败：%2"_s.arg(table.name, m_book.lastErrorMessage());
+        *error = u"读取本机账本的表 %1 失败：%2"_s.arg(table.name, m_book.lastError().detail());
         return false;
     }
     const int columns = int(table.columns.size());
@@ -184,7 +184,7 @@ bool Copy::copyTable(const CopiedTable &table, bool present, QString *error)
         }
     }
     if (rows->hasError()) {
-        *error = u"读取本机账本的表 %1 失败：%2"_s.arg(table.name, rows->errorMessage());
+        *error = u"读取本机账本的表 %1 失败：%2"_s.arg(table.name, rows->error().detail());
         return false;
     }
     return pending == 0 || insert(table, values, pending, error);
@@ -208,10 +208,10 @@ bool Copy::insert(const CopiedTable &table, const SqlValues &values, int rows, Q
     if (m_server.executeWithValues(sql, values))
         return true;
     // SQLite keeps a book whose numbers repeat (under a plain index); a shared book cannot.
-    const QString reason = isConflict(m_server.lastErrorCode())
+    const QString reason = m_server.lastError().kind() == DatabaseError::Kind::Conflict
         ? u"本机账本中有重复的单号或编号，"_s
         : QString();
-    *error = u"复制表 %1 失败：%2%3"_s.arg(table.name, reason, m_server.lastErrorMessage());
+    *error = u"复制表 %1 失败：%2%3"_s.arg(table.name, reason, m_server.lastError().detail());
     return false;
 }
 
@@ -220,7 +220,7 @@ bool Copy::verify(const CopiedTable &table, QString *error)
     const std::optional<qint64> count
         = firstNumber(m_server, u"select count(*) from %1"_s.arg(table.name));
     if (!count) {
-        *error = u"复制后清点表 %1 失败：%2"_s.arg(table.name, m_server.lastErrorMessage());
+        *error = u"复制后清点表 %1 失败：%2"_s.arg(table.name, m_server.lastError().detail());
         return false;
     }
     if (*count != m_rows.value(table.name)) {
@@ -299,13 +299,13 @@ bool grantDesk(Database &server, const QString &role, QString *error)
     const std::optional<QString> sequenceName
         = firstText(server, u"select pg_get_serial_sequence('tb_history', 'id')"_s);
     if (!sequenceName) {
-        *error = u"找不到表 tb_history 的序号：%1"_s.arg(server.lastErrorMessage());
+        *error = u"找不到表 tb_history 的序号：%1"_s.arg(server.lastError().detail());
         return false;
     }
     statements.append(u"grant usage on sequence %1 to %2"_s.arg(*sequenceName, grantee));
     if (server.executeStatements(statements.join(u";\n"_s)))
         return true;
-    *error = u"给角色 %1 授权失败：%2"_s.arg(role, server.lastErrorMessage());
+    *error = u"给角色 %1 授权失败：%2"_s.arg(role, server.lastError().detail());
     return false;
 }
 
@@ -328,7 +328,7 @@ bool copyInto(Database &book, const QSet<QString> &bookTables, int bookVersion,
     }
     // New history rows and receipts continue after the highest id and rowid copied.
     if (!server.executeStatements(BookContents::continueIdsStatement())) {
-        *error = u"设置表 tb_history 的序号失败：%1"_s.arg(server.lastErrorMessage());
+        *error = u"设置表 tb_history 的序号失败：%1"_s.arg(server.lastError().detail());
         return false;
     }
     for (const CopiedTable &table : copiedTables()) {
@@ -346,7 +346,7 @@ bool createInTransaction(Database &book, const QSet<QString> &bookTables, int bo
                          QString *error)
 {
     if (!server.executeStatements(QString::fromUtf8(pgTemplateSql))) {
-        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastErrorMessage());
+        *error = u"建立共享账本的表失败：%1"_s.arg(server.lastError().detail());
         return false;
     }
     if (!copyInto(book, bookTables, bookVersion, server, receipts, error))
@@ -402,7 +402,7 @@ bool backUpTable(Database &server, Database &file, const CopiedTable &table, Sna
     if (!server.executeStatements(u"declare backup_rows no scroll cursor for select %1 from %2 "
                                   u"order by %3"_s.arg(selectList(table, missing), table.name,
                                                        backupOrder(table)))) {
-        *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name, server.lastErrorMessage());
+        *error = u"读取共享账本的表 %1 失败：%2"_s.arg(table.name, server.lastError().detail());
         return false;
     }
     const int totalColumn = int(table.columns.indexOf(BookContents::amountColumn));
@@ -426,7 +426,7 @@ bool backUpTable(Database &server, Database &file, const CopiedTable &table, Sna
         }
         if (!rows || rows->hasError()) {
             *error = u"读取共享账本的表 %1 失败：%2"_s.arg(
-                table.name, rows ? rows->errorMessage() : server.lastErrorMessage());
+                table.name, rows ? rows->error().detail() : server.lastError().detail());
             return false;
         }
         if (tuples.isEmpty())
@@ -434,7 +434,7 @@ bool backUpTable(Database &server, Database &file, const CopiedTable &table, Sna
         count += tuples.size();
         if (!file.executeStatements(u"insert into %1 (%2) values %3"_s.arg(table.name, columns,
                                                                            tuples.join(u", "_s)))) {
-            *error = u"写入备份文件的表 %1 失败：%2"_s.arg(table.name, file.lastErrorMessage());
+            *error = u"写入备份文件的表 %1 失败：%2"_s.arg(table.name, file.lastError().detail());
             return false;
         }
     }
@@ -451,7 +451,7 @@ bool verifyBackup(Database &server, const QString &path, const Snapshot &snapsho
     file.setOpenReadOnly(true);
     file.setLogsErrors(false);
     if (!file.open()) {
-        *error = u"无法读回备份文件：%1"_s.arg(file.lastErrorMessage());
+        *error = u"无法读回备份文件：%1"_s.arg(file.lastError().detail());
         return false;
     }
     for (const CopiedTable &table : copiedTables()) {
@@ -508,7 +508,7 @@ bool writeBackup(Database &server, const QString &path, Snapshot *snapshot, QStr
     emptied.append(u"update tb_searchIndex set filledTo = 0"_s);
     if (!file.open() || !file.executeStatements(u"begin"_s)
         || !file.executeStatements(emptied.join(u";\n"_s))) {
-        *error = u"无法写入备份文件：%1"_s.arg(file.lastErrorMessage());
+        *error = u"无法写入备份文件：%1"_s.arg(file.lastError().detail());
         return false;
     }
     for (const CopiedTable &table : copiedTables()) {
@@ -518,7 +518,7 @@ bool writeBackup(Database &server, const QString &path, Snapshot *snapshot, QStr
         }
     }
     if (!file.executeStatements(u"commit"_s)) {
-        *error = u"无法写入备份文件：%1"_s.arg(file.lastErrorMessage());
+        *error = u"无法写入备份文件：%1"_s.arg(file.lastError().detail());
         return false;
     }
     file.close();
@@ -543,12 +543,12 @@ bool connectTo(Database &shared, QString *error,
     // A backup, a check or a restore works between its statements (writing or reading a
     // file) longer than a desk ever sits inside a transaction.
     if (!shared.open()) {
-        *error = u"无法连接共享账本：%1"_s.arg(shared.lastErrorMessage());
+        *error = u"无法连接共享账本：%1"_s.arg(shared.lastError().detail());
         return false;
     }
     if (shared.executeStatements(u"set idle_in_transaction_session_timeout = 0"_s))
         return true;
-    *error = u"无法连接共享账本：%1"_s.arg(shared.lastErrorMessage());
+    *error = u"无法连接共享账本：%1"_s.arg(shared.lastError().detail());
     return false;
 }
 
@@ -596,7 +596,7 @@ std::optional<QList<std::pair<QString, QStringList>>> templateTables()
 std::optional<QStringList> findingsOf(Database &server, QString *error)
 {
     const auto failed = [&server, error](const QString &what) {
-        *error = u"%1失败：%2"_s.arg(what, server.lastErrorMessage());
+        *error = u"%1失败：%2"_s.arg(what, server.lastError().detail());
         return std::optional<QStringList>();
     };
     const std::optional<QList<std::pair<QString, QStringList>>> expected = templateTables();
@@ -706,7 +706,7 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
     const std::optional<QSet<QString>> bookTables
         = book.open() ? tablesOf(book) : std::optional<QSet<QString>>();
     if (!bookTables) {
-        *error = u"无法读取账本文件 %1：%2"_s.arg(source, book.lastErrorMessage());
+        *error = u"无法读取账本文件 %1：%2"_s.arg(source, book.lastError().detail());
         return std::nullopt;
     }
     const int bookVersion = SchemaUpgrade::version(book);
@@ -723,14 +723,14 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
     server.setAnswerTimeout(longWorkSeconds);
     if (!server.open()
         || !server.executeStatements(u"set idle_in_transaction_session_timeout = 0"_s)) {
-        *error = u"无法连接共享账本的数据库：%1"_s.arg(server.lastErrorMessage());
+        *error = u"无法连接共享账本的数据库：%1"_s.arg(server.lastError().detail());
         return std::nullopt;
     }
     if (!deskRole.isEmpty()) {
         const std::optional<qint64> roles = firstNumber(
             server, u"select count(*) from pg_roles where rolname = $1"_s, {deskRole});
         if (!roles) {
-            *error = u"读取数据库的角色失败：%1"_s.arg(server.lastErrorMessage());
+            *error = u"读取数据库的角色失败：%1"_s.arg(server.lastError().detail());
             return std::nullopt;
         }
         if (*roles == 0) {
@@ -743,17 +743,17 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
     // The SQLite book is read in one read transaction, so that a window saving meanwhile
     // never gives a copy half of its receipt.
     if (!book.executeStatements(u"begin"_s)) {
-        *error = u"无法读取账本文件 %1：%2"_s.arg(source, book.lastErrorMessage());
+        *error = u"无法读取账本文件 %1：%2"_s.arg(source, book.lastError().detail());
         return std::nullopt;
     }
     Transaction transaction(server);
     if (!transaction.begin()) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.error().detail());
         return std::nullopt;
     }
     const std::optional<QStringList> existing = tablesAlreadyThere(server);
     if (!existing) {
-        *error = u"读取数据库的表失败：%1"_s.arg(server.lastErrorMessage());
+        *error = u"读取数据库的表失败：%1"_s.arg(server.lastError().detail());
         return std::nullopt;
     }
     if (!existing->isEmpty()) {
@@ -768,7 +768,7 @@ std::optional<qint64> SharedBook::create(const QString &uri, const QString &from
         return std::nullopt;
     }
     if (!transaction.commit()) {
-        *error = u"提交共享账本失败：%1。数据库没有改动"_s.arg(transaction.errorMessage());
+        *error = u"提交共享账本失败：%1。数据库没有改动"_s.arg(transaction.error().detail());
         return std::nullopt;
     }
     book.executeStatements(u"rollback"_s);
@@ -792,7 +792,7 @@ bool SharedBook::backup(const QString &uri, const QString &target, QString *erro
     // its history, or not at all.
     Transaction transaction(shared);
     if (!transaction.begin(Transaction::Reads::OneSnapshot)) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.error().detail());
         return false;
     }
     const std::optional<qint64> version = schemaVersion(shared);
@@ -823,7 +823,7 @@ std::optional<QStringList> SharedBook::check(const QString &uri, QString *error)
         return std::nullopt;
     Transaction transaction(shared);
     if (!transaction.begin(Transaction::Reads::OneSnapshot)) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.error().detail());
         return std::nullopt;
     }
     return findingsOf(shared, error);
@@ -840,7 +840,7 @@ bool SharedBook::restore(const QString &uri, const QString &file, QString *error
     const std::optional<QSet<QString>> bookTables
         = book.open() ? tablesOf(book) : std::optional<QSet<QString>>();
     if (!bookTables || !book.executeStatements(u"begin"_s)) {
-        *error = u"无法读取账本文件 %1：%2"_s.arg(file, book.lastErrorMessage());
+        *error = u"无法读取账本文件 %1：%2"_s.arg(file, book.lastError().detail());
         return false;
     }
     const int bookVersion = SchemaUpgrade::version(book);
@@ -855,7 +855,7 @@ bool SharedBook::restore(const QString &uri, const QString &file, QString *error
     const std::optional<QString> locked = firstText(
         server, u"select pg_try_advisory_lock(%1)::text"_s.arg(Database::deskLockKey));
     if (!locked) {
-        *error = u"无法锁定共享账本：%1"_s.arg(server.lastErrorMessage());
+        *error = u"无法锁定共享账本：%1"_s.arg(server.lastError().detail());
         return false;
     }
     if (*locked != u"true"_s) {
@@ -867,12 +867,12 @@ bool SharedBook::restore(const QString &uri, const QString &file, QString *error
 
     Transaction transaction(server);
     if (!transaction.begin()) {
-        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.errorMessage());
+        *error = u"无法开始共享账本的事务：%1"_s.arg(transaction.error().detail());
         return false;
     }
     const std::optional<QStringList> existing = tablesAlreadyThere(server);
     if (!existing) {
-        *error = u"读取数据库的表失败：%1"_s.arg(server.lastErrorMessage());
+        *error = u"读取数据库的表失败：%1"_s.arg(server.lastError().detail());
         return false;
     }
     if (existing->size() != tableNames().size()) {
@@ -885,12 +885,12 @@ bool SharedBook::restore(const QString &uri, const QString &file, QString *error
         emptied.append(u"delete from %1"_s.arg(table.name));
     qint64 receipts = 0;
     if (!server.executeStatements(emptied.join(u";\n"_s))) {
-        *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(server.lastErrorMessage());
+        *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(server.lastError().detail());
         return false;
     }
     bool restored = copyInto(book, *bookTables, bookVersion, server, &receipts, error);
     if (restored && !BookContents::recordRestore(server, file, replaced)) {
-        *error = u"记录恢复失败：%1"_s.arg(server.lastErrorMessage());
+        *error = u"记录恢复失败：%1"_s.arg(server.lastError().detail());
         restored = false;
     }
     if (!restored) {
@@ -899,7 +899,7 @@ bool SharedBook::restore(const QString &uri, const QString &file, QString *error
         return false;
     }
     if (!transaction.commit()) {
-        *error = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(transaction.errorMessage());
+        *error = u"提交共享账本失败：%1。共享账本没有改动"_s.arg(transaction.error().detail());
         return false;
     }
     book.executeStatements(u"rollback"_s);

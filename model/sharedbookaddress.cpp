@@ -139,16 +139,17 @@ bool SharedBookAddresses::check(const QString &uri, const QString &password, QSt
     connection.setOpenReadOnly(true);
     connection.setPassword(password);
     if (!connection.open()) {
-        const QString message = connection.lastErrorMessage();
+        const QString message = connection.lastError().detail();
         return fail(openFailure(*address, message, &wrongPassword), message);
     }
     if (!connection.executeQuery(u"select max(version) from tb_schema"_s)) {
-        const QString message = connection.lastErrorMessage();
-        if (isMissingTable(message))
+        const DatabaseError failure = connection.lastError();
+        const QString message = failure.detail();
+        if (failure.kind() == DatabaseError::Kind::MissingTable)
             return fail(u"数据库 %1 不是 Quenta 的共享账本（其中没有账本的表）。共享账本要先用 "
                         u"quenta --create-shared-book 建立。"_s.arg(address->database),
                         {});
-        if (isPermissionError(connection.lastErrorCode()))
+        if (failure.kind() == DatabaseError::Kind::NoRight)
             return fail(
                 u"用户 %1 没有读取共享账本 %2 的权限。"_s.arg(address->user, address->database),
                 message);

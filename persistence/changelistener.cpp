@@ -50,7 +50,11 @@ QList<ChangeListener::Notice> ChangeListener::takeNotices()
     return notices;
 }
 
-QString ChangeListener::lastErrorMessage() const
+DatabaseError ChangeListener::lastError() const
 {
-    return m_connection->lastError().message;
+    PgError failure = m_connection->lastError();
+    failure.connectionLost = true;
+    if (failure.sqlState.isEmpty())
+        failure.sqlState = PgState::connectionFailure.toString();
+    return serverError(failure);
 }

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "databaseerror.h"
+
 class PgConnection;
 
 // A connection of its own that hears what other connections announce on a channel when
@@ -38,8 +40,8 @@ public:
     bool consumeInput();
     // The notices received so far, oldest first; handed out once.
     QList<Notice> takeNotices();
-    // Why the last open, listen or read failed (the engine's own words).
-    QString lastErrorMessage() const;
+    // Why the last open, listen or read failed: the connection is gone.
+    DatabaseError lastError() const;
 
 private:
     explicit ChangeListener(const QString &book);

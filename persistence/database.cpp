@@ -60,7 +60,7 @@ bool ResultSet::next()
 {
     if (!m_rows)
         return false;
-    if (m_rows->next(m_errorCode, m_errorMessage))
+    if (m_rows->next(m_error))
         return true;
     if (m_rows->closesAtEnd())
         close();
@@ -160,27 +160,12 @@ bool Database::isReadOnly() const
     return m_engine->isReadOnly();
 }
 
-QString Database::lastErrorMessage() const
-{
-    return m_engine->lastErrorMessage();
-}
-
 void Database::setOpenReadOnly(bool readOnly)
 {
     if (readOnly == m_settings.openReadOnly)
         return;
     close();
     m_settings.openReadOnly = readOnly;
-}
-
-QString Database::lastServerState() const
-{
-    return m_engine->lastServerState();
-}
-
-int Database::lastErrorCode() const
-{
-    return m_engine->lastErrorCode();
 }
 
 qint64 Database::totalChanges() const

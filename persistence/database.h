@@ -33,10 +33,9 @@ public:
     void close();
     // Whether the last next() ended on an error rather than at the end of the rows (a
     // lock held past the busy timeout, a damaged page): the rows read so far are then
-    // not all there are. The SQLite code and message of that error.
-    bool hasError() const { return m_errorCode != 0; }
-    int errorCode() const { return m_errorCode; }
-    QString errorMessage() const { return m_errorMessage; }
+    // not all there are. That error.
+    bool hasError() const { return m_error.isError(); }
+    const DatabaseError &error() const { return m_error; }
 
     int columnCount() const;
     int columnIndexForName(const QString &name);
@@ -58,15 +57,14 @@ private:
 
     std::unique_ptr<EngineRows> m_rows;
     Database *m_parent = nullptr;
-    int m_errorCode = 0;
-    QString m_errorMessage;
+    DatabaseError m_error;
 };
 
 // One connection to one book: a SQLite file, or a book shared by several desks on a
 // PostgreSQL server (its path is then a postgresql:// connection URI). Both run the same
 // statements where the two engines read them alike; dialect() words the rest, each engine
-// in a file of its own. Nothing throws: failures come back as false or as no result set, with a diagnostic line
-// on standard error.
+// in a file of its own. Nothing throws: failures come back as false or as no result set,
+// with the reason in lastError() and a diagnostic line on standard error.
 class Database
 {
 public:
@@ -179,7 +177,7 @@ public:
 
     // Reads without parameters asked together: a server answers them all in one round
     // trip. One result set for each statement that ran, in order, up to the first that
-    // failed (lastErrorCode() says why): fewer than asked is a failure. Only reads, since
+    // failed (lastError() says why): fewer than asked is a failure. Only reads, since
     // they may run as one transaction or as several.
     std::vector<std::unique_ptr<ResultSet>> executeEach(const QStringList &statements);
 
@@ -214,15 +212,9 @@ public:
     // How many queries and batches this connection was asked to run: what a change costs
     // in statements, for the tests that keep it small.
     qint64 statementsSent() const { return m_statementsSent; }
-    QString lastErrorMessage() const;
-    // The code of the last failure on this connection (or of the last failed open),
-    // 0 when there was none. A server's failures are given SQLite's code of the same
-    // meaning (a conflict is SQLITE_CONSTRAINT, a lock wait SQLITE_BUSY, a lost connection
-    // serverConnectionLost), so that callers tell them apart alike.
-    int lastErrorCode() const;
-    // On a server, the SQLSTATE the last statement failed with ("42883": no such function);
-    // empty after a success, and on a file.
-    QString lastServerState() const;
+    // The last failure on this connection (or of the last failed open); none after a
+    // success.
+    DatabaseError lastError() const { return m_engine->lastError(); }
     // The engine's name for this connection's session (see ChangeListener::Notice).
     int sessionId() const { return m_engine->sessionId(); }
     QString description() const;

@@ -3,30 +3,66 @@
 
 #include <QString>
 
-// What a failed statement means for the user, in Chinese: a lock held by another
-// program, a damaged file, a missing table or column. `code` is the SQLite result code
-// (primary or extended), `message` SQLite's own text, which the answer keeps in
-// brackets where it names something (a column, a table).
-QString describeDatabaseError(int code, const QString &message);
+// Why a statement or an open failed, on either engine: what it means (kind()), told to
+// the user in Chinese (message()), and the engine's own words and code (detail(), code())
+// for a diagnostic. Each engine gives its failures their kind in its own file; nothing
+// above this layer reads an engine's codes.
+class DatabaseError
+{
+public:
+    enum class Kind {
+        None,
+        // Another program holds the book (a file's lock past the busy interval, a server's
+        // conflicting transaction): the same work may succeed later.
+        HeldElsewhere,
+        // Another statement of this very connection holds it.
+        HeldHere,
+        // A read that gave way to a writer of this program, or one given up.
+        Interrupted,
+        Damaged,
+        DiskFull,
+        ReadOnly,
+        CannotOpen,
+        ReadWrite,
+        // The statement broke a rule of its table (a number stored twice).
+        Conflict,
+        // Refused for want of rights (a desk's role).
+        NoRight,
+        MissingTable,
+        MissingColumn,
+        // A function or procedure the book does not have (one from before them).
+        MissingRoutine,
+        // The connection to a server is gone (server stopped, network lost).
+        ConnectionLost,
+        // A server's row held by another session longer than a desk waits for it.
+        RowHeldTooLong,
+        // A server book whose desks' lock another session holds exclusively (a restore).
+        BookHeldExclusively,
+        // A transaction the engine ended without writing (a COMMIT answered ROLLBACK).
+        RolledBack,
+        Other,
+    };
 
-// The code of a failure that lost the connection to a server book (server stopped,
-// network gone): SQLite's I/O error code, marked as the server's.
-inline constexpr int serverConnectionLost = (1 << 20) | 10;
-// A server book's row held by another session longer than a desk waits for it (a desk
-// frozen with the numbering in hand): SQLite's busy code, marked as the server's.
-inline constexpr int serverLockTimeout = (1 << 20) | 5;
-// A server book whose desks' lock another session holds exclusively (a restore).
-inline constexpr int serverBookHeld = (1 << 21) | 5;
+    DatabaseError() = default;
+    // `name` is the table or column a missing one names; `message`, when given, is told
+    // instead of the kind's own words.
+    DatabaseError(Kind kind, const QString &detail, const QString &code, const QString &name = {},
+                  const QString &message = {});
 
-// Whether `code` says another program's lock stopped the statement (busy or locked),
-// which tells nothing about the file itself.
-bool isLockError(int code);
-// Whether `code` says the statement was interrupted: a read that gave way to a writer of
-// this program, or one given up (Database::setYieldsToWriters, Database::setCancel).
-bool isInterruption(int code);
-// Whether `code` says the statement broke a rule of its table (a number stored twice).
-bool isConflict(int code);
-// Whether the statement was refused for want of rights (a desk's role), or named a table
-// the book does not have.
-bool isPermissionError(int code);
-bool isMissingTable(const QString &message);
+    Kind kind() const { return m_kind; }
+    bool isError() const { return m_kind != Kind::None; }
+    // Another's lock stopped the statement, which tells nothing about the book itself.
+    bool isLock() const { return m_kind == Kind::HeldElsewhere || m_kind == Kind::HeldHere; }
+    // What the failure means for the user, in Chinese.
+    QString message() const;
+    // The engine's own message, and its code ("SQLite 5", "SQLSTATE 40001").
+    const QString &detail() const { return m_detail; }
+    const QString &code() const { return m_code; }
+
+private:
+    Kind m_kind = Kind::None;
+    QString m_detail;
+    QString m_code;
+    QString m_name;
+    QString m_message;
+};

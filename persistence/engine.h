@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "databaseerror.h"
+
 struct sqlite3;
 class SqlDialect;
 
@@ -47,9 +49,8 @@ class EngineRows
 {
 public:
     virtual ~EngineRows() = default;
-    // The next row; false at the end of the rows, or on an error, which then fills
-    // `errorCode` (SQLite's code of that meaning) and `errorMessage`.
-    virtual bool next(int &errorCode, QString &errorMessage) = 0;
+    // The next row; false at the end of the rows, or on an error, which then fills `error`.
+    virtual bool next(DatabaseError &error) = 0;
     // Whether the rows let go of their statement once they end (a file's statement holds
     // the file's read lock until then).
     virtual bool closesAtEnd() const = 0;
@@ -153,8 +154,7 @@ public:
 };
 
 // One engine's connection to one book. Failures come back as false or no rows, with the
-// code (SQLite's, or a server's failure given SQLite's code of the same meaning) and the
-// message in lastErrorCode() and lastErrorMessage(). The dialect's questions are
+// reason in lastError(), its kind given by the engine. The dialect's questions are
 // answered with statements the caller runs as any other.
 class EngineConnection
 {
@@ -192,10 +192,7 @@ public:
         return answers;
     }
     virtual qint64 totalChanges() const = 0;
-    virtual int lastErrorCode() const = 0;
-    virtual QString lastErrorMessage() const = 0;
-    // A server's SQLSTATE of the last failure; empty after a success and on a file.
-    virtual QString lastServerState() const { return {}; }
+    virtual DatabaseError lastError() const = 0;
     // The engine's name for this connection's session, as a change notice names its sender
     // (ChangeListener); 0 when closed, and on a file.
     virtual int sessionId() const { return 0; }

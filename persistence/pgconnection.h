@@ -62,6 +62,10 @@ struct PgError
     QString text() const;
 };
 
+class DatabaseError;
+// What a server's failure means, by its SQLSTATE; none for a success.
+DatabaseError serverError(const PgError &error);
+
 // The rows of one statement, all held in memory as libpq gives them (text form). Columns
 // by index or by name, in any letter case. Reading a row or column out of range, or a
 // NULL, gives nothing.

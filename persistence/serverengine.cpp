@@ -6,8 +6,6 @@
 #include "pgconnection.h"
 #include "sqlliteral.h"
 
-#include <sqlite3.h>
-
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -20,46 +18,67 @@ QString &passwordForThisRun()
     return password;
 }
 
-// SQLite's code of the same meaning as a server's failure, so that every caller tells
-// a conflict, a lock or a lost connection apart as it does for a file.
-int codeOfServerError(const PgError &error)
+// libpq's words for a lost connection, told in Chinese where they say what happened; the
+// first line of any other.
+QString reasonOfLostConnection(const QString &message)
 {
-    if (error.isEmpty())
-        return 0;
-    if (error.connectionLost || error.sqlState.startsWith(u"08"_s)
-        || error.sqlState.startsWith(u"57P"_s))
-        return serverConnectionLost;
-    if (error.sqlState.startsWith(u"23"_s))
-        return SQLITE_CONSTRAINT;
-    // Another session held a row past the session's lock timeout.
-    if (error.sqlState == PgState::lockNotAvailable)
-        return serverLockTimeout;
-    if (error.isRetryable())
-        return SQLITE_BUSY;
-    if (error.sqlState == u"25006"_s) // read-only transaction
-        return SQLITE_READONLY;
-    if (error.sqlState == PgState::insufficientPrivilege)
-        return SQLITE_PERM;
-    if (error.sqlState == u"53100"_s) // disk full
-        return SQLITE_FULL;
-    return SQLITE_ERROR;
+    const QString first = message.trimmed().section(u'\n', 0, 0).trimmed();
+    if (first.contains(u"server closed the connection"_s) || first.contains(u"no connection to the server"_s)
+        || first.contains(u"terminating connection"_s))
+        return u"服务器断开了连接"_s;
+    if (first.contains(u"Connection refused"_s) || first.contains(u"No such file or directory"_s)
+        || first.contains(u"the database system is"_s))
+        return u"服务器没有运行"_s;
+    if (first.contains(u"timeout"_s, Qt::CaseInsensitive))
+        return u"服务器没有应答"_s;
+    if (first.contains(u"could not translate host name"_s))
+        return u"找不到服务器"_s;
+    if (first.contains(u"password authentication failed"_s) || first.contains(u"no password supplied"_s))
+        return u"密码不对或没有密码"_s;
+    return first;
 }
 
-// The server's message, with a missing column or table told as SQLite tells it, so that
-// the user reads the same "数据库缺少列 …" on either engine.
-QString messageOfServerError(const PgError &error)
+} // namespace
+
+DatabaseError serverError(const PgError &error)
 {
-    if (error.sqlState == PgState::unsafeSession)
-        return error.message;
+    using Kind = DatabaseError::Kind;
+    if (error.isEmpty())
+        return {};
+    const QString &state = error.sqlState;
+    const QString code = u"SQLSTATE "_s + state;
+    if (error.connectionLost || state.startsWith(u"08"_s) || state.startsWith(u"57P"_s))
+        return {Kind::ConnectionLost, error.message, code, {},
+                u"共享账本连接中断：%1"_s.arg(reasonOfLostConnection(error.message))};
+    if (state == PgState::unsafeSession)
+        return {Kind::Other, error.message, code};
+    // The name a missing column or table is given in quotes.
     const qsizetype open = error.message.indexOf(u'"');
     const qsizetype close = open >= 0 ? error.message.indexOf(u'"', open + 1) : -1;
     const QString name = close > open ? error.message.mid(open + 1, close - open - 1) : QString();
-    if (error.sqlState == u"42703"_s && !name.isEmpty())
-        return u"no such column: "_s + name;
-    if (error.sqlState == u"42P01"_s && !name.isEmpty())
-        return u"no such table: "_s + name;
-    return error.message.trimmed();
+    Kind kind = Kind::Other;
+    if (state.startsWith(u"23"_s))
+        kind = Kind::Conflict;
+    else if (state == PgState::lockNotAvailable) // a row held past the session's lock timeout
+        kind = Kind::RowHeldTooLong;
+    else if (error.isRetryable())
+        kind = Kind::HeldElsewhere;
+    else if (state == u"25006"_s) // read-only transaction
+        kind = Kind::ReadOnly;
+    else if (state == PgState::insufficientPrivilege)
+        kind = Kind::NoRight;
+    else if (state == u"53100"_s)
+        kind = Kind::DiskFull;
+    else if (state == u"42703"_s && !name.isEmpty())
+        kind = Kind::MissingColumn;
+    else if (state == u"42P01"_s && !name.isEmpty())
+        kind = Kind::MissingTable;
+    else if (state == u"42883"_s)
+        kind = Kind::MissingRoutine;
+    return {kind, error.message.trimmed(), code, name};
 }
+
+namespace {
 
 // The rows a server sent for one statement, all held already.
 class ServerRows final : public EngineRows
@@ -69,7 +88,7 @@ public:
         : m_rows(std::move(rows))
     { }
 
-    bool next(int &, QString &) override
+    bool next(DatabaseError &) override
     {
         if (m_row + 1 < m_rows.rowCount()) {
             ++m_row;
@@ -206,8 +225,8 @@ public:
         if (m_isOpen)
             return true;
         if (m_settings.inTransaction) {
-            m_errorCode = serverConnectionLost;
-            m_errorMessage = u"连接在保存中途断开，这次保存没有完成"_s;
+            m_error = {DatabaseError::Kind::ConnectionLost, u"连接在保存中途断开，这次保存没有完成"_s,
+                       {}};
             return false;
         }
         // A connection that broke is given up and made anew.
@@ -233,8 +252,8 @@ public:
                 || (locked->text(0, 0) != u"t"_s
                     && m_settings.deskLock == ConnectionSettings::DeskLock::Required)) {
                 if (locked) {
-                    m_errorCode = serverBookHeld;
-                    m_errorMessage = u"共享账本正被独占（也许正在恢复备份），请稍后再试"_s;
+                    m_error = {DatabaseError::Kind::BookHeldExclusively, {}, {}, {},
+                               u"共享账本正被独占（也许正在恢复备份），请稍后再试"_s};
                 } else {
                     noteError();
                 }
@@ -242,8 +261,7 @@ public:
                 return false;
             }
         }
-        m_errorCode = 0;
-        m_errorMessage.clear();
+        m_error = {};
         m_isOpen = true;
         return true;
     }
@@ -263,8 +281,7 @@ public:
     bool executeStatements(const QString &sql) override
     {
         if (!m_isOpen) {
-            m_errorCode = SQLITE_MISUSE;
-            m_errorMessage = u"database is not open"_s;
+            m_error = {DatabaseError::Kind::Other, u"database is not open"_s, {}};
             return false;
         }
         const std::optional<PgResult> result = m_server.executeQuery(sql);
@@ -278,13 +295,11 @@ public:
         // ROLLBACK: nothing was written.
         if (result->commandStatus() == u"ROLLBACK"_s
             && sql.trimmed().compare(u"COMMIT"_s, Qt::CaseInsensitive) == 0) {
-            m_errorCode = SQLITE_ABORT;
-            m_errorMessage = u"事务已回滚"_s;
+            m_error = {DatabaseError::Kind::RolledBack, u"事务已回滚"_s, {}};
             return false;
         }
         m_changes += result->affectedRows();
-        m_errorCode = 0;
-        m_errorMessage.clear();
+        m_error = {};
         return true;
     }
 
@@ -300,7 +315,7 @@ public:
         // A read outside a transaction on a connection that broke while idle (the server
         // restarted meanwhile) is asked again once on a new connection: it changes nothing.
         if (!rows && !m_settings.inTransaction
-            && codeOfServerError(m_server.lastError()) == serverConnectionLost
+            && serverError(m_server.lastError()).kind() == DatabaseError::Kind::ConnectionLost
             && sql.trimmed().startsWith(u"select"_s, Qt::CaseInsensitive)) {
             m_isOpen = false;
             if (open())
@@ -315,8 +330,7 @@ public:
             return nullptr;
         }
         m_changes += rows->affectedRows();
-        m_errorCode = 0;
-        m_errorMessage.clear();
+        m_error = {};
         return std::make_unique<ServerRows>(std::move(*rows));
     }
 
@@ -326,7 +340,7 @@ public:
         const QString sql = statements.join(u";\n"_s);
         std::optional<std::vector<PgResult>> results = m_server.executeEach(sql);
         if (!results && !m_settings.inTransaction
-            && codeOfServerError(m_server.lastError()) == serverConnectionLost) {
+            && serverError(m_server.lastError()).kind() == DatabaseError::Kind::ConnectionLost) {
             // As a single read: asked again once on a new connection.
             m_isOpen = false;
             if (open())
@@ -342,19 +356,13 @@ public:
         }
         for (PgResult &rows : *results)
             answers.push_back(std::make_unique<ServerRows>(std::move(rows)));
-        m_errorCode = 0;
-        m_errorMessage.clear();
+        m_error = {};
         return answers;
     }
 
     qint64 totalChanges() const override { return m_changes; }
-    int lastErrorCode() const override { return m_errorCode; }
-    QString lastErrorMessage() const override { return m_errorMessage; }
+    DatabaseError lastError() const override { return m_error; }
     int sessionId() const override { return m_isOpen ? m_server.serverPid() : 0; }
-    QString lastServerState() const override
-    {
-        return m_errorCode != 0 ? m_server.lastError().sqlState : QString();
-    }
 
     // A lost connection took the transaction with it; an open one may hold one (ROLLBACK
     // outside a transaction only warns).
@@ -364,17 +372,15 @@ public:
 private:
     void noteError()
     {
-        m_errorCode = codeOfServerError(m_server.lastError());
-        m_errorMessage = messageOfServerError(m_server.lastError());
-        if (m_errorCode == serverConnectionLost)
+        m_error = serverError(m_server.lastError());
+        if (m_error.kind() == DatabaseError::Kind::ConnectionLost)
             m_isOpen = false;
     }
 
     PgConnection m_server;
     bool m_isOpen = false;
     qint64 m_changes = 0;
-    int m_errorCode = 0;
-    QString m_errorMessage;
+    DatabaseError m_error;
 };
 
 const SqlDialect &ServerEngine::dialect() const

@@ -31,6 +31,60 @@ QString errorMessageOf(sqlite3 *handle)
     return QString::fromUtf8(sqlite3_errmsg(handle));
 }
 
+// What SQLite's code (primary or extended) and message mean; none for a success.
+DatabaseError fileError(int code, const QString &message)
+{
+    using Kind = DatabaseError::Kind;
+    if (code == SQLITE_OK || code == SQLITE_ROW || code == SQLITE_DONE)
+        return {};
+    const QString number = u"SQLite %1"_s.arg(code);
+    const auto named = [&message](const QString &prefix) {
+        return message.startsWith(prefix) ? message.mid(prefix.size()).trimmed() : QString();
+    };
+    if (const QString column = named(u"no such column:"_s); !column.isEmpty())
+        return {Kind::MissingColumn, message, number, column};
+    if (const QString table = named(u"no such table:"_s); !table.isEmpty())
+        return {Kind::MissingTable, message, number, table};
+    Kind kind = Kind::Other;
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+        kind = Kind::HeldElsewhere;
+        break;
+    case SQLITE_LOCKED:
+        kind = Kind::HeldHere;
+        break;
+    case SQLITE_INTERRUPT:
+        kind = Kind::Interrupted;
+        break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        kind = Kind::Damaged;
+        break;
+    case SQLITE_FULL:
+        kind = Kind::DiskFull;
+        break;
+    case SQLITE_READONLY:
+        kind = Kind::ReadOnly;
+        break;
+    case SQLITE_CANTOPEN:
+        kind = Kind::CannotOpen;
+        break;
+    case SQLITE_IOERR:
+        kind = Kind::ReadWrite;
+        break;
+    case SQLITE_CONSTRAINT:
+        kind = Kind::Conflict;
+        break;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        kind = Kind::NoRight;
+        break;
+    default:
+        break;
+    }
+    return {kind, message, number};
+}
+
 // The open connections that yield to a waiting writer (and to which writers), and the lock
 // that keeps one from closing while another thread interrupts it.
 struct YieldingConnections
@@ -56,7 +110,7 @@ public:
     { }
     ~FileRows() override { sqlite3_finalize(m_statement); }
 
-    bool next(int &errorCode, QString &errorMessage) override
+    bool next(DatabaseError &error) override
     {
         const int code = sqlite3_step(m_statement);
         if (code == SQLITE_ROW)
@@ -64,8 +118,7 @@ public:
         if (code == SQLITE_DONE)
             return false;
         const QString message = errorMessageOf(m_connection);
-        errorCode = code;
-        errorMessage = message;
+        error = fileError(code, message);
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
             writeDatabaseDiagnostic(u"ResultSet::next: Database busy (%1)"_s.arg(m_path));
             writeDatabaseDiagnostic(u"Database busy"_s);
@@ -218,7 +271,7 @@ public:
         if (code != SQLITE_OK) {
             writeDatabaseDiagnostic(u"error opening!: %1"_s.arg(code));
             // The handle of a failed open is good for nothing but its error: close it
-            // now, so that lastErrorCode() reports the open's failure.
+            // now, so that lastError() reports the open's failure.
             sqlite3_close(m_handle);
             m_handle = nullptr;
             return false;
@@ -319,18 +372,11 @@ public:
     {
         return m_handle ? sqlite3_total_changes64(m_handle) : 0;
     }
-    int lastErrorCode() const override
+    DatabaseError lastError() const override
     {
         if (!m_handle)
-            return m_openErrorCode;
-        const int code = sqlite3_errcode(m_handle);
-        return code == SQLITE_OK || code == SQLITE_ROW || code == SQLITE_DONE ? 0 : code;
-    }
-    QString lastErrorMessage() const override
-    {
-        if (!m_handle)
-            return m_openErrorCode ? QString::fromUtf8(sqlite3_errstr(m_openErrorCode)) : QString();
-        return errorMessageOf(m_handle);
+            return fileError(m_openErrorCode, QString::fromUtf8(sqlite3_errstr(m_openErrorCode)));
+        return fileError(sqlite3_errcode(m_handle), errorMessageOf(m_handle));
     }
 
     // SQLite's own check stats the path and compares its inode with the open file's; one
@@ -413,7 +459,7 @@ bool FileEngine::backupTo(const QString &path, QString *error, bool giveWay,
         return fail(u"备份文件已存在：%1"_s.arg(path));
     if (!m_handle && !open())
         return fail(u"无法打开数据库：%1"_s.arg(
-            describeDatabaseError(lastErrorCode(), lastErrorMessage())));
+            lastError().message()));
 
     sqlite3 *openedDestination = nullptr;
     const int openCode = sqlite3_open_v2(path.toUtf8().constData(), &openedDestination,
@@ -427,15 +473,16 @@ bool FileEngine::backupTo(const QString &path, QString *error, bool giveWay,
     if (openCode != SQLITE_OK) {
         const QString reason = (openCode & 0xff) == SQLITE_CANTOPEN
             ? u"文件夹不存在或不能写入"_s
-            : describeDatabaseError(openCode, errorMessageOf(destination.get()));
+            : fileError(openCode, errorMessageOf(destination.get())).message();
         removePartial();
         return fail(u"无法创建备份文件 %1：%2"_s.arg(path, reason));
     }
 
     sqlite3_backup *backup = sqlite3_backup_init(destination.get(), "main", m_handle, "main");
     if (!backup) {
-        const QString reason = describeDatabaseError(sqlite3_errcode(destination.get()),
-                                                     errorMessageOf(destination.get()));
+        const QString reason
+            = fileError(sqlite3_errcode(destination.get()), errorMessageOf(destination.get()))
+                  .message();
         removePartial();
         return fail(u"无法写入备份文件 %1：%2"_s.arg(path, reason));
     }
@@ -489,7 +536,7 @@ bool FileEngine::backupTo(const QString &path, QString *error, bool giveWay,
     }
     if (code != SQLITE_DONE) {
         // The step's own code: the connections' messages may describe other statements.
-        const QString reason = describeDatabaseError(code, QString::fromUtf8(sqlite3_errstr(code)));
+        const QString reason = fileError(code, QString::fromUtf8(sqlite3_errstr(code))).message();
         removePartial();
         return fail(u"无法写入备份文件 %1：%2"_s.arg(path, reason));
     }

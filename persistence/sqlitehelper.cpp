@@ -219,7 +219,7 @@ bool SQLiteHelper::open()
             database.setOpenReadOnly(true);
     }
     if (!database.open()) {
-        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        noteFailure(database.lastError());
         return false;
     }
     if (!m_upgraded) {
@@ -244,7 +244,7 @@ bool SQLiteHelper::open()
             writeDatabaseDiagnostic(u"The database file is damaged: "_s + m_damage);
             database.setOpenReadOnly(true);
             if (!database.open()) {
-                noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+                noteFailure(database.lastError());
                 return false;
             }
         } else if (const QStringList unknown = unknownObjectsOf(database); !unknown.isEmpty()) {
@@ -256,7 +256,7 @@ bool SQLiteHelper::open()
                                     + unknown.join(u", "_s));
             database.setOpenReadOnly(true);
             if (!database.open()) {
-                noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+                noteFailure(database.lastError());
                 return false;
             }
         } else {
@@ -267,7 +267,7 @@ bool SQLiteHelper::open()
                 writeDatabaseDiagnostic(u"The database file comes from a newer program"_s);
                 database.setOpenReadOnly(true);
                 if (!database.open()) {
-                    noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+                    noteFailure(database.lastError());
                     return false;
                 }
             }
@@ -282,7 +282,7 @@ bool SQLiteHelper::openServer()
     if (database.isOpen())
         return true;
     if (!database.open()) {
-        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        noteFailure(database.lastError());
         return false;
     }
     if (m_upgraded)
@@ -291,7 +291,7 @@ bool SQLiteHelper::openServer()
     m_schemaReport = SchemaUpgrade::applyOnServer(database);
     if (m_schemaReport.version < 0) {
         m_upgraded = false;
-        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        noteFailure(database.lastError());
         database.close();
         return false;
     }
@@ -299,16 +299,16 @@ bool SQLiteHelper::openServer()
         writeDatabaseDiagnostic(u"The shared book comes from a newer program"_s);
         database.setOpenReadOnly(true);
         if (!database.open()) {
-            noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+            noteFailure(database.lastError());
             return false;
         }
     }
     return true;
 }
 
-QString SQLiteHelper::noteFailure(int code, const QString &message)
+QString SQLiteHelper::noteFailure(const DatabaseError &failure)
 {
-    m_lastError = describeDatabaseError(code, message);
+    m_lastError = failure.message();
     return m_lastError;
 }
 
@@ -320,7 +320,7 @@ std::unique_ptr<ResultSet> SQLiteHelper::query(const QString &sql, const QString
     Database &database = db();
     std::unique_ptr<ResultSet> resultSet = database.executeQuery(sql, arguments, plan);
     if (!resultSet)
-        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        noteFailure(database.lastError());
     return resultSet;
 }
 
@@ -331,7 +331,7 @@ std::vector<std::unique_ptr<ResultSet>> SQLiteHelper::queryEach(const QStringLis
     Database &database = db();
     std::vector<std::unique_ptr<ResultSet>> answers = database.executeEach(statements);
     if (answers.size() != size_t(statements.size())) {
-        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        noteFailure(database.lastError());
         answers.clear();
     }
     return answers;
@@ -357,7 +357,7 @@ bool SQLiteHelper::write(const QString &sql, Changes changes)
     }
     const qint64 changesBefore = database.totalChanges();
     if (!database.executeStatements(sql)) {
-        noteFailure(database.lastErrorCode(), database.lastErrorMessage());
+        noteFailure(database.lastError());
         // A server's connection stays: a failed statement there ends only its transaction.
         if (!database.dialect().survivesFailedStatement() || !database.isOpen())
             database.close();
@@ -386,7 +386,7 @@ std::optional<qint64> SQLiteHelper::count(const QString &sql, const QStringList 
         return std::nullopt;
     if (!resultSet->next()) {
         if (resultSet->hasError())
-            noteFailure(resultSet->errorCode(), resultSet->errorMessage());
+            noteFailure(resultSet->error());
         else
             m_lastError = u"查询没有结果"_s;
         return std::nullopt;
@@ -470,23 +470,22 @@ std::optional<QString> SQLiteHelper::quickCheck(Database &database)
     // A lock held by another program stops the check, but says nothing about the file:
     // no answer, and the check runs again at the next use. So does a check interrupted to
     // let a save through.
-    const auto isLock = [](int code) {
-        return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED
-            || code == SQLITE_INTERRUPT;
+    const auto isLock = [](const DatabaseError &failure) {
+        return failure.isLock() || failure.kind() == DatabaseError::Kind::Interrupted;
     };
     std::unique_ptr<ResultSet> resultSet = database.executeQuery(check);
     if (!resultSet) {
-        if (isLock(database.lastErrorCode()))
+        if (isLock(database.lastError()))
             return std::nullopt;
-        return describeDatabaseError(database.lastErrorCode(), database.lastErrorMessage());
+        return database.lastError().message();
     }
     QStringList findings;
     while (resultSet->next())
         findings.append(resultSet->stringForColumnIndex(0).value_or(QString()));
     if (resultSet->hasError()) {
-        if (isLock(resultSet->errorCode()))
+        if (isLock(resultSet->error()))
             return std::nullopt;
-        findings.append(describeDatabaseError(resultSet->errorCode(), resultSet->errorMessage()));
+        findings.append(resultSet->error().message());
     }
     if (findings == QStringList(u"ok"_s))
         return QString();
@@ -509,7 +508,7 @@ bool SQLiteHelper::checkUsable(QString *error)
         = database.executeQuery(u"select count(*) from (select 1 from tb_receipt limit 1)"_s
                                 + database.dialect().subqueryAlias(u"first"_s));
     if (!resultSet || !resultSet->next()) {
-        const QString reason = database.lastErrorMessage();
+        const QString reason = database.lastError().detail();
         database.close();
         return fail(u"数据库文件无法使用：%1（%2）"_s.arg(bookName(), reason));
     }

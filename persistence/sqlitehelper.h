@@ -99,7 +99,7 @@ public:
     QString lastError() const { return m_lastError; }
     // Records a query's failure found by its caller (a result set that stopped on an
     // error) as the last error, and answers its description.
-    QString noteFailure(int code, const QString &message);
+    QString noteFailure(const DatabaseError &failure);
 
     // What the first open found and mended.
     SchemaReport schemaReport() const { return m_schemaReport; }

@@ -3,8 +3,6 @@
 
 #include "database.h"
 
-#include <sqlite3.h>
-
 using namespace Qt::StringLiterals;
 
 Transaction::Transaction(Database &database)
@@ -23,10 +21,8 @@ bool Transaction::begin(Reads reads)
     if (!m_database.isOpen()) {
         // Closed by a failure just before (a server gone): that failure is the reason.
         noteError();
-        if (m_errorCode == 0) {
-            m_errorCode = SQLITE_MISUSE;
-            m_errorMessage = u"database is not open"_s;
-        }
+        if (!m_error.isError())
+            m_error = {DatabaseError::Kind::Other, u"database is not open"_s, {}};
         return false;
     }
     m_active = m_database.executeStatements(reads == Reads::OneSnapshot
@@ -68,6 +64,5 @@ void Transaction::rollback()
 
 void Transaction::noteError()
 {
-    m_errorCode = m_database.lastErrorCode();
-    m_errorMessage = m_database.lastErrorMessage();
+    m_error = m_database.lastError();
 }

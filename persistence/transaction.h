@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QString>
+#include "databaseerror.h"
 
 class Database;
 
@@ -26,15 +26,13 @@ public:
     bool commit();
     void rollback();
     bool isActive() const { return m_active; }
-    // The SQLite code and message of a failed begin() or commit().
-    int errorCode() const { return m_errorCode; }
-    QString errorMessage() const { return m_errorMessage; }
+    // Why begin() or commit() failed.
+    const DatabaseError &error() const { return m_error; }
 
 private:
     void noteError();
 
     Database &m_database;
     bool m_active = false;
-    int m_errorCode = 0;
-    QString m_errorMessage;
+    DatabaseError m_error;
 };

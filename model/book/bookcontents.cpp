@@ -60,8 +60,8 @@ bool BookContents::summarize(Database &book, Summary *summary, QString *error)
         u"from tb_receipt where "_s + ReceiptBook::liveCondition());
     if (!rows || !rows->next()) {
         *error = rows && rows->hasError()
-            ? describeDatabaseError(rows->errorCode(), rows->errorMessage())
-            : describeDatabaseError(book.lastErrorCode(), book.lastErrorMessage());
+            ? rows->error().message()
+            : book.lastError().message();
         return false;
     }
     summary->receipts = rows->int64ForColumnIndex(0);
@@ -147,7 +147,7 @@ bool BookContents::addUp(Database &book, Amounts *amounts, QString *error)
         amounts->add(rows->bytesForColumnIndex(0).value_or(""));
     if (rows && !rows->hasError())
         return true;
-    *error = rows ? rows->errorMessage() : book.lastErrorMessage();
+    *error = rows ? rows->error().detail() : book.lastError().detail();
     return false;
 }
 

@@ -35,7 +35,7 @@ public:
     bool open(QString *error)
     {
         if (!m_database.open()) {
-            *error = u"无法打开 %1：%2"_s.arg(m_path, m_database.lastErrorMessage());
+            *error = u"无法打开 %1：%2"_s.arg(m_path, m_database.lastError().detail());
             return false;
         }
         // Voids are few; they are read at once, the history a receipt at a time.
@@ -48,7 +48,7 @@ public:
         }
         m_receipts = m_database.executeQuery(u"select * from tb_receipt order by rowid"_s);
         if (!m_receipts) {
-            *error = u"无法读取 %1 中的收据：%2"_s.arg(m_path, m_database.lastErrorMessage());
+            *error = u"无法读取 %1 中的收据：%2"_s.arg(m_path, m_database.lastError().detail());
             return false;
         }
         return true;
@@ -77,7 +77,7 @@ public:
             return true;
         }
         if (m_receipts->hasError())
-            problems->append({m_row + 1, u"读取收据失败：%1"_s.arg(m_receipts->errorMessage())});
+            problems->append({m_row + 1, u"读取收据失败：%1"_s.arg(m_receipts->error().detail())});
         return false;
     }
 

@@ -99,7 +99,7 @@ public:
         m_counting = true;
         if (m_transaction.begin())
             return true;
-        m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
+        m_connection.noteFailure(m_transaction.error());
         return false;
     }
 
@@ -122,8 +122,8 @@ public:
         }
         // The COMMIT went out and its answer never came: the server may have written it
         // before the connection broke, or not. Only a look at the book can tell.
-        m_outcomeUnknown = m_transaction.errorCode() == serverConnectionLost;
-        m_connection.noteFailure(m_transaction.errorCode(), m_transaction.errorMessage());
+        m_outcomeUnknown = m_transaction.error().kind() == DatabaseError::Kind::ConnectionLost;
+        m_connection.noteFailure(m_transaction.error());
         return false;
     }
 
@@ -381,7 +381,7 @@ bool ReceiptBook::readRange(const QString &begin, const QString &end, RangeRead 
                 ++read.skipped;
         }
         if (error.isEmpty() && resultSet->hasError())
-            error = connection().noteFailure(resultSet->errorCode(), resultSet->errorMessage());
+            error = connection().noteFailure(resultSet->error());
     } else {
         error = connection().lastError();
     }
@@ -427,7 +427,7 @@ bool ReceiptBook::read(const QString &receiptId, std::optional<Receipt> *receipt
             found = std::move(row);
     }
     if (resultSet->hasError())
-        return failed(connection().noteFailure(resultSet->errorCode(), resultSet->errorMessage()));
+        return failed(connection().noteFailure(resultSet->error()));
     if (found && !readVoidReason(id, &found->voidReason))
         return failed(lastError());
     *receipt = std::move(found);
@@ -543,7 +543,7 @@ std::optional<QList<std::pair<qint64, Receipt>>> ReceiptBook::receiptsOf(ResultS
         }
     }
     if (rows.hasError()) {
-        connection().noteFailure(rows.errorCode(), rows.errorMessage());
+        connection().noteFailure(rows.error());
         return std::nullopt;
     }
     return read;
@@ -589,7 +589,7 @@ bool ReceiptBook::readIdOfNumber(const QString &receiptNo, std::optional<QString
     if (rows && !rows->hasError())
         return true;
     if (error)
-        *error = rows ? connection().noteFailure(rows->errorCode(), rows->errorMessage())
+        *error = rows ? connection().noteFailure(rows->error())
                       : lastError();
     return false;
 }
@@ -671,8 +671,8 @@ std::optional<bool> ReceiptBook::wasNumberIssued(const QString &number)
 bool ReceiptBook::isProcedureMissing() const
 {
     // No such procedure or function (a book from before them), or no right to call it.
-    const QString state = connection().db().lastServerState();
-    return state == u"42883"_s || state == u"42501"_s;
+    const DatabaseError::Kind kind = connection().db().lastError().kind();
+    return kind == DatabaseError::Kind::MissingRoutine || kind == DatabaseError::Kind::NoRight;
 }
 
 bool ReceiptBook::isCounterStoredAndFree(const ReceiptNoSetting &setting)
@@ -772,7 +772,7 @@ std::optional<QStringList> ReceiptBook::repeatedNumbers(QString *error)
             rows->stringForColumnIndex(0).value_or(QString()), rows->int64ForColumnIndex(1),
             rows->int64ForColumnIndex(2), rows->stringForColumnIndex(3).value_or(QString())));
     if (rows->hasError()) {
-        const QString reason = connection().noteFailure(rows->errorCode(), rows->errorMessage());
+        const QString reason = connection().noteFailure(rows->error());
         if (error)
             *error = reason;
         return std::nullopt;
@@ -976,7 +976,7 @@ std::optional<QList<HistoryEntry>> ReceiptBook::history(const QString &receiptNo
         entries.append(std::move(entry));
     }
     if (rows->hasError()) {
-        const QString reason = connection().noteFailure(rows->errorCode(), rows->errorMessage());
+        const QString reason = connection().noteFailure(rows->error());
         if (error)
             *error = reason;
         return std::nullopt;
@@ -1065,7 +1065,7 @@ QString ReceiptBook::keptWhenLost() const
 {
     // The server out of reach: nothing was written, and the cashier must know the typing
     // waits in the form rather than type it again.
-    return connection().db().lastErrorCode() == serverConnectionLost
+    return connection().db().lastError().kind() == DatabaseError::Kind::ConnectionLost
         ? u"。表单中的内容还在，连接恢复后再保存即可"_s
         : QString();
 }
@@ -1307,7 +1307,7 @@ std::optional<ReceiptBook::Issue> ReceiptBook::issueInOneStatement(const Receipt
         // Its text sent each time (the server plans a call at no cost).
         std::unique_ptr<ResultSet> rows = connection().query(statement, parameters);
         if (!rows || !rows->next()) {
-            if (connection().db().lastErrorCode() != serverConnectionLost) {
+            if (connection().db().lastError().kind() != DatabaseError::Kind::ConnectionLost) {
                 // A book the owner has not brought up to date has no procedure (nor has one
                 // edited since), and a desk may lack the right to call it: the transaction
                 // then writes it. Other failures are told as the transaction tells them.
@@ -1639,7 +1639,7 @@ std::optional<bool> ReceiptBook::updateInOneStatement(const QString &id, const R
     std::unique_ptr<ResultSet> rows = connection().query(
         u"call quenta_update($1, $2, $3, $4, $5, $6, $7, $8, $9, null, null)"_s, parameters);
     if (!rows || !rows->next()) {
-        if (connection().db().lastErrorCode() != serverConnectionLost) {
+        if (connection().db().lastError().kind() != DatabaseError::Kind::ConnectionLost) {
             if (!isProcedureMissing())
                 return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
             bookFacts().updates = false;
@@ -1742,7 +1742,7 @@ std::optional<bool> ReceiptBook::changeVoidsInOneStatement(const QStringList &id
             u"call quenta_change_voids($1, nullif($2, ''), $3, $4, $5, $6, $7, $8, null)"_s,
             parameters);
         if (!outcome || !outcome->next()) {
-            if (connection().db().lastErrorCode() != serverConnectionLost) {
+            if (connection().db().lastError().kind() != DatabaseError::Kind::ConnectionLost) {
                 if (!isProcedureMissing())
                     return fail(error, u"保存失败：%1"_s.arg(connection().lastError()));
                 bookFacts().voids = false;
@@ -2060,7 +2060,7 @@ private:
             taken->insert(rows->stringForColumnIndex(0).value_or(QString()),
                           rows->int64ForColumnIndex(1));
         if (rows->hasError()) {
-            m_connection.noteFailure(rows->errorCode(), rows->errorMessage());
+            m_connection.noteFailure(rows->error());
             return false;
         }
         return true;
@@ -2209,7 +2209,7 @@ BookImport::Result ReceiptBook::importNow(BookImport::Source &source,
             }
         }
         if (before->hasError()) {
-            connection().noteFailure(before->errorCode(), before->errorMessage());
+            connection().noteFailure(before->error());
             return failed();
         }
     }

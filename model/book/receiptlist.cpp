@@ -176,9 +176,9 @@ constexpr int giveWayLimit = 100;
 
 // Whether a read stopped on `code` to let a save through, and is to be tried again: not
 // when it was given up.
-bool gaveWay(int code, const std::atomic_bool *cancel)
+bool gaveWay(const DatabaseError &failure, const std::atomic_bool *cancel)
 {
-    return isInterruption(code) && !(cancel && *cancel);
+    return failure.kind() == DatabaseError::Kind::Interrupted && !(cancel && *cancel);
 }
 
 } // namespace
@@ -496,17 +496,17 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
             qint64 firstRow = 0, lastRow = -1; // of byRow
             bool read = false;
         };
-        const auto readPartOnce = [&](Database &from, Part &part) -> int {
+        const auto readPartOnce = [&](Database &from, Part &part) -> DatabaseError {
             QHash<QByteArrayView, qint64> distinctIndex;
             std::unique_ptr<ResultSet> rows = from.executeQuery(part.sql);
             if (!rows)
-                return from.lastErrorCode();
+                return from.lastError();
             QByteArrayView previous;
             qint64 previousValue = missing;
             qint64 count = 0;
             while (rows->next()) {
                 if ((++count & 0xffff) == 0 && job.cancel && *job.cancel)
-                    return 0;
+                    return {};
                 const qint64 row = rows->int64ForColumnIndex(0);
                 const QByteArrayView text
                     = rows->bytesForColumnIndex(1).value_or(QByteArrayView());
@@ -537,7 +537,7 @@ void ReceiptList::sortRows(Database *database, SortJob &job)
                 }
             }
             part.read = !rows->hasError();
-            return rows->errorCode();
+            return rows->error();
         };
         // A part read again after it gave way to a save starts afresh: its rows are
         // written again, and a row gone meanwhile must not keep a place from before.
@@ -788,7 +788,7 @@ void ReceiptList::readOnThread(const ReadRequest &request, std::function<void(Re
         Database own(path, Database::OpenMode::ExistingFileOnly);
         prepareReader(own, job->cancel.get());
         if (!own.open()) {
-            job->result.error = describeDatabaseError(own.lastErrorCode(), own.lastErrorMessage());
+            job->result.error = own.lastError().message();
             return;
         }
         job->result = scan(own, request, job->cancel.get());
@@ -891,8 +891,8 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
     constexpr int sortIndex = 7;
     const bool byText = collatesAsText(request.sort);
     const bool byDate = request.sort == ListSort::ReceiptDate || request.sort == ListSort::CreateDate;
-    const auto failed = [&](int code, const QString &message) {
-        result.error = describeDatabaseError(code, message);
+    const auto failed = [&](const DatabaseError &failure) {
+        result.error = failure.message();
         return result;
     };
     // In the book's order, a chunk at a time, each its own short read: between two, a save
@@ -903,8 +903,8 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
     // A chunk that gave way to a save is read again from where it began, as if the save
     // had come between two chunks; what it had read so far goes.
     int gaveWayCount = 0;
-    const auto readAgain = [&](int code) {
-        return gaveWay(code, cancel) && ++gaveWayCount <= giveWayLimit;
+    const auto readAgain = [&](const DatabaseError &failure) {
+        return gaveWay(failure, cancel) && ++gaveWayCount <= giveWayLimit;
     };
     for (;;) {
         const size_t entriesBefore = entries.size();
@@ -925,9 +925,9 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                   .arg(chunk < 0 ? database.dialect().noLimit() : QString::number(chunk));
         std::unique_ptr<ResultSet> rows = database.executeQuery(sql);
         if (!rows) {
-            if (readAgain(database.lastErrorCode()))
+            if (readAgain(database.lastError()))
                 continue;
-            return failed(database.lastErrorCode(), database.lastErrorMessage());
+            return failed(database.lastError());
         }
         qint64 inChunk = 0;
         QString lastNumber;
@@ -984,8 +984,8 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
         if (rows->hasError()) {
             if (cancel && *cancel)
                 return {};
-            if (!readAgain(rows->errorCode()))
-                return failed(rows->errorCode(), rows->errorMessage());
+            if (!readAgain(rows->error()))
+                return failed(rows->error());
             entries.resize(entriesBefore);
             distinctOfRow.resize(distinctRowsBefore);
             dateKeys.resize(dateKeysBefore);
@@ -1018,9 +1018,9 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                 u"select r.rowid from tb_void v join tb_receipt r on r.id = v.receiptId"_s
                 + ofRows);
             if (!voids) {
-                if (readAgain(database.lastErrorCode()))
+                if (readAgain(database.lastError()))
                     continue;
-                return failed(database.lastErrorCode(), database.lastErrorMessage());
+                return failed(database.lastError());
             }
             while (voids->next())
                 voided.insert(voids->int64ForColumnIndex(0));
@@ -1028,8 +1028,8 @@ ReceiptList::ReadResult ReceiptList::scan(Database &database, const ReadRequest 
                 break;
             if (cancel && *cancel)
                 return {};
-            if (!readAgain(voids->errorCode()))
-                return failed(voids->errorCode(), voids->errorMessage());
+            if (!readAgain(voids->error()))
+                return failed(voids->error());
             voided.clear();
         }
     }

@@ -58,7 +58,7 @@ ReceiptStream::ReceiptStream(const QString &beginDate, const QString &endDate,
         m_resultSet
             = m_ownDatabase->executeQuery(rangeStatementFor(*m_ownDatabase, beginDate, endDate));
     if (!m_resultSet)
-        fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
+        fail(describeFailure(m_ownDatabase->lastError()));
 }
 
 ReceiptStream::ReceiptStream(const QList<qint64> &rows)
@@ -67,7 +67,7 @@ ReceiptStream::ReceiptStream(const QList<qint64> &rows)
     , m_byRows(true)
 {
     if (!openOwn())
-        fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
+        fail(describeFailure(m_ownDatabase->lastError()));
 }
 
 bool ReceiptStream::openOwn()
@@ -96,7 +96,7 @@ const Receipt *ReceiptStream::nextOfRows()
         std::unique_ptr<ResultSet> rows
             = m_ownDatabase->executeQuery(ReceiptBook::rowsStatement(batch));
         if (!rows) {
-            fail(describeFailure(m_ownDatabase->lastErrorCode(), m_ownDatabase->lastErrorMessage()));
+            fail(describeFailure(m_ownDatabase->lastError()));
             return nullptr;
         }
         QHash<qint64, Receipt> byRow;
@@ -114,7 +114,7 @@ const Receipt *ReceiptStream::nextOfRows()
                 ++m_skippedRows;
         }
         if (rows->hasError()) {
-            fail(describeFailure(rows->errorCode(), rows->errorMessage()));
+            fail(describeFailure(rows->error()));
             return nullptr;
         }
         m_batch.clear();
@@ -134,10 +134,9 @@ const Receipt *ReceiptStream::nextOfRows()
 
 // The shared connection's failures are noted where the program's other reads note theirs;
 // an own connection's are only described, from whatever thread reads it.
-QString ReceiptStream::describeFailure(int code, const QString &message) const
+QString ReceiptStream::describeFailure(const DatabaseError &failure) const
 {
-    return m_ownDatabase ? describeDatabaseError(code, message)
-                         : SQLiteHelper::shared().noteFailure(code, message);
+    return m_ownDatabase ? failure.message() : SQLiteHelper::shared().noteFailure(failure);
 }
 
 ReceiptStream::~ReceiptStream() = default;
@@ -166,7 +165,7 @@ const Receipt *ReceiptStream::next()
     while (!m_done) {
         if (!m_resultSet->next()) {
             if (m_resultSet->hasError()) {
-                fail(describeFailure(m_resultSet->errorCode(), m_resultSet->errorMessage()));
+                fail(describeFailure(m_resultSet->error()));
                 return nullptr;
             }
             m_done = true;

@@ -17,6 +17,7 @@
 #include <vector>
 
 class Database;
+class DatabaseError;
 class ResultSet;
 
 // The receipts of a date range as the lists show them (highest number first, void
@@ -59,7 +60,7 @@ private:
     void fail(const QString &reason);
     bool openOwn();
     const Receipt *nextOfRows();
-    QString describeFailure(int code, const QString &message) const;
+    QString describeFailure(const DatabaseError &failure) const;
 
     ReceiptFilter m_filter;
     QHash<QString, QString> m_voidReasons;

@@ -337,9 +337,8 @@ void tst_Desks::bookHeldExclusivelyIsNotWaitedFor()
     waited.start();
     Database desk(m_env->databasePath());
     QVERIFY(!desk.open());
-    QCOMPARE(desk.lastErrorCode(), serverBookHeld);
-    QVERIFY(describeDatabaseError(desk.lastErrorCode(), desk.lastErrorMessage())
-                .contains(u"正被独占"_s));
+    QCOMPARE(desk.lastError().kind(), DatabaseError::Kind::BookHeldExclusively);
+    QVERIFY(desk.lastError().message().contains(u"正被独占"_s));
     Database reader(m_env->databasePath());
     reader.setDeskLock(Database::DeskLock::WhenFree);
     QVERIFY(reader.open());

@@ -269,7 +269,7 @@ void tst_Database::longReadGivesWayToAWriter()
 {
     std::atomic<sqlite3 *> readerHandle = nullptr;
     QSemaphore reading;
-    int readError = 0;
+    DatabaseError::Kind readError = DatabaseError::Kind::None;
     std::unique_ptr<QThread> reader(QThread::create([&] {
         Database db(m_path);
         db.setYieldsToWriters(true);
@@ -283,7 +283,7 @@ void tst_Database::longReadGivesWayToAWriter()
         const bool first = rows && rows->next();
         reading.release();
         while (first && rows->next()) { }
-        readError = rows ? rows->errorCode() : -1;
+        readError = rows ? rows->error().kind() : DatabaseError::Kind::Other;
         readerHandle = nullptr;
     }));
     reader->start();
@@ -298,7 +298,7 @@ void tst_Database::longReadGivesWayToAWriter()
         sqlite3_interrupt(readerHandle.load()); // so that the failure ends
     reader->wait();
     QVERIFY(written);
-    QCOMPARE(readError, SQLITE_INTERRUPT);
+    QCOMPARE(readError, DatabaseError::Kind::Interrupted);
 }
 
 QTEST_GUILESS_MAIN(tst_Database)

@@ -620,7 +620,7 @@ void tst_PgConnection::commitAnsweredWithRollbackFails()
     QVERIFY(database.executeStatements(u"INSERT INTO t (v) VALUES ('kept')"_s));
     QVERIFY(!database.executeStatements(u"INSERT INTO t (v) VALUES ('kept')"_s));
     QVERIFY(!database.executeStatements(u"COMMIT"_s));
-    QVERIFY(database.lastErrorCode() != 0);
+    QCOMPARE(database.lastError().kind(), DatabaseError::Kind::RolledBack);
     {
         Transaction transaction(database);
         QVERIFY(transaction.begin());
