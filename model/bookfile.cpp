@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bookfile.h"
 
+#include "bookcontents.h"
 #include "sqlitehelper.h"
 
 #include <QDir>
@@ -66,7 +67,8 @@ bool isAvailable()
 
 bool checkUsable(QString *error)
 {
-    return SQLiteHelper::shared().checkUsable(error);
+    SQLiteHelper &book = SQLiteHelper::shared();
+    return book.checkUsable(error, BookContents::firstReceiptStatement(book.db().dialect()));
 }
 
 void checkFileLater()

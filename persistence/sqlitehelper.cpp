@@ -492,7 +492,7 @@ std::optional<QString> SQLiteHelper::quickCheck(Database &database)
     return findings.join(u'\n');
 }
 
-bool SQLiteHelper::checkUsable(QString *error)
+bool SQLiteHelper::checkUsable(QString *error, const QString &probe)
 {
     auto fail = [&](const QString &message) {
         if (error)
@@ -504,13 +504,13 @@ bool SQLiteHelper::checkUsable(QString *error)
     Database &database = db();
     if (!open())
         return fail(u"无法打开数据库：%1（%2）"_s.arg(bookName(), m_lastError));
-    std::unique_ptr<ResultSet> resultSet
-        = database.executeQuery(u"select count(*) from (select 1 from tb_receipt limit 1)"_s
-                                + database.dialect().subqueryAlias(u"first"_s));
-    if (!resultSet || !resultSet->next()) {
-        const QString reason = database.lastError().detail();
-        database.close();
-        return fail(u"数据库文件无法使用：%1（%2）"_s.arg(bookName(), reason));
+    if (!probe.isEmpty()) {
+        std::unique_ptr<ResultSet> resultSet = database.executeQuery(probe);
+        if (!resultSet || !resultSet->next()) {
+            const QString reason = database.lastError().detail();
+            database.close();
+            return fail(u"数据库文件无法使用：%1（%2）"_s.arg(bookName(), reason));
+        }
     }
     return true;
 }

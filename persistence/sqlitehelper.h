@@ -127,10 +127,11 @@ public:
     bool isAvailable();
     // What went wrong, in Chinese, for the message the window shows; empty if nothing.
     QString failureMessage();
-    // Opens the connection, reads the schema and the first receipt, so a file that is not
-    // a database is found at start rather than at the first save. Reads no more than that:
-    // on a large book a whole-file read would hold up the window.
-    bool checkUsable(QString *error = nullptr);
+    // Opens the connection (which reads the schema) and runs `probe`, a read of the book's
+    // first row, so a file that is not a database is found at start rather than at the
+    // first save. Reads no more than that: on a large book a whole-file read would hold up
+    // the window.
+    bool checkUsable(QString *error = nullptr, const QString &probe = {});
 
 private:
     SQLiteHelper() = default;

@@ -39,6 +39,12 @@ bool run(Database &book, const QString &sql, const QStringList &values)
 
 } // namespace
 
+QString BookContents::firstReceiptStatement(const SqlDialect &dialect)
+{
+    return u"select count(*) from (select 1 from tb_receipt limit 1)"_s
+        + dialect.subqueryAlias(u"first"_s);
+}
+
 std::optional<QSet<QString>> BookContents::shownNumbers(Database &book)
 {
     std::unique_ptr<ResultSet> rows = book.executeQuery(

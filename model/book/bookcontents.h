@@ -15,6 +15,9 @@ class SqlDialect;
 // worded for the engine of the connection it runs on.
 namespace BookContents {
 
+// A read of the book's first receipt row: whether its receipts can be read at all.
+QString firstReceiptStatement(const SqlDialect &dialect);
+
 // The numbers of the receipts the lists show; nothing when they cannot be read.
 std::optional<QSet<QString>> shownNumbers(Database &book);
 
