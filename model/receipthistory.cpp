@@ -24,6 +24,7 @@ constexpr ActionNames actionNames[] = {
     {HistoryAction::Delete, u"delete", u"删除"},     {HistoryAction::Void, u"void", u"作废"},
     {HistoryAction::Unvoid, u"unvoid", u"撤销作废"}, {HistoryAction::Print, u"print", u"打印"},
     {HistoryAction::Restore, u"restore", u"恢复"},   {HistoryAction::Import, u"import", u"导入"},
+    {HistoryAction::ChainStart, u"chain", u"记录链自此开始"},
 };
 
 // The fields an edit can change, with the names the user reads.

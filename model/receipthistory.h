@@ -11,7 +11,9 @@
 #include <optional>
 
 // What was done to a receipt, as tb_history records it.
-enum class HistoryAction { Insert, Update, Delete, Void, Unvoid, Print, Restore, Import };
+// ChainStart: the row with which a book kept before its record chain begins one (what came
+// before it was not linked as it was written).
+enum class HistoryAction { Insert, Update, Delete, Void, Unvoid, Print, Restore, Import, ChainStart };
 
 // One row of the history.
 struct HistoryEntry

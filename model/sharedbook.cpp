@@ -287,7 +287,7 @@ bool grantDesk(Database &server, const QString &role, QString *error)
     QStringList statements;
     for (const CopiedTable &table : copiedTables())
         statements.append(u"grant %1 on %2 to %3"_s.arg(table.deskPrivileges, table.name, grantee));
-    statements.append(u"grant select on tb_schema to %1"_s.arg(grantee));
+    statements.append(u"grant select on tb_schema, tb_chain, tb_chainHead to %1"_s.arg(grantee));
     statements.append(u"grant select on sequence tb_changes to %1"_s.arg(grantee));
     // The procedures a desk writes by, whatever the server grants everyone by default; they
     // run with the desk's own rights.
@@ -362,6 +362,10 @@ QString backupOrder(const CopiedTable &table)
 {
     if (table.name == u"tb_receipt"_s)
         return u"rowid"_s;
+    // The history in the order of its chain, which the copy's own chain then repeats link
+    // for link.
+    if (table.name == u"tb_history"_s)
+        return u"(select link from tb_chain where historyId = tb_history.id), id"_s;
     return table.columns.first();
 }
 
@@ -883,6 +887,9 @@ bool SharedBook::restore(const QString &uri, const QString &file, QString *error
     QStringList emptied;
     for (const CopiedTable &table : copiedTables())
         emptied.append(u"delete from %1"_s.arg(table.name));
+    // The chain starts again with the backup's rows, linked as they are copied.
+    emptied.append(u"delete from tb_chain"_s);
+    emptied.append(u"update tb_chainHead set rows = 0, head = ''"_s);
     qint64 receipts = 0;
     if (!server.executeStatements(emptied.join(u";\n"_s))) {
         *error = u"清空共享账本失败：%1。已撤销，共享账本没有改动"_s.arg(server.lastError().detail());

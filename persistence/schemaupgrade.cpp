@@ -4,10 +4,14 @@
 #include "pgtemplate.h"
 
 #include "database.h"
+#include "recordchain.h"
+#include "sqlliteral.h"
 #include "transaction.h"
 
+#include <QDateTime>
 #include <QHash>
 
+#include <array>
 #include <limits>
 #include <optional>
 
@@ -22,6 +26,71 @@ QString valueIndexes()
            u"(ltrim(receiptNo, '0'));\n"_s
            u"create index if not exists idx_receipt_receiptNoValue on tb_receipt "_s
            u"(ltrim(receiptNo, '0'));"_s;
+}
+
+// The record chain of version 5, as the template makes it.
+QString fileChain()
+{
+    // A book that says it is older but carries a chain (a newer book's copy with its
+    // version set back) has it made anew, from its rows as they are now.
+    return u"drop trigger if exists trg_history_chain;\n"
+           u"drop table if exists tb_chain;\n"
+           u"drop table if exists tb_chainHead;\n"
+           u"create table tb_chain (\n"
+           u"    link      integer primary key,\n"
+           u"    historyId integer not null unique,\n"
+           u"    hash      text not null\n"
+           u");\n"
+           u"create table tb_chainHead (rows integer not null, head text not null);\n"
+           u"insert into tb_chainHead (rows, head) values (0, '');\n"
+           u"create trigger trg_history_chain after insert on tb_history begin insert into "
+           u"tb_chain (link, historyId, hash) select rows + 1, new.id, quenta_link(head, "
+           u"new.time, new.action, new.receiptId, new.receiptNo, new.detail, new.desk) from "
+           u"tb_chainHead; update tb_chainHead set rows = rows + 1, head = (select hash from "
+           u"tb_chain where historyId = new.id); end;"_s;
+}
+
+// Links the history rows a book kept before its chain, in the order of their ids, and adds
+// the row that says the chain starts there: what came before it was not linked as it was
+// written, and cannot be proved.
+bool chainEarlierRows(Database &database)
+{
+    std::unique_ptr<ResultSet> rows = database.executeQuery(
+        u"select id, time, action, receiptId, receiptNo, detail, desk from tb_history "
+        u"order by id"_s);
+    if (!rows)
+        return false;
+    QByteArray head;
+    qint64 linked = 0;
+    QStringList values;
+    const auto flush = [&] {
+        const bool written = values.isEmpty()
+            || database.executeStatements(
+                u"insert into tb_chain (link, historyId, hash) values "_s + values.join(u','));
+        values.clear();
+        return written;
+    };
+    std::array<std::optional<QByteArrayView>, RecordChain::fieldCount> fields;
+    while (rows->next()) {
+        for (int i = 0; i < RecordChain::fieldCount; ++i)
+            fields[size_t(i)] = rows->bytesForColumnIndex(i + 1);
+        head = RecordChain::link(head, fields);
+        ++linked;
+        values.append(u"(%1, %2, '%3')"_s.arg(linked).arg(rows->int64ForColumnIndex(0)).arg(
+            QString::fromLatin1(head)));
+        if (values.size() == 500 && !flush())
+            return false;
+    }
+    if (rows->hasError() || !flush())
+        return false;
+    rows.reset();
+    const QString now = QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_s);
+    return database.executeStatements(
+        u"update tb_chainHead set rows = %1, head = '%2';\n"
+        u"insert into tb_history (time, action, receiptId, receiptNo, detail, desk) values "
+        u"(%3, 'chain', null, null, %4, null);"_s.arg(linked)
+            .arg(QString::fromLatin1(head), sqlQuote(now),
+                 sqlQuote(u"{\"note\":\"记录链自此开始\",\"rows\":%1}"_s.arg(linked))));
 }
 
 std::optional<QString> firstValue(Database &database, const QString &sql)
@@ -183,6 +252,9 @@ bool upgradeStep(Database &database, int toVersion)
     case 4:
         // Numbers looked up by value: one number in any padding, never issued again.
         return database.executeStatements(valueIndexes());
+    case 5:
+        // The record chain, from the rows kept so far on.
+        return database.executeStatements(fileChain()) && chainEarlierRows(database);
     default:
         return false;
     }
@@ -413,6 +485,13 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
                 const QString issue = templateStatements(u"create procedure quenta_issue"_s,
                                                          u"\n$used$"_s);
                 ok = !issue.isEmpty() && database.executeStatements(issue);
+            }
+            // The record chain, as the template has it, from the rows kept so far on.
+            if (step == 6) {
+                const QString chain = templateStatements(u"create table tb_chain"_s,
+                                                         u"create trigger trg_history_chain"_s);
+                ok = !chain.isEmpty() && database.executeStatements(chain)
+                    && chainEarlierRows(database);
             }
         }
         if (ok)

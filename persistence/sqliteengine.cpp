@@ -3,6 +3,7 @@
 #include "database.h"
 #include "databaseerror.h"
 #include "engine.h"
+#include "recordchain.h"
 #include "sqlliteral.h"
 
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 using namespace Qt::StringLiterals;
@@ -30,6 +32,39 @@ QString errorMessageOf(sqlite3 *handle)
 {
     return QString::fromUtf8(sqlite3_errmsg(handle));
 }
+
+// quenta_link(previous, time, action, receiptId, receiptNo, detail, desk): the record
+// chain's link of a history row (RecordChain::link), for the trigger that chains each row.
+void chainLink(sqlite3_context *context, int count, sqlite3_value **values)
+{
+    const auto text = [](sqlite3_value *value) -> std::optional<QByteArrayView> {
+        if (sqlite3_value_type(value) == SQLITE_NULL)
+            return std::nullopt;
+        const auto *bytes = reinterpret_cast<const char *>(sqlite3_value_text(value));
+        return QByteArrayView(bytes, sqlite3_value_bytes(value));
+    };
+    if (count != 1 + RecordChain::fieldCount) {
+        sqlite3_result_error(context, "quenta_link takes 7 values", -1);
+        return;
+    }
+    std::array<std::optional<QByteArrayView>, RecordChain::fieldCount> fields;
+    for (int i = 0; i < RecordChain::fieldCount; ++i)
+        fields[size_t(i)] = text(values[i + 1]);
+    const QByteArray link = RecordChain::link(text(values[0]).value_or(QByteArrayView()), fields);
+    sqlite3_result_text(context, link.constData(), int(link.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+bool RecordChain::addLinkFunction(sqlite3 *handle)
+{
+    return sqlite3_create_function_v2(handle, "quenta_link", 1 + fieldCount,
+                                      SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                      nullptr, &chainLink, nullptr, nullptr, nullptr)
+        == SQLITE_OK;
+}
+
+namespace {
 
 // What SQLite's code (primary or extended) and message mean; none for a success.
 DatabaseError fileError(int code, const QString &message)
@@ -278,6 +313,7 @@ public:
         }
         if (m_settings.maxBusyRetryTimeInterval > 0)
             sqlite3_busy_handler(m_handle, &FileEngine::busyHandler, this);
+        RecordChain::addLinkFunction(m_handle);
         if (m_settings.cancel)
             sqlite3_progress_handler(m_handle, 1000, &FileEngine::progressHandler, this);
         if (m_settings.yieldsToWriters) {

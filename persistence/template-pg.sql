@@ -259,8 +259,48 @@ select exists (select 1 from tb_receipt where receiptNo = given_number)
                        where ltrim(receiptNo, '0') = given_key and receiptNo <> '')))
 $used$;
 
+-- The record chain, as a file keeps it (persistence/recordchain.h): each history row's link
+-- in the server's order, and the chain's head, whose row every writer holds while it links
+-- its own rows, so that the desks append to one chain. The trigger links with the owner's
+-- rights: a desk only reads the chain.
+create table tb_chain (
+    link      bigint primary key,
+    historyId bigint not null unique,
+    hash      text collate "C" not null
+);
+create table tb_chainHead (rows bigint not null, head text collate "C" not null);
+insert into tb_chainHead (rows, head) values (0, '');
+create function quenta_chain() returns trigger language plpgsql security definer
+    set search_path = pg_catalog, pg_temp as $$
+declare
+    chained bigint;
+    previous text;
+    field text;
+    canonical text;
+begin
+    execute format('select rows, head from %I.tb_chainHead for update', TG_TABLE_SCHEMA)
+        into chained, previous;
+    if chained is null then
+        return null;
+    end if;
+    canonical := previous;
+    foreach field in array array[new.time, new.action, new.receiptId, new.receiptNo,
+                                 new.detail, new.desk] loop
+        canonical := canonical || '|' || coalesce(
+            octet_length(convert_to(field, 'UTF8'))::text || ':' || field, '~');
+    end loop;
+    previous := encode(sha256(convert_to(canonical, 'UTF8')), 'hex');
+    execute format('insert into %I.tb_chain (link, historyId, hash) values ($1, $2, $3)',
+                   TG_TABLE_SCHEMA) using chained + 1, new.id, previous;
+    execute format('update %I.tb_chainHead set rows = $1, head = $2', TG_TABLE_SCHEMA)
+        using chained + 1, previous;
+    return null;
+end $$;
+create trigger trg_history_chain after insert on tb_history
+    for each row execute function quenta_chain();
+
 -- The schema's version: the number the SQLite template carries as its user_version, up to
 -- 4; version 5 added the procedure and the function above, which only a shared
--- book has.
+-- book has; version 6 the record chain (a file's version 5).
 create table tb_schema (version integer not null);
-insert into tb_schema (version) values (5);
+insert into tb_schema (version) values (6);

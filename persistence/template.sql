@@ -114,6 +114,19 @@ create trigger trg_receipt_search_insert after insert on tb_receipt begin insert
 create trigger trg_receipt_search_delete after delete on tb_receipt begin insert into fts_receipt (fts_receipt, rowid, receiptNo, payer, reason1, reason2, remark, paytype, payee) select 'delete', old.rowid, old.receiptNo, old.payer, old.reason1, old.reason2, old.remark, old.paytype, old.payee where old.rowid <= (select max(filledTo) from tb_searchIndex); end;
 create trigger trg_receipt_search_update after update on tb_receipt begin insert into fts_receipt (fts_receipt, rowid, receiptNo, payer, reason1, reason2, remark, paytype, payee) select 'delete', old.rowid, old.receiptNo, old.payer, old.reason1, old.reason2, old.remark, old.paytype, old.payee where old.rowid <= (select max(filledTo) from tb_searchIndex); insert into fts_receipt (rowid, receiptNo, payer, reason1, reason2, remark, paytype, payee) select new.rowid, new.receiptNo, new.payer, new.reason1, new.reason2, new.remark, new.paytype, new.payee where new.rowid <= (select max(filledTo) from tb_searchIndex); end;
 
+-- The record chain: each history row's link (persistence/recordchain.h) in the order the
+-- rows were written, and the chain's head. The trigger chains every row as it is written,
+-- by whatever program; quenta_link is this program's own function, so another program
+-- cannot add a history row without dropping the trigger, which the start-up check reports.
+create table tb_chain (
+    link      integer primary key,
+    historyId integer not null unique,
+    hash      text not null
+);
+create table tb_chainHead (rows integer not null, head text not null);
+insert into tb_chainHead (rows, head) values (0, '');
+create trigger trg_history_chain after insert on tb_history begin insert into tb_chain (link, historyId, hash) select rows + 1, new.id, quenta_link(head, new.time, new.action, new.receiptId, new.receiptNo, new.detail, new.desk) from tb_chainHead; update tb_chainHead set rows = rows + 1, head = (select hash from tb_chain where historyId = new.id); end;
+
 -- The schema's version: a book made by an older version is brought up to it when it
 -- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.
-pragma user_version = 4;
+pragma user_version = 5;

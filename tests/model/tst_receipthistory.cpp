@@ -66,7 +66,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     const QString before = m_env->queryRaw(u"select group_concat(id || receiptNo || payer || "
                                            u"total) from tb_receipt"_s);
     QVERIFY(SQLiteHelper::shared().checkUsable());
-    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"4"_s);
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"5"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from sqlite_master where name in "
                              u"('tb_void', 'tb_history', 'idx_history_receiptNoValue', "
                              u"'idx_receipt_receiptNoValue')"_s),
@@ -74,15 +74,16 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     QCOMPARE(m_env->queryRaw(u"select group_concat(id || receiptNo || payer || total) from "
                              u"tb_receipt"_s),
              before);
-    // And it keeps working: the next receipt saves with its history row.
+    // Its record chain starts there, and it keeps working: the next receipt saves with its
+    // history row.
     QVERIFY(!saveNewReceipt(u"甲"_s, 5).isEmpty());
-    QCOMPARE(actions(), u"insert"_s);
+    QCOMPARE(actions(), u"chain insert"_s);
 }
 
 void tst_ReceiptHistory::newerBookIsOnlyRead()
 {
     QVERIFY(m_env->execRaw(
-        onEngine(u"pragma user_version = 5"_s, u"update tb_schema set version = 6"_s)));
+        onEngine(u"pragma user_version = 6"_s, u"update tb_schema set version = 7"_s)));
     SQLiteHelper &helper = SQLiteHelper::shared();
     QVERIFY(helper.checkUsable());
     QVERIFY(helper.schemaReport().isNewer);

@@ -154,14 +154,15 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, u"1100 张收据已复制\n"_s);
 
-    // Every table of the SQLite book but its search index, row for row (the columns in the
-    // same order, so a missing or moved one shows too).
+    // Every table of the SQLite book but its search index and its record chain (which the
+    // server links anew as the rows arrive), row for row (the columns in the same order, so
+    // a missing or moved one shows too).
     Database book(m_env->databasePath());
     QVERIFY(book.open());
     std::unique_ptr<PgConnection> server = connect(database);
     std::unique_ptr<ResultSet> tables = book.executeQuery(
         u"select name from sqlite_master where type = 'table' and name not like 'fts%' and "
-        u"name not like 'sqlite%' and name <> 'tb_searchIndex'"_s);
+        u"name not like 'sqlite%' and name not in ('tb_searchIndex', 'tb_chain', 'tb_chainHead')"_s);
     QStringList copied;
     while (tables && tables->next()) {
         const QString table = *tables->stringForColumnIndex(0);
@@ -174,8 +175,8 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
     // At the shared book's version, one past the file's: it has the procedure a desk issues by.
     std::unique_ptr<ResultSet> version = book.executeQuery(u"pragma user_version"_s);
     QVERIFY(version && version->next());
-    QCOMPARE(version->int64ForColumnIndex(0) + 1, 5);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"5"_s));
+    QCOMPARE(version->int64ForColumnIndex(0) + 1, 6);
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
 
     // The desk adds history after the ids copied.
     QVERIFY(
@@ -199,7 +200,7 @@ void tst_SharedBook::bookWithoutCopyStartsAsANewOne()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, u"0 张收据已复制\n"_s);
     std::unique_ptr<PgConnection> server = connect(database);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"5"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), QStringList());
     QCOMPARE(rowsOf(*server, u"tb_receiptNo"_s), QStringList(u"7|1"_s));
     QCOMPARE(rowsOf(*server, u"tb_paytype"_s).size(), 4);
@@ -320,7 +321,9 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
         u"alter table tb_history drop column desk; drop index idx_history_receiptNoValue; "
         u"drop index idx_receipt_receiptNoValue; drop procedure quenta_issue, quenta_update, "
         u"quenta_change_voids; "
-        u"drop function quenta_number_used; update tb_schema set version = 2"_s));
+        u"drop function quenta_number_used; drop trigger trg_history_chain on tb_history; "
+        u"drop function quenta_chain(); drop table tb_chain, tb_chainHead; "
+        u"update tb_schema set version = 2"_s));
     const QStringList receipts = rowsOf(*server, u"tb_receipt"_s);
     const QStringList history = rowsOf(*server, u"tb_history"_s);
 
@@ -330,11 +333,13 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
     const SchemaReport report = SchemaUpgrade::applyOnServer(desk);
     QCOMPARE(report.version, 2);
     QVERIFY(!report.isNewer);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"5"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
     // The history is found by number: an issued number is never issued again.
     QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), receipts);
-    QCOMPARE(rowsOf(*server, u"tb_history"_s).size(), history.size());
+    // The rows kept so far linked, and the row that says the chain starts there.
+    QCOMPARE(rowsOf(*server, u"tb_history"_s).size(), history.size() + 1);
+    QCOMPARE(rowsOf(*server, u"tb_chain"_s).size(), history.size() + 1);
     // Writes are counted again, by whoever makes them.
     const QString before = rowsOf(*server, u"tb_changes"_s).value(0);
     QVERIFY(server->executeStatements(u"delete from tb_void"_s));
@@ -354,7 +359,8 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
     QVERIFY(server->executeStatements(
         u"drop index idx_history_receiptNoValue; drop index idx_receipt_receiptNoValue; "
         u"drop procedure quenta_issue, quenta_update, quenta_change_voids; "
-        u"drop function quenta_number_used; "
+        u"drop function quenta_number_used; drop trigger trg_history_chain on tb_history; "
+        u"drop function quenta_chain(); drop table tb_chain, tb_chainHead; "
         u"update tb_schema set version = 3"_s));
 
     Database desk(m_server->socketUri(database, deskRoleName));
@@ -369,7 +375,7 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
     Database owner(m_server->socketUri(database));
     QVERIFY(owner.open());
     QCOMPARE(SchemaUpgrade::applyOnServer(owner).version, 3);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"5"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
     QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
 }
 

@@ -4,6 +4,7 @@
 #include "appstore.h"
 #include "pgtestserver.h"
 #include "receiptbook.h"
+#include "recordchain.h"
 #include "sharedbook.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
@@ -110,6 +111,8 @@ struct RawConnection
     explicit RawConnection(const QString &path)
     {
         sqlite3_open_v2(path.toUtf8().constData(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+        // Another program that links the history rows it writes as this one does.
+        RecordChain::addLinkFunction(handle);
     }
     ~RawConnection() { sqlite3_close(handle); }
     sqlite3 *handle = nullptr;
