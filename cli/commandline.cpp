@@ -5,6 +5,7 @@
 #include "bookcare.h"
 #include "bookfile.h"
 #include "booklock.h"
+#include "bookproof.h"
 #include "datetext.h"
 #include "money.h"
 #include "outputfile.h"
@@ -153,6 +154,25 @@ int check()
     }
     printResult(findings->isEmpty() ? u"ok"_s : findings->join(u'\n'));
     return findings->isEmpty() ? CommandLine::Done : CommandLine::Failed;
+}
+
+int verify(const QString &head)
+{
+    if (!bookIsUsable())
+        return CommandLine::Failed;
+    BookProof::Verdict verdict;
+    QString error;
+    if (!BookCare::verify(head, &verdict, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    if (!verdict.whole) {
+        printResult(verdict.problem);
+        return CommandLine::Failed;
+    }
+    printResult(u"账本完整：%1 条记录，链尾 %2"_s.arg(verdict.records).arg(
+        verdict.head.isEmpty() ? u"（无）"_s : BookProof::shortHead(verdict.head)));
+    return CommandLine::Done;
 }
 
 int backup(const QString &target)
@@ -601,6 +621,16 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     const QCommandLineOption checkOption(
         u"check"_s,
         u"检查数据库是否完好，输出 ok 或发现的问题。Check the receipt book; prints ok or what is wrong."_s);
+    const QCommandLineOption verifyOption(
+        u"verify"_s,
+        u"校验账本的记录链，并核对每张收据、作废和单号计数器，输出“账本完整”或第一处不符。"
+        u"Verify the book's record chain against every receipt, void and the counter; prints "
+        u"\"账本完整\" or the first thing that does not agree."_s);
+    const QCommandLineOption headOption(
+        u"head"_s,
+        u"--verify：账本还须含有此前打印的链尾 HEX（16 位十六进制）。With --verify, the book must "
+        u"also hold the head HEX printed before (16 hex digits)."_s,
+        u"HEX"_s);
     const QCommandLineOption exportOption(
         u"export"_s,
         u"把收据导出到 FILE（.csv 或 .xlsx），输出张数与合计。"
@@ -692,6 +722,7 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"再导入一次账本已经导入过的文件（--import）。Import a file the book has taken before "
         u"once more (--import)."_s);
     parser.addOptions({importOption, dryRunOption, renumberOption, againOption});
+    parser.addOptions({verifyOption, headOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
@@ -722,12 +753,15 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     const int commands = int(parser.isSet(backupOption)) + int(parser.isSet(restoreOption))
         + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption))
         + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption))
-        + int(parser.isSet(createSharedBookOption)) + int(parser.isSet(importOption));
+        + int(parser.isSet(createSharedBookOption)) + int(parser.isSet(importOption))
+        + int(parser.isSet(verifyOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
-        return usageError(u"一次只能做一件事：--backup、--restore、--check、--export、"
+        return usageError(u"一次只能做一件事：--backup、--restore、--check、--verify、--export、"
                           u"--print-pdf、--test-page、--create-shared-book、--import 选其一"_s);
+    if (parser.isSet(headOption) && !parser.isSet(verifyOption))
+        return usageError(u"--head 只用于 --verify"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
         return usageError(u"--yes 只用于 --restore"_s);
     for (const QCommandLineOption *option : {&dryRunOption, &renumberOption, &againOption}) {
@@ -805,6 +839,8 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     }
     if (parser.isSet(checkOption))
         return check();
+    if (parser.isSet(verifyOption))
+        return verify(parser.value(headOption));
     if (parser.isSet(exportOption)) {
         ExportRequest request;
         request.target = parser.value(exportOption);

@@ -3,6 +3,9 @@
 
 #include "backupservice.h"
 #include "bookfile.h"
+#include "bookproof.h"
+#include "database.h"
+#include "transaction.h"
 #include "failure.h"
 #include "receiptbook.h"
 #include "sharedbook.h"
@@ -33,6 +36,40 @@ std::optional<QStringList> check(QString *error)
     if (!repeated)
         fail(error, u"读取单号失败：%1"_s.arg(reason));
     return repeated;
+}
+
+bool verify(const QString &head, BookProof::Verdict *verdict, QString *error,
+            const std::atomic_bool *cancel)
+{
+    Database book(BookFile::path(), Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    book.setCancel(cancel);
+    if (!book.open())
+        return fail(error, u"无法打开账本：%1"_s.arg(book.lastError().message()));
+    // Read a run at a time, each read short, so that saves go on meanwhile. A save between
+    // two runs could look like a change nobody recorded: what seems wrong is proved again,
+    // from one snapshot of the book.
+    if (!BookProof::verify(book, verdict, error, cancel))
+        return false;
+    if (!verdict->whole) {
+        Transaction snapshot(book);
+        if (!snapshot.begin(Transaction::Reads::OneSnapshot))
+            return fail(error, u"无法读取账本：%1"_s.arg(snapshot.error().message()));
+        if (!BookProof::verify(book, verdict, error, cancel))
+            return false;
+    }
+    if (!verdict->whole || head.isEmpty())
+        return true;
+    bool found = false;
+    if (!BookProof::containsHead(book, head, &found, error))
+        return false;
+    if (!found) {
+        verdict->whole = false;
+        verdict->problem
+            = u"账本中没有链尾 %1：记录链已被改写"_s.arg(BookProof::shortHead(head));
+    }
+    return true;
 }
 
 bool restore(const QString &source, QString *error, QString *notice, bool *bookInUse)

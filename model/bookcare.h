@@ -4,7 +4,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <optional>
+
+namespace BookProof {
+struct Verdict;
+}
 
 // Backing up, checking and restoring the open book, wherever it lives: a file is copied
 // and checked by BackupService, a shared book by SharedBook from one snapshot of the
@@ -18,6 +23,13 @@ bool backUp(const QString &target, QString *error);
 // What is wrong with the open book, a line each, as a treasurer reads it: empty when
 // nothing is. Nothing, with the reason in *error, when the book could not be read.
 std::optional<QStringList> check(QString *error);
+
+// Proves the open book (BookProof) on a connection of its own that only reads: safe on a
+// worker thread and while the window writes. With `head` given, the book must also hold
+// that head (one printed before), or its chain was rewritten. False with the reason when
+// the book could not be read.
+bool verify(const QString &head, BookProof::Verdict *verdict, QString *error,
+            const std::atomic_bool *cancel = nullptr);
 
 // Replaces the open book with the backup `source` after checking it. *notice tells what
 // the restore takes away (receipts the book has and the file has not), empty when nothing;

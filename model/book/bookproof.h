@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+
+class Database;
+
+// The proof of a book: its record chain linked again from the first row, and every
+// receipt, void and the numbering counter compared with what the chain's newest rows say.
+// A chain rewritten consistently from its start is not caught here: only a head known from
+// before (printed on a day report, on a receipt's code) tells it (containsHead).
+namespace BookProof {
+
+struct Verdict
+{
+    // Whether everything agrees; otherwise `problem` names the first thing that does not,
+    // as a treasurer reads it ("No.0000003 与记录不符：收款金额 10.00 → 99999.00").
+    bool whole = false;
+    QString problem;
+    // The links of the chain, and the newest (64 hex digits; empty without any).
+    qint64 records = 0;
+    QString head;
+};
+
+// False when the book could not be read through (*error says why, in Chinese); the
+// verdict otherwise. `cancel` true stops it (false, with no reason).
+bool verify(Database &book, Verdict *verdict, QString *error,
+            const std::atomic_bool *cancel = nullptr);
+
+// The head as the program prints it: its first 16 hex digits, in capitals.
+QString shortHead(const QString &head);
+
+// Whether `given` (16 to 64 hex digits, any case) begins one of the book's links, the
+// newest or any before it, into *found. False when it is no such text (*error says so) or
+// the book could not be read.
+bool containsHead(Database &book, const QString &given, bool *found, QString *error);
+
+} // namespace BookProof
