@@ -74,8 +74,10 @@ int main(int argc, char *argv[])
     }
     if (Startup::quitWhenShownRequested(app))
         Startup::quitWhenShown(&window, sinceStart);
-    else
+    else {
         Startup::checkAndBackUpWhenShown(&window);
+        Startup::proveWhenShown(&window);
+    }
     // An older book's search index is built behind the window; a book only read keeps
     // searching without one.
     if (!BookFile::opensReadOnly())

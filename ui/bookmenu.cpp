@@ -6,6 +6,7 @@
 #include "bookcare.h"
 #include "bookfile.h"
 #include "bookmaintenance.h"
+#include "bookproof.h"
 #include "clock.h"
 #include "filedialogs.h"
 #include "historyview.h"
@@ -27,11 +28,15 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QProgressDialog>
+#include <QThread>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -86,6 +91,8 @@ BookMenu::BookMenu(QMainWindow *window)
     QAction *restoreAction = addAction(file, u"restoreAction"_s, u"恢复数据库(&R)…"_s);
     restoreAction->setVisible(BookFile::canRestoreInWindow());
     connect(restoreAction, &QAction::triggered, this, &BookMenu::restore);
+    connect(addAction(file, u"verifyAction"_s, u"校验账本(&V)…"_s), &QAction::triggered, this,
+            &BookMenu::verify);
     QAction *openFolder = addAction(file, u"openDataFolderAction"_s, u"打开数据文件夹(&O)"_s);
     openFolder->setVisible(!BookFile::folder().isEmpty());
     connect(openFolder, &QAction::triggered, this, &BookMenu::openDataFolder);
@@ -153,6 +160,47 @@ void BookMenu::backUp()
         m_successToast->show(u"备份成功：%1"_s.arg(QDir::toNativeSeparators(target)));
     else
         m_errorToast->show(u"备份失败：%1"_s.arg(error));
+}
+
+void BookMenu::verify()
+{
+    bool given = false;
+    const QString head = QInputDialog::getText(
+        m_window, u"校验账本"_s,
+        u"重新计算账本的记录链，并核对每张收据、作废和单号计数器。\n"
+        u"若有此前打印的链尾（收款日报或收据二维码上的 16 位），可填在这里一并核对："_s,
+        QLineEdit::Normal, {}, &given).trimmed();
+    if (!given)
+        return;
+    QProgressDialog progress(u"正在校验账本…"_s, u"取消"_s, 0, 0, m_window);
+    progress.setObjectName(u"verifyProgressDialog"_s);
+    progress.setWindowTitle(u"校验账本"_s);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    std::atomic_bool cancel = false;
+    BookProof::Verdict verdict;
+    QString error;
+    bool read = false;
+    QThread *worker = QThread::create(
+        [&] { read = BookCare::verify(head, &verdict, &error, &cancel); });
+    QEventLoop wait;
+    connect(worker, &QThread::finished, &wait, &QEventLoop::quit);
+    connect(&progress, &QProgressDialog::canceled, worker, [&cancel] { cancel = true; });
+    worker->start();
+    wait.exec();
+    delete worker;
+    progress.close();
+    if (cancel)
+        return;
+    if (!read)
+        MessageBox::warning(m_window, u"校验账本"_s, u"无法校验账本：%1"_s.arg(error));
+    else if (!verdict.whole)
+        MessageBox::warning(m_window, u"校验账本"_s, u"账本校验未通过：%1"_s.arg(verdict.problem));
+    else
+        MessageBox::information(
+            m_window, u"校验账本"_s,
+            u"账本完整：%1 条记录，链尾 %2"_s.arg(verdict.records).arg(
+                verdict.head.isEmpty() ? u"（无）"_s : BookProof::shortHead(verdict.head)));
 }
 
 void BookMenu::restore()

@@ -21,6 +21,8 @@ public:
     explicit BookMenu(QMainWindow *window);
 
     void backUp();
+    // 校验账本…: the book proved on a worker, a head printed before checked too when given.
+    void verify();
     void restore();
     void openDataFolder();
     // 导出… of the receipt list on screen.

@@ -135,6 +135,28 @@ void ContentView::setBanner(const QString &text, QAction *action)
     m_banner->setVisible(!text.isEmpty());
 }
 
+void ContentView::showBrokenRecord(const QString &problem)
+{
+    if (!m_brokenRecord) {
+        m_brokenRecord = new QToolBar(this);
+        m_brokenRecord->setObjectName(u"brokenRecord"_s);
+        m_brokenRecord->setMovable(false);
+        m_brokenRecord->setFloatable(false);
+        m_brokenRecord->toggleViewAction()->setVisible(false);
+        m_brokenRecord->setStyleSheet(u"QToolBar { background: #a4262c; border: none; }"_s);
+        auto *label = new QLabel(m_brokenRecord);
+        label->setObjectName(u"brokenRecordLabel"_s);
+        label->setStyleSheet(u"QLabel { color: white; padding: 4px 8px; }"_s);
+        label->setAccessibleName(u"账本校验"_s);
+        m_brokenRecord->addWidget(label);
+        addToolBarBreak(Qt::TopToolBarArea);
+        addToolBar(Qt::TopToolBarArea, m_brokenRecord);
+    }
+    m_brokenRecord->findChild<QLabel *>(u"brokenRecordLabel"_s)
+        ->setText(u"账本校验未通过：%1。请检查这张收据的历史，并告知会计。"_s.arg(problem));
+    m_brokenRecord->setVisible(true);
+}
+
 void ContentView::setWaiting(bool waiting)
 {
     if (waiting) {

@@ -28,6 +28,9 @@ public:
     // "正在等待其他电脑…" over the banner while a statement waits for another desk, drawn at
     // once: the window's thread is inside the statement, and its events wait with it.
     void setWaiting(bool waiting);
+    // A red line under the banner that stays while the window is open: the book's record
+    // does not prove it ("No.0000003 与记录不符：…"). Work goes on; the break stays provable.
+    void showBrokenRecord(const QString &problem);
 
 protected:
     // Remembers the window's size and place for the next start.
@@ -37,6 +40,7 @@ private:
     Sidebar *m_sidebar = nullptr;
     QAction *m_toggleSidebarAction = nullptr;
     QToolBar *m_banner = nullptr;
+    QToolBar *m_brokenRecord = nullptr;
     QLabel *m_bannerLabel = nullptr;
     QAction *m_bannerAction = nullptr;
     std::optional<QString> m_bannerBeforeWaiting;

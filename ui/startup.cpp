@@ -4,7 +4,10 @@
 #include "backupservice.h"
 #include "bookfile.h"
 #include "booklock.h"
+#include "bookcare.h"
 #include "bookmaintenance.h"
+#include "bookproof.h"
+#include "contentview.h"
 #include "icons.h"
 #include "messagebox.h"
 #include "preferences.h"
@@ -23,11 +26,14 @@
 #include <QLocale>
 #include <QProcess>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -236,6 +242,35 @@ bool Startup::lockBook(BookLock &lock, QWidget *parent)
                          u"%1。\n\nQuenta 打开数据库之前要在它旁边建立一个锁文件，以免两个程序"
                          u"同时使用它。\n\n数据库位置：%2"_s.arg(error, path));
     return false;
+}
+
+void Startup::proveWhenShown(ContentView *window)
+{
+    struct Proof
+    {
+        std::atomic_bool cancel = false;
+        BookProof::Verdict verdict;
+        bool read = false;
+    };
+    auto proof = std::make_shared<Proof>();
+    QThread *worker = QThread::create([proof] {
+        QString error;
+        proof->read = BookCare::verify({}, &proof->verdict, &error, &proof->cancel);
+        // A book that cannot be read through says so where the reads do.
+        if (!proof->read && !error.isEmpty())
+            std::fprintf(stderr, "quenta: %s\n", error.toUtf8().constData());
+    });
+    QObject::connect(worker, &QThread::finished, window, [window, proof] {
+        if (proof->read && !proof->verdict.whole)
+            window->showBrokenRecord(proof->verdict.problem);
+    });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    // The window going stops the proof between two reads and waits for it.
+    QObject::connect(window, &QObject::destroyed, worker, [worker, proof] {
+        proof->cancel = true;
+        worker->wait();
+    });
+    QTimer::singleShot(1500, worker, [worker] { worker->start(QThread::LowPriority); });
 }
 
 BookMaintenance *Startup::checkAndBackUpWhenShown(QWidget *window)

@@ -8,6 +8,7 @@
 
 class BookLock;
 class BookMaintenance;
+class ContentView;
 class QApplication;
 class QCoreApplication;
 class QElapsedTimer;
@@ -53,6 +54,10 @@ struct RestartWhenDone
 // A database file that can only be read is not refused (the receipts can still be
 // looked at and printed) but the user is told at once that nothing can be saved.
 bool checkDatabase(QWidget *parent);
+
+// Proves the book (BookCare::verify) on a worker once the window shows, and shows what
+// does not agree as the window's red line. The worker stops when the window goes.
+void proveWhenShown(ContentView *window);
 
 // Takes the book's lock. In a folder where nothing can be written no lock is needed: the
 // book is then opened for reading only (checkDatabase tells the user) and the answer is
