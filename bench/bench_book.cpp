@@ -28,6 +28,7 @@
 #include "listfooter.h"
 #include "receiptbook.h"
 #include "receipttablemodel.h"
+#include "recordchain.h"
 #include "sidebar.h"
 #include "sqlitehelper.h"
 #include "startup.h"
@@ -288,6 +289,8 @@ public:
             sqlite3_close(db);
             return -1;
         }
+        // Links the history rows it writes as the program does.
+        RecordChain::addLinkFunction(db);
         sqlite3_busy_timeout(db, 10000);
         bool ok = sqlite3_exec(db, "select count(*) from sqlite_schema", nullptr, nullptr, nullptr)
             == SQLITE_OK;

@@ -28,6 +28,7 @@
 #include "receiptbook.h"
 #include "receiptlist.h"
 #include "receiptnostore.h"
+#include "recordchain.h"
 #include "sharedbook.h"
 
 #include <QCoreApplication>
@@ -166,6 +167,8 @@ public:
             != SQLITE_OK)
             return;
         sqlite3_busy_timeout(m_db, 10000);
+        // Links the history rows it writes as the program does.
+        RecordChain::addLinkFunction(m_db);
         // The schema read before any timing, as the program's connection has long done.
         run(u"select count(*) from sqlite_schema"_s);
     }

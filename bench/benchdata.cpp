@@ -4,6 +4,7 @@
 #include "amountincapitals.h"
 #include "clock.h"
 
+#include "recordchain.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 
@@ -154,6 +155,8 @@ bool fillReceipts(const QString &path, int count)
         sqlite3_close(db);
         return false;
     }
+    // Links the history rows it writes as the program does.
+    RecordChain::addLinkFunction(db);
     // One transaction without a journal: a made book is thrown away whole when this fails.
     bool ok = exec(db,
                    "pragma journal_mode = off; pragma synchronous = off; "
@@ -358,6 +361,8 @@ qint64 rawNanoseconds(const QString &path, const QString &sql, qint64 *rows)
         sqlite3_close(db);
         return -1;
     }
+    // Links the history rows it writes as the program does.
+    RecordChain::addLinkFunction(db);
     // Waits for a lock as any program sharing the book would, rather than failing at once.
     sqlite3_busy_timeout(db, 10000);
     const QByteArray text = sql.toUtf8();

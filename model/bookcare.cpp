@@ -41,16 +41,22 @@ std::optional<QStringList> check(QString *error)
 bool verify(const QString &head, BookProof::Verdict *verdict, QString *error,
             const std::atomic_bool *cancel)
 {
+    const auto reader = [cancel](Database &book) {
+        book.setOpenReadOnly(true);
+        book.setLogsErrors(false);
+        book.setCancel(cancel);
+        book.setReadsWholeBook(true);
+        return book.open();
+    };
     Database book(BookFile::path(), Database::OpenMode::ExistingFileOnly);
-    book.setOpenReadOnly(true);
-    book.setLogsErrors(false);
-    book.setCancel(cancel);
-    if (!book.open())
-        return fail(error, u"无法打开账本：%1"_s.arg(book.lastError().message()));
+    Database second(BookFile::path(), Database::OpenMode::ExistingFileOnly);
+    if (!reader(book) || !reader(second))
+        return fail(error, u"无法打开账本：%1"_s.arg(
+                               (book.isOpen() ? second : book).lastError().message()));
     // Read a run at a time, each read short, so that saves go on meanwhile. A save between
     // two runs could look like a change nobody recorded: what seems wrong is proved again,
     // from one snapshot of the book.
-    if (!BookProof::verify(book, verdict, error, cancel))
+    if (!BookProof::verify(book, verdict, error, cancel, &second))
         return false;
     if (!verdict->whole) {
         Transaction snapshot(book);

@@ -146,6 +146,9 @@ public:
     // A writer behind the window (the search index's fill), which waits for the lists'
     // reads to end rather than interrupting them. Set before open().
     void setWritesInBackground(bool background) { m_settings.writesInBackground = background; }
+    // A connection that reads the whole book once, from end to end (a proof); set before
+    // open().
+    void setReadsWholeBook(bool whole) { m_settings.readsWholeBook = whole; }
     // Interrupts the statement running on each open yielding connection but `except` that
     // gives way to a writer of the kind waiting; safe from any thread (the window closing
     // while its check runs).

@@ -32,6 +32,8 @@ struct ConnectionSettings
     bool yieldsToWriters = false;
     YieldsTo yieldsTo = YieldsTo::EveryWriter;
     bool writesInBackground = false;
+    // Reads the whole book once, from end to end (a proof): a file keeps more of its pages.
+    bool readsWholeBook = false;
     const std::atomic_bool *cancel = nullptr;
     bool inTransaction = false;
     DeskLock deskLock = DeskLock::Required;

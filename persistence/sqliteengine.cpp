@@ -314,6 +314,12 @@ public:
         if (m_settings.maxBusyRetryTimeInterval > 0)
             sqlite3_busy_handler(m_handle, &FileEngine::busyHandler, this);
         RecordChain::addLinkFunction(m_handle);
+        // SQLite's own setting for a long read: 64 MiB of pages cached (a mapped file read
+        // 10 % quicker, but held the whole book in the program's memory). A failure leaves
+        // the default, which only reads slower.
+        if (m_settings.readsWholeBook)
+            sqlite3_exec(m_handle, "pragma cache_size = -65536",
+                         nullptr, nullptr, nullptr);
         if (m_settings.cancel)
             sqlite3_progress_handler(m_handle, 1000, &FileEngine::progressHandler, this);
         if (m_settings.yieldsToWriters) {

@@ -25,9 +25,12 @@ struct Verdict
 };
 
 // False when the book could not be read through (*error says why, in Chinese); the
-// verdict otherwise. `cancel` true stops it (false, with no reason).
+// verdict otherwise. `cancel` true stops it (false, with no reason). With a `second`
+// connection to the same book, the receipts are read on it at the same time as the chain
+// on `book`, on a thread of their own; without, each after the other (in one snapshot,
+// when `book` holds one).
 bool verify(Database &book, Verdict *verdict, QString *error,
-            const std::atomic_bool *cancel = nullptr);
+            const std::atomic_bool *cancel = nullptr, Database *second = nullptr);
 
 // The head as the program prints it: its first 16 hex digits, in capitals.
 QString shortHead(const QString &head);
