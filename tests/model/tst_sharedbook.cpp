@@ -289,6 +289,13 @@ void tst_SharedBook::deskRole_data()
         << u"call quenta_change_voids('[]', 'r', 't', 't', 'void', 'd', 'quenta_test', '*', null)"_s
         << true;
     QTest::newRow("replace the book's procedure") << u"drop procedure quenta_issue"_s << false;
+    // The record chain: read by a desk's proof, linked only by the owner's trigger.
+    QTest::newRow("read the chain") << u"select * from tb_chain, tb_chainHead"_s << true;
+    QTest::newRow("move the chain's head") << u"update tb_chainHead set head = ''"_s << false;
+    QTest::newRow("add a link") << u"insert into tb_chain values (99, 99, 'x')"_s << false;
+    QTest::newRow("remove a link") << u"delete from tb_chain"_s << false;
+    QTest::newRow("stop the linking")
+        << u"alter table tb_history disable trigger trg_history_chain"_s << false;
 }
 
 void tst_SharedBook::deskRole()
