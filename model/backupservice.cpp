@@ -2,6 +2,7 @@
 #include "backupservice.h"
 
 #include "bookcontents.h"
+#include "bookproof.h"
 #include "clock.h"
 #include "database.h"
 #include "databaseerror.h"
@@ -635,7 +636,7 @@ bool BackupService::checkRestoreFile(const QString &path, RestoreCheck *found, Q
     if (isPartOfDatabase(path))
         return fail(error, u"这是正在使用的数据库文件，不能用它来恢复"_s);
     RestoreCheck &result = *found;
-    if (!checkBook(path, &result, error))
+    if (!checkBook(path, &result, error) || !BookProof::proveFile(path, error))
         return false;
     const QString databasePath = SQLiteHelper::shared().dbURL();
     if (databasePath.isEmpty())

@@ -3,6 +3,7 @@
 
 #include "backupservice.h"
 #include "bookcontents.h"
+#include "bookproof.h"
 #include "database.h"
 #include "outputfile.h"
 #include "databaseerror.h"
@@ -836,7 +837,7 @@ std::optional<QStringList> SharedBook::check(const QString &uri, QString *error)
 bool SharedBook::restore(const QString &uri, const QString &file, QString *error,
                          bool *desksConnected)
 {
-    if (!BackupService::checkBook(file, nullptr, error))
+    if (!BackupService::checkBook(file, nullptr, error) || !BookProof::proveFile(file, error))
         return false;
     Database book(file, Database::OpenMode::ExistingFileOnly);
     book.setOpenReadOnly(true);

@@ -85,12 +85,25 @@ bool chainEarlierRows(Database &database)
         return false;
     rows.reset();
     const QString now = QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_s);
+    // A receipt the history never recorded (kept since before the history, or written by
+    // another program) is recorded as it is found, so that it is proved from here on.
+    const QString asFound
+        = database.dialect().inDialect(u"json_object("_s, u"json_build_object("_s)
+        + u"'id', id, 'receiptNo', receiptNo, 'receiptDate', receiptDate, 'payer', payer, "
+          u"'reason1', reason1, 'reason2', reason2, 'remark', remark, 'paytype', paytype, "
+          u"'payee', payee, 'approve', approve, 'accountant', accountant, 'creator', creator, "
+          u"'createDate', createDate, 'total', cast(total as text), 'totalBig', totalBig, "
+          u"'isDeleted', cast(isDeleted as text), 'reason', (select v.reason from tb_void v "
+          u"where v.receiptId = r.id))"_s;
     return database.executeStatements(
         u"update tb_chainHead set rows = %1, head = '%2';\n"
+        u"insert into tb_history (time, action, receiptId, receiptNo, detail, desk) select "
+        u"%3, 'chain', id, receiptNo, %5, null from tb_receipt r where not exists (select 1 "
+        u"from tb_history h where h.receiptId = r.id) order by r.rowid;\n"
         u"insert into tb_history (time, action, receiptId, receiptNo, detail, desk) values "
         u"(%3, 'chain', null, null, %4, null);"_s.arg(linked)
             .arg(QString::fromLatin1(head), sqlQuote(now),
-                 sqlQuote(u"{\"note\":\"记录链自此开始\",\"rows\":%1}"_s.arg(linked))));
+                 sqlQuote(u"{\"note\":\"记录链自此开始\",\"rows\":%1}"_s.arg(linked)), asFound));
 }
 
 std::optional<QString> firstValue(Database &database, const QString &sql)

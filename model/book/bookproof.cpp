@@ -9,6 +9,7 @@
 #include "receiptnumber.h"
 #include "receiptrow.h"
 #include "recordchain.h"
+#include "schemaupgrade.h"
 
 #include <QHash>
 #include <QJsonDocument>
@@ -411,7 +412,7 @@ private:
     {
         // The actions that say whether a receipt is voided: mostly its newest row is one.
         const QString stateActions
-            = u"'insert', 'void', 'unvoid', 'delete', 'restore', 'import'"_s;
+            = u"'insert', 'void', 'unvoid', 'delete', 'restore', 'import', 'chain'"_s;
         qint64 after = std::numeric_limits<qint64>::min();
         const QString sql
             = u"select r.rowid as quenta_row, r.*, n.action as quenta_action, n.detail as "
@@ -484,7 +485,7 @@ private:
         // Voided as the newest row about its voids says, with that reason.
         const QByteArrayView state = rows.bytesForColumnIndex(action + 2).value_or("");
         QByteArray reason;
-        if ((state == "void" || state == "restore" || state == "import")
+        if ((state == "void" || state == "restore" || state == "import" || state == "chain")
             && readMembers(rows.bytesForColumnIndex(action + 3).value_or(""), &m_members))
             reason = m_members[memberCount - 1].value_or(QByteArray());
         const bool voided = state == "void" || !reason.isEmpty();
@@ -600,6 +601,29 @@ bool BookProof::verify(Database &book, Verdict *verdict, QString *error,
     if (verdict->problem.isEmpty() && !chain.runCounter(chain, error))
         return false;
     verdict->whole = verdict->problem.isEmpty();
+    return true;
+}
+
+bool BookProof::proveFile(const QString &path, QString *error)
+{
+    Database file(path, Database::OpenMode::ExistingFileOnly);
+    file.setOpenReadOnly(true);
+    file.setLogsErrors(false);
+    file.setReadsWholeBook(true);
+    if (!file.open())
+        return fail(error, u"无法打开文件：%1"_s.arg(file.lastError().message()));
+    if (SchemaUpgrade::version(file) < 5)
+        return true;
+    // The chain alone: whether its receipts agree with it is told by the proof of the book
+    // once restored, as of any book.
+    Verdict verdict;
+    QString unread;
+    Proof chain(file, &verdict, nullptr);
+    if (!chain.run(Proof::chainSteps(), &unread))
+        return fail(error, u"无法校验文件的记录链：%1"_s.arg(unread));
+    if (!verdict.problem.isEmpty())
+        return fail(error, u"文件的记录链不符：%1。这个文件在备份之后被改动过，没有恢复"_s.arg(
+                               verdict.problem));
     return true;
 }
 

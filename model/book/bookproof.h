@@ -32,6 +32,12 @@ struct Verdict
 bool verify(Database &book, Verdict *verdict, QString *error,
             const std::atomic_bool *cancel = nullptr, Database *second = nullptr);
 
+// Proves the chain of the book file at `path` (a backup about to be restored), read only:
+// false with the break named, in Chinese, when it is broken, or when it cannot be read.
+// A file from before the chain has none to prove: it is linked when it is brought up to
+// date.
+bool proveFile(const QString &path, QString *error);
+
 // The head as the program prints it: its first 16 hex digits, in capitals.
 QString shortHead(const QString &head);
 

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appstore.h"
+#include "bookcare.h"
+#include "bookproof.h"
 #include "clock.h"
 #include "receiptbook.h"
 #include "receipthistory.h"
@@ -74,10 +76,17 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     QCOMPARE(m_env->queryRaw(u"select group_concat(id || receiptNo || payer || total) from "
                              u"tb_receipt"_s),
              before);
-    // Its record chain starts there, and it keeps working: the next receipt saves with its
-    // history row.
+    // Its record chain starts there, the receipt the history never recorded recorded as it
+    // is found, and it keeps working: the next receipt saves with its history row, and the
+    // book proves itself.
     QVERIFY(!saveNewReceipt(u"甲"_s, 5).isEmpty());
-    QCOMPARE(actions(), u"chain insert"_s);
+    QCOMPARE(actions(), u"chain chain insert"_s);
+    BookProof::Verdict verdict;
+    QVERIFY(BookCare::verify({}, &verdict, nullptr));
+    QVERIFY2(verdict.whole, qPrintable(verdict.problem));
+    QVERIFY(m_env->execRaw(u"update tb_receipt set payer = '乙' where id = 'OLD'"_s));
+    QVERIFY(BookCare::verify({}, &verdict, nullptr));
+    QCOMPARE(verdict.problem, u"No.0000001 与记录不符：交款单位 甲 → 乙"_s);
 }
 
 void tst_ReceiptHistory::newerBookIsOnlyRead()
