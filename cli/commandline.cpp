@@ -366,6 +366,9 @@ int exportReceipts(const ExportRequest &request)
     QString result = u"%1 张 合计 %2"_s.arg(totals.count).arg(Money::format(totals.fen));
     if (totals.voided > 0)
         result += u"，另有作废 %1 张"_s.arg(totals.voided);
+    // The book's state the file was made from, as a day report or a receipt's code names it.
+    if (const QString head = BookCare::storedHead(); !head.isEmpty())
+        result += u"，链尾 %1"_s.arg(BookProof::shortHead(head));
     printResult(result);
     return CommandLine::Done;
 }

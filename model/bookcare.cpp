@@ -78,6 +78,14 @@ bool verify(const QString &head, BookProof::Verdict *verdict, QString *error,
     return true;
 }
 
+QString storedHead()
+{
+    Database book(BookFile::path(), Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    return book.open() ? BookProof::storedHead(book) : QString();
+}
+
 bool restore(const QString &source, QString *error, QString *notice, bool *bookInUse)
 {
     if (notice)

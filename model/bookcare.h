@@ -31,6 +31,10 @@ std::optional<QStringList> check(QString *error);
 bool verify(const QString &head, BookProof::Verdict *verdict, QString *error,
             const std::atomic_bool *cancel = nullptr);
 
+// The open book's chain head as it keeps it (BookProof::storedHead), for a summary that
+// names the state of the book it was made from; empty when it has none or cannot be read.
+QString storedHead();
+
 // Replaces the open book with the backup `source` after checking it. *notice tells what
 // the restore takes away (receipts the book has and the file has not), empty when nothing;
 // a shared book is only restored while no desk is connected (*bookInUse set when that

@@ -627,6 +627,16 @@ bool BookProof::proveFile(const QString &path, QString *error)
     return true;
 }
 
+QString BookProof::storedHead(Database &book)
+{
+    if (book.dialect().livesInAFile() && SchemaUpgrade::version(book) < 5)
+        return {};
+    std::unique_ptr<ResultSet> rows = book.executeQuery(u"select head from tb_chainHead"_s);
+    if (!rows || !rows->next())
+        return {};
+    return rows->stringForColumnIndex(0).value_or(QString());
+}
+
 QString BookProof::shortHead(const QString &head)
 {
     return head.left(16).toUpper();

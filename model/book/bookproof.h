@@ -38,6 +38,10 @@ bool verify(Database &book, Verdict *verdict, QString *error,
 // date.
 bool proveFile(const QString &path, QString *error);
 
+// The newest link as the book keeps it (64 hex digits), not proved; empty for a book
+// without records or without a chain (one from before it, only read).
+QString storedHead(Database &book);
+
 // The head as the program prints it: its first 16 hex digits, in capitals.
 QString shortHead(const QString &head);
 

@@ -178,6 +178,11 @@ void tst_BookProof::theCommandSaysWhatItFound()
     QCOMPARE(run.status, 1);
     QCOMPARE(run.out, u"No.0000003 与记录不符：收款金额 30.00 → 99999.00\n"_s);
     QCOMPARE(runQuenta({u"--head"_s, head}).status, 2);
+    // An export names the state of the book it was made from.
+    const QString exported = QDir(m_env->documentsPath()).filePath(u"out.csv"_s);
+    run = runQuenta({u"--export"_s, exported});
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.endsWith(u"，链尾 %1\n"_s.arg(head)), qPrintable(run.out));
     QCOMPARE(runQuenta({u"--verify"_s, u"--head"_s, u"xyz"_s}).status, 1);
 }
 
