@@ -6,7 +6,10 @@
 #include "bookfile.h"
 #include "booklock.h"
 #include "bookproof.h"
+#include "clock.h"
 #include "datetext.h"
+#include "dayreport.h"
+#include "dayreportpages.h"
 #include "money.h"
 #include "outputfile.h"
 #include "printsettings.h"
@@ -172,6 +175,67 @@ int verify(const QString &head)
     }
     printResult(u"账本完整：%1 条记录，链尾 %2"_s.arg(verdict.records).arg(
         verdict.head.isEmpty() ? u"（无）"_s : BookProof::shortHead(verdict.head)));
+    return CommandLine::Done;
+}
+
+// A day as the command line takes it: yyyy-MM-dd, nothing else.
+std::optional<QDate> dayFrom(const QString &text)
+{
+    const QDate day = QDate::fromString(text, u"yyyy-MM-dd"_s);
+    if (!day.isValid() || day.toString(u"yyyy-MM-dd"_s) != text)
+        return std::nullopt;
+    return day;
+}
+
+int closeDay(QDate day)
+{
+    BookLock lock(BookFile::path());
+    if (const std::optional<int> refused = holdForWriting(lock, false))
+        return *refused;
+    ReceiptBook &book = ReceiptBook::shared();
+    DayClosing closing;
+    QString error;
+    if (!book.closeDays(day, &closing, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    DayReport report;
+    if (!DayReport::read(book, day, &report, &error)) {
+        // Closed all the same: only the summary of its last day is missing.
+        printResult(u"已日结到 %1，链尾 %2"_s.arg(day.toString(u"yyyy-MM-dd"_s),
+                                              BookProof::shortHead(closing.head)));
+        printMessage(error);
+        return CommandLine::Done;
+    }
+    printResult(u"已日结到 %1：当日 %2 张收据，合计 %3，作废 %4 张；链尾 %5"_s
+                    .arg(day.toString(u"yyyy-MM-dd"_s))
+                    .arg(report.receipts.size())
+                    .arg(u"¥"_s + Money::format(report.total.fen))
+                    .arg(report.voided)
+                    .arg(BookProof::shortHead(closing.head)));
+    return CommandLine::Done;
+}
+
+int dayReport(QDate day, const QString &target)
+{
+    // Only read: no lock, an open window goes on meanwhile.
+    if (!bookIsUsable())
+        return CommandLine::Failed;
+    DayReport report;
+    QString error;
+    if (!DayReport::read(ReceiptBook::shared(), day, &report, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    const DayReportPages pages(report);
+    if (!pages.writePdf(target, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    printResult(u"%1 页，%2 张收据，合计 %3：%4"_s.arg(pages.pageCount())
+                    .arg(report.receipts.size())
+                    .arg(u"¥"_s + Money::format(report.total.fen))
+                    .arg(QFileInfo(target).absoluteFilePath()));
     return CommandLine::Done;
 }
 
@@ -540,7 +604,7 @@ bool CommandLine::drawsPages(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
-        for (const QString &verb : {u"--print-pdf"_s, u"--test-page"_s}) {
+        for (const QString &verb : {u"--print-pdf"_s, u"--test-page"_s, u"--day-report"_s}) {
             if (argument == verb || argument.startsWith(verb + u'='))
                 return true;
         }
@@ -725,7 +789,18 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"再导入一次账本已经导入过的文件（--import）。Import a file the book has taken before "
         u"once more (--import)."_s);
     parser.addOptions({importOption, dryRunOption, renumberOption, againOption});
-    parser.addOptions({verifyOption, headOption});
+    const QCommandLineOption closeDayOption(
+        u"close-day"_s,
+        u"日结：其后的日期（yyyy-MM-dd，不写为今天）及以前的收据从此不能修改、删除或补开，"
+        u"只能作废；日结不能撤销。Close every receipt dated up to the day given after it "
+        u"(yyyy-MM-dd; today when none): from then on they cannot be edited, deleted or dated "
+        u"into, only voided. A closing is final."_s);
+    const QCommandLineOption dayReportOption(
+        u"day-report"_s,
+        u"把这天（yyyy-MM-dd）的收款日报写到其后的 PDF 文件 FILE.pdf。Write the day report of "
+        u"this day (yyyy-MM-dd) to FILE.pdf, given after it."_s,
+        u"yyyy-MM-dd"_s);
+    parser.addOptions({verifyOption, headOption, closeDayOption, dayReportOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
@@ -748,7 +823,9 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     // --print-pdf takes the file after its numbers; nothing else takes a bare argument.
     QStringList positional = parser.positionalArguments();
     QString printTarget;
-    if (parser.isSet(printPdfOption) && !positional.isEmpty())
+    if ((parser.isSet(printPdfOption) || parser.isSet(dayReportOption)
+         || parser.isSet(closeDayOption))
+        && !positional.isEmpty())
         printTarget = positional.takeFirst();
     if (!positional.isEmpty())
         return usageError(u"不认识的参数：%1"_s.arg(positional.join(u' ')));
@@ -757,12 +834,14 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption))
         + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption))
         + int(parser.isSet(createSharedBookOption)) + int(parser.isSet(importOption))
-        + int(parser.isSet(verifyOption));
+        + int(parser.isSet(verifyOption)) + int(parser.isSet(closeDayOption))
+        + int(parser.isSet(dayReportOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
         return usageError(u"一次只能做一件事：--backup、--restore、--check、--verify、--export、"
-                          u"--print-pdf、--test-page、--create-shared-book、--import 选其一"_s);
+                          u"--print-pdf、--test-page、--create-shared-book、--import、--close-day、"
+                          u"--day-report 选其一"_s);
     if (parser.isSet(headOption) && !parser.isSet(verifyOption))
         return usageError(u"--head 只用于 --verify"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
@@ -839,6 +918,26 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         if (!request.target.endsWith(u".pdf"_s, Qt::CaseInsensitive))
             return usageError(u"只能打印到 .pdf 文件：%1"_s.arg(request.target));
         return parser.isSet(testPageOption) ? printTestPage(request) : printPdf(request);
+    }
+    if (parser.isSet(closeDayOption)) {
+        if (printTarget.isEmpty())
+            return closeDay(Clock::now().date());
+        const std::optional<QDate> day = dayFrom(printTarget);
+        if (!day)
+            return usageError(u"--close-day 的日期“%1”不对：请写 yyyy-MM-dd，例如 2026-12-08"_s.arg(
+                printTarget));
+        return closeDay(*day);
+    }
+    if (parser.isSet(dayReportOption)) {
+        const std::optional<QDate> day = dayFrom(parser.value(dayReportOption));
+        if (!day)
+            return usageError(u"--day-report 的日期“%1”不对：请写 yyyy-MM-dd，例如 2026-12-08"_s.arg(
+                parser.value(dayReportOption)));
+        if (printTarget.isEmpty())
+            return usageError(u"--day-report 的日期之后需要一个 PDF 文件名"_s);
+        if (!printTarget.endsWith(u".pdf"_s, Qt::CaseInsensitive))
+            return usageError(u"只能写到 .pdf 文件：%1"_s.arg(printTarget));
+        return dayReport(*day, printTarget);
     }
     if (parser.isSet(checkOption))
         return check();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiptexport.h"
 
+#include "bookcare.h"
+#include "bookproof.h"
 #include "exportfile.h"
 #include "money.h"
 #include "outputfile.h"
@@ -338,8 +340,8 @@ public:
         // The titles, the receipts and the total: a scratch file that could not take them
         // all leaves the sheet short, and the library does not tell.
         QString found;
-        if (!WorkbookCheck::sheetHoldsRows(m_path, "xl/worksheets/sheet1.xml", qint64(row) + 1,
-                                           &found)) {
+        if (!WorkbookCheck::sheetHoldsRows(m_path, "xl/worksheets/sheet1.xml",
+                                           qint64(row) + 1 + (m_headWritten ? 1 : 0), &found)) {
             *error = u"Excel 工作簿没能写完，临时文件夹或磁盘可能已满（%1）"_s.arg(found);
             return false;
         }
@@ -483,6 +485,7 @@ private:
         if (m_feed.given() == 0) {
             // A formula over no rows would name its own cell.
             note(worksheet_write_number(m_sheet, row, TotalColumn, value, m_boldMoney));
+            writeHead(row + 1);
             return;
         }
         // SUMIF leaves out the voided rows and the amounts that are text.
@@ -492,7 +495,21 @@ private:
             + voidedStatus() + u"\","_s + amount + u"2:"_s + amount + last + u')';
         note(worksheet_write_formula_num(m_sheet, row, TotalColumn, formula.toUtf8().constData(),
                                          m_boldMoney, value));
+        writeHead(row + 1);
     }
+
+    // Under the total, the head of the book's record chain the rows were read from, as a
+    // day report or a receipt's code names it: `quenta --verify --head` finds it again.
+    void writeHead(lxw_row_t row)
+    {
+        const QString head = BookCare::storedHead();
+        if (head.isEmpty())
+            return;
+        writeText(row, ReceiptNoColumn, headLabel(), m_text[0]);
+        writeText(row, ReceiptNoColumn + 1, BookProof::shortHead(head), m_text[0]);
+        m_headWritten = true;
+    }
+    bool m_headWritten = false;
 
     static constexpr const char *moneyFormat = "¥#,##0.00";
 

@@ -91,6 +91,8 @@ bool write(const QString &path, const Source &source, ReceiptTotals *written = n
 bool write(const QString &path, const QList<Receipt> &receipts, const QList<int> &rows,
            ReceiptTotals *written = nullptr, QString *error = nullptr,
            QStringList *cutCells = nullptr);
+// The first cell of the row under an Excel export's 合计 that names the book's chain head.
+inline QString headLabel() { return QStringLiteral("链尾"); }
 // The sentence that tells the user which cells were cut.
 QString cutCellsNotice(const QStringList &cutCells);
 

@@ -163,6 +163,10 @@ public:
                 checkTotal(row, problems);
                 continue;
             }
+            // The chain head an export writes under its total is no receipt.
+            if (first.kind == Cell::Kind::Text
+                && first.text.trimmed() == ReceiptExport::headLabel())
+                continue;
             QString problem;
             Receipt receipt = receiptOf(row, &problem);
             if (!problem.isEmpty() || !BookImport::checkReceipt(receipt, &problem)) {

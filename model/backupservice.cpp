@@ -345,6 +345,16 @@ std::optional<QSet<QString>> shownNumbers(const QString &path)
     return BookContents::shownNumbers(book);
 }
 
+std::optional<QString> closedThrough(const QString &path)
+{
+    Database book(path, Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    if (!book.open())
+        return std::nullopt;
+    return BookContents::closedThrough(book);
+}
+
 bool isDigits(const QString &text)
 {
     return !text.isEmpty()
@@ -641,6 +651,14 @@ bool BackupService::checkRestoreFile(const QString &path, RestoreCheck *found, Q
     const QString databasePath = SQLiteHelper::shared().dbURL();
     if (databasePath.isEmpty())
         return true;
+    // Closed days stay closed: a backup from before a closing would open them again.
+    if (const std::optional<QString> closed = closedThrough(databasePath)) {
+        const std::optional<QString> restoredClosed = closedThrough(path);
+        const QString reopened
+            = BookContents::reopenedDays(*closed, restoredClosed.value_or(QString()));
+        if (!reopened.isEmpty())
+            return fail(error, reopened);
+    }
     // A book that cannot be read has nothing to tell here.
     const std::optional<QSet<QString>> current = shownNumbers(databasePath);
     const std::optional<QSet<QString>> restored = shownNumbers(path);

@@ -25,6 +25,7 @@ constexpr ActionNames actionNames[] = {
     {HistoryAction::Unvoid, u"unvoid", u"撤销作废"}, {HistoryAction::Print, u"print", u"打印"},
     {HistoryAction::Restore, u"restore", u"恢复"},   {HistoryAction::Import, u"import", u"导入"},
     {HistoryAction::ChainStart, u"chain", u"记录链自此开始"},
+    {HistoryAction::Close, u"close", u"日结"},       {HistoryAction::Setting, u"setting", u"修改设置"},
 };
 
 // The fields an edit can change, with the names the user reads.
@@ -133,6 +134,17 @@ QString ReceiptHistory::changeSummary(const HistoryEntry &entry)
 {
     const QJsonObject changes = entry.detail.value(u"changes"_s).toObject();
     QStringList parts;
+    if (entry.action == HistoryAction::Close)
+        return u"日结到 %1"_s.arg(entry.detail.value(u"closedTo"_s).toString());
+    if (entry.action == HistoryAction::Setting) {
+        // A setting's changes are named as the user reads them already.
+        for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
+            const QJsonArray change = it.value().toArray();
+            parts << u"%1 %2 → %3"_s.arg(it.key(), change.at(0).toVariant().toString(),
+                                         change.at(1).toVariant().toString());
+        }
+        return u"%1：%2"_s.arg(entry.detail.value(u"setting"_s).toString(), parts.join(u"；"_s));
+    }
     for (const EditableField &field : editableFields) {
         const QJsonArray change = changes.value(QString::fromUtf16(field.key)).toArray();
         if (change.size() != 2)

@@ -12,8 +12,12 @@
 
 // What was done to a receipt, as tb_history records it.
 // ChainStart: the row with which a book kept before its record chain begins one (what came
-// before it was not linked as it was written).
-enum class HistoryAction { Insert, Update, Delete, Void, Unvoid, Print, Restore, Import, ChainStart };
+// before it was not linked as it was written). Close and Setting are records of the book
+// rather than of one receipt: a closing of days (日结), a change of the header or of the
+// numbering as the user set it; their rows name no receipt.
+enum class HistoryAction {
+    Insert, Update, Delete, Void, Unvoid, Print, Restore, Import, ChainStart, Close, Setting
+};
 
 // One row of the history.
 struct HistoryEntry

@@ -8,6 +8,9 @@
 #include "sqlliteral.h"
 #include "transaction.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include <limits>
 #include <utility>
 
@@ -189,12 +192,35 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
         return;
     if (ReceiptNumbering::isStored(helper, m_setting))
         return;
-    if (saveSetting())
+    if (writeSetting(counter == Counter::AsSet))
         transaction.commit();
 }
 
 bool ReceiptNoStore::saveSetting()
 {
-    return SQLiteHelper::shared().write(saveStatement(m_setting),
-                                        SQLiteHelper::Changes::AtLeastOne);
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    if (helper.db().isInTransaction())
+        return writeSetting(true);
+    Transaction transaction(helper.db());
+    return helper.open() && transaction.begin() && writeSetting(true) && transaction.commit();
+}
+
+bool ReceiptNoStore::writeSetting(bool setByUser)
+{
+    SQLiteHelper &helper = SQLiteHelper::shared();
+    QJsonObject changes;
+    if (setByUser) {
+        // What the user changed, as the book held it before: a counter set back shows.
+        const std::optional<ReceiptNoSetting> before = ReceiptNumbering::stored(helper);
+        if (!before || before->numLong != m_setting.numLong)
+            changes.insert(u"单号长度"_s, QJsonArray {before ? QJsonValue(before->numLong)
+                                                             : QJsonValue(),
+                                                      m_setting.numLong});
+        if (!before || before->currNum != m_setting.currNum)
+            changes.insert(u"当前单号"_s, QJsonArray {before ? QJsonValue(before->currNum)
+                                                             : QJsonValue(),
+                                                      m_setting.currNum});
+    }
+    return helper.write(saveStatement(m_setting), SQLiteHelper::Changes::AtLeastOne)
+        && ReceiptBook::shared().recordSetting(u"收据单号"_s, changes);
 }

@@ -70,7 +70,13 @@ public:
     // left one since the numbering last moved: then nextReceiptNo()).
     void takeCheckedNext(const ReceiptNoSetting &setting);
     bool showCheckedNext();
+    // Stores the setting as the user set it, with a chained record of what it changed.
     bool saveSetting();
+
+private:
+    // Writes the setting; as the user set it (not the counter moved past a number taken),
+    // with a record of the change in the same transaction.
+    bool writeSetting(bool setByUser);
 
 Q_SIGNALS:
     void receiptNoSettingChanged();

@@ -54,6 +54,9 @@ const QList<CopiedTable> &copiedTables()
          {u"id"_s, u"time"_s, u"action"_s, u"receiptId"_s, u"receiptNo"_s, u"detail"_s,
           u"desk"_s},
          u"select, insert"_s},
+        // Last: once a closing is in, the receipts of its days can no longer be written.
+        // A desk closes days, and no one opens them again.
+        {u"tb_closing"_s, {u"closedTo"_s, u"time"_s, u"desk"_s}, u"select, insert"_s},
     };
     return tables;
 }
@@ -884,10 +887,27 @@ bool SharedBook::restore(const QString &uri, const QString &file, QString *error
         *error = u"这个数据库中没有完整的共享账本，没有恢复：请先用 --create-shared-book 建立它"_s;
         return false;
     }
+    // Closed days stay closed: a backup from before a closing would open them again.
+    const std::optional<QString> closed = BookContents::closedThrough(server);
+    const std::optional<QString> backupClosed = BookContents::closedThrough(book);
+    if (!closed || !backupClosed) {
+        *error = u"读取日结失败：%1"_s.arg(
+            (closed ? book : server).lastError().message());
+        return false;
+    }
+    if (const QString reopened = BookContents::reopenedDays(*closed, *backupClosed);
+        !reopened.isEmpty()) {
+        *error = reopened;
+        return false;
+    }
     const BookContents::Issued replaced = BookContents::issuedBy(server);
-    QStringList emptied;
+    // Emptied whole: the closed days' rule refuses deleting their receipts row by row,
+    // and the backup brings them back with its own closings, copied last.
+    QStringList tables;
     for (const CopiedTable &table : copiedTables())
-        emptied.append(u"delete from %1"_s.arg(table.name));
+        tables.append(table.name);
+    QStringList emptied;
+    emptied.append(u"truncate %1"_s.arg(tables.join(u", "_s)));
     // The chain starts again with the backup's rows, linked as they are copied.
     emptied.append(u"delete from tb_chain"_s);
     emptied.append(u"update tb_chainHead set rows = 0, head = ''"_s);

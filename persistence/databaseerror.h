@@ -40,6 +40,9 @@ public:
         BookHeldExclusively,
         // A transaction the engine ended without writing (a COMMIT answered ROLLBACK).
         RolledBack,
+        // The book's rule for closed days refused the write: a receipt of a closed day
+        // changed or removed, or one put into a closed day (the triggers' quenta_day_closed).
+        DayClosed,
         Other,
     };
 

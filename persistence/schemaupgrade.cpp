@@ -28,6 +28,18 @@ QString valueIndexes()
            u"(ltrim(receiptNo, '0'));"_s;
 }
 
+// Gives every role that may add receipts (a desk's) what a desk needs of the tables a
+// newer version added: to read the chain, and to read and add closings.
+QString deskGrantsOnUpgrade()
+{
+    return u"do $grants$ declare desk text; begin for desk in select distinct grantee from "
+           u"information_schema.role_table_grants where table_schema = current_schema() and "
+           u"table_name = 'tb_receipt' and privilege_type = 'INSERT' and grantee <> "
+           u"current_user loop execute format('grant select on tb_chain, tb_chainHead to %I', "
+           u"desk); execute format('grant select, insert on tb_closing to %I', desk); end "
+           u"loop; end $grants$"_s;
+}
+
 // The record chain of version 5, as the template makes it.
 QString fileChain()
 {
@@ -48,6 +60,30 @@ QString fileChain()
            u"new.time, new.action, new.receiptId, new.receiptNo, new.detail, new.desk) from "
            u"tb_chainHead; update tb_chainHead set rows = rows + 1, head = (select hash from "
            u"tb_chain where historyId = new.id); end;"_s;
+}
+
+// The closed days of version 6, as the template makes them.
+QString fileClosings()
+{
+    // A book that says it is older but has its closings (a newer book's copy with its
+    // version set back) keeps them: the table stays, its rules are made anew.
+    return u"create table if not exists tb_closing (\n"
+           u"    closedTo text primary key not null,\n"
+           u"    time     text not null,\n"
+           u"    desk     text\n"
+           u");\n"
+           u"drop trigger if exists trg_closing_final_update;\n"
+           u"create trigger trg_closing_final_update before update on tb_closing begin select raise(abort, 'quenta_day_closed'); end;\n"
+           u"drop trigger if exists trg_closing_final_delete;\n"
+           u"create trigger trg_closing_final_delete before delete on tb_closing begin select raise(abort, 'quenta_day_closed'); end;\n"
+           u"drop trigger if exists trg_receipt_closed_insert;\n"
+           u"create trigger trg_receipt_closed_insert before insert on tb_receipt when substr(new.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;\n"
+           u"drop trigger if exists trg_receipt_closed_update;\n"
+           u"create trigger trg_receipt_closed_update before update on tb_receipt when substr(old.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) or substr(new.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;\n"
+           u"drop trigger if exists trg_receipt_closed_delete;\n"
+           u"create trigger trg_receipt_closed_delete before delete on tb_receipt when substr(old.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;\n"
+           u"drop trigger if exists trg_void_closed_delete;\n"
+           u"create trigger trg_void_closed_delete before delete on tb_void when (select substr(receiptDate, 1, 10) from tb_receipt where id = old.receiptId) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;"_s;
 }
 
 // Links the history rows a book kept before its chain, in the order of their ids, and adds
@@ -268,6 +304,8 @@ bool upgradeStep(Database &database, int toVersion)
     case 5:
         // The record chain, from the rows kept so far on.
         return database.executeStatements(fileChain()) && chainEarlierRows(database);
+    case 6:
+        return database.executeStatements(fileClosings());
     default:
         return false;
     }
@@ -387,6 +425,8 @@ QStringList SchemaUpgrade::tablesAddedAfter(int version)
     QStringList tables;
     if (version < 1)
         tables << u"tb_void"_s << u"tb_history"_s;
+    if (version < 6)
+        tables << u"tb_closing"_s;
     if (version < 2) {
         tables << u"fts_receipt"_s << u"fts_receipt_data"_s << u"fts_receipt_idx"_s
                << u"fts_receipt_docsize"_s << u"fts_receipt_config"_s << u"tb_searchIndex"_s;
@@ -505,6 +545,15 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
                                                          u"create trigger trg_history_chain"_s);
                 ok = !chain.isEmpty() && database.executeStatements(chain)
                     && chainEarlierRows(database);
+            }
+            // The closed days, as the template has them; the desks that write the receipts
+            // may close days and read the chain (a book made before it gave them no right
+            // to it).
+            if (step == 7) {
+                const QString closings = templateStatements(u"create table tb_closing"_s,
+                                                            u"create trigger trg_void_closed"_s);
+                ok = !closings.isEmpty() && database.executeStatements(closings)
+                    && database.executeStatements(deskGrantsOnUpgrade());
             }
         }
         if (ok)

@@ -57,7 +57,9 @@ DatabaseError serverError(const PgError &error)
     const qsizetype close = open >= 0 ? error.message.indexOf(u'"', open + 1) : -1;
     const QString name = close > open ? error.message.mid(open + 1, close - open - 1) : QString();
     Kind kind = Kind::Other;
-    if (state.startsWith(u"23"_s))
+    if (state == u"QC001"_s) // the closed days' trigger (template-pg.sql)
+        kind = Kind::DayClosed;
+    else if (state.startsWith(u"23"_s))
         kind = Kind::Conflict;
     else if (state == PgState::lockNotAvailable) // a row held past the session's lock timeout
         kind = Kind::RowHeldTooLong;

@@ -67,6 +67,9 @@ bool RecordChain::addLinkFunction(sqlite3 *handle)
 namespace {
 
 // What SQLite's code (primary or extended) and message mean; none for a success.
+// What the triggers of closed days raise (template.sql).
+constexpr QLatin1StringView dayClosedMessage("quenta_day_closed");
+
 DatabaseError fileError(int code, const QString &message)
 {
     using Kind = DatabaseError::Kind;
@@ -80,6 +83,8 @@ DatabaseError fileError(int code, const QString &message)
         return {Kind::MissingColumn, message, number, column};
     if (const QString table = named(u"no such table:"_s); !table.isEmpty())
         return {Kind::MissingTable, message, number, table};
+    if (message == dayClosedMessage)
+        return {Kind::DayClosed, message, number};
     Kind kind = Kind::Other;
     switch (code & 0xff) {
     case SQLITE_BUSY:

@@ -299,8 +299,63 @@ end $$;
 create trigger trg_history_chain after insert on tb_history
     for each row execute function quenta_chain();
 
+-- Closed days (日结), as a file keeps them: every receipt dated up to a closing's day is
+-- final, whatever program writes. The trigger checks with the owner's rights, so that a desk
+-- needs only to add a closing; no one changes or removes one.
+create table tb_closing (
+    closedTo text collate "C" primary key not null,
+    time     text collate "C" not null,
+    desk     text collate "C"
+);
+create function quenta_closed() returns trigger language plpgsql security definer
+    set search_path = pg_catalog, pg_temp as $$
+declare
+    closed text collate "C";
+    day text collate "C";
+begin
+    if TG_TABLE_NAME = 'tb_closing' then
+        raise exception 'quenta_day_closed' using errcode = 'QC001';
+    end if;
+    execute format('select max(closedTo) from %I.tb_closing', TG_TABLE_SCHEMA) into closed;
+    if closed is null then
+        if TG_OP = 'DELETE' then
+            return old;
+        end if;
+        return new;
+    end if;
+    if TG_TABLE_NAME = 'tb_void' then
+        execute format('select substr(receiptDate, 1, 10) from %I.tb_receipt where id = $1',
+                       TG_TABLE_SCHEMA) into day using old.receiptId;
+        if day <= closed then
+            raise exception 'quenta_day_closed' using errcode = 'QC001';
+        end if;
+        return old;
+    end if;
+    if TG_OP in ('UPDATE', 'DELETE') then
+        day := substr(old.receiptDate, 1, 10);
+        if day <= closed then
+            raise exception 'quenta_day_closed' using errcode = 'QC001';
+        end if;
+    end if;
+    if TG_OP = 'DELETE' then
+        return old;
+    end if;
+    day := substr(new.receiptDate, 1, 10);
+    if day <= closed then
+        raise exception 'quenta_day_closed' using errcode = 'QC001';
+    end if;
+    return new;
+end $$;
+create trigger trg_closing_final before update or delete on tb_closing
+    for each row execute function quenta_closed();
+create trigger trg_receipt_closed before insert or update or delete on tb_receipt
+    for each row execute function quenta_closed();
+create trigger trg_void_closed before delete on tb_void
+    for each row execute function quenta_closed();
+
 -- The schema's version: the number the SQLite template carries as its user_version, up to
 -- 4; version 5 added the procedure and the function above, which only a shared
--- book has; version 6 the record chain (a file's version 5).
+-- book has; version 6 the record chain (a file's version 5); version 7 the closed days
+-- (a file's version 6).
 create table tb_schema (version integer not null);
-insert into tb_schema (version) values (6);
+insert into tb_schema (version) values (7);

@@ -127,6 +127,22 @@ create table tb_chainHead (rows integer not null, head text not null);
 insert into tb_chainHead (rows, head) values (0, '');
 create trigger trg_history_chain after insert on tb_history begin insert into tb_chain (link, historyId, hash) select rows + 1, new.id, quenta_link(head, new.time, new.action, new.receiptId, new.receiptNo, new.detail, new.desk) from tb_chainHead; update tb_chainHead set rows = rows + 1, head = (select hash from tb_chain where historyId = new.id); end;
 
+-- Closed days (日结): every receipt dated up to a closing's day is final. Its row, its
+-- day and every receipt of those days can then neither change nor go, and no receipt can be
+-- put into them; a void is still added (and told on the day it is made). The triggers hold
+-- for whatever program writes, and a closing is final: its rows are never changed.
+create table tb_closing (
+    closedTo text primary key not null,
+    time     text not null,
+    desk     text
+);
+create trigger trg_closing_final_update before update on tb_closing begin select raise(abort, 'quenta_day_closed'); end;
+create trigger trg_closing_final_delete before delete on tb_closing begin select raise(abort, 'quenta_day_closed'); end;
+create trigger trg_receipt_closed_insert before insert on tb_receipt when substr(new.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;
+create trigger trg_receipt_closed_update before update on tb_receipt when substr(old.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) or substr(new.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;
+create trigger trg_receipt_closed_delete before delete on tb_receipt when substr(old.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;
+create trigger trg_void_closed_delete before delete on tb_void when (select substr(receiptDate, 1, 10) from tb_receipt where id = old.receiptId) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;
+
 -- The schema's version: a book made by an older version is brought up to it when it
 -- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.
-pragma user_version = 5;
+pragma user_version = 6;

@@ -8,6 +8,7 @@
 #include "bookmaintenance.h"
 #include "bookproof.h"
 #include "clock.h"
+#include "daydialogs.h"
 #include "filedialogs.h"
 #include "historyview.h"
 #include "importdialog.h"
@@ -115,6 +116,11 @@ BookMenu::BookMenu(QMainWindow *window)
     connect(history, &QAction::triggered, this, &BookMenu::showHistory);
     QAction *receiptHistory = addAction(receipts, u"receiptHistoryAction"_s, u"查看历史(&V)"_s);
     connect(receiptHistory, &QAction::triggered, this, &BookMenu::showSelectedHistory);
+    receipts->addSeparator();
+    connect(addAction(receipts, u"closeDayAction"_s, u"日结(&C)…"_s), &QAction::triggered, this,
+            [this] { DayDialogs::closeDay(m_window); });
+    connect(addAction(receipts, u"dayReportAction"_s, u"收款日报(&D)…"_s), &QAction::triggered,
+            this, [this] { DayDialogs::dayReport(m_window); });
     // Greyed while no receipt is selected, so the menu itself says there is nothing to show;
     // greyed with the reason in a book that keeps no history (an older one only read).
     const auto followBook = [history, receiptHistory] {

@@ -38,6 +38,8 @@ QString detailOf(const HistoryEntry &entry, bool restored)
 {
     switch (entry.action) {
     case HistoryAction::Update:
+    case HistoryAction::Close:
+    case HistoryAction::Setting:
         return ReceiptHistory::changeSummary(entry);
     case HistoryAction::Void:
         return u"原因：%1"_s.arg(entry.detail.value(u"reason"_s).toString());

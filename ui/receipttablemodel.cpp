@@ -2,6 +2,7 @@
 #include "receipttablemodel.h"
 
 #include "datetext.h"
+#include "receiptbook.h"
 #include "money.h"
 #include "receiptexport.h"
 
@@ -113,13 +114,20 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
         return {};
     const Receipt &receipt = *row;
     const bool unreadableAmount = index.column() == TotalColumn && receipt.unreadableTotal;
+    // A receipt of a closed day (日结) is marked so: it can only be voided.
+    const bool closed = !receipt.voidReason && index.column() == StatusColumn
+        && ReceiptBook::shared().isClosed(receipt.receiptDate.date());
     switch (role) {
     case Qt::DisplayRole:
+        if (closed)
+            return u"已日结"_s;
         return shownText(cellText(receipt, index.column()));
     case Qt::ToolTipRole:
         // Why it was voided is what a voided row is asked about, whichever cell.
         if (receipt.voidReason)
             return shownText(*receipt.voidReason);
+        if (closed)
+            return u"已日结：不能修改或删除，只能作废"_s;
         return unreadableAmount ? u"金额无法识别"_s : shownText(cellText(receipt, index.column()));
     case Qt::ForegroundRole:
         if (receipt.voidReason)

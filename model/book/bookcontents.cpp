@@ -59,6 +59,26 @@ std::optional<QSet<QString>> BookContents::shownNumbers(Database &book)
     return numbers;
 }
 
+std::optional<QString> BookContents::closedThrough(Database &book)
+{
+    std::unique_ptr<ResultSet> rows = book.executeQuery(u"select max(closedTo) from tb_closing"_s);
+    if (!rows)
+        return book.lastError().kind() == DatabaseError::Kind::MissingTable
+            ? std::optional<QString>(QString())
+            : std::nullopt;
+    if (!rows->next())
+        return rows->hasError() ? std::nullopt : std::optional<QString>(QString());
+    return rows->stringForColumnIndex(0).value_or(QString());
+}
+
+QString BookContents::reopenedDays(const QString &current, const QString &restored)
+{
+    if (current.isEmpty() || restored >= current)
+        return {};
+    return (restored.isEmpty() ? u"备份中没有日结"_s : u"备份只日结到 %1"_s.arg(restored))
+        + u"，账本已日结到 %1：恢复它会让已日结的日子又能修改，没有恢复"_s.arg(current);
+}
+
 bool BookContents::summarize(Database &book, Summary *summary, QString *error)
 {
     std::unique_ptr<ResultSet> rows = book.executeQuery(

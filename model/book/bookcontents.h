@@ -74,4 +74,11 @@ QString continueIdsStatement();
 // naming the first of them, empty when there are none; nothing when they cannot be read.
 std::optional<QString> unrecordedReceipts(Database &book);
 
+// The last day the book closed ("yyyy-MM-dd"; empty when none, or for a book from before
+// closings); nothing when it cannot be read.
+std::optional<QString> closedThrough(Database &book);
+// Why a restore of a book closed through `restored` over one closed through `current` is
+// refused (it would open closed days again), in Chinese; empty when it is not.
+QString reopenedDays(const QString &current, const QString &restored);
+
 } // namespace BookContents

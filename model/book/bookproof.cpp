@@ -12,6 +12,7 @@
 #include "schemaupgrade.h"
 
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -264,9 +265,10 @@ public:
     {
         return {&Proof::readChain, &Proof::readHead, &Proof::readUnlinked};
     }
-    static std::array<Step, 3> receiptSteps()
+    static std::array<Step, 4> receiptSteps()
     {
-        return {&Proof::readReceipts, &Proof::readGone, &Proof::readStrayVoids};
+        return {&Proof::readReceipts, &Proof::readGone, &Proof::readStrayVoids,
+                &Proof::readClosings};
     }
     bool run(std::span<const Step> steps, QString *error)
     {
@@ -283,6 +285,7 @@ public:
     {
         m_highestIssued = chain.m_highestIssued;
         m_highestNumber = chain.m_highestNumber;
+        m_setCounter = chain.m_setCounter;
         return readCounter(error);
     }
 
@@ -329,7 +332,8 @@ private:
                     m_verdict.problem = alteredText(link);
                     return true;
                 }
-                noteIssued(values[1].value_or(""), values[3].value_or(""));
+                noteIssued(values[1].value_or(""), values[3].value_or(""),
+                           values[4].value_or(""));
                 previous = linked;
                 ++expected;
             }
@@ -347,11 +351,26 @@ private:
 
     // A number the counter must have passed: one issued since the chain began (what came
     // before proves nothing of the counter).
-    void noteIssued(QByteArrayView action, QByteArrayView number)
+    void noteIssued(QByteArrayView action, QByteArrayView number, QByteArrayView detail)
     {
         if (action == "chain") {
             m_highestIssued = -1;
             m_highestNumber.clear();
+            m_setCounter = 0;
+            return;
+        }
+        // The counter as the user set it (the record says so): what was issued before no
+        // longer binds it, but it may not be behind what was set.
+        if (action == "setting" && detail.contains(QByteArrayView("当前单号"))) {
+            const QJsonArray change = QJsonDocument::fromJson(detail.toByteArray())
+                                          .object()
+                                          .value(u"changes"_s)
+                                          .toObject()
+                                          .value(u"当前单号"_s)
+                                          .toArray();
+            m_highestIssued = -1;
+            m_highestNumber.clear();
+            m_setCounter = change.at(1).toInteger();
             return;
         }
         if ((action != "insert" && action != "import" && action != "restore")
@@ -542,9 +561,55 @@ private:
         return true;
     }
 
+    // Every closing as its record says: none removed, none added past the chain.
+    bool readClosings(QString *error)
+    {
+        std::unique_ptr<ResultSet> rows = m_book.executeQuery(
+            u"select closedTo from tb_closing order by closedTo"_s);
+        if (!rows) {
+            // A book from before closings has none to prove.
+            if (m_book.lastError().kind() == DatabaseError::Kind::MissingTable)
+                return true;
+            return failed(error);
+        }
+        QStringList stored;
+        while (rows->next())
+            stored.append(rows->stringForColumnIndex(0).value_or(QString()));
+        if (rows->hasError())
+            return failedRows(*rows, error);
+        rows = m_book.executeQuery(
+            u"select h.detail from tb_history h join tb_chain c on c.historyId = h.id where "
+            u"h.action = 'close' and h.receiptId is null order by c.link"_s);
+        if (!rows)
+            return failed(error);
+        QStringList recorded;
+        while (rows->next()) {
+            recorded.append(QJsonDocument::fromJson(rows->bytesForColumnIndex(0).value_or("").toByteArray())
+                                .object()
+                                .value(u"closedTo"_s)
+                                .toString());
+        }
+        if (rows->hasError())
+            return failedRows(*rows, error);
+        recorded.sort();
+        for (const QString &day : recorded) {
+            if (!stored.contains(day)) {
+                m_verdict.problem = u"到 %1 的日结已被删除或改动"_s.arg(day);
+                return true;
+            }
+        }
+        for (const QString &day : stored) {
+            if (!recorded.contains(day)) {
+                m_verdict.problem = u"到 %1 的日结没有日结记录"_s.arg(day);
+                return true;
+            }
+        }
+        return true;
+    }
+
     bool readCounter(QString *error)
     {
-        if (m_highestNumber.isEmpty())
+        if (m_highestNumber.isEmpty() && m_setCounter <= 0)
             return true;
         std::unique_ptr<ResultSet> rows = m_book.executeQuery(u"select currNum from tb_receiptNo"_s);
         if (!rows)
@@ -553,9 +618,12 @@ private:
             bool number = false;
             const qint64 next
                 = rows->stringForColumnIndex(0).value_or(QString()).trimmed().toLongLong(&number);
-            if (!number || next <= m_highestIssued)
+            if (!m_highestNumber.isEmpty() && (!number || next <= m_highestIssued))
                 m_verdict.problem
                     = u"收据单号计数器落后于已开出的 %1"_s.arg(numberOf(m_highestNumber));
+            else if (m_highestNumber.isEmpty() && (!number || next < m_setCounter))
+                m_verdict.problem
+                    = u"收据单号计数器低于记录中设置的 %1，没有设置记录"_s.arg(m_setCounter);
         }
         if (rows->hasError())
             return failedRows(*rows, error);
@@ -566,6 +634,8 @@ private:
     BookProof::Verdict &m_verdict;
     const std::atomic_bool *m_cancel;
     qint64 m_highestIssued = -1;
+    // The counter as a record last set it, when nothing was issued since.
+    qint64 m_setCounter = 0;
     QString m_highestNumber;
     Members m_members;
 };

@@ -1842,8 +1842,9 @@ public:
 
     ImportWriter(ReceiptBook &book, SQLiteHelper &connection, const BookImport::Options &options,
                  const QString &file, const QString &digest, const ReceiptNoSetting &setting,
-                 qint64 lastRowBefore, BookImport::Result &result)
-        : m_book(book)
+                 qint64 lastRowBefore, QDate closedThrough, BookImport::Result &result)
+        : m_closedThrough(closedThrough)
+        , m_book(book)
         , m_connection(connection)
         , m_options(options)
         , m_file(file)
@@ -1911,6 +1912,12 @@ public:
             Receipt &r = item.receipt;
             if (QString reason; !BookImport::checkReceipt(r, &reason)) {
                 problems.append({item.row, reason});
+                continue;
+            }
+            if (m_closedThrough.isValid() && r.receiptDate.date() <= m_closedThrough) {
+                problems.append({item.row, u"收款日期 %1 已日结（账本已日结到 %2），不能导入"_s.arg(
+                                               r.receiptDate.date().toString(Qt::ISODate),
+                                               m_closedThrough.toString(Qt::ISODate))});
                 continue;
             }
             // A server keeps no NUL in a text: the row is refused, not the whole statement.
@@ -2146,6 +2153,8 @@ private:
         return written;
     }
 
+    // The last day closed: no row may be dated into it.
+    QDate m_closedThrough;
     ReceiptBook &m_book;
     SQLiteHelper &m_connection;
     const BookImport::Options &m_options;
@@ -2227,8 +2236,14 @@ BookImport::Result ReceiptBook::importNow(BookImport::Source &source,
     }
     if (!setting || !lastRow)
         return failed();
+    // Read within the import's transaction: on a server the numbering's row is held, and a
+    // closing takes the receipts' table before it commits.
+    const std::optional<QList<DayClosing>> closed = closings();
+    if (!closed)
+        return failed();
     ImportWriter writer(*this, connection(), options, source.fileName(), source.digest(), *setting,
-                        *lastRow, result);
+                        *lastRow, closed->isEmpty() ? QDate() : closed->constLast().closedTo,
+                        result);
     BookImport::Item item;
     QList<BookImport::Problem> problems;
     qint64 read = 0;
@@ -2277,4 +2292,189 @@ BookImport::Result ReceiptBook::importNow(BookImport::Source &source,
     }
     Q_EMIT replaced();
     return result;
+}
+
+// --- closed days -----------------------------------------------------------------------
+
+std::optional<QList<DayClosing>> ReceiptBook::closings(QString *error)
+{
+    std::unique_ptr<ResultSet> rows
+        = connection().query(u"select closedTo, time, desk from tb_closing order by closedTo"_s);
+    if (!rows) {
+        // A book from before closings has none.
+        if (connection().db().lastError().kind() == DatabaseError::Kind::MissingTable)
+            return QList<DayClosing>();
+        if (error)
+            *error = lastError();
+        return std::nullopt;
+    }
+    QList<DayClosing> found;
+    while (rows->next()) {
+        DayClosing closing;
+        closing.closedTo = QDate::fromString(rows->stringForColumnIndex(0).value_or(QString()),
+                                             Qt::ISODate);
+        closing.time
+            = parseDateText(rows->stringForColumnIndex(1).value_or(QString()), DateText::dateTime);
+        closing.desk = rows->stringForColumnIndex(2).value_or(QString());
+        found.append(closing);
+    }
+    if (rows->hasError()) {
+        const QString reason = connection().noteFailure(rows->error());
+        if (error)
+            *error = reason;
+        return std::nullopt;
+    }
+    if (found.isEmpty())
+        return found;
+    // Each closing's record in the chain, by the day it closed to.
+    std::unique_ptr<ResultSet> links = connection().query(
+        u"select h.detail, c.hash from tb_history h join tb_chain c on c.historyId = h.id "
+        u"where h.action = 'close' and h.receiptId is null"_s);
+    if (!links) {
+        if (error)
+            *error = lastError();
+        return std::nullopt;
+    }
+    QHash<QString, QString> heads;
+    while (links->next()) {
+        const QJsonObject detail
+            = QJsonDocument::fromJson(links->stringForColumnIndex(0).value_or(QString()).toUtf8())
+                  .object();
+        heads.insert(detail.value(u"closedTo"_s).toString(),
+                     links->stringForColumnIndex(1).value_or(QString()));
+    }
+    for (DayClosing &closing : found)
+        closing.head = heads.value(closing.closedTo.toString(Qt::ISODate));
+    return found;
+}
+
+QDate ReceiptBook::knownClosedThrough()
+{
+    BookFacts &facts = bookFacts();
+    if (!facts.closedThrough) {
+        // Asked once, whatever the answer: a book that cannot answer now (held by another
+        // program) is not asked again for every row drawn; the book replaced, or closing a
+        // day here, asks again. The book's own rule refuses what a missing mark would let
+        // through.
+        const std::optional<QList<DayClosing>> found = closings();
+        facts.closedThrough = !found || found->isEmpty() ? QDate() : found->constLast().closedTo;
+    }
+    return *facts.closedThrough;
+}
+
+bool ReceiptBook::closeDays(QDate day, DayClosing *closing, QString *error)
+{
+    if (!day.isValid())
+        return fail(error, u"日期无效"_s);
+    const QDateTime now = Clock::now();
+    if (day > now.date())
+        return fail(error, u"不能日结今天以后的日子（%1）"_s.arg(day.toString(Qt::ISODate)));
+    const auto failSaving = [&] {
+        return fail(error, u"日结失败：%1"_s.arg(connection().lastError()));
+    };
+    WriteScope transaction(connection());
+    if (!transaction.begin())
+        return failSaving();
+    // A desk's save either commits before the lock is had, or waits for the closing and is
+    // then refused by the book's rule.
+    if (!dialect().livesInAFile()
+        && !connection().write(u"lock table tb_receipt in share mode"_s))
+        return failSaving();
+    QString problem;
+    const std::optional<QList<DayClosing>> earlier = closings(&problem);
+    if (!earlier)
+        return fail(error, u"日结失败：%1"_s.arg(problem));
+    if (!earlier->isEmpty() && earlier->constLast().closedTo >= day)
+        return fail(error, u"%1 已日结（账本已日结到 %2），日结不能重做或撤销"_s.arg(
+                               day.toString(Qt::ISODate),
+                               earlier->constLast().closedTo.toString(Qt::ISODate)));
+    const std::optional<QString> desk = historyDesk();
+    const QString time = stored(now);
+    const QString closedTo = day.toString(Qt::ISODate);
+    const QString detail = QString::fromUtf8(
+        QJsonDocument(QJsonObject {{u"closedTo"_s, closedTo}}).toJson(QJsonDocument::Compact));
+    const QString sql = u"insert into tb_closing (closedTo, time, desk) values (%1, %2, %3);\n"_s
+                            .arg(sqlQuote(closedTo), sqlQuote(time),
+                                 desk ? sqlQuote(*desk) : u"null"_s)
+        + historyInsert(desk.has_value())
+        + u"(%1, 'close', null, null, %2%3);"_s.arg(
+            sqlQuote(time), sqlQuote(detail), desk ? u", "_s + sqlQuote(*desk) : QString());
+    if (!connection().write(sql, SQLiteHelper::Changes::AtLeastOne))
+        return failSaving();
+    std::unique_ptr<ResultSet> head = connection().query(u"select head from tb_chainHead"_s);
+    if (!head || !head->next())
+        return failSaving();
+    DayClosing made {day, parseDateText(time, DateText::dateTime), desk.value_or(QString()),
+                     head->stringForColumnIndex(0).value_or(QString())};
+    head.reset();
+    if (!transaction.commit())
+        return failSaving();
+    if (closing)
+        *closing = made;
+    tellReplaced();
+    return true;
+}
+
+bool ReceiptBook::recordSetting(const QString &setting, const QJsonObject &changes)
+{
+    if (changes.isEmpty())
+        return true;
+    const std::optional<QString> desk = historyDesk();
+    const QJsonObject detail {{u"setting"_s, setting}, {u"changes"_s, changes}};
+    const QString sql = historyInsert(desk.has_value())
+        + u"(%1, 'setting', null, null, %2%3);"_s.arg(
+            sqlQuote(stored(Clock::now())),
+            sqlQuote(QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact))),
+            desk ? u", "_s + sqlQuote(*desk) : QString());
+    return connection().write(sql, SQLiteHelper::Changes::AtLeastOne);
+}
+
+bool ReceiptBook::readDay(QDate day, DayRead *read, QString *error)
+{
+    *read = {};
+    const QString begin = day.toString(u"yyyy-MM-dd 00:00:00"_s);
+    const QString end = day.toString(u"yyyy-MM-dd 23:59:59"_s);
+    RangeRead range;
+    if (!readRange(begin, end, &range, error))
+        return false;
+    read->receipts = std::move(range.receipts);
+    // Lowest number first, by value: 10 after 9 whatever the padding.
+    const auto byNumber = [](const Receipt &a, const Receipt &b) {
+        const bool plainA = ReceiptNumber::isPlain(a.receiptNo);
+        const bool plainB = ReceiptNumber::isPlain(b.receiptNo);
+        if (plainA && plainB && a.receiptNo.toLongLong() != b.receiptNo.toLongLong())
+            return a.receiptNo.toLongLong() < b.receiptNo.toLongLong();
+        if (plainA != plainB)
+            return plainA;
+        return a.receiptNo < b.receiptNo;
+    };
+    std::stable_sort(read->receipts.begin(), read->receipts.end(), byNumber);
+    std::unique_ptr<ResultSet> rows = connection().query(
+        u"select r.*, v.reason as quenta_void from tb_void v join tb_receipt r on r.id = "
+        u"v.receiptId where v.voidDate >= $1 and v.voidDate <= $2 and r.receiptDate < $1 and "_s
+            + liveCondition(u"r"_s),
+        {begin, end});
+    if (!rows) {
+        if (error)
+            *error = u"读取收据失败："_s + lastError();
+        return false;
+    }
+    std::optional<ReceiptRowMapper> mapper;
+    while (rows->next()) {
+        if (!mapper)
+            mapper.emplace(*rows, u"receiptNo"_s);
+        if (std::optional<Receipt> receipt = mapper->map()) {
+            receipt->voidReason = rows->stringForColumnIndex(rows->columnIndexForName(u"quenta_void"_s))
+                                      .value_or(QString());
+            read->voidedLater.append(std::move(*receipt));
+        }
+    }
+    if (rows->hasError()) {
+        const QString reason = connection().noteFailure(rows->error());
+        if (error)
+            *error = u"读取收据失败："_s + reason;
+        return false;
+    }
+    std::stable_sort(read->voidedLater.begin(), read->voidedLater.end(), byNumber);
+    return true;
 }

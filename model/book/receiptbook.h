@@ -36,6 +36,16 @@ struct BookChange
 };
 Q_DECLARE_METATYPE(BookChange)
 
+// A closing of days (日结): every receipt dated up to `closedTo` is final from then on.
+struct DayClosing
+{
+    QDate closedTo;
+    QDateTime time;
+    QString desk;
+    // The record chain's head as the closing left it: the link of its own record.
+    QString head;
+};
+
 // What a save of a new receipt stored.
 struct IssueResult
 {
@@ -206,6 +216,35 @@ public:
     // are told by changed(). Nothing when unknown.
     std::optional<qint64> changeCounter();
 
+    // --- closed days (日结) ---------------------------------------------------------------
+
+    // The book's closings, oldest first, each with the head of the chain it left; none for
+    // a book from before closings. Nothing when they cannot be read.
+    std::optional<QList<DayClosing>> closings(QString *error = nullptr);
+    // The last day closed (a null date: none), as last read from this book: read once, then
+    // kept until the book is replaced or closes a day; for the lists' mark, which must not
+    // cost a read of its own.
+    QDate knownClosedThrough();
+    // Whether a receipt of `day` is closed (as knownClosedThrough() knows it).
+    bool isClosed(QDate day) { const QDate through = knownClosedThrough(); return through.isValid() && day <= through; }
+    // Closes every day up to `day` (not after today), for good, with a chained record of
+    // the closing, in one transaction. On a server the receipts are held while it closes: a
+    // save of another desk is either in before the closing or refused after it. Refused for
+    // a day closed already. `closing`, when given, is what was stored. Tells replaced().
+    bool closeDays(QDate day, DayClosing *closing = nullptr, QString *error = nullptr);
+    // The receipts dated on `day` (not deleted), lowest number first, and those dated
+    // before it voided on it (跨日作废), each with its void. False when they cannot be read.
+    struct DayRead
+    {
+        QList<Receipt> receipts;
+        QList<Receipt> voidedLater;
+    };
+    bool readDay(QDate day, DayRead *read, QString *error = nullptr);
+    // Records a change of a setting of the whole book (the header, the numbering as the user
+    // set it) in the chain: `changes` is {label: [before, after]}. Written in the caller's
+    // transaction, as the change itself.
+    bool recordSetting(const QString &setting, const QJsonObject &changes);
+
     // --- writes: each in one transaction with its history rows ---------------------------
 
     // Stores a new receipt under a number that no other receipt carries: check that the
@@ -374,6 +413,7 @@ private:
         bool voids = true;
         bool keepsVoids = false;
         QSet<QString> indexes;
+        std::optional<QDate> closedThrough;
     };
     BookFacts &bookFacts();
     BookFacts m_bookFacts;

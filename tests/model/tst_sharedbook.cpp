@@ -162,7 +162,7 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
     std::unique_ptr<PgConnection> server = connect(database);
     std::unique_ptr<ResultSet> tables = book.executeQuery(
         u"select name from sqlite_master where type = 'table' and name not like 'fts%' and "
-        u"name not like 'sqlite%' and name not in ('tb_searchIndex', 'tb_chain', 'tb_chainHead')"_s);
+        u"name not like 'sqlite%' and name not in ('tb_searchIndex', 'tb_chain', 'tb_chainHead', 'tb_closing')"_s);
     QStringList copied;
     while (tables && tables->next()) {
         const QString table = *tables->stringForColumnIndex(0);
@@ -175,8 +175,8 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
     // At the shared book's version, one past the file's: it has the procedure a desk issues by.
     std::unique_ptr<ResultSet> version = book.executeQuery(u"pragma user_version"_s);
     QVERIFY(version && version->next());
-    QCOMPARE(version->int64ForColumnIndex(0) + 1, 6);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
+    QCOMPARE(version->int64ForColumnIndex(0) + 1, 7);
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
 
     // The desk adds history after the ids copied.
     QVERIFY(
@@ -200,7 +200,7 @@ void tst_SharedBook::bookWithoutCopyStartsAsANewOne()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, u"0 张收据已复制\n"_s);
     std::unique_ptr<PgConnection> server = connect(database);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), QStringList());
     QCOMPARE(rowsOf(*server, u"tb_receiptNo"_s), QStringList(u"7|1"_s));
     QCOMPARE(rowsOf(*server, u"tb_paytype"_s).size(), 4);
@@ -330,6 +330,7 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
         u"quenta_change_voids; "
         u"drop function quenta_number_used; drop trigger trg_history_chain on tb_history; "
         u"drop function quenta_chain(); drop table tb_chain, tb_chainHead; "
+        u"drop table tb_closing; drop function quenta_closed() cascade; "
         u"update tb_schema set version = 2"_s));
     const QStringList receipts = rowsOf(*server, u"tb_receipt"_s);
     const QStringList history = rowsOf(*server, u"tb_history"_s);
@@ -340,7 +341,7 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
     const SchemaReport report = SchemaUpgrade::applyOnServer(desk);
     QCOMPARE(report.version, 2);
     QVERIFY(!report.isNewer);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
     // The history is found by number: an issued number is never issued again.
     QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), receipts);
@@ -369,6 +370,7 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
         u"drop procedure quenta_issue, quenta_update, quenta_change_voids; "
         u"drop function quenta_number_used; drop trigger trg_history_chain on tb_history; "
         u"drop function quenta_chain(); drop table tb_chain, tb_chainHead; "
+        u"drop table tb_closing; drop function quenta_closed() cascade; "
         u"update tb_schema set version = 3"_s));
 
     Database desk(m_server->socketUri(database, deskRoleName));
@@ -383,7 +385,7 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
     Database owner(m_server->socketUri(database));
     QVERIFY(owner.open());
     QCOMPARE(SchemaUpgrade::applyOnServer(owner).version, 3);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"6"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
     QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
 }
 
