@@ -161,8 +161,8 @@ void tst_AppStore::damagedRowIsSkipped()
     QFETCH(int, listLines);
     m_env->createDatabase();
     // A foreign copy of the table without its constraints, so even an id can be NULL.
-    QVERIFY(m_env->execRaw(u"drop trigger trg_void_closed_delete; "
-                           u"create table x as select * from tb_receipt; drop table tb_receipt;"
+    QVERIFY(m_env->execRaw(onEngine(u"drop trigger trg_void_closed_delete; "_s, {})
+                           + u"create table x as select * from tb_receipt; drop table tb_receipt;"
                            u"alter table x rename to tb_receipt;"_s
                            + receiptInsertSql(u"A"_s, u"0000001"_s, u"2024-05-01 00:00:00"_s)
                            + receiptInsertSql(u"B"_s, u"0000002"_s, u"2024-05-01 00:00:00"_s)

@@ -296,6 +296,18 @@ void tst_SharedBook::deskRole_data()
     QTest::newRow("remove a link") << u"delete from tb_chain"_s << false;
     QTest::newRow("stop the linking")
         << u"alter table tb_history disable trigger trg_history_chain"_s << false;
+    // Closed days: a desk closes one, and no one opens it again.
+    QTest::newRow("close a day")
+        << u"insert into tb_closing values ('2000-01-01', 't', 'd')"_s << true;
+    QTest::newRow("open a closed day")
+        << u"insert into tb_closing values ('2000-01-01', 't', 'd'); delete from tb_closing"_s
+        << false;
+    QTest::newRow("move a closing")
+        << u"insert into tb_closing values ('2000-01-01', 't', 'd'); "
+           u"update tb_closing set closedTo = '1999-01-01'"_s
+        << false;
+    QTest::newRow("lift the rule")
+        << u"alter table tb_receipt disable trigger trg_receipt_closed"_s << false;
 }
 
 void tst_SharedBook::deskRole()
