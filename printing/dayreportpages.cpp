@@ -8,6 +8,7 @@
 #include "receiptpagelayout.h"
 
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
@@ -71,11 +72,27 @@ DayReportPages::DayReportPages(const DayReport &report)
     const QFont title = reportFont(17, true);
     qreal y = margin;
     m_pages.append(Page());
+    // Measured once: a day of thousands of receipts lays out tens of thousands of cells.
+    const QFontMetricsF bodyMetrics(body);
+    const QFontMetricsF smallMetrics(small);
+    const QHash<const QFont *, qreal> heights {
+        {&body, bodyMetrics.height() * 1.35},
+        {&small, smallMetrics.height() * 1.35},
+        {&heading, QFontMetricsF(heading).height() * 1.35},
+        {&title, QFontMetricsF(title).height() * 1.35},
+    };
+    // A text no wider than one em per character fits without being measured.
+    const auto fitted = [](const QFontMetricsF &metrics, const QFont &font, const QString &text,
+                           qreal room) {
+        if (text.size() * font.pixelSize() <= room)
+            return text;
+        return metrics.elidedText(text, Qt::ElideRight, room);
+    };
 
     const auto add = [&](const QRectF &rect, const QString &text, const QFont &font, int flags) {
         m_pages.last().texts.append({rect, text, font, flags});
     };
-    const auto lineHeight = [](const QFont &font) { return QFontMetricsF(font).height() * 1.35; };
+    const auto lineHeight = [&heights](const QFont &font) { return heights.value(&font); };
     // A new page when `needed` points do not fit below y; true when one was begun.
     const auto room = [&](qreal needed) {
         if (y + needed <= bottom)
@@ -89,9 +106,17 @@ DayReportPages::DayReportPages(const DayReport &report)
         const QFontMetricsF metrics(font);
         QString rest = text;
         while (!rest.isEmpty()) {
+            // The longest start of the rest that fits, found by halves: a line of the
+            // missing numbers may run to thousands of characters.
             qsizetype fits = rest.size();
-            while (fits > 1 && metrics.horizontalAdvance(rest.left(fits)) > width)
-                --fits;
+            if (metrics.horizontalAdvance(rest) > width) {
+                qsizetype low = 1, high = rest.size();
+                while (low + 1 < high) {
+                    const qsizetype middle = (low + high) / 2;
+                    (metrics.horizontalAdvance(rest.left(middle)) <= width ? low : high) = middle;
+                }
+                fits = low;
+            }
             room(lineHeight(font));
             add(QRectF(margin, y, width, lineHeight(font)), rest.left(fits), font,
                 Qt::AlignLeft | Qt::AlignVCenter);
@@ -121,8 +146,7 @@ DayReportPages::DayReportPages(const DayReport &report)
         qreal x = margin;
         for (qsizetype i = 0; i < cells.size(); ++i) {
             const ColumnSpec &column = columns[size_t(i)];
-            const QString shown = QFontMetricsF(body).elidedText(cells.at(i), Qt::ElideRight,
-                                                                 column.width - 4);
+            const QString shown = fitted(bodyMetrics, body, cells.at(i), column.width - 4);
             add(QRectF(x + 2, y, column.width - 4, h), shown, body,
                 (column.right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
             x += column.width;
@@ -130,8 +154,7 @@ DayReportPages::DayReportPages(const DayReport &report)
         y += h;
         if (!note.isEmpty()) {
             add(QRectF(margin + columns[0].width + 2, y, width - columns[0].width - 4, noteHeight),
-                QFontMetricsF(small).elidedText(note, Qt::ElideRight,
-                                                width - columns[0].width - 4),
+                fitted(smallMetrics, small, note, width - columns[0].width - 4),
                 small, Qt::AlignLeft | Qt::AlignVCenter);
             y += noteHeight;
         }
