@@ -16,6 +16,7 @@
 #include "receiptimport.h"
 #include "receiptnostore.h"
 #include "receiptprinter.h"
+#include "receiptproof.h"
 #include "receiptstream.h"
 #include "sharedbook.h"
 
@@ -173,6 +174,22 @@ int verify(const QString &head)
     printResult(u"账本完整：%1 条记录，链尾 %2"_s.arg(verdict.records).arg(
         verdict.head.isEmpty() ? u"（无）"_s : BookProof::shortHead(verdict.head)));
     return CommandLine::Done;
+}
+
+// What the book says of a printed receipt's code: read only, no lock, like --verify.
+int verifyReceipt(const QString &typed)
+{
+    if (!bookIsUsable())
+        return CommandLine::Failed;
+    ReceiptProof::Answer answer;
+    QString error;
+    if (!BookCare::verifyReceipt(typed, &answer, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    printResult(answer.text);
+    return answer.verdict == ReceiptProof::Answer::Verdict::Genuine ? CommandLine::Done
+                                                                    : CommandLine::Failed;
 }
 
 int backup(const QString &target)
@@ -634,6 +651,13 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"--verify：账本还须含有此前打印的链尾 HEX（16 位十六进制）。With --verify, the book must "
         u"also hold the head HEX printed before (16 hex digits)."_s,
         u"HEX"_s);
+    const QCommandLineOption verifyReceiptOption(
+        u"verify-receipt"_s,
+        u"验证收据二维码的内容 TEXT（扫码所得，QUENTA1|No.…）：输出“真实，未改动”、打印后的改动"
+        u"或“本账本没有这张收据”。Verify the code TEXT of a printed receipt against the book; "
+        u"prints \"真实，未改动\" (exit 0), what changed since it was printed, or that the book "
+        u"does not have it."_s,
+        u"TEXT"_s);
     const QCommandLineOption exportOption(
         u"export"_s,
         u"把收据导出到 FILE（.csv 或 .xlsx），输出张数与合计。"
@@ -725,7 +749,7 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"再导入一次账本已经导入过的文件（--import）。Import a file the book has taken before "
         u"once more (--import)."_s);
     parser.addOptions({importOption, dryRunOption, renumberOption, againOption});
-    parser.addOptions({verifyOption, headOption});
+    parser.addOptions({verifyOption, headOption, verifyReceiptOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
@@ -757,12 +781,13 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption))
         + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption))
         + int(parser.isSet(createSharedBookOption)) + int(parser.isSet(importOption))
-        + int(parser.isSet(verifyOption));
+        + int(parser.isSet(verifyOption)) + int(parser.isSet(verifyReceiptOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
-        return usageError(u"一次只能做一件事：--backup、--restore、--check、--verify、--export、"
-                          u"--print-pdf、--test-page、--create-shared-book、--import 选其一"_s);
+        return usageError(u"一次只能做一件事：--backup、--restore、--check、--verify、"
+                          u"--verify-receipt、--export、--print-pdf、--test-page、"
+                          u"--create-shared-book、--import 选其一"_s);
     if (parser.isSet(headOption) && !parser.isSet(verifyOption))
         return usageError(u"--head 只用于 --verify"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
@@ -844,6 +869,12 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         return check();
     if (parser.isSet(verifyOption))
         return verify(parser.value(headOption));
+    if (parser.isSet(verifyReceiptOption)) {
+        if (parser.value(verifyReceiptOption).trimmed().isEmpty())
+            return usageError(u"--verify-receipt 需要收据二维码的内容，例如 "
+                              u"\"QUENTA1|No.0000001|2024-05-01|100.00|…\""_s);
+        return verifyReceipt(parser.value(verifyReceiptOption));
+    }
     if (parser.isSet(exportOption)) {
         ExportRequest request;
         request.target = parser.value(exportOption);

@@ -84,7 +84,7 @@ PrintJob PrintJob::forReceipt(const std::optional<Receipt> &receipt,
     job.m_receipts = {receipt};
     job.m_company = CompanyStore::shared().company();
     job.m_options = options.value_or(PrintSettings::shared().options()).normalized();
-    job.takeReprints();
+    job.takeFromBook();
     return job;
 }
 
@@ -125,7 +125,7 @@ std::optional<PrintJob> PrintJob::forIds(const QStringList &ids, QString *error,
         job.m_receipts.append(receipt);
     job.m_company = CompanyStore::shared().company();
     job.m_options = options.value_or(PrintSettings::shared().options()).normalized();
-    job.takeReprints();
+    job.takeFromBook();
     return job;
 }
 
@@ -138,9 +138,10 @@ PrintJob PrintJob::alignmentPage(const PrintOptions &options)
     return job;
 }
 
-void PrintJob::takeReprints()
+void PrintJob::takeFromBook()
 {
     m_reprints.clear();
+    m_codes.clear();
     m_voidUnknown = false;
     for (std::optional<Receipt> &receipt : m_receipts) {
         // Whether the receipt is voided is read from the book as the job is made, not
@@ -153,6 +154,17 @@ void PrintJob::takeReprints()
         // The history is only read when the mark is wanted.
         m_reprints.append(receipt && !receipt->id.isEmpty() && m_options.reprintMark
                           && printedBefore(receipt->id));
+        // The code names the newest record of the receipt as it is printed: read now, the
+        // print's own row comes after the pages. A receipt whose code cannot be read goes
+        // out without one rather than not at all.
+        QString code;
+        QString error;
+        if (receipt && m_options.receiptCode
+            && !ReceiptBook::shared().readPrintCode(*receipt, &code, &error))
+            qWarning("%s",
+                     qUtf8Printable(u"收据 No.%1 的二维码无法读取，打印时不带二维码：%2"_s.arg(
+                         receipt->receiptNo, error)));
+        m_codes.append(code);
     }
 }
 
@@ -338,8 +350,9 @@ void PrintJob::paintPage(QPainter &painter, const QRectF &target, qreal pixelsPe
         AlignmentPage(pageRect, m_options, m_company).paint(painter);
         return;
     }
-    ReceiptPageLayout(pageRect, m_receipts.value(page), m_company,
-                      ReceiptPageLayout::Options::from(m_options, m_reprints.value(page)))
+    ReceiptPageLayout(
+        pageRect, m_receipts.value(page), m_company,
+        ReceiptPageLayout::Options::from(m_options, m_reprints.value(page), m_codes.value(page)))
         .paint(painter);
 }
 
@@ -361,9 +374,10 @@ void PrintJob::correctFile(const QPrinter &printer) const
         drawn = AlignmentPage(pageRect, m_options, m_company).texts();
     } else {
         for (int page = 0; page < pageCount(); ++page) {
-            const ReceiptPageLayout layout(
-                pageRect, m_receipts.value(page), m_company,
-                ReceiptPageLayout::Options::from(m_options, m_reprints.value(page)));
+            const ReceiptPageLayout layout(pageRect, m_receipts.value(page), m_company,
+                                           ReceiptPageLayout::Options::from(m_options,
+                                                                            m_reprints.value(page),
+                                                                            m_codes.value(page)));
             for (const ReceiptPageLayout::TextItem &text : layout.textItems())
                 drawn.append({text.text, text.font});
         }

@@ -50,6 +50,10 @@ public:
     // Whether `page` gets the 补打 mark: the options ask for it and the receipt was
     // printed before.
     bool isReprint(int page) const { return m_reprints.value(page); }
+    // The text of the code `page` carries (ReceiptProof), read from the book as the job is
+    // made, before any print of it is recorded; empty for none (the options leave it off,
+    // the blank form, a receipt not stored or not as stored).
+    QString code(int page) const { return m_codes.value(page); }
 
     // Puts the receipt paper on `printer`: exactly its size, no margins, the painter's
     // origin at the paper's corner. Must come after the target is chosen (a print dialog,
@@ -78,7 +82,9 @@ public:
 
 private:
     PrintJob() = default;
-    void takeReprints();
+    // What the pages take from the book besides the receipts: their voids, the 补打 marks,
+    // their codes.
+    void takeFromBook();
     void paintPage(QPainter &painter, const QRectF &target, qreal pixelsPerPoint, int page) const;
     void correctFile(const QPrinter &printer) const;
     // The pages to the PDF file the printer names, corrected and read back whole.
@@ -87,6 +93,7 @@ private:
     Kind m_kind = Kind::Receipts;
     QList<std::optional<Receipt>> m_receipts;
     QList<bool> m_reprints;
+    QStringList m_codes;
     // Whether a receipt's void could not be read as the job was made: such a job prints
     // nothing, since a voided receipt would go out without its stamp.
     bool m_voidUnknown = false;

@@ -24,6 +24,7 @@
 #include "sharedbookdialog.h"
 #include "startup.h"
 #include "toast.h"
+#include "verifyreceiptdialog.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -115,6 +116,9 @@ BookMenu::BookMenu(QMainWindow *window)
     connect(history, &QAction::triggered, this, &BookMenu::showHistory);
     QAction *receiptHistory = addAction(receipts, u"receiptHistoryAction"_s, u"查看历史(&V)"_s);
     connect(receiptHistory, &QAction::triggered, this, &BookMenu::showSelectedHistory);
+    receipts->addSeparator();
+    connect(addAction(receipts, u"verifyReceiptAction"_s, u"验证收据(&C)…"_s), &QAction::triggered,
+            this, &BookMenu::verifyReceipt);
     // Greyed while no receipt is selected, so the menu itself says there is nothing to show;
     // greyed with the reason in a book that keeps no history (an older one only read).
     const auto followBook = [history, receiptHistory] {
@@ -449,6 +453,12 @@ void BookMenu::showSelectedHistory()
         return;
     }
     HistoryView::showReceipt(m_window, *selected);
+}
+
+void BookMenu::verifyReceipt()
+{
+    VerifyReceiptDialog dialog(m_window);
+    dialog.exec();
 }
 
 void BookMenu::onReceiptSaved()

@@ -2,12 +2,16 @@
 #include "printview.h"
 
 #include "appstore.h"
+#include "clock.h"
 #include "printjob.h"
 #include "receiptprinter.h"
+#include "receiptproof.h"
 
 #include <QPainter>
 
 #include <cmath>
+
+using namespace Qt::StringLiterals;
 
 PrintView::PrintView(QWidget *parent)
     : QWidget(parent)
@@ -25,13 +29,23 @@ PrintView::PrintView(QWidget *parent)
 
 void PrintView::readReceipt()
 {
-    // As a job would print it, with the history read whatever the options say, so that
-    // ticking 补打 shows the mark at once.
+    // As a job would print it, with the history and the code read whatever the options
+    // say, so that ticking 补打 or 二维码 shows the mark or the code at once.
     PrintOptions options = PrintSettings::shared().options();
     options.reprintMark = true;
+    options.receiptCode = true;
     const PrintJob job = PrintJob::currentReceipt(options);
     m_receipt = job.receipts().value(0);
     m_printedBefore = job.isReprint(0);
+    m_code = job.code(0);
+    if (m_code.isEmpty()) {
+        Receipt sample = m_receipt.value_or(Receipt());
+        if (!m_receipt) {
+            sample.receiptNo = u"1234567"_s;
+            sample.receiptDate = Clock::now();
+        }
+        m_code = ReceiptProof::codeText(sample, QString(16, u'0'));
+    }
 }
 
 void PrintView::setOptions(const PrintOptions &options)
@@ -46,7 +60,7 @@ ReceiptPageLayout PrintView::pageLayout() const
     return ReceiptPageLayout(
         QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight), m_receipt,
         CompanyStore::shared().company(),
-        ReceiptPageLayout::Options::from(options, options.reprintMark && m_printedBefore));
+        ReceiptPageLayout::Options::from(options, options.reprintMark && m_printedBefore, m_code));
 }
 
 QSize PrintView::sizeHint() const

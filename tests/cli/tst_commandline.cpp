@@ -103,6 +103,19 @@ void tst_CommandLine::commands_data()
         << QStringList({u"--import"_s, u"<not a book>"_s}) << 2 << QString() << u".csv"_s;
     QTest::newRow("--dry-run without --import")
         << QStringList({u"--check"_s, u"--dry-run"_s}) << 2 << QString() << u"--dry-run"_s;
+    // Read only: the book is as it was, whatever the answer.
+    QTest::newRow("verify-receipt of a text that is no code")
+        << QStringList({u"--verify-receipt"_s, u"https://example.com/0000001"_s}) << 1
+        << u"这不是 Quenta 收据上的二维码\n"_s << QString();
+    QTest::newRow("verify-receipt of another book's code")
+        << QStringList(
+               {u"--verify-receipt"_s, u"QUENTA1|No.0009999|2024-05-01|5.00|0123456789abcdef"_s})
+        << 1 << u"本账本没有这张收据\n"_s << QString();
+    QTest::newRow("verify-receipt of nothing")
+        << QStringList({u"--verify-receipt"_s, u" "_s}) << 2 << QString() << u"--verify-receipt"_s;
+    QTest::newRow("verify-receipt beside another verb")
+        << QStringList({u"--verify-receipt"_s, u"x"_s, u"--check"_s}) << 2 << QString()
+        << u"一次只能做一件事"_s;
 }
 
 void tst_CommandLine::commands()
