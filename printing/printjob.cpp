@@ -3,6 +3,7 @@
 
 #include "alignmentpage.h"
 #include "appstore.h"
+#include "clock.h"
 #include "outputfile.h"
 #include "pdfcheck.h"
 #include "pdftextlayer.h"
@@ -10,6 +11,7 @@
 #include "receipthistory.h"
 #include "receiptpagelayout.h"
 #include "receiptprinter.h"
+#include "receiptproof.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -86,6 +88,25 @@ PrintJob PrintJob::forReceipt(const std::optional<Receipt> &receipt,
     job.m_options = options.value_or(PrintSettings::shared().options()).normalized();
     job.takeFromBook();
     return job;
+}
+
+PrintJob PrintJob::formPreview(const Receipt &receipt, std::optional<PrintOptions> options)
+{
+    PrintJob job = forReceipt(receipt, options);
+    job.m_previewOnly = true;
+    if (job.m_options.receiptCode && job.m_codes.value(0).isEmpty())
+        job.m_codes = {standInCode(receipt)};
+    return job;
+}
+
+QString PrintJob::standInCode(const std::optional<Receipt> &receipt)
+{
+    Receipt sample = receipt.value_or(Receipt());
+    if (!receipt) {
+        sample.receiptNo = u"1234567"_s;
+        sample.receiptDate = Clock::now();
+    }
+    return ReceiptProof::codeText(sample, QString(16, u'0'));
 }
 
 std::optional<PrintJob> PrintJob::forIds(const QStringList &ids, QString *error,
@@ -237,6 +258,12 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
 {
     if (pageCount() == 0) {
         setError(error, u"没有要打印的收据"_s);
+        return false;
+    }
+    // Its code stands in for one the book has not made yet: the paper is printed from the
+    // book once the receipt is saved.
+    if (m_previewOnly) {
+        setError(error, u"这是预览，请保存收据后再打印"_s);
         return false;
     }
     if (m_voidUnknown) {

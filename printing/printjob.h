@@ -34,6 +34,15 @@ public:
     // `receipt` as given rather than as stored (the entry form's, before it is saved).
     static PrintJob forReceipt(const std::optional<Receipt> &receipt,
                                std::optional<PrintOptions> options = std::nullopt);
+    // The entry form's receipt as its preview shows it: as forReceipt, and where it has no
+    // code of its own yet (not saved, or changed since), a stand-in in the code's place,
+    // since the paper, printed from the book once it is saved, will have one there. Only
+    // drawn: print() refuses such a job.
+    static PrintJob formPreview(const Receipt &receipt,
+                                std::optional<PrintOptions> options = std::nullopt);
+    // The stand-in: the code of `receipt` (the blank form's sample number and today) with
+    // a link of zeros, which no book has.
+    static QString standInCode(const std::optional<Receipt> &receipt);
     // The receipts of `ids` read from the book, a page each in ascending number order.
     // Nothing, with the reason in *error, when one cannot be read or its amount cannot:
     // a job never goes out short of a receipt, nor with a wrong amount on one.
@@ -94,6 +103,7 @@ private:
     QList<std::optional<Receipt>> m_receipts;
     QList<bool> m_reprints;
     QStringList m_codes;
+    bool m_previewOnly = false;
     // Whether a receipt's void could not be read as the job was made: such a job prints
     // nothing, since a voided receipt would go out without its stamp.
     bool m_voidUnknown = false;

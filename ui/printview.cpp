@@ -2,16 +2,12 @@
 #include "printview.h"
 
 #include "appstore.h"
-#include "clock.h"
 #include "printjob.h"
 #include "receiptprinter.h"
-#include "receiptproof.h"
 
 #include <QPainter>
 
 #include <cmath>
-
-using namespace Qt::StringLiterals;
 
 PrintView::PrintView(QWidget *parent)
     : QWidget(parent)
@@ -38,14 +34,8 @@ void PrintView::readReceipt()
     m_receipt = job.receipts().value(0);
     m_printedBefore = job.isReprint(0);
     m_code = job.code(0);
-    if (m_code.isEmpty()) {
-        Receipt sample = m_receipt.value_or(Receipt());
-        if (!m_receipt) {
-            sample.receiptNo = u"1234567"_s;
-            sample.receiptDate = Clock::now();
-        }
-        m_code = ReceiptProof::codeText(sample, QString(16, u'0'));
-    }
+    if (m_code.isEmpty())
+        m_code = PrintJob::standInCode(m_receipt);
 }
 
 void PrintView::setOptions(const PrintOptions &options)

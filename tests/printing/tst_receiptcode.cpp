@@ -84,6 +84,7 @@ private Q_SLOTS:
     void typedTextIsMadePlain();
     void noCodeWhereNoneBelongs_data();
     void noCodeWhereNoneBelongs();
+    void thePreviewShowsTheCode();
     void theCodeStandsWhereTheFormLeavesRoom_data();
     void theCodeStandsWhereTheFormLeavesRoom();
     void theCommandAnswersWhileTheWindowIsOpen();
@@ -389,6 +390,41 @@ void tst_ReceiptCode::noCodeWhereNoneBelongs()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY(QFileInfo(pdf).size() > 0);
     QCOMPARE(scan(pdf), std::nullopt);
+}
+
+// The preview draws what the paper will carry: a stored receipt's own code, and on the
+// entry form's receipt not saved yet a stand-in where its code will be. Such a preview is
+// never printed itself.
+void tst_ReceiptCode::thePreviewShowsTheCode()
+{
+    if (!canScan())
+        QSKIP("pdftoppm (poppler-utils) or zbarimg (zbar-tools) is not installed");
+    const auto scanImage = [this](const PrintJob &job) -> std::optional<QString> {
+        const QString png = path(u"preview.png"_s);
+        if (!job.image(150).save(png))
+            return std::nullopt;
+        QProcess reader;
+        reader.start(m_zbarimg, {u"--raw"_s, u"-q"_s, png});
+        reader.waitForFinished(60000);
+        const QString text = QString::fromUtf8(reader.readAllStandardOutput()).trimmed();
+        return reader.exitCode() == 0 && !text.isEmpty() ? std::optional(text) : std::nullopt;
+    };
+    const Receipt stored = *storedReceipt(u"ID-甲"_s);
+    const std::optional<QString> own = scanImage(PrintJob::formPreview(stored));
+    QVERIFY(own);
+    QCOMPARE(own->section(u'|', -1), newestLink(u"ID-甲"_s).left(16));
+    QCOMPARE(scanImage(*PrintJob::forIds({u"ID-甲"_s})), own);
+
+    Receipt typed = stored;
+    typed.id.clear();
+    typed.receiptNo = u"0000003"_s;
+    const PrintJob preview = PrintJob::formPreview(typed);
+    QCOMPARE(scanImage(preview), u"QUENTA1|No.0000003|2024-05-01|12.50|0000000000000000"_s);
+    QString error;
+    QVERIFY(!preview.print(*pdfPrinter(path(u"preview.pdf"_s)), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!QFile::exists(path(u"preview.pdf"_s)));
+    QCOMPARE(verify(preview.code(0)).verdict, Verdict::NotInBook);
 }
 
 void tst_ReceiptCode::theCodeStandsWhereTheFormLeavesRoom_data()
