@@ -444,8 +444,11 @@ bool ReceiptBook::readPrintCode(const Receipt &receipt, QString *code, QString *
         = connection().query(ReceiptProof::newestRecordStatement(), {receipt.id});
     if (!rows) {
         const QString reason = lastError();
-        // A book from before the record chain, only read, has no link to print.
-        if (connection().tableCount({u"tb_chain"_s}) == 0)
+        // A book from before the record chain (or its history), only read, has no link
+        // to print.
+        const std::optional<qint64> tables
+            = connection().tableCount({u"tb_chain"_s, u"tb_history"_s});
+        if (tables && *tables < 2)
             return true;
         return fail(error, reason);
     }

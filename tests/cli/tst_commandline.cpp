@@ -435,7 +435,14 @@ void tst_CommandLine::olderBookInAReadOnlyFolder()
         = runQuenta({u"--print-pdf"_s, u"0000001"_s, out.filePath(u"r.pdf"_s)}, readOnly);
     QVERIFY2(printed.status == 0, qPrintable(printed.err));
     QVERIFY2(printed.err.contains(u"没有记入"_s), qPrintable(printed.err));
+    // Without a record chain there is no link to print, and none to verify a code by.
+    QVERIFY2(!printed.err.contains(u"二维码"_s), qPrintable(printed.err));
     QVERIFY(pdfToText(out.filePath(u"r.pdf"_s)).contains(u"0000001"_s));
+    const Run verified = runQuenta(
+        {u"--verify-receipt"_s, u"QUENTA1|No.0000001|2024-05-01|1.00|0123456789abcdef"_s},
+        readOnly);
+    QCOMPARE(verified.status, 1);
+    QCOMPARE(verified.out, u"这个账本来自旧版本，没有记录链，无法验证收据\n"_s);
     const Run restored = runQuenta({u"--restore"_s, out.filePath(u"b.db"_s), u"--yes"_s}, readOnly);
     QCOMPARE(restored.status, 1);
     QVERIFY2(restored.err.contains(u"不能写入"_s), qPrintable(restored.err));
