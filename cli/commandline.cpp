@@ -19,6 +19,7 @@
 #include "receiptimport.h"
 #include "receiptnostore.h"
 #include "receiptprinter.h"
+#include "receiptproof.h"
 #include "receiptstream.h"
 #include "sharedbook.h"
 
@@ -237,6 +238,22 @@ int dayReport(QDate day, const QString &target)
                     .arg(u"¥"_s + Money::format(report.total.fen))
                     .arg(QFileInfo(target).absoluteFilePath()));
     return CommandLine::Done;
+}
+
+// What the book says of a printed receipt's code: read only, no lock, like --verify.
+int verifyReceipt(const QString &typed)
+{
+    if (!bookIsUsable())
+        return CommandLine::Failed;
+    ReceiptProof::Answer answer;
+    QString error;
+    if (!BookCare::verifyReceipt(typed, &answer, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    printResult(answer.text);
+    return answer.verdict == ReceiptProof::Answer::Verdict::Genuine ? CommandLine::Done
+                                                                    : CommandLine::Failed;
 }
 
 int backup(const QString &target)
@@ -698,6 +715,13 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"--verify：账本还须含有此前打印的链尾 HEX（16 位十六进制）。With --verify, the book must "
         u"also hold the head HEX printed before (16 hex digits)."_s,
         u"HEX"_s);
+    const QCommandLineOption verifyReceiptOption(
+        u"verify-receipt"_s,
+        u"验证收据二维码的内容 TEXT（扫码所得，QUENTA1|No.…）：输出“真实，未改动”、打印后的改动"
+        u"或“本账本没有这张收据”。Verify the code TEXT of a printed receipt against the book; "
+        u"prints \"真实，未改动\" (exit 0), what changed since it was printed, or that the book "
+        u"does not have it."_s,
+        u"TEXT"_s);
     const QCommandLineOption exportOption(
         u"export"_s,
         u"把收据导出到 FILE（.csv 或 .xlsx），输出张数与合计。"
@@ -800,7 +824,8 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"把这天（yyyy-MM-dd）的收款日报写到其后的 PDF 文件 FILE.pdf。Write the day report of "
         u"this day (yyyy-MM-dd) to FILE.pdf, given after it."_s,
         u"yyyy-MM-dd"_s);
-    parser.addOptions({verifyOption, headOption, closeDayOption, dayReportOption});
+    parser.addOptions(
+        {verifyOption, headOption, verifyReceiptOption, closeDayOption, dayReportOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
@@ -834,14 +859,14 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         + int(parser.isSet(checkOption)) + int(parser.isSet(exportOption))
         + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption))
         + int(parser.isSet(createSharedBookOption)) + int(parser.isSet(importOption))
-        + int(parser.isSet(verifyOption)) + int(parser.isSet(closeDayOption))
-        + int(parser.isSet(dayReportOption));
+        + int(parser.isSet(verifyOption)) + int(parser.isSet(verifyReceiptOption))
+        + int(parser.isSet(closeDayOption)) + int(parser.isSet(dayReportOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
-        return usageError(u"一次只能做一件事：--backup、--restore、--check、--verify、--export、"
-                          u"--print-pdf、--test-page、--create-shared-book、--import、--close-day、"
-                          u"--day-report 选其一"_s);
+        return usageError(u"一次只能做一件事：--backup、--restore、--check、--verify、"
+                          u"--verify-receipt、--export、--print-pdf、--test-page、"
+                          u"--create-shared-book、--import、--close-day、--day-report 选其一"_s);
     if (parser.isSet(headOption) && !parser.isSet(verifyOption))
         return usageError(u"--head 只用于 --verify"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))
@@ -943,6 +968,12 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         return check();
     if (parser.isSet(verifyOption))
         return verify(parser.value(headOption));
+    if (parser.isSet(verifyReceiptOption)) {
+        if (parser.value(verifyReceiptOption).trimmed().isEmpty())
+            return usageError(u"--verify-receipt 需要收据二维码的内容，例如 "
+                              u"\"QUENTA1|No.0000001|2024-05-01|100.00|…\""_s);
+        return verifyReceipt(parser.value(verifyReceiptOption));
+    }
     if (parser.isSet(exportOption)) {
         ExportRequest request;
         request.target = parser.value(exportOption);

@@ -6,12 +6,14 @@
 class QCoreApplication;
 
 // The program without its window: `quenta --backup FILE`, `--restore FILE --yes`,
-// `--check`, `--export FILE`, `--print-pdf RECEIPTNO[,...] FILE.pdf`, `--test-page FILE.pdf`,
+// `--check`, `--verify [--head HEX]`, `--verify-receipt TEXT`, `--export FILE`,
+// `--print-pdf RECEIPTNO[,...] FILE.pdf`, `--test-page FILE.pdf`,
 // `--create-shared-book URI [--from FILE] [--desk-role ROLE]`,
-// `--help`, `--version`; `--book BOOK` before any of them, or alone for the window. A command prints its result, and only that, on
-// standard output and its messages on standard error, and answers an exit status:
-// 0 done, 1 failed (a result that cannot be written out too), 2 a usage error, 3 the book
-// is held by a running Quenta (or locked on another machine, without --force-unlock).
+// `--help`, `--version`; `--book BOOK` before any of them, or alone for the window. A command
+// prints its result, and only that, on standard output and its messages on standard error,
+// and answers an exit status: 0 done, 1 failed (a result that cannot be written out too), 2 a
+// usage error, 3 the book is held by a running Quenta (or locked on another machine, without
+// --force-unlock).
 namespace CommandLine {
 
 enum ExitStatus { Done = 0, Failed = 1, UsageError = 2, BookInUse = 3 };

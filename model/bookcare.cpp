@@ -5,10 +5,11 @@
 #include "bookfile.h"
 #include "bookproof.h"
 #include "database.h"
-#include "transaction.h"
 #include "failure.h"
 #include "receiptbook.h"
+#include "receiptproof.h"
 #include "sharedbook.h"
+#include "transaction.h"
 
 using namespace Qt::StringLiterals;
 
@@ -76,6 +77,21 @@ bool verify(const QString &head, BookProof::Verdict *verdict, QString *error,
             = u"账本中没有链尾 %1：记录链已被改写"_s.arg(BookProof::shortHead(head));
     }
     return true;
+}
+
+bool verifyReceipt(const QString &typed, ReceiptProof::Answer *answer, QString *error)
+{
+    Database book(BookFile::path(), Database::OpenMode::ExistingFileOnly);
+    book.setOpenReadOnly(true);
+    book.setLogsErrors(false);
+    if (!book.open())
+        return fail(error, u"无法打开账本：%1"_s.arg(book.lastError().message()));
+    // The receipt's rows, the receipt and its void as of one moment: a save in between
+    // would look like a change nobody recorded.
+    Transaction snapshot(book);
+    if (!snapshot.begin(Transaction::Reads::OneSnapshot))
+        return fail(error, u"无法读取账本：%1"_s.arg(snapshot.error().message()));
+    return ReceiptProof::verify(book, typed, answer, error);
 }
 
 QString storedHead()

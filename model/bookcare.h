@@ -10,6 +10,9 @@
 namespace BookProof {
 struct Verdict;
 }
+namespace ReceiptProof {
+struct Answer;
+}
 
 // Backing up, checking and restoring the open book, wherever it lives: a file is copied
 // and checked by BackupService, a shared book by SharedBook from one snapshot of the
@@ -30,6 +33,12 @@ std::optional<QStringList> check(QString *error);
 // the book could not be read.
 bool verify(const QString &head, BookProof::Verdict *verdict, QString *error,
             const std::atomic_bool *cancel = nullptr);
+
+// What the open book says of the code on a printed receipt, its text as a scanner or a
+// person typed it (ReceiptProof::verify), read on a connection of its own that only reads,
+// in one snapshot: the window goes on writing meanwhile. False with the reason when the
+// book could not be read.
+bool verifyReceipt(const QString &typed, ReceiptProof::Answer *answer, QString *error);
 
 // The open book's chain head as it keeps it (BookProof::storedHead), for a summary that
 // names the state of the book it was made from; empty when it has none or cannot be read.

@@ -20,6 +20,9 @@ const QString sideLabelKey = u"print/sideLabel"_s;
 const QString reprintMarkKey = u"print/reprintMark"_s;
 const QString fixedRemarkKey = u"print/fixedRemark"_s;
 const QString yuanSignKey = u"print/yuanSign"_s;
+const QString receiptCodeKey = u"print/receiptCode"_s;
+const QString codeXKey = u"print/codeX"_s;
+const QString codeYKey = u"print/codeY"_s;
 const QString valuesOnlyText = u"values"_s;
 const QString fullText = u"full"_s;
 // Written by every version since the first: the names stay.
@@ -41,11 +44,11 @@ QString formChoiceKey(PrintSettings::FormChoice choice)
     return {};
 }
 
-double offsetFrom(const QString &text)
+double offsetFrom(const QString &text, double fallback = 0.0)
 {
     bool ok = false;
     const double value = text.toDouble(&ok);
-    return ok ? value : 0.0;
+    return ok ? value : fallback;
 }
 
 bool flagFrom(const QString &text, bool fallback)
@@ -62,13 +65,18 @@ QString flagText(bool flag)
     return flag ? u"1"_s : u"0"_s;
 }
 
-double normalizedOffset(double value)
+double normalizedIn(double value, double lowest, double highest, double fallback)
 {
     if (!std::isfinite(value))
-        return 0;
-    const double clamped = std::clamp(value, PrintOptions::minOffset, PrintOptions::maxOffset);
+        return fallback;
+    const double clamped = std::clamp(value, lowest, highest);
     // Whole tenths: the spin box shows one decimal, and the file must say what it shows.
     return std::round(clamped * 10) / 10;
+}
+
+double normalizedOffset(double value)
+{
+    return normalizedIn(value, PrintOptions::minOffset, PrintOptions::maxOffset, 0);
 }
 
 } // namespace
@@ -78,6 +86,9 @@ PrintOptions PrintOptions::normalized() const
     PrintOptions result = *this;
     result.offsetX = normalizedOffset(offsetX);
     result.offsetY = normalizedOffset(offsetY);
+    const PrintOptions defaults;
+    result.codeX = normalizedIn(codeX, 0, maxCodeX, defaults.codeX);
+    result.codeY = normalizedIn(codeY, 0, maxCodeY, defaults.codeY);
     return result;
 }
 
@@ -100,6 +111,9 @@ PrintOptions PrintSettings::options() const
     options.reprintMark = flagFrom(Preferences::value(reprintMarkKey), defaults.reprintMark);
     options.fixedRemark = flagFrom(Preferences::value(fixedRemarkKey), defaults.fixedRemark);
     options.yuanSign = flagFrom(Preferences::value(yuanSignKey), defaults.yuanSign);
+    options.receiptCode = flagFrom(Preferences::value(receiptCodeKey), defaults.receiptCode);
+    options.codeX = offsetFrom(Preferences::value(codeXKey), defaults.codeX);
+    options.codeY = offsetFrom(Preferences::value(codeYKey), defaults.codeY);
     return options.normalized();
 }
 
@@ -117,6 +131,9 @@ void PrintSettings::setOptions(const PrintOptions &options)
     Preferences::setValue(reprintMarkKey, flagText(stored.reprintMark));
     Preferences::setValue(fixedRemarkKey, flagText(stored.fixedRemark));
     Preferences::setValue(yuanSignKey, flagText(stored.yuanSign));
+    Preferences::setValue(receiptCodeKey, flagText(stored.receiptCode));
+    Preferences::setValue(codeXKey, QString::number(stored.codeX, 'f', 1));
+    Preferences::setValue(codeYKey, QString::number(stored.codeY, 'f', 1));
     Q_EMIT changed();
 }
 

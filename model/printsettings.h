@@ -30,8 +30,23 @@ struct PrintOptions
     // With values only: "¥" printed right before the figures. The form's own ¥ stands at
     // a fixed place, and before a short amount the gap to the digits takes another digit.
     bool yuanSign = true;
+    // The code (二维码) on a stored receipt, which tells whether the book still holds the
+    // receipt as it was printed (ReceiptProof). It stands where the form leaves room, left
+    // of the table, and the user moves it where the paper has its own.
+    bool receiptCode = true;
+    // The top-left corner of the code's square, its quiet zone included, in millimetres
+    // from the paper's top-left corner; the offsets move it with everything else.
+    double codeX = 1.0;
+    double codeY = 38.5;
 
-    // Out-of-range and non-finite offsets are brought inside the range, in 0.1 mm steps.
+    // The side of the code's square, and how far it may go: the whole square stays on the
+    // 241 × 93 mm paper.
+    static constexpr double codeSide = 22.0;
+    static constexpr double maxCodeX = 241.0 - codeSide;
+    static constexpr double maxCodeY = 93.0 - codeSide;
+
+    // Out-of-range and non-finite offsets and code positions are brought inside their
+    // range, in 0.1 mm steps (a position that is no number goes back to its default).
     PrintOptions normalized() const;
     friend bool operator==(const PrintOptions &, const PrintOptions &) = default;
 };

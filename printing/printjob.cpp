@@ -3,6 +3,7 @@
 
 #include "alignmentpage.h"
 #include "appstore.h"
+#include "clock.h"
 #include "outputfile.h"
 #include "pdfcheck.h"
 #include "pdftextlayer.h"
@@ -10,6 +11,7 @@
 #include "receipthistory.h"
 #include "receiptpagelayout.h"
 #include "receiptprinter.h"
+#include "receiptproof.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -84,8 +86,27 @@ PrintJob PrintJob::forReceipt(const std::optional<Receipt> &receipt,
     job.m_receipts = {receipt};
     job.m_company = CompanyStore::shared().company();
     job.m_options = options.value_or(PrintSettings::shared().options()).normalized();
-    job.takeReprints();
+    job.takeFromBook();
     return job;
+}
+
+PrintJob PrintJob::formPreview(const Receipt &receipt, std::optional<PrintOptions> options)
+{
+    PrintJob job = forReceipt(receipt, options);
+    job.m_previewOnly = true;
+    if (job.m_options.receiptCode && job.m_codes.value(0).isEmpty())
+        job.m_codes = {standInCode(receipt)};
+    return job;
+}
+
+QString PrintJob::standInCode(const std::optional<Receipt> &receipt)
+{
+    Receipt sample = receipt.value_or(Receipt());
+    if (!receipt) {
+        sample.receiptNo = u"1234567"_s;
+        sample.receiptDate = Clock::now();
+    }
+    return ReceiptProof::codeText(sample, QString(16, u'0'));
 }
 
 std::optional<PrintJob> PrintJob::forIds(const QStringList &ids, QString *error,
@@ -125,7 +146,7 @@ std::optional<PrintJob> PrintJob::forIds(const QStringList &ids, QString *error,
         job.m_receipts.append(receipt);
     job.m_company = CompanyStore::shared().company();
     job.m_options = options.value_or(PrintSettings::shared().options()).normalized();
-    job.takeReprints();
+    job.takeFromBook();
     return job;
 }
 
@@ -138,9 +159,10 @@ PrintJob PrintJob::alignmentPage(const PrintOptions &options)
     return job;
 }
 
-void PrintJob::takeReprints()
+void PrintJob::takeFromBook()
 {
     m_reprints.clear();
+    m_codes.clear();
     m_voidUnknown = false;
     for (std::optional<Receipt> &receipt : m_receipts) {
         // Whether the receipt is voided is read from the book as the job is made, not
@@ -153,6 +175,17 @@ void PrintJob::takeReprints()
         // The history is only read when the mark is wanted.
         m_reprints.append(receipt && !receipt->id.isEmpty() && m_options.reprintMark
                           && printedBefore(receipt->id));
+        // The code names the newest record of the receipt as it is printed: read now, the
+        // print's own row comes after the pages. A receipt whose code cannot be read goes
+        // out without one rather than not at all.
+        QString code;
+        QString error;
+        if (receipt && m_options.receiptCode
+            && !ReceiptBook::shared().readPrintCode(*receipt, &code, &error))
+            qWarning("%s",
+                     qUtf8Printable(u"收据 No.%1 的二维码无法读取，打印时不带二维码：%2"_s.arg(
+                         receipt->receiptNo, error)));
+        m_codes.append(code);
     }
 }
 
@@ -225,6 +258,12 @@ bool PrintJob::print(QPrinter &printer, QString *error, QString *notice) const
 {
     if (pageCount() == 0) {
         setError(error, u"没有要打印的收据"_s);
+        return false;
+    }
+    // Its code stands in for one the book has not made yet: the paper is printed from the
+    // book once the receipt is saved.
+    if (m_previewOnly) {
+        setError(error, u"这是预览，请保存收据后再打印"_s);
         return false;
     }
     if (m_voidUnknown) {
@@ -338,8 +377,9 @@ void PrintJob::paintPage(QPainter &painter, const QRectF &target, qreal pixelsPe
         AlignmentPage(pageRect, m_options, m_company).paint(painter);
         return;
     }
-    ReceiptPageLayout(pageRect, m_receipts.value(page), m_company,
-                      ReceiptPageLayout::Options::from(m_options, m_reprints.value(page)))
+    ReceiptPageLayout(
+        pageRect, m_receipts.value(page), m_company,
+        ReceiptPageLayout::Options::from(m_options, m_reprints.value(page), m_codes.value(page)))
         .paint(painter);
 }
 
@@ -361,9 +401,10 @@ void PrintJob::correctFile(const QPrinter &printer) const
         drawn = AlignmentPage(pageRect, m_options, m_company).texts();
     } else {
         for (int page = 0; page < pageCount(); ++page) {
-            const ReceiptPageLayout layout(
-                pageRect, m_receipts.value(page), m_company,
-                ReceiptPageLayout::Options::from(m_options, m_reprints.value(page)));
+            const ReceiptPageLayout layout(pageRect, m_receipts.value(page), m_company,
+                                           ReceiptPageLayout::Options::from(m_options,
+                                                                            m_reprints.value(page),
+                                                                            m_codes.value(page)));
             for (const ReceiptPageLayout::TextItem &text : layout.textItems())
                 drawn.append({text.text, text.font});
         }

@@ -34,6 +34,15 @@ public:
     // `receipt` as given rather than as stored (the entry form's, before it is saved).
     static PrintJob forReceipt(const std::optional<Receipt> &receipt,
                                std::optional<PrintOptions> options = std::nullopt);
+    // The entry form's receipt as its preview shows it: as forReceipt, and where it has no
+    // code of its own yet (not saved, or changed since), a stand-in in the code's place,
+    // since the paper, printed from the book once it is saved, will have one there. Only
+    // drawn: print() refuses such a job.
+    static PrintJob formPreview(const Receipt &receipt,
+                                std::optional<PrintOptions> options = std::nullopt);
+    // The stand-in: the code of `receipt` (the blank form's sample number and today) with
+    // a link of zeros, which no book has.
+    static QString standInCode(const std::optional<Receipt> &receipt);
     // The receipts of `ids` read from the book, a page each in ascending number order.
     // Nothing, with the reason in *error, when one cannot be read or its amount cannot:
     // a job never goes out short of a receipt, nor with a wrong amount on one.
@@ -50,6 +59,10 @@ public:
     // Whether `page` gets the 补打 mark: the options ask for it and the receipt was
     // printed before.
     bool isReprint(int page) const { return m_reprints.value(page); }
+    // The text of the code `page` carries (ReceiptProof), read from the book as the job is
+    // made, before any print of it is recorded; empty for none (the options leave it off,
+    // the blank form, a receipt not stored or not as stored).
+    QString code(int page) const { return m_codes.value(page); }
 
     // Puts the receipt paper on `printer`: exactly its size, no margins, the painter's
     // origin at the paper's corner. Must come after the target is chosen (a print dialog,
@@ -78,7 +91,9 @@ public:
 
 private:
     PrintJob() = default;
-    void takeReprints();
+    // What the pages take from the book besides the receipts: their voids, the 补打 marks,
+    // their codes.
+    void takeFromBook();
     void paintPage(QPainter &painter, const QRectF &target, qreal pixelsPerPoint, int page) const;
     void correctFile(const QPrinter &printer) const;
     // The pages to the PDF file the printer names, corrected and read back whole.
@@ -87,6 +102,8 @@ private:
     Kind m_kind = Kind::Receipts;
     QList<std::optional<Receipt>> m_receipts;
     QList<bool> m_reprints;
+    QStringList m_codes;
+    bool m_previewOnly = false;
     // Whether a receipt's void could not be read as the job was made: such a job prints
     // nothing, since a voided receipt would go out without its stamp.
     bool m_voidUnknown = false;

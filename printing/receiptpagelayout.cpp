@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "datetext.h"
 #include "money.h"
+#include "receiptcode.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -562,6 +563,39 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
         m_border = false;
     }
     applyOffset(options.offset);
+    addCode(options);
+}
+
+void ReceiptPageLayout::addCode(const Options &options)
+{
+    if (options.code.isEmpty() || !(options.codeSide > 0))
+        return;
+    QRectF square(options.codeAt + options.offset, QSizeF(options.codeSide, options.codeSide));
+    // Like a text, a code the offset pushed off the paper goes back onto its edge: cut, it
+    // would not read.
+    square.moveLeft(std::clamp(square.left(), m_pageRect.left(),
+                               std::max(m_pageRect.left(), m_pageRect.right() - square.width())));
+    square.moveTop(std::clamp(square.top(), m_pageRect.top(),
+                              std::max(m_pageRect.top(), m_pageRect.bottom() - square.height())));
+    m_codeModules = ReceiptCode::modules(options.code, square);
+    if (!m_codeModules.isEmpty())
+        m_codeRect = square;
+}
+
+QStringList ReceiptPageLayout::partsUnderCode() const
+{
+    QStringList parts;
+    if (m_codeRect.isEmpty())
+        return parts;
+    for (const TextItem &text : m_texts) {
+        const QString name = itemName(text.item);
+        if (!text.text.isEmpty() && text.rect.intersects(m_codeRect) && !parts.contains(name))
+            parts.append(name);
+    }
+    // The table is the form's on a page of values only too: the paper has it printed.
+    if (m_tableRect.intersects(m_codeRect))
+        parts.append(u"表格"_s);
+    return parts;
 }
 
 void ReceiptPageLayout::applyOffset(const QPointF &offset)
@@ -613,7 +647,8 @@ void ReceiptPageLayout::applyOffset(const QPointF &offset)
     }
 }
 
-ReceiptPageOptions ReceiptPageOptions::from(const PrintOptions &settings, bool printedBefore)
+ReceiptPageOptions ReceiptPageOptions::from(const PrintOptions &settings, bool printedBefore,
+                                            const QString &code)
 {
     const PrintOptions checked = settings.normalized();
     constexpr qreal pointsPerMillimetre = 72 / 25.4;
@@ -625,6 +660,11 @@ ReceiptPageOptions ReceiptPageOptions::from(const PrintOptions &settings, bool p
     options.fixedRemark = checked.fixedRemark;
     options.yuanSign = checked.yuanSign;
     options.reprintMark = checked.reprintMark && printedBefore;
+    if (checked.receiptCode)
+        options.code = code;
+    options.codeAt
+        = QPointF(checked.codeX * pointsPerMillimetre, checked.codeY * pointsPerMillimetre);
+    options.codeSide = PrintOptions::codeSide * pointsPerMillimetre;
     return options;
 }
 
@@ -828,6 +868,9 @@ void ReceiptPageLayout::paint(QPainter &painter) const
         if (overruns || stamp)
             painter.restore();
     }
+    // Black on the page's white, the quiet zone left as the paper is.
+    if (!m_codeModules.isEmpty())
+        painter.fillPath(m_codeModules, Qt::black);
     painter.restore();
 }
 

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QLineF>
 #include <QList>
+#include <QPainterPath>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
@@ -27,10 +28,17 @@ struct ReceiptPageOptions
     bool reprintMark = false; // this page is a reprint and gets the mark
     // A page of values only keeps the ¥ before the figures (the full page always has it).
     bool yuanSign = true;
+    // The text of the receipt's code (ReceiptProof), empty for none; the top-left corner
+    // of its square, quiet zone included, and its side, in points before the offset.
+    QString code = {};
+    QPointF codeAt = {};
+    qreal codeSide = 0;
 
     // From the settings in millimetres; `printedBefore` says whether the history has a
-    // print of the receipt.
-    static ReceiptPageOptions from(const PrintOptions &settings, bool printedBefore = false);
+    // print of the receipt, `code` is the text of its code (drawn when the settings ask
+    // for it).
+    static ReceiptPageOptions from(const PrintOptions &settings, bool printedBefore = false,
+                                   const QString &code = {});
 };
 
 // Works out where every text, rule and the table border of one printed receipt go on a
@@ -120,6 +128,13 @@ public:
     // Texts the offset would have pushed off the page, in layout order: they were moved
     // back onto its edge instead, so that every value still prints.
     const QList<Item> &displacedItems() const { return m_displaced; }
+    // The square of the receipt's code, quiet zone included (moved by the offset, and back
+    // onto the page where that took it off), and its dark modules; empty without a code.
+    QRectF codeRect() const { return m_codeRect; }
+    const QPainterPath &codeModules() const { return m_codeModules; }
+    // What the code's square covers, by the names the user reads (交款单位, 表格 …), each
+    // once: nothing where the form leaves it room.
+    QStringList partsUnderCode() const;
     // What the user calls the field: 交款单位, 金额（小写）…
     static QString itemName(Item item);
     // The texts that carry the receipt's data, as opposed to the form's captions.
@@ -155,6 +170,8 @@ private:
     void addVoidStamp(const QRectF &room);
     // Moves everything by the offset, then brings back what left the page.
     void applyOffset(const QPointF &offset);
+    // The code's square where the options put it, moved by the offset, kept on the page.
+    void addCode(const Options &options);
 
     QRectF m_pageRect;
     QRectF m_tableRect;
@@ -162,6 +179,8 @@ private:
     QList<QLineF> m_rules;
     QList<Item> m_displaced;
     bool m_border = true;
+    QRectF m_codeRect;
+    QPainterPath m_codeModules;
 };
 
 // Draws one receipt filling pageRect (in the painter's current coordinates, taken as

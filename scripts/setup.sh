@@ -13,6 +13,9 @@ packages=(
     libicu-dev
     libxlsxwriter-dev zlib1g-dev libzip-dev unzip
     libqpdf-dev
+    # The code on every printed receipt (a QR code, libqrencode), and the reader its tests
+    # scan the printed page with (zbarimg).
+    libqrencode-dev zbar-tools
     # The Chinese font, and Qt's own dialogs in Chinese: qtbase_zh_CN.qm, which the
     # program loads at start (Startup::installTranslations).
     fonts-noto-cjk qt6-translations-l10n

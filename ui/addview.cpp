@@ -796,7 +796,7 @@ void AddView::saveChanges()
 void AddView::preview()
 {
     // The form as it stands, saved or not.
-    if (!PrintDialogs::preview(this, PrintJob::forReceipt(m_store.receiptEdit())))
+    if (!PrintDialogs::preview(this, PrintJob::formPreview(m_store.receiptEdit())))
         return;
     // What goes on paper is always a stored receipt, printed from the book.
     if (m_store.receiptEdit().id.isEmpty())

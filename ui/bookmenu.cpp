@@ -25,6 +25,7 @@
 #include "sharedbookdialog.h"
 #include "startup.h"
 #include "toast.h"
+#include "verifyreceiptdialog.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -117,7 +118,9 @@ BookMenu::BookMenu(QMainWindow *window)
     QAction *receiptHistory = addAction(receipts, u"receiptHistoryAction"_s, u"查看历史(&V)"_s);
     connect(receiptHistory, &QAction::triggered, this, &BookMenu::showSelectedHistory);
     receipts->addSeparator();
-    connect(addAction(receipts, u"closeDayAction"_s, u"日结(&C)…"_s), &QAction::triggered, this,
+    connect(addAction(receipts, u"verifyReceiptAction"_s, u"验证收据(&C)…"_s), &QAction::triggered,
+            this, &BookMenu::verifyReceipt);
+    connect(addAction(receipts, u"closeDayAction"_s, u"日结(&J)…"_s), &QAction::triggered, this,
             [this] { DayDialogs::closeDay(m_window); });
     connect(addAction(receipts, u"dayReportAction"_s, u"收款日报(&D)…"_s), &QAction::triggered,
             this, [this] { DayDialogs::dayReport(m_window); });
@@ -455,6 +458,12 @@ void BookMenu::showSelectedHistory()
         return;
     }
     HistoryView::showReceipt(m_window, *selected);
+}
+
+void BookMenu::verifyReceipt()
+{
+    VerifyReceiptDialog dialog(m_window);
+    dialog.exec();
 }
 
 void BookMenu::onReceiptSaved()

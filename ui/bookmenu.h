@@ -11,8 +11,8 @@ class Toast;
 
 // The window's menu bar and what it does with the receipt book as a whole: 文件 (backup,
 // restore, the data folder, print settings, quit), 收据 (the history of every receipt or of the
-// selected one) and 帮助 (about). It also makes the automatic backup after every so many saved
-// receipts, on a worker thread, telling a failure once.
+// selected one, the verification of a printed receipt's code) and 帮助 (about). It also makes the
+// automatic backup after every so many saved receipts, on a worker thread, telling a failure once.
 class BookMenu : public QObject
 {
     Q_OBJECT
@@ -44,6 +44,8 @@ public:
     void showHistory();
     // The history of the receipt selected in the list; refused when none is.
     void showSelectedHistory();
+    // 验证收据…: the code of a printed receipt, scanned or typed, and what the book says.
+    void verifyReceipt();
 
 private:
     // Runs one pass of an import of `source` (a check, or the write) with a progress

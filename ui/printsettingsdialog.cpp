@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -23,6 +24,20 @@ QDoubleSpinBox *offsetBox(const QString &objectName, const QString &toolTip, QWi
     auto *box = new QDoubleSpinBox(parent);
     box->setObjectName(objectName);
     box->setRange(PrintOptions::minOffset, PrintOptions::maxOffset);
+    box->setSingleStep(PrintOptions::offsetStep);
+    box->setDecimals(1);
+    box->setSuffix(u" mm"_s);
+    box->setToolTip(toolTip);
+    return box;
+}
+
+// Where the code's square stands, from the paper's left or top edge.
+QDoubleSpinBox *positionBox(const QString &objectName, double maximum, const QString &toolTip,
+                            QWidget *parent)
+{
+    auto *box = new QDoubleSpinBox(parent);
+    box->setObjectName(objectName);
+    box->setRange(0, maximum);
     box->setSingleStep(PrintOptions::offsetStep);
     box->setDecimals(1);
     box->setSuffix(u" mm"_s);
@@ -48,6 +63,11 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     , m_reprintMark(checkBox(u"reprintMarkCheck"_s, u"重打时标注\u201c补打\u201d"_s, this))
     , m_fixedRemark(checkBox(u"fixedRemarkCheck"_s, u"打印固定备注"_s, this))
     , m_yuanSign(checkBox(u"yuanSignCheck"_s, u"金额前加 ¥"_s, this))
+    , m_receiptCode(checkBox(u"receiptCodeCheck"_s, u"打印二维码（用于验证收据）"_s, this))
+    , m_codeX(positionBox(u"codeXSpin"_s, PrintOptions::maxCodeX, u"二维码左边到纸张左边的距离"_s,
+                          this))
+    , m_codeY(positionBox(u"codeYSpin"_s, PrintOptions::maxCodeY, u"二维码上边到纸张上边的距离"_s,
+                          this))
     , m_displaced(new QLabel(this))
     , m_preview(new PrintView(this))
 {
@@ -59,6 +79,8 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     m_content->setToolTip(u"仅打印内容：用于已印好格式的收据纸，只打印各项填写的内容"_s);
     // A full receipt always has its ¥; the choice is for forms that carry their own.
     m_yuanSign->setToolTip(u"仅打印内容时，在金额数字前紧挨着打印 ¥，不留可以添写数字的空隙"_s);
+    m_receiptCode->setToolTip(u"收据上印一个二维码，扫描后可用“收据 → 验证收据”核对这张收据在账本中"
+                              u"是否被改动过；只打印已保存的收据的二维码"_s);
     m_displaced->setObjectName(u"displacedLabel"_s);
     m_displaced->setWordWrap(true);
     m_displaced->setStyleSheet(u"color: #c01c28;"_s);
@@ -73,6 +95,18 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     form->addRow(QString(), m_sideLabel);
     form->addRow(QString(), m_reprintMark);
     form->addRow(QString(), m_fixedRemark);
+    form->addRow(QString(), m_receiptCode);
+    auto *codePosition = new QHBoxLayout;
+    auto *codeXLabel = new QLabel(u"距左边(&X)"_s, this);
+    codeXLabel->setBuddy(m_codeX);
+    auto *codeYLabel = new QLabel(u"距上边(&Y)"_s, this);
+    codeYLabel->setBuddy(m_codeY);
+    codePosition->addWidget(codeXLabel);
+    codePosition->addWidget(m_codeX);
+    codePosition->addWidget(codeYLabel);
+    codePosition->addWidget(m_codeY);
+    codePosition->addStretch();
+    form->addRow(u"二维码位置："_s, codePosition);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(u"确定"_s);
@@ -98,11 +132,16 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     m_reprintMark->setChecked(saved.reprintMark);
     m_fixedRemark->setChecked(saved.fixedRemark);
     m_yuanSign->setChecked(saved.yuanSign);
+    m_receiptCode->setChecked(saved.receiptCode);
+    m_codeX->setValue(saved.codeX);
+    m_codeY->setValue(saved.codeY);
 
     connect(m_offsetX, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
     connect(m_offsetY, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
+    connect(m_codeX, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
+    connect(m_codeY, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
     connect(m_content, &QComboBox::currentIndexChanged, this, &PrintSettingsDialog::update);
-    for (QCheckBox *box : {m_sideLabel, m_reprintMark, m_fixedRemark, m_yuanSign})
+    for (QCheckBox *box : {m_sideLabel, m_reprintMark, m_fixedRemark, m_yuanSign, m_receiptCode})
         connect(box, &QCheckBox::toggled, this, &PrintSettingsDialog::update);
     update();
 }
@@ -117,6 +156,9 @@ PrintOptions PrintSettingsDialog::options() const
     options.reprintMark = m_reprintMark->isChecked();
     options.fixedRemark = m_fixedRemark->isChecked();
     options.yuanSign = m_yuanSign->isChecked();
+    options.receiptCode = m_receiptCode->isChecked();
+    options.codeX = m_codeX->value();
+    options.codeY = m_codeY->value();
     return options.normalized();
 }
 
@@ -132,19 +174,29 @@ QStringList PrintSettingsDialog::displacedFields() const
     return names;
 }
 
+QStringList PrintSettingsDialog::partsUnderCode() const
+{
+    return m_preview->pageLayout().partsUnderCode();
+}
+
 void PrintSettingsDialog::update()
 {
     m_yuanSign->setEnabled(m_content->currentData().toInt()
                            == int(PrintOptions::Content::ValuesOnly));
+    m_codeX->setEnabled(m_receiptCode->isChecked());
+    m_codeY->setEnabled(m_receiptCode->isChecked());
     m_preview->setOptions(options());
     // The receipt shown (or the blank form) stands for any: a field pushed off here is
-    // pushed off for every receipt, since the offsets move all of them alike.
-    const QStringList names = displacedFields();
-    m_displaced->setVisible(!names.isEmpty());
-    m_displaced->setText(names.isEmpty()
-                             ? QString()
-                             : u"偏移过大：%1超出纸张，将靠纸张边缘打印，位置与收据纸不符。"_s.arg(
-                                 names.join(u"、"_s)));
+    // pushed off for every receipt, since the offsets move all of them alike. So does the
+    // code, which a longer value may still run into: it is told as it stands here.
+    QStringList warnings;
+    if (const QStringList names = displacedFields(); !names.isEmpty())
+        warnings << u"偏移过大：%1超出纸张，将靠纸张边缘打印，位置与收据纸不符。"_s.arg(
+            names.join(u"、"_s));
+    if (const QStringList covered = partsUnderCode(); !covered.isEmpty())
+        warnings << u"二维码压住了%1，请换一个位置。"_s.arg(covered.join(u"、"_s));
+    m_displaced->setVisible(!warnings.isEmpty());
+    m_displaced->setText(warnings.join(u'\n'));
 }
 
 void PrintSettingsDialog::accept()

@@ -25,6 +25,8 @@ public:
     PrintOptions options() const;
     // The names of the fields the offsets push off the paper, as the dialog tells them.
     QStringList displacedFields() const;
+    // What the code, where it stands now, covers on the receipt shown (ReceiptPageLayout).
+    QStringList partsUnderCode() const;
 
     void accept() override;
 
@@ -39,6 +41,9 @@ private:
     QCheckBox *m_reprintMark;
     QCheckBox *m_fixedRemark;
     QCheckBox *m_yuanSign;
+    QCheckBox *m_receiptCode;
+    QDoubleSpinBox *m_codeX;
+    QDoubleSpinBox *m_codeY;
     QLabel *m_displaced;
     PrintView *m_preview;
 };

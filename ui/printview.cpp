@@ -25,13 +25,17 @@ PrintView::PrintView(QWidget *parent)
 
 void PrintView::readReceipt()
 {
-    // As a job would print it, with the history read whatever the options say, so that
-    // ticking 补打 shows the mark at once.
+    // As a job would print it, with the history and the code read whatever the options
+    // say, so that ticking 补打 or 二维码 shows the mark or the code at once.
     PrintOptions options = PrintSettings::shared().options();
     options.reprintMark = true;
+    options.receiptCode = true;
     const PrintJob job = PrintJob::currentReceipt(options);
     m_receipt = job.receipts().value(0);
     m_printedBefore = job.isReprint(0);
+    m_code = job.code(0);
+    if (m_code.isEmpty())
+        m_code = PrintJob::standInCode(m_receipt);
 }
 
 void PrintView::setOptions(const PrintOptions &options)
@@ -46,7 +50,7 @@ ReceiptPageLayout PrintView::pageLayout() const
     return ReceiptPageLayout(
         QRectF(0, 0, ReceiptPrinter::paperWidth, ReceiptPrinter::paperHeight), m_receipt,
         CompanyStore::shared().company(),
-        ReceiptPageLayout::Options::from(options, options.reprintMark && m_printedBefore));
+        ReceiptPageLayout::Options::from(options, options.reprintMark && m_printedBefore, m_code));
 }
 
 QSize PrintView::sizeHint() const

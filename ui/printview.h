@@ -12,7 +12,10 @@
 // either store or the print settings change. The drawing is the print job's: whether the
 // receipt is voided and whether it was printed before (the 补打 mark) are read from the
 // book when the view is made and when another receipt is loaded, not taken from the
-// store's copy, which a void or its undoing does not reload.
+// store's copy, which a void or its undoing does not reload. So is its code; where the
+// receipt shown has none (the blank form, a receipt not stored yet), a sample code stands
+// in for it, as the field names stand in for the blank form's values, so that its place
+// can be set.
 // Shown by 打印设置 beside its choices.
 class PrintView : public QWidget
 {
@@ -37,4 +40,5 @@ private:
     std::optional<PrintOptions> m_options;
     std::optional<Receipt> m_receipt;
     bool m_printedBefore = false;
+    QString m_code;
 };

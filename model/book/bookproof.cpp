@@ -225,8 +225,9 @@ QString alteredText(qint64 link)
     return u"第 %1 条记录已被改动或删除"_s.arg(link);
 }
 
-// What differs between the receipt a row left and the one stored, field by field.
-QString differences(const QJsonObject &recorded, const QJsonObject &stored)
+} // namespace
+
+QString BookProof::differences(const QJsonObject &recorded, const QJsonObject &stored)
 {
     QStringList parts;
     for (const Field &field : fields) {
@@ -239,6 +240,8 @@ QString differences(const QJsonObject &recorded, const QJsonObject &stored)
     }
     return parts.join(u"；"_s);
 }
+
+namespace {
 
 // The newest history row of the receipt `r` (of those whose action is in `actions`, when
 // given), found along the history's index of receipts.
@@ -494,8 +497,9 @@ private:
             // another version wrote otherwise, but of the same meaning, is no change.
             const QJsonObject was = QJsonDocument::fromJson(detail.toByteArray()).object();
             const std::optional<Receipt> stored = mapper.map();
-            const QString changes
-                = stored ? differences(was, ReceiptHistory::toJson(*stored)) : u"无法读取"_s;
+            const QString changes = stored
+                ? BookProof::differences(was, ReceiptHistory::toJson(*stored))
+                : u"无法读取"_s;
             if (!changes.isEmpty()) {
                 m_verdict.problem = u"%1 与记录不符：%2"_s.arg(numberOf(number), changes);
                 return false;

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+class QJsonObject;
+
 class Database;
 
 // The proof of a book: its record chain linked again from the first row, and every
@@ -41,6 +43,12 @@ bool proveFile(const QString &path, QString *error);
 // The newest link as the book keeps it (64 hex digits), not proved; empty for a book
 // without records or without a chain (one from before it, only read).
 QString storedHead(Database &book);
+
+// What differs between a receipt as a history row recorded it and as it is stored, both as
+// ReceiptHistory::toJson gives them, field by field as a treasurer reads it ("收款金额
+// 10.00 → 99999.00；交款单位 甲 → 乙"); empty when they say the same (a date's day, an
+// amount in fen).
+QString differences(const QJsonObject &recorded, const QJsonObject &stored);
 
 // The head as the program prints it: its first 16 hex digits, in capitals.
 QString shortHead(const QString &head);

@@ -10,6 +10,7 @@
 #include "money.h"
 #include "receiptnumber.h"
 #include "receiptnumbering.h"
+#include "receiptproof.h"
 #include "receiptrow.h"
 #include "receiptsearchindex.h"
 #include "recordid.h"
@@ -431,6 +432,35 @@ bool ReceiptBook::read(const QString &receiptId, std::optional<Receipt> *receipt
     if (found && !readVoidReason(id, &found->voidReason))
         return failed(lastError());
     *receipt = std::move(found);
+    return true;
+}
+
+bool ReceiptBook::readPrintCode(const Receipt &receipt, QString *code, QString *error)
+{
+    code->clear();
+    if (receipt.id.isEmpty())
+        return true;
+    std::unique_ptr<ResultSet> rows
+        = connection().query(ReceiptProof::newestRecordStatement(), {receipt.id});
+    if (!rows) {
+        const QString reason = lastError();
+        // A book from before the record chain (or its history), only read, has no link
+        // to print.
+        const std::optional<qint64> tables
+            = connection().tableCount({u"tb_chain"_s, u"tb_history"_s});
+        if (tables && *tables < 2)
+            return true;
+        return fail(error, reason);
+    }
+    if (rows->next()) {
+        const QString link
+            = ReceiptProof::linkToPrint(receipt, rows->bytesForColumnIndex(0).value_or(""),
+                                        rows->bytesForColumnIndex(1).value_or(""));
+        if (!link.isEmpty())
+            *code = ReceiptProof::codeText(receipt, link);
+    }
+    if (rows->hasError())
+        return fail(error, connection().noteFailure(rows->error()));
     return true;
 }
 

@@ -143,6 +143,12 @@ public:
     // The receipts of rows read by firstRowsStatement (or rowsStatement, without voids),
     // each with its rowid, in the order read; nothing when they could not be read.
     std::optional<QList<std::pair<qint64, Receipt>>> receiptsOf(ResultSet &rows, bool withVoids);
+    // The text of the code (ReceiptProof) that `receipt` is printed with, into *code: the
+    // link of its newest history row, read as the page is made and so before the print's
+    // own row is written. Empty for a receipt not stored, in a book without a record chain,
+    // or when that row does not record the receipt as given (a copy changed since). False
+    // when it cannot be read.
+    bool readPrintCode(const Receipt &receipt, QString *code, QString *error = nullptr);
     // The rowid of the receipt `id`; nothing when there is none or it cannot be read.
     std::optional<qint64> rowOf(const QString &id);
     // Reads the id of the receipt the lists show under `receiptNo` (one not marked

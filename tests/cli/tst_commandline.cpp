@@ -103,6 +103,19 @@ void tst_CommandLine::commands_data()
         << QStringList({u"--import"_s, u"<not a book>"_s}) << 2 << QString() << u".csv"_s;
     QTest::newRow("--dry-run without --import")
         << QStringList({u"--check"_s, u"--dry-run"_s}) << 2 << QString() << u"--dry-run"_s;
+    // Read only: the book is as it was, whatever the answer.
+    QTest::newRow("verify-receipt of a text that is no code")
+        << QStringList({u"--verify-receipt"_s, u"https://example.com/0000001"_s}) << 1
+        << u"这不是 Quenta 收据上的二维码\n"_s << QString();
+    QTest::newRow("verify-receipt of another book's code")
+        << QStringList(
+               {u"--verify-receipt"_s, u"QUENTA1|No.0009999|2024-05-01|5.00|0123456789abcdef"_s})
+        << 1 << u"本账本没有这张收据\n"_s << QString();
+    QTest::newRow("verify-receipt of nothing")
+        << QStringList({u"--verify-receipt"_s, u" "_s}) << 2 << QString() << u"--verify-receipt"_s;
+    QTest::newRow("verify-receipt beside another verb")
+        << QStringList({u"--verify-receipt"_s, u"x"_s, u"--check"_s}) << 2 << QString()
+        << u"一次只能做一件事"_s;
 }
 
 void tst_CommandLine::commands()
@@ -422,7 +435,14 @@ void tst_CommandLine::olderBookInAReadOnlyFolder()
         = runQuenta({u"--print-pdf"_s, u"0000001"_s, out.filePath(u"r.pdf"_s)}, readOnly);
     QVERIFY2(printed.status == 0, qPrintable(printed.err));
     QVERIFY2(printed.err.contains(u"没有记入"_s), qPrintable(printed.err));
+    // Without a record chain there is no link to print, and none to verify a code by.
+    QVERIFY2(!printed.err.contains(u"二维码"_s), qPrintable(printed.err));
     QVERIFY(pdfToText(out.filePath(u"r.pdf"_s)).contains(u"0000001"_s));
+    const Run verified = runQuenta(
+        {u"--verify-receipt"_s, u"QUENTA1|No.0000001|2024-05-01|1.00|0123456789abcdef"_s},
+        readOnly);
+    QCOMPARE(verified.status, 1);
+    QCOMPARE(verified.out, u"这个账本来自旧版本，没有记录链，无法验证收据\n"_s);
     const Run restored = runQuenta({u"--restore"_s, out.filePath(u"b.db"_s), u"--yes"_s}, readOnly);
     QCOMPARE(restored.status, 1);
     QVERIFY2(restored.err.contains(u"不能写入"_s), qPrintable(restored.err));

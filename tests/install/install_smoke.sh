@@ -25,7 +25,7 @@ if [ "${1:-}" = --deb ]; then
     [ "$(dpkg-deb -f "$deb" Package)" = quenta ] || fail "not the quenta package: $deb"
     depends="$(dpkg-deb -f "$deb" Depends)"
     for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 libqt6svg6 \
-             libsqlite3-0 libicu72 fonts-noto-cjk qt6-translations-l10n; do
+             libsqlite3-0 libicu72 libqrencode4 fonts-noto-cjk qt6-translations-l10n; do
         grep -Eq "(^|, )$p( |,|$)" <<< "$depends" || fail "missing dependency $p in: $depends"
     done
     listing="$(dpkg-deb -c "$deb")"

@@ -110,6 +110,33 @@ private Q_SLOTS:
         QCOMPARE(settings.options(), options);
     }
 
+    // The code's square stays whole on the paper, at a tenth of a millimetre, and is kept
+    // with its switch; a position that is no number is its default.
+    void codePlaceIsKeptOnThePaper_data()
+    {
+        QTest::addColumn<QPointF>("given");
+        QTest::addColumn<QPointF>("kept");
+        QTest::newRow("on the paper") << QPointF(12.34, 45.67) << QPointF(12.3, 45.7);
+        QTest::newRow("past the right and lower edges") << QPointF(300, 80) << QPointF(219, 71);
+        QTest::newRow("before the left and upper edges") << QPointF(-5, -0.1) << QPointF(0, 0);
+        QTest::newRow("not a number") << QPointF(qQNaN(), qInf()) << QPointF(1, 38.5);
+    }
+    void codePlaceIsKeptOnThePaper()
+    {
+        QFETCH(QPointF, given);
+        QFETCH(QPointF, kept);
+        PrintSettings &settings = PrintSettings::shared();
+        QVERIFY(settings.options().receiptCode); // on by default
+        PrintOptions options;
+        options.receiptCode = false;
+        options.codeX = given.x();
+        options.codeY = given.y();
+        settings.setOptions(options);
+        const PrintOptions read = settings.options();
+        QVERIFY(!read.receiptCode);
+        QCOMPARE(QPointF(read.codeX, read.codeY), kept);
+    }
+
     // Every text, rule and the border move by the offset, exactly, in points; what would
     // leave the paper is put back on its edge and named.
     void offsetMovesEverything_data()

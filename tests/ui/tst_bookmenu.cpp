@@ -4,11 +4,14 @@
 #include "bookmenu.h"
 #include "filedialogs.h"
 #include "importdialog.h"
+#include "receiptbook.h"
 #include "receiptnostore.h"
+#include "receiptproof.h"
 #include "sharedbookaddress.h"
 #include "sqlitehelper.h"
 #include "startup.h"
 #include "uitesthelpers.h"
+#include "verifyreceiptdialog.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -52,6 +55,7 @@ private Q_SLOTS:
     void importShowsTheProblemsThenRenumbers();
     void importNamesTheFileOnALineOfItsOwn();
     void filePickerReadsWhole();
+    void verifyReceiptAnswersEachScanInTurn();
     void localBookComesBackAfterASharedOne_data();
     void localBookComesBackAfterASharedOne();
 
@@ -134,6 +138,35 @@ void answerImportDialogs(QStringList buttons, QStringList *said)
 }
 
 } // namespace
+
+// 验证收据… takes one scan after the other: each answered in the dialog, the text left
+// selected, so that the scanner's next text replaces it.
+void tst_BookMenu::verifyReceiptAnswersEachScanInTurn()
+{
+    const std::optional<Receipt> stored = storedReceipt(u"R1"_s);
+    QVERIFY(stored);
+    QVERIFY(ReceiptBook::shared().recordPrint(u"R1"_s)); // printed: its newest record
+    const QString code = ReceiptProof::codeText(
+        *stored, m.env->queryRaw(u"select hash from tb_chain order by link desc limit 1"_s));
+    QStringList said;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<VerifyReceiptDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        // A scanner types the text, then Enter.
+        for (const QString &scanned : {code, u"https://example.com"_s}) {
+            QTest::keyClicks(dialog->codeField(), scanned);
+            QTest::keyClick(dialog->codeField(), Qt::Key_Return);
+            said << dialog->verdict() + u" | "_s + dialog->details().section(u'\n', 0, 0);
+        }
+        QCOMPARE(dialog->codeField()->selectedText(), u"https://example.com"_s);
+        dialog->reject();
+    });
+    trigger(u"verifyReceiptAction"_s);
+    QCOMPARE(said,
+             QStringList({u"真实，未改动 | No.0000001，收款日期 %1，金额 ¥1.00，交款单位 甲"_s.arg(
+                              dayText().left(10)),
+                          u"这不是 Quenta 收据上的二维码 | "_s}));
+}
 
 // A file whose one problem is a number taken: the table names the row, nothing is written
 // until the renumbered import is confirmed; then the list and the next number follow.

@@ -112,6 +112,41 @@ private Q_SLOTS:
         QCOMPARE(again.findChild<QCheckBox *>(u"yuanSignCheck"_s)->isChecked(), !accept);
     }
 
+    // The code stands where its boxes put it (a sample code on the blank form, so that its
+    // place can be set), the dialog says what it covers, and it goes with its switch; the
+    // choices are saved with the others.
+    void codeIsPlacedAndSwitchedOff()
+    {
+        PrintSettingsDialog dialog;
+        auto *preview = dialog.findChild<PrintView *>();
+        auto *code = dialog.findChild<QCheckBox *>(u"receiptCodeCheck"_s);
+        auto *codeX = dialog.findChild<QDoubleSpinBox *>(u"codeXSpin"_s);
+        auto *codeY = dialog.findChild<QDoubleSpinBox *>(u"codeYSpin"_s);
+        auto *displaced = dialog.findChild<QLabel *>(u"displacedLabel"_s);
+        QVERIFY(code && codeX && codeY && displaced);
+        QVERIFY(code->isChecked() && codeX->isEnabled());
+        QCOMPARE(preview->pageLayout().codeRect().topLeft(), QPointF(1, 38.5) * pointsPerMm);
+        QVERIFY(displaced->isHidden());
+        codeX->setValue(PrintOptions::maxCodeX + 5); // held on the paper
+        QCOMPARE(codeX->value(), PrintOptions::maxCodeX);
+        codeX->setValue(40);
+        codeY->setValue(30);
+        QCOMPARE(preview->pageLayout().codeRect().topLeft(), QPointF(40, 30) * pointsPerMm);
+        QVERIFY2(!displaced->isHidden() && displaced->text().startsWith(u"二维码压住了交款单位"_s)
+                     && displaced->text().contains(u"表格"_s),
+                 qPrintable(displaced->text()));
+        code->setChecked(false);
+        QVERIFY(preview->pageLayout().codeRect().isEmpty());
+        QVERIFY(!codeX->isEnabled() && !codeY->isEnabled() && displaced->isHidden());
+        dialog.accept();
+        const PrintOptions saved = PrintSettings::shared().options();
+        QVERIFY(!saved.receiptCode);
+        QCOMPARE(QPointF(saved.codeX, saved.codeY), QPointF(40, 30));
+        PrintSettingsDialog again;
+        QVERIFY(!again.findChild<QCheckBox *>(u"receiptCodeCheck"_s)->isChecked());
+        QCOMPARE(again.findChild<QDoubleSpinBox *>(u"codeXSpin"_s)->value(), 40.0);
+    }
+
     void viewDrawsTheLayout()
     {
         AppStore::shared().setReceiptPrint(printableReceipt(u"0000042"_s, u"甲公司"_s));
