@@ -114,7 +114,11 @@ bool DatePart::canEdit() const
     if (!id || m_store.selection().size() != 1)
         return false;
     const std::optional<qsizetype> row = m_list->rowOf(*id);
-    return row && !m_list->isVoided(*row);
+    if (!row || m_list->isVoided(*row))
+        return false;
+    // A receipt of a closed day is only voided (the book refuses an edit anyway).
+    const Receipt *receipt = m_list->rowAt(*row);
+    return !receipt || !ReceiptBook::shared().isClosed(receipt->receiptDate.date());
 }
 
 void DatePart::showRange(const QDateTime &begin, const QDateTime &end)
