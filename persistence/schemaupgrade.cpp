@@ -552,7 +552,14 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
             if (step == 7) {
                 const QString closings = templateStatements(u"create table tb_closing"_s,
                                                             u"create trigger trg_void_closed"_s);
-                ok = !closings.isEmpty() && database.executeStatements(closings)
+                // And the chain linked once for each statement, as the template has it now.
+                QString chain = templateStatements(u"create function quenta_chain"_s,
+                                                   u"create trigger trg_history_chain"_s);
+                chain.replace(u"create function quenta_chain"_s,
+                              u"drop trigger if exists trg_history_chain on tb_history;\n"
+                              u"create or replace function quenta_chain"_s);
+                ok = !closings.isEmpty() && !chain.isEmpty()
+                    && database.executeStatements(closings) && database.executeStatements(chain)
                     && database.executeStatements(deskGrantsOnUpgrade());
             }
         }
