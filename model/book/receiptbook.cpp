@@ -2383,9 +2383,9 @@ QDate ReceiptBook::knownClosedThrough()
     BookFacts &facts = bookFacts();
     if (!facts.closedThrough) {
         // Asked once, whatever the answer: a book that cannot answer now (held by another
-        // program) is not asked again for every row drawn; the book replaced, or closing a
-        // day here, asks again. The book's own rule refuses what a missing mark would let
-        // through.
+        // program) is not asked again for every row drawn; the book replaced, or a day
+        // closed here or at another desk, asks again. The book's own rule refuses what a
+        // missing mark would let through.
         const std::optional<QList<DayClosing>> found = closings();
         facts.closedThrough = !found || found->isEmpty() ? QDate() : found->constLast().closedTo;
     }
@@ -2437,7 +2437,9 @@ bool ReceiptBook::closeDays(QDate day, DayClosing *closing, QString *error)
     DayClosing made {day, parseDateText(time, DateText::dateTime), desk.value_or(QString()),
                      head->stringForColumnIndex(0).value_or(QString())};
     head.reset();
-    if (!transaction.commit())
+    // The other desks of a shared book hear of it as of a change of the whole book: their
+    // lists read again, and mark what is closed now.
+    if (!transaction.commit(BookChange {BookChange::Kind::Restored, {}, {}}))
         return failSaving();
     if (closing)
         *closing = made;
@@ -2479,9 +2481,12 @@ bool ReceiptBook::readDay(QDate day, DayRead *read, QString *error)
         return a.receiptNo < b.receiptNo;
     };
     std::stable_sort(read->receipts.begin(), read->receipts.end(), byNumber);
+    // Read from the voids (a few), each receipt by its id: the receipts' date index would
+    // have the whole book before the day read (the concatenation keeps the date off it).
     std::unique_ptr<ResultSet> rows = connection().query(
         u"select r.*, v.reason as quenta_void from tb_void v join tb_receipt r on r.id = "
-        u"v.receiptId where v.voidDate >= $1 and v.voidDate <= $2 and r.receiptDate < $1 and "_s
+        u"v.receiptId where v.voidDate >= $1 and v.voidDate <= $2 and r.receiptDate || '' < $1 "
+        u"and "_s
             + liveCondition(u"r"_s),
         {begin, end});
     if (!rows) {

@@ -56,6 +56,7 @@ private Q_SLOTS:
     void importNamesTheFileOnALineOfItsOwn();
     void filePickerReadsWhole();
     void verifyReceiptAnswersEachScanInTurn();
+    void theDaysEndFromTheMenu();
     void localBookComesBackAfterASharedOne_data();
     void localBookComesBackAfterASharedOne();
 
@@ -166,6 +167,38 @@ void tst_BookMenu::verifyReceiptAnswersEachScanInTurn()
              QStringList({u"真实，未改动 | No.0000001，收款日期 %1，金额 ¥1.00，交款单位 甲"_s.arg(
                               dayText().left(10)),
                           u"这不是 Quenta 收据上的二维码 | "_s}));
+}
+
+// 日结… says what the day holds and closes it; 收款日报… saves the day's report as a PDF.
+void tst_BookMenu::theDaysEndFromTheMenu()
+{
+    MessageBox::setTestAnswer(true);
+    QString summary;
+    QTimer::singleShot(0, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog && dialog->objectName() == u"closeDayDialog"_s);
+        summary = dialog->findChild<QLabel *>(u"closeDaySummary"_s)->text();
+        dialog->findChild<QPushButton *>(u"closeDayButton"_s)->click();
+    });
+    trigger(u"closeDayAction"_s);
+    QVERIFY2(summary.contains(u"账本还没有日结过。\n%1：1 张收据"_s.arg(dayText().left(10))),
+             qPrintable(summary));
+    QVERIFY2(MessageBox::lastText().startsWith(u"已日结到 %1。链尾 "_s.arg(dayText().left(10))),
+             qPrintable(MessageBox::lastText()));
+    QVERIFY(ReceiptBook::shared().isClosed(QDate::fromString(dayText().left(10), Qt::ISODate)));
+
+    FileDialogs::setTestAnswer(file(u"day.pdf"_s));
+    QTimer::singleShot(0, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog && dialog->objectName() == u"dayReportDialog"_s);
+        summary = dialog->findChild<QLabel *>(u"dayReportSummary"_s)->text();
+        dialog->findChild<QPushButton *>(u"dayReportPdfButton"_s)->click();
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+    });
+    trigger(u"dayReportAction"_s);
+    QVERIFY2(summary.endsWith(u"，已日结"_s), qPrintable(summary));
+    QVERIFY(QFileInfo::exists(file(u"day.pdf"_s)));
+    QVERIFY2(MessageBox::lastText().startsWith(u"已保存"_s), qPrintable(MessageBox::lastText()));
 }
 
 // A file whose one problem is a number taken: the table names the row, nothing is written
