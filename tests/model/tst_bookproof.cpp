@@ -102,6 +102,14 @@ void tst_BookProof::whatChangedBehindTheProgramIsNamed_data()
     same("a history row changed",
          u"update tb_history set detail = replace(detail, '改过', '没改') where action = 'update'"_s,
          u"第 6 条记录已被改动或删除"_s);
+    // Rows 3 and 4 exchanged in the chain's order, every row kept as it was.
+    same("two history rows moved",
+         u"update tb_chain set historyId = -historyId where link in (3, 4); "
+         u"update tb_chain set historyId = -(select historyId from tb_chain where link = 4) "
+         u"where link = 3; "
+         u"update tb_chain set historyId = (select min(id) from tb_history where id not in "
+         u"(select historyId from tb_chain where historyId > 0)) where link = 4"_s,
+         u"第 3 条记录已被改动或删除"_s);
     same("the newest row removed with its link",
          u"delete from tb_history where id = (select max(id) from tb_history); "
          u"delete from tb_chain where link = 12"_s,
