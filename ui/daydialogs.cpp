@@ -36,6 +36,29 @@ QString summaryOf(const DayReport &report)
         .arg(report.voided);
 }
 
+// The two windows' top: a day to pick, its label with the mnemonic, and the line that says
+// what the day holds, in the dialog's layout.
+struct DayField
+{
+    QVBoxLayout *layout;
+    QDateEdit *picker;
+    QLabel *said;
+};
+
+DayField dayField(QDialog &dialog, const QString &name, const QString &label)
+{
+    auto *layout = new QVBoxLayout(&dialog);
+    QDateEdit *picker = createDatePicker(name + u"Date"_s, label, &dialog, Clock::now().date());
+    auto *form = new QFormLayout;
+    form->addRow(label + u"(&D)"_s, picker);
+    layout->addLayout(form);
+    auto *said = new QLabel(&dialog);
+    said->setObjectName(name + u"Summary"_s);
+    said->setWordWrap(true);
+    layout->addWidget(said);
+    return {layout, picker, said};
+}
+
 } // namespace
 
 void DayDialogs::closeDay(QWidget *parent)
@@ -50,17 +73,8 @@ void DayDialogs::closeDay(QWidget *parent)
     QDialog dialog(parent);
     dialog.setObjectName(u"closeDayDialog"_s);
     dialog.setWindowTitle(u"日结"_s);
-    auto *layout = new QVBoxLayout(&dialog);
-    const QDate today = Clock::now().date();
-    QDateEdit *picker = createDatePicker(u"closeDayDate"_s, u"日结到"_s, &dialog, today);
-    picker->setMaximumDate(today);
-    auto *form = new QFormLayout;
-    form->addRow(u"日结到(&D)"_s, picker);
-    layout->addLayout(form);
-    auto *said = new QLabel(&dialog);
-    said->setObjectName(u"closeDaySummary"_s);
-    said->setWordWrap(true);
-    layout->addWidget(said);
+    const auto [layout, picker, said] = dayField(dialog, u"closeDay"_s, u"日结到"_s);
+    picker->setMaximumDate(Clock::now().date());
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
     QPushButton *close = buttons->addButton(u"日结(&C)"_s, QDialogButtonBox::AcceptRole);
     close->setObjectName(u"closeDayButton"_s);
@@ -106,16 +120,7 @@ void DayDialogs::dayReport(QWidget *parent)
     QDialog dialog(parent);
     dialog.setObjectName(u"dayReportDialog"_s);
     dialog.setWindowTitle(u"收款日报"_s);
-    auto *layout = new QVBoxLayout(&dialog);
-    QDateEdit *picker
-        = createDatePicker(u"dayReportDate"_s, u"日期"_s, &dialog, Clock::now().date());
-    auto *form = new QFormLayout;
-    form->addRow(u"日期(&D)"_s, picker);
-    layout->addLayout(form);
-    auto *said = new QLabel(&dialog);
-    said->setObjectName(u"dayReportSummary"_s);
-    said->setWordWrap(true);
-    layout->addWidget(said);
+    const auto [layout, picker, said] = dayField(dialog, u"dayReport"_s, u"日期"_s);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     QPushButton *previewButton = buttons->addButton(u"预览(&V)…"_s, QDialogButtonBox::ActionRole);
     QPushButton *printButton = buttons->addButton(u"打印(&P)…"_s, QDialogButtonBox::ActionRole);
