@@ -26,6 +26,7 @@ constexpr ActionNames actionNames[] = {
     {HistoryAction::Restore, u"restore", u"恢复"},   {HistoryAction::Import, u"import", u"导入"},
     {HistoryAction::ChainStart, u"chain", u"记录链自此开始"},
     {HistoryAction::Close, u"close", u"日结"},       {HistoryAction::Setting, u"setting", u"修改设置"},
+    {HistoryAction::Spoil, u"spoil", u"废票"},
 };
 
 // The fields an edit can change, with the names the user reads.
@@ -136,6 +137,13 @@ QString ReceiptHistory::changeSummary(const HistoryEntry &entry)
     QStringList parts;
     if (entry.action == HistoryAction::Close)
         return u"日结到 %1"_s.arg(entry.detail.value(u"closedTo"_s).toString());
+    if (entry.action == HistoryAction::Spoil) {
+        const QString renumbered = entry.detail.value(u"renumbered"_s).toString();
+        const QString spoiled = u"No.%1 废票（%2）"_s.arg(
+            entry.receiptNo, entry.detail.value(u"spoilReason"_s).toString());
+        return renumbered.isEmpty() ? spoiled
+                                    : spoiled + u"，收据改开 No.%1，在下一张收据纸上重印"_s.arg(renumbered);
+    }
     if (entry.action == HistoryAction::Setting) {
         // A setting's changes are named as the user reads them already.
         for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {

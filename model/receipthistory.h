@@ -14,9 +14,10 @@
 // ChainStart: the row with which a book kept before its record chain begins one (what came
 // before it was not linked as it was written). Close and Setting are records of the book
 // rather than of one receipt: a closing of days (日结), a change of the header or of the
-// numbering as the user set it; their rows name no receipt.
+// numbering as the user set it; their rows name no receipt. Spoil: a form spoiled (废票),
+// its number consumed; it names the receipt that was meant for it, given the next number.
 enum class HistoryAction {
-    Insert, Update, Delete, Void, Unvoid, Print, Restore, Import, ChainStart, Close, Setting
+    Insert, Update, Delete, Void, Unvoid, Print, Restore, Import, ChainStart, Close, Setting, Spoil
 };
 
 // One row of the history.

@@ -41,6 +41,9 @@ const QList<CopiedTable> &copiedTables()
           u"remark"_s, u"paytype"_s, u"payee"_s, u"approve"_s, u"accountant"_s, u"creator"_s,
           u"createDate"_s, u"total"_s, u"totalBig"_s, u"isDeleted"_s, u"rowid"_s}},
         {u"tb_receiptNo"_s, {u"numLong"_s, u"currNum"_s}},
+        // A desk adds series and moves their counters; none is removed.
+        {u"tb_series"_s, {u"name"_s, u"prefix"_s, u"numLong"_s, u"yearly"_s}, u"select, insert, update"_s},
+        {u"tb_seriesCounter"_s, {u"series"_s, u"year"_s, u"currNum"_s}, u"select, insert, update"_s},
         {u"tb_company"_s, {u"id"_s, u"title"_s, u"label"_s, u"remark"_s}},
         {u"tb_payer"_s, {u"id"_s, u"content"_s}},
         {u"tb_reason1"_s, {u"id"_s, u"content"_s}},
@@ -54,6 +57,11 @@ const QList<CopiedTable> &copiedTables()
          {u"id"_s, u"time"_s, u"action"_s, u"receiptId"_s, u"receiptNo"_s, u"detail"_s,
           u"desk"_s},
          u"select, insert"_s},
+        // After the receipts, which may be older than the books; a desk registers and
+        // returns books and never removes one.
+        {u"tb_paperBook"_s,
+         {u"series"_s, u"first"_s, u"last"_s, u"holder"_s, u"time"_s, u"desk"_s, u"returned"_s},
+         u"select, insert, update"_s},
         // Last: once a closing is in, the receipts of its days can no longer be written.
         // A desk closes days, and no one opens them again.
         {u"tb_closing"_s, {u"closedTo"_s, u"time"_s, u"desk"_s}, u"select, insert"_s},

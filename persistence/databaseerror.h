@@ -43,6 +43,9 @@ public:
         // The book's rule for closed days refused the write: a receipt of a closed day
         // changed or removed, or one put into a closed day (the triggers' quenta_day_closed).
         DayClosed,
+        // The paper books refused the number: its series has books, and none of them not
+        // yet returned holds it (the triggers' quenta_outside_paper_books).
+        OutsidePaperBooks,
         Other,
     };
 

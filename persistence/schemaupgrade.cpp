@@ -86,6 +86,48 @@ QString fileClosings()
            u"create trigger trg_void_closed_delete before delete on tb_void when (select substr(receiptDate, 1, 10) from tb_receipt where id = old.receiptId) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;"_s;
 }
 
+// The series and the paper books of version 7, as the template makes them; kept when a copy
+// with its version set back has them.
+QString fileSeries()
+{
+    return u"create table if not exists tb_series (\n"
+           u"    name    text primary key not null,\n"
+           u"    prefix  text not null unique,\n"
+           u"    numLong integer not null,\n"
+           u"    yearly  integer not null\n"
+           u");\n"
+           u"create table if not exists tb_seriesCounter (\n"
+           u"    series  text not null,\n"
+           u"    year    text not null,\n"
+           u"    currNum integer not null,\n"
+           u"    primary key (series, year)\n"
+           u");\n"
+           u"create table if not exists tb_paperBook (\n"
+           u"    series   text not null,\n"
+           u"    first    integer not null,\n"
+           u"    last     integer not null,\n"
+           u"    holder   text,\n"
+           u"    time     text not null,\n"
+           u"    desk     text,\n"
+           u"    returned text,\n"
+           u"    primary key (series, first)\n"
+           u");\n"
+           u"create index if not exists idx_history_spoiled on tb_history (receiptNo) where action = 'spoil';\n"
+           u"drop trigger if exists trg_receipt_paper_book;\n"
+           u"create trigger trg_receipt_paper_book before insert on tb_receipt when new.receiptNo <> '' and new.receiptNo not glob '*[^0-9]*' and length(new.receiptNo) <= 18 and exists (select 1 from tb_paperBook where series = '') and not exists (select 1 from tb_paperBook where series = '' and returned is null and cast(new.receiptNo as integer) between first and last) begin select raise(abort, 'quenta_outside_paper_books'); end;"_s;
+}
+
+// Gives every role that may add receipts what a desk needs of the series and the paper
+// books: to read them, add them, and move their counters and returns.
+QString seriesGrantsOnUpgrade()
+{
+    return u"do $grants$ declare desk text; begin for desk in select distinct grantee from "
+           u"information_schema.role_table_grants where table_schema = current_schema() and "
+           u"table_name = 'tb_receipt' and privilege_type = 'INSERT' and grantee <> "
+           u"current_user loop execute format('grant select, insert, update on tb_series, "
+           u"tb_seriesCounter, tb_paperBook to %I', desk); end loop; end $grants$"_s;
+}
+
 // Links the history rows a book kept before its chain, in the order of their ids, and adds
 // the row that says the chain starts there: what came before it was not linked as it was
 // written, and cannot be proved.
@@ -306,6 +348,8 @@ bool upgradeStep(Database &database, int toVersion)
         return database.executeStatements(fileChain()) && chainEarlierRows(database);
     case 6:
         return database.executeStatements(fileClosings());
+    case 7:
+        return database.executeStatements(fileSeries());
     default:
         return false;
     }
@@ -427,6 +471,8 @@ QStringList SchemaUpgrade::tablesAddedAfter(int version)
         tables << u"tb_void"_s << u"tb_history"_s;
     if (version < 6)
         tables << u"tb_closing"_s;
+    if (version < 7)
+        tables << u"tb_series"_s << u"tb_seriesCounter"_s << u"tb_paperBook"_s;
     if (version < 2) {
         tables << u"fts_receipt"_s << u"fts_receipt_data"_s << u"fts_receipt_idx"_s
                << u"fts_receipt_docsize"_s << u"fts_receipt_config"_s << u"tb_searchIndex"_s;
@@ -561,6 +607,13 @@ SchemaReport SchemaUpgrade::applyOnServer(Database &database)
                 ok = !closings.isEmpty() && !chain.isEmpty()
                     && database.executeStatements(closings) && database.executeStatements(chain)
                     && database.executeStatements(deskGrantsOnUpgrade());
+            }
+            // The series and the paper books, as the template has them.
+            if (step == 8) {
+                const QString series = templateStatements(u"create table tb_series"_s,
+                                                          u"create trigger trg_receipt_paper_book"_s);
+                ok = !series.isEmpty() && database.executeStatements(series)
+                    && database.executeStatements(seriesGrantsOnUpgrade());
             }
         }
         if (ok)

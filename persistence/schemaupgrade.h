@@ -41,13 +41,15 @@ public:
     // the indexes of the receipts' and the history's numbers by value
     // (idx_receipt_receiptNoValue, idx_history_receiptNoValue), version 5 the record chain
     // (tb_chain, tb_chainHead and the trigger that links each history row), version 6 the
-    // closed days (tb_closing and the triggers that keep what they close).
-    static constexpr int currentVersion = 6;
+    // closed days (tb_closing and the triggers that keep what they close), version 7 the
+    // series and the paper books (tb_series, tb_seriesCounter, tb_paperBook, the index of
+    // spoiled forms and the trigger that keeps numbers in their books).
+    static constexpr int currentVersion = 7;
     // A shared book's version (its row of tb_schema): the same up to 4; version 5 added the
     // procedure that issues a receipt in one statement (quenta_issue), which a file has no
     // use for; version 6 the record chain (a file's 5); version 7 the closed days (a file's
-    // 6).
-    static constexpr int currentServerVersion = 7;
+    // 6); version 8 the series and the paper books (a file's 7).
+    static constexpr int currentServerVersion = 8;
 
     static SchemaReport apply(Database &database);
     // The same for a book on a server, whose version is the row of tb_schema: the report's

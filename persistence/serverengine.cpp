@@ -59,6 +59,8 @@ DatabaseError serverError(const PgError &error)
     Kind kind = Kind::Other;
     if (state == u"QC001"_s) // the closed days' trigger (template-pg.sql)
         kind = Kind::DayClosed;
+    else if (state == u"QC002"_s) // the paper books' trigger
+        kind = Kind::OutsidePaperBooks;
     else if (state.startsWith(u"23"_s))
         kind = Kind::Conflict;
     else if (state == PgState::lockNotAvailable) // a row held past the session's lock timeout

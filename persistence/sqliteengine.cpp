@@ -69,6 +69,7 @@ namespace {
 // What SQLite's code (primary or extended) and message mean; none for a success.
 // What the triggers of closed days raise (template.sql).
 constexpr QLatin1StringView dayClosedMessage("quenta_day_closed");
+constexpr QLatin1StringView outsidePaperBooksMessage("quenta_outside_paper_books");
 
 DatabaseError fileError(int code, const QString &message)
 {
@@ -85,6 +86,8 @@ DatabaseError fileError(int code, const QString &message)
         return {Kind::MissingTable, message, number, table};
     if (message == dayClosedMessage)
         return {Kind::DayClosed, message, number};
+    if (message == outsidePaperBooksMessage)
+        return {Kind::OutsidePaperBooks, message, number};
     Kind kind = Kind::Other;
     switch (code & 0xff) {
     case SQLITE_BUSY:

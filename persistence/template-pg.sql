@@ -367,9 +367,60 @@ create trigger trg_receipt_closed before insert or update or delete on tb_receip
 create trigger trg_void_closed before delete on tb_void
     for each row execute function quenta_closed();
 
+-- Series of receipt numbers (收据类别), their counters and the paper books (收据本), as a
+-- file keeps them. The trigger checks with the owner's rights: a number of the default
+-- series is issued only from a paper book not yet returned once that series has books.
+create table tb_series (
+    name    text collate "C" primary key not null,
+    prefix  text collate "C" not null unique,
+    numLong bigint not null,
+    yearly  integer not null
+);
+create table tb_seriesCounter (
+    series  text collate "C" not null,
+    year    text collate "C" not null,
+    currNum bigint not null,
+    primary key (series, year)
+);
+create table tb_paperBook (
+    series   text collate "C" not null,
+    first    bigint not null,
+    last     bigint not null,
+    holder   text collate "C",
+    time     text collate "C" not null,
+    desk     text collate "C",
+    returned text collate "C",
+    primary key (series, first)
+);
+create index idx_history_spoiled on tb_history (receiptNo) where action = 'spoil';
+create function quenta_paper_book() returns trigger language plpgsql security definer
+    set search_path = pg_catalog, pg_temp as $$
+declare
+    books boolean;
+    inside boolean;
+begin
+    if new.receiptNo is null or new.receiptNo !~ '^[0-9]{1,18}$' then
+        return new;
+    end if;
+    execute format('select exists (select 1 from %I.tb_paperBook where series = '''')',
+                   TG_TABLE_SCHEMA) into books;
+    if not books then
+        return new;
+    end if;
+    execute format('select exists (select 1 from %I.tb_paperBook where series = '''' and '
+                   'returned is null and $1::bigint between first and last)', TG_TABLE_SCHEMA)
+        into inside using new.receiptNo;
+    if not inside then
+        raise exception 'quenta_outside_paper_books' using errcode = 'QC002';
+    end if;
+    return new;
+end $$;
+create trigger trg_receipt_paper_book before insert on tb_receipt
+    for each row execute function quenta_paper_book();
+
 -- The schema's version: the number the SQLite template carries as its user_version, up to
 -- 4; version 5 added the procedure and the function above, which only a shared
 -- book has; version 6 the record chain (a file's version 5); version 7 the closed days
--- (a file's version 6).
+-- (a file's version 6); version 8 the series and the paper books (a file's version 7).
 create table tb_schema (version integer not null);
-insert into tb_schema (version) values (7);
+insert into tb_schema (version) values (8);

@@ -143,6 +143,40 @@ create trigger trg_receipt_closed_update before update on tb_receipt when substr
 create trigger trg_receipt_closed_delete before delete on tb_receipt when substr(old.receiptDate, 1, 10) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;
 create trigger trg_void_closed_delete before delete on tb_void when (select substr(receiptDate, 1, 10) from tb_receipt where id = old.receiptId) <= (select max(closedTo) from tb_closing) begin select raise(abort, 'quenta_day_closed'); end;
 
+-- Series of receipt numbers (收据类别) besides the book's own numbering (tb_receiptNo, the
+-- default series, without a prefix). A series' prefix may hold {yyyy}, the year of the
+-- receipt; yearly is 1 when its numbers start again at 1 each year. Its counters are kept
+-- for each year then (year '' otherwise): currNum is the next number to issue.
+create table tb_series (
+    name    text primary key not null,
+    prefix  text not null unique,
+    numLong integer not null,
+    yearly  integer not null
+);
+create table tb_seriesCounter (
+    series  text not null,
+    year    text not null,
+    currNum integer not null,
+    primary key (series, year)
+);
+-- The paper books (收据本) of pre-numbered forms the receipts are printed on: first to last
+-- of a series ('' the default), handed to a holder. A series with books issues only the
+-- numbers of its books not yet returned (缴销, returned is its time), in order. Spoiled forms
+-- (废票) are history rows of their own (action 'spoil').
+create table tb_paperBook (
+    series   text not null,
+    first    integer not null,
+    last     integer not null,
+    holder   text,
+    time     text not null,
+    desk     text,
+    returned text,
+    primary key (series, first)
+);
+create index idx_history_spoiled on tb_history (receiptNo) where action = 'spoil';
+create trigger trg_receipt_paper_book before insert on tb_receipt when new.receiptNo <> '' and new.receiptNo not glob '*[^0-9]*' and length(new.receiptNo) <= 18 and exists (select 1 from tb_paperBook where series = '') and not exists (select 1 from tb_paperBook where series = '' and returned is null and cast(new.receiptNo as integer) between first and last) begin select raise(abort, 'quenta_outside_paper_books'); end;
+
 -- The schema's version: a book made by an older version is brought up to it when it
 -- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.
-pragma user_version = 6;
+pragma user_version = 7;
+

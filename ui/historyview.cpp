@@ -40,6 +40,7 @@ QString detailOf(const HistoryEntry &entry, bool restored)
     case HistoryAction::Update:
     case HistoryAction::Close:
     case HistoryAction::Setting:
+    case HistoryAction::Spoil:
         return ReceiptHistory::changeSummary(entry);
     case HistoryAction::Void:
         return u"原因：%1"_s.arg(entry.detail.value(u"reason"_s).toString());

@@ -18,6 +18,7 @@
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "transaction.h"
+#include "writescope.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,114 +31,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// A stored number in any padding, found on the index of the numbers' values (their texts
-// without the zeros before them) that the receipts and the history both have; $1 is
-// numberValueKey(). The empty text is no number of value 0.
-const QString numberValueCondition = u"ltrim(receiptNo, '0') = $1 and receiptNo <> ''"_s;
-
-QString numberValueKey(const QString &number)
-{
-    const QString digits = ReceiptNumber::valueDigits(number);
-    return digits == u"0"_s ? QString(u""_s) : digits;
-}
-
-QString stored(const QDateTime &dateTime)
-{
-    return formatDateText(dateTime, DateText::dateTime);
-}
-
-// A history row as every write makes one: the head of its insert (with the desk's column
-// on a book that has it), and the values of one row, the receipt whole in its detail with
-// what the action adds.
-QString historyInsert(bool withDesk)
-{
-    return u"insert into tb_history (time, action, receiptId, receiptNo, detail%1) values "_s.arg(
-        withDesk ? u", desk"_s : QString());
-}
-
-// A history row's detail: the receipt whole, with what the action adds.
-QString historyDetail(const Receipt &receipt, const QJsonObject &extra)
-{
-    QJsonObject detail = ReceiptHistory::toJson(receipt);
-    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
-        detail.insert(it.key(), it.value());
-    return QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact));
-}
-
-QString historyValues(const QString &time, HistoryAction action, const Receipt &receipt,
-                      const QJsonObject &extra, const std::optional<QString> &desk)
-{
-    return u"(%1, %2, %3, %4, %5%6)"_s.arg(
-        sqlQuote(time), sqlQuote(ReceiptHistory::actionName(action)), sqlQuote(receipt.id),
-        sqlQuote(receipt.receiptNo), sqlQuote(historyDetail(receipt, extra)),
-        desk ? u", "_s + sqlQuote(*desk) : QString());
-}
-
-// One write transaction on the book's connection, opened first; the failure of any step
-// is noted as the connection's last error.
-class WriteScope
-{
-public:
-    explicit WriteScope(SQLiteHelper &connection)
-        : m_connection(connection)
-        , m_transaction(connection.db())
-    { }
-
-    ~WriteScope()
-    {
-        if (m_counting) {
-            m_transaction.rollback();
-            m_connection.endOwnWrite(false);
-        }
-    }
-
-    bool begin()
-    {
-        if (!m_connection.open())
-            return false;
-        m_connection.beginOwnWrite();
-        m_counting = true;
-        if (m_transaction.begin())
-            return true;
-        m_connection.noteFailure(m_transaction.error());
-        return false;
-    }
-
-    // `told`: what the write changed, for the other desks of a shared book. They hear of it
-    // when, and only if, the transaction commits.
-    bool commit(const std::optional<BookChange> &told = std::nullopt)
-    {
-        const QString notice = told ? m_connection.db().dialect().changeNoticeStatement(
-                                          ReceiptBook::deskChannel(), ReceiptBook::payloadOf(*told))
-                                    : QString();
-        if (!notice.isEmpty() && !m_connection.write(notice)) {
-            m_transaction.rollback();
-            return false;
-        }
-        if (m_transaction.commit()) {
-            if (m_counting)
-                m_connection.endOwnWrite(true);
-            m_counting = false;
-            return true;
-        }
-        // The COMMIT went out and its answer never came: the server may have written it
-        // before the connection broke, or not. Only a look at the book can tell.
-        m_outcomeUnknown = m_transaction.error().kind() == DatabaseError::Kind::ConnectionLost;
-        m_connection.noteFailure(m_transaction.error());
-        return false;
-    }
-
-    // Whether the last commit() failed with its answer lost rather than refused.
-    bool outcomeUnknown() const { return m_outcomeUnknown; }
-
-private:
-    SQLiteHelper &m_connection;
-    Transaction m_transaction;
-    bool m_counting = false;
-    bool m_outcomeUnknown = false;
-};
-
 
 // The fields of a receipt the cashier typed: two saves of one form compare equal.
 QJsonObject typedFields(const Receipt &receipt)
@@ -1113,9 +1006,10 @@ ReceiptBook::Issue ReceiptBook::notSaved(const QString &error)
     return result;
 }
 
-bool ReceiptBook::issue(const Receipt &receipt, IssueResult *result, QString *error)
+bool ReceiptBook::issue(const Receipt &receipt, IssueResult *result, QString *error,
+                        const QString &series)
 {
-    const Issue issued = issueNow(receipt);
+    const Issue issued = issueNow(receipt, series);
     if (result)
         *result = issued;
     if (!issued.saved && error)
@@ -1123,7 +1017,7 @@ bool ReceiptBook::issue(const Receipt &receipt, IssueResult *result, QString *er
     return issued.saved;
 }
 
-ReceiptBook::Issue ReceiptBook::issueNow(const Receipt &receipt)
+ReceiptBook::Issue ReceiptBook::issueNow(const Receipt &receipt, const QString &series)
 {
     const auto failed = [this](const QString &what) {
         return notSaved(u"%1：%2"_s.arg(what, connection().lastError()) + keptWhenLost());
@@ -1152,6 +1046,8 @@ ReceiptBook::Issue ReceiptBook::issueNow(const Receipt &receipt)
             note = u"另：No.%1 在连接中断之前已经存入账本"_s.arg(earlier.receiptNo);
         }
     }
+    if (!series.isEmpty() && series != SeriesNumber::defaultName())
+        return issueInSeries(receipt, series, note);
     if (dialect().runsProcedures() && bookFacts().issues) {
         if (std::optional<Issue> result = issueInOneStatement(receipt, note))
             return *result;
@@ -1180,6 +1076,18 @@ ReceiptBook::Issue ReceiptBook::issueNow(const Receipt &receipt)
         // A number found used after the insert (below): the save starts again past it.
         if (from)
             value = std::max(value, *from);
+        // A series with paper books issues the next number of the book in use.
+        const std::optional<QList<PaperBook>> books = SeriesTables::books(connection(), QString());
+        if (!books)
+            return failed(u"保存失败"_s);
+        const ReceiptSeries plain {SeriesNumber::defaultName(), {}, setting->numLong, false};
+        if (!books->isEmpty()) {
+            QString why;
+            const std::optional<qint64> inBook = nextInBooks(plain, 0, from.value_or(0), *books, &why);
+            if (!inBook)
+                return why.isEmpty() ? failed(u"保存失败"_s) : notSaved(why);
+            value = *inBook;
+        }
         // Stored as the numbering pads it, whatever padding it came with.
         ReceiptNoSetting given = *setting;
         given.currNum = value;
@@ -1197,6 +1105,13 @@ ReceiptBook::Issue ReceiptBook::issueNow(const Receipt &receipt)
             if (value == std::numeric_limits<qint64>::max())
                 return notSaved(ReceiptNumbering::exhaustedText());
             ++value;
+            if (!books->isEmpty()) {
+                QString why;
+                const std::optional<qint64> inBook = nextInBooks(plain, 0, value, *books, &why);
+                if (!inBook)
+                    return why.isEmpty() ? failed(u"保存失败"_s) : notSaved(why);
+                value = *inBook;
+            }
             ReceiptNoSetting next = *setting;
             next.currNum = value;
             kept.receiptNo = ReceiptNumbering::numberText(next);
@@ -1341,6 +1256,10 @@ std::optional<ReceiptBook::Issue> ReceiptBook::issueInOneStatement(const Receipt
                 // A book the owner has not brought up to date has no procedure (nor has one
                 // edited since), and a desk may lack the right to call it: the transaction
                 // then writes it. Other failures are told as the transaction tells them.
+                // A number outside the paper books is left to the transaction, which takes
+                // the book's next.
+                if (connection().db().lastError().kind() == DatabaseError::Kind::OutsidePaperBooks)
+                    return std::nullopt;
                 if (!isProcedureMissing())
                     return notSaved(u"保存失败：%1"_s.arg(connection().lastError()));
                 bookFacts().issues = false;

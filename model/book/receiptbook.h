@@ -5,6 +5,7 @@
 #include "receipt.h"
 #include "receipthistory.h"
 #include "receiptnumbering.h"
+#include "seriestables.h"
 
 #include <QDate>
 #include <QHash>
@@ -251,6 +252,64 @@ public:
     // transaction, as the change itself.
     bool recordSetting(const QString &setting, const QJsonObject &changes);
 
+    // --- series and paper books (收据类别, 收据本) -------------------------------------------
+
+    // What became of a number of a series: issued (and still in the book), voided, deleted,
+    // or its form spoiled (废票).
+    struct NumberUse
+    {
+        enum class Kind { Issued, Voided, Deleted, Spoiled };
+        qint64 value = 0;
+        QString receiptNo;
+        Kind kind = Kind::Issued;
+        QString receiptId;
+        QDateTime date;
+        double total = 0;
+        // The void's or the spoiled form's reason.
+        QString reason;
+    };
+    // The numbers of `series` in `year` from first to last that are used, by value (a number
+    // used twice over, spoiled and then deleted, once: the latest use). False when they
+    // cannot be read.
+    bool readNumberUses(const ReceiptSeries &series, int year, qint64 first, qint64 last,
+                        QList<NumberUse> *uses, QString *error = nullptr);
+    // The highest number of [first, last] of `series` in `year` that a receipt or the
+    // history carries; 0 for none. Nothing when it cannot be read.
+    std::optional<qint64> highestUsed(const ReceiptSeries &series, int year, qint64 first,
+                                      qint64 last);
+    // Where the next number of a series with paper books comes from: the earliest book not
+    // returned that has numbers left, from the number after its highest used (and not before
+    // `from`). Nothing with *why when every book is used up or returned (or, with *why empty,
+    // the books could not be read); `book` tells which book it is in.
+    std::optional<qint64> nextInBooks(const ReceiptSeries &series, int year, qint64 from,
+                                      const QList<PaperBook> &books, QString *why,
+                                      PaperBook *book = nullptr);
+    // The next number of `series` for a receipt dated `day`, as a save would give it now, and
+    // its paper book if the series has any. False with why not.
+    struct SeriesNext
+    {
+        QString number;
+        qint64 value = 0;
+        std::optional<PaperBook> book;
+    };
+    bool nextInSeries(const QString &series, QDate day, SeriesNext *next, QString *error = nullptr);
+    // Records the form of `number` as spoiled (废票: jammed, misprinted), with the reason, for
+    // good. When a receipt carries that number, it is given the next number of its series (of
+    // its paper book) in the same transaction, its history saying so: it is printed again on
+    // the next form. Refused for a number of no series, one not yet reached, one spoiled,
+    // voided or deleted already, and outside the series' paper books.
+    struct Spoiled
+    {
+        QString number;
+        QString receiptId;
+        // The number the receipt meant for the form has now; empty when none was.
+        QString renumbered;
+    };
+    bool spoil(const QString &number, const QString &reason, Spoiled *spoiled,
+               QString *error = nullptr);
+    // The spoiled forms recorded on `day` (their record's time), each as a use.
+    bool readSpoiledOn(QDate day, QList<NumberUse> *spoiled, QString *error = nullptr);
+
     // --- writes: each in one transaction with its history rows ---------------------------
 
     // Stores a new receipt under a number that no other receipt carries: check that the
@@ -262,7 +321,9 @@ public:
     // failed; when the book cannot be reached, the next issue() looks again first, and a
     // form saved again with the same fields is then not stored twice.
     // False with the reason, in Chinese, for the form to show.
-    bool issue(const Receipt &receipt, IssueResult *result = nullptr, QString *error = nullptr);
+    // `series` names the series the number is of (empty: the default, tb_receiptNo's).
+    bool issue(const Receipt &receipt, IssueResult *result = nullptr, QString *error = nullptr,
+               const QString &series = {});
     static QString unconfirmedText();
     // What a failed save adds when the server could not be reached; empty otherwise.
     QString keptWhenLost() const;
@@ -354,7 +415,13 @@ private:
         bool saved = false;
         QString error;
     };
-    Issue issueNow(const Receipt &receipt);
+    Issue issueNow(const Receipt &receipt, const QString &series);
+    // A receipt of a series other than the default, in one transaction: its series locked,
+    // its counter for the receipt's year, its paper books.
+    Issue issueInSeries(const Receipt &receipt, const QString &series, const QString &note);
+    // Whether a number of `series` in `year` is used: by a receipt or the history, in any
+    // padding. Nothing when it cannot be read.
+    std::optional<bool> seriesNumberUsed(const ReceiptSeries &series, int year, qint64 value);
     static Issue notSaved(const QString &error);
     BookImport::Result importNow(BookImport::Source &source, const BookImport::Options &options,
                                  QString *failure);
