@@ -12,15 +12,18 @@
 #include "dayreportpages.h"
 #include "money.h"
 #include "outputfile.h"
+#include "paperbooks.h"
 #include "printsettings.h"
 #include "receiptbook.h"
 #include "receiptexport.h"
 #include "receiptfilter.h"
 #include "receiptimport.h"
 #include "receiptnostore.h"
+#include "receiptnumber.h"
 #include "receiptprinter.h"
 #include "receiptproof.h"
 #include "receiptstream.h"
+#include "seriesstore.h"
 #include "sharedbook.h"
 
 #include <QCommandLineParser>
@@ -239,6 +242,120 @@ int dayReport(QDate day, const QString &target)
                     .arg(report.receipts.size())
                     .arg(u"¥"_s + Money::format(report.total.fen))
                     .arg(QFileInfo(target).absoluteFilePath()));
+    return CommandLine::Done;
+}
+
+// A number of a series as the command line takes it: its value's digits, or the series'
+// full number (XF-0007).
+std::optional<qint64> valueFrom(const QString &text, const ReceiptSeries &series)
+{
+    const QString typed = ReceiptNumber::trimmed(text);
+    if (ReceiptNumber::isPlain(typed) && typed.size() <= 18)
+        return typed.toLongLong();
+    const std::optional<SeriesNumber::Identity> identity = SeriesNumber::identify(typed, {series});
+    if (!identity)
+        return std::nullopt;
+    return identity->value;
+}
+
+int addPaperBook(const QString &firstText, const QString &lastText, const QString &seriesName,
+                 const QString &holder)
+{
+    BookLock lock(BookFile::path());
+    if (const std::optional<int> refused = holdForWriting(lock, false))
+        return *refused;
+    const ReceiptSeries series = ReceiptSeriesStore::shared().named(seriesName);
+    if (!seriesName.isEmpty() && series.name != seriesName) {
+        printMessage(u"没有收据类别“%1”"_s.arg(seriesName));
+        return CommandLine::Failed;
+    }
+    const std::optional<qint64> first = valueFrom(firstText, series);
+    const std::optional<qint64> last = valueFrom(lastText, series);
+    if (!first || !last)
+        return usageError(u"--add-paper-book 的起止单号“%1”“%2”不是单号"_s.arg(firstText, lastText));
+    PaperBook added;
+    QString error;
+    if (!PaperBooks::add(seriesName, *first, *last, holder, &added, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    printResult(u"已登记收据本：%1 %2%3"_s.arg(series.name, SeriesTables::rangeText(added, series),
+                                           added.holder.isEmpty() ? QString()
+                                                                  : u"，领用人 "_s + added.holder));
+    return CommandLine::Done;
+}
+
+int listPaperBooks()
+{
+    BookFile::checkFileLater();
+    if (!bookIsUsable())
+        return CommandLine::Failed;
+    QList<PaperBooks::Account> accounts;
+    QString error;
+    if (!PaperBooks::accounts(&accounts, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    QStringList lines;
+    for (const PaperBooks::Account &account : accounts)
+        lines << PaperBooks::line(account);
+    if (lines.isEmpty())
+        printMessage(u"没有登记收据本"_s);
+    else
+        printResult(lines.join(u'\n'));
+    return CommandLine::Done;
+}
+
+int returnPaperBook(const QString &numberText, const QString &seriesName)
+{
+    BookLock lock(BookFile::path());
+    if (const std::optional<int> refused = holdForWriting(lock, false))
+        return *refused;
+    const ReceiptSeries series = ReceiptSeriesStore::shared().named(seriesName);
+    const std::optional<qint64> number = valueFrom(numberText, series);
+    if (!number)
+        return usageError(u"--return-paper-book 的“%1”不是单号"_s.arg(numberText));
+    QString error;
+    if (!PaperBooks::returnBook(seriesName, *number, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    const std::optional<PaperBook> book = PaperBooks::bookOf(seriesName, *number);
+    printResult(u"已缴销收据本：%1 %2"_s.arg(series.name,
+                                         book ? SeriesTables::rangeText(*book, series) : numberText));
+    return CommandLine::Done;
+}
+
+int spoilForm(const QString &number, const QString &reason)
+{
+    BookLock lock(BookFile::path());
+    if (const std::optional<int> refused = holdForWriting(lock, false))
+        return *refused;
+    ReceiptBook::Spoiled spoiled;
+    QString error;
+    if (!ReceiptBook::shared().spoil(number, reason, &spoiled, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    printResult(spoiled.renumbered.isEmpty()
+                    ? u"已登记废票 No.%1"_s.arg(spoiled.number)
+                    : u"已登记废票 No.%1；原收据改为 No.%2，请在下一张收据纸上重印"_s.arg(
+                          spoiled.number, spoiled.renumbered));
+    return CommandLine::Done;
+}
+
+int addSeries(const ReceiptSeries &series)
+{
+    BookLock lock(BookFile::path());
+    if (const std::optional<int> refused = holdForWriting(lock, false))
+        return *refused;
+    QString error;
+    if (!ReceiptSeriesStore::shared().add(series, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    printResult(u"已添加收据类别：%1，下一张 No.%2"_s.arg(
+        series.name, SeriesNumber::text(series, Clock::now().date().year(), 1)));
     return CommandLine::Done;
 }
 
@@ -831,6 +948,52 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"yyyy-MM-dd"_s);
     parser.addOptions(
         {verifyOption, headOption, verifyReceiptOption, closeDayOption, dayReportOption});
+    const QCommandLineOption addPaperBookOption(
+        u"add-paper-book"_s,
+        u"登记一本收据本：起始单号 FIRST，其后写终止单号 LAST，可加 --series、--holder。"
+        u"Register a paper book of forms numbered FIRST to LAST (given after it), of --series, "
+        u"handed to --holder."_s,
+        u"FIRST"_s);
+    const QCommandLineOption paperBooksOption(
+        u"paper-books"_s,
+        u"列出收据本及其核销：每本一行“类别 起止单号 已开 N 作废 M 废票 K 未用 U 状态”。"
+        u"List the paper books with their reconciliation, one line each."_s);
+    const QCommandLineOption returnPaperBookOption(
+        u"return-paper-book"_s,
+        u"缴销含单号 NUMBER 的收据本（每个单号都须已开出、作废或登记废票），可加 --series。"
+        u"Return the paper book holding NUMBER (every number of it accounted for)."_s,
+        u"NUMBER"_s);
+    const QCommandLineOption spoilOption(
+        u"spoil"_s,
+        u"把单号 NUMBER 的收据纸登记为废票（卡纸、打错），须加 --reason；原收据改用下一个单号。"
+        u"Record the form of NUMBER as spoiled (--reason required); its receipt takes the "
+        u"next number."_s,
+        u"NUMBER"_s);
+    const QCommandLineOption reasonOption(
+        u"reason"_s, u"废票原因（--spoil）。The reason a form was spoiled (--spoil)."_s, u"TEXT"_s);
+    const QCommandLineOption seriesOption(
+        u"series"_s,
+        u"收据类别的名称（--add-paper-book、--return-paper-book）。The series "
+        u"(--add-paper-book, --return-paper-book)."_s,
+        u"NAME"_s);
+    const QCommandLineOption holderOption(
+        u"holder"_s, u"收据本的领用人（--add-paper-book）。Who holds the book (--add-paper-book)."_s,
+        u"NAME"_s);
+    const QCommandLineOption addSeriesOption(
+        u"add-series"_s,
+        u"添加收据类别 NAME，须加 --prefix（可含 {yyyy}），可加 --digits、--yearly。"
+        u"Add the series NAME with --prefix (may hold {yyyy}), --digits and --yearly."_s,
+        u"NAME"_s);
+    const QCommandLineOption prefixOption(
+        u"prefix"_s, u"单号前缀，如 XF{yyyy}-（--add-series）。The prefix (--add-series)."_s, u"TEXT"_s);
+    const QCommandLineOption digitsOption(
+        u"digits"_s, u"单号长度，默认 4（--add-series）。Minimum digits, 4 by default (--add-series)."_s,
+        u"N"_s);
+    const QCommandLineOption yearlyOption(
+        u"yearly"_s, u"每年从 1 开始（--add-series）。Start again at 1 each year (--add-series)."_s);
+    parser.addOptions({addPaperBookOption, paperBooksOption, returnPaperBookOption, spoilOption,
+                       reasonOption, seriesOption, holderOption, addSeriesOption, prefixOption,
+                       digitsOption, yearlyOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
                        offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
@@ -854,7 +1017,7 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     QStringList positional = parser.positionalArguments();
     QString printTarget;
     if ((parser.isSet(printPdfOption) || parser.isSet(dayReportOption)
-         || parser.isSet(closeDayOption))
+         || parser.isSet(closeDayOption) || parser.isSet(addPaperBookOption))
         && !positional.isEmpty())
         printTarget = positional.takeFirst();
     if (!positional.isEmpty())
@@ -865,13 +1028,57 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         + int(parser.isSet(printPdfOption)) + int(parser.isSet(testPageOption))
         + int(parser.isSet(createSharedBookOption)) + int(parser.isSet(importOption))
         + int(parser.isSet(verifyOption)) + int(parser.isSet(verifyReceiptOption))
-        + int(parser.isSet(closeDayOption)) + int(parser.isSet(dayReportOption));
+        + int(parser.isSet(closeDayOption)) + int(parser.isSet(dayReportOption))
+        + int(parser.isSet(addPaperBookOption)) + int(parser.isSet(paperBooksOption))
+        + int(parser.isSet(returnPaperBookOption)) + int(parser.isSet(spoilOption))
+        + int(parser.isSet(addSeriesOption));
     if (commands == 0)
         return usageError(u"没有指定要做什么"_s);
     if (commands > 1)
         return usageError(u"一次只能做一件事：--backup、--restore、--check、--verify、"
                           u"--verify-receipt、--export、--print-pdf、--test-page、"
-                          u"--create-shared-book、--import、--close-day、--day-report 选其一"_s);
+                          u"--create-shared-book、--import、--close-day、--day-report、"
+                          u"--add-series、--add-paper-book、--paper-books、--return-paper-book、"
+                          u"--spoil 选其一"_s);
+    if (parser.isSet(reasonOption) && !parser.isSet(spoilOption))
+        return usageError(u"--reason 只用于 --spoil"_s);
+    if (parser.isSet(holderOption) && !parser.isSet(addPaperBookOption))
+        return usageError(u"--holder 只用于 --add-paper-book"_s);
+    if (parser.isSet(seriesOption) && !parser.isSet(addPaperBookOption)
+        && !parser.isSet(returnPaperBookOption))
+        return usageError(u"--series 只用于 --add-paper-book 和 --return-paper-book"_s);
+    for (const QCommandLineOption *option : {&prefixOption, &digitsOption, &yearlyOption}) {
+        if (parser.isSet(*option) && !parser.isSet(addSeriesOption))
+            return usageError(u"--%1 只用于 --add-series"_s.arg(option->names().constFirst()));
+    }
+    if (parser.isSet(addPaperBookOption)) {
+        if (printTarget.isEmpty())
+            return usageError(u"--add-paper-book 的起始单号之后需要终止单号"_s);
+        return addPaperBook(parser.value(addPaperBookOption), printTarget,
+                            parser.value(seriesOption), parser.value(holderOption));
+    }
+    if (parser.isSet(paperBooksOption))
+        return listPaperBooks();
+    if (parser.isSet(returnPaperBookOption))
+        return returnPaperBook(parser.value(returnPaperBookOption), parser.value(seriesOption));
+    if (parser.isSet(spoilOption)) {
+        if (parser.value(reasonOption).trimmed().isEmpty())
+            return usageError(u"--spoil 需要 --reason（卡纸、打错等）"_s);
+        return spoilForm(parser.value(spoilOption), parser.value(reasonOption));
+    }
+    if (parser.isSet(addSeriesOption)) {
+        ReceiptSeries series;
+        series.name = parser.value(addSeriesOption);
+        series.prefix = parser.value(prefixOption);
+        series.yearly = parser.isSet(yearlyOption);
+        if (parser.isSet(digitsOption)) {
+            bool ok = false;
+            series.numLong = parser.value(digitsOption).toLongLong(&ok);
+            if (!ok)
+                return usageError(u"--digits 需要 1 到 12 之间的整数"_s);
+        }
+        return addSeries(series);
+    }
     if (parser.isSet(headOption) && !parser.isSet(verifyOption))
         return usageError(u"--head 只用于 --verify"_s);
     if (parser.isSet(yesOption) && !parser.isSet(restoreOption))

@@ -9,6 +9,7 @@
 #include "printsettings.h"
 #include "receiptbook.h"
 #include "receiptnostore.h"
+#include "seriesstore.h"
 #include "recentvalues.h"
 #include "recordid.h"
 
@@ -314,13 +315,18 @@ bool AppStore::insertReceipt(QString *error)
         issued.id = newRecordId();
     IssueResult result;
     m_saveNote.clear();
-    if (!ReceiptBook::shared().issue(issued, &result, error))
+    // The form's series: the book's own numbering, or the one picked under 类别.
+    const QString series = SharedInstance<ReceiptSeriesStore>::exists()
+        ? ReceiptSeriesStore::shared().current()
+        : QString();
+    if (!ReceiptBook::shared().issue(issued, &result, error, series))
         return false;
     m_saveNote = result.note;
     // The counter as the issue left it, so the next number starts past this one.
-    if (SharedInstance<ReceiptNoStore>::exists()) {
+    if (SharedInstance<ReceiptNoStore>::exists() && series.isEmpty()) {
         ReceiptNoStore &numbering = ReceiptNoStore::shared();
-        if (result.nextChecked) {
+        // With paper books, the next number is the book's, which the numbering finds.
+        if (result.nextChecked && !ReceiptSeriesStore::shared().hasBooks(series)) {
             numbering.takeCheckedNext(*result.nextChecked);
         } else if (result.counter > numbering.receiptNoSetting().currNum) {
             ReceiptNoSetting moved = numbering.receiptNoSetting();

@@ -4,6 +4,7 @@
 #include "appstore.h"
 #include "database.h"
 #include "receiptbook.h"
+#include "seriesstore.h"
 #include "sqlitehelper.h"
 #include "sqlliteral.h"
 #include "transaction.h"
@@ -67,6 +68,8 @@ QString ReceiptNoStore::statusText(Status status)
         return ReceiptNumbering::exhaustedText();
     case Status::SettingInvalid:
         return ReceiptNumbering::invalidSettingText();
+    case Status::Stopped:
+        return SharedInstance<ReceiptNoStore>::exists() ? shared().stopText() : QString();
     }
     return {};
 }
@@ -123,13 +126,57 @@ bool ReceiptNoStore::showCheckedNext()
     return true;
 }
 
+void ReceiptNoStore::nextInSeries(const QString &series)
+{
+    AppStore &appStore = AppStore::shared();
+    ReceiptBook::SeriesNext next;
+    QString why;
+    Receipt edit = appStore.receiptEdit();
+    if (!ReceiptBook::shared().nextInSeries(series, edit.receiptDate.date(), &next, &why)) {
+        m_stopText = why;
+        edit.receiptNo.clear();
+        appStore.setReceiptEdit(edit);
+        setStatus(Status::Stopped);
+        Q_EMIT statusChanged();
+        return;
+    }
+    edit.receiptNo = next.number;
+    appStore.setReceiptEdit(edit);
+    setStatus(Status::Ready);
+}
+
+std::optional<qint64> ReceiptNoStore::fitIntoBooks(qint64 numLong, qint64 from)
+{
+    ReceiptBook &book = ReceiptBook::shared();
+    const std::optional<QList<PaperBook>> books = SeriesTables::books(SQLiteHelper::shared(), QString());
+    if (!books)
+        return std::nullopt;
+    QString why;
+    const std::optional<qint64> next = book.nextInBooks(
+        {SeriesNumber::defaultName(), {}, numLong, false}, 0, from, *books, &why);
+    if (!next)
+        m_stopText = why.isEmpty() ? ReceiptNumbering::checkFailedText() : why;
+    return next;
+}
+
 void ReceiptNoStore::nextReceiptNo(Counter counter)
 {
     m_checkedNext = false;
+    // The form's series, when it is another than the book's own numbering.
+    if (SharedInstance<ReceiptSeriesStore>::exists()) {
+        const QString series = ReceiptSeriesStore::shared().current();
+        if (!series.isEmpty() && counter == Counter::Forward) {
+            nextInSeries(series);
+            return;
+        }
+    }
+    // With paper books, the number of the book in use: the search below starts there.
+    const bool books = SharedInstance<ReceiptSeriesStore>::exists()
+        && ReceiptSeriesStore::shared().hasBooks(QString());
     // On a shared book, one round trip when the counter is stored as this copy has it and
     // its number is free (a receipt edited, another form begun): nothing moves or is
     // written. Otherwise, or on a file, the whole search below.
-    if (counter == Counter::Forward
+    if (counter == Counter::Forward && !books
         && m_setting.numLong >= QString::number(m_setting.currNum).size()
         && ReceiptBook::shared().isCounterStoredAndFree(m_setting)) {
         applyReceiptNo();
@@ -158,6 +205,15 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
         if (stored && *stored > setting.currNum)
             setting.currNum = *stored;
     }
+    if (books && counter == Counter::Forward) {
+        const std::optional<qint64> inBook = fitIntoBooks(setting.numLong, 0);
+        if (!inBook) {
+            setStatus(Status::Stopped);
+            Q_EMIT statusChanged();
+            return;
+        }
+        setting.currNum = *inBook;
+    }
     const qint64 digits = QString::number(setting.currNum).size();
     if (setting.numLong < digits)
         setting.numLong += 1;
@@ -183,6 +239,15 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
         }
         setting = m_setting;
         setting.currNum += 1;
+        if (books && counter == Counter::Forward) {
+            const std::optional<qint64> inBook = fitIntoBooks(setting.numLong, setting.currNum);
+            if (!inBook) {
+                setStatus(Status::Stopped);
+                Q_EMIT statusChanged();
+                return;
+            }
+            setting.currNum = *inBook;
+        }
         setReceiptNoSetting(setting);
     }
     setStatus(Status::Ready);

@@ -22,7 +22,9 @@ public:
     // Whether the number in the receipt being edited may be issued. A number is never
     // taken for free on a failed check: numbering stops until a check succeeds, and while
     // the stored setting is no number ("-5", "abc") until it is set again.
-    enum class Status { Ready, CheckFailed, Exhausted, SettingInvalid };
+    // Stopped: the series cannot issue (its paper books used up, a series gone); stopText()
+    // says why.
+    enum class Status { Ready, CheckFailed, Exhausted, SettingInvalid, Stopped };
     Q_ENUM(Status)
 
     static constexpr qint64 maximumNumberLength = ReceiptNumbering::maximumNumberLength;
@@ -39,6 +41,7 @@ public:
     static QString receiptNumberText(const ReceiptNoSetting &setting);
 
     Status status() const { return m_status; }
+    QString stopText() const { return m_stopText; }
     // What the form says while numbering is stopped; empty when Ready.
     static QString statusText(Status status);
 
@@ -87,9 +90,15 @@ private:
     ReceiptNoStore();
 
     void setStatus(Status status);
+    // The next number of the form's series when it is not the default one.
+    void nextInSeries(const QString &series);
+    // With paper books of the default series: the number the search starts at, the next of
+    // the book in use from `from` on; nothing (numbering stopped) when none is left.
+    std::optional<qint64> fitIntoBooks(qint64 numLong, qint64 from);
 
     ReceiptNoSetting m_setting;
     Status m_status = Status::Ready;
+    QString m_stopText;
     // m_setting is stored as it is and its number was found free by the last save.
     bool m_checkedNext = false;
 };
