@@ -4,6 +4,7 @@
 #include "failure.h"
 #include "money.h"
 #include "receiptnumber.h"
+#include "receiptseries.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -30,7 +31,8 @@ bool BookImport::checkReceipt(const Receipt &r, QString *error)
         return fail(error, tooLong(u"收据单号"_s, numberLengthLimit));
     // Digits only: a look-alike (full-width, or beside an invisible character) prints as a
     // stored number does, and would bring that number in a second time.
-    if (!ReceiptNumber::check(r.receiptNo, error))
+    // A number of a series (XF2024-0007) has its prefix judged by the book it goes into.
+    if (!SeriesNumber::looksLikeSeriesNumber(r.receiptNo) && !ReceiptNumber::check(r.receiptNo, error))
         return false;
     if (!r.receiptDate.isValid())
         return fail(error, u"必填：收款日期"_s);

@@ -11,6 +11,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QScopeGuard>
 
 #include <limits>
 #include <utility>
@@ -163,13 +164,19 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
 {
     m_checkedNext = false;
     // The form's series, when it is another than the book's own numbering.
-    if (SharedInstance<ReceiptSeriesStore>::exists()) {
-        const QString series = ReceiptSeriesStore::shared().current();
-        if (!series.isEmpty() && counter == Counter::Forward) {
-            nextInSeries(series);
-            return;
-        }
+    const QString series = SharedInstance<ReceiptSeriesStore>::exists()
+        ? ReceiptSeriesStore::shared().current()
+        : QString();
+    if (!series.isEmpty() && counter == Counter::Forward) {
+        nextInSeries(series);
+        return;
     }
+    // The book's own numbering set by the user while the form issues from another series:
+    // the form shows that series' number again afterwards.
+    const auto formSeries = qScopeGuard([this, &series] {
+        if (!series.isEmpty())
+            nextInSeries(series);
+    });
     // With paper books, the number of the book in use: the search below starts there.
     const bool books = SharedInstance<ReceiptSeriesStore>::exists()
         && ReceiptSeriesStore::shared().hasBooks(QString());

@@ -8,6 +8,7 @@
 #include "receiptbook.h"
 #include "receiptdraft.h"
 #include "receiptnostore.h"
+#include "seriesstore.h"
 #include "recentvalues.h"
 #include "sqlitehelper.h"
 #include "translatestore.h"
@@ -41,6 +42,7 @@ void resetSharedStores()
     SharedInstance<ReceiptDraft>::reset();
     SharedInstance<BackupService>::reset();
     SharedInstance<RecentValues>::reset();
+    SharedInstance<ReceiptSeriesStore>::reset();
     SQLiteHelper::resetShared();
 }
 
@@ -64,8 +66,10 @@ void reloadSharedStores()
     reloadIfExists<PaytypeStore>();
     reloadIfExists<RemarkStore>();
 
-    // The setting first: numbering from the old file's counter would save that counter
-    // into the new file.
+    // The series and the setting first: numbering from the old file's counter would save
+    // that counter into the new file.
+    if (SharedInstance<ReceiptSeriesStore>::exists())
+        ReceiptSeriesStore::shared().reload();
     const bool numbering = SharedInstance<ReceiptNoStore>::exists();
     if (numbering)
         ReceiptNoStore::shared().loadSetting();

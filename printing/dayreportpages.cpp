@@ -44,6 +44,10 @@ constexpr ColumnSpec dayColumns[] = {
     {u"No.", 72}, {u"交款单位", 140}, {u"收款事由", 122}, {u"收款方式", 60},
     {u"金额", 70, true}, {u"状态", 35},
 };
+constexpr ColumnSpec spoiledColumns[] = {
+    {u"No.", 90}, {u"登记时间", 110}, {u"原收据改开", 100}, {u"原因", 199},
+};
+
 constexpr ColumnSpec laterColumns[] = {
     {u"No.", 72}, {u"收款日期", 70}, {u"交款单位", 140}, {u"作废原因", 147},
     {u"金额", 70, true},
@@ -193,6 +197,21 @@ DayReportPages::DayReportPages(const DayReport &report)
                      {receipt.receiptNo, receipt.receiptDate.date().toString(u"yyyy-MM-dd"_s),
                       receipt.payer, receipt.voidReason.value_or(QString()),
                       Money::shownOf(receipt)},
+                     {});
+        }
+        m_pages.last().lines.append(QLineF(margin, y, margin + width, y));
+        y += 10;
+    }
+
+    if (!report.spoiled.isEmpty()) {
+        room(lineHeight(heading) * 3);
+        paragraph(u"废票（本日登记的损坏收据纸，%1 张，单号已用，不计金额）"_s.arg(report.spoiled.size()),
+                  heading);
+        tableHeading(spoiledColumns);
+        for (const ReceiptBook::NumberUse &use : report.spoiled) {
+            tableRow(spoiledColumns,
+                     {use.receiptNo, formatDateText(use.date, DateText::dateTime),
+                      use.renumbered.isEmpty() ? u"—"_s : u"No."_s + use.renumbered, use.reason},
                      {});
         }
         m_pages.last().lines.append(QLineF(margin, y, margin + width, y));

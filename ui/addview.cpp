@@ -22,9 +22,12 @@
 #include "receiptdraft.h"
 #include "receiptnostore.h"
 #include "receiptpagelayout.h"
+#include "paperbooks.h"
+#include "seriesstore.h"
 #include "toast.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QEvent>
 #include <QFrame>
@@ -213,6 +216,7 @@ AddView::AddView(QWidget *parent)
             [this] { showEditRefusal(BarFocus::Leave); });
     m_noticeToast->setObjectName(u"noticeToast"_s);
     showNumberStatus();
+    showSeries();
     auto showCompany = [this] {
         const Company company = CompanyStore::shared().company();
         m_titleLabel->setFullText(company.title);
@@ -316,6 +320,19 @@ QWidget *AddView::createHeader(QWidget *parent)
     auto *numberRow = new QHBoxLayout;
     numberRow->setSpacing(4);
     numberRow->addStretch();
+    m_seriesComboBox = new QComboBox(numberAndDate);
+    m_seriesComboBox->setObjectName(u"seriesComboBox"_s);
+    m_seriesComboBox->setAccessibleName(u"类别"_s);
+    m_seriesComboBox->setToolTip(u"收据类别：单号按类别分别编号"_s);
+    numberRow->addWidget(m_seriesComboBox, 0, Qt::AlignBaseline);
+    connect(m_seriesComboBox, &QComboBox::activated, this, [this](int index) {
+        ReceiptSeriesStore &series = ReceiptSeriesStore::shared();
+        series.setCurrent(m_seriesComboBox->itemData(index).toString());
+        if (m_store.receiptEdit().id.isEmpty())
+            ReceiptNoStore::shared().nextReceiptNo();
+    });
+    connect(&ReceiptSeriesStore::shared(), &ReceiptSeriesStore::seriesChanged, this,
+            &AddView::showSeries);
     auto *numberTitle = new QLabel(u"No."_s, numberAndDate);
     // "No." read aloud means nothing; the buddy ties the name to the number beside it.
     numberTitle->setAccessibleName(u"收据单号"_s);
@@ -350,9 +367,14 @@ QWidget *AddView::createHeader(QWidget *parent)
     dateRow->addWidget(m_receiptDateEdit);
     numberColumn->addLayout(dateRow);
     connect(m_receiptDateEdit, &QDateEdit::dateChanged, this, [this](QDate date) {
+        const int year = m_store.receiptEdit().receiptDate.date().year();
         editReceipt([date](Receipt &receipt) {
             receipt.receiptDate = QDateTime(date, receipt.receiptDate.time());
         });
+        // A series whose number holds the year shows the number of the new date's year.
+        if (m_store.receiptEdit().id.isEmpty() && date.year() != year
+            && !ReceiptSeriesStore::shared().current().isEmpty())
+            ReceiptNoStore::shared().nextReceiptNo();
     });
 
     layers->addWidget(buttons, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
@@ -511,9 +533,43 @@ void AddView::editReceipt(const std::function<void(Receipt &)> &change)
         m_store.setReceiptEdit(receipt);
 }
 
+void AddView::showSeries()
+{
+    const ReceiptSeriesStore &store = ReceiptSeriesStore::shared();
+    const QSignalBlocker blocker(m_seriesComboBox);
+    m_seriesComboBox->clear();
+    for (const ReceiptSeries &series : store.series())
+        m_seriesComboBox->addItem(series.name, series.isDefault() ? QString() : series.name);
+    m_seriesComboBox->setCurrentIndex(std::max(0, m_seriesComboBox->findData(store.current())));
+    m_seriesComboBox->setVisible(store.hasSeveral() && m_store.receiptEdit().id.isEmpty());
+}
+
+void AddView::askForNextBook(const QString &saved, const QString &next)
+{
+    const ReceiptSeriesStore &store = ReceiptSeriesStore::shared();
+    const QString series = store.current();
+    if (!store.hasBooks(series) || next.isEmpty())
+        return;
+    const QList<ReceiptSeries> all = store.series();
+    const std::optional<SeriesNumber::Identity> was = SeriesNumber::identify(saved, all);
+    const std::optional<SeriesNumber::Identity> now = SeriesNumber::identify(next, all);
+    if (!was || !now)
+        return;
+    const std::optional<PaperBook> from = PaperBooks::bookOf(series, was->value);
+    const std::optional<PaperBook> to = PaperBooks::bookOf(series, now->value);
+    if (!from || !to || from->first == to->first)
+        return;
+    const ReceiptSeries &numbering = all.at(now->series);
+    MessageBox::information(this, u"换收据本"_s,
+                            u"第 %1 本已用完，请放入下一本：%2"_s.arg(
+                                SeriesTables::rangeText(*from, numbering),
+                                SeriesTables::rangeText(*to, numbering)));
+}
+
 void AddView::showNumber()
 {
     const Receipt receipt = m_store.receiptEdit();
+    m_seriesComboBox->setVisible(ReceiptSeriesStore::shared().hasSeveral() && receipt.id.isEmpty());
     m_receiptNoLabel->setText(receipt.receiptNo);
     const bool moved
         = receipt.id.isEmpty() && !m_movedNumber.isEmpty() && receipt.receiptNo == m_movedNumber;
@@ -752,6 +808,7 @@ void AddView::add()
         const Receipt saved = m_store.receiptEdit();
         m_store.newReceipt();
         showSaved(saved.receiptNo, saved.receiptDate.date());
+        askForNextBook(saved.receiptNo, m_store.receiptEdit().receiptNo);
         if (!m_store.saveNote().isEmpty())
             m_noticeToast->show(m_store.saveNote());
     });
@@ -769,6 +826,7 @@ void AddView::addAndPrint()
     m_store.newReceipt();
     // Before the notice below, which hands the focus back to where it was.
     showSaved(number, date);
+    askForNextBook(number, m_store.receiptEdit().receiptNo);
     // A cancelled dialog leaves a saved receipt: it must not pass without a word.
     if (!printed)
         m_noticeToast->show(u"已保存 No.%1，未打印"_s.arg(number));

@@ -12,6 +12,7 @@
 class AmountField;
 class AppStore;
 class ComboBox;
+class QComboBox;
 class EditConflictBar;
 class FittedLabel;
 class LookupPicker;
@@ -56,6 +57,11 @@ private:
 
     void showReceipt();
     void showNumberStatus();
+    // The 类别 picker as the book's series and the form are now.
+    void showSeries();
+    // After a save from a paper book: when the next number is in another book, asks for
+    // that book to be put in the printer.
+    void askForNextBook(const QString &saved, const QString &next);
     // A new receipt blanked by a list action comes back when the form is shown again.
     void restoreDraft();
     // Typing on a new receipt, or an edit that differs from the stored receipt (or one
@@ -106,6 +112,8 @@ private:
     FittedLabel *m_titleLabel = nullptr;
     QLabel *m_sideLabel = nullptr;
     QLabel *m_receiptNoLabel = nullptr;
+    // 类别: the series the new receipt's number is of, shown when the book has several.
+    QComboBox *m_seriesComboBox = nullptr;
     QLabel *m_numberStatusLabel = nullptr;
     QDateEdit *m_receiptDateEdit = nullptr;
     QLabel *m_dateNoteLabel = nullptr;

@@ -4,6 +4,8 @@
 #include "appstore.h"
 #include "keyboard.h"
 #include "receiptnostore.h"
+#include "seriesdialog.h"
+#include "seriesstore.h"
 #include "settingsscreen.h"
 #include "toast.h"
 
@@ -121,6 +123,8 @@ ReceiptNoView::ReceiptNoView(QWidget *parent)
     auto *column = new QVBoxLayout(this);
     column->addLayout(buttonRow);
     column->addLayout(fields);
+    column->addSpacing(16);
+    column->addWidget(new SeriesSection(this));
     column->addStretch();
 
     showSetting();
@@ -196,8 +200,11 @@ void ReceiptNoView::showPreview()
 {
     // While a field is being typed in, the number it would give; otherwise the number the
     // next receipt gets (which may have moved past taken ones).
-    QString number = AppStore::shared().receiptEdit().receiptNo;
     ReceiptNoSetting typed = ReceiptNoStore::shared().receiptNoSetting();
+    // The form may be numbering another series: this screen's number is the book's own.
+    QString number = ReceiptSeriesStore::shared().current().isEmpty()
+        ? AppStore::shared().receiptEdit().receiptNo
+        : ReceiptNoStore::receiptNumberText(typed);
     const std::optional<qint64> currNum = parseWholeNumber(m_currNumLineEdit->text());
     const std::optional<qint64> numLong = parseWholeNumber(m_numLongLineEdit->text());
     if (currNum && numLong && (*currNum != typed.currNum || *numLong != typed.numLong)

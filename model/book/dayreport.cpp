@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dayreport.h"
 
+#include <set>
+
 #include "companystore.h"
 #include "failure.h"
 #include "money.h"
@@ -24,6 +26,8 @@ bool DayReport::read(ReceiptBook &book, QDate day, DayReport *report, QString *e
         return false;
     r.receipts = std::move(read.receipts);
     r.voidedLater = std::move(read.voidedLater);
+    if (!book.readSpoiledOn(day, &r.spoiled, error))
+        return false;
     QString problem;
     const std::optional<QList<DayClosing>> closings = book.closings(&problem);
     if (!closings)
@@ -66,6 +70,12 @@ bool DayReport::read(ReceiptBook &book, QDate day, DayReport *report, QString *e
         r.firstNumber = r.receipts.constFirst().receiptNo;
         r.lastNumber = r.receipts.constLast().receiptNo;
     }
+    // A spoiled form's number is used, not missing.
+    std::set<qint64> spoiled;
+    for (const ReceiptBook::NumberUse &use : r.spoiled) {
+        if (ReceiptNumber::isPlain(use.receiptNo) && use.receiptNo.size() <= 18)
+            spoiled.insert(use.receiptNo.toLongLong());
+    }
     if (!values.isEmpty()) {
         const qsizetype width = r.firstNumber.size();
         for (qsizetype i = 1; i < values.size(); ++i) {
@@ -74,9 +84,13 @@ bool DayReport::read(ReceiptBook &book, QDate day, DayReport *report, QString *e
             if (to <= from)
                 continue;
             // Counted, not walked: a gap may span billions of numbers.
-            r.missingCount += to - from;
-            for (qint64 v = from; v < to && r.missing.size() < missingShown; ++v)
-                r.missing.append(QString::number(v).rightJustified(width, u'0'));
+            const auto spoiledFrom = spoiled.lower_bound(from);
+            const auto spoiledTo = spoiled.lower_bound(to);
+            r.missingCount += to - from - std::distance(spoiledFrom, spoiledTo);
+            for (qint64 v = from; v < to && r.missing.size() < missingShown; ++v) {
+                if (!spoiled.contains(v))
+                    r.missing.append(QString::number(v).rightJustified(width, u'0'));
+            }
         }
     }
     return true;

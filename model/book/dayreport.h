@@ -25,6 +25,9 @@ struct DayReport
     // Receipts of earlier days voided on this one (跨日作废): told here, where the money
     // changes, not on their own day's report.
     QList<Receipt> voidedLater;
+    // The forms recorded as spoiled (废票) on the day, with their reasons: their numbers are
+    // used, and not missing.
+    QList<ReceiptBook::NumberUse> spoiled;
 
     struct Total
     {

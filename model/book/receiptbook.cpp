@@ -1812,11 +1812,18 @@ public:
     {
         if (!m_otherSpellingsRead && !readOtherSpellings())
             return false;
+        if (!m_series && !readSeries())
+            return false;
         // Stored as the numbering pads it ("5" → "0000005"), whatever the file wrote: one
-        // number is then one text, in the book and in the file. What is no number is left
+        // number is then one text, in the book and in the file. A number of a series is
+        // padded as its series pads it (XF2024-7 → XF2024-0007). What is no number is left
         // for checkReceipt() to refuse.
-        item.receipt.receiptNo = ReceiptNumber::padded(
-            ReceiptNumber::trimmed(item.receipt.receiptNo), m_setting.numLong);
+        const QString number = ReceiptNumber::trimmed(item.receipt.receiptNo);
+        const std::optional<SeriesNumber::Identity> identity
+            = ReceiptNumber::isPlain(number) ? std::nullopt : SeriesNumber::identify(number, *m_series);
+        item.receipt.receiptNo = identity
+            ? SeriesNumber::text(m_series->at(identity->series), identity->year, identity->value)
+            : ReceiptNumber::padded(number, m_setting.numLong);
         m_batch.append(std::move(item));
         return m_batch.size() < batchSize || flush();
     }
@@ -1863,6 +1870,24 @@ public:
                 problems.append({item.row, reason});
                 continue;
             }
+            // A number of a series the book knows, of the receipt's year, in its paper books.
+            const bool plain = ReceiptNumber::isPlain(r.receiptNo);
+            const std::optional<SeriesNumber::Identity> identity = SeriesNumber::identify(r.receiptNo, *m_series);
+            if (!identity) {
+                problems.append({item.row, u"单号 %1 的前缀不是本账本的收据类别"_s.arg(r.receiptNo)});
+                continue;
+            }
+            const ReceiptSeries &series = m_series->at(identity->series);
+            if (series.prefix.contains(QString::fromUtf16(SeriesNumber::yearToken))
+                && identity->year != r.receiptDate.date().year()) {
+                problems.append({item.row, u"单号 %1 的年份与收款日期 %2 不同"_s.arg(
+                                               r.receiptNo, r.receiptDate.date().toString(Qt::ISODate))});
+                continue;
+            }
+            if (!inOpenBook(series, identity->value)) {
+                problems.append({item.row, u"单号 %1 不在已登记、未缴销的收据本内"_s.arg(r.receiptNo)});
+                continue;
+            }
             if (m_closedThrough.isValid() && r.receiptDate.date() <= m_closedThrough) {
                 problems.append({item.row, u"收款日期 %1 已日结（账本已日结到 %2），不能导入"_s.arg(
                                                r.receiptDate.date().toString(Qt::ISODate),
@@ -1882,7 +1907,7 @@ public:
             const bool inFile
                 = !inBook && (found != taken.constEnd() || batchNumbers.contains(r.receiptNo));
             if (inBook || inFile) {
-                if (!m_options.renumber) {
+                if (!m_options.renumber || !plain) {
                     problems.append({item.row,
                                      inBook ? u"单号 %1 已在账本中"_s.arg(r.receiptNo)
                                             : u"单号 %1 在文件中不止出现一次"_s.arg(r.receiptNo),
@@ -1905,7 +1930,12 @@ public:
             appendReceipt(receipts, item);
             if (m_firstId.isEmpty())
                 m_firstId = r.id;
-            noteNumber(r.receiptNo);
+            if (plain) {
+                noteNumber(r.receiptNo);
+            } else {
+                qint64 &next = m_seriesNext[{series.name, SeriesTables::counterYear(series, identity->year)}];
+                next = std::max(next, identity->value + 1);
+            }
             noteLookups(r);
         }
         addProblems(problems);
@@ -1932,6 +1962,15 @@ public:
             moved.currNum
                 = *m_highest < std::numeric_limits<qint64>::max() ? *m_highest + 1 : *m_highest;
             if (!m_connection.write(ReceiptNumbering::saveStatement(moved)))
+                return false;
+        }
+        // Each series' counter past its highest number brought, never back.
+        for (auto it = m_seriesNext.constBegin(); it != m_seriesNext.constEnd(); ++it) {
+            const std::optional<qint64> stored
+                = SeriesTables::counter(m_connection, it.key().first, it.key().second);
+            if (!stored
+                || (*stored < it.value()
+                    && !SeriesTables::setCounter(m_connection, it.key().first, it.key().second, it.value())))
                 return false;
         }
         QString sql;
@@ -1969,6 +2008,32 @@ private:
         if (r.voidReason && r.voidReason->contains(QChar(0)))
             return u"作废原因"_s;
         return {};
+    }
+
+    // The book's series and paper books, read once.
+    bool readSeries()
+    {
+        m_series = SeriesTables::all(m_connection);
+        const std::optional<QList<PaperBook>> books = SeriesTables::books(m_connection);
+        if (!m_series || !books)
+            return false;
+        m_books = *books;
+        return true;
+    }
+    // Whether a number may be brought: its series has no paper books, or one of them not
+    // returned holds it.
+    bool inOpenBook(const ReceiptSeries &series, qint64 value) const
+    {
+        const QString key = series.isDefault() ? QString() : series.name;
+        bool hasBooks = false;
+        for (const PaperBook &book : m_books) {
+            if (book.series != key)
+                continue;
+            hasBooks = true;
+            if (!book.returned && book.holds(value))
+                return true;
+        }
+        return !hasBooks;
     }
 
     // The stored numbers that are not as this book pads them now ("5", "00000005", or an
@@ -2123,6 +2188,10 @@ private:
     QHash<QString, QSet<QString>> m_lookups;
     bool m_otherSpellingsRead = false;
     QHash<QString, qint64> m_otherSpellings;
+    std::optional<QList<ReceiptSeries>> m_series;
+    QList<PaperBook> m_books;
+    // The next number of each series (and year) past those brought.
+    QHash<std::pair<QString, QString>, qint64> m_seriesNext;
 };
 
 } // namespace

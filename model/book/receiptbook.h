@@ -267,6 +267,8 @@ public:
         double total = 0;
         // The void's or the spoiled form's reason.
         QString reason;
+        // For a spoiled form: the number its receipt was given instead; empty when none was.
+        QString renumbered;
     };
     // The numbers of `series` in `year` from first to last that are used, by value (a number
     // used twice over, spoiled and then deleted, once: the latest use). False when they

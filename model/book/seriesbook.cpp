@@ -296,9 +296,10 @@ bool ReceiptBook::readNumberUses(const ReceiptSeries &series, int year, qint64 f
         use.date = parseDateText(rows->stringForColumnIndex(3).value_or(QString()), DateText::dateTime);
         const QJsonObject detail
             = QJsonDocument::fromJson(rows->stringForColumnIndex(4).value_or(QString()).toUtf8()).object();
-        if (spoiled)
+        if (spoiled) {
             use.reason = detail.value(u"spoilReason"_s).toString();
-        else
+            use.renumbered = detail.value(u"renumbered"_s).toString();
+        } else
             use.total = detail.value(u"total"_s).toString().toDouble();
         // A spoiled form stays spoiled, whatever came after.
         const auto it = byValue.find(*value);
@@ -358,6 +359,7 @@ bool ReceiptBook::readSpoiledOn(QDate day, QList<NumberUse> *spoiled, QString *e
         const QJsonObject detail
             = QJsonDocument::fromJson(rows->stringForColumnIndex(3).value_or(QString()).toUtf8()).object();
         use.reason = detail.value(u"spoilReason"_s).toString();
+        use.renumbered = detail.value(u"renumbered"_s).toString();
         spoiled->append(use);
     }
     if (rows->hasError())

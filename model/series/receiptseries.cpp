@@ -143,3 +143,14 @@ std::optional<SeriesNumber::Identity> SeriesNumber::identify(const QString &numb
     }
     return std::nullopt;
 }
+
+bool SeriesNumber::looksLikeSeriesNumber(const QString &number)
+{
+    qsizetype digitsAt = number.size();
+    while (digitsAt > 0 && number.at(digitsAt - 1) >= u'0' && number.at(digitsAt - 1) <= u'9')
+        --digitsAt;
+    if (digitsAt == 0 || digitsAt == number.size() || number.size() - digitsAt > 18
+        || number.startsWith(u'0'))
+        return false;
+    return std::all_of(number.begin(), number.begin() + digitsAt, isAllowed);
+}

@@ -56,5 +56,9 @@ struct Identity
     qint64 value = 0;
 };
 std::optional<Identity> identify(const QString &number, const QList<ReceiptSeries> &series);
+// Whether `number` is built as a number of a series is: a prefix of the characters a prefix
+// may hold, not starting with 0 and ending in no digit, then digits (at most 18). Whether the
+// book has such a series is another question.
+bool looksLikeSeriesNumber(const QString &number);
 
 } // namespace SeriesNumber

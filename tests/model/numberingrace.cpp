@@ -2,9 +2,11 @@
 // One side of a race on one receipt book: saves `count` receipts the way the entry form
 // does (blank the form, which takes the next number; fill it in; save), pausing between
 // taking the number and saving so that the other process can take the same number.
-// Prints "saved N refused M reassigned K" when done.
+// Prints "saved N refused M reassigned K" when done. A third argument names the series the
+// form issues from ("-": the book's own), its paper books then followed as the window does.
 #include "appstore.h"
 #include "receiptnostore.h"
+#include "seriesstore.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -16,8 +18,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (arguments.size() != 3)
+    if (arguments.size() != 3 && arguments.size() != 4)
         return 2;
+    if (arguments.size() == 4)
+        ReceiptSeriesStore::shared().setCurrent(arguments.at(3) == u"-" ? QString() : arguments.at(3));
     const int count = arguments.at(1).toInt();
     const int pauseMs = arguments.at(2).toInt();
     AppStore &store = AppStore::shared();

@@ -68,7 +68,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
     const QString before = m_env->queryRaw(u"select group_concat(id || receiptNo || payer || "
                                            u"total) from tb_receipt"_s);
     QVERIFY(SQLiteHelper::shared().checkUsable());
-    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"6"_s);
+    QCOMPARE(m_env->queryRaw(u"pragma user_version"_s), u"7"_s);
     QCOMPARE(m_env->countRaw(u"select count(*) from sqlite_master where name in "
                              u"('tb_void', 'tb_history', 'idx_history_receiptNoValue', "
                              u"'idx_receipt_receiptNoValue')"_s),
@@ -92,7 +92,7 @@ void tst_ReceiptHistory::olderBookIsBroughtUpToDate()
 void tst_ReceiptHistory::newerBookIsOnlyRead()
 {
     QVERIFY(m_env->execRaw(
-        onEngine(u"pragma user_version = 7"_s, u"update tb_schema set version = 8"_s)));
+        onEngine(u"pragma user_version = 8"_s, u"update tb_schema set version = 9"_s)));
     SQLiteHelper &helper = SQLiteHelper::shared();
     QVERIFY(helper.checkUsable());
     QVERIFY(helper.schemaReport().isNewer);

@@ -200,7 +200,7 @@ void tst_SharedBackup::checkFindsWhatIsWrong_data()
     QTest::newRow("column missing")
         << u"alter table tb_void drop column reason"_s << u"表 tb_void 缺少列 reason"_s << false;
     QTest::newRow("newer version")
-        << u"update tb_schema set version = 8"_s << u"数据版本是 8，本程序的是 7"_s << false;
+        << u"update tb_schema set version = 9"_s << u"数据版本是 9，本程序的是 8"_s << false;
 }
 
 void tst_SharedBackup::checkFindsWhatIsWrong()

@@ -147,6 +147,12 @@ void tst_SharedBook::init()
 void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
 {
     QVERIFY(fillBook(*m_env));
+    // A series with its counter and paper book (the default's book would refuse the
+    // receipts before it).
+    QVERIFY(m_env->execRaw(
+        u"insert into tb_series values ('学费', 'XF{yyyy}-', 4, 1); "
+        u"insert into tb_seriesCounter values ('学费', '2024', 8); "
+        u"insert into tb_paperBook values ('学费', 1, 50, '张三', '2024-05-01 09:00:00', 'a@b', null)"_s));
     const QString database = m_server->createDatabase();
     const QString uri = m_server->socketUri(database);
     const Run run = runQuenta({u"--create-shared-book"_s, uri, u"--from"_s, m_env->databasePath(),
@@ -171,12 +177,12 @@ void tst_SharedBook::copiesEveryRowAndRefusesASecondCopy()
         QVERIFY2(!rows.isEmpty(), qPrintable(table));
         QCOMPARE(rowsOf(*server, table), rows);
     }
-    QCOMPARE(copied.size(), 11);
+    QCOMPARE(copied.size(), 14);
     // At the shared book's version, one past the file's: it has the procedure a desk issues by.
     std::unique_ptr<ResultSet> version = book.executeQuery(u"pragma user_version"_s);
     QVERIFY(version && version->next());
-    QCOMPARE(version->int64ForColumnIndex(0) + 1, 7);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
+    QCOMPARE(version->int64ForColumnIndex(0) + 1, 8);
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"8"_s));
 
     // The desk adds history after the ids copied.
     QVERIFY(
@@ -200,7 +206,7 @@ void tst_SharedBook::bookWithoutCopyStartsAsANewOne()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, u"0 张收据已复制\n"_s);
     std::unique_ptr<PgConnection> server = connect(database);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"8"_s));
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), QStringList());
     QCOMPARE(rowsOf(*server, u"tb_receiptNo"_s), QStringList(u"7|1"_s));
     QCOMPARE(rowsOf(*server, u"tb_paytype"_s).size(), 4);
@@ -343,6 +349,8 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
         u"drop function quenta_number_used; drop trigger trg_history_chain on tb_history; "
         u"drop function quenta_chain(); drop table tb_chain, tb_chainHead; "
         u"drop table tb_closing; drop function quenta_closed() cascade; "
+        u"drop table tb_series, tb_seriesCounter, tb_paperBook; "
+        u"drop function quenta_paper_book() cascade; drop index idx_history_spoiled; "
         u"update tb_schema set version = 2"_s));
     const QStringList receipts = rowsOf(*server, u"tb_receipt"_s);
     const QStringList history = rowsOf(*server, u"tb_history"_s);
@@ -353,7 +361,7 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
     const SchemaReport report = SchemaUpgrade::applyOnServer(desk);
     QCOMPARE(report.version, 2);
     QVERIFY(!report.isNewer);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"8"_s));
     // The history is found by number: an issued number is never issued again.
     QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
     QCOMPARE(rowsOf(*server, u"tb_receipt"_s), receipts);
@@ -383,6 +391,8 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
         u"drop function quenta_number_used; drop trigger trg_history_chain on tb_history; "
         u"drop function quenta_chain(); drop table tb_chain, tb_chainHead; "
         u"drop table tb_closing; drop function quenta_closed() cascade; "
+        u"drop table tb_series, tb_seriesCounter, tb_paperBook; "
+        u"drop function quenta_paper_book() cascade; drop index idx_history_spoiled; "
         u"update tb_schema set version = 3"_s));
 
     Database desk(m_server->socketUri(database, deskRoleName));
@@ -397,7 +407,7 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
     Database owner(m_server->socketUri(database));
     QVERIFY(owner.open());
     QCOMPARE(SchemaUpgrade::applyOnServer(owner).version, 3);
-    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"7"_s));
+    QCOMPARE(rowsOf(*server, u"tb_schema"_s), QStringList(u"8"_s));
     QCOMPARE(indexOfHistoryByNumber(*server), u"t"_s);
 }
 

@@ -51,16 +51,18 @@ void tst_Template::tables()
     // The nine tables of receipts and settings, tb_void and tb_history (with SQLite's own
     // sqlite_sequence for its id), the search index (its virtual table, four tables of its
     // own and tb_searchIndex), the record chain (tb_chain, tb_chainHead), the closed days
-    // (tb_closing) and the schema version.
+    // (tb_closing), the series and paper books (tb_series, tb_seriesCounter, tb_paperBook)
+    // and the schema version.
     QCOMPARE(column(u"select count(*) from sqlite_master where type = 'table'"_s),
-             QStringList(u"21"_s));
-    QCOMPARE(column(u"pragma user_version"_s), QStringList(u"6"_s));
+             QStringList(u"24"_s));
+    QCOMPARE(column(u"pragma user_version"_s), QStringList(u"7"_s));
     // TEXT affinity in every table but the history, the chain and the index's mark: numbers come back exactly as the
     // program wrote them (a receipt number keeps its leading zeros).
     QCOMPARE(
         column(u"select distinct upper(c.type) from sqlite_master t, pragma_table_info(t.name) c "
                u"where t.type = 'table' and t.name like 'tb\\_%' escape '\\' "
-               u"and t.name not in ('tb_history', 'tb_searchIndex', 'tb_chain', 'tb_chainHead')"_s),
+               u"and t.name not in ('tb_history', 'tb_searchIndex', 'tb_chain', 'tb_chainHead', "
+               u"'tb_series', 'tb_seriesCounter', 'tb_paperBook')"_s),
         QStringList(u"TEXT"_s));
 }
 
