@@ -10,9 +10,11 @@
 #include "datetext.h"
 #include "dayreport.h"
 #include "dayreportpages.h"
+#include "formnumber.h"
 #include "money.h"
 #include "outputfile.h"
 #include "paperbooks.h"
+#include "printjob.h"
 #include "printsettings.h"
 #include "receiptbook.h"
 #include "receiptexport.h"
@@ -634,6 +636,8 @@ struct PrintRequest
     std::optional<double> offsetY;
     bool contentOnly = false;
     bool forceUnlock = false;
+    // The number printed on the form in the printer (--form-number).
+    std::optional<QString> formNumber;
 
     PrintOptions options() const
     {
@@ -646,6 +650,31 @@ struct PrintRequest
     }
 };
 
+// On forms that carry their numbers: whether the form is the receipts' own, as the window
+// would ask, the answer given by --form-number. Told when not.
+bool formIsTheirs(const QStringList &ids, const PrintOptions &options,
+                  const std::optional<QString> &formNumber)
+{
+    QString error;
+    const std::optional<PrintJob> job = PrintJob::forIds(ids, &error, options);
+    FormNumber::Question question;
+    if (!job || !FormNumber::ask(options, job->receipts(), &question, &error)) {
+        printMessage(error);
+        return false;
+    }
+    if (!formNumber) {
+        if (!question.needed)
+            return true;
+        printMessage(u"收据纸上已印单号，而%1：请用 --form-number 写明打印机中收据纸上印的单号"_s.arg(
+            question.reasons.join(u"；"_s)));
+        return false;
+    }
+    const QString refused = FormNumber::refusal(question, *formNumber);
+    if (!refused.isEmpty())
+        printMessage(refused);
+    return refused.isEmpty();
+}
+
 int printPdf(const PrintRequest &request)
 {
     // Printing writes the prints into the receipts' history: a writing command.
@@ -657,6 +686,8 @@ int printPdf(const PrintRequest &request)
     if (!ids)
         return CommandLine::Failed;
     const PrintOptions options = request.options();
+    if (options.leavesNumberToForm() && !formIsTheirs(*ids, options, request.formNumber))
+        return CommandLine::Failed;
     return writePdf(request.target, ids->size(),
                     [&](QPrinter &printer, QString *error, QString *notice) {
                         return ReceiptPrinter::printReceipts(printer, *ids, error, options, notice);
@@ -896,6 +927,15 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"content-only"_s,
         u"只打印填写的内容，用于已印好格式的收据纸，仅用于 --print-pdf。"
         u"Print the values only, for paper with the form printed on it (--print-pdf)."_s);
+    const QCommandLineOption formNumberOption(
+        u"form-number"_s,
+        u"打印机中收据纸上印的单号，用于打印设置选了“纸上已印单号”时只打印内容的 --print-pdf："
+        u"补打、废票后改号或不是收据本下一张时必须写明，与收据的单号不同则不打印。"
+        u"The number printed on the form in the printer, for --print-pdf of values only on "
+        u"numbered forms: required for a reprint, a receipt renumbered after a spoiled form or "
+        u"one that is not on the next form of its paper book; nothing prints when it is not "
+        u"the receipt's."_s,
+        u"NUMBER"_s);
     const QCommandLineOption createSharedBookOption(
         u"create-shared-book"_s,
         u"在空的 PostgreSQL 数据库 URI（postgresql://user@host:5432/quenta）中建立共享账本，"
@@ -996,7 +1036,7 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
                        digitsOption, yearlyOption});
     parser.addOptions({backupOption, restoreOption, yesOption, checkOption, exportOption,
                        fromOption, toOption, searchOption, printPdfOption, testPageOption,
-                       offsetXOption, offsetYOption, contentOnlyOption, forceUnlockOption,
+                       offsetXOption, offsetYOption, contentOnlyOption, formNumberOption, forceUnlockOption,
                        createSharedBookOption, deskRoleOption});
     QCommandLineOption quitWhenShown(u"quit-when-shown"_s);
     quitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -1114,6 +1154,8 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
     }
     if (parser.isSet(contentOnlyOption) && !parser.isSet(printPdfOption))
         return usageError(u"--content-only 只用于 --print-pdf"_s);
+    if (parser.isSet(formNumberOption) && !parser.isSet(printPdfOption))
+        return usageError(u"--form-number 只用于 --print-pdf"_s);
     if (parser.isSet(forceUnlockOption) && !parser.isSet(printPdfOption)
         && !parser.isSet(restoreOption))
         return usageError(u"--force-unlock 只用于 --restore 和 --print-pdf"_s);
@@ -1138,6 +1180,12 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         }
         request.contentOnly = parser.isSet(contentOnlyOption);
         request.forceUnlock = parser.isSet(forceUnlockOption);
+        if (parser.isSet(formNumberOption)) {
+            request.formNumber = parser.value(formNumberOption);
+            if (!request.options().leavesNumberToForm())
+                return usageError(u"--form-number 只用于纸上已印单号的收据纸：打印设置中选了“纸上已印单号”，"
+                                  u"并且只打印内容（--content-only）"_s);
+        }
         if (parser.isSet(testPageOption)) {
             request.target = parser.value(testPageOption);
         } else {

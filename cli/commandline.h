@@ -7,7 +7,8 @@ class QCoreApplication;
 
 // The program without its window: `quenta --backup FILE`, `--restore FILE --yes`,
 // `--check`, `--verify [--head HEX]`, `--verify-receipt TEXT`, `--export FILE`,
-// `--print-pdf RECEIPTNO[,...] FILE.pdf`, `--test-page FILE.pdf`,
+// `--print-pdf RECEIPTNO[,...] FILE.pdf [--content-only] [--form-number NUMBER]`,
+// `--test-page FILE.pdf`,
 // `--create-shared-book URI [--from FILE] [--desk-role ROLE]`,
 // `--help`, `--version`; `--book BOOK` before any of them, or alone for the window. A command
 // prints its result, and only that, on standard output and its messages on standard error,

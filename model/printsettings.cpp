@@ -20,6 +20,7 @@ const QString sideLabelKey = u"print/sideLabel"_s;
 const QString reprintMarkKey = u"print/reprintMark"_s;
 const QString fixedRemarkKey = u"print/fixedRemark"_s;
 const QString yuanSignKey = u"print/yuanSign"_s;
+const QString numberOnFormKey = u"print/numberOnForm"_s;
 const QString receiptCodeKey = u"print/receiptCode"_s;
 const QString codeXKey = u"print/codeX"_s;
 const QString codeYKey = u"print/codeY"_s;
@@ -111,6 +112,7 @@ PrintOptions PrintSettings::options() const
     options.reprintMark = flagFrom(Preferences::value(reprintMarkKey), defaults.reprintMark);
     options.fixedRemark = flagFrom(Preferences::value(fixedRemarkKey), defaults.fixedRemark);
     options.yuanSign = flagFrom(Preferences::value(yuanSignKey), defaults.yuanSign);
+    options.numberOnForm = flagFrom(Preferences::value(numberOnFormKey), defaults.numberOnForm);
     options.receiptCode = flagFrom(Preferences::value(receiptCodeKey), defaults.receiptCode);
     options.codeX = offsetFrom(Preferences::value(codeXKey), defaults.codeX);
     options.codeY = offsetFrom(Preferences::value(codeYKey), defaults.codeY);
@@ -131,6 +133,7 @@ void PrintSettings::setOptions(const PrintOptions &options)
     Preferences::setValue(reprintMarkKey, flagText(stored.reprintMark));
     Preferences::setValue(fixedRemarkKey, flagText(stored.fixedRemark));
     Preferences::setValue(yuanSignKey, flagText(stored.yuanSign));
+    Preferences::setValue(numberOnFormKey, flagText(stored.numberOnForm));
     Preferences::setValue(receiptCodeKey, flagText(stored.receiptCode));
     Preferences::setValue(codeXKey, QString::number(stored.codeX, 'f', 1));
     Preferences::setValue(codeYKey, QString::number(stored.codeY, 'f', 1));

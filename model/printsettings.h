@@ -30,6 +30,9 @@ struct PrintOptions
     // With values only: "¥" printed right before the figures. The form's own ¥ stands at
     // a fixed place, and before a short amount the gap to the digits takes another digit.
     bool yuanSign = true;
+    // With values only: the forms carry their numbers already (a bound book of numbered
+    // forms, 收据本), so the number is left off; the full form still prints it.
+    bool numberOnForm = false;
     // The code (二维码) on a stored receipt, which tells whether the book still holds the
     // receipt as it was printed (ReceiptProof). It stands where the form leaves room, left
     // of the table, and the user moves it where the paper has its own.
@@ -48,6 +51,11 @@ struct PrintOptions
     // Out-of-range and non-finite offsets and code positions are brought inside their
     // range, in 0.1 mm steps (a position that is no number goes back to its default).
     PrintOptions normalized() const;
+    // Whether pages printed so leave the receipt's number to the form.
+    bool leavesNumberToForm() const
+    {
+        return content == Content::ValuesOnly && numberOnForm;
+    }
     friend bool operator==(const PrintOptions &, const PrintOptions &) = default;
 };
 

@@ -552,12 +552,13 @@ ReceiptPageLayout::ReceiptPageLayout(const QRectF &pageRect, const std::optional
     // Values only: the paper has the form printed on it already. Every value keeps the
     // place it has on the full page, so that one alignment serves both.
     // Its ¥ goes too unless asked for: a form whose own ¥ stands before a gap wants the
-    // figures closed off by one of their own.
+    // figures closed off by one of their own. On forms that carry their number, the number
+    // goes as well; 补打 keeps its place beside the form's own.
     if (options.valuesOnly) {
         m_texts.removeIf([&options](const TextItem &text) {
             const bool kept
                 = text.item == Item::VoidStamp || (text.item == Item::YuanSign && options.yuanSign);
-            return !isValue(text.item) && !kept;
+            return (!isValue(text.item) && !kept) || (text.item == Item::Number && !options.number);
         });
         m_rules.clear();
         m_border = false;
@@ -659,6 +660,7 @@ ReceiptPageOptions ReceiptPageOptions::from(const PrintOptions &settings, bool p
     options.sideLabel = checked.sideLabel;
     options.fixedRemark = checked.fixedRemark;
     options.yuanSign = checked.yuanSign;
+    options.number = !checked.leavesNumberToForm();
     options.reprintMark = checked.reprintMark && printedBefore;
     if (checked.receiptCode)
         options.code = code;

@@ -28,6 +28,8 @@ struct ReceiptPageOptions
     bool reprintMark = false; // this page is a reprint and gets the mark
     // A page of values only keeps the ¥ before the figures (the full page always has it).
     bool yuanSign = true;
+    // A page of values only leaves the number off for forms that carry their own.
+    bool number = true;
     // The text of the receipt's code (ReceiptProof), empty for none; the top-left corner
     // of its square, quiet zone included, and its side, in points before the offset.
     QString code = {};

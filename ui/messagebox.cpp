@@ -4,6 +4,11 @@
 #include "money.h"
 #include "voiddialog.h"
 
+#include <QBoxLayout>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -29,6 +34,11 @@ QStringList &lastReasons()
 {
     static QStringList reasons;
     return reasons;
+}
+std::optional<QString> &testFormNumber()
+{
+    static std::optional<QString> number;
+    return number;
 }
 } // namespace
 
@@ -112,6 +122,42 @@ bool MessageBox::confirmPrint(QWidget *parent, qsizetype count)
                    QMessageBox::Question);
 }
 
+std::optional<QString> MessageBox::askFormNumber(QWidget *parent, const QString &about,
+                                                 const QString &expected)
+{
+    const QString text = u"收据纸上已印单号，这次只打印内容，不打印单号。\n"_s + about;
+    lastShownText() = text;
+    if (testAnswer()) {
+        if (!*testAnswer())
+            return std::nullopt;
+        return testFormNumber().value_or(expected);
+    }
+    QDialog dialog(parent);
+    dialog.setObjectName(u"formNumberDialog"_s);
+    dialog.setWindowTitle(u"核对收据纸的单号"_s);
+    auto *label = new QLabel(text, &dialog);
+    auto *number = new QLineEdit(expected, &dialog);
+    number->setObjectName(u"formNumberEdit"_s);
+    number->selectAll();
+    auto *numberLabel = new QLabel(u"打印机中收据纸上印的单号(&N)："_s, &dialog);
+    numberLabel->setBuddy(number);
+    auto *buttons = new QDialogButtonBox(&dialog);
+    QPushButton *print = buttons->addButton(u"打印"_s, QDialogButtonBox::AcceptRole);
+    buttons->addButton(u"取消"_s, QDialogButtonBox::RejectRole);
+    print->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(label);
+    layout->addSpacing(8);
+    layout->addWidget(numberLabel);
+    layout->addWidget(number);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return number->text();
+}
+
 bool MessageBox::confirmTakeOverLock(QWidget *parent, const QString &about)
 {
     return confirm(
@@ -188,6 +234,12 @@ void MessageBox::setTestAnswer(std::optional<bool> deleteChosen)
     lastShownText().clear();
     testReason().clear();
     lastReasons().clear();
+    testFormNumber().reset();
+}
+
+void MessageBox::setTestFormNumber(const std::optional<QString> &number)
+{
+    testFormNumber() = number;
 }
 
 void MessageBox::setTestReason(const QString &reason)

@@ -33,6 +33,13 @@ std::optional<QString> askVoidReason(QWidget *parent, const QString &about,
 // and "取消" (the default). True for 打印.
 bool confirmPrint(QWidget *parent, qsizetype count);
 
+// 核对收据纸的单号: the receipt goes on a form that carries its number already, and the
+// book cannot vouch for the form in the printer. `about` says which receipt and why it
+// asks; the field for the number on the form is filled in with `expected`, 打印 (the
+// default) and 取消. The number as typed, or nothing when cancelled.
+std::optional<QString> askFormNumber(QWidget *parent, const QString &about,
+                                     const QString &expected);
+
 // "解除另一台计算机的锁定？" with `about` (whose lock, where), "解除锁定" and "退出" (the
 // default). True for 解除锁定.
 bool confirmTakeOverLock(QWidget *parent, const QString &about);
@@ -67,6 +74,9 @@ QString lastText();
 // Tests: what askVoidReason answers while the test answer is true (false: cancelled),
 // as typed, spaces included. A new answer clears it.
 void setTestReason(const QString &reason);
+// Tests: what askFormNumber answers while the test answer is true (false: cancelled);
+// nothing answers the number it offered. A new answer clears it.
+void setTestFormNumber(const std::optional<QString> &number);
 // Tests: the reasons askVoidReason last offered.
 QStringList lastOfferedReasons();
 

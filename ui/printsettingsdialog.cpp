@@ -63,6 +63,7 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     , m_reprintMark(checkBox(u"reprintMarkCheck"_s, u"重打时标注\u201c补打\u201d"_s, this))
     , m_fixedRemark(checkBox(u"fixedRemarkCheck"_s, u"打印固定备注"_s, this))
     , m_yuanSign(checkBox(u"yuanSignCheck"_s, u"金额前加 ¥"_s, this))
+    , m_numberOnForm(checkBox(u"numberOnFormCheck"_s, u"纸上已印单号"_s, this))
     , m_receiptCode(checkBox(u"receiptCodeCheck"_s, u"打印二维码（用于验证收据）"_s, this))
     , m_codeX(positionBox(u"codeXSpin"_s, PrintOptions::maxCodeX, u"二维码左边到纸张左边的距离"_s,
                           this))
@@ -79,6 +80,8 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     m_content->setToolTip(u"仅打印内容：用于已印好格式的收据纸，只打印各项填写的内容"_s);
     // A full receipt always has its ¥; the choice is for forms that carry their own.
     m_yuanSign->setToolTip(u"仅打印内容时，在金额数字前紧挨着打印 ¥，不留可以添写数字的空隙"_s);
+    m_numberOnForm->setToolTip(u"收据纸上已印好单号（收据本）：仅打印内容时不打印单号；补打、废票后重打等"
+                               u"单号可能对不上时，打印前先核对打印机中收据纸的单号"_s);
     m_receiptCode->setToolTip(u"收据上印一个二维码，扫描后可用“收据 → 验证收据”核对这张收据在账本中"
                               u"是否被改动过；只打印已保存的收据的二维码"_s);
     m_displaced->setObjectName(u"displacedLabel"_s);
@@ -92,6 +95,7 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     form->addRow(u"垂直偏移(&V)："_s, m_offsetY);
     form->addRow(u"打印内容(&C)："_s, m_content);
     form->addRow(QString(), m_yuanSign);
+    form->addRow(QString(), m_numberOnForm);
     form->addRow(QString(), m_sideLabel);
     form->addRow(QString(), m_reprintMark);
     form->addRow(QString(), m_fixedRemark);
@@ -132,6 +136,7 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     m_reprintMark->setChecked(saved.reprintMark);
     m_fixedRemark->setChecked(saved.fixedRemark);
     m_yuanSign->setChecked(saved.yuanSign);
+    m_numberOnForm->setChecked(saved.numberOnForm);
     m_receiptCode->setChecked(saved.receiptCode);
     m_codeX->setValue(saved.codeX);
     m_codeY->setValue(saved.codeY);
@@ -141,7 +146,8 @@ PrintSettingsDialog::PrintSettingsDialog(QWidget *parent)
     connect(m_codeX, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
     connect(m_codeY, &QDoubleSpinBox::valueChanged, this, &PrintSettingsDialog::update);
     connect(m_content, &QComboBox::currentIndexChanged, this, &PrintSettingsDialog::update);
-    for (QCheckBox *box : {m_sideLabel, m_reprintMark, m_fixedRemark, m_yuanSign, m_receiptCode})
+    for (QCheckBox *box :
+         {m_sideLabel, m_reprintMark, m_fixedRemark, m_yuanSign, m_numberOnForm, m_receiptCode})
         connect(box, &QCheckBox::toggled, this, &PrintSettingsDialog::update);
     update();
 }
@@ -156,6 +162,7 @@ PrintOptions PrintSettingsDialog::options() const
     options.reprintMark = m_reprintMark->isChecked();
     options.fixedRemark = m_fixedRemark->isChecked();
     options.yuanSign = m_yuanSign->isChecked();
+    options.numberOnForm = m_numberOnForm->isChecked();
     options.receiptCode = m_receiptCode->isChecked();
     options.codeX = m_codeX->value();
     options.codeY = m_codeY->value();
@@ -181,8 +188,10 @@ QStringList PrintSettingsDialog::partsUnderCode() const
 
 void PrintSettingsDialog::update()
 {
-    m_yuanSign->setEnabled(m_content->currentData().toInt()
-                           == int(PrintOptions::Content::ValuesOnly));
+    const bool valuesOnly
+        = m_content->currentData().toInt() == int(PrintOptions::Content::ValuesOnly);
+    m_yuanSign->setEnabled(valuesOnly);
+    m_numberOnForm->setEnabled(valuesOnly);
     m_codeX->setEnabled(m_receiptCode->isChecked());
     m_codeY->setEnabled(m_receiptCode->isChecked());
     m_preview->setOptions(options());

@@ -41,6 +41,7 @@ private:
     QCheckBox *m_reprintMark;
     QCheckBox *m_fixedRemark;
     QCheckBox *m_yuanSign;
+    QCheckBox *m_numberOnForm;
     QCheckBox *m_receiptCode;
     QDoubleSpinBox *m_codeX;
     QDoubleSpinBox *m_codeY;
