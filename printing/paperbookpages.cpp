@@ -9,6 +9,7 @@
 #include "receiptpagelayout.h"
 
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
@@ -254,6 +255,12 @@ PaperBookPages::PaperBookPages(const Report &report)
             room(headingHeight + bodyHeight);
             tableHeading();
             inTable = true;
+            // A spoiled form's receipt went on to another number, which the sheet names.
+            QHash<QString, QString> numberOf;
+            for (const ReceiptBook::NumberUse &use : account.uses) {
+                if (use.kind != ReceiptBook::NumberUse::Kind::Spoiled && !use.receiptId.isEmpty())
+                    numberOf.insert(use.receiptId, use.receiptNo);
+            }
             for (const ReceiptBook::NumberUse &use : account.uses) {
                 const bool withAmount = use.kind == ReceiptBook::NumberUse::Kind::Issued
                     || use.kind == ReceiptBook::NumberUse::Kind::Voided;
@@ -261,7 +268,10 @@ PaperBookPages::PaperBookPages(const Report &report)
                 if (use.kind == ReceiptBook::NumberUse::Kind::Voided)
                     note = u"作废原因：%1"_s.arg(use.reason);
                 else if (use.kind == ReceiptBook::NumberUse::Kind::Spoiled)
-                    note = u"废票原因：%1"_s.arg(use.reason);
+                    note = u"废票原因：%1"_s.arg(use.reason)
+                        + (numberOf.contains(use.receiptId)
+                               ? u"，收据改为 No.%1"_s.arg(numberOf.value(use.receiptId))
+                               : QString());
                 tableRow({use.receiptNo.isEmpty() ? SeriesNumber::text(account.series, 0, use.value)
                                                   : use.receiptNo,
                           kindText(use.kind),

@@ -128,6 +128,9 @@ std::optional<std::pair<QString, qint64>> askNewBook(QWidget *parent,
     }
     holderField->setCompleter(new QCompleter(holders, holderField));
     form->addRow(u"领用人(&H)"_s, holderField);
+    for (QWidget *field : {static_cast<QWidget *>(seriesBox), static_cast<QWidget *>(firstField),
+                           static_cast<QWidget *>(lastField), static_cast<QWidget *>(holderField)})
+        field->setMinimumWidth(240);
     auto *count = new QLabel(&dialog);
     count->setObjectName(u"paperBookCount"_s);
     form->addRow(QString(), count);
@@ -199,6 +202,7 @@ void reconciliation(QWidget *parent, const QList<std::pair<QString, qint64>> &on
     QDialog dialog(parent);
     dialog.setObjectName(u"paperBookReportDialog"_s);
     dialog.setWindowTitle(u"收据本核销表"_s);
+    dialog.setMinimumWidth(520);
     auto *layout = new QVBoxLayout(&dialog);
     auto *said = new QLabel(about, &dialog);
     said->setObjectName(u"paperBookReportSummary"_s);
@@ -294,8 +298,11 @@ PaperBooksDialog::PaperBooksDialog(QWidget *parent)
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->setTabKeyNavigation(false);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // The holder's name takes the room left; the numbers keep the width of their heading.
+    QHeaderView *header = m_table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(HolderColumn, QHeaderView::Stretch);
+    header->setMinimumSectionSize(56);
     layout->addWidget(m_table);
     m_said->setObjectName(u"paperBookSummary"_s);
     m_said->setWordWrap(true);
@@ -396,6 +403,10 @@ void PaperBooksDialog::addBook()
     if (!added)
         return;
     reload(added);
+    for (const PaperBooks::Account &account : std::as_const(m_accounts)) {
+        if (account.book.series == added->first && account.book.first == added->second)
+            m_said->setText(u"已登记收据本 %1。"_s.arg(bookText(account)) + m_said->text());
+    }
     refreshFormNumber();
 }
 
@@ -432,7 +443,7 @@ void PaperBooksDialog::showReconciliation()
         : selected.size() == 1               ? bookText(selected.first())
                                              : u"所选 %1 本收据本"_s.arg(selected.size());
     reconciliation(this, only,
-                   about + u"：每本另起一页，列出每个单号的去向、未用的单号和签字栏。"_s);
+                   about + u"\n每本另起一页：每个单号的去向、未用的单号和签字栏。"_s);
 }
 
 void PaperBookDialogs::spoil(QWidget *parent, const QString &number)
@@ -440,9 +451,11 @@ void PaperBookDialogs::spoil(QWidget *parent, const QString &number)
     QDialog dialog(parent);
     dialog.setObjectName(u"spoilDialog"_s);
     dialog.setWindowTitle(u"登记废票"_s);
+    dialog.setMinimumWidth(440);
     auto *layout = new QVBoxLayout(&dialog);
     auto *about = new QLabel(u"卡纸、打印错位等弄坏的收据纸登记为废票，单号不再使用。\n"
-                             u"若这个单号已开出收据，收据改用下一个单号，请在下一张收据纸上重印。"_s,
+                             u"这个单号已开出收据时，收据改用下一个单号，\n"
+                             u"请在下一张收据纸上重印。"_s,
                              &dialog);
     layout->addWidget(about);
     auto *form = new QFormLayout;

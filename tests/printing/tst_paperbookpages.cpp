@@ -58,7 +58,7 @@ void tst_PaperBookPages::theSheetSaysWhatBecameOfEachNumber()
     for (const QString &expected :
          {u"收据本核销表"_s, u"0000001–0000020（20张）"_s, u"领用人：张三"_s, u"状态：在用"_s,
           u"已开2（合计¥20.00）"_s, u"作废1"_s, u"废票2"_s, u"未用15"_s, u"作废原因：退款"_s,
-          u"废票原因：卡纸"_s, u"废票原因：污损"_s, u"未用单号（15个）：0000006–0000020"_s,
+          u"废票原因：卡纸，收据改为No.0000005"_s, u"废票原因：污损"_s, u"未用单号（15个）：0000006–0000020"_s,
           u"核销人："_s, u"会计："_s, u"第1页/共1页"_s})
         QVERIFY2(text.contains(expected), qPrintable(expected + u" not in:\n"_s + text));
 
