@@ -13,6 +13,7 @@
 #include "formnumber.h"
 #include "money.h"
 #include "outputfile.h"
+#include "paperbookpages.h"
 #include "paperbooks.h"
 #include "printjob.h"
 #include "printsettings.h"
@@ -287,24 +288,34 @@ int addPaperBook(const QString &firstText, const QString &lastText, const QStrin
     return CommandLine::Done;
 }
 
-int listPaperBooks()
+int listPaperBooks(const QString &target)
 {
     BookFile::checkFileLater();
     if (!bookIsUsable())
         return CommandLine::Failed;
-    QList<PaperBooks::Account> accounts;
     QString error;
-    if (!PaperBooks::accounts(&accounts, &error)) {
+    const std::optional<PaperBookPages::Report> report = PaperBookPages::read(&error);
+    if (!report) {
         printMessage(error);
         return CommandLine::Failed;
     }
     QStringList lines;
-    for (const PaperBooks::Account &account : accounts)
+    for (const PaperBooks::Account &account : report->accounts)
         lines << PaperBooks::line(account);
     if (lines.isEmpty())
         printMessage(u"没有登记收据本"_s);
     else
         printResult(lines.join(u'\n'));
+    if (target.isEmpty())
+        return CommandLine::Done;
+    const PaperBookPages pages(*report);
+    if (!pages.writePdf(target, &error)) {
+        printMessage(error);
+        return CommandLine::Failed;
+    }
+    // Told beside the lines, which stay one a book.
+    printMessage(u"已写入收据本核销表（%1 页）：%2"_s.arg(pages.pageCount())
+                     .arg(QFileInfo(target).absoluteFilePath()));
     return CommandLine::Done;
 }
 
@@ -772,14 +783,19 @@ void CommandLine::guardStandardStreams()
 
 bool CommandLine::drawsPages(int argc, char **argv)
 {
+    // --paper-books draws its sheets only with a file to write them to.
+    bool paperBooks = false;
+    bool bare = false;
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
         for (const QString &verb : {u"--print-pdf"_s, u"--test-page"_s, u"--day-report"_s}) {
             if (argument == verb || argument.startsWith(verb + u'='))
                 return true;
         }
+        paperBooks = paperBooks || argument == u"--paper-books"_s;
+        bare = bare || !argument.startsWith(u'-');
     }
-    return false;
+    return paperBooks && bare;
 }
 
 bool CommandLine::isCommand(int argc, char **argv)
@@ -996,8 +1012,10 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         u"FIRST"_s);
     const QCommandLineOption paperBooksOption(
         u"paper-books"_s,
-        u"列出收据本及其核销：每本一行“类别 起止单号 已开 N 作废 M 废票 K 未用 U 状态”。"
-        u"List the paper books with their reconciliation, one line each."_s);
+        u"列出收据本及其核销：每本一行“类别 起止单号 已开 N 作废 M 废票 K 未用 U 状态”；"
+        u"其后写 FILE.pdf 时另把核销表写到这个 PDF 文件。List the paper books with their "
+        u"reconciliation, one line each; with FILE.pdf after it, write the reconciliation "
+        u"sheets there too."_s);
     const QCommandLineOption returnPaperBookOption(
         u"return-paper-book"_s,
         u"缴销含单号 NUMBER 的收据本（每个单号都须已开出、作废或登记废票），可加 --series。"
@@ -1053,11 +1071,13 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
                     + QCoreApplication::applicationVersion());
         return Done;
     }
-    // --print-pdf takes the file after its numbers; nothing else takes a bare argument.
+    // --print-pdf takes the file after its numbers, --paper-books an optional PDF file; a
+    // few others a second value.
     QStringList positional = parser.positionalArguments();
     QString printTarget;
     if ((parser.isSet(printPdfOption) || parser.isSet(dayReportOption)
-         || parser.isSet(closeDayOption) || parser.isSet(addPaperBookOption))
+         || parser.isSet(closeDayOption) || parser.isSet(addPaperBookOption)
+         || parser.isSet(paperBooksOption))
         && !positional.isEmpty())
         printTarget = positional.takeFirst();
     if (!positional.isEmpty())
@@ -1097,8 +1117,11 @@ int runCommand(QCoreApplication &app, int argc, char **argv)
         return addPaperBook(parser.value(addPaperBookOption), printTarget,
                             parser.value(seriesOption), parser.value(holderOption));
     }
-    if (parser.isSet(paperBooksOption))
-        return listPaperBooks();
+    if (parser.isSet(paperBooksOption)) {
+        if (!printTarget.isEmpty() && !printTarget.endsWith(u".pdf"_s, Qt::CaseInsensitive))
+            return usageError(u"只能写到 .pdf 文件：%1"_s.arg(printTarget));
+        return listPaperBooks(printTarget);
+    }
     if (parser.isSet(returnPaperBookOption))
         return returnPaperBook(parser.value(returnPaperBookOption), parser.value(seriesOption));
     if (parser.isSet(spoilOption)) {

@@ -34,8 +34,9 @@ std::optional<int> takeBookOption(int &argc, char **argv);
 // option is a command, refused as a usage error.
 bool isCommand(int argc, char **argv);
 
-// Whether the command draws pages (--print-pdf, --test-page): it needs a QGuiApplication
-// for the fonts, which the "offscreen" platform gives where there is no display.
+// Whether the command draws pages (--print-pdf, --test-page, --day-report, --paper-books
+// with a file): it needs a QGuiApplication for the fonts, which the "offscreen" platform
+// gives where there is no display.
 bool drawsPages(int argc, char **argv);
 
 // Parses the arguments of `app` and runs the command. No display is needed. argc and argv

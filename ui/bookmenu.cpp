@@ -16,6 +16,7 @@
 #include "lookupstores.h"
 #include "messagebox.h"
 #include "money.h"
+#include "paperbookdialogs.h"
 #include "preferences.h"
 #include "printsettingsdialog.h"
 #include "receiptbook.h"
@@ -124,6 +125,11 @@ BookMenu::BookMenu(QMainWindow *window)
             [this] { DayDialogs::closeDay(m_window); });
     connect(addAction(receipts, u"dayReportAction"_s, u"收款日报(&D)…"_s), &QAction::triggered,
             this, [this] { DayDialogs::dayReport(m_window); });
+    receipts->addSeparator();
+    connect(addAction(receipts, u"paperBooksAction"_s, u"收据本登记(&B)…"_s), &QAction::triggered,
+            this, &BookMenu::showPaperBooks);
+    connect(addAction(receipts, u"spoilAction"_s, u"登记废票(&F)…"_s), &QAction::triggered, this,
+            &BookMenu::spoilForm);
     // Greyed while no receipt is selected, so the menu itself says there is nothing to show;
     // greyed with the reason in a book that keeps no history (an older one only read).
     const auto followBook = [history, receiptHistory] {
@@ -464,6 +470,27 @@ void BookMenu::verifyReceipt()
 {
     VerifyReceiptDialog dialog(m_window);
     dialog.exec();
+}
+
+void BookMenu::showPaperBooks()
+{
+    PaperBooksDialog dialog(m_window);
+    dialog.exec();
+}
+
+void BookMenu::spoilForm()
+{
+    // The number of the one receipt selected in a list, which is the form most often spoiled:
+    // the printer jammed on it.
+    QString number;
+    AppStore &store = AppStore::shared();
+    if (const std::optional<QString> selected = store.selectedId();
+        selected && store.selection().size() <= 1) {
+        std::optional<Receipt> receipt;
+        if (store.readReceipt(*selected, &receipt) && receipt && !receipt->voidReason)
+            number = receipt->receiptNo;
+    }
+    PaperBookDialogs::spoil(m_window, number);
 }
 
 void BookMenu::onReceiptSaved()

@@ -11,8 +11,9 @@ class Toast;
 
 // The window's menu bar and what it does with the receipt book as a whole: 文件 (backup,
 // restore, the data folder, print settings, quit), 收据 (the history of every receipt or of the
-// selected one, the verification of a printed receipt's code) and 帮助 (about). It also makes the
-// automatic backup after every so many saved receipts, on a worker thread, telling a failure once.
+// selected one, the verification of a printed receipt's code, the day's end, the paper books
+// and their spoiled forms) and 帮助 (about). It also makes the automatic backup after every so
+// many saved receipts, on a worker thread, telling a failure once.
 class BookMenu : public QObject
 {
     Q_OBJECT
@@ -44,6 +45,10 @@ public:
     void showHistory();
     // The history of the receipt selected in the list; refused when none is.
     void showSelectedHistory();
+    // 收据本登记…: the paper books, their registration, return and reconciliation.
+    void showPaperBooks();
+    // 登记废票…: a spoiled form, offered the number of the receipt selected in a list.
+    void spoilForm();
     // 验证收据…: the code of a printed receipt, scanned or typed, and what the book says.
     void verifyReceipt();
 

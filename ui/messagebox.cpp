@@ -168,6 +168,19 @@ bool MessageBox::confirmTakeOverLock(QWidget *parent, const QString &about)
         u"解除锁定"_s, u"退出"_s, false);
 }
 
+bool MessageBox::confirmReturnBook(QWidget *parent, const QString &about)
+{
+    return confirm(parent, u"缴销"_s, u"缴销这本收据本？"_s,
+                   about + u"\n缴销后这本收据本不再使用，不能撤销。"_s, u"缴销"_s, u"取消"_s, false);
+}
+
+bool MessageBox::confirmReprint(QWidget *parent, const QString &said, const QString &number)
+{
+    return confirm(parent, u"登记废票"_s, said,
+                   u"现在把这张收据打印到下一张收据纸上（No.%1）？"_s.arg(number), u"打印"_s,
+                   u"以后再打印"_s, false, QMessageBox::Question);
+}
+
 bool MessageBox::confirmDiscard(QWidget *parent)
 {
     return confirm(parent, u"确认"_s, u"放弃未保存的修改？"_s,

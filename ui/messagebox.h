@@ -48,6 +48,15 @@ bool confirmTakeOverLock(QWidget *parent, const QString &about);
 // "取消" (the default). True for 再导入一次.
 bool confirmImportAgain(QWidget *parent, const QString &file, const QString &when);
 
+// "缴销这本收据本？" naming the book and what became of its numbers, with "缴销" and "取消"
+// (the default). True for 缴销.
+bool confirmReturnBook(QWidget *parent, const QString &about);
+
+// After a spoiled form whose receipt took the next number: `said` (what became of both
+// numbers), asking to print the receipt now under `number`, with "打印" and "以后再打印"
+// (the default). True for 打印.
+bool confirmReprint(QWidget *parent, const QString &said, const QString &number);
+
 // "放弃未保存的修改？" with "放弃" and "继续编辑" (the default). True for 放弃.
 bool confirmDiscard(QWidget *parent);
 
