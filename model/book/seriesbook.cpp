@@ -331,7 +331,10 @@ bool ReceiptBook::readNumberUses(const ReceiptSeries &series, int year, qint64 f
         else if (reason)
             use.kind = NumberUse::Kind::Voided;
         use.reason = reason.value_or(QString());
-        byValue[*value] = use;
+        // A spoiled form stays spoiled, whatever receipt came to carry its number since.
+        const auto it = byValue.find(*value);
+        if (it == byValue.end() || it->second.kind != NumberUse::Kind::Spoiled)
+            byValue[*value] = use;
     }
     if (rows->hasError())
         return fail(error, u"读取收据本的单号失败：%1"_s.arg(rows->error().message()));

@@ -163,7 +163,7 @@ bool PaperBooks::add(const QString &seriesName, qint64 first, qint64 last, const
         return fail(error, u"没有收据类别“%1”"_s.arg(seriesName));
     if (series->yearly || series->prefix.contains(QString::fromUtf16(SeriesNumber::yearToken)))
         return fail(error, u"类别“%1”的单号带年份或每年从 1 开始，印好单号的收据本不能用于它"_s.arg(series->name));
-    if (QString::number(last).size() > std::max<qint64>(series->numLong, 18))
+    if (QString::number(last).size() > 18)
         return fail(error, u"终止单号太大"_s);
     const std::optional<QList<PaperBook>> books = SeriesTables::books(helper, key);
     if (!books)
