@@ -28,6 +28,8 @@
 #include "receiptbook.h"
 #include "receiptlist.h"
 #include "receiptnostore.h"
+#include "paperbooks.h"
+#include "seriesstore.h"
 #include "recordchain.h"
 #include "sharedbook.h"
 
@@ -420,7 +422,7 @@ int desk(int count)
 // --far DELAY: what a desk DELAY ms each way from its server waits for, through a relay of
 // this program's own on the way to the server of QUENTA_BOOK: for each thing a cashier
 // does, the median time of a few and the round trips it took (least and most).
-int far(int delayMs)
+int far(int delayMs, bool paperBook)
 {
     QUrl url(qEnvironmentVariable("QUENTA_BOOK"));
     DelayRelay relay(url.port(), delayMs);
@@ -489,6 +491,22 @@ int far(int delayMs)
              list.setRange(firstDate, lastDate);
              return untilListed(list);
          }},
+        // A series of its own (XF2026-0001 …), numbered apart under the series' lock; and a
+        // series issued from a paper book (WY-0001 …), the book's next number.
+        {"增加 in a series (学费)",
+         [&] {
+             fill();
+             const bool ok = store.insertReceipt(&saveError);
+             store.newReceipt();
+             return ok;
+         }},
+        {"增加 in a series from a paper book (物业费)",
+         [&] {
+             fill();
+             const bool ok = store.insertReceipt(&saveError);
+             store.newReceipt();
+             return ok;
+         }},
         {"a search keystroke in 全部收据 (星), first rows",
          [&] {
              ReceiptList list(ReceiptBook::shared());
@@ -501,10 +519,22 @@ int far(int delayMs)
              return untilListed(list);
          }},
     };
-    std::printf("-- %d ms each way from the server\n", delayMs);
+    // The book's own numbering from a paper book: only the save, the book registered first.
+    QList<Action> measured = actions;
+    if (paperBook) {
+        measured = {actions.first()};
+        measured.first().what = "增加 from a paper book (the book's own numbering)";
+        const qint64 next = ReceiptNoStore::shared().receiptNoSetting().currNum;
+        if (!PaperBooks::add({}, next, next + 999, u"张三"_s, nullptr, &saveError)) {
+            std::fprintf(stderr, "no paper book: %s\n", qPrintable(saveError));
+            return 1;
+        }
+        store.newReceipt();
+    }
+    std::printf("-- %d ms each way from the server%s\n", delayMs, paperBook ? ", a paper book" : "");
     constexpr int runs = 5;
-    for (qsizetype index = 0; index < actions.size(); ++index) {
-        const Action &action = actions[index];
+    for (qsizetype index = 0; index < measured.size(); ++index) {
+        const Action &action = measured[index];
         QList<double> times;
         long fewest = 1L << 40, most = 0;
         for (int run = 0; run < runs; ++run) {
@@ -521,6 +551,27 @@ int far(int delayMs)
             }
             if (index == 2 && saved.isEmpty())
                 return 1;
+            // Untimed: the form put on the series of the action (made when the book has
+            // none yet, the paper book with it), and back on the book's own numbering after.
+            const QByteArrayView what(action.what);
+            const QString series = what.startsWith("增加 in a series (") ? u"学费"_s
+                : what.startsWith("增加 in a series from") ? u"物业费"_s
+                                                           : QString();
+            ReceiptSeriesStore &seriesStore = ReceiptSeriesStore::shared();
+            if (!series.isEmpty() && seriesStore.named(series).isDefault()) {
+                const bool made = series == u"学费"_s
+                    ? seriesStore.add({series, u"XF{yyyy}-"_s, 4, true}, &saveError)
+                    : seriesStore.add({series, u"WY-"_s, 4, false}, &saveError)
+                        && PaperBooks::add(series, 1, 5000, u"张三"_s, nullptr, &saveError);
+                if (!made) {
+                    std::fprintf(stderr, "no series: %s\n", qPrintable(saveError));
+                    return 1;
+                }
+            }
+            if (seriesStore.current() != series) {
+                seriesStore.setCurrent(series);
+                store.newReceipt();
+            }
             QCoreApplication::processEvents();
             relay.resetTrips();
             QElapsedTimer timer;
@@ -670,7 +721,7 @@ int main(int argc, char **argv)
     if (arguments.value(1) == u"--list"_s)
         return measure(0, true);
     if (arguments.value(1) == u"--far"_s)
-        return far(arguments.value(2).toInt());
+        return far(arguments.value(2).toInt(), arguments.value(3) == u"--paper-book"_s);
     if (arguments.value(1) == u"--desk"_s)
         return desk(std::max(1, arguments.value(2).toInt()));
 
@@ -764,5 +815,8 @@ int main(int argc, char **argv)
         if (child(uri, {u"--far"_s, QString::number(delay)}) == 1)
             return 1;
     }
+    // Last, as it leaves the book's own numbering in a paper book.
+    if (child(uri, {u"--far"_s, u"25"_s, u"--paper-book"_s}) == 1)
+        return 1;
     return status;
 }

@@ -323,10 +323,20 @@ bool AppStore::insertReceipt(QString *error)
         return false;
     m_saveNote = result.note;
     // The counter as the issue left it, so the next number starts past this one.
+    if (SharedInstance<ReceiptNoStore>::exists() && !series.isEmpty() && !result.nextInSeries.isEmpty())
+        ReceiptNoStore::shared().takeCheckedNext(result.nextInSeries);
     if (SharedInstance<ReceiptNoStore>::exists() && series.isEmpty()) {
         ReceiptNoStore &numbering = ReceiptNoStore::shared();
-        // With paper books, the next number is the book's, which the numbering finds.
-        if (result.nextChecked && !ReceiptSeriesStore::shared().hasBooks(series)) {
+        // With paper books, the next number is the book's, which the numbering finds; the
+        // save's next one is the book's too while it stays in the same book.
+        const ReceiptSeriesStore &seriesStore = ReceiptSeriesStore::shared();
+        const auto sameBook = [&] {
+            const std::optional<PaperBook> was = seriesStore.openBookHolding({}, result.receiptNo.toLongLong());
+            const std::optional<PaperBook> next
+                = seriesStore.openBookHolding({}, result.nextChecked->currNum);
+            return was && next && was->first == next->first;
+        };
+        if (result.nextChecked && (!seriesStore.hasBooks(series) || sameBook())) {
             numbering.takeCheckedNext(*result.nextChecked);
         } else if (result.counter > numbering.receiptNoSetting().currNum) {
             ReceiptNoSetting moved = numbering.receiptNoSetting();

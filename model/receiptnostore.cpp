@@ -32,10 +32,16 @@ ReceiptNoStore::ReceiptNoStore()
     // here by other means), or the book is another.
     ReceiptBook &book = ReceiptBook::shared();
     connect(&book, &ReceiptBook::changed, this, [this](const BookChange &change) {
-        if (change.kind == BookChange::Kind::Issued || change.kind == BookChange::Kind::Restored)
+        if (change.kind == BookChange::Kind::Issued || change.kind == BookChange::Kind::Restored) {
             m_checkedNext = false;
+            if (change.elsewhere)
+                m_checkedSeriesNext.clear();
+        }
     });
-    connect(&book, &ReceiptBook::replaced, this, [this] { m_checkedNext = false; });
+    connect(&book, &ReceiptBook::replaced, this, [this] {
+        m_checkedNext = false;
+        m_checkedSeriesNext.clear();
+    });
 }
 
 void ReceiptNoStore::setReceiptNoSetting(const ReceiptNoSetting &setting)
@@ -118,8 +124,26 @@ void ReceiptNoStore::takeCheckedNext(const ReceiptNoSetting &setting)
     m_checkedNext = true;
 }
 
+void ReceiptNoStore::takeCheckedNext(const QString &seriesNumber)
+{
+    m_checkedSeriesNext = seriesNumber;
+}
+
 bool ReceiptNoStore::showCheckedNext()
 {
+    // The form's series: its next number as the save found it, while the form's date is of
+    // the same year and no receipt was added elsewhere since.
+    if (const QString series = std::exchange(m_checkedSeriesNext, QString()); !series.isEmpty()) {
+        if (!SharedInstance<ReceiptSeriesStore>::exists()
+            || ReceiptSeriesStore::shared().current().isEmpty())
+            return false;
+        AppStore &appStore = AppStore::shared();
+        Receipt edit = appStore.receiptEdit();
+        edit.receiptNo = series;
+        appStore.setReceiptEdit(edit);
+        setStatus(Status::Ready);
+        return true;
+    }
     if (!std::exchange(m_checkedNext, false))
         return false;
     applyReceiptNo();

@@ -72,6 +72,8 @@ public:
     // the form's next receipt showing it without asking the book again (false when no save
     // left one since the numbering last moved: then nextReceiptNo()).
     void takeCheckedNext(const ReceiptNoSetting &setting);
+    // The same for the form's series: the number a save of it found free next.
+    void takeCheckedNext(const QString &seriesNumber);
     bool showCheckedNext();
     // Stores the setting as the user set it, with a chained record of what it changed.
     bool saveSetting();
@@ -101,4 +103,6 @@ private:
     QString m_stopText;
     // m_setting is stored as it is and its number was found free by the last save.
     bool m_checkedNext = false;
+    // The form's series' next number found free by the last save, if any.
+    QString m_checkedSeriesNext;
 };

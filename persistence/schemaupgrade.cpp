@@ -125,7 +125,9 @@ QString seriesGrantsOnUpgrade()
            u"information_schema.role_table_grants where table_schema = current_schema() and "
            u"table_name = 'tb_receipt' and privilege_type = 'INSERT' and grantee <> "
            u"current_user loop execute format('grant select, insert, update on tb_series, "
-           u"tb_seriesCounter, tb_paperBook to %I', desk); end loop; end $grants$"_s;
+           u"tb_seriesCounter, tb_paperBook to %I', desk); execute format('grant execute on "
+           u"procedure quenta_issue_in_series to %I', desk); execute format('grant execute on "
+           u"function quenta_series_number_used to %I', desk); end loop; end $grants$"_s;
 }
 
 // Links the history rows a book kept before its chain, in the order of their ids, and adds

@@ -415,6 +415,83 @@ begin
     end if;
     return new;
 end $$;
+-- A receipt of a series issued by one statement, as quenta_issue issues one of the book's own
+-- numbering: the series held, its next free number for the receipt's year (its counter, past
+-- every number a receipt or the history holds in any padding), the receipt, its history row
+-- (its detail's empty "receiptNo" given the number) and the counter written, the other desks
+-- told, and the number the desk shows next found the same way. A series with paper books is
+-- left to the desk's transaction ('books'); an unknown one is 'missing'. Run with the desk's
+-- rights.
+create function quenta_series_number_used(number_prefix text, number_value bigint)
+    returns boolean language sql stable as $seriesused$
+select exists (select 1 from tb_receipt where ltrim(receiptNo, '0') = any (s.spellings))
+    or exists (select 1 from tb_history where ltrim(receiptNo, '0') = any (s.spellings))
+from (select array_agg(number_prefix || lpad(number_value::text, w, '0')) as spellings
+      from generate_series(length(number_value::text), 64) w) s
+$seriesused$;
+create procedure quenta_issue_in_series(
+    series_name text, receipt_year integer,
+    receipt_id text, receipt_date text, receipt_payer text,
+    receipt_reason1 text, receipt_reason2 text, receipt_remark text, receipt_paytype text,
+    receipt_payee text, receipt_approve text, receipt_accountant text, receipt_creator text,
+    receipt_created text, receipt_total text, receipt_total_big text, receipt_deleted text,
+    history_time text, history_action text, history_detail text, history_desk text,
+    channel text, payload text,
+    out outcome text, out receipt_no text, out receipt_row bigint, out next_no text)
+    language plpgsql as $series$
+declare
+    series_prefix text;
+    series_length bigint;
+    series_yearly integer;
+    counter_year text;
+    issued bigint;
+begin
+    select t.prefix, t.numLong, t.yearly into series_prefix, series_length, series_yearly
+        from tb_series t where t.name = series_name for update;
+    if not found then
+        outcome := 'missing';
+        return;
+    end if;
+    if exists (select 1 from tb_paperBook b where b.series = series_name) then
+        outcome := 'books';
+        return;
+    end if;
+    series_prefix := replace(series_prefix, '{yyyy}', lpad(receipt_year::text, 4, '0'));
+    counter_year := case when series_yearly <> 0 then receipt_year::text else '' end;
+    select greatest(c.currNum, 1) into issued from tb_seriesCounter c
+        where c.series = series_name and c.year = counter_year;
+    issued := coalesce(issued, 1);
+    while quenta_series_number_used(series_prefix, issued) loop
+        issued := issued + 1;
+    end loop;
+    receipt_no := series_prefix
+        || lpad(issued::text, greatest(series_length, length(issued::text))::integer, '0');
+    insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, reason2, remark,
+                            paytype, payee, approve, accountant, creator, createDate, total,
+                            totalBig, isDeleted)
+        values (receipt_id, receipt_no, receipt_date, receipt_payer, receipt_reason1,
+                receipt_reason2, receipt_remark, receipt_paytype, receipt_payee,
+                receipt_approve, receipt_accountant, receipt_creator, receipt_created,
+                receipt_total, receipt_total_big, receipt_deleted::integer)
+        returning rowid into receipt_row;
+    insert into tb_history (time, action, receiptId, receiptNo, detail, desk)
+        values (history_time, history_action, receipt_id, receipt_no,
+                replace(history_detail, '"receiptNo":""', '"receiptNo":' || to_json(receipt_no)::text),
+                history_desk);
+    insert into tb_seriesCounter (series, year, currNum)
+        values (series_name, counter_year, issued + 1)
+        on conflict (series, year) do update
+            set currNum = greatest(tb_seriesCounter.currNum, excluded.currNum);
+    perform pg_notify(channel, payload || receipt_row);
+    issued := issued + 1;
+    while quenta_series_number_used(series_prefix, issued) loop
+        issued := issued + 1;
+    end loop;
+    next_no := series_prefix
+        || lpad(issued::text, greatest(series_length, length(issued::text))::integer, '0');
+    outcome := 'issued';
+end
+$series$;
 create trigger trg_receipt_paper_book before insert on tb_receipt
     for each row execute function quenta_paper_book();
 

@@ -117,15 +117,23 @@ QVariant ReceiptTableModel::data(const QModelIndex &index, int role) const
     // A receipt of a closed day (日结) is marked so: it can only be voided.
     const bool closed = !receipt.voidReason && index.column() == StatusColumn
         && ReceiptBook::shared().isClosed(receipt.receiptDate.date());
+    // A receipt printed again on the next form after its own was spoiled (废票重开).
+    const QString spoiledForm = !receipt.voidReason && index.column() == StatusColumn
+        ? ReceiptBook::shared().knownSpoiledForms().value(receipt.id)
+        : QString();
     switch (role) {
     case Qt::DisplayRole:
         if (closed)
             return u"已日结"_s;
+        if (!spoiledForm.isEmpty())
+            return u"废票重开"_s;
         return shownText(cellText(receipt, index.column()));
     case Qt::ToolTipRole:
         // Why it was voided is what a voided row is asked about, whichever cell.
         if (receipt.voidReason)
             return shownText(*receipt.voidReason);
+        if (!spoiledForm.isEmpty())
+            return u"原收据纸 %1 已登记为废票，本收据改用这个单号重印"_s.arg(spoiledForm);
         if (closed)
             return u"已日结：不能修改或删除，只能作废"_s;
         return unreadableAmount ? u"金额无法识别"_s : shownText(cellText(receipt, index.column()));

@@ -43,51 +43,6 @@ QJsonObject typedFields(const Receipt &receipt)
     return fields;
 }
 
-// The columns of tb_receipt a receipt fills, in the order the insert names them.
-enum Column {
-    IdColumn,
-    ReceiptNoColumn,
-    ReceiptDateColumn,
-    PayerColumn,
-    Reason1Column,
-    Reason2Column,
-    RemarkColumn,
-    PaytypeColumn,
-    PayeeColumn,
-    ApproveColumn,
-    AccountantColumn,
-    CreatorColumn,
-    CreateDateColumn,
-    TotalColumn,
-    TotalBigColumn,
-    IsDeletedColumn,
-    ColumnCount
-};
-
-// A receipt as its row stores it: the one mapping issue, update and import write by. A
-// total the program could not read is written back as it was.
-std::array<QString, ColumnCount> columnValues(const Receipt &r, const QDateTime &createDate)
-{
-    return {
-        r.id,
-        r.receiptNo,
-        formatDateText(r.receiptDate, DateText::dayStart),
-        r.payer,
-        r.reason1,
-        r.reason2,
-        r.remark,
-        r.paytype,
-        r.payee,
-        r.approve,
-        r.accountant,
-        r.creator,
-        formatDateText(createDate, DateText::dateTime),
-        r.unreadableTotal ? *r.unreadableTotal : amountText(r.total),
-        r.totalBig,
-        QString::number(r.isDeleted),
-    };
-}
-
 } // namespace
 
 ReceiptBook &ReceiptBook::shared()
@@ -165,6 +120,8 @@ std::optional<BookChange> ReceiptBook::changeOfPayload(const QString &payload)
 
 void ReceiptBook::tellFromElsewhere(const QString &payload)
 {
+    // Another desk may have spoiled a form.
+    bookFacts().spoiledForms.reset();
     const std::optional<BookChange> change = changeOfPayload(payload);
     if (!change) {
         // The whole book, or a change this program cannot read: everything is read again.

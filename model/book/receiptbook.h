@@ -64,6 +64,8 @@ struct IssueResult
     // On a shared book: the numbering as the save left it, with the number the form shows
     // next already found free by the save itself; the form shows it without asking again.
     std::optional<ReceiptNoSetting> nextChecked;
+    // The same for a receipt of another series: the number the form shows next.
+    QString nextInSeries;
 };
 
 // The receipts of the book. Its room (model/book/: this class, the lists' paged reads, the
@@ -309,6 +311,11 @@ public:
     };
     bool spoil(const QString &number, const QString &reason, Spoiled *spoiled,
                QString *error = nullptr);
+    // The receipts printed again on another form after theirs was spoiled, by id, each with
+    // what its spoiled form was ("No.0000002（卡纸）"), as last read from this book: read once,
+    // then kept until the book is replaced, a form is spoiled here or a change is told from
+    // another desk; for the lists' mark, which must not cost a read of its own.
+    QHash<QString, QString> knownSpoiledForms();
     // The spoiled forms recorded on `day` (their record's time), each as a use.
     bool readSpoiledOn(QDate day, QList<NumberUse> *spoiled, QString *error = nullptr);
 
@@ -421,6 +428,11 @@ private:
     // A receipt of a series other than the default, in one transaction: its series locked,
     // its counter for the receipt's year, its paper books.
     Issue issueInSeries(const Receipt &receipt, const QString &series, const QString &note);
+    // The same on a server by one statement (quenta_issue_in_series): one round trip. Nothing
+    // when the book leaves it to the transaction (a series with paper books, a book without
+    // the procedure).
+    std::optional<Issue> issueInSeriesInOneStatement(const Receipt &receipt, const QString &series,
+                                                     const QString &note);
     // Whether a number of `series` in `year` is used: by a receipt or the history, in any
     // padding. Nothing when it cannot be read.
     std::optional<bool> seriesNumberUsed(const ReceiptSeries &series, int year, qint64 value);
@@ -487,8 +499,10 @@ private:
         bool updates = true;
         bool voids = true;
         bool keepsVoids = false;
+        bool seriesIssues = true;
         QSet<QString> indexes;
         std::optional<QDate> closedThrough;
+        std::optional<QHash<QString, QString>> spoiledForms;
     };
     BookFacts &bookFacts();
     BookFacts m_bookFacts;

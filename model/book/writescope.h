@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "database.h"
 #include "datetext.h"
+#include "amountincapitals.h"
 #include "receiptbook.h"
 #include "receipthistory.h"
 #include "receiptnumber.h"
@@ -15,6 +16,8 @@
 #include "transaction.h"
 
 #include <QJsonDocument>
+
+#include <array>
 
 namespace {
 
@@ -126,5 +129,50 @@ private:
     bool m_counting = false;
     bool m_outcomeUnknown = false;
 };
+
+// The columns of tb_receipt a receipt fills, in the order the insert names them.
+enum Column {
+    IdColumn,
+    ReceiptNoColumn,
+    ReceiptDateColumn,
+    PayerColumn,
+    Reason1Column,
+    Reason2Column,
+    RemarkColumn,
+    PaytypeColumn,
+    PayeeColumn,
+    ApproveColumn,
+    AccountantColumn,
+    CreatorColumn,
+    CreateDateColumn,
+    TotalColumn,
+    TotalBigColumn,
+    IsDeletedColumn,
+    ColumnCount
+};
+
+// A receipt as its row stores it: the one mapping issue, update and import write by. A
+// total the program could not read is written back as it was.
+inline std::array<QString, ColumnCount> columnValues(const Receipt &r, const QDateTime &createDate)
+{
+    return {
+        r.id,
+        r.receiptNo,
+        formatDateText(r.receiptDate, DateText::dayStart),
+        r.payer,
+        r.reason1,
+        r.reason2,
+        r.remark,
+        r.paytype,
+        r.payee,
+        r.approve,
+        r.accountant,
+        r.creator,
+        formatDateText(createDate, DateText::dateTime),
+        r.unreadableTotal ? *r.unreadableTotal : amountText(r.total),
+        r.totalBig,
+        QString::number(r.isDeleted),
+    };
+}
 
 } // namespace

@@ -43,7 +43,9 @@ void ReceiptSeriesStore::reload()
     const std::optional<QList<ReceiptSeries>> all = SeriesTables::all(helper);
     m_series = all.value_or(QList<ReceiptSeries> {{SeriesNumber::defaultName(), {}, 7, false}});
     m_withBooks.clear();
+    m_books.clear();
     if (const std::optional<QList<PaperBook>> books = SeriesTables::books(helper)) {
+        m_books = *books;
         for (const PaperBook &book : *books)
             m_withBooks.insert(book.series);
     }
@@ -79,6 +81,16 @@ void ReceiptSeriesStore::setCurrent(const QString &name)
 bool ReceiptSeriesStore::hasBooks(const QString &name) const
 {
     return m_withBooks.contains(name == SeriesNumber::defaultName() ? QString() : name);
+}
+
+std::optional<PaperBook> ReceiptSeriesStore::openBookHolding(const QString &name, qint64 value) const
+{
+    const QString key = name == SeriesNumber::defaultName() ? QString() : name;
+    for (const PaperBook &book : m_books) {
+        if (book.series == key && !book.returned && book.holds(value))
+            return book;
+    }
+    return std::nullopt;
 }
 
 bool ReceiptSeriesStore::add(const ReceiptSeries &series, QString *error)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "receiptseries.h"
+#include "seriestables.h"
 #include "sharedinstance.h"
 
 #include <QObject>
@@ -27,6 +28,8 @@ public:
     void setCurrent(const QString &name);
     // Whether the series of `name` (empty: the default) has paper books, as last read.
     bool hasBooks(const QString &name) const;
+    // The book of that series not returned that holds `value`, as last read.
+    std::optional<PaperBook> openBookHolding(const QString &name, qint64 value) const;
 
     // Reads the series and the books' series again (after a change, another book).
     void reload();
@@ -45,5 +48,6 @@ private:
 
     QList<ReceiptSeries> m_series;
     QSet<QString> m_withBooks;
+    QList<PaperBook> m_books;
     QString m_current;
 };

@@ -221,6 +221,8 @@ void tst_Series::spoiledFormsAreAccountedFor()
     QVERIFY(history && !history->isEmpty());
     QCOMPARE(history->first().action, HistoryAction::Spoil);
     QVERIFY(ReceiptHistory::changeSummary(history->first()).contains(u"改开 No.0000003"_s));
+    // The lists mark it: printed again after its form was spoiled.
+    QVERIFY(book.knownSpoiledForms().value(*id).contains(u"No.0000002（卡纸）"_s));
     // A blank form spoiled in the printer, then the form shows the one after it.
     QVERIFY(book.spoil(u"4"_s, u"打印错位"_s, &spoiled, &error));
     QVERIFY(spoiled.renumbered.isEmpty());
