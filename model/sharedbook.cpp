@@ -307,7 +307,8 @@ bool grantDesk(Database &server, const QString &role, QString *error)
                       u"quenta_change_voids to %1"_s.arg(grantee));
     statements.append(u"grant execute on function quenta_number_used to %1"_s.arg(grantee));
     statements.append(u"grant execute on procedure quenta_issue_in_series to %1"_s.arg(grantee));
-    statements.append(u"grant execute on function quenta_series_number_used to %1"_s.arg(grantee));
+    statements.append(u"grant execute on function quenta_series_number_used, "
+                      u"quenta_highest_in_book, quenta_next_in_books to %1"_s.arg(grantee));
     // A history row a desk adds takes its id from the identity's sequence. The server
     // gives the sequence's name quoted as an identifier already.
     const std::optional<QString> sequenceName

@@ -127,7 +127,8 @@ QString seriesGrantsOnUpgrade()
            u"current_user loop execute format('grant select, insert, update on tb_series, "
            u"tb_seriesCounter, tb_paperBook to %I', desk); execute format('grant execute on "
            u"procedure quenta_issue_in_series to %I', desk); execute format('grant execute on "
-           u"function quenta_series_number_used to %I', desk); end loop; end $grants$"_s;
+           u"function quenta_series_number_used, quenta_highest_in_book, quenta_next_in_books "
+           u"to %I', desk); end loop; end $grants$"_s;
 }
 
 // Links the history rows a book kept before its chain, in the order of their ids, and adds

@@ -419,9 +419,9 @@ end $$;
 -- numbering: the series held, its next free number for the receipt's year (its counter, past
 -- every number a receipt or the history holds in any padding), the receipt, its history row
 -- (its detail's empty "receiptNo" given the number) and the counter written, the other desks
--- told, and the number the desk shows next found the same way. A series with paper books is
--- left to the desk's transaction ('books'); an unknown one is 'missing'. Run with the desk's
--- rights.
+-- told, and the number the desk shows next found the same way (null when none is left). A
+-- series with paper books takes the next number of its book in use ('used up' when every
+-- book is used up or returned); an unknown series is 'missing'. Run with the desk's rights.
 create function quenta_series_number_used(number_prefix text, number_value bigint)
     returns boolean language sql stable as $seriesused$
 select exists (select 1 from tb_receipt where ltrim(receiptNo, '0') = any (s.spellings))
@@ -429,6 +429,50 @@ select exists (select 1 from tb_receipt where ltrim(receiptNo, '0') = any (s.spe
 from (select array_agg(number_prefix || lpad(number_value::text, w, '0')) as spellings
       from generate_series(length(number_value::text), 64) w) s
 $seriesused$;
+-- The highest number of first to last of a series' paper book that a receipt or the history
+-- holds (0: none), found along the index of numbers by value for each count of digits; and
+-- the series' next number from its books, from_value on (null: every book used up or
+-- returned), as the desk's transaction finds them.
+create function quenta_highest_in_book(number_prefix text, number_length bigint,
+                                       first_value bigint, last_value bigint)
+    returns bigint language sql stable as $highest$
+select coalesce(max(substr(n.receiptNo, length(number_prefix) + 1)::bigint), 0)
+from (select greatest(number_length, d)::integer as width,
+             greatest(first_value, case when d = 1 then 0 else (10::numeric ^ (d - 1))::bigint end) as low,
+             least(last_value, (10::numeric ^ d)::bigint - 1) as high
+      from generate_series(length(first_value::text), length(last_value::text)) d) r,
+     lateral (select receiptNo from tb_receipt
+              where ltrim(receiptNo, '0') between number_prefix || lpad(r.low::text, r.width, '0')
+                                              and number_prefix || lpad(r.high::text, r.width, '0')
+                and length(receiptNo) = length(number_prefix) + r.width
+              union all
+              select receiptNo from tb_history
+              where ltrim(receiptNo, '0') between number_prefix || lpad(r.low::text, r.width, '0')
+                                              and number_prefix || lpad(r.high::text, r.width, '0')
+                and length(receiptNo) = length(number_prefix) + r.width) n
+where r.low <= r.high and substr(n.receiptNo, length(number_prefix) + 1) ~ '^[0-9]{1,18}$'
+$highest$;
+create function quenta_next_in_books(series_name text, number_prefix text, number_length bigint,
+                                     from_value bigint)
+    returns bigint language plpgsql stable as $books$
+declare
+    book record;
+    highest bigint;
+    candidate bigint;
+begin
+    for book in select b.first, b.last from tb_paperBook b
+                where b.series = series_name and b.returned is null order by b.first loop
+        highest := quenta_highest_in_book(number_prefix, number_length, book.first, book.last);
+        if highest < book.last then
+            candidate := greatest(book.first, highest + 1, from_value);
+            if candidate <= book.last then
+                return candidate;
+            end if;
+        end if;
+    end loop;
+    return null;
+end
+$books$;
 create procedure quenta_issue_in_series(
     series_name text, receipt_year integer,
     receipt_id text, receipt_date text, receipt_payer text,
@@ -445,6 +489,7 @@ declare
     series_yearly integer;
     counter_year text;
     issued bigint;
+    with_books boolean;
 begin
     select t.prefix, t.numLong, t.yearly into series_prefix, series_length, series_yearly
         from tb_series t where t.name = series_name for update;
@@ -452,18 +497,25 @@ begin
         outcome := 'missing';
         return;
     end if;
-    if exists (select 1 from tb_paperBook b where b.series = series_name) then
-        outcome := 'books';
-        return;
-    end if;
+    with_books := exists (select 1 from tb_paperBook b where b.series = series_name);
     series_prefix := replace(series_prefix, '{yyyy}', lpad(receipt_year::text, 4, '0'));
     counter_year := case when series_yearly <> 0 then receipt_year::text else '' end;
     select greatest(c.currNum, 1) into issued from tb_seriesCounter c
         where c.series = series_name and c.year = counter_year;
     issued := coalesce(issued, 1);
-    while quenta_series_number_used(series_prefix, issued) loop
+    if with_books then
+        issued := quenta_next_in_books(series_name, series_prefix, series_length, 0);
+    end if;
+    while issued is not null and quenta_series_number_used(series_prefix, issued) loop
         issued := issued + 1;
+        if with_books then
+            issued := quenta_next_in_books(series_name, series_prefix, series_length, issued);
+        end if;
     end loop;
+    if issued is null then
+        outcome := 'used up';
+        return;
+    end if;
     receipt_no := series_prefix
         || lpad(issued::text, greatest(series_length, length(issued::text))::integer, '0');
     insert into tb_receipt (id, receiptNo, receiptDate, payer, reason1, reason2, remark,
@@ -484,8 +536,14 @@ begin
             set currNum = greatest(tb_seriesCounter.currNum, excluded.currNum);
     perform pg_notify(channel, payload || receipt_row);
     issued := issued + 1;
-    while quenta_series_number_used(series_prefix, issued) loop
+    if with_books then
+        issued := quenta_next_in_books(series_name, series_prefix, series_length, issued);
+    end if;
+    while issued is not null and quenta_series_number_used(series_prefix, issued) loop
         issued := issued + 1;
+        if with_books then
+            issued := quenta_next_in_books(series_name, series_prefix, series_length, issued);
+        end if;
     end loop;
     next_no := series_prefix
         || lpad(issued::text, greatest(series_length, length(issued::text))::integer, '0');

@@ -555,8 +555,10 @@ void AddView::askForNextBook(const QString &saved, const QString &next)
     const std::optional<SeriesNumber::Identity> now = SeriesNumber::identify(next, all);
     if (!was || !now)
         return;
-    const std::optional<PaperBook> from = PaperBooks::bookOf(series, was->value);
-    const std::optional<PaperBook> to = PaperBooks::bookOf(series, now->value);
+    // The books as last read: asking the book after every save would cost a desk far from
+    // its server a round trip each.
+    const std::optional<PaperBook> from = store.openBookHolding(series, was->value);
+    const std::optional<PaperBook> to = store.openBookHolding(series, now->value);
     if (!from || !to || from->first == to->first)
         return;
     const ReceiptSeries &numbering = all.at(now->series);

@@ -249,8 +249,12 @@ std::optional<ReceiptBook::Issue> ReceiptBook::issueInSeriesInOneStatement(const
     const QString outcome = rows->stringForColumnIndex(0).value_or(QString());
     if (outcome == u"missing"_s)
         return notSaved(u"保存失败：没有收据类别“%1”"_s.arg(name));
+    if (outcome == u"used up"_s) {
+        const std::optional<ReceiptSeries> series = SeriesTables::named(connection(), name, false);
+        return notSaved(usedUpText(series.value_or(ReceiptSeries {name})));
+    }
     if (outcome != u"issued"_s)
-        return std::nullopt; // paper books: the transaction takes the book's number
+        return std::nullopt; // the transaction decides, and says what went wrong
     Issue result;
     result.saved = true;
     result.receiptNo = rows->stringForColumnIndex(1).value_or(QString());

@@ -351,7 +351,8 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
         u"drop table tb_closing; drop function quenta_closed() cascade; "
         u"drop table tb_series, tb_seriesCounter, tb_paperBook; "
         u"drop function quenta_paper_book() cascade; drop index idx_history_spoiled; "
-        u"drop procedure quenta_issue_in_series; drop function quenta_series_number_used; "
+        u"drop procedure quenta_issue_in_series; drop function quenta_series_number_used, "
+        u"quenta_highest_in_book, quenta_next_in_books; "
         u"update tb_schema set version = 2"_s));
     const QStringList receipts = rowsOf(*server, u"tb_receipt"_s);
     const QStringList history = rowsOf(*server, u"tb_history"_s);
@@ -394,7 +395,8 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
         u"drop table tb_closing; drop function quenta_closed() cascade; "
         u"drop table tb_series, tb_seriesCounter, tb_paperBook; "
         u"drop function quenta_paper_book() cascade; drop index idx_history_spoiled; "
-        u"drop procedure quenta_issue_in_series; drop function quenta_series_number_used; "
+        u"drop procedure quenta_issue_in_series; drop function quenta_series_number_used, "
+        u"quenta_highest_in_book, quenta_next_in_books; "
         u"update tb_schema set version = 3"_s));
 
     Database desk(m_server->socketUri(database, deskRoleName));
