@@ -42,6 +42,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <tuple>
+
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -340,6 +342,41 @@ int measure(int saves, bool listOnly)
         reportRatio("增加 (insertReceipt, median)", BenchData::median(program),
                     BenchData::median(rawSaves), server ? saveTargetRatio : 0,
                     server ? "raw libpq" : "raw libsqlite3");
+
+    // The same saves in a series of its own, and in a series from a paper book, beside the
+    // saves of the book's own numbering just measured.
+    for (const auto &[series, prefix, books] :
+         {std::tuple {u"学费"_s, u"XF{yyyy}-"_s, false}, std::tuple {u"物业费"_s, u"WY-"_s, true}}) {
+        if (listOnly)
+            break;
+        ReceiptSeriesStore &seriesStore = ReceiptSeriesStore::shared();
+        QString error;
+        if (seriesStore.named(series).isDefault()
+            && (!seriesStore.add({series, prefix, 4, !books}, &error)
+                || (books && !PaperBooks::add(series, 1, 5000, u"张三"_s, nullptr, &error)))) {
+            std::fprintf(stderr, "no series: %s\n", qPrintable(error));
+            return 1;
+        }
+        seriesStore.setCurrent(series);
+        QList<double> inSeries;
+        for (int i = 0; i < saves + 3; ++i) {
+            store.newReceipt();
+            fillForm(store);
+            QElapsedTimer timer;
+            timer.start();
+            if (!store.insertReceipt(&error)) {
+                std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
+                return 1;
+            }
+            if (i >= 3)
+                inSeries << ms(timer.nsecsElapsed());
+        }
+        seriesStore.setCurrent({});
+        store.newReceipt();
+        reportRatio(books ? "增加 in a series from a paper book" : "增加 in a series (学费)",
+                    BenchData::median(inSeries), BenchData::median(program), 0,
+                    "the book's own numbering");
+    }
 
     // The whole book listed, the best of three.
     double firstBest = 1e18, allBest = 1e18;

@@ -316,9 +316,7 @@ bool AppStore::insertReceipt(QString *error)
     IssueResult result;
     m_saveNote.clear();
     // The form's series: the book's own numbering, or the one picked under 类别.
-    const QString series = SharedInstance<ReceiptSeriesStore>::exists()
-        ? ReceiptSeriesStore::shared().current()
-        : QString();
+    const QString series = ReceiptSeriesStore::shared().current();
     if (!ReceiptBook::shared().issue(issued, &result, error, series))
         return false;
     m_saveNote = result.note;

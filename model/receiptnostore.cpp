@@ -188,9 +188,9 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
 {
     m_checkedNext = false;
     // The form's series, when it is another than the book's own numbering.
-    const QString series = SharedInstance<ReceiptSeriesStore>::exists()
-        ? ReceiptSeriesStore::shared().current()
-        : QString();
+    // The series and their paper books are read with the numbering's first use.
+    ReceiptSeriesStore &seriesStore = ReceiptSeriesStore::shared();
+    const QString series = seriesStore.current();
     if (!series.isEmpty() && counter == Counter::Forward) {
         nextInSeries(series);
         return;
@@ -202,8 +202,7 @@ void ReceiptNoStore::nextReceiptNo(Counter counter)
             nextInSeries(series);
     });
     // With paper books, the number of the book in use: the search below starts there.
-    const bool books = SharedInstance<ReceiptSeriesStore>::exists()
-        && ReceiptSeriesStore::shared().hasBooks(QString());
+    const bool books = seriesStore.hasBooks(QString());
     // On a shared book, one round trip when the counter is stored as this copy has it and
     // its number is free (a receipt edited, another form begun): nothing moves or is
     // written. Otherwise, or on a file, the whole search below.

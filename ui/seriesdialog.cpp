@@ -53,6 +53,12 @@ SeriesSection::SeriesSection(QWidget *parent)
     showSeries();
 }
 
+void SeriesSection::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    showSeries();
+}
+
 void SeriesSection::showSeries()
 {
     const QList<ReceiptSeries> &all = ReceiptSeriesStore::shared().series();

@@ -15,6 +15,10 @@ class SeriesSection : public QWidget
 public:
     explicit SeriesSection(QWidget *parent);
 
+protected:
+    // The next numbers as they are when the screen is shown again.
+    void showEvent(QShowEvent *event) override;
+
 private:
     void showSeries();
     void addSeries();

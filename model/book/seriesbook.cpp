@@ -621,10 +621,9 @@ QHash<QString, QString> ReceiptBook::knownSpoiledForms()
             text += u"No.%1（%2）"_s.arg(rows->stringForColumnIndex(1).value_or(QString()),
                                        detail.value(u"spoilReason"_s).toString());
         }
-        // Unread (a book from before spoiled forms, a lock): no mark, asked again next time.
-        if (!rows || rows->hasError())
-            return forms;
-        facts.spoiledForms = forms;
+        // Unread (a lock held elsewhere): no mark until the book changes, rather than a wait
+        // for the lock at every cell drawn.
+        facts.spoiledForms = (!rows || rows->hasError()) ? QHash<QString, QString>() : forms;
     }
     return *facts.spoiledForms;
 }

@@ -8,6 +8,9 @@
 #include "lookupstores.h"
 #include "receiptbook.h"
 #include "receiptnostore.h"
+#include "messagebox.h"
+#include "paperbooks.h"
+#include "seriesstore.h"
 #include "receiptprinter.h"
 #include "toast.h"
 #include "uitesthelpers.h"
@@ -86,6 +89,7 @@ private Q_SLOTS:
     void typedTextsAreOfferedOnTheNextReceipt();
     void emptyUserPickerLeadsToTheUserList();
     void keyboardGoesWhereTheWorkIs();
+    void seriesAndPaperBooksOnTheForm();
 
 private:
     void fill(const QString &payer, const QString &reason, const QString &amount)
@@ -901,6 +905,39 @@ void tst_AddView::keyboardGoesWhereTheWorkIs()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QCOMPARE(m.env->countRaw(u"select count(*) from tb_paytype where content = 'POS'"_s), 1);
     QCOMPARE(qobject_cast<QLineEdit *>(QApplication::focusWidget())->text(), QString());
+}
+
+void tst_AddView::seriesAndPaperBooksOnTheForm()
+{
+    // One series: the form as it always was.
+    auto *series = m.find<QComboBox>(u"seriesComboBox"_s);
+    QVERIFY(series->isHidden());
+    // Two paper books of the book's own numbering, and a series of its own.
+    QVERIFY(PaperBooks::add({}, 1, 2, u"张三"_s));
+    QVERIFY(PaperBooks::add({}, 11, 12, u"张三"_s));
+    QVERIFY(ReceiptSeriesStore::shared().add({u"学费"_s, u"XF{yyyy}-"_s, 4, true}));
+    ReceiptNoStore::shared().nextReceiptNo();
+    QVERIFY(series->isVisible());
+    QCOMPARE(series->count(), 2);
+    QCOMPARE(shown(u"receiptNoLabel"_s), u"0000001"_s);
+    fill(u"甲"_s, u"房租"_s, u"5"_s);
+    save();
+    QTRY_COMPARE(shown(u"receiptNoLabel"_s), u"0000002"_s);
+    // The book's last number used: the next book is asked for.
+    MessageBox::setTestAnswer(true);
+    fill(u"乙"_s, u"房租"_s, u"6"_s);
+    save();
+    QTRY_COMPARE(shown(u"receiptNoLabel"_s), u"0000011"_s);
+    QCOMPARE(MessageBox::lastText(), u"第 0000001–0000002 本已用完，请放入下一本：0000011–0000012"_s);
+    // The series picked: its number, the year's, and the save in it.
+    pick(series, u"学费"_s);
+    const QString year = QString::number(QDate::currentDate().year());
+    QCOMPARE(shown(u"receiptNoLabel"_s), u"XF%1-0001"_s.arg(year));
+    fill(u"丙"_s, u"学费"_s, u"7"_s);
+    save();
+    QTRY_COMPARE(shown(u"receiptNoLabel"_s), u"XF%1-0002"_s.arg(year));
+    QCOMPARE(m.env->queryRaw(u"select payer from tb_receipt where receiptNo = 'XF%1-0001'"_s.arg(year)),
+             u"丙"_s);
 }
 
 QTEST_MAIN(tst_AddView)
