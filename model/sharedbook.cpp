@@ -61,7 +61,7 @@ const QList<CopiedTable> &copiedTables()
         // returns books and never removes one.
         {u"tb_paperBook"_s,
          {u"series"_s, u"first"_s, u"last"_s, u"holder"_s, u"time"_s, u"desk"_s, u"returned"_s},
-         u"select, insert, update"_s},
+         u"select, insert, update (returned)"_s},
         // Last: once a closing is in, the receipts of its days can no longer be written.
         // A desk closes days, and no one opens them again.
         {u"tb_closing"_s, {u"closedTo"_s, u"time"_s, u"desk"_s}, u"select, insert"_s},

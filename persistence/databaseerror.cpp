@@ -55,6 +55,8 @@ QString DatabaseError::message() const
         return u"共享账本连接中断：%1"_s.arg(m_detail.trimmed().section(u'\n', 0, 0).trimmed());
     case Kind::DayClosed:
         return u"该日已日结：已日结的收据不能修改、删除或取消作废，也不能把收据开在已日结的日子"_s;
+    case Kind::PaperBookFinal:
+        return u"已登记的收据本不能改动或删除，缴销也不能撤销"_s;
     case Kind::OutsidePaperBooks:
         return u"单号不在已登记的收据本内：登记了收据本的类别，只能开收据本上未缴销的单号"_s;
     case Kind::NoRight:

@@ -46,6 +46,9 @@ public:
         // The paper books refused the number: its series has books, and none of them not
         // yet returned holds it (the triggers' quenta_outside_paper_books).
         OutsidePaperBooks,
+        // A registered paper book changed or removed, or its return undone (the triggers'
+        // quenta_paper_book_final).
+        PaperBookFinal,
         Other,
     };
 

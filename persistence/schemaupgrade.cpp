@@ -114,7 +114,11 @@ QString fileSeries()
            u");\n"
            u"create index if not exists idx_history_spoiled on tb_history (receiptNo) where action = 'spoil';\n"
            u"drop trigger if exists trg_receipt_paper_book;\n"
-           u"create trigger trg_receipt_paper_book before insert on tb_receipt when new.receiptNo <> '' and new.receiptNo not glob '*[^0-9]*' and length(new.receiptNo) <= 18 and exists (select 1 from tb_paperBook where series = '') and not exists (select 1 from tb_paperBook where series = '' and returned is null and cast(new.receiptNo as integer) between first and last) begin select raise(abort, 'quenta_outside_paper_books'); end;"_s;
+           u"create trigger trg_receipt_paper_book before insert on tb_receipt when new.receiptNo <> '' and new.receiptNo not glob '*[^0-9]*' and length(new.receiptNo) <= 18 and exists (select 1 from tb_paperBook where series = '') and not exists (select 1 from tb_paperBook where series = '' and returned is null and cast(new.receiptNo as integer) between first and last) begin select raise(abort, 'quenta_outside_paper_books'); end;\n"
+           u"drop trigger if exists trg_paper_book_final_update;\n"
+           u"drop trigger if exists trg_paper_book_final_delete;\n"
+           u"create trigger trg_paper_book_final_update before update on tb_paperBook when old.returned is not null or new.returned is null or new.series is not old.series or new.first is not old.first or new.last is not old.last or new.holder is not old.holder or new.time is not old.time or new.desk is not old.desk begin select raise(abort, 'quenta_paper_book_final'); end;\n"
+           u"create trigger trg_paper_book_final_delete before delete on tb_paperBook begin select raise(abort, 'quenta_paper_book_final'); end;"_s;
 }
 
 // Gives every role that may add receipts what a desk needs of the series and the paper
@@ -125,7 +129,8 @@ QString seriesGrantsOnUpgrade()
            u"information_schema.role_table_grants where table_schema = current_schema() and "
            u"table_name = 'tb_receipt' and privilege_type = 'INSERT' and grantee <> "
            u"current_user loop execute format('grant select, insert, update on tb_series, "
-           u"tb_seriesCounter, tb_paperBook to %I', desk); execute format('grant execute on "
+           u"tb_seriesCounter to %I', desk); execute format('grant select, insert, update "
+           u"(returned) on tb_paperBook to %I', desk); execute format('grant execute on "
            u"procedure quenta_issue_in_series to %I', desk); execute format('grant execute on "
            u"function quenta_series_number_used, quenta_highest_in_book, quenta_next_in_books "
            u"to %I', desk); end loop; end $grants$"_s;

@@ -61,6 +61,8 @@ DatabaseError serverError(const PgError &error)
         kind = Kind::DayClosed;
     else if (state == u"QC002"_s) // the paper books' trigger
         kind = Kind::OutsidePaperBooks;
+    else if (state == u"QC003"_s) // the paper books' final rows
+        kind = Kind::PaperBookFinal;
     else if (state.startsWith(u"23"_s))
         kind = Kind::Conflict;
     else if (state == PgState::lockNotAvailable) // a row held past the session's lock timeout

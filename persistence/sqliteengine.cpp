@@ -70,6 +70,7 @@ namespace {
 // What the triggers of closed days raise (template.sql).
 constexpr QLatin1StringView dayClosedMessage("quenta_day_closed");
 constexpr QLatin1StringView outsidePaperBooksMessage("quenta_outside_paper_books");
+constexpr QLatin1StringView paperBookFinalMessage("quenta_paper_book_final");
 
 DatabaseError fileError(int code, const QString &message)
 {
@@ -88,6 +89,8 @@ DatabaseError fileError(int code, const QString &message)
         return {Kind::DayClosed, message, number};
     if (message == outsidePaperBooksMessage)
         return {Kind::OutsidePaperBooks, message, number};
+    if (message == paperBookFinalMessage)
+        return {Kind::PaperBookFinal, message, number};
     Kind kind = Kind::Other;
     switch (code & 0xff) {
     case SQLITE_BUSY:

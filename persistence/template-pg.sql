@@ -550,6 +550,18 @@ begin
     outcome := 'issued';
 end
 $series$;
+create function quenta_paper_book_final() returns trigger language plpgsql security definer
+    set search_path = pg_catalog, pg_temp as $$
+begin
+    if TG_OP = 'DELETE' or old.returned is not null or new.returned is null
+            or (new.series, new.first, new.last, new.holder, new.time, new.desk)
+               is distinct from (old.series, old.first, old.last, old.holder, old.time, old.desk) then
+        raise exception 'quenta_paper_book_final' using errcode = 'QC003';
+    end if;
+    return new;
+end $$;
+create trigger trg_paper_book_final before update or delete on tb_paperBook
+    for each row execute function quenta_paper_book_final();
 create trigger trg_receipt_paper_book before insert on tb_receipt
     for each row execute function quenta_paper_book();
 

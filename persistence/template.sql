@@ -175,6 +175,9 @@ create table tb_paperBook (
 );
 create index idx_history_spoiled on tb_history (receiptNo) where action = 'spoil';
 create trigger trg_receipt_paper_book before insert on tb_receipt when new.receiptNo <> '' and new.receiptNo not glob '*[^0-9]*' and length(new.receiptNo) <= 18 and exists (select 1 from tb_paperBook where series = '') and not exists (select 1 from tb_paperBook where series = '' and returned is null and cast(new.receiptNo as integer) between first and last) begin select raise(abort, 'quenta_outside_paper_books'); end;
+-- A registered book is kept as registered; its return (缴销) is its one change, and final.
+create trigger trg_paper_book_final_update before update on tb_paperBook when old.returned is not null or new.returned is null or new.series is not old.series or new.first is not old.first or new.last is not old.last or new.holder is not old.holder or new.time is not old.time or new.desk is not old.desk begin select raise(abort, 'quenta_paper_book_final'); end;
+create trigger trg_paper_book_final_delete before delete on tb_paperBook begin select raise(abort, 'quenta_paper_book_final'); end;
 
 -- The schema's version: a book made by an older version is brought up to it when it
 -- opens (persistence/schemaupgrade.cpp); one from a newer version is only read.

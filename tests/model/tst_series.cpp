@@ -182,8 +182,11 @@ void tst_Series::numbersFollowThePaperBook()
     QCOMPARE(shown(), u"0000201"_s);
     QCOMPARE(lines().at(0), u"默认 0000101-0000103 已开 3 作废 0 废票 0 未用 0 已用完"_s);
     QCOMPARE(save(u"丁"_s), u"0000201"_s);
-    // Another program (or a desk's psql) cannot put a number outside the books.
+    // Another program (or a desk's psql) cannot put a number outside the books, nor move,
+    // remove or un-return a book.
     QVERIFY(!m_env->storeReceipt(u"OUT"_s, u"0000150"_s, dayText()));
+    QVERIFY(!m_env->execRaw(u"update tb_paperBook set last = 160 where first = 101"_s));
+    QVERIFY(!m_env->execRaw(u"delete from tb_paperBook"_s));
     QVERIFY(m_env->storeReceipt(u"IN"_s, u"0000202"_s, dayText()));
     // Every book used: the form says why and the save is refused.
     ReceiptNoStore::shared().nextReceiptNo();
@@ -249,6 +252,7 @@ void tst_Series::spoiledFormsAreAccountedFor()
     QVERIFY2(PaperBooks::returnBook({}, 3, &error), qPrintable(error));
     QCOMPARE(lines(), QStringList({u"默认 0000001-0000005 已开 3 作废 0 废票 2 未用 0 已缴销"_s}));
     QVERIFY(!PaperBooks::returnBook({}, 3, &error));
+    QVERIFY(!m_env->execRaw(u"update tb_paperBook set returned = null"_s));
     QVERIFY(proves());
 }
 

@@ -351,6 +351,7 @@ void tst_SharedBook::anOlderBookIsBroughtUpToDate()
         u"drop table tb_closing; drop function quenta_closed() cascade; "
         u"drop table tb_series, tb_seriesCounter, tb_paperBook; "
         u"drop function quenta_paper_book() cascade; drop index idx_history_spoiled; "
+        u"drop function quenta_paper_book_final() cascade; "
         u"drop procedure quenta_issue_in_series; drop function quenta_series_number_used, "
         u"quenta_highest_in_book, quenta_next_in_books; "
         u"update tb_schema set version = 2"_s));
@@ -395,6 +396,7 @@ void tst_SharedBook::aDeskLeavesTheUpgradeToTheOwner()
         u"drop table tb_closing; drop function quenta_closed() cascade; "
         u"drop table tb_series, tb_seriesCounter, tb_paperBook; "
         u"drop function quenta_paper_book() cascade; drop index idx_history_spoiled; "
+        u"drop function quenta_paper_book_final() cascade; "
         u"drop procedure quenta_issue_in_series; drop function quenta_series_number_used, "
         u"quenta_highest_in_book, quenta_next_in_books; "
         u"update tb_schema set version = 3"_s));
