@@ -60,12 +60,8 @@ QString money(qint64 fen)
 
 } // namespace
 
-QSizeF DayReportPages::pageSize()
-{
-    return QPageSize(QPageSize::A4).sizePoints();
-}
-
 DayReportPages::DayReportPages(const DayReport &report)
+    : A4Pages(u"收款日报"_s)
 {
     const QSizeF size = pageSize();
     const qreal width = size.width() - 2 * margin;
@@ -285,83 +281,4 @@ DayReportPages::DayReportPages(const DayReport &report)
                                     u"第 %1 页 / 共 %2 页"_s.arg(page + 1).arg(count), small,
                                     Qt::AlignCenter});
     }
-}
-
-void DayReportPages::paint(QPainter &painter, int page) const
-{
-    if (page < 0 || page >= m_pages.size())
-        return;
-    const Page &p = m_pages.at(page);
-    painter.save();
-    painter.setPen(QPen(Qt::black, 0.6));
-    for (const QLineF &line : p.lines)
-        painter.drawLine(line);
-    for (const Text &text : p.texts) {
-        painter.setFont(text.font);
-        painter.drawText(text.rect, text.flags, text.text);
-    }
-    painter.restore();
-}
-
-QList<PdfTextLayer::Text> DayReportPages::texts() const
-{
-    QList<PdfTextLayer::Text> drawn;
-    for (const Page &page : m_pages) {
-        for (const Text &text : page.texts)
-            drawn.append({text.text, text.font});
-    }
-    return drawn;
-}
-
-bool DayReportPages::print(QPrinter &printer) const
-{
-    printer.setFullPage(true);
-    QPainter painter;
-    if (!painter.begin(&printer))
-        return false;
-    const QRectF paper = printer.paperRect(QPrinter::Point);
-    const qreal scale = printer.resolution() / 72.0;
-    for (int page = 0; page < pageCount(); ++page) {
-        if (page > 0 && !printer.newPage())
-            return false;
-        painter.save();
-        painter.scale(scale, scale);
-        // A page other than A4 gets the report at its top left, as large as it fits.
-        const qreal fit = std::min({1.0, paper.width() / pageSize().width(),
-                                    paper.height() / pageSize().height()});
-        painter.scale(fit, fit);
-        paint(painter, page);
-        painter.restore();
-    }
-    return painter.end();
-}
-
-bool DayReportPages::writePdf(const QString &path, QString *error) const
-{
-    QString reason;
-    const bool written = OutputFile::writeReplacing(
-        path,
-        [this](const QString &scratch, QString *why) {
-            QPrinter printer(QPrinter::HighResolution);
-            printer.setOutputFormat(QPrinter::PdfFormat);
-            printer.setPageSize(QPageSize(QPageSize::A4));
-            printer.setPageOrientation(QPageLayout::Portrait);
-            printer.setPageMargins(QMarginsF(0, 0, 0, 0));
-            printer.setDocName(u"收款日报"_s);
-            printer.setCreator(u"Quenta"_s);
-            printer.setOutputFileName(scratch);
-            if (!print(printer)) {
-                *why = u"PDF 文件没有写完"_s;
-                return false;
-            }
-            QString layer;
-            if (!PdfTextLayer::rewriteFile(scratch, texts(), &layer))
-                qWarning("The text of the day report's PDF could not be corrected: %s",
-                         qUtf8Printable(layer));
-            return true;
-        },
-        &reason);
-    if (!written && error)
-        *error = u"无法写入文件 %1：%2"_s.arg(path, reason);
-    return written;
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "paperbooks.h"
-#include "pdftextlayer.h"
+#include "a4pages.h"
 
 #include <QDateTime>
 #include <QFont>
@@ -24,7 +24,7 @@ class QPrinter;
 // the accountant to sign. A book's table that runs on repeats its heading on the next
 // page, and every page says "第 i 页 / 共 N 页". The print dialog, the preview and the PDF
 // all draw these pages.
-class PaperBookPages
+class PaperBookPages : public A4Pages
 {
 public:
     struct Report
@@ -42,34 +42,7 @@ public:
 
     explicit PaperBookPages(const Report &report);
 
-    static QSizeF pageSize(); // A4 in points
-    int pageCount() const { return int(m_pages.size()); }
-    // Draws page `page` on a painter whose units are points from the page's corner.
-    void paint(QPainter &painter, int page) const;
-    // Every page on `printer`, each on a sheet of its own; false when the printer does not
-    // take them.
-    bool print(QPrinter &printer) const;
-    // Every text drawn, page after page, in drawing order (for the PDF's text layer).
-    QList<PdfTextLayer::Text> texts() const;
-    // Writes the report as a PDF file at `path` with text that can be searched and copied.
-    bool writePdf(const QString &path, QString *error) const;
-
     // "0012541–0012550、0012560": numbers of `series` as runs, lowest first, each run of
     // two or more numbers from its first to its last.
     static QString runsText(const QList<qint64> &values, const ReceiptSeries &series);
-
-private:
-    struct Text
-    {
-        QRectF rect;
-        QString text;
-        QFont font;
-        int flags = 0;
-    };
-    struct Page
-    {
-        QList<Text> texts;
-        QList<QLineF> lines;
-    };
-    QList<Page> m_pages;
 };
