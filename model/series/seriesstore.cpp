@@ -99,8 +99,11 @@ bool ReceiptSeriesStore::add(const ReceiptSeries &series, QString *error)
         return false;
     SQLiteHelper &helper = SQLiteHelper::shared();
     Transaction transaction(helper.db());
-    // Judged again against the book as it is now: another desk may have added one.
-    const bool begun = helper.open() && transaction.begin();
+    // Judged again against the book as it is now: another desk may have added one. The
+    // book's own numbering is held first, so that two desks adding series at once are judged
+    // one after the other (two prefixes that print alike could otherwise both pass).
+    const bool begun = helper.open() && transaction.begin()
+        && SeriesTables::named(helper, {}, true).has_value();
     const std::optional<QList<ReceiptSeries>> stored = begun ? SeriesTables::all(helper, error)
                                                              : std::nullopt;
     if (!stored) {
