@@ -23,6 +23,8 @@ export QUENTA_BENCH_CACHE="${QUENTA_BENCH_CACHE:-$build/bench-cache}"
 sizes="${QUENTA_BENCH_SIZES:-100000 1000000}"
 
 bash "$root/scripts/build.sh"
+# The benchmarks are not part of the ordinary build.
+cmake --build "$build" --target quenta_benches -j "$(nproc)"
 
 status=0
 missed=()
