@@ -37,10 +37,10 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer =="
 # The tests that run again on a shared book do so in the first stage; here only the
 # connection's and the shared book's own tests meet a server, to keep the whole command
-# within CI's time. For the same reason the two slowest under the sanitizers run in the
+# within CI's time. For the same reason the three slowest under the sanitizers run in the
 # first stage only: the commands' (a hundred starts of the program, each instrumented; the
-# code they reach is run here by the other suites) and the search's.
-QUENTA_CTEST_EXCLUDE="_server$|^tst_commandline$|^tst_receiptsearch$" \
+# code they reach is run here by the other suites), the search's and the lists'.
+QUENTA_CTEST_EXCLUDE="_server$|^tst_commandline$|^tst_receiptsearch$|^tst_receiptlist$" \
     run_suite "$root/build-sanitize" -DQUENTA_SANITIZE=ON
 
 echo "== Fuzz smoke runs =="
