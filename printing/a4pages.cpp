@@ -2,6 +2,7 @@
 #include "a4pages.h"
 
 #include "outputfile.h"
+#include "receiptpagelayout.h"
 
 #include <QPageSize>
 #include <QPainter>
@@ -10,6 +11,15 @@
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
+
+QFont A4Report::reportFont(qreal size, bool bold)
+{
+    QFont font = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Caption);
+    font.setPixelSize(int(size));
+    if (bold)
+        font.setWeight(QFont::Bold);
+    return font;
+}
 
 QSizeF A4Pages::pageSize()
 {

@@ -12,6 +12,20 @@
 class QPainter;
 class QPrinter;
 
+// What the reports' layouts share: their margins and footer, their font, a table's column.
+namespace A4Report {
+inline constexpr qreal margin = 48;
+inline constexpr qreal footerHeight = 24;
+// The reports' text at `size` pixels, bold or not.
+QFont reportFont(qreal size, bool bold = false);
+struct ColumnSpec
+{
+    const char16_t *title;
+    qreal width;
+    bool right = false;
+};
+} // namespace A4Report
+
 // Pages of a report on A4 portrait, in points, as its layout placed their texts and lines:
 // what the print dialog, the preview and the PDF of every report draw alike.
 class A4Pages

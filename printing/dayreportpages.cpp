@@ -20,24 +20,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr qreal margin = 48;
-constexpr qreal footerHeight = 24;
-
-QFont reportFont(qreal size, bool bold = false)
-{
-    QFont font = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Caption);
-    font.setPixelSize(int(size));
-    if (bold)
-        font.setWeight(QFont::Bold);
-    return font;
-}
-
-struct ColumnSpec
-{
-    const char16_t *title;
-    qreal width;
-    bool right = false;
-};
+using A4Report::ColumnSpec;
+using A4Report::footerHeight;
+using A4Report::margin;
+using A4Report::reportFont;
 
 // No., 交款单位, 收款事由, 收款方式, 金额, 状态: 499 points, the page's width within its margins.
 constexpr ColumnSpec dayColumns[] = {

@@ -21,24 +21,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr qreal margin = 48;
-constexpr qreal footerHeight = 24;
-
-QFont reportFont(qreal size, bool bold = false)
-{
-    QFont font = ReceiptPageLayout::font(ReceiptPageLayout::FontRole::Caption);
-    font.setPixelSize(int(size));
-    if (bold)
-        font.setWeight(QFont::Bold);
-    return font;
-}
-
-struct ColumnSpec
-{
-    const char16_t *title;
-    qreal width;
-    bool right = false;
-};
+using A4Report::ColumnSpec;
+using A4Report::footerHeight;
+using A4Report::margin;
+using A4Report::reportFont;
 
 // A cell's text within its column: a figure kept clear of the text in the next column.
 QRectF cellRect(const ColumnSpec &column, qreal x, qreal y, qreal height)
